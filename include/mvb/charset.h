@@ -1,0 +1,22 @@
+#pragma once
+
+#include "mvb/export.h"
+
+/// Smallest byte size of one character in the encoding `encoding` (an encoding number of
+/// mvbTxtFileOpen). Unknown numbers answer 1.
+MVB_API int np_uchar_chsize_min(int encoding) noexcept;
+/// Largest byte size of one character in the encoding. Unknown numbers answer 4.
+MVB_API int np_uchar_xcsize_max(int encoding) noexcept;
+
+/// The code point of the first UTF-8 character of `text` and its byte length (at least 1 for
+/// every byte but a terminating NUL, whose length is 0). A byte that does not start a valid
+/// sequence is taken alone, as its own value.
+MVB_API int np_uchar_toint(const char* text, int* byteLength) noexcept;
+
+/// Writes the UTF-8 bytes of `code` into `buffer` (at most `size` bytes, 4 for any code point)
+/// and returns how many were written; 0 for a code that is not a Unicode scalar value. The
+/// caller zeroes a buffer of size + 1 bytes, so the result is NUL-terminated.
+MVB_API int np_uchar_intcopy(int code, char* buffer, int size) noexcept;
+
+/// True when `bytes` is valid UTF-8 (no overlong forms, surrogates or values past U+10FFFF).
+MVB_API bool mvbIsValidUtf8(const char* bytes, long byteCount) noexcept;

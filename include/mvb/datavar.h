@@ -1,0 +1,97 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "mvb/date.h"
+#include "mvb/export.h"
+#include "mvb/string.h"
+#include "mvb/types.h"
+
+/// A typed, nullable value: null, boolean, 64-bit integer, double, UTF-8 string or date.
+///
+/// Values are assigned once per field per row on the hot path, so a value keeps its string
+/// storage across assignments: short strings live inside the object, and a longer string
+/// reuses the capacity that an earlier one left behind. Nothing here allocates once a field
+/// has seen its longest value.
+class MVB_API MvbDatavar {
+public:
+    MvbDatavar() noexcept = default;
+    MvbDatavar(const MvbDatavar& other) = default;
+    MvbDatavar(MvbDatavar&& other) noexcept = default;
+    explicit MvbDatavar(bool value) { assign(value); }
+    explicit MvbDatavar(int value) { assign(value); }
+    explicit MvbDatavar(int64_t value) { assign(value); }
+    explicit MvbDatavar(double value) { assign(value); }
+    explicit MvbDatavar(const char* text) { assign(text); }
+    ~MvbDatavar();
+
+    /// Copies type and value; string storage already held is reused.
+    MvbDatavar& operator=(const MvbDatavar& other);
+    MvbDatavar& operator=(MvbDatavar&& other) noexcept = default;
+
+    void assign(bool value) noexcept;
+    void assign(int value) noexcept { assign(static_cast<int64_t>(value)); }
+    void assign(int64_t value) noexcept;
+    void assign(double value) noexcept;
+    void assign(const char* text);
+    void assign(const char* bytes, size_t byteCount);
+    void assign(std::string_view text) { assign(text.data(), text.size()); }
+    void assign(const MvbString& text) { assign(text.view()); }
+    void assign(const MvbDate& date) noexcept;
+
+    /// The mvbType code of the held value; mvbTypeNull when null.
+    int getType() const noexcept { return type_; }
+    bool isNull() const noexcept { return type_ == mvbTypeNull; }
+    void setNull() noexcept { type_ = mvbTypeNull; }
+
+    /// Reads the value as a boolean. A null value reads as false without an error. Text reads
+    /// true/false, yes/no, y/n, t/f, 1/0 in any case, blanks around allowed; an integer or
+    /// real reads as true when not zero. Anything else sets `*error` (when given) and gives false.
+    bool asBool(bool* error) const noexcept;
+    /// Reads the value as a 32-bit integer. Null reads as 0 without an error; text must be a
+    /// whole integer (blanks around allowed); a real must be integral; out of range is an error.
+    int asInt(bool* error) const noexcept;
+    /// As asInt, over the full 64-bit range.
+    int64_t asInt64(bool* error) const noexcept;
+    /// Reads the value as a double; null reads as 0.
+    double asReal(bool* error) const noexcept;
+    /// The held date; a default date when the value is not a date.
+    MvbDate asDate() const noexcept { return type_ == mvbTypeDate ? date_ : MvbDate{}; }
+
+    /// The value as text: empty for null, `true`/`false`, integers in decimal, reals in the
+    /// shortest form that reads back the same (never locale-dependent), dates as MvbDate::format.
+    MvbString asString() const;
+    /// The same text without allocating: writes at most `capacity` - 1 bytes and a NUL into
+    /// `buffer`, returns the text's byte length. For a string value this copies the string
+    /// (and cuts it at the capacity); 64 bytes always hold the text of every other kind.
+    int formatText(char* buffer, int capacity) const noexcept;
+    /// The held string's bytes; empty for any other kind.
+    std::string_view stringView() const noexcept {
+        return type_ == mvbTypeString ? std::string_view(text_) : std::string_view();
+    }
+
+    /// Converts held text to boolean (1), integer (2) or real (3). Text that is not a whole
+    /// value of that type (blanks around allowed) leaves the value null. A value that is not
+    /// text is converted as asBool/asInt64/asReal read it. Returns false when the result is null.
+    bool setType(int type);
+
+    /// Cuts a string value to at most `length` characters, never splitting one. `byteSize`
+    /// is the capacity of those characters in the file's encoding and removes nothing more.
+    void truncate(int length, int byteSize) noexcept;
+
+    /// The value's bytes: for a string its UTF-8 text with `*size` counting the terminating
+    /// NUL; for other kinds the bytes of the held binary value; null (size 0) when null.
+    const void* getRaw(int* size) const noexcept;
+
+private:
+    int type_ = mvbTypeNull;
+    union {
+        bool bool_;
+        int64_t int_ = 0;
+        double real_;
+        MvbDate date_;
+    };
+    std::string text_;
+};

@@ -1,0 +1,28 @@
+#pragma once
+
+#include "mvb/export.h"
+
+/// Flags of mvs_parse_text_ex2.
+enum : unsigned {
+    MVS_PARSE_KEEP_BLANKS = 1,  ///< keep blanks and tabs around fields
+    MVS_PARSE_UNESCAPE = 2,     ///< resolve backslash escapes
+};
+
+/// Splits `line` (`lineBytes` bytes of UTF-8) into fields separated by the delimiter code point
+/// (0: comma) with the quote code point (0: no quoting). Fields are rewritten, NUL-terminated,
+/// into `output`, which may be `line` itself (the split then happens in place; it needs
+/// `lineBytes` + 1 bytes); `fields[i]` points to field i. Returns the number of fields stored,
+/// never more than `capacity`; the parser writes nothing past the capacity or past the line.
+MVB_API int mvs_parse_text_ex2(char* line, char** fields, int capacity, char* output,
+                               int lineBytes, int delimiterCode, int quoteCode,
+                               unsigned flags) noexcept;
+
+/// Parses a date in format 0 (ISO 8601 or YYYYMMDD), 1 (month/day/year), 2 (day/month/year)
+/// or 3 (year/month/day), with an optional time. Returns 0 and the parts on success; non-zero
+/// for text that is not a valid calendar date and time.
+MVB_API int mvs_string_to_date(const char* text, int* year, int* month, int* day, int* hour,
+                               int* minute, int* second, int format) noexcept;
+
+/// The mvbType code of a field type name (case-insensitive), 0 for a name it does not know;
+/// `*format` receives the date format number for mvs_string_to_date (0 for other types).
+MVB_API int mvbTypeFromString(const char* typeName, int* format) noexcept;

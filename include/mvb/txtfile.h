@@ -1,0 +1,75 @@
+#pragma once
+
+#include <cstdint>
+
+#include "mvb/export.h"
+#include "mvb/string.h"
+#include "mvb/types.h"
+
+/// Decoded UTF-8 text handed out by an MvbTxtFile read. It points into the file's own buffer,
+/// is NUL-terminated after `bytes` bytes (NULs read from the file may appear inside), and stays
+/// valid until the next operation on the same file.
+struct MvbTextSpan {
+    const char* text = "";
+    int bytes = 0;
+};
+
+/// An open text file with an encoding, a line-end convention, a byte size and a byte position.
+///
+/// Everything handed in and out is UTF-8; the file decodes its encoding on read and encodes on
+/// write. Counts given to read(), readInLine(), skip() and skipRecords() and the counts they
+/// return are bytes of the file's encoding, so fixed positions stay where a record layout puts
+/// them. Created by mvbTxtFileOpen() or MvbDirectoryListing::openCurrent(); destroyed by close().
+class MVB_API MvbTxtFile {
+public:
+    /// The encoding number the file is read or written with (after detection).
+    virtual int getEncoding() const = 0;
+    /// The text of the last failure: what failed, the file's name, and for decoding errors the
+    /// line number and byte offset.
+    virtual void getLastError(MvbString& text) const = 0;
+
+    /// Reads `count` bytes of the file. Returns the bytes read (fewer at the end of the file,
+    /// 0 at its end), negative on failure. Line ends are data here.
+    virtual int read(int count, MvbTextSpan* text) = 0;
+    /// As read(), but stops at the end of the current line: the line end is consumed, not
+    /// returned, and sets `*lineEnded`. Returns the bytes of text read (without the line end).
+    virtual int readInLine(int count, MvbTextSpan* text, bool* lineEnded) = 0;
+    /// Reads the next line (`count` is -1). Returns the UTF-8 byte length of the line, without
+    /// its line end, and sets `*present`. At the end of the file it returns 0 with `*present`
+    /// false; an empty line gives 0 with `*present` true. Negative on failure.
+    virtual int readLine(int count, MvbTextSpan* line, bool* present) = 0;
+    /// Skips `count` records of `width` bytes. False on failure.
+    virtual bool skipRecords(int width, int count) = 0;
+    /// Closes the file and destroys this object. Buffered output is written first; a caller
+    /// that must know whether it reached the file calls flush() before.
+    virtual void close() = 0;
+    /// The file's size in bytes; 0 when it cannot be told.
+    virtual uint64_t getSize() const = 0;
+    /// Skips `count` bytes, or with -1 the rest of the line and its line end. With `lineEnded`
+    /// given it stops at the end of the line, consumes the line end and sets the flag. Returns
+    /// the bytes skipped (without a line end), 0 at the end of the file, negative on failure.
+    virtual int skip(int count, bool* lineEnded) = 0;
+    /// The byte position that reading or writing has reached.
+    virtual uint64_t getPosition() const = 0;
+
+    /// Writes buffered output to the file. False on failure (the reason in getLastError).
+    virtual bool flush() = 0;
+    /// Writes `text` (`byteLength` bytes of UTF-8) left-aligned in a field of `width` bytes of
+    /// the file's encoding, padded with blanks; a longer text is cut after its last whole
+    /// character that fits. False on failure.
+    virtual bool writePadded(const char* text, int byteLength, int width) = 0;
+    virtual bool writeString(const MvbString& text) = 0;
+    virtual bool writeChars(const char* bytes, int byteCount) = 0;
+    virtual bool writeText(const char* text) = 0;
+    /// Writes the text and then the file's line end.
+    virtual bool writeLine(const char* text) = 0;
+
+protected:
+    virtual ~MvbTxtFile();
+};
+
+/// Opens `path` in `mode` (MVB_OPEN_*) with the encoding number `encoding` (-1: detect when
+/// reading, UTF-8 when writing) and MVB_FLAG_* `flags`. Returns the file, or null with
+/// `errorText` saying what failed and naming the path.
+MVB_API MvbTxtFile* mvbTxtFileOpen(const char* path, int mode, int encoding, uint32_t flags,
+                                   MvbString& errorText);

@@ -1,0 +1,71 @@
+#pragma once
+
+#include <cstdint>
+
+#include "mvb/string.h"
+#include "step/host.h"
+
+/// The interface every step implements. The host creates a step through the catalogue, calls
+/// initialize() once, prepare() one or more times, then start(), processRow() until it answers
+/// non-zero and finish() for each run, and release() once, which deletes the step.
+/// Nothing is thrown out of these operations except std::bad_alloc.
+class StepPluginStep {
+public:
+    /// Keeps `host`, sets the input and output counts, declares the properties. Always true.
+    virtual bool initialize(StepHost* host, int* inputCount, int* outputCount) = 0;
+    /// Frees what the step holds and deletes it.
+    virtual void release() = 0;
+    /// Binds fields. Bit 0 of the result: bound without error; bit 1: an output field list was
+    /// declared; bit 2 follows bit 1 of `flags` (the validating pass). 0 after a reported error.
+    virtual int prepare(int flags) = 0;
+    /// Reads and checks the properties and opens or proves the files. False after an error.
+    virtual bool start() = 0;
+    /// 0: a row was handled; 1: end of data; 2: failure or stop (reported); other values come
+    /// from the host's readInputRow and pass through unchanged.
+    virtual int processRow(int unused) = 0;
+    /// Reports the run summary and closes the files.
+    virtual void finish() = 0;
+    virtual bool getStatus(int* percent, MvbString* text) = 0;
+    /// The expected or estimated total rows; true when known.
+    virtual bool getProgress(uint64_t* total) = 0;
+    virtual void* queryExtension(int id) = 0;
+    virtual ~StepPluginStep() = default;
+    virtual void notifyEvent(int event, int data) = 0;
+};
+
+using StepCreateFunction = StepPluginStep* (*)();
+
+/// The plug-in's factory: the catalogue of step types it offers.
+class StepPluginFactory {
+public:
+    virtual int getInterfaceVersion() = 0;
+    virtual int getStepCount() = 0;
+    virtual StepCreateFunction getStepCreateFunction(int index) = 0;
+    virtual MvbString getStepTypeId(int index) = 0;
+    virtual MvbString getStepDescription(int index) = 0;
+    virtual bool queryStepFlag(int index, int flag) = 0;
+    virtual bool queryStepData(int index, int kind, int data) = 0;
+    /// Deletes the factory.
+    virtual void release() = 0;
+    virtual int getExtraCount() = 0;
+    virtual MvbString getStepText(int index) = 0;
+    virtual void* getStepExtension(int index) = 0;
+    virtual ~StepPluginFactory() = default;
+    /// Tag `tagIndex` of step `index`: false when there is none.
+    virtual bool getStepTag(int index, int tagIndex, MvbString& tag, int* kind) = 0;
+};
+
+/// Filled by the plug-in's entry function.
+struct StepPluginEntry {
+    const char* name = nullptr;
+    StepPluginFactory* (*createFactory)() = nullptr;
+};
+
+/// Name of the entry function the host looks up in a plug-in library.
+inline constexpr const char* kStepEntryFunctionName = "dtstep_text_entry";
+using StepEntryFunction = int (*)(StepPluginEntry*);
+
+extern "C" {
+int dtstep_text_entry(StepPluginEntry* entry);
+StepPluginFactory* step_create_factory11();
+}
