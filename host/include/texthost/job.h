@@ -1,8 +1,8 @@
 #pragma once
 
-#include <cstdint>
-#include <memory>
+#include <exception>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "mvb/datavar.h"
@@ -12,39 +12,52 @@ namespace texthost {
 /// One cell or scalar value as the job file gives it (string, integer, real, boolean or null).
 using JobValue = MvbDatavar;
 
-/// A table property: rows of cells keyed by column name.
-struct JobTable {
-    std::vector<std::vector<std::pair<std::string, JobValue>>> rows;
+/// One row of a table property: cells keyed by column name, or (`positional`) cells in the
+/// order in which the step declares its columns, with empty names.
+struct JobRow {
+    bool positional = false;
+    std::vector<std::pair<std::string, JobValue>> cells;
 };
 
-/// One property of a step in a job file: a scalar or a table.
+/// A table property as the job gives it.
+struct JobTable {
+    std::vector<JobRow> rows;
+};
+
+/// One property of a step in a job: a scalar value or a table.
 struct JobProperty {
     std::string name;
-    bool isTable = false;
-    JobValue value;
-    /// For a table given as arrays in column order, the column names are filled in later, when
-    /// the step's declaration is known; `positional` marks such rows.
-    JobTable table;
-    bool positional = false;
+    bool isTable = false;  ///< the job gave an array of rows (or null for no rows)
+    JobValue value;        ///< the scalar value when not a table
+    JobTable table;        ///< the rows when a table
 };
 
 struct JobStep {
     std::string type;  ///< step type id, e.g. SOURCE_DELIMTEXT
-    std::string name;  ///< the user's name for the step; the type id when the file gives none
+    std::string name;  ///< the user's name for the step; the type id when the job gives none
     std::vector<JobProperty> properties;
 };
 
 struct JobDefinition {
-    std::string baseDirectory;  ///< relative paths in the job resolve against this folder
+    /// Relative paths in the job resolve against this folder: a run works from it. Empty
+    /// means the current working directory.
+    std::string baseDirectory;
     std::vector<JobStep> steps;
 };
 
-/// Parses a job's JSON text. Throws JobError with a clear message on malformed input.
+/// Parses a job's JSON text: `{"steps": [{"type": ..., "name": ..., "properties": {...}}]}`.
+/// JSON strings, integers, reals, booleans and null become string, integer, real, boolean and
+/// null values; an array is a table property (rows as objects keyed by column name or arrays
+/// in column order). Throws JobError naming what is wrong (with line and column for bad JSON).
+/// Names of steps' properties and columns are checked later, against the step's declarations.
 JobDefinition parseJobText(const std::string& jsonText, const std::string& baseDirectory);
-/// Reads and parses a job file; `baseDirectory` becomes the file's folder.
+
+/// Reads and parses a job file; the job's baseDirectory becomes the file's folder (absolute).
+/// Throws JobError when the file cannot be read or is not a valid job.
 JobDefinition parseJobFile(const std::string& path);
 
-/// A failure of the job file or of the host's own set-up, with a message meant for the user.
+/// A failure of the job or of the host's own set-up (plug-in loading), with a message meant
+/// for the user.
 class JobError : public std::exception {
 public:
     explicit JobError(std::string message) : message_(std::move(message)) {}

@@ -2,7 +2,6 @@
 
 #include <cstdint>
 #include <functional>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -14,36 +13,65 @@ namespace texthost {
 /// A message a step or the host produced during a run, in the order they came.
 struct RunMessage {
     enum class Kind { Error, Warning, Info };
-    Kind kind;
+    Kind kind = Kind::Error;
     std::string step;  ///< the step's name; empty for the host's own messages
     std::string text;  ///< reportInfo pieces of one entry are joined into one text
 };
 
+/// A step type that the host offers besides the plug-in's catalogue.
+struct HostStepType {
+    std::string typeId;
+    std::string description;
+    /// Creates one step object; the host drives it like a plug-in step and release() deletes it.
+    std::function<StepPluginStep*()> create;
+};
+
+/// One step's answer to getStatus.
+struct StepStatus {
+    std::string step;  ///< the step's name
+    int percent = 0;
+    std::string text;
+    bool ok = false;  ///< what getStatus returned
+};
+
 struct RunOptions {
-    int runMode = 1;  ///< 1 writes files; 0 is a dry run (rows flow and are counted)
-    /// Plug-in library path; empty means the default (TEXT_PLUGIN_PATH, else beside the host).
+    int runMode = 1;  ///< getRunMode: 1 writes files; 0 is a dry run (rows flow and are counted)
+    /// Plug-in library path; empty means the default: the environment variable
+    /// TEXT_PLUGIN_PATH, else ../lib/libtext.so from the running executable's folder. The
+    /// plug-in is loaded only when a job names a step type that the host does not offer itself.
     std::string pluginPath;
-    /// Called from the driver at most every `progressIntervalMs` with each step's status.
-    std::function<void()> onProgress;
+    /// Step types added for this run (tests); they take precedence over every other type.
+    std::vector<HostStepType> extraSteps;
+    /// Called by runJob about every `progressIntervalMs` with each step's status.
+    std::function<void(const std::vector<StepStatus>&)> onProgress;
+    int progressIntervalMs = 200;
 };
 
 struct RunReport {
-    bool ok = false;       ///< every step succeeded
-    bool stopped = false;  ///< the run was stopped by an interrupt
+    bool ok = false;       ///< every step succeeded and the data reached its end
+    bool stopped = false;  ///< the run was stopped by requestStop() (an interrupt)
+    bool badJob = false;   ///< the job or the plug-in could not be set up; nothing ran
     uint64_t rows = 0;     ///< rows the last step handled
     std::vector<RunMessage> messages;
-    /// Errors only, in order (handy for tests).
-    std::vector<std::string> errors() const;
-    std::vector<std::string> warnings() const;
-    std::vector<std::string> infos() const;
+
+    std::vector<std::string> errors() const;    ///< error texts, in order
+    std::vector<std::string> warnings() const;  ///< warning texts, in order
+    std::vector<std::string> infos() const;     ///< summary texts, in order
 };
 
-/// Validates a job against the loaded plug-in and runs it to the end.
+/// Sets up the job's steps (see Pipeline), runs it to the end of the data or the first
+/// failure, finishes every started step and releases everything. A bad job is reported in the
+/// result (badJob, one error message), never thrown. The working directory is the job's
+/// baseDirectory during the run and is restored afterwards.
 RunReport runJob(const JobDefinition& job, const RunOptions& options = {});
 
-/// Asks every running job's shouldContinue() to answer false (safe from a signal handler).
+/// Makes every running job's shouldContinue() answer false; the driver then stops pulling
+/// rows. Lock-free and async-signal-safe: meant to be called from a SIGINT handler. The
+/// request is process-wide and stays until clearStopRequest().
 void requestStop() noexcept;
 /// Clears an earlier requestStop().
 void clearStopRequest() noexcept;
+/// True after requestStop() until clearStopRequest().
+bool stopRequested() noexcept;
 
 }  // namespace texthost

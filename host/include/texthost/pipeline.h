@@ -1,0 +1,69 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "step/plugin.h"
+#include "texthost/job.h"
+#include "texthost/run.h"
+
+namespace texthost {
+
+/// A job's chain of steps, set up and driven by the host: one source, then destinations, each
+/// fed by the one before it. runJob() is built on it; tests use it to drive a chain row by row
+/// and to look at the steps between calls.
+///
+/// While a Pipeline exists the process's working directory is the job's baseDirectory (when
+/// not empty), so that relative paths in the job resolve against the job file's folder; the
+/// destructor restores the previous one. Only one Pipeline should exist at a time.
+class Pipeline {
+public:
+    /// Creates every step (loading the plug-in if a step type needs it), calls initialize and
+    /// binds the job's properties to the steps' declarations. Throws JobError naming the problem:
+    /// unknown step type (listing the valid ones), a plug-in that cannot be loaded, a first step
+    /// that is not a source or a later one that is not a destination, an unknown property or
+    /// column (listing the valid ones), a table given as a single value or the reverse.
+    Pipeline(const JobDefinition& job, const RunOptions& options = {});
+    /// Finishes started steps that were not finished, releases every step and the factory,
+    /// unloads the plug-in and restores the working directory.
+    ~Pipeline();
+    Pipeline(const Pipeline&) = delete;
+    Pipeline& operator=(const Pipeline&) = delete;
+
+    /// prepare(2) for each step in chain order, then start() for each. False as soon as one
+    /// fails (prepare without bit 0 of its result, or start false); the reason is in messages().
+    /// Steps that started before the failure are finished by finish() or the destructor.
+    bool prepareAndStart();
+    /// One processRow of the last step, which pulls from the steps before it through
+    /// readInputRow: 0 a row went through; 1 end of data; any other value a failure. Once the
+    /// chain ended or failed, answers that code again without calling a step.
+    int pull();
+    /// finish() of every started step, in chain order, once.
+    void finish();
+
+    int stepCount() const;
+    /// The step object (owned by the pipeline; valid until it is destroyed).
+    StepPluginStep* step(int index) const;
+    const std::string& stepName(int index) const;
+    const std::string& stepType(int index) const;
+    /// The step's output field list, which is also its output row buffer and the next step's
+    /// input items; null before the step declared one.
+    const StepOutputItems* outputItems(int index) const;
+    /// The names the step gave to addUsedField since its last clearUsedFields.
+    const std::vector<std::string>& usedFields(int index) const;
+    /// getStatus of every step that started.
+    std::vector<StepStatus> status() const;
+
+    /// Rows pull() passed through (answers 0).
+    uint64_t rowsPulled() const;
+    /// Errors, warnings and summaries so far, in order.
+    const std::vector<RunMessage>& messages() const;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace texthost
