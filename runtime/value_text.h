@@ -1,0 +1,24 @@
+#pragma once
+
+// Reading and writing the text forms of values, without the locale. Private to the runtime.
+
+#include <cstdint>
+#include <string_view>
+
+namespace mvb::text {
+
+/// Reads true/false, yes/no, y/n, t/f, 1/0 in any case, blanks around allowed.
+[[nodiscard]] bool parseBool(std::string_view text, bool* value) noexcept;
+/// Reads a whole decimal integer with an optional sign, blanks around allowed.
+[[nodiscard]] bool parseInt64(std::string_view text, int64_t* value) noexcept;
+/// Reads a whole decimal real (fixed or exponent form, inf, nan) with an optional sign,
+/// blanks around allowed. Out-of-range values fail.
+[[nodiscard]] bool parseReal(std::string_view text, double* value) noexcept;
+
+/// Writes the shortest text that reads back as `value`; `out` holds at least 32 bytes.
+/// Returns the byte count (no NUL).
+int formatReal(double value, char* out) noexcept;
+/// Writes `value` in decimal; `out` holds at least 21 bytes. Returns the byte count (no NUL).
+int formatInt64(int64_t value, char* out) noexcept;
+
+}  // namespace mvb::text
