@@ -1,0 +1,55 @@
+#include "profiler_percentile.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace texthost::profiler {
+
+PercentileEstimator::PercentileEstimator(size_t exactLimit, uint64_t seed)
+    : limit_(exactLimit == 0 ? 1 : exactLimit), state_(seed ^ 0x5DEECE66D2545F49ull) {}
+
+uint64_t PercentileEstimator::nextRandom() noexcept {
+    // splitmix64: statistically strong, tiny state, reproducible.
+    uint64_t z = (state_ += 0x9E3779B97F4A7C15ull);
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+    return z ^ (z >> 31);
+}
+
+void PercentileEstimator::add(double value) {
+    ++count_;
+    sorted_ = false;
+    if (kept_.size() < limit_) {
+        if (kept_.size() == kept_.capacity()) [[unlikely]] {
+            // Grow geometrically but never past the limit, so the storage stays within it.
+            const size_t grown = std::max<size_t>(64, kept_.capacity() * 2);
+            kept_.reserve(std::min(limit_, grown));
+        }
+        kept_.push_back(value);
+        return;
+    }
+    // Value number count_ replaces a kept one with probability limit_ / count_. The modulo's
+    // bias is below count_ / 2^64, far under any other error here.
+    const uint64_t slot = nextRandom() % count_;
+    if (slot < limit_) kept_[static_cast<size_t>(slot)] = value;
+}
+
+double PercentileEstimator::percentile(double p) {
+    if (!sorted_) {
+        std::sort(kept_.begin(), kept_.end());
+        sorted_ = true;
+    }
+    const size_t n = kept_.size();
+    if (n == 0) return 0.0;
+    const double h = static_cast<double>(n - 1) * std::clamp(p, 0.0, 100.0) / 100.0;
+    const size_t low = static_cast<size_t>(std::floor(h));
+    if (low + 1 >= n) return kept_[n - 1];
+    const double a = kept_[low];
+    const double b = kept_[low + 1];
+    const double fraction = h - static_cast<double>(low);
+    // Equal neighbours and whole ranks answer without arithmetic, which keeps infinities intact.
+    if (fraction == 0.0 || a == b) return a;
+    return a + fraction * (b - a);
+}
+
+}  // namespace texthost::profiler

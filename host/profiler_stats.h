@@ -1,0 +1,117 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "mvb/datavar.h"
+#include "mvb/date.h"
+#include "profiler_percentile.h"
+
+namespace texthost::profiler {
+
+/// How a field's values are read, summed and ordered; follows the field's declared type.
+enum class FieldKind {
+    Boolean,  ///< ordered false < true; not numeric
+    Integer,  ///< numeric; sums exactly while the sum fits in 64 bits
+    Real,     ///< numeric
+    Text,     ///< ordered by UTF-8 bytes; also any type code the profiler does not know
+    Date,     ///< ordered chronologically
+};
+
+/// The kind for an mvbType code: 1 boolean, 2 integer, 3 real, 5 date, anything else text.
+FieldKind fieldKindOf(int typeCode) noexcept;
+
+/// What one profile cell shows.
+enum class Statistic {
+    Records,            ///< rows seen, nulls included
+    Nulls,              ///< null values, and values the field's type cannot read
+    Count,              ///< numeric values summed (numeric fields)
+    Sum,                ///< numeric fields
+    Mean,               ///< numeric fields
+    StandardDeviation,  ///< sample standard deviation (n − 1), numeric fields
+    Minimum,            ///< every kind, in its own order
+    Maximum,            ///< every kind, in its own order
+    Percentile,         ///< numeric fields; see PercentileEstimator
+};
+
+/// Running statistics of one field, one value at a time, in memory that does not grow with the
+/// number of values (beyond the longest minimum or maximum text).
+///
+/// - A null value, a real NaN, and a value that the field's type cannot read (text in an
+///   integer field, say, or a non-date in a date field) count as nulls and nowhere else.
+/// - Numeric fields are integer and real fields; booleans are not numeric (their minimum and
+///   maximum tell whether both values occur). Count, sum, mean and standard deviation are exact
+///   streaming figures: mean and variance by Welford's update, the real sum with compensated
+///   (Neumaier) summation, the integer sum exactly while it fits in 64 bits and as a
+///   compensated real sum after it overflows. The standard deviation is the sample one,
+///   √(Σ(x − mean)² / (n − 1)), shown from two values on.
+/// - Percentiles follow PercentileEstimator: exact up to its limit of values, sampled beyond.
+class FieldProfile {
+  public:
+    FieldProfile(FieldKind kind, size_t exactLimit = PercentileEstimator::kDefaultExactLimit,
+                 uint64_t seed = 0);
+
+    /// Adds the value of one row, read according to the field's kind. Allocates only when a
+    /// text becomes a longer minimum or maximum than any before it, or while the percentile
+    /// storage grows to its limit.
+    void add(const MvbDatavar& value);
+
+    void addNull() noexcept { ++records_, ++nulls_; }
+    void addBoolean(bool value) noexcept;
+    void addInteger(int64_t value);
+    /// NaN counts as a null.
+    void addReal(double value);
+    void addText(std::string_view value);
+    void addDate(const MvbDate& value) noexcept;
+
+    FieldKind kind() const noexcept { return kind_; }
+    bool numeric() const noexcept {
+        return kind_ == FieldKind::Integer || kind_ == FieldKind::Real;
+    }
+    uint64_t records() const noexcept { return records_; }
+    uint64_t nulls() const noexcept { return nulls_; }
+    /// Values that took part in the minimum and maximum (and, when numeric, every figure).
+    uint64_t valueCount() const noexcept { return records_ - nulls_; }
+    double mean() const noexcept { return mean_; }
+    /// The sample standard deviation; 0 with fewer than two values.
+    double standardDeviation() const noexcept;
+    /// True while an integer field's sum is held exactly.
+    bool exactIntegerSum() const noexcept {
+        return kind_ == FieldKind::Integer && !intSumOverflow_;
+    }
+    const PercentileEstimator& percentiles() const noexcept { return percentiles_; }
+
+    /// Replaces `out` with the text of `statistic` (`percent` is read for Percentile only),
+    /// empty when the statistic does not apply to the field or has no value yet. Numbers are
+    /// written without the locale, reals in their shortest form that reads back the same.
+    void format(Statistic statistic, double percent, std::string& out);
+
+  private:
+    void addNumber(double value);
+
+    FieldKind kind_;
+    uint64_t records_ = 0;
+    uint64_t nulls_ = 0;
+
+    // Welford's running mean and sum of squared deviations.
+    double mean_ = 0.0;
+    double m2_ = 0.0;
+    // Neumaier-compensated sum.
+    double sum_ = 0.0;
+    double sumCompensation_ = 0.0;
+    int64_t intSum_ = 0;
+    bool intSumOverflow_ = false;
+
+    // The minimum and maximum, in the member that the kind uses.
+    int64_t minInt_ = 0, maxInt_ = 0;
+    double minReal_ = 0.0, maxReal_ = 0.0;
+    std::string minText_, maxText_;
+    MvbDate minDate_, maxDate_;
+    bool sawFalse_ = false, sawTrue_ = false;
+
+    PercentileEstimator percentiles_;
+};
+
+}  // namespace texthost::profiler
