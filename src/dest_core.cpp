@@ -1,0 +1,150 @@
+#include "dest_core.h"
+
+#include <cinttypes>
+#include <cstdio>
+
+#include "mvb/message.h"
+
+namespace {
+
+constexpr const char* kDomain = "Text Plugin";
+
+}  // namespace
+
+void reportDestMessage(StepHost* host, const char* sourceFile, int line, int number,
+                       std::string_view argument) {
+    if (argument.empty()) {
+        host->reportError(mvb_get_message(sourceFile, line, kDomain, number));
+    } else {
+        host->reportError(mvb_get_message(sourceFile, line, kDomain, number, argument));
+    }
+}
+
+void declareDestFieldsTable(PropertySchema* schema, const char* secondColumn, int secondType) {
+    PropertyTableSchema* table = schema->declareTable(MvbString("FIELDS", true), 2);
+    table->declareColumn(0, MvbString("FIELDNAME", true), mvbTypeString);
+    table->declareColumn(1, MvbString(secondColumn, true), secondType);
+}
+
+void DestinationCore::initialize(StepHost* host) noexcept {
+    host_ = host;
+    fieldCount_ = 0;
+    fieldMap_.reset();
+    rowCount_ = 0;
+    reportInterval_ = 1000;
+    expectedRows_ = 0;
+    haveExpected_ = false;
+    noWrite_ = false;
+}
+
+int DestinationCore::bindFields(int flags, const char* sourceFile, std::source_location where) {
+    PropertyTable* table = host_->getPropertyValues()->getTable(1);
+    fieldMap_.reset();
+    fieldCount_ = table->getRowCount();
+    if (fieldCount_ < 0) fieldCount_ = 0;
+    if (fieldCount_ != 0) {
+        // Positions stay -1 until a name is found, so a row is never read at a stale or
+        // missing position (a pass without an input list binds no position at all).
+        fieldMap_ = std::make_unique<int[]>(fieldCount_);
+        for (int i = 0; i < fieldCount_; ++i)
+            fieldMap_[i] = -1;
+    }
+
+    const bool validating = (flags & 2) != 0;
+    StepOutputItems* items = host_->getInputItems(0, (flags & 1) == 0);
+    int result = 0;
+    if (items != nullptr) {
+        StepOutputItems* out = host_->createOutputItems(items->count);
+        for (int k = 0; k < items->count; ++k) {
+            out->items[k].name = items->items[k].name;
+            out->items[k].type = items->items[k].type;
+            out->items[k].byteSize = items->items[k].byteSize;
+            out->items[k].length = items->items[k].length;
+        }
+        result = validating ? 6 : 2;
+    } else if (fieldCount_ == 0) {
+        reportDestMessage(host_, sourceFile, static_cast<int>(where.line()), 663);
+        return 0;
+    }
+
+    host_->clearUsedFields();
+    for (int i = 0; i < fieldCount_; ++i) {
+        const MvbString name = table->getCell(0, i, true).asString();
+        host_->addUsedField(name, 0);
+        if (items == nullptr) continue;
+        const int position = findOutputItemByName(items, name);
+        if (position == -1 && validating) {
+            reportDestMessage(host_, sourceFile, static_cast<int>(where.line()), 311, name.view());
+            return result;
+        }
+        fieldMap_[i] = position;
+    }
+    return result | 1;
+}
+
+void DestinationCore::beginRun() {
+    noWrite_ = host_->getRunMode() != 1;
+    rowCount_ = 0;
+    refreshExpected();
+}
+
+void DestinationCore::refreshExpected() {
+    StepFlow* flow = host_->getFlow();
+    StepNode* node = flow != nullptr ? flow->getInputNode(0, 0, 0) : nullptr;
+    uint64_t expected = 0;
+    if (node != nullptr && node->getExpectedRows(&expected)) {
+        expectedRows_ = expected;
+        reportInterval_ = expected / 100;
+        haveExpected_ = true;
+    } else {
+        reportInterval_ = 1000;
+        expectedRows_ = 0;
+        haveExpected_ = false;
+    }
+}
+
+int DestinationCore::takeRow(StepOutputItems** items) {
+    StepOutputItems* in = host_->getInputItems(0, true);
+    StepOutputItems* out = host_->getOutputRow();
+    const int status = host_->readInputRow(0);
+    if (status == 1) {
+        expectedRows_ = rowCount_;
+        haveExpected_ = true;
+        return 1;
+    }
+    if (status != 0) return status;
+    ++rowCount_;
+    if (in != nullptr && out != nullptr) {
+        const int count = in->count < out->count ? in->count : out->count;
+        for (int k = 0; k < count; ++k)
+            out->items[k].value = in->items[k].value;
+    }
+    *items = in;
+    return 0;
+}
+
+int DestinationCore::progressPoint(const char* sourceFile, std::source_location where) {
+    if (reportInterval_ != 0 && rowCount_ % reportInterval_ != 0) return 0;
+    refreshExpected();
+    if (host_->shouldContinue()) return 0;
+    reportDestMessage(host_, sourceFile, static_cast<int>(where.line()), 421);
+    return 2;
+}
+
+bool DestinationCore::status(int* percent, MvbString* text) const {
+    char buffer[64];
+    std::snprintf(buffer, sizeof buffer, "%s %" PRIu64 " rows", writes() ? "Written" : "Read",
+                  rowCount_);
+    if (text != nullptr) text->assign(buffer);
+    if (percent != nullptr) {
+        *percent = haveExpected_ && expectedRows_ != 0
+                       ? static_cast<int>(static_cast<uint32_t>(rowCount_ * 100 / expectedRows_))
+                       : 0;
+    }
+    return true;
+}
+
+bool DestinationCore::progress(uint64_t* total) const noexcept {
+    if (total != nullptr) *total = expectedRows_;
+    return haveExpected_;
+}

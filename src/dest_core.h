@@ -1,0 +1,91 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <source_location>
+
+#include "mvb/datavar.h"
+#include "mvb/string.h"
+#include "step/host.h"
+
+/// What the three destinations share: the FIELDS binding, the output list as a copy of the
+/// input list, the row pass-through, the row counter with its progress points, the status text
+/// and the progress total. Each destination holds one and adds what it writes.
+///
+/// Messages are reported with the owning step's source file (given to each call) and the line
+/// of the step's own statement that called in here.
+class DestinationCore {
+  public:
+    /// Keeps `host` and gives the counters their first values (no field map, no expected total).
+    void initialize(StepHost* host) noexcept;
+    StepHost* host() const noexcept { return host_; }
+
+    /// Binds the FIELDS table (property 1) to the input fields and declares the output list as a
+    /// copy of the input list. Returns the prepare result: 7 or 3 with an input list (bit 1 of
+    /// `flags` set or clear), 1 without one but with FIELDS rows, 0 after message 663 and 6
+    /// after message 311 (an unknown FIELDNAME in the validating pass).
+    int bindFields(int flags, const char* sourceFile,
+                   std::source_location where = std::source_location::current());
+
+    /// Number of FIELDS rows bound by the last bindFields(); 0 means nothing is written.
+    int fieldCount() const noexcept { return fieldCount_; }
+
+    /// The current input value of FIELDS row `i`, or null when that row names no input field
+    /// (the name was not found, or there was no input list when the fields were bound).
+    const MvbDatavar* fieldValue(const StepOutputItems* items, int i) const noexcept {
+        const int position = fieldMap_[i];
+        if (position < 0 || items == nullptr || position >= items->count) return nullptr;
+        return &items->items[position].value;
+    }
+    /// The input item of FIELDS row `i`, or null as for fieldValue().
+    const StepOutputItem* fieldItem(const StepOutputItems* items, int i) const noexcept {
+        const int position = fieldMap_[i];
+        if (position < 0 || items == nullptr || position >= items->count) return nullptr;
+        return &items->items[position];
+    }
+
+    /// Begins a run: decides from the run mode whether it writes, resets the row count and asks
+    /// for the expected total.
+    void beginRun();
+    /// True when this run writes a file: the run mode is 1 and FIELDS has rows.
+    bool writes() const noexcept { return !noWrite_ && fieldCount_ != 0; }
+
+    /// Takes the next input row and passes its values on to the output row. Returns what
+    /// readInputRow answered; on 0 `*items` is the input list holding the row, already counted.
+    /// On 1 (end of data) the expected total becomes the final count.
+    int takeRow(StepOutputItems** items);
+
+    /// The progress point after a row: 0 to go on, 2 after reporting message 421 when the host
+    /// wants the run stopped.
+    int progressPoint(const char* sourceFile,
+                      std::source_location where = std::source_location::current());
+
+    uint64_t rowCount() const noexcept { return rowCount_; }
+
+    /// "Written N rows" or "Read N rows" and the completion percentage. Always true.
+    bool status(int* percent, MvbString* text) const;
+    /// The expected total; true when known.
+    bool progress(uint64_t* total) const noexcept;
+
+  private:
+    void refreshExpected();
+
+    StepHost* host_ = nullptr;
+    int fieldCount_ = 0;
+    /// Input position of each FIELDS row; -1 when the row names no input field.
+    std::unique_ptr<int[]> fieldMap_;
+    uint64_t rowCount_ = 0;
+    uint64_t reportInterval_ = 1000;
+    uint64_t expectedRows_ = 0;
+    bool haveExpected_ = false;
+    bool noWrite_ = false;
+};
+
+/// Declares the FIELDS table of a destination: column 0 FIELDNAME (string) and column 1
+/// `secondColumn` of type `secondType`.
+void declareDestFieldsTable(PropertySchema* schema, const char* secondColumn, int secondType);
+
+/// Reports message `number` (with its text arguments) for `sourceFile` at `line` through
+/// `host`'s reportError.
+void reportDestMessage(StepHost* host, const char* sourceFile, int line, int number,
+                       std::string_view argument = {});

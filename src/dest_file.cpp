@@ -1,0 +1,44 @@
+#include "dest_file.h"
+
+#include "mvb/types.h"
+
+bool DestFile::open(StepHost* host, const MvbString& path, int mode, int encoding, uint32_t flags,
+                    bool probe) {
+    discard();
+    MvbString error;
+    MvbTxtFile* file = mvbTxtFileOpen(path.asCstr(), mode, encoding,
+                                      probe ? flags | MVB_FLAG_PROBE : flags, error);
+    if (file == nullptr) {
+        host->reportError(error);
+        return false;
+    }
+    if (probe) {
+        file->close();
+    } else {
+        file_ = file;
+    }
+    return true;
+}
+
+bool DestFile::fail(StepHost* host) const {
+    MvbString error;
+    if (file_ != nullptr) file_->getLastError(error);
+    host->reportError(error);
+    return false;
+}
+
+bool DestFile::flushAndClose(StepHost* host) {
+    if (file_ == nullptr) return true;
+    const bool flushed = file_->flush();
+    if (!flushed) fail(host);
+    discard();
+    return flushed;
+}
+
+void DestFile::discard() noexcept {
+    if (file_ != nullptr) {
+        MvbTxtFile* file = file_;
+        file_ = nullptr;
+        file->close();
+    }
+}

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <cstdint>
+
+#include "mvb/string.h"
+#include "mvb/txtfile.h"
+#include "step/host.h"
+
+/// The one output file a destination owns. Failures are reported through the host with the
+/// text file's own error text (which names the file), as the open and write operations give it.
+class DestFile {
+  public:
+    DestFile() = default;
+    DestFile(const DestFile&) = delete;
+    DestFile& operator=(const DestFile&) = delete;
+    ~DestFile() { discard(); }
+
+    /// Opens `path` for writing (MVB_OPEN_APPEND or MVB_OPEN_CREATE). With `probe` the open
+    /// only proves that it would succeed and the file is closed again at once. False after
+    /// reporting the open's error text.
+    bool open(StepHost* host, const MvbString& path, int mode, int encoding, uint32_t flags,
+              bool probe);
+
+    bool isOpen() const noexcept { return file_ != nullptr; }
+    MvbTxtFile* get() const noexcept { return file_; }
+
+    /// Reports the file's last error text; returns false so callers can `return fail(...)`.
+    bool fail(StepHost* host) const;
+
+    /// Writes out what is buffered and closes the file. False after reporting the file's error
+    /// text when the data did not reach the file; the file is closed either way.
+    bool flushAndClose(StepHost* host);
+
+    /// Closes the file without asking whether its buffered output reached it: for runs that
+    /// already failed or were stopped.
+    void discard() noexcept;
+
+  private:
+    MvbTxtFile* file_ = nullptr;
+};

@@ -1,0 +1,323 @@
+#include "dts_txthtmldest.h"
+
+#include <charconv>
+#include <cinttypes>
+#include <cstdio>
+#include <ctime>
+
+#include "dest_value_text.h"
+#include "html_style_sheet.h"
+#include "mvb/path.h"
+#include "mvb/types.h"
+#include "step_catalogue.h"
+#include "step_guard.h"
+
+namespace {
+
+constexpr const char* kSourceFile = "src/dts_txthtmldest";
+
+enum Property : int {
+    kFileName = 0,
+    kFields = 1,
+    kTitle = 2,
+};
+
+/// Titles of the profiler layout's sections, in the order the sections come.
+constexpr const char* kSectionTitles[4] = {"Record Count and Null Values", "Numerical Analysis",
+                                           "Min/Max", "Percentiles"};
+
+/// Appends the decimal text of `value`.
+void appendInt(std::string& out, int value) {
+    char digits[16];
+    const auto result = std::to_chars(digits, digits + sizeof digits, value);
+    out.append(digits, result.ptr);
+}
+
+/// Today's local date as month/day/year without leading zeros.
+std::string todayText() {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    char text[48];
+    std::snprintf(text, sizeof text, "%d/%d/%d", local.tm_mon + 1, local.tm_mday,
+                  local.tm_year + 1900);
+    return text;
+}
+
+}  // namespace
+
+StepPluginStep* createTxtHtmlDest() {
+    return new DTS_TxtHtmlDest();
+}
+
+bool DTS_TxtHtmlDest::initialize(StepHost* host, int* inputCount, int* outputCount) {
+    return guardStep(host, false, [&] {
+        core_.initialize(host);
+        if (inputCount != nullptr) *inputCount = 1;
+        if (outputCount != nullptr) *outputCount = 1;
+        file_.discard();
+
+        PropertySchema* schema = host->getPropertySchema();
+        schema->declareProperty(MvbString("FILENAME", true), mvbTypeString);
+        declareDestFieldsTable(schema, "OUTPUTNAME", mvbTypeString);
+        schema->declareProperty(MvbString("TITLE", true), mvbTypeString);
+        return true;
+    });
+}
+
+void DTS_TxtHtmlDest::release() {
+    file_.discard();
+    delete this;
+}
+
+int DTS_TxtHtmlDest::prepare(int flags) {
+    return guardStep(core_.host(), 0, [&] { return core_.bindFields(flags, kSourceFile); });
+}
+
+bool DTS_TxtHtmlDest::start() {
+    return guardStep(core_.host(), false, [&] { return startRun(); });
+}
+
+bool DTS_TxtHtmlDest::startRun() {
+    StepHost* host = core_.host();
+    core_.beginRun();
+    writeFailed_ = false;
+    sectionIndex_ = 0;
+    PropertyValues* props = host->getPropertyValues();
+    PropertyTable* table = props->getTable(kFields);
+    host->getOutputRow();
+    if (host->getInputItems(0, true) == nullptr) {
+        reportDestMessage(host, kSourceFile, __LINE__, 315);
+        return false;
+    }
+    file_.discard();
+    if (!core_.writes()) return true;
+
+    fileName_ = props->getValue(kFileName, true).asString();
+    if (fileName_.empty()) {
+        reportDestMessage(host, kSourceFile, __LINE__, 304);
+        return false;
+    }
+    if (!writeStyleSheet()) return false;
+    if (!file_.open(host, fileName_, MVB_OPEN_CREATE, 0, 0, false)) return false;
+
+    headings_.clear();
+    const int fieldCount = core_.fieldCount();
+    headings_.reserve(static_cast<size_t>(fieldCount));
+    for (int i = 0; i < fieldCount; ++i)
+        headings_.push_back(table->getCell(1, i, true).asString());
+
+    MvbString title = props->getValue(kTitle, true).asString();
+    if (title.empty()) title = "Data Report";
+    StepFlow* flow = host->getFlow();
+    StepNode* node = flow != nullptr ? flow->getInputNode(0, 0, 0) : nullptr;
+    profilerLayout_ = node != nullptr && node->getTypeId().compare("PROFILER", true) == 0;
+    return writeHead(title);
+}
+
+bool DTS_TxtHtmlDest::writeStyleSheet() {
+    StepHost* host = core_.host();
+    const MvbString directory = mvbParsePath(fileName_.asCstr(), nullptr);
+    const MvbString path = mvbConcatPath(directory.asCstr(), kHtmlStyleSheetName);
+    DestFile sheet;
+    if (!sheet.open(host, path, MVB_OPEN_CREATE, 0, 0, false)) return false;
+    if (!sheet.get()->writeChars(kHtmlStyleSheet.data(),
+                                 static_cast<int>(kHtmlStyleSheet.size()))) {
+        return sheet.fail(host);
+    }
+    return sheet.flushAndClose(host);
+}
+
+bool DTS_TxtHtmlDest::writeHead(const MvbString& title) {
+    // The markup is kept exactly as stored reports and style sheets expect it, the doubled
+    // percent sign and the missing body tag included.
+    out_.clear();
+    out_.append(
+        R"(<html><head><meta http-equiv="Content-Type" content="text/html; charset=utf-8"><title>)");
+    out_.append(title.view());
+    if (!emitLine("</title></head>")) return false;
+    if (!emitLine(R"(<LINK href="marovind.css" type=text/css rel=stylesheet>)")) return false;
+    if (!emitLine(R"(<TABLE cellSpacing=1 cellPadding=1 width="100%%" border=0>)")) return false;
+    if (!emitLine("<TR>")) return false;
+    out_.append("<TD class=pagetitle>");
+    out_.append(title.view());
+    out_.append("</TD><TD>Date: ");
+    out_.append(todayText());
+    if (!emitLine("</TD></TR></TABLE>")) return false;
+    if (!emitLine("<p>")) return false;
+
+    if (profilerLayout_) {
+        // Each section writes its own column headings when it opens.
+        return emitLine("<p><br><strong>Analysis:<br></strong>") &&
+               emitLine(R"(<A href="#Lbl0">Record Count and Null Values<br></a>)") &&
+               emitLine(R"(<A href="#Lbl1">Numerical Analysis</a>)") &&
+               emitLine(R"(<br><A href="#Lbl2">Min/Max</a>)") &&
+               emitLine(R"(<br><A href="#Lbl3">Percentiles</a>)") &&
+               emitLine(R"(<table border="1" cellpadding="1" cellspacing="0">)") &&
+               emitLine("<tbody>");
+    }
+    if (!emitLine(R"(<table border="1" cellpadding="1" cellspacing="0">)")) return false;
+    if (!emitLine("<TBODY>")) return false;
+    appendHeadings();
+    return emit(false);
+}
+
+void DTS_TxtHtmlDest::appendHeadings() {
+    // Headings, like the title, are the job's own markup and are not escaped.
+    out_.append(R"(<TR class="rowon">)");
+    if (!emit(true)) return;
+    for (const MvbString& heading : headings_) {
+        out_.append("<TH><B>");
+        out_.append(heading.view());
+        out_.append("</B></TH>");
+    }
+    out_.append("</TR>");
+    emit(true);
+}
+
+bool DTS_TxtHtmlDest::emit(bool endLine) {
+    MvbTxtFile* file = file_.get();
+    bool ok = out_.empty() || file->writeChars(out_.data(), static_cast<int>(out_.size()));
+    if (ok && endLine) ok = file->writeLine("");
+    out_.clear();
+    if (!ok && !writeFailed_) {
+        writeFailed_ = true;
+        file_.fail(core_.host());
+    }
+    return ok;
+}
+
+int DTS_TxtHtmlDest::processRow(int) {
+    return guardStep(core_.host(), 2, [&] { return takeAndRenderRow(); });
+}
+
+bool DTS_TxtHtmlDest::appendSectionStart(const StepOutputItems* items) {
+    if (sectionIndex_ != 0) {
+        // A FIELDS row that names no input field has no data, so it never breaks a section.
+        const MvbDatavar* first = core_.fieldValue(items, 0);
+        const bool empty =
+            first != nullptr &&
+            (first->isNull() || (first->getType() == mvbTypeString && first->stringView().empty()));
+        if (!empty) return false;
+    }
+    bool spacer = false;
+    if (sectionIndex_ != 0) {
+        out_.append(R"(<tr CLASS="ROWOFF"><td colspan=")");
+        appendInt(out_, core_.fieldCount());
+        out_.append(R"(">&nbsp;</td></tr>)");
+        if (!emit(true)) return true;
+        spacer = true;
+    }
+    if (sectionIndex_ < 4) {
+        out_.append(R"(<tr CLASS="ROWON"><td class="subtitle" colspan=")");
+        appendInt(out_, core_.fieldCount());
+        out_.append(R"("><a name="Lbl)");
+        appendInt(out_, sectionIndex_);
+        out_.append(R"(">)");
+        out_.append(kSectionTitles[sectionIndex_]);
+        out_.append(R"(</a> | <A href="#Top">Back</a> </td></tr>)");
+        ++sectionIndex_;
+    }
+    appendHeadings();
+    return spacer;
+}
+
+void DTS_TxtHtmlDest::appendEscaped(std::string_view text) {
+    size_t run = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char* entity;
+        switch (text[i]) {
+            case '"':
+                entity = "&quot;";
+                break;
+            case '&':
+                entity = "&amp;";
+                break;
+            case '\'':
+                entity = "&apos;";
+                break;
+            case '<':
+                entity = "&lt;";
+                break;
+            case '>':
+                entity = "&gt;";
+                break;
+            default:
+                continue;
+        }
+        out_.append(text.data() + run, i - run);
+        out_.append(entity);
+        run = i + 1;
+    }
+    out_.append(text.data() + run, text.size() - run);
+}
+
+int DTS_TxtHtmlDest::takeAndRenderRow() {
+    StepHost* host = core_.host();
+    StepOutputItems* items = nullptr;
+    const int status = core_.takeRow(&items);
+    if (status == 1) {
+        if (file_.isOpen()) {
+            out_.assign("</TBODY></TABLE></BODY></HTML>");
+            // The report must have reached the file before the run may say it was written.
+            if (!emit(false) || !file_.flushAndClose(host)) {
+                writeFailed_ = true;
+                file_.discard();
+                return 2;
+            }
+        }
+        return 1;
+    }
+    if (status != 0) return status;
+
+    if (core_.writes() && file_.isOpen()) {
+        out_.clear();
+        const bool leftOut = profilerLayout_ && appendSectionStart(items);
+        if (writeFailed_) return 2;
+        if (!leftOut) {
+            ValueTextBuffer buffer;
+            out_.append(R"(<TR class="rowon">)");
+            const int fieldCount = core_.fieldCount();
+            for (int i = 0; i < fieldCount; ++i) {
+                // Every kind of value is escaped; only a string's text can hold markup.
+                const std::string_view text = destValueText(core_.fieldValue(items, i), buffer);
+                out_.append("<td>");
+                if (text.empty()) {
+                    out_.append("&nbsp;");
+                } else {
+                    appendEscaped(text);
+                }
+                out_.append("</td>");
+            }
+            if (!emitLine("</tr>")) return 2;
+        }
+    }
+    return core_.progressPoint(kSourceFile);
+}
+
+void DTS_TxtHtmlDest::finish() {
+    guardStep(core_.host(), 0, [&] {
+        if (!core_.writes() || writeFailed_) {
+            file_.discard();
+            return 0;
+        }
+        StepHost* host = core_.host();
+        if (!file_.flushAndClose(host)) {
+            writeFailed_ = true;
+            return 0;
+        }
+        char text[512];
+        std::snprintf(text, sizeof text, "Wrote %" PRIu64 " rows to HTML file ", core_.rowCount());
+        host->reportInfo(MvbString(text, false), true);
+        host->reportInfo(fileName_, false);
+        return 0;
+    });
+}
+
+bool DTS_TxtHtmlDest::getStatus(int* percent, MvbString* text) {
+    return guardStep(core_.host(), false, [&] { return core_.status(percent, text); });
+}
+
+bool DTS_TxtHtmlDest::getProgress(uint64_t* total) {
+    return guardStep(core_.host(), false, [&] { return core_.progress(total); });
+}
