@@ -1,0 +1,112 @@
+#include "source_fields.h"
+
+#include <climits>
+#include <cstdint>
+#include <cstring>
+
+#include "file_char_sizes.h"
+#include "mvb/date.h"
+#include "mvb/parse.h"
+#include "mvb/types.h"
+
+SourceCharSizes probeSourceCharSizes(PropertyValues* values, int fileNameIndex,
+                                     int byteOrderMarkIndex, int encodingIndex) {
+    const MvbString fileName = values->getValue(fileNameIndex, true).asString();
+    bool error = false;
+    bool byteOrderMark = values->getValue(byteOrderMarkIndex, true).asBool(&error);
+    if (error) byteOrderMark = false;
+    int encoding = -1;
+    const MvbDatavar encodingValue = values->getValue(encodingIndex, true);
+    if (!encodingValue.isNull()) {
+        error = false;
+        const int configured = encodingValue.asInt(&error);
+        if (!error) encoding = configured;
+    }
+    SourceCharSizes sizes;
+    if (!getFileCharSizes(fileName, byteOrderMark, encoding, &sizes.minimum, &sizes.maximum)) {
+        sizes = SourceCharSizes{};
+    }
+    return sizes;
+}
+
+int saturatedProduct(int count, int perUnit) noexcept {
+    const int64_t product = static_cast<int64_t>(count) * perUnit;
+    if (product > INT_MAX) return INT_MAX;
+    if (product < INT_MIN) return INT_MIN;
+    return static_cast<int>(product);
+}
+
+StepOutputItems* createSourceOutput(StepHost* host, int fieldCount,
+                                    const MvbString& fileNameField) {
+    return host->createOutputItems(fieldCount + (fileNameField.empty() ? 0 : 1));
+}
+
+int declareFileNameField(StepOutputItems* items, int index, const MvbString& fileNameField) {
+    if (fileNameField.empty()) return -1;
+    StepOutputItem& item = items->items[index];
+    item.name = fileNameField;
+    item.type = mvbTypeString;
+    item.length = kFileNameFieldLength;
+    item.byteSize = kFileNameFieldByteSize;
+    return index;
+}
+
+namespace {
+
+/// Longest text that can still be a date with a time ("YYYY-MM-DD HH:MM:SS" with ample room for
+/// blanks); anything longer is no date, and copying stops there.
+constexpr size_t kMaxDateText = 127;
+
+void assignDate(MvbDatavar& value, int dateFormat, std::string_view text) {
+    if (text.size() > kMaxDateText) {
+        value.setNull();
+        return;
+    }
+    // The date parser wants a NUL-terminated text; a fixed-width field is a span of the file's
+    // buffer, so the text is copied into a small buffer on the stack.
+    char buffer[kMaxDateText + 1];
+    std::memcpy(buffer, text.data(), text.size());
+    buffer[text.size()] = '\0';
+    int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+    if (mvs_string_to_date(buffer, &year, &month, &day, &hour, &minute, &second, dateFormat) != 0) {
+        value.setNull();
+        return;
+    }
+    MvbDate date;
+    date.assign(year, month, day, hour, minute, second, 0);
+    value.assign(date);
+}
+
+}  // namespace
+
+void SourceFieldConverter::convert(StepOutputItem& item, int dateFormat, std::string_view text) {
+    switch (item.type) {
+        case mvbTypeBoolean:
+        case mvbTypeInteger:
+        case mvbTypeReal:
+            if (text.empty()) {
+                item.value.setNull();
+                return;
+            }
+            scratch_.assign(text);
+            scratch_.setType(item.type);
+            item.value = scratch_;
+            return;
+        case mvbTypeString:
+            item.value.assign(text);
+            item.value.truncate(item.length, item.byteSize);
+            return;
+        case mvbTypeDate:
+            if (text.empty()) {
+                item.value.setNull();
+                return;
+            }
+            assignDate(item.value, dateFormat, text);
+            return;
+        case mvbTypeNull:
+            item.value.setNull();
+            return;
+        default:
+            return;
+    }
+}

@@ -1,0 +1,82 @@
+#include "source_file_set.h"
+
+#include "mvb/path.h"
+#include "mvb/types.h"
+
+SourceOpenSettings readSourceOpenSettings(PropertyValues* values, int byteOrderMarkIndex,
+                                          int replaceNullsIndex, int encodingIndex) {
+    SourceOpenSettings settings;
+    bool error = false;
+    if (values->getValue(byteOrderMarkIndex, true).asBool(&error) && !error) {
+        settings.flags |= MVB_FLAG_READ_BOM;
+    }
+    error = false;
+    if (values->getValue(replaceNullsIndex, true).asBool(&error) && !error) {
+        settings.flags |= MVB_FLAG_REPLACE_NULS;
+    }
+    const MvbDatavar encoding = values->getValue(encodingIndex, true);
+    if (!encoding.isNull()) {
+        bool ignored = false;
+        settings.encoding = encoding.asInt(&ignored);
+    }
+    return settings;
+}
+
+FileSetStep SourceFileSet::select(const char* fileName, MvbString& errorText) {
+    close();
+    plainPath_.assign(fileName);
+    listing_ = mvbDirectoryOpen(fileName, MVB_DIR_FILES, errorText);
+    if (listing_ == nullptr || listing_->moveNext()) return FileSetStep::Ready;
+    listing_->getLastError(errorText);
+    return errorText.empty() ? FileSetStep::Finished : FileSetStep::Failed;
+}
+
+bool SourceFileSet::openSelected(const SourceOpenSettings& settings, MvbString& errorText) {
+    settings_ = settings;
+    closeFile();
+    if (listing_ != nullptr) {
+        file_ =
+            listing_->openCurrent(MVB_OPEN_READ, settings_.encoding, settings_.flags, errorText);
+        if (file_ == nullptr) return false;
+        listing_->getCurrentName(currentName_);
+        return true;
+    }
+    file_ = mvbTxtFileOpen(plainPath_.asCstr(), MVB_OPEN_READ, settings_.encoding, settings_.flags,
+                           errorText);
+    if (file_ == nullptr) return false;
+    char directory[256];
+    char name[256];
+    if (np_fio_pparse(plainPath_.asCstr(), directory, sizeof directory, name, sizeof name) == 0) {
+        currentName_.assign(name);
+    }
+    return true;
+}
+
+FileSetStep SourceFileSet::advance(MvbString& errorText) {
+    closeFile();
+    if (listing_ == nullptr) return FileSetStep::Finished;
+    if (!listing_->moveNext()) {
+        listing_->getLastError(errorText);
+        return errorText.empty() ? FileSetStep::Finished : FileSetStep::Failed;
+    }
+    listing_->getCurrentName(currentName_);
+    file_ = listing_->openCurrent(MVB_OPEN_READ, settings_.encoding, settings_.flags, errorText);
+    return file_ != nullptr ? FileSetStep::Ready : FileSetStep::Failed;
+}
+
+void SourceFileSet::closeFile() noexcept {
+    if (file_ != nullptr) {
+        MvbTxtFile* file = file_;
+        file_ = nullptr;
+        file->close();
+    }
+}
+
+void SourceFileSet::close() noexcept {
+    closeFile();
+    if (listing_ != nullptr) {
+        MvbDirectoryListing* listing = listing_;
+        listing_ = nullptr;
+        listing->close();
+    }
+}

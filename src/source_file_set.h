@@ -1,0 +1,69 @@
+#pragma once
+
+#include <cstdint>
+
+#include "mvb/directory.h"
+#include "mvb/string.h"
+#include "mvb/txtfile.h"
+#include "step/host.h"
+
+/// How a source opens its files: the encoding number (-1 detects it) and the open flags.
+struct SourceOpenSettings {
+    int encoding = -1;
+    uint32_t flags = 0;
+};
+
+/// Reads BYTE_ORDER_MARK, REPLACE_NULLS and ENCODING from the step's properties at the given
+/// indexes. A flag property counts only when it reads as true without an error; a present
+/// ENCODING passes on the integer it yields, readable or not.
+SourceOpenSettings readSourceOpenSettings(PropertyValues* values, int byteOrderMarkIndex,
+                                          int replaceNullsIndex, int encodingIndex);
+
+/// Outcome of selecting or moving through a source's files.
+enum class FileSetStep {
+    Ready,     ///< a file is selected (and, after open or advance, open)
+    Finished,  ///< no further file; for select(), the pattern matched nothing and the listing
+               ///< gave no reason (the caller reports its own message)
+    Failed,    ///< the error text says why
+};
+
+/// The file or the pattern's set of files that a source reads, and the one file open from it.
+/// It owns the open text file and the directory listing and closes both when destroyed, so no
+/// step can leak them whatever the order of its calls.
+class SourceFileSet {
+  public:
+    SourceFileSet() = default;
+    SourceFileSet(const SourceFileSet&) = delete;
+    SourceFileSet& operator=(const SourceFileSet&) = delete;
+    ~SourceFileSet() { close(); }
+
+    /// Closes whatever an earlier run left open, then decides whether `fileName` is one file or a
+    /// pattern; a pattern's listing is moved to its first file.
+    [[nodiscard]] FileSetStep select(const char* fileName, MvbString& errorText);
+    /// Opens the selected file (the listing's current one, or `fileName` of select()) for
+    /// reading with `settings`, which later files use too; sets the current name. False with
+    /// the open's error text.
+    [[nodiscard]] bool openSelected(const SourceOpenSettings& settings, MvbString& errorText);
+    /// Closes the current file and opens the listing's next one. Finished when there is no
+    /// listing or it has no further file and no error to tell.
+    [[nodiscard]] FileSetStep advance(MvbString& errorText);
+
+    /// Closes the open file, if any; the listing stays.
+    void closeFile() noexcept;
+    /// Closes the file and the listing.
+    void close() noexcept;
+
+    /// The open file, or null.
+    MvbTxtFile* file() const noexcept { return file_; }
+    bool hasListing() const noexcept { return listing_ != nullptr; }
+    /// The name the FILENAME_FIELD carries: the listing's current path, or the file-name part of
+    /// a plain FILENAME.
+    const MvbString& currentName() const noexcept { return currentName_; }
+
+  private:
+    MvbTxtFile* file_ = nullptr;
+    MvbDirectoryListing* listing_ = nullptr;
+    MvbString plainPath_;
+    MvbString currentName_;
+    SourceOpenSettings settings_;
+};
