@@ -17,7 +17,8 @@
 /// has seen its longest value.
 class MVB_API MvbDatavar {
 public:
-    MvbDatavar() noexcept = default;
+    // Not defaulted: the union holds an MvbDate, whose default constructor is not trivial.
+    MvbDatavar() noexcept {}
     MvbDatavar(const MvbDatavar& other) = default;
     MvbDatavar(MvbDatavar&& other) noexcept = default;
     explicit MvbDatavar(bool value) { assign(value); }
