@@ -1,0 +1,274 @@
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <optional>
+#include <string>
+
+#include "mvb/datavar.h"
+
+namespace {
+
+std::string text(const MvbDatavar& value) {
+    return value.asString().asCstr();
+}
+
+TEST(Datavar, NullReadsAsZeroFalseAndEmptyWithoutError) {
+    const MvbDatavar value;
+    bool error = false;
+    EXPECT_TRUE(value.isNull());
+    EXPECT_FALSE(value.asBool(&error));
+    EXPECT_EQ(value.asInt(&error), 0);
+    EXPECT_EQ(value.asInt64(&error), 0);
+    EXPECT_EQ(value.asReal(&error), 0.0);
+    EXPECT_FALSE(error);
+    EXPECT_EQ(text(value), "");
+    int size = -1;
+    EXPECT_EQ(value.getRaw(&size), nullptr);
+    EXPECT_EQ(size, 0);
+}
+
+struct ConvertCase {
+    const char* input;
+    int type;
+    std::optional<std::string> expected;  ///< the text after conversion; none when null
+};
+
+const ConvertCase kConvertCases[] = {
+    {"true", mvbTypeBoolean, "true"},
+    {" YES ", mvbTypeBoolean, "true"},
+    {"y", mvbTypeBoolean, "true"},
+    {"T", mvbTypeBoolean, "true"},
+    {"1", mvbTypeBoolean, "true"},
+    {"False", mvbTypeBoolean, "false"},
+    {"no", mvbTypeBoolean, "false"},
+    {"N", mvbTypeBoolean, "false"},
+    {"f", mvbTypeBoolean, "false"},
+    {"\t0", mvbTypeBoolean, "false"},
+    {"maybe", mvbTypeBoolean, std::nullopt},
+    {"2", mvbTypeBoolean, std::nullopt},
+    {"tru", mvbTypeBoolean, std::nullopt},
+    {" 42 ", mvbTypeInteger, "42"},
+    {"+7", mvbTypeInteger, "7"},
+    {"-9223372036854775808", mvbTypeInteger, "-9223372036854775808"},
+    {"9223372036854775808", mvbTypeInteger, std::nullopt},
+    {"4.0", mvbTypeInteger, std::nullopt},
+    {"12abc", mvbTypeInteger, std::nullopt},
+    {"1 2", mvbTypeInteger, std::nullopt},
+    {"+-3", mvbTypeInteger, std::nullopt},
+    {"", mvbTypeInteger, std::nullopt},
+    {"0x10", mvbTypeInteger, std::nullopt},
+    {"1.5", mvbTypeReal, "1.5"},
+    {"1,5", mvbTypeReal, std::nullopt},
+    {"1e3", mvbTypeReal, "1000"},
+    {"0.1", mvbTypeReal, "0.1"},
+    {" -2.5e-3 ", mvbTypeReal, "-0.0025"},
+    {"+.5", mvbTypeReal, "0.5"},
+    {"1e400", mvbTypeReal, std::nullopt},
+    {"abc", mvbTypeReal, std::nullopt},
+    {"3.14xyz", mvbTypeReal, std::nullopt},
+};
+
+class ConvertTable : public testing::TestWithParam<ConvertCase> {};
+
+TEST_P(ConvertTable, SetTypeConvertsHeldText) {
+    const ConvertCase& c = GetParam();
+    MvbDatavar value(c.input);
+    const bool converted = value.setType(c.type);
+    if (c.expected) {
+        EXPECT_TRUE(converted);
+        EXPECT_EQ(value.getType(), c.type);
+        EXPECT_EQ(text(value), *c.expected);
+    } else {
+        EXPECT_FALSE(converted);
+        EXPECT_TRUE(value.isNull()) << "now " << text(value);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Datavar, ConvertTable, testing::ValuesIn(kConvertCases));
+
+TEST(Datavar, ReadErrorsSetTheFlagAndLeaveItOnSuccess) {
+    bool error = false;
+    EXPECT_FALSE(MvbDatavar("xyz").asBool(&error));
+    EXPECT_TRUE(error);
+    error = false;
+    EXPECT_EQ(MvbDatavar(int64_t{3000000000}).asInt(&error), 0);
+    EXPECT_TRUE(error);
+    error = false;
+    EXPECT_EQ(MvbDatavar(int64_t{3000000000}).asInt64(&error), 3000000000);
+    EXPECT_FALSE(error);
+    EXPECT_EQ(MvbDatavar(2.5).asInt(&error), 0);
+    EXPECT_TRUE(error);
+    error = false;
+    EXPECT_EQ(MvbDatavar(-4.0).asInt(&error), -4);
+    EXPECT_EQ(MvbDatavar(1e19).asInt64(&error), 0);
+    EXPECT_TRUE(error);
+    error = false;
+    EXPECT_TRUE(MvbDatavar(5).asBool(&error));
+    EXPECT_EQ(MvbDatavar(" -12 ").asInt(&error), -12);
+    EXPECT_EQ(MvbDatavar(true).asInt(&error), 1);
+    EXPECT_FALSE(error);
+    MvbDate date;
+    MvbDatavar dateValue;
+    dateValue.assign(date);
+    EXPECT_EQ(dateValue.asInt(&error), 0);
+    EXPECT_TRUE(error);
+    EXPECT_FALSE(MvbDatavar("bad").asBool(nullptr));  // no flag given: no crash
+}
+
+TEST(Datavar, FormatsEachKind) {
+    EXPECT_EQ(text(MvbDatavar(true)), "true");
+    EXPECT_EQ(text(MvbDatavar(false)), "false");
+    EXPECT_EQ(text(MvbDatavar(int64_t{-9223372036854775807 - 1})), "-9223372036854775808");
+    EXPECT_EQ(text(MvbDatavar(100.0)), "100");
+    EXPECT_EQ(text(MvbDatavar(0.1 + 0.2)), "0.30000000000000004");
+    EXPECT_EQ(text(MvbDatavar(1e21)), "1e+21");
+    MvbDate date;
+    date.assign(2024, 2, 29, 0, 0, 0, 0);
+    MvbDatavar value;
+    value.assign(date);
+    EXPECT_EQ(value.getType(), mvbTypeDate);
+    EXPECT_EQ(text(value), "2024-02-29");
+    date.assign(1999, 12, 31, 23, 5, 9, 0);
+    value.assign(date);
+    EXPECT_EQ(text(value), "1999-12-31 23:05:09");
+}
+
+TEST(Datavar, RealsReadBackExactly) {
+    const double values[] = {0.1,    1.0 / 3.0, -123456.789,         5e-324, 1.7976931348623157e308,
+                             2.5e-8, 1e16,      123456789012345678.0};
+    for (double original : values) {
+        MvbDatavar written(original);
+        MvbDatavar read(written.asString().asCstr());
+        bool error = false;
+        EXPECT_EQ(read.asReal(&error), original) << written.asString().asCstr();
+        EXPECT_FALSE(error);
+    }
+}
+
+TEST(Datavar, NumbersIgnoreTheLocale) {
+    const char* previous = std::setlocale(LC_NUMERIC, nullptr);
+    const std::string saved = previous != nullptr ? previous : "C";
+    if (std::setlocale(LC_NUMERIC, "de_DE.UTF-8") == nullptr &&
+        std::setlocale(LC_NUMERIC, "de_DE") == nullptr) {
+        GTEST_SKIP() << "no German locale installed (locale -a)";
+    }
+    MvbDatavar value("1.5");
+    EXPECT_TRUE(value.setType(mvbTypeReal));
+    bool error = false;
+    EXPECT_EQ(value.asReal(&error), 1.5);
+    EXPECT_EQ(text(MvbDatavar(2.25)), "2.25");
+    MvbDatavar comma("1,5");
+    EXPECT_FALSE(comma.setType(mvbTypeReal));
+    std::setlocale(LC_NUMERIC, saved.c_str());
+}
+
+TEST(Datavar, StringStorageIsReusedAcrossAssignments) {
+    MvbDatavar value;
+    const std::string longest(200, 'x');
+    value.assign(longest);
+    const char* storage = value.stringView().data();
+    value.assign(std::string(120, 'y'));
+    EXPECT_EQ(value.stringView().data(), storage);
+    value.assign(int64_t{5});
+    value.setNull();
+    value.assign(std::string(150, 'z'));
+    EXPECT_EQ(value.stringView().data(), storage);
+    EXPECT_EQ(value.stringView(), std::string(150, 'z'));
+
+    MvbDatavar source(std::string(180, 'w').c_str());
+    value = source;  // copying keeps the target's capacity too
+    EXPECT_EQ(value.stringView().data(), storage);
+    EXPECT_EQ(value.stringView(), source.stringView());
+}
+
+TEST(Datavar, CopiesEveryKind) {
+    MvbDatavar target("some text");
+    target = MvbDatavar(2.5);
+    EXPECT_EQ(target.getType(), mvbTypeReal);
+    EXPECT_EQ(text(target), "2.5");
+    target = MvbDatavar();
+    EXPECT_TRUE(target.isNull());
+    target = MvbDatavar("back");
+    EXPECT_EQ(text(target), "back");
+}
+
+struct TruncateCase {
+    const char* input;
+    int length;
+    const char* expected;
+};
+
+const TruncateCase kTruncateCases[] = {
+    {"h\xC3\xA9llo w\xC3\xB6rld", 5, "h\xC3\xA9llo"},
+    {"\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E\xE3\x83\x86", 3, "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E"},
+    {"\xF0\x9F\x98\x80\xF0\x9F\x98\x80", 1, "\xF0\x9F\x98\x80"},
+    {"abc", 5, "abc"},
+    {"abc", 3, "abc"},
+    {"abcdef", 0, ""},
+    {"a\xC3\xA9", 2, "a\xC3\xA9"},
+};
+
+class TruncateTable : public testing::TestWithParam<TruncateCase> {};
+
+TEST_P(TruncateTable, KeepsWholeCharacters) {
+    const TruncateCase& c = GetParam();
+    MvbDatavar value(c.input);
+    value.truncate(c.length, c.length * 4);
+    EXPECT_EQ(value.stringView(), c.expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Datavar, TruncateTable, testing::ValuesIn(kTruncateCases));
+
+TEST(Datavar, TruncateLeavesOtherKindsAlone) {
+    MvbDatavar value(int64_t{123456});
+    value.truncate(2, 8);
+    EXPECT_EQ(text(value), "123456");
+}
+
+TEST(Datavar, FormatTextCutsAtCharacterBoundary) {
+    char buffer[8];
+    std::memset(buffer, 'Z', sizeof buffer);
+    MvbDatavar value("a\xC3\xA9z");
+    EXPECT_EQ(value.formatText(buffer, 3), 1);  // the two-byte character does not fit
+    EXPECT_STREQ(buffer, "a");
+    EXPECT_EQ(buffer[2], 'Z');
+    EXPECT_EQ(value.formatText(buffer, 8), 4);
+    EXPECT_STREQ(buffer, "a\xC3\xA9z");
+    EXPECT_EQ(MvbDatavar(int64_t{123456}).formatText(buffer, 4), 3);
+    EXPECT_STREQ(buffer, "123");
+}
+
+TEST(Datavar, GetRawGivesTheBytes) {
+    int size = 0;
+    MvbDatavar value("abc");
+    const auto* bytes = static_cast<const char*>(value.getRaw(&size));
+    EXPECT_EQ(size, 4);
+    EXPECT_STREQ(bytes, "abc");
+    MvbDatavar empty("");
+    EXPECT_NE(empty.getRaw(&size), nullptr);
+    EXPECT_EQ(size, 1);
+    MvbDatavar number(int64_t{77});
+    const void* raw = number.getRaw(&size);
+    ASSERT_EQ(size, 8);
+    int64_t read = 0;
+    std::memcpy(&read, raw, 8);
+    EXPECT_EQ(read, 77);
+}
+
+TEST(Datavar, ConvertsNonTextKinds) {
+    MvbDatavar value(3.0);
+    EXPECT_TRUE(value.setType(mvbTypeInteger));
+    EXPECT_EQ(value.getType(), mvbTypeInteger);
+    EXPECT_TRUE(value.setType(mvbTypeString));
+    EXPECT_EQ(value.stringView(), "3");
+    MvbDatavar fraction(0.5);
+    EXPECT_FALSE(fraction.setType(mvbTypeInteger));
+    EXPECT_TRUE(fraction.isNull());
+    MvbDatavar nothing;
+    EXPECT_FALSE(nothing.setType(mvbTypeReal));
+}
+
+}  // namespace

@@ -1,0 +1,126 @@
+#include <gtest/gtest.h>
+
+#include <array>
+#include <string>
+
+#include "mvb/date.h"
+#include "mvb/parse.h"
+#include "mvb/types.h"
+
+namespace {
+
+using Parts = std::array<int, 6>;
+
+struct DateCase {
+    const char* text;
+    int format;
+    bool valid;
+    Parts parts;  ///< year, month, day, hour, minute, second when valid
+};
+
+const DateCase kDateCases[] = {
+    {"2024-02-29", 0, true, {2024, 2, 29, 0, 0, 0}},
+    {"2000-02-29", 0, true, {2000, 2, 29, 0, 0, 0}},
+    {"20240315", 0, true, {2024, 3, 15, 0, 0, 0}},
+    {"2024-03-15 23:59:59", 0, true, {2024, 3, 15, 23, 59, 59}},
+    {"2024-03-15T08:30", 0, true, {2024, 3, 15, 8, 30, 0}},
+    {" 2024-03-15 ", 0, true, {2024, 3, 15, 0, 0, 0}},
+    {"2023-02-29", 0, false, {}},
+    {"1900-02-29", 0, false, {}},
+    {"2024-13-01", 0, false, {}},
+    {"2024-00-10", 0, false, {}},
+    {"2024-04-31", 0, false, {}},
+    {"2024-01-00", 0, false, {}},
+    {"0000-01-01", 0, false, {}},
+    {"2024-03-15 24:00", 0, false, {}},
+    {"2024-03-15 12:60", 0, false, {}},
+    {"2024-03-15 12:00:60", 0, false, {}},
+    {"2024-03-15 12", 0, false, {}},
+    {"2024-03-15x", 0, false, {}},
+    {"2024-3-15", 0, false, {}},
+    {"2024/03/15", 0, false, {}},
+    {"2024031", 0, false, {}},
+    {"", 0, false, {}},
+    {"12/31/2024", 1, true, {2024, 12, 31, 0, 0, 0}},
+    {"2/3/2024", 1, true, {2024, 2, 3, 0, 0, 0}},
+    {"02-03-2024", 1, true, {2024, 2, 3, 0, 0, 0}},
+    {"2.3.2024 7:05", 1, true, {2024, 2, 3, 7, 5, 0}},
+    {"13/01/2024", 1, false, {}},
+    {"2/30/2024", 1, false, {}},
+    {"2/3-2024", 1, false, {}},
+    {"2/3/24", 1, false, {}},
+    {"123/3/2024", 1, false, {}},
+    {"31.12.2024", 2, true, {2024, 12, 31, 0, 0, 0}},
+    {"1/2/2024 23:00:01", 2, true, {2024, 2, 1, 23, 0, 1}},
+    {"29/02/2023", 2, false, {}},
+    {"2024/12/31 23:59:59", 3, true, {2024, 12, 31, 23, 59, 59}},
+    {"2024.1.2", 3, true, {2024, 1, 2, 0, 0, 0}},
+    {"2024-02-30", 3, false, {}},
+    {"2024-03-15", 9, false, {}},
+};
+
+class DateTable : public testing::TestWithParam<DateCase> {};
+
+TEST_P(DateTable, ParsesAndChecksTheCalendar) {
+    const DateCase& c = GetParam();
+    Parts parts{-1, -1, -1, -1, -1, -1};
+    const int result = mvs_string_to_date(c.text, &parts[0], &parts[1], &parts[2], &parts[3],
+                                          &parts[4], &parts[5], c.format);
+    if (c.valid) {
+        EXPECT_EQ(result, 0);
+        EXPECT_EQ(parts, c.parts);
+    } else {
+        EXPECT_NE(result, 0);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Dates, DateTable, testing::ValuesIn(kDateCases));
+
+TEST(Dates, FormatWritesTimeOnlyWhenNotMidnight) {
+    MvbDate date;
+    char buffer[32];
+    date.assign(812, 7, 4, 0, 0, 0, 0);
+    EXPECT_EQ(date.format(buffer, sizeof buffer), 10);
+    EXPECT_STREQ(buffer, "0812-07-04");
+    date.assign(2024, 12, 1, 0, 0, 1, 0);
+    EXPECT_EQ(date.format(buffer, sizeof buffer), 19);
+    EXPECT_STREQ(buffer, "2024-12-01 00:00:01");
+    EXPECT_EQ(date.format(buffer, 8), 7);  // a short buffer is cut, never overrun
+    EXPECT_STREQ(buffer, "2024-12");
+}
+
+struct TypeNameCase {
+    const char* name;
+    int type;
+    int format;
+};
+
+const TypeNameCase kTypeNames[] = {
+    {"boolean", mvbTypeBoolean, 0}, {"BOOL", mvbTypeBoolean, 0},    {"integer", mvbTypeInteger, 0},
+    {"Int", mvbTypeInteger, 0},     {"long", mvbTypeInteger, 0},    {"bigint", mvbTypeInteger, 0},
+    {"real", mvbTypeReal, 0},       {"float", mvbTypeReal, 0},      {"double", mvbTypeReal, 0},
+    {"number", mvbTypeReal, 0},     {"numeric", mvbTypeReal, 0},    {"Decimal", mvbTypeReal, 0},
+    {"string", mvbTypeString, 0},   {"text", mvbTypeString, 0},     {"char", mvbTypeString, 0},
+    {"VARCHAR", mvbTypeString, 0},  {"date", mvbTypeDate, 0},       {"DateTime", mvbTypeDate, 0},
+    {"date_mdy", mvbTypeDate, 1},   {" Date_DMY ", mvbTypeDate, 2}, {"date_ymd", mvbTypeDate, 3},
+    {"strings", mvbTypeNull, 0},    {"", mvbTypeNull, 0},           {"date_xyz", mvbTypeNull, 0},
+};
+
+class TypeNameTable : public testing::TestWithParam<TypeNameCase> {};
+
+TEST_P(TypeNameTable, GivesTypeAndDateFormat) {
+    const TypeNameCase& c = GetParam();
+    int format = -1;
+    EXPECT_EQ(mvbTypeFromString(c.name, &format), c.type);
+    EXPECT_EQ(format, c.format);
+}
+
+INSTANTIATE_TEST_SUITE_P(TypeNames, TypeNameTable, testing::ValuesIn(kTypeNames));
+
+TEST(TypeNames, NullNameIsUnknown) {
+    int format = -1;
+    EXPECT_EQ(mvbTypeFromString(nullptr, &format), mvbTypeNull);
+    EXPECT_EQ(format, 0);
+}
+
+}  // namespace
