@@ -34,7 +34,9 @@ bool copyFitting(std::string_view text, char* buffer, int size) noexcept {
         buffer[0] = '\0';
         return false;
     }
-    std::memcpy(buffer, text.data(), text.size());
+    if (!text.empty()) {
+        std::memcpy(buffer, text.data(), text.size());
+    }
     buffer[text.size()] = '\0';
     return true;
 }
