@@ -1,0 +1,94 @@
+#pragma once
+
+// Byte buffers, the converter between a file's encoding and UTF-8, and the UTF-8 checks that
+// the text file's reader and writer share. Private to the runtime library.
+
+#include <iconv.h>
+
+#include <cstddef>
+#include <cstring>
+#include <memory>
+#include <string>
+
+namespace mvb::txt {
+
+/// A growable byte array that keeps its storage between uses (no zero-filling on growth).
+class ByteBuffer {
+  public:
+    char* data() noexcept { return data_.get(); }
+    const char* data() const noexcept { return data_.get(); }
+    size_t size() const noexcept { return size_; }
+    void clear() noexcept { size_ = 0; }
+    /// Makes room for `extra` more bytes after size(), plus one for a terminating NUL.
+    void reserveMore(size_t extra);
+    void append(const char* bytes, size_t count) {
+        reserveMore(count);
+        std::memcpy(data_.get() + size_, bytes, count);
+        size_ += count;
+    }
+    /// Marks `count` bytes written directly after size() as used.
+    void grow(size_t count) noexcept { size_ += count; }
+    /// Puts a NUL after the used bytes (room for it is always reserved).
+    const char* terminated() {
+        reserveMore(0);
+        data_[size_] = '\0';
+        return data_.get();
+    }
+
+  private:
+    std::unique_ptr<char[]> data_;
+    size_t size_ = 0;
+    size_t capacity_ = 0;
+};
+
+/// Outcome of one conversion.
+struct ConvertResult {
+    enum Status { Done, Incomplete, Invalid } status = Done;
+    size_t consumed = 0;  ///< input bytes converted (where an incomplete or invalid one starts)
+};
+
+/// One direction of character-set conversion through the C library's converter.
+class Converter {
+  public:
+    Converter() = default;
+    Converter(const Converter&) = delete;
+    Converter& operator=(const Converter&) = delete;
+    ~Converter();
+
+    /// Opens the conversion from `from` to `to`. False when the system cannot convert them.
+    [[nodiscard]] bool open(const char* to, const char* from) noexcept;
+    /// Converts all of `input` and appends the result to `out`, starting from the initial
+    /// shift state and flushing it at the end.
+    ConvertResult convert(const char* input, size_t size, ByteBuffer& out);
+    /// Converts into `out` (`room` bytes, `*written` of them used). Stops early when the
+    /// output is full (status Done, fewer bytes consumed than given) or at an incomplete or
+    /// invalid input character.
+    ConvertResult convertInto(const char* input, size_t size, char* out, size_t room,
+                              size_t* written);
+    /// Writes what the shift state still holds into `out` (`room` bytes, 16 are enough) and
+    /// returns the byte count.
+    size_t finish(char* out, size_t room) noexcept;
+    void reset() noexcept;
+
+  private:
+    iconv_t handle_ = reinterpret_cast<iconv_t>(-1);
+};
+
+/// Length of the longest prefix of `bytes` made of whole, valid UTF-8 characters.
+size_t utf8ValidPrefix(const char* bytes, size_t size) noexcept;
+
+/// Byte length of the UTF-8 character that starts with `lead` (1 for bytes that cannot start
+/// one, so that a scan always moves on).
+inline int utf8SequenceLength(unsigned char lead) noexcept {
+    if (lead < 0xC0u) return 1;
+    if (lead < 0xE0u) return 2;
+    if (lead < 0xF0u) return 3;
+    return 4;
+}
+
+/// The system's text for `error` (an errno value).
+std::string systemReason(int error);
+
+inline constexpr char kReplacementChar[] = "\xEF\xBF\xBD";
+
+}  // namespace mvb::txt

@@ -1,0 +1,109 @@
+#include "txtfile_file.h"
+
+#include <cstring>
+
+MvbTxtFile::~MvbTxtFile() = default;
+
+namespace mvb::txt {
+
+TextFile::TextFile(std::string path, std::unique_ptr<TextReader> reader)
+    : path_(std::move(path)), reader_(std::move(reader)) {}
+
+TextFile::TextFile(std::string path, std::unique_ptr<TextWriter> writer)
+    : path_(std::move(path)), writer_(std::move(writer)) {}
+
+TextFile::~TextFile() = default;
+
+void TextFile::close() {
+    if (writer_) {
+        writer_->flush();  // a caller that must know the outcome calls flush() first
+    }
+    delete this;
+}
+
+int TextFile::getEncoding() const {
+    return reader_ ? reader_->encoding().number : writer_->encoding().number;
+}
+
+void TextFile::getLastError(MvbString& text) const {
+    if (!misuse_.empty()) {
+        text.assign(misuse_);
+    } else {
+        text.assign(reader_ ? reader_->error() : writer_->error());
+    }
+}
+
+int TextFile::refuseRead() {
+    misuse_ = "cannot read file \"" + path_ + "\": it is open for writing";
+    return -1;
+}
+
+bool TextFile::refuseWrite() {
+    misuse_ = "cannot write file \"" + path_ + "\": it is open for reading";
+    return false;
+}
+
+int TextFile::read(int count, MvbTextSpan* text) {
+    return reader_ ? reader_->read(count, text) : refuseRead();
+}
+
+int TextFile::readInLine(int count, MvbTextSpan* text, bool* lineEnded) {
+    return reader_ ? reader_->readInLine(count, text, lineEnded) : refuseRead();
+}
+
+int TextFile::readLine(int /*count*/, MvbTextSpan* line, bool* present) {
+    if (!reader_) [[unlikely]] {
+        *present = false;
+        return refuseRead();
+    }
+    return reader_->readLine(line, present);
+}
+
+bool TextFile::skipRecords(int width, int count) {
+    return reader_ ? reader_->skipRecords(width, count) : refuseRead() == 0;
+}
+
+int TextFile::skip(int count, bool* lineEnded) {
+    return reader_ ? reader_->skip(count, lineEnded) : refuseRead();
+}
+
+uint64_t TextFile::getSize() const {
+    return reader_ ? reader_->size() : writer_->position();
+}
+
+uint64_t TextFile::getPosition() const {
+    return reader_ ? reader_->position() : writer_->position();
+}
+
+bool TextFile::flush() {
+    return writer_ ? writer_->flush() : true;
+}
+
+bool TextFile::writePadded(const char* text, int byteLength, int width) {
+    return writer_ ? writer_->writePadded(text != nullptr ? text : "", byteLength, width)
+                   : refuseWrite();
+}
+
+bool TextFile::writeString(const MvbString& text) {
+    return writer_ ? writer_->write(text.asCstr(), text.view().size()) : refuseWrite();
+}
+
+bool TextFile::writeChars(const char* bytes, int byteCount) {
+    if (!writer_) {
+        return refuseWrite();
+    }
+    return writer_->write(bytes, byteCount > 0 ? static_cast<size_t>(byteCount) : 0);
+}
+
+bool TextFile::writeText(const char* text) {
+    if (!writer_) {
+        return refuseWrite();
+    }
+    return writer_->write(text != nullptr ? text : "", text != nullptr ? std::strlen(text) : 0);
+}
+
+bool TextFile::writeLine(const char* text) {
+    return writeText(text) && writer_->writeLineEnd();
+}
+
+}  // namespace mvb::txt

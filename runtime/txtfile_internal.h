@@ -1,0 +1,28 @@
+#pragma once
+
+// Sizes that the text file works with, and an open that takes them. The runtime's own code
+// and its tests use this; steps call mvbTxtFileOpen().
+
+#include <cstddef>
+#include <cstdint>
+
+#include "mvb/export.h"
+#include "mvb/string.h"
+#include "mvb/txtfile.h"
+
+namespace mvb::txt {
+
+/// Buffer sizes of an open text file.
+struct FileTuning {
+    /// Bytes read from the file at once; also the size of the write buffer.
+    size_t bufferBytes = size_t{1} << 20;
+    /// Longest line or single read, in bytes of the file, that the reader holds; a longer one
+    /// fails instead of growing memory without bound.
+    size_t maxRecordBytes = size_t{256} << 20;
+};
+
+/// mvbTxtFileOpen() with the given sizes (tests use tiny buffers so that lines cross them).
+MVB_API MvbTxtFile* openTextFile(const char* path, int mode, int encoding, uint32_t flags,
+                                 MvbString& errorText, const FileTuning& tuning);
+
+}  // namespace mvb::txt

@@ -1,0 +1,187 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <string>
+
+#include "encoding_table.h"
+#include "mvb/path.h"
+#include "mvb/txtfile.h"
+#include "mvb/types.h"
+#include "txtfile_file.h"
+#include "txtfile_internal.h"
+
+namespace mvb::txt {
+namespace {
+
+bool isDirectory(const std::string& path) {
+    struct stat info {};
+    return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+/// The folder that holds `path` ("." for a bare name).
+std::string folderOf(const char* path) {
+    const MvbString folder = mvbParsePath(path, nullptr);
+    return folder.empty() ? std::string(".") : std::string(folder.view());
+}
+
+/// The first leading part of `path` that exists but is not a folder; empty when none is.
+std::string firstNonFolder(const std::string& path) {
+    for (size_t slash = path.find('/', 1); slash != std::string::npos;
+         slash = path.find('/', slash + 1)) {
+        const std::string part = path.substr(0, slash);
+        struct stat info {};
+        if (stat(part.c_str(), &info) == 0 && !S_ISDIR(info.st_mode)) {
+            return part;
+        }
+    }
+    return {};
+}
+
+/// What an open of `path` that failed with `error` means, in the user's words.
+std::string openFailure(const char* path, int error, bool writing) {
+    const std::string file = "\"" + std::string(path) + "\"";
+    const char* verb = writing ? "write" : "read";
+    switch (error) {
+        case ENOENT: {
+            const std::string folder = folderOf(path);
+            if (!isDirectory(folder)) {
+                return std::string("cannot ") + verb + " file " + file + ": the folder \"" +
+                       folder + "\" does not exist";
+            }
+            return std::string("cannot ") + verb + " file " + file + ": the file does not exist";
+        }
+        case ENOTDIR: {
+            const std::string part = firstNonFolder(path);
+            if (!part.empty()) {
+                return std::string("cannot ") + verb + " file " + file + ": \"" + part +
+                       "\" is a file, not a folder";
+            }
+            break;
+        }
+        case EISDIR:
+            return std::string("cannot ") + verb + " file " + file + ": it is a folder, not a file";
+        case EACCES:
+        case EPERM:
+            return std::string("cannot ") + verb + " file " + file + ": no permission (" +
+                   systemReason(error) + ")";
+        default:
+            break;
+    }
+    return std::string("cannot ") + verb + " file " + file + ": " + systemReason(error);
+}
+
+MvbTxtFile* openForReading(const char* path, const EncodingInfo* encoding, uint32_t flags,
+                           const FileTuning& tuning, MvbString& errorText) {
+    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        errorText.assign(openFailure(path, errno, false));
+        return nullptr;
+    }
+    struct stat info {};
+    if (fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)) {
+        ::close(fd);
+        errorText.assign(openFailure(path, EISDIR, false));
+        return nullptr;
+    }
+    auto reader = std::make_unique<TextReader>(fd, path, flags, tuning);
+    if (!reader->start(encoding)) {
+        errorText.assign(reader->error());
+        return nullptr;
+    }
+    return new TextFile(path, std::move(reader));
+}
+
+/// Proves that `path` can be opened for writing without changing anything: an existing file
+/// is opened without emptying it, a missing one is created and removed again.
+bool probeWritable(const char* path, MvbString& errorText) {
+    int fd = ::open(path, O_WRONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0 && errno == ENOENT) {
+        fd = ::open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0) {
+            ::unlink(path);
+        }
+    }
+    if (fd < 0) {
+        errorText.assign(openFailure(path, errno, true));
+        return false;
+    }
+    ::close(fd);
+    return true;
+}
+
+MvbTxtFile* openForWriting(const char* path, int mode, const EncodingInfo& encoding, uint32_t flags,
+                           const FileTuning& tuning, MvbString& errorText) {
+    if ((flags & MVB_FLAG_PROBE) != 0) {
+        if (!probeWritable(path, errorText)) {
+            return nullptr;
+        }
+        auto writer = std::make_unique<TextWriter>(-1, path, encoding, flags, tuning, 0);
+        if (!writer->start(false)) {
+            errorText.assign(writer->error());
+            return nullptr;
+        }
+        return new TextFile(path, std::move(writer));
+    }
+    const int access = mode == MVB_OPEN_APPEND ? O_APPEND : O_TRUNC;
+    const int fd = ::open(path, O_WRONLY | O_CREAT | O_CLOEXEC | access, 0666);
+    if (fd < 0) {
+        errorText.assign(openFailure(path, errno, true));
+        return nullptr;
+    }
+    struct stat info {};
+    uint64_t size = 0;
+    bool atStart = mode == MVB_OPEN_CREATE;
+    if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
+        size = static_cast<uint64_t>(info.st_size);
+        atStart = size == 0;
+    }
+    // A byte-order mark only ever starts a file, never lands in the middle of one.
+    const bool bom = (flags & MVB_FLAG_WRITE_BOM) != 0 && atStart && !encoding.bom.empty();
+    auto writer = std::make_unique<TextWriter>(fd, path, encoding, flags, tuning, size);
+    if (!writer->start(bom)) {
+        errorText.assign(writer->error());
+        return nullptr;
+    }
+    return new TextFile(path, std::move(writer));
+}
+
+}  // namespace
+
+MvbTxtFile* openTextFile(const char* path, int mode, int encoding, uint32_t flags,
+                         MvbString& errorText, const FileTuning& tuning) {
+    errorText.assign("");
+    if (path == nullptr || *path == '\0') {
+        errorText.assign("cannot open a file without a name");
+        return nullptr;
+    }
+    if (mode != MVB_OPEN_APPEND && mode != MVB_OPEN_READ && mode != MVB_OPEN_CREATE) {
+        errorText.assign("cannot open file \"" + std::string(path) + "\" in mode " +
+                         std::to_string(mode) + " (0 append, 1 read, 2 create)");
+        return nullptr;
+    }
+    const EncodingInfo* info = nullptr;
+    if (encoding != -1) {
+        info = findEncoding(encoding);
+        if (info == nullptr) {
+            errorText.assign("cannot open file \"" + std::string(path) + "\": encoding number " +
+                             std::to_string(encoding) +
+                             " is not known (for example 65001 UTF-8, 1200 UTF-16LE, 1252 "
+                             "Windows-1252, -1 detect)");
+            return nullptr;
+        }
+    }
+    if (mode == MVB_OPEN_READ) {
+        return openForReading(path, info, flags, tuning, errorText);
+    }
+    return openForWriting(path, mode, info != nullptr ? *info : utf8Encoding(), flags, tuning,
+                          errorText);
+}
+
+}  // namespace mvb::txt
+
+MvbTxtFile* mvbTxtFileOpen(const char* path, int mode, int encoding, uint32_t flags,
+                           MvbString& errorText) {
+    return mvb::txt::openTextFile(path, mode, encoding, flags, errorText, mvb::txt::FileTuning{});
+}

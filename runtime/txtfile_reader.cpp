@@ -1,0 +1,601 @@
+#include "txtfile_reader.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <string>
+
+#include "mvb/types.h"
+
+namespace mvb::txt {
+namespace {
+
+// Bytes kept after the usable buffer so that a NUL fits after the last line.
+constexpr size_t kSlack = 8;
+
+constexpr unsigned kLf = 0x0Au;
+constexpr unsigned kCr = 0x0Du;
+
+bool isContinuation(char byte) noexcept {
+    return (static_cast<unsigned char>(byte) & 0xC0u) == 0x80u;
+}
+
+void replaceNuls(char* bytes, size_t size) noexcept {
+    char* end = bytes + size;
+    while (auto* nul =
+               static_cast<char*>(std::memchr(bytes, '\0', static_cast<size_t>(end - bytes)))) {
+        *nul = ' ';
+        bytes = nul + 1;
+    }
+}
+
+}  // namespace
+
+TextReader::TextReader(int fd, std::string path, uint32_t flags, const FileTuning& tuning)
+    : fd_(fd),
+      path_(std::move(path)),
+      tuning_(tuning),
+      replaceNuls_((flags & MVB_FLAG_REPLACE_NULS) != 0),
+      honourBom_((flags & MVB_FLAG_READ_BOM) != 0) {
+    tuning_.bufferBytes = std::max<size_t>(tuning_.bufferBytes, 8);
+    tuning_.maxRecordBytes = std::max(tuning_.maxRecordBytes, tuning_.bufferBytes);
+}
+
+TextReader::~TextReader() {
+    ::close(fd_);
+}
+
+bool TextReader::start(const EncodingInfo* configured) {
+    struct stat info {};
+    if (fstat(fd_, &info) == 0 && S_ISREG(info.st_mode)) {
+        size_ = static_cast<uint64_t>(info.st_size);
+    }
+    capacity_ = tuning_.bufferBytes;
+    buffer_ = std::make_unique_for_overwrite<char[]>(capacity_ + kSlack);
+    if (!fill(4)) {
+        return false;
+    }
+    const EncodingInfo* chosen = configured != nullptr ? configured : &utf8Encoding();
+    if (honourBom_) {
+        if (const EncodingInfo* marked = encodingFromBom(buffer_.get(), end_, configured)) {
+            chosen = marked;
+            pos_ = marked->bom.size();
+        }
+    }
+    encoding_ = chosen;
+    utf8_ = chosen->isUtf8();
+    unit_ = static_cast<size_t>(chosen->unitBytes);
+    if (!utf8_ && !converter_.open("UTF-8", chosen->name)) {
+        fail("cannot read file \"" + path_ + "\": this system cannot convert from encoding " +
+             std::to_string(chosen->number) + " (" + chosen->name + ")");
+        return false;
+    }
+    validEnd_ = pos_;
+    acceptNewBytes(pos_);
+    return true;
+}
+
+int TextReader::fail(std::string text) {
+    error_ = std::move(text);
+    failed_ = true;
+    return -1;
+}
+
+int TextReader::systemError(int error) {
+    return fail("cannot read file \"" + path_ + "\": " + systemReason(error));
+}
+
+int TextReader::decodeError(size_t at) {
+    return fail("invalid or incomplete " + std::string(encoding_->name) +
+                " byte sequence in file \"" + path_ + "\" at line " +
+                std::to_string(linesDone_ + 1) + ", byte offset " +
+                std::to_string(bufferOffset_ + at));
+}
+
+void TextReader::compact() noexcept {
+    const size_t shift = pos_;
+    std::memmove(buffer_.get(), buffer_.get() + shift, end_ - shift);
+    bufferOffset_ += shift;
+    pos_ = 0;
+    end_ -= shift;
+    validEnd_ = validEnd_ > shift ? validEnd_ - shift : 0;
+}
+
+bool TextReader::grow(size_t want) {
+    const size_t limit = tuning_.maxRecordBytes;
+    if (want > limit || capacity_ >= limit) {
+        fail("line " + std::to_string(linesDone_ + 1) + " of file \"" + path_ +
+             "\" is longer than " + std::to_string(limit) +
+             " bytes, the most that is read at once");
+        return false;
+    }
+    const size_t capacity = std::min(limit, std::max(capacity_ * 2, want));
+    auto bigger = std::make_unique_for_overwrite<char[]>(capacity + kSlack);
+    std::memcpy(bigger.get(), buffer_.get() + pos_, end_ - pos_);
+    buffer_ = std::move(bigger);
+    capacity_ = capacity;
+    bufferOffset_ += pos_;
+    end_ -= pos_;
+    validEnd_ = validEnd_ > pos_ ? validEnd_ - pos_ : 0;
+    pos_ = 0;
+    return true;
+}
+
+bool TextReader::fill(size_t want) {
+    while (end_ - pos_ < want && !eof_) {
+        if (end_ == capacity_) [[unlikely]] {
+            if (pos_ > 0) {
+                compact();
+            } else if (!grow(want)) {
+                return false;
+            }
+        }
+        const ssize_t got = ::read(fd_, buffer_.get() + end_, capacity_ - end_);
+        if (got < 0) [[unlikely]] {
+            if (errno == EINTR) {
+                continue;
+            }
+            systemError(errno);
+            return false;
+        }
+        if (got == 0) {
+            eof_ = true;
+            break;
+        }
+        const size_t from = end_;
+        end_ += static_cast<size_t>(got);
+        acceptNewBytes(from);
+    }
+    return true;
+}
+
+void TextReader::acceptNewBytes(size_t from) noexcept {
+    if (encoding_ == nullptr) {
+        return;  // start() takes the first bytes once the encoding is known
+    }
+    char* base = buffer_.get();
+    if (unit_ == 1) {
+        if (const void* cr = memrchr(base + from, '\r', end_ - from)) {
+            sawCr_ = true;
+            lastCr_ = bufferOffset_ + static_cast<size_t>(static_cast<const char*>(cr) - base);
+        }
+    }
+    if (utf8_) {
+        if (replaceNuls_) {
+            replaceNuls(base + from, end_ - from);
+        }
+        validEnd_ += utf8ValidPrefix(base + validEnd_, end_ - validEnd_);
+    }
+}
+
+unsigned TextReader::unitAt(size_t at) const noexcept {
+    const auto* p = reinterpret_cast<const unsigned char*>(buffer_.get() + at);
+    switch (unit_) {
+        case 1:
+            return p[0];
+        case 2:
+            return encoding_->bigEndian ? (p[0] << 8u) | p[1] : p[0] | (p[1] << 8u);
+        default:
+            return encoding_->bigEndian
+                       ? (unsigned{p[0]} << 24u) | (p[1] << 16u) | (p[2] << 8u) | p[3]
+                       : p[0] | (p[1] << 8u) | (p[2] << 16u) | (unsigned{p[3]} << 24u);
+    }
+}
+
+size_t TextReader::findLineEnd(size_t from, size_t to) const noexcept {
+    const char* base = buffer_.get();
+    if (unit_ == 1) [[likely]] {
+        const void* lf = std::memchr(base + from, '\n', to - from);
+        size_t end = lf != nullptr ? static_cast<size_t>(static_cast<const char*>(lf) - base) : to;
+        // Most files hold no CR at all: look for one only where one was read.
+        if (sawCr_ && lastCr_ >= bufferOffset_ + from) {
+            if (const void* cr = std::memchr(base + from, '\r', end - from)) {
+                end = static_cast<size_t>(static_cast<const char*>(cr) - base);
+            }
+        }
+        return end;
+    }
+    // Code units sit at multiples of their size from the start of the file.
+    size_t at = from;
+    if (const size_t misalign = (bufferOffset_ + at) % unit_; misalign != 0) {
+        at += unit_ - misalign;
+    }
+    for (; at + unit_ <= to; at += unit_) {
+        const unsigned unit = unitAt(at);
+        if (unit == kLf || unit == kCr) {
+            return at;
+        }
+    }
+    return to;
+}
+
+size_t TextReader::consumeLineEnd(size_t at) noexcept {
+    const bool cr = unitAt(at) == kCr;
+    pos_ = at + unit_;
+    if (cr) {
+        if (end_ - pos_ >= unit_) {
+            if (unitAt(pos_) == kLf) {
+                pos_ += unit_;
+            }
+        } else if (!eof_) {
+            pendingCr_ = true;  // an LF at the start of the next read still belongs here
+        }
+    }
+    ++linesDone_;
+    return pos_ - at;
+}
+
+void TextReader::countDataLines(size_t from, size_t to) noexcept {
+    if (unit_ == 1) {
+        const char* base = buffer_.get();
+        for (const char* at = base + from;
+             (at = static_cast<const char*>(
+                  std::memchr(at, '\n', static_cast<size_t>(base + to - at)))) != nullptr;
+             ++at) {
+            ++linesDone_;
+        }
+        if (!sawCr_) {
+            return;
+        }
+        for (const char* at = base + from;
+             (at = static_cast<const char*>(
+                  std::memchr(at, '\r', static_cast<size_t>(base + to - at)))) != nullptr;
+             ++at) {
+            if (at + 1 >= base + end_ || at[1] != '\n') {
+                ++linesDone_;
+            }
+        }
+        return;
+    }
+    for (size_t at = from; at + unit_ <= to; at += unit_) {
+        const unsigned unit = unitAt(at);
+        if (unit == kLf || (unit == kCr && (at + 2 * unit_ > end_ || unitAt(at + unit_) != kLf))) {
+            ++linesDone_;
+        }
+    }
+}
+
+bool TextReader::beginOperation() {
+    if (failed_) [[unlikely]] {
+        return false;
+    }
+    if (savedAt_ != kFailed) {
+        buffer_[savedAt_] = savedByte_;
+        savedAt_ = kFailed;
+    }
+    if (pendingCr_) [[unlikely]] {
+        pendingCr_ = false;
+        if (!fill(unit_)) {
+            return false;
+        }
+        if (end_ - pos_ >= unit_ && unitAt(pos_) == kLf) {
+            pos_ += unit_;
+        }
+    }
+    return true;
+}
+
+void TextReader::terminateInPlace(size_t at) noexcept {
+    savedAt_ = at;
+    savedByte_ = buffer_[at];
+    buffer_[at] = '\0';
+}
+
+bool TextReader::charLengthAt(size_t at, size_t* length) {
+    char sink[16];
+    for (size_t bytes = 1; bytes <= static_cast<size_t>(encoding_->maxBytes); ++bytes) {
+        if (at + bytes > end_) {
+            return false;
+        }
+        converter_.reset();
+        size_t written = 0;
+        const ConvertResult result =
+            converter_.convertInto(buffer_.get() + at, bytes, sink, sizeof sink, &written);
+        if (result.status == ConvertResult::Invalid) {
+            return false;
+        }
+        if (result.status == ConvertResult::Done && result.consumed == bytes) {
+            *length = bytes;
+            return true;
+        }
+    }
+    return false;
+}
+
+size_t TextReader::decodeUtf8(size_t from, size_t to, CutMode mode, bool keep) {
+    size_t whole = to;  // end of the whole characters in [from, to)
+    size_t checked = to;
+    if (mode == CutMode::Cut && to > from) {
+        size_t lead = to - 1;
+        while (lead > from && to - lead < 4 && isContinuation(buffer_[lead])) {
+            --lead;
+        }
+        const size_t length =
+            static_cast<size_t>(utf8SequenceLength(static_cast<unsigned char>(buffer_[lead])));
+        if (lead + length > to) {
+            whole = lead;
+            checked = lead + length;
+        }
+    } else if (mode == CutMode::Partial && to > validEnd_ && !eof_ && end_ - validEnd_ < 4) {
+        return validEnd_;  // an incomplete character at the end of the data read so far
+    }
+    if (checked > validEnd_) {
+        decodeError(validEnd_);
+        return kFailed;
+    }
+    if (whole < to) {
+        pendingCut_ = checked - to;
+    }
+    if (keep && (out_.size() > 0 || whole < to)) {
+        out_.append(buffer_.get() + from, whole - from);
+        if (whole < to) {
+            out_.append(kReplacementChar, 3);
+        }
+    }
+    return to;
+}
+
+size_t TextReader::decode(size_t from, size_t to, CutMode mode, bool keep) {
+    if (utf8_) {
+        return decodeUtf8(from, to, mode, keep);
+    }
+    ByteBuffer& target = keep ? out_ : scratch_;
+    if (!keep) {
+        scratch_.clear();
+    }
+    const size_t before = target.size();
+    const ConvertResult result = converter_.convert(buffer_.get() + from, to - from, target);
+    const size_t stop = from + result.consumed;
+    if (result.status == ConvertResult::Invalid) {
+        decodeError(stop);
+        return kFailed;
+    }
+    if (result.status == ConvertResult::Incomplete) {
+        if (mode == CutMode::Partial && !eof_) {
+            return stop;
+        }
+        size_t length = 0;
+        if (mode != CutMode::Cut || !charLengthAt(stop, &length)) {
+            decodeError(stop);
+            return kFailed;
+        }
+        pendingCut_ = stop + length - to;
+        if (keep) {
+            target.append(kReplacementChar, 3);
+        }
+    }
+    if (keep && replaceNuls_) {
+        replaceNuls(target.data() + before, target.size() - before);
+    }
+    return to;
+}
+
+bool TextReader::takePendingCut(size_t limit, bool keep, size_t* taken) {
+    const size_t want = std::min(pendingCut_, limit);
+    if (!fill(want)) {
+        return false;
+    }
+    const size_t bytes = std::min(want, end_ - pos_);
+    pos_ += bytes;
+    pendingCut_ -= bytes;
+    *taken = bytes;
+    if (keep) {
+        out_.append(kReplacementChar, 3);
+    }
+    return true;
+}
+
+long TextReader::take(long count, bool stopAtLineEnd, bool keep, bool* lineEnded,
+                      size_t* lineEndBytes, MvbTextSpan* text) {
+    *lineEnded = false;
+    *lineEndBytes = 0;
+    if (!beginOperation()) {
+        return -1;
+    }
+    out_.clear();
+    size_t remaining = count < 0 ? SIZE_MAX : static_cast<size_t>(count);
+    long taken = 0;
+    if (pendingCut_ > 0 && remaining > 0) [[unlikely]] {
+        size_t bytes = 0;
+        if (!takePendingCut(remaining, keep, &bytes)) {
+            return -1;
+        }
+        taken += static_cast<long>(bytes);
+        remaining -= remaining == SIZE_MAX ? 0 : bytes;
+    }
+    const size_t textStart = pos_;
+    size_t textEnd = pos_;
+    const size_t lookahead = static_cast<size_t>(encoding_->maxBytes) - 1;
+    // Skipped text goes by in pieces; text handed out must sit in the buffer whole.
+    const size_t piece = std::max<size_t>(capacity_ / 2, 64);
+    while (remaining > 0) {
+        if (!fill((keep ? remaining : std::min(remaining, piece)) + lookahead)) {
+            return -1;
+        }
+        const size_t available = end_ - pos_;
+        if (available == 0) {
+            break;
+        }
+        const bool countEnds = remaining <= available;
+        size_t to = pos_ + (countEnds ? remaining : available);
+        bool atLineEnd = false;
+        if (stopAtLineEnd) {
+            const size_t lineEnd = findLineEnd(pos_, to);
+            if (lineEnd < to) {
+                to = lineEnd;
+                atLineEnd = true;
+            }
+        }
+        const CutMode mode = atLineEnd   ? CutMode::Strict
+                             : countEnds ? CutMode::Cut
+                             : eof_      ? CutMode::Strict
+                                         : CutMode::Partial;
+        const size_t done = decode(pos_, to, mode, keep);
+        if (done == kFailed) {
+            return -1;
+        }
+        if (!stopAtLineEnd) {
+            countDataLines(pos_, done);
+        }
+        taken += static_cast<long>(done - pos_);
+        if (remaining != SIZE_MAX) {
+            remaining -= done - pos_;
+        }
+        pos_ = textEnd = done;
+        if (atLineEnd) {
+            *lineEndBytes = consumeLineEnd(done);
+            *lineEnded = true;
+            break;
+        }
+        if (keep && !countEnds) {
+            break;  // the end of the file
+        }
+    }
+    if (text != nullptr) {
+        if (utf8_ && out_.size() == 0) {
+            terminateInPlace(textEnd);
+            text->text = buffer_.get() + textStart;
+            text->bytes = static_cast<int>(textEnd - textStart);
+        } else {
+            text->bytes = static_cast<int>(out_.size());
+            text->text = out_.terminated();
+        }
+    }
+    return taken;
+}
+
+int TextReader::readLine(MvbTextSpan* line, bool* present) {
+    *present = false;
+    line->text = "";
+    line->bytes = 0;
+    if (!beginOperation()) [[unlikely]] {
+        return -1;
+    }
+    out_.clear();
+    if (pendingCut_ > 0) [[unlikely]] {
+        size_t bytes = 0;
+        if (!takePendingCut(pendingCut_, true, &bytes)) {
+            return -1;
+        }
+    }
+    size_t scanned = 0;
+    size_t lineEnd = 0;
+    for (;;) {
+        lineEnd = findLineEnd(pos_ + scanned, end_);
+        if (lineEnd < end_ || eof_) [[likely]] {
+            break;
+        }
+        scanned = (end_ - pos_) / unit_ * unit_;
+        if (!fill(end_ - pos_ + unit_)) {
+            return -1;
+        }
+    }
+    const size_t from = pos_;
+    if (lineEnd == from && lineEnd == end_ && out_.size() == 0) {
+        return 0;  // the end of the file
+    }
+    if (utf8_) [[likely]] {
+        if (lineEnd > validEnd_) [[unlikely]] {
+            return decodeError(validEnd_);
+        }
+    } else if (decode(from, lineEnd, CutMode::Strict, true) == kFailed) {
+        return -1;
+    }
+    if (lineEnd < end_) {
+        consumeLineEnd(lineEnd);
+    } else {
+        pos_ = lineEnd;
+        ++linesDone_;
+    }
+    *present = true;
+    if (utf8_ && out_.size() == 0) [[likely]] {
+        // The line end was consumed, or the slack after the data holds the NUL.
+        buffer_[lineEnd] = '\0';
+        line->text = buffer_.get() + from;
+        line->bytes = static_cast<int>(lineEnd - from);
+        return line->bytes;
+    }
+    if (utf8_) {
+        out_.append(buffer_.get() + from, lineEnd - from);
+    }
+    line->bytes = static_cast<int>(out_.size());
+    line->text = out_.terminated();
+    return line->bytes;
+}
+
+int TextReader::read(int count, MvbTextSpan* text) {
+    text->text = "";
+    text->bytes = 0;
+    if (count < 0) {
+        return fail("cannot read " + std::to_string(count) + " bytes from file \"" + path_ + "\"");
+    }
+    bool lineEnded = false;
+    size_t lineEndBytes = 0;
+    return static_cast<int>(take(count, false, true, &lineEnded, &lineEndBytes, text));
+}
+
+int TextReader::readInLine(int count, MvbTextSpan* text, bool* lineEnded) {
+    text->text = "";
+    text->bytes = 0;
+    bool ended = false;
+    if (count < 0) {
+        return fail("cannot read " + std::to_string(count) + " bytes from file \"" + path_ + "\"");
+    }
+    size_t lineEndBytes = 0;
+    const long taken = take(count, true, true, &ended, &lineEndBytes, text);
+    if (lineEnded != nullptr) {
+        *lineEnded = ended;
+    }
+    return static_cast<int>(taken);
+}
+
+int TextReader::skip(int count, bool* lineEnded) {
+    bool ended = false;
+    size_t lineEndBytes = 0;
+    long taken = 0;
+    if (count == -1) {
+        // The rest of the line with its line end: an empty line still counts as skipped.
+        taken = take(-1, true, false, &ended, &lineEndBytes, nullptr);
+        if (taken >= 0) {
+            taken += static_cast<long>(lineEndBytes);
+        }
+    } else if (count < 0) {
+        return fail("cannot skip " + std::to_string(count) + " bytes in file \"" + path_ +
+                    "\": skips only go forward");
+    } else {
+        taken = take(count, lineEnded != nullptr, false, &ended, &lineEndBytes, nullptr);
+    }
+    if (lineEnded != nullptr) {
+        *lineEnded = ended;
+    }
+    return static_cast<int>(std::min<long>(taken, INT_MAX));
+}
+
+bool TextReader::skipRecords(int width, int count) {
+    if (width < 0 || count < 0) {
+        fail("cannot skip " + std::to_string(count) + " records of " + std::to_string(width) +
+             " bytes in file \"" + path_ + "\"");
+        return false;
+    }
+    uint64_t remaining = static_cast<uint64_t>(width) * static_cast<uint64_t>(count);
+    while (remaining > 0) {
+        bool ended = false;
+        size_t lineEndBytes = 0;
+        const long piece = static_cast<long>(std::min<uint64_t>(remaining, INT_MAX));
+        const long taken = take(piece, false, false, &ended, &lineEndBytes, nullptr);
+        if (taken < 0) {
+            return false;
+        }
+        if (taken == 0) {
+            break;  // the file ended first
+        }
+        remaining -= static_cast<uint64_t>(taken);
+    }
+    return true;
+}
+
+}  // namespace mvb::txt

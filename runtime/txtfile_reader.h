@@ -1,0 +1,113 @@
+#pragma once
+
+// Reading side of a text file: buffered reads, decoding to UTF-8, line ends and byte counts.
+// Private to the runtime library.
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "encoding_table.h"
+#include "mvb/txtfile.h"
+#include "txtfile_codec.h"
+#include "txtfile_internal.h"
+
+namespace mvb::txt {
+
+/// Reads one open file descriptor (which it owns) as text of one encoding.
+///
+/// Raw bytes sit in one buffer that is refilled in large reads and reused; UTF-8 files are
+/// validated as they arrive and handed out from that buffer in place, other encodings are
+/// converted into a second reused buffer. Every failure is kept: later calls fail the same way.
+class TextReader {
+  public:
+    TextReader(int fd, std::string path, uint32_t flags, const FileTuning& tuning);
+    TextReader(const TextReader&) = delete;
+    TextReader& operator=(const TextReader&) = delete;
+    ~TextReader();
+
+    /// Reads the head of the file and settles the encoding: `configured`, or UTF-8 when null,
+    /// unless a byte-order mark decides (open flag 0x800000), which is then skipped.
+    /// False with error() set when reading fails or the converter is missing.
+    [[nodiscard]] bool start(const EncodingInfo* configured);
+
+    const EncodingInfo& encoding() const noexcept { return *encoding_; }
+    const std::string& error() const noexcept { return error_; }
+    uint64_t size() const noexcept { return size_; }
+    uint64_t position() const noexcept { return bufferOffset_ + pos_; }
+
+    int readLine(MvbTextSpan* line, bool* present);
+    int read(int count, MvbTextSpan* text);
+    int readInLine(int count, MvbTextSpan* text, bool* lineEnded);
+    int skip(int count, bool* lineEnded);
+    bool skipRecords(int width, int count);
+
+  private:
+    /// How an incomplete character at the end of a range is taken.
+    enum class CutMode {
+        Strict,   ///< it is an error (a line end or the end of the file follows)
+        Cut,      ///< a byte count cut it: U+FFFD, and its rest is skipped later
+        Partial,  ///< more of the file follows: leave it for the next range
+    };
+    static constexpr size_t kFailed = static_cast<size_t>(-1);
+
+    [[nodiscard]] bool beginOperation();
+    [[nodiscard]] bool fill(size_t want);
+    [[nodiscard]] bool grow(size_t want);
+    void compact() noexcept;
+    void acceptNewBytes(size_t from) noexcept;
+    [[nodiscard]] bool takePendingCut(size_t limit, bool keep, size_t* taken);
+
+    unsigned unitAt(size_t at) const noexcept;
+    size_t findLineEnd(size_t from, size_t to) const noexcept;
+    size_t consumeLineEnd(size_t at) noexcept;
+    void countDataLines(size_t from, size_t to) noexcept;
+
+    size_t decode(size_t from, size_t to, CutMode mode, bool keep);
+    size_t decodeUtf8(size_t from, size_t to, CutMode mode, bool keep);
+    bool charLengthAt(size_t at, size_t* length);
+    void terminateInPlace(size_t at) noexcept;
+
+    long take(long count, bool stopAtLineEnd, bool keep, bool* lineEnded, size_t* lineEndBytes,
+              MvbTextSpan* text);
+
+    int fail(std::string text);
+    int decodeError(size_t at);
+    int systemError(int error);
+
+    int fd_;
+    std::string path_;
+    FileTuning tuning_;
+    bool replaceNuls_;
+    bool honourBom_;
+    const EncodingInfo* encoding_ = nullptr;
+    bool utf8_ = true;
+    size_t unit_ = 1;
+    Converter converter_;
+
+    std::unique_ptr<char[]> buffer_;
+    size_t capacity_ = 0;        ///< usable bytes; a few more follow for a terminating NUL
+    size_t pos_ = 0;             ///< first byte not yet consumed
+    size_t end_ = 0;             ///< end of the bytes read
+    size_t validEnd_ = 0;        ///< UTF-8: end of the checked prefix of whole, valid characters
+    uint64_t bufferOffset_ = 0;  ///< file offset of buffer_[0]
+    uint64_t size_ = 0;
+    bool eof_ = false;
+    bool failed_ = false;
+
+    bool pendingCr_ = false;  ///< a line ended with CR at the end of the data read so far
+    size_t pendingCut_ = 0;   ///< bytes of a character cut by a count, still to be skipped
+    bool sawCr_ = false;
+    uint64_t lastCr_ = 0;     ///< file offset of the last CR read (single-byte units)
+    uint64_t linesDone_ = 0;  ///< line ends consumed, for the line number in messages
+
+    size_t savedAt_ = kFailed;  ///< where a NUL stands in for a byte of the file
+    char savedByte_ = 0;
+
+    ByteBuffer out_;      ///< converted text handed out
+    ByteBuffer scratch_;  ///< converted text that is skipped
+    std::string error_;
+};
+
+}  // namespace mvb::txt

@@ -1,0 +1,272 @@
+#include "txtfile_writer.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "mvb/types.h"
+#include "utf8_internal.h"
+
+namespace mvb::txt {
+namespace {
+
+const char* lineEndFor(uint32_t flags) noexcept {
+    if ((flags & MVB_FLAG_EOL_CRLF) != 0) return "\r\n";
+    if ((flags & MVB_FLAG_EOL_CR) != 0) return "\r";
+    return "\n";  // LF, the native line end, and no line-end flag at all
+}
+
+}  // namespace
+
+TextWriter::TextWriter(int fd, std::string path, const EncodingInfo& encoding, uint32_t flags,
+                       const FileTuning& tuning, uint64_t startOffset)
+    : fd_(fd),
+      path_(std::move(path)),
+      encoding_(encoding),
+      utf8_(encoding.isUtf8()),
+      lineEnd_(lineEndFor(flags)),
+      blank_(" "),
+      capacity_(std::max<size_t>(tuning.bufferBytes, 64)),
+      written_(startOffset) {}
+
+TextWriter::~TextWriter() {
+    if (fd_ >= 0) {
+        ::close(fd_);
+    }
+}
+
+bool TextWriter::start(bool writeBom) {
+    if (!utf8_) {
+        if (!converter_.open(encoding_.name, "UTF-8")) {
+            return refuse("cannot write file \"" + path_ +
+                          "\": this system cannot convert to encoding " +
+                          std::to_string(encoding_.number) + " (" + encoding_.name + ")");
+        }
+        ByteBuffer encoded;
+        if (!encodeInto(lineEnd_.data(), lineEnd_.size(), encoded)) {
+            return false;
+        }
+        lineEnd_.assign(encoded.data(), encoded.size());
+        encoded.clear();
+        if (!encodeInto(" ", 1, encoded)) {
+            return false;
+        }
+        blank_.assign(encoded.data(), encoded.size());
+    }
+    if (fd_ >= 0) {
+        buffer_ = std::make_unique_for_overwrite<char[]>(capacity_);
+    }
+    if (writeBom) {
+        return appendRaw(encoding_.bom.data(), encoding_.bom.size());
+    }
+    return true;
+}
+
+bool TextWriter::refuse(std::string text) {
+    error_ = std::move(text);
+    return false;
+}
+
+bool TextWriter::usable() {
+    if (failed_) [[unlikely]] {
+        return false;  // the first failure's text stays
+    }
+    if (fd_ < 0) [[unlikely]] {
+        return refuse("cannot write file \"" + path_ +
+                      "\": it was opened only to check that it can be written");
+    }
+    return true;
+}
+
+bool TextWriter::flushBuffer() {
+    size_t done = 0;
+    while (done < used_) {
+        const ssize_t count = ::write(fd_, buffer_.get() + done, used_ - done);
+        if (count < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            failed_ = true;
+            error_ = "cannot write file \"" + path_ + "\": " + systemReason(errno);
+            return false;
+        }
+        done += static_cast<size_t>(count);
+    }
+    written_ += used_;
+    used_ = 0;
+    return true;
+}
+
+bool TextWriter::flush() {
+    if (fd_ < 0) {
+        return true;  // a probe holds nothing to write
+    }
+    return !failed_ && flushBuffer();
+}
+
+bool TextWriter::appendRaw(const char* bytes, size_t size) {
+    if (size <= capacity_ - used_) [[likely]] {
+        std::memcpy(buffer_.get() + used_, bytes, size);
+        used_ += size;
+        return true;
+    }
+    if (!flushBuffer()) {
+        return false;
+    }
+    if (size <= capacity_) {
+        std::memcpy(buffer_.get(), bytes, size);
+        used_ = size;
+        return true;
+    }
+    while (size > 0) {
+        const ssize_t count = ::write(fd_, bytes, size);
+        if (count < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            failed_ = true;
+            error_ = "cannot write file \"" + path_ + "\": " + systemReason(errno);
+            return false;
+        }
+        bytes += count;
+        size -= static_cast<size_t>(count);
+        written_ += static_cast<uint64_t>(count);
+    }
+    return true;
+}
+
+bool TextWriter::appendBlanks(size_t bytes) {
+    for (size_t count = bytes / blank_.size(); count > 0; --count) {
+        if (!appendRaw(blank_.data(), blank_.size())) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool TextWriter::encodingError(const char* text, size_t size, size_t at) {
+    int code = 0;
+    if (at < size && mvb::utf8::decode(reinterpret_cast<const unsigned char*>(text + at), size - at,
+                                       &code) > 0) {
+        char hex[16];
+        std::snprintf(hex, sizeof hex, "U+%04X", static_cast<unsigned>(code));
+        return refuse("cannot write character " + std::string(hex) + " to file \"" + path_ +
+                      "\": encoding " + std::to_string(encoding_.number) + " (" + encoding_.name +
+                      ") has no such character");
+    }
+    return refuse("cannot write to file \"" + path_ + "\": the text is not valid UTF-8 (byte " +
+                  std::to_string(at) + " of the text)");
+}
+
+bool TextWriter::encodeInto(const char* text, size_t size, ByteBuffer& out) {
+    if (utf8_) {
+        const size_t valid = utf8ValidPrefix(text, size);
+        if (valid < size) {
+            return encodingError(text, size, valid);
+        }
+        out.append(text, size);
+        return true;
+    }
+    const ConvertResult result = converter_.convert(text, size, out);
+    if (result.status != ConvertResult::Done) {
+        return encodingError(text, size, result.consumed);
+    }
+    return true;
+}
+
+bool TextWriter::appendEncoded(const char* text, size_t size) {
+    if (utf8_) {
+        const size_t valid = utf8ValidPrefix(text, size);
+        if (valid < size) {
+            return encodingError(text, size, valid);
+        }
+        return appendRaw(text, size);
+    }
+    // Short texts are converted straight into the output buffer; on a failure nothing of
+    // the text stays there.
+    const size_t mark = used_;
+    const uint64_t writtenBefore = written_;
+    converter_.reset();
+    size_t done = 0;
+    while (done < size) {
+        size_t produced = 0;
+        const ConvertResult result = converter_.convertInto(
+            text + done, size - done, buffer_.get() + used_, capacity_ - used_, &produced);
+        used_ += produced;
+        done += result.consumed;
+        if (result.status != ConvertResult::Done) {
+            if (written_ == writtenBefore) {
+                used_ = mark;
+            }
+            return encodingError(text, size, done);
+        }
+        if (done < size && !flushBuffer()) {
+            return false;
+        }
+    }
+    if (capacity_ - used_ < 16 && !flushBuffer()) {
+        return false;
+    }
+    used_ += converter_.finish(buffer_.get() + used_, capacity_ - used_);
+    return true;
+}
+
+bool TextWriter::write(const char* text, size_t size) {
+    return usable() && appendEncoded(text, size);
+}
+
+bool TextWriter::writeLineEnd() {
+    return usable() && appendRaw(lineEnd_.data(), lineEnd_.size());
+}
+
+bool TextWriter::writePadded(const char* text, int byteLength, int width) {
+    if (!usable()) {
+        return false;
+    }
+    const size_t unit = static_cast<size_t>(encoding_.minBytes);
+    if (width < 0 || static_cast<size_t>(width) % unit != 0) {
+        return refuse("cannot write a field of " + std::to_string(width) + " bytes to file \"" +
+                      path_ + "\": the width must be a whole number of characters of encoding " +
+                      std::to_string(encoding_.number) + " (" + std::to_string(unit) +
+                      " bytes each)");
+    }
+    const size_t length = byteLength < 0 ? std::strlen(text) : static_cast<size_t>(byteLength);
+    const auto room = static_cast<size_t>(width);
+    scratch_.clear();
+    if (!encodeInto(text, length, scratch_)) {
+        return false;
+    }
+    if (scratch_.size() > room) {
+        // Cut after the last whole character that fits.
+        size_t keep = 0;
+        if (utf8_) {
+            keep = mvb::utf8::cutAtBoundary(std::string_view(text, length), room);
+        } else {
+            converter_.reset();
+            size_t used = 0;
+            while (keep < length) {
+                const size_t next =
+                    keep +
+                    static_cast<size_t>(utf8SequenceLength(static_cast<unsigned char>(text[keep])));
+                char sink[32];
+                size_t produced = 0;
+                converter_.convertInto(text + keep, next - keep, sink, sizeof sink, &produced);
+                if (used + produced > room) {
+                    break;
+                }
+                used += produced;
+                keep = next;
+            }
+        }
+        scratch_.clear();
+        if (!encodeInto(text, keep, scratch_)) {
+            return false;
+        }
+    }
+    return appendRaw(scratch_.data(), scratch_.size()) && appendBlanks(room - scratch_.size());
+}
+
+}  // namespace mvb::txt

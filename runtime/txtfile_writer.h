@@ -1,0 +1,71 @@
+#pragma once
+
+// Writing side of a text file: buffered output, encoding from UTF-8, line ends, byte-order
+// mark and padded fields. Private to the runtime library.
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "encoding_table.h"
+#include "txtfile_codec.h"
+#include "txtfile_internal.h"
+
+namespace mvb::txt {
+
+/// Writes UTF-8 text to one open file descriptor (which it owns) in the file's encoding.
+///
+/// The first failure of the file system is kept: that call and every later one returns false
+/// and error() gives the system's reason with the file name. Text that cannot be written in
+/// the encoding fails only its own call.
+class TextWriter {
+  public:
+    /// `fd` -1 makes a writer for a probe open, which refuses to write.
+    TextWriter(int fd, std::string path, const EncodingInfo& encoding, uint32_t flags,
+               const FileTuning& tuning, uint64_t startOffset);
+    TextWriter(const TextWriter&) = delete;
+    TextWriter& operator=(const TextWriter&) = delete;
+    /// Closes the descriptor; buffered output that flush() did not write is lost.
+    ~TextWriter();
+
+    /// Prepares the converter, the line end and the blank; puts the byte-order mark first
+    /// when `writeBom`. False with error() set when the system cannot convert.
+    [[nodiscard]] bool start(bool writeBom);
+
+    const EncodingInfo& encoding() const noexcept { return encoding_; }
+    const std::string& error() const noexcept { return error_; }
+    uint64_t position() const noexcept { return written_ + used_; }
+
+    bool write(const char* text, size_t size);
+    bool writeLineEnd();
+    bool writePadded(const char* text, int byteLength, int width);
+    bool flush();
+
+  private:
+    bool usable();
+    bool encodeInto(const char* text, size_t size, ByteBuffer& out);
+    bool appendEncoded(const char* text, size_t size);
+    bool appendRaw(const char* bytes, size_t size);
+    bool appendBlanks(size_t bytes);
+    bool flushBuffer();
+    bool encodingError(const char* text, size_t size, size_t at);
+    bool refuse(std::string text);
+
+    int fd_;
+    std::string path_;
+    const EncodingInfo& encoding_;
+    bool utf8_;
+    Converter converter_;
+    std::string lineEnd_;
+    std::string blank_;
+    std::unique_ptr<char[]> buffer_;
+    size_t capacity_;
+    size_t used_ = 0;
+    uint64_t written_;  ///< file offset where the buffered bytes go
+    bool failed_ = false;
+    ByteBuffer scratch_;
+    std::string error_;
+};
+
+}  // namespace mvb::txt
