@@ -59,11 +59,11 @@ JobDefinition parseJobFile(const std::string& path);
 /// A failure of the job or of the host's own set-up (plug-in loading), with a message meant
 /// for the user.
 class JobError : public std::exception {
-public:
+  public:
     explicit JobError(std::string message) : message_(std::move(message)) {}
     const char* what() const noexcept override { return message_.c_str(); }
 
-private:
+  private:
     std::string message_;
 };
 

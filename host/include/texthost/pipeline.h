@@ -19,7 +19,7 @@ namespace texthost {
 /// not empty), so that relative paths in the job resolve against the job file's folder; the
 /// destructor restores the previous one. Only one Pipeline should exist at a time.
 class Pipeline {
-public:
+  public:
     /// Creates every step (loading the plug-in if a step type needs it), calls initialize and
     /// binds the job's properties to the steps' declarations. Throws JobError naming the problem:
     /// unknown step type (listing the valid ones), a plug-in that cannot be loaded, a first step
@@ -61,7 +61,7 @@ public:
     /// Errors, warnings and summaries so far, in order.
     const std::vector<RunMessage>& messages() const;
 
-private:
+  private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };

@@ -65,6 +65,10 @@ struct RunReport {
 /// baseDirectory during the run and is restored afterwards.
 RunReport runJob(const JobDefinition& job, const RunOptions& options = {});
 
+/// Every step type a job can name with these options: the extra ones, the host's own and the
+/// plug-in's catalogue, in that order. Throws JobError when the plug-in cannot be loaded.
+std::vector<HostStepType> listStepTypes(const RunOptions& options = {});
+
 /// Makes every running job's shouldContinue() answer false; the driver then stops pulling
 /// rows. Lock-free and async-signal-safe: meant to be called from a SIGINT handler. The
 /// request is process-wide and stays until clearStopRequest().

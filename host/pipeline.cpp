@@ -1,0 +1,217 @@
+#include "texthost/pipeline.h"
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+#include "host_steps.h"
+#include "step_context.h"
+#include "texthost/plugin_library.h"
+#include "working_directory.h"
+
+namespace texthost {
+
+struct Pipeline::Impl {
+    explicit Impl(const JobDefinition& job, const RunOptions& runOptions)
+        : options(runOptions), workingDirectory(job.baseDirectory) {
+        shared.runMode = options.runMode;
+    }
+
+    std::function<StepPluginStep*()> resolve(const JobStep& step);
+    void build(const JobDefinition& job);
+    /// Adds a host message for a failure the step did not report itself.
+    void explain(StepContext& step, size_t errorsBefore, const std::string& what);
+
+    // Releases the steps in chain order, before the plug-in that made them is unloaded.
+    ~Impl() {
+        for (auto& step : steps)
+            step.reset();
+    }
+
+    RunOptions options;
+    ScopedWorkingDirectory workingDirectory;
+    RunShared shared;
+    std::vector<HostStepType> builtins = builtinStepTypes();
+    // Declared before the steps, so that every step is released before the library unloads.
+    std::unique_ptr<PluginLibrary> plugin;
+    std::vector<std::unique_ptr<StepContext>> steps;
+    bool running = false;
+    std::optional<int> endCode;
+    uint64_t rows = 0;
+};
+
+std::function<StepPluginStep*()> Pipeline::Impl::resolve(const JobStep& step) {
+    for (const HostStepType& type : options.extraSteps) {
+        if (type.typeId == step.type) return type.create;
+    }
+    for (const HostStepType& type : builtins) {
+        if (type.typeId == step.type) return type.create;
+    }
+    if (!plugin) {
+        try {
+            plugin = std::make_unique<PluginLibrary>(
+                options.pluginPath.empty() ? defaultPluginPath() : options.pluginPath);
+        } catch (const JobError& e) {
+            throw JobError(std::string(e.what()) + " (needed for step \"" + step.name +
+                           "\" of type " + step.type + ")");
+        }
+    }
+    if (const PluginStepType* type = plugin->find(step.type)) {
+        StepCreateFunction create = type->create;
+        return [create] { return create != nullptr ? create() : nullptr; };
+    }
+    std::string valid;
+    auto add = [&valid](const std::string& id) { valid += (valid.empty() ? "" : ", ") + id; };
+    for (const HostStepType& type : options.extraSteps)
+        add(type.typeId);
+    for (const HostStepType& type : builtins)
+        add(type.typeId);
+    for (const PluginStepType& type : plugin->stepTypes())
+        add(type.typeId);
+    throw JobError("Unknown step type \"" + step.type + "\" for step \"" + step.name +
+                   "\"; valid types: " + valid);
+}
+
+void Pipeline::Impl::build(const JobDefinition& job) {
+    if (job.steps.empty()) throw JobError("The job has no steps");
+    for (size_t i = 0; i < job.steps.size(); ++i) {
+        const JobStep& jobStep = job.steps[i];
+        std::function<StepPluginStep*()> create = resolve(jobStep);
+        StepContext* upstream = steps.empty() ? nullptr : steps.back().get();
+        auto& context =
+            steps.emplace_back(std::make_unique<StepContext>(jobStep.name, jobStep.type, shared));
+        StepPluginStep* created = nullptr;
+        try {
+            created = create();
+        } catch (const std::exception& e) {
+            throw JobError("Step \"" + jobStep.name + "\" (" + jobStep.type +
+                           ") could not be created: " + e.what());
+        }
+        if (created == nullptr) {
+            throw JobError("Step \"" + jobStep.name + "\" (" + jobStep.type +
+                           ") could not be created");
+        }
+        context->attach(created, upstream);
+        int inputCount = -1;
+        int outputCount = -1;
+        if (!context->initialize(&inputCount, &outputCount)) {
+            throw JobError("Step \"" + jobStep.name + "\" (" + jobStep.type +
+                           ") failed to initialize");
+        }
+        if (i == 0 && inputCount != 0) {
+            throw JobError("Step \"" + jobStep.name + "\" (" + jobStep.type +
+                           ") cannot begin a job: it reads rows from another step. The first "
+                           "step must be a source");
+        }
+        if (i > 0 && inputCount == 0) {
+            throw JobError("Step \"" + jobStep.name + "\" (" + jobStep.type +
+                           ") is a source: only the first step of a job can be a source");
+        }
+        if (inputCount > 1) {
+            throw JobError("Step \"" + jobStep.name + "\" (" + jobStep.type + ") needs " +
+                           std::to_string(inputCount) + " inputs; a job feeds each step one");
+        }
+        context->properties().bind(jobStep);
+    }
+}
+
+void Pipeline::Impl::explain(StepContext& step, size_t errorsBefore, const std::string& what) {
+    if (shared.log.errorCount() == errorsBefore) shared.log.error(step.name(), what);
+}
+
+Pipeline::Pipeline(const JobDefinition& job, const RunOptions& options)
+    : impl_(std::make_unique<Impl>(job, options)) {
+    impl_->build(job);
+}
+
+Pipeline::~Pipeline() {
+    finish();
+}
+
+bool Pipeline::prepareAndStart() {
+    Impl& d = *impl_;
+    if (d.running || d.endCode) finish();
+    d.endCode.reset();
+    d.rows = 0;
+    for (auto& step : d.steps) {
+        const size_t errorsBefore = d.shared.log.errorCount();
+        const int result = step->prepare(2);
+        if ((result & 1) == 0) {
+            d.explain(*step, errorsBefore,
+                      "the step could not bind its fields (prepare answered " +
+                          std::to_string(result) + ")");
+            d.endCode = 2;
+            return false;
+        }
+    }
+    d.running = true;
+    for (auto& step : d.steps) {
+        const size_t errorsBefore = d.shared.log.errorCount();
+        if (!step->start()) {
+            d.explain(*step, errorsBefore, "the step could not start");
+            d.endCode = 2;
+            return false;
+        }
+    }
+    return true;
+}
+
+int Pipeline::pull() {
+    Impl& d = *impl_;
+    if (d.endCode) return *d.endCode;
+    if (!d.running) {
+        d.shared.log.error("", "rows were pulled before the steps started");
+        d.endCode = 2;
+        return 2;
+    }
+    const int code = d.steps.back()->pullRow();
+    if (code == 0) {
+        ++d.rows;
+    } else {
+        d.endCode = code;
+    }
+    return code;
+}
+
+void Pipeline::finish() {
+    Impl& d = *impl_;
+    for (auto& step : d.steps)
+        step->finish();
+    d.running = false;
+}
+
+int Pipeline::stepCount() const {
+    return static_cast<int>(impl_->steps.size());
+}
+StepPluginStep* Pipeline::step(int index) const {
+    return impl_->steps.at(index)->step();
+}
+const std::string& Pipeline::stepName(int index) const {
+    return impl_->steps.at(index)->name();
+}
+const std::string& Pipeline::stepType(int index) const {
+    return impl_->steps.at(index)->typeId();
+}
+const StepOutputItems* Pipeline::outputItems(int index) const {
+    return impl_->steps.at(index)->outputItems();
+}
+const std::vector<std::string>& Pipeline::usedFields(int index) const {
+    return impl_->steps.at(index)->usedFields();
+}
+
+std::vector<StepStatus> Pipeline::status() const {
+    std::vector<StepStatus> all;
+    for (auto& step : impl_->steps) {
+        if (step->started()) all.push_back(step->status());
+    }
+    return all;
+}
+
+uint64_t Pipeline::rowsPulled() const {
+    return impl_->rows;
+}
+const std::vector<RunMessage>& Pipeline::messages() const {
+    return impl_->shared.log.messages();
+}
+
+}  // namespace texthost

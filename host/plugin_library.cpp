@@ -1,0 +1,85 @@
+#include "texthost/plugin_library.h"
+
+#include <dlfcn.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <new>
+
+#include "texthost/job.h"
+
+namespace texthost {
+
+std::string defaultPluginPath() {
+    if (const char* env = std::getenv("TEXT_PLUGIN_PATH"); env != nullptr && *env != '\0') {
+        return env;
+    }
+    std::error_code ec;
+    const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+    if (ec) return "libtext.so";
+    return (exe.parent_path() / ".." / "lib" / "libtext.so").lexically_normal().string();
+}
+
+PluginLibrary::PluginLibrary(const std::string& path) : path_(path) {
+    std::error_code ec;
+    if (!std::filesystem::exists(path_, ec)) {
+        throw JobError("Plug-in library not found: " + path_ +
+                       " (set TEXT_PLUGIN_PATH or give the plug-in's path)");
+    }
+    handle_ = dlopen(path_.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (handle_ == nullptr) {
+        const char* reason = dlerror();
+        throw JobError("Cannot load plug-in library " + path_ + ": " +
+                       (reason != nullptr ? reason : "unknown reason"));
+    }
+    try {
+        dlerror();
+        void* symbol = dlsym(handle_, kStepEntryFunctionName);
+        if (symbol == nullptr) {
+            throw JobError("Not a step plug-in: " + path_ + " has no entry function " +
+                           kStepEntryFunctionName);
+        }
+        StepPluginEntry entry;
+        const int entryResult = reinterpret_cast<StepEntryFunction>(symbol)(&entry);
+        if (entryResult != 0 || entry.createFactory == nullptr) {
+            throw JobError("The plug-in " + path_ +
+                           " refused to load: its entry function answered " +
+                           std::to_string(entryResult) +
+                           (entry.createFactory == nullptr ? " and gave no factory" : ""));
+        }
+        name_ = entry.name != nullptr ? entry.name : "";
+        factory_ = entry.createFactory();
+        if (factory_ == nullptr) {
+            throw JobError("The plug-in " + path_ + " gave no factory");
+        }
+        const int count = factory_->getStepCount();
+        for (int i = 0; i < count; ++i) {
+            PluginStepType type;
+            type.typeId = std::string(factory_->getStepTypeId(i).view());
+            type.description = std::string(factory_->getStepDescription(i).view());
+            type.create = factory_->getStepCreateFunction(i);
+            types_.push_back(std::move(type));
+        }
+    } catch (...) {
+        if (factory_ != nullptr) factory_->release();
+        dlclose(handle_);
+        throw;
+    }
+}
+
+PluginLibrary::~PluginLibrary() {
+    if (factory_ != nullptr) factory_->release();
+    if (handle_ != nullptr) dlclose(handle_);
+}
+
+const PluginStepType* PluginLibrary::find(std::string_view typeId) const {
+    for (const PluginStepType& type : types_) {
+        if (type.typeId == typeId) return &type;
+    }
+    return nullptr;
+}
+
+}  // namespace texthost

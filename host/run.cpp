@@ -1,0 +1,77 @@
+#include <chrono>
+
+#include "texthost/pipeline.h"
+#include "texthost/run.h"
+
+namespace texthost {
+namespace {
+
+std::vector<std::string> textsOf(const std::vector<RunMessage>& messages, RunMessage::Kind kind) {
+    std::vector<std::string> texts;
+    for (const RunMessage& m : messages) {
+        if (m.kind == kind) texts.push_back(m.text);
+    }
+    return texts;
+}
+
+/// Pulls rows until the chain ends, fails or is stopped; reports progress on the way.
+int drive(Pipeline& pipeline, const RunOptions& options, bool& stopped) {
+    using Clock = std::chrono::steady_clock;
+    const auto interval = std::chrono::milliseconds(options.progressIntervalMs);
+    auto nextProgress = Clock::now() + interval;
+    for (uint64_t n = 1;; ++n) {
+        const int code = pipeline.pull();
+        if (code != 0) {
+            stopped = stopRequested();
+            return code;
+        }
+        if (stopRequested()) {
+            stopped = true;
+            return 2;
+        }
+        // Reading the clock costs more than a row does, so it is read every 1024 rows.
+        if (options.onProgress && (n & 1023) == 0 && Clock::now() >= nextProgress) {
+            options.onProgress(pipeline.status());
+            nextProgress = Clock::now() + interval;
+        }
+    }
+}
+
+}  // namespace
+
+std::vector<std::string> RunReport::errors() const {
+    return textsOf(messages, RunMessage::Kind::Error);
+}
+std::vector<std::string> RunReport::warnings() const {
+    return textsOf(messages, RunMessage::Kind::Warning);
+}
+std::vector<std::string> RunReport::infos() const {
+    return textsOf(messages, RunMessage::Kind::Info);
+}
+
+RunReport runJob(const JobDefinition& job, const RunOptions& options) {
+    RunReport report;
+    try {
+        Pipeline pipeline(job, options);
+        int code = 2;
+        if (pipeline.prepareAndStart()) {
+            code = drive(pipeline, options, report.stopped);
+        }
+        pipeline.finish();
+        report.ok = code == 1;
+        report.rows = pipeline.rowsPulled();
+        report.messages = pipeline.messages();
+        if (report.stopped) {
+            report.messages.push_back(
+                {RunMessage::Kind::Error, "",
+                 "The run was stopped after " + std::to_string(report.rows) + " rows"});
+        }
+    } catch (const JobError& e) {
+        report = RunReport{};
+        report.badJob = true;
+        report.messages.push_back({RunMessage::Kind::Error, "", e.what()});
+    }
+    return report;
+}
+
+}  // namespace texthost

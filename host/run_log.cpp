@@ -1,0 +1,25 @@
+#include "run_log.h"
+
+namespace texthost {
+
+void RunLog::error(std::string_view step, std::string_view text) {
+    messages_.push_back({RunMessage::Kind::Error, std::string(step), std::string(text)});
+    ++errorCount_;
+}
+
+void RunLog::warning(std::string_view step, std::string_view text) {
+    messages_.push_back({RunMessage::Kind::Warning, std::string(step), std::string(text)});
+}
+
+void RunLog::info(std::string_view step, std::string_view text, bool newEntry) {
+    if (!newEntry && !messages_.empty()) {
+        RunMessage& last = messages_.back();
+        if (last.kind == RunMessage::Kind::Info && last.step == step) {
+            last.text.append(text);
+            return;
+        }
+    }
+    messages_.push_back({RunMessage::Kind::Info, std::string(step), std::string(text)});
+}
+
+}  // namespace texthost

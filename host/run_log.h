@@ -1,0 +1,29 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "texthost/run.h"
+
+namespace texthost {
+
+/// The messages of one run, in the order they came.
+class RunLog {
+  public:
+    void error(std::string_view step, std::string_view text);
+    void warning(std::string_view step, std::string_view text);
+    /// A summary piece: `newEntry` starts a message; a further piece is appended to the step's
+    /// last summary when that is the latest message, and starts a new one otherwise.
+    void info(std::string_view step, std::string_view text, bool newEntry);
+
+    std::size_t errorCount() const { return errorCount_; }
+    const std::vector<RunMessage>& messages() const { return messages_; }
+
+  private:
+    std::vector<RunMessage> messages_;
+    std::size_t errorCount_ = 0;
+};
+
+}  // namespace texthost

@@ -1,0 +1,185 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "support/test_step.h"
+#include "texthost/pipeline.h"
+#include "texthost/run.h"
+
+namespace hosttest {
+namespace {
+
+using texthost::JobError;
+using texthost::parseJobText;
+
+/// The message of the JobError that `action` throws; empty when it throws none.
+template <typename Action>
+std::string jobErrorOf(Action&& action) {
+    try {
+        action();
+    } catch (const JobError& e) {
+        return e.what();
+    }
+    return {};
+}
+
+TEST(JobFileTest, JsonValuesBecomeTypedValues) {
+    const texthost::JobDefinition job = parseJobText(R"({"steps": [{"type": "T", "properties": {
+        "S": "text", "I": -42, "R": 1.5, "B": true, "N": null,
+        "TABLE": [{"A": 1, "B": "x"}, [2, false]], "EMPTY": []}}]})",
+                                                     "/jobs");
+    EXPECT_EQ(job.baseDirectory, "/jobs");
+    ASSERT_EQ(job.steps.size(), 1u);
+    EXPECT_EQ(job.steps[0].name, "T");  // the type id stands in for a missing name
+    const auto& p = job.steps[0].properties;
+    ASSERT_EQ(p.size(), 7u);
+    const std::vector<int> scalarTypes = {mvbTypeString, mvbTypeInteger, mvbTypeReal,
+                                          mvbTypeBoolean, mvbTypeNull};
+    for (size_t i = 0; i < scalarTypes.size(); ++i) {
+        EXPECT_FALSE(p[i].isTable) << p[i].name;
+        EXPECT_EQ(p[i].value.getType(), scalarTypes[i]) << p[i].name;
+    }
+    EXPECT_EQ(p[1].value.asInt(nullptr), -42);
+    EXPECT_EQ(p[2].value.asReal(nullptr), 1.5);
+    ASSERT_TRUE(p[5].isTable);
+    ASSERT_EQ(p[5].table.rows.size(), 2u);
+    EXPECT_FALSE(p[5].table.rows[0].positional);
+    EXPECT_EQ(p[5].table.rows[0].cells[1].first, "B");
+    EXPECT_TRUE(p[5].table.rows[1].positional);
+    EXPECT_EQ(p[5].table.rows[1].cells[1].second.getType(), mvbTypeBoolean);
+    EXPECT_TRUE(p[6].isTable);
+    EXPECT_TRUE(p[6].table.rows.empty());
+}
+
+struct BadJob {
+    const char* name;
+    const char* json;
+    std::vector<const char*> fragments;  ///< each must appear in the message
+};
+
+void PrintTo(const BadJob& c, std::ostream* os) { *os << c.name; }
+
+class BadJobTextTest : public ::testing::TestWithParam<BadJob> {};
+
+TEST_P(BadJobTextTest, IsRejectedWithAClearMessage) {
+    const std::string message = jobErrorOf([] { parseJobText(GetParam().json, ""); });
+    ASSERT_FALSE(message.empty()) << "accepted";
+    for (const char* fragment : GetParam().fragments) {
+        EXPECT_NE(message.find(fragment), std::string::npos) << message;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, BadJobTextTest,
+    ::testing::Values(
+        BadJob{"NotJson", "{\"steps\": [\n  {\"type\": }]}", {"not valid JSON", "line 2, column"}},
+        BadJob{"Empty", "", {"not valid JSON"}},
+        BadJob{"NotAnObject", "[]", {"a job must be a JSON object"}},
+        BadJob{"NoSteps", R"({"step": []})", {"missing \"steps\""}},
+        BadJob{"StepsNotArray", R"({"steps": {}})", {"\"steps\" must be an array"}},
+        BadJob{"NoStep", R"({"steps": []})", {"\"steps\" is empty"}},
+        BadJob{"StepNotObject", R"({"steps": [1]})", {"step 1 must be an object"}},
+        BadJob{"NoType", R"({"steps": [{"name": "a"}]})", {"step 1 (\"a\")", "\"type\""}},
+        BadJob{"UnknownKey",
+               R"({"steps": [{"type": "T", "propertes": {}}]})",
+               {"unknown key \"propertes\"", "\"properties\""}},
+        BadJob{"PropertiesNotObject",
+               R"({"steps": [{"type": "T", "properties": []}]})",
+               {"\"properties\" must be an object"}},
+        BadJob{"ObjectValue",
+               R"({"steps": [{"type": "T", "properties": {"X": {"a": 1}}}]})",
+               {"property X", "a value must be"}},
+        BadJob{"ScalarRow",
+               R"({"steps": [{"type": "T", "properties": {"F": [1]}}]})",
+               {"property F, row 1", "a table row must be an object"}},
+        BadJob{"NestedCell",
+               R"({"steps": [{"type": "T", "properties": {"F": [{"FIELDNAME": [1]}]}}]})",
+               {"row 1, column FIELDNAME", "a cell must be"}},
+        BadJob{"NestedPositionalCell",
+               R"({"steps": [{"type": "T", "properties": {"F": [["A"], ["B", {}]]}}]})",
+               {"row 2, cell 2", "a cell must be"}},
+        BadJob{"HugeNumber",
+               R"({"steps": [{"type": "T", "properties": {"N": 18446744073709551615}}]})",
+               {"too large"}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+/// Jobs that parse but do not fit the steps' declarations.
+class JobSetupTest : public ::testing::TestWithParam<BadJob> {
+  protected:
+    void SetUp() override {
+        options.extraSteps = testStepTypes(journal);
+        options.pluginPath = HOST_TEST_FAKE_PLUGIN;
+    }
+    Journal journal;
+    texthost::RunOptions options;
+};
+
+TEST_P(JobSetupTest, IsRejectedBeforeAnythingRunsAndEveryStepIsReleased) {
+    const texthost::JobDefinition job = parseJobText(GetParam().json, "");
+    const std::string message = jobErrorOf([&] { texthost::Pipeline pipeline(job, options); });
+    ASSERT_FALSE(message.empty()) << "accepted";
+    for (const char* fragment : GetParam().fragments) {
+        EXPECT_NE(message.find(fragment), std::string::npos) << message;
+    }
+    EXPECT_TRUE(journal.with("src:prepare").empty());
+    EXPECT_EQ(journal.with("src:release").size(), journal.with("src:initialize").size());
+
+    const texthost::RunReport report = texthost::runJob(job, options);
+    EXPECT_TRUE(report.badJob);
+    EXPECT_EQ(report.errors(), std::vector<std::string>{message});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, JobSetupTest,
+    ::testing::Values(
+        BadJob{"UnknownType",
+               R"({"steps": [{"type": "TEST_SOURCE"}, {"type": "NOPE", "name": "n"}]})",
+               {"Unknown step type \"NOPE\" for step \"n\"",
+                "valid types: TEST_SOURCE, TEST_PASS, PROFILER, FAKE_SOURCE"}},
+        BadJob{"UnknownProperty",
+               R"({"steps": [{"type": "TEST_SOURCE", "name": "in", "properties": {"ROW": 1}}]})",
+               {"Unknown property \"ROW\" in step \"in\" (TEST_SOURCE)",
+                "valid properties: ROWS, FAIL_AT, LABEL, FIELDS, FAIL_START, WARNING, "
+                "SILENT_FAIL_AT"}},
+        BadJob{"UnknownColumn",
+               R"({"steps": [{"type": "TEST_SOURCE", "properties":
+                   {"FIELDS": [{"FIELDNAME": "A"}, {"NAME": "B"}]}}]})",
+               {"FIELDS", "row 2", "unknown column \"NAME\"", "valid columns: FIELDNAME, WIDTH"}},
+        BadJob{"TooManyCells",
+               R"({"steps": [{"type": "TEST_SOURCE", "properties": {"FIELDS": [["A", 1, 2]]}}]})",
+               {"row 1: 3 cells", "2 columns: FIELDNAME, WIDTH"}},
+        BadJob{"TableGivenAsValue",
+               R"({"steps": [{"type": "TEST_SOURCE", "properties": {"FIELDS": "A"}}]})",
+               {"FIELDS", "is a table: give an array of rows"}},
+        BadJob{"ValueGivenAsTable",
+               R"({"steps": [{"type": "TEST_SOURCE", "properties": {"ROWS": [[1]]}}]})",
+               {"ROWS", "takes a single value, not an array"}},
+        BadJob{"FirstStepNotSource",
+               R"({"steps": [{"type": "TEST_PASS", "name": "p"}]})",
+               {"Step \"p\"", "The first step must be a source"}},
+        BadJob{"SecondSource",
+               R"({"steps": [{"type": "TEST_SOURCE"}, {"type": "TEST_SOURCE", "name": "again"}]})",
+               {"\"again\"", "only the first step of a job can be a source"}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(JobFileTest, FileGivesItsFolderAsBaseAndNamesItselfInErrors) {
+    const std::filesystem::path folder = std::filesystem::temp_directory_path() / "texthost-job";
+    std::filesystem::create_directories(folder);
+    const std::filesystem::path good = folder / "good.json";
+    const std::filesystem::path bad = folder / "bad.json";
+    std::ofstream(good) << R"({"steps": [{"type": "T"}]})";
+    std::ofstream(bad) << R"({"steps": 1})";
+
+    EXPECT_EQ(texthost::parseJobFile(good.string()).baseDirectory, folder.string());
+    const std::string badMessage = jobErrorOf([&] { texthost::parseJobFile(bad.string()); });
+    EXPECT_EQ(badMessage, bad.string() + ": \"steps\" must be an array of steps");
+    const std::string missing = (folder / "missing.json").string();
+    EXPECT_EQ(jobErrorOf([&] { texthost::parseJobFile(missing); }), missing + ": no such job file");
+    std::filesystem::remove_all(folder);
+}
+
+}  // namespace
+}  // namespace hosttest
