@@ -1,0 +1,12 @@
+#include "command_line.h"
+#include "interrupt.h"
+#include "run_command.h"
+
+int main(int argc, char** argv) {
+    int exitStatus = 0;
+    const auto line = textjob::parseCommandLine(argc, argv, exitStatus);
+    if (!line) return exitStatus;
+    if (line->command == textjob::CommandLine::Command::Steps) return textjob::stepsCommand(*line);
+    textjob::installInterruptHandler();
+    return textjob::runCommand(*line);
+}
