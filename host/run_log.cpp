@@ -15,6 +15,11 @@ void RunLog::info(std::string_view step, std::string_view text, bool newEntry) {
     if (!newEntry && !messages_.empty()) {
         RunMessage& last = messages_.back();
         if (last.kind == RunMessage::Kind::Info && last.step == step) {
+            // Pieces are separate columns of one summary; where neither side brings its own
+            // blank they would run together ("a.csv" "3 rows read"), so a comma parts them.
+            const bool blankAtSeam =
+                last.text.empty() || text.empty() || last.text.back() == ' ' || text.front() == ' ';
+            if (!blankAtSeam) last.text.append(", ");
             last.text.append(text);
             return;
         }

@@ -60,7 +60,9 @@ struct BadJob {
     std::vector<const char*> fragments;  ///< each must appear in the message
 };
 
-void PrintTo(const BadJob& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const BadJob& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class BadJobTextTest : public ::testing::TestWithParam<BadJob> {};
 

@@ -64,12 +64,13 @@ TEST_F(PipelineTest, DrivesEveryStepThroughItsLifeCycleInChainOrder) {
                                                "pass1:release",
                                                "pass2:release"};
     EXPECT_EQ(journal.events, expected);
-    // Summary pieces of one entry arrive as one message, under the step's name.
+    // Summary pieces of one entry arrive as one message, under the step's name; a comma
+    // parts pieces that have no blank between them.
     ASSERT_EQ(report.messages.size(), 3u);
     EXPECT_EQ(report.messages[0].step, "src");
-    EXPECT_EQ(report.messages[0].text, "src handled 2 rows");
+    EXPECT_EQ(report.messages[0].text, "src handled 2 rows, done");
     EXPECT_EQ(report.messages[2].step, "second");
-    EXPECT_EQ(report.messages[2].text, "pass2 handled 2 rows");
+    EXPECT_EQ(report.messages[2].text, "pass2 handled 2 rows, done");
 }
 
 TEST_F(PipelineTest, ReadsPropertiesByIndexWithDefaultsAndKeepsWrongKinds) {
@@ -158,7 +159,9 @@ struct FailureCase {
     std::vector<std::string> finished;  ///< steps whose finish ran
 };
 
-void PrintTo(const FailureCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const FailureCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class PipelineFailureTest : public PipelineTest,
                             public ::testing::WithParamInterface<FailureCase> {};
@@ -255,7 +258,7 @@ TEST_F(PipelineTest, WarningsKeepTheirOrderAndStep) {
     EXPECT_EQ(report.messages[0].step, "out");
     EXPECT_EQ(report.messages[0].text, "careful");
     EXPECT_EQ(report.infos(),
-              (std::vector<std::string>{"src handled 0 rows", "pass1 handled 0 rows"}));
+              (std::vector<std::string>{"src handled 0 rows, done", "pass1 handled 0 rows, done"}));
 }
 
 TEST_F(PipelineTest, WorksFromTheJobFolderAndRestoresTheWorkingDirectory) {

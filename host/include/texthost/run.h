@@ -15,7 +15,9 @@ struct RunMessage {
     enum class Kind { Error, Warning, Info };
     Kind kind = Kind::Error;
     std::string step;  ///< the step's name; empty for the host's own messages
-    std::string text;  ///< reportInfo pieces of one entry are joined into one text
+    /// reportInfo pieces of one entry are joined into one text: as they are where one side has
+    /// a blank at the seam ("Input file: " "a.csv"), else with ", " ("a.csv" "3 rows read").
+    std::string text;
 };
 
 /// A step type that the host offers besides the plug-in's catalogue.
