@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <cstdint>
 #include <cstring>
 #include <fstream>
 #include <sstream>
@@ -202,6 +203,34 @@ TEST(Splitter, RejectsUnusableArguments) {
     EXPECT_EQ(mvs_parse_text_ex2(nullptr, fields, 2, line, 3, ',', '"', 0), 0);
     EXPECT_EQ(mvs_parse_text_ex2(line, nullptr, 2, line, 3, ',', '"', 0), 0);
     EXPECT_EQ(mvs_parse_text_ex2(line, fields, 2, nullptr, 3, ',', '"', 0), 0);
+}
+
+// Quote-free lines with a one-byte delimiter take the block-wise path; a two-byte delimiter
+// takes the general one. Both must agree on random lines that cross 64-byte blocks.
+TEST(Splitter, BlockPathAgreesWithGeneralPath) {
+    const char alphabet[] = {'a', 'b', ' ', '\t', ',', 'x'};
+    uint32_t state = 12345;
+    auto next = [&state] {
+        state = state * 1103515245u + 12345u;
+        return state >> 16;
+    };
+    for (int round = 0; round < 2000; ++round) {
+        const size_t size = next() % 200;
+        std::string line;
+        for (size_t i = 0; i < size; ++i) {
+            line += alphabet[next() % sizeof alphabet];
+        }
+        std::string wide;  // the same line with the two-byte delimiter U+00A6
+        for (char c : line) {
+            wide += c == ',' ? std::string("\xC2\xA6") : std::string(1, c);
+        }
+        for (unsigned flags : {0u, kKeep}) {
+            const int capacity = 1 + static_cast<int>(next() % 40);
+            EXPECT_EQ(split(line, ',', '"', flags, true, capacity),
+                      split(wide, 0xA6, '"', flags, true, capacity))
+                << "[" << line << "] flags " << flags << " capacity " << capacity;
+        }
+    }
 }
 
 // The public CSV edge-case suite: every case whose records are single lines.
