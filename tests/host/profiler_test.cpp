@@ -11,7 +11,10 @@
 #include "../../host/profiler_percentile.h"
 #include "../../host/profiler_stats.h"
 #include "step/host.h"
+#include "support/test_step.h"
+#include "texthost/pipeline.h"
 #include "texthost/profiler.h"
+#include "texthost/run.h"
 
 namespace {
 
@@ -408,6 +411,71 @@ TEST(ProfilerStep, StopsWithMessage421WhenTheHostSaysSo) {
     run.step->getStatus(&percent, &text);
     EXPECT_EQ(percent, 80);
     EXPECT_EQ(text.view(), "Profiled 2000 rows");
+}
+
+TEST(ProfilerStep, ProfilesTheRowsOfAChainThroughTheHost) {
+    hosttest::Journal journal;
+    texthost::RunOptions options;
+    options.pluginPath = "/nonexistent/libtext.so";
+    options.extraSteps = hosttest::testStepTypes(journal);
+    options.extraSteps.push_back(
+        {texthost::kProfilerTypeId, texthost::kProfilerDescription, texthost::createProfilerStep});
+    // The test source gives field i of row r the value r * (i + 1): A = 1..5, B = 2, 4, ..., 10.
+    texthost::Pipeline pipeline(texthost::parseJobText(R"({"steps": [
+        {"type": "TEST_SOURCE", "properties": {"ROWS": 5, "FIELDS": [["A"], ["B"]]}},
+        {"type": "PROFILER", "name": "profile"}]})",
+                                                       ""),
+                                options);
+    ASSERT_TRUE(pipeline.prepareAndStart());
+    std::vector<std::vector<std::string>> rows;
+    while (pipeline.pull() == 0) {
+        const StepOutputItems* out = pipeline.outputItems(1);
+        rows.emplace_back();
+        for (int i = 0; i < out->count; ++i)
+            rows.back().emplace_back(out->items[i].value.stringView());
+    }
+    EXPECT_EQ(pipeline.pull(), 1);
+    ASSERT_EQ(pipeline.outputItems(1)->count, 3);
+    EXPECT_EQ(pipeline.outputItems(1)->items[2].name.view(), "B");
+
+    // Exact texts where the figures are whole; spread and percentiles compared as numbers.
+    const std::vector<std::vector<std::string>> exact = {{"Records", "5", "5"},
+                                                         {"Nulls", "0", "0"},
+                                                         {"", "", ""},
+                                                         {"Count", "5", "5"},
+                                                         {"Sum", "15", "30"},
+                                                         {"Mean", "3", "6"},
+                                                         {},
+                                                         {"", "", ""},
+                                                         {"Minimum", "1", "2"},
+                                                         {"Maximum", "5", "10"},
+                                                         {"", "", ""},
+                                                         {"25th percentile", "2", "4"},
+                                                         {"50th percentile", "3", "6"},
+                                                         {"75th percentile", "4", "8"},
+                                                         {},
+                                                         {}};
+    const std::vector<std::vector<double>> numeric = {
+        {6, std::sqrt(2.5), std::sqrt(10.0)}, {14, 4.6, 9.2}, {15, 4.96, 9.92}};
+    ASSERT_EQ(rows.size(), exact.size());
+    for (size_t r = 0; r < rows.size(); ++r) {
+        if (!exact[r].empty()) {
+            EXPECT_EQ(rows[r], exact[r]) << "row " << r;
+        }
+    }
+    for (const auto& n : numeric) {
+        const auto& row = rows[static_cast<size_t>(n[0])];
+        for (size_t i = 1; i < 3; ++i)
+            EXPECT_NEAR(std::strtod(row[i].c_str(), nullptr), n[i], 1e-12);
+    }
+    EXPECT_EQ(rows[6][0], "Standard deviation");
+    EXPECT_EQ(rows[14][0], "90th percentile");
+    EXPECT_EQ(rows[15][0], "99th percentile");
+
+    pipeline.finish();
+    ASSERT_FALSE(pipeline.messages().empty());
+    EXPECT_EQ(pipeline.messages().back().step, "profile");
+    EXPECT_EQ(pipeline.messages().back().text, "Profiled 5 rows of 2 fields");
 }
 
 }  // namespace
