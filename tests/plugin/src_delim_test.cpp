@@ -223,7 +223,9 @@ TEST(DelimitedSource, DeclaresByteSizesFromTheProbedEncoding) {
         int byteSize;
     };
     const ProbeCase cases[] = {
-        {"utf16.csv", {{"BYTE_ORDER_MARK", true}}, 20},
+        // UTF-16 takes up to 4 bytes per character (a surrogate pair), Shift-JIS up to 2.
+        {"utf16.csv", {{"BYTE_ORDER_MARK", true}}, 40},
+        {"missing.csv", {{"ENCODING", 932}}, 20},
         {"plain.csv", json::object(), 40},
         {"missing.csv", json::object(), 40},
         {"missing.csv", {{"ENCODING", 28591}}, 10},
