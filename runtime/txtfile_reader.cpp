@@ -41,7 +41,7 @@ TextReader::TextReader(int fd, std::string path, uint32_t flags, const FileTunin
       tuning_(tuning),
       replaceNuls_((flags & MVB_FLAG_REPLACE_NULS) != 0),
       honourBom_((flags & MVB_FLAG_READ_BOM) != 0) {
-    tuning_.bufferBytes = std::max<size_t>(tuning_.bufferBytes, 8);
+    tuning_.bufferBytes = std::max<size_t>(tuning_.bufferBytes, 4);
     tuning_.maxRecordBytes = std::max(tuning_.maxRecordBytes, tuning_.bufferBytes);
 }
 
@@ -407,7 +407,7 @@ long TextReader::take(long count, bool stopAtLineEnd, bool keep, bool* lineEnded
         taken += static_cast<long>(bytes);
         remaining -= remaining == SIZE_MAX ? 0 : bytes;
     }
-    const size_t textStart = pos_;
+    size_t textStart = pos_;  // settled after the fill, which may move the data
     size_t textEnd = pos_;
     const size_t lookahead = static_cast<size_t>(encoding_->maxBytes) - 1;
     // Skipped text goes by in pieces; text handed out must sit in the buffer whole.
@@ -415,6 +415,9 @@ long TextReader::take(long count, bool stopAtLineEnd, bool keep, bool* lineEnded
     while (remaining > 0) {
         if (!fill((keep ? remaining : std::min(remaining, piece)) + lookahead)) {
             return -1;
+        }
+        if (keep) {
+            textStart = textEnd = pos_;
         }
         const size_t available = end_ - pos_;
         if (available == 0) {

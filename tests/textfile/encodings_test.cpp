@@ -1,0 +1,221 @@
+// Reading the shared encoding fixtures, byte-order marks, and write-then-read round trips.
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "mvb/charset.h"
+#include "mvb/txtfile.h"
+#include "mvb/types.h"
+#include "support/textfile_support.h"
+
+namespace textfile_test {
+namespace {
+
+const std::string kFixtures = std::string(TEXT_TESTDATA_DIR) + "/encodings/";
+
+struct Fixture {
+    std::string file;
+    int codepage;
+    bool hasBom;
+    std::vector<std::vector<std::string>> rows;
+};
+
+void PrintTo(const Fixture& fixture, std::ostream* out) {
+    *out << fixture.file;
+}
+
+std::vector<Fixture> loadManifest() {
+    std::ifstream in(kFixtures + "manifest.json");
+    const nlohmann::json manifest = nlohmann::json::parse(in);
+    std::vector<Fixture> fixtures;
+    for (const auto& entry : manifest["files"]) {
+        fixtures.push_back({entry["file"], entry["codepage"], entry["has_bom"],
+                            entry["rows"].get<std::vector<std::vector<std::string>>>()});
+    }
+    return fixtures;
+}
+
+/// Splits one line of the fixtures: comma, double quote, doubled quote inside quotes.
+std::vector<std::string> splitCsv(const std::string& line) {
+    std::vector<std::string> fields(1);
+    bool quoted = false;
+    for (size_t at = 0; at < line.size(); ++at) {
+        const char c = line[at];
+        if (quoted) {
+            if (c == '"' && at + 1 < line.size() && line[at + 1] == '"') {
+                fields.back() += '"';
+                ++at;
+            } else if (c == '"') {
+                quoted = false;
+            } else {
+                fields.back() += c;
+            }
+        } else if (c == '"') {
+            quoted = true;
+        } else if (c == ',') {
+            fields.emplace_back();
+        } else {
+            fields.back() += c;
+        }
+    }
+    return fields;
+}
+
+class FixtureRead : public ::testing::TestWithParam<std::tuple<Fixture, size_t>> {};
+
+TEST_P(FixtureRead, DecodesEveryRowWithConfiguredEncodingAndMark) {
+    const auto& [fixture, bufferBytes] = GetParam();
+    MvbTxtFile* file = openWith(kFixtures + fixture.file, MVB_OPEN_READ, fixture.codepage,
+                                MVB_FLAG_READ_BOM, bufferBytes);
+    ASSERT_NE(file, nullptr);
+    FileCloser closer{file};
+    EXPECT_EQ(file->getEncoding(), fixture.codepage);
+    const std::vector<std::string> lines = readAllLines(file);
+    ASSERT_EQ(lines.size(), fixture.rows.size()) << (lines.empty() ? "" : lines.back());
+    for (size_t i = 0; i < lines.size(); ++i) {
+        EXPECT_EQ(splitCsv(lines[i]), fixture.rows[i]) << "line " << i + 1;
+    }
+    EXPECT_EQ(file->getPosition(), file->getSize());
+}
+
+class FixtureDetect : public FixtureRead {};
+
+TEST_P(FixtureDetect, DetectsUnicodeFromItsMark) {
+    const auto& [fixture, bufferBytes] = GetParam();
+    MvbTxtFile* file =
+        openWith(kFixtures + fixture.file, MVB_OPEN_READ, -1, MVB_FLAG_READ_BOM, bufferBytes);
+    ASSERT_NE(file, nullptr);
+    FileCloser closer{file};
+    EXPECT_EQ(file->getEncoding(), fixture.codepage);
+    const std::vector<std::string> lines = readAllLines(file);
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines[0], "id,name,city,comment,amount");
+    EXPECT_EQ(lines.size(), fixture.rows.size());
+}
+
+std::string fixtureName(const ::testing::TestParamInfo<std::tuple<Fixture, size_t>>& info) {
+    std::string name = std::get<0>(info.param).file;
+    for (char& c : name) {
+        if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+    }
+    return name + "_buffer" + std::to_string(std::get<1>(info.param));
+}
+
+std::vector<Fixture> withMark() {
+    std::vector<Fixture> marked;
+    for (const Fixture& fixture : loadManifest()) {
+        if (fixture.hasBom) marked.push_back(fixture);
+    }
+    return marked;
+}
+
+INSTANTIATE_TEST_SUITE_P(Fixtures, FixtureRead,
+                         ::testing::Combine(::testing::ValuesIn(loadManifest()),
+                                            ::testing::ValuesIn(kBufferSizes)),
+                         fixtureName);
+INSTANTIATE_TEST_SUITE_P(Fixtures, FixtureDetect,
+                         ::testing::Combine(::testing::ValuesIn(withMark()),
+                                            ::testing::ValuesIn(kBufferSizes)),
+                         fixtureName);
+
+TEST(ByteOrderMark, WithoutTheFlagItsBytesAreData) {
+    struct Case {
+        const char* file;
+        int encoding;
+    };
+    for (const Case& c : {Case{"utf8_bom.csv", 65001}, Case{"utf8_bom.csv", -1},
+                          Case{"utf16le_bom.csv", 1200}, Case{"utf16be_bom.csv", 1201}}) {
+        MvbTxtFile* file = openWith(kFixtures + c.file, MVB_OPEN_READ, c.encoding, 0);
+        ASSERT_NE(file, nullptr);
+        FileCloser closer{file};
+        EXPECT_EQ(file->getEncoding(), c.encoding == -1 ? 65001 : c.encoding);
+        const std::vector<std::string> lines = readAllLines(file);
+        ASSERT_FALSE(lines.empty());
+        EXPECT_EQ(lines[0], "\xEF\xBB\xBFid,name,city,comment,amount") << c.file;
+    }
+}
+
+TEST(ByteOrderMark, DetectionWithoutAMarkFallsBackToUtf8) {
+    MvbTxtFile* file = openWith(kFixtures + "utf8.csv", MVB_OPEN_READ, -1, MVB_FLAG_READ_BOM);
+    ASSERT_NE(file, nullptr);
+    FileCloser closer{file};
+    EXPECT_EQ(file->getEncoding(), 65001);
+    EXPECT_EQ(file->getPosition(), 0u);
+}
+
+TEST(ByteOrderMark, ConfiguredEncodingGivesWayToTheMarkOfAnother) {
+    MvbTxtFile* file =
+        openWith(kFixtures + "utf16le_bom.csv", MVB_OPEN_READ, 1252, MVB_FLAG_READ_BOM);
+    ASSERT_NE(file, nullptr);
+    FileCloser closer{file};
+    EXPECT_EQ(file->getEncoding(), 1200);
+    EXPECT_EQ(file->getPosition(), 2u);
+}
+
+TEST(CharacterSizes, AnswerForTheFileEncoding) {
+    struct Case {
+        int encoding, min, max;
+    };
+    for (const Case& c : {Case{-1, 1, 4}, Case{0, 1, 4}, Case{65001, 1, 4}, Case{1200, 2, 4},
+                          Case{1201, 2, 4}, Case{12000, 4, 4}, Case{12001, 4, 4}, Case{20127, 1, 1},
+                          Case{28591, 1, 1}, Case{28605, 1, 1}, Case{1252, 1, 1}, Case{437, 1, 1},
+                          Case{932, 1, 2}, Case{950, 1, 2}, Case{54936, 1, 4}, Case{12345, 1, 4}}) {
+        EXPECT_EQ(np_uchar_chsize_min(c.encoding), c.min) << c.encoding;
+        EXPECT_EQ(np_uchar_xcsize_max(c.encoding), c.max) << c.encoding;
+    }
+}
+
+// Writing the header and rows of utf8.csv in another encoding must give exactly the bytes of
+// the fixture in that encoding, and reading that back must give the lines again.
+class RoundTrip : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(RoundTrip, WritesTheFixtureBytesAndReadsThemBack) {
+    const std::string target = GetParam();
+    const std::vector<Fixture> fixtures = loadManifest();
+    const auto fixture = std::find_if(fixtures.begin(), fixtures.end(),
+                                      [&](const Fixture& f) { return f.file == target; });
+    ASSERT_NE(fixture, fixtures.end());
+    const std::string source =
+        fixture->codepage == 1252 || fixture->codepage == 28591 ? fixture->file : "utf8.csv";
+    MvbTxtFile* in =
+        openWith(kFixtures + source, MVB_OPEN_READ, fixture->codepage == 1252 ? 1252 : -1, 0);
+    ASSERT_NE(in, nullptr);
+    std::vector<std::string> lines = readAllLines(in);
+    in->close();
+
+    TempDir dir;
+    const std::string path = dir.file("out.csv");
+    const uint32_t flags = (fixture->hasBom ? MVB_FLAG_WRITE_BOM : 0u) |
+                           (target == "utf8_crlf.csv" ? MVB_FLAG_EOL_CRLF : 0u) |
+                           (target == "utf8_cr.csv" ? MVB_FLAG_EOL_CR : 0u);
+    MvbTxtFile* out = openWith(path, MVB_OPEN_CREATE, fixture->codepage, flags);
+    ASSERT_NE(out, nullptr);
+    for (const std::string& line : lines) {
+        ASSERT_TRUE(out->writeLine(line.c_str())) << lastError(out);
+    }
+    ASSERT_TRUE(out->flush()) << lastError(out);
+    EXPECT_EQ(out->getPosition(), static_cast<uint64_t>(readBytes(kFixtures + target).size()));
+    out->close();
+    EXPECT_EQ(readBytes(path), readBytes(kFixtures + target));
+
+    for (size_t bufferBytes : kBufferSizes) {
+        MvbTxtFile* back =
+            openWith(path, MVB_OPEN_READ, fixture->codepage, MVB_FLAG_READ_BOM, bufferBytes);
+        ASSERT_NE(back, nullptr);
+        EXPECT_EQ(readAllLines(back), lines) << "buffer " << bufferBytes;
+        back->close();
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Encodings, RoundTrip,
+                         ::testing::Values("utf8.csv", "utf8_bom.csv", "utf8_crlf.csv",
+                                           "utf8_cr.csv", "utf16le_bom.csv", "utf16be_bom.csv",
+                                           "utf16le_nobom.csv", "utf32le_bom.csv",
+                                           "windows1252.csv"));
+
+}  // namespace
+}  // namespace textfile_test

@@ -1,0 +1,243 @@
+// Writing: line ends, byte-order marks, appending, the probe open, padded fields, and
+// failures of the file system that surface at a write or at flush().
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <string>
+#include <vector>
+
+#include "../../runtime/txtfile_internal.h"
+#include "mvb/txtfile.h"
+#include "mvb/types.h"
+#include "support/textfile_support.h"
+
+namespace textfile_test {
+namespace {
+
+using ::testing::HasSubstr;
+
+std::string writeLines(const std::string& path, int mode, int encoding, uint32_t flags,
+                       const std::vector<std::string>& lines) {
+    MvbTxtFile* file = openWith(path, mode, encoding, flags);
+    if (file == nullptr) return "<open failed>";
+    for (const std::string& line : lines) {
+        EXPECT_TRUE(file->writeLine(line.c_str())) << lastError(file);
+    }
+    EXPECT_TRUE(file->flush()) << lastError(file);
+    file->close();
+    return readBytes(path);
+}
+
+struct LineEndCase {
+    uint32_t flags;
+    int encoding;
+    std::string bytes;
+};
+
+TEST(Writing, LineEndsFollowTheFlags) {
+    using namespace std::string_literals;
+    const std::vector<LineEndCase> cases = {
+        {0, -1, "a\nb\n"},
+        {MVB_FLAG_EOL_LF, -1, "a\nb\n"},
+        {MVB_FLAG_EOL_NATIVE, 65001, "a\nb\n"},
+        {MVB_FLAG_EOL_CRLF, 0, "a\r\nb\r\n"},
+        {MVB_FLAG_EOL_CR, 65001, "a\rb\r"},
+        {MVB_FLAG_EOL_CRLF, 1201, "\0a\0\r\0\n\0b\0\r\0\n"s},
+        {MVB_FLAG_EOL_CR, 12000, "a\0\0\0\r\0\0\0b\0\0\0\r\0\0\0"s},
+    };
+    TempDir dir;
+    for (const LineEndCase& c : cases) {
+        EXPECT_EQ(writeLines(dir.file("f.txt"), MVB_OPEN_CREATE, c.encoding, c.flags, {"a", "b"}),
+                  c.bytes)
+            << "flags " << std::hex << c.flags << " encoding " << std::dec << c.encoding;
+    }
+}
+
+struct BomCase {
+    int encoding;
+    std::string bom;
+};
+
+TEST(Writing, ByteOrderMarkOnlyStartsANewOrEmptiedFile) {
+    using namespace std::string_literals;
+    const std::vector<BomCase> cases = {
+        {0, "\xEF\xBB\xBF"},
+        {65001, "\xEF\xBB\xBF"},
+        {1200, "\xFF\xFE"},
+        {1201, "\xFE\xFF"},
+        {12000, "\xFF\xFE\0\0"s},
+        {12001, "\0\0\xFE\xFF"s},
+        {1252, ""},
+        {28591, ""},
+        {932, ""},
+    };
+    TempDir dir;
+    for (const BomCase& c : cases) {
+        SCOPED_TRACE("encoding " + std::to_string(c.encoding));
+        const std::string path = dir.file("bom" + std::to_string(c.encoding) + ".txt");
+        const std::string once =
+            writeLines(path, MVB_OPEN_CREATE, c.encoding, MVB_FLAG_WRITE_BOM, {"x"});
+        ASSERT_EQ(once.substr(0, c.bom.size()), c.bom);
+        // Appending never puts a mark in the middle.
+        const std::string twice =
+            writeLines(path, MVB_OPEN_APPEND, c.encoding, MVB_FLAG_WRITE_BOM, {"x"});
+        EXPECT_EQ(twice, once + once.substr(c.bom.size()));
+        // Emptying starts the file again, with its mark.
+        EXPECT_EQ(writeLines(path, MVB_OPEN_CREATE, c.encoding, MVB_FLAG_WRITE_BOM, {"x"}), once);
+    }
+    // Appending to a file that does not exist yet starts it.
+    EXPECT_EQ(writeLines(dir.file("new.txt"), MVB_OPEN_APPEND, 1200, MVB_FLAG_WRITE_BOM, {}),
+              "\xFF\xFE");
+}
+
+TEST(Writing, AppendKeepsWhatIsThereAndCountsFromIt) {
+    TempDir dir;
+    const std::string path = dir.file("f.txt");
+    writeBytes(path, "head\n");
+    MvbTxtFile* file = openWith(path, MVB_OPEN_APPEND, -1, 0);
+    ASSERT_NE(file, nullptr);
+    EXPECT_EQ(file->getPosition(), 5u);
+    EXPECT_TRUE(file->writeString(MvbString("more", true)));
+    EXPECT_TRUE(file->writeChars("!?", 1));
+    EXPECT_TRUE(file->writeText("\n"));
+    EXPECT_EQ(file->getPosition(), 11u);
+    EXPECT_EQ(file->getSize(), 11u);
+    file->close();
+    EXPECT_EQ(readBytes(path), "head\nmore!\n");
+}
+
+TEST(Probe, ChangesNothing) {
+    TempDir dir;
+    const std::string existing = dir.file("existing.txt");
+    writeBytes(existing, "keep me\n");
+    struct stat before {};
+    ASSERT_EQ(stat(existing.c_str(), &before), 0);
+    for (int mode : {MVB_OPEN_CREATE, MVB_OPEN_APPEND}) {
+        for (const std::string& path : {existing, dir.file("missing.txt")}) {
+            MvbTxtFile* file = openWith(path, mode, 1200, MVB_FLAG_PROBE | MVB_FLAG_WRITE_BOM);
+            ASSERT_NE(file, nullptr);
+            EXPECT_FALSE(file->writeLine("x"));
+            EXPECT_THAT(lastError(file), HasSubstr("only to check"));
+            EXPECT_TRUE(file->flush());
+            file->close();
+        }
+    }
+    struct stat after {};
+    ASSERT_EQ(stat(existing.c_str(), &after), 0);
+    EXPECT_EQ(readBytes(existing), "keep me\n");
+    EXPECT_EQ(after.st_mtim.tv_sec, before.st_mtim.tv_sec);
+    EXPECT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
+    EXPECT_FALSE(std::filesystem::exists(dir.file("missing.txt")));
+}
+
+struct PadCase {
+    const char* name;
+    int encoding;
+    std::string text;
+    int width;
+    std::string bytes;  ///< the field as written
+};
+
+void PrintTo(const PadCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class Padded : public ::testing::TestWithParam<PadCase> {};
+
+TEST_P(Padded, FillsOrCutsWithoutSplittingACharacter) {
+    const PadCase& c = GetParam();
+    TempDir dir;
+    const std::string path = dir.file("f.txt");
+    MvbTxtFile* file = openWith(path, MVB_OPEN_CREATE, c.encoding, 0);
+    ASSERT_NE(file, nullptr);
+    EXPECT_TRUE(file->writePadded(c.text.c_str(), static_cast<int>(c.text.size()), c.width))
+        << lastError(file);
+    EXPECT_EQ(file->getPosition(), static_cast<uint64_t>(c.width));
+    file->close();
+    EXPECT_EQ(readBytes(path), c.bytes);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, Padded,
+    ::testing::Values(
+        PadCase{"utf8_pads", 65001, "abc", 5, "abc  "},
+        PadCase{"utf8_exact", 65001, "abc", 3, "abc"},
+        PadCase{"utf8_cuts_before_a_two_byte_character", 65001, "Jos\xC3\xA9", 4, "Jos "},
+        PadCase{"utf8_cuts_before_a_four_byte_character", 65001, "a\xF0\x9F\x98\x80", 4, "a   "},
+        PadCase{"utf8_zero_width", 65001, "abc", 0, ""},
+        PadCase{"utf8_empty_text", 65001, "", 2, "  "},
+        PadCase{"utf16_pads", 1200, "ab", 6, std::string("a\0b\0 \0", 6)},
+        PadCase{"utf16_keeps_a_pair_that_fits", 1200, "a\xF0\x9F\x98\x80", 6,
+                std::string("a\0\x3D\xD8\x00\xDE", 6)},
+        PadCase{"utf16_cuts_before_a_pair", 1200, "ab\xF0\x9F\x98\x80", 6,
+                std::string("a\0b\0 \0", 6)},
+        PadCase{"utf32_cuts", 12000, "abc", 8, std::string("a\0\0\0b\0\0\0", 8)},
+        PadCase{"windows1252", 1252, "\xE2\x82\xACuro", 2, "\x80u"},
+        PadCase{"shift_jis_cuts_before_a_double_byte", 932, "a\xE6\xBC\xA2", 2, "a "}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(Padded, WidthThatHoldsNoWholeCharactersFails) {
+    TempDir dir;
+    MvbTxtFile* file = openWith(dir.file("f.txt"), MVB_OPEN_CREATE, 1200, 0);
+    ASSERT_NE(file, nullptr);
+    FileCloser closer{file};
+    EXPECT_FALSE(file->writePadded("ab", 2, 5));
+    EXPECT_THAT(lastError(file), HasSubstr("5 bytes"));
+    EXPECT_FALSE(file->writePadded("ab", 2, -1));
+    // Not a failure of the file: later writes go on.
+    EXPECT_TRUE(file->writePadded("ab", 2, 4));
+}
+
+TEST(Writing, CharacterTheEncodingLacksFailsThatWriteOnly) {
+    TempDir dir;
+    const std::string path = dir.file("f.txt");
+    MvbTxtFile* file = openWith(path, MVB_OPEN_CREATE, 1252, 0);
+    ASSERT_NE(file, nullptr);
+    EXPECT_TRUE(file->writeText("K\xC3\xB6ln "));
+    EXPECT_FALSE(file->writeText("x\xE6\xBC\xA2"));
+    EXPECT_THAT(lastError(file), HasSubstr("U+6F22"));
+    EXPECT_THAT(lastError(file), HasSubstr(path));
+    EXPECT_FALSE(file->writePadded("\xE6\xBC\xA2", 3, 4));
+    EXPECT_FALSE(file->writeText("bad \xFF utf-8"));
+    EXPECT_THAT(lastError(file), HasSubstr("not valid UTF-8"));
+    EXPECT_TRUE(file->writeLine("ok"));
+    file->close();
+    EXPECT_EQ(readBytes(path), "K\xF6ln ok\n");
+}
+
+// /dev/full takes the open and refuses every byte, as a full disk does.
+TEST(WriteFailures, FullDeviceFailsAtFlushAndEveryWriteAfter) {
+    MvbTxtFile* file = openWith("/dev/full", MVB_OPEN_CREATE, -1, 0);
+    ASSERT_NE(file, nullptr);
+    EXPECT_TRUE(file->writeLine("buffered"));
+    EXPECT_FALSE(file->flush());
+    const std::string error = lastError(file);
+    EXPECT_THAT(error, HasSubstr("/dev/full"));
+    EXPECT_THAT(error, HasSubstr("No space left on device"));
+    EXPECT_FALSE(file->writeLine("later"));
+    EXPECT_FALSE(file->writePadded("x", 1, 3));
+    EXPECT_FALSE(file->flush());
+    EXPECT_EQ(lastError(file), error);
+    file->close();
+}
+
+TEST(WriteFailures, FullDeviceFailsAtTheWriteThatFillsTheBuffer) {
+    mvb::txt::FileTuning tuning;
+    tuning.bufferBytes = 64;
+    MvbString openError;
+    MvbTxtFile* file =
+        mvb::txt::openTextFile("/dev/full", MVB_OPEN_APPEND, 1200, 0, openError, tuning);
+    ASSERT_NE(file, nullptr) << openError.asCstr();
+    bool failed = false;
+    for (int i = 0; i < 100 && !failed; ++i) {
+        failed = !file->writeLine("a line that soon fills a small buffer");
+    }
+    EXPECT_TRUE(failed);
+    EXPECT_THAT(lastError(file), HasSubstr("No space left on device"));
+    file->close();
+}
+
+}  // namespace
+}  // namespace textfile_test
