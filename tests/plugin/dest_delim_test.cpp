@@ -1,0 +1,285 @@
+// DEST_DELIMTEXT: line shapes, delimiters, line ends, append, runs that write nothing.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "support/dest_support.h"
+#include "texthost/pipeline.h"
+
+using nlohmann::json;
+using namespace desttest;
+
+namespace {
+
+struct Outcome {
+    texthost::RunReport report;
+    std::string output;
+    bool created = false;
+};
+
+/// Runs test rows into a DEST_DELIMTEXT step with `properties` (FILENAME added) and reads the
+/// file back.
+Outcome runDelim(const TempDir& dir, TestRows rows, json properties,
+                 const std::string& destType = "DEST_DELIMTEXT") {
+    texthost::RunOptions options;
+    options.extraSteps = {rowSource("ROWS", std::move(rows)),
+                          lenientStep("LENIENT_DELIM", "DEST_DELIMTEXT")};
+    const std::string out = dir.file("out.csv");
+    if (!properties.contains("FILENAME")) properties["FILENAME"] = out;
+    const json steps = {{{"type", "ROWS"}},
+                        {{"type", destType}, {"name", "dest"}, {"properties", properties}}};
+    Outcome run;
+    run.report = runJobFile(dir, steps, options);
+    run.created = fileExists(out);
+    run.output = readFile(out);
+    return run;
+}
+
+TestRows twoStrings() {
+    return {{{"a", mvbTypeString}, {"b", mvbTypeString}}, {{text("a"), text("b")}}};
+}
+
+struct ShapeCase {
+    const char* name;
+    TestRows rows;
+    json properties;
+    std::string expected;
+};
+
+TEST(DelimDest, LineShapes) {
+    const json ab = fieldsTable({{"s", "S"}, {"n", "N"}});
+    const std::vector<ShapeCase> cases = {
+        {"delimiter inside a qualified string; integer unqualified",
+         {{{"s", mvbTypeString}, {"n", mvbTypeInteger}}, {{text("a,b"), integer(5)}}},
+         {{"FIELDS", ab}, {"QUALIFIER", "\""}},
+         "\"a,b\",5\n"},
+        {"null string: no qualifiers, no bytes",
+         {{{"s", mvbTypeString}, {"n", mvbTypeInteger}}, {{null(), integer(5)}}},
+         {{"FIELDS", ab}, {"QUALIFIER", "\""}},
+         ",5\n"},
+        {"reals never qualified; dates and booleans qualified; null integer empty",
+         {{{"r", mvbTypeReal}, {"d", mvbTypeDate}, {"b", mvbTypeBoolean}, {"n", mvbTypeInteger}},
+          {{real(2.5), date(2024, 3, 7), boolean(true), null()}}},
+         {{"FIELDS", fieldsTable({{"r", ""}, {"d", ""}, {"b", ""}, {"n", ""}})},
+          {"QUALIFIER", "\""}},
+         "2.5,\"2024-03-07\",\"true\",\n"},
+        {"qualifier inside a value is doubled; empty string is qualified",
+         {{{"s", mvbTypeString}, {"e", mvbTypeString}}, {{text("say \"hi\""), text("")}}},
+         {{"FIELDS", fieldsTable({{"s", ""}, {"e", ""}})}, {"QUALIFIER", "\""}},
+         "\"say \"\"hi\"\"\",\"\"\n"},
+        {"multi-character qualifier doubled as a whole",
+         {{{"s", mvbTypeString}}, {{text("x##y")}}},
+         {{"FIELDS", fieldsTable({{"s", ""}})}, {"QUALIFIER", "##"}},
+         "##x####y##\n"},
+        {"no qualifier: values written as they are",
+         {{{"s", mvbTypeString}, {"n", mvbTypeInteger}}, {{text(" a,b "), integer(-7)}}},
+         {{"FIELDS", ab}},
+         " a,b ,-7\n"},
+        {"header always qualified, numeric fields too; empty OUTPUTNAME",
+         {{{"x", mvbTypeInteger}, {"y", mvbTypeInteger}}, {{integer(1), integer(2)}}},
+         {{"FIELDS", fieldsTable({{"x", "X"}, {"y", ""}})},
+          {"QUALIFIER", "'"},
+          {"INCLUDE_HEADER", true}},
+         "'X',''\n1,2\n"},
+        {"FIELDS order chooses the columns",
+         {{{"a", mvbTypeString}, {"b", mvbTypeInteger}}, {{text("p"), integer(9)}}},
+         {{"FIELDS", fieldsTable({{"b", ""}, {"a", ""}, {"b", ""}})}},
+         "9,p,9\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        const Outcome run = runDelim(dir, c.rows, c.properties);
+        ASSERT_TRUE(run.report.ok) << joined(run.report.errors());
+        EXPECT_EQ(run.output, c.expected);
+    }
+}
+
+TEST(DelimDest, SevenCharacterLine) {
+    TempDir dir;
+    const Outcome run =
+        runDelim(dir, {{{"s", mvbTypeString}, {"n", mvbTypeInteger}}, {{text("a,b"), integer(5)}}},
+                 {{"FIELDS", fieldsTable({{"s", ""}, {"n", ""}})}, {"QUALIFIER", "\""}});
+    ASSERT_TRUE(run.report.ok) << joined(run.report.errors());
+    EXPECT_EQ(run.output.substr(0, run.output.find('\n')).size(), 7u);
+}
+
+TEST(DelimDest, Delimiters) {
+    const std::vector<std::pair<json, std::string>> cases = {
+        {"", "a,b\n"},
+        {"0x09", "a\tb\n"},
+        {"0X09", "a0X09b\n"},
+        {"||", "a||b\n"},
+        {"0x2Cqq", "a,b\n"},
+        {"0xe9",
+         "a\xC3\xA9"
+         "b\n"},
+        {";", "a;b\n"},
+    };
+    for (const auto& [delimiter, expected] : cases) {
+        SCOPED_TRACE(delimiter.dump());
+        TempDir dir;
+        const Outcome run =
+            runDelim(dir, twoStrings(),
+                     {{"FIELDS", fieldsTable({{"a", ""}, {"b", ""}})}, {"DELIMITER", delimiter}});
+        ASSERT_TRUE(run.report.ok) << joined(run.report.errors());
+        EXPECT_EQ(run.output, expected);
+    }
+}
+
+TEST(DelimDest, HexDelimiterWithoutCodeFailsWith57) {
+    for (const char* delimiter : {"0x", "0xZ", "0x0", "0xD800"}) {
+        SCOPED_TRACE(delimiter);
+        TempDir dir;
+        const Outcome run =
+            runDelim(dir, twoStrings(),
+                     {{"FIELDS", fieldsTable({{"a", ""}, {"b", ""}})}, {"DELIMITER", delimiter}});
+        EXPECT_FALSE(run.report.ok);
+        EXPECT_TRUE(anyContains(run.report.errors(), "Text Plugin 57:"))
+            << joined(run.report.errors());
+        EXPECT_TRUE(anyContains(run.report.errors(), "src/dts_txtdelimdest:"));
+        EXPECT_FALSE(run.created);
+    }
+}
+
+TEST(DelimDest, EndOfLine) {
+    const std::vector<std::pair<json, std::string>> cases = {
+        {1, "a\rb\r"}, {2, "a\nb\n"}, {3, "a\r\nb\r\n"},   {4, "a\nb\n"},
+        {0, "a\nb\n"}, {7, "a\nb\n"}, {"three", "a\nb\n"},
+    };
+    for (const auto& [endOfLine, expected] : cases) {
+        SCOPED_TRACE(endOfLine.dump());
+        TempDir dir;
+        const Outcome run =
+            runDelim(dir, {{{"a", mvbTypeString}}, {{text("a")}, {text("b")}}},
+                     {{"FIELDS", fieldsTable({{"a", ""}})}, {"END_OF_LINE", endOfLine}});
+        ASSERT_TRUE(run.report.ok) << joined(run.report.errors());
+        EXPECT_EQ(run.output, expected);
+    }
+}
+
+TEST(DelimDest, AppendAddsARunWithItsHeaderAndSaysAppended) {
+    TempDir dir;
+    const TestRows rows = {{{"a", mvbTypeString}}, {{text("x")}, {text("y")}, {text("z")}}};
+    const json properties = {{"FIELDS", fieldsTable({{"a", "A"}})}, {"INCLUDE_HEADER", true}};
+    json appending = properties;
+    appending["APPEND"] = true;
+
+    const Outcome first = runDelim(dir, rows, properties);
+    ASSERT_TRUE(first.report.ok) << joined(first.report.errors());
+    EXPECT_EQ(first.report.infos(),
+              std::vector<std::string>{"Wrote 3 rows to text file " + dir.file("out.csv")});
+
+    const Outcome second = runDelim(dir, rows, appending);
+    ASSERT_TRUE(second.report.ok) << joined(second.report.errors());
+    EXPECT_EQ(second.output, "A\nx\ny\nz\nA\nx\ny\nz\n");
+    EXPECT_EQ(second.report.infos(),
+              std::vector<std::string>{"Appended 3 rows to text file " + dir.file("out.csv")});
+
+    const Outcome replaced = runDelim(dir, rows, properties);
+    EXPECT_EQ(replaced.output, "A\nx\ny\nz\n");
+}
+
+TEST(DelimDest, RunWithoutRowsCreatesNoFile) {
+    TempDir dir;
+    const Outcome run = runDelim(dir, {{{"a", mvbTypeString}}, {}},
+                                 {{"FIELDS", fieldsTable({{"a", "A"}})}, {"INCLUDE_HEADER", true}});
+    ASSERT_TRUE(run.report.ok) << joined(run.report.errors());
+    EXPECT_FALSE(run.created);
+    EXPECT_EQ(run.report.infos(),
+              std::vector<std::string>{"Wrote 0 rows to text file " + dir.file("out.csv")});
+}
+
+TEST(DelimDest, UnboundFieldIsAnEmptyField) {
+    TempDir dir;
+    const Outcome run = runDelim(
+        dir, {{{"s", mvbTypeString}, {"n", mvbTypeInteger}}, {{text("x"), integer(5)}}},
+        {{"FIELDS", fieldsTable({{"s", ""}, {"missing", ""}, {"n", ""}})}, {"QUALIFIER", "\""}},
+        "LENIENT_DELIM");
+    ASSERT_TRUE(run.report.ok) << joined(run.report.errors());
+    EXPECT_EQ(run.output, "\"x\",,5\n");
+}
+
+TEST(DelimDest, UnknownFieldNameFailsValidationWith311) {
+    TempDir dir;
+    const Outcome run =
+        runDelim(dir, twoStrings(), {{"FIELDS", fieldsTable({{"a", ""}, {"nope", ""}})}});
+    EXPECT_FALSE(run.report.ok);
+    EXPECT_TRUE(anyContains(run.report.errors(), "Text Plugin 311:"));
+    EXPECT_TRUE(anyContains(run.report.errors(), "nope"));
+}
+
+TEST(DelimDest, StartChecksFileNameAndHeaderFlag) {
+    const std::vector<std::pair<json, std::string>> cases = {
+        {{{"FILENAME", ""}}, "Text Plugin 304:"},
+        {{{"INCLUDE_HEADER", "maybe"}}, "Text Plugin 729:"},
+        {{{"FILENAME", "/nonexistent-dir/out.csv"}}, "/nonexistent-dir/out.csv"},
+    };
+    for (const auto& [extra, expected] : cases) {
+        SCOPED_TRACE(expected);
+        TempDir dir;
+        json properties = {{"FIELDS", fieldsTable({{"a", ""}})}};
+        for (const auto& [key, value] : extra.items())
+            properties[key] = value;
+        const Outcome run = runDelim(dir, twoStrings(), properties);
+        EXPECT_FALSE(run.report.ok);
+        EXPECT_TRUE(anyContains(run.report.errors(), expected)) << joined(run.report.errors());
+    }
+}
+
+TEST(DelimDest, DryRunPassesRowsOnAndWritesNothing) {
+    TempDir dir;
+    texthost::RunOptions options;
+    options.runMode = 0;
+    options.extraSteps = {rowSource("ROWS", twoStrings())};
+    const json job = {
+        {"steps",
+         {{{"type", "ROWS"}},
+          {{"type", "DEST_DELIMTEXT"},
+           {"properties",
+            {{"FILENAME", dir.file("out.csv")}, {"FIELDS", fieldsTable({{"a", ""}})}}}},
+          {{"type", "DEST_FIXEDTEXT"},
+           {"properties", {{"FILENAME", ""}, {"FIELDS", fieldsTable({{"b", 3}}, "WIDTH")}}}}}}};
+    texthost::Pipeline pipeline(texthost::parseJobText(job.dump(), dir.path()), options);
+    ASSERT_TRUE(pipeline.prepareAndStart());
+    ASSERT_EQ(pipeline.pull(), 0);
+    // The row reached the last step unchanged through the first destination.
+    EXPECT_EQ(pipeline.outputItems(2)->items[1].value.asString().view(), "b");
+    ASSERT_EQ(pipeline.pull(), 1);
+    const auto status = pipeline.status();
+    EXPECT_EQ(status.at(1).text, "Read 1 rows");
+    EXPECT_EQ(status.at(1).percent, 100);
+    EXPECT_EQ(status.at(2).text, "Read 1 rows");
+    pipeline.finish();
+    EXPECT_FALSE(fileExists(dir.file("out.csv")));
+    for (const auto& m : pipeline.messages()) {
+        EXPECT_NE(m.kind, texthost::RunMessage::Kind::Info) << m.text;
+    }
+}
+
+TEST(DelimDest, StatusCountsWrittenRows) {
+    TempDir dir;
+    texthost::RunOptions options;
+    TestRows rows = {{{"a", mvbTypeString}}, {{text("1")}, {text("2")}, {text("3")}, {text("4")}}};
+    rows.countKnown = true;
+    options.extraSteps = {rowSource("ROWS", rows)};
+    const json job = {
+        {"steps",
+         {{{"type", "ROWS"}},
+          {{"type", "DEST_DELIMTEXT"},
+           {"properties",
+            {{"FILENAME", dir.file("out.csv")}, {"FIELDS", fieldsTable({{"a", ""}})}}}}}}};
+    texthost::Pipeline pipeline(texthost::parseJobText(job.dump(), dir.path()), options);
+    ASSERT_TRUE(pipeline.prepareAndStart());
+    EXPECT_EQ(pipeline.status().at(1).text, "Written 0 rows");
+    ASSERT_EQ(pipeline.pull(), 0);
+    const auto afterOne = pipeline.status().at(1);
+    EXPECT_EQ(afterOne.text, "Written 1 rows");
+    EXPECT_EQ(afterOne.percent, 25);
+    uint64_t total = 0;
+    EXPECT_TRUE(pipeline.step(1)->getProgress(&total));
+    EXPECT_EQ(total, 4u);
+}
+
+}  // namespace

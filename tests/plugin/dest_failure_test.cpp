@@ -1,0 +1,95 @@
+// Failures of the destinations: a full disk is never reported as written, and a stop request
+// ends the run at a progress point.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "support/dest_support.h"
+#include "texthost/pipeline.h"
+
+using nlohmann::json;
+using namespace desttest;
+
+namespace {
+
+TestRows manyRows(int count) {
+    TestRows rows{{{"s", mvbTypeString}, {"n", mvbTypeInteger}}, {}};
+    for (int i = 0; i < count; ++i)
+        rows.rows.push_back({text("some text to fill the disk"), integer(i)});
+    return rows;
+}
+
+struct FullDiskCase {
+    const char* type;
+    json fields;
+    /// Name of the report inside the test folder that links to /dev/full; empty: FILENAME is
+    /// /dev/full itself.
+    const char* linkedName;
+};
+
+TEST(DestFailure, FullDiskIsReportedAndNeverWritten) {
+    const std::vector<FullDiskCase> cases = {
+        {"DEST_DELIMTEXT", fieldsTable({{"s", ""}, {"n", ""}}), ""},
+        {"DEST_FIXEDTEXT", fieldsTable({{"s", 30}, {"n", 8}}, "WIDTH"), ""},
+        // The report's style sheet goes beside it, so the report is a link in a folder of its own.
+        {"DEST_HTML", fieldsTable({{"s", "S"}, {"n", "N"}}), "report.html"},
+        {"DEST_HTML", fieldsTable({{"s", "S"}, {"n", "N"}}), "marovind.css"},
+    };
+    // One row fails only when the buffer is written out at the end; many rows fail on the way.
+    for (const int rowCount : {1, 60000}) {
+        for (const auto& c : cases) {
+            SCOPED_TRACE(std::string(c.type) + " " + c.linkedName + " rows " +
+                         std::to_string(rowCount));
+            TempDir dir;
+            std::string fileName = "/dev/full";
+            if (*c.linkedName != '\0') {
+                ASSERT_EQ(symlink("/dev/full", dir.file(c.linkedName).c_str()), 0);
+                fileName = dir.file("report.html");
+            }
+            texthost::RunOptions options;
+            options.extraSteps = {rowSource("ROWS", manyRows(rowCount))};
+            const json steps = {
+                {{"type", "ROWS"}},
+                {{"type", c.type}, {"properties", {{"FILENAME", fileName}, {"FIELDS", c.fields}}}}};
+            const auto report = runJobFile(dir, steps, options);
+            EXPECT_FALSE(report.ok);
+            EXPECT_TRUE(anyContains(report.errors(), "No space left on device"))
+                << joined(report.errors());
+            EXPECT_FALSE(anyContains(report.infos(), "Wrote")) << joined(report.infos());
+        }
+    }
+}
+
+TEST(DestFailure, StopRequestEndsTheRunWith421AfterPassingTheRow) {
+    for (const char* type : {"DEST_DELIMTEXT", "DEST_FIXEDTEXT", "DEST_HTML"}) {
+        SCOPED_TRACE(type);
+        TempDir dir;
+        texthost::RunOptions options;
+        options.extraSteps = {rowSource("ROWS", manyRows(3))};
+        const json fields = std::string(type) == "DEST_FIXEDTEXT" ? fieldsTable({{"s", 4}}, "WIDTH")
+                                                                  : fieldsTable({{"s", "S"}});
+        const json job = {
+            {"steps",
+             {{{"type", "ROWS"}},
+              {{"type", type},
+               {"properties", {{"FILENAME", dir.file("out")}, {"FIELDS", fields}}}}}}};
+        texthost::Pipeline pipeline(texthost::parseJobText(job.dump(), dir.path()), options);
+        ASSERT_TRUE(pipeline.prepareAndStart());
+        ASSERT_EQ(pipeline.pull(), 0);
+        texthost::requestStop();
+        const int code = pipeline.pull();
+        texthost::clearStopRequest();
+        EXPECT_EQ(code, 2);
+        EXPECT_EQ(pipeline.outputItems(1)->items[1].value.asInt(nullptr), 1);
+        std::vector<std::string> errors;
+        for (const auto& m : pipeline.messages()) {
+            if (m.kind == texthost::RunMessage::Kind::Error) errors.push_back(m.text);
+        }
+        EXPECT_TRUE(anyContains(errors, "Text Plugin 421:")) << joined(errors);
+        EXPECT_EQ(pipeline.status().at(1).text, "Written 2 rows");
+    }
+}
+
+}  // namespace

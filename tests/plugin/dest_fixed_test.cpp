@@ -1,0 +1,162 @@
+// DEST_FIXEDTEXT: record shapes, line ends, widths and the checks of start.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "support/dest_support.h"
+
+using nlohmann::json;
+using namespace desttest;
+
+namespace {
+
+struct Outcome {
+    texthost::RunReport report;
+    std::string output;
+    bool created = false;
+};
+
+Outcome runFixed(const TempDir& dir, TestRows rows, json properties,
+                 const std::string& destType = "DEST_FIXEDTEXT") {
+    texthost::RunOptions options;
+    options.extraSteps = {rowSource("ROWS", std::move(rows)),
+                          lenientStep("LENIENT_FIXED", "DEST_FIXEDTEXT")};
+    const std::string out = dir.file("out.txt");
+    if (!properties.contains("FILENAME")) properties["FILENAME"] = out;
+    const json steps = {{{"type", "ROWS"}}, {{"type", destType}, {"properties", properties}}};
+    Outcome run;
+    run.report = runJobFile(dir, steps, options);
+    run.created = fileExists(out);
+    run.output = readFile(out);
+    return run;
+}
+
+TestRows nameAndCount() {
+    return {{{"name", mvbTypeString}, {"count", mvbTypeInteger}},
+            {{text("ab"), integer(12)}, {text("xyz"), integer(-3)}}};
+}
+
+TEST(FixedDest, LineEnds) {
+    const std::vector<std::pair<json, std::string>> cases = {
+        {" crlf ", "ab   12 \r\nxyz  -3 \r\n"},
+        {"lf", "ab   12 \nxyz  -3 \n"},
+        {"LF", "ab   12 \nxyz  -3 \n"},
+        {"CR", "ab   12 xyz  -3 "},
+        {"", "ab   12 xyz  -3 "},
+        {"unix", "ab   12 xyz  -3 "},
+    };
+    for (const auto& [lineEnd, expected] : cases) {
+        SCOPED_TRACE(lineEnd.dump());
+        TempDir dir;
+        const Outcome run = runFixed(
+            dir, nameAndCount(),
+            {{"FIELDS", fieldsTable({{"name", 5}, {"count", 3}}, "WIDTH")}, {"LINE_END", lineEnd}});
+        ASSERT_TRUE(run.report.ok) << joined(run.report.errors());
+        EXPECT_EQ(run.output, expected);
+    }
+}
+
+TEST(FixedDest, ValuesAtTheirWidths) {
+    struct Case {
+        const char* name;
+        TestRows rows;
+        json fields;
+        std::string expected;
+    };
+    const std::vector<Case> cases = {
+        {"width 0 writes nothing of the field", nameAndCount(),
+         fieldsTable({{"name", 0}, {"count", 3}}, "WIDTH"), "12 \n-3 \n"},
+        {"longer text is cut to the width", nameAndCount(),
+         fieldsTable({{"name", 2}, {"count", 1}}, "WIDTH"), "ab1\nxy-\n"},
+        {"null and empty strings and a null integer are blanks",
+         {{{"s", mvbTypeString}, {"e", mvbTypeString}, {"n", mvbTypeInteger}},
+          {{null(), text(""), null()}}},
+         fieldsTable({{"s", 2}, {"e", 3}, {"n", 2}}, "WIDTH"),
+         "       \n"},
+        {"other kinds as their text",
+         {{{"d", mvbTypeDate}, {"b", mvbTypeBoolean}, {"r", mvbTypeReal}},
+          {{date(2024, 12, 25), boolean(false), real(0.5)}}},
+         fieldsTable({{"d", 11}, {"b", 6}, {"r", 4}}, "WIDTH"),
+         "2024-12-25 false 0.5 \n"},
+        {"a multi-byte character is never split",
+         {{{"s", mvbTypeString}}, {{text("\xC3\xA9\xC3\xA9")}}},
+         fieldsTable({{"s", 3}}, "WIDTH"),
+         "\xC3\xA9 \n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        const Outcome run = runFixed(dir, c.rows, {{"FIELDS", c.fields}, {"LINE_END", "LF"}});
+        ASSERT_TRUE(run.report.ok) << joined(run.report.errors());
+        EXPECT_EQ(run.output, c.expected);
+    }
+}
+
+TEST(FixedDest, BadWidthsFailStart) {
+    const std::vector<std::pair<json, std::vector<std::string>>> cases = {
+        {-1, {"Text Plugin 732:"}},
+        {"wide", {"Text Plugin 721:", "count"}},
+    };
+    for (const auto& [width, expected] : cases) {
+        SCOPED_TRACE(width.dump());
+        TempDir dir;
+        const Outcome run = runFixed(
+            dir, nameAndCount(),
+            {{"FIELDS", fieldsTable({{"name", 3}, {"count", width}}, "WIDTH")}, {"FILENAME", ""}});
+        EXPECT_FALSE(run.report.ok);
+        // The widths are checked before FILENAME.
+        for (const auto& part : expected) {
+            EXPECT_TRUE(anyContains(run.report.errors(), part)) << joined(run.report.errors());
+        }
+        EXPECT_FALSE(anyContains(run.report.errors(), "Text Plugin 304:"));
+    }
+}
+
+TEST(FixedDest, SummaryAppendAndEmptyRun) {
+    // The summary has no blank before the file name; the host parts the two pieces by ", ".
+    TempDir dir;
+    const json fields = fieldsTable({{"name", 4}}, "WIDTH");
+    const Outcome first = runFixed(dir, nameAndCount(), {{"FIELDS", fields}, {"LINE_END", "lf"}});
+    ASSERT_TRUE(first.report.ok) << joined(first.report.errors());
+    EXPECT_EQ(first.report.infos(),
+              std::vector<std::string>{"Wrote 2 rows to text file, " + dir.file("out.txt")});
+
+    const Outcome appended =
+        runFixed(dir, nameAndCount(), {{"FIELDS", fields}, {"LINE_END", "lf"}, {"APPEND", true}});
+    EXPECT_EQ(appended.output, "ab  \nxyz \nab  \nxyz \n");
+    EXPECT_EQ(appended.report.infos(),
+              std::vector<std::string>{"Wrote 2 rows to text file, " + dir.file("out.txt")});
+
+    TempDir empty;
+    const Outcome none = runFixed(empty, {{{"name", mvbTypeString}}, {}}, {{"FIELDS", fields}});
+    ASSERT_TRUE(none.report.ok) << joined(none.report.errors());
+    EXPECT_FALSE(none.created);
+    EXPECT_EQ(none.report.infos(),
+              std::vector<std::string>{"Wrote 0 rows to text file, " + empty.file("out.txt")});
+}
+
+TEST(FixedDest, UnboundFieldIsBlanksAtItsWidth) {
+    TempDir dir;
+    const Outcome run =
+        runFixed(dir, nameAndCount(),
+                 {{"FIELDS", fieldsTable({{"name", 3}, {"missing", 2}, {"count", 2}}, "WIDTH")},
+                  {"LINE_END", "LF"}},
+                 "LENIENT_FIXED");
+    ASSERT_TRUE(run.report.ok) << joined(run.report.errors());
+    EXPECT_EQ(run.output, "ab   12\nxyz  -3\n");
+}
+
+TEST(FixedDest, ByteOrderMarkAndEncoding) {
+    TempDir dir;
+    const Outcome run = runFixed(dir, {{{"s", mvbTypeString}}, {{text("\xC3\xA9")}}},
+                                 {{"FIELDS", fieldsTable({{"s", 4}}, "WIDTH")},
+                                  {"ENCODING", 1200},
+                                  {"BYTE_ORDER_MARK", true},
+                                  {"LINE_END", "CRLF"}});
+    ASSERT_TRUE(run.report.ok) << joined(run.report.errors());
+    // WIDTH counts bytes of the file's encoding: é and one blank in UTF-16LE.
+    EXPECT_EQ(run.output, std::string("\xFF\xFE\xE9\0 \0\r\0\n\0", 10));
+}
+
+}  // namespace

@@ -1,0 +1,240 @@
+// DEST_HTML: the report's markup in both layouts, escaping, the title and the style sheet.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "support/dest_support.h"
+
+using nlohmann::json;
+using namespace desttest;
+
+namespace {
+
+struct Report {
+    texthost::RunReport report;
+    std::string html;
+    std::string css;
+};
+
+/// Runs `rows` from a step of type `sourceType` into DEST_HTML.
+Report runHtml(const TempDir& dir, TestRows rows, json properties,
+               const std::string& sourceType = "ROWS", const std::string& destType = "DEST_HTML") {
+    texthost::RunOptions options;
+    options.extraSteps = {rowSource(sourceType, std::move(rows)),
+                          lenientStep("LENIENT_HTML", "DEST_HTML")};
+    if (!properties.contains("FILENAME")) properties["FILENAME"] = dir.file("report.html");
+    const json steps = {{{"type", sourceType}}, {{"type", destType}, {"properties", properties}}};
+    Report r;
+    r.report = runJobFile(dir, steps, options);
+    r.html = readFile(dir.file("report.html"));
+    r.css = readFile(dir.file("marovind.css"));
+    return r;
+}
+
+std::string head(const std::string& title) {
+    return "<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; "
+           "charset=utf-8\"><title>" +
+           title +
+           "</title></head>\n"
+           "<LINK href=\"marovind.css\" type=text/css rel=stylesheet>\n"
+           "<TABLE cellSpacing=1 cellPadding=1 width=\"100%%\" border=0>\n"
+           "<TR>\n"
+           "<TD class=pagetitle>" +
+           title + "</TD><TD>Date: " + todayDate() +
+           "</TD></TR></TABLE>\n"
+           "<p>\n";
+}
+
+const json kNameCity = fieldsTable({{"NAME", "Name"}, {"CITY", "City"}});
+
+TestRows nameCity(std::vector<std::vector<MvbDatavar>> rows) {
+    return {{{"NAME", mvbTypeString}, {"CITY", mvbTypeString}}, std::move(rows)};
+}
+
+TEST(HtmlDest, PlainReportByteForByte) {
+    TempDir dir;
+    const Report r = runHtml(dir, nameCity({{text("Ann & Bo"), null()}}),
+                             {{"TITLE", "Sales"}, {"FIELDS", kNameCity}});
+    ASSERT_TRUE(r.report.ok) << joined(r.report.errors());
+    EXPECT_EQ(r.html, head("Sales") +
+                          "<table border=\"1\" cellpadding=\"1\" cellspacing=\"0\">\n"
+                          "<TBODY>\n"
+                          "<TR class=\"rowon\">\n"
+                          "<TH><B>Name</B></TH><TH><B>City</B></TH></TR>\n"
+                          "<TR class=\"rowon\"><td>Ann &amp; Bo</td><td>&nbsp;</td></tr>\n"
+                          "</TBODY></TABLE></BODY></HTML>");
+    EXPECT_EQ(r.report.infos(),
+              std::vector<std::string>{"Wrote 1 rows to HTML file " + dir.file("report.html")});
+}
+
+TEST(HtmlDest, ProfilerReportByteForByte) {
+    TempDir dir;
+    const Report r = runHtml(
+        dir,
+        nameCity({{text("Count"), text("5")}, {text(""), text("")}, {text("Mean"), text("2.5")}}),
+        {{"TITLE", "Sales"}, {"FIELDS", kNameCity}}, "PROFILER");
+    ASSERT_TRUE(r.report.ok) << joined(r.report.errors());
+    EXPECT_EQ(
+        r.html,
+        head("Sales") +
+            "<p><br><strong>Analysis:<br></strong>\n"
+            "<A href=\"#Lbl0\">Record Count and Null Values<br></a>\n"
+            "<A href=\"#Lbl1\">Numerical Analysis</a>\n"
+            "<br><A href=\"#Lbl2\">Min/Max</a>\n"
+            "<br><A href=\"#Lbl3\">Percentiles</a>\n"
+            "<table border=\"1\" cellpadding=\"1\" cellspacing=\"0\">\n"
+            "<tbody>\n"
+            "<tr CLASS=\"ROWON\"><td class=\"subtitle\" colspan=\"2\"><a name=\"Lbl0\">Record "
+            "Count "
+            "and Null Values</a> | <A href=\"#Top\">Back</a> </td></tr><TR class=\"rowon\">\n"
+            "<TH><B>Name</B></TH><TH><B>City</B></TH></TR>\n"
+            "<TR class=\"rowon\"><td>Count</td><td>5</td></tr>\n"
+            "<tr CLASS=\"ROWOFF\"><td colspan=\"2\">&nbsp;</td></tr>\n"
+            "<tr CLASS=\"ROWON\"><td class=\"subtitle\" colspan=\"2\"><a name=\"Lbl1\">Numerical "
+            "Analysis</a> | <A href=\"#Top\">Back</a> </td></tr><TR class=\"rowon\">\n"
+            "<TH><B>Name</B></TH><TH><B>City</B></TH></TR>\n"
+            "<TR class=\"rowon\"><td>Mean</td><td>2.5</td></tr>\n"
+            "</TBODY></TABLE></BODY></HTML>");
+}
+
+size_t count(const std::string& text, const std::string& part) {
+    size_t n = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        ++n;
+    return n;
+}
+
+TEST(HtmlDest, ProfilerLayoutWithMoreThanFourSectionBreaks) {
+    TempDir dir;
+    std::vector<std::vector<MvbDatavar>> rows = {{text(""), text("first")}};
+    for (int section = 1; section <= 6; ++section) {
+        rows.push_back({null(), text("break")});
+        rows.push_back({text(("row" + std::to_string(section)).c_str()), text("x")});
+    }
+    const Report r = runHtml(dir, nameCity(rows), {{"FIELDS", kNameCity}}, "PROFILER");
+    ASSERT_TRUE(r.report.ok) << joined(r.report.errors());
+    // The first row opens section 0 and is shown even though its first field is empty.
+    EXPECT_NE(r.html.find("<td>&nbsp;</td><td>first</td>"), std::string::npos);
+    EXPECT_EQ(count(r.html, "<td class=\"subtitle\""), 4u);
+    for (int label = 0; label < 4; ++label) {
+        EXPECT_EQ(count(r.html, "<a name=\"Lbl" + std::to_string(label) + "\">"), 1u);
+    }
+    EXPECT_EQ(count(r.html, "<tr CLASS=\"ROWOFF\">"), 6u);
+    EXPECT_EQ(count(r.html, "<TH><B>Name</B></TH>"), 7u);
+    EXPECT_EQ(count(r.html, "break"), 0u);
+    EXPECT_EQ(count(r.html, "<td>row"), 6u);
+    // Every input row is counted, the section breaks too.
+    EXPECT_EQ(r.report.infos(),
+              std::vector<std::string>{"Wrote 13 rows to HTML file " + dir.file("report.html")});
+}
+
+TEST(HtmlDest, PlainLayoutShowsRowsWithAnEmptyFirstField) {
+    TempDir dir;
+    const Report r = runHtml(dir, nameCity({{text(""), text("a")}, {null(), text("b")}}),
+                             {{"FIELDS", kNameCity}});
+    ASSERT_TRUE(r.report.ok) << joined(r.report.errors());
+    EXPECT_NE(r.html.find("<td>&nbsp;</td><td>a</td></tr>\n"
+                          "<TR class=\"rowon\"><td>&nbsp;</td><td>b</td></tr>"),
+              std::string::npos);
+}
+
+TEST(HtmlDest, CellText) {
+    struct Case {
+        const char* name;
+        MvbDatavar value;
+        int type;
+        std::string cell;
+    };
+    const std::vector<Case> cases = {
+        {"markup characters", text("x<y & 'z'"), mvbTypeString, "x&lt;y &amp; &apos;z&apos;"},
+        {"double quote and greater-than", text("\"a\">b"), mvbTypeString, "&quot;a&quot;&gt;b"},
+        {"multi-byte characters copied whole", text("K\xC3\xB6ln \xE2\x82\xAC \xF0\x9F\x98\x80"),
+         mvbTypeString, "K\xC3\xB6ln \xE2\x82\xAC \xF0\x9F\x98\x80"},
+        {"one blank", text(" "), mvbTypeString, " "},
+        {"empty string", text(""), mvbTypeString, "&nbsp;"},
+        {"integer 0", integer(0), mvbTypeInteger, "0"},
+        {"null integer", null(), mvbTypeInteger, "&nbsp;"},
+        {"real", real(-1.25), mvbTypeReal, "-1.25"},
+        {"date", date(2024, 3, 7), mvbTypeDate, "2024-03-07"},
+        {"boolean", boolean(true), mvbTypeBoolean, "true"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        const Report r = runHtml(dir, {{{"v", c.type}}, {{c.value}}},
+                                 {{"FIELDS", fieldsTable({{"v", "<V>"}})}, {"TITLE", "A&B"}});
+        ASSERT_TRUE(r.report.ok) << joined(r.report.errors());
+        EXPECT_NE(r.html.find("<TR class=\"rowon\"><td>" + c.cell + "</td></tr>\n"),
+                  std::string::npos)
+            << r.html;
+        // The title and the headings are the job's own markup, written as they are.
+        EXPECT_NE(r.html.find("<title>A&B</title>"), std::string::npos);
+        EXPECT_NE(r.html.find("<TH><B><V></B></TH>"), std::string::npos);
+    }
+}
+
+TEST(HtmlDest, EmptyTitleIsDataReport) {
+    for (const json& title : {json(""), json(nullptr)}) {
+        TempDir dir;
+        const Report r = runHtml(dir, nameCity({}), {{"FIELDS", kNameCity}, {"TITLE", title}});
+        ASSERT_TRUE(r.report.ok) << joined(r.report.errors());
+        EXPECT_EQ(r.html.substr(0, head("Data Report").size()), head("Data Report"));
+    }
+}
+
+TEST(HtmlDest, ReportWithoutRowsIsStillComplete) {
+    TempDir dir;
+    const Report r = runHtml(dir, nameCity({}), {{"FIELDS", kNameCity}, {"TITLE", "T"}});
+    ASSERT_TRUE(r.report.ok) << joined(r.report.errors());
+    EXPECT_TRUE(r.html.ends_with("<TH><B>City</B></TH></TR>\n</TBODY></TABLE></BODY></HTML>"));
+}
+
+TEST(HtmlDest, StyleSheetBesideTheReport) {
+    TempDir dir;
+    writeFile(dir.file("marovind.css"), "old");
+    const Report r = runHtml(dir, nameCity({}), {{"FIELDS", kNameCity}});
+    ASSERT_TRUE(r.report.ok) << joined(r.report.errors());
+    ASSERT_EQ(r.css.size(), 703u);
+    EXPECT_TRUE(r.css.starts_with(".bold_text\n{\n    FONT-WEIGHT: bold;\n    FONT-SIZE: 12px;\n"));
+    EXPECT_NE(r.css.find("\nTABLE\n{\n}\n"), std::string::npos);
+    EXPECT_TRUE(
+        r.css.ends_with(".rowon\n{\n    FONT-SIZE: 10pt;\n    BACKGROUND-COLOR: #f0f0f0\n}\n"));
+    EXPECT_EQ(count(r.css, "{\n"), 10u);
+    EXPECT_EQ(r.css.find('\r'), std::string::npos);
+}
+
+TEST(HtmlDest, UnboundFieldIsNbsp) {
+    TempDir dir;
+    const Report r =
+        runHtml(dir, nameCity({{text("a"), text("b")}}),
+                {{"FIELDS", fieldsTable({{"NAME", "N"}, {"gone", "G"}})}}, "ROWS", "LENIENT_HTML");
+    ASSERT_TRUE(r.report.ok) << joined(r.report.errors());
+    EXPECT_NE(r.html.find("<td>a</td><td>&nbsp;</td></tr>"), std::string::npos);
+}
+
+TEST(HtmlDest, HostProfilerFeedsTheSectionedLayout) {
+    TempDir dir;
+    writeFile(dir.file("in.csv"), "a,1\nb,2\nc,3\n");
+    const json steps = {
+        {{"type", "SOURCE_DELIMTEXT"},
+         {"properties",
+          {{"FILENAME", "in.csv"},
+           {"FIELDS",
+            {{{"NAME", "letter"}, {"TYPE", "string"}, {"MAX_LENGTH", 5}},
+             {{"NAME", "number"}, {"TYPE", "integer"}, {"MAX_LENGTH", 0}}}}}}},
+        {{"type", "PROFILER"}},
+        {{"type", "DEST_HTML"},
+         {"properties",
+          {{"FILENAME", "report.html"},
+           {"FIELDS", fieldsTable({{"STATISTIC", "Statistic"}, {"number", "Number"}})}}}}};
+    const auto report = runJobFile(dir, steps);
+    ASSERT_TRUE(report.ok) << joined(report.errors());
+    const std::string html = readFile(dir.file("report.html"));
+    for (int label = 0; label < 4; ++label) {
+        EXPECT_EQ(count(html, "<a name=\"Lbl" + std::to_string(label) + "\">"), 1u);
+    }
+    EXPECT_NE(html.find("<TR class=\"rowon\"><td>Mean</td>"), std::string::npos) << html;
+}
+
+}  // namespace

@@ -1,0 +1,84 @@
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "mvb/datavar.h"
+#include "texthost/run.h"
+
+// Helpers for the destination tests: a source step that emits rows given in the test, a way to
+// bind a plug-in step without the validating pass, temporary folders and job runs.
+namespace desttest {
+
+struct TestField {
+    std::string name;
+    int type = 0;  ///< mvbType code
+};
+
+/// Rows a test source emits, with the field list it declares.
+struct TestRows {
+    std::vector<TestField> fields;
+    std::vector<std::vector<MvbDatavar>> rows;
+    /// Whether getProgress tells the row count (the destinations then check progress per 1%).
+    bool countKnown = true;
+};
+
+/// A host step type `typeId` whose steps emit `rows` (a source with no properties).
+texthost::HostStepType rowSource(std::string typeId, TestRows rows);
+
+/// A host step type `typeId` that creates the plug-in's step `pluginTypeId` and forwards every
+/// call, except that prepare never gets the validating bit: FIELDS names missing from the
+/// input are then kept unbound instead of failing the run.
+texthost::HostStepType lenientStep(std::string typeId, std::string pluginTypeId);
+
+MvbDatavar text(const char* value);
+MvbDatavar integer(int64_t value);
+MvbDatavar real(double value);
+MvbDatavar boolean(bool value);
+MvbDatavar date(int year, int month, int day);
+MvbDatavar null();
+
+/// A fresh folder under /tmp, removed with its content by the destructor.
+class TempDir {
+  public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& path() const { return path_; }
+    std::string file(const std::string& name) const { return path_ + "/" + name; }
+
+  private:
+    std::string path_;
+};
+
+std::string readFile(const std::string& path);
+void writeFile(const std::string& path, const std::string& bytes);
+bool fileExists(const std::string& path);
+
+/// Writes {"steps": steps} as job.json into `dir` and runs it as the job runner would.
+texthost::RunReport runJobFile(const TempDir& dir, const nlohmann::json& steps,
+                               const texthost::RunOptions& options = {});
+
+/// Reads `file` with a SOURCE_DELIMTEXT step (all fields strings) and gives each row's texts;
+/// a null value reads as "<null>".
+std::vector<std::vector<std::string>> readDelimited(const std::string& file,
+                                                    const std::vector<std::string>& names,
+                                                    const nlohmann::json& extraProperties = {});
+
+/// FIELDS rows for a destination: {FIELDNAME: name, <second>: value}.
+nlohmann::json fieldsTable(const std::vector<std::pair<std::string, nlohmann::json>>& rows,
+                           const char* second = "OUTPUTNAME");
+
+/// Every text of `texts`, one per line, for failure output.
+std::string joined(const std::vector<std::string>& texts);
+/// True when a text of `texts` contains `part`.
+bool anyContains(const std::vector<std::string>& texts, const std::string& part);
+
+/// Today's local date as the report writes it: month/day/year without leading zeros.
+std::string todayDate();
+
+}  // namespace desttest
