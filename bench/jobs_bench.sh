@@ -1,0 +1,122 @@
+#!/usr/bin/env bash
+# Measures whole jobs run by textjob on a generated CSV file of 10 mixed fields (256 MB by
+# default): CSV to CSV, CSV to fixed-width, fixed-width to CSV and CSV to HTML, each as MB/s of
+# input and peak memory, next to `cat FILE > /dev/null` of the same file in the same run.
+#
+# Usage: bench/jobs_bench.sh [BUILD_DIR] [SIZE_MB]     (defaults: build, 256)
+# Work files go to ${TEXT_BENCH_DIR:-/tmp/textbench}; the generated input is kept between runs.
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+build="$(cd "${1:-$root/build}" && pwd)"
+size_mb="${2:-256}"
+work="${TEXT_BENCH_DIR:-/tmp/textbench}"
+textjob="$build/bin/textjob"
+[ -x "$textjob" ] || { echo "no $textjob: build the textjob target first" >&2; exit 1; }
+[ -x /usr/bin/time ] || { echo "/usr/bin/time is missing (Debian package: time)" >&2; exit 1; }
+mkdir -p "$work"
+input="$work/input_${size_mb}mb.csv"
+
+if [ ! -s "$input" ]; then
+    echo "generating $input ..."
+    python3 - "$input" "$size_mb" <<'PY'
+import random, sys
+path, size = sys.argv[1], int(sys.argv[2]) * 1_000_000
+rnd = random.Random(20240607)
+names = ["Ana", "Björn", "Chloé", "Dmitri", "Emeka", "Fatima", "Grace", "Hiro", "José", "Zoë"]
+cities = ["Porto", "Malmö", "Lyon", "Riga", "Lagos", "Köln", "Osaka", "Bergen", "Sevilla", "Cork"]
+notes = ["", "ok", "\"late, again\"", "gift wrap", "\"says \"\"urgent\"\"\"", "back door"]
+with open(path, "w", encoding="utf-8", newline="\n") as out:
+    written, i, lines = 0, 0, []
+    while written < size:
+        i += 1
+        line = "%d,%s %s,%s,%.2f,%d,2024-%02d-%02d,%s,C%05d,%s,%.4f\n" % (
+            i, rnd.choice(names), rnd.choice(names), rnd.choice(cities),
+            rnd.uniform(0, 10000), rnd.randint(1, 500), rnd.randint(1, 12), rnd.randint(1, 28),
+            rnd.choice(("true", "false")), rnd.randint(0, 99999), rnd.choice(notes), rnd.random())
+        lines.append(line)
+        written += len(line.encode())
+        if len(lines) == 10000:
+            out.write("".join(lines)); lines = []
+    out.write("".join(lines))
+PY
+fi
+bytes=$(stat -c %s "$input")
+
+names=(id name city amount qty day flag code note score)
+types=(integer string string real integer date boolean string string real)
+widths=(10 24 12 10 5 10 5 6 24 8)
+
+delim_fields() {
+    local sep=""
+    for i in "${!names[@]}"; do
+        printf '%s{"NAME":"%s","TYPE":"%s","MAX_LENGTH":40}' "$sep" "${names[$i]}" "${types[$i]}"
+        sep=","
+    done
+}
+fixed_source_fields() {
+    local sep="" pos=1
+    for i in "${!names[@]}"; do
+        printf '%s{"NAME":"%s","TYPE":"%s","START_POS":%d,"LENGTH":%d}' \
+            "$sep" "${names[$i]}" "${types[$i]}" "$pos" "${widths[$i]}"
+        pos=$((pos + widths[$i]))
+        sep=","
+    done
+}
+record_width() { local w=0; for x in "${widths[@]}"; do w=$((w + x)); done; echo $w; }
+dest_fields() {  # $1: second column name (OUTPUTNAME or WIDTH)
+    local sep=""
+    for i in "${!names[@]}"; do
+        if [ "$1" = WIDTH ]; then value="${widths[$i]}"; else value="\"${names[$i]}\""; fi
+        printf '%s{"FIELDNAME":"%s","%s":%s}' "$sep" "${names[$i]}" "$1" "$value"
+        sep=","
+    done
+}
+delim_source() {
+    printf '{"type":"SOURCE_DELIMTEXT","properties":{"FILENAME":"%s","QUOTE":"\\"","FIELDS":[%s]}}' \
+        "$1" "$(delim_fields)"
+}
+fixed_source() {
+    printf '{"type":"SOURCE_FIXEDTEXT","properties":{"FILENAME":"%s","CRLF_TERMINATE":true,"RECORDWIDTH":%d,"FIELDS":[%s]}}' \
+        "$1" "$(record_width)" "$(fixed_source_fields)"
+}
+delim_dest() {
+    printf '{"type":"DEST_DELIMTEXT","properties":{"FILENAME":"%s","QUALIFIER":"\\"","FIELDS":[%s]}}' \
+        "$1" "$(dest_fields OUTPUTNAME)"
+}
+fixed_dest() {
+    printf '{"type":"DEST_FIXEDTEXT","properties":{"FILENAME":"%s","LINE_END":"LF","FIELDS":[%s]}}' \
+        "$1" "$(dest_fields WIDTH)"
+}
+html_dest() {
+    printf '{"type":"DEST_HTML","properties":{"FILENAME":"%s","TITLE":"Bench","FIELDS":[%s]}}' \
+        "$1" "$(dest_fields OUTPUTNAME)"
+}
+
+echo "{\"steps\":[$(delim_source "$input"),$(delim_dest "$work/out.csv")]}" > "$work/csv_to_csv.json"
+echo "{\"steps\":[$(delim_source "$input"),$(fixed_dest "$work/out_fixed.txt")]}" > "$work/csv_to_fixed.json"
+echo "{\"steps\":[$(fixed_source "$work/out_fixed.txt"),$(delim_dest "$work/fixed_out.csv")]}" > "$work/fixed_to_csv.json"
+echo "{\"steps\":[$(delim_source "$input"),$(html_dest "$work/out.html")]}" > "$work/csv_to_html.json"
+
+# Runs "$@" under /usr/bin/time and prints: name, input MB, seconds, MB/s, peak RSS MB.
+measure() {
+    local name="$1" in_file="$2"; shift 2
+    local in_bytes; in_bytes=$(stat -c %s "$in_file")
+    cat "$in_file" > /dev/null  # into the page cache
+    local log="$work/$name.time"
+    /usr/bin/time -v "$@" > "$work/$name.stdout" 2> "$log" || {
+        echo "$name failed:" >&2; tail -n 30 "$log" >&2; return 1; }
+    local wall rss
+    wall=$(awk -F': ' '/Elapsed \(wall clock\)/ {print $2}' "$log" |
+        awk -F: '{ if (NF == 3) print $1*3600 + $2*60 + $3; else print $1*60 + $2 }')
+    rss=$(awk -F': ' '/Maximum resident set size/ {print $2}' "$log")
+    awk -v n="$name" -v b="$in_bytes" -v w="$wall" -v r="$rss" 'BEGIN {
+        printf "%-14s %9.1f MB %8.2f s %9.1f MB/s %8.1f MB peak\n", n, b/1e6, w, (w > 0 ? b/1e6/w : 0), r/1024 }'
+}
+
+echo "input: $input ($((bytes / 1000000)) MB), textjob: $textjob"
+printf '%-14s %12s %10s %14s %13s\n' job input time throughput memory
+measure cat "$input" sh -c 'cat "$1" > /dev/null' cat "$input"
+measure csv_to_csv "$input" "$textjob" run "$work/csv_to_csv.json"
+measure csv_to_fixed "$input" "$textjob" run "$work/csv_to_fixed.json"
+measure fixed_to_csv "$work/out_fixed.txt" "$textjob" run "$work/fixed_to_csv.json"
+measure csv_to_html "$input" "$textjob" run "$work/csv_to_html.json"
