@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cinttypes>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "mvb/parse.h"
@@ -410,14 +411,23 @@ DTS_TxtFixedSrc::Record DTS_TxtFixedSrc::readBlockRecord(StepOutputItem* items, 
 }
 
 void DTS_TxtFixedSrc::assignField(StepOutputItem& item, int field, const MvbTextSpan& text) {
+    const char* const start = text.text;
     size_t bytes = static_cast<size_t>(text.bytes);
-    while (bytes > 0 && isBlank(text.text[bytes - 1]))
+    // Padding is mostly blanks: drop them eight at a time before looking at single bytes.
+    constexpr uint64_t kEightBlanks = 0x2020202020202020ull;
+    while (bytes >= 8) {
+        uint64_t tail;
+        std::memcpy(&tail, start + bytes - 8, sizeof tail);
+        if (tail != kEightBlanks) break;
+        bytes -= 8;
+    }
+    while (bytes > 0 && isBlank(start[bytes - 1]))
         --bytes;
     if (bytes == 0) {
         item.value.setNull();
         return;
     }
-    converter_.convert(item, typeFormats_[field], std::string_view(text.text, bytes));
+    converter_.convert(item, typeFormats_[field], std::string_view(start, bytes));
 }
 
 int DTS_TxtFixedSrc::openNextFile() {
