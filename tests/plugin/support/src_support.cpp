@@ -132,6 +132,17 @@ std::string joinedTexts(const std::vector<std::string>& texts) {
     return out;
 }
 
+bool isRunSummary(const std::vector<std::string>& infos, const std::string& fileName, int rows) {
+    if (infos.size() != 1) return false;
+    const std::string& text = infos[0];
+    const std::string count = std::to_string(rows) + " rows read";
+    const size_t name = text.find(fileName);
+    return text.rfind("Input file: ", 0) == 0 && name != std::string::npos &&
+           text.size() >= count.size() &&
+           text.compare(text.size() - count.size(), count.size(), count) == 0 &&
+           name + fileName.size() <= text.size() - count.size();
+}
+
 bool hasMessage(const std::vector<std::string>& texts, int number, const std::string& sourceFile) {
     const std::string prefix = "Text Plugin " + std::to_string(number) + ":";
     int found = 0;

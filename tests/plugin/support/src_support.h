@@ -71,6 +71,9 @@ Status statusOf(StepPluginStep* step);
 
 /// Texts joined one per line, for failure output.
 std::string joinedTexts(const std::vector<std::string>& texts);
+/// True when `infos` is one run summary made of "Input file: ", `fileName` and
+/// "<rows> rows read", in that order (however the host joins the pieces).
+bool isRunSummary(const std::vector<std::string>& infos, const std::string& fileName, int rows);
 /// True when exactly one text starts with "Text Plugin <number>:" and names `sourceFile`.
 bool hasMessage(const std::vector<std::string>& texts, int number, const std::string& sourceFile);
 
