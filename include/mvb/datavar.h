@@ -65,8 +65,9 @@ public:
     /// shortest form that reads back the same (never locale-dependent), dates as MvbDate::format.
     MvbString asString() const;
     /// The same text without allocating: writes at most `capacity` - 1 bytes and a NUL into
-    /// `buffer`, returns the text's byte length. For a string value this copies the string
-    /// (and cuts it at the capacity); 64 bytes always hold the text of every other kind.
+    /// `buffer`, returns the number of bytes written without the NUL. For a string value this
+    /// copies the string, cut at the capacity after its last whole character; 64 bytes always
+    /// hold the text of every other kind.
     int formatText(char* buffer, int capacity) const noexcept;
     /// The held string's bytes; empty for any other kind.
     std::string_view stringView() const noexcept {
