@@ -4,6 +4,7 @@
 #include <limits>
 #include <nlohmann/json.hpp>
 #include <sstream>
+#include <vector>
 
 #include "texthost/job.h"
 
@@ -135,8 +136,27 @@ JobStep toStep(const Json& json, size_t index) {
 
 JobDefinition parseJobText(const std::string& jsonText, const std::string& baseDirectory) {
     Json root;
+    // A key given twice in one object would otherwise keep its last value silently.
+    std::vector<std::vector<std::string>> keys;
+    auto checkKeys = [&keys](int, Json::parse_event_t event, Json& parsed) {
+        if (event == Json::parse_event_t::object_start) {
+            keys.emplace_back();
+        } else if (event == Json::parse_event_t::object_end) {
+            keys.pop_back();
+        } else if (event == Json::parse_event_t::key && !keys.empty()) {
+            const std::string& key = parsed.get_ref<const std::string&>();
+            for (const std::string& seen : keys.back()) {
+                if (seen == key) {
+                    throw JobError("the key \"" + key +
+                                   "\" appears twice in one object; give each key once");
+                }
+            }
+            keys.back().push_back(key);
+        }
+        return true;
+    };
     try {
-        root = Json::parse(jsonText);
+        root = Json::parse(jsonText, checkKeys);
     } catch (const Json::parse_error& e) {
         std::string reason = e.what();
         // The library prefixes its own error id; the position and reason follow "parse error".

@@ -42,10 +42,11 @@ enum class Statistic {
 /// - A null value, a real NaN, and a value that the field's type cannot read (text in an
 ///   integer field, say, or a non-date in a date field) count as nulls and nowhere else.
 /// - Numeric fields are integer and real fields; booleans are not numeric (their minimum and
-///   maximum tell whether both values occur). Count, sum, mean and standard deviation are exact
-///   streaming figures: mean and variance by Welford's update, the real sum with compensated
-///   (Neumaier) summation, the integer sum exactly while it fits in 64 bits and as a
-///   compensated real sum after it overflows. The standard deviation is the sample one,
+///   maximum tell whether both values occur). Count, sum, mean and standard deviation stream
+///   over every value, none sampled: the variance by Welford's update, the real sum with
+///   compensated (Neumaier) summation, the integer sum exactly while it fits in 64 bits and as a
+///   compensated real sum after it overflows, the mean as that sum over the count (Welford's
+///   running mean when the sum is not finite). The standard deviation is the sample one,
 ///   √(Σ(x − mean)² / (n − 1)), shown from two values on.
 /// - Percentiles follow PercentileEstimator: exact up to its limit of values, sampled beyond.
 class FieldProfile {
@@ -74,7 +75,10 @@ class FieldProfile {
     uint64_t nulls() const noexcept { return nulls_; }
     /// Values that took part in the minimum and maximum (and, when numeric, every figure).
     uint64_t valueCount() const noexcept { return records_ - nulls_; }
-    double mean() const noexcept { return mean_; }
+    /// The sum: exact for integers while it fits in 64 bits, compensated otherwise.
+    double sum() const noexcept;
+    /// The sum divided by the count while the sum is finite, else Welford's running mean.
+    double mean() const noexcept;
     /// The sample standard deviation; 0 with fewer than two values.
     double standardDeviation() const noexcept;
     /// True while an integer field's sum is held exactly.
@@ -85,7 +89,9 @@ class FieldProfile {
 
     /// Replaces `out` with the text of `statistic` (`percent` is read for Percentile only),
     /// empty when the statistic does not apply to the field or has no value yet. Numbers are
-    /// written without the locale, reals in their shortest form that reads back the same.
+    /// written without the locale: counts, integer sums, minimums and maximums exactly (reals in
+    /// their shortest form that reads back the same), the other figures, which arithmetic has
+    /// rounded, with 15 significant digits.
     void format(Statistic statistic, double percent, std::string& out);
 
   private:

@@ -26,9 +26,10 @@ inline constexpr const char* kProfilerDescription =
 ///      closest ranks.
 /// Nulls count null values and values the field's type cannot read (and real NaNs). Empty
 /// cells mean the statistic does not apply or no value was seen. Numbers are written without
-/// the locale, reals in their shortest exact form. Percentiles are exact up to 100,000 values
-/// of a field; beyond that they come from a reproducible uniform sample of 100,000 of its
-/// values (rank error under one percentile point except with probability below 10⁻⁸), so
+/// the locale: counts, integer sums, minimums and maximums exactly, computed figures (real
+/// sums, means, deviations, percentiles) with 15 significant digits. Percentiles are exact up to
+/// 100,000 values of a field; beyond that they come from a reproducible uniform sample of 100,000
+/// of its values (rank error under one percentile point except with probability below 10⁻⁸), so
 /// memory per field stays bounded however many rows come.
 ///
 /// The caller drives it through the step contract and ends it with release().
