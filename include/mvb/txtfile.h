@@ -48,6 +48,7 @@ public:
     /// Skips `count` bytes, or with -1 the rest of the line and its line end. With `lineEnded`
     /// given it stops at the end of the line, consumes the line end and sets the flag. Returns
     /// the bytes skipped (without a line end), 0 at the end of the file, negative on failure.
+    /// With -1 the line end counts too, so that skipping an empty line gives more than 0.
     virtual int skip(int count, bool* lineEnded) = 0;
     /// The byte position that reading or writing has reached.
     virtual uint64_t getPosition() const = 0;
