@@ -1,5 +1,6 @@
 #include "texthost/pipeline.h"
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -122,6 +123,15 @@ void Pipeline::Impl::explain(StepContext& step, size_t errorsBefore, const std::
 Pipeline::Pipeline(const JobDefinition& job, const RunOptions& options)
     : impl_(std::make_unique<Impl>(job, options)) {
     impl_->build(job);
+    if (impl_->options.onProgress) {
+        using Clock = std::chrono::steady_clock;
+        const auto interval = std::chrono::milliseconds(impl_->options.progressIntervalMs);
+        impl_->shared.onRows = [this, interval, next = Clock::now() + interval]() mutable {
+            if (Clock::now() < next) return;
+            impl_->options.onProgress(status());
+            next = Clock::now() + interval;
+        };
+    }
 }
 
 Pipeline::~Pipeline() {

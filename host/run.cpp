@@ -1,7 +1,5 @@
-#include <chrono>
-
-#include "texthost/pipeline.h"
 #include "texthost/run.h"
+#include "texthost/pipeline.h"
 
 namespace texthost {
 namespace {
@@ -14,12 +12,9 @@ std::vector<std::string> textsOf(const std::vector<RunMessage>& messages, RunMes
     return texts;
 }
 
-/// Pulls rows until the chain ends, fails or is stopped; reports progress on the way.
-int drive(Pipeline& pipeline, const RunOptions& options, bool& stopped) {
-    using Clock = std::chrono::steady_clock;
-    const auto interval = std::chrono::milliseconds(options.progressIntervalMs);
-    auto nextProgress = Clock::now() + interval;
-    for (uint64_t n = 1;; ++n) {
+/// Pulls rows until the chain ends, fails or is stopped.
+int drive(Pipeline& pipeline, bool& stopped) {
+    for (;;) {
         const int code = pipeline.pull();
         if (code != 0) {
             stopped = stopRequested();
@@ -28,11 +23,6 @@ int drive(Pipeline& pipeline, const RunOptions& options, bool& stopped) {
         if (stopRequested()) {
             stopped = true;
             return 2;
-        }
-        // Reading the clock costs more than a row does, so it is read every 1024 rows.
-        if (options.onProgress && (n & 1023) == 0 && Clock::now() >= nextProgress) {
-            options.onProgress(pipeline.status());
-            nextProgress = Clock::now() + interval;
         }
     }
 }
@@ -55,7 +45,7 @@ RunReport runJob(const JobDefinition& job, const RunOptions& options) {
         Pipeline pipeline(job, options);
         int code = 2;
         if (pipeline.prepareAndStart()) {
-            code = drive(pipeline, options, report.stopped);
+            code = drive(pipeline, report.stopped);
         }
         pipeline.finish();
         report.ok = code == 1;

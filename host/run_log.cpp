@@ -1,6 +1,20 @@
 #include "run_log.h"
 
 namespace texthost {
+namespace {
+
+/// Summary pieces are separate columns of one entry: where neither side brings a blank or
+/// punctuation to the seam they would run together ("a.csv" "3 rows read"), so a comma parts
+/// them.
+bool needsComma(std::string_view before, std::string_view after) {
+    if (before.empty() || after.empty()) return false;
+    const char last = before.back();
+    const char first = after.front();
+    if (last == ' ' || last == '\t' || first == ' ' || first == '\t') return false;
+    return std::string_view(",;:.)!?").find(first) == std::string_view::npos;
+}
+
+}  // namespace
 
 void RunLog::error(std::string_view step, std::string_view text) {
     messages_.push_back({RunMessage::Kind::Error, std::string(step), std::string(text)});
@@ -15,11 +29,7 @@ void RunLog::info(std::string_view step, std::string_view text, bool newEntry) {
     if (!newEntry && !messages_.empty()) {
         RunMessage& last = messages_.back();
         if (last.kind == RunMessage::Kind::Info && last.step == step) {
-            // Pieces are separate columns of one summary; where neither side brings its own
-            // blank they would run together ("a.csv" "3 rows read"), so a comma parts them.
-            const bool blankAtSeam =
-                last.text.empty() || text.empty() || last.text.back() == ' ' || text.front() == ' ';
-            if (!blankAtSeam) last.text.append(", ");
+            if (needsComma(last.text, text)) last.text.append(", ");
             last.text.append(text);
             return;
         }

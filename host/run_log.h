@@ -16,7 +16,7 @@ class RunLog {
     void warning(std::string_view step, std::string_view text);
     /// A summary piece: `newEntry` starts a message; a further piece is appended to the step's
     /// last summary when that is the latest message, and starts a new one otherwise. Pieces
-    /// are joined as they are where one side has a blank at the seam, else with ", ".
+    /// are joined with ", " where neither brings a blank or punctuation to the seam.
     void info(std::string_view step, std::string_view text, bool newEntry);
 
     std::size_t errorCount() const { return errorCount_; }

@@ -51,7 +51,12 @@ int StepContext::pullRow() {
     if (endCode_) return *endCode_;
     const size_t errorsBefore = shared_.log.errorCount();
     const int code = guardedCall(shared_.log, name_, 2, [&] { return step_->processRow(0); });
-    if (code == 0) return 0;
+    if (code == 0) {
+        if ((++shared_.rowsHandedOn & 1023) == 0 && shared_.onRows) [[unlikely]] {
+            shared_.onRows();
+        }
+        return 0;
+    }
     endCode_ = code;
     if (code != 1 && shared_.log.errorCount() == errorsBefore) {
         shared_.log.error(name_, "the step failed without a message (processRow answered " +

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -15,6 +16,10 @@ namespace texthost {
 struct RunShared {
     RunLog log;
     int runMode = 1;
+    /// Called about every 1024 rows that any step hands on; also from inside a step's
+    /// processRow when that step pulls many rows per row of its own.
+    std::function<void()> onRows;
+    uint64_t rowsHandedOn = 0;
 };
 
 /// The host's side of the contract for one step of a chain: the StepHost it hands to the step,

@@ -65,12 +65,12 @@ TEST_F(PipelineTest, DrivesEveryStepThroughItsLifeCycleInChainOrder) {
                                                "pass2:release"};
     EXPECT_EQ(journal.events, expected);
     // Summary pieces of one entry arrive as one message, under the step's name; a comma
-    // parts pieces that have no blank between them.
+    // parts pieces that bring no blank or punctuation to the seam.
     ASSERT_EQ(report.messages.size(), 3u);
     EXPECT_EQ(report.messages[0].step, "src");
-    EXPECT_EQ(report.messages[0].text, "src handled 2 rows, done");
+    EXPECT_EQ(report.messages[0].text, "src handled 2 rows, done; ok");
     EXPECT_EQ(report.messages[2].step, "second");
-    EXPECT_EQ(report.messages[2].text, "pass2 handled 2 rows, done");
+    EXPECT_EQ(report.messages[2].text, "pass2 handled 2 rows, done; ok");
 }
 
 TEST_F(PipelineTest, ReadsPropertiesByIndexWithDefaultsAndKeepsWrongKinds) {
@@ -257,8 +257,26 @@ TEST_F(PipelineTest, WarningsKeepTheirOrderAndStep) {
     EXPECT_EQ(report.messages[0].kind, RunMessage::Kind::Warning);
     EXPECT_EQ(report.messages[0].step, "out");
     EXPECT_EQ(report.messages[0].text, "careful");
-    EXPECT_EQ(report.infos(),
-              (std::vector<std::string>{"src handled 0 rows, done", "pass1 handled 0 rows, done"}));
+    EXPECT_EQ(report.infos(), (std::vector<std::string>{"src handled 0 rows, done; ok",
+                                                        "pass1 handled 0 rows, done; ok"}));
+}
+
+TEST_F(PipelineTest, ReportsProgressWhileRowsFlow) {
+    options.progressIntervalMs = 0;
+    std::vector<std::vector<texthost::StepStatus>> calls;
+    options.onProgress = [&calls](const std::vector<texthost::StepStatus>& s) {
+        calls.push_back(s);
+    };
+    const RunReport report = texthost::runJob(
+        job(R"({"steps": [{"type": "TEST_SOURCE", "name": "in", "properties": {"ROWS": 3000}},
+                          {"type": "TEST_PASS", "name": "out"}]})"),
+        options);
+    ASSERT_TRUE(report.ok);
+    ASSERT_FALSE(calls.empty());
+    ASSERT_EQ(calls.back().size(), 2u);
+    EXPECT_EQ(calls.back()[0].step, "in");
+    EXPECT_EQ(calls.back()[1].step, "out");
+    EXPECT_TRUE(calls.back()[1].text.starts_with("Handled ")) << calls.back()[1].text;
 }
 
 TEST_F(PipelineTest, WorksFromTheJobFolderAndRestoresTheWorkingDirectory) {

@@ -16,7 +16,8 @@ struct RunMessage {
     Kind kind = Kind::Error;
     std::string step;  ///< the step's name; empty for the host's own messages
     /// reportInfo pieces of one entry are joined into one text: as they are where one side has
-    /// a blank at the seam ("Input file: " "a.csv"), else with ", " ("a.csv" "3 rows read").
+    /// a blank at the seam ("Input file: " "a.csv") or the second begins with punctuation,
+    /// else with ", " ("a.csv" "3 rows read").
     std::string text;
 };
 
@@ -44,7 +45,8 @@ struct RunOptions {
     std::string pluginPath;
     /// Step types added for this run (tests); they take precedence over every other type.
     std::vector<HostStepType> extraSteps;
-    /// Called by runJob about every `progressIntervalMs` with each step's status.
+    /// Called about every `progressIntervalMs` while rows flow, with the status of each step
+    /// (possibly while a step is inside processRow, pulling its input).
     std::function<void(const std::vector<StepStatus>&)> onProgress;
     int progressIntervalMs = 200;
 };

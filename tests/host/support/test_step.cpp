@@ -145,6 +145,7 @@ void TestStep::finish() {
     host_->reportInfo(MvbString(std::to_string(rows_)), false);
     host_->reportInfo(MvbString(" rows", true), false);
     host_->reportInfo(MvbString("done", true), false);
+    host_->reportInfo(MvbString("; ok", true), false);
 }
 
 bool TestStep::getStatus(int* percent, MvbString* text) {
