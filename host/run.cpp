@@ -53,8 +53,7 @@ RunReport runJob(const JobDefinition& job, const RunOptions& options) {
         report.messages = pipeline.messages();
         if (report.stopped) {
             report.messages.push_back(
-                {RunMessage::Kind::Error, "",
-                 "The run was stopped after " + std::to_string(report.rows) + " rows"});
+                {RunMessage::Kind::Error, "", "The run was stopped before the end of the data"});
         }
     } catch (const JobError& e) {
         report = RunReport{};

@@ -244,7 +244,7 @@ TEST_F(PipelineTest, RunReportsAStoppedRunAndStillFinishesTheSteps) {
     EXPECT_EQ(report.rows, 0u);
     EXPECT_EQ(journal.with("src:finish").size(), 1u);
     EXPECT_EQ(journal.with("pass1:finish").size(), 1u);
-    EXPECT_NE(report.errors().back().find("stopped after 0 rows"), std::string::npos);
+    EXPECT_NE(report.errors().back().find("stopped before the end of the data"), std::string::npos);
 }
 
 TEST_F(PipelineTest, WarningsKeepTheirOrderAndStep) {
