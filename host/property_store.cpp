@@ -92,6 +92,11 @@ void PropertyStore::bind(const JobStep& step) {
                            "; valid properties: " + joinNames(names));
         }
         if (declared->table) {
+            if (!given.isTable && given.value.isNull()) {
+                declared->table->setRows({});  // null: a table of no rows
+                declared->given = true;
+                continue;
+            }
             if (!given.isTable) {
                 throw JobError("Property " + given.name + " of " + stepLabel(step) +
                                " is a table: give an array of rows");

@@ -10,6 +10,7 @@ std::optional<CommandLine> parseCommandLine(int argc, char** argv, int& exitStat
     CommandLine line;
     CLI::App app{"textjob: runs jobs of text file steps"};
     app.require_subcommand(1);
+    app.fallthrough();  // --plugin may also follow the subcommand
     app.add_option("--plugin", line.pluginPath,
                    "Plug-in library (default: $TEXT_PLUGIN_PATH, else ../lib/libtext.so)");
 

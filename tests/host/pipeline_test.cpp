@@ -75,7 +75,7 @@ TEST_F(PipelineTest, DrivesEveryStepThroughItsLifeCycleInChainOrder) {
 
 TEST_F(PipelineTest, ReadsPropertiesByIndexWithDefaultsAndKeepsWrongKinds) {
     Pipeline pipeline(job(R"({"steps": [{"type": "TEST_SOURCE", "properties": {
-        "ROWS": "many", "LABEL": "x",
+        "ROWS": "many", "LABEL": "x", "WARNING": null,
         "FIELDS": [{"FIELDNAME": "A", "WIDTH": 4}, ["B"], {"WIDTH": 7}]}}]})"),
                       options);
     PropertyValues* values = testStep(pipeline, 0)->host()->getPropertyValues();
@@ -84,8 +84,9 @@ TEST_F(PipelineTest, ReadsPropertiesByIndexWithDefaultsAndKeepsWrongKinds) {
     EXPECT_EQ(values->getValue(kFailAt, true).getType(), mvbTypeInteger);  // default
     EXPECT_EQ(values->getValue(kFailAt, true).asInt(nullptr), 0);
     EXPECT_EQ(values->getValue(kLabel, true).asString().view(), "x");
-    EXPECT_TRUE(values->getValue(kWarning, true).isNull());  // no value, no default
-    EXPECT_TRUE(values->getValue(kFields, true).isNull());   // a table has no scalar value
+    EXPECT_TRUE(values->getValue(kWarning, true).isNull());     // null, no default
+    EXPECT_TRUE(values->getValue(kSilentFail, true).isNull());  // no value, no default
+    EXPECT_TRUE(values->getValue(kFields, true).isNull());      // a table has no scalar value
     EXPECT_TRUE(values->getValue(99, true).isNull());
 
     PropertyTable* fields = values->getTable(kFields);

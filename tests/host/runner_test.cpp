@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -35,10 +36,13 @@ class RunnerTest : public ::testing::Test {
         return path.string();
     }
 
-    /// Starts textjob; `interruptAfter` > 0 sends SIGINT after that long.
+    /// Starts textjob (with the fake plug-in unless `args` name one); `interruptAfter` > 0 sends
+    /// SIGINT after that long.
     void run(const std::vector<std::string>& args, std::chrono::milliseconds interruptAfter = {}) {
-        std::vector<std::string> all = {TEXT_BINARY_DIR "/bin/textjob", "--plugin",
-                                        HOST_TEST_FAKE_PLUGIN};
+        std::vector<std::string> all = {TEXT_BINARY_DIR "/bin/textjob"};
+        if (std::find(args.begin(), args.end(), "--plugin") == args.end()) {
+            all.insert(all.end(), {"--plugin", HOST_TEST_FAKE_PLUGIN});
+        }
         all.insert(all.end(), args.begin(), args.end());
         std::vector<char*> argv;
         for (std::string& a : all)
@@ -83,6 +87,14 @@ TEST_F(RunnerTest, SuccessPrintsTheSummaryOnStandardOutput) {
     EXPECT_EQ(exitStatus, 0);
     EXPECT_EQ(out, "FAKE_SOURCE: fake source done\n");
     EXPECT_EQ(err, "");
+}
+
+TEST_F(RunnerTest, OptionsMayFollowTheCommand) {
+    const std::string job = writeJob(R"({"steps": [{"type": "FAKE_SOURCE", "properties":
+                                         {"ROWS": 1}}]})");
+    run({"run", job, "--plugin", HOST_TEST_FAKE_PLUGIN, "--quiet"});
+    EXPECT_EQ(exitStatus, 0) << err;
+    EXPECT_EQ(out, "");
 }
 
 TEST_F(RunnerTest, StepFailureExitsWithOne) {
