@@ -4,6 +4,7 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "dest_value_text.h"
 #include "mvb/charset.h"
@@ -199,6 +200,17 @@ bool DTS_TxtDelimDest::openFile(bool probe) {
 
 void DTS_TxtDelimDest::appendQualified(std::string_view text) {
     const std::string_view qualifier = qualifier_.view();
+    const bool inside =
+        !text.empty() &&
+        (qualifier.size() == 1 ? std::memchr(text.data(), qualifier[0], text.size()) != nullptr
+                               : text.find(qualifier) != std::string_view::npos);
+    if (!inside) [[likely]] {
+        char* at = line_.reserve(text.size() + 2 * qualifier.size());
+        at = putBytes(at, qualifier);
+        at = putBytes(at, text);
+        line_.commit(putBytes(at, qualifier));
+        return;
+    }
     line_.append(qualifier);
     size_t from = 0;
     for (size_t at; (at = text.find(qualifier, from)) != std::string_view::npos;) {

@@ -1,10 +1,11 @@
 #pragma once
 
 #include <cstdint>
-#include <string>
+#include <string_view>
 
 #include "dest_core.h"
 #include "dest_file.h"
+#include "dest_line_buffer.h"
 #include "step/plugin.h"
 
 /// DEST_DELIMTEXT: passes every row on and, in a run that writes, writes the FIELDS as one
@@ -49,5 +50,5 @@ class DTS_TxtDelimDest final : public StepPluginStep {
     /// A write, flush or open of this run failed: the summary is not reported.
     bool writeFailed_ = false;
     /// The line being written, reused from row to row.
-    std::string line_;
+    LineBuffer line_;
 };

@@ -27,10 +27,10 @@ constexpr const char* kSectionTitles[4] = {"Record Count and Null Values", "Nume
                                            "Min/Max", "Percentiles"};
 
 /// Appends the decimal text of `value`.
-void appendInt(std::string& out, int value) {
+void appendInt(LineBuffer& out, int value) {
     char digits[16];
     const auto result = std::to_chars(digits, digits + sizeof digits, value);
-    out.append(digits, result.ptr);
+    out.append(std::string_view(digits, static_cast<size_t>(result.ptr - digits)));
 }
 
 /// Today's local date as month/day/year without leading zeros.
@@ -177,7 +177,7 @@ void DTS_TxtHtmlDest::appendHeadings() {
 
 bool DTS_TxtHtmlDest::emit(bool endLine) {
     MvbTxtFile* file = file_.get();
-    bool ok = out_.empty() || file->writeChars(out_.data(), static_cast<int>(out_.size()));
+    bool ok = out_.size() == 0 || file->writeChars(out_.data(), static_cast<int>(out_.size()));
     if (ok && endLine) ok = file->writeLine("");
     out_.clear();
     if (!ok && !writeFailed_) {
@@ -245,11 +245,11 @@ void DTS_TxtHtmlDest::appendEscaped(std::string_view text) {
             default:
                 continue;
         }
-        out_.append(text.data() + run, i - run);
+        out_.append(text.substr(run, i - run));
         out_.append(entity);
         run = i + 1;
     }
-    out_.append(text.data() + run, text.size() - run);
+    out_.append(text.substr(run));
 }
 
 int DTS_TxtHtmlDest::takeAndRenderRow() {
@@ -258,7 +258,8 @@ int DTS_TxtHtmlDest::takeAndRenderRow() {
     const int status = core_.takeRow(&items);
     if (status == 1) {
         if (file_.isOpen()) {
-            out_.assign("</TBODY></TABLE></BODY></HTML>");
+            out_.clear();
+            out_.append("</TBODY></TABLE></BODY></HTML>");
             // The report must have reached the file before the run may say it was written.
             if (!emit(false) || !file_.flushAndClose(host)) {
                 writeFailed_ = true;

@@ -1,12 +1,12 @@
 #pragma once
 
 #include <cstdint>
-#include <string>
 #include <string_view>
 #include <vector>
 
 #include "dest_core.h"
 #include "dest_file.h"
+#include "dest_line_buffer.h"
 #include "step/plugin.h"
 
 /// DEST_HTML: passes every row on and, in a run that writes, renders each row as a row of an
@@ -59,5 +59,5 @@ class DTS_TxtHtmlDest final : public StepPluginStep {
     /// The OUTPUTNAME of each FIELDS row, read by start.
     std::vector<MvbString> headings_;
     /// The markup being written for the current row, reused from row to row.
-    std::string out_;
+    LineBuffer out_;
 };
