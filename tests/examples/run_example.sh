@@ -1,0 +1,73 @@
+#!/usr/bin/env bash
+# Runs one example job on a copy of its folder and checks what it wrote.
+#
+#   run_example.sh TEXTJOB EXAMPLE_DIR WORK_DIR
+#
+# The example's folder (its job.json and data) is copied to WORK_DIR, without out/ and expected/,
+# and the job runs there, so the source tree is never written and parallel builds do not meet.
+# The run must exit 0. When the example has an expected/ folder, out/ must hold exactly the files
+# of expected/, each with the same bytes; the date in an HTML report's head changes daily and is
+# compared as "Date: M/D/YYYY". Without expected/, out/ must not be empty.
+set -euo pipefail
+shopt -s nullglob
+
+textjob=$1
+example=$2
+work=$3
+
+fail() {
+    echo "FAIL ($(basename "$example")): $*" >&2
+    exit 1
+}
+
+[ -x "$textjob" ] || fail "textjob not found at $textjob"
+[ -f "$example/job.json" ] || fail "no job.json in $example"
+
+rm -rf "$work"
+mkdir -p "$work"
+cp -R "$example/." "$work/"
+rm -rf "$work/out" "$work/expected"
+mkdir "$work/out"
+
+status=0
+timeout 60 "$textjob" run "$work/job.json" >"$work/run.log" 2>&1 || status=$?
+cat "$work/run.log"
+[ "$status" -eq 0 ] || fail "textjob exited with $status"
+
+if [ ! -d "$example/expected" ]; then
+    [ -n "$(ls -A "$work/out")" ] || fail "the job wrote nothing to out/"
+    echo "OK: exit 0, out/ holds: $(ls "$work/out" | tr '\n' ' ')"
+    exit 0
+fi
+
+# Masks the report date, written month/day/year without leading zeros.
+mask_date() {
+    sed -E 's#Date: [0-9]{1,2}/[0-9]{1,2}/[0-9]{4}</TD>#Date: M/D/YYYY</TD>#' "$1"
+}
+
+errors=0
+for expected in "$example/expected"/*; do
+    name=$(basename "$expected")
+    actual="$work/out/$name"
+    if [ ! -f "$actual" ]; then
+        echo "missing output: out/$name" >&2
+        errors=$((errors + 1))
+        continue
+    fi
+    if [[ $name == *.html ]]; then
+        mask_date "$actual" >"$work/$name.masked"
+        actual="$work/$name.masked"
+    fi
+    if ! cmp -s "$expected" "$actual"; then
+        echo "out/$name differs from expected/$name:" >&2
+        diff <(cat -A "$expected") <(cat -A "$actual") >&2 || true
+        errors=$((errors + 1))
+    fi
+done
+for actual in "$work/out"/*; do
+    name=$(basename "$actual")
+    [ -e "$example/expected/$name" ] || { echo "unexpected output: out/$name" >&2; errors=$((errors + 1)); }
+done
+
+[ "$errors" -eq 0 ] || fail "$errors output file(s) wrong"
+echo "OK: $(ls "$example/expected" | wc -l) output file(s) as expected"
