@@ -96,13 +96,22 @@ int TextReader::decodeError(size_t at) {
                 std::to_string(bufferOffset_ + at));
 }
 
-void TextReader::compact() noexcept {
-    const size_t shift = pos_;
-    std::memmove(buffer_.get(), buffer_.get() + shift, end_ - shift);
+void TextReader::shiftData(size_t shift) noexcept {
     bufferOffset_ += shift;
-    pos_ = 0;
+    pos_ -= shift;
     end_ -= shift;
     validEnd_ = validEnd_ > shift ? validEnd_ - shift : 0;
+    if (lineEnd_ < shift) {
+        lineEnd_ = 0;
+        lineEndFound_ = false;
+    } else {
+        lineEnd_ -= shift;
+    }
+}
+
+void TextReader::compact() noexcept {
+    std::memmove(buffer_.get(), buffer_.get() + pos_, end_ - pos_);
+    shiftData(pos_);
 }
 
 bool TextReader::grow(size_t want) {
@@ -118,10 +127,7 @@ bool TextReader::grow(size_t want) {
     std::memcpy(bigger.get(), buffer_.get() + pos_, end_ - pos_);
     buffer_ = std::move(bigger);
     capacity_ = capacity;
-    bufferOffset_ += pos_;
-    end_ -= pos_;
-    validEnd_ = validEnd_ > pos_ ? validEnd_ - pos_ : 0;
-    pos_ = 0;
+    shiftData(pos_);
     return true;
 }
 
@@ -211,6 +217,25 @@ size_t TextReader::findLineEnd(size_t from, size_t to) const noexcept {
         }
     }
     return to;
+}
+
+size_t TextReader::currentLineEnd() noexcept {
+    if (lineEnd_ < pos_) {
+        lineEnd_ = pos_;
+        lineEndFound_ = false;
+    }
+    if (lineEndFound_) [[likely]] {
+        return lineEnd_;
+    }
+    const size_t found = findLineEnd(lineEnd_, end_);
+    if (found < end_) {
+        lineEnd_ = found;
+        lineEndFound_ = true;
+        return found;
+    }
+    // Resume after the last whole unit scanned once more data has been read.
+    lineEnd_ = std::max(pos_, end_ - (bufferOffset_ + end_) % unit_);
+    return end_;
 }
 
 size_t TextReader::consumeLineEnd(size_t at) noexcept {
@@ -427,7 +452,7 @@ long TextReader::take(long count, bool stopAtLineEnd, bool keep, bool* lineEnded
         size_t to = pos_ + (countEnds ? remaining : available);
         bool atLineEnd = false;
         if (stopAtLineEnd) {
-            const size_t lineEnd = findLineEnd(pos_, to);
+            const size_t lineEnd = currentLineEnd();
             if (lineEnd < to) {
                 to = lineEnd;
                 atLineEnd = true;
@@ -485,14 +510,12 @@ int TextReader::readLine(MvbTextSpan* line, bool* present) {
             return -1;
         }
     }
-    size_t scanned = 0;
     size_t lineEnd = 0;
     for (;;) {
-        lineEnd = findLineEnd(pos_ + scanned, end_);
+        lineEnd = currentLineEnd();
         if (lineEnd < end_ || eof_) [[likely]] {
             break;
         }
-        scanned = (end_ - pos_) / unit_ * unit_;
         if (!fill(end_ - pos_ + unit_)) {
             return -1;
         }
@@ -530,13 +553,80 @@ int TextReader::readLine(MvbTextSpan* line, bool* present) {
     return line->bytes;
 }
 
+bool TextReader::lineEndInBuffer(size_t lineEnd) const noexcept {
+    // The text before it must be valid, and the unit after it read, so that a CR LF is
+    // consumed whole.
+    return lineEnd < end_ && lineEnd <= validEnd_ && (end_ - lineEnd > 1 || eof_);
+}
+
+bool TextReader::takeBuffered(size_t count, bool stopAtLineEnd, size_t* taken, bool* lineEnded,
+                              MvbTextSpan* text) noexcept {
+    // UTF-8 passes through: text that was read and validated needs no decoding, as long as the
+    // count does not cut a character (validEnd_ always ends on a whole one).
+    if (!utf8_ || pendingCut_ != 0) {
+        return false;
+    }
+    const size_t from = pos_;
+    size_t to = from + count;
+    if (stopAtLineEnd) {
+        const size_t lineEnd = currentLineEnd();
+        if (lineEnd < to) {
+            if (!lineEndInBuffer(lineEnd)) {
+                return false;
+            }
+            consumeLineEnd(lineEnd);
+            *lineEnded = true;
+            to = lineEnd;
+        }
+    }
+    if (!*lineEnded) {
+        // A read that ends where the data read so far ends leaves the line count to take(),
+        // which first reads on to see whether a CR there is followed by an LF.
+        if (to > validEnd_ || (to < validEnd_ && isContinuation(buffer_[to])) ||
+            (!stopAtLineEnd && to == end_)) {
+            return false;
+        }
+        if (!stopAtLineEnd) {
+            countDataLines(from, to);
+        }
+        pos_ = to;
+    }
+    *taken = to - from;
+    if (text != nullptr) {
+        terminateInPlace(to);
+        text->text = buffer_.get() + from;
+        text->bytes = static_cast<int>(to - from);
+    }
+    return true;
+}
+
+bool TextReader::skipLineBuffered(size_t* taken) noexcept {
+    if (!utf8_ || pendingCut_ != 0) {
+        return false;
+    }
+    const size_t lineEnd = currentLineEnd();
+    if (!lineEndInBuffer(lineEnd)) {
+        return false;
+    }
+    *taken = lineEnd - pos_;
+    *taken += consumeLineEnd(lineEnd);
+    return true;
+}
+
 int TextReader::read(int count, MvbTextSpan* text) {
     text->text = "";
     text->bytes = 0;
-    if (count < 0) {
+    if (count < 0) [[unlikely]] {
         return fail("cannot read " + std::to_string(count) + " bytes from file \"" + path_ + "\"");
     }
+    if (!beginOperation()) [[unlikely]] {
+        return -1;
+    }
     bool lineEnded = false;
+    size_t taken = 0;
+    if (takeBuffered(static_cast<size_t>(count), false, &taken, &lineEnded, text)) [[likely]] {
+        return static_cast<int>(taken);
+    }
     size_t lineEndBytes = 0;
     return static_cast<int>(take(count, false, true, &lineEnded, &lineEndBytes, text));
 }
@@ -544,12 +634,20 @@ int TextReader::read(int count, MvbTextSpan* text) {
 int TextReader::readInLine(int count, MvbTextSpan* text, bool* lineEnded) {
     text->text = "";
     text->bytes = 0;
-    bool ended = false;
-    if (count < 0) {
+    if (count < 0) [[unlikely]] {
         return fail("cannot read " + std::to_string(count) + " bytes from file \"" + path_ + "\"");
     }
-    size_t lineEndBytes = 0;
-    const long taken = take(count, true, true, &ended, &lineEndBytes, text);
+    bool ended = false;
+    long taken = -1;
+    size_t buffered = 0;
+    if (!beginOperation()) [[unlikely]] {
+        taken = -1;
+    } else if (takeBuffered(static_cast<size_t>(count), true, &buffered, &ended, text)) [[likely]] {
+        taken = static_cast<long>(buffered);
+    } else {
+        size_t lineEndBytes = 0;
+        taken = take(count, true, true, &ended, &lineEndBytes, text);
+    }
     if (lineEnded != nullptr) {
         *lineEnded = ended;
     }
@@ -559,16 +657,28 @@ int TextReader::readInLine(int count, MvbTextSpan* text, bool* lineEnded) {
 int TextReader::skip(int count, bool* lineEnded) {
     bool ended = false;
     size_t lineEndBytes = 0;
+    size_t buffered = 0;
     long taken = 0;
-    if (count == -1) {
-        // The rest of the line with its line end: an empty line still counts as skipped.
-        taken = take(-1, true, false, &ended, &lineEndBytes, nullptr);
-        if (taken >= 0) {
-            taken += static_cast<long>(lineEndBytes);
-        }
-    } else if (count < 0) {
+    if (count < -1) [[unlikely]] {
         return fail("cannot skip " + std::to_string(count) + " bytes in file \"" + path_ +
                     "\": skips only go forward");
+    }
+    if (!beginOperation()) [[unlikely]] {
+        taken = -1;
+    } else if (count == -1) {
+        // The rest of the line with its line end: an empty line still counts as skipped.
+        if (skipLineBuffered(&buffered)) [[likely]] {
+            ended = true;
+            taken = static_cast<long>(buffered);
+        } else {
+            taken = take(-1, true, false, &ended, &lineEndBytes, nullptr);
+            if (taken >= 0) {
+                taken += static_cast<long>(lineEndBytes);
+            }
+        }
+    } else if (takeBuffered(static_cast<size_t>(count), lineEnded != nullptr, &buffered, &ended,
+                            nullptr)) [[likely]] {
+        taken = static_cast<long>(buffered);
     } else {
         taken = take(count, lineEnded != nullptr, false, &ended, &lineEndBytes, nullptr);
     }

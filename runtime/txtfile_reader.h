@@ -61,6 +61,8 @@ class TextReader {
 
     unsigned unitAt(size_t at) const noexcept;
     size_t findLineEnd(size_t from, size_t to) const noexcept;
+    size_t currentLineEnd() noexcept;
+    void shiftData(size_t shift) noexcept;
     size_t consumeLineEnd(size_t at) noexcept;
     void countDataLines(size_t from, size_t to) noexcept;
 
@@ -71,6 +73,12 @@ class TextReader {
 
     long take(long count, bool stopAtLineEnd, bool keep, bool* lineEnded, size_t* lineEndBytes,
               MvbTextSpan* text);
+    /// The fast paths of take() and of skipping the rest of a line, for UTF-8 text that
+    /// is already in the buffer; false (with nothing changed) when take() must do the work.
+    bool lineEndInBuffer(size_t lineEnd) const noexcept;
+    bool takeBuffered(size_t count, bool stopAtLineEnd, size_t* taken, bool* lineEnded,
+                      MvbTextSpan* text) noexcept;
+    bool skipLineBuffered(size_t* taken) noexcept;
 
     int fail(std::string text);
     int decodeError(size_t at);
@@ -87,10 +95,15 @@ class TextReader {
     Converter converter_;
 
     std::unique_ptr<char[]> buffer_;
-    size_t capacity_ = 0;        ///< usable bytes; a few more follow for a terminating NUL
-    size_t pos_ = 0;             ///< first byte not yet consumed
-    size_t end_ = 0;             ///< end of the bytes read
-    size_t validEnd_ = 0;        ///< UTF-8: end of the checked prefix of whole, valid characters
+    size_t capacity_ = 0;  ///< usable bytes; a few more follow for a terminating NUL
+    size_t pos_ = 0;       ///< first byte not yet consumed
+    size_t end_ = 0;       ///< end of the bytes read
+    size_t validEnd_ = 0;  ///< UTF-8: end of the checked prefix of whole, valid characters
+    /// Where the current line ends, found once per line: with lineEndFound_ the first line-end
+    /// unit at or after pos_; without it, no line end lies in [pos_, lineEnd_). Stale (and
+    /// found again) once pos_ has passed it.
+    size_t lineEnd_ = 0;
+    bool lineEndFound_ = false;
     uint64_t bufferOffset_ = 0;  ///< file offset of buffer_[0]
     uint64_t size_ = 0;
     bool eof_ = false;

@@ -190,6 +190,27 @@ TEST(InvalidInput, ByteCountReadsFailToo) {
     EXPECT_THAT(lastError(file), HasSubstr("byte offset 4"));
 }
 
+TEST(InvalidInput, FieldReadsFailAtABadByteInALaterLineOnlyWhenTheyReachIt) {
+    TempDir dir;
+    const std::string path = dir.file("bad.txt");
+    writeBytes(path, "abc\nde\xFF\n");
+    for (size_t bufferBytes : kBufferSizes) {
+        SCOPED_TRACE("buffer " + std::to_string(bufferBytes));
+        MvbTxtFile* file = openWith(path, MVB_OPEN_READ, 65001, 0, bufferBytes);
+        ASSERT_NE(file, nullptr);
+        FileCloser closer{file};
+        MvbTextSpan span;
+        bool lineEnded = false;
+        EXPECT_EQ(file->readInLine(2, &span, &lineEnded), 2);
+        EXPECT_EQ(file->readInLine(5, &span, &lineEnded), 1);
+        EXPECT_TRUE(lineEnded);
+        EXPECT_EQ(file->readInLine(2, &span, &lineEnded), 2);
+        EXPECT_EQ(std::string(span.text), "de");
+        EXPECT_LT(file->skip(-1, &lineEnded), 0);
+        EXPECT_THAT(lastError(file), HasSubstr("line 2, byte offset 6"));
+    }
+}
+
 TEST(InvalidInput, OverlongLineFailsInsteadOfGrowingWithoutBound) {
     TempDir dir;
     const std::string path = dir.file("long.txt");
