@@ -132,15 +132,52 @@ bool readOrdered(DateReader& in, DateParts& d, const char* order) noexcept {
     return true;
 }
 
-}  // namespace
+constexpr bool isDigit(char c) noexcept {
+    return c >= '0' && c <= '9';
+}
 
-int mvs_string_to_date(const char* text, int* year, int* month, int* day, int* hour, int* minute,
-                       int* second, int format) noexcept {
-    if (text == nullptr) {
-        return 1;
+/// The two digits at `p` as a number; -1 when they are not both digits (a NUL included, so
+/// nothing past a shorter text is read).
+inline int twoDigits(const char* p) noexcept {
+    return isDigit(p[0]) && isDigit(p[1]) ? (p[0] - '0') * 10 + (p[1] - '0') : -1;
+}
+
+/// The shape most data has, exactly `YYYY-MM-DD` or `YYYY-MM-DD HH:MM:SS` with nothing around
+/// it, read in one pass without measuring the text first. False for any other text, which the
+/// general reader then takes; calendar checks come after either.
+bool readIsoShape(const char* t, DateParts& d) noexcept {
+    const int century = twoDigits(t);
+    const int years = century < 0 ? -1 : twoDigits(t + 2);
+    if (years < 0 || t[4] != '-') {
+        return false;
     }
+    const int month = twoDigits(t + 5);
+    if (month < 0 || t[7] != '-') {
+        return false;
+    }
+    const int day = twoDigits(t + 8);
+    if (day < 0) {
+        return false;
+    }
+    int hour = 0, minute = 0, second = 0;
+    if (t[10] != '\0') {
+        if (t[10] != ' ' && t[10] != 'T') {
+            return false;
+        }
+        hour = twoDigits(t + 11);
+        minute = hour < 0 || t[13] != ':' ? -1 : twoDigits(t + 14);
+        second = minute < 0 || t[16] != ':' ? -1 : twoDigits(t + 17);
+        if (second < 0 || t[19] != '\0') {
+            return false;
+        }
+    }
+    d = DateParts{century * 100 + years, month, day, hour, minute, second};
+    return true;
+}
+
+/// Any text in `format` (0 to 3), blanks around allowed.
+bool readGeneral(const char* text, int format, DateParts& d) noexcept {
     DateReader in(mvb::utf8::trimBlanks(text));
-    DateParts d;
     bool ok = false;
     switch (format) {
         case 0:
@@ -152,13 +189,26 @@ int mvs_string_to_date(const char* text, int* year, int* month, int* day, int* h
         case 2:
             ok = readOrdered(in, d, "dmy");
             break;
-        case 3:
+        default:
             ok = readOrdered(in, d, "ymd");
             break;
-        default:
-            return 2;
     }
-    if (!ok || !readTime(in, d) || !isValid(d)) {
+    return ok && readTime(in, d);
+}
+
+}  // namespace
+
+int mvs_string_to_date(const char* text, int* year, int* month, int* day, int* hour, int* minute,
+                       int* second, int format) noexcept {
+    if (text == nullptr) {
+        return 1;
+    }
+    if (format < 0 || format > 3) {
+        return 2;
+    }
+    DateParts d;
+    const bool ok = (format == 0 && readIsoShape(text, d)) || readGeneral(text, format, d);
+    if (!ok || !isValid(d)) {
         return 1;
     }
     int* const outs[] = {year, month, day, hour, minute, second};

@@ -1,6 +1,7 @@
 #include "value_text.h"
 
 #include <charconv>
+#include <cstdint>
 
 #include "utf8_internal.h"
 
@@ -53,7 +54,29 @@ bool parseBool(std::string_view text, bool* value) noexcept {
     return false;
 }
 
-bool parseInt64(std::string_view text, int64_t* value) noexcept {
+namespace {
+
+/// Most numbers in data are plain: an optional minus sign, up to 18 digits and, for a real, a
+/// decimal point with digits on both sides. These read a plain text here or say that it is not
+/// one; anything else goes to std::from_chars, which knows every form and every limit.
+constexpr size_t kPlainIntDigits = 18;   // below 10^18: no 64-bit overflow
+constexpr size_t kPlainRealDigits = 15;  // below 10^15 < 2^53: an exact double
+
+/// Reads the digits in [p, end) until a non-digit; gives where it stopped.
+inline const char* addDigits(const char* p, const char* end, uint64_t* result) noexcept {
+    uint64_t n = *result;
+    for (; p < end; ++p) {
+        const auto digit = static_cast<unsigned>(*p - '0');
+        if (digit > 9) {
+            break;
+        }
+        n = n * 10 + digit;
+    }
+    *result = n;
+    return p;
+}
+
+bool parseIntFully(std::string_view text, int64_t* value) noexcept {
     text = dropPlus(utf8::trimBlanks(text));
     if (text.empty()) {
         return false;
@@ -68,7 +91,7 @@ bool parseInt64(std::string_view text, int64_t* value) noexcept {
     return true;
 }
 
-bool parseReal(std::string_view text, double* value) noexcept {
+bool parseRealFully(std::string_view text, double* value) noexcept {
     text = dropPlus(utf8::trimBlanks(text));
     if (text.empty()) {
         return false;
@@ -81,6 +104,51 @@ bool parseReal(std::string_view text, double* value) noexcept {
     }
     *value = result;
     return true;
+}
+
+}  // namespace
+
+bool parseInt64(std::string_view text, int64_t* value) noexcept {
+    const char* p = text.data();
+    const char* const end = p + text.size();
+    const bool negative = p < end && *p == '-';
+    p += negative;
+    const auto digits = static_cast<size_t>(end - p);
+    uint64_t magnitude = 0;
+    if (digits - 1 < kPlainIntDigits && addDigits(p, end, &magnitude) == end) [[likely]] {
+        const auto result = static_cast<int64_t>(magnitude);
+        *value = negative ? -result : result;
+        return true;
+    }
+    return parseIntFully(text, value);
+}
+
+bool parseReal(std::string_view text, double* value) noexcept {
+    // m / 10^k with both exact doubles is one correctly rounded division: the same double as
+    // the full parse gives.
+    static constexpr double kPowers[kPlainRealDigits + 1] = {
+        1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+    const char* p = text.data();
+    const char* const end = p + text.size();
+    const bool negative = p < end && *p == '-';
+    p += negative;
+    uint64_t mantissa = 0;
+    const char* const whole = p;
+    p = addDigits(p, end, &mantissa);
+    const char* const point = p;
+    size_t fraction = 0;
+    if (p != whole && p < end && *p == '.') {
+        p = addDigits(p + 1, end, &mantissa);
+        fraction = static_cast<size_t>(p - point) - 1;
+    }
+    const auto digits = static_cast<size_t>(point - whole) + fraction;
+    if (p == end && point != whole && (fraction > 0 || point == end) && digits <= kPlainRealDigits)
+        [[likely]] {
+        const double result = static_cast<double>(mantissa) / kPowers[fraction];
+        *value = negative ? -result : result;
+        return true;
+    }
+    return parseRealFully(text, value);
 }
 
 int formatReal(double value, char* out) noexcept {

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <charconv>
 #include <clocale>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <limits>
 #include <optional>
@@ -54,6 +56,15 @@ const ConvertCase kConvertCases[] = {
     {"+7", mvbTypeInteger, "7"},
     {"-9223372036854775808", mvbTypeInteger, "-9223372036854775808"},
     {"9223372036854775808", mvbTypeInteger, std::nullopt},
+    {"9223372036854775807", mvbTypeInteger, "9223372036854775807"},
+    {"-9223372036854775809", mvbTypeInteger, std::nullopt},
+    {"999999999999999999", mvbTypeInteger, "999999999999999999"},
+    {"-1000000000000000000", mvbTypeInteger, "-1000000000000000000"},
+    {"00000000000000000000042", mvbTypeInteger, "42"},
+    {"-0", mvbTypeInteger, "0"},
+    {"-", mvbTypeInteger, std::nullopt},
+    {"--1", mvbTypeInteger, std::nullopt},
+    {"12 ", mvbTypeInteger, "12"},
     {"4.0", mvbTypeInteger, std::nullopt},
     {"12abc", mvbTypeInteger, std::nullopt},
     {"1 2", mvbTypeInteger, std::nullopt},
@@ -66,6 +77,13 @@ const ConvertCase kConvertCases[] = {
     {"0.1", mvbTypeReal, "0.1"},
     {" -2.5e-3 ", mvbTypeReal, "-0.0025"},
     {"+.5", mvbTypeReal, "0.5"},
+    {"-0.0", mvbTypeReal, "-0"},
+    {"5.", mvbTypeReal, "5"},
+    {".5", mvbTypeReal, "0.5"},
+    {"-.", mvbTypeReal, std::nullopt},
+    {"1.2.3", mvbTypeReal, std::nullopt},
+    {"123456789.012345", mvbTypeReal, "123456789.012345"},
+    {"1234567890.1234567", mvbTypeReal, "1234567890.1234567"},
     {"1e400", mvbTypeReal, std::nullopt},
     {"abc", mvbTypeReal, std::nullopt},
     {"3.14xyz", mvbTypeReal, std::nullopt},
@@ -145,6 +163,27 @@ TEST(Datavar, RealsReadBackExactly) {
         bool error = false;
         EXPECT_EQ(read.asReal(&error), original) << written.asString().asCstr();
         EXPECT_FALSE(error);
+    }
+}
+
+TEST(Datavar, PlainRealsReadTheSameDoubleAsTheFullParse) {
+    // Plain decimals are read by a shortcut up to 15 digits; around that limit and at every
+    // position of the point it must give exactly what std::from_chars gives.
+    uint64_t state = 0x9E3779B97F4A7C15ull;
+    for (int i = 0; i < 20000; ++i) {
+        state = state * 6364136223846793005ull + 1442695040888963407ull;
+        const int digits = 1 + static_cast<int>((state >> 20) % 17);
+        std::string text = (state >> 60) % 2 == 0 ? "-" : "";
+        std::string number = std::to_string(state >> 1).substr(0, static_cast<size_t>(digits));
+        const size_t point = (state >> 40) % number.size();
+        if (point > 0) number.insert(point, ".");
+        text += number;
+        double expected = 0;
+        std::from_chars(text.data(), text.data() + text.size(), expected);
+        MvbDatavar value(text.c_str());
+        ASSERT_TRUE(value.setType(mvbTypeReal)) << text;
+        bool error = false;
+        ASSERT_EQ(value.asReal(&error), expected) << text;
     }
 }
 
