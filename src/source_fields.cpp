@@ -88,9 +88,10 @@ void SourceFieldConverter::convert(StepOutputItem& item, int dateFormat, std::st
                 item.value.setNull();
                 return;
             }
-            scratch_.assign(text);
-            scratch_.setType(item.type);
-            item.value = scratch_;
+            // Converting in place gives what converting a copy and assigning it would: the
+            // number, or null when the text is not one.
+            item.value.assign(text);
+            item.value.setType(item.type);
             return;
         case mvbTypeString:
             item.value.assign(text);

@@ -45,7 +45,4 @@ int declareFileNameField(StepOutputItems* items, int index, const MvbString& fil
 class SourceFieldConverter {
   public:
     void convert(StepOutputItem& item, int dateFormat, std::string_view text);
-
-  private:
-    MvbDatavar scratch_;  ///< reused for the text-to-number conversion
 };
