@@ -1,4 +1,6 @@
+#include <cerrno>
 #include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <limits>
@@ -186,7 +188,10 @@ JobDefinition parseJobFile(const std::string& path) {
     if (!in) {
         std::error_code ec;
         const bool exists = std::filesystem::exists(path, ec);
-        throw JobError(path + ": " + (exists ? "cannot read the job file" : "no such job file"));
+        throw JobError(path + ": " +
+                       (exists ? "cannot read the job file: " + std::string(std::strerror(errno))
+                               : std::string("no such job file; check the name and the folder "
+                                             "(a relative path starts from the current folder)")));
     }
     std::ostringstream text;
     text << in.rdbuf();

@@ -5,6 +5,7 @@
 #include <memory>
 #include <optional>
 
+#include "closest_name.h"
 #include "host_steps.h"
 #include "step_context.h"
 #include "texthost/plugin_library.h"
@@ -16,6 +17,7 @@ struct Pipeline::Impl {
     explicit Impl(const JobDefinition& job, const RunOptions& runOptions)
         : options(runOptions), workingDirectory(job.baseDirectory) {
         shared.runMode = options.runMode;
+        if (options.onMessage) shared.log.setListener(options.onMessage);
     }
 
     std::function<StepPluginStep*()> resolve(const JobStep& step);
@@ -61,16 +63,15 @@ std::function<StepPluginStep*()> Pipeline::Impl::resolve(const JobStep& step) {
         StepCreateFunction create = type->create;
         return [create] { return create != nullptr ? create() : nullptr; };
     }
-    std::string valid;
-    auto add = [&valid](const std::string& id) { valid += (valid.empty() ? "" : ", ") + id; };
+    std::vector<std::string> valid;
     for (const HostStepType& type : options.extraSteps)
-        add(type.typeId);
+        valid.push_back(type.typeId);
     for (const HostStepType& type : builtins)
-        add(type.typeId);
+        valid.push_back(type.typeId);
     for (const PluginStepType& type : plugin->stepTypes())
-        add(type.typeId);
-    throw JobError("Unknown step type \"" + step.type + "\" for step \"" + step.name +
-                   "\"; valid types: " + valid);
+        valid.push_back(type.typeId);
+    throw JobError("Unknown step type " + step.type + " for step \"" + step.name + "\"" +
+                   suggestionTail(step.type, valid, "types"));
 }
 
 void Pipeline::Impl::build(const JobDefinition& job) {
@@ -102,7 +103,7 @@ void Pipeline::Impl::build(const JobDefinition& job) {
         if (i == 0 && inputCount != 0) {
             throw JobError("Step \"" + jobStep.name + "\" (" + jobStep.type +
                            ") cannot begin a job: it reads rows from another step. The first "
-                           "step must be a source");
+                           "step must be a source, a step that reads a file; put one before it");
         }
         if (i > 0 && inputCount == 0) {
             throw JobError("Step \"" + jobStep.name + "\" (" + jobStep.type +
@@ -219,6 +220,9 @@ std::vector<StepStatus> Pipeline::status() const {
 
 uint64_t Pipeline::rowsPulled() const {
     return impl_->rows;
+}
+uint64_t Pipeline::rowsRead() const {
+    return impl_->steps.empty() ? 0 : impl_->steps.front()->rowCount();
 }
 const std::vector<RunMessage>& Pipeline::messages() const {
     return impl_->shared.log.messages();

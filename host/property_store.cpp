@@ -2,17 +2,10 @@
 
 #include <string_view>
 
+#include "closest_name.h"
+
 namespace texthost {
 namespace {
-
-std::string joinNames(const std::vector<std::string>& names) {
-    std::string out;
-    for (const std::string& name : names) {
-        if (!out.empty()) out += ", ";
-        out += name;
-    }
-    return out.empty() ? std::string("(none)") : out;
-}
 
 std::string stepLabel(const JobStep& step) {
     return "step \"" + step.name + "\" (" + step.type + ")";
@@ -88,8 +81,8 @@ void PropertyStore::bind(const JobStep& step) {
             std::vector<std::string> names;
             for (const Property& p : properties_)
                 names.push_back(p.name);
-            throw JobError("Unknown property \"" + given.name + "\" in " + stepLabel(step) +
-                           "; valid properties: " + joinNames(names));
+            throw JobError("Unknown property " + given.name + " for " + stepLabel(step) +
+                           suggestionTail(given.name, names, "properties"));
         }
         if (declared->table) {
             if (!given.isTable && given.value.isNull()) {
@@ -140,8 +133,8 @@ void PropertyStore::bindTable(const JobStep& step, const JobProperty& given, Pro
             while (c < columns.size() && columns[c].name != name)
                 ++c;
             if (c == columns.size()) {
-                throw JobError(where + ": unknown column \"" + name +
-                               "\"; valid columns: " + joinNames(columnNames));
+                throw JobError(where + ": unknown column " + name +
+                               suggestionTail(name, columnNames, "columns"));
             }
             cells[c] = value;
         }

@@ -50,15 +50,22 @@ RunReport runJob(const JobDefinition& job, const RunOptions& options) {
         pipeline.finish();
         report.ok = code == 1;
         report.rows = pipeline.rowsPulled();
+        report.rowsRead = pipeline.rowsRead();
         report.messages = pipeline.messages();
         if (report.stopped) {
-            report.messages.push_back(
-                {RunMessage::Kind::Error, "", "The run was stopped before the end of the data"});
+            RunMessage stop{RunMessage::Kind::Error, "",
+                            "The run was stopped after " + std::to_string(report.rowsRead) +
+                                " rows were read, before the end of the data: the files "
+                                "written hold only those rows. Run the job again to process "
+                                "all of it"};
+            if (options.onMessage) options.onMessage(stop);
+            report.messages.push_back(std::move(stop));
         }
     } catch (const JobError& e) {
         report = RunReport{};
         report.badJob = true;
         report.messages.push_back({RunMessage::Kind::Error, "", e.what()});
+        if (options.onMessage) options.onMessage(report.messages.back());
     }
     return report;
 }

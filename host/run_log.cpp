@@ -19,10 +19,12 @@ bool needsComma(std::string_view before, std::string_view after) {
 void RunLog::error(std::string_view step, std::string_view text) {
     messages_.push_back({RunMessage::Kind::Error, std::string(step), std::string(text)});
     ++errorCount_;
+    if (listener_) listener_(messages_.back());
 }
 
 void RunLog::warning(std::string_view step, std::string_view text) {
     messages_.push_back({RunMessage::Kind::Warning, std::string(step), std::string(text)});
+    if (listener_) listener_(messages_.back());
 }
 
 void RunLog::info(std::string_view step, std::string_view text, bool newEntry) {

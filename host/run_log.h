@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -19,12 +20,18 @@ class RunLog {
     /// are joined with ", " where neither brings a blank or punctuation to the seam.
     void info(std::string_view step, std::string_view text, bool newEntry);
 
+    /// Called with each error and warning as it is logged.
+    void setListener(std::function<void(const RunMessage&)> listener) {
+        listener_ = std::move(listener);
+    }
+
     std::size_t errorCount() const { return errorCount_; }
     const std::vector<RunMessage>& messages() const { return messages_; }
 
   private:
     std::vector<RunMessage> messages_;
     std::size_t errorCount_ = 0;
+    std::function<void(const RunMessage&)> listener_;
 };
 
 }  // namespace texthost

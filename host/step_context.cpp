@@ -34,6 +34,7 @@ int StepContext::prepare(int flags) {
 
 bool StepContext::start() {
     endCode_.reset();
+    rows_ = 0;
     started_ = guardedCall(shared_.log, name_, false, [&] { return step_->start(); });
     return started_;
 }
@@ -52,6 +53,7 @@ int StepContext::pullRow() {
     const size_t errorsBefore = shared_.log.errorCount();
     const int code = guardedCall(shared_.log, name_, 2, [&] { return step_->processRow(0); });
     if (code == 0) {
+        ++rows_;
         if ((++shared_.rowsHandedOn & 1023) == 0 && shared_.onRows) [[unlikely]] {
             shared_.onRows();
         }
@@ -74,6 +76,11 @@ StepStatus StepContext::status() {
         guardedCall(shared_.log, name_, false, [&] { return step_->getStatus(&percent, &text); });
     s.percent = percent;
     s.text = std::string(text.view());
+    s.rows = rows_;
+    uint64_t total = 0;
+    s.totalKnown =
+        guardedCall(shared_.log, name_, false, [&] { return step_->getProgress(&total); });
+    s.total = s.totalKnown ? total : 0;
     return s;
 }
 

@@ -54,6 +54,8 @@ class StepContext final : public StepHost, public StepLog, public StepFlow, publ
     const std::string& typeId() const { return typeId_; }
     PropertyStore& properties() { return properties_; }
     bool started() const { return started_; }
+    /// Rows this step handed on since its last start.
+    uint64_t rowCount() const { return rows_; }
     /// Null until the step declared its output fields.
     const StepOutputItems* outputItems() const { return hasOutput_ ? &output_ : nullptr; }
     const std::vector<std::string>& usedFields() const { return usedFields_; }
@@ -95,6 +97,7 @@ class StepContext final : public StepHost, public StepLog, public StepFlow, publ
     StepOutputItems output_;
     bool hasOutput_ = false;
     bool started_ = false;
+    uint64_t rows_ = 0;
     std::optional<int> endCode_;
     std::vector<std::string> usedFields_;
 };

@@ -6,20 +6,45 @@
 
 namespace textjob {
 
+const char* programVersion() {
+    return TEXTJOB_VERSION;
+}
+
 std::optional<CommandLine> parseCommandLine(int argc, char** argv, int& exitStatus) {
     CommandLine line;
-    CLI::App app{"textjob: runs jobs of text file steps"};
+    CLI::App app{
+        "textjob runs jobs of text file steps: a source reads a file, the steps after it write\n"
+        "delimited, fixed-width or HTML files. Jobs are JSON files:\n"
+        "  {\"steps\": [{\"type\": \"SOURCE_DELIMTEXT\", \"name\": \"in\", \"properties\": "
+        "{...}}, ...]}\n"
+        "Exit status: 0 the job ran to the end of its data; 1 a step failed; 2 a bad command\n"
+        "line, job file or plug-in (nothing ran); 130 stopped by Ctrl-C.",
+        "textjob"};
     app.require_subcommand(1);
     app.fallthrough();  // --plugin may also follow the subcommand
+    app.set_version_flag("-V,--version", std::string("textjob ") + programVersion());
     app.add_option("--plugin", line.pluginPath,
                    "Plug-in library (default: $TEXT_PLUGIN_PATH, else ../lib/libtext.so)");
 
     CLI::App* run = app.add_subcommand("run", "Run a job file");
-    run->add_option("job", line.jobPath, "Job file (JSON)")->required();
-    run->add_flag("-n,--dry-run", line.dryRun, "Pass the rows through but write no files");
-    run->add_flag("-q,--quiet", line.quiet, "Print errors and warnings only");
+    run->add_option("job", line.jobPath,
+                    "Job file (JSON); its relative paths start from its folder")
+        ->required();
+    run->add_flag("-n,--dry-run", line.dryRun,
+                  "Read and pass every row through, counting them, but write no files");
+    run->add_flag("-q,--quiet", line.quiet,
+                  "Print errors and warnings only: no progress, no summary");
+    run->add_option("-s,--set", line.overrides,
+                    "Override a single-valued property: STEP.PROPERTY=VALUE (repeatable). STEP "
+                    "is the step's \"name\", or its type when it has none; VALUE is read as a "
+                    "JSON number, true, false or null when it is one, else as text")
+        ->take_all()
+        ->allow_extra_args(false);
 
     CLI::App* steps = app.add_subcommand("steps", "List the step types that jobs can use");
+    CLI::App* describe =
+        app.add_subcommand("describe", "Show a step type's properties, defaults and table columns");
+    describe->add_option("type", line.stepType, "Step type id, e.g. SOURCE_DELIMTEXT")->required();
 
     try {
         app.parse(argc, argv);
@@ -28,7 +53,13 @@ std::optional<CommandLine> parseCommandLine(int argc, char** argv, int& exitStat
         exitStatus = status == 0 ? kExitOk : kExitBadJob;
         return std::nullopt;
     }
-    line.command = steps->parsed() ? CommandLine::Command::Steps : CommandLine::Command::Run;
+    if (steps->parsed()) {
+        line.command = CommandLine::Command::Steps;
+    } else if (describe->parsed()) {
+        line.command = CommandLine::Command::Describe;
+    } else {
+        line.command = CommandLine::Command::Run;
+    }
     return line;
 }
 

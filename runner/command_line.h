@@ -2,21 +2,28 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace textjob {
 
 /// What the user asked for on the command line.
 struct CommandLine {
-    enum class Command { Run, Steps };
+    enum class Command { Run, Steps, Describe };
     Command command = Command::Run;
-    std::string jobPath;     ///< run: the job file
-    std::string pluginPath;  ///< empty: the host's default
-    bool dryRun = false;     ///< run the rows through without writing files
-    bool quiet = false;      ///< no summary and no progress line
+    std::string jobPath;                 ///< run: the job file
+    std::string pluginPath;              ///< empty: the host's default
+    bool dryRun = false;                 ///< run the rows through without writing files
+    bool quiet = false;                  ///< no summary and no progress line
+    std::vector<std::string> overrides;  ///< run: STEP.PROPERTY=VALUE texts, in order
+    std::string stepType;                ///< describe: the step type id
 };
 
-/// Parses the arguments. On --help or a usage error it prints what CLI11 prints and returns
-/// the exit status to end with in `exitStatus`, and nothing.
+/// The program's version, as the build gives it.
+const char* programVersion();
+
+/// Parses the arguments. On --help, --version or a usage error it prints what is asked for (a
+/// usage error on standard error) and returns nothing, with the status to end with in
+/// `exitStatus`: 0 for --help and --version, kExitBadJob for a usage error.
 std::optional<CommandLine> parseCommandLine(int argc, char** argv, int& exitStatus);
 
 }  // namespace textjob

@@ -9,12 +9,24 @@
 namespace textjob {
 namespace {
 
-void onInterrupt(int) {
-    if (texthost::stopRequested()) _exit(kExitInterrupted);
-    texthost::requestStop();
-    static const char kNote[] = "\nStopping the job (press Ctrl-C again to quit at once)\n";
-    const ssize_t ignored = write(STDERR_FILENO, kNote, sizeof kNote - 1);
+void say(const char* text, size_t size) {
+    const ssize_t ignored = write(STDERR_FILENO, text, size);
     (void)ignored;
+}
+
+// Only async-signal-safe calls: an atomic store, write and _exit.
+void onInterrupt(int) {
+    if (texthost::stopRequested()) {
+        static const char kQuit[] =
+            "\nStopped at once: the files being written may be incomplete or cut mid-line\n";
+        say(kQuit, sizeof kQuit - 1);
+        _exit(kExitInterrupted);
+    }
+    texthost::requestStop();
+    static const char kNote[] =
+        "\nStopping the job: the steps finish and close their files (press Ctrl-C again to quit "
+        "at once)\n";
+    say(kNote, sizeof kNote - 1);
 }
 
 }  // namespace

@@ -6,7 +6,14 @@ int main(int argc, char** argv) {
     int exitStatus = 0;
     const auto line = textjob::parseCommandLine(argc, argv, exitStatus);
     if (!line) return exitStatus;
-    if (line->command == textjob::CommandLine::Command::Steps) return textjob::stepsCommand(*line);
+    switch (line->command) {
+        case textjob::CommandLine::Command::Steps:
+            return textjob::stepsCommand(*line);
+        case textjob::CommandLine::Command::Describe:
+            return textjob::describeCommand(*line);
+        case textjob::CommandLine::Command::Run:
+            break;
+    }
     textjob::installInterruptHandler();
     return textjob::runCommand(*line);
 }

@@ -245,7 +245,40 @@ TEST_F(PipelineTest, RunReportsAStoppedRunAndStillFinishesTheSteps) {
     EXPECT_EQ(report.rows, 0u);
     EXPECT_EQ(journal.with("src:finish").size(), 1u);
     EXPECT_EQ(journal.with("pass1:finish").size(), 1u);
-    EXPECT_NE(report.errors().back().find("stopped before the end of the data"), std::string::npos);
+    EXPECT_NE(report.errors().back().find("stopped after 0 rows were read"), std::string::npos);
+}
+
+TEST_F(PipelineTest, ProgressSeesRowsAndTotalsAndAStopMidwayCountsTheRowsRead) {
+    // The host looks at the clock once per 1024 rows; with no interval every look reports.
+    options.progressIntervalMs = 0;
+    std::vector<std::vector<texthost::StepStatus>> seen;
+    options.onProgress = [&seen](const std::vector<texthost::StepStatus>& status) {
+        seen.push_back(status);
+        texthost::requestStop();
+    };
+    std::vector<RunMessage> live;
+    options.onMessage = [&live](const RunMessage& m) { live.push_back(m); };
+    const RunReport report = texthost::runJob(job(R"({"steps": [
+        {"type": "TEST_SOURCE", "name": "src", "properties": {"ROWS": 5000}},
+        {"type": "TEST_PASS", "name": "out"}]})"),
+                                              options);
+    ASSERT_EQ(seen.size(), 1u);
+    ASSERT_EQ(seen[0].size(), 2u);
+    EXPECT_EQ(seen[0][0].step, "src");
+    EXPECT_TRUE(seen[0][0].totalKnown);
+    EXPECT_EQ(seen[0][0].total, 5000u);
+    // The 1024th row handed on (source and destination together) is the source's 512th.
+    EXPECT_EQ(seen[0][0].rows, 512u);
+    EXPECT_EQ(seen[0][1].rows, 511u);
+    EXPECT_TRUE(report.stopped);
+    EXPECT_EQ(report.rowsRead, 513u);  // the source handed on one more row, then saw the stop
+    const std::string stop = report.errors().back();
+    EXPECT_NE(stop.find("stopped after 513 rows were read"), std::string::npos) << stop;
+    // Errors reach the listener as they happen, in the report's order.
+    std::vector<std::string> liveTexts;
+    for (const RunMessage& m : live)
+        liveTexts.push_back(m.text);
+    EXPECT_EQ(liveTexts, report.errors());
 }
 
 TEST_F(PipelineTest, WarningsKeepTheirOrderAndStep) {

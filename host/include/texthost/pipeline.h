@@ -58,6 +58,8 @@ class Pipeline {
 
     /// Rows pull() passed through (answers 0).
     uint64_t rowsPulled() const;
+    /// Rows the first step (the source) handed on in this run.
+    uint64_t rowsRead() const;
     /// Errors, warnings and summaries so far, in order.
     const std::vector<RunMessage>& messages() const;
 

@@ -34,7 +34,10 @@ struct StepStatus {
     std::string step;  ///< the step's name
     int percent = 0;
     std::string text;
-    bool ok = false;  ///< what getStatus returned
+    bool ok = false;          ///< what getStatus returned
+    uint64_t rows = 0;        ///< rows the step has handed on in this run, counted by the host
+    uint64_t total = 0;       ///< getProgress: the step's expected or estimated total of rows
+    bool totalKnown = false;  ///< what getProgress returned
 };
 
 struct RunOptions {
@@ -47,15 +50,21 @@ struct RunOptions {
     std::vector<HostStepType> extraSteps;
     /// Called about every `progressIntervalMs` while rows flow, with the status of each step
     /// (possibly while a step is inside processRow, pulling its input).
+    /// The host looks at the clock only once per 1024 rows handed on, so that a row costs
+    /// a counter increment and nothing more.
     std::function<void(const std::vector<StepStatus>&)> onProgress;
     int progressIntervalMs = 200;
+    /// Called with every error and warning as it happens (also the ones that end up in the
+    /// report); summaries arrive only in the report, once their pieces are complete.
+    std::function<void(const RunMessage&)> onMessage;
 };
 
 struct RunReport {
-    bool ok = false;       ///< every step succeeded and the data reached its end
-    bool stopped = false;  ///< the run was stopped by requestStop() (an interrupt)
-    bool badJob = false;   ///< the job or the plug-in could not be set up; nothing ran
-    uint64_t rows = 0;     ///< rows the last step handled
+    bool ok = false;        ///< every step succeeded and the data reached its end
+    bool stopped = false;   ///< the run was stopped by requestStop() (an interrupt)
+    bool badJob = false;    ///< the job or the plug-in could not be set up; nothing ran
+    uint64_t rows = 0;      ///< rows the last step handled
+    uint64_t rowsRead = 0;  ///< rows the first step (the source) handed on
     std::vector<RunMessage> messages;
 
     std::vector<std::string> errors() const;    ///< error texts, in order

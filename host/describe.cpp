@@ -1,0 +1,242 @@
+#include "texthost/describe.h"
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <nlohmann/json.hpp>
+
+#include "closest_name.h"
+#include "host_steps.h"
+#include "step_context.h"
+#include "texthost/plugin_library.h"
+
+namespace texthost {
+namespace {
+
+/// Finds step types and describes them; loads the plug-in once, when first needed, and keeps
+/// it loaded while the describer lives.
+class Describer {
+  public:
+    explicit Describer(const RunOptions& options) : options_(options) {}
+
+    StepDescription describe(std::string_view typeId) {
+        for (const HostStepType& type : options_.extraSteps) {
+            if (type.typeId == typeId) return describe(type.typeId, type.description, type.create);
+        }
+        for (const HostStepType& type : builtins_) {
+            if (type.typeId == typeId) return describe(type.typeId, type.description, type.create);
+        }
+        PluginLibrary& library = plugin();
+        if (const PluginStepType* type = library.find(typeId)) {
+            StepCreateFunction create = type->create;
+            return describe(type->typeId, type->description,
+                            [create] { return create != nullptr ? create() : nullptr; });
+        }
+        std::vector<std::string> valid;
+        for (const HostStepType& type : listStepTypes(options_))
+            valid.push_back(type.typeId);
+        throw JobError("Unknown step type " + std::string(typeId) +
+                       suggestionTail(typeId, valid, "types"));
+    }
+
+  private:
+    PluginLibrary& plugin() {
+        if (!plugin_) {
+            plugin_ = std::make_unique<PluginLibrary>(
+                options_.pluginPath.empty() ? defaultPluginPath() : options_.pluginPath);
+        }
+        return *plugin_;
+    }
+
+    StepDescription describe(const std::string& typeId, const std::string& description,
+                             const std::function<StepPluginStep*()>& create) {
+        StepDescription d;
+        d.typeId = typeId;
+        d.description = description;
+        RunShared shared;
+        StepContext context(typeId, typeId, shared);
+        StepPluginStep* step = nullptr;
+        try {
+            step = create();
+        } catch (const std::exception& e) {
+            throw JobError("Step type " + typeId + " could not be created: " + e.what());
+        }
+        if (step == nullptr) throw JobError("Step type " + typeId + " could not be created");
+        context.attach(step, nullptr);
+        if (!context.initialize(&d.inputs, &d.outputs)) {
+            std::string why;
+            for (const RunMessage& m : shared.log.messages())
+                why += ": " + m.text;
+            throw JobError("Step type " + typeId + " failed to initialize" + why);
+        }
+        int index = 0;
+        for (const PropertyStore::Property& p : context.properties().properties()) {
+            PropertyDescription& out = d.properties.emplace_back();
+            out.index = index++;
+            out.name = p.name;
+            out.isTable = p.table != nullptr;
+            out.type = out.isTable ? 0 : p.type;
+            out.defaultValue = p.defaultValue;
+            if (p.table) {
+                for (const PropertyStore::Table::Column& c : p.table->columns())
+                    out.columns.push_back({c.name, c.type});
+            }
+        }
+        return d;
+    }
+
+    const RunOptions& options_;
+    std::vector<HostStepType> builtins_ = builtinStepTypes();
+    std::unique_ptr<PluginLibrary> plugin_;
+};
+
+}  // namespace
+
+const PropertyDescription* StepDescription::find(std::string_view name) const {
+    for (const PropertyDescription& p : properties) {
+        if (p.name == name) return &p;
+    }
+    return nullptr;
+}
+
+std::vector<std::string> StepDescription::propertyNames() const {
+    std::vector<std::string> names;
+    for (const PropertyDescription& p : properties)
+        names.push_back(p.name);
+    return names;
+}
+
+StepDescription describeStepType(std::string_view typeId, const RunOptions& options) {
+    Describer describer(options);
+    return describer.describe(typeId);
+}
+
+std::vector<StepDescription> describeStepTypes(const RunOptions& options) {
+    Describer describer(options);
+    std::vector<StepDescription> all;
+    for (const HostStepType& type : listStepTypes(options))
+        all.push_back(describer.describe(type.typeId));
+    return all;
+}
+
+std::string typeName(int type) {
+    switch (type) {
+        case mvbTypeNull:
+            return "null";
+        case mvbTypeBoolean:
+            return "boolean";
+        case mvbTypeInteger:
+            return "integer";
+        case mvbTypeReal:
+            return "real";
+        case mvbTypeString:
+            return "string";
+        case mvbTypeDate:
+            return "date";
+        default:
+            return "type " + std::to_string(type);
+    }
+}
+
+JobValue valueFromText(std::string_view text) {
+    JobValue value;
+    const nlohmann::json json = nlohmann::json::parse(text, nullptr, false);
+    switch (json.type()) {
+        case nlohmann::json::value_t::null:
+            return value;
+        case nlohmann::json::value_t::boolean:
+            value.assign(json.get<bool>());
+            return value;
+        case nlohmann::json::value_t::number_integer:
+            value.assign(json.get<int64_t>());
+            return value;
+        case nlohmann::json::value_t::number_unsigned:
+            if (json.get<uint64_t>() <= static_cast<uint64_t>(INT64_MAX)) {
+                value.assign(static_cast<int64_t>(json.get<uint64_t>()));
+                return value;
+            }
+            break;
+        case nlohmann::json::value_t::number_float:
+            value.assign(json.get<double>());
+            return value;
+        case nlohmann::json::value_t::string:
+            value.assign(json.get_ref<const std::string&>());
+            return value;
+        default:
+            break;
+    }
+    value.assign(text);
+    return value;
+}
+
+PropertyOverride parseOverride(std::string_view argument) {
+    PropertyOverride o;
+    o.argument = std::string(argument);
+    const size_t equals = argument.find('=');
+    const std::string_view target = argument.substr(0, equals);
+    const size_t dot = target.rfind('.');
+    if (equals == std::string_view::npos || dot == std::string_view::npos || dot == 0 ||
+        dot + 1 == target.size()) {
+        throw JobError("--set " + o.argument +
+                       ": expected STEP.PROPERTY=VALUE, for example src.FILENAME=orders.csv "
+                       "(STEP is the step's \"name\", or its type when it has none)");
+    }
+    o.step = std::string(target.substr(0, dot));
+    o.property = std::string(target.substr(dot + 1));
+    o.value = valueFromText(argument.substr(equals + 1));
+    return o;
+}
+
+void applyOverrides(JobDefinition& job, const std::vector<PropertyOverride>& overrides,
+                    const RunOptions& options) {
+    if (overrides.empty()) return;
+    Describer describer(options);
+    std::map<std::string, StepDescription> described;
+    for (const PropertyOverride& o : overrides) {
+        const std::string where = "--set " + o.argument;
+        JobStep* target = nullptr;
+        std::vector<std::string> names;
+        for (JobStep& step : job.steps) {
+            names.push_back(step.name);
+            if (step.name != o.step) continue;
+            if (target != nullptr) {
+                throw JobError(where + ": several steps are named \"" + o.step +
+                               "\"; give each a distinct \"name\" in the job file");
+            }
+            target = &step;
+        }
+        if (target == nullptr) {
+            throw JobError(where + ": the job has no step named \"" + o.step + "\"" +
+                           suggestionTail(o.step, names, "steps"));
+        }
+        auto it = described.find(target->type);
+        if (it == described.end())
+            it = described.emplace(target->type, describer.describe(target->type)).first;
+        const StepDescription& d = it->second;
+        const std::string label = "step \"" + target->name + "\" (" + target->type + ")";
+        const PropertyDescription* property = d.find(o.property);
+        if (property == nullptr) {
+            throw JobError(where + ": unknown property " + o.property + " for " + label +
+                           suggestionTail(o.property, d.propertyNames(), "properties"));
+        }
+        if (property->isTable) {
+            throw JobError(where + ": " + o.property + " of " + label +
+                           " is a table; --set changes single values only: edit its rows in "
+                           "the job file");
+        }
+        JobProperty* given = nullptr;
+        for (JobProperty& p : target->properties) {
+            if (p.name == o.property) given = &p;
+        }
+        if (given == nullptr) {
+            given = &target->properties.emplace_back();
+            given->name = o.property;
+        }
+        given->isTable = false;
+        given->table = {};
+        given->value = o.value;
+    }
+}
+
+}  // namespace texthost

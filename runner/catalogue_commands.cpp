@@ -1,0 +1,83 @@
+#include <cstdio>
+#include <string>
+
+#include "exit_status.h"
+#include "run_command.h"
+#include "texthost/describe.h"
+
+namespace textjob {
+namespace {
+
+std::string role(const texthost::StepDescription& d) {
+    return d.inputs == 0 ? "source" : "destination";
+}
+
+std::string defaultText(const MvbDatavar& value) {
+    if (value.isNull()) return "-";
+    const std::string text(value.asString().view());
+    return value.getType() == mvbTypeString ? "\"" + text + "\"" : text;
+}
+
+texthost::RunOptions optionsFor(const CommandLine& line) {
+    texthost::RunOptions options;
+    options.pluginPath = line.pluginPath;
+    return options;
+}
+
+}  // namespace
+
+int stepsCommand(const CommandLine& line) {
+    std::vector<texthost::StepDescription> all;
+    try {
+        all = texthost::describeStepTypes(optionsFor(line));
+    } catch (const texthost::JobError& e) {
+        std::fprintf(stderr, "error: %s\n", e.what());
+        return kExitBadJob;
+    }
+    std::printf("%-18s %-12s %-6s %-7s %s\n", "TYPE", "ROLE", "INPUTS", "OUTPUTS", "DESCRIPTION");
+    for (const texthost::StepDescription& d : all) {
+        std::printf("%-18s %-12s %-6d %-7d %s\n", d.typeId.c_str(), role(d).c_str(), d.inputs,
+                    d.outputs, d.description.c_str());
+    }
+    std::printf(
+        "\nA job begins with a source; every later step reads the rows of the step before it.\n"
+        "textjob describe TYPE lists a type's properties.\n");
+    return kExitOk;
+}
+
+int describeCommand(const CommandLine& line) {
+    texthost::StepDescription d;
+    try {
+        d = texthost::describeStepType(line.stepType, optionsFor(line));
+    } catch (const texthost::JobError& e) {
+        std::fprintf(stderr, "error: %s\n", e.what());
+        return kExitBadJob;
+    }
+    std::printf("%s: %s\n", d.typeId.c_str(), d.description.c_str());
+    std::printf("Role: %s (%d input%s, %d output%s)\n", role(d).c_str(), d.inputs,
+                d.inputs == 1 ? "" : "s", d.outputs, d.outputs == 1 ? "" : "s");
+    if (d.properties.empty()) {
+        std::printf("Properties: none\n");
+        return kExitOk;
+    }
+    std::printf("\n%-5s %-22s %-8s %s\n", "INDEX", "PROPERTY", "TYPE", "DEFAULT");
+
+    for (const texthost::PropertyDescription& p : d.properties) {
+        const std::string type = p.isTable ? "table" : texthost::typeName(p.type);
+        const std::string value = p.isTable ? "" : defaultText(p.defaultValue);
+        std::printf("%-5d %-22s %-8s %s\n", p.index, p.name.c_str(), type.c_str(), value.c_str());
+        if (!p.isTable) continue;
+        std::string columns;
+        for (size_t c = 0; c < p.columns.size(); ++c) {
+            if (c > 0) columns += ", ";
+            columns += p.columns[c].name + " (" + texthost::typeName(p.columns[c].type) + ")";
+        }
+        std::printf("      columns: %s\n", columns.empty() ? "(none)" : columns.c_str());
+    }
+    std::printf(
+        "\nA property without a default (-) reads as empty, 0 or false when a job leaves "
+        "it out.\n");
+    return kExitOk;
+}
+
+}  // namespace textjob

@@ -1,0 +1,119 @@
+#include "progress_line.h"
+
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <string_view>
+
+namespace textjob {
+namespace {
+
+/// "12/40 MB" out of a source's "Read 12/40 MB (900 rows)"; empty when the text has no such
+/// piece.
+std::string sizeReadFrom(std::string_view text) {
+    const size_t at = text.find("Read ");
+    if (at == std::string_view::npos) return {};
+    std::string_view rest = text.substr(at + 5);
+    size_t i = 0;
+    auto digits = [&] {
+        const size_t from = i;
+        while (i < rest.size() && rest[i] >= '0' && rest[i] <= '9')
+            ++i;
+        return i > from;
+    };
+    if (!digits() || i >= rest.size() || rest[i] != '/') return {};
+    ++i;
+    if (!digits() || i >= rest.size() || rest[i] != ' ') return {};
+    const std::string_view unit = rest.substr(i + 1, 2);
+    if (unit != "MB" && unit != "KB") return {};
+    return std::string(rest.substr(0, i + 3));
+}
+
+std::string duration(uint64_t seconds) {
+    char text[32];
+    if (seconds >= 3600) {
+        std::snprintf(text, sizeof text, "%llu:%02llu:%02llu",
+                      static_cast<unsigned long long>(seconds / 3600),
+                      static_cast<unsigned long long>(seconds / 60 % 60),
+                      static_cast<unsigned long long>(seconds % 60));
+    } else {
+        std::snprintf(text, sizeof text, "%llu:%02llu",
+                      static_cast<unsigned long long>(seconds / 60),
+                      static_cast<unsigned long long>(seconds % 60));
+    }
+    return text;
+}
+
+size_t terminalWidth() {
+    winsize size{};
+    if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
+    return 80;
+}
+
+}  // namespace
+
+std::string groupDigits(uint64_t n) {
+    std::string digits = std::to_string(n);
+    for (size_t i = digits.size(); i > 3; i -= 3)
+        digits.insert(i - 3, ",");
+    return digits;
+}
+
+ProgressSample sampleProgress(const std::vector<texthost::StepStatus>& status, double seconds) {
+    ProgressSample sample;
+    sample.seconds = seconds;
+    if (status.empty()) return sample;
+    const texthost::StepStatus& source = status.front();
+    sample.rows = source.rows;
+    sample.totalKnown = source.totalKnown;
+    sample.total = source.total;
+    sample.sizeRead = sizeReadFrom(source.text);
+    if (source.ok && source.percent >= 0 && source.percent <= 100) {
+        sample.percent = source.percent;
+    } else if (source.totalKnown && source.total > 0 && source.rows <= source.total) {
+        sample.percent = static_cast<int>(source.rows * 100 / source.total);
+    }
+    return sample;
+}
+
+std::string formatProgressLine(const ProgressSample& sample) {
+    std::string line;
+    if (sample.percent >= 0) {
+        char percent[16];
+        std::snprintf(percent, sizeof percent, "%3d%%", sample.percent);
+        line = std::string(percent) + " | ";
+    }
+    line += groupDigits(sample.rows) + " rows";
+    if (!sample.sizeRead.empty()) line += " | " + sample.sizeRead;
+    if (sample.seconds >= 0.1) {
+        const double rate = static_cast<double>(sample.rows) / sample.seconds;
+        line += " | " + groupDigits(static_cast<uint64_t>(rate)) + " rows/s";
+        if (sample.totalKnown && sample.total > sample.rows && rate >= 1) {
+            const double left = static_cast<double>(sample.total - sample.rows) / rate;
+            line += " | " + duration(static_cast<uint64_t>(left + 0.5)) + " left";
+        }
+    }
+    return line;
+}
+
+ProgressDisplay::ProgressDisplay() : start_(std::chrono::steady_clock::now()) {}
+
+void ProgressDisplay::update(const std::vector<texthost::StepStatus>& status) {
+    const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start_;
+    std::string line = formatProgressLine(sampleProgress(status, elapsed.count()));
+    const size_t width = terminalWidth();
+    if (line.size() >= width) line.resize(width - 1);
+    std::fprintf(stderr, "\r\033[K%s", line.c_str());
+    std::fflush(stderr);
+    shown_ = true;
+}
+
+void ProgressDisplay::clear() {
+    if (!shown_) return;
+    std::fprintf(stderr, "\r\033[K");
+    std::fflush(stderr);
+    shown_ = false;
+}
+
+}  // namespace textjob
