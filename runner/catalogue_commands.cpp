@@ -64,8 +64,12 @@ int describeCommand(const CommandLine& line) {
 
     for (const texthost::PropertyDescription& p : d.properties) {
         const std::string type = p.isTable ? "table" : texthost::typeName(p.type);
-        const std::string value = p.isTable ? "" : defaultText(p.defaultValue);
-        std::printf("%-5d %-22s %-8s %s\n", p.index, p.name.c_str(), type.c_str(), value.c_str());
+        if (p.isTable) {
+            std::printf("%-5d %-22s %s\n", p.index, p.name.c_str(), type.c_str());
+        } else {
+            std::printf("%-5d %-22s %-8s %s\n", p.index, p.name.c_str(), type.c_str(),
+                        defaultText(p.defaultValue).c_str());
+        }
         if (!p.isTable) continue;
         std::string columns;
         for (size_t c = 0; c < p.columns.size(); ++c) {

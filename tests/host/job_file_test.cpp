@@ -159,10 +159,11 @@ INSTANTIATE_TEST_SUITE_P(
                R"({"steps": [{"type": "TEST_SOURCE", "properties":
                    {"FIELDS": [{"FIELDNAME": "A"}, {"NAME": "B"}]}}]})",
                {"FIELDS", "row 2", "unknown column NAME; valid columns: FIELDNAME, WIDTH"}},
-        BadJob{"MistypedColumn",
-               R"({"steps": [{"type": "TEST_SOURCE", "properties":
+        BadJob{
+            "MistypedColumn",
+            R"({"steps": [{"type": "TEST_SOURCE", "properties":
                    {"FIELDS": [{"FIELDNAME": "A", "WITDH": 3}]}}]})",
-               {"row 1: unknown column WITDH; did you mean WIDTH? Valid columns: FIELDNAME, WIDTH"}},
+            {"row 1: unknown column WITDH; did you mean WIDTH? Valid columns: FIELDNAME, WIDTH"}},
         BadJob{"TooManyCells",
                R"({"steps": [{"type": "TEST_SOURCE", "properties": {"FIELDS": [["A", 1, 2]]}}]})",
                {"row 1: 3 cells", "2 columns: FIELDNAME, WIDTH"}},
@@ -192,7 +193,10 @@ TEST(JobFileTest, FileGivesItsFolderAsBaseAndNamesItselfInErrors) {
     const std::string badMessage = jobErrorOf([&] { texthost::parseJobFile(bad.string()); });
     EXPECT_EQ(badMessage, bad.string() + ": \"steps\" must be an array of steps");
     const std::string missing = (folder / "missing.json").string();
-    EXPECT_EQ(jobErrorOf([&] { texthost::parseJobFile(missing); }).rfind(missing + ": no such job file; check", 0), 0u);
+    EXPECT_EQ(jobErrorOf([&] {
+                  texthost::parseJobFile(missing);
+              }).rfind(missing + ": no such job file; check", 0),
+              0u);
     std::filesystem::remove_all(folder);
 }
 

@@ -267,13 +267,14 @@ TEST_F(PipelineTest, ProgressSeesRowsAndTotalsAndAStopMidwayCountsTheRowsRead) {
     EXPECT_EQ(seen[0][0].step, "src");
     EXPECT_TRUE(seen[0][0].totalKnown);
     EXPECT_EQ(seen[0][0].total, 5000u);
-    // The 1024th row handed on (source and destination together) is the source's 512th.
+    // The 1024th row handed on (source and destination together) is the destination's 512th,
+    // after the source's 512th; the driver sees the stop before it pulls another row.
     EXPECT_EQ(seen[0][0].rows, 512u);
-    EXPECT_EQ(seen[0][1].rows, 511u);
+    EXPECT_EQ(seen[0][1].rows, 512u);
     EXPECT_TRUE(report.stopped);
-    EXPECT_EQ(report.rowsRead, 513u);  // the source handed on one more row, then saw the stop
+    EXPECT_EQ(report.rowsRead, 512u);
     const std::string stop = report.errors().back();
-    EXPECT_NE(stop.find("stopped after 513 rows were read"), std::string::npos) << stop;
+    EXPECT_NE(stop.find("stopped after 512 rows were read"), std::string::npos) << stop;
     // Errors reach the listener as they happen, in the report's order.
     std::vector<std::string> liveTexts;
     for (const RunMessage& m : live)

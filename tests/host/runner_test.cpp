@@ -1,79 +1,79 @@
-#include <fcntl.h>
+// End-to-end tests of the textjob program: real job files in a temporary folder, run by the
+// built binary with the plug-in that TEXT_PLUGIN_PATH names (or the small fake plug-in).
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
+#include <ostream>
 #include <string>
-#include <thread>
 #include <vector>
 
-extern char** environ;
+#include "support/textjob_process.h"
 
 namespace hosttest {
 namespace {
 
 namespace fs = std::filesystem;
+using std::chrono::seconds;
 
-/// Runs textjob with the fake plug-in on a job file; keeps its exit status and output.
+/// A delimited source of in.csv-like files: id (integer), name (string), one header line.
+std::string sourceStep(const std::string& file) {
+    return R"({"type": "SOURCE_DELIMTEXT", "name": "src", "properties": {"FILENAME": ")" + file +
+           R"(", "SKIPROWS": 1, "FIELDS": [{"NAME": "id", "TYPE": "integer"},
+              {"NAME": "name", "TYPE": "string", "MAX_LENGTH": 20}]}})";
+}
+std::string delimitedDestStep(const std::string& file) {
+    return R"({"type": "DEST_DELIMTEXT", "name": "out", "properties": {"FILENAME": ")" + file +
+           R"(", "FIELDS": [{"FIELDNAME": "id"}, {"FIELDNAME": "name"}]}})";
+}
+std::string jobOf(const std::vector<std::string>& steps) {
+    std::string json = R"({"steps": [)";
+    for (size_t i = 0; i < steps.size(); ++i)
+        json += (i > 0 ? ", " : "") + steps[i];
+    return json + "]}";
+}
+
+size_t countOf(const std::string& text, const std::string& piece) {
+    size_t n = 0;
+    for (size_t at = text.find(piece); at != std::string::npos; at = text.find(piece, at + 1))
+        ++n;
+    return n;
+}
+
 class RunnerTest : public ::testing::Test {
   protected:
     void SetUp() override {
         folder = fs::temp_directory_path() / ("textjob-test-" + std::to_string(getpid()));
+        fs::remove_all(folder);
         fs::create_directories(folder);
+        writeFile("in.csv", "id,name\n1,ann\n2,bob\n3,cy\n");
     }
     void TearDown() override { fs::remove_all(folder); }
 
-    std::string writeJob(const std::string& json) {
-        const fs::path path = folder / "job.json";
-        std::ofstream(path) << json;
-        return path.string();
+    void writeFile(const std::string& name, const std::string& text) {
+        std::ofstream(folder / name, std::ios::binary) << text;
+    }
+    std::string writeJob(const std::string& json, const std::string& name = "job.json") {
+        writeFile(name, json);
+        return (folder / name).string();
     }
 
-    /// Starts textjob (with the fake plug-in unless `args` name one); `interruptAfter` > 0 sends
-    /// SIGINT after that long.
-    void run(const std::vector<std::string>& args, std::chrono::milliseconds interruptAfter = {}) {
-        std::vector<std::string> all = {TEXT_BINARY_DIR "/bin/textjob"};
-        if (std::find(args.begin(), args.end(), "--plugin") == args.end()) {
-            all.insert(all.end(), {"--plugin", HOST_TEST_FAKE_PLUGIN});
-        }
-        all.insert(all.end(), args.begin(), args.end());
-        std::vector<char*> argv;
-        for (std::string& a : all)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        posix_spawn_file_actions_t files;
-        posix_spawn_file_actions_init(&files);
-        posix_spawn_file_actions_addopen(&files, STDOUT_FILENO, (folder / "out").c_str(),
-                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        posix_spawn_file_actions_addopen(&files, STDERR_FILENO, (folder / "err").c_str(),
-                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        pid_t pid = 0;
-        ASSERT_EQ(posix_spawn(&pid, argv[0], &files, nullptr, argv.data(), environ), 0);
-        posix_spawn_file_actions_destroy(&files);
-        if (interruptAfter.count() > 0) {
-            std::this_thread::sleep_for(interruptAfter);
-            kill(pid, SIGINT);
-        }
-        int status = 0;
-        ASSERT_EQ(waitpid(pid, &status, 0), pid);
-        ASSERT_TRUE(WIFEXITED(status));
-        exitStatus = WEXITSTATUS(status);
-        out = slurp(folder / "out");
-        err = slurp(folder / "err");
+    /// Runs textjob to its end (standard error to a file) and keeps status and output.
+    void run(const std::vector<std::string>& args) {
+        TextjobProcess process(args, folder);
+        ASSERT_TRUE(process.started());
+        exitStatus = process.wait();
+        out = process.out();
+        err = process.err();
     }
-
-    static std::string slurp(const fs::path& path) {
-        std::ifstream in(path);
-        std::ostringstream text;
-        text << in.rdbuf();
-        return text.str();
+    /// The same with the fake plug-in.
+    void runFake(std::vector<std::string> args) {
+        args.insert(args.begin(), {"--plugin", HOST_TEST_FAKE_PLUGIN});
+        run(args);
     }
 
     fs::path folder;
@@ -83,10 +83,10 @@ class RunnerTest : public ::testing::Test {
 };
 
 TEST_F(RunnerTest, SuccessPrintsTheSummaryOnStandardOutput) {
-    run({"run", writeJob(R"({"steps": [{"type": "FAKE_SOURCE"}]})")});
+    runFake({"run", writeJob(R"({"steps": [{"type": "FAKE_SOURCE"}]})")});
     EXPECT_EQ(exitStatus, 0);
     EXPECT_EQ(out, "FAKE_SOURCE: fake source done\n");
-    EXPECT_EQ(err, "");
+    EXPECT_EQ(err, "");  // no progress line when standard error is not a terminal
 }
 
 TEST_F(RunnerTest, OptionsMayFollowTheCommand) {
@@ -98,30 +98,277 @@ TEST_F(RunnerTest, OptionsMayFollowTheCommand) {
 }
 
 TEST_F(RunnerTest, StepFailureExitsWithOne) {
-    run({"run", writeJob(R"({"steps": [{"type": "FAKE_SOURCE", "properties": {"ROWS": -1}}]})")});
+    runFake(
+        {"run", writeJob(R"({"steps": [{"type": "FAKE_SOURCE", "properties": {"ROWS": -1}}]})")});
     EXPECT_EQ(exitStatus, 1);
     EXPECT_EQ(err, "error: FAKE_SOURCE: ROWS must not be negative\n");
 }
 
-TEST_F(RunnerTest, BadJobOrUsageExitsWithTwo) {
-    run({"run", writeJob(R"({"steps": [{"type": "NO_SUCH_STEP"}]})")});
-    EXPECT_EQ(exitStatus, 2);
-    EXPECT_NE(err.find("Unknown step type \"NO_SUCH_STEP\""), std::string::npos) << err;
-    run({"run", (folder / "missing.json").string()});
-    EXPECT_EQ(exitStatus, 2);
-    EXPECT_NE(err.find("no such job file"), std::string::npos) << err;
-    run({"frobnicate"});
-    EXPECT_EQ(exitStatus, 2);
+TEST_F(RunnerTest, RunsAJobFromItsOwnFolderAndWritesItsSummary) {
+    const std::string job = writeJob(jobOf({sourceStep("in.csv"), delimitedDestStep("copy.csv")}));
+    run({"run", job});
+    EXPECT_EQ(exitStatus, 0) << err;
+    EXPECT_EQ(err, "");
+    EXPECT_EQ(slurp(folder / "copy.csv"), "1,ann\n2,bob\n3,cy\n");
+    EXPECT_NE(out.find("src: Input file: in.csv, 3 rows read"), std::string::npos) << out;
+    EXPECT_NE(out.find("out: Wrote 3 rows"), std::string::npos) << out;
 }
 
-TEST_F(RunnerTest, InterruptStopsTheRunWithStatus130) {
-    // Far more rows than can pass before the interrupt arrives.
-    run({"run", writeJob(R"({"steps": [{"type": "FAKE_SOURCE", "properties":
-                                        {"ROWS": 1000000000000}}]})")},
-        std::chrono::milliseconds(500));
-    EXPECT_EQ(exitStatus, 130);
-    EXPECT_NE(err.find("The run was stopped before the end of the data"), std::string::npos) << err;
-    EXPECT_EQ(out, "FAKE_SOURCE: fake source done\n");  // the step was still finished
+TEST_F(RunnerTest, DryRunPassesEveryRowButWritesNoFile) {
+    const std::string job =
+        writeJob(jobOf({sourceStep("in.csv"), delimitedDestStep("copy.csv"),
+                        R"({"type": "DEST_FIXEDTEXT", "properties": {"FILENAME": "fixed.txt",
+             "FIELDS": [{"FIELDNAME": "id", "WIDTH": 4}]}})",
+                        R"({"type": "PROFILER"})",
+                        R"({"type": "DEST_HTML", "properties": {"FILENAME": "report.html",
+             "FIELDS": [{"FIELDNAME": "STATISTIC"}, {"FIELDNAME": "id"}]}})"}));
+    run({"run", "--dry-run", job});
+    EXPECT_EQ(exitStatus, 0) << err;
+    EXPECT_EQ(err, "");
+    EXPECT_NE(out.find("3 rows read"), std::string::npos) << out;
+    EXPECT_NE(out.find("Dry run: 3 rows read, no files written"), std::string::npos) << out;
+    std::vector<std::string> left;
+    for (const auto& entry : fs::directory_iterator(folder))
+        left.push_back(entry.path().filename().string());
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, (std::vector<std::string>{"err", "in.csv", "job.json", "out"}));
+
+    run({"run", job});  // the same job for real writes all three
+    EXPECT_EQ(exitStatus, 0) << err;
+    EXPECT_TRUE(fs::exists(folder / "copy.csv"));
+    EXPECT_TRUE(fs::exists(folder / "fixed.txt"));
+    EXPECT_TRUE(fs::exists(folder / "report.html"));
+}
+
+TEST_F(RunnerTest, SetOverridesScalarPropertiesOfNamedSteps) {
+    const std::string job = writeJob(jobOf({sourceStep("in.csv"), delimitedDestStep("copy.csv")}));
+    // A number reads as an integer, other text as a string; the last --set for a property wins.
+    run({"run", job, "--set", "src.SKIPROWS=2", "--set", "out.FILENAME=other.csv", "--set",
+         "out.DELIMITER=;", "--set", "out.FILENAME=last.csv"});
+    EXPECT_EQ(exitStatus, 0) << err;
+    EXPECT_FALSE(fs::exists(folder / "copy.csv"));
+    EXPECT_FALSE(fs::exists(folder / "other.csv"));
+    EXPECT_EQ(slurp(folder / "last.csv"), "2;bob\n3;cy\n");
+    // An unnamed step goes by its type id; true reads as a boolean.
+    const std::string unnamed = writeJob(
+        jobOf({sourceStep("in.csv"), R"({"type": "DEST_DELIMTEXT", "properties": {"FILENAME":
+               "h.csv", "FIELDS": [{"FIELDNAME": "name", "OUTPUTNAME": "NAME"}]}})"}),
+        "unnamed.json");
+    run({"run", "--set", "DEST_DELIMTEXT.INCLUDE_HEADER=true", unnamed});
+    EXPECT_EQ(exitStatus, 0) << err;
+    EXPECT_EQ(slurp(folder / "h.csv"), "NAME\nann\nbob\ncy\n");
+}
+
+/// A job or command that a new user might get wrong: the exit status and the one error line.
+struct BadInput {
+    const char* name;
+    std::vector<std::string> steps;  ///< the job's steps; empty: no job file is written
+    std::vector<std::string> args;   ///< after "run JOB"
+    int status;
+    std::string message;  ///< a piece of the one error line
+};
+
+void PrintTo(const BadInput& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class BadInputTest : public RunnerTest, public ::testing::WithParamInterface<BadInput> {};
+
+TEST_P(BadInputTest, EndsWithOneClearMessageAndATestableStatus) {
+    const BadInput& c = GetParam();
+    std::vector<std::string> args = {"run"};
+    args.push_back(c.steps.empty() ? (folder / "missing.json").string() : writeJob(jobOf(c.steps)));
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    run(args);
+    EXPECT_EQ(exitStatus, c.status) << err;
+    EXPECT_EQ(countOf(err, "error: "), 1u) << err;
+    EXPECT_EQ(err.rfind("error: ", 0), 0u) << err;
+    EXPECT_NE(err.find(c.message), std::string::npos) << err;
+    EXPECT_EQ(err.back(), '\n');
+}
+
+const std::string kSource = sourceStep("in.csv");
+const std::string kDest = delimitedDestStep("copy.csv");
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, BadInputTest,
+    ::testing::Values(
+        BadInput{"MissingJobFile", {}, {}, 2, "missing.json: no such job file; check the name"},
+        BadInput{"NotJson", {"{"}, {}, 2, "not valid JSON"},
+        BadInput{"MistypedProperty",
+                 {R"({"type": "SOURCE_DELIMTEXT", "name": "src", "properties": {"FILNAME": "a"}})"},
+                 {},
+                 2,
+                 "Unknown property FILNAME for step \"src\" (SOURCE_DELIMTEXT); did you mean "
+                 "FILENAME? Valid properties: FILENAME, FIELDS,"},
+        BadInput{"MistypedColumn",
+                 {R"({"type": "SOURCE_DELIMTEXT", "properties": {"FIELDS": [{"NAM": "a"}]}})"},
+                 {},
+                 2,
+                 "row 1: unknown column NAM; did you mean NAME? Valid columns: NAME, TYPE, "
+                 "MAX_LENGTH"},
+        BadInput{"MistypedStepType",
+                 {R"({"type": "SOURCE_DELIMTXT"})"},
+                 {},
+                 2,
+                 "Unknown step type SOURCE_DELIMTXT for step \"SOURCE_DELIMTXT\"; did you mean "
+                 "SOURCE_DELIMTEXT?"},
+        BadInput{"SourceNotFirst", {kDest, kSource}, {}, 2, "The first step must be a source"},
+        BadInput{"DestinationWithoutSource",
+                 {kDest},
+                 {},
+                 2,
+                 "Step \"out\" (DEST_DELIMTEXT) cannot begin a job"},
+        BadInput{"TwoSources", {kSource, kSource}, {}, 2, "only the first step of a job"},
+        BadInput{"InputFileMissing",
+                 {sourceStep("nosuch.csv"), kDest},
+                 {},
+                 1,
+                 "error: src: cannot read file \"nosuch.csv\": the file does not exist"},
+        BadInput{"OutputFolderMissing",
+                 {kSource, delimitedDestStep("nodir/copy.csv")},
+                 {},
+                 1,
+                 "error: out: cannot write file \"nodir/copy.csv\": the folder \"nodir\" does "
+                 "not exist"},
+        BadInput{"PatternMatchesNothing",
+                 {sourceStep("x*.csv"), kDest},
+                 {},
+                 1,
+                 "no file matches \"x*.csv\""},
+        BadInput{"SetUnknownStep",
+                 {kSource, kDest},
+                 {"--set", "sr.SKIPROWS=1"},
+                 2,
+                 "--set sr.SKIPROWS=1: the job has no step named \"sr\"; did you mean src? Valid "
+                 "steps: src, out"},
+        BadInput{"SetMistypedProperty",
+                 {kSource, kDest},
+                 {"--set", "out.FILENAM=x"},
+                 2,
+                 "unknown property FILENAM for step \"out\" (DEST_DELIMTEXT); did you mean "
+                 "FILENAME?"},
+        BadInput{"SetTable",
+                 {kSource, kDest},
+                 {"--set", "src.FIELDS=x"},
+                 2,
+                 "FIELDS of step \"src\" (SOURCE_DELIMTEXT) is a table; --set changes single "
+                 "values only"},
+        BadInput{"SetWithoutValue",
+                 {kSource, kDest},
+                 {"--set", "src.SKIPROWS"},
+                 2,
+                 "expected STEP.PROPERTY=VALUE"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(RunnerTest, UsageErrorsExitWithTwo) {
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"frobnicate"},
+                                                 {},
+                                                 {"run"},
+                                                 {"describe"},
+                                                 {"run", "--nope", "x"}}) {
+        run(args);
+        EXPECT_EQ(exitStatus, 2) << (args.empty() ? "" : args[0]);
+        EXPECT_FALSE(err.empty());
+    }
+}
+
+TEST_F(RunnerTest, HelpAndVersion) {
+    run({"--help"});
+    EXPECT_EQ(exitStatus, 0);
+    for (const char* piece : {"run", "steps", "describe", "--version", "130 stopped by Ctrl-C"})
+        EXPECT_NE(out.find(piece), std::string::npos) << piece << "\n" << out;
+    run({"run", "--help"});
+    EXPECT_EQ(exitStatus, 0);
+    for (const char* piece : {"--dry-run", "--quiet", "--set", "STEP.PROPERTY=VALUE"})
+        EXPECT_NE(out.find(piece), std::string::npos) << piece << "\n" << out;
+    run({"--version"});
+    EXPECT_EQ(exitStatus, 0);
+    EXPECT_EQ(out, "textjob " TEXTJOB_EXPECTED_VERSION "\n");
+}
+
+TEST_F(RunnerTest, StepsListsEveryTypeWithItsRole) {
+    run({"steps"});
+    ASSERT_EQ(exitStatus, 0) << err;
+    const std::vector<std::pair<std::string, std::string>> expected = {
+        {"SOURCE_DELIMTEXT", "source       0      1       Text file source (comma delimited)"},
+        {"SOURCE_FIXEDTEXT", "source       0      1       Text file source (fixed width)"},
+        {"DEST_DELIMTEXT", "destination  1      1       Text file output (comma delimited)"},
+        {"DEST_FIXEDTEXT", "destination  1      1       Text file output (fixed width)"},
+        {"DEST_HTML", "destination  1      1       HTML report output"},
+        {"PROFILER", "destination  1      1       Field profile"}};
+    for (const auto& [type, rest] : expected) {
+        const size_t at = out.find("\n" + type + " ");
+        ASSERT_NE(at, std::string::npos) << type << "\n" << out;
+        const std::string line = out.substr(at + 1, out.find('\n', at + 1) - at - 1);
+        EXPECT_NE(line.find(rest), std::string::npos) << line;
+    }
+}
+
+/// describe TYPE: pieces of lines that the step's declarations give.
+struct Described {
+    const char* type;
+    std::vector<std::string> lines;
+};
+
+void PrintTo(const Described& c, std::ostream* os) {
+    *os << c.type;
+}
+
+class DescribeTest : public RunnerTest, public ::testing::WithParamInterface<Described> {};
+
+TEST_P(DescribeTest, ShowsEveryPropertyAsTheStepDeclaresIt) {
+    run({"describe", GetParam().type});
+    ASSERT_EQ(exitStatus, 0) << err;
+    for (const std::string& line : GetParam().lines)
+        EXPECT_NE(out.find(line + "\n"), std::string::npos) << line << "\n" << out;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Types, DescribeTest,
+    ::testing::Values(
+        Described{"SOURCE_DELIMTEXT",
+                  {"SOURCE_DELIMTEXT: Text file source (comma delimited)",
+                   "Role: source (0 inputs, 1 output)", "0     FILENAME               string   -",
+                   "1     FIELDS                 table",
+                   "      columns: NAME (string), TYPE (string), MAX_LENGTH (integer)",
+                   "5     PRESERVE_WHITESPACE    boolean  false",
+                   "9     ENCODING               integer  -1",
+                   "11    REPLACE_NULLS          boolean  -"}},
+        Described{
+            "SOURCE_FIXEDTEXT",
+            {"Role: source (0 inputs, 1 output)",
+             "      columns: NAME (string), TYPE (string), START_POS (integer), LENGTH "
+             "(integer)",
+             "2     RECORDWIDTH            integer  -", "7     ENCODING               integer  -1",
+             "9     REPLACE_NULLS          boolean  -"}},
+        Described{"DEST_DELIMTEXT",
+                  {"Role: destination (1 input, 1 output)",
+                   "      columns: FIELDNAME (string), OUTPUTNAME (string)",
+                   "3     QUALIFIER              string   -",
+                   "10    APPEND                 boolean  false",
+                   "11    END_OF_LINE            integer  0"}},
+        Described{"DEST_FIXEDTEXT",
+                  {"Role: destination (1 input, 1 output)",
+                   "      columns: FIELDNAME (string), WIDTH (integer)",
+                   "2     LINE_END               string   -",
+                   "5     APPEND                 boolean  false"}},
+        Described{"DEST_HTML",
+                  {"DEST_HTML: HTML report output",
+                   "      columns: FIELDNAME (string), OUTPUTNAME (string)",
+                   "2     TITLE                  string   -"}},
+        Described{"PROFILER",
+                  {"PROFILER: Field profile (statistics of every input field)",
+                   "Role: destination (1 input, 1 output)", "Properties: none"}}),
+    [](const auto& info) { return std::string(info.param.type); });
+
+TEST_F(RunnerTest, DescribeSuggestsTheClosestTypeForAnUnknownOne) {
+    run({"describe", "DEST_HTM"});
+    EXPECT_EQ(exitStatus, 2);
+    EXPECT_EQ(
+        err.rfind("error: Unknown step type DEST_HTM; did you mean DEST_HTML? Valid types: ", 0),
+        0u)
+        << err;
 }
 
 }  // namespace
