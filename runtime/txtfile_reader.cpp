@@ -220,11 +220,18 @@ size_t TextReader::findLineEnd(size_t from, size_t to) const noexcept {
 }
 
 size_t TextReader::currentLineEnd() noexcept {
+    if (lineEndFound_ && lineEnd_ >= pos_) [[likely]] {
+        return lineEnd_;
+    }
+    return findCurrentLineEnd();
+}
+
+size_t TextReader::findCurrentLineEnd() noexcept {
     if (lineEnd_ < pos_) {
         lineEnd_ = pos_;
         lineEndFound_ = false;
     }
-    if (lineEndFound_) [[likely]] {
+    if (lineEndFound_) {
         return lineEnd_;
     }
     const size_t found = findLineEnd(lineEnd_, end_);
@@ -285,21 +292,26 @@ void TextReader::countDataLines(size_t from, size_t to) noexcept {
 }
 
 bool TextReader::beginOperation() {
-    if (failed_) [[unlikely]] {
-        return false;
-    }
     if (savedAt_ != kFailed) {
         buffer_[savedAt_] = savedByte_;
         savedAt_ = kFailed;
     }
-    if (pendingCr_) [[unlikely]] {
-        pendingCr_ = false;
-        if (!fill(unit_)) {
-            return false;
-        }
-        if (end_ - pos_ >= unit_ && unitAt(pos_) == kLf) {
-            pos_ += unit_;
-        }
+    if (failed_ || pendingCr_) [[unlikely]] {
+        return settleBeforeOperation();
+    }
+    return true;
+}
+
+bool TextReader::settleBeforeOperation() {
+    if (failed_) {
+        return false;
+    }
+    pendingCr_ = false;
+    if (!fill(unit_)) {
+        return false;
+    }
+    if (end_ - pos_ >= unit_ && unitAt(pos_) == kLf) {
+        pos_ += unit_;
     }
     return true;
 }

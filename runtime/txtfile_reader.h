@@ -53,6 +53,7 @@ class TextReader {
     static constexpr size_t kFailed = static_cast<size_t>(-1);
 
     [[nodiscard]] bool beginOperation();
+    [[nodiscard]] bool settleBeforeOperation();
     [[nodiscard]] bool fill(size_t want);
     [[nodiscard]] bool grow(size_t want);
     void compact() noexcept;
@@ -62,6 +63,7 @@ class TextReader {
     unsigned unitAt(size_t at) const noexcept;
     size_t findLineEnd(size_t from, size_t to) const noexcept;
     size_t currentLineEnd() noexcept;
+    size_t findCurrentLineEnd() noexcept;
     void shiftData(size_t shift) noexcept;
     size_t consumeLineEnd(size_t at) noexcept;
     void countDataLines(size_t from, size_t to) noexcept;
