@@ -1,7 +1,9 @@
 #include "dts_txtfixedsrc.h"
 
 #include <algorithm>
+#include <bit>
 #include <cinttypes>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -57,6 +59,29 @@ int saturate(int64_t value) {
 
 bool isBlank(char c) {
     return c == ' ' || c == '\t';
+}
+
+/// Byte length of `text` without its trailing blanks and tabs. Padding is mostly blanks: eight
+/// bytes at a time are looked at while eight remain, and the last byte that is no blank is
+/// found in the word without a loop.
+size_t trimmedLength(const char* text, size_t bytes) {
+    static_assert(std::endian::native == std::endian::little);
+    constexpr uint64_t kLows = 0x7F7F7F7F7F7F7F7Full;
+    constexpr uint64_t kHighs = 0x8080808080808080ull;
+    constexpr uint64_t kBlanks = 0x2020202020202020ull;
+    constexpr uint64_t kTabs = 0x0909090909090909ull;
+    // The high bit of each byte that is not zero, exactly (no carries between bytes).
+    const auto nonZero = [](uint64_t v) { return (((v & kLows) + kLows) | v) & kHighs; };
+    while (bytes >= 8) {
+        uint64_t word;
+        std::memcpy(&word, text + bytes - 8, sizeof word);
+        const uint64_t kept = nonZero(word ^ kBlanks) & nonZero(word ^ kTabs);
+        if (kept != 0) return bytes - static_cast<size_t>(std::countl_zero(kept)) / 8;
+        bytes -= 8;
+    }
+    while (bytes > 0 && isBlank(text[bytes - 1]))
+        --bytes;
+    return bytes;
 }
 
 }  // namespace
@@ -411,23 +436,12 @@ DTS_TxtFixedSrc::Record DTS_TxtFixedSrc::readBlockRecord(StepOutputItem* items, 
 }
 
 void DTS_TxtFixedSrc::assignField(StepOutputItem& item, int field, const MvbTextSpan& text) {
-    const char* const start = text.text;
-    size_t bytes = static_cast<size_t>(text.bytes);
-    // Padding is mostly blanks: drop them eight at a time before looking at single bytes.
-    constexpr uint64_t kEightBlanks = 0x2020202020202020ull;
-    while (bytes >= 8) {
-        uint64_t tail;
-        std::memcpy(&tail, start + bytes - 8, sizeof tail);
-        if (tail != kEightBlanks) break;
-        bytes -= 8;
-    }
-    while (bytes > 0 && isBlank(start[bytes - 1]))
-        --bytes;
+    const size_t bytes = trimmedLength(text.text, static_cast<size_t>(text.bytes));
     if (bytes == 0) {
         item.value.setNull();
         return;
     }
-    converter_.convert(item, typeFormats_[field], std::string_view(start, bytes));
+    converter_.convert(item, typeFormats_[field], std::string_view(text.text, bytes));
 }
 
 int DTS_TxtFixedSrc::openNextFile() {

@@ -95,6 +95,38 @@ TEST(FixedWidthSource, ConvertsEachType) {
     EXPECT_EQ(read.texts(), expected) << srctest::joinedTexts(read.errors());
 }
 
+TEST(FixedWidthSource, TrimsOnlyTrailingBlanksAndTabs) {
+    // Padding is trimmed eight bytes at a time: the cases put the last kept byte at every place
+    // in a word, and bytes that look like a blank or a tab in their low bits stay.
+    const std::string pad(24, ' ');
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"abc", "abc"},
+        {"a b\t\t \t", "a b"},
+        {"", "<null>"},
+        {" \t", "<null>"},
+        {"\xE2\x80\x89"
+         "abcdefgh\xC2\xA0",
+         "\xE2\x80\x89"
+         "abcdefgh\xC2\xA0"},
+        {"abcdefghijklmnopqrstuvwx", "abcdefghijklmnopqrstuvwx"},
+        {"abcdefghi       j", "abcdefghi       j"},
+        {"abcdefg\xC2\x80", "abcdefg\xC2\x80"},
+        {"abcdefgh", "abcdefgh"},
+        {"abcdefghijklmnop\t", "abcdefghijklmnop"},
+    };
+    std::string bytes;
+    Rows expected;
+    for (const auto& [text, value] : cases) {
+        bytes += (text + pad).substr(0, 24) + "\n";
+        expected.push_back({value});
+    }
+    TempDir dir;
+    srctest::writeFile(dir.file("in.dat"), bytes);
+    const auto read = readSource(
+        kSource, properties("in.dat", json::array({{"s", "string", 1, 26}}), 26, true), dir.path());
+    EXPECT_EQ(read.texts(), expected) << srctest::joinedTexts(read.errors());
+}
+
 TEST(FixedWidthSource, SkipsHeadRecordsOfEveryFile) {
     TempDir dir;
     const json fields = json::array({{"v", "string", 1, 4}});
