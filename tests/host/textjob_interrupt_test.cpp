@@ -1,0 +1,149 @@
+// Ctrl-C and the live progress line of the textjob program, end to end: the program runs over a
+// large generated file set with standard error on a pseudo-terminal, or blocks on a pipe.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "support/textjob_process.h"
+
+namespace hosttest {
+namespace {
+
+namespace fs = std::filesystem;
+using std::chrono::seconds;
+
+class InterruptTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        folder = fs::temp_directory_path() / ("textjob-interrupt-" + std::to_string(getpid()));
+        fs::remove_all(folder);
+        fs::create_directories(folder);
+    }
+    void TearDown() override { fs::remove_all(folder); }
+
+    /// A job that copies every file matching `pattern` (id, name) to copy.csv.
+    std::string writeJob(const std::string& pattern) {
+        const fs::path path = folder / "job.json";
+        std::ofstream(path) << R"({"steps": [
+            {"type": "SOURCE_DELIMTEXT", "name": "src", "properties": {"FILENAME": ")"
+                            << pattern << R"(", "SKIPROWS": 1, "FIELDS": [
+                {"NAME": "id", "TYPE": "integer"}, {"NAME": "name", "TYPE": "string",
+                 "MAX_LENGTH": 30}]}},
+            {"type": "DEST_DELIMTEXT", "name": "out", "properties": {"FILENAME": "copy.csv",
+                "FIELDS": [{"FIELDNAME": "id"}, {"FIELDNAME": "name"}]}}]})";
+        return path.string();
+    }
+
+    /// About 20 MB of rows, seen through 40 hard links (800 MB to read): far more than a run
+    /// gets through before the test interrupts it, without filling the disk.
+    void writeLargeFileSet() {
+        {
+            std::ofstream out(folder / "data00.csv", std::ios::binary);
+            out << "id,name\n";
+            std::string chunk;
+            for (int i = 0; i < 800000; ++i) {
+                chunk += std::to_string(i);
+                chunk += ",name of row number ";
+                chunk += std::to_string(i);
+                chunk += '\n';
+                if (chunk.size() > (1 << 20)) {
+                    out << chunk;
+                    chunk.clear();
+                }
+            }
+            out << chunk;
+        }
+        for (int i = 1; i < 40; ++i) {
+            char name[16];
+            std::snprintf(name, sizeof name, "data%02d.csv", i);
+            fs::create_hard_link(folder / "data00.csv", folder / name);
+        }
+    }
+
+    fs::path folder;
+};
+
+size_t lineCount(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    size_t lines = 0;
+    char buffer[1 << 16];
+    while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
+        for (std::streamsize i = 0; i < in.gcount(); ++i)
+            lines += buffer[i] == '\n' ? 1 : 0;
+    }
+    return lines;
+}
+
+TEST_F(InterruptTest, CtrlCStopsAtTheNextProgressPointClosesTheFilesAndExitsWith130) {
+    writeLargeFileSet();
+    TextjobProcess job({"run", writeJob("data*.csv")}, folder, /*stderrOnTerminal=*/true);
+    ASSERT_TRUE(job.started());
+    // The live line shows the run is under way.
+    ASSERT_TRUE(job.waitForError(" rows/s", seconds(60))) << job.err();
+    job.interrupt();
+    ASSERT_EQ(job.wait(seconds(120)), 130) << job.err();
+
+    const std::string err = job.err();
+    EXPECT_NE(err.find("Stopping the job"), std::string::npos) << err;
+    EXPECT_NE(err.find("Text Plugin 421"), std::string::npos) << err;
+    const size_t stop = err.find("The run was stopped after ");
+    ASSERT_NE(stop, std::string::npos) << err;
+    const uint64_t rowsRead = std::stoull(err.substr(stop + 26));
+    EXPECT_GT(rowsRead, 0u);
+    EXPECT_NE(err.find("Run the job again"), std::string::npos) << err;
+    // The progress line was cleared before the messages.
+    const size_t lastProgress = err.rfind(" rows/s");
+    EXPECT_NE(err.find("\r\033[K", lastProgress), std::string::npos);
+
+    // finish ran: the destination reports what it wrote and its file holds exactly that.
+    const std::string out = job.out();
+    const size_t wrote = out.find("out: Wrote ");
+    ASSERT_NE(wrote, std::string::npos) << out;
+    const uint64_t rowsWritten = std::stoull(out.substr(wrote + 11));
+    EXPECT_LE(rowsWritten, rowsRead);
+    EXPECT_EQ(lineCount(folder / "copy.csv"), rowsWritten);
+}
+
+TEST_F(InterruptTest, SecondCtrlCEndsAProgramThatCannotStopAtOnce) {
+    // A pipe that nobody writes to: the source waits for data and never reaches a progress
+    // point, so only the second Ctrl-C can end the program.
+    const fs::path pipe = folder / "pipe.csv";
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+    const int writer = open(pipe.c_str(), O_RDWR | O_CLOEXEC);
+    ASSERT_GE(writer, 0);
+    TextjobProcess job({"run", writeJob("pipe.csv")}, folder);
+    ASSERT_TRUE(job.started());
+    EXPECT_TRUE(job.waitForOpenFile(pipe, seconds(30)));
+
+    job.interrupt();
+    ASSERT_TRUE(job.waitForError("press Ctrl-C again", seconds(30))) << job.err();
+    EXPECT_TRUE(job.running());
+    job.interrupt();
+    EXPECT_EQ(job.wait(seconds(30)), 130);
+    EXPECT_NE(job.err().find("Stopped at once"), std::string::npos) << job.err();
+    close(writer);
+}
+
+TEST_F(InterruptTest, QuietShowsNoProgressLineOnATerminal) {
+    {
+        std::ofstream out(folder / "small.csv");
+        out << "id,name\n";
+        for (int i = 0; i < 300000; ++i)
+            out << i << ",n\n";
+    }
+    TextjobProcess job({"run", "--quiet", writeJob("small.csv")}, folder, true);
+    ASSERT_TRUE(job.started());
+    EXPECT_EQ(job.wait(seconds(60)), 0) << job.err();
+    EXPECT_EQ(job.err(), "");
+    EXPECT_EQ(job.out(), "");
+    EXPECT_EQ(lineCount(folder / "copy.csv"), 300000u);
+}
+
+}  // namespace
+}  // namespace hosttest

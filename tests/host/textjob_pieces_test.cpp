@@ -1,0 +1,124 @@
+// The pieces of the textjob program and the host that it relies on, checked directly: the
+// closest-name suggestion, the reading of --set values and the progress line.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "../../host/closest_name.h"
+#include "progress_line.h"
+#include "texthost/describe.h"
+
+namespace hosttest {
+namespace {
+
+TEST(ClosestName, SuggestsLikelyTyposOnly) {
+    const std::vector<std::string> names = {"FILENAME", "FIELDS", "SKIPROWS", "MAX_OUTPUT_ROWS",
+                                            "FILENAME_FIELD"};
+    struct Case {
+        const char* given;
+        const char* expected;
+    };
+    for (const Case& c : std::vector<Case>{{"FILNAME", "FILENAME"},
+                                           {"FILEANME", "FILENAME"},  // two letters swapped
+                                           {"filename", "FILENAME"},  // case
+                                           {"FIELD", "FIELDS"},
+                                           {"SKIP_ROWS", "SKIPROWS"},
+                                           {"MAX_ROWS", ""},  // too far from MAX_OUTPUT_ROWS
+                                           {"COLOUR", ""},
+                                           {"", ""}}) {
+        EXPECT_EQ(texthost::closestName(c.given, names), c.expected) << c.given;
+    }
+    EXPECT_EQ(texthost::suggestionTail("FIELD", {"FIELDS", "X"}, "properties"),
+              "; did you mean FIELDS? Valid properties: FIELDS, X");
+    EXPECT_EQ(texthost::suggestionTail("Q", {}, "columns"), "; valid columns: (none)");
+}
+
+TEST(SetValue, ReadsAJsonScalarElseTakesTheText) {
+    struct Case {
+        const char* text;
+        int type;
+        const char* asText;
+    };
+    for (const Case& c :
+         std::vector<Case>{{"12", mvbTypeInteger, "12"},
+                           {"-3", mvbTypeInteger, "-3"},
+                           {"1.5", mvbTypeReal, "1.5"},
+                           {"true", mvbTypeBoolean, "true"},
+                           {"false", mvbTypeBoolean, "false"},
+                           {"null", mvbTypeNull, ""},
+                           {"\"12\"", mvbTypeString, "12"},
+                           {"007", mvbTypeString, "007"},
+                           {"orders.csv", mvbTypeString, "orders.csv"},
+                           {";", mvbTypeString, ";"},
+                           {"", mvbTypeString, ""},
+                           {"[1]", mvbTypeString, "[1]"},
+                           {"True", mvbTypeString, "True"},
+                           {"18446744073709551615", mvbTypeString, "18446744073709551615"}}) {
+        const MvbDatavar value = texthost::valueFromText(c.text);
+        EXPECT_EQ(value.getType(), c.type) << c.text;
+        EXPECT_EQ(std::string(value.asString().view()), c.asText) << c.text;
+    }
+}
+
+TEST(SetValue, SplitsStepAndPropertyAtTheLastDotBeforeTheEqualsSign) {
+    const texthost::PropertyOverride o = texthost::parseOverride("my.step.DELIMITER=a=b");
+    EXPECT_EQ(o.step, "my.step");
+    EXPECT_EQ(o.property, "DELIMITER");
+    EXPECT_EQ(std::string(o.value.asString().view()), "a=b");
+    for (const char* bad : {"FILENAME=x", "src.FILENAME", ".FILENAME=x", "src.=x", ""}) {
+        EXPECT_THROW(texthost::parseOverride(bad), texthost::JobError) << bad;
+    }
+}
+
+TEST(ProgressLine, ShowsWhatIsKnown) {
+    using textjob::ProgressSample;
+    struct Case {
+        ProgressSample sample;
+        const char* line;
+    };
+    const std::vector<Case> cases = {
+        {{45, 1234567, true, 2743482, "12/40 MB", 5.0},
+         " 45% | 1,234,567 rows | 12/40 MB | 246,913 rows/s | 0:06 left"},
+        {{-1, 999, false, 0, "", 0.05}, "999 rows"},  // too early for a rate
+        {{-1, 5000, false, 0, "", 2.0}, "5,000 rows | 2,500 rows/s"},
+        {{100, 10, true, 10, "", 1.0}, "100% | 10 rows | 10 rows/s"},  // nothing left
+        {{33, 3600, true, 3600 + 7200, "", 3600.0}, " 33% | 3,600 rows | 1 rows/s | 2:00:00 left"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(textjob::formatProgressLine(c.sample), c.line);
+}
+
+TEST(ProgressLine, TakesTheSourcesStatus) {
+    texthost::StepStatus source;
+    source.ok = true;
+    source.percent = 30;
+    source.text = "Read 12/40 MB (900 rows)";
+    source.rows = 900;
+    source.totalKnown = true;
+    source.total = 3000;
+    texthost::StepStatus destination;
+    destination.text = "Written 800 rows";
+    destination.rows = 800;
+    textjob::ProgressSample sample = textjob::sampleProgress({source, destination}, 1.0);
+    EXPECT_EQ(sample.percent, 30);
+    EXPECT_EQ(sample.rows, 900u);
+    EXPECT_EQ(sample.total, 3000u);
+    EXPECT_EQ(sample.sizeRead, "12/40 MB");
+    // A percent out of range (a source past its estimate) gives way to rows against the total.
+    source.ok = false;
+    source.percent = 150;
+    source.text = "Read 15 of 10 rows";
+    source.rows = 15;
+    source.total = 20;
+    sample = textjob::sampleProgress({source}, 1.0);
+    EXPECT_EQ(sample.percent, 75);
+    EXPECT_EQ(sample.sizeRead, "");
+    EXPECT_EQ(textjob::sampleProgress({}, 1.0).rows, 0u);
+    EXPECT_EQ(textjob::groupDigits(0), "0");
+    EXPECT_EQ(textjob::groupDigits(1000), "1,000");
+    EXPECT_EQ(textjob::groupDigits(18446744073709551615u), "18,446,744,073,709,551,615");
+}
+
+}  // namespace
+}  // namespace hosttest
