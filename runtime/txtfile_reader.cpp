@@ -219,7 +219,7 @@ size_t TextReader::findLineEnd(size_t from, size_t to) const noexcept {
     return to;
 }
 
-size_t TextReader::currentLineEnd() noexcept {
+inline size_t TextReader::currentLineEnd() noexcept {
     if (lineEndFound_ && lineEnd_ >= pos_) [[likely]] {
         return lineEnd_;
     }
@@ -245,7 +245,7 @@ size_t TextReader::findCurrentLineEnd() noexcept {
     return end_;
 }
 
-size_t TextReader::consumeLineEnd(size_t at) noexcept {
+inline size_t TextReader::consumeLineEnd(size_t at) noexcept {
     const bool cr = unitAt(at) == kCr;
     pos_ = at + unit_;
     if (cr) {
@@ -291,7 +291,7 @@ void TextReader::countDataLines(size_t from, size_t to) noexcept {
     }
 }
 
-bool TextReader::beginOperation() {
+inline bool TextReader::beginOperation() {
     if (savedAt_ != kFailed) {
         buffer_[savedAt_] = savedByte_;
         savedAt_ = kFailed;
@@ -316,7 +316,7 @@ bool TextReader::settleBeforeOperation() {
     return true;
 }
 
-void TextReader::terminateInPlace(size_t at) noexcept {
+inline void TextReader::terminateInPlace(size_t at) noexcept {
     savedAt_ = at;
     savedByte_ = buffer_[at];
     buffer_[at] = '\0';
@@ -565,14 +565,14 @@ int TextReader::readLine(MvbTextSpan* line, bool* present) {
     return line->bytes;
 }
 
-bool TextReader::lineEndInBuffer(size_t lineEnd) const noexcept {
+inline bool TextReader::lineEndInBuffer(size_t lineEnd) const noexcept {
     // The text before it must be valid, and the unit after it read, so that a CR LF is
     // consumed whole.
     return lineEnd < end_ && lineEnd <= validEnd_ && (end_ - lineEnd > 1 || eof_);
 }
 
-bool TextReader::takeBuffered(size_t count, bool stopAtLineEnd, size_t* taken, bool* lineEnded,
-                              MvbTextSpan* text) noexcept {
+inline bool TextReader::takeBuffered(size_t count, bool stopAtLineEnd, size_t* taken,
+                                     bool* lineEnded, MvbTextSpan* text) noexcept {
     // UTF-8 passes through: text that was read and validated needs no decoding, as long as the
     // count does not cut a character (validEnd_ always ends on a whole one).
     if (!utf8_ || pendingCut_ != 0) {
@@ -612,7 +612,7 @@ bool TextReader::takeBuffered(size_t count, bool stopAtLineEnd, size_t* taken, b
     return true;
 }
 
-bool TextReader::skipLineBuffered(size_t* taken) noexcept {
+inline bool TextReader::skipLineBuffered(size_t* taken, bool* lineEnded) noexcept {
     if (!utf8_ || pendingCut_ != 0) {
         return false;
     }
@@ -622,75 +622,93 @@ bool TextReader::skipLineBuffered(size_t* taken) noexcept {
     }
     *taken = lineEnd - pos_;
     *taken += consumeLineEnd(lineEnd);
+    *lineEnded = true;
     return true;
 }
 
+// Each operation first tries its fast path over UTF-8 text in the buffer; the general path
+// (decoding, refills, failures) stays out of line, so that the fast one needs no stack frame.
+
 int TextReader::read(int count, MvbTextSpan* text) {
-    text->text = "";
-    text->bytes = 0;
-    if (count < 0) [[unlikely]] {
-        return fail("cannot read " + std::to_string(count) + " bytes from file \"" + path_ + "\"");
-    }
-    if (!beginOperation()) [[unlikely]] {
-        return -1;
-    }
     bool lineEnded = false;
     size_t taken = 0;
-    if (takeBuffered(static_cast<size_t>(count), false, &taken, &lineEnded, text)) [[likely]] {
+    if (count >= 0 && beginOperation() &&
+        takeBuffered(static_cast<size_t>(count), false, &taken, &lineEnded, text)) [[likely]] {
         return static_cast<int>(taken);
     }
+    return readGeneral(count, text);
+}
+
+int TextReader::readInLine(int count, MvbTextSpan* text, bool* lineEnded) {
+    bool ended = false;
+    size_t taken = 0;
+    if (count >= 0 && beginOperation() &&
+        takeBuffered(static_cast<size_t>(count), true, &taken, &ended, text)) [[likely]] {
+        if (lineEnded != nullptr) {
+            *lineEnded = ended;
+        }
+        return static_cast<int>(taken);
+    }
+    return readInLineGeneral(count, text, lineEnded);
+}
+
+int TextReader::skip(int count, bool* lineEnded) {
+    bool ended = false;
+    size_t taken = 0;
+    if (count >= -1 && beginOperation()) [[likely]] {
+        const bool done = count == -1 ? skipLineBuffered(&taken, &ended)
+                                      : takeBuffered(static_cast<size_t>(count),
+                                                     lineEnded != nullptr, &taken, &ended, nullptr);
+        if (done) [[likely]] {
+            if (lineEnded != nullptr) {
+                *lineEnded = ended;
+            }
+            return static_cast<int>(taken);
+        }
+    }
+    return skipGeneral(count, lineEnded);
+}
+
+int TextReader::readGeneral(int count, MvbTextSpan* text) {
+    text->text = "";
+    text->bytes = 0;
+    if (count < 0) {
+        return fail("cannot read " + std::to_string(count) + " bytes from file \"" + path_ + "\"");
+    }
+    bool lineEnded = false;
     size_t lineEndBytes = 0;
     return static_cast<int>(take(count, false, true, &lineEnded, &lineEndBytes, text));
 }
 
-int TextReader::readInLine(int count, MvbTextSpan* text, bool* lineEnded) {
+int TextReader::readInLineGeneral(int count, MvbTextSpan* text, bool* lineEnded) {
     text->text = "";
     text->bytes = 0;
-    if (count < 0) [[unlikely]] {
+    if (count < 0) {
         return fail("cannot read " + std::to_string(count) + " bytes from file \"" + path_ + "\"");
     }
     bool ended = false;
-    long taken = -1;
-    size_t buffered = 0;
-    if (!beginOperation()) [[unlikely]] {
-        taken = -1;
-    } else if (takeBuffered(static_cast<size_t>(count), true, &buffered, &ended, text)) [[likely]] {
-        taken = static_cast<long>(buffered);
-    } else {
-        size_t lineEndBytes = 0;
-        taken = take(count, true, true, &ended, &lineEndBytes, text);
-    }
+    size_t lineEndBytes = 0;
+    const long taken = take(count, true, true, &ended, &lineEndBytes, text);
     if (lineEnded != nullptr) {
         *lineEnded = ended;
     }
     return static_cast<int>(taken);
 }
 
-int TextReader::skip(int count, bool* lineEnded) {
-    bool ended = false;
-    size_t lineEndBytes = 0;
-    size_t buffered = 0;
-    long taken = 0;
-    if (count < -1) [[unlikely]] {
+int TextReader::skipGeneral(int count, bool* lineEnded) {
+    if (count < -1) {
         return fail("cannot skip " + std::to_string(count) + " bytes in file \"" + path_ +
                     "\": skips only go forward");
     }
-    if (!beginOperation()) [[unlikely]] {
-        taken = -1;
-    } else if (count == -1) {
+    bool ended = false;
+    size_t lineEndBytes = 0;
+    long taken = 0;
+    if (count == -1) {
         // The rest of the line with its line end: an empty line still counts as skipped.
-        if (skipLineBuffered(&buffered)) [[likely]] {
-            ended = true;
-            taken = static_cast<long>(buffered);
-        } else {
-            taken = take(-1, true, false, &ended, &lineEndBytes, nullptr);
-            if (taken >= 0) {
-                taken += static_cast<long>(lineEndBytes);
-            }
+        taken = take(-1, true, false, &ended, &lineEndBytes, nullptr);
+        if (taken >= 0) {
+            taken += static_cast<long>(lineEndBytes);
         }
-    } else if (takeBuffered(static_cast<size_t>(count), lineEnded != nullptr, &buffered, &ended,
-                            nullptr)) [[likely]] {
-        taken = static_cast<long>(buffered);
     } else {
         taken = take(count, lineEnded != nullptr, false, &ended, &lineEndBytes, nullptr);
     }

@@ -80,7 +80,10 @@ class TextReader {
     bool lineEndInBuffer(size_t lineEnd) const noexcept;
     bool takeBuffered(size_t count, bool stopAtLineEnd, size_t* taken, bool* lineEnded,
                       MvbTextSpan* text) noexcept;
-    bool skipLineBuffered(size_t* taken) noexcept;
+    bool skipLineBuffered(size_t* taken, bool* lineEnded) noexcept;
+    [[gnu::noinline]] int readGeneral(int count, MvbTextSpan* text);
+    [[gnu::noinline]] int readInLineGeneral(int count, MvbTextSpan* text, bool* lineEnded);
+    [[gnu::noinline]] int skipGeneral(int count, bool* lineEnded);
 
     int fail(std::string text);
     int decodeError(size_t at);
