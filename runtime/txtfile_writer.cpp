@@ -139,10 +139,24 @@ bool TextWriter::appendRaw(const char* bytes, size_t size) {
 }
 
 bool TextWriter::appendBlanks(size_t bytes) {
-    for (size_t count = bytes / blank_.size(); count > 0; --count) {
-        if (!appendRaw(blank_.data(), blank_.size())) {
+    // Blanks are filled into the output buffer a buffer's room at a time, never one by one.
+    const size_t unit = blank_.size();
+    size_t count = bytes / unit;
+    while (count > 0) {
+        if (capacity_ - used_ < unit && !flushBuffer()) [[unlikely]] {
             return false;
         }
+        const size_t fit = std::min(count, (capacity_ - used_) / unit);
+        char* at = buffer_.get() + used_;
+        if (unit == 1) {
+            std::memset(at, blank_[0], fit);
+        } else {
+            for (size_t i = 0; i < fit; ++i) {
+                std::memcpy(at + i * unit, blank_.data(), unit);
+            }
+        }
+        used_ += fit * unit;
+        count -= fit;
     }
     return true;
 }
@@ -235,6 +249,15 @@ bool TextWriter::writePadded(const char* text, int byteLength, int width) {
     }
     const size_t length = byteLength < 0 ? std::strlen(text) : static_cast<size_t>(byteLength);
     const auto room = static_cast<size_t>(width);
+    if (utf8_) {
+        // The whole text is checked, the part cut off too, exactly as an unpadded write would.
+        const size_t valid = utf8ValidPrefix(text, length);
+        if (valid < length) {
+            return encodingError(text, length, valid);
+        }
+        const size_t keep = mvb::utf8::cutAtBoundary(std::string_view(text, length), room);
+        return appendRaw(text, keep) && appendBlanks(room - keep);
+    }
     scratch_.clear();
     if (!encodeInto(text, length, scratch_)) {
         return false;
@@ -242,24 +265,20 @@ bool TextWriter::writePadded(const char* text, int byteLength, int width) {
     if (scratch_.size() > room) {
         // Cut after the last whole character that fits.
         size_t keep = 0;
-        if (utf8_) {
-            keep = mvb::utf8::cutAtBoundary(std::string_view(text, length), room);
-        } else {
-            converter_.reset();
-            size_t used = 0;
-            while (keep < length) {
-                const size_t next =
-                    keep +
-                    static_cast<size_t>(utf8SequenceLength(static_cast<unsigned char>(text[keep])));
-                char sink[32];
-                size_t produced = 0;
-                converter_.convertInto(text + keep, next - keep, sink, sizeof sink, &produced);
-                if (used + produced > room) {
-                    break;
-                }
-                used += produced;
-                keep = next;
+        converter_.reset();
+        size_t used = 0;
+        while (keep < length) {
+            const size_t next =
+                keep +
+                static_cast<size_t>(utf8SequenceLength(static_cast<unsigned char>(text[keep])));
+            char sink[32];
+            size_t produced = 0;
+            converter_.convertInto(text + keep, next - keep, sink, sizeof sink, &produced);
+            if (used + produced > room) {
+                break;
             }
+            used += produced;
+            keep = next;
         }
         scratch_.clear();
         if (!encodeInto(text, keep, scratch_)) {

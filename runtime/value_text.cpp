@@ -151,14 +151,4 @@ bool parseReal(std::string_view text, double* value) noexcept {
     return parseRealFully(text, value);
 }
 
-int formatReal(double value, char* out) noexcept {
-    const auto result = std::to_chars(out, out + 32, value);
-    return static_cast<int>(result.ptr - out);
-}
-
-int formatInt64(int64_t value, char* out) noexcept {
-    const auto result = std::to_chars(out, out + 21, value);
-    return static_cast<int>(result.ptr - out);
-}
-
 }  // namespace mvb::text

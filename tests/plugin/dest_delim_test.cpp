@@ -1,9 +1,15 @@
 // DEST_DELIMTEXT: line shapes, delimiters, line ends, append, runs that write nothing.
 #include <gtest/gtest.h>
 
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <random>
 #include <string>
 #include <vector>
 
+#include "../../src/dest_value_text.h"
 #include "support/dest_support.h"
 #include "texthost/pipeline.h"
 
@@ -280,6 +286,80 @@ TEST(DelimDest, StatusCountsWrittenRows) {
     uint64_t total = 0;
     EXPECT_TRUE(pipeline.step(1)->getProgress(&total));
     EXPECT_EQ(total, 4u);
+}
+
+}  // namespace
+
+namespace {
+
+std::string shortestText(double value) {
+    char bytes[64];
+    const auto result = std::to_chars(bytes, bytes + sizeof bytes, value);
+    return std::string(bytes, result.ptr);
+}
+
+std::string writtenText(double value) {
+    ValueTextBuffer buffer;
+    const MvbDatavar var(value);
+    return std::string(destValueText(&var, buffer));
+}
+
+// Reals are written in the shortest form that reads back, the form std::to_chars gives; the
+// short positional texts most data holds take a quicker path that must agree with it exactly,
+// also where the exponent form is shorter and at the edges of that path's range.
+TEST(DelimDest, RealsAsTheirShortestText) {
+    std::vector<double> values = {0.0,
+                                  -0.0,
+                                  0.5,
+                                  -2.25,
+                                  0.1,
+                                  0.2,
+                                  0.1 + 0.2,
+                                  1.0 / 3,
+                                  1e-3,
+                                  0.00099999999999999,
+                                  1e-4,
+                                  0.0012,
+                                  0.00012,
+                                  123456.0,
+                                  100000.0,
+                                  10000.0,
+                                  1e6,
+                                  1500.0,
+                                  1e14,
+                                  1e15,
+                                  999999999999999.9,
+                                  1e15 - 1,
+                                  123456789012345.6,
+                                  9007199254740993.0,
+                                  4503599627370497.5,
+                                  0.9999999999999999,
+                                  5e-324,
+                                  std::numeric_limits<double>::max(),
+                                  std::numeric_limits<double>::infinity(),
+                                  std::numeric_limits<double>::quiet_NaN(),
+                                  1234.5678,
+                                  7.0e-3,
+                                  0.000123456789012345};
+    std::mt19937_64 random(20240607);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    for (int i = 0; i < 200000; ++i) {
+        // Decimals of up to 17 digits at magnitudes from 1e-6 to 1e17, as data holds them, and
+        // arbitrary bit patterns.
+        const int fraction = static_cast<int>(random() % 10);
+        const double magnitude = std::pow(10.0, static_cast<int>(random() % 24) - 6);
+        const double scale = std::pow(10.0, fraction);
+        values.push_back(std::round(unit(random) * magnitude * scale) / scale);
+        values.push_back(-std::round(unit(random) * scale * 1e4) / scale);
+        const uint64_t bits = random();
+        double any = 0;
+        std::memcpy(&any, &bits, sizeof any);
+        values.push_back(any);
+    }
+    for (const double value : values) {
+        const std::string expected = shortestText(value);
+        ASSERT_EQ(writtenText(value), expected) << expected;
+    }
 }
 
 }  // namespace

@@ -190,6 +190,70 @@ TEST(Padded, WidthThatHoldsNoWholeCharactersFails) {
     EXPECT_TRUE(file->writePadded("ab", 2, 4));
 }
 
+// Blanks are filled a buffer's room at a time: fields narrower and wider than a 64-byte buffer,
+// starting anywhere in it, come out whole and in order.
+TEST(Padded, FieldsAcrossASmallBufferComeOutWhole) {
+    struct Field {
+        std::string text;
+        int width;          ///< in characters, which are all one UTF-16 unit here
+        std::string field;  ///< the field as UTF-8 (blanks included)
+    };
+    const std::vector<Field> ascii = {
+        {"ab", 1, "a"},
+        {"abc", 63, "abc" + std::string(60, ' ')},
+        {"x", 64, "x" + std::string(63, ' ')},
+        {"", 130, std::string(130, ' ')},
+        {std::string(70, 'q'), 65, std::string(65, 'q')},
+        {"end", 200, "end" + std::string(197, ' ')},
+    };
+    std::vector<Field> utf8 = ascii;
+    utf8.push_back({"J\xC3\xA9", 65, "J\xC3\xA9" + std::string(62, ' ')});
+    utf8.push_back({std::string(70, 'q') + "\xC3\xA9", 71, std::string(70, 'q') + " "});
+    utf8.push_back({"tail", 3, "tai"});
+
+    for (const int encoding : {65001, 1200}) {
+        SCOPED_TRACE(encoding);
+        const int unit = encoding == 1200 ? 2 : 1;
+        TempDir dir;
+        const std::string path = dir.file("f.txt");
+        mvb::txt::FileTuning tuning;
+        tuning.bufferBytes = 64;
+        MvbString openError;
+        MvbTxtFile* file =
+            mvb::txt::openTextFile(path.c_str(), MVB_OPEN_CREATE, encoding, 0, openError, tuning);
+        ASSERT_NE(file, nullptr) << openError.asCstr();
+        std::string expected;
+        for (const Field& f : unit == 1 ? utf8 : ascii) {
+            ASSERT_TRUE(
+                file->writePadded(f.text.data(), static_cast<int>(f.text.size()), unit * f.width))
+                << lastError(file);
+            for (const char c : f.field) {
+                expected += c;
+                if (unit == 2) expected += '\0';
+            }
+            EXPECT_EQ(file->getPosition(), expected.size());
+        }
+        EXPECT_TRUE(file->flush()) << lastError(file);
+        file->close();
+        EXPECT_EQ(readBytes(path), expected);
+    }
+}
+
+// The cut drops bytes, but never the check of them: a padded text is valid UTF-8 as a whole or
+// it is refused, and nothing of it is written.
+TEST(Padded, InvalidTextIsRefusedEvenWhereTheCutWouldDropIt) {
+    TempDir dir;
+    const std::string path = dir.file("f.txt");
+    MvbTxtFile* file = openWith(path, MVB_OPEN_CREATE, 65001, 0);
+    ASSERT_NE(file, nullptr);
+    EXPECT_FALSE(file->writePadded("ab\xFF", 3, 2));
+    EXPECT_THAT(lastError(file), HasSubstr("not valid UTF-8"));
+    EXPECT_FALSE(file->writePadded("ab\xC3", 3, 4));
+    EXPECT_TRUE(file->writePadded("ok", 2, 3));
+    file->close();
+    EXPECT_EQ(readBytes(path), "ok ");
+}
+
 TEST(Writing, CharacterTheEncodingLacksFailsThatWriteOnly) {
     TempDir dir;
     const std::string path = dir.file("f.txt");
