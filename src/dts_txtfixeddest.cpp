@@ -2,8 +2,10 @@
 
 #include <cinttypes>
 #include <cstdio>
+#include <cstring>
 
 #include "dest_value_text.h"
+#include "mvb/charset.h"
 #include "mvb/types.h"
 #include "step_catalogue.h"
 #include "step_guard.h"
@@ -127,7 +129,52 @@ bool DTS_TxtFixedDest::startRun() {
 
 bool DTS_TxtFixedDest::openFile(bool probe) {
     const int mode = append_ ? MVB_OPEN_APPEND : MVB_OPEN_CREATE;
-    return file_.open(core_.host(), fileName_, mode, encoding_, openFlags_, probe);
+    if (!file_.open(core_.host(), fileName_, mode, encoding_, openFlags_, probe)) return false;
+    if (!probe) {
+        const int encoding = file_.get()->getEncoding();
+        utf8File_ = encoding == 0 || encoding == 65001;
+    }
+    return true;
+}
+
+bool DTS_TxtFixedDest::writeRecordAtOnce(const StepOutputItems* items) {
+    line_.clear();
+    ValueTextBuffer buffer;
+    const int fieldCount = core_.fieldCount();
+    for (int i = 0; i < fieldCount; ++i) {
+        // A FIELDS row that names no input field is written as blanks at its width.
+        const std::string_view text = destValueText(core_.fieldValue(items, i), buffer);
+        const auto width = static_cast<size_t>(fieldWidths_[i]);
+        size_t keep = text.size();
+        if (keep > width) {
+            // The file rejects a text that is not UTF-8 even where the cut drops the bad bytes;
+            // the field-by-field write then reports it as the file words it.
+            if (!mvbIsValidUtf8(text.data(), static_cast<long>(text.size()))) return false;
+            keep = width;
+            while (keep > 0 && (static_cast<unsigned char>(text[keep]) & 0xC0u) == 0x80u)
+                --keep;
+        }
+        char* at = line_.reserve(width);
+        at = putBytes(at, text.substr(0, keep));
+        if (width > keep) std::memset(at, ' ', width - keep);
+        line_.commit(at + (width - keep));
+    }
+    const char* record = line_.size() != 0 ? line_.data() : "";
+    return file_.get()->writeChars(record, static_cast<int>(line_.size()));
+}
+
+bool DTS_TxtFixedDest::writeRecordByFields(const StepOutputItems* items) {
+    MvbTxtFile* file = file_.get();
+    ValueTextBuffer buffer;
+    const int fieldCount = core_.fieldCount();
+    for (int i = 0; i < fieldCount; ++i) {
+        const std::string_view text = destValueText(core_.fieldValue(items, i), buffer);
+        if (!file->writePadded(text.empty() ? "" : text.data(), static_cast<int>(text.size()),
+                               fieldWidths_[i])) {
+            return false;
+        }
+    }
+    return true;
 }
 
 int DTS_TxtFixedDest::processRow(int) {
@@ -153,20 +200,16 @@ int DTS_TxtFixedDest::takeAndWriteRow() {
             writeFailed_ = true;
             return 2;
         }
-        MvbTxtFile* file = file_.get();
-        ValueTextBuffer buffer;
-        const int fieldCount = core_.fieldCount();
-        for (int i = 0; i < fieldCount; ++i) {
-            // A FIELDS row that names no input field is written as blanks at its width.
-            const std::string_view text = destValueText(core_.fieldValue(items, i), buffer);
-            if (!file->writePadded(text.empty() ? "" : text.data(), static_cast<int>(text.size()),
-                                   fieldWidths_[i])) {
-                writeFailed_ = true;
-                file_.fail(host);
-                return 2;
-            }
+        // A record that cannot be written at once (a text that is not UTF-8, a failed write)
+        // is written again field by field, which writes what it can and names the failure.
+        // A failed write leaves nothing of its text in the file.
+        const bool written = (utf8File_ && writeRecordAtOnce(items)) || writeRecordByFields(items);
+        if (!written) {
+            writeFailed_ = true;
+            file_.fail(host);
+            return 2;
         }
-        if (writeLineEnd_ && !file->writeLine("")) {
+        if (writeLineEnd_ && !file_.get()->writeLine("")) {
             writeFailed_ = true;
             file_.fail(host);
             return 2;

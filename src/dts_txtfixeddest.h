@@ -5,6 +5,7 @@
 
 #include "dest_core.h"
 #include "dest_file.h"
+#include "dest_line_buffer.h"
 #include "step/plugin.h"
 
 /// DEST_FIXEDTEXT: passes every row on and, in a run that writes, writes the FIELDS of each row
@@ -31,6 +32,8 @@ class DTS_TxtFixedDest final : public StepPluginStep {
     bool startRun();
     int takeAndWriteRow();
     bool openFile(bool probe);
+    bool writeRecordAtOnce(const StepOutputItems* items);
+    bool writeRecordByFields(const StepOutputItems* items);
 
     DestinationCore core_;
     DestFile file_;
@@ -40,6 +43,11 @@ class DTS_TxtFixedDest final : public StepPluginStep {
     /// The WIDTH of each FIELDS row, each 0 or more; read by start.
     std::unique_ptr<int[]> fieldWidths_;
     bool writeLineEnd_ = false;
+    /// The open file is UTF-8, so a WIDTH counts UTF-8 bytes and a record is padded here and
+    /// handed to the file in one write.
+    bool utf8File_ = false;
+    /// The record being assembled; reused from row to row.
+    LineBuffer line_;
     bool append_ = false;
     /// An open, write or flush of this run failed: the summary is not reported.
     bool writeFailed_ = false;

@@ -93,6 +93,43 @@ TEST(FixedDest, ValuesAtTheirWidths) {
     }
 }
 
+// A UTF-8 record is padded and cut by the step and written at once; these pin the edges of that
+// path against the field-by-field writing of other encodings.
+TEST(FixedDest, Utf8RecordsCutOnCharactersAndPadAnyWidth) {
+    const TestRows rows = {{{"a", mvbTypeString}, {"b", mvbTypeString}, {"c", mvbTypeInteger}},
+                           {{text("\xE2\x82\xAC\xE2\x82\xAC"), text("wide"), integer(123456)},
+                            {text("x"), null(), integer(7)}}};
+    const std::string wide(70000 - 4, ' ');
+    const std::string expected =
+        "\xE2\x82\xAC  wide" + wide + "1234\n" + "x    " + std::string(70000, ' ') + "7   \n";
+    for (const int encoding : {-1, 65001, 0}) {
+        SCOPED_TRACE(encoding);
+        TempDir dir;
+        const Outcome run =
+            runFixed(dir, rows,
+                     {{"FIELDS", fieldsTable({{"a", 5}, {"b", 70000}, {"c", 4}}, "WIDTH")},
+                      {"LINE_END", "LF"},
+                      {"ENCODING", encoding}});
+        ASSERT_TRUE(run.report.ok) << joined(run.report.errors());
+        EXPECT_EQ(run.output, expected);
+    }
+}
+
+TEST(FixedDest, TextThatIsNotUtf8FailsTheRun) {
+    // Bad bytes are refused where the field keeps them and where its width cuts them off.
+    for (const int width : {5, 2}) {
+        SCOPED_TRACE(width);
+        TempDir dir;
+        const Outcome run = runFixed(
+            dir, {{{"s", mvbTypeString}}, {{text("ok")}, {text("ab\xFF")}, {text("later")}}},
+            {{"FIELDS", fieldsTable({{"s", width}}, "WIDTH")}, {"LINE_END", "LF"}});
+        EXPECT_FALSE(run.report.ok);
+        EXPECT_TRUE(anyContains(run.report.errors(), "not valid UTF-8"))
+            << joined(run.report.errors());
+        EXPECT_EQ(run.output.find("later"), std::string::npos);
+    }
+}
+
 TEST(FixedDest, BadWidthsFailStart) {
     const std::vector<std::pair<json, std::vector<std::string>>> cases = {
         {-1, {"Text Plugin 732:"}},
