@@ -97,7 +97,8 @@ echo "{\"steps\":[$(delim_source "$input"),$(fixed_dest "$work/out_fixed.txt")]}
 echo "{\"steps\":[$(fixed_source "$work/out_fixed.txt"),$(delim_dest "$work/fixed_out.csv")]}" > "$work/fixed_to_csv.json"
 echo "{\"steps\":[$(delim_source "$input"),$(html_dest "$work/out.html")]}" > "$work/csv_to_html.json"
 
-# Runs "$@" under /usr/bin/time and prints: name, input MB, seconds, MB/s, peak RSS MB.
+# Runs "$@" under /usr/bin/time and prints: name, input MB, seconds, MB/s, CPU seconds (user +
+# system, the figure that other work on a shared machine disturbs least), peak RSS MB.
 measure() {
     local name="$1" in_file="$2"; shift 2
     local in_bytes; in_bytes=$(stat -c %s "$in_file")
@@ -105,16 +106,18 @@ measure() {
     local log="$work/$name.time"
     /usr/bin/time -v "$@" > "$work/$name.stdout" 2> "$log" || {
         echo "$name failed:" >&2; tail -n 30 "$log" >&2; return 1; }
-    local wall rss
+    local wall rss cpu
     wall=$(awk -F': ' '/Elapsed \(wall clock\)/ {print $2}' "$log" |
         awk -F: '{ if (NF == 3) print $1*3600 + $2*60 + $3; else print $1*60 + $2 }')
     rss=$(awk -F': ' '/Maximum resident set size/ {print $2}' "$log")
-    awk -v n="$name" -v b="$in_bytes" -v w="$wall" -v r="$rss" 'BEGIN {
-        printf "%-14s %9.1f MB %8.2f s %9.1f MB/s %8.1f MB peak\n", n, b/1e6, w, (w > 0 ? b/1e6/w : 0), r/1024 }'
+    cpu=$(awk -F': ' '/(User|System) time \(seconds\)/ {s += $2} END {print s}' "$log")
+    awk -v n="$name" -v b="$in_bytes" -v w="$wall" -v c="$cpu" -v r="$rss" 'BEGIN {
+        printf "%-14s %9.1f MB %8.2f s %9.1f MB/s %7.2f s %8.1f MB peak\n", n, b/1e6, w,
+            (w > 0 ? b/1e6/w : 0), c, r/1024 }'
 }
 
 echo "input: $input ($((bytes / 1000000)) MB), textjob: $textjob"
-printf '%-14s %12s %10s %14s %13s\n' job input time throughput memory
+printf '%-14s %12s %10s %14s %9s %13s\n' job input time throughput cpu memory
 measure cat "$input" sh -c 'cat "$1" > /dev/null' cat "$input"
 measure csv_to_csv "$input" "$textjob" run "$work/csv_to_csv.json"
 measure csv_to_fixed "$input" "$textjob" run "$work/csv_to_fixed.json"
