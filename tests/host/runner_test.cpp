@@ -104,6 +104,20 @@ TEST_F(RunnerTest, StepFailureExitsWithOne) {
     EXPECT_EQ(err, "error: FAKE_SOURCE: ROWS must not be negative\n");
 }
 
+TEST_F(RunnerTest, InterruptStopsAStepThatNeverAsksWithStatus130) {
+    // The fake source never asks shouldContinue: the host stops the chain itself.
+    TextjobProcess job({"--plugin", HOST_TEST_FAKE_PLUGIN, "run",
+                        writeJob(R"({"steps": [{"type": "FAKE_SOURCE", "properties":
+                                     {"ROWS": 1000000000000}}]})")},
+                       folder, /*stderrOnTerminal=*/true);
+    ASSERT_TRUE(job.started());
+    ASSERT_TRUE(job.waitForError(" rows/s", std::chrono::seconds(60))) << job.err();
+    job.interrupt();
+    EXPECT_EQ(job.wait(std::chrono::seconds(60)), 130);
+    EXPECT_NE(job.err().find("The run was stopped after "), std::string::npos) << job.err();
+    EXPECT_EQ(job.out(), "FAKE_SOURCE: fake source done\n");  // the step was still finished
+}
+
 TEST_F(RunnerTest, RunsAJobFromItsOwnFolderAndWritesItsSummary) {
     const std::string job = writeJob(jobOf({sourceStep("in.csv"), delimitedDestStep("copy.csv")}));
     run({"run", job});
