@@ -70,7 +70,7 @@ int daysInMonth(int year, int month) noexcept {
     return month == 2 && isLeapYear(year) ? 29 : kDays[month - 1];
 }
 
-bool isValid(const DateParts& d) noexcept {
+inline bool isValid(const DateParts& d) noexcept {
     return d.year >= 1 && d.year <= 9999 && d.month >= 1 && d.month <= 12 && d.day >= 1 &&
            d.day <= daysInMonth(d.year, d.month) && d.hour >= 0 && d.hour <= 23 && d.minute >= 0 &&
            d.minute <= 59 && d.second >= 0 && d.second <= 59;
@@ -175,9 +175,41 @@ bool readIsoShape(const char* t, DateParts& d) noexcept {
     return true;
 }
 
+/// Where the parts go; a null pointer drops that part.
+struct DateOuts {
+    int* year;
+    int* month;
+    int* day;
+    int* hour;
+    int* minute;
+    int* second;
+};
+
+/// 0 with the parts stored when they make a valid date and time, else 1.
+inline int store(const DateParts& d, const DateOuts& outs) noexcept {
+    if (!isValid(d)) {
+        return 1;
+    }
+    // One store per part, straight from the registers (a loop over arrays of them would first
+    // put them on the stack).
+    const auto put = [](int* target, int value) noexcept {
+        if (target != nullptr) {
+            *target = value;
+        }
+    };
+    put(outs.year, d.year);
+    put(outs.month, d.month);
+    put(outs.day, d.day);
+    put(outs.hour, d.hour);
+    put(outs.minute, d.minute);
+    put(outs.second, d.second);
+    return 0;
+}
+
 /// Any text in `format` (0 to 3), blanks around allowed.
-bool readGeneral(const char* text, int format, DateParts& d) noexcept {
+[[gnu::noinline]] int parseGeneral(const char* text, int format, const DateOuts& outs) noexcept {
     DateReader in(mvb::utf8::trimBlanks(text));
+    DateParts d;
     bool ok = false;
     switch (format) {
         case 0:
@@ -193,7 +225,7 @@ bool readGeneral(const char* text, int format, DateParts& d) noexcept {
             ok = readOrdered(in, d, "ymd");
             break;
     }
-    return ok && readTime(in, d);
+    return ok && readTime(in, d) ? store(d, outs) : 1;
 }
 
 }  // namespace
@@ -206,17 +238,10 @@ int mvs_string_to_date(const char* text, int* year, int* month, int* day, int* h
     if (format < 0 || format > 3) {
         return 2;
     }
-    DateParts d;
-    const bool ok = (format == 0 && readIsoShape(text, d)) || readGeneral(text, format, d);
-    if (!ok || !isValid(d)) {
-        return 1;
+    const DateOuts outs{year, month, day, hour, minute, second};
+    // The parts of the common shape stay in registers; everything else takes the general path.
+    if (DateParts d; format == 0 && readIsoShape(text, d)) [[likely]] {
+        return store(d, outs);
     }
-    int* const outs[] = {year, month, day, hour, minute, second};
-    const int values[] = {d.year, d.month, d.day, d.hour, d.minute, d.second};
-    for (int i = 0; i < 6; ++i) {
-        if (outs[i] != nullptr) {
-            *outs[i] = values[i];
-        }
-    }
-    return 0;
+    return parseGeneral(text, format, outs);
 }
