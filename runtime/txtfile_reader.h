@@ -62,8 +62,11 @@ class TextReader {
 
     unsigned unitAt(size_t at) const noexcept;
     size_t findLineEnd(size_t from, size_t to) const noexcept;
+    /// The first line-end unit at or after pos_ in the data read, or end_ when none has been
+    /// read yet; scans only bytes that no earlier call has scanned.
     size_t currentLineEnd() noexcept;
     size_t findCurrentLineEnd() noexcept;
+    /// Moves the offsets after the first `shift` bytes left the buffer.
     void shiftData(size_t shift) noexcept;
     size_t consumeLineEnd(size_t at) noexcept;
     void countDataLines(size_t from, size_t to) noexcept;
@@ -81,6 +84,7 @@ class TextReader {
     bool takeBuffered(size_t count, bool stopAtLineEnd, size_t* taken, bool* lineEnded,
                       MvbTextSpan* text) noexcept;
     bool skipLineBuffered(size_t* taken, bool* lineEnded) noexcept;
+    /// read(), readInLine() and skip() for every case (decoding, refills, failures).
     [[gnu::noinline]] int readGeneral(int count, MvbTextSpan* text);
     [[gnu::noinline]] int readInLineGeneral(int count, MvbTextSpan* text, bool* lineEnded);
     [[gnu::noinline]] int skipGeneral(int count, bool* lineEnded);
