@@ -42,3 +42,17 @@ void DestFile::discard() noexcept {
         file->close();
     }
 }
+
+void DestFile::finishRun(StepHost* host, bool wrote, bool* failed, const char* summary,
+                         const MvbString& fileName) {
+    if (!wrote || *failed) {
+        discard();
+        return;
+    }
+    if (!flushAndClose(host)) {
+        *failed = true;
+        return;
+    }
+    host->reportInfo(MvbString(summary, false), true);
+    host->reportInfo(fileName, false);
+}

@@ -35,6 +35,14 @@ class DestFile {
     /// already failed or were stopped.
     void discard() noexcept;
 
+    /// Ends a run. When the run wrote and nothing failed (`*failed` false), the buffered data is
+    /// written out and `summary`, then `fileName`, are reported as the two pieces of one summary
+    /// entry. Otherwise the file is closed without a word: a failure was reported when it
+    /// happened, and a run that did not write has nothing to say. A failing flush is reported
+    /// and sets `*failed`.
+    void finishRun(StepHost* host, bool wrote, bool* failed, const char* summary,
+                   const MvbString& fileName);
+
   private:
     MvbTxtFile* file_ = nullptr;
 };

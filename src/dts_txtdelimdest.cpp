@@ -278,24 +278,10 @@ int DTS_TxtDelimDest::takeAndWriteRow() {
 
 void DTS_TxtDelimDest::finish() {
     guardStep(core_.host(), 0, [&] {
-        if (!core_.writes()) {
-            file_.discard();
-            return 0;
-        }
-        StepHost* host = core_.host();
-        if (writeFailed_) {
-            file_.discard();
-            return 0;
-        }
-        if (!file_.flushAndClose(host)) {
-            writeFailed_ = true;
-            return 0;
-        }
         char text[512];
         std::snprintf(text, sizeof text, "%s %" PRIu64 " rows to text file ",
                       append_ ? "Appended" : "Wrote", core_.rowCount());
-        host->reportInfo(MvbString(text, false), true);
-        host->reportInfo(fileName_, false);
+        file_.finishRun(core_.host(), core_.writes(), &writeFailed_, text, fileName_);
         return 0;
     });
 }

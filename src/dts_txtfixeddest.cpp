@@ -220,19 +220,9 @@ int DTS_TxtFixedDest::takeAndWriteRow() {
 
 void DTS_TxtFixedDest::finish() {
     guardStep(core_.host(), 0, [&] {
-        if (!core_.writes() || writeFailed_) {
-            file_.discard();
-            return 0;
-        }
-        StepHost* host = core_.host();
-        if (!file_.flushAndClose(host)) {
-            writeFailed_ = true;
-            return 0;
-        }
         char text[512];
         std::snprintf(text, sizeof text, "Wrote %" PRIu64 " rows to text file", core_.rowCount());
-        host->reportInfo(MvbString(text, false), true);
-        host->reportInfo(fileName_, false);
+        file_.finishRun(core_.host(), core_.writes(), &writeFailed_, text, fileName_);
         return 0;
     });
 }
