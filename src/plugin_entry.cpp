@@ -4,7 +4,9 @@
 
 #define TEXT_EXPORT extern "C" __attribute__((visibility("default")))
 
-TEXT_EXPORT StepPluginFactory* step_create_factory11() { return new TextPluginFactory(); }
+TEXT_EXPORT StepPluginFactory* step_create_factory11() {
+    return new TextPluginFactory();
+}
 
 TEXT_EXPORT int dtstep_text_entry(StepPluginEntry* entry) {
     entry->name = "Text";

@@ -17,7 +17,8 @@ Result guardStep(StepHost* host, Result failure, Body&& body) {
     } catch (const std::exception& e) {
         if (host != nullptr) host->reportError(MvbString(e.what(), false));
     } catch (...) {
-        if (host != nullptr) host->reportError(MvbString("Text Plugin: unexpected internal failure", true));
+        if (host != nullptr)
+            host->reportError(MvbString("Text Plugin: unexpected internal failure", true));
     }
     return failure;
 }

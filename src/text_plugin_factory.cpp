@@ -2,7 +2,9 @@
 
 #include "step_catalogue.h"
 
-int TextPluginFactory::getStepCount() { return kStepCatalogueSize; }
+int TextPluginFactory::getStepCount() {
+    return kStepCatalogueSize;
+}
 
 StepCreateFunction TextPluginFactory::getStepCreateFunction(int index) {
     return kStepCatalogue[index].create;

@@ -5,7 +5,7 @@
 /// The plug-in's factory. It holds no state: every answer comes from the step catalogue, and
 /// indexes are not range-tested (getStepCount() is the bound the host is given).
 class TextPluginFactory final : public StepPluginFactory {
-public:
+  public:
     int getInterfaceVersion() override { return 2; }
     int getStepCount() override;
     StepCreateFunction getStepCreateFunction(int index) override;

@@ -16,7 +16,7 @@
 /// reuses the capacity that an earlier one left behind. Nothing here allocates once a field
 /// has seen its longest value.
 class MVB_API MvbDatavar {
-public:
+  public:
     // Not defaulted: the union holds an MvbDate, whose default constructor is not trivial.
     MvbDatavar() noexcept {}
     MvbDatavar(const MvbDatavar& other) = default;
@@ -87,7 +87,7 @@ public:
     /// NUL; for other kinds the bytes of the held binary value; null (size 0) when null.
     const void* getRaw(int* size) const noexcept;
 
-private:
+  private:
     int type_ = mvbTypeNull;
     union {
         bool bool_;

@@ -6,7 +6,7 @@
 
 /// A calendar date with a time of day, without a time zone.
 class MVB_API MvbDate {
-public:
+  public:
     MvbDate() = default;
 
     /// Sets the date from the parts the date parser gives, in its order. `fraction` is kept
@@ -26,7 +26,7 @@ public:
 
     bool operator==(const MvbDate&) const = default;
 
-private:
+  private:
     int32_t year_ = 1970;
     int8_t month_ = 1;
     int8_t day_ = 1;

@@ -9,7 +9,7 @@
 /// The regular files of one directory whose names match a pattern, sorted by name in byte
 /// order, with a current entry. Created by mvbDirectoryOpen(); destroyed by close().
 class MVB_API MvbDirectoryListing {
-public:
+  public:
     /// The text of the last failure; empty when there is simply no further file.
     virtual void getLastError(MvbString& text) const = 0;
     /// The current entry's path (the pattern's directory part joined with the file name).
@@ -22,7 +22,7 @@ public:
     /// Destroys the listing.
     virtual void close() = 0;
 
-protected:
+  protected:
     virtual ~MvbDirectoryListing();
 };
 

@@ -9,8 +9,8 @@
 /// Formats message `number` of the catalogue as
 /// `<domain> <number>: <text> (<sourceFile>:<line>)`, filling the text's placeholders with
 /// `args` in order. An unknown number gives a text that says so and lists the arguments.
-MVB_API MvbString mvbFormatMessage(const char* sourceFile, int line, const char* domain,
-                                   int number, std::initializer_list<std::string_view> args);
+MVB_API MvbString mvbFormatMessage(const char* sourceFile, int line, const char* domain, int number,
+                                   std::initializer_list<std::string_view> args);
 
 /// The catalogue text of `number`, unformatted; null for a number the catalogue lacks.
 MVB_API const char* mvbMessageTemplate(int number) noexcept;

@@ -13,9 +13,8 @@ enum : unsigned {
 /// into `output`, which may be `line` itself (the split then happens in place; it needs
 /// `lineBytes` + 1 bytes); `fields[i]` points to field i. Returns the number of fields stored,
 /// never more than `capacity`; the parser writes nothing past the capacity or past the line.
-MVB_API int mvs_parse_text_ex2(char* line, char** fields, int capacity, char* output,
-                               int lineBytes, int delimiterCode, int quoteCode,
-                               unsigned flags) noexcept;
+MVB_API int mvs_parse_text_ex2(char* line, char** fields, int capacity, char* output, int lineBytes,
+                               int delimiterCode, int quoteCode, unsigned flags) noexcept;
 
 /// Parses a date in format 0 (ISO 8601 or YYYYMMDD), 1 (month/day/year), 2 (day/month/year)
 /// or 3 (year/month/day), with an optional time. Returns 0 and the parts on success; non-zero

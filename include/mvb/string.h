@@ -8,7 +8,7 @@
 /// A UTF-8 text string. Lengths and positions of length(), mid() count code points;
 /// cStrSize() counts bytes. The string always owns a copy of its text.
 class MVB_API MvbString {
-public:
+  public:
     MvbString() = default;
     MvbString(const MvbString& other) = default;
     MvbString(MvbString&& other) noexcept = default;
@@ -46,6 +46,6 @@ public:
 
     bool operator==(const MvbString& other) const noexcept { return text_ == other.text_; }
 
-private:
+  private:
     std::string text_;
 };

@@ -21,7 +21,7 @@ struct MvbTextSpan {
 /// return are bytes of the file's encoding, so fixed positions stay where a record layout puts
 /// them. Created by mvbTxtFileOpen() or MvbDirectoryListing::openCurrent(); destroyed by close().
 class MVB_API MvbTxtFile {
-public:
+  public:
     /// The encoding number the file is read or written with (after detection).
     virtual int getEncoding() const = 0;
     /// The text of the last failure: what failed, the file's name, and for decoding errors the
@@ -65,7 +65,7 @@ public:
     /// Writes the text and then the file's line end.
     virtual bool writeLine(const char* text) = 0;
 
-protected:
+  protected:
     virtual ~MvbTxtFile();
 };
 

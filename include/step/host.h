@@ -12,11 +12,11 @@
 
 /// One field of a field list or row buffer.
 struct StepOutputItem {
-    MvbString name;     ///< field name
-    int type = 0;       ///< mvbType code
-    int byteSize = 0;   ///< capacity of the value in bytes in the data's encoding
-    MvbDatavar value;   ///< the current row's value
-    int length = 0;     ///< length in characters (0 for non-string fields)
+    MvbString name;    ///< field name
+    int type = 0;      ///< mvbType code
+    int byteSize = 0;  ///< capacity of the value in bytes in the data's encoding
+    MvbDatavar value;  ///< the current row's value
+    int length = 0;    ///< length in characters (0 for non-string fields)
 };
 
 /// A list of fields: the input field list, an output field list or a row buffer.
@@ -30,79 +30,79 @@ __attribute__((visibility("default"))) int findOutputItemByName(const StepOutput
                                                                 const MvbString& name);
 
 class StepLog {
-public:
+  public:
     /// Level 1 marks a warning.
     virtual void logMessage(int level, const MvbString& text) = 0;
 
-protected:
+  protected:
     ~StepLog() = default;
 };
 
 class PropertyTableSchema {
-public:
+  public:
     virtual void declareColumn(int column, const MvbString& name, int type) = 0;
 
-protected:
+  protected:
     ~PropertyTableSchema() = default;
 };
 
 class PropertySchema {
-public:
+  public:
     /// Declares a table property; its index is the next property index.
     virtual PropertyTableSchema* declareTable(const MvbString& name, int columnCount) = 0;
     /// Declares a scalar property of type 1 (boolean), 2 (integer) or 4 (string).
     virtual void declareProperty(const MvbString& name, int type) = 0;
     virtual void setDefault(int propertyIndex, const MvbDatavar& value) = 0;
 
-protected:
+  protected:
     ~PropertySchema() = default;
 };
 
 class PropertyTable {
-public:
+  public:
     virtual int getRowCount() = 0;
     /// A copy of the cell; null when the job gave none.
     virtual MvbDatavar getCell(int column, int row, bool copy) = 0;
 
-protected:
+  protected:
     ~PropertyTable() = default;
 };
 
 class PropertyValues {
-public:
+  public:
     /// The table property at `propertyIndex`; a table of no rows when the job gave none.
     virtual PropertyTable* getTable(int propertyIndex) = 0;
     /// A copy of the scalar property at `propertyIndex`: the job's value, else its default,
     /// else null.
     virtual MvbDatavar getValue(int propertyIndex, bool copy) = 0;
 
-protected:
+  protected:
     ~PropertyValues() = default;
 };
 
 class StepNode {
-public:
+  public:
     /// Type id of the step this node stands for.
     virtual MvbString getTypeId() = 0;
     /// True when the node's row count is known; it is then stored in `*rows`.
     virtual bool getExpectedRows(uint64_t* rows) = 0;
 
-protected:
+  protected:
     ~StepNode() = default;
 };
 
 class StepFlow {
-public:
+  public:
     /// The step that feeds this one (arguments 0, 0, 0); null when there is none.
     virtual StepNode* getInputNode(int port, int link, int flags) = 0;
 
-protected:
+  protected:
     ~StepFlow() = default;
 };
 
 /// The host context a step receives in initialize() and keeps for its life.
 class StepHost {
-public:
+  public:
     virtual StepLog* getLog() = 0;
     virtual PropertyValues* getPropertyValues() = 0;
     virtual PropertySchema* getPropertySchema() = 0;
@@ -125,6 +125,6 @@ public:
     /// False once the host wants the run stopped.
     virtual bool shouldContinue() = 0;
 
-protected:
+  protected:
     ~StepHost() = default;
 };

@@ -10,7 +10,7 @@
 /// non-zero and finish() for each run, and release() once, which deletes the step.
 /// Nothing is thrown out of these operations except std::bad_alloc.
 class StepPluginStep {
-public:
+  public:
     /// Keeps `host`, sets the input and output counts, declares the properties. Always true.
     virtual bool initialize(StepHost* host, int* inputCount, int* outputCount) = 0;
     /// Frees what the step holds and deletes it.
@@ -37,7 +37,7 @@ using StepCreateFunction = StepPluginStep* (*)();
 
 /// The plug-in's factory: the catalogue of step types it offers.
 class StepPluginFactory {
-public:
+  public:
     virtual int getInterfaceVersion() = 0;
     virtual int getStepCount() = 0;
     virtual StepCreateFunction getStepCreateFunction(int index) = 0;
