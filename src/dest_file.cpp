@@ -43,6 +43,12 @@ void DestFile::discard() noexcept {
     }
 }
 
+int DestFile::endOfData(StepHost* host, bool* failed) {
+    if (flushAndClose(host)) return 1;
+    *failed = true;
+    return 2;
+}
+
 void DestFile::finishRun(StepHost* host, bool wrote, bool* failed, const char* summary,
                          const MvbString& fileName) {
     if (!wrote || *failed) {

@@ -35,6 +35,11 @@ class DestFile {
     /// already failed or were stopped.
     void discard() noexcept;
 
+    /// The end of a run's data: the buffered data must reach the file before the run may say
+    /// it was written. Returns 1 (end of data), or 2 after reporting a failed flush, which also
+    /// sets `*failed`.
+    int endOfData(StepHost* host, bool* failed);
+
     /// Ends a run. When the run wrote and nothing failed (`*failed` false), the buffered data is
     /// written out and `summary`, then `fileName`, are reported as the two pieces of one summary
     /// entry. Otherwise the file is closed without a word: a failure was reported when it

@@ -185,14 +185,7 @@ int DTS_TxtFixedDest::takeAndWriteRow() {
     StepHost* host = core_.host();
     StepOutputItems* items = nullptr;
     const int status = core_.takeRow(&items);
-    if (status == 1) {
-        // The data must have reached the file before the run may say it was written.
-        if (!file_.flushAndClose(host)) {
-            writeFailed_ = true;
-            return 2;
-        }
-        return 1;
-    }
+    if (status == 1) return file_.endOfData(host, &writeFailed_);
     if (status != 0) return status;
 
     if (core_.writes()) {
