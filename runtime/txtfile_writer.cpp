@@ -81,10 +81,9 @@ bool TextWriter::usable() {
     return true;
 }
 
-bool TextWriter::flushBuffer() {
-    size_t done = 0;
-    while (done < used_) {
-        const ssize_t count = ::write(fd_, buffer_.get() + done, used_ - done);
+bool TextWriter::writeAll(const char* bytes, size_t size) {
+    while (size > 0) {
+        const ssize_t count = ::write(fd_, bytes, size);
         if (count < 0) {
             if (errno == EINTR) {
                 continue;
@@ -93,9 +92,17 @@ bool TextWriter::flushBuffer() {
             error_ = "cannot write file \"" + path_ + "\": " + systemReason(errno);
             return false;
         }
-        done += static_cast<size_t>(count);
+        bytes += count;
+        size -= static_cast<size_t>(count);
+        written_ += static_cast<uint64_t>(count);
     }
-    written_ += used_;
+    return true;
+}
+
+bool TextWriter::flushBuffer() {
+    if (!writeAll(buffer_.get(), used_)) {
+        return false;
+    }
     used_ = 0;
     return true;
 }
@@ -121,21 +128,7 @@ bool TextWriter::appendRaw(const char* bytes, size_t size) {
         used_ = size;
         return true;
     }
-    while (size > 0) {
-        const ssize_t count = ::write(fd_, bytes, size);
-        if (count < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            failed_ = true;
-            error_ = "cannot write file \"" + path_ + "\": " + systemReason(errno);
-            return false;
-        }
-        bytes += count;
-        size -= static_cast<size_t>(count);
-        written_ += static_cast<uint64_t>(count);
-    }
-    return true;
+    return writeAll(bytes, size);
 }
 
 bool TextWriter::appendBlanks(size_t bytes) {

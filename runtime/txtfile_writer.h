@@ -49,6 +49,8 @@ class TextWriter {
     bool appendRaw(const char* bytes, size_t size);
     bool appendBlanks(size_t bytes);
     bool flushBuffer();
+    /// Writes `size` bytes straight to the file, past the buffer; the first failure is kept.
+    bool writeAll(const char* bytes, size_t size);
     bool encodingError(const char* text, size_t size, size_t at);
     bool refuse(std::string text);
 
