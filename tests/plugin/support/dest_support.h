@@ -11,6 +11,8 @@
 
 // Helpers for the destination tests: a source step that emits rows given in the test, a way to
 // bind a plug-in step without the validating pass, temporary folders and job runs.
+#include "common/temp_files.h"
+
 namespace desttest {
 
 struct TestField {
@@ -41,22 +43,10 @@ MvbDatavar boolean(bool value);
 MvbDatavar date(int year, int month, int day);
 MvbDatavar null();
 
-/// A fresh folder under /tmp, removed with its content by the destructor.
-class TempDir {
-  public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const std::string& path() const { return path_; }
-    std::string file(const std::string& name) const { return path_ + "/" + name; }
+using testfiles::TempDir;
 
-  private:
-    std::string path_;
-};
-
-std::string readFile(const std::string& path);
-void writeFile(const std::string& path, const std::string& bytes);
+using testfiles::readFile;
+using testfiles::writeFile;
 bool fileExists(const std::string& path);
 
 /// Writes {"steps": steps} as job.json into `dir` and runs it as the job runner would.

@@ -12,23 +12,6 @@
 
 namespace srctest {
 
-TempDir::TempDir() {
-    char pattern[] = "/tmp/srctest-XXXXXX";
-    if (mkdtemp(pattern) == nullptr) throw std::runtime_error("cannot create a temporary folder");
-    path_ = pattern;
-}
-
-TempDir::~TempDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-}
-
-void writeFile(const std::string& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    if (!out) throw std::runtime_error("cannot write " + path);
-}
-
 void writeSparseFile(const std::string& path, uint64_t size) {
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (fd < 0 || ::ftruncate(fd, static_cast<off_t>(size)) != 0) {

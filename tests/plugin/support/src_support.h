@@ -13,23 +13,14 @@
 
 // Helpers for the source tests: temporary files, one-step jobs and reading every row a source
 // produces through the host's pipeline.
+#include "common/temp_files.h"
+
 namespace srctest {
 
-/// A fresh folder under /tmp, removed with its content by the destructor.
-class TempDir {
-  public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const std::string& path() const { return path_; }
-    std::string file(const std::string& name) const { return path_ + "/" + name; }
+using testfiles::readFile;
+using testfiles::TempDir;
 
-  private:
-    std::string path_;
-};
-
-void writeFile(const std::string& path, const std::string& bytes);
+using testfiles::writeFile;
 /// A file of `size` bytes that reads as zeros, without writing them (a sparse file).
 void writeSparseFile(const std::string& path, uint64_t size);
 /// `count` lines made by `line(i)`, each ended by LF.

@@ -8,27 +8,15 @@
 
 #include "mvb/txtfile.h"
 
+#include "common/temp_files.h"
+
 namespace textfile_test {
 
 /// Buffer sizes every read case runs with: tiny ones put line ends, CR LF pairs and
 /// characters across buffer ends; 0 means the normal size.
 inline const std::vector<size_t> kBufferSizes = {4, 5, 7, 13, 0};
 
-/// A fresh folder under the system's temporary folder, removed with everything in it.
-class TempDir {
-  public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-
-    const std::filesystem::path& path() const { return path_; }
-    /// The path of `name` inside the folder.
-    std::string file(const std::string& name) const { return (path_ / name).string(); }
-
-  private:
-    std::filesystem::path path_;
-};
+using testfiles::TempDir;
 
 void writeBytes(const std::string& path, const std::string& bytes);
 std::string readBytes(const std::string& path);
