@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include <emmintrin.h>
+
 #include "utf8_internal.h"
 
 int np_uchar_toint(const char* text, int* byteLength) noexcept {
@@ -34,46 +36,43 @@ int np_uchar_intcopy(int code, char* buffer, int size) noexcept {
     return n;
 }
 
-namespace {
-
-constexpr uint64_t kHighBits = 0x8080808080808080ull;
-
-inline uint64_t load64(const unsigned char* p) noexcept {
-    uint64_t word;
-    std::memcpy(&word, p, sizeof word);
-    return word;
-}
-
-}  // namespace
-
 bool mvbIsValidUtf8(const char* bytes, long byteCount) noexcept {
     if (byteCount <= 0) {
         return byteCount == 0 || bytes != nullptr;
     }
+    const auto size = static_cast<size_t>(byteCount);
+    return mvb::utf8::validPrefix(bytes, size) == size;
+}
+
+namespace mvb::utf8 {
+
+size_t validPrefix(const char* bytes, size_t size) noexcept {
     const auto* p = reinterpret_cast<const unsigned char*>(bytes);
-    const unsigned char* const end = p + byteCount;
-    while (p < end) {
-        // Text is mostly ASCII: skip 32 bytes at a time, then 8, while no high bit is set.
-        while (end - p >= 32 &&
-               ((load64(p) | load64(p + 8) | load64(p + 16) | load64(p + 24)) & kHighBits) == 0) {
-            p += 32;
-        }
-        while (end - p >= 8 && (load64(p) & kHighBits) == 0) {
-            p += 8;
-        }
-        if (p == end) {
-            break;
-        }
-        if (*p < 0x80u) {
-            ++p;
+    size_t pos = 0;
+    while (pos < size) {
+        if (p[pos] < 0x80u) {
+            while (pos + 16 <= size) {
+                const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + pos));
+                const auto high = static_cast<unsigned>(_mm_movemask_epi8(chunk));
+                if (high != 0) {
+                    pos += static_cast<size_t>(__builtin_ctz(high));
+                    break;
+                }
+                pos += 16;
+            }
+            while (pos < size && p[pos] < 0x80u) {
+                ++pos;
+            }
             continue;
         }
         int code = 0;
-        const int n = mvb::utf8::decode(p, static_cast<size_t>(end - p), &code);
-        if (n == 0) {
-            return false;
+        const int length = decode(p + pos, size - pos, &code);
+        if (length == 0) {
+            return pos;
         }
-        p += n;
+        pos += static_cast<size_t>(length);
     }
-    return true;
+    return size;
 }
+
+}  // namespace mvb::utf8

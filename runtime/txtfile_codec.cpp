@@ -1,7 +1,5 @@
 #include "txtfile_codec.h"
 
-#include <emmintrin.h>
-
 #include <algorithm>
 #include <cerrno>
 
@@ -89,36 +87,6 @@ size_t Converter::finish(char* out, size_t room) noexcept {
     size_t outLeft = room;
     iconv(handle_, nullptr, nullptr, &outPos, &outLeft);
     return room - outLeft;
-}
-
-size_t utf8ValidPrefix(const char* bytes, size_t size) noexcept {
-    const auto* p = reinterpret_cast<const unsigned char*>(bytes);
-    size_t pos = 0;
-    while (pos < size) {
-        if (p[pos] < 0x80u) {
-            // ASCII runs are checked 16 bytes at a time.
-            while (pos + 16 <= size) {
-                const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + pos));
-                const auto high = static_cast<unsigned>(_mm_movemask_epi8(chunk));
-                if (high != 0) {
-                    pos += static_cast<size_t>(__builtin_ctz(high));
-                    break;
-                }
-                pos += 16;
-            }
-            while (pos < size && p[pos] < 0x80u) {
-                ++pos;
-            }
-            continue;
-        }
-        int code = 0;
-        const int length = mvb::utf8::decode(p + pos, size - pos, &code);
-        if (length == 0) {
-            return pos;
-        }
-        pos += static_cast<size_t>(length);
-    }
-    return size;
 }
 
 std::string systemReason(int error) {

@@ -10,6 +10,8 @@
 #include <memory>
 #include <string>
 
+#include "utf8_internal.h"
+
 namespace mvb::txt {
 
 /// A growable byte array that keeps its storage between uses (no zero-filling on growth).
@@ -74,8 +76,7 @@ class Converter {
     iconv_t handle_ = reinterpret_cast<iconv_t>(-1);
 };
 
-/// Length of the longest prefix of `bytes` made of whole, valid UTF-8 characters.
-size_t utf8ValidPrefix(const char* bytes, size_t size) noexcept;
+using mvb::utf8::validPrefix;
 
 /// Byte length of the UTF-8 character that starts with `lead` (1 for bytes that cannot start
 /// one, so that a scan always moves on).

@@ -174,7 +174,7 @@ void TextReader::acceptNewBytes(size_t from) noexcept {
         if (replaceNuls_) {
             replaceNuls(base + from, end_ - from);
         }
-        validEnd_ += utf8ValidPrefix(base + validEnd_, end_ - validEnd_);
+        validEnd_ += validPrefix(base + validEnd_, end_ - validEnd_);
     }
 }
 

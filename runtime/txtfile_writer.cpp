@@ -170,7 +170,7 @@ bool TextWriter::encodingError(const char* text, size_t size, size_t at) {
 
 bool TextWriter::encodeInto(const char* text, size_t size, ByteBuffer& out) {
     if (utf8_) {
-        const size_t valid = utf8ValidPrefix(text, size);
+        const size_t valid = validPrefix(text, size);
         if (valid < size) {
             return encodingError(text, size, valid);
         }
@@ -186,7 +186,7 @@ bool TextWriter::encodeInto(const char* text, size_t size, ByteBuffer& out) {
 
 bool TextWriter::appendEncoded(const char* text, size_t size) {
     if (utf8_) {
-        const size_t valid = utf8ValidPrefix(text, size);
+        const size_t valid = validPrefix(text, size);
         if (valid < size) {
             return encodingError(text, size, valid);
         }
@@ -244,7 +244,7 @@ bool TextWriter::writePadded(const char* text, int byteLength, int width) {
     const auto room = static_cast<size_t>(width);
     if (utf8_) {
         // The whole text is checked, the part cut off too, exactly as an unpadded write would.
-        const size_t valid = utf8ValidPrefix(text, length);
+        const size_t valid = validPrefix(text, length);
         if (valid < length) {
             return encodingError(text, length, valid);
         }

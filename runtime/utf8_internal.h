@@ -140,4 +140,8 @@ inline std::string_view trimBlanks(std::string_view text) noexcept {
     return text.substr(begin, end - begin);
 }
 
+/// Length of the longest prefix of `bytes` made of whole, valid UTF-8 characters (no overlong
+/// forms, surrogates or values past U+10FFFF). ASCII runs are checked 16 bytes at a time.
+size_t validPrefix(const char* bytes, size_t size) noexcept;
+
 }  // namespace mvb::utf8
