@@ -60,6 +60,18 @@ constexpr CatalogueEntry kCatalogue[] = {
     {739,
      "MAX_OUTPUT_ROWS is not an integer: give the largest number of records to read, or 0 for "
      "no limit."},
+    {810, "Row %s, field \"%s\": \"%s\" is not a valid %s value; the field is null."},
+    {811,
+     "Row %s, field \"%s\": \"%s\" is longer than MAX_LENGTH %s characters and was cut to "
+     "that length."},
+    {812,
+     "Row %s, field \"%s\": the text \"%s\" after a NUL character was dropped; set "
+     "REPLACE_NULLS to true to read NULs as blanks and keep it."},
+    {813,
+     "Row %s, field \"%s\": \"%s\" is longer than WIDTH %s bytes and was cut to the "
+     "characters that fit."},
+    {814, "Values not kept as read: %s."},
+    {815, "Values not written whole: %s."},
 };
 
 void appendNumber(std::string& out, int value) {

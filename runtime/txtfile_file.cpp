@@ -84,6 +84,12 @@ bool TextFile::writePadded(const char* text, int byteLength, int width) {
                    : refuseWrite();
 }
 
+bool TextFile::writePaddedField(const char* text, int byteLength, int width, bool* cut) {
+    if (cut != nullptr) *cut = false;
+    return writer_ ? writer_->writePadded(text != nullptr ? text : "", byteLength, width, cut)
+                   : refuseWrite();
+}
+
 bool TextFile::writeString(const MvbString& text) {
     return writer_ ? writer_->write(text.asCstr(), text.view().size()) : refuseWrite();
 }

@@ -229,7 +229,10 @@ bool TextWriter::writeLineEnd() {
     return usable() && appendRaw(lineEnd_.data(), lineEnd_.size());
 }
 
-bool TextWriter::writePadded(const char* text, int byteLength, int width) {
+bool TextWriter::writePadded(const char* text, int byteLength, int width, bool* cut) {
+    if (cut != nullptr) {
+        *cut = false;
+    }
     if (!usable()) {
         return false;
     }
@@ -242,36 +245,47 @@ bool TextWriter::writePadded(const char* text, int byteLength, int width) {
     }
     const size_t length = byteLength < 0 ? std::strlen(text) : static_cast<size_t>(byteLength);
     const auto room = static_cast<size_t>(width);
+    // The whole text is checked, the part cut off too, exactly as an unpadded write would: a
+    // text that is not UTF-8 is refused, never written in part.
+    const size_t valid = validPrefix(text, length);
+    if (valid < length) {
+        return encodingError(text, length, valid);
+    }
     if (utf8_) {
-        // The whole text is checked, the part cut off too, exactly as an unpadded write would.
-        const size_t valid = validPrefix(text, length);
-        if (valid < length) {
-            return encodingError(text, length, valid);
-        }
         const size_t keep = mvb::utf8::cutAtBoundary(std::string_view(text, length), room);
+        if (cut != nullptr) {
+            *cut = keep < length;
+        }
         return appendRaw(text, keep) && appendBlanks(room - keep);
     }
     scratch_.clear();
-    if (!encodeInto(text, length, scratch_)) {
-        return false;
-    }
-    if (scratch_.size() > room) {
-        // Cut after the last whole character that fits.
+    const ConvertResult whole = converter_.convert(text, length, scratch_);
+    if (whole.status != ConvertResult::Done || scratch_.size() > room) {
+        // Cut before the first character that does not fit, before converting what is kept: a
+        // character past the cut is never written, so it does not matter whether the encoding
+        // has it. A character the encoding lacks where a character would still fit fails.
         size_t keep = 0;
-        converter_.reset();
         size_t used = 0;
-        while (keep < length) {
+        converter_.reset();
+        while (keep < length && room - used >= unit) {
             const size_t next =
                 keep +
                 static_cast<size_t>(utf8SequenceLength(static_cast<unsigned char>(text[keep])));
             char sink[32];
             size_t produced = 0;
-            converter_.convertInto(text + keep, next - keep, sink, sizeof sink, &produced);
+            const ConvertResult one =
+                converter_.convertInto(text + keep, next - keep, sink, sizeof sink, &produced);
+            if (one.status != ConvertResult::Done) {
+                return encodingError(text, length, keep);
+            }
             if (used + produced > room) {
                 break;
             }
             used += produced;
             keep = next;
+        }
+        if (cut != nullptr) {
+            *cut = keep < length;
         }
         scratch_.clear();
         if (!encodeInto(text, keep, scratch_)) {

@@ -39,7 +39,9 @@ class TextWriter {
 
     bool write(const char* text, size_t size);
     bool writeLineEnd();
-    bool writePadded(const char* text, int byteLength, int width);
+    /// Writes `text` left-aligned in `width` bytes; `*cut` (when given) tells whether the text
+    /// was longer and only its head was written.
+    bool writePadded(const char* text, int byteLength, int width, bool* cut = nullptr);
     bool flush();
 
   private:

@@ -1,5 +1,6 @@
 #include "dts_txtdelimsrc.h"
 
+#include <algorithm>
 #include <bit>
 #include <cinttypes>
 #include <cstdio>
@@ -57,8 +58,7 @@ constexpr int kInitialScratchCapacity = 1024;
 /// found a word at a time without reading outside the buffer. The buffer starts zeroed, so
 /// that those loads never see bytes nothing wrote.
 constexpr size_t kScratchPadding = 8;
-/// Missing-field warnings of one run; the last one is replaced by "Max warning count reached".
-constexpr int kMaxWarnings = 1000;
+constexpr const char* kSourceFile = "src/dts_txtdelimsrc";
 constexpr uint64_t kStopCheckInterval = 1000;
 
 /// Byte length of a NUL-terminated field inside the scratch line. Fields are short, so a word
@@ -190,7 +190,7 @@ bool DTS_TxtDelimSrc::startRun() {
     files_.close();
     rowCount_ = 0;
     totalRows_ = kUnknownRows;
-    warningCount_ = 0;
+    warnings_.begin(host_, kSourceFile, fieldCount_);
     done_ = false;
     host_->getOutputRow();
 
@@ -339,6 +339,13 @@ int DTS_TxtDelimSrc::produceRow() {
     char* scratch = scratchLine_.get();
     std::memcpy(scratch, line.text, static_cast<size_t>(lineBytes));
     scratch[lineBytes] = '\0';
+    // A NUL ends its field's value; marked, it no longer ends the field's text, so that what
+    // follows it inside the field can be told from the next field.
+    const bool hasNul =
+        lineBytes != 0 && std::memchr(scratch, 0, static_cast<size_t>(lineBytes)) != nullptr;
+    if (hasNul) [[unlikely]] {
+        std::replace(scratch, scratch + lineBytes, '\0', kNulMark);
+    }
     char** fields = fieldPointers_.get();
     const int found = mvs_parse_text_ex2(scratch, fields, fieldCount_, scratch, lineBytes,
                                          delimiterCode_, quoteCode_, parseFlags_);
@@ -353,7 +360,14 @@ int DTS_TxtDelimSrc::produceRow() {
             items[i].value.setNull();
             continue;
         }
-        converter_.convert(items[i], typeFormats_[i], std::string_view(text, fieldLength(text)));
+        std::string_view value(text, fieldLength(text));
+        if (hasNul) [[unlikely]] {
+            value = valueBeforeNul(items[i], i, value);
+        }
+        const FieldOutcome outcome = converter_.convert(items[i], typeFormats_[i], value);
+        if (outcome != FieldOutcome::Read) [[unlikely]] {
+            warnValue(items[i], i, value, outcome);
+        }
     }
     if (fileNameFieldIndex_ != -1) items[fileNameFieldIndex_].value.assign(files_.currentName());
 
@@ -378,16 +392,32 @@ bool DTS_TxtDelimSrc::growScratchLine(int lineBytes) {
 }
 
 void DTS_TxtDelimSrc::warnMissingFields() {
-    if (warningCount_ >= kMaxWarnings) return;
-    ++warningCount_;
-    if (warningCount_ == kMaxWarnings) {
-        host_->getLog()->logMessage(1, MvbString("Max warning count reached", true));
-        return;
-    }
+    if (warnings_.capped()) return;
     char text[96];
     std::snprintf(text, sizeof text, "Delimited text: Missing field(s) on row %" PRIu64,
                   rowCount_ + 1);
-    host_->getLog()->logMessage(1, MvbString(text, false));
+    warnings_.warn(MvbString(text, false));
+}
+
+std::string_view DTS_TxtDelimSrc::valueBeforeNul(const StepOutputItem& item, int field,
+                                                 std::string_view text) {
+    const size_t at = text.find(kNulMark);
+    if (at == std::string_view::npos) return text;
+    std::string_view dropped;
+    const std::string_view value = cutAtNul(text, at, kNulMark, &dropped);
+    if (!dropped.empty())
+        warnings_.droppedAfterNul(rowCount_ + 1, field, item.name.view(), dropped);
+    return value;
+}
+
+void DTS_TxtDelimSrc::warnValue(const StepOutputItem& item, int field, std::string_view text,
+                                FieldOutcome outcome) {
+    if (outcome == FieldOutcome::Cut) {
+        warnings_.cut(rowCount_ + 1, field, item.name.view(), "MAX_LENGTH", item.length, text);
+    } else {
+        warnings_.unreadable(rowCount_ + 1, field, item.name.view(), item.type, typeFormats_[field],
+                             text);
+    }
 }
 
 void DTS_TxtDelimSrc::reportFileError(const MvbTxtFile* file) {
@@ -404,4 +434,5 @@ void DTS_TxtDelimSrc::finishRun() {
     char text[64];
     std::snprintf(text, sizeof text, "%" PRIu64 " rows read", rowCount_);
     host_->reportInfo(MvbString(text, false), false);
+    warnings_.reportSummary(false);
 }

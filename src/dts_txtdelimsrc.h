@@ -9,6 +9,7 @@
 #include "source_messages.h"
 #include "source_progress.h"
 #include "step/plugin.h"
+#include "value_warnings.h"
 
 /// SOURCE_DELIMTEXT, "Text file source (comma delimited)": reads one file, or every file a
 /// pattern matches, and produces one row per line, split at a delimiter and converted to the
@@ -46,6 +47,11 @@ class DTS_TxtDelimSrc final : public StepPluginStep {
     /// Grows the scratch line to hold `lineBytes` and 1024 bytes more; false when out of memory.
     [[nodiscard]] bool growScratchLine(int lineBytes);
     void warnMissingFields();
+    /// The part of a field's text before its first NUL (marked); warns when text follows it.
+    std::string_view valueBeforeNul(const StepOutputItem& item, int field, std::string_view text);
+    /// Warns about a value that `outcome` says was not read whole.
+    void warnValue(const StepOutputItem& item, int field, std::string_view text,
+                   FieldOutcome outcome);
     void reportFileError(const MvbTxtFile* file);
     template <typename... Args>
     void fail(StepMessageId id, const Args&... args) {
@@ -66,9 +72,9 @@ class DTS_TxtDelimSrc final : public StepPluginStep {
     int rowsToSkip_ = 0;  ///< head lines still to skip in the current file
     int skipRows_ = 0;
     int maxOutputRows_ = 0;  ///< 0 or negative: no limit
-    int warningCount_ = 0;   ///< rows with missing fields in this run
     int fileNameFieldIndex_ = -1;
     int fieldCount_ = 0;
     bool done_ = false;  ///< the data has ended or finish() has run
     SourceFieldConverter converter_;
+    ValueWarnings warnings_;  ///< missing fields and values not kept as read
 };

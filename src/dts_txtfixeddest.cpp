@@ -72,6 +72,7 @@ bool DTS_TxtFixedDest::startRun() {
     PropertyValues* props = host->getPropertyValues();
     core_.beginRun();
     writeFailed_ = false;
+    warnings_.begin(host, kSourceFile, core_.fieldCount());
     if (host->getInputItems(0, true) == nullptr) {
         reportDestMessage(host, kSourceFile, __LINE__, 315);
         return false;
@@ -141,6 +142,7 @@ bool DTS_TxtFixedDest::writeRecordAtOnce(const StepOutputItems* items) {
     line_.clear();
     ValueTextBuffer buffer;
     const int fieldCount = core_.fieldCount();
+    bool anyCut = false;
     for (int i = 0; i < fieldCount; ++i) {
         // A FIELDS row that names no input field is written as blanks at its width.
         const std::string_view text = destValueText(core_.fieldValue(items, i), buffer);
@@ -153,6 +155,7 @@ bool DTS_TxtFixedDest::writeRecordAtOnce(const StepOutputItems* items) {
             keep = width;
             while (keep > 0 && (static_cast<unsigned char>(text[keep]) & 0xC0u) == 0x80u)
                 --keep;
+            anyCut = true;
         }
         char* at = line_.reserve(width);
         at = putBytes(at, text.substr(0, keep));
@@ -160,7 +163,25 @@ bool DTS_TxtFixedDest::writeRecordAtOnce(const StepOutputItems* items) {
         line_.commit(at + (width - keep));
     }
     const char* record = line_.size() != 0 ? line_.data() : "";
-    return file_.get()->writeChars(record, static_cast<int>(line_.size()));
+    if (!file_.get()->writeChars(record, static_cast<int>(line_.size()))) return false;
+    if (anyCut) [[unlikely]] {
+        warnCutFields(items);
+    }
+    return true;
+}
+
+void DTS_TxtFixedDest::warnCutFields(const StepOutputItems* items) {
+    ValueTextBuffer buffer;
+    for (int i = 0; i < core_.fieldCount(); ++i) {
+        const std::string_view text = destValueText(core_.fieldValue(items, i), buffer);
+        if (text.size() > static_cast<size_t>(fieldWidths_[i])) warnCut(items, i, text);
+    }
+}
+
+void DTS_TxtFixedDest::warnCut(const StepOutputItems* items, int field, std::string_view text) {
+    const StepOutputItem* item = core_.fieldItem(items, field);
+    warnings_.cut(core_.rowCount(), field, item != nullptr ? item->name.view() : std::string_view(),
+                  "WIDTH", fieldWidths_[field], text);
 }
 
 bool DTS_TxtFixedDest::writeRecordByFields(const StepOutputItems* items) {
@@ -169,9 +190,13 @@ bool DTS_TxtFixedDest::writeRecordByFields(const StepOutputItems* items) {
     const int fieldCount = core_.fieldCount();
     for (int i = 0; i < fieldCount; ++i) {
         const std::string_view text = destValueText(core_.fieldValue(items, i), buffer);
-        if (!file->writePadded(text.empty() ? "" : text.data(), static_cast<int>(text.size()),
-                               fieldWidths_[i])) {
+        bool cut = false;
+        if (!file->writePaddedField(text.empty() ? "" : text.data(), static_cast<int>(text.size()),
+                                    fieldWidths_[i], &cut)) {
             return false;
+        }
+        if (cut) [[unlikely]] {
+            warnCut(items, i, text);
         }
     }
     return true;
@@ -216,6 +241,7 @@ void DTS_TxtFixedDest::finish() {
         char text[512];
         std::snprintf(text, sizeof text, "Wrote %" PRIu64 " rows to text file", core_.rowCount());
         file_.finishRun(core_.host(), core_.writes(), &writeFailed_, text, fileName_);
+        warnings_.reportSummary(true);
         return 0;
     });
 }

@@ -2,11 +2,13 @@
 
 #include <cstdint>
 #include <memory>
+#include <string_view>
 
 #include "dest_core.h"
 #include "dest_file.h"
 #include "dest_line_buffer.h"
 #include "step/plugin.h"
+#include "value_warnings.h"
 
 /// DEST_FIXEDTEXT: passes every row on and, in a run that writes, writes the FIELDS of each row
 /// as one record, each field padded to its WIDTH, followed by the line end that LINE_END names
@@ -34,6 +36,9 @@ class DTS_TxtFixedDest final : public StepPluginStep {
     bool openFile(bool probe);
     bool writeRecordAtOnce(const StepOutputItems* items);
     bool writeRecordByFields(const StepOutputItems* items);
+    /// Warns about each field of a record written at once that was cut at its WIDTH.
+    void warnCutFields(const StepOutputItems* items);
+    void warnCut(const StepOutputItems* items, int field, std::string_view text);
 
     DestinationCore core_;
     DestFile file_;
@@ -51,4 +56,5 @@ class DTS_TxtFixedDest final : public StepPluginStep {
     bool append_ = false;
     /// An open, write or flush of this run failed: the summary is not reported.
     bool writeFailed_ = false;
+    ValueWarnings warnings_;  ///< values cut at their WIDTH
 };

@@ -210,6 +210,7 @@ bool DTS_TxtFixedSrc::startRun() {
     rowCount_ = 0;
     expectedRows_ = -1;
     rowsToSkip_ = 0;
+    warnings_.begin(host_, "src/dts_txtfixedsrc", fieldCount_);
     host_->getOutputRow();
 
     PropertyValues* values = host_->getPropertyValues();
@@ -381,7 +382,9 @@ DTS_TxtFixedSrc::Record DTS_TxtFixedSrc::readLineRecord(StepOutputItem* items, M
         if (got < 0) return Record::Failed;
         position += got;
         if (got == 0) {
-            if (!lineEnded && i == 0) return Record::EndOfFile;
+            // Only a line with nothing at all is the end of the file: a last line without a
+            // line end that ends before the first field is a row, as it is with one.
+            if (!lineEnded && position == 0) return Record::EndOfFile;
             lineEnded = true;
             item.value.setNull();
             continue;
@@ -436,12 +439,32 @@ DTS_TxtFixedSrc::Record DTS_TxtFixedSrc::readBlockRecord(StepOutputItem* items, 
 }
 
 void DTS_TxtFixedSrc::assignField(StepOutputItem& item, int field, const MvbTextSpan& text) {
-    const size_t bytes = trimmedLength(text.text, static_cast<size_t>(text.bytes));
+    size_t bytes = static_cast<size_t>(text.bytes);
+    // A NUL ends the value (NUL padding reads as blanks would); text after it is dropped.
+    const size_t nulAt = firstNul(text.text, bytes);
+    if (nulAt != bytes) [[unlikely]] {
+        std::string_view dropped;
+        bytes = cutAtNul(std::string_view(text.text, bytes), nulAt, '\0', &dropped).size();
+        if (!dropped.empty()) {
+            warnings_.droppedAfterNul(rowCount_ + 1, field, item.name.view(), dropped);
+        }
+    }
+    bytes = trimmedLength(text.text, bytes);
     if (bytes == 0) {
         item.value.setNull();
         return;
     }
-    converter_.convert(item, typeFormats_[field], std::string_view(text.text, bytes));
+    const std::string_view value(text.text, bytes);
+    const FieldOutcome outcome = converter_.convert(item, typeFormats_[field], value);
+    if (outcome == FieldOutcome::Read) [[likely]] {
+        return;
+    }
+    if (outcome == FieldOutcome::Cut) {
+        warnings_.cut(rowCount_ + 1, field, item.name.view(), "MAX_LENGTH", item.length, value);
+    } else {
+        warnings_.unreadable(rowCount_ + 1, field, item.name.view(), item.type, typeFormats_[field],
+                             value);
+    }
 }
 
 int DTS_TxtFixedSrc::openNextFile() {
@@ -472,4 +495,5 @@ void DTS_TxtFixedSrc::finishRun() {
     char text[64];
     std::snprintf(text, sizeof text, "%" PRIu64 " rows read", rowCount_);
     host_->reportInfo(MvbString(text, false), false);
+    warnings_.reportSummary(false);
 }

@@ -9,6 +9,7 @@
 #include "source_file_set.h"
 #include "source_messages.h"
 #include "step/plugin.h"
+#include "value_warnings.h"
 
 /// SOURCE_FIXEDTEXT, "Text file source (fixed width)": reads one file, or every file a pattern
 /// matches, and produces one row per record, cut into fields at fixed positions and converted
@@ -77,4 +78,5 @@ class DTS_TxtFixedSrc final : public StepPluginStep {
     bool lineMode_ = false;  ///< CRLF_TERMINATE: each line is a record
     int rowsToSkip_ = 0;     ///< head lines still to skip in the current file (line mode)
     SourceFieldConverter converter_;
+    ValueWarnings warnings_;  ///< values not kept as read
 };

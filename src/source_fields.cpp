@@ -51,16 +51,29 @@ int declareFileNameField(StepOutputItems* items, int index, const MvbString& fil
     return index;
 }
 
+std::string_view cutAtNul(std::string_view field, size_t nulAt, char nul,
+                          std::string_view* dropped) noexcept {
+    *dropped = {};
+    const std::string_view rest = field.substr(nulAt);
+    for (const char c : rest) {
+        if (c != nul && c != ' ' && c != '\t') {
+            *dropped = rest;
+            break;
+        }
+    }
+    return field.substr(0, nulAt);
+}
+
 namespace {
 
 /// Longest text that can still be a date with a time ("YYYY-MM-DD HH:MM:SS" with ample room for
 /// blanks); anything longer is no date, and copying stops there.
 constexpr size_t kMaxDateText = 127;
 
-void assignDate(MvbDatavar& value, int dateFormat, std::string_view text) {
+bool assignDate(MvbDatavar& value, int dateFormat, std::string_view text) {
     if (text.size() > kMaxDateText) {
         value.setNull();
-        return;
+        return false;
     }
     // The date parser wants a NUL-terminated text; a fixed-width field is a span of the file's
     // buffer, so the text is copied into a small buffer on the stack.
@@ -70,44 +83,46 @@ void assignDate(MvbDatavar& value, int dateFormat, std::string_view text) {
     int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
     if (mvs_string_to_date(buffer, &year, &month, &day, &hour, &minute, &second, dateFormat) != 0) {
         value.setNull();
-        return;
+        return false;
     }
     MvbDate date;
     date.assign(year, month, day, hour, minute, second, 0);
     value.assign(date);
+    return true;
 }
 
 }  // namespace
 
-void SourceFieldConverter::convert(StepOutputItem& item, int dateFormat, std::string_view text) {
+FieldOutcome SourceFieldConverter::convert(StepOutputItem& item, int dateFormat,
+                                           std::string_view text) {
     switch (item.type) {
         case mvbTypeBoolean:
         case mvbTypeInteger:
         case mvbTypeReal:
             if (text.empty()) {
                 item.value.setNull();
-                return;
+                return FieldOutcome::Read;
             }
             // Converting in place gives what converting a copy and assigning it would: the
             // number, or null when the text is not one.
             item.value.assign(text);
-            item.value.setType(item.type);
-            return;
+            return item.value.setType(item.type) ? FieldOutcome::Read : FieldOutcome::Unreadable;
         case mvbTypeString:
             item.value.assign(text);
             item.value.truncate(item.length, item.byteSize);
-            return;
+            return item.value.stringView().size() == text.size() ? FieldOutcome::Read
+                                                                 : FieldOutcome::Cut;
         case mvbTypeDate:
             if (text.empty()) {
                 item.value.setNull();
-                return;
+                return FieldOutcome::Read;
             }
-            assignDate(item.value, dateFormat, text);
-            return;
+            return assignDate(item.value, dateFormat, text) ? FieldOutcome::Read
+                                                            : FieldOutcome::Unreadable;
         case mvbTypeNull:
             item.value.setNull();
-            return;
+            return FieldOutcome::Read;
         default:
-            return;
+            return FieldOutcome::Read;
     }
 }

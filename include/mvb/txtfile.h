@@ -64,6 +64,10 @@ class MVB_API MvbTxtFile {
     virtual bool writeText(const char* text) = 0;
     /// Writes the text and then the file's line end.
     virtual bool writeLine(const char* text) = 0;
+    /// As writePadded(); `*cut` tells whether the text was longer than the field, so that only
+    /// its head was written. The cut comes before the text is encoded: a character past it
+    /// never fails the write, even one the encoding lacks.
+    virtual bool writePaddedField(const char* text, int byteLength, int width, bool* cut) = 0;
 
   protected:
     virtual ~MvbTxtFile();

@@ -49,6 +49,12 @@ TEST(Messages, EveryNumberTheStepsUseHasATextWithItsArguments) {
         {737, 0, "RECORDWIDTH"},
         {738, 0, "RECORDWIDTH"},
         {739, 0, "MAX_OUTPUT_ROWS"},
+        {810, 4, "not a valid"},
+        {811, 4, "MAX_LENGTH"},
+        {812, 3, "REPLACE_NULLS"},
+        {813, 4, "WIDTH"},
+        {814, 1, "not kept"},
+        {815, 1, "not written"},
     };
     for (const Use& use : uses) {
         const char* format = mvbMessageTemplate(use.number);

@@ -1,0 +1,186 @@
+#include "value_warnings.h"
+
+#include <charconv>
+
+#include "mvb/message.h"
+#include "mvb/types.h"
+
+namespace {
+
+constexpr size_t kShownCharacters = 40;
+
+std::string_view numberText(uint64_t value, char (&buffer)[24]) {
+    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+    return std::string_view(buffer, static_cast<size_t>(result.ptr - buffer));
+}
+
+/// "1 value" or "N values".
+void appendCount(std::string& out, uint64_t count, std::string_view one, std::string_view many) {
+    char digits[24];
+    out.append(numberText(count, digits));
+    out.push_back(' ');
+    out.append(count == 1 ? one : many);
+}
+
+}  // namespace
+
+const char* fieldTypeName(int type, int dateFormat) noexcept {
+    switch (type) {
+        case mvbTypeBoolean:
+            return "boolean";
+        case mvbTypeInteger:
+            return "integer";
+        case mvbTypeReal:
+            return "real";
+        case mvbTypeString:
+            return "string";
+        case mvbTypeDate:
+            switch (dateFormat) {
+                case 1:
+                    return "date_mdy";
+                case 2:
+                    return "date_dmy";
+                case 3:
+                    return "date_ymd";
+                default:
+                    return "date";
+            }
+        default:
+            return "unknown type";
+    }
+}
+
+std::string shortenedText(std::string_view text) {
+    std::string out;
+    size_t characters = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        const bool continuation = (byte & 0xC0u) == 0x80u;
+        if (!continuation && characters++ == kShownCharacters) {
+            out.append("\xE2\x80\xA6");  // …
+            break;
+        }
+        switch (byte) {
+            case 0:
+            case 0xFF:  // the delimited source's mark of a NUL; never part of valid UTF-8
+                out.append("\\0");
+                break;
+            case '\t':
+                out.append("\\t");
+                break;
+            case '\n':
+                out.append("\\n");
+                break;
+            case '\r':
+                out.append("\\r");
+                break;
+            default:
+                out.push_back(byte < 0x20 ? '?' : static_cast<char>(byte));
+        }
+    }
+    return out;
+}
+
+void ValueWarnings::begin(StepHost* host, const char* sourceFile, int fieldCount) {
+    host_ = host;
+    sourceFile_ = sourceFile;
+    logged_ = 0;
+    lost_ = false;
+    fieldCount_ = fieldCount > 0 ? fieldCount : 0;
+    fields_.reset(fieldCount_ > 0 ? new FieldCounts[fieldCount_] : nullptr);
+}
+
+void ValueWarnings::warn(const MvbString& text) {
+    if (logged_ >= kMaxWarnings) return;
+    ++logged_;
+    if (logged_ == kMaxWarnings) {
+        host_->getLog()->logMessage(1, MvbString("Max warning count reached", true));
+        return;
+    }
+    host_->getLog()->logMessage(1, text);
+}
+
+ValueWarnings::FieldCounts* ValueWarnings::counted(int field, std::string_view name) {
+    lost_ = true;
+    if (field < 0 || field >= fieldCount_) return nullptr;
+    FieldCounts& counts = fields_[field];
+    if (counts.name.empty()) counts.name.assign(name);
+    return &counts;
+}
+
+void ValueWarnings::warnMessage(int number, int line, std::string_view row, std::string_view name,
+                                std::string_view text, std::string_view extra) {
+    if (capped()) return;
+    const std::string shown = shortenedText(text);
+    warn(mvb_get_message(sourceFile_, line, "Text Plugin", number, row, name, shown, extra));
+}
+
+void ValueWarnings::unreadable(uint64_t row, int field, std::string_view name, int type,
+                               int dateFormat, std::string_view text, std::source_location where) {
+    if (FieldCounts* counts = counted(field, name)) {
+        ++counts->unreadable;
+        counts->type = type;
+        counts->dateFormat = dateFormat;
+    }
+    char digits[24];
+    warnMessage(810, static_cast<int>(where.line()), numberText(row, digits), name, text,
+                fieldTypeName(type, dateFormat));
+}
+
+void ValueWarnings::cut(uint64_t row, int field, std::string_view name, const char* limitName,
+                        int limit, std::string_view text, std::source_location where) {
+    if (FieldCounts* counts = counted(field, name)) {
+        ++counts->cut;
+        counts->limitName = limitName;
+        counts->limit = limit;
+    }
+    char digits[24];
+    char limitDigits[24];
+    const auto limitText = std::to_chars(limitDigits, limitDigits + sizeof limitDigits, limit);
+    const std::string_view limitView(limitDigits, static_cast<size_t>(limitText.ptr - limitDigits));
+    const bool width = std::string_view(limitName) == "WIDTH";
+    warnMessage(width ? 813 : 811, static_cast<int>(where.line()), numberText(row, digits), name,
+                text, limitView);
+}
+
+void ValueWarnings::droppedAfterNul(uint64_t row, int field, std::string_view name,
+                                    std::string_view dropped, std::source_location where) {
+    if (FieldCounts* counts = counted(field, name)) ++counts->dropped;
+    char digits[24];
+    warnMessage(812, static_cast<int>(where.line()), numberText(row, digits), name, dropped, {});
+}
+
+void ValueWarnings::reportSummary(bool destination, std::source_location where) {
+    if (!lost_) return;
+    std::string list;
+    for (int i = 0; i < fieldCount_; ++i) {
+        const FieldCounts& counts = fields_[i];
+        if (counts.unreadable == 0 && counts.cut == 0 && counts.dropped == 0) continue;
+        if (!list.empty()) list.append("; ");
+        list.append("field \"").append(counts.name).append("\": ");
+        const size_t start = list.size();
+        if (counts.unreadable != 0) {
+            appendCount(list, counts.unreadable, "value", "values");
+            list.append(" unreadable as ")
+                .append(fieldTypeName(counts.type, counts.dateFormat))
+                .append(" and set to null");
+        }
+        if (counts.cut != 0) {
+            if (list.size() != start) list.append(", ");
+            appendCount(list, counts.cut, destination ? "value" : "string",
+                        destination ? "values" : "strings");
+            list.append(" cut at ").append(counts.limitName).push_back(' ');
+            char digits[24];
+            const auto end = std::to_chars(digits, digits + sizeof digits, counts.limit);
+            list.append(digits, end.ptr);
+        }
+        if (counts.dropped != 0) {
+            if (list.size() != start) list.append(", ");
+            appendCount(list, counts.dropped, "text", "texts");
+            list.append(" after a NUL character dropped");
+        }
+    }
+    host_->reportInfo(mvb_get_message(sourceFile_, static_cast<int>(where.line()), "Text Plugin",
+                                      destination ? 815 : 814, list),
+                      true);
+}
