@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <optional>
+#include <string_view>
 
 #include "texthost/pipeline.h"
 
@@ -51,6 +52,20 @@ std::vector<std::string> RunReport::warnings() const {
 }
 std::vector<std::string> RunReport::infos() const {
     return textsOf(messages, RunMessage::Kind::Info);
+}
+
+bool RunReport::valuesLost() const {
+    constexpr std::string_view kLead = "Text Plugin 81";
+    for (const RunMessage& m : messages) {
+        if (m.kind == RunMessage::Kind::Error) continue;
+        const std::string_view text = m.text;
+        if (text.size() > kLead.size() + 1 && text.starts_with(kLead) &&
+            text[kLead.size()] >= '0' && text[kLead.size()] <= '9' &&
+            text[kLead.size() + 1] == ':') {
+            return true;
+        }
+    }
+    return false;
 }
 
 RunReport runJob(const JobDefinition& job, const RunOptions& options) {

@@ -34,6 +34,10 @@ std::optional<CommandLine> parseCommandLine(int argc, char** argv, int& exitStat
                   "Read and pass every row through, counting them, but write no files");
     run->add_flag("-q,--quiet", line.quiet,
                   "Print errors and warnings only: no progress, no summary");
+    run->add_flag("--strict", line.strict,
+                  "Fail the run (exit status 1) when a value could not be kept as read: a text "
+                  "its field's type cannot read, a text cut at MAX_LENGTH or WIDTH, text "
+                  "dropped after a NUL");
     run->add_option("-s,--set", line.overrides,
                     "Override a single-valued property: STEP.PROPERTY=VALUE (repeatable). STEP "
                     "is the step's \"name\", or its type when it has none; VALUE is read as a "

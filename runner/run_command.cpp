@@ -76,6 +76,12 @@ int runCommand(const CommandLine& line) {
     std::fflush(stdout);
     if (report.badJob) return kExitBadJob;
     if (report.stopped) return kExitInterrupted;
+    if (report.ok && line.strict && report.valuesLost()) {
+        std::fprintf(stderr,
+                     "error: --strict: some values were not kept as read (see the warnings and "
+                     "the summary); the run counts as failed\n");
+        return kExitStepFailed;
+    }
     return report.ok ? kExitOk : kExitStepFailed;
 }
 

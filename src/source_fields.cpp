@@ -53,14 +53,15 @@ int declareFileNameField(StepOutputItems* items, int index, const MvbString& fil
 
 std::string_view cutAtNul(std::string_view field, size_t nulAt, char nul,
                           std::string_view* dropped) noexcept {
-    *dropped = {};
-    const std::string_view rest = field.substr(nulAt);
-    for (const char c : rest) {
-        if (c != nul && c != ' ' && c != '\t') {
-            *dropped = rest;
-            break;
-        }
-    }
+    // What is dropped is shown without the NULs before it and the padding after it.
+    const auto isPadding = [nul](char c) { return c == nul || c == ' ' || c == '\t'; };
+    size_t first = nulAt;
+    while (first < field.size() && field[first] == nul)
+        ++first;
+    size_t last = field.size();
+    while (last > first && isPadding(field[last - 1]))
+        --last;
+    *dropped = field.substr(first, last - first);
     return field.substr(0, nulAt);
 }
 

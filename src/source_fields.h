@@ -56,14 +56,23 @@ inline size_t firstNul(const char* text, size_t bytes) noexcept {
         const uint64_t zeros = (word - kOnes) & ~word & kHighs;
         if (zeros != 0) return at + static_cast<size_t>(std::countr_zero(zeros)) / 8;
     }
+    if (at == bytes) return bytes;
+    if (bytes >= 8) {
+        // The last word overlaps the ones before, which held no NUL.
+        uint64_t word;
+        std::memcpy(&word, text + bytes - 8, sizeof word);
+        const uint64_t zeros = (word - kOnes) & ~word & kHighs;
+        return zeros == 0 ? bytes : bytes - 8 + static_cast<size_t>(std::countr_zero(zeros)) / 8;
+    }
     while (at < bytes && text[at] != '\0')
         ++at;
     return at;
 }
 
-/// Cuts `field` at its first `nul` byte (a NUL, or kNulMark in a marked line): the value is
-/// the part before it. `*dropped` receives the part from there on when it holds anything but
-/// NULs (or marks), blanks and tabs, which are padding; else it is empty.
+/// Cuts `field` at its first `nul` byte (a NUL, or kNulMark in a marked line), found at
+/// `nulAt`: the value is the part before it. `*dropped` receives the text after it without the
+/// NULs that follow at once and without trailing NULs, blanks and tabs (padding); it is empty
+/// when the field holds nothing else after the NUL.
 std::string_view cutAtNul(std::string_view field, size_t nulAt, char nul,
                           std::string_view* dropped) noexcept;
 

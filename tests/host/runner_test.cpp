@@ -128,6 +128,40 @@ TEST_F(RunnerTest, RunsAJobFromItsOwnFolderAndWritesItsSummary) {
     EXPECT_NE(out.find("out: Wrote 3 rows"), std::string::npos) << out;
 }
 
+// --strict fails a run that lost a value, whichever step lost it and whatever the warning cap
+// let through; a run that kept every value passes as without it.
+TEST_F(RunnerTest, StrictFailsARunThatLostAValue) {
+    writeFile("bad.csv", "id,name\n1,ann\nx,bob\n");
+    writeFile("long.csv", "id,name\n1," + std::string(30, 'n') + "\n");
+    const std::string fixedCut = R"({"type": "DEST_FIXEDTEXT", "properties": {"FILENAME":
+        "fixed.txt", "FIELDS": [{"FIELDNAME": "name", "WIDTH": 2}]}})";
+    struct Case {
+        const char* name;
+        std::string job;
+        int plain;   ///< exit status without --strict
+        int strict;  ///< with it
+        const char* said;
+    };
+    const Case cases[] = {
+        {"all values kept", jobOf({sourceStep("in.csv"), delimitedDestStep("copy.csv")}), 0, 0,
+         nullptr},
+        {"unreadable integer", jobOf({sourceStep("bad.csv")}), 0, 1, "Text Plugin 810:"},
+        {"string cut at MAX_LENGTH", jobOf({sourceStep("long.csv")}), 0, 1, "Text Plugin 811:"},
+        {"value cut at WIDTH", jobOf({sourceStep("in.csv"), fixedCut}), 0, 1, "Text Plugin 813:"},
+        {"a failed step stays 1", jobOf({sourceStep("missing.csv")}), 1, 1, nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string job = writeJob(c.job);
+        run({"run", job});
+        EXPECT_EQ(exitStatus, c.plain) << err;
+        if (c.said != nullptr) EXPECT_NE(err.find(c.said), std::string::npos) << err;
+        run({"run", "--strict", "--quiet", job});
+        EXPECT_EQ(exitStatus, c.strict) << err;
+        EXPECT_EQ(countOf(err, "--strict"), c.strict == 1 && c.plain == 0 ? 1u : 0u) << err;
+    }
+}
+
 TEST_F(RunnerTest, DryRunPassesEveryRowButWritesNoFile) {
     const std::string job =
         writeJob(jobOf({sourceStep("in.csv"), delimitedDestStep("copy.csv"),

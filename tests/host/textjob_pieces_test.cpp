@@ -8,6 +8,7 @@
 #include "../../host/closest_name.h"
 #include "progress_line.h"
 #include "texthost/describe.h"
+#include "texthost/run.h"
 
 namespace hosttest {
 namespace {
@@ -68,6 +69,32 @@ TEST(SetValue, SplitsStepAndPropertyAtTheLastDotBeforeTheEqualsSign) {
     EXPECT_EQ(std::string(o.value.asString().view()), "a=b");
     for (const char* bad : {"FILENAME=x", "src.FILENAME", ".FILENAME=x", "src.=x", ""}) {
         EXPECT_THROW(texthost::parseOverride(bad), texthost::JobError) << bad;
+    }
+}
+
+// --strict reads lost values from the messages 810-819 of steps, warnings and summaries alike.
+TEST(ValuesLost, RecognisesTheLostValueMessagesOnly) {
+    using Kind = texthost::RunMessage::Kind;
+    struct Case {
+        Kind kind;
+        const char* text;
+        bool lost;
+    };
+    const Case cases[] = {
+        {Kind::Warning, "Text Plugin 810: Row 1, field \"a\": ...", true},
+        {Kind::Info, "Text Plugin 814: Values not kept as read: ...", true},
+        {Kind::Info, "Text Plugin 819: anything", true},
+        {Kind::Warning, "Text Plugin 820: another helper's message", false},
+        {Kind::Warning, "Text Plugin 81: short", false},
+        {Kind::Warning, "Text Plugin 8100: long", false},
+        {Kind::Error, "Text Plugin 810: an error is no lost value", false},
+        {Kind::Warning, "Delimited text: Missing field(s) on row 1", false},
+        {Kind::Info, "Input file: Text Plugin 810: a file name", false},
+    };
+    for (const Case& c : cases) {
+        texthost::RunReport report;
+        report.messages.push_back({c.kind, "step", c.text});
+        EXPECT_EQ(report.valuesLost(), c.lost) << c.text;
     }
 }
 

@@ -115,6 +115,45 @@ TEST(FixedDest, Utf8RecordsCutOnCharactersAndPadAnyWidth) {
     }
 }
 
+// A value cut at its WIDTH is said, in the record written at once (UTF-8) and field by field
+// (other encodings); a character past the cut that the encoding lacks never fails the write.
+TEST(FixedDest, ValuesCutAtTheirWidthAreSaid) {
+    const TestRows rows = {{{"name", mvbTypeString}, {"count", mvbTypeInteger}},
+                           {{text("ab"), integer(12)},
+                            {text("xyz\xE6\xBC\xA2"), integer(-3)},
+                            {text("abc"), integer(12345)}}};
+    const std::vector<std::pair<int, std::string>> cases = {
+        {65001, "ab 12 \nxyz-3 \nabc123\n"},
+        {1252, "ab 12 \nxyz-3 \nabc123\n"},
+    };
+    for (const auto& [encoding, expected] : cases) {
+        SCOPED_TRACE(encoding);
+        TempDir dir;
+        const Outcome run = runFixed(dir, rows,
+                                     {{"FIELDS", fieldsTable({{"name", 3}, {"count", 3}}, "WIDTH")},
+                                      {"LINE_END", "LF"},
+                                      {"ENCODING", encoding}});
+        ASSERT_TRUE(run.report.ok) << joined(run.report.errors());
+        EXPECT_EQ(run.output, expected);
+        const auto warnings = run.report.warnings();
+        ASSERT_EQ(warnings.size(), 2u) << joined(warnings);
+        EXPECT_EQ(warnings[0].rfind("Text Plugin 813: Row 2, field \"name\": \"xyz\xE6\xBC\xA2\" "
+                                    "is longer than WIDTH 3 bytes",
+                                    0),
+                  0u)
+            << warnings[0];
+        EXPECT_EQ(warnings[1].rfind("Text Plugin 813: Row 3, field \"count\": \"12345\"", 0), 0u)
+            << warnings[1];
+        const auto infos = run.report.infos();
+        ASSERT_EQ(infos.size(), 2u) << joined(infos);
+        EXPECT_EQ(infos[1].rfind("Text Plugin 815: Values not written whole: field \"name\": 1 "
+                                 "value cut at WIDTH 3; field \"count\": 1 value cut at WIDTH 3.",
+                                 0),
+                  0u)
+            << infos[1];
+    }
+}
+
 TEST(FixedDest, TextThatIsNotUtf8FailsTheRun) {
     // Bad bytes are refused where the field keeps them and where its width cuts them off.
     for (const int width : {5, 2}) {

@@ -175,8 +175,43 @@ INSTANTIATE_TEST_SUITE_P(
                 std::string("a\0b\0 \0", 6)},
         PadCase{"utf32_cuts", 12000, "abc", 8, std::string("a\0\0\0b\0\0\0", 8)},
         PadCase{"windows1252", 1252, "\xE2\x82\xACuro", 2, "\x80u"},
-        PadCase{"shift_jis_cuts_before_a_double_byte", 932, "a\xE6\xBC\xA2", 2, "a "}),
+        PadCase{"shift_jis_cuts_before_a_double_byte", 932, "a\xE6\xBC\xA2", 2, "a "},
+        PadCase{"windows1252_lacks_a_character_past_the_cut", 1252, "ab\xE6\xBC\xA2", 2, "ab"},
+        PadCase{"utf16_lacks_nothing_past_the_cut", 1200, "ab\xE6\xBC\xA2", 4,
+                std::string("a\0b\0", 4)}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// writePaddedField tells a cut text from one that fit, in every encoding path.
+TEST(Padded, SaysWhetherTheTextWasCut) {
+    struct CutCase {
+        int encoding;
+        std::string text;
+        int width;
+        bool cut;
+    };
+    const CutCase cases[] = {
+        {65001, "abc", 3, false},
+        {65001, "abcd", 3, true},
+        {65001, "J\xC3\xA9", 2, true},
+        {1252, "abc", 3, false},
+        {1252, "ab\xE6\xBC\xA2", 2, true},
+        {1200, "ab", 4, false},
+        {1200, "abc", 4, true},
+        {65001, "", 0, false},
+    };
+    TempDir dir;
+    for (const CutCase& c : cases) {
+        SCOPED_TRACE(std::to_string(c.encoding) + " " + c.text);
+        MvbTxtFile* file = openWith(dir.file("f.txt"), MVB_OPEN_CREATE, c.encoding, 0);
+        ASSERT_NE(file, nullptr);
+        FileCloser closer{file};
+        bool cut = !c.cut;
+        EXPECT_TRUE(
+            file->writePaddedField(c.text.data(), static_cast<int>(c.text.size()), c.width, &cut))
+            << lastError(file);
+        EXPECT_EQ(cut, c.cut);
+    }
+}
 
 TEST(Padded, WidthThatHoldsNoWholeCharactersFails) {
     TempDir dir;
