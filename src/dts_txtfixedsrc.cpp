@@ -64,7 +64,7 @@ bool isBlank(char c) {
 /// Byte length of `text` without its trailing blanks and tabs. Padding is mostly blanks: eight
 /// bytes at a time are looked at while eight remain, and the last byte that is no blank is
 /// found in the word without a loop.
-size_t trimmedLength(const char* text, size_t bytes) {
+[[gnu::always_inline]] inline size_t trimmedLength(const char* text, size_t bytes) {
     static_assert(std::endian::native == std::endian::little);
     constexpr uint64_t kLows = 0x7F7F7F7F7F7F7F7Full;
     constexpr uint64_t kHighs = 0x8080808080808080ull;
@@ -439,25 +439,28 @@ DTS_TxtFixedSrc::Record DTS_TxtFixedSrc::readBlockRecord(StepOutputItem* items, 
 }
 
 void DTS_TxtFixedSrc::assignField(StepOutputItem& item, int field, const MvbTextSpan& text) {
-    size_t bytes = static_cast<size_t>(text.bytes);
-    // A NUL ends the value (NUL padding reads as blanks would); text after it is dropped.
-    const size_t nulAt = firstNul(text.text, bytes);
-    if (nulAt != bytes) [[unlikely]] {
-        std::string_view dropped;
-        bytes = cutAtNul(std::string_view(text.text, bytes), nulAt, '\0', &dropped).size();
-        if (!dropped.empty()) {
-            warnings_.droppedAfterNul(rowCount_ + 1, field, item.name.view(), dropped);
-        }
+    std::string_view value(text.text, trimmedLength(text.text, static_cast<size_t>(text.bytes)));
+    // A NUL ends the value. Only a string takes it in: any other type fails to read a text
+    // that holds one, so only then is it looked for.
+    if (item.type == mvbTypeString && holdsNul(value.data(), value.size())) [[unlikely]] {
+        value = valueBeforeNul(item, field, value);
     }
-    bytes = trimmedLength(text.text, bytes);
-    if (bytes == 0) {
+    if (value.empty()) {
         item.value.setNull();
         return;
     }
-    const std::string_view value(text.text, bytes);
-    const FieldOutcome outcome = converter_.convert(item, typeFormats_[field], value);
+    FieldOutcome outcome = converter_.convert(item, typeFormats_[field], value);
     if (outcome == FieldOutcome::Read) [[likely]] {
         return;
+    }
+    if (outcome == FieldOutcome::Unreadable && holdsNul(value.data(), value.size())) {
+        value = valueBeforeNul(item, field, value);
+        if (value.empty()) {
+            item.value.setNull();
+            return;
+        }
+        outcome = converter_.convert(item, typeFormats_[field], value);
+        if (outcome == FieldOutcome::Read) return;
     }
     if (outcome == FieldOutcome::Cut) {
         warnings_.cut(rowCount_ + 1, field, item.name.view(), "MAX_LENGTH", item.length, value);
@@ -465,6 +468,15 @@ void DTS_TxtFixedSrc::assignField(StepOutputItem& item, int field, const MvbText
         warnings_.unreadable(rowCount_ + 1, field, item.name.view(), item.type, typeFormats_[field],
                              value);
     }
+}
+
+std::string_view DTS_TxtFixedSrc::valueBeforeNul(const StepOutputItem& item, int field,
+                                                 std::string_view text) {
+    std::string_view dropped;
+    const std::string_view value = cutAtNul(text, text.find('\0'), '\0', &dropped);
+    if (!dropped.empty())
+        warnings_.droppedAfterNul(rowCount_ + 1, field, item.name.view(), dropped);
+    return value.substr(0, trimmedLength(value.data(), value.size()));
 }
 
 int DTS_TxtFixedSrc::openNextFile() {

@@ -55,6 +55,9 @@ class DTS_TxtFixedSrc final : public StepPluginStep {
     /// a reported failure.
     int openNextFile();
     void assignField(StepOutputItem& item, int field, const MvbTextSpan& text);
+    /// The part of a field's text before its first NUL, without trailing blanks; warns when
+    /// text follows the NUL.
+    std::string_view valueBeforeNul(const StepOutputItem& item, int field, std::string_view text);
     void finishRun();
     void reportFileError();
     template <typename... Args>

@@ -72,7 +72,8 @@ namespace {
 constexpr size_t kMaxDateText = 127;
 
 bool assignDate(MvbDatavar& value, int dateFormat, std::string_view text) {
-    if (text.size() > kMaxDateText) {
+    // The parser would stop at a NUL and read the text before it; a NUL is no part of a date.
+    if (text.size() > kMaxDateText || holdsNul(text.data(), text.size())) {
         value.setNull();
         return false;
     }

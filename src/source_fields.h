@@ -42,31 +42,35 @@ int declareFileNameField(StepOutputItems* items, int index, const MvbString& fil
 /// a field's text keeps its length past a NUL. Valid UTF-8 never holds it.
 inline constexpr char kNulMark = '\xFF';
 
-/// Position of the first NUL among `bytes` bytes of `text`, or `bytes` when there is none.
-/// Fields are short: eight bytes at a time inline, never past the last byte.
-inline size_t firstNul(const char* text, size_t bytes) noexcept {
+/// True when `bytes` bytes of `text` hold a NUL. Fields are short: a few overlapping words
+/// inline, without reading outside the text and without a branch per word.
+inline bool holdsNul(const char* text, size_t bytes) noexcept {
     static_assert(std::endian::native == std::endian::little);
-    constexpr uint64_t kOnes = 0x0101010101010101ull;
-    constexpr uint64_t kHighs = 0x8080808080808080ull;
-    size_t at = 0;
-    for (; at + 8 <= bytes; at += 8) {
-        uint64_t word;
-        std::memcpy(&word, text + at, sizeof word);
-        // The lowest flagged byte is the first NUL; bytes after it may be flagged wrongly.
-        const uint64_t zeros = (word - kOnes) & ~word & kHighs;
-        if (zeros != 0) return at + static_cast<size_t>(std::countr_zero(zeros)) / 8;
-    }
-    if (at == bytes) return bytes;
+    // Non-zero exactly when the word holds a zero byte.
+    const auto zeros64 = [](uint64_t w) {
+        return (w - 0x0101010101010101ull) & ~w & 0x8080808080808080ull;
+    };
+    const auto zeros32 = [](uint32_t w) { return (w - 0x01010101u) & ~w & 0x80808080u; };
     if (bytes >= 8) {
-        // The last word overlaps the ones before, which held no NUL.
+        uint64_t found = 0;
         uint64_t word;
+        for (size_t at = 0; at + 8 < bytes; at += 8) {
+            std::memcpy(&word, text + at, sizeof word);
+            found |= zeros64(word);
+        }
         std::memcpy(&word, text + bytes - 8, sizeof word);
-        const uint64_t zeros = (word - kOnes) & ~word & kHighs;
-        return zeros == 0 ? bytes : bytes - 8 + static_cast<size_t>(std::countr_zero(zeros)) / 8;
+        return (found | zeros64(word)) != 0;
     }
-    while (at < bytes && text[at] != '\0')
-        ++at;
-    return at;
+    if (bytes >= 4) {
+        uint32_t head;
+        uint32_t tail;
+        std::memcpy(&head, text, sizeof head);
+        std::memcpy(&tail, text + bytes - 4, sizeof tail);
+        return (zeros32(head) | zeros32(tail)) != 0;
+    }
+    for (size_t at = 0; at < bytes; ++at)
+        if (text[at] == '\0') return true;
+    return false;
 }
 
 /// Cuts `field` at its first `nul` byte (a NUL, or kNulMark in a marked line), found at

@@ -172,6 +172,8 @@ TEST(SourceValues, AValueEndsAtItsFirstNul) {
         {"text after a NUL is dropped", std::string("ab\0cd", 5), "string", "ab", "ab", "cd"},
         {"text after a NUL in a number", std::string("7\0\0x", 4), "integer", "7", "7", "x"},
         {"a NUL first drops all", std::string("\0abc", 4), "string", "", "<null>", "abc"},
+        {"text after a NUL in a date", std::string("2024-01-02\0x", 12), "date", "2024-01-02",
+         "2024-01-02", "x"},
         {"NULs inside the dropped text are shown", std::string("a\0b\0c", 5), "string", "a", "a",
          "b\\0c"},
     };
@@ -179,19 +181,19 @@ TEST(SourceValues, AValueEndsAtItsFirstNul) {
     for (const NulCase& c : cases) {
         SCOPED_TRACE(c.name);
         std::string record = c.text;
-        record.resize(10, ' ');
+        record.resize(12, ' ');
         srctest::writeFile(dir.file("in.csv"), "first," + c.text + ",last\n");
         srctest::writeFile(dir.file("in.dat"), "first" + record + "last\n");
         const json delimitedFields =
-            json::array({{"a", "string", 10}, {"v", c.type, 10}, {"z", "string", 10}});
+            json::array({{"a", "string", 10}, {"v", c.type, 12}, {"z", "string", 10}});
         const json fixedFields =
-            json::array({{"a", "string", 1, 5}, {"v", c.type, 6, 10}, {"z", "string", 16, 4}});
+            json::array({{"a", "string", 1, 5}, {"v", c.type, 6, 12}, {"z", "string", 18, 4}});
         const auto delimited = readSource(
             "SOURCE_DELIMTEXT", {{"FILENAME", "in.csv"}, {"FIELDS", delimitedFields}}, dir.path());
         const auto fixed = readSource("SOURCE_FIXEDTEXT",
                                       {{"FILENAME", "in.dat"},
                                        {"CRLF_TERMINATE", true},
-                                       {"RECORDWIDTH", 19},
+                                       {"RECORDWIDTH", 21},
                                        {"FIELDS", fixedFields}},
                                       dir.path());
         EXPECT_EQ(delimited.texts(), (Rows{{"first", c.delimited, "last"}}));
