@@ -440,9 +440,10 @@ DTS_TxtFixedSrc::Record DTS_TxtFixedSrc::readBlockRecord(StepOutputItem* items, 
 
 void DTS_TxtFixedSrc::assignField(StepOutputItem& item, int field, const MvbTextSpan& text) {
     std::string_view value(text.text, trimmedLength(text.text, static_cast<size_t>(text.bytes)));
-    // A NUL ends the value. Only a string takes it in: any other type fails to read a text
-    // that holds one, so only then is it looked for.
-    if (item.type == mvbTypeString && holdsNul(value.data(), value.size())) [[unlikely]] {
+    // A NUL ends the value. A string takes it in and a date would end there; any other type
+    // fails to read a text that holds one, so only then is it looked for.
+    if ((item.type == mvbTypeString || item.type == mvbTypeDate) &&
+        holdsNul(value.data(), value.size())) [[unlikely]] {
         value = valueBeforeNul(item, field, value);
     }
     if (value.empty()) {

@@ -1,5 +1,6 @@
 #include "source_fields.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstdint>
 #include <cstring>
@@ -72,8 +73,7 @@ namespace {
 constexpr size_t kMaxDateText = 127;
 
 bool assignDate(MvbDatavar& value, int dateFormat, std::string_view text) {
-    // The parser would stop at a NUL and read the text before it; a NUL is no part of a date.
-    if (text.size() > kMaxDateText || holdsNul(text.data(), text.size())) {
+    if (text.size() > kMaxDateText) {
         value.setNull();
         return false;
     }
@@ -111,6 +111,10 @@ FieldOutcome SourceFieldConverter::convert(StepOutputItem& item, int dateFormat,
             return item.value.setType(item.type) ? FieldOutcome::Read : FieldOutcome::Unreadable;
         case mvbTypeString:
             item.value.assign(text);
+            // A text of no more bytes than the length has no more characters either.
+            if (text.size() <= static_cast<size_t>(std::max(item.length, 0))) {
+                return FieldOutcome::Read;
+            }
             item.value.truncate(item.length, item.byteSize);
             return item.value.stringView().size() == text.size() ? FieldOutcome::Read
                                                                  : FieldOutcome::Cut;

@@ -93,7 +93,8 @@ enum class FieldOutcome {
 /// and reals convert as MvbDatavar::setType does (null when the text is not one); a date parses
 /// with the field's date format (null when it does not). An unknown type (0) is null.
 /// The outcome tells a null that the text could not give, and a cut string, from a value read
-/// whole; an empty text, and any text for an unknown type, count as read.
+/// whole; an empty text, and any text for an unknown type, count as read. A text holding a NUL
+/// is no date (the parser would read only the part before it): callers cut such texts first.
 ///
 /// Converting allocates nothing once a field's value has held its longest string.
 class SourceFieldConverter {
