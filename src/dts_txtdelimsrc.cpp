@@ -366,7 +366,7 @@ int DTS_TxtDelimSrc::produceRow() {
         }
         const FieldOutcome outcome = converter_.convert(items[i], typeFormats_[i], value);
         if (outcome != FieldOutcome::Read) [[unlikely]] {
-            warnValue(items[i], i, value, outcome);
+            warnings_.notRead(rowCount_ + 1, i, items[i], typeFormats_[i], value, outcome);
         }
     }
     if (fileNameFieldIndex_ != -1) items[fileNameFieldIndex_].value.assign(files_.currentName());
@@ -408,16 +408,6 @@ std::string_view DTS_TxtDelimSrc::valueBeforeNul(const StepOutputItem& item, int
     if (!dropped.empty())
         warnings_.droppedAfterNul(rowCount_ + 1, field, item.name.view(), dropped);
     return value;
-}
-
-void DTS_TxtDelimSrc::warnValue(const StepOutputItem& item, int field, std::string_view text,
-                                FieldOutcome outcome) {
-    if (outcome == FieldOutcome::Cut) {
-        warnings_.cut(rowCount_ + 1, field, item.name.view(), "MAX_LENGTH", item.length, text);
-    } else {
-        warnings_.unreadable(rowCount_ + 1, field, item.name.view(), item.type, typeFormats_[field],
-                             text);
-    }
 }
 
 void DTS_TxtDelimSrc::reportFileError(const MvbTxtFile* file) {

@@ -49,9 +49,6 @@ class DTS_TxtDelimSrc final : public StepPluginStep {
     void warnMissingFields();
     /// The part of a field's text before its first NUL (marked); warns when text follows it.
     std::string_view valueBeforeNul(const StepOutputItem& item, int field, std::string_view text);
-    /// Warns about a value that `outcome` says was not read whole.
-    void warnValue(const StepOutputItem& item, int field, std::string_view text,
-                   FieldOutcome outcome);
     void reportFileError(const MvbTxtFile* file);
     template <typename... Args>
     void fail(StepMessageId id, const Args&... args) {

@@ -463,12 +463,7 @@ void DTS_TxtFixedSrc::assignField(StepOutputItem& item, int field, const MvbText
         outcome = converter_.convert(item, typeFormats_[field], value);
         if (outcome == FieldOutcome::Read) return;
     }
-    if (outcome == FieldOutcome::Cut) {
-        warnings_.cut(rowCount_ + 1, field, item.name.view(), "MAX_LENGTH", item.length, value);
-    } else {
-        warnings_.unreadable(rowCount_ + 1, field, item.name.view(), item.type, typeFormats_[field],
-                             value);
-    }
+    warnings_.notRead(rowCount_ + 1, field, item, typeFormats_[field], value, outcome);
 }
 
 std::string_view DTS_TxtFixedSrc::valueBeforeNul(const StepOutputItem& item, int field,

@@ -143,6 +143,16 @@ void ValueWarnings::cut(uint64_t row, int field, std::string_view name, const ch
                 text, limitView);
 }
 
+void ValueWarnings::notRead(uint64_t row, int field, const StepOutputItem& item, int dateFormat,
+                            std::string_view text, FieldOutcome outcome,
+                            std::source_location where) {
+    if (outcome == FieldOutcome::Cut) {
+        cut(row, field, item.name.view(), "MAX_LENGTH", item.length, text, where);
+    } else if (outcome == FieldOutcome::Unreadable) {
+        unreadable(row, field, item.name.view(), item.type, dateFormat, text, where);
+    }
+}
+
 void ValueWarnings::droppedAfterNul(uint64_t row, int field, std::string_view name,
                                     std::string_view dropped, std::source_location where) {
     if (FieldCounts* counts = counted(field, name)) ++counts->dropped;

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "mvb/string.h"
+#include "source_fields.h"
 #include "step/host.h"
 
 /// The row warnings of one step's run under one cap, and per field the counts of values that
@@ -38,6 +39,11 @@ class ValueWarnings {
     /// MAX_LENGTH or WIDTH) and was cut.
     void cut(uint64_t row, int field, std::string_view name, const char* limitName, int limit,
              std::string_view text, std::source_location where = std::source_location::current());
+    /// The value of source field `field` (the output item `item`, with `dateFormat` for dates)
+    /// was not read whole from `text`, as `outcome` (Unreadable or Cut at MAX_LENGTH) says.
+    void notRead(uint64_t row, int field, const StepOutputItem& item, int dateFormat,
+                 std::string_view text, FieldOutcome outcome,
+                 std::source_location where = std::source_location::current());
     /// `dropped` followed a NUL character inside the field and is not part of the value.
     void droppedAfterNul(uint64_t row, int field, std::string_view name, std::string_view dropped,
                          std::source_location where = std::source_location::current());
