@@ -39,6 +39,7 @@ constexpr PropertyRow<Settings> kProperties[kPropertyCount] = {
     {.name = "FILENAME",
      .kind = Kind::Text,
      .message = 304,
+     .required = true,
      .text = &Settings::fileName,
      .description = "the file to write"},
     {.name = "FIELDS",

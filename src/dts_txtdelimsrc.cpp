@@ -41,6 +41,7 @@ constexpr PropertyRow<Settings> kProperties[kPropertyCount] = {
     {.name = "FILENAME",
      .kind = Kind::Text,
      .message = 726,
+     .required = true,
      .text = &Settings::fileName,
      .description = "the file to read, or a pattern that selects several files"},
     {.name = "FIELDS",
@@ -95,7 +96,7 @@ constexpr PropertyRow<Settings> kProperties[kPropertyCount] = {
     {.name = "REPLACE_NULLS",
      .kind = Kind::Boolean,
      .flag = &Settings::replaceNulls,
-     .description = "replace NUL characters in the text read"},
+     .description = "read each NUL character as a blank"},
 };
 
 /// The order in which start reads and checks the settings; the files are opened in between.

@@ -25,6 +25,7 @@ constexpr PropertyRow<Settings> kProperties[kCount] = {
     {.name = "FILENAME",
      .kind = Kind::Text,
      .message = 304,
+     .required = true,
      .text = &Settings::fileName,
      .description = "the file to write"},
     {.name = "FIELDS",

@@ -45,6 +45,7 @@ constexpr PropertyRow<Settings> kProperties[kPropertyCount] = {
     {.name = "FILENAME",
      .kind = Kind::Text,
      .message = 726,
+     .required = true,
      .text = &Settings::fileName,
      .description = "the file to read, or a pattern that selects several files"},
     {.name = "FIELDS",
@@ -54,6 +55,7 @@ constexpr PropertyRow<Settings> kProperties[kPropertyCount] = {
     {.name = "RECORDWIDTH",
      .kind = Kind::Integer,
      .message = 735,
+     .required = true,
      .number = &Settings::recordWidth,
      .description = "bytes of one record; must be given, and reach past the last field"},
     {.name = "SKIPROWS",
@@ -88,7 +90,7 @@ constexpr PropertyRow<Settings> kProperties[kPropertyCount] = {
     {.name = "REPLACE_NULLS",
      .kind = Kind::Boolean,
      .flag = &Settings::replaceNulls,
-     .description = "replace NUL characters in the text read"},
+     .description = "read each NUL character as a blank"},
 };
 
 /// The order in which start reads and checks the settings.

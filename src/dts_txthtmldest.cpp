@@ -27,6 +27,7 @@ constexpr PropertyRow<Settings> kProperties[kPropertyCount] = {
     {.name = "FILENAME",
      .kind = Kind::Text,
      .message = 304,
+     .required = true,
      .text = &Settings::fileName,
      .description = "the report file; the style sheet is written beside it"},
     {.name = "FIELDS",

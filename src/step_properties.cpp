@@ -98,9 +98,10 @@ bool readNumber(const MvbDatavar& value, PropertyKind, int message, int* setting
     return true;
 }
 
-int readText(const MvbDatavar& value, PropertyKind kind, int message, MvbString* setting) {
+int readText(const MvbDatavar& value, PropertyKind kind, int message, bool required,
+             MvbString* setting) {
     const MvbString text = value.asString();
-    if (text.empty()) return kind == PropertyKind::Text ? message : 0;
+    if (text.empty()) return required ? message : 0;
     if (kind != PropertyKind::Delimiter) {
         *setting = text;
         return 0;

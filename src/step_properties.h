@@ -23,7 +23,7 @@
 /// How a property's value is read into its setting.
 enum class PropertyKind {
     Table,      ///< a table property; the step reads its rows itself
-    Text,       ///< text as given; with a message, an empty text is reported
+    Text,       ///< text as given
     Boolean,    ///< true or false
     Integer,    ///< a 32-bit whole number
     Encoding,   ///< an encoding number (-1 detects the input's encoding)
@@ -49,6 +49,9 @@ struct PropertyRow {
     int message = 0;
     /// The setting's in-class default is also declared to the host as the property's default.
     bool declaresDefault = false;
+    /// A job must give the property: its default is no usable value (a required text that is
+    /// empty reports `message`).
+    bool required = false;
     bool Settings::*flag = nullptr;
     int Settings::*number = nullptr;
     MvbString Settings::*text = nullptr;
@@ -90,7 +93,8 @@ std::string defaultText(PropertyKind kind, const MvbString& value);
 bool readFlag(const MvbDatavar& value, int message, bool* setting) noexcept;
 bool readNumber(const MvbDatavar& value, PropertyKind kind, int message, int* setting) noexcept;
 /// The message to report, or 0 when the value was read.
-int readText(const MvbDatavar& value, PropertyKind kind, int message, MvbString* setting);
+int readText(const MvbDatavar& value, PropertyKind kind, int message, bool required,
+             MvbString* setting);
 int readCode(const MvbDatavar& value, PropertyKind kind, int message, int* setting);
 
 }  // namespace property_detail
@@ -126,7 +130,9 @@ class PropertyNotes {
         texts_.clear();
         texts_.reserve(rows.size());
         for (const PropertyRow<Settings>& row : rows) {
-            if (row.flag != nullptr) {
+            if (row.required) {
+                texts_.emplace_back("(required)");
+            } else if (row.flag != nullptr) {
                 texts_.push_back(property_detail::defaultText(row.kind, defaults.*row.flag));
             } else if (row.number != nullptr) {
                 texts_.push_back(property_detail::defaultText(row.kind, defaults.*row.number));
@@ -182,7 +188,8 @@ bool readSettings(const StepMessages& messages, std::span<const PropertyRow<Sett
             failed =
                 property_detail::readCode(value, row.kind, row.message, &(settings.*row.number));
         } else if (row.text != nullptr) {
-            failed = property_detail::readText(value, row.kind, row.message, &(settings.*row.text));
+            failed = property_detail::readText(value, row.kind, row.message, row.required,
+                                               &(settings.*row.text));
         }
         if (failed == 0) continue;
         if (row.kind == PropertyKind::Delimiter) {
