@@ -158,7 +158,7 @@ EncodingChoice chooseEncoding(std::string_view head, bool wholeFile) {
         return choice(kUtf8, "UTF-8", false, "every byte sequence valid in " + seen + ", no mark");
     }
     return choice(kWindows1252, "windows-1252", false,
-                  "not valid UTF-8 in " + seen + ", read as windows-1252 (unsure)");
+                  "not valid UTF-8 in " + seen + ", no mark; unsure");
 }
 
 LineEndCounts countLineEnds(std::string_view head, const EncodingChoice& encoding) {
