@@ -40,10 +40,11 @@ HeaderDecision decideHeader(const std::vector<std::string>& first,
                        " typed columns have a first value not of their type";
         return decision;
     }
-    // Every column is text: a first line that holds a number, date or boolean is data.
+    // Every column is text: a first line that holds a number or a date is data. Booleans do
+    // not count: y, n, t and f are also names.
     for (const std::string& value : first) {
-        if (!value.empty() && typesReading(value, kAnyType) != 0) {
-            decision.why = "the first line holds a number, date or boolean (\"" + value + "\")";
+        if (!value.empty() && typesReading(value, kInteger | kReal | kAnyDate) != 0) {
+            decision.why = "the first line holds a number or a date (\"" + value + "\")";
             decision.unsure = restRows > 0;
             return decision;
         }
