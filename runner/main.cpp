@@ -1,4 +1,5 @@
 #include "command_line.h"
+#include "infer_command.h"
 #include "interrupt.h"
 #include "run_command.h"
 
@@ -11,6 +12,8 @@ int main(int argc, char** argv) {
             return textjob::stepsCommand(*line);
         case textjob::CommandLine::Command::Describe:
             return textjob::describeCommand(*line);
+        case textjob::CommandLine::Command::Infer:
+            return textjob::inferCommand(*line);
         case textjob::CommandLine::Command::Run:
             break;
     }
