@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -6,6 +7,8 @@
 #include <limits>
 #include <nlohmann/json.hpp>
 #include <sstream>
+#include <string_view>
+#include <type_traits>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
@@ -31,7 +34,8 @@ class JobDocumentBuilder {
     using string_t = Json::string_t;
     using binary_t = Json::binary_t;
 
-    explicit JobDocumentBuilder(Json& root) : root_(root), dom_(root) {}
+    JobDocumentBuilder(const std::string& text, Json& root)
+        : text_(text), root_(root), dom_(root) {}
 
     bool null() { return dom_.null(); }
     bool boolean(bool value) { return dom_.boolean(value); }
@@ -63,6 +67,13 @@ class JobDocumentBuilder {
     }
     template <class Exception>
     bool parse_error(std::size_t position, const std::string& token, const Exception& error) {
+        if constexpr (std::is_same_v<Exception, Json::out_of_range>) {
+            // The only such error while reading text: a number beyond the range of a double.
+            throw JobError("not valid JSON: the number " + token + " at " +
+                           lineAndColumn(position) +
+                           " is too large; a number in a job must lie within "
+                           "±1.7976931348623157e308");
+        }
         return dom_.parse_error(position, token, error);
     }
 
@@ -116,6 +127,17 @@ class JobDocumentBuilder {
         std::unordered_set<std::string> seen;
     };
 
+    /// "line L, column C" of the byte just past `position` bytes of the text.
+    std::string lineAndColumn(std::size_t position) const {
+        const std::string_view before = std::string_view(text_).substr(0, position);
+        const size_t lineStart = before.rfind('\n');
+        const size_t line = 1 + static_cast<size_t>(std::count(before.begin(), before.end(), '\n'));
+        const size_t column =
+            lineStart == std::string_view::npos ? before.size() : before.size() - lineStart - 1;
+        return "line " + std::to_string(line) + ", column " + std::to_string(column);
+    }
+
+    const std::string& text_;
     Json& root_;
     nlohmann::detail::json_sax_dom_parser<Json> dom_;
     std::vector<OpenObject> open_;
@@ -247,7 +269,7 @@ JobStep toStep(const Json& json, size_t index, JobDocumentBuilder& order) {
 
 JobDefinition parseJobText(const std::string& jsonText, const std::string& baseDirectory) {
     Json root;
-    JobDocumentBuilder order(root);
+    JobDocumentBuilder order(jsonText, root);
     try {
         Json::sax_parse(jsonText, &order);
     } catch (const Json::parse_error& e) {
@@ -258,13 +280,6 @@ JobDefinition parseJobText(const std::string& jsonText, const std::string& baseD
             if (!reason.empty() && reason.front() == ' ') reason.erase(0, 1);
         }
         throw JobError("not valid JSON: " + reason);
-    } catch (const Json::out_of_range& e) {
-        // A number beyond the range of a double ("1e400"): the library names the number.
-        std::string reason = e.what();
-        if (auto at = reason.find("number overflow"); at != std::string::npos)
-            reason = reason.substr(at);
-        throw JobError("not valid JSON: " + reason +
-                       ": a number in a job must lie within ±1.7976931348623157e308");
     } catch (const Json::exception& e) {
         throw JobError(std::string("not valid JSON: ") + e.what());
     }
