@@ -4,6 +4,7 @@
 #include <optional>
 #include <string_view>
 
+#include "file_targets.h"
 #include "texthost/pipeline.h"
 
 namespace texthost {
@@ -72,6 +73,7 @@ RunReport runJob(const JobDefinition& job, const RunOptions& options) {
     RunReport report;
     try {
         Pipeline pipeline(job, options);
+        if (options.runMode == 1) refuseWriteClashes(job);
         int code = 2;
         if (pipeline.prepareAndStart()) {
             code = drive(pipeline, report.stopped);

@@ -1,9 +1,10 @@
 #pragma once
 
-#include <bit>
 #include <cstdint>
 #include <cstring>
 #include <string_view>
+
+#include "mvb/byte_scan.h"
 
 #include "mvb/datavar.h"
 #include "mvb/string.h"
@@ -45,28 +46,22 @@ inline constexpr char kNulMark = '\xFF';
 /// True when `bytes` bytes of `text` hold a NUL. Fields are short: a few overlapping words
 /// inline, without reading outside the text and without a branch per word.
 inline bool holdsNul(const char* text, size_t bytes) noexcept {
-    static_assert(std::endian::native == std::endian::little);
-    // Non-zero exactly when the word holds a zero byte.
-    const auto zeros64 = [](uint64_t w) {
-        return (w - 0x0101010101010101ull) & ~w & 0x8080808080808080ull;
-    };
-    const auto zeros32 = [](uint32_t w) { return (w - 0x01010101u) & ~w & 0x80808080u; };
+    using mvb::scan::load;
+    using mvb::scan::zeroBytes;
     if (bytes >= 8) {
         uint64_t found = 0;
-        uint64_t word;
-        for (size_t at = 0; at + 8 < bytes; at += 8) {
-            std::memcpy(&word, text + at, sizeof word);
-            found |= zeros64(word);
-        }
-        std::memcpy(&word, text + bytes - 8, sizeof word);
-        return (found | zeros64(word)) != 0;
+        for (size_t at = 0; at + 8 < bytes; at += 8)
+            found |= zeroBytes(load(text + at));
+        return (found | zeroBytes(load(text + bytes - 8))) != 0;
     }
     if (bytes >= 4) {
+        // Two overlapping halves, each widened to a word whose high bytes are not zero.
         uint32_t head;
         uint32_t tail;
         std::memcpy(&head, text, sizeof head);
         std::memcpy(&tail, text + bytes - 4, sizeof tail);
-        return (zeros32(head) | zeros32(tail)) != 0;
+        constexpr uint64_t kHighFill = 0xFFFFFFFF00000000ull;
+        return (zeroBytes(head | kHighFill) | zeroBytes(tail | kHighFill)) != 0;
     }
     for (size_t at = 0; at < bytes; ++at)
         if (text[at] == '\0') return true;

@@ -49,6 +49,7 @@ TEST(Messages, EveryNumberTheStepsUseHasATextWithItsArguments) {
         {737, 0, "RECORDWIDTH"},
         {738, 0, "RECORDWIDTH"},
         {739, 0, "MAX_OUTPUT_ROWS"},
+        {800, 2, "START_POS"},
         {810, 4, "not a valid"},
         {811, 4, "MAX_LENGTH"},
         {812, 3, "REPLACE_NULLS"},
