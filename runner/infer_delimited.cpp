@@ -29,11 +29,16 @@ class Splitter {
             const int found = mvs_parse_text_ex2(scratch_.data(), fields_.data(), capacity,
                                                  scratch_.data(), static_cast<int>(record.size()),
                                                  dialect.delimiter, dialect.quote, flags);
-            if (found < capacity) return found;
+            if (found < capacity) {
+                views_.resize(static_cast<size_t>(found));
+                for (int i = 0; i < found; ++i)
+                    views_[static_cast<size_t>(i)] = fields_[static_cast<size_t>(i)];
+                return found;
+            }
             fields_.resize(fields_.size() * 2);  // the record may have more: split it again
         }
     }
-    std::string_view field(int i) const { return fields_[static_cast<size_t>(i)]; }
+    std::string_view field(int i) const { return views_[static_cast<size_t>(i)]; }
     /// Where field `i` starts in the record.
     size_t offset(int i) const {
         return static_cast<size_t>(fields_[static_cast<size_t>(i)] - scratch_.data());
@@ -42,6 +47,7 @@ class Splitter {
   private:
     std::vector<char> scratch_;
     std::vector<char*> fields_ = std::vector<char*>(64);
+    std::vector<std::string_view> views_;  ///< the fields of the last split, measured once
 };
 
 /// What a pass over every record found.

@@ -16,11 +16,16 @@ struct Token {
         if (code > 0) size = np_uchar_intcopy(code, bytes, 4);
     }
     bool at(const char* p, const char* end) const {
+        if (size == 1) return p < end && *p == bytes[0];
         return size > 0 && end - p >= size && std::memcmp(p, bytes, static_cast<size_t>(size)) == 0;
     }
     /// The first place of the token in [p, end), or end.
     const char* find(const char* p, const char* end) const {
-        if (size == 0) return end;
+        if (size == 0 || p >= end) return end;
+        if (size == 1) {
+            const void* hit = std::memchr(p, bytes[0], static_cast<size_t>(end - p));
+            return hit == nullptr ? end : static_cast<const char*>(hit);
+        }
         while (p < end) {
             const void* hit = std::memchr(p, bytes[0], static_cast<size_t>(end - p));
             if (hit == nullptr) return end;
