@@ -92,12 +92,19 @@ std::string sizeText(size_t bytes, bool wholeFile) {
 }  // namespace
 
 std::string readHead(const std::string& path, size_t limit, uint64_t& fileBytes) {
+    if (path == "-")
+        throw InferError(
+            "standard input is not a regular file: infer reads a file more than "
+            "once, so save the data to a file first");
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) throw InferError("cannot open \"" + path + "\": " + std::strerror(errno));
     struct stat info {};
-    if (fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)) {
+    if (fstat(fd, &info) == 0 && !S_ISREG(info.st_mode)) {
         ::close(fd);
-        throw InferError("\"" + path + "\" is a folder, not a file");
+        // Detection reads the file more than once: a pipe or a terminal cannot give it again.
+        throw InferError("\"" + path + "\" is not a regular file (" +
+                         (S_ISDIR(info.st_mode) ? "a folder" : "a pipe or a device") +
+                         "): infer reads a file more than once");
     }
     fileBytes = static_cast<uint64_t>(info.st_size);
     std::string head(limit, '\0');

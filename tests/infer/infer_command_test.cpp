@@ -89,6 +89,7 @@ TEST_F(InferCommand, FailuresSayWhatAndExitNonZero) {
         const char* says;
     } cases[] = {
         {"infer missing.csv", 1, "missing.csv"},
+        {"infer - </dev/null", 1, "not a regular file"},
         {"infer empty.csv", 1, "empty"},
         {"infer data.csv --to xml", 2, "xml"},
         {"infer data.csv -o data.csv", 2, "replace the file it reads"},
