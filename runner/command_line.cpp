@@ -1,6 +1,7 @@
 #include "command_line.h"
 
 #include <CLI/CLI.hpp>
+#include <cstdio>
 
 #include "exit_status.h"
 
@@ -18,7 +19,8 @@ std::optional<CommandLine> parseCommandLine(int argc, char** argv, int& exitStat
         "  {\"steps\": [{\"type\": \"SOURCE_DELIMTEXT\", \"name\": \"in\", \"properties\": "
         "{...}}, ...]}\n"
         "Exit status: 0 the job ran to the end of its data; 1 a step failed; 2 a bad command\n"
-        "line, job file or plug-in (nothing ran); 130 stopped by Ctrl-C.",
+        "line, job file or plug-in (nothing ran); 130 stopped by Ctrl-C, 143 by SIGTERM,\n"
+        "129 by SIGHUP.",
         "textjob"};
     app.require_subcommand(1);
     app.fallthrough();  // --plugin may also follow the subcommand
@@ -63,6 +65,10 @@ std::optional<CommandLine> parseCommandLine(int argc, char** argv, int& exitStat
     } catch (const CLI::ParseError& e) {
         const int status = app.exit(e);
         exitStatus = status == 0 ? kExitOk : kExitBadJob;
+        return std::nullopt;
+    } catch (const CLI::Error& e) {
+        std::fprintf(stderr, "error: %s\n", e.what());
+        exitStatus = kExitBadJob;
         return std::nullopt;
     }
     if (steps->parsed()) {
