@@ -131,6 +131,24 @@ const Case kCases[] = {
      {"id:integer", "v:string"}},
     {"utf32le_no_bom", u32le("id,v\n1,x\n2,y\n"), 12000, ',', -1, 1, 1, -1, -1, 2, {}},
     {"windows1252", "id,city\n1,K\xF6ln\n2,\x80 5\n", 1252, ',', -1, 1, 1, -1, -1, 2, {}},
+    {"windows1252_past_the_head",
+     "id,v\n" +
+         [] {
+             std::string lines;
+             for (int i = 0; i < 20000; ++i)
+                 lines += "1,abc\n";
+             return lines;
+         }() +
+         "2,K\xF6ln\n",
+     1252,
+     ',',
+     -1,
+     1,
+     1,
+     -1,
+     -1,
+     20001,
+     {"id:integer", "v:string"}},
     {"latin1_when_not_1252", "id,c\n1,\x81x\n", 28591, ',', -1, -1, -1, -1, -1, -1, {}},
     // Header, head lines, line breaks inside quotes, blanks.
     {"no_header",
