@@ -106,6 +106,7 @@ void writeSource(JobWriter& job, const FileLayout& layout, const std::string& jo
     }
     job.property("BYTE_ORDER_MARK", layout.encoding.byteOrderMark);
     job.property("ENCODING", layout.encoding.number);
+    if (layout.encoding.nulsAsBlanks) job.property("REPLACE_NULLS", true);
     job.endStep();
 }
 

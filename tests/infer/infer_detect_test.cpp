@@ -443,6 +443,21 @@ TEST(InferDetect, SampleBytesReadsPartOfTheFile) {
     EXPECT_FALSE(layout.notes.empty());
 }
 
+TEST(InferDetect, NulPaddedTextReadsTheNulsAsBlanks) {
+    testfiles::TempDir dir;
+    const std::string path = dir.file("data.txt");
+    testfiles::writeFile(path, std::string("Ann\0\0\0 12\nBobby\0 34\n", 20));
+    InferOptions options;
+    options.fixedWidth = true;
+    const FileLayout layout = textjob::infer::inferLayout(path, options);
+    EXPECT_TRUE(layout.encoding.nulsAsBlanks);
+    ASSERT_EQ(layout.columns.size(), 2u);
+    EXPECT_EQ(layout.columns[0].startPos, 1);
+    EXPECT_EQ(layout.columns[0].longestChars, 5);
+    EXPECT_EQ(layout.columns[1].startPos, 8);
+    EXPECT_EQ(layout.columns[1].type, "integer");
+}
+
 TEST(InferDetect, FixedWidthColumnsAtSharedBlanksAndDigitChanges) {
     const struct {
         const char* name;
