@@ -60,6 +60,7 @@ constexpr CatalogueEntry kCatalogue[] = {
     {739,
      "MAX_OUTPUT_ROWS is not an integer: give the largest number of records to read, or 0 for "
      "no limit."},
+    {830, "NEWLINES_IN_VALUES is not a boolean: use true or false."},
 };
 
 void appendNumber(std::string& out, int value) {

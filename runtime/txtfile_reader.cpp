@@ -60,11 +60,21 @@ bool TextReader::start(const EncodingInfo* configured) {
         return false;
     }
     const EncodingInfo* chosen = configured != nullptr ? configured : &utf8Encoding();
-    if (honourBom_) {
-        if (const EncodingInfo* marked = encodingFromBom(buffer_.get(), end_, configured)) {
-            chosen = marked;
-            pos_ = marked->bom.size();
+    const EncodingInfo* marked = encodingFromBom(buffer_.get(), end_, configured);
+    if (honourBom_ && marked != nullptr) {
+        chosen = marked;
+        pos_ = marked->bom.size();
+    } else if (honourBom_ && configured == nullptr) {
+        chosen = encodingFromNulPattern(buffer_.get(), end_);
+    } else if (chosen->isUtf8() && marked != nullptr) {
+        // A UTF-8 mark is never text of a UTF-8 file; another mark means the wrong encoding.
+        if (!marked->isUtf8()) {
+            fail("file \"" + path_ + "\" starts with a " + marked->name +
+                 " byte-order mark but is read as UTF-8: set BYTE_ORDER_MARK true or ENCODING " +
+                 std::to_string(marked->number));
+            return false;
         }
+        pos_ = marked->bom.size();
     }
     encoding_ = chosen;
     utf8_ = chosen->isUtf8();
@@ -117,8 +127,10 @@ void TextReader::compact() noexcept {
 bool TextReader::grow(size_t want) {
     const size_t limit = tuning_.maxRecordBytes;
     if (want > limit || capacity_ >= limit) {
-        fail("line " + std::to_string(linesDone_ + 1) + " of file \"" + path_ +
-             "\" is longer than " + std::to_string(limit) +
+        const std::string what =
+            recordLine_ != 0 ? "the record that starts at line " + std::to_string(recordLine_)
+                             : "line " + std::to_string(linesDone_ + 1);
+        fail(what + " of file \"" + path_ + "\" is longer than " + std::to_string(limit) +
              " bytes, the most that is read at once");
         return false;
     }
@@ -245,7 +257,7 @@ size_t TextReader::findCurrentLineEnd() noexcept {
     return end_;
 }
 
-inline size_t TextReader::consumeLineEnd(size_t at) noexcept {
+size_t TextReader::consumeLineEnd(size_t at) noexcept {
     const bool cr = unitAt(at) == kCr;
     pos_ = at + unit_;
     if (cr) {
@@ -291,7 +303,7 @@ void TextReader::countDataLines(size_t from, size_t to) noexcept {
     }
 }
 
-inline bool TextReader::beginOperation() {
+bool TextReader::beginOperation() {
     if (savedAt_ != kFailed) {
         buffer_[savedAt_] = savedByte_;
         savedAt_ = kFailed;

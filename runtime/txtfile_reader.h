@@ -38,6 +38,8 @@ class TextReader {
     uint64_t position() const noexcept { return bufferOffset_ + pos_; }
 
     int readLine(MvbTextSpan* line, bool* present);
+    /// MvbTxtFile::readRecord(); in txtfile_record.cpp.
+    int readRecord(const MvbRecordQuoting& quoting, MvbTextSpan* record, bool* present);
     int read(int count, MvbTextSpan* text);
     int readInLine(int count, MvbTextSpan* text, bool* lineEnded);
     int skip(int count, bool* lineEnded);
@@ -89,6 +91,11 @@ class TextReader {
     [[gnu::noinline]] int readInLineGeneral(int count, MvbTextSpan* text, bool* lineEnded);
     [[gnu::noinline]] int skipGeneral(int count, bool* lineEnded);
 
+    /// Moves past the line end at `at` (appending it to out_ as UTF-8 when `keep`); false when
+    /// reading on to see whether a CR is followed by an LF fails.
+    [[nodiscard]] bool keepLineEnd(size_t at, bool keep, size_t* next);
+    int unclosedQuote();
+
     int fail(std::string text);
     int decodeError(size_t at);
     int systemError(int error);
@@ -121,8 +128,9 @@ class TextReader {
     bool pendingCr_ = false;  ///< a line ended with CR at the end of the data read so far
     size_t pendingCut_ = 0;   ///< bytes of a character cut by a count, still to be skipped
     bool sawCr_ = false;
-    uint64_t lastCr_ = 0;     ///< file offset of the last CR read (single-byte units)
-    uint64_t linesDone_ = 0;  ///< line ends consumed, for the line number in messages
+    uint64_t lastCr_ = 0;      ///< file offset of the last CR read (single-byte units)
+    uint64_t linesDone_ = 0;   ///< line ends consumed, for the line number in messages
+    uint64_t recordLine_ = 0;  ///< while a record is read: the line it starts on (1-based)
 
     size_t savedAt_ = kFailed;  ///< where a NUL stands in for a byte of the file
     char savedByte_ = 0;

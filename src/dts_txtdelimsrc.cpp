@@ -28,6 +28,7 @@ enum Property {
     kEncoding,
     kFileNameField,
     kReplaceNulls,
+    kNewlinesInValues,
     kPropertyCount
 };
 
@@ -50,6 +51,7 @@ constexpr SourcePropertyDeclaration kProperties[kPropertyCount] = {
     {"ENCODING", mvbTypeInteger, SourceDefault::MinusOne},
     {"FILENAME_FIELD", mvbTypeString},
     {"REPLACE_NULLS", mvbTypeBoolean},
+    {"NEWLINES_IN_VALUES", mvbTypeBoolean, SourceDefault::False},
 };
 
 constexpr int kInitialScratchCapacity = 1024;
@@ -229,6 +231,11 @@ bool DTS_TxtDelimSrc::startRun() {
         fail(725);
         return false;
     }
+    newlinesInValues_ = values->getValue(kNewlinesInValues, true).asBool(&unreadable);
+    if (unreadable) {
+        fail(830);
+        return false;
+    }
     parseFlags_ = (preserveWhitespace ? MVS_PARSE_KEEP_BLANKS : 0u) |
                   (unescapeBackslash ? MVS_PARSE_UNESCAPE : 0u);
 
@@ -262,6 +269,7 @@ bool DTS_TxtDelimSrc::startRun() {
     const MvbString quote = values->getValue(kQuote, true).asString();
     int byteLength = 0;
     quoteCode_ = quote.empty() ? 0 : np_uchar_toint(quote.asCstr(), &byteLength);
+    quoting_ = MvbRecordQuoting{delimiterCode_, quoteCode_, parseFlags_};
 
     rowsToSkip_ = skipRows_;
     return true;
@@ -304,7 +312,10 @@ int DTS_TxtDelimSrc::produceRow() {
     int lineBytes = 0;
     for (;;) {
         bool present = false;
-        lineBytes = file->readLine(-1, &line, &present);
+        // Skipped head lines are physical lines, even where a quote would join them.
+        lineBytes = newlinesInValues_ && rowsToSkip_ == 0
+                        ? file->readRecord(quoting_, &line, &present)
+                        : file->readLine(-1, &line, &present);
         if (lineBytes < 0) [[unlikely]] {
             reportFileError(file);
             return 2;

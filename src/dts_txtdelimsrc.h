@@ -63,7 +63,9 @@ class DTS_TxtDelimSrc final : public StepPluginStep {
     int delimiterCode_ = 0;
     int quoteCode_ = 0;
     unsigned parseFlags_ = 0;
-    int rowsToSkip_ = 0;  ///< head lines still to skip in the current file
+    bool newlinesInValues_ = false;  ///< a record goes on over line ends inside quotes
+    MvbRecordQuoting quoting_;       ///< how readRecord() finds the end of a record
+    int rowsToSkip_ = 0;             ///< head lines still to skip in the current file
     int skipRows_ = 0;
     int maxOutputRows_ = 0;  ///< 0 or negative: no limit
     int warningCount_ = 0;   ///< rows with missing fields in this run
