@@ -59,6 +59,19 @@ bool TextReader::start(const EncodingInfo* configured) {
     if (!fill(4)) {
         return false;
     }
+    if (startsGzip(buffer_.get(), end_)) {
+        // What was read is the head of the compressed data; the text is what it inflates to.
+        gzip_ = std::make_unique<GzipInput>(path_);
+        if (!gzip_->start(buffer_.get(), end_)) {
+            fail(gzip_->error());
+            return false;
+        }
+        end_ = 0;
+        eof_ = false;
+        if (!fill(4)) {
+            return false;
+        }
+    }
     const EncodingInfo* chosen = configured != nullptr ? configured : &utf8Encoding();
     const EncodingInfo* marked = encodingFromBom(buffer_.get(), end_, configured);
     if (honourBom_ && marked != nullptr) {
@@ -152,12 +165,8 @@ bool TextReader::fill(size_t want) {
                 return false;
             }
         }
-        const ssize_t got = ::read(fd_, buffer_.get() + end_, capacity_ - end_);
+        const long got = readBytes(buffer_.get() + end_, capacity_ - end_);
         if (got < 0) [[unlikely]] {
-            if (errno == EINTR) {
-                continue;
-            }
-            systemError(errno);
             return false;
         }
         if (got == 0) {
@@ -169,6 +178,25 @@ bool TextReader::fill(size_t want) {
         acceptNewBytes(from);
     }
     return true;
+}
+
+long TextReader::readBytes(char* into, size_t room) {
+    if (gzip_) {
+        const long got = gzip_->read(fd_, into, room);
+        if (got < 0) {
+            fail(gzip_->error());
+        }
+        return got;
+    }
+    for (;;) {
+        const ssize_t got = ::read(fd_, into, room);
+        if (got >= 0 || errno != EINTR) {
+            if (got < 0) {
+                systemError(errno);
+            }
+            return got;
+        }
+    }
 }
 
 void TextReader::acceptNewBytes(size_t from) noexcept {

@@ -11,6 +11,7 @@
 #include "encoding_table.h"
 #include "mvb/txtfile.h"
 #include "txtfile_codec.h"
+#include "txtfile_gzip.h"
 #include "txtfile_internal.h"
 
 namespace mvb::txt {
@@ -35,7 +36,11 @@ class TextReader {
     const EncodingInfo& encoding() const noexcept { return *encoding_; }
     const std::string& error() const noexcept { return error_; }
     uint64_t size() const noexcept { return size_; }
-    uint64_t position() const noexcept { return bufferOffset_ + pos_; }
+    /// The byte position reached; in a gzip file, the compressed bytes read so far, which
+    /// is what the size counts too.
+    uint64_t position() const noexcept {
+        return gzip_ ? gzip_->compressedRead() : bufferOffset_ + pos_;
+    }
 
     int readLine(MvbTextSpan* line, bool* present);
     /// MvbTxtFile::readRecord(); in txtfile_record.cpp.
@@ -57,6 +62,9 @@ class TextReader {
     [[nodiscard]] bool beginOperation();
     [[nodiscard]] bool settleBeforeOperation();
     [[nodiscard]] bool fill(size_t want);
+    /// Reads the next bytes of the file, inflated when it is gzip data: as read(2), but a
+    /// failure is already recorded.
+    [[nodiscard]] long readBytes(char* into, size_t room);
     [[nodiscard]] bool grow(size_t want);
     void compact() noexcept;
     void acceptNewBytes(size_t from) noexcept;
@@ -109,6 +117,7 @@ class TextReader {
     bool utf8_ = true;
     size_t unit_ = 1;
     Converter converter_;
+    std::unique_ptr<GzipInput> gzip_;  ///< set when the file holds gzip data
 
     std::unique_ptr<char[]> buffer_;
     size_t capacity_ = 0;  ///< usable bytes; a few more follow for a terminating NUL

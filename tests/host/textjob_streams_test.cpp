@@ -77,6 +77,10 @@ TEST_F(StreamsTest, EveryRowComesThroughStandardInputAndOutput) {
          "rm -f fifo.csv && mkfifo fifo.csv && (cat in.csv >fifo.csv &) && "
          "$TEXTJOB run job.json >summary.txt 2>err.txt",
          "out.csv"},
+        {"gzip file", "in.csv.gz", "out.csv",
+         "gzip -c in.csv >in.csv.gz && $TEXTJOB run job.json >summary.txt 2>err.txt", "out.csv"},
+        {"gzip through a pipe", "-", "-",
+         "gzip -c in.csv | $TEXTJOB run job.json >out.csv 2>err.txt", "out.csv"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -89,6 +93,16 @@ TEST_F(StreamsTest, EveryRowComesThroughStandardInputAndOutput) {
             slurpFile(folder / (c.destination == "-" ? "err.txt" : "summary.txt"));
         EXPECT_NE(summary.find("60000 rows read"), std::string::npos) << summary;
     }
+}
+
+TEST_F(StreamsTest, ACutGzipFileFailsTheRunNamingTheFile) {
+    const int status =
+        runShell(jobWith("cut.csv.gz", "out.csv"),
+                 "gzip -c in.csv | head -c 100000 >cut.csv.gz && $TEXTJOB run job.json "
+                 ">summary.txt 2>err.txt");
+    EXPECT_EQ(status, 1);
+    const std::string messages = slurpFile(folder / "err.txt");
+    EXPECT_NE(messages.find("\"cut.csv.gz\" is cut short"), std::string::npos) << messages;
 }
 
 }  // namespace
