@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <bit>
 #include <cstdint>
 #include <cstring>
@@ -383,6 +384,59 @@ int mvs_parse_text_ex2(char* line, char** fields, int capacity, char* output, in
     return split(settings, output, end, fields, capacity);
 }
 
+namespace {
+
+/// mvs_record_continues() for one-byte quote and delimiter without escapes, the usual case. Only
+/// the quotes matter: they are found 64 bytes at a time. Outside quotes, a quote opens a field
+/// when only blanks stand between it and the delimiter before it (or the line's start: a line
+/// that continues a quoted field holds that field's closing quote before any later one).
+bool endsInsideQuotes(const char* line, const char* end, bool quoted, char delimiter, char quote,
+                      bool keepBlanks, char blank1, char blank2) noexcept {
+    const __m128i pattern = _mm_set1_epi8(quote);
+    const size_t size = static_cast<size_t>(end - line);
+    size_t consumed = 0;  // quotes before this position belong to a doubled quote already seen
+    for (size_t base = 0; base < size; base += 64) {
+        const size_t count = std::min<size_t>(size - base, 64);
+        uint64_t mask = 0;
+        size_t i = 0;
+        for (; i + 16 <= count; i += 16) {
+            const __m128i block =
+                _mm_loadu_si128(reinterpret_cast<const __m128i*>(line + base + i));
+            const auto bits =
+                static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, pattern)));
+            mask |= static_cast<uint64_t>(bits) << i;
+        }
+        for (; i < count; ++i) {
+            mask |= static_cast<uint64_t>(line[base + i] == quote) << i;
+        }
+        while (mask != 0) {
+            const size_t at = base + static_cast<size_t>(std::countr_zero(mask));
+            mask &= mask - 1;
+            if (at < consumed) {
+                continue;
+            }
+            if (quoted) {
+                if (at + 1 < size && line[at + 1] == quote) {
+                    consumed = at + 2;  // a doubled quote
+                } else {
+                    quoted = false;
+                }
+                continue;
+            }
+            size_t before = at;
+            if (!keepBlanks) {
+                while (before > 0 && (line[before - 1] == blank1 || line[before - 1] == blank2)) {
+                    --before;
+                }
+            }
+            quoted = before == 0 || line[before - 1] == delimiter;
+        }
+    }
+    return quoted;
+}
+
+}  // namespace
+
 bool mvs_record_continues(const char* line, int lineBytes, bool insideQuotes, int delimiterCode,
                           int quoteCode, unsigned flags) noexcept {
     if (line == nullptr || lineBytes <= 0 || quoteCode == 0) {
@@ -411,6 +465,10 @@ bool mvs_record_continues(const char* line, int lineBytes, bool insideQuotes, in
     // Blanks trimmed before a field, as the splitter picks them for this delimiter.
     const char blank1 = d.size == 1 && d.bytes[0] == ' ' ? '\t' : ' ';
     const char blank2 = d.size == 1 && d.bytes[0] == '\t' ? ' ' : '\t';
+    if (q.size == 1 && d.size == 1 && !escapes) {
+        return endsInsideQuotes(p, end, insideQuotes, d.bytes[0], q.bytes[0], keepBlanks, blank1,
+                                blank2);
+    }
     bool quoted = insideQuotes;
     for (;;) {
         if (!quoted) {

@@ -57,6 +57,14 @@ TEST(Records, QuotedLineEndsStayInTheRecordAsTheyStand) {
         {"unclosed", "x\n\"a\nb\nc", 0, {"x", "<error>"}},
         {"unclosed before a final line end", "\"a\n", 0, {"<error>"}},
         {"empty lines are records", "\n\na\n", 0, {"", "", "a"}},
+        {"doubled quote across 64 bytes",
+         std::string(61, 'x') + ",\"\"\"a\nb\"\nc",
+         0,
+         {std::string(61, 'x') + ",\"\"\"a\nb\"", "c"}},
+        {"quote after 64 bytes of text",
+         std::string(70, 'x') + "\"y,\"a\nb\"\n",
+         0,
+         {std::string(70, 'x') + "\"y,\"a\nb\""}},
     };
     TempDir dir;
     const std::string path = (dir.path() / "records.csv").string();
