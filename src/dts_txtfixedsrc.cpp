@@ -177,7 +177,10 @@ int DTS_TxtFixedSrc::prepareStep(int flags) {
             return 0;
         }
         if (item.type == mvbTypeString) {
-            item.length = sizes.minimum > 0 ? length / sizes.minimum : length;
+            // A field whose bytes cut a character holds a replacement for each part of it, so
+            // it counts every unit that its bytes touch.
+            const int64_t unit = sizes.minimum > 0 ? sizes.minimum : 1;
+            item.length = saturate((startOffsets_[i] % unit + length + unit - 1) / unit);
             item.byteSize =
                 saturatedProduct(length, sizes.maximum > 0 ? sizes.maximum : kUnknownCharSize);
         } else {
