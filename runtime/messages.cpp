@@ -64,6 +64,7 @@ constexpr CatalogueEntry kCatalogue[] = {
     {800,
      "Field \"%s\" starts at START_POS %s, inside the record part that the fields before it "
      "cover: list FIELDS in record order, without overlaps."},
+    {830, "NEWLINES_IN_VALUES is not a boolean: use true or false."},
 };
 
 void appendNumber(std::string& out, int value) {

@@ -361,3 +361,87 @@ int mvs_parse_text_ex2(char* line, char** fields, int capacity, char* output, in
     }
     return split(settings, output, end, fields, capacity);
 }
+
+bool mvs_record_continues(const char* line, int lineBytes, bool insideQuotes, int delimiterCode,
+                          int quoteCode, unsigned flags) noexcept {
+    if (line == nullptr || lineBytes <= 0 || quoteCode == 0) {
+        return insideQuotes && quoteCode != 0;
+    }
+    Token q;
+    q.size = mvb::utf8::encode(quoteCode, q.bytes);
+    Token d;
+    d.size = mvb::utf8::encode(delimiterCode, d.bytes);
+    if (delimiterCode == 0 || d.size == 0) {
+        d.bytes[0] = ',';
+        d.size = 1;
+    }
+    if (q.size == 0 || (q.size == d.size && std::memcmp(q.bytes, d.bytes, 4) == 0)) {
+        return false;  // quoting is off, as in the splitter
+    }
+    const char* p = line;
+    const char* const end = line + lineBytes;
+    // Most lines of a file with quoting hold no quote at all.
+    if (!insideQuotes && std::memchr(p, static_cast<unsigned char>(q.bytes[0]),
+                                     static_cast<size_t>(lineBytes)) == nullptr) {
+        return false;
+    }
+    const bool escapes = (flags & MVS_PARSE_UNESCAPE) != 0;
+    const bool keepBlanks = (flags & MVS_PARSE_KEEP_BLANKS) != 0;
+    // Blanks trimmed before a field, as the splitter picks them for this delimiter.
+    const char blank1 = d.size == 1 && d.bytes[0] == ' ' ? '\t' : ' ';
+    const char blank2 = d.size == 1 && d.bytes[0] == '\t' ? ' ' : '\t';
+    bool quoted = insideQuotes;
+    for (;;) {
+        if (!quoted) {
+            // At the start of a field: a quote opens it only as its first character.
+            if (!keepBlanks) {
+                while (p < end && (*p == blank1 || *p == blank2)) {
+                    ++p;
+                }
+            }
+            if (!q.at(p, end)) {
+                // Unquoted text up to the delimiter; a quote in it is text.
+                while (p < end && !d.at(p, end)) {
+                    p += escapes && *p == '\\' ? 2 : 1;
+                }
+                if (p >= end) {
+                    return false;
+                }
+                p += d.size;
+                continue;
+            }
+            p += q.size;
+        }
+        // Inside a quoted field until a quote that is not doubled.
+        quoted = false;
+        for (;;) {
+            if (p >= end) {
+                return true;
+            }
+            if (escapes && *p == '\\') {
+                if (end - p < 2) {
+                    return true;
+                }
+                p += 2;
+                continue;
+            }
+            if (!q.at(p, end)) {
+                ++p;
+                continue;
+            }
+            p += q.size;
+            if (!q.at(p, end)) {
+                break;
+            }
+            p += q.size;
+        }
+        // After the closing quote, the rest of the field is unquoted text.
+        while (p < end && !d.at(p, end)) {
+            p += escapes && *p == '\\' ? 2 : 1;
+        }
+        if (p >= end) {
+            return false;
+        }
+        p += d.size;
+    }
+}

@@ -28,6 +28,7 @@ enum Property {
     kEncoding,
     kFileNameField,
     kReplaceNulls,
+    kNewlinesInValues,
     kPropertyCount
 };
 
@@ -78,13 +79,19 @@ constexpr PropertyRow<Settings> kProperties[kPropertyCount] = {
     kSourceEncodingRow<Settings>,
     kSourceFileNameFieldRow<Settings>,
     kSourceReplaceNullsRow<Settings>,
+    {.name = "NEWLINES_IN_VALUES",
+     .kind = Kind::Boolean,
+     .message = 830,
+     .declaresDefault = true,
+     .flag = &Settings::newlinesInValues,
+     .description = "a quoted value may hold line ends: a record goes on to the closing quote"},
 };
 
 /// The order in which start reads and checks the settings; the files are opened in between.
-constexpr int kStartOrder[] = {kSkipRows,          kMaxOutputRows, kPreserveWhitespace,
-                               kUnescapeBackslash, kFileName,      kByteOrderMark,
-                               kReplaceNulls,      kEncoding,      kStepChecks,
-                               kDelimiter,         kQuote};
+constexpr int kStartOrder[] = {kSkipRows,          kMaxOutputRows,    kPreserveWhitespace,
+                               kUnescapeBackslash, kNewlinesInValues, kFileName,
+                               kByteOrderMark,     kReplaceNulls,     kEncoding,
+                               kStepChecks,        kDelimiter,        kQuote};
 
 constexpr int kInitialScratchCapacity = 1024;
 /// Bytes past the line's NUL that the scratch line always has, so that a field's length can be
@@ -196,6 +203,7 @@ bool DTS_TxtDelimSrc::startStep() {
     parseFlags_ = (settings_.preserveWhitespace ? MVS_PARSE_KEEP_BLANKS : 0u) |
                   (settings_.unescapeBackslash ? MVS_PARSE_UNESCAPE : 0u);
     rowsToSkip_ = settings_.skipRows;
+    quoting_ = MvbRecordQuoting{settings_.delimiterCode, settings_.quoteCode, parseFlags_};
     return true;
 }
 
@@ -218,7 +226,10 @@ int DTS_TxtDelimSrc::produceRow() {
     int lineBytes = 0;
     for (;;) {
         bool present = false;
-        lineBytes = file->readLine(-1, &line, &present);
+        // Skipped head lines are physical lines, even where a quote would join them.
+        lineBytes = settings_.newlinesInValues && rowsToSkip_ == 0
+                        ? file->readRecord(quoting_, &line, &present)
+                        : file->readLine(-1, &line, &present);
         if (lineBytes < 0) [[unlikely]] {
             reportFileError(file);
             return 2;

@@ -18,6 +18,7 @@ struct DelimSourceSettings : SourceFileSettings {
     bool preserveWhitespace = false;  ///< PRESERVE_WHITESPACE: keep blanks around values
     int maxOutputRows = 0;            ///< MAX_OUTPUT_ROWS: stop after this many; <= 0 no limit
     bool unescapeBackslash = false;   ///< UNESCAPE_BACKSLASH: read backslash escapes
+    bool newlinesInValues = false;  ///< NEWLINES_IN_VALUES: a record goes on over quoted line ends
 };
 
 /// SOURCE_DELIMTEXT, "Text file source (comma delimited)": reads one file, or every file a
@@ -62,8 +63,9 @@ class DTS_TxtDelimSrc final : public TextStep {
     std::unique_ptr<char[]> scratchLine_;     ///< copy of the current line, split in place
     int scratchCapacity_ = 0;                 ///< usable bytes of the scratch line (NUL aside)
     unsigned parseFlags_ = 0;
-    int rowsToSkip_ = 0;    ///< head lines still to skip in the current file
-    int warningCount_ = 0;  ///< rows with missing fields in this run
+    MvbRecordQuoting quoting_;  ///< how readRecord() finds the end of a record
+    int rowsToSkip_ = 0;        ///< head lines still to skip in the current file
+    int warningCount_ = 0;      ///< rows with missing fields in this run
     int fileNameFieldIndex_ = -1;
     int fieldCount_ = 0;
     bool done_ = false;  ///< the data has ended or finish() has run
