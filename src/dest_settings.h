@@ -40,9 +40,10 @@ template <class Settings>
 inline constexpr PropertyRow<Settings> kDestEncodingRow{
     .name = "ENCODING",
     .kind = PropertyKind::Encoding,
+    .message = 801,
     .declaresDefault = true,
     .number = &DestFileSettings::encoding,
-    .description = "the file's encoding number; -1 writes UTF-8"};
+    .description = "the file's encoding: a number or a name such as UTF-8; -1 is UTF-8"};
 
 template <class Settings>
 inline constexpr PropertyRow<Settings> kDestAppendRow{

@@ -45,9 +45,10 @@ template <class Settings>
 inline constexpr PropertyRow<Settings> kSourceEncodingRow{
     .name = "ENCODING",
     .kind = PropertyKind::Encoding,
+    .message = 801,
     .declaresDefault = true,
     .number = &SourceFileSettings::encoding,
-    .description = "the input's encoding number; -1 detects it"};
+    .description = "the input's encoding: a number or a name such as UTF-8; -1 detects it"};
 
 template <class Settings>
 inline constexpr PropertyRow<Settings> kSourceFileNameFieldRow{

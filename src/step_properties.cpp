@@ -30,6 +30,16 @@ DecodedDelimiter decodeDelimiter(std::string_view text, int* code) noexcept {
     return DecodedDelimiter::Code;
 }
 
+bool readEncodingNumber(const MvbDatavar& value, int* number) {
+    if (value.getType() == mvbTypeString)
+        return mvbEncodingFromName(value.asString().asCstr(), number);
+    bool unreadable = false;
+    const int read = value.asInt(&unreadable);
+    if (unreadable) return false;
+    *number = read;
+    return true;
+}
+
 std::string characterText(int code) {
     char bytes[5] = {};
     if (np_uchar_intcopy(code, bytes, 4) <= 0) return {};
@@ -88,14 +98,31 @@ bool readFlag(const MvbDatavar& value, int message, bool* setting) noexcept {
     return true;
 }
 
-bool readNumber(const MvbDatavar& value, PropertyKind, int message, int* setting) noexcept {
+bool readNumber(const MvbDatavar& value, PropertyKind kind, int message, int* setting) {
     if (value.isNull()) return true;
+    if (kind == PropertyKind::Encoding) return readEncodingNumber(value, setting) || message == 0;
     // A lenient read passes on what the value yields, 0 when it is no integer.
     bool unreadable = false;
     const int number = value.asInt(&unreadable);
     if (unreadable && message != 0) return false;
     *setting = number;
     return true;
+}
+
+void reportUnusable(const StepMessages& messages, PropertyKind kind, StepMessageId id,
+                    const MvbDatavar& value) {
+    const MvbString text = value.asString();
+    switch (kind) {
+        case PropertyKind::Delimiter:
+            messages.report(id, text.view());
+            break;
+        case PropertyKind::Encoding:
+            messages.report(id, text.view(), mvbClosestEncodingNames(text.asCstr()).view());
+            break;
+        default:
+            messages.report(id);
+            break;
+    }
 }
 
 int readText(const MvbDatavar& value, PropertyKind kind, int message, bool required,

@@ -76,6 +76,10 @@ enum class DecodedDelimiter {
 /// surrogate is no character.
 DecodedDelimiter decodeDelimiter(std::string_view text, int* code) noexcept;
 
+/// The encoding number an ENCODING value stands for: an integer, or a text holding a number
+/// or an encoding's name. False, leaving `*number`, when it is neither.
+bool readEncodingNumber(const MvbDatavar& value, int* number);
+
 /// The value text of a character code (UTF-8; "" for a code that is no character).
 std::string characterText(int code);
 
@@ -91,7 +95,11 @@ std::string defaultText(PropertyKind kind, const MvbString& value);
 
 /// Reads one value into its setting; false after reporting the row's message.
 bool readFlag(const MvbDatavar& value, int message, bool* setting) noexcept;
-bool readNumber(const MvbDatavar& value, PropertyKind kind, int message, int* setting) noexcept;
+bool readNumber(const MvbDatavar& value, PropertyKind kind, int message, int* setting);
+/// Reports message `id` for a value that cannot be used, with the arguments its kind's text
+/// takes: the value for a delimiter; the value and the nearest names for an encoding.
+void reportUnusable(const StepMessages& messages, PropertyKind kind, StepMessageId id,
+                    const MvbDatavar& value);
 /// The message to report, or 0 when the value was read.
 int readText(const MvbDatavar& value, PropertyKind kind, int message, bool required,
              MvbString* setting);
@@ -192,11 +200,7 @@ bool readSettings(const StepMessages& messages, std::span<const PropertyRow<Sett
                                                &(settings.*row.text));
         }
         if (failed == 0) continue;
-        if (row.kind == PropertyKind::Delimiter) {
-            messages.report(StepMessageId(failed, where), value.asString().view());
-        } else {
-            messages.report(StepMessageId(failed, where));
-        }
+        property_detail::reportUnusable(messages, row.kind, StepMessageId(failed, where), value);
         return false;
     }
     return true;

@@ -96,6 +96,7 @@ TEST(DelimitedSource, ReportsEachConfigurationErrorByNumber) {
         {{{"DELIMITER", "0xzz"}}, 57},
         {{{"DELIMITER", "0x110000"}}, 57},
         {{{"DELIMITER", "0xD800"}}, 57},
+        {{{"ENCODING", "latin-9x"}}, 801},
     };
     TempDir dir;
     srctest::writeFile(dir.file("in.csv"), "1,2\n");
@@ -232,7 +233,9 @@ TEST(DelimitedSource, DeclaresByteSizesFromTheProbedEncoding) {
         {"plain.csv", json::object(), 40},
         {"missing.csv", json::object(), 40},
         {"missing.csv", {{"ENCODING", 28591}}, 10},
-        {"missing.csv", {{"ENCODING", "latin1"}}, 40},
+        {"missing.csv", {{"ENCODING", "latin1"}}, 10},
+        {"missing.csv", {{"ENCODING", "Shift_JIS"}}, 20},
+        {"missing.csv", {{"ENCODING", "no such"}}, 40},
     };
     for (const ProbeCase& c : cases) {
         SCOPED_TRACE(std::string(c.file) + " " + c.extra.dump());
