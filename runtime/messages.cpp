@@ -67,6 +67,7 @@ constexpr CatalogueEntry kCatalogue[] = {
     {801,
      "ENCODING \"%s\" is neither an encoding number nor a known encoding name; the nearest "
      "names are %s."},
+    {802, "The step stopped on an internal failure: %s."},
     {830, "NEWLINES_IN_VALUES is not a boolean: use true or false."},
 };
 
