@@ -14,18 +14,16 @@ bool isCharacter(unsigned long code) noexcept {
 
 }  // namespace
 
-DecodedDelimiter decodeDelimiter(std::string_view text, int* code) noexcept {
+DecodedDelimiter decodeDelimiter(std::string_view text, int* code) {
     if (text.empty()) return DecodedDelimiter::Empty;
     if (text.size() < 2 || text[0] != '0' || text[1] != 'x') return DecodedDelimiter::Text;
-    // The digits are read from a copy: the view need not be NUL-terminated, and a code's digits
-    // never need more than a few bytes (a longer run of digits is out of range anyway).
-    char digits[24] = {};
-    const std::string_view rest = text.substr(2, sizeof digits - 1);
-    rest.copy(digits, rest.size());
+    // The digits are read from a copy: the view need not be NUL-terminated.
+    const std::string digits(text.substr(2));
     char* end = nullptr;
     errno = 0;
-    const unsigned long value = std::strtoul(digits, &end, 16);
-    if (end == digits || errno == ERANGE || !isCharacter(value)) return DecodedDelimiter::NoChar;
+    const unsigned long value = std::strtoul(digits.c_str(), &end, 16);
+    if (end == digits.c_str() || errno == ERANGE || !isCharacter(value))
+        return DecodedDelimiter::NoChar;
     *code = value == 0 ? ',' : static_cast<int>(value);
     return DecodedDelimiter::Code;
 }

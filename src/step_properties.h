@@ -26,7 +26,7 @@ enum class PropertyKind {
     Text,       ///< text as given
     Boolean,    ///< true or false
     Integer,    ///< a 32-bit whole number
-    Encoding,   ///< an encoding number (-1 detects the input's encoding)
+    Encoding,   ///< an encoding number, or an encoding's name (see readEncodingNumber)
     Character,  ///< the code of the text's first character
     Delimiter,  ///< "0x" and a hexadecimal character code, or the text itself; see decodeDelimiter
 };
@@ -38,8 +38,7 @@ struct PropertyColumn {
 };
 
 /// One property of a step, in declaration order. A row binds at most one member of `Settings`
-/// (the member's type decides which pointer is set); a row that binds none is declared only
-/// (a table, or a property kept so that stored jobs still load).
+/// (the member's type decides which pointer is set); a table binds none.
 template <class Settings>
 struct PropertyRow {
     const char* name;
@@ -74,7 +73,7 @@ enum class DecodedDelimiter {
 /// Reads the "0x" form: only a lower-case "0x" introduces it, the hexadecimal digits after it
 /// are read as far as they go, and code 0 means the comma. A code above U+10FFFF or a
 /// surrogate is no character.
-DecodedDelimiter decodeDelimiter(std::string_view text, int* code) noexcept;
+DecodedDelimiter decodeDelimiter(std::string_view text, int* code);
 
 /// The encoding number an ENCODING value stands for: an integer, or a text holding a number
 /// or an encoding's name. False, leaving `*number`, when it is neither.
