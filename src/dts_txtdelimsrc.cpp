@@ -31,6 +31,7 @@ enum Property {
     kNewlinesInValues,
     kPropertyCount
 };
+static_assert(kFileName == 0, "the run summary reads FILENAME at index 0");
 
 constexpr PropertyColumn kFieldColumns[] = {
     {"NAME", mvbTypeString},
@@ -325,9 +326,5 @@ void DTS_TxtDelimSrc::reportFileError(const MvbTxtFile* file) {
 void DTS_TxtDelimSrc::finishStep() {
     files_.close();
     done_ = true;
-    host()->reportInfo(MvbString("Input file: ", true), true);
-    host()->reportInfo(host()->getPropertyValues()->getValue(kFileName, true).asString(), false);
-    char text[64];
-    std::snprintf(text, sizeof text, "%" PRIu64 " rows read", rowCount_);
-    host()->reportInfo(MvbString(text, false), false);
+    reportSourceSummary(host(), rowCount_);
 }

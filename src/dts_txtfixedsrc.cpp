@@ -31,6 +31,7 @@ enum Property {
     kReplaceNulls,
     kPropertyCount
 };
+static_assert(kFileName == 0, "the run summary reads FILENAME at index 0");
 
 enum FieldColumn { kNameColumn, kTypeColumn, kStartPosColumn, kLengthColumn };
 
@@ -395,9 +396,5 @@ void DTS_TxtFixedSrc::reportFileError() {
 
 void DTS_TxtFixedSrc::finishStep() {
     files_.close();
-    host()->reportInfo(MvbString("Input file: ", true), true);
-    host()->reportInfo(host()->getPropertyValues()->getValue(kFileName, true).asString(), false);
-    char text[64];
-    std::snprintf(text, sizeof text, "%" PRIu64 " rows read", rowCount_);
-    host()->reportInfo(MvbString(text, false), false);
+    reportSourceSummary(host(), rowCount_);
 }
