@@ -31,6 +31,7 @@ enum Property {
     kNewlinesInValues,
     kPropertyCount
 };
+static_assert(kFileName == 0, "the run summary reads FILENAME at index 0");
 
 constexpr PropertyColumn kFieldColumns[] = {
     {"NAME", mvbTypeString},
@@ -39,12 +40,7 @@ constexpr PropertyColumn kFieldColumns[] = {
 };
 
 constexpr PropertyRow<Settings> kProperties[kPropertyCount] = {
-    {.name = "FILENAME",
-     .kind = Kind::Text,
-     .message = 726,
-     .required = true,
-     .text = &Settings::fileName,
-     .description = "the file to read, or a pattern that selects several files"},
+    kSourceFileNameRow<Settings>,
     {.name = "FIELDS",
      .kind = Kind::Table,
      .description = "one row per output field: NAME, TYPE and MAX_LENGTH in characters",
@@ -80,31 +76,16 @@ constexpr PropertyRow<Settings> kProperties[kPropertyCount] = {
      .declaresDefault = true,
      .flag = &Settings::unescapeBackslash,
      .description = "read backslash escapes (\\n, \\t, \\\\, ...) in values"},
-    {.name = "BYTE_ORDER_MARK",
-     .kind = Kind::Boolean,
-     .declaresDefault = true,
-     .flag = &Settings::byteOrderMark,
-     .description = "honour a byte-order mark at the start of the file"},
-    {.name = "ENCODING",
-     .kind = Kind::Encoding,
-     .declaresDefault = true,
-     .number = &Settings::encoding,
-     .description = "the input's encoding number; -1 detects it"},
-    {.name = "FILENAME_FIELD",
-     .kind = Kind::Text,
-     .text = &Settings::fileNameField,
-     .description = "when set, the name of an extra field holding each row's file name"},
-    {.name = "REPLACE_NULLS",
-     .kind = Kind::Boolean,
-     .flag = &Settings::replaceNulls,
-     .description = "read each NUL character as a blank"},
+    kSourceByteOrderMarkRow<Settings>,
+    kSourceEncodingRow<Settings>,
+    kSourceFileNameFieldRow<Settings>,
+    kSourceReplaceNullsRow<Settings>,
     {.name = "NEWLINES_IN_VALUES",
      .kind = Kind::Boolean,
      .message = 830,
      .declaresDefault = true,
      .flag = &Settings::newlinesInValues,
-     .description =
-         "a quoted value may hold line ends: a record ends at a line end outside quotes"},
+     .description = "a quoted value may hold line ends: a record goes on to the closing quote"},
 };
 
 /// The order in which start reads and checks the settings; the files are opened in between.
@@ -217,34 +198,13 @@ bool DTS_TxtDelimSrc::startStep() {
 
     settings_ = Settings{};
     if (!readSettings<Settings>(messages(), kProperties, kStartOrder, settings_,
-                                [&] { return openFiles(); })) {
+                                [&] { return openSourceFiles(files_, settings_, messages()); })) {
         return false;
     }
     parseFlags_ = (settings_.preserveWhitespace ? MVS_PARSE_KEEP_BLANKS : 0u) |
                   (settings_.unescapeBackslash ? MVS_PARSE_UNESCAPE : 0u);
     rowsToSkip_ = settings_.skipRows;
     quoting_ = MvbRecordQuoting{settings_.delimiterCode, settings_.quoteCode, parseFlags_};
-    return true;
-}
-
-bool DTS_TxtDelimSrc::openFiles() {
-    MvbString errorText;
-    switch (files_.select(settings_.fileName.asCstr(), errorText)) {
-        case FileSetStep::Ready:
-            break;
-        case FileSetStep::Finished:
-            fail(97, settings_.fileName.view());
-            return false;
-        case FileSetStep::Failed:
-            host()->reportError(errorText);
-            return false;
-    }
-    const SourceOpenSettings open{settings_.encoding,
-                                  sourceOpenFlags(settings_.byteOrderMark, settings_.replaceNulls)};
-    if (!files_.openSelected(open, errorText)) {
-        host()->reportError(errorText);
-        return false;
-    }
     return true;
 }
 
@@ -366,9 +326,5 @@ void DTS_TxtDelimSrc::reportFileError(const MvbTxtFile* file) {
 void DTS_TxtDelimSrc::finishStep() {
     files_.close();
     done_ = true;
-    host()->reportInfo(MvbString("Input file: ", true), true);
-    host()->reportInfo(host()->getPropertyValues()->getValue(kFileName, true).asString(), false);
-    char text[64];
-    std::snprintf(text, sizeof text, "%" PRIu64 " rows read", rowCount_);
-    host()->reportInfo(MvbString(text, false), false);
+    reportSourceSummary(host(), rowCount_);
 }
