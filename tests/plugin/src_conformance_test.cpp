@@ -93,16 +93,18 @@ TEST(DelimitedConformance, ReadsEveryEncodingFixture) {
         json properties = {{"FILENAME", folder + "/" + file},
                            {"FIELDS", stringFields(5)},
                            {"QUOTE", "\""},
-                           {"ENCODING", f["codepage"]},
                            {"BYTE_ORDER_MARK", hasBom}};
-        {
-            SCOPED_TRACE(file + " by its encoding number");
+        for (const json& encoding : {f["codepage"], f["encoding"]}) {
+            SCOPED_TRACE(file + " by its encoding " + encoding.dump());
+            properties["ENCODING"] = encoding;
             const auto read = srctest::readSource("SOURCE_DELIMTEXT", properties, "/tmp");
             EXPECT_EQ(read.texts(), expected) << srctest::joinedTexts(read.errors());
         }
-        if (hasBom) {
-            SCOPED_TRACE(file + " detected from its byte-order mark");
+        // Unicode files are found by their mark, or without one by the NULs of UTF-16 or 32.
+        if (f["encoding"].get<std::string>().starts_with("UTF")) {
+            SCOPED_TRACE(file + " detected");
             properties["ENCODING"] = -1;
+            properties["BYTE_ORDER_MARK"] = true;
             const auto read = srctest::readSource("SOURCE_DELIMTEXT", properties, "/tmp");
             EXPECT_EQ(read.texts(), expected) << srctest::joinedTexts(read.errors());
         }
