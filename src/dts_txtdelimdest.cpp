@@ -30,23 +30,13 @@ enum Property : int {
     kPropertyCount
 };
 
-constexpr PropertyColumn kFieldColumns[] = {
-    {"FIELDNAME", mvbTypeString},
-    {"OUTPUTNAME", mvbTypeString},
-};
-
 constexpr PropertyRow<Settings> kProperties[kPropertyCount] = {
-    {.name = "FILENAME",
-     .kind = Kind::Text,
-     .message = 304,
-     .required = true,
-     .text = &Settings::fileName,
-     .description = "the file to write"},
+    kDestFileNameRow<Settings>,
     {.name = "FIELDS",
      .kind = Kind::Table,
      .description = "the input fields to write (FIELDNAME), in column order, with their header "
                     "names (OUTPUTNAME)",
-     .columns = kFieldColumns},
+     .columns = kDestNamedFieldColumns},
     {.name = "DELIMITER",
      .kind = Kind::Delimiter,
      .message = 57,
@@ -76,21 +66,9 @@ constexpr PropertyRow<Settings> kProperties[kPropertyCount] = {
      .declaresDefault = true,
      .flag = &Settings::unescapeBackslash,
      .description = "accepted for jobs; no effect"},
-    {.name = "BYTE_ORDER_MARK",
-     .kind = Kind::Boolean,
-     .declaresDefault = true,
-     .flag = &Settings::byteOrderMark,
-     .description = "write the encoding's byte-order mark at the start of the file"},
-    {.name = "ENCODING",
-     .kind = Kind::Encoding,
-     .declaresDefault = true,
-     .number = &Settings::encoding,
-     .description = "the file's encoding number; -1 writes UTF-8"},
-    {.name = "APPEND",
-     .kind = Kind::Boolean,
-     .declaresDefault = true,
-     .flag = &Settings::append,
-     .description = "add to the end of the file instead of replacing it"},
+    kDestByteOrderMarkRow<Settings>,
+    kDestEncodingRow<Settings>,
+    kDestAppendRow<Settings>,
     {.name = "END_OF_LINE",
      .kind = Kind::Integer,
      .declaresDefault = true,

@@ -7,21 +7,18 @@
 #include "source_fields.h"
 #include "source_file_set.h"
 #include "source_progress.h"
+#include "source_settings.h"
 #include "text_step.h"
 
 /// SOURCE_DELIMTEXT's settings, read from its properties at start.
-struct DelimSourceSettings {
-    MvbString fileName;               ///< FILENAME: the file, or a pattern of several files
+struct DelimSourceSettings : SourceFileSettings {
     int delimiterCode = ',';          ///< DELIMITER: the character that ends a field
     int quoteCode = 0;                ///< QUOTE: the character that encloses a field; 0 for none
     int skipRows = 0;                 ///< SKIPROWS: head lines skipped in every file; < 0 all
     bool preserveWhitespace = false;  ///< PRESERVE_WHITESPACE: keep blanks around values
-    int maxOutputRows = 0;            ///< MAX_OUTPUT_ROWS: stop after this many rows; <= 0 no limit
+    int maxOutputRows = 0;            ///< MAX_OUTPUT_ROWS: stop after this many; <= 0 no limit
     bool unescapeBackslash = false;   ///< UNESCAPE_BACKSLASH: read backslash escapes
-    bool byteOrderMark = false;       ///< BYTE_ORDER_MARK: honour a byte-order mark
-    int encoding = -1;                ///< ENCODING: the input's encoding number; -1 detects it
-    bool replaceNulls = false;        ///< REPLACE_NULLS: replace NUL characters in the text read
-    MvbString fileNameField;          ///< FILENAME_FIELD: name of a field holding the file name
+    bool newlinesInValues = false;  ///< NEWLINES_IN_VALUES: a record goes on over quoted line ends
 };
 
 /// SOURCE_DELIMTEXT, "Text file source (comma delimited)": reads one file, or every file a
@@ -52,8 +49,6 @@ class DTS_TxtDelimSrc final : public TextStep {
     /// position (false with 0 before anything was read or without an open file).
     bool progressOf(uint64_t* total) override;
 
-    /// Selects FILENAME's files and opens the first; false after reporting why.
-    [[nodiscard]] bool openFiles();
     /// Grows the scratch line to hold `lineBytes` and 1024 bytes more; false when out of memory.
     [[nodiscard]] bool growScratchLine(int lineBytes);
     void warnMissingFields();
@@ -68,8 +63,9 @@ class DTS_TxtDelimSrc final : public TextStep {
     std::unique_ptr<char[]> scratchLine_;     ///< copy of the current line, split in place
     int scratchCapacity_ = 0;                 ///< usable bytes of the scratch line (NUL aside)
     unsigned parseFlags_ = 0;
-    int rowsToSkip_ = 0;    ///< head lines still to skip in the current file
-    int warningCount_ = 0;  ///< rows with missing fields in this run
+    MvbRecordQuoting quoting_;  ///< how readRecord() finds the end of a record
+    int rowsToSkip_ = 0;        ///< head lines still to skip in the current file
+    int warningCount_ = 0;      ///< rows with missing fields in this run
     int fileNameFieldIndex_ = -1;
     int fieldCount_ = 0;
     bool done_ = false;  ///< the data has ended or finish() has run

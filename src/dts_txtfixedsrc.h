@@ -7,19 +7,15 @@
 #include "mvb/txtfile.h"
 #include "source_fields.h"
 #include "source_file_set.h"
+#include "source_settings.h"
 #include "text_step.h"
 
 /// SOURCE_FIXEDTEXT's settings, read from its properties at start.
-struct FixedSourceSettings {
-    MvbString fileName;          ///< FILENAME: the file, or a pattern of several files
-    int recordWidth = 0;         ///< RECORDWIDTH: bytes of one record (must be given)
-    int skipRows = 0;            ///< SKIPROWS: head records skipped in every file
-    int maxOutputRows = 0;       ///< MAX_OUTPUT_ROWS: stop after this many rows; 0 no limit
-    bool lineMode = false;       ///< CRLF_TERMINATE: each line is a record
-    bool byteOrderMark = false;  ///< BYTE_ORDER_MARK: honour a byte-order mark
-    int encoding = -1;           ///< ENCODING: the input's encoding number; -1 detects it
-    MvbString fileNameField;     ///< FILENAME_FIELD: name of a field holding the file name
-    bool replaceNulls = false;   ///< REPLACE_NULLS: replace NUL characters in the text read
+struct FixedSourceSettings : SourceFileSettings {
+    int recordWidth = 0;    ///< RECORDWIDTH: bytes of one record (must be given)
+    int skipRows = 0;       ///< SKIPROWS: head records skipped in every file
+    int maxOutputRows = 0;  ///< MAX_OUTPUT_ROWS: stop after this many rows; 0 no limit
+    bool lineMode = false;  ///< CRLF_TERMINATE: each line is a record
 };
 
 /// SOURCE_FIXEDTEXT, "Text file source (fixed width)": reads one file, or every file a pattern

@@ -18,11 +18,6 @@ using Kind = PropertyKind;
 
 enum Property : int { kFileName, kFields, kTitle, kPropertyCount };
 
-constexpr PropertyColumn kFieldColumns[] = {
-    {"FIELDNAME", mvbTypeString},
-    {"OUTPUTNAME", mvbTypeString},
-};
-
 constexpr PropertyRow<Settings> kProperties[kPropertyCount] = {
     {.name = "FILENAME",
      .kind = Kind::Text,
@@ -33,7 +28,7 @@ constexpr PropertyRow<Settings> kProperties[kPropertyCount] = {
     {.name = "FIELDS",
      .kind = Kind::Table,
      .description = "the input fields shown (FIELDNAME) and their column headings (OUTPUTNAME)",
-     .columns = kFieldColumns},
+     .columns = kDestNamedFieldColumns},
     {.name = "TITLE",
      .kind = Kind::Text,
      .text = &Settings::title,

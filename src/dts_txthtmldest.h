@@ -6,6 +6,7 @@
 
 #include "dest_core.h"
 #include "dest_line_buffer.h"
+#include "dest_settings.h"
 
 /// DEST_HTML's settings, read from its properties at start of a run that writes.
 struct HtmlDestSettings {

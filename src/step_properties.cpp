@@ -14,20 +14,28 @@ bool isCharacter(unsigned long code) noexcept {
 
 }  // namespace
 
-DecodedDelimiter decodeDelimiter(std::string_view text, int* code) noexcept {
+DecodedDelimiter decodeDelimiter(std::string_view text, int* code) {
     if (text.empty()) return DecodedDelimiter::Empty;
     if (text.size() < 2 || text[0] != '0' || text[1] != 'x') return DecodedDelimiter::Text;
-    // The digits are read from a copy: the view need not be NUL-terminated, and a code's digits
-    // never need more than a few bytes (a longer run of digits is out of range anyway).
-    char digits[24] = {};
-    const std::string_view rest = text.substr(2, sizeof digits - 1);
-    rest.copy(digits, rest.size());
+    // The digits are read from a copy: the view need not be NUL-terminated.
+    const std::string digits(text.substr(2));
     char* end = nullptr;
     errno = 0;
-    const unsigned long value = std::strtoul(digits, &end, 16);
-    if (end == digits || errno == ERANGE || !isCharacter(value)) return DecodedDelimiter::NoChar;
+    const unsigned long value = std::strtoul(digits.c_str(), &end, 16);
+    if (end == digits.c_str() || errno == ERANGE || !isCharacter(value))
+        return DecodedDelimiter::NoChar;
     *code = value == 0 ? ',' : static_cast<int>(value);
     return DecodedDelimiter::Code;
+}
+
+bool readEncodingNumber(const MvbDatavar& value, int* number) {
+    if (value.getType() == mvbTypeString)
+        return mvbEncodingFromName(value.asString().asCstr(), number);
+    bool unreadable = false;
+    const int read = value.asInt(&unreadable);
+    if (unreadable) return false;
+    *number = read;
+    return true;
 }
 
 std::string characterText(int code) {
@@ -88,14 +96,31 @@ bool readFlag(const MvbDatavar& value, int message, bool* setting) noexcept {
     return true;
 }
 
-bool readNumber(const MvbDatavar& value, PropertyKind, int message, int* setting) noexcept {
+bool readNumber(const MvbDatavar& value, PropertyKind kind, int message, int* setting) {
     if (value.isNull()) return true;
+    if (kind == PropertyKind::Encoding) return readEncodingNumber(value, setting) || message == 0;
     // A lenient read passes on what the value yields, 0 when it is no integer.
     bool unreadable = false;
     const int number = value.asInt(&unreadable);
     if (unreadable && message != 0) return false;
     *setting = number;
     return true;
+}
+
+void reportUnusable(const StepMessages& messages, PropertyKind kind, StepMessageId id,
+                    const MvbDatavar& value) {
+    const MvbString text = value.asString();
+    switch (kind) {
+        case PropertyKind::Delimiter:
+            messages.report(id, text.view());
+            break;
+        case PropertyKind::Encoding:
+            messages.report(id, text.view(), mvbClosestEncodingNames(text.asCstr()).view());
+            break;
+        default:
+            messages.report(id);
+            break;
+    }
 }
 
 int readText(const MvbDatavar& value, PropertyKind kind, int message, bool required,

@@ -1,5 +1,11 @@
 #include "text_step.h"
 
+void TextStep::reportInternalFailure(const char* what, std::source_location where) const {
+    // The line is the wall's own, in this file: where the failure arose is not known here.
+    if (host() != nullptr)
+        StepMessages(host(), "src/text_step").report(StepMessageId(802, where), what);
+}
+
 bool TextStep::initialize(StepHost* host, int* inputCount, int* outputCount) {
     messages_ = StepMessages(host, messages_.sourceFile());
     return guarded(false, [&] {

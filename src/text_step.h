@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <exception>
 #include <new>
+#include <source_location>
 
 #include "mvb/string.h"
 #include "step/plugin.h"
@@ -59,21 +60,23 @@ class TextStep : public StepPluginStep {
     virtual bool progressOf(uint64_t* total) = 0;
 
   private:
-    /// Runs `body`; anything it throws other than std::bad_alloc is reported and gives `failure`.
+    /// Runs `body`; anything it throws other than std::bad_alloc is reported as message 802
+    /// and gives `failure`.
     template <typename Result, typename Body>
-    Result guarded(Result failure, Body&& body) {
+    Result guarded(Result failure, Body&& body,
+                   std::source_location where = std::source_location::current()) {
         try {
             return body();
         } catch (const std::bad_alloc&) {
             throw;
         } catch (const std::exception& e) {
-            if (host() != nullptr) host()->reportError(MvbString(e.what(), false));
+            reportInternalFailure(e.what(), where);
         } catch (...) {
-            if (host() != nullptr)
-                host()->reportError(MvbString("Text Plugin: unexpected internal failure", true));
+            reportInternalFailure("an exception of unknown type", where);
         }
         return failure;
     }
+    void reportInternalFailure(const char* what, std::source_location where) const;
 
     StepMessages messages_;
     int inputCount_;

@@ -221,6 +221,7 @@ TEST(DelimDest, StartChecksFileNameAndHeaderFlag) {
     const std::vector<std::pair<json, std::string>> cases = {
         {{{"FILENAME", ""}}, "Text Plugin 304:"},
         {{{"INCLUDE_HEADER", "maybe"}}, "Text Plugin 729:"},
+        {{{"ENCODING", "utf-9"}}, "Text Plugin 801:"},
         {{{"FILENAME", "/nonexistent-dir/out.csv"}}, "/nonexistent-dir/out.csv"},
     };
     for (const auto& [extra, expected] : cases) {

@@ -48,6 +48,7 @@ TEST(DelimitedSource, SplitsLinesAsConfigured) {
         {"empty delimiter is the comma", json::object(), "a,b", {"a", "b"}},
         {"tab by code", {{"DELIMITER", "0x09"}}, "a\tb,c", {"a", "b,c"}},
         {"semicolon by code", {{"DELIMITER", "0x3b"}}, "a;b", {"a", "b"}},
+        {"code 0 is the comma", {{"DELIMITER", "0x0"}}, "a,b", {"a", "b"}},
         {"multi-byte", {{"DELIMITER", "€"}}, "a€b€c", {"a", "b"}},
         {"0X is the digit 0", {{"DELIMITER", "0X09"}}, "a0b\tc", {"a", "b\tc"}},
         {"first character only", {{"DELIMITER", ";;"}}, "a;b", {"a", "b"}},
@@ -94,6 +95,8 @@ TEST(DelimitedSource, ReportsEachConfigurationErrorByNumber) {
         {{{"DELIMITER", "0x"}}, 57},
         {{{"DELIMITER", "0xzz"}}, 57},
         {{{"DELIMITER", "0x110000"}}, 57},
+        {{{"DELIMITER", "0xD800"}}, 57},
+        {{{"ENCODING", "latin-9x"}}, 801},
     };
     TempDir dir;
     srctest::writeFile(dir.file("in.csv"), "1,2\n");
@@ -230,7 +233,9 @@ TEST(DelimitedSource, DeclaresByteSizesFromTheProbedEncoding) {
         {"plain.csv", json::object(), 40},
         {"missing.csv", json::object(), 40},
         {"missing.csv", {{"ENCODING", 28591}}, 10},
-        {"missing.csv", {{"ENCODING", "latin1"}}, 40},
+        {"missing.csv", {{"ENCODING", "latin1"}}, 10},
+        {"missing.csv", {{"ENCODING", "Shift_JIS"}}, 20},
+        {"missing.csv", {{"ENCODING", "no such"}}, 40},
     };
     for (const ProbeCase& c : cases) {
         SCOPED_TRACE(std::string(c.file) + " " + c.extra.dump());
