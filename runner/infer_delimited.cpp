@@ -89,6 +89,7 @@ Pass readAll(const FileLayout& layout, const Dialect& dialect, int headLines, bo
     Pass pass;
     pass.columns.resize(static_cast<size_t>(columns));
     RecordReader reader(layout.path, layout.encoding, byteLimit);
+    reader.setLineBreak(layout.lineEnds.crlf > 0 ? "\r\n" : "\n");
     std::string_view line;
     for (int i = 0; i < headLines && reader.nextLine(line); ++i) {
     }

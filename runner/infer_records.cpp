@@ -69,7 +69,7 @@ bool RecordReader::nextRecord(const Dialect& dialect, std::string_view& record, 
             break;
         }
         ++lines;
-        joined_ += '\n';
+        joined_ += lineBreak_;
         joined_ += line;
         if (!leavesQuoteOpen(line, dialect, true)) break;
         if (joined_.size() > kMaxRecordBytes) {
