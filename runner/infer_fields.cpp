@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "mvb/charset.h"
+#include "mvb/parse.h"
 
 namespace textjob::infer {
 namespace {
@@ -111,14 +112,9 @@ void scanFields(std::string_view text, const Dialect& dialect, bool continuing, 
 }
 
 bool leavesQuoteOpen(std::string_view text, const Dialect& dialect, bool continuing) {
-    if (dialect.quote == 0) return false;
-    char quote[5];
-    const std::string_view bytes = utf8Of(dialect.quote, quote);
-    // Without a quote byte the line cannot open a quoted value, and cannot close one either.
-    if (std::memchr(text.data(), bytes[0], text.size()) == nullptr) return continuing;
-    FieldScan scan;
-    scanFields(text, dialect, continuing, scan);
-    return scan.openQuote;
+    return mvs_record_continues(text.data(), static_cast<int>(text.size()), continuing,
+                                dialect.delimiter, dialect.quote,
+                                dialect.keepBlanks ? MVS_PARSE_KEEP_BLANKS : 0u);
 }
 
 }  // namespace textjob::infer
