@@ -384,6 +384,19 @@ TEST(InferDetect, RefusesFilesWithNothingToRead) {
     }
 }
 
+TEST(InferDetect, SplitHeaderVotesAreReportedAsUnsure) {
+    testfiles::TempDir dir;
+    const std::string path = dir.file("data.csv");
+    // Year names over columns of numbers: two columns say data, one says header.
+    testfiles::writeFile(path, "id,2019,2020\n1,5,6\n2,7,8\n");
+    const FileLayout layout = textjob::infer::inferLayout(path, InferOptions{});
+    bool unsure = false;
+    for (const std::string& note : layout.notes) {
+        if (note.find("SKIPROWS") != std::string::npos) unsure = true;
+    }
+    EXPECT_TRUE(unsure);
+}
+
 TEST(InferDetect, TextModeMakesEveryColumnAString) {
     testfiles::TempDir dir;
     const std::string path = dir.file("data.csv");
