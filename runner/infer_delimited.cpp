@@ -91,7 +91,8 @@ Pass readAll(const FileLayout& layout, const Dialect& dialect, int headLines, bo
     RecordReader reader(layout.path, layout.encoding, byteLimit);
     reader.setLineBreak(layout.lineEnds.crlf > 0 ? "\r\n" : "\n");
     std::string_view line;
-    for (int i = 0; i < headLines && reader.nextLine(line); ++i) {
+    for (int i = 0; i < headLines; ++i) {
+        if (!reader.nextLine(line)) break;
     }
     Splitter splitter;
     std::string_view record;
@@ -106,10 +107,11 @@ Pass readAll(const FileLayout& layout, const Dialect& dialect, int headLines, bo
     while (reader.nextRecord(dialect, record, lines)) {
         if (lines > 1) pass.multiline = true;
         const int found = splitter.split(record, dialect);
-        if (static_cast<size_t>(found) > pass.columns.size()) {
+        if (found > columns) {
             ++pass.longRows;
-            pass.columns.resize(static_cast<size_t>(found));
-        } else if (static_cast<size_t>(found) < pass.columns.size()) {
+            if (static_cast<size_t>(found) > pass.columns.size())
+                pass.columns.resize(static_cast<size_t>(found));
+        } else if (found < columns) {
             ++pass.shortRows;
         }
         for (int i = 0; i < found; ++i)
@@ -220,7 +222,7 @@ void inferDelimited(const InferOptions& options, FileLayout& layout) {
                                " rows have fewer fields than the columns (read as null)");
     if (pass.longRows > 0)
         layout.notes.push_back(std::to_string(pass.longRows) +
-                               " rows have more fields than the header: columns added for them");
+                               " rows have more fields than most: columns added for them");
     if (pass.quoteOpenAtEnd)
         layout.notes.push_back("a quoted value is still open at the end of the file");
 
