@@ -190,6 +190,36 @@ TEST(DelimitedSource, WarnsAboutMissingFieldsUpToTheLimit) {
     EXPECT_EQ(warnings[999], "Max warning count reached");
 }
 
+TEST(DelimitedSource, QuotedLineEndsJoinRecordsAndMessagesCountRowsAndLines) {
+    TempDir dir;
+    // Skipped head lines stay physical lines even where a quote opens; rows count records.
+    srctest::writeFile(dir.file("in.csv"), "\"head\nx\na,\"1\r\n2\"\nb\n\"c\n\nd\",\"e\\\"\nf\"\n");
+    const json options = {{"SKIPROWS", 2},
+                          {"QUOTE", "\""},
+                          {"NEWLINES_IN_VALUES", true},
+                          {"UNESCAPE_BACKSLASH", true}};
+    const auto read =
+        readSource(kSource, properties("in.csv", stringFields(2), options), dir.path());
+    EXPECT_EQ(read.texts(), (Rows{{"a", "1\r\n2"}, {"b", "<null>"}, {"c\n\nd", "e\"\nf"}}))
+        << srctest::joinedTexts(read.errors());
+    EXPECT_EQ(read.warnings(),
+              std::vector<std::string>{"Delimited text: Missing field(s) on row 2"});
+    EXPECT_EQ(read.endCode, 1);
+
+    srctest::writeFile(dir.file("open.csv"), "a,b\nc,\"d\ne\nf\n");
+    const auto open = readSource(
+        kSource,
+        properties("open.csv", stringFields(2), {{"QUOTE", "\""}, {"NEWLINES_IN_VALUES", true}}),
+        dir.path());
+    EXPECT_EQ(open.texts(), (Rows{{"a", "b"}}));
+    EXPECT_EQ(open.endCode, 2);
+    ASSERT_EQ(open.errors().size(), 1u);
+    EXPECT_NE(open.errors()[0].find(
+                  "open.csv\" ends inside a quoted value: the record that starts at line 2"),
+              std::string::npos)
+        << open.errors()[0];
+}
+
 TEST(DelimitedSource, StopsAtTheRowLimit) {
     TempDir dir;
     srctest::writeFile(dir.file("in.csv"),
