@@ -66,30 +66,33 @@ TEST_F(WriteFailureTest, WritePastTheFileSizeLimitFailsWithTheFilesErrorText) {
 }
 
 TEST_F(WriteFailureTest, PipeWhoseReaderQuitsFailsTheWriteWithTheFilesErrorText) {
-    writeInput(100000);
+    writeInput(100000);  // far more than a pipe holds
     const fs::path pipe = folder / "pipe.csv";
     ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
-    // The reader takes a little and leaves while the job still writes.
-    std::thread reader([&pipe] {
+    // The job starts before the pipe has a reader (proving it writable must not need one, nor
+    // hand the reader an early end), then the reader takes a little and leaves.
+    TextjobProcess job({"run", writeJob("pipe.csv")}, folder);
+    ASSERT_TRUE(job.started());
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    std::string received;
+    std::thread reader([&pipe, &received] {
         const int fd = open(pipe.c_str(), O_RDONLY | O_CLOEXEC);
         if (fd < 0) return;
         char buffer[4096];
-        ssize_t total = 0;
-        while (total < 8192) {
+        while (received.size() < 8192) {
             const ssize_t n = read(fd, buffer, sizeof buffer);
             if (n <= 0) break;
-            total += n;
+            received.append(buffer, static_cast<size_t>(n));
         }
         close(fd);
     });
-    TextjobProcess job({"run", writeJob("pipe.csv")}, folder);
-    ASSERT_TRUE(job.started());
     const int status = job.wait();
     reader.join();
     EXPECT_EQ(status, 1) << job.err();
     EXPECT_NE(job.err().find("error: out: cannot write file \"pipe.csv\": Broken pipe"),
               std::string::npos)
         << job.err();
+    EXPECT_EQ(received.substr(0, 20), "0,name of row 0\n1,na");
 }
 
 TEST_F(WriteFailureTest, MessagesThatCannotBeShownNeverStopTheJobsOutput) {
