@@ -48,6 +48,18 @@ std::optional<CommandLine> parseCommandLine(int argc, char** argv, int& exitStat
         app.add_subcommand("describe", "Show a step type's properties, defaults and table columns");
     describe->add_option("type", line.stepType, "Step type id, e.g. SOURCE_DELIMTEXT")->required();
 
+    CLI::App* infer = app.add_subcommand(
+        "infer", "Detect a text file's encoding, dialect, header and column types; write a job");
+    infer->add_option("file", line.inferFile, "The delimited or fixed-width text file")->required();
+    infer->add_option("--to", line.inferTo, "What the job writes: csv (default), fixed, html, none")
+        ->check(CLI::IsMember({"csv", "fixed", "html", "none"}));
+    infer->add_flag("--text", line.inferText, "Read every column as a string");
+    infer->add_flag("--fixed", line.inferFixed, "The file is fixed-width text");
+    infer->add_option("--sample-bytes", line.inferSampleBytes,
+                      "Read about this many bytes of the file (default: all of it)");
+    infer->add_option("-o,--output", line.inferJobPath,
+                      "Write the job to this file (default: standard output)");
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
@@ -63,6 +75,8 @@ std::optional<CommandLine> parseCommandLine(int argc, char** argv, int& exitStat
         line.command = CommandLine::Command::Steps;
     } else if (describe->parsed()) {
         line.command = CommandLine::Command::Describe;
+    } else if (infer->parsed()) {
+        line.command = CommandLine::Command::Infer;
     } else {
         line.command = CommandLine::Command::Run;
     }

@@ -3,6 +3,7 @@
 
 #include "command_line.h"
 #include "exit_status.h"
+#include "infer_command.h"
 #include "interrupt.h"
 #include "run_command.h"
 
@@ -17,6 +18,8 @@ int runProgram(int argc, char** argv) {
             return textjob::stepsCommand(*line);
         case textjob::CommandLine::Command::Describe:
             return textjob::describeCommand(*line);
+        case textjob::CommandLine::Command::Infer:
+            return textjob::inferCommand(*line);
         case textjob::CommandLine::Command::Run:
             break;
     }
