@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "../../src/html_style_sheet.h"
 #include "support/textjob_process.h"
 
 namespace hosttest {
@@ -118,6 +119,12 @@ INSTANTIATE_TEST_SUITE_P(
                   2,
                   {"\"report\" (DEST_HTML)", "its file \"d/", "pattern \"d/*.css\""},
                   {"d/report.html"}},
+        GuardCase{"ReportNamedAsItsOwnStyleSheet",
+                  "in.csv",
+                  {dest("DEST_HTML", "report", std::string("d/") + kHtmlStyleSheetName)},
+                  2,
+                  {"\"report\" (DEST_HTML)", "which are one file"},
+                  {}},
         GuardCase{
             "TwoDestinationsOnOneFile",
             "in.csv",
