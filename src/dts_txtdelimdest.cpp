@@ -14,6 +14,14 @@ namespace {
 using Settings = DelimDestSettings;
 using Kind = PropertyKind;
 
+/// Writes a built line and its line end. An empty line hands no bytes to the file: a buffer
+/// that never held one has no storage to point at.
+bool writeBuiltLine(MvbTxtFile* file, const LineBuffer& line) {
+    if (line.size() != 0 && !file->writeChars(line.data(), static_cast<int>(line.size())))
+        return false;
+    return file->writeLine("");
+}
+
 enum Property : int {
     kFileName,
     kFields,
@@ -143,9 +151,7 @@ bool DTS_TxtDelimDest::openFile(bool probe) {
         if (i + 1 < rows) line_.append(settings_.delimiter.view());
     }
     MvbTxtFile* file = file_.get();
-    if (!file->writeChars(line_.data(), static_cast<int>(line_.size())) || !file->writeLine("")) {
-        return file_.fail(host);
-    }
+    if (!writeBuiltLine(file, line_)) return file_.fail(host);
     return true;
 }
 
@@ -206,8 +212,7 @@ int DTS_TxtDelimDest::produceRow() {
             if (i != last) line_.append(settings_.delimiter.view());
         }
         MvbTxtFile* file = file_.get();
-        if (!file->writeChars(line_.data(), static_cast<int>(line_.size())) ||
-            !file->writeLine("")) {
+        if (!writeBuiltLine(file, line_)) {
             writeFailed_ = true;
             file_.fail(host);
             return 2;
