@@ -109,13 +109,8 @@ StepPluginStep* createTxtDelimSrc() {
     return new DTS_TxtDelimSrc();
 }
 
-void DTS_TxtDelimSrc::declareProperties(PropertySchema* schema) {
-    ::declareProperties<Settings>(schema, kProperties);
-}
-
-void DTS_TxtDelimSrc::describeProperties(PropertyNotes& notes) const {
-    notes.describe<Settings>(kProperties);
-}
+DTS_TxtDelimSrc::DTS_TxtDelimSrc() noexcept
+    : TextStep("src/dts_txtdelimsrc", 0, kStepPropertyTable<Settings, kProperties>) {}
 
 bool DTS_TxtDelimSrc::statusOf(int* percent, MvbString* text) {
     if (done_) {

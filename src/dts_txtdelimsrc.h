@@ -26,11 +26,9 @@ struct DelimSourceSettings : SourceFileSettings {
 /// types of the FIELDS table. Head lines (SKIPROWS) are skipped in every file.
 class DTS_TxtDelimSrc final : public TextStep {
   public:
-    DTS_TxtDelimSrc() noexcept : TextStep("src/dts_txtdelimsrc", 0) {}
+    DTS_TxtDelimSrc() noexcept;
 
   private:
-    void declareProperties(PropertySchema* schema) override;
-    void describeProperties(PropertyNotes& notes) const override;
     /// Closes a file or listing still open.
     void releaseResources() noexcept override { files_.close(); }
     /// Declares the output fields from FIELDS (and FILENAME_FIELD). With bit 1 of `flags` the

@@ -90,13 +90,8 @@ StepPluginStep* createTxtFixedSrc() {
     return new DTS_TxtFixedSrc();
 }
 
-void DTS_TxtFixedSrc::declareProperties(PropertySchema* schema) {
-    ::declareProperties<Settings>(schema, kProperties);
-}
-
-void DTS_TxtFixedSrc::describeProperties(PropertyNotes& notes) const {
-    notes.describe<Settings>(kProperties);
-}
+DTS_TxtFixedSrc::DTS_TxtFixedSrc() noexcept
+    : TextStep("src/dts_txtfixedsrc", 0, kStepPropertyTable<Settings, kProperties>) {}
 
 bool DTS_TxtFixedSrc::statusOf(int* percent, MvbString* text) {
     if (expectedRows_ != -1) {

@@ -24,11 +24,9 @@ struct FixedSourceSettings : SourceFileSettings {
 /// CRLF_TERMINATE is true. Positions and lengths count bytes of the file's encoding.
 class DTS_TxtFixedSrc final : public TextStep {
   public:
-    DTS_TxtFixedSrc() noexcept : TextStep("src/dts_txtfixedsrc", 0) {}
+    DTS_TxtFixedSrc() noexcept;
 
   private:
-    void declareProperties(PropertySchema* schema) override;
-    void describeProperties(PropertyNotes& notes) const override;
     /// Closes a file or listing still open.
     void releaseResources() noexcept override { files_.close(); }
     /// Declares the output fields from FIELDS (and FILENAME_FIELD) and works out the record
