@@ -110,7 +110,7 @@ StepPluginStep* createTxtDelimSrc() {
 }
 
 DTS_TxtDelimSrc::DTS_TxtDelimSrc() noexcept
-    : TextStep("src/dts_txtdelimsrc", 0, kStepPropertyTable<Settings, kProperties>) {}
+    : TextSource("src/dts_txtdelimsrc", kStepPropertyTable<Settings, kProperties>) {}
 
 bool DTS_TxtDelimSrc::statusOf(int* percent, MvbString* text) {
     if (done_) {
@@ -227,7 +227,7 @@ int DTS_TxtDelimSrc::produceRow() {
                         ? file->readRecord(quoting_, &line, &present)
                         : file->readLine(-1, &line, &present);
         if (lineBytes < 0) [[unlikely]] {
-            reportFileError(file);
+            reportFileError();
             return 2;
         }
         if (lineBytes == 0 && !present) {
@@ -312,14 +312,7 @@ void DTS_TxtDelimSrc::warnMissingFields() {
     host()->getLog()->logMessage(1, MvbString(text, false));
 }
 
-void DTS_TxtDelimSrc::reportFileError(const MvbTxtFile* file) {
-    MvbString errorText;
-    file->getLastError(errorText);
-    host()->reportError(errorText);
-}
-
 void DTS_TxtDelimSrc::finishStep() {
-    files_.close();
+    TextSource::finishStep();
     done_ = true;
-    reportSourceSummary(host(), rowCount_);
 }

@@ -91,7 +91,7 @@ StepPluginStep* createTxtFixedSrc() {
 }
 
 DTS_TxtFixedSrc::DTS_TxtFixedSrc() noexcept
-    : TextStep("src/dts_txtfixedsrc", 0, kStepPropertyTable<Settings, kProperties>) {}
+    : TextSource("src/dts_txtfixedsrc", kStepPropertyTable<Settings, kProperties>) {}
 
 bool DTS_TxtFixedSrc::statusOf(int* percent, MvbString* text) {
     if (expectedRows_ != -1) {
@@ -381,15 +381,4 @@ int DTS_TxtFixedSrc::openNextFile() {
             return 2;
     }
     return skipHeadRecords() ? 0 : 2;
-}
-
-void DTS_TxtFixedSrc::reportFileError() {
-    MvbString errorText;
-    if (files_.file() != nullptr) files_.file()->getLastError(errorText);
-    host()->reportError(errorText);
-}
-
-void DTS_TxtFixedSrc::finishStep() {
-    files_.close();
-    reportSourceSummary(host(), rowCount_);
 }
