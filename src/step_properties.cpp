@@ -127,7 +127,11 @@ bool readNumber(const MvbDatavar& value, PropertyKind kind, int message, int* se
         return readCode(value, kind, setting);
     }
     if (value.isNull()) return true;
-    if (kind == PropertyKind::Encoding) return readEncodingNumber(value, setting) || message == 0;
+    if (kind == PropertyKind::Encoding) {
+        // An empty text, like a missing value, leaves the default.
+        if (value.getType() == mvbTypeString && value.stringView().empty()) return true;
+        return readEncodingNumber(value, setting) || message == 0;
+    }
     // A lenient read passes on what the value yields, 0 when it is no integer.
     bool unreadable = false;
     const int number = value.asInt(&unreadable);
