@@ -2,6 +2,8 @@
 
 #include <cinttypes>
 #include <cstdio>
+#include <string_view>
+#include <unordered_map>
 
 #include "mvb/message.h"
 
@@ -55,12 +57,21 @@ int DestinationCore::bindFields(int flags, std::source_location where) {
         return 0;
     }
 
+    // Each name is looked up once, in an index of the input fields that keeps the first of
+    // equal names as findOutputItemByName does: binding stays linear in the number of fields.
+    std::unordered_map<std::string_view, int> positions;
+    if (items != nullptr && fieldCount_ != 0) {
+        positions.reserve(static_cast<size_t>(items->count));
+        for (int k = 0; k < items->count; ++k)
+            positions.emplace(items->items[k].name.view(), k);
+    }
     host()->clearUsedFields();
     for (int i = 0; i < fieldCount_; ++i) {
         const MvbString name = table->getCell(0, i, true).asString();
         host()->addUsedField(name, 0);
         if (items == nullptr) continue;
-        const int position = findOutputItemByName(items, name);
+        const auto found = positions.find(name.view());
+        const int position = found != positions.end() ? found->second : -1;
         if (position == -1 && validating) {
             messages_->report(StepMessageId(311, where), name.view());
             return result;
