@@ -106,13 +106,8 @@ StepPluginStep* createTxtDelimDest() {
     return new DTS_TxtDelimDest();
 }
 
-void DTS_TxtDelimDest::declareProperties(PropertySchema* schema) {
-    ::declareProperties<Settings>(schema, kProperties);
-}
-
-void DTS_TxtDelimDest::describeProperties(PropertyNotes& notes) const {
-    notes.describe<Settings>(kProperties);
-}
+DTS_TxtDelimDest::DTS_TxtDelimDest() noexcept
+    : TextDestination("src/dts_txtdelimdest", kStepPropertyTable<Settings, kProperties>) {}
 
 bool DTS_TxtDelimDest::startStep() {
     host()->getOutputRow();

@@ -26,11 +26,9 @@ struct DelimDestSettings : DestFileSettings {
 /// at the first row, so a run without rows leaves no file behind.
 class DTS_TxtDelimDest final : public TextDestination {
   public:
-    DTS_TxtDelimDest() noexcept : TextDestination("src/dts_txtdelimdest") {}
+    DTS_TxtDelimDest() noexcept;
 
   private:
-    void declareProperties(PropertySchema* schema) override;
-    void describeProperties(PropertyNotes& notes) const override;
     bool startStep() override;
     int produceRow() override;
     void finishStep() override;

@@ -109,13 +109,8 @@ StepPluginStep* createTxtDelimSrc() {
     return new DTS_TxtDelimSrc();
 }
 
-void DTS_TxtDelimSrc::declareProperties(PropertySchema* schema) {
-    ::declareProperties<Settings>(schema, kProperties);
-}
-
-void DTS_TxtDelimSrc::describeProperties(PropertyNotes& notes) const {
-    notes.describe<Settings>(kProperties);
-}
+DTS_TxtDelimSrc::DTS_TxtDelimSrc() noexcept
+    : TextSource("src/dts_txtdelimsrc", kStepPropertyTable<Settings, kProperties>) {}
 
 bool DTS_TxtDelimSrc::statusOf(int* percent, MvbString* text) {
     if (done_) {
@@ -232,7 +227,7 @@ int DTS_TxtDelimSrc::produceRow() {
                         ? file->readRecord(quoting_, &line, &present)
                         : file->readLine(-1, &line, &present);
         if (lineBytes < 0) [[unlikely]] {
-            reportFileError(file);
+            reportFileError();
             return 2;
         }
         if (lineBytes == 0 && !present) {
@@ -317,14 +312,7 @@ void DTS_TxtDelimSrc::warnMissingFields() {
     host()->getLog()->logMessage(1, MvbString(text, false));
 }
 
-void DTS_TxtDelimSrc::reportFileError(const MvbTxtFile* file) {
-    MvbString errorText;
-    file->getLastError(errorText);
-    host()->reportError(errorText);
-}
-
 void DTS_TxtDelimSrc::finishStep() {
-    files_.close();
+    TextSource::finishStep();
     done_ = true;
-    reportSourceSummary(host(), rowCount_);
 }

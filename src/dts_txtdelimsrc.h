@@ -4,11 +4,8 @@
 #include <memory>
 
 #include "mvb/string.h"
-#include "source_fields.h"
-#include "source_file_set.h"
-#include "source_progress.h"
 #include "source_settings.h"
-#include "text_step.h"
+#include "text_source.h"
 
 /// SOURCE_DELIMTEXT's settings, read from its properties at start.
 struct DelimSourceSettings : SourceFileSettings {
@@ -24,15 +21,11 @@ struct DelimSourceSettings : SourceFileSettings {
 /// SOURCE_DELIMTEXT, "Text file source (comma delimited)": reads one file, or every file a
 /// pattern matches, and produces one row per line, split at a delimiter and converted to the
 /// types of the FIELDS table. Head lines (SKIPROWS) are skipped in every file.
-class DTS_TxtDelimSrc final : public TextStep {
+class DTS_TxtDelimSrc final : public TextSource {
   public:
-    DTS_TxtDelimSrc() noexcept : TextStep("src/dts_txtdelimsrc", 0) {}
+    DTS_TxtDelimSrc() noexcept;
 
   private:
-    void declareProperties(PropertySchema* schema) override;
-    void describeProperties(PropertyNotes& notes) const override;
-    /// Closes a file or listing still open.
-    void releaseResources() noexcept override { files_.close(); }
     /// Declares the output fields from FIELDS (and FILENAME_FIELD). With bit 1 of `flags` the
     /// input's encoding is probed for the fields' byte sizes and unknown types and unreadable
     /// lengths are errors. 3 (bit 0 set) or 7, 0 after a reported error.
@@ -41,7 +34,7 @@ class DTS_TxtDelimSrc final : public TextStep {
     bool startStep() override;
     /// 0: a row is in the output buffer; 1: no more rows; 2: failure or stop, reported.
     int produceRow() override;
-    /// Closes the files and reports "Input file: ", FILENAME and the rows read.
+    /// Closes the files, reports the run summary and marks the data as ended.
     void finishStep() override;
     /// "Complete" at 100 once the data has ended; else the bytes read of the current file.
     bool statusOf(int* percent, MvbString* text) override;
@@ -52,13 +45,9 @@ class DTS_TxtDelimSrc final : public TextStep {
     /// Grows the scratch line to hold `lineBytes` and 1024 bytes more; false when out of memory.
     [[nodiscard]] bool growScratchLine(int lineBytes);
     void warnMissingFields();
-    void reportFileError(const MvbTxtFile* file);
 
     DelimSourceSettings settings_;
-    std::unique_ptr<int[]> typeFormats_;  ///< date format of each field
-    uint64_t totalRows_ = kUnknownRows;   ///< final row count, once the data has ended
-    uint64_t rowCount_ = 0;               ///< rows produced in this run
-    SourceFileSet files_;
+    uint64_t totalRows_ = kUnknownRows;       ///< final row count, once the data has ended
     std::unique_ptr<char*[]> fieldPointers_;  ///< field starts inside the scratch line
     std::unique_ptr<char[]> scratchLine_;     ///< copy of the current line, split in place
     int scratchCapacity_ = 0;                 ///< usable bytes of the scratch line (NUL aside)
@@ -66,8 +55,5 @@ class DTS_TxtDelimSrc final : public TextStep {
     MvbRecordQuoting quoting_;  ///< how readRecord() finds the end of a record
     int rowsToSkip_ = 0;        ///< head lines still to skip in the current file
     int warningCount_ = 0;      ///< rows with missing fields in this run
-    int fileNameFieldIndex_ = -1;
-    int fieldCount_ = 0;
-    bool done_ = false;  ///< the data has ended or finish() has run
-    SourceFieldConverter converter_;
+    bool done_ = false;         ///< the data has ended or finish() has run
 };

@@ -43,13 +43,8 @@ StepPluginStep* createTxtFixedDest() {
     return new DTS_TxtFixedDest();
 }
 
-void DTS_TxtFixedDest::declareProperties(PropertySchema* schema) {
-    ::declareProperties<Settings>(schema, kProperties);
-}
-
-void DTS_TxtFixedDest::describeProperties(PropertyNotes& notes) const {
-    notes.describe<Settings>(kProperties);
-}
+DTS_TxtFixedDest::DTS_TxtFixedDest() noexcept
+    : TextDestination("src/dts_txtfixeddest", kStepPropertyTable<Settings, kProperties>) {}
 
 bool DTS_TxtFixedDest::startStep() {
     if (!beginRun()) return false;

@@ -20,11 +20,9 @@ struct FixedDestSettings : DestFileSettings {
 /// at the first row, so a run without rows leaves no file behind.
 class DTS_TxtFixedDest final : public TextDestination {
   public:
-    DTS_TxtFixedDest() noexcept : TextDestination("src/dts_txtfixeddest") {}
+    DTS_TxtFixedDest() noexcept;
 
   private:
-    void declareProperties(PropertySchema* schema) override;
-    void describeProperties(PropertyNotes& notes) const override;
     bool startStep() override;
     int produceRow() override;
     void finishStep() override;

@@ -90,13 +90,8 @@ StepPluginStep* createTxtFixedSrc() {
     return new DTS_TxtFixedSrc();
 }
 
-void DTS_TxtFixedSrc::declareProperties(PropertySchema* schema) {
-    ::declareProperties<Settings>(schema, kProperties);
-}
-
-void DTS_TxtFixedSrc::describeProperties(PropertyNotes& notes) const {
-    notes.describe<Settings>(kProperties);
-}
+DTS_TxtFixedSrc::DTS_TxtFixedSrc() noexcept
+    : TextSource("src/dts_txtfixedsrc", kStepPropertyTable<Settings, kProperties>) {}
 
 bool DTS_TxtFixedSrc::statusOf(int* percent, MvbString* text) {
     if (expectedRows_ != -1) {
@@ -389,15 +384,4 @@ int DTS_TxtFixedSrc::openNextFile() {
             return 2;
     }
     return skipHeadRecords() ? 0 : 2;
-}
-
-void DTS_TxtFixedSrc::reportFileError() {
-    MvbString errorText;
-    if (files_.file() != nullptr) files_.file()->getLastError(errorText);
-    host()->reportError(errorText);
-}
-
-void DTS_TxtFixedSrc::finishStep() {
-    files_.close();
-    reportSourceSummary(host(), rowCount_);
 }

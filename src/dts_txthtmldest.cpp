@@ -63,13 +63,8 @@ StepPluginStep* createTxtHtmlDest() {
     return new DTS_TxtHtmlDest();
 }
 
-void DTS_TxtHtmlDest::declareProperties(PropertySchema* schema) {
-    ::declareProperties<Settings>(schema, kProperties);
-}
-
-void DTS_TxtHtmlDest::describeProperties(PropertyNotes& notes) const {
-    notes.describe<Settings>(kProperties);
-}
+DTS_TxtHtmlDest::DTS_TxtHtmlDest() noexcept
+    : TextDestination("src/dts_txthtmldest", kStepPropertyTable<Settings, kProperties>) {}
 
 bool DTS_TxtHtmlDest::startStep() {
     sectionIndex_ = 0;

@@ -21,11 +21,9 @@ struct HtmlDestSettings {
 /// section and opening the next.
 class DTS_TxtHtmlDest final : public TextDestination {
   public:
-    DTS_TxtHtmlDest() noexcept : TextDestination("src/dts_txthtmldest") {}
+    DTS_TxtHtmlDest() noexcept;
 
   private:
-    void declareProperties(PropertySchema* schema) override;
-    void describeProperties(PropertyNotes& notes) const override;
     bool startStep() override;
     int produceRow() override;
     void finishStep() override;

@@ -44,6 +44,32 @@ std::string characterText(int code) {
     return bytes;
 }
 
+namespace {
+
+/// The code of a Character or Delimiter value; an empty one leaves the default.
+bool readCode(const MvbDatavar& value, PropertyKind kind, int* setting) {
+    const MvbString text = value.asString();
+    if (text.empty()) return true;
+    int code = 0;
+    if (kind == PropertyKind::Delimiter) {
+        switch (decodeDelimiter(text.view(), &code)) {
+            case DecodedDelimiter::Code:
+                *setting = code;
+                return true;
+            case DecodedDelimiter::NoChar:
+                return false;
+            default:
+                break;
+        }
+    }
+    // Only the first character counts; further characters are ignored.
+    int byteLength = 0;
+    *setting = np_uchar_toint(text.asCstr(), &byteLength);
+    return true;
+}
+
+}  // namespace
+
 namespace property_detail {
 
 int typeOf(PropertyKind kind) noexcept {
@@ -97,8 +123,15 @@ bool readFlag(const MvbDatavar& value, int message, bool* setting) noexcept {
 }
 
 bool readNumber(const MvbDatavar& value, PropertyKind kind, int message, int* setting) {
+    if (kind == PropertyKind::Character || kind == PropertyKind::Delimiter) {
+        return readCode(value, kind, setting);
+    }
     if (value.isNull()) return true;
-    if (kind == PropertyKind::Encoding) return readEncodingNumber(value, setting) || message == 0;
+    if (kind == PropertyKind::Encoding) {
+        // An empty text, like a missing value, leaves the default.
+        if (value.getType() == mvbTypeString && value.stringView().empty()) return true;
+        return readEncodingNumber(value, setting) || message == 0;
+    }
     // A lenient read passes on what the value yields, 0 when it is no integer.
     bool unreadable = false;
     const int number = value.asInt(&unreadable);
@@ -123,49 +156,24 @@ void reportUnusable(const StepMessages& messages, PropertyKind kind, StepMessage
     }
 }
 
-int readText(const MvbDatavar& value, PropertyKind kind, int message, bool required,
-             MvbString* setting) {
+bool readText(const MvbDatavar& value, PropertyKind kind, bool required, MvbString* setting) {
     const MvbString text = value.asString();
-    if (text.empty()) return required ? message : 0;
-    if (kind != PropertyKind::Delimiter) {
-        *setting = text;
-        return 0;
-    }
+    if (text.empty()) return !required;
     int code = 0;
-    switch (decodeDelimiter(text.view(), &code)) {
+    switch (kind == PropertyKind::Delimiter ? decodeDelimiter(text.view(), &code)
+                                            : DecodedDelimiter::Text) {
         case DecodedDelimiter::Empty:
-            return 0;
+            return true;
         case DecodedDelimiter::Code:
             setting->assign(characterText(code).c_str());
-            return 0;
+            return true;
         case DecodedDelimiter::Text:
             *setting = text;
-            return 0;
+            return true;
         case DecodedDelimiter::NoChar:
             break;
     }
-    return message;
-}
-
-int readCode(const MvbDatavar& value, PropertyKind kind, int message, int* setting) {
-    const MvbString text = value.asString();
-    if (text.empty()) return 0;
-    int code = 0;
-    if (kind == PropertyKind::Delimiter) {
-        switch (decodeDelimiter(text.view(), &code)) {
-            case DecodedDelimiter::Code:
-                *setting = code;
-                return 0;
-            case DecodedDelimiter::NoChar:
-                return message;
-            default:
-                break;
-        }
-    }
-    // Only the first character counts; further characters are ignored.
-    int byteLength = 0;
-    *setting = np_uchar_toint(text.asCstr(), &byteLength);
-    return 0;
+    return false;
 }
 
 }  // namespace property_detail

@@ -92,17 +92,16 @@ std::string defaultText(PropertyKind kind, bool value);
 std::string defaultText(PropertyKind kind, int value);
 std::string defaultText(PropertyKind kind, const MvbString& value);
 
-/// Reads one value into its setting; false after reporting the row's message.
+/// Read one value into its setting: false when it cannot be used (nothing is reported here).
+/// With `message` 0 a flag or number reads leniently: what cannot be read gives false or 0.
 bool readFlag(const MvbDatavar& value, int message, bool* setting) noexcept;
+/// An integer, an encoding, or a character's code (Character, Delimiter).
 bool readNumber(const MvbDatavar& value, PropertyKind kind, int message, int* setting);
+bool readText(const MvbDatavar& value, PropertyKind kind, bool required, MvbString* setting);
 /// Reports message `id` for a value that cannot be used, with the arguments its kind's text
 /// takes: the value for a delimiter; the value and the nearest names for an encoding.
 void reportUnusable(const StepMessages& messages, PropertyKind kind, StepMessageId id,
                     const MvbDatavar& value);
-/// The message to report, or 0 when the value was read.
-int readText(const MvbDatavar& value, PropertyKind kind, int message, bool required,
-             MvbString* setting);
-int readCode(const MvbDatavar& value, PropertyKind kind, int message, int* setting);
 
 }  // namespace property_detail
 
@@ -183,23 +182,19 @@ bool readSettings(const StepMessages& messages, std::span<const PropertyRow<Sett
         const PropertyRow<Settings>& row = rows[static_cast<size_t>(index)];
         if (row.kind == PropertyKind::Table) continue;
         const MvbDatavar value = values->getValue(index, true);
-        int failed = 0;
+        bool usable = true;
         if (row.flag != nullptr) {
-            if (!property_detail::readFlag(value, row.message, &(settings.*row.flag)))
-                failed = row.message;
-        } else if (row.number != nullptr && row.kind != PropertyKind::Character &&
-                   row.kind != PropertyKind::Delimiter) {
-            if (!property_detail::readNumber(value, row.kind, row.message, &(settings.*row.number)))
-                failed = row.message;
+            usable = property_detail::readFlag(value, row.message, &(settings.*row.flag));
         } else if (row.number != nullptr) {
-            failed =
-                property_detail::readCode(value, row.kind, row.message, &(settings.*row.number));
+            usable =
+                property_detail::readNumber(value, row.kind, row.message, &(settings.*row.number));
         } else if (row.text != nullptr) {
-            failed = property_detail::readText(value, row.kind, row.message, row.required,
-                                               &(settings.*row.text));
+            usable =
+                property_detail::readText(value, row.kind, row.required, &(settings.*row.text));
         }
-        if (failed == 0) continue;
-        property_detail::reportUnusable(messages, row.kind, StepMessageId(failed, where), value);
+        if (usable) continue;
+        property_detail::reportUnusable(messages, row.kind, StepMessageId(row.message, where),
+                                        value);
         return false;
     }
     return true;

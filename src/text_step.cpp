@@ -11,7 +11,7 @@ bool TextStep::initialize(StepHost* host, int* inputCount, int* outputCount) {
     return guarded(false, [&] {
         if (inputCount != nullptr) *inputCount = inputCount_;
         if (outputCount != nullptr) *outputCount = 1;
-        declareProperties(host->getPropertySchema());
+        properties_.declare(host->getPropertySchema());
         initializeStep();
         return true;
     });
@@ -52,7 +52,7 @@ bool TextStep::getProgress(uint64_t* total) {
 void* TextStep::queryExtension(int id) {
     if (id != kStepPropertyNotesExtension) return nullptr;
     return guarded<void*>(nullptr, [&]() -> void* {
-        describeProperties(notes_);
+        properties_.describe(notes_);
         return const_cast<StepPropertyNotes*>(notes_.view());
     });
 }

@@ -10,6 +10,18 @@
 #include "step_messages.h"
 #include "step_properties.h"
 
+/// How a step's property table reaches the base: it declares the table and describes it.
+struct StepPropertyTable {
+    void (*declare)(PropertySchema* schema);
+    void (*describe)(PropertyNotes& notes);
+};
+
+/// The StepPropertyTable of `Rows`, an array of PropertyRow<Settings>.
+template <class Settings, const auto& Rows>
+inline constexpr StepPropertyTable kStepPropertyTable{
+    [](PropertySchema* schema) { declareProperties<Settings>(schema, Rows); },
+    [](PropertyNotes& notes) { notes.describe<Settings>(Rows); }};
+
 /// What the five steps share at the plug-in boundary. Every operation of the step contract runs
 /// behind one wall here: anything thrown other than std::bad_alloc is reported through the host
 /// and turned into the operation's failure value. A step implements the protected hooks, which
@@ -17,7 +29,7 @@
 class TextStep : public StepPluginStep {
   public:
     /// Keeps `host`, sets the input count the step was made with and one output, declares the
-    /// properties (declareProperties).
+    /// step's property table.
     bool initialize(StepHost* host, int* inputCount, int* outputCount) final;
     /// Frees what the step holds (releaseResources) and deletes it.
     void release() final;
@@ -35,8 +47,8 @@ class TextStep : public StepPluginStep {
     void notifyEvent(int, int) final {}
 
   protected:
-    TextStep(const char* sourceFile, int inputCount) noexcept
-        : messages_(nullptr, sourceFile), inputCount_(inputCount) {}
+    TextStep(const char* sourceFile, int inputCount, const StepPropertyTable& properties) noexcept
+        : messages_(nullptr, sourceFile), inputCount_(inputCount), properties_(properties) {}
     ~TextStep() override = default;
 
     StepHost* host() const noexcept { return messages_.host(); }
@@ -47,8 +59,6 @@ class TextStep : public StepPluginStep {
         messages_.report(id, args...);
     }
 
-    virtual void declareProperties(PropertySchema* schema) = 0;
-    virtual void describeProperties(PropertyNotes& notes) const = 0;
     /// Called once initialize has kept the host and declared the properties.
     virtual void initializeStep() {}
     virtual void releaseResources() noexcept {}
@@ -80,5 +90,6 @@ class TextStep : public StepPluginStep {
 
     StepMessages messages_;
     int inputCount_;
+    const StepPropertyTable& properties_;
     PropertyNotes notes_;
 };

@@ -46,6 +46,7 @@ TEST(DelimitedSource, SplitsLinesAsConfigured) {
     const SplitCase cases[] = {
         {"comma", {{"DELIMITER", ","}}, "a,b;c", {"a", "b;c"}},
         {"empty delimiter is the comma", json::object(), "a,b", {"a", "b"}},
+        {"empty encoding is detected", {{"ENCODING", ""}}, "a,b", {"a", "b"}},
         {"tab by code", {{"DELIMITER", "0x09"}}, "a\tb,c", {"a", "b,c"}},
         {"semicolon by code", {{"DELIMITER", "0x3b"}}, "a;b", {"a", "b"}},
         {"code 0 is the comma", {{"DELIMITER", "0x0"}}, "a,b", {"a", "b"}},
@@ -266,6 +267,7 @@ TEST(DelimitedSource, DeclaresByteSizesFromTheProbedEncoding) {
         {"missing.csv", {{"ENCODING", "latin1"}}, 10},
         {"missing.csv", {{"ENCODING", "Shift_JIS"}}, 20},
         {"missing.csv", {{"ENCODING", "no such"}}, 40},
+        {"missing.csv", {{"ENCODING", ""}}, 40},
     };
     for (const ProbeCase& c : cases) {
         SCOPED_TRACE(std::string(c.file) + " " + c.extra.dump());
