@@ -64,6 +64,10 @@ constexpr CatalogueEntry kCatalogue[] = {
     {800,
      "Field \"%s\" starts at START_POS %s, inside the record part that the fields before it "
      "cover: list FIELDS in record order, without overlaps."},
+    {801,
+     "ENCODING \"%s\" is neither an encoding number nor a known encoding name; the nearest "
+     "names are %s."},
+    {802, "The step stopped on an internal failure: %s."},
     {810, "Row %s, field \"%s\": \"%s\" is not a valid %s value; the field is null."},
     {811,
      "Row %s, field \"%s\": \"%s\" is longer than MAX_LENGTH %s characters and was cut to "
@@ -76,6 +80,7 @@ constexpr CatalogueEntry kCatalogue[] = {
      "characters that fit."},
     {814, "Values not kept as read: %s."},
     {815, "Values not written whole: %s."},
+    {830, "NEWLINES_IN_VALUES is not a boolean: use true or false."},
 };
 
 void appendNumber(std::string& out, int value) {

@@ -35,6 +35,7 @@ class TextFile final : public MvbTxtFile {
     bool writeChars(const char* bytes, int byteCount) override;
     bool writeText(const char* text) override;
     bool writeLine(const char* text) override;
+    int readRecord(const MvbRecordQuoting& quoting, MvbTextSpan* record, bool* present) override;
     bool writePaddedField(const char* text, int byteLength, int width, bool* cut) override;
 
   private:

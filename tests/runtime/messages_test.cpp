@@ -50,6 +50,8 @@ TEST(Messages, EveryNumberTheStepsUseHasATextWithItsArguments) {
         {738, 0, "RECORDWIDTH"},
         {739, 0, "MAX_OUTPUT_ROWS"},
         {800, 2, "START_POS"},
+        {801, 2, "ENCODING"},
+        {802, 1, "internal"},
         {810, 4, "not a valid"},
         {811, 4, "MAX_LENGTH"},
         {812, 3, "REPLACE_NULLS"},
