@@ -1,8 +1,6 @@
 #include "texthost/run.h"
 
-#include <chrono>
-#include <optional>
-
+#include "stop_clock.h"
 #include "texthost/pipeline.h"
 
 namespace texthost {
@@ -16,27 +14,18 @@ std::vector<std::string> textsOf(const std::vector<RunMessage>& messages, RunMes
     return texts;
 }
 
-/// Pulls rows until the chain ends, fails or is stopped. After a stop request the steps stop
-/// themselves at their next progress point (reporting it); a chain still running a second
-/// later, whose steps do not ask, is stopped here. The clock is read once per 1024 rows.
+/// Pulls rows until the chain ends, fails or is stopped (see StopClock).
 int drive(Pipeline& pipeline, bool& stopped) {
-    using Clock = std::chrono::steady_clock;
-    std::optional<Clock::time_point> stopSeen;
-    uint64_t rowsSinceStop = 0;
+    StopClock stop;
     for (;;) {
         const int code = pipeline.pull();
         if (code != 0) {
             stopped = stopRequested();
             return code;
         }
-        if (stopRequested()) [[unlikely]] {
-            if (!stopSeen) {
-                stopSeen = Clock::now();
-            } else if ((++rowsSinceStop & 1023) == 0 &&
-                       Clock::now() - *stopSeen > std::chrono::seconds(1)) {
-                stopped = true;
-                return 2;
-            }
+        if (stop.expired()) [[unlikely]] {
+            stopped = true;
+            return 2;
         }
     }
 }
@@ -59,7 +48,8 @@ RunReport runJob(const JobDefinition& job, const RunOptions& options) {
         Pipeline pipeline(job, options);
         int code = 2;
         if (pipeline.prepareAndStart()) {
-            code = drive(pipeline, report.stopped);
+            code = pipeline.threaded() ? pipeline.runThreaded(report.stopped)
+                                       : drive(pipeline, report.stopped);
         }
         pipeline.finish();
         report.ok = code == 1;

@@ -19,6 +19,7 @@ TestStep::TestStep(bool source, std::string tag, Journal* journal)
     : source_(source), tag_(std::move(tag)), journal_(journal) {}
 
 void TestStep::note(const std::string& event) {
+    const std::lock_guard<std::mutex> hold(journal_->mutex);
     journal_->events.push_back(tag_ + ":" + event);
 }
 

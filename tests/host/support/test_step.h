@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -9,8 +10,10 @@
 
 namespace hosttest {
 
-/// What the test steps did, in order: "<tag>:<event>" entries that the tests compare.
+/// What the test steps did, in order: "<tag>:<event>" entries that the tests compare. Steps
+/// running in threads of their own write to it under its lock.
 struct Journal {
+    std::mutex mutex;
     std::vector<std::string> events;
     /// Events that start with `prefix`.
     std::vector<std::string> with(const std::string& prefix) const;
