@@ -34,6 +34,11 @@ std::optional<CommandLine> parseCommandLine(int argc, char** argv, int& exitStat
                   "Read and pass every row through, counting them, but write no files");
     run->add_flag("-q,--quiet", line.quiet,
                   "Print errors and warnings only: no progress, no summary");
+    run->add_option("-t,--threads", line.threads,
+                    "1 runs every step in one thread; 0 (the default) runs each step of a job "
+                    "of two steps or more in a thread of its own when the machine has more "
+                    "than one core; 2 or more does so on any machine")
+        ->check(CLI::NonNegativeNumber);
     run->add_option("-s,--set", line.overrides,
                     "Override a single-valued property: STEP.PROPERTY=VALUE (repeatable). STEP "
                     "is the step's \"name\", or its type when it has none; VALUE is read as a "

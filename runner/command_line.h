@@ -14,6 +14,7 @@ struct CommandLine {
     std::string pluginPath;              ///< empty: the host's default
     bool dryRun = false;                 ///< run the rows through without writing files
     bool quiet = false;                  ///< no summary and no progress line
+    int threads = 0;                     ///< run: 1 one thread; 0 automatic (see RunOptions)
     std::vector<std::string> overrides;  ///< run: STEP.PROPERTY=VALUE texts, in order
     std::string stepType;                ///< describe: the step type id
 };

@@ -126,6 +126,12 @@ int TestStep::processRow(int) {
         for (int i = 0; i < input->count && i < output->count; ++i) {
             output->items[i].value = input->items[i].value;
         }
+        // The source numbers its rows in field 0: a row lost, repeated or out of order shows.
+        bool error = false;
+        if (input->count > 0 &&
+            input->items[0].value.asInt64(&error) != static_cast<int64_t>(rows_ + 1)) {
+            note("out of order at row " + std::to_string(rows_ + 1));
+        }
     }
     ++rows_;
     if (failAt_ != 0 && static_cast<int64_t>(rows_) == failAt_) {

@@ -32,7 +32,8 @@ enum TestProperty : int {
 
 /// A small step for driving the host: a source (no input) that produces ROWS rows whose
 /// fields hold the row number, or a pass-through destination that copies its input row to its
-/// output. Every life-cycle call is written to the journal under `tag`. It asks shouldContinue
+/// output, noting "out of order at row N" when field 0 of its Nth input row is not N. Every
+/// life-cycle call is written to the journal under `tag`. It asks shouldContinue
 /// after every row.
 class TestStep final : public StepPluginStep {
   public:
