@@ -1,5 +1,6 @@
 #include "texthost/run.h"
 
+#include "file_targets.h"
 #include "stop_clock.h"
 #include "texthost/pipeline.h"
 
@@ -46,6 +47,7 @@ RunReport runJob(const JobDefinition& job, const RunOptions& options) {
     RunReport report;
     try {
         Pipeline pipeline(job, options);
+        if (options.runMode == 1) refuseWriteClashes(job);
         int code = 2;
         if (pipeline.prepareAndStart()) {
             code = pipeline.threaded() ? pipeline.runThreaded(report.stopped)
