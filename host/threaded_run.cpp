@@ -77,7 +77,7 @@ void runFeeding(StepThread& t) {
         if (code == 0) {
             MvbDatavar* slot = batch->values.data() + static_cast<size_t>(batch->rows) * stride;
             for (size_t k = 0; k < width; ++k)
-                std::swap(row->items[k].value, slot[k]);
+                row->items[k].value.swap(slot[k]);
             ++batch->rows;
             if (stop.expired()) [[unlikely]] {
                 code = 2;

@@ -173,11 +173,23 @@ bool DTS_TxtDelimDest::openFile(bool probe) {
 
 void DTS_TxtDelimDest::appendQualified(std::string_view text) {
     const std::string_view qualifier = settings_.qualifier.view();
-    const bool inside =
-        !text.empty() &&
-        (qualifier.size() == 1 ? std::memchr(text.data(), qualifier[0], text.size()) != nullptr
-                               : text.find(qualifier) != std::string_view::npos);
-    if (!inside) [[likely]] {
+    if (qualifier.size() == 1) [[likely]] {
+        // One pass copies the text and looks for the qualifier in it; only a text that holds
+        // one is written again below, with the qualifier doubled.
+        const char mark = qualifier[0];
+        char* at = line_.reserve(text.size() + 2);
+        *at++ = mark;
+        bool inside = false;
+        for (const char c : text) {
+            *at++ = c;
+            inside |= c == mark;
+        }
+        if (!inside) [[likely]] {
+            *at++ = mark;
+            line_.commit(at);
+            return;
+        }
+    } else if (text.find(qualifier) == std::string_view::npos) {
         char* at = line_.reserve(text.size() + 2 * qualifier.size());
         at = putBytes(at, qualifier);
         at = putBytes(at, text);

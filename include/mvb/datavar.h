@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -28,9 +29,34 @@ class MVB_API MvbDatavar {
     explicit MvbDatavar(const char* text) { assign(text); }
     ~MvbDatavar();
 
-    /// Copies type and value; string storage already held is reused.
-    MvbDatavar& operator=(const MvbDatavar& other);
+    /// Copies type and value; string storage already held is reused. Inline: a destination
+    /// copies every field of every row.
+    MvbDatavar& operator=(const MvbDatavar& other) {
+        switch (other.type_) {
+            case mvbTypeString:
+                if (this != &other) text_.assign(other.text_);
+                break;
+            case mvbTypeNull:
+                break;
+            default:
+                std::memcpy(static_cast<void*>(&date_), &other.date_, kScalarBytes);
+                break;
+        }
+        type_ = other.type_;
+        return *this;
+    }
     MvbDatavar& operator=(MvbDatavar&& other) noexcept = default;
+    /// Exchanges type and value with `other`: string storage changes hands, no text is copied.
+    void swap(MvbDatavar& other) noexcept {
+        const int type = type_;
+        type_ = other.type_;
+        other.type_ = type;
+        unsigned char scalar[kScalarBytes];
+        std::memcpy(scalar, &date_, kScalarBytes);
+        std::memcpy(static_cast<void*>(&date_), &other.date_, kScalarBytes);
+        std::memcpy(static_cast<void*>(&other.date_), scalar, kScalarBytes);
+        text_.swap(other.text_);
+    }
 
     void assign(bool value) noexcept;
     void assign(int value) noexcept { assign(static_cast<int64_t>(value)); }
@@ -88,6 +114,10 @@ class MVB_API MvbDatavar {
     const void* getRaw(int* size) const noexcept;
 
   private:
+    /// The bytes of the non-string kinds' storage (the union below), copied as one.
+    static constexpr size_t kScalarBytes = sizeof(MvbDate) > sizeof(int64_t) ? sizeof(MvbDate)
+                                                                             : sizeof(int64_t);
+
     int type_ = mvbTypeNull;
     union {
         bool bool_;

@@ -234,6 +234,40 @@ TEST(Datavar, CopiesEveryKind) {
     EXPECT_EQ(text(target), "back");
 }
 
+// Every pair of kinds, copied and swapped both ways: the raw copy of the scalar storage must
+// carry booleans, integers, reals and dates whole, and a swap must leave no text behind.
+TEST(Datavar, CopiesAndSwapsEveryPairOfKinds) {
+    MvbDate date;
+    date.assign(2024, 2, 29, 23, 59, 58, 0);
+    const MvbDatavar kinds[] = {MvbDatavar(),
+                                MvbDatavar(true),
+                                MvbDatavar(int64_t{-9007199254740993}),
+                                MvbDatavar(-0.1),
+                                MvbDatavar("short"),
+                                MvbDatavar("a text longer than any small-string buffer holds"),
+                                [&] {
+                                    MvbDatavar v;
+                                    v.assign(date);
+                                    return v;
+                                }()};
+    for (const MvbDatavar& a : kinds) {
+        for (const MvbDatavar& b : kinds) {
+            MvbDatavar copy = a;
+            copy = b;
+            EXPECT_EQ(copy.getType(), b.getType());
+            EXPECT_EQ(text(copy), text(b));
+            MvbDatavar left = a;
+            MvbDatavar right = b;
+            left.swap(right);
+            EXPECT_EQ(left.getType(), b.getType());
+            EXPECT_EQ(text(left), text(b));
+            EXPECT_EQ(right.getType(), a.getType());
+            EXPECT_EQ(text(right), text(a));
+            EXPECT_EQ(left.stringView(), b.stringView());
+        }
+    }
+}
+
 struct TruncateCase {
     const char* input;
     int length;
