@@ -56,7 +56,7 @@ int QueuedInput::readRow() {
                 const size_t width = storage_.size();
                 MvbDatavar* row = batch_->values.data() + static_cast<size_t>(next_) * width;
                 for (size_t k = 0; k < width; ++k)
-                    storage_[k].value.swap(row[k]);
+                    storage_[k].value = std::move(row[k]);
                 ++next_;
                 return 0;
             }

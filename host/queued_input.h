@@ -15,10 +15,11 @@ class StepContext;
 /// its input rows from a list of its own, never from the upstream step's output row, which the
 /// upstream thread keeps writing.
 ///
-/// While the chain runs in threads, rows come from a RowQueue and are swapped into the list
-/// (no string is copied); otherwise each row is pulled from the upstream step and copied in.
-/// As the StepNode the step sees for its upstream, it answers getExpectedRows from the batch
-/// last taken, never by calling into the upstream step from this thread.
+/// While the chain runs in threads, rows come from a RowQueue and are moved into the list (a
+/// long text's storage changes hands; only a short one's few bytes are copied); otherwise each row
+/// is pulled from the upstream step and copied in. As the StepNode the step sees for its upstream,
+/// it answers getExpectedRows from the batch last taken, never by calling into the upstream step
+/// from this thread.
 class QueuedInput final : public StepNode {
   public:
     explicit QueuedInput(StepContext& upstream) : upstream_(upstream) {}

@@ -62,7 +62,8 @@ void runLast(StepThread& t) {
     }
 }
 
-/// A step that feeds another: each row's values are swapped into the batch being filled, and
+/// A step that feeds another: each row's values are moved into the batch being filled (a long
+/// text's storage changes hands, the slot's old storage going back to the row), and
 /// a full batch, or the last one with the step's end, goes to the next step. A batch is
 /// taken before the step is called, so that once the next step left, this one is not called.
 void runFeeding(StepThread& t) {
@@ -77,7 +78,7 @@ void runFeeding(StepThread& t) {
         if (code == 0) {
             MvbDatavar* slot = batch->values.data() + static_cast<size_t>(batch->rows) * stride;
             for (size_t k = 0; k < width; ++k)
-                row->items[k].value.swap(slot[k]);
+                slot[k] = std::move(row->items[k].value);
             ++batch->rows;
             if (stop.expired()) [[unlikely]] {
                 code = 2;

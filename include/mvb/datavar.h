@@ -46,17 +46,6 @@ class MVB_API MvbDatavar {
         return *this;
     }
     MvbDatavar& operator=(MvbDatavar&& other) noexcept = default;
-    /// Exchanges type and value with `other`: string storage changes hands, no text is copied.
-    void swap(MvbDatavar& other) noexcept {
-        const int type = type_;
-        type_ = other.type_;
-        other.type_ = type;
-        unsigned char scalar[kScalarBytes];
-        std::memcpy(scalar, &date_, kScalarBytes);
-        std::memcpy(static_cast<void*>(&date_), &other.date_, kScalarBytes);
-        std::memcpy(static_cast<void*>(&other.date_), scalar, kScalarBytes);
-        text_.swap(other.text_);
-    }
 
     void assign(bool value) noexcept;
     void assign(int value) noexcept { assign(static_cast<int64_t>(value)); }

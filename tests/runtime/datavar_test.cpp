@@ -234,9 +234,9 @@ TEST(Datavar, CopiesEveryKind) {
     EXPECT_EQ(text(target), "back");
 }
 
-// Every pair of kinds, copied and swapped both ways: the raw copy of the scalar storage must
-// carry booleans, integers, reals and dates whole, and a swap must leave no text behind.
-TEST(Datavar, CopiesAndSwapsEveryPairOfKinds) {
+// Every kind copied over every kind: the raw copy of the scalar storage must carry booleans,
+// integers, reals and dates whole, and a text over any other kind must read back the same.
+TEST(Datavar, CopiesEveryKindOverEveryKind) {
     MvbDate date;
     date.assign(2024, 2, 29, 23, 59, 58, 0);
     const MvbDatavar kinds[] = {MvbDatavar(),
@@ -256,14 +256,6 @@ TEST(Datavar, CopiesAndSwapsEveryPairOfKinds) {
             copy = b;
             EXPECT_EQ(copy.getType(), b.getType());
             EXPECT_EQ(text(copy), text(b));
-            MvbDatavar left = a;
-            MvbDatavar right = b;
-            left.swap(right);
-            EXPECT_EQ(left.getType(), b.getType());
-            EXPECT_EQ(text(left), text(b));
-            EXPECT_EQ(right.getType(), a.getType());
-            EXPECT_EQ(text(right), text(a));
-            EXPECT_EQ(left.stringView(), b.stringView());
         }
     }
 }
