@@ -147,8 +147,20 @@ int Pipeline::runThreaded(bool& stopped) {
     std::optional<std::string> launchError;
     for (StepThread& t : threads) {
         try {
-            running.emplace_back([&t, &doneMutex, &doneSignal, &done] {
-                runStep(t);
+            running.emplace_back([&t, &d, &queues, &doneMutex, &doneSignal, &done] {
+                try {
+                    runStep(t);
+                } catch (...) {
+                    // Out of memory for a status text, say: the steps on either side must not
+                    // wait for this one, so every queue lets go.
+                    t.code = 2;
+                    for (auto& queue : queues)
+                        queue->abort();
+                    try {
+                        d.shared.log.error(t.step->name(), "the step's thread failed unexpectedly");
+                    } catch (...) {
+                    }
+                }
                 const std::lock_guard<std::mutex> hold(doneMutex);
                 ++done;
                 doneSignal.notify_all();
