@@ -1,7 +1,6 @@
 #include "dts_txtdelimdest.h"
 
 #include <cinttypes>
-#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
@@ -177,22 +176,16 @@ void DTS_TxtDelimDest::appendQualified(std::string_view text) {
     if (qualifier.size() == 1) [[likely]] {
         // One pass copies the text and looks for the qualifier in it; only a text that holds
         // one is written again below, with the qualifier doubled.
-        // Eight bytes at a time: a byte equal to the mark is a zero byte of word ^ marks.
         const char mark = qualifier[0];
-        constexpr uint64_t kOnes = 0x0101010101010101ull;
-        constexpr uint64_t kHighs = 0x8080808080808080ull;
-        const uint64_t marks = kOnes * static_cast<unsigned char>(mark);
         const size_t size = text.size();
         char* at = line_.reserve(size + 2);
         *at++ = mark;
         uint64_t found = 0;
         size_t i = 0;
         for (; i + 8 <= size; i += 8) {
-            uint64_t word;
-            std::memcpy(&word, text.data() + i, 8);
-            std::memcpy(at + i, &word, 8);
-            const uint64_t x = word ^ marks;
-            found |= (x - kOnes) & ~x & kHighs;
+            const uint64_t word = loadWord(text.data() + i);
+            std::memcpy(at + i, &word, sizeof word);
+            found |= wordHasByte(word, mark);
         }
         for (; i < size; ++i) {
             at[i] = text[i];
