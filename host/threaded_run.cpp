@@ -22,6 +22,9 @@ namespace {
 // more than a few hundred kilobytes of values.
 constexpr int kBatchRows = 256;
 constexpr int kBatchesPerQueue = 4;
+// Rows of long texts fill a batch by their bytes first, so that a queue holds a few megabytes
+// at most whatever the rows are like (the slots keep the storage of what they held).
+constexpr size_t kBatchTextBytes = size_t{1} << 20;
 
 /// One step's thread and what it shares with the driver.
 struct StepThread {
@@ -73,17 +76,20 @@ void runFeeding(StepThread& t) {
     const size_t width = static_cast<size_t>(std::min(row->count, out.width()));
     const size_t stride = static_cast<size_t>(out.width());
     RowBatch* batch = out.acquire();
+    size_t textBytes = 0;
     while (batch != nullptr) {
         int code = t.step->pullRow();
         if (code == 0) {
             MvbDatavar* slot = batch->values.data() + static_cast<size_t>(batch->rows) * stride;
-            for (size_t k = 0; k < width; ++k)
+            for (size_t k = 0; k < width; ++k) {
                 slot[k] = std::move(row->items[k].value);
+                textBytes += slot[k].stringView().size();
+            }
             ++batch->rows;
             if (stop.expired()) [[unlikely]] {
                 code = 2;
                 t.forcedStop = true;
-            } else if (batch->rows < out.batchRows()) {
+            } else if (batch->rows < out.batchRows() && textBytes < kBatchTextBytes) {
                 t.offerStatus();
                 continue;
             }
@@ -97,6 +103,7 @@ void runFeeding(StepThread& t) {
         }
         t.offerStatus();
         batch = out.acquire();
+        textBytes = 0;
     }
 }
 

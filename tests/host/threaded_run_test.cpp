@@ -167,12 +167,19 @@ class ThreadedTextjobTest : public ::testing::Test {
         std::string bad = csv;
         bad.insert(bad.find("\n4000,") + 1, "4000,\xff\xfe,1.0,x\n");
         write("bad.csv", bad);
+        // Rows of several kilobytes: batches end by their bytes before their rows.
+        std::string long_csv = "id,name,amount,note\n";
+        for (int i = 1; i <= 1500; ++i) {
+            long_csv +=
+                std::to_string(i) + ",n,1.5," + std::string(3000 + i % 4000, "abc<"[i % 4]) + "\n";
+        }
+        write("long.csv", long_csv);
         write("job.json", R"({"steps": [
             {"type": "SOURCE_DELIMTEXT", "name": "in", "properties": {"FILENAME": "in.csv",
              "SKIPROWS": 1, "QUOTE": "\"", "FIELDS": [{"NAME": "id", "TYPE": "integer"},
              {"NAME": "name", "TYPE": "string", "MAX_LENGTH": 10},
              {"NAME": "amount", "TYPE": "real"},
-             {"NAME": "note", "TYPE": "string", "MAX_LENGTH": 30}]}},
+             {"NAME": "note", "TYPE": "string", "MAX_LENGTH": 8000}]}},
             {"type": "DEST_DELIMTEXT", "name": "csv", "properties": {"FILENAME": "written/out.csv",
              "QUALIFIER": "\"", "FIELDS": [{"FIELDNAME": "id"}, {"FIELDNAME": "name"},
              {"FIELDNAME": "amount"}, {"FIELDNAME": "note"}]}},
@@ -222,6 +229,7 @@ TEST_F(ThreadedTextjobTest, WritesTheSameBytesAndSaysTheSameInBothDrivers) {
         {"whole file", {}, 0},
         {"MAX_OUTPUT_ROWS inside a batch", {"--set", "in.MAX_OUTPUT_ROWS=1234"}, 0},
         {"source fails at row 4000", {"--set", "in.FILENAME=bad.csv"}, 1},
+        {"long texts", {"--set", "in.FILENAME=long.csv"}, 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
