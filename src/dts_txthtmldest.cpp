@@ -291,13 +291,17 @@ int DTS_TxtHtmlDest::produceRow() {
             out_.append(R"(<TR class="rowon">)");
             const int fieldCount = core_.fieldCount();
             for (int i = 0; i < fieldCount; ++i) {
-                // Every kind of value is escaped; only a string's text can hold markup.
-                const std::string_view text = destValueText(core_.fieldValue(items, i), buffer);
+                // Only a string's text can hold markup: the other kinds' texts are digits,
+                // signs, points, dashes, colons, blanks and letters.
+                const MvbDatavar* value = core_.fieldValue(items, i);
+                const std::string_view text = destValueText(value, buffer);
                 out_.append("<td>");
                 if (text.empty()) {
                     out_.append("&nbsp;");
-                } else {
+                } else if (value->getType() == mvbTypeString) {
                     appendEscaped(text);
+                } else {
+                    out_.append(text);
                 }
                 out_.append("</td>");
             }
