@@ -2,10 +2,10 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <exception>
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <system_error>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -172,7 +172,7 @@ int Pipeline::runThreaded(bool& stopped) {
                 ++done;
                 doneSignal.notify_all();
             });
-        } catch (const std::system_error& e) {
+        } catch (const std::exception& e) {
             // The steps already running end as if the host stopped them.
             launchError = e.what();
             for (auto& queue : queues)
