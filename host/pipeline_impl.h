@@ -41,7 +41,7 @@ struct Pipeline::Impl {
     std::unique_ptr<PluginLibrary> plugin;
     std::vector<std::unique_ptr<StepContext>> steps;
     /// Each step reads its input through a list of its own, so that the chain can run with a
-    /// thread per step (runThreaded).
+    /// thread per step (Pipeline::run).
     bool threaded = false;
     bool running = false;
     std::optional<int> endCode;

@@ -1,7 +1,6 @@
 #include "texthost/run.h"
 
 #include "file_targets.h"
-#include "stop_clock.h"
 #include "texthost/pipeline.h"
 
 namespace texthost {
@@ -13,22 +12,6 @@ std::vector<std::string> textsOf(const std::vector<RunMessage>& messages, RunMes
         if (m.kind == kind) texts.push_back(m.text);
     }
     return texts;
-}
-
-/// Pulls rows until the chain ends, fails or is stopped (see StopClock).
-int drive(Pipeline& pipeline, bool& stopped) {
-    StopClock stop;
-    for (;;) {
-        const int code = pipeline.pull();
-        if (code != 0) {
-            stopped = stopRequested();
-            return code;
-        }
-        if (stop.expired()) [[unlikely]] {
-            stopped = true;
-            return 2;
-        }
-    }
 }
 
 }  // namespace
@@ -50,8 +33,7 @@ RunReport runJob(const JobDefinition& job, const RunOptions& options) {
         if (options.runMode == 1) refuseWriteClashes(job);
         int code = 2;
         if (pipeline.prepareAndStart()) {
-            code = pipeline.threaded() ? pipeline.runThreaded(report.stopped)
-                                       : drive(pipeline, report.stopped);
+            code = pipeline.run(report.stopped);
         }
         pipeline.finish();
         report.ok = code == 1;

@@ -123,12 +123,21 @@ bool Pipeline::threaded() const {
     return impl_->threaded;
 }
 
-int Pipeline::runThreaded(bool& stopped) {
+int Pipeline::run(bool& stopped) {
     Impl& d = *impl_;
     if (!d.threaded || d.endCode || !d.running) {
-        const int code = pull();
-        stopped = code != 0 && stopRequested();
-        return code;
+        StopClock stop;
+        for (;;) {
+            const int code = pull();
+            if (code != 0) {
+                stopped = stopRequested();
+                return code;
+            }
+            if (stop.expired()) [[unlikely]] {
+                stopped = true;
+                return 2;
+            }
+        }
     }
     const size_t count = d.steps.size();
     std::vector<std::unique_ptr<RowQueue>> queues;
