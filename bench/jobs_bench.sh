@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # Measures whole jobs run by textjob on a generated CSV file of 10 mixed fields (256 MB by
-# default): CSV to CSV, CSV to fixed-width, fixed-width to CSV and CSV to HTML, each as MB/s of
-# input and peak memory, next to `cat FILE > /dev/null` of the same file in the same run.
+# default): CSV to CSV, CSV to fixed-width, fixed-width to CSV and CSV to HTML (with a thread
+# per step where the machine has the cores), and CSV to CSV with --threads 1, each as MB/s of
+# input and peak memory, next to `cat FILE > /dev/null` and a CSV to CSV copy by Python's csv
+# module of the same file in the same run. The load average is printed with each line: on a
+# busy machine the wall-clock figures mean little, the CPU seconds more.
 #
 # Usage: bench/jobs_bench.sh [BUILD_DIR] [SIZE_MB]     (defaults: build, 256)
 # Work files go to ${TEXT_BENCH_DIR:-/tmp/textbench}; the generated input is kept between runs.
@@ -111,15 +114,23 @@ measure() {
         awk -F: '{ if (NF == 3) print $1*3600 + $2*60 + $3; else print $1*60 + $2 }')
     rss=$(awk -F': ' '/Maximum resident set size/ {print $2}' "$log")
     cpu=$(awk -F': ' '/(User|System) time \(seconds\)/ {s += $2} END {print s}' "$log")
-    awk -v n="$name" -v b="$in_bytes" -v w="$wall" -v c="$cpu" -v r="$rss" 'BEGIN {
-        printf "%-14s %9.1f MB %8.2f s %9.1f MB/s %7.2f s %8.1f MB peak\n", n, b/1e6, w,
-            (w > 0 ? b/1e6/w : 0), c, r/1024 }'
+    local load; load=$(cut -d' ' -f1 /proc/loadavg)
+    awk -v n="$name" -v b="$in_bytes" -v w="$wall" -v c="$cpu" -v r="$rss" -v l="$load" 'BEGIN {
+        printf "%-14s %9.1f MB %8.2f s %9.1f MB/s %7.2f s %8.1f MB peak  load %s\n", n, b/1e6, w,
+            (w > 0 ? b/1e6/w : 0), c, r/1024, l }'
 }
 
 echo "input: $input ($((bytes / 1000000)) MB), textjob: $textjob"
 printf '%-14s %12s %10s %14s %9s %13s\n' job input time throughput cpu memory
 measure cat "$input" sh -c 'cat "$1" > /dev/null' cat "$input"
+measure python_csv "$input" python3 -c '
+import csv, sys
+with open(sys.argv[1], newline="", encoding="utf-8") as src, \
+        open(sys.argv[2], "w", newline="", encoding="utf-8") as dst:
+    csv.writer(dst, lineterminator="\n").writerows(csv.reader(src))
+' "$input" "$work/python_out.csv"
 measure csv_to_csv "$input" "$textjob" run "$work/csv_to_csv.json"
+measure csv_to_csv_1t "$input" "$textjob" run --threads 1 "$work/csv_to_csv.json"
 measure csv_to_fixed "$input" "$textjob" run "$work/csv_to_fixed.json"
 measure fixed_to_csv "$work/out_fixed.txt" "$textjob" run "$work/fixed_to_csv.json"
 measure csv_to_html "$input" "$textjob" run "$work/csv_to_html.json"

@@ -10,9 +10,10 @@
 namespace texthost {
 
 /// Calls into a step behind a wall: nothing a step throws reaches the host's caller. An
-/// exception is logged as an error of `step` and the call answers `failure`.
-template <typename Result, typename Body>
-Result guardedCall(RunLog& log, std::string_view step, Result failure, Body&& body) noexcept {
+/// exception is logged as an error of `step` and the call answers `failure`. `log` is a RunLog
+/// or anything with its error(step, text).
+template <typename Log, typename Result, typename Body>
+Result guardedCall(Log& log, std::string_view step, Result failure, Body&& body) noexcept {
     try {
         try {
             return body();

@@ -3,45 +3,12 @@
 #include <chrono>
 #include <functional>
 #include <memory>
-#include <optional>
+#include <thread>
 
 #include "closest_name.h"
-#include "host_steps.h"
-#include "step_context.h"
-#include "texthost/plugin_library.h"
-#include "working_directory.h"
+#include "pipeline_impl.h"
 
 namespace texthost {
-
-struct Pipeline::Impl {
-    explicit Impl(const JobDefinition& job, const RunOptions& runOptions)
-        : options(runOptions), workingDirectory(job.baseDirectory) {
-        shared.runMode = options.runMode;
-        if (options.onMessage) shared.log.setListener(options.onMessage);
-    }
-
-    std::function<StepPluginStep*()> resolve(const JobStep& step);
-    void build(const JobDefinition& job);
-    /// Adds a host message for a failure the step did not report itself.
-    void explain(StepContext& step, size_t errorsBefore, const std::string& what);
-
-    // Releases the steps in chain order, before the plug-in that made them is unloaded.
-    ~Impl() {
-        for (auto& step : steps)
-            step.reset();
-    }
-
-    RunOptions options;
-    ScopedWorkingDirectory workingDirectory;
-    RunShared shared;
-    std::vector<HostStepType> builtins = builtinStepTypes();
-    // Declared before the steps, so that every step is released before the library unloads.
-    std::unique_ptr<PluginLibrary> plugin;
-    std::vector<std::unique_ptr<StepContext>> steps;
-    bool running = false;
-    std::optional<int> endCode;
-    uint64_t rows = 0;
-};
 
 std::function<StepPluginStep*()> Pipeline::Impl::resolve(const JobStep& step) {
     for (const HostStepType& type : options.extraSteps) {
@@ -76,6 +43,9 @@ std::function<StepPluginStep*()> Pipeline::Impl::resolve(const JobStep& step) {
 
 void Pipeline::Impl::build(const JobDefinition& job) {
     if (job.steps.empty()) throw JobError("The job has no steps");
+    threaded =
+        job.steps.size() > 1 &&
+        (options.threads > 1 || (options.threads <= 0 && std::thread::hardware_concurrency() > 1));
     for (size_t i = 0; i < job.steps.size(); ++i) {
         const JobStep& jobStep = job.steps[i];
         std::function<StepPluginStep*()> create = resolve(jobStep);
@@ -93,7 +63,7 @@ void Pipeline::Impl::build(const JobDefinition& job) {
             throw JobError("Step \"" + jobStep.name + "\" (" + jobStep.type +
                            ") could not be created");
         }
-        context->attach(created, upstream);
+        context->attach(created, upstream, threaded);
         int inputCount = -1;
         int outputCount = -1;
         if (!context->initialize(&inputCount, &outputCount)) {

@@ -1,7 +1,5 @@
 #include "texthost/run.h"
 
-#include <chrono>
-#include <optional>
 #include <string_view>
 
 #include "file_targets.h"
@@ -16,31 +14,6 @@ std::vector<std::string> textsOf(const std::vector<RunMessage>& messages, RunMes
         if (m.kind == kind) texts.push_back(m.text);
     }
     return texts;
-}
-
-/// Pulls rows until the chain ends, fails or is stopped. After a stop request the steps stop
-/// themselves at their next progress point (reporting it); a chain still running a second
-/// later, whose steps do not ask, is stopped here. The clock is read once per 1024 rows.
-int drive(Pipeline& pipeline, bool& stopped) {
-    using Clock = std::chrono::steady_clock;
-    std::optional<Clock::time_point> stopSeen;
-    uint64_t rowsSinceStop = 0;
-    for (;;) {
-        const int code = pipeline.pull();
-        if (code != 0) {
-            stopped = stopRequested();
-            return code;
-        }
-        if (stopRequested()) [[unlikely]] {
-            if (!stopSeen) {
-                stopSeen = Clock::now();
-            } else if ((++rowsSinceStop & 1023) == 0 &&
-                       Clock::now() - *stopSeen > std::chrono::seconds(1)) {
-                stopped = true;
-                return 2;
-            }
-        }
-    }
 }
 
 }  // namespace
@@ -76,7 +49,7 @@ RunReport runJob(const JobDefinition& job, const RunOptions& options) {
         refuseWriteClashes(job);
         int code = 2;
         if (pipeline.prepareAndStart()) {
-            code = drive(pipeline, report.stopped);
+            code = pipeline.run(report.stopped);
         }
         pipeline.finish();
         report.ok = code == 1;

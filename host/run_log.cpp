@@ -17,17 +17,20 @@ bool needsComma(std::string_view before, std::string_view after) {
 }  // namespace
 
 void RunLog::error(std::string_view step, std::string_view text) {
+    const std::lock_guard<std::mutex> hold(mutex_);
     messages_.push_back({RunMessage::Kind::Error, std::string(step), std::string(text)});
     ++errorCount_;
     if (listener_) listener_(messages_.back());
 }
 
 void RunLog::warning(std::string_view step, std::string_view text) {
+    const std::lock_guard<std::mutex> hold(mutex_);
     messages_.push_back({RunMessage::Kind::Warning, std::string(step), std::string(text)});
     if (listener_) listener_(messages_.back());
 }
 
 void RunLog::info(std::string_view step, std::string_view text, bool newEntry) {
+    const std::lock_guard<std::mutex> hold(mutex_);
     if (!newEntry && !messages_.empty()) {
         RunMessage& last = messages_.back();
         if (last.kind == RunMessage::Kind::Info && last.step == step) {

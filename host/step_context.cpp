@@ -12,37 +12,40 @@ StepContext::StepContext(std::string name, std::string typeId, RunShared& shared
 StepContext::~StepContext() {
     if (step_ == nullptr) return;
     StepPluginStep* step = std::exchange(step_, nullptr);
-    guardedCall(shared_.log, name_, false, [&] {
+    guardedCall(errors_, name_, false, [&] {
         step->release();
         return true;
     });
 }
 
-void StepContext::attach(StepPluginStep* step, StepContext* upstream) {
+void StepContext::attach(StepPluginStep* step, StepContext* upstream, bool ownInput) {
     step_ = step;
     upstream_ = upstream;
+    if (ownInput && upstream != nullptr) queued_ = std::make_unique<QueuedInput>(*upstream);
 }
 
 bool StepContext::initialize(int* inputCount, int* outputCount) {
-    return guardedCall(shared_.log, name_, false,
+    return guardedCall(errors_, name_, false,
                        [&] { return step_->initialize(this, inputCount, outputCount); });
 }
 
 int StepContext::prepare(int flags) {
-    return guardedCall(shared_.log, name_, 0, [&] { return step_->prepare(flags); });
+    return guardedCall(errors_, name_, 0, [&] { return step_->prepare(flags); });
 }
 
 bool StepContext::start() {
     endCode_.reset();
     rows_ = 0;
-    started_ = guardedCall(shared_.log, name_, false, [&] { return step_->start(); });
+    inputFailed_ = false;
+    if (queued_) queued_->reset();
+    started_ = guardedCall(errors_, name_, false, [&] { return step_->start(); });
     return started_;
 }
 
 void StepContext::finish() {
     if (!started_) return;
     started_ = false;
-    guardedCall(shared_.log, name_, false, [&] {
+    guardedCall(errors_, name_, false, [&] {
         step_->finish();
         return true;
     });
@@ -50,17 +53,19 @@ void StepContext::finish() {
 
 int StepContext::pullRow() {
     if (endCode_) return *endCode_;
-    const size_t errorsBefore = shared_.log.errorCount();
-    const int code = guardedCall(shared_.log, name_, 2, [&] { return step_->processRow(0); });
+    const uint64_t errorsBefore = errors_.count;
+    const int code = guardedCall(errors_, name_, 2, [&] { return step_->processRow(0); });
     if (code == 0) {
         ++rows_;
-        if ((++shared_.rowsHandedOn & 1023) == 0 && shared_.onRows) [[unlikely]] {
+        if (!shared_.threaded && (++shared_.rowsHandedOn & 1023) == 0 && shared_.onRows)
+            [[unlikely]] {
             shared_.onRows();
         }
         return 0;
     }
     endCode_ = code;
-    if (code != 1 && shared_.log.errorCount() == errorsBefore) {
+    // A failure that came from the input (or a stop by the host) was reported where it arose.
+    if (code != 1 && errors_.count == errorsBefore && !inputFailed_) {
         shared_.log.error(name_, "the step failed without a message (processRow answered " +
                                      std::to_string(code) + ")");
     }
@@ -72,20 +77,18 @@ StepStatus StepContext::status() {
     s.step = name_;
     MvbString text;
     int percent = 0;
-    s.ok =
-        guardedCall(shared_.log, name_, false, [&] { return step_->getStatus(&percent, &text); });
+    s.ok = guardedCall(errors_, name_, false, [&] { return step_->getStatus(&percent, &text); });
     s.percent = percent;
     s.text = std::string(text.view());
     s.rows = rows_;
     uint64_t total = 0;
-    s.totalKnown =
-        guardedCall(shared_.log, name_, false, [&] { return step_->getProgress(&total); });
+    s.totalKnown = guardedCall(errors_, name_, false, [&] { return step_->getProgress(&total); });
     s.total = s.totalKnown ? total : 0;
     return s;
 }
 
 void StepContext::reportError(const MvbString& message) {
-    shared_.log.error(name_, message.view());
+    errors_.error(name_, message.view());
 }
 
 void StepContext::reportInfo(const MvbString& text, bool newEntry) {
@@ -102,14 +105,18 @@ void StepContext::logMessage(int level, const MvbString& text) {
 
 int StepContext::readInputRow(int port) {
     if (port != 0 || upstream_ == nullptr) {
-        shared_.log.error(name_, "the step asked for an input row, but nothing feeds it");
+        errors_.error(name_, "the step asked for an input row, but nothing feeds it");
         return 2;
     }
-    return upstream_->pullRow();
+    const int code = queued_ ? queued_->readRow() : upstream_->pullRow();
+    if (code != 0 && code != 1) inputFailed_ = true;
+    return code;
 }
 
 StepOutputItems* StepContext::getInputItems(int port, bool /*current*/) {
-    if (port != 0 || upstream_ == nullptr || !upstream_->hasOutput_) return nullptr;
+    if (port != 0 || upstream_ == nullptr) return nullptr;
+    if (queued_) return queued_->items();
+    if (!upstream_->hasOutput_) return nullptr;
     return &upstream_->output_;
 }
 
@@ -119,6 +126,7 @@ StepOutputItems* StepContext::createOutputItems(int count) {
     output_.count = count;
     output_.items = outputStorage_.data();
     hasOutput_ = true;
+    ++outputGeneration_;
     return &output_;
 }
 
@@ -131,6 +139,7 @@ bool StepContext::shouldContinue() {
 }
 
 StepNode* StepContext::getInputNode(int /*port*/, int /*link*/, int /*flags*/) {
+    if (queued_) return queued_.get();
     return upstream_;
 }
 
@@ -141,7 +150,7 @@ MvbString StepContext::getTypeId() {
 bool StepContext::getExpectedRows(uint64_t* rows) {
     uint64_t total = 0;
     const bool known =
-        guardedCall(shared_.log, name_, false, [&] { return step_->getProgress(&total); });
+        guardedCall(errors_, name_, false, [&] { return step_->getProgress(&total); });
     if (known && rows != nullptr) *rows = total;
     return known;
 }

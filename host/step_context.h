@@ -2,11 +2,13 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "property_store.h"
+#include "queued_input.h"
 #include "run_log.h"
 #include "step/plugin.h"
 
@@ -20,6 +22,20 @@ struct RunShared {
     /// processRow when that step pulls many rows per row of its own.
     std::function<void()> onRows;
     uint64_t rowsHandedOn = 0;
+    /// The steps run in threads of their own: rows are not counted together, and progress
+    /// is gathered by the driver instead of onRows.
+    bool threaded = false;
+};
+
+/// Errors logged for one step, counted, so that a failure can tell whether the step reported
+/// one while other steps log from other threads.
+struct CountedErrors {
+    RunLog& log;
+    uint64_t count = 0;
+    void error(std::string_view step, std::string_view text) {
+        ++count;
+        log.error(step, text);
+    }
 };
 
 /// The host's side of the contract for one step of a chain: the StepHost it hands to the step,
@@ -35,8 +51,9 @@ class StepContext final : public StepHost, public StepLog, public StepFlow, publ
     StepContext& operator=(const StepContext&) = delete;
 
     /// Takes ownership of `step` (may be null) and sets the step feeding this one (null for
-    /// the first step).
-    void attach(StepPluginStep* step, StepContext* upstream);
+    /// the first step). With `ownInput` the step reads its input rows from a list of its own
+    /// (see QueuedInput), so that the chain can run in threads.
+    void attach(StepPluginStep* step, StepContext* upstream, bool ownInput = false);
 
     // Life-cycle calls, each behind a wall that turns anything thrown into a logged failure.
     bool initialize(int* inputCount, int* outputCount);
@@ -58,6 +75,10 @@ class StepContext final : public StepHost, public StepLog, public StepFlow, publ
     uint64_t rowCount() const { return rows_; }
     /// Null until the step declared its output fields.
     const StepOutputItems* outputItems() const { return hasOutput_ ? &output_ : nullptr; }
+    /// Changes each time the step declares a new output list.
+    uint64_t outputGeneration() const { return outputGeneration_; }
+    /// The step's own input list; null when it reads the upstream output row directly.
+    QueuedInput* queuedInput() { return queued_.get(); }
     const std::vector<std::string>& usedFields() const { return usedFields_; }
 
     // StepHost
@@ -95,11 +116,15 @@ class StepContext final : public StepHost, public StepLog, public StepFlow, publ
     PropertyStore properties_;
     std::vector<StepOutputItem> outputStorage_;
     StepOutputItems output_;
+    uint64_t outputGeneration_ = 0;
     bool hasOutput_ = false;
     bool started_ = false;
     uint64_t rows_ = 0;
     std::optional<int> endCode_;
+    bool inputFailed_ = false;
     std::vector<std::string> usedFields_;
+    CountedErrors errors_{shared_.log};
+    std::unique_ptr<QueuedInput> queued_;
 };
 
 }  // namespace texthost

@@ -40,6 +40,11 @@ std::optional<CommandLine> parseCommandLine(int argc, char** argv, int& exitStat
                   "Fail the run (exit status 1) when a value could not be kept as read: a text "
                   "its field's type cannot read, a text cut at MAX_LENGTH or WIDTH, text "
                   "dropped after a NUL");
+    run->add_option("-t,--threads", line.threads,
+                    "1 runs every step in one thread; 0 (the default) runs each step of a job "
+                    "of two steps or more in a thread of its own when the machine has more "
+                    "than one core; 2 or more does so on any machine")
+        ->check(CLI::NonNegativeNumber);
     run->add_option("-s,--set", line.overrides,
                     "Override a single-valued property: STEP.PROPERTY=VALUE (repeatable). STEP "
                     "is the step's \"name\", or its type when it has none; VALUE is read as a "

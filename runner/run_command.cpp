@@ -54,6 +54,7 @@ int runCommand(const CommandLine& line) {
     texthost::RunOptions options;
     options.runMode = line.dryRun ? 0 : 1;
     options.pluginPath = line.pluginPath;
+    options.threads = line.threads;
 
     texthost::JobDefinition job;
     try {

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <type_traits>
 
 #include "utf8_internal.h"
 #include "value_text.h"
@@ -11,34 +12,10 @@ using mvb::text::parseBool;
 using mvb::text::parseInt64;
 using mvb::text::parseReal;
 
-MvbDatavar::~MvbDatavar() = default;
+// The inline copy and swap move the non-string kinds' storage as raw bytes.
+static_assert(std::is_trivially_copyable_v<MvbDate>);
 
-MvbDatavar& MvbDatavar::operator=(const MvbDatavar& other) {
-    if (this == &other) {
-        return *this;
-    }
-    type_ = other.type_;
-    switch (other.type_) {
-        case mvbTypeBoolean:
-            bool_ = other.bool_;
-            break;
-        case mvbTypeInteger:
-            int_ = other.int_;
-            break;
-        case mvbTypeReal:
-            real_ = other.real_;
-            break;
-        case mvbTypeDate:
-            date_ = other.date_;
-            break;
-        case mvbTypeString:
-            text_.assign(other.text_);  // keeps this value's capacity
-            break;
-        default:
-            break;
-    }
-    return *this;
-}
+MvbDatavar::~MvbDatavar() = default;
 
 void MvbDatavar::assign(bool value) noexcept {
     type_ = mvbTypeBoolean;
@@ -205,18 +182,20 @@ int MvbDatavar::formatText(char* buffer, int capacity) const noexcept {
     if (type_ == mvbTypeDate) {
         return date_.format(buffer, capacity);
     }
+    // A buffer that holds every such text is written directly; a shorter one gets a cut copy.
     char local[64];
+    char* const out = capacity >= static_cast<int>(sizeof local) ? buffer : local;
     int n = 0;
     switch (type_) {
         case mvbTypeBoolean:
             n = bool_ ? 4 : 5;
-            std::memcpy(local, bool_ ? "true" : "false", static_cast<size_t>(n));
+            std::memcpy(out, bool_ ? "true" : "false", static_cast<size_t>(n));
             break;
         case mvbTypeInteger:
-            n = mvb::text::formatInt64(int_, local);
+            n = mvb::text::formatInt64(int_, out);
             break;
         case mvbTypeReal:
-            n = mvb::text::formatReal(real_, local);
+            n = mvb::text::formatReal(real_, out);
             break;
         default:
             break;
@@ -224,7 +203,7 @@ int MvbDatavar::formatText(char* buffer, int capacity) const noexcept {
     if (n >= capacity) {
         n = capacity - 1;
     }
-    std::memcpy(buffer, local, static_cast<size_t>(n));
+    if (out == local) std::memcpy(buffer, local, static_cast<size_t>(n));
     buffer[n] = '\0';
     return n;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <string_view>
@@ -49,4 +50,21 @@ class LineBuffer {
 inline char* putBytes(char* at, std::string_view text) noexcept {
     if (!text.empty()) std::memcpy(at, text.data(), text.size());
     return at + text.size();
+}
+
+/// Eight bytes at `at` as one word (in memory order), for looking at a text eight bytes at a
+/// time.
+inline uint64_t loadWord(const char* at) noexcept {
+    uint64_t word;
+    std::memcpy(&word, at, sizeof word);
+    return word;
+}
+
+/// Non-zero when one of the eight bytes of `word` equals `byte`: such a byte is a zero byte of
+/// word ^ byte-in-every-place, and only a zero byte turns its high bit on below.
+inline uint64_t wordHasByte(uint64_t word, char byte) noexcept {
+    constexpr uint64_t kOnes = 0x0101010101010101ull;
+    constexpr uint64_t kHighs = 0x8080808080808080ull;
+    const uint64_t x = word ^ (kOnes * static_cast<unsigned char>(byte));
+    return (x - kOnes) & ~x & kHighs;
 }

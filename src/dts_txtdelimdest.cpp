@@ -152,11 +152,30 @@ bool DTS_TxtDelimDest::openFile(bool probe) {
 
 void DTS_TxtDelimDest::appendQualified(std::string_view text) {
     const std::string_view qualifier = settings_.qualifier.view();
-    const bool inside =
-        !text.empty() &&
-        (qualifier.size() == 1 ? std::memchr(text.data(), qualifier[0], text.size()) != nullptr
-                               : text.find(qualifier) != std::string_view::npos);
-    if (!inside) [[likely]] {
+    if (qualifier.size() == 1) [[likely]] {
+        // One pass copies the text and looks for the qualifier in it; only a text that holds
+        // one is written again below, with the qualifier doubled.
+        const char mark = qualifier[0];
+        const size_t size = text.size();
+        char* at = line_.reserve(size + 2);
+        *at++ = mark;
+        uint64_t found = 0;
+        size_t i = 0;
+        for (; i + 8 <= size; i += 8) {
+            const uint64_t word = loadWord(text.data() + i);
+            std::memcpy(at + i, &word, sizeof word);
+            found |= wordHasByte(word, mark);
+        }
+        for (; i < size; ++i) {
+            at[i] = text[i];
+            found |= static_cast<uint64_t>(text[i] == mark);
+        }
+        if (found == 0) [[likely]] {
+            at[size] = mark;
+            line_.commit(at + size + 1);
+            return;
+        }
+    } else if (text.find(qualifier) == std::string_view::npos) {
         char* at = line_.reserve(text.size() + 2 * qualifier.size());
         at = putBytes(at, qualifier);
         at = putBytes(at, text);

@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cinttypes>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 
 #include "dest_value_text.h"
@@ -194,34 +195,62 @@ bool DTS_TxtHtmlDest::appendSectionStart(const StepOutputItems* items) {
     return spacer;
 }
 
-void DTS_TxtHtmlDest::appendEscaped(std::string_view text) {
-    size_t run = 0;
-    for (size_t i = 0; i < text.size(); ++i) {
-        const char* entity;
-        switch (text[i]) {
-            case '"':
-                entity = "&quot;";
-                break;
-            case '&':
-                entity = "&amp;";
-                break;
-            case '\'':
-                entity = "&apos;";
-                break;
-            case '<':
-                entity = "&lt;";
-                break;
-            case '>':
-                entity = "&gt;";
-                break;
-            default:
-                continue;
-        }
-        out_.append(text.substr(run, i - run));
-        out_.append(entity);
-        run = i + 1;
+namespace {
+
+/// The entity written for a byte that markup would read, or null for any other byte.
+const char* entityFor(char byte) noexcept {
+    switch (byte) {
+        case '"':
+            return "&quot;";
+        case '&':
+            return "&amp;";
+        case '\'':
+            return "&apos;";
+        case '<':
+            return "&lt;";
+        case '>':
+            return "&gt;";
+        default:
+            return nullptr;
     }
-    out_.append(text.substr(run));
+}
+
+uint64_t wordNeedsEntity(uint64_t word) noexcept {
+    return wordHasByte(word, '"') | wordHasByte(word, '&') | wordHasByte(word, '\'') |
+           wordHasByte(word, '<') | wordHasByte(word, '>');
+}
+
+}  // namespace
+
+void DTS_TxtHtmlDest::appendEscaped(std::string_view text) {
+    // Each byte is looked at once: eight at a time, copied as they are while none needs an
+    // entity, else one by one. An entity is at most six bytes.
+    const size_t size = text.size();
+    const char* from = text.data();
+    char* at = out_.reserve(size * 6);
+    size_t i = 0;
+    while (i < size) {
+        size_t end = size;
+        if (i + 8 <= size) {
+            const uint64_t word = loadWord(from + i);
+            if (wordNeedsEntity(word) == 0) [[likely]] {
+                std::memcpy(at, &word, sizeof word);
+                at += 8;
+                i += 8;
+                continue;
+            }
+            end = i + 8;
+        }
+        for (; i < end; ++i) {
+            const char* entity = entityFor(from[i]);
+            if (entity == nullptr) [[likely]] {
+                *at++ = from[i];
+            } else {
+                at = putBytes(at, entity);
+            }
+        }
+    }
+    out_.commit(at);
 }
 
 int DTS_TxtHtmlDest::produceRow() {
@@ -252,13 +281,17 @@ int DTS_TxtHtmlDest::produceRow() {
             out_.append(R"(<TR class="rowon">)");
             const int fieldCount = core_.fieldCount();
             for (int i = 0; i < fieldCount; ++i) {
-                // Every kind of value is escaped; only a string's text can hold markup.
-                const std::string_view text = destValueText(core_.fieldValue(items, i), buffer);
+                // Only a string's text can hold markup: the other kinds' texts are digits,
+                // signs, points, dashes, colons, blanks and letters.
+                const MvbDatavar* value = core_.fieldValue(items, i);
+                const std::string_view text = destValueText(value, buffer);
                 out_.append("<td>");
                 if (text.empty()) {
                     out_.append("&nbsp;");
-                } else {
+                } else if (value->getType() == mvbTypeString) {
                     appendEscaped(text);
+                } else {
+                    out_.append(text);
                 }
                 out_.append("</td>");
             }

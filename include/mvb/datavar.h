@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -28,8 +29,22 @@ class MVB_API MvbDatavar {
     explicit MvbDatavar(const char* text) { assign(text); }
     ~MvbDatavar();
 
-    /// Copies type and value; string storage already held is reused.
-    MvbDatavar& operator=(const MvbDatavar& other);
+    /// Copies type and value; string storage already held is reused. Inline: a destination
+    /// copies every field of every row.
+    MvbDatavar& operator=(const MvbDatavar& other) {
+        switch (other.type_) {
+            case mvbTypeString:
+                if (this != &other) text_.assign(other.text_);
+                break;
+            case mvbTypeNull:
+                break;
+            default:
+                std::memcpy(static_cast<void*>(&date_), &other.date_, kScalarBytes);
+                break;
+        }
+        type_ = other.type_;
+        return *this;
+    }
     MvbDatavar& operator=(MvbDatavar&& other) noexcept = default;
 
     void assign(bool value) noexcept;
@@ -88,6 +103,10 @@ class MVB_API MvbDatavar {
     const void* getRaw(int* size) const noexcept;
 
   private:
+    /// The bytes of the non-string kinds' storage (the union below), copied as one.
+    static constexpr size_t kScalarBytes = sizeof(MvbDate) > sizeof(int64_t) ? sizeof(MvbDate)
+                                                                             : sizeof(int64_t);
+
     int type_ = mvbTypeNull;
     union {
         bool bool_;

@@ -249,7 +249,9 @@ TEST_F(PipelineTest, RunReportsAStoppedRunAndStillFinishesTheSteps) {
 }
 
 TEST_F(PipelineTest, ProgressSeesRowsAndTotalsAndAStopMidwayCountsTheRowsRead) {
-    // The host looks at the clock once per 1024 rows; with no interval every look reports.
+    // The one-thread driver looks at the clock once per 1024 rows handed on by the steps
+    // together; with no interval every look reports.
+    options.threads = 1;
     options.progressIntervalMs = 0;
     std::vector<std::vector<texthost::StepStatus>> seen;
     options.onProgress = [&seen](const std::vector<texthost::StepStatus>& status) {
@@ -297,21 +299,25 @@ TEST_F(PipelineTest, WarningsKeepTheirOrderAndStep) {
 }
 
 TEST_F(PipelineTest, ReportsProgressWhileRowsFlow) {
-    options.progressIntervalMs = 0;
-    std::vector<std::vector<texthost::StepStatus>> calls;
-    options.onProgress = [&calls](const std::vector<texthost::StepStatus>& s) {
-        calls.push_back(s);
-    };
-    const RunReport report = texthost::runJob(
-        job(R"({"steps": [{"type": "TEST_SOURCE", "name": "in", "properties": {"ROWS": 3000}},
-                          {"type": "TEST_PASS", "name": "out"}]})"),
-        options);
-    ASSERT_TRUE(report.ok);
-    ASSERT_FALSE(calls.empty());
-    ASSERT_EQ(calls.back().size(), 2u);
-    EXPECT_EQ(calls.back()[0].step, "in");
-    EXPECT_EQ(calls.back()[1].step, "out");
-    EXPECT_TRUE(calls.back()[1].text.starts_with("Handled ")) << calls.back()[1].text;
+    for (const int threads : {1, 2}) {
+        SCOPED_TRACE(threads);
+        options.threads = threads;
+        options.progressIntervalMs = 0;
+        std::vector<std::vector<texthost::StepStatus>> calls;
+        options.onProgress = [&calls](const std::vector<texthost::StepStatus>& s) {
+            calls.push_back(s);
+        };
+        const RunReport report = texthost::runJob(
+            job(R"({"steps": [{"type": "TEST_SOURCE", "name": "in", "properties": {"ROWS": 300000}},
+                              {"type": "TEST_PASS", "name": "out"}]})"),
+            options);
+        ASSERT_TRUE(report.ok);
+        ASSERT_FALSE(calls.empty());
+        ASSERT_EQ(calls.back().size(), 2u);
+        EXPECT_EQ(calls.back()[0].step, "in");
+        EXPECT_EQ(calls.back()[1].step, "out");
+        EXPECT_TRUE(calls.back()[1].text.starts_with("Handled ")) << calls.back()[1].text;
+    }
 }
 
 TEST_F(PipelineTest, WorksFromTheJobFolderAndRestoresTheWorkingDirectory) {

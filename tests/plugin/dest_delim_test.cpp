@@ -106,6 +106,30 @@ TEST(DelimDest, LineShapes) {
     }
 }
 
+// The qualifier is looked for eight bytes at a time and then byte by byte: a mark in any
+// place of a text of 0 to 19 bytes, or none, must be doubled exactly where it is.
+TEST(DelimDest, QualifierFoundInEveryPlace) {
+    std::vector<std::vector<MvbDatavar>> rows;
+    std::string expected;
+    for (size_t size = 0; size < 20; ++size) {
+        for (size_t mark = 0; mark <= size; ++mark) {
+            std::string value(size, 'x');
+            std::string written = "'" + value + "'";
+            if (mark < size) {
+                value[mark] = '\'';
+                written = "'" + value.substr(0, mark) + "''" + value.substr(mark + 1) + "'";
+            }
+            rows.push_back({text(value.c_str())});
+            expected += written + "\n";
+        }
+    }
+    TempDir dir;
+    const Outcome run = runDelim(dir, {{{"s", mvbTypeString}}, rows},
+                                 {{"FIELDS", fieldsTable({{"s", ""}})}, {"QUALIFIER", "'"}});
+    ASSERT_TRUE(run.report.ok) << joined(run.report.errors());
+    EXPECT_EQ(run.output, expected);
+}
+
 TEST(DelimDest, SevenCharacterLine) {
     TempDir dir;
     const Outcome run =

@@ -174,6 +174,30 @@ TEST(HtmlDest, CellText) {
     }
 }
 
+// Texts are looked at eight bytes at a time and then byte by byte: each markup character in
+// any place of a text of 1 to 19 bytes must become its entity there, and nothing else change.
+TEST(HtmlDest, EveryMarkupCharacterEscapedInEveryPlace) {
+    const std::pair<char, std::string> entities[] = {
+        {'"', "&quot;"}, {'&', "&amp;"}, {'\'', "&apos;"}, {'<', "&lt;"}, {'>', "&gt;"}};
+    std::vector<std::vector<MvbDatavar>> rows;
+    std::string expected;
+    for (size_t size = 1; size < 20; ++size) {
+        for (size_t place = 0; place < size; ++place) {
+            const auto& [mark, entity] = entities[(size + place) % 5];
+            std::string value(size, 'x');
+            value[place] = mark;
+            rows.push_back({text(value.c_str())});
+            expected += "<TR class=\"rowon\"><td>" + value.substr(0, place) + entity +
+                        value.substr(place + 1) + "</td></tr>\n";
+        }
+    }
+    TempDir dir;
+    const Report r =
+        runHtml(dir, {{{"v", mvbTypeString}}, rows}, {{"FIELDS", fieldsTable({{"v", "V"}})}});
+    ASSERT_TRUE(r.report.ok) << joined(r.report.errors());
+    EXPECT_NE(r.html.find(expected), std::string::npos) << r.html;
+}
+
 TEST(HtmlDest, EmptyTitleIsDataReport) {
     for (const json& title : {json(""), json(nullptr)}) {
         TempDir dir;

@@ -234,6 +234,32 @@ TEST(Datavar, CopiesEveryKind) {
     EXPECT_EQ(text(target), "back");
 }
 
+// Every kind copied over every kind: the raw copy of the scalar storage must carry booleans,
+// integers, reals and dates whole, and a text over any other kind must read back the same.
+TEST(Datavar, CopiesEveryKindOverEveryKind) {
+    MvbDate date;
+    date.assign(2024, 2, 29, 23, 59, 58, 0);
+    const MvbDatavar kinds[] = {MvbDatavar(),
+                                MvbDatavar(true),
+                                MvbDatavar(int64_t{-9007199254740993}),
+                                MvbDatavar(-0.1),
+                                MvbDatavar("short"),
+                                MvbDatavar("a text longer than any small-string buffer holds"),
+                                [&] {
+                                    MvbDatavar v;
+                                    v.assign(date);
+                                    return v;
+                                }()};
+    for (const MvbDatavar& a : kinds) {
+        for (const MvbDatavar& b : kinds) {
+            MvbDatavar copy = a;
+            copy = b;
+            EXPECT_EQ(copy.getType(), b.getType());
+            EXPECT_EQ(text(copy), text(b));
+        }
+    }
+}
+
 struct TruncateCase {
     const char* input;
     int length;

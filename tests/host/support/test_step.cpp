@@ -19,6 +19,7 @@ TestStep::TestStep(bool source, std::string tag, Journal* journal)
     : source_(source), tag_(std::move(tag)), journal_(journal) {}
 
 void TestStep::note(const std::string& event) {
+    const std::lock_guard<std::mutex> hold(journal_->mutex);
     journal_->events.push_back(tag_ + ":" + event);
 }
 
@@ -124,6 +125,12 @@ int TestStep::processRow(int) {
         StepOutputItems* output = host_->getOutputRow();
         for (int i = 0; i < input->count && i < output->count; ++i) {
             output->items[i].value = input->items[i].value;
+        }
+        // The source numbers its rows in field 0: a row lost, repeated or out of order shows.
+        bool error = false;
+        if (input->count > 0 &&
+            input->items[0].value.asInt64(&error) != static_cast<int64_t>(rows_ + 1)) {
+            note("out of order at row " + std::to_string(rows_ + 1));
         }
     }
     ++rows_;

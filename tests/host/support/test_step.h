@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -9,8 +10,10 @@
 
 namespace hosttest {
 
-/// What the test steps did, in order: "<tag>:<event>" entries that the tests compare.
+/// What the test steps did, in order: "<tag>:<event>" entries that the tests compare. Steps
+/// running in threads of their own write to it under its lock.
 struct Journal {
+    std::mutex mutex;
     std::vector<std::string> events;
     /// Events that start with `prefix`.
     std::vector<std::string> with(const std::string& prefix) const;
@@ -29,7 +32,8 @@ enum TestProperty : int {
 
 /// A small step for driving the host: a source (no input) that produces ROWS rows whose
 /// fields hold the row number, or a pass-through destination that copies its input row to its
-/// output. Every life-cycle call is written to the journal under `tag`. It asks shouldContinue
+/// output, noting "out of order at row N" when field 0 of its Nth input row is not N. Every
+/// life-cycle call is written to the journal under `tag`. It asks shouldContinue
 /// after every row.
 class TestStep final : public StepPluginStep {
   public:

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "host_steps.h"
+#include "step_context.h"
+#include "texthost/pipeline.h"
+#include "texthost/plugin_library.h"
+#include "working_directory.h"
+
+namespace texthost {
+
+struct Pipeline::Impl {
+    explicit Impl(const JobDefinition& job, const RunOptions& runOptions)
+        : options(runOptions), workingDirectory(job.baseDirectory) {
+        shared.runMode = options.runMode;
+        if (options.onMessage) shared.log.setListener(options.onMessage);
+    }
+
+    std::function<StepPluginStep*()> resolve(const JobStep& step);
+    void build(const JobDefinition& job);
+    /// Adds a host message for a failure the step did not report itself.
+    void explain(StepContext& step, size_t errorsBefore, const std::string& what);
+
+    // Releases the steps in chain order, before the plug-in that made them is unloaded.
+    ~Impl() {
+        for (auto& step : steps)
+            step.reset();
+    }
+
+    RunOptions options;
+    ScopedWorkingDirectory workingDirectory;
+    RunShared shared;
+    std::vector<HostStepType> builtins = builtinStepTypes();
+    // Declared before the steps, so that every step is released before the library unloads.
+    std::unique_ptr<PluginLibrary> plugin;
+    std::vector<std::unique_ptr<StepContext>> steps;
+    /// Each step reads its input through a list of its own, so that the chain can run with a
+    /// thread per step (Pipeline::run).
+    bool threaded = false;
+    bool running = false;
+    std::optional<int> endCode;
+    uint64_t rows = 0;
+};
+
+}  // namespace texthost

@@ -1,0 +1,252 @@
+// The chain driven with a thread per step must end every run as the one-thread driver does:
+// same rows, same messages, same summaries, every step finished once, and no run left hanging.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "support/test_step.h"
+#include "support/textjob_process.h"
+#include "texthost/run.h"
+
+namespace hosttest {
+namespace {
+
+using texthost::RunMessage;
+using texthost::RunReport;
+
+struct ChainCase {
+    const char* name;
+    const char* steps;
+    bool ok;
+    uint64_t rows;  ///< rows the last step handled
+    /// Steps before a failing one, which may have handled rows ahead of the failure: their
+    /// summaries may count more rows than in one thread.
+    size_t mayReadAhead = 0;
+};
+
+void PrintTo(const ChainCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class ThreadedChainTest : public ::testing::TestWithParam<ChainCase> {
+  protected:
+    void SetUp() override { texthost::clearStopRequest(); }
+    void TearDown() override { texthost::clearStopRequest(); }
+
+    RunReport run(int threads, Journal& journal) {
+        texthost::RunOptions options;
+        options.extraSteps = testStepTypes(journal);
+        options.pluginPath = "/nonexistent/libtext.so";
+        options.threads = threads;
+        return texthost::runJob(
+            texthost::parseJobText(std::string(R"({"steps": )") + GetParam().steps + "}", ""),
+            options);
+    }
+};
+
+TEST_P(ThreadedChainTest, EndsTheRunAsTheOneThreadDriverDoes) {
+    const ChainCase& c = GetParam();
+    Journal single;
+    Journal threaded;
+    const RunReport one = run(1, single);
+    const RunReport many = run(2, threaded);
+    for (const RunReport* report : {&one, &many}) {
+        EXPECT_EQ(report->ok, c.ok);
+        EXPECT_FALSE(report->stopped);
+        EXPECT_EQ(report->rows, c.rows);
+    }
+    EXPECT_EQ(many.errors(), one.errors());
+    EXPECT_EQ(many.warnings(), one.warnings());
+    const std::vector<std::string> oneInfos = one.infos();
+    const std::vector<std::string> manyInfos = many.infos();
+    ASSERT_EQ(manyInfos.size(), oneInfos.size());
+    ASSERT_GE(oneInfos.size(), c.mayReadAhead);
+    const auto from = static_cast<std::ptrdiff_t>(c.mayReadAhead);
+    EXPECT_EQ(std::vector<std::string>(manyInfos.begin() + from, manyInfos.end()),
+              std::vector<std::string>(oneInfos.begin() + from, oneInfos.end()));
+    for (const Journal* journal : {&single, &threaded}) {
+        EXPECT_TRUE(journal->with("pass1:out of order").empty()) << journal->with("pass1:out")[0];
+        EXPECT_TRUE(journal->with("pass2:out of order").empty()) << journal->with("pass2:out")[0];
+        for (const char* step : {"src", "pass1", "pass2"}) {
+            const size_t created = journal->with(std::string(step) + ":initialize").size();
+            EXPECT_EQ(journal->with(std::string(step) + ":finish").size(), created) << step;
+            EXPECT_EQ(journal->with(std::string(step) + ":release").size(), created) << step;
+        }
+    }
+}
+
+// Several batches of rows, with the end falling inside a batch, on a batch's edge, and a
+// failure reported (or not) in each place of the chain.
+INSTANTIATE_TEST_SUITE_P(
+    Chains, ThreadedChainTest,
+    ::testing::Values(
+        ChainCase{"ThreeStepsManyBatches",
+                  R"([{"type": "TEST_SOURCE", "properties": {"ROWS": 5000,
+                         "FIELDS": [["A", 5], ["B", 6], ["C", 7]]}},
+                      {"type": "TEST_PASS"}, {"type": "TEST_PASS"}])",
+                  true, 5000},
+        ChainCase{
+            "EndOnABatchEdge",
+            R"([{"type": "TEST_SOURCE", "properties": {"ROWS": 1024}}, {"type": "TEST_PASS"}])",
+            true, 1024},
+        ChainCase{"NoRows",
+                  R"([{"type": "TEST_SOURCE", "properties": {"ROWS": 0}}, {"type": "TEST_PASS"}])",
+                  true, 0},
+        ChainCase{
+            "SourceFailsAtRow",
+            R"([{"type": "TEST_SOURCE", "name": "in", "properties": {"ROWS": 5000, "FAIL_AT": 3001}},
+                      {"type": "TEST_PASS"}, {"type": "TEST_PASS"}])",
+            false, 3000},
+        ChainCase{"MiddleFailsAtRow",
+                  R"([{"type": "TEST_SOURCE", "properties": {"ROWS": 5000}},
+                      {"type": "TEST_PASS", "properties": {"FAIL_AT": 777}}, {"type": "TEST_PASS"}])",
+                  false, 776, 1},
+        ChainCase{"LastFailsAtRow",
+                  R"([{"type": "TEST_SOURCE", "properties": {"ROWS": 5000}},
+                      {"type": "TEST_PASS"}, {"type": "TEST_PASS", "properties": {"FAIL_AT": 2049}}])",
+                  false, 2048, 2},
+        ChainCase{"LastFailsAtTheFirstRow",
+                  R"([{"type": "TEST_SOURCE", "properties": {"ROWS": 100000}},
+                      {"type": "TEST_PASS", "properties": {"FAIL_AT": 1}}])",
+                  false, 0, 1},
+        ChainCase{"SourceFailsUnreported",
+                  R"([{"type": "TEST_SOURCE", "properties": {"ROWS": 5000, "SILENT_FAIL_AT": 300}},
+                      {"type": "TEST_PASS"}])",
+                  false, 299}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(ThreadedStopTest, AStopRequestMidwayEndsEveryStepAndIsReported) {
+    texthost::clearStopRequest();
+    Journal journal;
+    texthost::RunOptions options;
+    options.extraSteps = testStepTypes(journal);
+    options.pluginPath = "/nonexistent/libtext.so";
+    options.threads = 2;
+    options.progressIntervalMs = 1;
+    // The driver's thread asks for the stop while the steps' threads run.
+    options.onProgress = [](const std::vector<texthost::StepStatus>&) { texthost::requestStop(); };
+    const RunReport report = texthost::runJob(texthost::parseJobText(R"({"steps": [
+        {"type": "TEST_SOURCE", "properties": {"ROWS": 100000000}},
+        {"type": "TEST_PASS"}, {"type": "TEST_PASS"}]})",
+                                                                     ""),
+                                              options);
+    texthost::clearStopRequest();
+    EXPECT_TRUE(report.stopped);
+    EXPECT_FALSE(report.ok);
+    EXPECT_LT(report.rows, 100000000u);
+    ASSERT_FALSE(report.errors().empty());
+    EXPECT_NE(report.errors().front().find("stopped at row"), std::string::npos)
+        << report.errors().front();
+    EXPECT_NE(report.errors().back().find("The run was stopped after"), std::string::npos);
+    EXPECT_TRUE(journal.with("pass1:out of order").empty());
+    EXPECT_TRUE(journal.with("pass2:out of order").empty());
+    for (const char* step : {"src", "pass1", "pass2"})
+        EXPECT_EQ(journal.with(std::string(step) + ":finish").size(), 1u) << step;
+}
+
+// The real steps through textjob: a job of three destinations over a file of several batches
+// of rows writes the same bytes and says the same with a thread per step and with one thread.
+class ThreadedTextjobTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        folder = std::filesystem::temp_directory_path() /
+                 ("textjob-threads-" + std::to_string(getpid()));
+        std::filesystem::remove_all(folder);
+        std::filesystem::create_directories(folder);
+        std::string csv = "id,name,amount,note\n";
+        for (int i = 1; i <= 5000; ++i) {
+            csv += std::to_string(i) + ",Zoë " + std::to_string(i % 97) + "," +
+                   std::to_string(i * 7 % 1000) + "." + std::to_string(i % 10) + ",";
+            csv += i % 3 == 0 ? "\"says \"\"hi\"\", <b>\"\n" : "plain & simple\n";
+        }
+        write("in.csv", csv);
+        std::string bad = csv;
+        bad.insert(bad.find("\n4000,") + 1, "4000,\xff\xfe,1.0,x\n");
+        write("bad.csv", bad);
+        // Rows of several kilobytes: batches end by their bytes before their rows.
+        std::string long_csv = "id,name,amount,note\n";
+        for (int i = 1; i <= 1500; ++i) {
+            long_csv +=
+                std::to_string(i) + ",n,1.5," + std::string(3000 + i % 4000, "abc<"[i % 4]) + "\n";
+        }
+        write("long.csv", long_csv);
+        write("job.json", R"({"steps": [
+            {"type": "SOURCE_DELIMTEXT", "name": "in", "properties": {"FILENAME": "in.csv",
+             "SKIPROWS": 1, "QUOTE": "\"", "FIELDS": [{"NAME": "id", "TYPE": "integer"},
+             {"NAME": "name", "TYPE": "string", "MAX_LENGTH": 10},
+             {"NAME": "amount", "TYPE": "real"},
+             {"NAME": "note", "TYPE": "string", "MAX_LENGTH": 8000}]}},
+            {"type": "DEST_DELIMTEXT", "name": "csv", "properties": {"FILENAME": "written/out.csv",
+             "QUALIFIER": "\"", "FIELDS": [{"FIELDNAME": "id"}, {"FIELDNAME": "name"},
+             {"FIELDNAME": "amount"}, {"FIELDNAME": "note"}]}},
+            {"type": "DEST_FIXEDTEXT", "name": "fixed", "properties": {"FILENAME": "written/out.txt",
+             "FIELDS": [{"FIELDNAME": "id", "WIDTH": 6}, {"FIELDNAME": "note", "WIDTH": 12}]}},
+            {"type": "DEST_HTML", "name": "html", "properties": {"FILENAME": "written/out.html",
+             "FIELDS": [{"FIELDNAME": "name"}, {"FIELDNAME": "note"}]}}]})");
+    }
+    void TearDown() override { std::filesystem::remove_all(folder); }
+
+    void write(const std::string& name, const std::string& text) {
+        std::ofstream(folder / name, std::ios::binary) << text;
+    }
+
+    struct Outcome {
+        int status = -1;
+        std::string out;
+        std::string err;
+        std::vector<std::string> files;
+    };
+    Outcome run(const std::string& threads, const std::vector<std::string>& extra) {
+        std::filesystem::remove_all(folder / "written");
+        std::filesystem::create_directories(folder / "written");
+        std::vector<std::string> args = {"run", "--threads", threads,
+                                         (folder / "job.json").string()};
+        args.insert(args.end(), extra.begin(), extra.end());
+        TextjobProcess process(args, folder);
+        Outcome o;
+        if (!process.started()) return o;
+        o.status = process.wait();
+        o.out = process.out();
+        o.err = process.err();
+        for (const char* name : {"out.csv", "out.txt", "out.html"})
+            o.files.push_back(slurp(folder / "written" / name));
+        return o;
+    }
+
+    std::filesystem::path folder;
+};
+
+TEST_F(ThreadedTextjobTest, WritesTheSameBytesAndSaysTheSameInBothDrivers) {
+    const struct {
+        const char* name;
+        std::vector<std::string> extra;
+        int status;
+    } cases[] = {
+        {"whole file", {}, 0},
+        {"MAX_OUTPUT_ROWS inside a batch", {"--set", "in.MAX_OUTPUT_ROWS=1234"}, 0},
+        {"source fails at row 4000", {"--set", "in.FILENAME=bad.csv"}, 1},
+        {"long texts", {"--set", "in.FILENAME=long.csv"}, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Outcome one = run("1", c.extra);
+        const Outcome many = run("2", c.extra);
+        EXPECT_EQ(one.status, c.status) << one.err;
+        EXPECT_EQ(many.status, c.status) << many.err;
+        EXPECT_EQ(many.err, one.err);
+        EXPECT_EQ(many.out, one.out);
+        ASSERT_EQ(many.files.size(), one.files.size());
+        for (size_t i = 0; i < one.files.size(); ++i) {
+            EXPECT_FALSE(one.files[i].empty()) << i;
+            // The HTML report's date is the day's; both runs are on the same day.
+            EXPECT_TRUE(many.files[i] == one.files[i]) << "output file " << i << " differs";
+        }
+    }
+}
+
+}  // namespace
+}  // namespace hosttest
