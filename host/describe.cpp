@@ -83,7 +83,30 @@ class Describer {
                     out.columns.push_back({c.name, c.type});
             }
         }
+        addNotes(context.step(), d);
         return d;
+    }
+
+    /// Takes each property's effective default and summary from the step's notes, matched by
+    /// name. A step that gives no notes, or throws when asked, leaves them empty.
+    static void addNotes(StepPluginStep* step, StepDescription& d) {
+        const StepPropertyNotes* notes = nullptr;
+        try {
+            notes = static_cast<const StepPropertyNotes*>(
+                step->queryExtension(kStepPropertyNotesExtension));
+        } catch (const std::exception&) {
+            return;
+        }
+        if (notes == nullptr || notes->notes == nullptr) return;
+        for (int i = 0; i < notes->count; ++i) {
+            const StepPropertyNote& note = notes->notes[i];
+            if (note.name == nullptr) continue;
+            for (PropertyDescription& p : d.properties) {
+                if (p.name != note.name) continue;
+                if (note.effectiveDefault != nullptr) p.effectiveDefault = note.effectiveDefault;
+                if (note.description != nullptr) p.summary = note.description;
+            }
+        }
     }
 
     const RunOptions& options_;

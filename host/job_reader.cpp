@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -6,6 +7,10 @@
 #include <limits>
 #include <nlohmann/json.hpp>
 #include <sstream>
+#include <string_view>
+#include <type_traits>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "texthost/job.h"
@@ -13,7 +18,133 @@
 namespace texthost {
 namespace {
 
-using Json = nlohmann::ordered_json;
+// Objects keep their keys sorted, so that reading one of n keys takes log n steps; KeyOrder
+// gives them back in the order of the text.
+using Json = nlohmann::json;
+
+/// Builds the document as the library's own builder does and, besides, refuses a key given
+/// twice in one object (which would otherwise keep its last value silently) and keeps each
+/// object's keys in the order of the text. Every event costs constant time, so reading a job
+/// stays linear however many keys an object or rows a table has.
+class JobDocumentBuilder {
+  public:
+    using number_integer_t = Json::number_integer_t;
+    using number_unsigned_t = Json::number_unsigned_t;
+    using number_float_t = Json::number_float_t;
+    using string_t = Json::string_t;
+    using binary_t = Json::binary_t;
+
+    JobDocumentBuilder(const std::string& text, Json& root)
+        : text_(text), root_(root), dom_(root) {}
+
+    bool null() { return dom_.null(); }
+    bool boolean(bool value) { return dom_.boolean(value); }
+    bool number_integer(number_integer_t value) { return dom_.number_integer(value); }
+    bool number_unsigned(number_unsigned_t value) { return dom_.number_unsigned(value); }
+    bool number_float(number_float_t value, const string_t& text) {
+        return dom_.number_float(value, text);
+    }
+    bool string(string_t& value) { return dom_.string(value); }
+    bool binary(binary_t& value) { return dom_.binary(value); }
+    bool start_array(std::size_t size) { return dom_.start_array(size); }
+    bool end_array() { return dom_.end_array(); }
+    bool start_object(std::size_t size) {
+        open_.push_back({keyLists_.size(), {}});
+        keyLists_.emplace_back();
+        return dom_.start_object(size);
+    }
+    bool key(string_t& key) {
+        if (!open_.back().seen.insert(key).second) {
+            throw JobError("the key \"" + key +
+                           "\" appears twice in one object; give each key once");
+        }
+        keyLists_[open_.back().list].push_back(key);
+        return dom_.key(key);
+    }
+    bool end_object() {
+        open_.pop_back();
+        return dom_.end_object();
+    }
+    template <class Exception>
+    bool parse_error(std::size_t position, const std::string& token, const Exception& error) {
+        if constexpr (std::is_same_v<Exception, Json::out_of_range>) {
+            // The only such error while reading text: a number beyond the range of a double.
+            throw JobError("not valid JSON: the number " + token + " at " +
+                           lineAndColumn(position) +
+                           " is too large; a number in a job must lie within "
+                           "±1.7976931348623157e308");
+        }
+        return dom_.parse_error(position, token, error);
+    }
+
+    /// Once the document is read: the members of one of its objects in the order of the text.
+    std::vector<std::pair<const std::string*, const Json*>> items(const Json& object) {
+        if (!ordered_) orderObjects();
+        std::vector<std::pair<const std::string*, const Json*>> members;
+        const Json::object_t& map = object.get_ref<const Json::object_t&>();
+        members.reserve(map.size());
+        const auto keys = keysOf_.find(&map);
+        if (keys == keysOf_.end()) {
+            for (const auto& [key, value] : map)
+                members.emplace_back(&key, &value);
+            return members;
+        }
+        for (const std::string& key : *keys->second) {
+            const auto member = map.find(key);
+            if (member != map.end()) members.emplace_back(&member->first, &member->second);
+        }
+        return members;
+    }
+
+  private:
+    // Objects begin in the text in the order of a depth-first walk that visits an object's
+    // members in the order of its keys: such a walk pairs each object with its key list.
+    // A stack rather than recursion, so that deep nesting cannot exhaust the call stack.
+    void orderObjects() {
+        ordered_ = true;
+        size_t next = 0;
+        std::vector<const Json*> pending{&root_};
+        while (!pending.empty()) {
+            const Json* value = pending.back();
+            pending.pop_back();
+            if (value->is_array()) {
+                for (auto it = value->rbegin(); it != value->rend(); ++it)
+                    pending.push_back(&*it);
+            } else if (value->is_object() && next < keyLists_.size()) {
+                const Json::object_t& map = value->get_ref<const Json::object_t&>();
+                const std::vector<std::string>& keys = keyLists_[next++];
+                keysOf_[&map] = &keys;
+                for (auto key = keys.rbegin(); key != keys.rend(); ++key) {
+                    const auto member = map.find(*key);
+                    if (member != map.end()) pending.push_back(&member->second);
+                }
+            }
+        }
+    }
+
+    struct OpenObject {
+        size_t list = 0;  ///< index of its key list
+        std::unordered_set<std::string> seen;
+    };
+
+    /// "line L, column C" of the byte just past `position` bytes of the text.
+    std::string lineAndColumn(std::size_t position) const {
+        const std::string_view before = std::string_view(text_).substr(0, position);
+        const size_t lineStart = before.rfind('\n');
+        const size_t line = 1 + static_cast<size_t>(std::count(before.begin(), before.end(), '\n'));
+        const size_t column =
+            lineStart == std::string_view::npos ? before.size() : before.size() - lineStart - 1;
+        return "line " + std::to_string(line) + ", column " + std::to_string(column);
+    }
+
+    const std::string& text_;
+    Json& root_;
+    nlohmann::detail::json_sax_dom_parser<Json> dom_;
+    std::vector<OpenObject> open_;
+    std::vector<std::vector<std::string>> keyLists_;  ///< per object, in the order they begin
+    std::unordered_map<const Json::object_t*, const std::vector<std::string>*> keysOf_;
+    bool ordered_ = false;
+};
 
 std::string stepWhere(size_t index, const JobStep& step) {
     std::string where = "step " + std::to_string(index + 1);
@@ -53,7 +184,7 @@ bool toValue(const Json& json, JobValue& value, const std::string& where) {
     }
 }
 
-JobTable toTable(const Json& json, const std::string& where) {
+JobTable toTable(const Json& json, const std::string& where, JobDocumentBuilder& order) {
     JobTable table;
     if (json.is_null()) return table;
     for (size_t r = 0; r < json.size(); ++r) {
@@ -61,13 +192,13 @@ JobTable toTable(const Json& json, const std::string& where) {
         const std::string rowWhere = where + ", row " + std::to_string(r + 1);
         JobRow& out = table.rows.emplace_back();
         if (row.is_object()) {
-            for (const auto& [column, cell] : row.items()) {
+            for (const auto& [column, cell] : order.items(row)) {
                 JobValue value;
-                if (!toValue(cell, value, rowWhere + ", column " + column)) {
-                    throw JobError(rowWhere + ", column " + column +
+                if (!toValue(*cell, value, rowWhere + ", column " + *column)) {
+                    throw JobError(rowWhere + ", column " + *column +
                                    ": a cell must be a string, number, boolean or null");
                 }
-                out.cells.emplace_back(column, std::move(value));
+                out.cells.emplace_back(*column, std::move(value));
             }
         } else if (row.is_array()) {
             out.positional = true;
@@ -89,7 +220,7 @@ JobTable toTable(const Json& json, const std::string& where) {
     return table;
 }
 
-JobStep toStep(const Json& json, size_t index) {
+JobStep toStep(const Json& json, size_t index, JobDocumentBuilder& order) {
     JobStep step;
     if (!json.is_object()) {
         throw JobError("step " + std::to_string(index + 1) +
@@ -106,9 +237,9 @@ JobStep toStep(const Json& json, size_t index) {
     }
     step.type = type->get<std::string>();
     if (step.name.empty()) step.name = step.type;
-    for (const auto& [key, unused] : json.items()) {
-        if (key != "type" && key != "name" && key != "properties") {
-            throw JobError(stepWhere(index, step) + ": unknown key \"" + key +
+    for (const auto& [key, unused] : order.items(json)) {
+        if (*key != "type" && *key != "name" && *key != "properties") {
+            throw JobError(stepWhere(index, step) + ": unknown key \"" + *key +
                            "\"; a step has \"type\", \"name\" and \"properties\"");
         }
     }
@@ -118,14 +249,14 @@ JobStep toStep(const Json& json, size_t index) {
         throw JobError(stepWhere(index, step) +
                        ": \"properties\" must be an object of property names and values");
     }
-    for (const auto& [name, value] : properties->items()) {
-        const std::string where = stepWhere(index, step) + ", property " + name;
+    for (const auto& [name, value] : order.items(*properties)) {
+        const std::string where = stepWhere(index, step) + ", property " + *name;
         JobProperty& property = step.properties.emplace_back();
-        property.name = name;
-        if (value.is_array()) {
+        property.name = *name;
+        if (value->is_array()) {
             property.isTable = true;
-            property.table = toTable(value, where);
-        } else if (!toValue(value, property.value, where)) {
+            property.table = toTable(*value, where, order);
+        } else if (!toValue(*value, property.value, where)) {
             throw JobError(where +
                            ": a value must be a string, number, boolean or null, or an array of "
                            "rows for a table");
@@ -138,27 +269,9 @@ JobStep toStep(const Json& json, size_t index) {
 
 JobDefinition parseJobText(const std::string& jsonText, const std::string& baseDirectory) {
     Json root;
-    // A key given twice in one object would otherwise keep its last value silently.
-    std::vector<std::vector<std::string>> keys;
-    auto checkKeys = [&keys](int, Json::parse_event_t event, Json& parsed) {
-        if (event == Json::parse_event_t::object_start) {
-            keys.emplace_back();
-        } else if (event == Json::parse_event_t::object_end) {
-            keys.pop_back();
-        } else if (event == Json::parse_event_t::key && !keys.empty()) {
-            const std::string& key = parsed.get_ref<const std::string&>();
-            for (const std::string& seen : keys.back()) {
-                if (seen == key) {
-                    throw JobError("the key \"" + key +
-                                   "\" appears twice in one object; give each key once");
-                }
-            }
-            keys.back().push_back(key);
-        }
-        return true;
-    };
+    JobDocumentBuilder order(jsonText, root);
     try {
-        root = Json::parse(jsonText, checkKeys);
+        Json::sax_parse(jsonText, &order);
     } catch (const Json::parse_error& e) {
         std::string reason = e.what();
         // The library prefixes its own error id; the position and reason follow "parse error".
@@ -167,6 +280,8 @@ JobDefinition parseJobText(const std::string& jsonText, const std::string& baseD
             if (!reason.empty() && reason.front() == ' ') reason.erase(0, 1);
         }
         throw JobError("not valid JSON: " + reason);
+    } catch (const Json::exception& e) {
+        throw JobError(std::string("not valid JSON: ") + e.what());
     }
     if (!root.is_object()) {
         throw JobError("a job must be a JSON object: {\"steps\": [...]}");
@@ -179,7 +294,7 @@ JobDefinition parseJobText(const std::string& jsonText, const std::string& baseD
     JobDefinition job;
     job.baseDirectory = baseDirectory;
     for (size_t i = 0; i < steps->size(); ++i)
-        job.steps.push_back(toStep((*steps)[i], i));
+        job.steps.push_back(toStep((*steps)[i], i, order));
     return job;
 }
 

@@ -49,7 +49,12 @@ double PercentileEstimator::percentile(double p) {
     const double fraction = h - static_cast<double>(low);
     // Equal neighbours and whole ranks answer without arithmetic, which keeps infinities intact.
     if (fraction == 0.0 || a == b) return a;
-    return a + fraction * (b - a);
+    const double span = b - a;
+    // Neighbours of opposite signs near the limits of the range: their span overflows, while
+    // the weighted mean of the two, which lies between them, cannot.
+    if (std::isinf(span) && std::isfinite(a) && std::isfinite(b))
+        return (1.0 - fraction) * a + fraction * b;
+    return a + fraction * span;
 }
 
 }  // namespace texthost::profiler

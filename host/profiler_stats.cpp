@@ -24,6 +24,20 @@ void putUnsigned(std::string& out, uint64_t value) {
     out.assign(buffer, result.ptr);
 }
 
+void putInteger128(std::string& out, Int128 value) {
+    char buffer[48];
+    char* end = buffer + sizeof buffer;
+    char* at = end;
+    // Digits of the magnitude, taken negatively so that the most negative value needs no care.
+    Int128 rest = value < 0 ? value : -value;
+    do {
+        *--at = static_cast<char>('0' - static_cast<int>(rest % 10));
+        rest /= 10;
+    } while (rest != 0);
+    if (value < 0) *--at = '-';
+    out.assign(at, end);
+}
+
 void putReal(std::string& out, double value) {
     char buffer[32];
     const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
@@ -104,15 +118,16 @@ void FieldProfile::addBoolean(bool value) noexcept {
 
 void FieldProfile::addNumber(double value) {
     const uint64_t n = valueCount();
-    const double delta = value - mean_;
-    mean_ += delta / static_cast<double>(n);
-    m2_ += delta * (value - mean_);
+    const long double x = value;
+    const long double delta = x - mean_;
+    mean_ += delta / static_cast<long double>(n);
+    m2_ += delta * (x - mean_);
 
-    const double t = sum_ + value;
-    sumCompensation_ +=
-        std::fabs(sum_) >= std::fabs(value) ? (sum_ - t) + value : (value - t) + sum_;
-    sum_ = t;
-
+    if (kind_ == FieldKind::Real) {
+        const long double t = sum_ + x;
+        sumCompensation_ += std::fabs(sum_) >= std::fabs(x) ? (sum_ - t) + x : (x - t) + sum_;
+        sum_ = t;
+    }
     percentiles_.add(value);
 }
 
@@ -121,9 +136,7 @@ void FieldProfile::addInteger(int64_t value) {
     ++records_;
     if (first || value < minInt_) minInt_ = value;
     if (first || value > maxInt_) maxInt_ = value;
-    if (!intSumOverflow_ && __builtin_add_overflow(intSum_, value, &intSum_)) {
-        intSumOverflow_ = true;
-    }
+    intSum_ += value;
     addNumber(static_cast<double>(value));
 }
 
@@ -154,20 +167,23 @@ void FieldProfile::addDate(const MvbDate& value) noexcept {
 }
 
 double FieldProfile::sum() const noexcept {
-    return exactIntegerSum() ? static_cast<double>(intSum_) : sum_ + sumCompensation_;
+    if (kind_ == FieldKind::Integer) return static_cast<double>(intSum_);
+    return static_cast<double>(sum_ + sumCompensation_);
 }
 
 double FieldProfile::mean() const noexcept {
-    // The compensated sum divided once is closer than the running mean while it is finite.
-    const double total = sum();
-    return std::isfinite(total) && valueCount() != 0 ? total / static_cast<double>(valueCount())
-                                                     : mean_;
+    const uint64_t n = valueCount();
+    if (!numeric() || n == 0) return 0.0;
+    // The sum divided once is closer than the running mean.
+    const long double total =
+        kind_ == FieldKind::Integer ? static_cast<long double>(intSum_) : sum_ + sumCompensation_;
+    return static_cast<double>(total / static_cast<long double>(n));
 }
 
 double FieldProfile::standardDeviation() const noexcept {
     const uint64_t n = valueCount();
     if (!numeric() || n < 2) return 0.0;
-    return std::sqrt(m2_ / static_cast<double>(n - 1));
+    return static_cast<double>(std::sqrt(m2_ / static_cast<long double>(n - 1)));
 }
 
 void FieldProfile::format(Statistic statistic, double percent, std::string& out) {
@@ -190,8 +206,8 @@ void FieldProfile::format(Statistic statistic, double percent, std::string& out)
                 return;
             case Statistic::Sum:
                 if (n == 0) return;
-                if (exactIntegerSum()) {
-                    putInteger(out, intSum_);
+                if (kind_ == FieldKind::Integer) {
+                    putInteger128(out, intSum_);
                 } else {
                     putFigure(out, sum());
                 }

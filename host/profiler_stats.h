@@ -11,6 +11,9 @@
 
 namespace texthost::profiler {
 
+/// A 128-bit integer: wide enough for the exact sum of any count of 64-bit values.
+__extension__ typedef __int128 Int128;
+
 /// How a field's values are read, summed and ordered; follows the field's declared type.
 enum class FieldKind {
     Boolean,  ///< ordered false < true; not numeric
@@ -44,9 +47,11 @@ enum class Statistic {
 /// - Numeric fields are integer and real fields; booleans are not numeric (their minimum and
 ///   maximum tell whether both values occur). Count, sum, mean and standard deviation stream
 ///   over every value, none sampled: the variance by Welford's update, the real sum with
-///   compensated (Neumaier) summation, the integer sum exactly while it fits in 64 bits and as a
-///   compensated real sum after it overflows, the mean as that sum over the count (Welford's
-///   running mean when the sum is not finite). The standard deviation is the sample one,
+///   compensated (Neumaier) summation, the integer sum exactly in 128 bits (which no count of
+///   64-bit values can overflow), the mean as that sum over the count. Real figures are
+///   accumulated in the extended precision of `long double`, whose range no sum of doubles can
+///   leave, so a sum or mean whose true value is finite is never infinite or NaN (1e308, 1e308
+///   and −1e308 sum to 1e308). The standard deviation is the sample one,
 ///   √(Σ(x − mean)² / (n − 1)), shown from two values on.
 /// - Percentiles follow PercentileEstimator: exact up to its limit of values, sampled beyond.
 class FieldProfile {
@@ -75,16 +80,12 @@ class FieldProfile {
     uint64_t nulls() const noexcept { return nulls_; }
     /// Values that took part in the minimum and maximum (and, when numeric, every figure).
     uint64_t valueCount() const noexcept { return records_ - nulls_; }
-    /// The sum: exact for integers while it fits in 64 bits, compensated otherwise.
+    /// The sum, rounded to a double (an integer field's is held exactly; see format()).
     double sum() const noexcept;
-    /// The sum divided by the count while the sum is finite, else Welford's running mean.
+    /// The sum divided by the count.
     double mean() const noexcept;
     /// The sample standard deviation; 0 with fewer than two values.
     double standardDeviation() const noexcept;
-    /// True while an integer field's sum is held exactly.
-    bool exactIntegerSum() const noexcept {
-        return kind_ == FieldKind::Integer && !intSumOverflow_;
-    }
     const PercentileEstimator& percentiles() const noexcept { return percentiles_; }
 
     /// Replaces `out` with the text of `statistic` (`percent` is read for Percentile only),
@@ -102,13 +103,13 @@ class FieldProfile {
     uint64_t nulls_ = 0;
 
     // Welford's running mean and sum of squared deviations.
-    double mean_ = 0.0;
-    double m2_ = 0.0;
-    // Neumaier-compensated sum.
-    double sum_ = 0.0;
-    double sumCompensation_ = 0.0;
-    int64_t intSum_ = 0;
-    bool intSumOverflow_ = false;
+    long double mean_ = 0.0L;
+    long double m2_ = 0.0L;
+    // Neumaier-compensated sum of a real field.
+    long double sum_ = 0.0L;
+    long double sumCompensation_ = 0.0L;
+    // The exact sum of an integer field.
+    Int128 intSum_ = 0;
 
     // The minimum and maximum, in the member that the kind uses.
     int64_t minInt_ = 0, maxInt_ = 0;

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <optional>
 
+#include "file_targets.h"
 #include "texthost/pipeline.h"
 
 namespace texthost {
@@ -57,6 +58,7 @@ RunReport runJob(const JobDefinition& job, const RunOptions& options) {
     RunReport report;
     try {
         Pipeline pipeline(job, options);
+        if (options.runMode == 1) refuseWriteClashes(job);
         int code = 2;
         if (pipeline.prepareAndStart()) {
             code = drive(pipeline, report.stopped);

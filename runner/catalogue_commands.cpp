@@ -8,8 +8,11 @@
 namespace textjob {
 namespace {
 
+/// A step without inputs is a source; one that reads rows and writes a file (it declares a
+/// FILENAME) is a destination; any other reads rows and passes rows on.
 std::string role(const texthost::StepDescription& d) {
-    return d.inputs == 0 ? "source" : "destination";
+    if (d.inputs == 0) return "source";
+    return d.find("FILENAME") != nullptr ? "destination" : "transform";
 }
 
 std::string defaultText(const MvbDatavar& value) {
@@ -41,6 +44,8 @@ int stepsCommand(const CommandLine& line) {
     }
     std::printf(
         "\nA job begins with a source; every later step reads the rows of the step before it.\n"
+        "A destination writes them to its file and passes them on; a transform passes on rows\n"
+        "of its own.\n"
         "textjob describe TYPE lists a type's properties.\n");
     return kExitOk;
 }
@@ -60,16 +65,23 @@ int describeCommand(const CommandLine& line) {
         std::printf("Properties: none\n");
         return kExitOk;
     }
-    std::printf("\n%-5s %-22s %-8s %s\n", "INDEX", "PROPERTY", "TYPE", "DEFAULT");
-
+    std::printf("\n%-5s %-22s %-8s %-12s %s\n", "INDEX", "PROPERTY", "TYPE", "DEFAULT",
+                "DESCRIPTION");
+    bool unnoted = false;
     for (const texthost::PropertyDescription& p : d.properties) {
         const std::string type = p.isTable ? "table" : texthost::typeName(p.type);
-        if (p.isTable) {
-            std::printf("%-5d %-22s %s\n", p.index, p.name.c_str(), type.c_str());
-        } else {
-            std::printf("%-5d %-22s %-8s %s\n", p.index, p.name.c_str(), type.c_str(),
-                        defaultText(p.defaultValue).c_str());
+        // The step's own note says what it really uses; without one, the declared default.
+        std::string shown = p.effectiveDefault;
+        if (shown.empty()) {
+            shown = p.isTable ? "-" : defaultText(p.defaultValue);
+            unnoted = unnoted || shown == "-";
         }
+        char line[128];
+        std::snprintf(line, sizeof line, "%-5d %-22s %-8s %-12s ", p.index, p.name.c_str(),
+                      type.c_str(), shown.c_str());
+        std::string text = line + p.summary;
+        text.erase(text.find_last_not_of(' ') + 1);
+        std::printf("%s\n", text.c_str());
         if (!p.isTable) continue;
         std::string columns;
         for (size_t c = 0; c < p.columns.size(); ++c) {
@@ -78,9 +90,11 @@ int describeCommand(const CommandLine& line) {
         }
         std::printf("      columns: %s\n", columns.empty() ? "(none)" : columns.c_str());
     }
-    std::printf(
-        "\nA property without a default (-) reads as empty, 0 or false when a job leaves "
-        "it out.\n");
+    if (unnoted) {
+        std::printf(
+            "\nA property without a default (-) reads as empty, 0 or false when a job leaves "
+            "it out.\n");
+    }
     return kExitOk;
 }
 

@@ -1,6 +1,7 @@
 #include "command_line.h"
 
 #include <CLI/CLI.hpp>
+#include <cstdio>
 
 #include "exit_status.h"
 
@@ -18,7 +19,8 @@ std::optional<CommandLine> parseCommandLine(int argc, char** argv, int& exitStat
         "  {\"steps\": [{\"type\": \"SOURCE_DELIMTEXT\", \"name\": \"in\", \"properties\": "
         "{...}}, ...]}\n"
         "Exit status: 0 the job ran to the end of its data; 1 a step failed; 2 a bad command\n"
-        "line, job file or plug-in (nothing ran); 130 stopped by Ctrl-C.",
+        "line, job file or plug-in (nothing ran); 130 stopped by Ctrl-C, 143 by SIGTERM,\n"
+        "129 by SIGHUP.",
         "textjob"};
     app.require_subcommand(1);
     app.fallthrough();  // --plugin may also follow the subcommand
@@ -46,17 +48,35 @@ std::optional<CommandLine> parseCommandLine(int argc, char** argv, int& exitStat
         app.add_subcommand("describe", "Show a step type's properties, defaults and table columns");
     describe->add_option("type", line.stepType, "Step type id, e.g. SOURCE_DELIMTEXT")->required();
 
+    CLI::App* infer = app.add_subcommand(
+        "infer", "Detect a text file's encoding, dialect, header and column types; write a job");
+    infer->add_option("file", line.inferFile, "The delimited or fixed-width text file")->required();
+    infer->add_option("--to", line.inferTo, "What the job writes: csv (default), fixed, html, none")
+        ->check(CLI::IsMember({"csv", "fixed", "html", "none"}));
+    infer->add_flag("--text", line.inferText, "Read every column as a string");
+    infer->add_flag("--fixed", line.inferFixed, "The file is fixed-width text");
+    infer->add_option("--sample-bytes", line.inferSampleBytes,
+                      "Read about this many bytes of the file (default: all of it)");
+    infer->add_option("-o,--output", line.inferJobPath,
+                      "Write the job to this file (default: standard output)");
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
         const int status = app.exit(e);
         exitStatus = status == 0 ? kExitOk : kExitBadJob;
         return std::nullopt;
+    } catch (const CLI::Error& e) {
+        std::fprintf(stderr, "error: %s\n", e.what());
+        exitStatus = kExitBadJob;
+        return std::nullopt;
     }
     if (steps->parsed()) {
         line.command = CommandLine::Command::Steps;
     } else if (describe->parsed()) {
         line.command = CommandLine::Command::Describe;
+    } else if (infer->parsed()) {
+        line.command = CommandLine::Command::Infer;
     } else {
         line.command = CommandLine::Command::Run;
     }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -8,7 +9,7 @@ namespace textjob {
 
 /// What the user asked for on the command line.
 struct CommandLine {
-    enum class Command { Run, Steps, Describe };
+    enum class Command { Run, Steps, Describe, Infer };
     Command command = Command::Run;
     std::string jobPath;                 ///< run: the job file
     std::string pluginPath;              ///< empty: the host's default
@@ -16,6 +17,12 @@ struct CommandLine {
     bool quiet = false;                  ///< no summary and no progress line
     std::vector<std::string> overrides;  ///< run: STEP.PROPERTY=VALUE texts, in order
     std::string stepType;                ///< describe: the step type id
+    std::string inferFile;               ///< infer: the file to detect
+    std::string inferTo = "csv";         ///< infer: what the job writes (csv, fixed, html, none)
+    std::string inferJobPath;            ///< infer: where the job goes; empty: standard output
+    bool inferText = false;              ///< infer: every column a string
+    bool inferFixed = false;             ///< infer: fixed-width columns
+    uint64_t inferSampleBytes = 0;       ///< infer: bytes to read; 0: the whole file
 };
 
 /// The program's version, as the build gives it.

@@ -1,7 +1,11 @@
 #include "interrupt.h"
 
+#include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
 
 #include "exit_status.h"
 #include "texthost/run.h"
@@ -9,34 +13,77 @@
 namespace textjob {
 namespace {
 
+// The first stop signal, kept for the exit status. A signal is process-wide, and its handler
+// can reach nothing but such a flag.
+std::atomic<int> gStopSignal{0};
+static_assert(std::atomic<int>::is_always_lock_free, "the signal number must be signal-safe");
+
 void say(const char* text, size_t size) {
     const ssize_t ignored = write(STDERR_FILENO, text, size);
     (void)ignored;
 }
 
-// Only async-signal-safe calls: an atomic store, write and _exit.
-void onInterrupt(int) {
+// Only async-signal-safe calls: atomic loads and stores, write and _exit.
+void onStopSignal(int signal) {
     if (texthost::stopRequested()) {
         static const char kQuit[] =
             "\nStopped at once: the files being written may be incomplete or cut mid-line\n";
         say(kQuit, sizeof kQuit - 1);
-        _exit(kExitInterrupted);
+        const int first = gStopSignal.load();
+        _exit(128 + (first != 0 ? first : signal));
     }
+    gStopSignal.store(signal);
     texthost::requestStop();
-    static const char kNote[] =
-        "\nStopping the job: the steps finish and close their files (press Ctrl-C again to quit "
-        "at once)\n";
-    say(kNote, sizeof kNote - 1);
+    if (signal == SIGINT) {
+        static const char kNote[] =
+            "\nStopping the job: the steps finish and close their files (press Ctrl-C again to "
+            "quit at once)\n";
+        say(kNote, sizeof kNote - 1);
+    } else {
+        static const char kNote[] =
+            "\nStopping the job on a termination or hang-up signal: the steps finish and close "
+            "their files (a second signal quits at once)\n";
+        say(kNote, sizeof kNote - 1);
+    }
+}
+
+void openOnNullWhenClosed(int fd) {
+    if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) return;
+    const int null = open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
+    if (null >= 0 && null != fd) {
+        dup2(null, fd);
+        close(null);
+    }
 }
 
 }  // namespace
 
-void installInterruptHandler() {
-    struct sigaction action {};
-    action.sa_handler = onInterrupt;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    sigaction(SIGINT, &action, nullptr);
+void installSignalHandlers() {
+    // In order: the lowest closed number is the one open() gives next.
+    for (int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO})
+        openOnNullWhenClosed(fd);
+
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    sigaction(SIGPIPE, &ignore, nullptr);
+    sigaction(SIGXFSZ, &ignore, nullptr);
+
+    struct sigaction stop {};
+    stop.sa_handler = onStopSignal;
+    sigemptyset(&stop.sa_mask);
+    sigaddset(&stop.sa_mask, SIGINT);
+    sigaddset(&stop.sa_mask, SIGTERM);
+    sigaddset(&stop.sa_mask, SIGHUP);
+    stop.sa_flags = SA_RESTART;
+    sigaction(SIGINT, &stop, nullptr);
+    sigaction(SIGTERM, &stop, nullptr);
+    sigaction(SIGHUP, &stop, nullptr);
+}
+
+int stoppedExitStatus() {
+    const int signal = gStopSignal.load();
+    return signal != 0 ? 128 + signal : kExitInterrupted;
 }
 
 }  // namespace textjob

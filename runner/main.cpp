@@ -1,8 +1,15 @@
+#include <cstdio>
+#include <exception>
+
 #include "command_line.h"
+#include "exit_status.h"
+#include "infer_command.h"
 #include "interrupt.h"
 #include "run_command.h"
 
-int main(int argc, char** argv) {
+namespace {
+
+int runProgram(int argc, char** argv) {
     int exitStatus = 0;
     const auto line = textjob::parseCommandLine(argc, argv, exitStatus);
     if (!line) return exitStatus;
@@ -11,9 +18,26 @@ int main(int argc, char** argv) {
             return textjob::stepsCommand(*line);
         case textjob::CommandLine::Command::Describe:
             return textjob::describeCommand(*line);
+        case textjob::CommandLine::Command::Infer:
+            return textjob::inferCommand(*line);
         case textjob::CommandLine::Command::Run:
             break;
     }
-    textjob::installInterruptHandler();
     return textjob::runCommand(*line);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    textjob::installSignalHandlers();
+    // The commands report what they expect; anything else (memory running out, say) still ends
+    // the program with a message and a failure status rather than an abort.
+    try {
+        return runProgram(argc, argv);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "error: textjob could not go on: %s\n", e.what());
+    } catch (...) {
+        std::fprintf(stderr, "error: textjob could not go on: an unexpected failure\n");
+    }
+    return textjob::kExitStepFailed;
 }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "exit_status.h"
+#include "interrupt.h"
 #include "progress_line.h"
 #include "texthost/describe.h"
 #include "texthost/run.h"
@@ -75,7 +76,7 @@ int runCommand(const CommandLine& line) {
     }
     std::fflush(stdout);
     if (report.badJob) return kExitBadJob;
-    if (report.stopped) return kExitInterrupted;
+    if (report.stopped) return stoppedExitStatus();
     return report.ok ? kExitOk : kExitStepFailed;
 }
 

@@ -18,8 +18,9 @@ struct CatalogueEntry {
 constexpr CatalogueEntry kCatalogue[] = {
     {29, "Out of memory: the buffer %s could not be allocated."},
     {57,
-     "DELIMITER: the %s begins with \"0x\" but no hexadecimal character code follows; write 0x "
-     "and the code, such as 0x09 for a tab."},
+     "DELIMITER \"%s\" gives no character: after \"0x\" write the hexadecimal code of a "
+     "character, such as 0x09 for a tab (0x0 is the comma); codes above 10FFFF and the "
+     "surrogates D800 to DFFF are no characters."},
     {97, "FILENAME: no file matches \"%s\"."},
     {268,
      "TYPE of field \"%s\" is not a known type name. Use boolean, integer, real, string, date, "
@@ -60,6 +61,9 @@ constexpr CatalogueEntry kCatalogue[] = {
     {739,
      "MAX_OUTPUT_ROWS is not an integer: give the largest number of records to read, or 0 for "
      "no limit."},
+    {800,
+     "Field \"%s\" starts at START_POS %s, inside the record part that the fields before it "
+     "cover: list FIELDS in record order, without overlaps."},
 };
 
 void appendNumber(std::string& out, int value) {

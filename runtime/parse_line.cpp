@@ -4,6 +4,7 @@
 
 #include <emmintrin.h>
 
+#include "mvb/byte_scan.h"
 #include "mvb/parse.h"
 #include "utf8_internal.h"
 
@@ -47,33 +48,11 @@ struct Settings {
 };
 
 inline uint64_t load64(const char* p) noexcept {
-    uint64_t word;
-    std::memcpy(&word, p, sizeof word);
-    return word;
+    return mvb::scan::load(p);
 }
 
-/// First `c` in [p, end), or end.
 inline char* findByte(char* p, char* end, char c) noexcept {
-    constexpr uint64_t kOnes = 0x0101010101010101ull;
-    constexpr uint64_t kHigh = 0x8080808080808080ull;
-    const uint64_t pattern = kOnes * static_cast<unsigned char>(c);
-    // Most fields are short: look at two words inline before paying for a library call.
-    for (int i = 0; i < 2 && end - p >= 8; ++i) {
-        const uint64_t x = load64(p) ^ pattern;
-        const uint64_t hit = (x - kOnes) & ~x & kHigh;
-        if (hit != 0) {
-            return p + (std::countr_zero(hit) >> 3);
-        }
-        p += 8;
-    }
-    if (end - p < 8) {
-        while (p < end && *p != c) {
-            ++p;
-        }
-        return p;
-    }
-    void* found = std::memchr(p, static_cast<unsigned char>(c), static_cast<size_t>(end - p));
-    return found != nullptr ? static_cast<char*>(found) : end;
+    return mvbFindByte(p, end, c);
 }
 
 /// First occurrence of the whole token in [p, end), or end.

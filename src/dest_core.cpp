@@ -2,32 +2,22 @@
 
 #include <cinttypes>
 #include <cstdio>
+#include <string_view>
+#include <unordered_map>
 
 #include "mvb/message.h"
 
-namespace {
-
-constexpr const char* kDomain = "Text Plugin";
-
-}  // namespace
-
-void reportDestMessage(StepHost* host, const char* sourceFile, int line, int number,
-                       std::string_view argument) {
-    if (argument.empty()) {
-        host->reportError(mvb_get_message(sourceFile, line, kDomain, number));
-    } else {
-        host->reportError(mvb_get_message(sourceFile, line, kDomain, number, argument));
-    }
+bool TextDestination::beginRun(std::source_location where) {
+    core_.beginRun();
+    writeFailed_ = false;
+    file_.discard();
+    if (host()->getInputItems(0, true) != nullptr) return true;
+    fail(StepMessageId(315, where));
+    return false;
 }
 
-void declareDestFieldsTable(PropertySchema* schema, const char* secondColumn, int secondType) {
-    PropertyTableSchema* table = schema->declareTable(MvbString("FIELDS", true), 2);
-    table->declareColumn(0, MvbString("FIELDNAME", true), mvbTypeString);
-    table->declareColumn(1, MvbString(secondColumn, true), secondType);
-}
-
-void DestinationCore::initialize(StepHost* host) noexcept {
-    host_ = host;
+void DestinationCore::initialize(const StepMessages* messages) noexcept {
+    messages_ = messages;
     fieldCount_ = 0;
     fieldMap_.reset();
     rowCount_ = 0;
@@ -37,8 +27,8 @@ void DestinationCore::initialize(StepHost* host) noexcept {
     noWrite_ = false;
 }
 
-int DestinationCore::bindFields(int flags, const char* sourceFile, std::source_location where) {
-    PropertyTable* table = host_->getPropertyValues()->getTable(1);
+int DestinationCore::bindFields(int flags, std::source_location where) {
+    PropertyTable* table = host()->getPropertyValues()->getTable(1);
     fieldMap_.reset();
     fieldCount_ = table->getRowCount();
     if (fieldCount_ < 0) fieldCount_ = 0;
@@ -51,10 +41,10 @@ int DestinationCore::bindFields(int flags, const char* sourceFile, std::source_l
     }
 
     const bool validating = (flags & 2) != 0;
-    StepOutputItems* items = host_->getInputItems(0, (flags & 1) == 0);
+    StepOutputItems* items = host()->getInputItems(0, (flags & 1) == 0);
     int result = 0;
     if (items != nullptr) {
-        StepOutputItems* out = host_->createOutputItems(items->count);
+        StepOutputItems* out = host()->createOutputItems(items->count);
         for (int k = 0; k < items->count; ++k) {
             out->items[k].name = items->items[k].name;
             out->items[k].type = items->items[k].type;
@@ -63,18 +53,27 @@ int DestinationCore::bindFields(int flags, const char* sourceFile, std::source_l
         }
         result = validating ? 6 : 2;
     } else if (fieldCount_ == 0) {
-        reportDestMessage(host_, sourceFile, static_cast<int>(where.line()), 663);
+        messages_->report(StepMessageId(663, where));
         return 0;
     }
 
-    host_->clearUsedFields();
+    // Each name is looked up once, in an index of the input fields that keeps the first of
+    // equal names as findOutputItemByName does: binding stays linear in the number of fields.
+    std::unordered_map<std::string_view, int> positions;
+    if (items != nullptr && fieldCount_ != 0) {
+        positions.reserve(static_cast<size_t>(items->count));
+        for (int k = 0; k < items->count; ++k)
+            positions.emplace(items->items[k].name.view(), k);
+    }
+    host()->clearUsedFields();
     for (int i = 0; i < fieldCount_; ++i) {
         const MvbString name = table->getCell(0, i, true).asString();
-        host_->addUsedField(name, 0);
+        host()->addUsedField(name, 0);
         if (items == nullptr) continue;
-        const int position = findOutputItemByName(items, name);
+        const auto found = positions.find(name.view());
+        const int position = found != positions.end() ? found->second : -1;
         if (position == -1 && validating) {
-            reportDestMessage(host_, sourceFile, static_cast<int>(where.line()), 311, name.view());
+            messages_->report(StepMessageId(311, where), name.view());
             return result;
         }
         fieldMap_[i] = position;
@@ -83,13 +82,13 @@ int DestinationCore::bindFields(int flags, const char* sourceFile, std::source_l
 }
 
 void DestinationCore::beginRun() {
-    noWrite_ = host_->getRunMode() != 1;
+    noWrite_ = host()->getRunMode() != 1;
     rowCount_ = 0;
     refreshExpected();
 }
 
 void DestinationCore::refreshExpected() {
-    StepFlow* flow = host_->getFlow();
+    StepFlow* flow = host()->getFlow();
     StepNode* node = flow != nullptr ? flow->getInputNode(0, 0, 0) : nullptr;
     uint64_t expected = 0;
     if (node != nullptr && node->getExpectedRows(&expected)) {
@@ -104,9 +103,9 @@ void DestinationCore::refreshExpected() {
 }
 
 int DestinationCore::takeRow(StepOutputItems** items) {
-    StepOutputItems* in = host_->getInputItems(0, true);
-    StepOutputItems* out = host_->getOutputRow();
-    const int status = host_->readInputRow(0);
+    StepOutputItems* in = host()->getInputItems(0, true);
+    StepOutputItems* out = host()->getOutputRow();
+    const int status = host()->readInputRow(0);
     if (status == 1) {
         expectedRows_ = rowCount_;
         haveExpected_ = true;
@@ -123,11 +122,11 @@ int DestinationCore::takeRow(StepOutputItems** items) {
     return 0;
 }
 
-int DestinationCore::progressPoint(const char* sourceFile, std::source_location where) {
+int DestinationCore::progressPoint(std::source_location where) {
     if (reportInterval_ != 0 && rowCount_ % reportInterval_ != 0) return 0;
     refreshExpected();
-    if (host_->shouldContinue()) return 0;
-    reportDestMessage(host_, sourceFile, static_cast<int>(where.line()), 421);
+    if (host()->shouldContinue()) return 0;
+    messages_->report(StepMessageId(421, where));
     return 2;
 }
 

@@ -4,28 +4,31 @@
 #include <memory>
 #include <source_location>
 
+#include "dest_file.h"
 #include "mvb/datavar.h"
 #include "mvb/string.h"
 #include "step/host.h"
+#include "step_messages.h"
+#include "text_step.h"
 
 /// What the three destinations share: the FIELDS binding, the output list as a copy of the
 /// input list, the row pass-through, the row counter with its progress points, the status text
 /// and the progress total. Each destination holds one and adds what it writes.
 ///
-/// Messages are reported with the owning step's source file (given to each call) and the line
-/// of the step's own statement that called in here.
+/// Messages are reported through the owning step's messages, naming the line of the step's own
+/// statement that called in here.
 class DestinationCore {
   public:
-    /// Keeps `host` and gives the counters their first values (no field map, no expected total).
-    void initialize(StepHost* host) noexcept;
-    StepHost* host() const noexcept { return host_; }
+    /// Keeps the step's `messages` (and so its host) and gives the counters their first values
+    /// (no field map, no expected total).
+    void initialize(const StepMessages* messages) noexcept;
+    StepHost* host() const noexcept { return messages_->host(); }
 
     /// Binds the FIELDS table (property 1) to the input fields and declares the output list as a
     /// copy of the input list. Returns the prepare result: 7 or 3 with an input list (bit 1 of
     /// `flags` set or clear), 1 without one but with FIELDS rows, 0 after message 663 and 6
     /// after message 311 (an unknown FIELDNAME in the validating pass).
-    int bindFields(int flags, const char* sourceFile,
-                   std::source_location where = std::source_location::current());
+    int bindFields(int flags, std::source_location where = std::source_location::current());
 
     /// Number of FIELDS rows bound by the last bindFields(); 0 means nothing is written.
     int fieldCount() const noexcept { return fieldCount_; }
@@ -57,8 +60,7 @@ class DestinationCore {
 
     /// The progress point after a row: 0 to go on, 2 after reporting message 421 when the host
     /// wants the run stopped.
-    int progressPoint(const char* sourceFile,
-                      std::source_location where = std::source_location::current());
+    int progressPoint(std::source_location where = std::source_location::current());
 
     uint64_t rowCount() const noexcept { return rowCount_; }
 
@@ -70,7 +72,7 @@ class DestinationCore {
   private:
     void refreshExpected();
 
-    StepHost* host_ = nullptr;
+    const StepMessages* messages_ = nullptr;
     int fieldCount_ = 0;
     /// Input position of each FIELDS row; -1 when the row names no input field.
     std::unique_ptr<int[]> fieldMap_;
@@ -81,11 +83,25 @@ class DestinationCore {
     bool noWrite_ = false;
 };
 
-/// Declares the FIELDS table of a destination: column 0 FIELDNAME (string) and column 1
-/// `secondColumn` of type `secondType`.
-void declareDestFieldsTable(PropertySchema* schema, const char* secondColumn, int secondType);
+/// What the three destinations share as steps: one input, the FIELDS binding in prepare, the
+/// status and progress of the core, the output file that release discards, and the run's
+/// first check that an input is connected.
+class TextDestination : public TextStep {
+  protected:
+    explicit TextDestination(const char* sourceFile) noexcept : TextStep(sourceFile, 1) {}
 
-/// Reports message `number` (with its text arguments) for `sourceFile` at `line` through
-/// `host`'s reportError.
-void reportDestMessage(StepHost* host, const char* sourceFile, int line, int number,
-                       std::string_view argument = {});
+    void initializeStep() override { core_.initialize(&messages()); }
+    void releaseResources() noexcept override { file_.discard(); }
+    int prepareStep(int flags) override { return core_.bindFields(flags); }
+    bool statusOf(int* percent, MvbString* text) override { return core_.status(percent, text); }
+    bool progressOf(uint64_t* total) override { return core_.progress(total); }
+
+    /// Begins a run: the core's counters, no write failure, no file. False after reporting
+    /// message 315 when no input is connected.
+    bool beginRun(std::source_location where = std::source_location::current());
+
+    DestinationCore core_;
+    DestFile file_;
+    /// A write, flush or open of this run failed: the summary is not reported.
+    bool writeFailed_ = false;
+};

@@ -4,9 +4,22 @@
 #include <string_view>
 
 #include "dest_core.h"
-#include "dest_file.h"
 #include "dest_line_buffer.h"
-#include "step/plugin.h"
+
+/// DEST_DELIMTEXT's settings, read from its properties at start of a run that writes.
+struct DelimDestSettings {
+    MvbString fileName;               ///< FILENAME: the file to write
+    MvbString delimiter{",", true};   ///< DELIMITER: the text between two fields
+    MvbString qualifier;              ///< QUALIFIER: encloses non-numeric values; empty for none
+    bool includeHeader = false;       ///< INCLUDE_HEADER: a first line of OUTPUTNAMEs
+    bool preserveWhitespace = false;  ///< PRESERVE_WHITESPACE: accepted; writing keeps blanks
+    int maxOutputRows = 0;            ///< MAX_OUTPUT_ROWS: accepted; every row is written
+    bool unescapeBackslash = false;   ///< UNESCAPE_BACKSLASH: accepted; nothing is escaped
+    bool byteOrderMark = false;       ///< BYTE_ORDER_MARK: write a byte-order mark first
+    int encoding = -1;                ///< ENCODING: the file's encoding number; -1 UTF-8
+    bool append = false;              ///< APPEND: add to the end of an existing file
+    int endOfLine = 0;                ///< END_OF_LINE: 1 CR, 2 LF, 3 CRLF, 4 native; else LF
+};
 
 /// DEST_DELIMTEXT: passes every row on and, in a run that writes, writes the FIELDS as one
 /// delimited line per row. Non-numeric, non-null values are enclosed in the qualifier, with a
@@ -14,23 +27,16 @@
 ///
 /// `start` only proves that the file can be opened; the file is created (or opened to append)
 /// at the first row, so a run without rows leaves no file behind.
-class DTS_TxtDelimDest final : public StepPluginStep {
+class DTS_TxtDelimDest final : public TextDestination {
   public:
-    bool initialize(StepHost* host, int* inputCount, int* outputCount) override;
-    void release() override;
-    int prepare(int flags) override;
-    bool start() override;
-    int processRow(int unused) override;
-    void finish() override;
-    bool getStatus(int* percent, MvbString* text) override;
-    bool getProgress(uint64_t* total) override;
-    void* queryExtension(int) override { return nullptr; }
-    ~DTS_TxtDelimDest() override = default;
-    void notifyEvent(int, int) override {}
+    DTS_TxtDelimDest() noexcept : TextDestination("src/dts_txtdelimdest") {}
 
   private:
-    bool startRun();
-    int takeAndWriteRow();
+    void declareProperties(PropertySchema* schema) override;
+    void describeProperties(PropertyNotes& notes) const override;
+    bool startStep() override;
+    int produceRow() override;
+    void finishStep() override;
     /// Opens the file for writing (with `probe`, only proves it can be) and writes the header
     /// line when asked for. False after reporting the failure.
     bool openFile(bool probe);
@@ -38,17 +44,8 @@ class DTS_TxtDelimDest final : public StepPluginStep {
     /// inside it doubled.
     void appendQualified(std::string_view text);
 
-    DestinationCore core_;
-    DestFile file_;
-    int encoding_ = -1;
+    DelimDestSettings settings_;
     uint32_t openFlags_ = 0;
-    MvbString delimiter_;
-    MvbString qualifier_;
-    MvbString fileName_;
-    bool includeHeader_ = false;
-    bool append_ = false;
-    /// A write, flush or open of this run failed: the summary is not reported.
-    bool writeFailed_ = false;
     /// The line being written, reused from row to row.
     LineBuffer line_;
 };

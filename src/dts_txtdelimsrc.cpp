@@ -1,19 +1,19 @@
 #include "dts_txtdelimsrc.h"
 
-#include <bit>
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
 #include <new>
 
-#include "mvb/charset.h"
+#include "mvb/byte_scan.h"
 #include "mvb/parse.h"
 #include "mvb/types.h"
-#include "source_properties.h"
 #include "step_catalogue.h"
-#include "step_guard.h"
 
 namespace {
+
+using Settings = DelimSourceSettings;
+using Kind = PropertyKind;
 
 enum Property {
     kFileName,
@@ -31,55 +31,88 @@ enum Property {
     kPropertyCount
 };
 
-constexpr SourceColumnDeclaration kFieldColumns[] = {
+constexpr PropertyColumn kFieldColumns[] = {
     {"NAME", mvbTypeString},
     {"TYPE", mvbTypeString},
     {"MAX_LENGTH", mvbTypeInteger},
 };
 
-constexpr SourcePropertyDeclaration kProperties[kPropertyCount] = {
-    {"FILENAME", mvbTypeString},
-    {"FIELDS", 0, SourceDefault::None, kFieldColumns, 3},
-    {"DELIMITER", mvbTypeString},
-    {"QUOTE", mvbTypeString},
-    {"SKIPROWS", mvbTypeInteger},
-    {"PRESERVE_WHITESPACE", mvbTypeBoolean, SourceDefault::False},
-    {"MAX_OUTPUT_ROWS", mvbTypeInteger},
-    {"UNESCAPE_BACKSLASH", mvbTypeBoolean, SourceDefault::False},
-    {"BYTE_ORDER_MARK", mvbTypeBoolean, SourceDefault::False},
-    {"ENCODING", mvbTypeInteger, SourceDefault::MinusOne},
-    {"FILENAME_FIELD", mvbTypeString},
-    {"REPLACE_NULLS", mvbTypeBoolean},
+constexpr PropertyRow<Settings> kProperties[kPropertyCount] = {
+    {.name = "FILENAME",
+     .kind = Kind::Text,
+     .message = 726,
+     .required = true,
+     .text = &Settings::fileName,
+     .description = "the file to read, or a pattern that selects several files"},
+    {.name = "FIELDS",
+     .kind = Kind::Table,
+     .description = "one row per output field: NAME, TYPE and MAX_LENGTH in characters",
+     .columns = kFieldColumns},
+    {.name = "DELIMITER",
+     .kind = Kind::Delimiter,
+     .message = 57,
+     .number = &Settings::delimiterCode,
+     .description = "the field delimiter: its first character, or 0x and a hexadecimal code"},
+    {.name = "QUOTE",
+     .kind = Kind::Character,
+     .number = &Settings::quoteCode,
+     .description = "the character that encloses a field holding delimiters: its first character"},
+    {.name = "SKIPROWS",
+     .kind = Kind::Integer,
+     .message = 723,
+     .number = &Settings::skipRows,
+     .description = "head lines skipped in every file (a header line too); negative skips all"},
+    {.name = "PRESERVE_WHITESPACE",
+     .kind = Kind::Boolean,
+     .message = 724,
+     .declaresDefault = true,
+     .flag = &Settings::preserveWhitespace,
+     .description = "keep the blanks around unquoted values"},
+    {.name = "MAX_OUTPUT_ROWS",
+     .kind = Kind::Integer,
+     .message = 270,
+     .number = &Settings::maxOutputRows,
+     .description = "stop after this many rows; 0 or negative reads every row"},
+    {.name = "UNESCAPE_BACKSLASH",
+     .kind = Kind::Boolean,
+     .message = 725,
+     .declaresDefault = true,
+     .flag = &Settings::unescapeBackslash,
+     .description = "read backslash escapes (\\n, \\t, \\\\, ...) in values"},
+    {.name = "BYTE_ORDER_MARK",
+     .kind = Kind::Boolean,
+     .declaresDefault = true,
+     .flag = &Settings::byteOrderMark,
+     .description = "honour a byte-order mark at the start of the file"},
+    {.name = "ENCODING",
+     .kind = Kind::Encoding,
+     .declaresDefault = true,
+     .number = &Settings::encoding,
+     .description = "the input's encoding number; -1 detects it"},
+    {.name = "FILENAME_FIELD",
+     .kind = Kind::Text,
+     .text = &Settings::fileNameField,
+     .description = "when set, the name of an extra field holding each row's file name"},
+    {.name = "REPLACE_NULLS",
+     .kind = Kind::Boolean,
+     .flag = &Settings::replaceNulls,
+     .description = "read each NUL character as a blank"},
 };
+
+/// The order in which start reads and checks the settings; the files are opened in between.
+constexpr int kStartOrder[] = {kSkipRows,          kMaxOutputRows, kPreserveWhitespace,
+                               kUnescapeBackslash, kFileName,      kByteOrderMark,
+                               kReplaceNulls,      kEncoding,      kStepChecks,
+                               kDelimiter,         kQuote};
 
 constexpr int kInitialScratchCapacity = 1024;
 /// Bytes past the line's NUL that the scratch line always has, so that a field's length can be
 /// found a word at a time without reading outside the buffer. The buffer starts zeroed, so
 /// that those loads never see bytes nothing wrote.
-constexpr size_t kScratchPadding = 8;
+constexpr size_t kScratchPadding = kMvbScanPadding;
 /// Missing-field warnings of one run; the last one is replaced by "Max warning count reached".
 constexpr int kMaxWarnings = 1000;
 constexpr uint64_t kStopCheckInterval = 1000;
-
-/// Byte length of a NUL-terminated field inside the scratch line. Fields are short, so a word
-/// at a time inline beats a call to strlen; the buffer's padding keeps every load inside it.
-size_t fieldLength(const char* text) {
-    static_assert(std::endian::native == std::endian::little);
-    constexpr uint64_t kOnes = 0x0101010101010101ull;
-    constexpr uint64_t kHighs = 0x8080808080808080ull;
-    for (size_t at = 0;; at += 8) {
-        uint64_t word;
-        std::memcpy(&word, text + at, sizeof word);
-        // The lowest flagged byte is the first NUL; bytes after it may be flagged wrongly,
-        // which does not matter.
-        const uint64_t zeros = (word - kOnes) & ~word & kHighs;
-        if (zeros != 0) return at + static_cast<size_t>(std::countr_zero(zeros)) / 8;
-    }
-}
-
-bool isUnicodeScalar(unsigned code) {
-    return code <= 0x10FFFF && (code < 0xD800 || code > 0xDFFF);
-}
 
 }  // namespace
 
@@ -87,69 +120,36 @@ StepPluginStep* createTxtDelimSrc() {
     return new DTS_TxtDelimSrc();
 }
 
-bool DTS_TxtDelimSrc::initialize(StepHost* host, int* inputCount, int* outputCount) {
-    return guardStep(host, false, [&] {
-        host_ = host;
-        *inputCount = 0;
-        *outputCount = 1;
-        declareSourceProperties(host_, kProperties, kPropertyCount);
+void DTS_TxtDelimSrc::declareProperties(PropertySchema* schema) {
+    ::declareProperties<Settings>(schema, kProperties);
+}
+
+void DTS_TxtDelimSrc::describeProperties(PropertyNotes& notes) const {
+    notes.describe<Settings>(kProperties);
+}
+
+bool DTS_TxtDelimSrc::statusOf(int* percent, MvbString* text) {
+    if (done_) {
+        *percent = 100;
+        text->assign("Complete");
         return true;
-    });
+    }
+    *percent = formatSourceByteStatus(files_.file(), rowCount_, text);
+    return true;
 }
 
-void DTS_TxtDelimSrc::release() {
-    guardStep(host_, false, [&] {
-        files_.close();
+bool DTS_TxtDelimSrc::progressOf(uint64_t* total) {
+    if (totalRows_ != kUnknownRows) {
+        *total = totalRows_;
         return true;
-    });
-    delete this;
+    }
+    return estimateSourceRows(files_.file(), rowCount_, total);
 }
 
-int DTS_TxtDelimSrc::prepare(int flags) {
-    return guardStep(host_, 0, [&] { return prepareFields(flags); });
-}
-
-bool DTS_TxtDelimSrc::start() {
-    return guardStep(host_, false, [&] { return startRun(); });
-}
-
-int DTS_TxtDelimSrc::processRow(int) {
-    return guardStep(host_, 2, [&] { return produceRow(); });
-}
-
-void DTS_TxtDelimSrc::finish() {
-    guardStep(host_, false, [&] {
-        finishRun();
-        return true;
-    });
-}
-
-bool DTS_TxtDelimSrc::getStatus(int* percent, MvbString* text) {
-    return guardStep(host_, false, [&] {
-        if (done_) {
-            *percent = 100;
-            text->assign("Complete");
-            return true;
-        }
-        *percent = formatSourceByteStatus(files_.file(), rowCount_, text);
-        return true;
-    });
-}
-
-bool DTS_TxtDelimSrc::getProgress(uint64_t* total) {
-    return guardStep(host_, false, [&] {
-        if (totalRows_ != kUnknownRows) {
-            *total = totalRows_;
-            return true;
-        }
-        return estimateSourceRows(files_.file(), rowCount_, total);
-    });
-}
-
-int DTS_TxtDelimSrc::prepareFields(int flags) {
+int DTS_TxtDelimSrc::prepareStep(int flags) {
     const bool validating = (flags & 2) != 0;
     typeFormats_.reset();
-    PropertyValues* values = host_->getPropertyValues();
+    PropertyValues* values = host()->getPropertyValues();
     SourceCharSizes sizes;
     if (validating) sizes = probeSourceCharSizes(values, kFileName, kByteOrderMark, kEncoding);
     const int bytesPerChar = sizes.maximum == -1 ? kUnknownCharSize : sizes.maximum;
@@ -158,7 +158,7 @@ int DTS_TxtDelimSrc::prepareFields(int flags) {
     PropertyTable* table = values->getTable(kFields);
     fieldCount_ = table->getRowCount();
     if (fieldCount_ < 0) fieldCount_ = 0;
-    StepOutputItems* items = createSourceOutput(host_, fieldCount_, fileNameField);
+    StepOutputItems* items = createSourceOutput(host(), fieldCount_, fileNameField);
     if (fieldCount_ != 0) typeFormats_.reset(new int[fieldCount_]());
 
     for (int i = 0; i < fieldCount_; ++i) {
@@ -186,13 +186,13 @@ int DTS_TxtDelimSrc::prepareFields(int flags) {
     return (flags & 1) != 0 ? 3 : 7;
 }
 
-bool DTS_TxtDelimSrc::startRun() {
+bool DTS_TxtDelimSrc::startStep() {
     files_.close();
     rowCount_ = 0;
     totalRows_ = kUnknownRows;
     warningCount_ = 0;
     done_ = false;
-    host_->getOutputRow();
+    host()->getOutputRow();
 
     fieldPointers_.reset(new (std::nothrow) char*[fieldCount_ > 0 ? fieldCount_ : 1]);
     if (fieldPointers_ == nullptr) {
@@ -207,88 +207,42 @@ bool DTS_TxtDelimSrc::startRun() {
     }
     scratchCapacity_ = kInitialScratchCapacity;
 
-    PropertyValues* values = host_->getPropertyValues();
-    bool unreadable = false;
-    skipRows_ = values->getValue(kSkipRows, true).asInt(&unreadable);
-    if (unreadable) {
-        fail(723);
+    settings_ = Settings{};
+    if (!readSettings<Settings>(messages(), kProperties, kStartOrder, settings_,
+                                [&] { return openFiles(); })) {
         return false;
     }
-    maxOutputRows_ = values->getValue(kMaxOutputRows, true).asInt(&unreadable);
-    if (unreadable) {
-        fail(270);
-        return false;
-    }
-    const bool preserveWhitespace = values->getValue(kPreserveWhitespace, true).asBool(&unreadable);
-    if (unreadable) {
-        fail(724);
-        return false;
-    }
-    const bool unescapeBackslash = values->getValue(kUnescapeBackslash, true).asBool(&unreadable);
-    if (unreadable) {
-        fail(725);
-        return false;
-    }
-    parseFlags_ = (preserveWhitespace ? MVS_PARSE_KEEP_BLANKS : 0u) |
-                  (unescapeBackslash ? MVS_PARSE_UNESCAPE : 0u);
-
-    const MvbString fileName = values->getValue(kFileName, true).asString();
-    if (fileName.empty()) {
-        fail(726);
-        return false;
-    }
-    MvbString errorText;
-    switch (files_.select(fileName.asCstr(), errorText)) {
-        case FileSetStep::Ready:
-            break;
-        case FileSetStep::Finished:
-            fail(97, fileName.view());
-            return false;
-        case FileSetStep::Failed:
-            host_->reportError(errorText);
-            return false;
-    }
-    const SourceOpenSettings settings =
-        readSourceOpenSettings(values, kByteOrderMark, kReplaceNulls, kEncoding);
-    if (!files_.openSelected(settings, errorText)) {
-        host_->reportError(errorText);
-        return false;
-    }
-
-    if (!decodeDelimiter(values->getValue(kDelimiter, true).asString())) {
-        fail(57, "delimiter");
-        return false;
-    }
-    const MvbString quote = values->getValue(kQuote, true).asString();
-    int byteLength = 0;
-    quoteCode_ = quote.empty() ? 0 : np_uchar_toint(quote.asCstr(), &byteLength);
-
-    rowsToSkip_ = skipRows_;
+    parseFlags_ = (settings_.preserveWhitespace ? MVS_PARSE_KEEP_BLANKS : 0u) |
+                  (settings_.unescapeBackslash ? MVS_PARSE_UNESCAPE : 0u);
+    rowsToSkip_ = settings_.skipRows;
     return true;
 }
 
-bool DTS_TxtDelimSrc::decodeDelimiter(const MvbString& delimiter) {
-    delimiterCode_ = 0;
-    if (delimiter.empty()) return true;
-    // Only a lower-case "0x" introduces a character code; "0X09" is the character '0'.
-    if (delimiter.mid(0, 2).compare("0x", false) == 0) {
-        const MvbString digits = delimiter.mid(2, -1);
-        unsigned code = 0;
-        if (std::sscanf(digits.asCstr(), "%x", &code) != 1 || !isUnicodeScalar(code)) {
+bool DTS_TxtDelimSrc::openFiles() {
+    MvbString errorText;
+    switch (files_.select(settings_.fileName.asCstr(), errorText)) {
+        case FileSetStep::Ready:
+            break;
+        case FileSetStep::Finished:
+            fail(97, settings_.fileName.view());
             return false;
-        }
-        delimiterCode_ = static_cast<int>(code);
-        return true;
+        case FileSetStep::Failed:
+            host()->reportError(errorText);
+            return false;
     }
-    int byteLength = 0;
-    delimiterCode_ = np_uchar_toint(delimiter.asCstr(), &byteLength);
+    const SourceOpenSettings open{settings_.encoding,
+                                  sourceOpenFlags(settings_.byteOrderMark, settings_.replaceNulls)};
+    if (!files_.openSelected(open, errorText)) {
+        host()->reportError(errorText);
+        return false;
+    }
     return true;
 }
 
 int DTS_TxtDelimSrc::produceRow() {
     if (done_) return 1;
-    if (maxOutputRows_ != 0 &&
-        rowCount_ == static_cast<uint64_t>(static_cast<int64_t>(maxOutputRows_))) {
+    if (settings_.maxOutputRows != 0 &&
+        rowCount_ == static_cast<uint64_t>(static_cast<int64_t>(settings_.maxOutputRows))) {
         totalRows_ = rowCount_;
         files_.closeFile();
         done_ = true;
@@ -298,7 +252,7 @@ int DTS_TxtDelimSrc::produceRow() {
     // No file is open after a failed start or after the next file of a listing failed to
     // open; both were reported, and there is nothing more to read.
     if (file == nullptr) return 1;
-    StepOutputItems* row = host_->getOutputRow();
+    StepOutputItems* row = host()->getOutputRow();
 
     MvbTextSpan line;
     int lineBytes = 0;
@@ -314,14 +268,14 @@ int DTS_TxtDelimSrc::produceRow() {
             switch (files_.advance(errorText)) {
                 case FileSetStep::Ready:
                     file = files_.file();
-                    rowsToSkip_ = skipRows_;
+                    rowsToSkip_ = settings_.skipRows;
                     continue;
                 case FileSetStep::Finished:
                     totalRows_ = rowCount_;
                     done_ = true;
                     return 1;
                 case FileSetStep::Failed:
-                    host_->reportError(errorText);
+                    host()->reportError(errorText);
                     return 2;
             }
         }
@@ -341,7 +295,7 @@ int DTS_TxtDelimSrc::produceRow() {
     scratch[lineBytes] = '\0';
     char** fields = fieldPointers_.get();
     const int found = mvs_parse_text_ex2(scratch, fields, fieldCount_, scratch, lineBytes,
-                                         delimiterCode_, quoteCode_, parseFlags_);
+                                         settings_.delimiterCode, settings_.quoteCode, parseFlags_);
     if (found < fieldCount_) [[unlikely]] {
         warnMissingFields();
     }
@@ -353,12 +307,13 @@ int DTS_TxtDelimSrc::produceRow() {
             items[i].value.setNull();
             continue;
         }
-        converter_.convert(items[i], typeFormats_[i], std::string_view(text, fieldLength(text)));
+        converter_.convert(items[i], typeFormats_[i],
+                           std::string_view(text, mvbPaddedStringLength(text)));
     }
     if (fileNameFieldIndex_ != -1) items[fileNameFieldIndex_].value.assign(files_.currentName());
 
     ++rowCount_;
-    if (rowCount_ % kStopCheckInterval == 0 && !host_->shouldContinue()) {
+    if (rowCount_ % kStopCheckInterval == 0 && !host()->shouldContinue()) {
         fail(421);
         return 2;
     }
@@ -381,27 +336,27 @@ void DTS_TxtDelimSrc::warnMissingFields() {
     if (warningCount_ >= kMaxWarnings) return;
     ++warningCount_;
     if (warningCount_ == kMaxWarnings) {
-        host_->getLog()->logMessage(1, MvbString("Max warning count reached", true));
+        host()->getLog()->logMessage(1, MvbString("Max warning count reached", true));
         return;
     }
     char text[96];
     std::snprintf(text, sizeof text, "Delimited text: Missing field(s) on row %" PRIu64,
                   rowCount_ + 1);
-    host_->getLog()->logMessage(1, MvbString(text, false));
+    host()->getLog()->logMessage(1, MvbString(text, false));
 }
 
 void DTS_TxtDelimSrc::reportFileError(const MvbTxtFile* file) {
     MvbString errorText;
     file->getLastError(errorText);
-    host_->reportError(errorText);
+    host()->reportError(errorText);
 }
 
-void DTS_TxtDelimSrc::finishRun() {
+void DTS_TxtDelimSrc::finishStep() {
     files_.close();
     done_ = true;
-    host_->reportInfo(MvbString("Input file: ", true), true);
-    host_->reportInfo(host_->getPropertyValues()->getValue(kFileName, true).asString(), false);
+    host()->reportInfo(MvbString("Input file: ", true), true);
+    host()->reportInfo(host()->getPropertyValues()->getValue(kFileName, true).asString(), false);
     char text[64];
     std::snprintf(text, sizeof text, "%" PRIu64 " rows read", rowCount_);
-    host_->reportInfo(MvbString(text, false), false);
+    host()->reportInfo(MvbString(text, false), false);
 }

@@ -6,53 +6,60 @@
 #include "mvb/string.h"
 #include "source_fields.h"
 #include "source_file_set.h"
-#include "source_messages.h"
 #include "source_progress.h"
-#include "step/plugin.h"
+#include "text_step.h"
+
+/// SOURCE_DELIMTEXT's settings, read from its properties at start.
+struct DelimSourceSettings {
+    MvbString fileName;               ///< FILENAME: the file, or a pattern of several files
+    int delimiterCode = ',';          ///< DELIMITER: the character that ends a field
+    int quoteCode = 0;                ///< QUOTE: the character that encloses a field; 0 for none
+    int skipRows = 0;                 ///< SKIPROWS: head lines skipped in every file; < 0 all
+    bool preserveWhitespace = false;  ///< PRESERVE_WHITESPACE: keep blanks around values
+    int maxOutputRows = 0;            ///< MAX_OUTPUT_ROWS: stop after this many rows; <= 0 no limit
+    bool unescapeBackslash = false;   ///< UNESCAPE_BACKSLASH: read backslash escapes
+    bool byteOrderMark = false;       ///< BYTE_ORDER_MARK: honour a byte-order mark
+    int encoding = -1;                ///< ENCODING: the input's encoding number; -1 detects it
+    bool replaceNulls = false;        ///< REPLACE_NULLS: replace NUL characters in the text read
+    MvbString fileNameField;          ///< FILENAME_FIELD: name of a field holding the file name
+};
 
 /// SOURCE_DELIMTEXT, "Text file source (comma delimited)": reads one file, or every file a
 /// pattern matches, and produces one row per line, split at a delimiter and converted to the
 /// types of the FIELDS table. Head lines (SKIPROWS) are skipped in every file.
-class DTS_TxtDelimSrc final : public StepPluginStep {
+class DTS_TxtDelimSrc final : public TextStep {
   public:
-    bool initialize(StepHost* host, int* inputCount, int* outputCount) override;
-    /// Frees the buffers, closes a file or listing still open, and deletes the step.
-    void release() override;
+    DTS_TxtDelimSrc() noexcept : TextStep("src/dts_txtdelimsrc", 0) {}
+
+  private:
+    void declareProperties(PropertySchema* schema) override;
+    void describeProperties(PropertyNotes& notes) const override;
+    /// Closes a file or listing still open.
+    void releaseResources() noexcept override { files_.close(); }
     /// Declares the output fields from FIELDS (and FILENAME_FIELD). With bit 1 of `flags` the
     /// input's encoding is probed for the fields' byte sizes and unknown types and unreadable
     /// lengths are errors. 3 (bit 0 set) or 7, 0 after a reported error.
-    int prepare(int flags) override;
+    int prepareStep(int flags) override;
     /// Reads the settings, allocates the line buffers and opens the first file.
-    bool start() override;
+    bool startStep() override;
     /// 0: a row is in the output buffer; 1: no more rows; 2: failure or stop, reported.
-    int processRow(int unused) override;
+    int produceRow() override;
     /// Closes the files and reports "Input file: ", FILENAME and the rows read.
-    void finish() override;
+    void finishStep() override;
     /// "Complete" at 100 once the data has ended; else the bytes read of the current file.
-    bool getStatus(int* percent, MvbString* text) override;
+    bool statusOf(int* percent, MvbString* text) override;
     /// The exact total once the data has ended; else an estimate from the current file's
     /// position (false with 0 before anything was read or without an open file).
-    bool getProgress(uint64_t* total) override;
-    void* queryExtension(int) override { return nullptr; }
-    ~DTS_TxtDelimSrc() override = default;
-    void notifyEvent(int, int) override {}
+    bool progressOf(uint64_t* total) override;
 
-  private:
-    int prepareFields(int flags);
-    bool startRun();
-    int produceRow();
-    void finishRun();
-    [[nodiscard]] bool decodeDelimiter(const MvbString& delimiter);
+    /// Selects FILENAME's files and opens the first; false after reporting why.
+    [[nodiscard]] bool openFiles();
     /// Grows the scratch line to hold `lineBytes` and 1024 bytes more; false when out of memory.
     [[nodiscard]] bool growScratchLine(int lineBytes);
     void warnMissingFields();
     void reportFileError(const MvbTxtFile* file);
-    template <typename... Args>
-    void fail(StepMessageId id, const Args&... args) {
-        reportStepMessage(host_, "src/dts_txtdelimsrc", id, args...);
-    }
 
-    StepHost* host_ = nullptr;
+    DelimSourceSettings settings_;
     std::unique_ptr<int[]> typeFormats_;  ///< date format of each field
     uint64_t totalRows_ = kUnknownRows;   ///< final row count, once the data has ended
     uint64_t rowCount_ = 0;               ///< rows produced in this run
@@ -60,13 +67,9 @@ class DTS_TxtDelimSrc final : public StepPluginStep {
     std::unique_ptr<char*[]> fieldPointers_;  ///< field starts inside the scratch line
     std::unique_ptr<char[]> scratchLine_;     ///< copy of the current line, split in place
     int scratchCapacity_ = 0;                 ///< usable bytes of the scratch line (NUL aside)
-    int delimiterCode_ = 0;
-    int quoteCode_ = 0;
     unsigned parseFlags_ = 0;
-    int rowsToSkip_ = 0;  ///< head lines still to skip in the current file
-    int skipRows_ = 0;
-    int maxOutputRows_ = 0;  ///< 0 or negative: no limit
-    int warningCount_ = 0;   ///< rows with missing fields in this run
+    int rowsToSkip_ = 0;    ///< head lines still to skip in the current file
+    int warningCount_ = 0;  ///< rows with missing fields in this run
     int fileNameFieldIndex_ = -1;
     int fieldCount_ = 0;
     bool done_ = false;  ///< the data has ended or finish() has run

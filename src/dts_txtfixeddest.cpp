@@ -8,19 +8,50 @@
 #include "mvb/charset.h"
 #include "mvb/types.h"
 #include "step_catalogue.h"
-#include "step_guard.h"
 
 namespace {
 
-constexpr const char* kSourceFile = "src/dts_txtfixeddest";
+using Settings = FixedDestSettings;
+using Kind = PropertyKind;
 
-enum Property : int {
-    kFileName = 0,
-    kFields = 1,
-    kLineEnd = 2,
-    kByteOrderMark = 3,
-    kEncoding = 4,
-    kAppend = 5,
+enum Property : int { kFileName, kFields, kLineEnd, kByteOrderMark, kEncoding, kAppend, kCount };
+
+constexpr PropertyColumn kFieldColumns[] = {
+    {"FIELDNAME", mvbTypeString},
+    {"WIDTH", mvbTypeInteger},
+};
+
+constexpr PropertyRow<Settings> kProperties[kCount] = {
+    {.name = "FILENAME",
+     .kind = Kind::Text,
+     .message = 304,
+     .required = true,
+     .text = &Settings::fileName,
+     .description = "the file to write"},
+    {.name = "FIELDS",
+     .kind = Kind::Table,
+     .description = "the input fields to write (FIELDNAME), each padded with blanks to WIDTH "
+                    "bytes of the file's encoding",
+     .columns = kFieldColumns},
+    {.name = "LINE_END",
+     .kind = Kind::Text,
+     .text = &Settings::lineEnd,
+     .description = "CRLF or LF after each record; anything else writes no line end"},
+    {.name = "BYTE_ORDER_MARK",
+     .kind = Kind::Boolean,
+     .declaresDefault = true,
+     .flag = &Settings::byteOrderMark,
+     .description = "write a byte-order mark"},
+    {.name = "ENCODING",
+     .kind = Kind::Encoding,
+     .declaresDefault = true,
+     .number = &Settings::encoding,
+     .description = "the file's encoding number; -1 writes UTF-8"},
+    {.name = "APPEND",
+     .kind = Kind::Boolean,
+     .declaresDefault = true,
+     .flag = &Settings::append,
+     .description = "add to the end of the file instead of replacing it"},
 };
 
 }  // namespace
@@ -29,94 +60,28 @@ StepPluginStep* createTxtFixedDest() {
     return new DTS_TxtFixedDest();
 }
 
-bool DTS_TxtFixedDest::initialize(StepHost* host, int* inputCount, int* outputCount) {
-    return guardStep(host, false, [&] {
-        core_.initialize(host);
-        if (inputCount != nullptr) *inputCount = 1;
-        if (outputCount != nullptr) *outputCount = 1;
-        file_.discard();
-        fieldWidths_.reset();
-        encoding_ = -1;
-        openFlags_ = 0;
-        writeLineEnd_ = false;
-
-        PropertySchema* schema = host->getPropertySchema();
-        schema->declareProperty(MvbString("FILENAME", true), mvbTypeString);
-        declareDestFieldsTable(schema, "WIDTH", mvbTypeInteger);
-        schema->declareProperty(MvbString("LINE_END", true), mvbTypeString);
-        schema->declareProperty(MvbString("BYTE_ORDER_MARK", true), mvbTypeBoolean);
-        schema->setDefault(kByteOrderMark, MvbDatavar(false));
-        schema->declareProperty(MvbString("ENCODING", true), mvbTypeInteger);
-        schema->setDefault(kEncoding, MvbDatavar(-1));
-        schema->declareProperty(MvbString("APPEND", true), mvbTypeBoolean);
-        schema->setDefault(kAppend, MvbDatavar(false));
-        return true;
-    });
+void DTS_TxtFixedDest::declareProperties(PropertySchema* schema) {
+    ::declareProperties<Settings>(schema, kProperties);
 }
 
-void DTS_TxtFixedDest::release() {
-    file_.discard();
-    delete this;
+void DTS_TxtFixedDest::describeProperties(PropertyNotes& notes) const {
+    notes.describe<Settings>(kProperties);
 }
 
-int DTS_TxtFixedDest::prepare(int flags) {
-    return guardStep(core_.host(), 0, [&] { return core_.bindFields(flags, kSourceFile); });
-}
-
-bool DTS_TxtFixedDest::start() {
-    return guardStep(core_.host(), false, [&] { return startRun(); });
-}
-
-bool DTS_TxtFixedDest::startRun() {
-    StepHost* host = core_.host();
-    PropertyValues* props = host->getPropertyValues();
-    core_.beginRun();
-    writeFailed_ = false;
-    if (host->getInputItems(0, true) == nullptr) {
-        reportDestMessage(host, kSourceFile, __LINE__, 315);
-        return false;
-    }
-    file_.discard();
-    append_ = props->getValue(kAppend, true).asBool(nullptr);
+bool DTS_TxtFixedDest::startStep() {
+    if (!beginRun()) return false;
+    settings_ = Settings{};
     // A run that writes nothing reads no other setting and opens nothing.
     if (!core_.writes()) return true;
-
-    host->getOutputRow();
-    PropertyTable* table = props->getTable(kFields);
-    const int fieldCount = core_.fieldCount();
-    fieldWidths_ = std::make_unique<int[]>(fieldCount);
-    for (int i = 0; i < fieldCount; ++i) {
-        bool error = false;
-        const int width = table->getCell(1, i, true).asInt(&error);
-        if (error) {
-            const MvbString name = table->getCell(0, i, true).asString();
-            reportDestMessage(host, kSourceFile, __LINE__, 721, name.view());
-            return false;
-        }
-        if (width < 0) {
-            reportDestMessage(host, kSourceFile, __LINE__, 732);
-            return false;
-        }
-        fieldWidths_[i] = width;
-    }
-
-    fileName_ = props->getValue(kFileName, true).asString();
-    if (fileName_.empty()) {
-        reportDestMessage(host, kSourceFile, __LINE__, 304);
+    host()->getOutputRow();
+    if (!readWidths()) return false;
+    if (!readSettings<Settings>(messages(), kProperties, {}, settings_, [] { return true; })) {
         return false;
     }
-
-    writeLineEnd_ = false;
-    openFlags_ = 0;
-    encoding_ = -1;
-    bool error = false;
-    if (props->getValue(kByteOrderMark, true).asBool(&error) && !error) {
-        openFlags_ |= MVB_FLAG_WRITE_BOM;
-    }
-    const MvbDatavar encoding = props->getValue(kEncoding, true);
-    if (!encoding.isNull()) encoding_ = encoding.asInt(nullptr);
-    MvbString lineEnd = props->getValue(kLineEnd, true).asString();
+    openFlags_ = settings_.byteOrderMark ? MVB_FLAG_WRITE_BOM : 0u;
+    MvbString lineEnd = settings_.lineEnd;
     lineEnd.trim(true, true);
+    writeLineEnd_ = false;
     if (lineEnd.compare("CRLF", true) == 0) {
         openFlags_ |= MVB_FLAG_EOL_CRLF;
         writeLineEnd_ = true;
@@ -127,9 +92,31 @@ bool DTS_TxtFixedDest::startRun() {
     return openFile(true);
 }
 
+bool DTS_TxtFixedDest::readWidths() {
+    PropertyTable* table = host()->getPropertyValues()->getTable(kFields);
+    const int fieldCount = core_.fieldCount();
+    fieldWidths_ = std::make_unique<int[]>(fieldCount);
+    for (int i = 0; i < fieldCount; ++i) {
+        bool error = false;
+        const int width = table->getCell(1, i, true).asInt(&error);
+        if (error) {
+            fail(721, table->getCell(0, i, true).asString().view());
+            return false;
+        }
+        if (width < 0) {
+            fail(732);
+            return false;
+        }
+        fieldWidths_[i] = width;
+    }
+    return true;
+}
+
 bool DTS_TxtFixedDest::openFile(bool probe) {
-    const int mode = append_ ? MVB_OPEN_APPEND : MVB_OPEN_CREATE;
-    if (!file_.open(core_.host(), fileName_, mode, encoding_, openFlags_, probe)) return false;
+    const int mode = settings_.append ? MVB_OPEN_APPEND : MVB_OPEN_CREATE;
+    if (!file_.open(host(), settings_.fileName, mode, settings_.encoding, openFlags_, probe)) {
+        return false;
+    }
     if (!probe) {
         const int encoding = file_.get()->getEncoding();
         utf8File_ = encoding == 0 || encoding == 65001;
@@ -177,11 +164,7 @@ bool DTS_TxtFixedDest::writeRecordByFields(const StepOutputItems* items) {
     return true;
 }
 
-int DTS_TxtFixedDest::processRow(int) {
-    return guardStep(core_.host(), 2, [&] { return takeAndWriteRow(); });
-}
-
-int DTS_TxtFixedDest::takeAndWriteRow() {
+int DTS_TxtFixedDest::produceRow() {
     StepHost* host = core_.host();
     StepOutputItems* items = nullptr;
     const int status = core_.takeRow(&items);
@@ -208,22 +191,11 @@ int DTS_TxtFixedDest::takeAndWriteRow() {
             return 2;
         }
     }
-    return core_.progressPoint(kSourceFile);
+    return core_.progressPoint();
 }
 
-void DTS_TxtFixedDest::finish() {
-    guardStep(core_.host(), 0, [&] {
-        char text[512];
-        std::snprintf(text, sizeof text, "Wrote %" PRIu64 " rows to text file", core_.rowCount());
-        file_.finishRun(core_.host(), core_.writes(), &writeFailed_, text, fileName_);
-        return 0;
-    });
-}
-
-bool DTS_TxtFixedDest::getStatus(int* percent, MvbString* text) {
-    return guardStep(core_.host(), false, [&] { return core_.status(percent, text); });
-}
-
-bool DTS_TxtFixedDest::getProgress(uint64_t* total) {
-    return guardStep(core_.host(), false, [&] { return core_.progress(total); });
+void DTS_TxtFixedDest::finishStep() {
+    char text[512];
+    std::snprintf(text, sizeof text, "Wrote %" PRIu64 " rows to text file", core_.rowCount());
+    file_.finishRun(host(), core_.writes(), &writeFailed_, text, settings_.fileName);
 }

@@ -4,9 +4,16 @@
 #include <memory>
 
 #include "dest_core.h"
-#include "dest_file.h"
 #include "dest_line_buffer.h"
-#include "step/plugin.h"
+
+/// DEST_FIXEDTEXT's settings, read from its properties at start of a run that writes.
+struct FixedDestSettings {
+    MvbString fileName;          ///< FILENAME: the file to write
+    MvbString lineEnd;           ///< LINE_END: CRLF or LF; anything else writes none
+    bool byteOrderMark = false;  ///< BYTE_ORDER_MARK: write a byte-order mark first
+    int encoding = -1;           ///< ENCODING: the file's encoding number; -1 UTF-8
+    bool append = false;         ///< APPEND: add to the end of an existing file
+};
 
 /// DEST_FIXEDTEXT: passes every row on and, in a run that writes, writes the FIELDS of each row
 /// as one record, each field padded to its WIDTH, followed by the line end that LINE_END names
@@ -14,32 +21,24 @@
 ///
 /// `start` only proves that the file can be opened; the file is created (or opened to append)
 /// at the first row, so a run without rows leaves no file behind.
-class DTS_TxtFixedDest final : public StepPluginStep {
+class DTS_TxtFixedDest final : public TextDestination {
   public:
-    bool initialize(StepHost* host, int* inputCount, int* outputCount) override;
-    void release() override;
-    int prepare(int flags) override;
-    bool start() override;
-    int processRow(int unused) override;
-    void finish() override;
-    bool getStatus(int* percent, MvbString* text) override;
-    bool getProgress(uint64_t* total) override;
-    void* queryExtension(int) override { return nullptr; }
-    ~DTS_TxtFixedDest() override = default;
-    void notifyEvent(int, int) override {}
+    DTS_TxtFixedDest() noexcept : TextDestination("src/dts_txtfixeddest") {}
 
   private:
-    bool startRun();
-    int takeAndWriteRow();
+    void declareProperties(PropertySchema* schema) override;
+    void describeProperties(PropertyNotes& notes) const override;
+    bool startStep() override;
+    int produceRow() override;
+    void finishStep() override;
+    /// Reads each FIELDS row's WIDTH; false after reporting the first that is unusable.
+    bool readWidths();
     bool openFile(bool probe);
     bool writeRecordAtOnce(const StepOutputItems* items);
     bool writeRecordByFields(const StepOutputItems* items);
 
-    DestinationCore core_;
-    DestFile file_;
-    int encoding_ = -1;
+    FixedDestSettings settings_;
     uint32_t openFlags_ = 0;
-    MvbString fileName_;
     /// The WIDTH of each FIELDS row, each 0 or more; read by start.
     std::unique_ptr<int[]> fieldWidths_;
     bool writeLineEnd_ = false;
@@ -48,7 +47,4 @@ class DTS_TxtFixedDest final : public StepPluginStep {
     bool utf8File_ = false;
     /// The record being assembled; reused from row to row.
     LineBuffer line_;
-    bool append_ = false;
-    /// An open, write or flush of this run failed: the summary is not reported.
-    bool writeFailed_ = false;
 };

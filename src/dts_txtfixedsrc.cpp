@@ -1,21 +1,22 @@
 #include "dts_txtfixedsrc.h"
 
 #include <algorithm>
-#include <bit>
 #include <cinttypes>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string>
 
+#include "mvb/byte_scan.h"
 #include "mvb/parse.h"
 #include "mvb/types.h"
 #include "source_progress.h"
-#include "source_properties.h"
 #include "step_catalogue.h"
-#include "step_guard.h"
 
 namespace {
+
+using Settings = FixedSourceSettings;
+using Kind = PropertyKind;
 
 enum Property {
     kFileName,
@@ -33,55 +34,72 @@ enum Property {
 
 enum FieldColumn { kNameColumn, kTypeColumn, kStartPosColumn, kLengthColumn };
 
-constexpr SourceColumnDeclaration kFieldColumns[] = {
+constexpr PropertyColumn kFieldColumns[] = {
     {"NAME", mvbTypeString},
     {"TYPE", mvbTypeString},
     {"START_POS", mvbTypeInteger},
     {"LENGTH", mvbTypeInteger},
 };
 
-constexpr SourcePropertyDeclaration kProperties[kPropertyCount] = {
-    {"FILENAME", mvbTypeString},
-    {"FIELDS", 0, SourceDefault::None, kFieldColumns, 4},
-    {"RECORDWIDTH", mvbTypeInteger},
-    {"SKIPROWS", mvbTypeInteger},
-    {"MAX_OUTPUT_ROWS", mvbTypeInteger},
-    {"CRLF_TERMINATE", mvbTypeBoolean},
-    {"BYTE_ORDER_MARK", mvbTypeBoolean, SourceDefault::False},
-    {"ENCODING", mvbTypeInteger, SourceDefault::MinusOne},
-    {"FILENAME_FIELD", mvbTypeString},
-    {"REPLACE_NULLS", mvbTypeBoolean},
+constexpr PropertyRow<Settings> kProperties[kPropertyCount] = {
+    {.name = "FILENAME",
+     .kind = Kind::Text,
+     .message = 726,
+     .required = true,
+     .text = &Settings::fileName,
+     .description = "the file to read, or a pattern that selects several files"},
+    {.name = "FIELDS",
+     .kind = Kind::Table,
+     .description = "one row per output field: NAME, TYPE, START_POS (from 1) and LENGTH in bytes",
+     .columns = kFieldColumns},
+    {.name = "RECORDWIDTH",
+     .kind = Kind::Integer,
+     .message = 735,
+     .required = true,
+     .number = &Settings::recordWidth,
+     .description = "bytes of one record; must be given, and reach past the last field"},
+    {.name = "SKIPROWS",
+     .kind = Kind::Integer,
+     .message = 723,
+     .number = &Settings::skipRows,
+     .description = "head records (lines with CRLF_TERMINATE) skipped in every file"},
+    {.name = "MAX_OUTPUT_ROWS",
+     .kind = Kind::Integer,
+     .message = 739,
+     .number = &Settings::maxOutputRows,
+     .description = "stop after this many rows; 0 reads every row"},
+    {.name = "CRLF_TERMINATE",
+     .kind = Kind::Boolean,
+     .message = 736,
+     .flag = &Settings::lineMode,
+     .description = "each line is one record, whatever its length"},
+    {.name = "BYTE_ORDER_MARK",
+     .kind = Kind::Boolean,
+     .declaresDefault = true,
+     .flag = &Settings::byteOrderMark,
+     .description = "honour a byte-order mark at the start of the file"},
+    {.name = "ENCODING",
+     .kind = Kind::Encoding,
+     .declaresDefault = true,
+     .number = &Settings::encoding,
+     .description = "the input's encoding number; -1 detects it"},
+    {.name = "FILENAME_FIELD",
+     .kind = Kind::Text,
+     .text = &Settings::fileNameField,
+     .description = "when set, the name of an extra field holding each row's file name"},
+    {.name = "REPLACE_NULLS",
+     .kind = Kind::Boolean,
+     .flag = &Settings::replaceNulls,
+     .description = "read each NUL character as a blank"},
 };
+
+/// The order in which start reads and checks the settings.
+constexpr int kStartOrder[] = {kRecordWidth,   kCrlfTerminate, kStepChecks,
+                               kSkipRows,      kMaxOutputRows, kFileName,
+                               kByteOrderMark, kReplaceNulls,  kEncoding};
 
 int saturate(int64_t value) {
     return static_cast<int>(std::clamp<int64_t>(value, INT32_MIN, INT32_MAX));
-}
-
-bool isBlank(char c) {
-    return c == ' ' || c == '\t';
-}
-
-/// Byte length of `text` without its trailing blanks and tabs. Padding is mostly blanks: eight
-/// bytes at a time are looked at while eight remain, and the last byte that is no blank is
-/// found in the word without a loop.
-size_t trimmedLength(const char* text, size_t bytes) {
-    static_assert(std::endian::native == std::endian::little);
-    constexpr uint64_t kLows = 0x7F7F7F7F7F7F7F7Full;
-    constexpr uint64_t kHighs = 0x8080808080808080ull;
-    constexpr uint64_t kBlanks = 0x2020202020202020ull;
-    constexpr uint64_t kTabs = 0x0909090909090909ull;
-    // The high bit of each byte that is not zero, exactly (no carries between bytes).
-    const auto nonZero = [](uint64_t v) { return (((v & kLows) + kLows) | v) & kHighs; };
-    while (bytes >= 8) {
-        uint64_t word;
-        std::memcpy(&word, text + bytes - 8, sizeof word);
-        const uint64_t kept = nonZero(word ^ kBlanks) & nonZero(word ^ kTabs);
-        if (kept != 0) return bytes - static_cast<size_t>(std::countl_zero(kept)) / 8;
-        bytes -= 8;
-    }
-    while (bytes > 0 && isBlank(text[bytes - 1]))
-        --bytes;
-    return bytes;
 }
 
 }  // namespace
@@ -90,78 +108,45 @@ StepPluginStep* createTxtFixedSrc() {
     return new DTS_TxtFixedSrc();
 }
 
-bool DTS_TxtFixedSrc::initialize(StepHost* host, int* inputCount, int* outputCount) {
-    return guardStep(host, false, [&] {
-        host_ = host;
-        *inputCount = 0;
-        *outputCount = 1;
-        declareSourceProperties(host_, kProperties, kPropertyCount);
+void DTS_TxtFixedSrc::declareProperties(PropertySchema* schema) {
+    ::declareProperties<Settings>(schema, kProperties);
+}
+
+void DTS_TxtFixedSrc::describeProperties(PropertyNotes& notes) const {
+    notes.describe<Settings>(kProperties);
+}
+
+bool DTS_TxtFixedSrc::statusOf(int* percent, MvbString* text) {
+    if (expectedRows_ != -1) {
+        *percent = formatSourceRowStatus(rowCount_, static_cast<uint64_t>(expectedRows_), text);
+    } else {
+        *percent = formatSourceByteStatus(files_.file(), rowCount_, text);
+    }
+    return *percent <= 100;
+}
+
+bool DTS_TxtFixedSrc::progressOf(uint64_t* total) {
+    if (expectedRows_ != -1) {
+        *total = static_cast<uint64_t>(expectedRows_);
         return true;
-    });
+    }
+    return estimateSourceRows(files_.file(), rowCount_, total);
 }
 
-void DTS_TxtFixedSrc::release() {
-    guardStep(host_, false, [&] {
-        files_.close();
-        return true;
-    });
-    delete this;
-}
-
-int DTS_TxtFixedSrc::prepare(int flags) {
-    return guardStep(host_, 0, [&] { return prepareFields(flags); });
-}
-
-bool DTS_TxtFixedSrc::start() {
-    return guardStep(host_, false, [&] { return startRun(); });
-}
-
-int DTS_TxtFixedSrc::processRow(int) {
-    return guardStep(host_, 2, [&] { return produceRow(); });
-}
-
-void DTS_TxtFixedSrc::finish() {
-    guardStep(host_, false, [&] {
-        finishRun();
-        return true;
-    });
-}
-
-bool DTS_TxtFixedSrc::getStatus(int* percent, MvbString* text) {
-    return guardStep(host_, false, [&] {
-        if (expectedRows_ != -1) {
-            *percent = formatSourceRowStatus(rowCount_, static_cast<uint64_t>(expectedRows_), text);
-        } else {
-            *percent = formatSourceByteStatus(files_.file(), rowCount_, text);
-        }
-        return *percent <= 100;
-    });
-}
-
-bool DTS_TxtFixedSrc::getProgress(uint64_t* total) {
-    return guardStep(host_, false, [&] {
-        if (expectedRows_ != -1) {
-            *total = static_cast<uint64_t>(expectedRows_);
-            return true;
-        }
-        return estimateSourceRows(files_.file(), rowCount_, total);
-    });
-}
-
-int DTS_TxtFixedSrc::prepareFields(int flags) {
+int DTS_TxtFixedSrc::prepareStep(int flags) {
     const bool validating = (flags & 2) != 0;
     recordExtent_ = 0;
     typeFormats_.reset();
     startOffsets_.reset();
     fieldLengths_.reset();
-    PropertyValues* values = host_->getPropertyValues();
+    PropertyValues* values = host()->getPropertyValues();
     SourceCharSizes sizes;
     if (validating) sizes = probeSourceCharSizes(values, kFileName, kByteOrderMark, kEncoding);
 
     const MvbString fileNameField = values->getValue(kFileNameField, true).asString();
     PropertyTable* table = values->getTable(kFields);
     fieldCount_ = std::max(table->getRowCount(), 0);
-    StepOutputItems* items = createSourceOutput(host_, fieldCount_, fileNameField);
+    StepOutputItems* items = createSourceOutput(host(), fieldCount_, fileNameField);
     if (fieldCount_ != 0) {
         typeFormats_.reset(new int[fieldCount_]());
         startOffsets_.reset(new int[fieldCount_]());
@@ -205,74 +190,56 @@ int DTS_TxtFixedSrc::prepareFields(int flags) {
     return (flags & 1) != 0 ? 3 : 7;
 }
 
-bool DTS_TxtFixedSrc::startRun() {
+bool DTS_TxtFixedSrc::startStep() {
     files_.close();
     rowCount_ = 0;
     expectedRows_ = -1;
     rowsToSkip_ = 0;
-    host_->getOutputRow();
+    host()->getOutputRow();
 
-    PropertyValues* values = host_->getPropertyValues();
-    bool unreadable = false;
-    recordWidth_ = values->getValue(kRecordWidth, true).asInt(&unreadable);
-    if (unreadable) {
-        fail(735);
-        return false;
-    }
-    lineMode_ = values->getValue(kCrlfTerminate, true).asBool(&unreadable);
-    if (unreadable) {
-        fail(736);
-        return false;
-    }
-    if (recordWidth_ == 0) {
-        fail(737);
-        return false;
-    }
-    if (recordWidth_ < recordExtent_) {
-        fail(738);
-        return false;
-    }
-    if (!checkFieldOrder()) return false;
-    skipRows_ = values->getValue(kSkipRows, true).asInt(&unreadable);
-    if (unreadable) {
-        fail(723);
-        return false;
-    }
-    maxOutputRows_ = values->getValue(kMaxOutputRows, true).asInt(&unreadable);
-    if (unreadable) {
-        fail(739);
-        return false;
-    }
-    const MvbString fileName = values->getValue(kFileName, true).asString();
-    if (fileName.empty()) {
-        fail(726);
+    settings_ = Settings{};
+    if (!readSettings<Settings>(messages(), kProperties, kStartOrder, settings_,
+                                [&] { return checkRecordLayout(); })) {
         return false;
     }
     MvbString errorText;
-    switch (files_.select(fileName.asCstr(), errorText)) {
+    switch (files_.select(settings_.fileName.asCstr(), errorText)) {
         case FileSetStep::Ready:
             break;
         case FileSetStep::Finished:
-            fail(97, fileName.view());
+            fail(97, settings_.fileName.view());
             return false;
         case FileSetStep::Failed:
-            host_->reportError(errorText);
+            host()->reportError(errorText);
             return false;
     }
-    const SourceOpenSettings settings =
-        readSourceOpenSettings(values, kByteOrderMark, kReplaceNulls, kEncoding);
-    if (!files_.openSelected(settings, errorText)) {
-        host_->reportError(errorText);
+    const SourceOpenSettings open{settings_.encoding,
+                                  sourceOpenFlags(settings_.byteOrderMark, settings_.replaceNulls)};
+    if (!files_.openSelected(open, errorText)) {
+        host()->reportError(errorText);
         return false;
     }
 
-    if (!lineMode_) {
+    if (!settings_.lineMode) {
         // Records of the first file after its head records; never negative, since more head
         // records than the file holds leave none.
-        const int64_t records = static_cast<int64_t>(files_.file()->getSize()) / recordWidth_;
-        expectedRows_ = std::max<int64_t>(records - skipRows_, 0);
+        const int64_t records =
+            static_cast<int64_t>(files_.file()->getSize()) / settings_.recordWidth;
+        expectedRows_ = std::max<int64_t>(records - settings_.skipRows, 0);
     }
     return skipHeadRecords();
+}
+
+bool DTS_TxtFixedSrc::checkRecordLayout() {
+    if (settings_.recordWidth == 0) {
+        fail(737);
+        return false;
+    }
+    if (settings_.recordWidth < recordExtent_) {
+        fail(738);
+        return false;
+    }
+    return checkFieldOrder();
 }
 
 bool DTS_TxtFixedSrc::checkFieldOrder() {
@@ -282,16 +249,12 @@ bool DTS_TxtFixedSrc::checkFieldOrder() {
     int reached = 0;
     for (int i = 0; i < fieldCount_; ++i) {
         if (startOffsets_[i] < reached) {
-            const MvbString name = host_->getPropertyValues()
+            const MvbString name = host()
+                                       ->getPropertyValues()
                                        ->getTable(kFields)
                                        ->getCell(kNameColumn, i, true)
                                        .asString();
-            const std::string text =
-                "Text Plugin: field " + std::string(name.view()) + " starts at START_POS " +
-                std::to_string(int64_t{startOffsets_[i]} + 1) +
-                ", inside the record part that the fields before it cover: list FIELDS in "
-                "record order, without overlaps. (src/dts_txtfixedsrc)";
-            host_->reportError(MvbString(text));
+            fail(800, name.view(), std::to_string(int64_t{startOffsets_[i]} + 1));
             return false;
         }
         reached = saturate(int64_t{startOffsets_[i]} + fieldLengths_[i]);
@@ -301,12 +264,12 @@ bool DTS_TxtFixedSrc::checkFieldOrder() {
 
 bool DTS_TxtFixedSrc::skipHeadRecords() {
     rowsToSkip_ = 0;
-    if (skipRows_ == 0) return true;
-    if (lineMode_) {
-        rowsToSkip_ = skipRows_;
+    if (settings_.skipRows == 0) return true;
+    if (settings_.lineMode) {
+        rowsToSkip_ = settings_.skipRows;
         return true;
     }
-    if (files_.file()->skipRecords(recordWidth_, skipRows_)) return true;
+    if (files_.file()->skipRecords(settings_.recordWidth, settings_.skipRows)) return true;
     reportFileError();
     return false;
 }
@@ -315,19 +278,19 @@ int DTS_TxtFixedSrc::produceRow() {
     const uint64_t reportInterval = expectedRows_ == -1
                                         ? kUnknownTotalReportInterval
                                         : static_cast<uint64_t>(expectedRows_) / 100;
-    if (maxOutputRows_ != 0 &&
-        rowCount_ == static_cast<uint64_t>(static_cast<int64_t>(maxOutputRows_))) {
+    if (settings_.maxOutputRows != 0 &&
+        rowCount_ == static_cast<uint64_t>(static_cast<int64_t>(settings_.maxOutputRows))) {
         expectedRows_ = static_cast<int64_t>(rowCount_);
         return 1;
     }
     // No file is open once the last one has ended, or after a reported failure.
     if (files_.file() == nullptr) return 1;
-    StepOutputItem* items = host_->getOutputRow()->items;
+    StepOutputItem* items = host()->getOutputRow()->items;
 
     for (;;) {
         MvbTxtFile* file = files_.file();
         const Record record =
-            lineMode_ ? readLineRecord(items, file) : readBlockRecord(items, file);
+            settings_.lineMode ? readLineRecord(items, file) : readBlockRecord(items, file);
         if (record == Record::Produced) break;
         if (record == Record::Failed) {
             reportFileError();
@@ -339,7 +302,7 @@ int DTS_TxtFixedSrc::produceRow() {
 
     if (fileNameFieldIndex_ != -1) items[fileNameFieldIndex_].value.assign(files_.currentName());
     ++rowCount_;
-    if (reportInterval != 0 && rowCount_ % reportInterval == 0 && !host_->shouldContinue()) {
+    if (reportInterval != 0 && rowCount_ % reportInterval == 0 && !host()->shouldContinue()) {
         fail(421);
         return 2;
     }
@@ -424,9 +387,9 @@ DTS_TxtFixedSrc::Record DTS_TxtFixedSrc::readBlockRecord(StepOutputItem* items, 
         }
         assignField(item, i, text);
     }
-    if (position < recordWidth_) {
+    if (position < settings_.recordWidth) {
         // The rest of a short record at the end of the file is simply not there.
-        const int skipped = file->skip(recordWidth_ - position, nullptr);
+        const int skipped = file->skip(settings_.recordWidth - position, nullptr);
         // Without fields nothing else can tell that the file has ended.
         if (fieldCount_ == 0 && skipped <= 0) {
             return skipped < 0 ? Record::Failed : Record::EndOfFile;
@@ -436,7 +399,7 @@ DTS_TxtFixedSrc::Record DTS_TxtFixedSrc::readBlockRecord(StepOutputItem* items, 
 }
 
 void DTS_TxtFixedSrc::assignField(StepOutputItem& item, int field, const MvbTextSpan& text) {
-    const size_t bytes = trimmedLength(text.text, static_cast<size_t>(text.bytes));
+    const size_t bytes = mvbTrimmedBlankLength(text.text, static_cast<size_t>(text.bytes));
     if (bytes == 0) {
         item.value.setNull();
         return;
@@ -453,7 +416,7 @@ int DTS_TxtFixedSrc::openNextFile() {
             expectedRows_ = static_cast<int64_t>(rowCount_);
             return 1;
         case FileSetStep::Failed:
-            host_->reportError(errorText);
+            host()->reportError(errorText);
             return 2;
     }
     return skipHeadRecords() ? 0 : 2;
@@ -462,14 +425,14 @@ int DTS_TxtFixedSrc::openNextFile() {
 void DTS_TxtFixedSrc::reportFileError() {
     MvbString errorText;
     if (files_.file() != nullptr) files_.file()->getLastError(errorText);
-    host_->reportError(errorText);
+    host()->reportError(errorText);
 }
 
-void DTS_TxtFixedSrc::finishRun() {
+void DTS_TxtFixedSrc::finishStep() {
     files_.close();
-    host_->reportInfo(MvbString("Input file: ", true), true);
-    host_->reportInfo(host_->getPropertyValues()->getValue(kFileName, true).asString(), false);
+    host()->reportInfo(MvbString("Input file: ", true), true);
+    host()->reportInfo(host()->getPropertyValues()->getValue(kFileName, true).asString(), false);
     char text[64];
     std::snprintf(text, sizeof text, "%" PRIu64 " rows read", rowCount_);
-    host_->reportInfo(MvbString(text, false), false);
+    host()->reportInfo(MvbString(text, false), false);
 }

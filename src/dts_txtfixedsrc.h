@@ -7,61 +7,67 @@
 #include "mvb/txtfile.h"
 #include "source_fields.h"
 #include "source_file_set.h"
-#include "source_messages.h"
-#include "step/plugin.h"
+#include "text_step.h"
+
+/// SOURCE_FIXEDTEXT's settings, read from its properties at start.
+struct FixedSourceSettings {
+    MvbString fileName;          ///< FILENAME: the file, or a pattern of several files
+    int recordWidth = 0;         ///< RECORDWIDTH: bytes of one record (must be given)
+    int skipRows = 0;            ///< SKIPROWS: head records skipped in every file
+    int maxOutputRows = 0;       ///< MAX_OUTPUT_ROWS: stop after this many rows; 0 no limit
+    bool lineMode = false;       ///< CRLF_TERMINATE: each line is a record
+    bool byteOrderMark = false;  ///< BYTE_ORDER_MARK: honour a byte-order mark
+    int encoding = -1;           ///< ENCODING: the input's encoding number; -1 detects it
+    MvbString fileNameField;     ///< FILENAME_FIELD: name of a field holding the file name
+    bool replaceNulls = false;   ///< REPLACE_NULLS: replace NUL characters in the text read
+};
 
 /// SOURCE_FIXEDTEXT, "Text file source (fixed width)": reads one file, or every file a pattern
 /// matches, and produces one row per record, cut into fields at fixed positions and converted
 /// to the types of the FIELDS table. A record is a block of RECORDWIDTH bytes, or one line when
 /// CRLF_TERMINATE is true. Positions and lengths count bytes of the file's encoding.
-class DTS_TxtFixedSrc final : public StepPluginStep {
+class DTS_TxtFixedSrc final : public TextStep {
   public:
-    bool initialize(StepHost* host, int* inputCount, int* outputCount) override;
-    /// Frees the per-field arrays, closes a file or listing still open, and deletes the step.
-    void release() override;
+    DTS_TxtFixedSrc() noexcept : TextStep("src/dts_txtfixedsrc", 0) {}
+
+  private:
+    void declareProperties(PropertySchema* schema) override;
+    void describeProperties(PropertyNotes& notes) const override;
+    /// Closes a file or listing still open.
+    void releaseResources() noexcept override { files_.close(); }
     /// Declares the output fields from FIELDS (and FILENAME_FIELD) and works out the record
     /// extent. With bit 1 of `flags` the input's encoding is probed for the string fields'
     /// sizes, and unknown types and bad positions or lengths are errors. 3 or 7; 0 after an error.
-    int prepare(int flags) override;
+    int prepareStep(int flags) override;
     /// Reads and checks the settings, opens the first file and skips its head records.
-    bool start() override;
+    bool startStep() override;
     /// 0: a row is in the output buffer; 1: no more rows; 2: failure or stop, reported.
-    int processRow(int unused) override;
+    int produceRow() override;
     /// Closes the files and reports "Input file: ", FILENAME and the rows read.
-    void finish() override;
+    void finishStep() override;
     /// Against a known total "Read <rows> of <total> rows"; else the bytes read of the current
     /// file. False when the rows read have passed the expected total.
-    bool getStatus(int* percent, MvbString* text) override;
+    bool statusOf(int* percent, MvbString* text) override;
     /// The expected total (record mode, or once the data has ended); else an estimate from the
     /// current file's position (false with 0 before anything was read or without an open file).
-    bool getProgress(uint64_t* total) override;
-    void* queryExtension(int) override { return nullptr; }
-    ~DTS_TxtFixedSrc() override = default;
-    void notifyEvent(int, int) override {}
+    bool progressOf(uint64_t* total) override;
 
-  private:
     /// What reading one record found.
     enum class Record { Produced, EndOfFile, Failed };
 
-    int prepareFields(int flags);
-    bool startRun();
+    /// The checks of RECORDWIDTH against the fields; false after reporting the first problem.
+    [[nodiscard]] bool checkRecordLayout();
     [[nodiscard]] bool checkFieldOrder();
     [[nodiscard]] bool skipHeadRecords();
-    int produceRow();
     Record readLineRecord(StepOutputItem* items, MvbTxtFile* file);
     Record readBlockRecord(StepOutputItem* items, MvbTxtFile* file);
     /// Moves to the next file of the listing: 0 when one is open, 1 at the end of data, 2 after
     /// a reported failure.
     int openNextFile();
     void assignField(StepOutputItem& item, int field, const MvbTextSpan& text);
-    void finishRun();
     void reportFileError();
-    template <typename... Args>
-    void fail(StepMessageId id, const Args&... args) {
-        reportStepMessage(host_, "src/dts_txtfixedsrc", id, args...);
-    }
 
-    StepHost* host_ = nullptr;
+    FixedSourceSettings settings_;
     std::unique_ptr<int[]> typeFormats_;   ///< date format of each field
     std::unique_ptr<int[]> startOffsets_;  ///< START_POS - 1 of each field
     std::unique_ptr<int[]> fieldLengths_;  ///< LENGTH of each field
@@ -70,11 +76,7 @@ class DTS_TxtFixedSrc final : public StepPluginStep {
     SourceFileSet files_;
     int fileNameFieldIndex_ = -1;
     int fieldCount_ = 0;
-    int skipRows_ = 0;
-    int recordWidth_ = 0;
-    int maxOutputRows_ = 0;  ///< 0: no limit
-    int recordExtent_ = 0;   ///< the largest start offset + length over the fields
-    bool lineMode_ = false;  ///< CRLF_TERMINATE: each line is a record
-    int rowsToSkip_ = 0;     ///< head lines still to skip in the current file (line mode)
+    int recordExtent_ = 0;  ///< the largest start offset + length over the fields
+    int rowsToSkip_ = 0;    ///< head lines still to skip in the current file (line mode)
     SourceFieldConverter converter_;
 };

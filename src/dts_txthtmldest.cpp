@@ -10,16 +10,34 @@
 #include "mvb/path.h"
 #include "mvb/types.h"
 #include "step_catalogue.h"
-#include "step_guard.h"
 
 namespace {
 
-constexpr const char* kSourceFile = "src/dts_txthtmldest";
+using Settings = HtmlDestSettings;
+using Kind = PropertyKind;
 
-enum Property : int {
-    kFileName = 0,
-    kFields = 1,
-    kTitle = 2,
+enum Property : int { kFileName, kFields, kTitle, kPropertyCount };
+
+constexpr PropertyColumn kFieldColumns[] = {
+    {"FIELDNAME", mvbTypeString},
+    {"OUTPUTNAME", mvbTypeString},
+};
+
+constexpr PropertyRow<Settings> kProperties[kPropertyCount] = {
+    {.name = "FILENAME",
+     .kind = Kind::Text,
+     .message = 304,
+     .required = true,
+     .text = &Settings::fileName,
+     .description = "the report file; the style sheet is written beside it"},
+    {.name = "FIELDS",
+     .kind = Kind::Table,
+     .description = "the input fields shown (FIELDNAME) and their column headings (OUTPUTNAME)",
+     .columns = kFieldColumns},
+    {.name = "TITLE",
+     .kind = Kind::Text,
+     .text = &Settings::title,
+     .description = "the page title and heading"},
 };
 
 /// Titles of the profiler layout's sections, in the order the sections come.
@@ -50,74 +68,42 @@ StepPluginStep* createTxtHtmlDest() {
     return new DTS_TxtHtmlDest();
 }
 
-bool DTS_TxtHtmlDest::initialize(StepHost* host, int* inputCount, int* outputCount) {
-    return guardStep(host, false, [&] {
-        core_.initialize(host);
-        if (inputCount != nullptr) *inputCount = 1;
-        if (outputCount != nullptr) *outputCount = 1;
-        file_.discard();
-
-        PropertySchema* schema = host->getPropertySchema();
-        schema->declareProperty(MvbString("FILENAME", true), mvbTypeString);
-        declareDestFieldsTable(schema, "OUTPUTNAME", mvbTypeString);
-        schema->declareProperty(MvbString("TITLE", true), mvbTypeString);
-        return true;
-    });
+void DTS_TxtHtmlDest::declareProperties(PropertySchema* schema) {
+    ::declareProperties<Settings>(schema, kProperties);
 }
 
-void DTS_TxtHtmlDest::release() {
-    file_.discard();
-    delete this;
+void DTS_TxtHtmlDest::describeProperties(PropertyNotes& notes) const {
+    notes.describe<Settings>(kProperties);
 }
 
-int DTS_TxtHtmlDest::prepare(int flags) {
-    return guardStep(core_.host(), 0, [&] { return core_.bindFields(flags, kSourceFile); });
-}
-
-bool DTS_TxtHtmlDest::start() {
-    return guardStep(core_.host(), false, [&] { return startRun(); });
-}
-
-bool DTS_TxtHtmlDest::startRun() {
-    StepHost* host = core_.host();
-    core_.beginRun();
-    writeFailed_ = false;
+bool DTS_TxtHtmlDest::startStep() {
     sectionIndex_ = 0;
-    PropertyValues* props = host->getPropertyValues();
-    PropertyTable* table = props->getTable(kFields);
-    host->getOutputRow();
-    if (host->getInputItems(0, true) == nullptr) {
-        reportDestMessage(host, kSourceFile, __LINE__, 315);
-        return false;
-    }
-    file_.discard();
+    host()->getOutputRow();
+    if (!beginRun()) return false;
+    settings_ = Settings{};
     if (!core_.writes()) return true;
-
-    fileName_ = props->getValue(kFileName, true).asString();
-    if (fileName_.empty()) {
-        reportDestMessage(host, kSourceFile, __LINE__, 304);
+    if (!readSettings<Settings>(messages(), kProperties, {}, settings_, [] { return true; })) {
         return false;
     }
     if (!writeStyleSheet()) return false;
-    if (!file_.open(host, fileName_, MVB_OPEN_CREATE, 0, 0, false)) return false;
+    if (!file_.open(host(), settings_.fileName, MVB_OPEN_CREATE, 0, 0, false)) return false;
 
+    PropertyTable* table = host()->getPropertyValues()->getTable(kFields);
     headings_.clear();
     const int fieldCount = core_.fieldCount();
     headings_.reserve(static_cast<size_t>(fieldCount));
     for (int i = 0; i < fieldCount; ++i)
         headings_.push_back(table->getCell(1, i, true).asString());
 
-    MvbString title = props->getValue(kTitle, true).asString();
-    if (title.empty()) title = "Data Report";
-    StepFlow* flow = host->getFlow();
+    StepFlow* flow = host()->getFlow();
     StepNode* node = flow != nullptr ? flow->getInputNode(0, 0, 0) : nullptr;
     profilerLayout_ = node != nullptr && node->getTypeId().compare("PROFILER", true) == 0;
-    return writeHead(title);
+    return writeHead(settings_.title);
 }
 
 bool DTS_TxtHtmlDest::writeStyleSheet() {
     StepHost* host = core_.host();
-    const MvbString directory = mvbParsePath(fileName_.asCstr(), nullptr);
+    const MvbString directory = mvbParsePath(settings_.fileName.asCstr(), nullptr);
     const MvbString path = mvbConcatPath(directory.asCstr(), kHtmlStyleSheetName);
     DestFile sheet;
     if (!sheet.open(host, path, MVB_OPEN_CREATE, 0, 0, false)) return false;
@@ -187,10 +173,6 @@ bool DTS_TxtHtmlDest::emit(bool endLine) {
     return ok;
 }
 
-int DTS_TxtHtmlDest::processRow(int) {
-    return guardStep(core_.host(), 2, [&] { return takeAndRenderRow(); });
-}
-
 bool DTS_TxtHtmlDest::appendSectionStart(const StepOutputItems* items) {
     if (sectionIndex_ != 0) {
         // A FIELDS row that names no input field has no data, so it never breaks a section.
@@ -252,7 +234,7 @@ void DTS_TxtHtmlDest::appendEscaped(std::string_view text) {
     out_.append(text.substr(run));
 }
 
-int DTS_TxtHtmlDest::takeAndRenderRow() {
+int DTS_TxtHtmlDest::produceRow() {
     StepHost* host = core_.host();
     StepOutputItems* items = nullptr;
     const int status = core_.takeRow(&items);
@@ -293,22 +275,11 @@ int DTS_TxtHtmlDest::takeAndRenderRow() {
             if (!emitLine("</tr>")) return 2;
         }
     }
-    return core_.progressPoint(kSourceFile);
+    return core_.progressPoint();
 }
 
-void DTS_TxtHtmlDest::finish() {
-    guardStep(core_.host(), 0, [&] {
-        char text[512];
-        std::snprintf(text, sizeof text, "Wrote %" PRIu64 " rows to HTML file ", core_.rowCount());
-        file_.finishRun(core_.host(), core_.writes(), &writeFailed_, text, fileName_);
-        return 0;
-    });
-}
-
-bool DTS_TxtHtmlDest::getStatus(int* percent, MvbString* text) {
-    return guardStep(core_.host(), false, [&] { return core_.status(percent, text); });
-}
-
-bool DTS_TxtHtmlDest::getProgress(uint64_t* total) {
-    return guardStep(core_.host(), false, [&] { return core_.progress(total); });
+void DTS_TxtHtmlDest::finishStep() {
+    char text[512];
+    std::snprintf(text, sizeof text, "Wrote %" PRIu64 " rows to HTML file ", core_.rowCount());
+    file_.finishRun(host(), core_.writes(), &writeFailed_, text, settings_.fileName);
 }

@@ -5,35 +5,32 @@
 #include <vector>
 
 #include "dest_core.h"
-#include "dest_file.h"
 #include "dest_line_buffer.h"
-#include "step/plugin.h"
+
+/// DEST_HTML's settings, read from its properties at start of a run that writes.
+struct HtmlDestSettings {
+    MvbString fileName;                    ///< FILENAME: the report file to write
+    MvbString title{"Data Report", true};  ///< TITLE: the page title and heading
+};
 
 /// DEST_HTML: passes every row on and, in a run that writes, renders each row as a row of an
 /// HTML table. `start` writes the style sheet beside the report and the report's page head;
 /// the end of the data writes the closing tail. Fed by a step of type PROFILER, the table is
 /// laid out in four titled sections, a row whose first shown field is empty closing one
 /// section and opening the next.
-class DTS_TxtHtmlDest final : public StepPluginStep {
+class DTS_TxtHtmlDest final : public TextDestination {
   public:
-    bool initialize(StepHost* host, int* inputCount, int* outputCount) override;
-    void release() override;
-    int prepare(int flags) override;
-    bool start() override;
-    int processRow(int unused) override;
-    void finish() override;
-    bool getStatus(int* percent, MvbString* text) override;
-    bool getProgress(uint64_t* total) override;
-    void* queryExtension(int) override { return nullptr; }
-    ~DTS_TxtHtmlDest() override = default;
-    void notifyEvent(int, int) override {}
+    DTS_TxtHtmlDest() noexcept : TextDestination("src/dts_txthtmldest") {}
 
   private:
-    bool startRun();
+    void declareProperties(PropertySchema* schema) override;
+    void describeProperties(PropertyNotes& notes) const override;
+    bool startStep() override;
+    int produceRow() override;
+    void finishStep() override;
     bool writeStyleSheet();
     /// Writes the page head and opens the table. False after reporting a failed write.
     bool writeHead(const MvbString& title);
-    int takeAndRenderRow();
     /// Appends the column heading row (ended by a line end) to `out_`.
     void appendHeadings();
     /// Appends the section break of the profiler layout; true when the row is to be left out.
@@ -49,13 +46,9 @@ class DTS_TxtHtmlDest final : public StepPluginStep {
         return emit(true);
     }
 
-    DestinationCore core_;
-    DestFile file_;
-    MvbString fileName_;
+    HtmlDestSettings settings_;
     bool profilerLayout_ = false;
     int sectionIndex_ = 0;
-    /// A write, flush or open of this run failed: the summary is not reported.
-    bool writeFailed_ = false;
     /// The OUTPUTNAME of each FIELDS row, read by start.
     std::vector<MvbString> headings_;
     /// The markup being written for the current row, reused from row to row.

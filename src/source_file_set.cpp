@@ -3,23 +3,8 @@
 #include "mvb/path.h"
 #include "mvb/types.h"
 
-SourceOpenSettings readSourceOpenSettings(PropertyValues* values, int byteOrderMarkIndex,
-                                          int replaceNullsIndex, int encodingIndex) {
-    SourceOpenSettings settings;
-    bool error = false;
-    if (values->getValue(byteOrderMarkIndex, true).asBool(&error) && !error) {
-        settings.flags |= MVB_FLAG_READ_BOM;
-    }
-    error = false;
-    if (values->getValue(replaceNullsIndex, true).asBool(&error) && !error) {
-        settings.flags |= MVB_FLAG_REPLACE_NULS;
-    }
-    const MvbDatavar encoding = values->getValue(encodingIndex, true);
-    if (!encoding.isNull()) {
-        bool ignored = false;
-        settings.encoding = encoding.asInt(&ignored);
-    }
-    return settings;
+uint32_t sourceOpenFlags(bool byteOrderMark, bool replaceNulls) noexcept {
+    return (byteOrderMark ? MVB_FLAG_READ_BOM : 0u) | (replaceNulls ? MVB_FLAG_REPLACE_NULS : 0u);
 }
 
 FileSetStep SourceFileSet::select(const char* fileName, MvbString& errorText) {

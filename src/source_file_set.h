@@ -13,11 +13,8 @@ struct SourceOpenSettings {
     uint32_t flags = 0;
 };
 
-/// Reads BYTE_ORDER_MARK, REPLACE_NULLS and ENCODING from the step's properties at the given
-/// indexes. A flag property counts only when it reads as true without an error; a present
-/// ENCODING passes on the integer it yields, readable or not.
-SourceOpenSettings readSourceOpenSettings(PropertyValues* values, int byteOrderMarkIndex,
-                                          int replaceNullsIndex, int encodingIndex);
+/// The open flags of BYTE_ORDER_MARK (honour a byte-order mark) and REPLACE_NULLS.
+uint32_t sourceOpenFlags(bool byteOrderMark, bool replaceNulls) noexcept;
 
 /// Outcome of selecting or moving through a source's files.
 enum class FileSetStep {

@@ -69,3 +69,21 @@ extern "C" {
 int dtstep_text_entry(StepPluginEntry* entry);
 StepPluginFactory* step_create_factory11();
 }
+
+/// queryExtension id of a step's property notes: a step that answers it returns a
+/// StepPropertyNotes it owns, valid until the step is released. Any other id answers null.
+inline constexpr int kStepPropertyNotesExtension = 1;
+
+/// What one declared property does, for people reading a step's description.
+struct StepPropertyNote {
+    const char* name;              ///< the property's name as declared
+    const char* effectiveDefault;  ///< what the step uses when a job leaves it out, as text
+    const char* description;       ///< one line on what the property does
+};
+
+/// The notes of every declared property, in declaration order (`count` entries). New fields
+/// are only ever appended after `notes`.
+struct StepPropertyNotes {
+    int count = 0;
+    const StepPropertyNote* notes = nullptr;
+};

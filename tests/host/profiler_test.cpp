@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -37,13 +38,24 @@ TEST(PercentileEstimator, InterpolatesBetweenClosestRanks) {
         double expected;
     };
     const Case cases[] = {
-        {{1, 2, 3, 4}, 25, 1.75},    {{1, 2, 3, 4}, 50, 2.5}, {{4, 3, 2, 1}, 75, 3.25},
-        {{1, 2, 3, 4}, 0, 1},        {{1, 2, 3, 4}, 100, 4},  {{7}, 99, 7},
-        {{5, 1, 3}, 50, 3},          {{2, 2, 2, 9}, 50, 2},   {{-1, 1}, 50, 0},
-        {{1, 2, 3, 4, 10}, 90, 7.6}, {{0, 100}, 99, 99},
+        {{1, 2, 3, 4}, 25, 1.75},
+        {{1, 2, 3, 4}, 50, 2.5},
+        {{4, 3, 2, 1}, 75, 3.25},
+        {{1, 2, 3, 4}, 0, 1},
+        {{1, 2, 3, 4}, 100, 4},
+        {{7}, 99, 7},
+        {{5, 1, 3}, 50, 3},
+        {{2, 2, 2, 9}, 50, 2},
+        {{-1, 1}, 50, 0},
+        {{1, 2, 3, 4, 10}, 90, 7.6},
+        {{0, 100}, 99, 99},
+        // Neighbours whose difference overflows a double.
+        {{1e308, 1e308, -1e308}, 25, 0},
+        {{-1.5e308, 1.5e308}, 75, 0.75e308},
     };
     for (const Case& c : cases) {
-        EXPECT_NEAR(percentileOf(c.values, c.p), c.expected, 1e-12) << "p=" << c.p;
+        EXPECT_NEAR(percentileOf(c.values, c.p), c.expected, 1e-12 * std::max(1.0, c.expected))
+            << "p=" << c.p;
     }
 }
 
@@ -142,10 +154,32 @@ TEST(FieldProfile, HandComputedFiguresPerKind) {
          FieldKind::Real,
          {MvbDatavar(2.0)},
          {{Statistic::Count, "1"}, {Statistic::StandardDeviation, ""}}},
-        {"integer sum past 64 bits becomes real",
+        {"integer sum past 64 bits stays exact",
          FieldKind::Integer,
-         {MvbDatavar(kMax), MvbDatavar(int64_t{1})},
-         {{Statistic::Sum, "9.22337203685478e+18"}, {Statistic::Maximum, "9223372036854775807"}}},
+         {MvbDatavar(kMax), MvbDatavar(int64_t{1}), MvbDatavar(kMax)},
+         {{Statistic::Sum, "18446744073709551615"},
+          {Statistic::Mean, "6.14891469123652e+18"},
+          {Statistic::Maximum, "9223372036854775807"}}},
+        {"integer sum back below 64 bits after passing them",
+         FieldKind::Integer,
+         {MvbDatavar(kMax), MvbDatavar(kMax), MvbDatavar(-kMax), MvbDatavar(-kMax),
+          MvbDatavar(int64_t{-3})},
+         {{Statistic::Sum, "-3"}}},
+        {"most negative integer sum",
+         FieldKind::Integer,
+         {MvbDatavar(INT64_MIN), MvbDatavar(INT64_MIN)},
+         {{Statistic::Sum, "-18446744073709551616"}, {Statistic::Mean, "-9.22337203685478e+18"}}},
+        {"real sum and mean near the top of the range stay finite",
+         FieldKind::Real,
+         {MvbDatavar(1e308), MvbDatavar(1e308), MvbDatavar(-1e308)},
+         {{Statistic::Sum, "1e+308"},
+          {Statistic::Mean, "3.33333333333333e+307"},
+          {Statistic::StandardDeviation, "1.15470053837925e+308"},
+          {Statistic::Percentile, "1e+308"}}},
+        {"real sum beyond the range is infinite",
+         FieldKind::Real,
+         {MvbDatavar(1e308), MvbDatavar(1e308)},
+         {{Statistic::Sum, "inf"}, {Statistic::Mean, "1e+308"}}},
         {"texts by bytes, not by locale",
          FieldKind::Text,
          {MvbDatavar("pear"), MvbDatavar("Apple"), MvbDatavar("\xC3\xA4pfel"), MvbDatavar("apple")},

@@ -310,7 +310,7 @@ TEST_F(RunnerTest, StepsListsEveryTypeWithItsRole) {
         {"DEST_DELIMTEXT", "destination  1      1       Text file output (comma delimited)"},
         {"DEST_FIXEDTEXT", "destination  1      1       Text file output (fixed width)"},
         {"DEST_HTML", "destination  1      1       HTML report output"},
-        {"PROFILER", "destination  1      1       Field profile"}};
+        {"PROFILER", "transform    1      1       Field profile"}};
     for (const auto& [type, rest] : expected) {
         const size_t at = out.find("\n" + type + " ");
         ASSERT_NE(at, std::string::npos) << type << "\n" << out;
@@ -319,7 +319,7 @@ TEST_F(RunnerTest, StepsListsEveryTypeWithItsRole) {
     }
 }
 
-/// describe TYPE: pieces of lines that the step's declarations give.
+/// describe TYPE: the starts of lines that the step's declarations and notes give.
 struct Described {
     const char* type;
     std::vector<std::string> lines;
@@ -334,8 +334,9 @@ class DescribeTest : public RunnerTest, public ::testing::WithParamInterface<Des
 TEST_P(DescribeTest, ShowsEveryPropertyAsTheStepDeclaresIt) {
     run({"describe", GetParam().type});
     ASSERT_EQ(exitStatus, 0) << err;
+    const std::string lines = "\n" + out;
     for (const std::string& line : GetParam().lines)
-        EXPECT_NE(out.find(line + "\n"), std::string::npos) << line << "\n" << out;
+        EXPECT_NE(lines.find("\n" + line), std::string::npos) << line << "\n" << out;
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -343,37 +344,41 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         Described{"SOURCE_DELIMTEXT",
                   {"SOURCE_DELIMTEXT: Text file source (comma delimited)",
-                   "Role: source (0 inputs, 1 output)", "0     FILENAME               string   -",
-                   "1     FIELDS                 table",
+                   "Role: source (0 inputs, 1 output)",
+                   "0     FILENAME               string   (required)   the file to read",
+                   "1     FIELDS                 table    (no rows)",
+                   "2     DELIMITER              string   ,            the field delimiter",
                    "      columns: NAME (string), TYPE (string), MAX_LENGTH (integer)",
                    "5     PRESERVE_WHITESPACE    boolean  false",
                    "9     ENCODING               integer  -1",
-                   "11    REPLACE_NULLS          boolean  -"}},
-        Described{
-            "SOURCE_FIXEDTEXT",
-            {"Role: source (0 inputs, 1 output)",
-             "      columns: NAME (string), TYPE (string), START_POS (integer), LENGTH "
-             "(integer)",
-             "2     RECORDWIDTH            integer  -", "7     ENCODING               integer  -1",
-             "9     REPLACE_NULLS          boolean  -"}},
+                   "11    REPLACE_NULLS          boolean  false"}},
+        Described{"SOURCE_FIXEDTEXT",
+                  {"Role: source (0 inputs, 1 output)",
+                   "      columns: NAME (string), TYPE (string), START_POS (integer), LENGTH "
+                   "(integer)",
+                   "2     RECORDWIDTH            integer  (required)",
+                   "7     ENCODING               integer  -1",
+                   "9     REPLACE_NULLS          boolean  false"}},
         Described{"DEST_DELIMTEXT",
                   {"Role: destination (1 input, 1 output)",
                    "      columns: FIELDNAME (string), OUTPUTNAME (string)",
-                   "3     QUALIFIER              string   -",
+                   "2     DELIMITER              string   ,",
+                   "3     QUALIFIER              string   (none)",
+                   "4     INCLUDE_HEADER         boolean  false",
                    "10    APPEND                 boolean  false",
                    "11    END_OF_LINE            integer  0"}},
         Described{"DEST_FIXEDTEXT",
                   {"Role: destination (1 input, 1 output)",
                    "      columns: FIELDNAME (string), WIDTH (integer)",
-                   "2     LINE_END               string   -",
+                   "2     LINE_END               string   (none)",
                    "5     APPEND                 boolean  false"}},
         Described{"DEST_HTML",
                   {"DEST_HTML: HTML report output",
                    "      columns: FIELDNAME (string), OUTPUTNAME (string)",
-                   "2     TITLE                  string   -"}},
+                   "2     TITLE                  string   Data Report  the page title"}},
         Described{"PROFILER",
                   {"PROFILER: Field profile (statistics of every input field)",
-                   "Role: destination (1 input, 1 output)", "Properties: none"}}),
+                   "Role: transform (1 input, 1 output)", "Properties: none"}}),
     [](const auto& info) { return std::string(info.param.type); });
 
 TEST_F(RunnerTest, DescribeSuggestsTheClosestTypeForAnUnknownOne) {

@@ -122,6 +122,7 @@ TEST(DelimDest, Delimiters) {
         {"0X09", "a0X09b\n"},
         {"||", "a||b\n"},
         {"0x2Cqq", "a,b\n"},
+        {"0x0", "a,b\n"},
         {"0xe9",
          "a\xC3\xA9"
          "b\n"},
@@ -139,7 +140,7 @@ TEST(DelimDest, Delimiters) {
 }
 
 TEST(DelimDest, HexDelimiterWithoutCodeFailsWith57) {
-    for (const char* delimiter : {"0x", "0xZ", "0x0", "0xD800"}) {
+    for (const char* delimiter : {"0x", "0xZ", "0x110000", "0xD800"}) {
         SCOPED_TRACE(delimiter);
         TempDir dir;
         const Outcome run =

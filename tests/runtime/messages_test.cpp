@@ -49,6 +49,7 @@ TEST(Messages, EveryNumberTheStepsUseHasATextWithItsArguments) {
         {737, 0, "RECORDWIDTH"},
         {738, 0, "RECORDWIDTH"},
         {739, 0, "MAX_OUTPUT_ROWS"},
+        {800, 2, "START_POS"},
     };
     for (const Use& use : uses) {
         const char* format = mvbMessageTemplate(use.number);

@@ -24,10 +24,15 @@ struct PropertyDescription {
     int type = 0;                            ///< mvbType code of a scalar; 0 for a table
     MvbDatavar defaultValue;                 ///< null when the step set none
     std::vector<ColumnDescription> columns;  ///< a table's columns in order
+    /// From the step's property notes (empty when it gives none): what the step uses when a
+    /// job leaves the property out, and one line on what the property does.
+    std::string effectiveDefault;
+    std::string summary;
 };
 
 /// What a step type declares about itself: learnt by creating one step, calling initialize
-/// against a host that records the declarations, and releasing it.
+/// against a host that records the declarations, asking the step for its property notes
+/// (queryExtension(kStepPropertyNotesExtension)), and releasing it.
 struct StepDescription {
     std::string typeId;
     std::string description;

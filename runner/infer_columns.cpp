@@ -1,0 +1,80 @@
+#include "infer_columns.h"
+
+#include <set>
+
+namespace textjob::infer {
+namespace {
+
+std::string lowerCase(std::string text) {
+    for (char& c : text) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + ('a' - 'A'));
+    }
+    return text;
+}
+
+}  // namespace
+
+std::string trimBlanks(const std::string& text) {
+    const size_t first = text.find_first_not_of(" \t");
+    if (first == std::string::npos) return {};
+    const size_t last = text.find_last_not_of(" \t");
+    return text.substr(first, last - first + 1);
+}
+
+HeaderDecision decideHeader(const std::vector<std::string>& first,
+                            const std::vector<ColumnStats>& rest, uint64_t restRows) {
+    HeaderDecision decision;
+    int notOfType = 0;
+    int ofType = 0;
+    for (size_t c = 0; c < first.size() && c < rest.size(); ++c) {
+        if (first[c].empty() || rest[c].decide(false).name == "string") continue;
+        if (typesReading(first[c], rest[c].candidates()) == 0) {
+            ++notOfType;
+        } else {
+            ++ofType;
+        }
+    }
+    if (notOfType + ofType > 0) {
+        decision.header = notOfType > ofType;
+        decision.why = std::to_string(notOfType) + " of " + std::to_string(notOfType + ofType) +
+                       " typed columns have a first value not of their type";
+        return decision;
+    }
+    // Every column is text: a first line that holds a number or a date is data. Booleans do
+    // not count: y, n, t and f are also names.
+    for (const std::string& value : first) {
+        if (!value.empty() && typesReading(value, kInteger | kReal | kAnyDate) != 0) {
+            decision.why = "the first line holds a number or a date (\"" + value + "\")";
+            decision.unsure = restRows > 0;
+            return decision;
+        }
+    }
+    decision.header = true;
+    decision.unsure = true;
+    decision.why = restRows == 0 ? "one line of text only" : "every column is text";
+    return decision;
+}
+
+std::vector<std::string> uniqueNames(const std::vector<std::string>& headings) {
+    std::vector<std::string> names(headings.size());
+    std::set<std::string> taken;
+    // Names from the header first, so that a generated name never takes one the header has.
+    for (size_t i = 0; i < headings.size(); ++i) {
+        const std::string name = trimBlanks(headings[i]);
+        if (!name.empty() && taken.insert(lowerCase(name)).second) names[i] = name;
+    }
+    for (size_t i = 0; i < headings.size(); ++i) {
+        if (!names[i].empty()) continue;
+        std::string base = trimBlanks(headings[i]);
+        const bool repeated = !base.empty();
+        if (!repeated) base = "column_" + std::to_string(i + 1);
+        std::string name = base;
+        for (int n = 2; !taken.insert(lowerCase(name)).second; ++n) {
+            name = base + "_" + std::to_string(n);
+        }
+        names[i] = name;
+    }
+    return names;
+}
+
+}  // namespace textjob::infer

@@ -1,0 +1,31 @@
+#pragma once
+
+// The header line and the column names: whether the first record names the columns, and names
+// made unique and non-empty.
+
+#include <string>
+#include <vector>
+
+#include "infer_values.h"
+
+namespace textjob::infer {
+
+struct HeaderDecision {
+    bool header = false;
+    std::string why;
+    bool unsure = false;  ///< nothing in the data decided it
+};
+
+/// Decides whether `first` (the first record's values) is a header line, from the statistics
+/// of the records after it (`rest`, one per column; `restRows` records).
+HeaderDecision decideHeader(const std::vector<std::string>& first,
+                            const std::vector<ColumnStats>& rest, uint64_t restRows);
+
+/// Field names from header texts: blanks trimmed, an empty one `column_N` (N from 1), a
+/// repeated one (in any case) `name_2`, `name_3`, ….
+std::vector<std::string> uniqueNames(const std::vector<std::string>& headings);
+
+/// The text without blanks and tabs at its edges.
+std::string trimBlanks(const std::string& text);
+
+}  // namespace textjob::infer

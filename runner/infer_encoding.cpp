@@ -1,0 +1,227 @@
+#include "infer_encoding.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "mvb/charset.h"
+
+namespace textjob::infer {
+namespace {
+
+/// How many bytes the NUL pattern test looks at.
+constexpr size_t kPatternBytes = 4096;
+
+bool startsWith(std::string_view text, std::string_view prefix) {
+    return text.substr(0, prefix.size()) == prefix;
+}
+
+EncodingChoice choice(int number, const char* name, bool mark, std::string how) {
+    EncodingChoice chosen;
+    chosen.number = number;
+    chosen.name = name;
+    chosen.byteOrderMark = mark;
+    chosen.how = std::move(how);
+    return chosen;
+}
+
+/// UTF-16 or UTF-32 text of mostly Latin characters has a NUL in fixed places of each code
+/// unit; 0 when no such pattern holds.
+int encodingFromNulPattern(std::string_view head) {
+    const size_t size = std::min(head.size(), kPatternBytes) & ~size_t{3};
+    if (size < 4) return 0;
+    size_t zeros[4] = {};
+    for (size_t i = 0; i < size; ++i) {
+        if (head[i] == '\0') ++zeros[i % 4];
+    }
+    const size_t units32 = size / 4;
+    const auto most = [&](size_t n) { return n * 10 >= units32 * 9; };
+    const auto few = [&](size_t n) { return n * 10 <= units32; };
+    if (most(zeros[2]) && most(zeros[3]) && few(zeros[0])) return kUtf32Le;
+    if (most(zeros[0]) && most(zeros[1]) && few(zeros[3])) return kUtf32Be;
+    const size_t even = zeros[0] + zeros[2];
+    const size_t odd = zeros[1] + zeros[3];
+    const size_t units16 = size / 2;
+    if (odd * 10 >= units16 && odd >= 4 * even) return kUtf16Le;
+    if (even * 10 >= units16 && even >= 4 * odd) return kUtf16Be;
+    return 0;
+}
+
+/// True when the bytes hold NULs or many control characters (not a text file). Separators
+/// 0x1C to 0x1F are allowed: some files use them as delimiters.
+bool looksBinary(std::string_view head, size_t& firstNul) {
+    size_t controls = 0;
+    firstNul = std::string_view::npos;
+    for (size_t i = 0; i < head.size(); ++i) {
+        const auto c = static_cast<unsigned char>(head[i]);
+        if (c == 0 && firstNul == std::string_view::npos) firstNul = i;
+        if (c < 0x20 && c != '\t' && c != '\n' && c != '\r' && c != '\f' && c != '\v' &&
+            !(c >= 0x1C && c <= 0x1F))
+            ++controls;
+    }
+    return firstNul != std::string_view::npos || controls * 20 > head.size();
+}
+
+/// The head without a UTF-8 sequence that the end of the read cut short.
+std::string_view withoutCutSequence(std::string_view head) {
+    const size_t end = head.size();
+    for (size_t back = 1; back <= 4 && back <= end; ++back) {
+        const auto c = static_cast<unsigned char>(head[end - back]);
+        if ((c & 0xC0u) == 0x80u) continue;
+        const size_t need = c >= 0xF0u ? 4 : c >= 0xE0u ? 3 : c >= 0xC0u ? 2 : 1;
+        return need > back ? head.substr(0, end - back) : head;
+    }
+    return head;
+}
+
+bool allAscii(std::string_view text) {
+    for (char c : text) {
+        if (static_cast<unsigned char>(c) >= 0x80u) return false;
+    }
+    return true;
+}
+
+std::string sizeText(size_t bytes, bool wholeFile) {
+    if (wholeFile) return "the whole file";
+    return "the first " + std::to_string(bytes / 1024) + " KB";
+}
+
+}  // namespace
+
+std::string readHead(const std::string& path, size_t limit, uint64_t& fileBytes) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) throw InferError("cannot open \"" + path + "\": " + std::strerror(errno));
+    struct stat info {};
+    if (fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)) {
+        ::close(fd);
+        throw InferError("\"" + path + "\" is a folder, not a file");
+    }
+    fileBytes = static_cast<uint64_t>(info.st_size);
+    std::string head(limit, '\0');
+    size_t got = 0;
+    while (got < limit) {
+        const ssize_t n = ::read(fd, head.data() + got, limit - got);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            const int error = errno;
+            ::close(fd);
+            throw InferError("cannot read \"" + path + "\": " + std::strerror(error));
+        }
+        if (n == 0) break;
+        got += static_cast<size_t>(n);
+    }
+    ::close(fd);
+    head.resize(got);
+    return head;
+}
+
+EncodingChoice chooseEncoding(std::string_view head, bool wholeFile) {
+    if (head.empty()) throw InferError("the file is empty: there is nothing to detect");
+    if (startsWith(head, "\xEF\xBB\xBF"))
+        return choice(kUtf8, "UTF-8", true, "byte-order mark EF BB BF");
+    if (startsWith(head, std::string_view("\xFF\xFE\0\0", 4)))
+        return choice(kUtf32Le, "UTF-32LE", true, "byte-order mark FF FE 00 00");
+    if (startsWith(head, std::string_view("\0\0\xFE\xFF", 4)))
+        return choice(kUtf32Be, "UTF-32BE", true, "byte-order mark 00 00 FE FF");
+    if (startsWith(head, "\xFF\xFE"))
+        return choice(kUtf16Le, "UTF-16LE", true, "byte-order mark FF FE");
+    if (startsWith(head, "\xFE\xFF"))
+        return choice(kUtf16Be, "UTF-16BE", true, "byte-order mark FE FF");
+    switch (encodingFromNulPattern(head)) {
+        case kUtf32Le:
+            return choice(kUtf32Le, "UTF-32LE", false, "NUL bytes in places of UTF-32LE, no mark");
+        case kUtf32Be:
+            return choice(kUtf32Be, "UTF-32BE", false, "NUL bytes in places of UTF-32BE, no mark");
+        case kUtf16Le:
+            return choice(kUtf16Le, "UTF-16LE", false, "NUL bytes in places of UTF-16LE, no mark");
+        case kUtf16Be:
+            return choice(kUtf16Be, "UTF-16BE", false, "NUL bytes in places of UTF-16BE, no mark");
+        default:
+            break;
+    }
+    size_t firstNul = 0;
+    if (looksBinary(head, firstNul)) {
+        const std::string where = firstNul != std::string_view::npos
+                                      ? "a NUL byte at offset " + std::to_string(firstNul)
+                                      : "control characters";
+        throw InferError("the file is not text (" + where +
+                         "): infer reads delimited and fixed-width text files");
+    }
+    const std::string_view checked = wholeFile ? head : withoutCutSequence(head);
+    const std::string seen = sizeText(head.size(), wholeFile);
+    if (mvbIsValidUtf8(checked.data(), static_cast<long>(checked.size()))) {
+        if (allAscii(checked))
+            return choice(kUtf8, "UTF-8", false, "only ASCII bytes in " + seen + ", no mark");
+        return choice(kUtf8, "UTF-8", false, "every byte sequence valid in " + seen + ", no mark");
+    }
+    return choice(kWindows1252, "windows-1252", false,
+                  "not valid UTF-8 in " + seen + ", no mark; unsure");
+}
+
+LineEndCounts countLineEnds(std::string_view head, const EncodingChoice& encoding) {
+    int unit = 1;
+    bool bigEndian = false;
+    switch (encoding.number) {
+        case kUtf16Le:
+            unit = 2;
+            break;
+        case kUtf16Be:
+            unit = 2;
+            bigEndian = true;
+            break;
+        case kUtf32Le:
+            unit = 4;
+            break;
+        case kUtf32Be:
+            unit = 4;
+            bigEndian = true;
+            break;
+        default:
+            break;
+    }
+    const auto codeAt = [&](size_t i) -> uint32_t {
+        uint32_t code = 0;
+        for (int b = 0; b < unit; ++b) {
+            const auto byte =
+                static_cast<unsigned char>(head[i * unit + (bigEndian ? b : unit - 1 - b)]);
+            code = (code << 8) | byte;
+        }
+        return code;
+    };
+    LineEndCounts counts;
+    const size_t units = head.size() / static_cast<size_t>(unit);
+    for (size_t i = 0; i < units; ++i) {
+        const uint32_t code = codeAt(i);
+        if (code == '\n') {
+            ++counts.lf;
+        } else if (code == '\r') {
+            if (i + 1 < units && codeAt(i + 1) == '\n') {
+                ++counts.crlf;
+                ++i;
+            } else if (i + 1 < units) {
+                ++counts.cr;
+            }
+        }
+    }
+    return counts;
+}
+
+int fileBytesOf(int code, int encoding) noexcept {
+    switch (encoding) {
+        case kUtf8:
+            return code < 0x80 ? 1 : code < 0x800 ? 2 : code < 0x10000 ? 3 : 4;
+        case kUtf16Le:
+        case kUtf16Be:
+            return code < 0x10000 ? 2 : 4;
+        case kUtf32Le:
+        case kUtf32Be:
+            return 4;
+        default:
+            return 1;
+    }
+}
+
+}  // namespace textjob::infer

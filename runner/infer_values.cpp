@@ -1,0 +1,218 @@
+#include "infer_values.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "mvb/parse.h"
+#include "mvb/types.h"
+
+namespace textjob::infer {
+namespace {
+
+/// Longest text the sources still try as a date.
+constexpr size_t kMaxDateText = 127;
+/// Decimal texts of up to this many significant digits read back from a double unchanged.
+constexpr int kExactDigits = 15;
+
+bool isDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+/// A whole number without sign, leading zero or blanks; digits in `digits`.
+bool integerShape(std::string_view text, int& digits) {
+    size_t i = 0;
+    if (!text.empty() && text[0] == '-') i = 1;
+    if (i == text.size()) return false;
+    if (text[i] == '0' && (text.size() - i > 1 || i == 1)) return false;  // 007, -0
+    for (size_t j = i; j < text.size(); ++j) {
+        if (!isDigit(text[j])) return false;
+    }
+    digits = static_cast<int>(text.size() - i);
+    return true;
+}
+
+/// A decimal number: -?(0|[1-9][0-9]*)(.[0-9]+)?([eE][+-]?[0-9]+)? with few enough
+/// significant digits to come back unchanged.
+bool realShape(std::string_view text) {
+    size_t i = 0;
+    const size_t n = text.size();
+    if (i < n && text[i] == '-') ++i;
+    if (i == n || !isDigit(text[i])) return false;
+    if (text[i] == '0' && i + 1 < n && isDigit(text[i + 1])) return false;
+    int significant = 0;
+    bool leading = true;
+    const auto digit = [&](char c) {
+        if (c != '0') leading = false;
+        if (!leading) ++significant;
+    };
+    while (i < n && isDigit(text[i]))
+        digit(text[i++]);
+    if (i < n && text[i] == '.') {
+        ++i;
+        if (i == n || !isDigit(text[i])) return false;
+        while (i < n && isDigit(text[i]))
+            digit(text[i++]);
+    }
+    if (i < n && (text[i] == 'e' || text[i] == 'E')) {
+        ++i;
+        if (i < n && (text[i] == '+' || text[i] == '-')) ++i;
+        if (i == n || !isDigit(text[i])) return false;
+        while (i < n && isDigit(text[i]))
+            ++i;
+    }
+    return i == n && significant <= kExactDigits;
+}
+
+bool isBooleanWord(std::string_view text) {
+    static constexpr std::string_view kWords[] = {"true", "false", "yes", "no", "t", "f", "y", "n"};
+    if (text.size() > 5) return false;
+    char lower[6] = {};
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        lower[i] = (c >= 'A' && c <= 'Z') ? static_cast<char>(c + ('a' - 'A')) : c;
+    }
+    const std::string_view folded(lower, text.size());
+    return std::find(std::begin(kWords), std::end(kWords), folded) != std::end(kWords);
+}
+
+struct DateFormat {
+    unsigned bit;
+    int format;
+};
+constexpr DateFormat kDateFormats[] = {{kDateIso, 0}, {kDateMdy, 1}, {kDateDmy, 2}, {kDateYmd, 3}};
+
+/// The date bits among `candidates` whose format reads `text`; `hasTime` when one gives a time
+/// of day other than midnight.
+unsigned datesReading(std::string_view text, unsigned candidates, bool& hasTime) {
+    if (text.size() < 6 || text.size() > kMaxDateText || !isDigit(text[0])) return 0;
+    char buffer[kMaxDateText + 1];
+    std::memcpy(buffer, text.data(), text.size());
+    buffer[text.size()] = '\0';
+    unsigned reading = 0;
+    for (const DateFormat& f : kDateFormats) {
+        if ((candidates & f.bit) == 0) continue;
+        int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+        if (mvs_string_to_date(buffer, &year, &month, &day, &hour, &minute, &second, f.format) ==
+            0) {
+            reading |= f.bit;
+            if (hour != 0 || minute != 0 || second != 0) hasTime = true;
+        }
+    }
+    return reading;
+}
+
+size_t countChars(std::string_view text) {
+    size_t count = 0;
+    for (unsigned char c : text)
+        count += (c & 0xC0u) != 0x80u;
+    return count;
+}
+
+}  // namespace
+
+unsigned typesReading(std::string_view text, unsigned candidates) {
+    unsigned reading = 0;
+    if ((candidates & (kInteger | kReal)) != 0) {
+        int digits = 0;
+        if (integerShape(text, digits)) {
+            // Up to 18 digits always fit 64 bits; a 19-digit one is asked of the runtime.
+            bool fits = digits <= 18;
+            if (!fits && digits == 19) {
+                MvbDatavar value;
+                value.assign(text);
+                fits = value.setType(mvbTypeInteger);
+            }
+            if (fits) reading |= kInteger;
+            if (digits <= kExactDigits) reading |= kReal;
+        } else if (realShape(text)) {
+            reading |= kReal;
+        }
+        reading &= candidates;
+    }
+    if ((candidates & kBoolean) != 0 && isBooleanWord(text)) reading |= kBoolean;
+    if ((candidates & kAnyDate) != 0) {
+        bool hasTime = false;
+        reading |= datesReading(text, candidates, hasTime);
+    }
+    return reading;
+}
+
+bool ColumnStats::observeLength(std::string_view text) {
+    if (text.empty()) {
+        ++empty_;
+        return false;
+    }
+    ++values_;
+    if (text.size() > maxBytes_) maxBytes_ = text.size();
+    // A value has no more characters than bytes: count them only when that could matter.
+    if (text.size() > maxChars_) maxChars_ = std::max(maxChars_, countChars(text));
+    return true;
+}
+
+void ColumnStats::observeTypes(std::string_view text) {
+    if (candidates_ == 0) return;
+
+    unsigned reading = 0;
+    if ((candidates_ & (kInteger | kReal)) != 0) {
+        reading |= typesReading(text, candidates_ & (kInteger | kReal));
+        if ((reading & kReal) != 0 && (reading & kInteger) == 0) {
+            // A real is written in its shortest form, which may be longer than its text (1e5).
+            MvbDatavar value;
+            value.assign(text);
+            if (value.setType(mvbTypeReal)) {
+                char written[64];
+                realWidth_ = std::max(realWidth_, value.formatText(written, sizeof written));
+            } else {
+                reading &= ~kReal;
+            }
+        } else if ((reading & kReal) != 0) {
+            realWidth_ = std::max(realWidth_, static_cast<int>(text.size()));
+        }
+    }
+    if ((candidates_ & kBoolean) != 0 && isBooleanWord(text)) reading |= kBoolean;
+    if ((candidates_ & kAnyDate) != 0) reading |= datesReading(text, candidates_, dateTime_);
+    candidates_ &= reading;
+}
+
+ColumnType ColumnStats::decide(bool allText) const {
+    ColumnType type;
+    type.outputWidth = std::max<int>(1, static_cast<int>(maxBytes_));
+    if (allText || values_ == 0 || candidates_ == 0) return type;
+    if ((candidates_ & kBoolean) != 0) {
+        type.name = "boolean";
+        type.outputWidth = 5;  // false
+        return type;
+    }
+    if ((candidates_ & kInteger) != 0) {
+        type.name = "integer";
+        return type;
+    }
+    if ((candidates_ & kReal) != 0) {
+        type.name = "real";
+        type.outputWidth = std::max(1, realWidth_);
+        return type;
+    }
+    const int dateWidth = dateTime_ ? 19 : 10;
+    if ((candidates_ & kDateIso) != 0) {
+        type.name = "date";
+        type.outputWidth = dateWidth;
+        return type;
+    }
+    const unsigned orders = candidates_ & (kDateMdy | kDateDmy | kDateYmd);
+    if (orders == kDateMdy || orders == kDateDmy || orders == kDateYmd) {
+        type.name = orders == kDateMdy ? "date_mdy" : orders == kDateDmy ? "date_dmy" : "date_ymd";
+        type.outputWidth = dateWidth;
+        return type;
+    }
+    type.note =
+        "dates read both as month/day/year and as day/month/year: kept as string "
+        "(TYPE date_mdy or date_dmy reads them as dates)";
+    return type;
+}
+
+int maxLengthWithHeadroom(int longest) {
+    const int64_t withRoom = static_cast<int64_t>(longest) + std::max(8, longest / 4);
+    return static_cast<int>(std::min<int64_t>(withRoom, 1 << 30));
+}
+
+}  // namespace textjob::infer

@@ -1,0 +1,73 @@
+#pragma once
+
+// Per-column statistics: which types read every value of a column without loss, and how long
+// its values are. Memory stays the same however many rows come; values are never kept.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "mvb/datavar.h"
+
+namespace textjob::infer {
+
+/// Types a column may still have, as bits.
+enum TypeBits : unsigned {
+    kBoolean = 1u,
+    kInteger = 2u,
+    kReal = 4u,
+    kDateIso = 8u,
+    kDateMdy = 16u,
+    kDateDmy = 32u,
+    kDateYmd = 64u,
+    kAnyDate = kDateIso | kDateMdy | kDateDmy | kDateYmd,
+    kAnyType = kBoolean | kInteger | kReal | kAnyDate,
+};
+
+/// The type a column gets, with the width of its values as written.
+struct ColumnType {
+    std::string name = "string";  ///< a runtime type name
+    int outputWidth = 1;          ///< bytes of the longest value as a destination writes it
+    std::string note;             ///< why a likely type was not taken; empty when nothing to say
+};
+
+/// The types among `candidates` that read `text` as the source reads it and give back the
+/// same value: no lost leading zero, sign, digit or blank.
+unsigned typesReading(std::string_view text, unsigned candidates);
+
+class ColumnStats {
+  public:
+    /// Adds one value as the splitter gave it.
+    void observe(std::string_view text) {
+        if (observeLength(text)) observeTypes(text);
+    }
+    /// Counts the value and its length; false for an empty one.
+    bool observeLength(std::string_view text);
+    /// Keeps the types that read this non-empty value.
+    void observeTypes(std::string_view text);
+
+    /// The type that reads every value seen (string when none does, or with `allText`).
+    ColumnType decide(bool allText) const;
+    /// Types that read every non-empty value seen so far.
+    unsigned candidates() const { return candidates_; }
+
+    uint64_t values() const { return values_; }
+    uint64_t empty() const { return empty_; }
+    int longestChars() const { return static_cast<int>(maxChars_); }
+    int longestBytes() const { return static_cast<int>(maxBytes_); }
+
+  private:
+    unsigned candidates_ = kAnyType;
+    uint64_t values_ = 0;
+    uint64_t empty_ = 0;
+    size_t maxBytes_ = 0;
+    size_t maxChars_ = 0;
+    int realWidth_ = 0;      ///< longest real as written
+    bool dateTime_ = false;  ///< some date has a time of day
+};
+
+/// MAX_LENGTH for a string column whose longest value has `longest` characters: room for
+/// values somewhat longer than any seen.
+int maxLengthWithHeadroom(int longest);
+
+}  // namespace textjob::infer

@@ -1,0 +1,146 @@
+#include "step_properties.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <string>
+
+#include "mvb/charset.h"
+
+namespace {
+
+bool isCharacter(unsigned long code) noexcept {
+    return code <= 0x10FFFF && (code < 0xD800 || code > 0xDFFF);
+}
+
+}  // namespace
+
+DecodedDelimiter decodeDelimiter(std::string_view text, int* code) noexcept {
+    if (text.empty()) return DecodedDelimiter::Empty;
+    if (text.size() < 2 || text[0] != '0' || text[1] != 'x') return DecodedDelimiter::Text;
+    // The digits are read from a copy: the view need not be NUL-terminated, and a code's digits
+    // never need more than a few bytes (a longer run of digits is out of range anyway).
+    char digits[24] = {};
+    const std::string_view rest = text.substr(2, sizeof digits - 1);
+    rest.copy(digits, rest.size());
+    char* end = nullptr;
+    errno = 0;
+    const unsigned long value = std::strtoul(digits, &end, 16);
+    if (end == digits || errno == ERANGE || !isCharacter(value)) return DecodedDelimiter::NoChar;
+    *code = value == 0 ? ',' : static_cast<int>(value);
+    return DecodedDelimiter::Code;
+}
+
+std::string characterText(int code) {
+    char bytes[5] = {};
+    if (np_uchar_intcopy(code, bytes, 4) <= 0) return {};
+    return bytes;
+}
+
+namespace property_detail {
+
+int typeOf(PropertyKind kind) noexcept {
+    switch (kind) {
+        case PropertyKind::Boolean:
+            return mvbTypeBoolean;
+        case PropertyKind::Integer:
+        case PropertyKind::Encoding:
+            return mvbTypeInteger;
+        default:
+            return mvbTypeString;
+    }
+}
+
+void declareScalar(PropertySchema* schema, const char* name, PropertyKind kind) {
+    schema->declareProperty(MvbString(name, true), typeOf(kind));
+}
+
+void declareTable(PropertySchema* schema, const char* name,
+                  std::span<const PropertyColumn> columns) {
+    PropertyTableSchema* table =
+        schema->declareTable(MvbString(name, true), static_cast<int>(columns.size()));
+    for (size_t column = 0; column < columns.size(); ++column) {
+        table->declareColumn(static_cast<int>(column), MvbString(columns[column].name, true),
+                             columns[column].type);
+    }
+}
+
+std::string defaultText(PropertyKind, bool value) {
+    return value ? "true" : "false";
+}
+
+std::string defaultText(PropertyKind kind, int value) {
+    if (kind == PropertyKind::Character || kind == PropertyKind::Delimiter) {
+        return value == 0 ? "(none)" : characterText(value);
+    }
+    return std::to_string(value);
+}
+
+std::string defaultText(PropertyKind, const MvbString& value) {
+    return value.empty() ? "(none)" : std::string(value.view());
+}
+
+bool readFlag(const MvbDatavar& value, int message, bool* setting) noexcept {
+    if (value.isNull()) return true;
+    bool unreadable = false;
+    const bool flag = value.asBool(&unreadable);
+    if (unreadable && message != 0) return false;
+    *setting = flag && !unreadable;
+    return true;
+}
+
+bool readNumber(const MvbDatavar& value, PropertyKind, int message, int* setting) noexcept {
+    if (value.isNull()) return true;
+    // A lenient read passes on what the value yields, 0 when it is no integer.
+    bool unreadable = false;
+    const int number = value.asInt(&unreadable);
+    if (unreadable && message != 0) return false;
+    *setting = number;
+    return true;
+}
+
+int readText(const MvbDatavar& value, PropertyKind kind, int message, bool required,
+             MvbString* setting) {
+    const MvbString text = value.asString();
+    if (text.empty()) return required ? message : 0;
+    if (kind != PropertyKind::Delimiter) {
+        *setting = text;
+        return 0;
+    }
+    int code = 0;
+    switch (decodeDelimiter(text.view(), &code)) {
+        case DecodedDelimiter::Empty:
+            return 0;
+        case DecodedDelimiter::Code:
+            setting->assign(characterText(code).c_str());
+            return 0;
+        case DecodedDelimiter::Text:
+            *setting = text;
+            return 0;
+        case DecodedDelimiter::NoChar:
+            break;
+    }
+    return message;
+}
+
+int readCode(const MvbDatavar& value, PropertyKind kind, int message, int* setting) {
+    const MvbString text = value.asString();
+    if (text.empty()) return 0;
+    int code = 0;
+    if (kind == PropertyKind::Delimiter) {
+        switch (decodeDelimiter(text.view(), &code)) {
+            case DecodedDelimiter::Code:
+                *setting = code;
+                return 0;
+            case DecodedDelimiter::NoChar:
+                return message;
+            default:
+                break;
+        }
+    }
+    // Only the first character counts; further characters are ignored.
+    int byteLength = 0;
+    *setting = np_uchar_toint(text.asCstr(), &byteLength);
+    return 0;
+}
+
+}  // namespace property_detail

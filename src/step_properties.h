@@ -1,0 +1,203 @@
+#pragma once
+
+#include <source_location>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "mvb/datavar.h"
+#include "mvb/string.h"
+#include "mvb/types.h"
+#include "step/host.h"
+#include "step/plugin.h"
+#include "step_messages.h"
+
+// A step's properties as one table of data. Each row names a property, says how its value is
+// read, which member of the step's settings struct receives it, the message reported when the
+// value cannot be used, and what the property does. From the table come the declarations the
+// host sees (a row's position is its property index), the notes `describe` shows, and the one
+// call that fills and checks the settings at start. Adding a property is adding a row (and its
+// member).
+
+/// How a property's value is read into its setting.
+enum class PropertyKind {
+    Table,      ///< a table property; the step reads its rows itself
+    Text,       ///< text as given
+    Boolean,    ///< true or false
+    Integer,    ///< a 32-bit whole number
+    Encoding,   ///< an encoding number (-1 detects the input's encoding)
+    Character,  ///< the code of the text's first character
+    Delimiter,  ///< "0x" and a hexadecimal character code, or the text itself; see decodeDelimiter
+};
+
+/// A column of a table property.
+struct PropertyColumn {
+    const char* name;
+    int type;  ///< mvbType code
+};
+
+/// One property of a step, in declaration order. A row binds at most one member of `Settings`
+/// (the member's type decides which pointer is set); a row that binds none is declared only
+/// (a table, or a property kept so that stored jobs still load).
+template <class Settings>
+struct PropertyRow {
+    const char* name;
+    PropertyKind kind;
+    /// Reported when the value cannot be read as its kind (a required text: when it is empty);
+    /// 0 reads leniently: an unreadable value gives false or 0 and nothing is reported.
+    int message = 0;
+    /// The setting's in-class default is also declared to the host as the property's default.
+    bool declaresDefault = false;
+    /// A job must give the property: its default is no usable value (a required text that is
+    /// empty reports `message`).
+    bool required = false;
+    bool Settings::*flag = nullptr;
+    int Settings::*number = nullptr;
+    MvbString Settings::*text = nullptr;
+    const char* description = "";
+    std::span<const PropertyColumn> columns = {};
+};
+
+/// Marks, in a read order, the place where the step's own checks run (those that look at
+/// several settings or at the files).
+inline constexpr int kStepChecks = -1;
+
+/// What decoding a DELIMITER-like text gave.
+enum class DecodedDelimiter {
+    Empty,   ///< the text is empty: the setting keeps its default
+    Code,    ///< "0x" and the code of a character (0 standing for the comma)
+    Text,    ///< no "0x" form: the text is the delimiter
+    NoChar,  ///< "0x" followed by no hexadecimal number, or by a code that is no character
+};
+
+/// Reads the "0x" form: only a lower-case "0x" introduces it, the hexadecimal digits after it
+/// are read as far as they go, and code 0 means the comma. A code above U+10FFFF or a
+/// surrogate is no character.
+DecodedDelimiter decodeDelimiter(std::string_view text, int* code) noexcept;
+
+/// The value text of a character code (UTF-8; "" for a code that is no character).
+std::string characterText(int code);
+
+namespace property_detail {
+
+void declareScalar(PropertySchema* schema, const char* name, PropertyKind kind);
+void declareTable(PropertySchema* schema, const char* name,
+                  std::span<const PropertyColumn> columns);
+int typeOf(PropertyKind kind) noexcept;
+std::string defaultText(PropertyKind kind, bool value);
+std::string defaultText(PropertyKind kind, int value);
+std::string defaultText(PropertyKind kind, const MvbString& value);
+
+/// Reads one value into its setting; false after reporting the row's message.
+bool readFlag(const MvbDatavar& value, int message, bool* setting) noexcept;
+bool readNumber(const MvbDatavar& value, PropertyKind kind, int message, int* setting) noexcept;
+/// The message to report, or 0 when the value was read.
+int readText(const MvbDatavar& value, PropertyKind kind, int message, bool required,
+             MvbString* setting);
+int readCode(const MvbDatavar& value, PropertyKind kind, int message, int* setting);
+
+}  // namespace property_detail
+
+/// Declares the rows through the host's schema, in order, each declared default right after
+/// its property, so that a row's position is its property index.
+template <class Settings>
+void declareProperties(PropertySchema* schema, std::span<const PropertyRow<Settings>> rows) {
+    const Settings defaults{};
+    for (size_t index = 0; index < rows.size(); ++index) {
+        const PropertyRow<Settings>& row = rows[index];
+        if (row.kind == PropertyKind::Table) {
+            property_detail::declareTable(schema, row.name, row.columns);
+            continue;
+        }
+        property_detail::declareScalar(schema, row.name, row.kind);
+        if (!row.declaresDefault) continue;
+        const int at = static_cast<int>(index);
+        if (row.flag != nullptr) schema->setDefault(at, MvbDatavar(defaults.*row.flag));
+        if (row.number != nullptr) schema->setDefault(at, MvbDatavar(defaults.*row.number));
+        if (row.text != nullptr) schema->setDefault(at, MvbDatavar((defaults.*row.text).asCstr()));
+    }
+}
+
+/// The notes of a step's properties, owning their texts.
+class PropertyNotes {
+  public:
+    /// Notes for `rows`: each effective default is the in-class default of the member the row
+    /// binds; a row that binds none says so.
+    template <class Settings>
+    void describe(std::span<const PropertyRow<Settings>> rows) {
+        const Settings defaults{};
+        texts_.clear();
+        texts_.reserve(rows.size());
+        for (const PropertyRow<Settings>& row : rows) {
+            if (row.required) {
+                texts_.emplace_back("(required)");
+            } else if (row.flag != nullptr) {
+                texts_.push_back(property_detail::defaultText(row.kind, defaults.*row.flag));
+            } else if (row.number != nullptr) {
+                texts_.push_back(property_detail::defaultText(row.kind, defaults.*row.number));
+            } else if (row.text != nullptr) {
+                texts_.push_back(property_detail::defaultText(row.kind, defaults.*row.text));
+            } else {
+                texts_.emplace_back(row.kind == PropertyKind::Table ? "(no rows)" : "(unused)");
+            }
+        }
+        notes_.clear();
+        for (size_t i = 0; i < rows.size(); ++i)
+            notes_.push_back({rows[i].name, texts_[i].c_str(), rows[i].description});
+        view_.count = static_cast<int>(notes_.size());
+        view_.notes = notes_.data();
+    }
+    const StepPropertyNotes* view() const noexcept { return &view_; }
+
+  private:
+    std::vector<std::string> texts_;
+    std::vector<StepPropertyNote> notes_;
+    StepPropertyNotes view_;
+};
+
+/// Fills `settings` from the step's property values and checks them, in `order` (property
+/// indexes; kStepChecks runs `stepChecks`, which returns false after reporting its own
+/// message). An empty order reads every row that binds a member, in declaration order. A null
+/// or empty value leaves the member's in-class default. Stops at the first value that cannot
+/// be used: reports the row's message (naming `where`'s line) and returns false.
+template <class Settings, class StepChecks>
+bool readSettings(const StepMessages& messages, std::span<const PropertyRow<Settings>> rows,
+                  std::span<const int> order, Settings& settings, StepChecks&& stepChecks,
+                  std::source_location where = std::source_location::current()) {
+    PropertyValues* values = messages.host()->getPropertyValues();
+    const size_t count = order.empty() ? rows.size() : order.size();
+    for (size_t step = 0; step < count; ++step) {
+        const int index = order.empty() ? static_cast<int>(step) : order[step];
+        if (index == kStepChecks) {
+            if (!stepChecks()) return false;
+            continue;
+        }
+        const PropertyRow<Settings>& row = rows[static_cast<size_t>(index)];
+        if (row.kind == PropertyKind::Table) continue;
+        const MvbDatavar value = values->getValue(index, true);
+        int failed = 0;
+        if (row.flag != nullptr) {
+            if (!property_detail::readFlag(value, row.message, &(settings.*row.flag)))
+                failed = row.message;
+        } else if (row.number != nullptr && row.kind != PropertyKind::Character &&
+                   row.kind != PropertyKind::Delimiter) {
+            if (!property_detail::readNumber(value, row.kind, row.message, &(settings.*row.number)))
+                failed = row.message;
+        } else if (row.number != nullptr) {
+            failed =
+                property_detail::readCode(value, row.kind, row.message, &(settings.*row.number));
+        } else if (row.text != nullptr) {
+            failed = property_detail::readText(value, row.kind, row.message, row.required,
+                                               &(settings.*row.text));
+        }
+        if (failed == 0) continue;
+        if (row.kind == PropertyKind::Delimiter) {
+            messages.report(StepMessageId(failed, where), value.asString().view());
+        } else {
+            messages.report(StepMessageId(failed, where));
+        }
+        return false;
+    }
+    return true;
+}

@@ -1,0 +1,52 @@
+#include "text_step.h"
+
+bool TextStep::initialize(StepHost* host, int* inputCount, int* outputCount) {
+    messages_ = StepMessages(host, messages_.sourceFile());
+    return guarded(false, [&] {
+        if (inputCount != nullptr) *inputCount = inputCount_;
+        if (outputCount != nullptr) *outputCount = 1;
+        declareProperties(host->getPropertySchema());
+        initializeStep();
+        return true;
+    });
+}
+
+void TextStep::release() {
+    releaseResources();
+    delete this;
+}
+
+int TextStep::prepare(int flags) {
+    return guarded(0, [&] { return prepareStep(flags); });
+}
+
+bool TextStep::start() {
+    return guarded(false, [&] { return startStep(); });
+}
+
+int TextStep::processRow(int) {
+    return guarded(2, [&] { return produceRow(); });
+}
+
+void TextStep::finish() {
+    guarded(false, [&] {
+        finishStep();
+        return true;
+    });
+}
+
+bool TextStep::getStatus(int* percent, MvbString* text) {
+    return guarded(false, [&] { return statusOf(percent, text); });
+}
+
+bool TextStep::getProgress(uint64_t* total) {
+    return guarded(false, [&] { return progressOf(total); });
+}
+
+void* TextStep::queryExtension(int id) {
+    if (id != kStepPropertyNotesExtension) return nullptr;
+    return guarded<void*>(nullptr, [&]() -> void* {
+        describeProperties(notes_);
+        return const_cast<StepPropertyNotes*>(notes_.view());
+    });
+}

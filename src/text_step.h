@@ -1,0 +1,81 @@
+#pragma once
+
+#include <cstdint>
+#include <exception>
+#include <new>
+
+#include "mvb/string.h"
+#include "step/plugin.h"
+#include "step_messages.h"
+#include "step_properties.h"
+
+/// What the five steps share at the plug-in boundary. Every operation of the step contract runs
+/// behind one wall here: anything thrown other than std::bad_alloc is reported through the host
+/// and turned into the operation's failure value. A step implements the protected hooks, which
+/// may throw, and reports its messages through messages().
+class TextStep : public StepPluginStep {
+  public:
+    /// Keeps `host`, sets the input count the step was made with and one output, declares the
+    /// properties (declareProperties).
+    bool initialize(StepHost* host, int* inputCount, int* outputCount) final;
+    /// Frees what the step holds (releaseResources) and deletes it.
+    void release() final;
+    /// prepareStep; 0 after a failure.
+    int prepare(int flags) final;
+    /// startStep; false after a failure.
+    bool start() final;
+    /// produceRow; 2 after a failure.
+    int processRow(int unused) final;
+    void finish() final;
+    bool getStatus(int* percent, MvbString* text) final;
+    bool getProgress(uint64_t* total) final;
+    /// kStepPropertyNotesExtension: the notes of the step's properties; null for any other id.
+    void* queryExtension(int id) final;
+    void notifyEvent(int, int) final {}
+
+  protected:
+    TextStep(const char* sourceFile, int inputCount) noexcept
+        : messages_(nullptr, sourceFile), inputCount_(inputCount) {}
+    ~TextStep() override = default;
+
+    StepHost* host() const noexcept { return messages_.host(); }
+    const StepMessages& messages() const noexcept { return messages_; }
+    /// Reports catalogue message `id` (the caller's line) with its text arguments.
+    template <typename... Args>
+    void fail(StepMessageId id, const Args&... args) const {
+        messages_.report(id, args...);
+    }
+
+    virtual void declareProperties(PropertySchema* schema) = 0;
+    virtual void describeProperties(PropertyNotes& notes) const = 0;
+    /// Called once initialize has kept the host and declared the properties.
+    virtual void initializeStep() {}
+    virtual void releaseResources() noexcept {}
+    virtual int prepareStep(int flags) = 0;
+    virtual bool startStep() = 0;
+    virtual int produceRow() = 0;
+    virtual void finishStep() = 0;
+    virtual bool statusOf(int* percent, MvbString* text) = 0;
+    virtual bool progressOf(uint64_t* total) = 0;
+
+  private:
+    /// Runs `body`; anything it throws other than std::bad_alloc is reported and gives `failure`.
+    template <typename Result, typename Body>
+    Result guarded(Result failure, Body&& body) {
+        try {
+            return body();
+        } catch (const std::bad_alloc&) {
+            throw;
+        } catch (const std::exception& e) {
+            if (host() != nullptr) host()->reportError(MvbString(e.what(), false));
+        } catch (...) {
+            if (host() != nullptr)
+                host()->reportError(MvbString("Text Plugin: unexpected internal failure", true));
+        }
+        return failure;
+    }
+
+    StepMessages messages_;
+    int inputCount_;
+    PropertyNotes notes_;
+};

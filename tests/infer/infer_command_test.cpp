@@ -1,0 +1,103 @@
+// The infer command as a user runs it: where the job goes, what it writes, how it fails.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "common/temp_files.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string quoted(const std::string& text) {
+    return "'" + text + "'";
+}
+
+class InferCommand : public ::testing::Test {
+  protected:
+    /// Runs `cd FOLDER && textjob ARGS`, keeping the status, standard output and error.
+    int textjob(const std::string& args) {
+        const std::string command = "cd " + quoted(dir.path().string()) + " && " +
+                                    quoted(TEXTJOB_PROGRAM) + " " + args + " >" +
+                                    quoted(dir.file("stdout")) + " 2>" + quoted(dir.file("stderr"));
+        const int status = std::system(command.c_str());
+        out = testfiles::readFile(dir.file("stdout"));
+        err = testfiles::readFile(dir.file("stderr"));
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    void write(const std::string& name, const std::string& bytes) {
+        fs::create_directories(fs::path(dir.file(name)).parent_path());
+        testfiles::writeFile(dir.file(name), bytes);
+    }
+    std::string read(const std::string& name) { return testfiles::readFile(dir.file(name)); }
+
+    testfiles::TempDir dir;
+    std::string out;
+    std::string err;
+};
+
+TEST_F(InferCommand, EachTargetRunsAsWritten) {
+    const std::string data =
+        "name,when,n,ok\nZoë,2024-01-02 10:30:00,1e5,yes\nAl,2024-02-03,2.5,no\n";
+    const struct {
+        const char* to;
+        const char* written;  ///< the output file
+        const char* expected;
+    } cases[] = {
+        {"csv", "data.out.csv",
+         "\"name\",\"when\",\"n\",\"ok\"\n\"Zoë\",\"2024-01-02 10:30:00\",1e+05,\"true\"\n"
+         "\"Al\",\"2024-02-03\",2.5,\"false\"\n"},
+        // Widths hold the longest value as written: 4 bytes, 19, 5 and 5.
+        {"fixed", "data.out.txt",
+         "Zoë2024-01-02 10:30:001e+05true \nAl  2024-02-03         2.5  false\n"},
+    };
+    for (const auto& c : cases) {
+        write("data.csv", data);
+        ASSERT_EQ(textjob("infer data.csv --to " + std::string(c.to) + " -o job.json"), 0) << err;
+        ASSERT_EQ(textjob("run -q job.json"), 0) << err;
+        EXPECT_EQ(err, "") << c.to;
+        EXPECT_EQ(read(c.written), c.expected) << c.to;
+    }
+    ASSERT_EQ(textjob("infer data.csv --to html -o job.json"), 0) << err;
+    ASSERT_EQ(textjob("run -q job.json"), 0) << err;
+    EXPECT_NE(read("data.html").find("<title>data.csv"), std::string::npos);
+}
+
+TEST_F(InferCommand, JobGoesToStandardOutputAndNamesTheFileFromItsFolder) {
+    write("in/data.csv", "id\n1\n");
+    ASSERT_EQ(textjob("infer in/data.csv --to none"), 0) << err;
+    EXPECT_NE(out.find("\"FILENAME\": \"in/data.csv\""), std::string::npos) << out;
+    EXPECT_EQ(out.find("\"out\""), std::string::npos) << "--to none writes one step";
+    EXPECT_NE(err.find("encoding"), std::string::npos) << "the decisions go to standard error";
+
+    // A job in another folder names the data by its absolute path.
+    fs::create_directories(dir.file("jobs"));
+    ASSERT_EQ(textjob("infer in/data.csv -o jobs/job.json"), 0) << err;
+    const std::string absolute = fs::absolute(dir.file("in/data.csv")).lexically_normal().string();
+    EXPECT_NE(read("jobs/job.json").find("\"FILENAME\": \"" + absolute + "\""), std::string::npos);
+    ASSERT_EQ(textjob("run -q jobs/job.json --set out.FILENAME=other.csv"), 0) << err;
+    EXPECT_EQ(read("jobs/other.csv"), "\"id\"\n1\n");
+}
+
+TEST_F(InferCommand, FailuresSayWhatAndExitNonZero) {
+    write("empty.csv", "");
+    write("data.csv", "id\n1\n");
+    const struct {
+        const char* args;
+        int status;
+        const char* says;
+    } cases[] = {
+        {"infer missing.csv", 1, "missing.csv"},
+        {"infer empty.csv", 1, "empty"},
+        {"infer data.csv --to xml", 2, "xml"},
+        {"infer data.csv -o data.csv", 2, "replace the file it reads"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(textjob(c.args), c.status) << c.args;
+        EXPECT_NE(err.find(c.says), std::string::npos) << c.args << ": " << err;
+    }
+    EXPECT_EQ(read("data.csv"), "id\n1\n");
+}
+
+}  // namespace

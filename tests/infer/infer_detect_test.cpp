@@ -1,0 +1,454 @@
+// Detection over small generated files: each case is a file's bytes and what infer must find.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "common/temp_files.h"
+#include "infer_layout.h"
+
+namespace {
+
+using textjob::infer::FileLayout;
+using textjob::infer::InferError;
+using textjob::infer::InferOptions;
+
+/// -1 (or empty) leaves a property unchecked.
+struct Case {
+    const char* name;
+    std::string bytes;
+    int encoding = -1;
+    int delimiter = -1;
+    int quote = -1;
+    int header = -1;  ///< 0 or 1
+    int skipRows = -1;
+    int newlines = -1;  ///< 0 or 1
+    int preserve = -1;  ///< 0 or 1
+    int rows = -1;
+    std::vector<std::string> types;  ///< "name:type" of every column, in order
+};
+
+std::string u16le(const std::string& ascii) {
+    std::string out;
+    for (char c : ascii) {
+        out += c;
+        out += '\0';
+    }
+    return out;
+}
+std::string u16be(const std::string& ascii) {
+    std::string out;
+    for (char c : ascii) {
+        out += '\0';
+        out += c;
+    }
+    return out;
+}
+std::string u32le(const std::string& ascii) {
+    std::string out;
+    for (char c : ascii) {
+        out += c;
+        out += std::string(3, '\0');
+    }
+    return out;
+}
+
+const Case kCases[] = {
+    // Delimiters.
+    {"comma",
+     "id,name\n1,ann\n2,bob\n",
+     65001,
+     ',',
+     '"',
+     1,
+     1,
+     0,
+     0,
+     2,
+     {"id:integer", "name:string"}},
+    {"semicolon_with_decimal_commas",
+     "a;b\n1,5;x\n2,5;y\n",
+     -1,
+     ';',
+     -1,
+     1,
+     1,
+     -1,
+     -1,
+     2,
+     {"a:string", "b:string"}},
+    {"tab", "a\tb\tc\n1\t2\t3\n4\t5\t6\n", -1, '\t', -1, 1, -1, -1, -1, 2, {}},
+    {"pipe", "a|b\nx, y|1\nz, w|2\n", -1, '|', -1, 1, -1, -1, -1, 2, {"a:string", "b:integer"}},
+    {"other_character", "k^v\nx^1\ny^2\n", -1, '^', -1, 1, -1, -1, -1, 2, {}},
+    {"one_column_keeps_commas",
+     "text\nhello, world\nbye\n",
+     -1,
+     '\t',
+     -1,
+     -1,
+     -1,
+     -1,
+     -1,
+     -1,
+     {"text:string"}},
+    // Quotes.
+    {"double_quote", "n,t\n1,\"a,b\"\n2,\"c \"\"d\"\"\"\n", -1, ',', '"', 1, 1, 0, -1, 2, {}},
+    {"single_quote", "n,t\n1,'a,b'\n2,'c,d'\n", -1, ',', '\'', 1, 1, 0, -1, 2, {}},
+    {"no_quote_used", "n,t\n1,it's\n2,ok\n", -1, ',', '"', 1, -1, -1, -1, 2, {}},
+    // Encodings.
+    {"utf8_bom",
+     "\xEF\xBB\xBFid,v\n1,x\n",
+     65001,
+     ',',
+     -1,
+     1,
+     1,
+     -1,
+     -1,
+     1,
+     {"id:integer", "v:string"}},
+    {"utf16le_bom",
+     "\xFF\xFE" + u16le("id,v\n1,x\n2,y\n"),
+     1200,
+     ',',
+     -1,
+     1,
+     1,
+     -1,
+     -1,
+     2,
+     {"id:integer", "v:string"}},
+    {"utf16be_no_bom",
+     u16be("id,v\n1,x\n2,y\n"),
+     1201,
+     ',',
+     -1,
+     1,
+     1,
+     -1,
+     -1,
+     2,
+     {"id:integer", "v:string"}},
+    {"utf32le_no_bom", u32le("id,v\n1,x\n2,y\n"), 12000, ',', -1, 1, 1, -1, -1, 2, {}},
+    {"windows1252", "id,city\n1,K\xF6ln\n2,\x80 5\n", 1252, ',', -1, 1, 1, -1, -1, 2, {}},
+    {"latin1_when_not_1252", "id,c\n1,\x81x\n", 28591, ',', -1, -1, -1, -1, -1, -1, {}},
+    // Header, head lines, line breaks inside quotes, blanks.
+    {"no_header",
+     "1,2.5\n3,4.5\n",
+     -1,
+     ',',
+     -1,
+     0,
+     0,
+     -1,
+     -1,
+     2,
+     {"column_1:integer", "column_2:real"}},
+    {"head_lines",
+     "Sales report\nmade today\nid,amount\n1,2.5\n2,3\n",
+     -1,
+     ',',
+     -1,
+     1,
+     3,
+     -1,
+     -1,
+     2,
+     {"id:integer", "amount:real"}},
+    {"quoted_line_break",
+     "id,text\n1,\"a\nb\"\n2,c\n",
+     -1,
+     ',',
+     '"',
+     1,
+     1,
+     1,
+     -1,
+     2,
+     {"id:integer", "text:string"}},
+    {"blanks_that_matter", "id,name\n1, ann\n2,bob \n3,cy\n", -1, ',', -1, 1, -1, -1, 1, 3, {}},
+    {"blank_after_every_delimiter",
+     "id, name, city\n1, ann, x\n2, bob, y\n",
+     -1,
+     ',',
+     -1,
+     1,
+     -1,
+     -1,
+     0,
+     2,
+     {"id:integer", "name:string", "city:string"}},
+    {"blanks_before_quotes",
+     "id, name\n1, \"ann\"\n2, \"bob\"\n",
+     -1,
+     ',',
+     '"',
+     1,
+     -1,
+     -1,
+     0,
+     2,
+     {}},
+    // Types and date orders.
+    {"types",
+     "b,i,r,d,dt\nyes,-3,1.5,2024-01-31,2024-01-31 "
+     "10:00\nNo,12,2e3,2023-12-01,2023-12-01T08:30:00\n",
+     -1,
+     ',',
+     -1,
+     1,
+     1,
+     -1,
+     -1,
+     2,
+     {"b:boolean", "i:integer", "r:real", "d:date", "dt:date"}},
+    {"date_orders",
+     "m,d,y\n1/18/2018,18/1/2018,2018/01/18\n2/3/2018,3/2/2018,2018/2/3\n",
+     -1,
+     ',',
+     -1,
+     1,
+     1,
+     -1,
+     -1,
+     2,
+     {"m:date_mdy", "d:date_dmy", "y:date_ymd"}},
+    {"ambiguous_date_order", "d\n1/2/2018\n3/4/2019\n", -1, -1, -1, 1, -1, -1, -1, 2, {"d:string"}},
+    {"numeric_but_one",
+     "n,m\n1,x\n2,y\nthree,z\n",
+     -1,
+     ',',
+     -1,
+     1,
+     -1,
+     -1,
+     -1,
+     3,
+     {"n:string", "m:string"}},
+    {"lossy_numbers_stay_text",
+     "zip,big,plus,ones\n07720,123456789012345678901,+5,0\n01640,2,+6,1\n",
+     -1,
+     ',',
+     -1,
+     1,
+     -1,
+     -1,
+     -1,
+     2,
+     {"zip:string", "big:string", "plus:string", "ones:integer"}},
+    {"empty_column",
+     "a,b,c\n1,,x\n2,,y\n",
+     -1,
+     ',',
+     -1,
+     1,
+     -1,
+     -1,
+     -1,
+     2,
+     {"a:integer", "b:string", "c:string"}},
+    {"header_names_made_unique",
+     "a,a,,A,column_3\n1,2,3,4,5\n",
+     -1,
+     ',',
+     -1,
+     1,
+     -1,
+     -1,
+     -1,
+     1,
+     {"a:integer", "a_2:integer", "column_3_2:integer", "A_3:integer", "column_3:integer"}},
+    {"one_line_header", "id,name\n", -1, ',', -1, 1, 1, -1, -1, 0, {"id:string", "name:string"}},
+    {"one_line_data",
+     "1,2,3\n",
+     -1,
+     ',',
+     -1,
+     0,
+     0,
+     -1,
+     -1,
+     1,
+     {"column_1:integer", "column_2:integer", "column_3:integer"}},
+    {"no_final_line_end", "id,v\r\n1,x\r\n2,y", -1, ',', -1, 1, 1, -1, -1, 2, {}},
+    {"more_fields_than_header",
+     "a,b\n1,2\n3,4,5\n",
+     -1,
+     ',',
+     -1,
+     1,
+     -1,
+     -1,
+     -1,
+     2,
+     {"a:integer", "b:integer", "column_3:integer"}},
+};
+
+class InferDetect : public ::testing::TestWithParam<Case> {};
+
+TEST_P(InferDetect, FindsTheLayout) {
+    const Case& c = GetParam();
+    testfiles::TempDir dir;
+    const std::string path = dir.file("data.csv");
+    testfiles::writeFile(path, c.bytes);
+    const FileLayout layout = textjob::infer::inferLayout(path, InferOptions{});
+    if (c.encoding != -1) {
+        EXPECT_EQ(layout.encoding.number, c.encoding);
+    }
+    if (c.delimiter != -1) {
+        EXPECT_EQ(layout.delimiter, c.delimiter);
+    }
+    if (c.quote != -1) {
+        EXPECT_EQ(layout.quote, c.quote);
+    }
+    if (c.header != -1) {
+        EXPECT_EQ(layout.header, c.header == 1);
+    }
+    if (c.skipRows != -1) {
+        EXPECT_EQ(layout.skipRows, c.skipRows);
+    }
+    if (c.newlines != -1) {
+        EXPECT_EQ(layout.newlinesInValues, c.newlines == 1);
+    }
+    if (c.preserve != -1) {
+        EXPECT_EQ(layout.preserveWhitespace, c.preserve == 1);
+    }
+    if (c.rows != -1) {
+        EXPECT_EQ(layout.rows, static_cast<uint64_t>(c.rows));
+    }
+    if (!c.types.empty()) {
+        std::vector<std::string> types;
+        for (const auto& column : layout.columns)
+            types.push_back(column.name + ":" + column.type);
+        EXPECT_EQ(types, c.types);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, InferDetect, ::testing::ValuesIn(kCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(InferDetect, RefusesFilesWithNothingToRead) {
+    const struct {
+        const char* name;
+        std::string bytes;
+        const char* says;
+    } cases[] = {
+        {"empty", "", "empty"},
+        {"binary",
+         std::string("\x7F"
+                     "ELF\x02\x01\x01\0\0\0\0\0\0\0\0\0\x03\0>\0",
+                     20),
+         "not text"},
+        {"only_a_mark", "\xEF\xBB\xBF", "no line"},
+    };
+    for (const auto& c : cases) {
+        testfiles::TempDir dir;
+        const std::string path = dir.file("data");
+        testfiles::writeFile(path, c.bytes);
+        try {
+            textjob::infer::inferLayout(path, InferOptions{});
+            ADD_FAILURE() << c.name << ": no error";
+        } catch (const InferError& e) {
+            EXPECT_NE(std::string(e.what()).find(c.says), std::string::npos)
+                << c.name << ": " << e.what();
+        }
+    }
+}
+
+TEST(InferDetect, TextModeMakesEveryColumnAString) {
+    testfiles::TempDir dir;
+    const std::string path = dir.file("data.csv");
+    testfiles::writeFile(path, "id,when\n1,2024-01-02\n22,2024-02-03\n");
+    InferOptions options;
+    options.allText = true;
+    const FileLayout layout = textjob::infer::inferLayout(path, options);
+    ASSERT_EQ(layout.columns.size(), 2u);
+    for (const auto& column : layout.columns) {
+        EXPECT_EQ(column.type, "string");
+        EXPECT_GE(column.maxLength, column.longestChars);
+    }
+    EXPECT_EQ(layout.columns[0].longestChars, 2);
+    EXPECT_EQ(layout.columns[1].longestChars, 10);
+}
+
+TEST(InferDetect, LengthsCountCharactersAndWidthsBytes) {
+    testfiles::TempDir dir;
+    const std::string path = dir.file("data.csv");
+    // "Páramo" is 6 characters and 7 bytes; 1e5 is written 1e+05; yes is written true.
+    testfiles::writeFile(path, "t,r,b\nPáramo,1e5,yes\nab,2.5,no\n");
+    const FileLayout layout = textjob::infer::inferLayout(path, InferOptions{});
+    ASSERT_EQ(layout.columns.size(), 3u);
+    EXPECT_EQ(layout.columns[0].longestChars, 6);
+    EXPECT_EQ(layout.columns[0].outputWidth, 7);
+    EXPECT_GT(layout.columns[0].maxLength, 6);
+    EXPECT_EQ(layout.columns[1].outputWidth, 5);
+    EXPECT_EQ(layout.columns[2].outputWidth, 5);
+}
+
+TEST(InferDetect, BlanksFarIntoTheFileAreStillKept) {
+    testfiles::TempDir dir;
+    const std::string path = dir.file("data.csv");
+    std::string text = "id,name\n";
+    for (int i = 0; i < 5000; ++i)
+        text += std::to_string(i) + ",name" + std::to_string(i) + "\n";
+    text += "5000,trailing \n";
+    testfiles::writeFile(path, text);
+    const FileLayout layout = textjob::infer::inferLayout(path, InferOptions{});
+    EXPECT_TRUE(layout.preserveWhitespace);
+    EXPECT_EQ(layout.columns[1].longestChars, 9);
+}
+
+TEST(InferDetect, SampleBytesReadsPartOfTheFile) {
+    testfiles::TempDir dir;
+    const std::string path = dir.file("data.csv");
+    std::string text = "id,v\n";
+    for (int i = 0; i < 20000; ++i)
+        text += std::to_string(i) + ",x\n";
+    text += "20000,not a number either\n";
+    testfiles::writeFile(path, text);
+    InferOptions options;
+    options.sampleBytes = 4096;
+    const FileLayout layout = textjob::infer::inferLayout(path, options);
+    EXPECT_FALSE(layout.wholeFile);
+    EXPECT_LT(layout.rows, 20000u);
+    EXPECT_FALSE(layout.notes.empty());
+}
+
+TEST(InferDetect, FixedWidthColumnsAtSharedBlanksAndDigitChanges) {
+    const struct {
+        const char* name;
+        std::string bytes;
+        std::vector<std::string> columns;  ///< name:type:start:length
+        int skipRows;
+    } cases[] = {
+        {"header_and_blanks",
+         "NAME   AGE CITY\nBob     42 Oslo\nAlice  123 Rome\n",
+         {"NAME:string:1:7", "AGE:integer:8:4", "CITY:string:12:4"},
+         1},
+        {"text_then_digits",
+         "ABC123\nDEF456\nGHI789\n",
+         {"column_1:string:1:3", "column_2:integer:4:3"},
+         0},
+        {"multibyte_text_counts_bytes",
+         "Zoë 1\nAnna 2\n",
+         {"column_1:string:1:5", "column_2:integer:6:1"},
+         0},
+    };
+    for (const auto& c : cases) {
+        testfiles::TempDir dir;
+        const std::string path = dir.file("data.txt");
+        testfiles::writeFile(path, c.bytes);
+        InferOptions options;
+        options.fixedWidth = true;
+        const FileLayout layout = textjob::infer::inferLayout(path, options);
+        std::vector<std::string> columns;
+        for (const auto& col : layout.columns) {
+            columns.push_back(col.name + ":" + col.type + ":" + std::to_string(col.startPos) + ":" +
+                              std::to_string(col.length));
+        }
+        EXPECT_EQ(columns, c.columns) << c.name;
+        EXPECT_EQ(layout.skipRows, c.skipRows) << c.name;
+    }
+}
+
+}  // namespace
