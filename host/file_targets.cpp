@@ -132,6 +132,11 @@ std::string writtenText(const StepFile& write, const std::string& otherName) {
 }
 
 [[noreturn]] void refuseTwoWrites(const StepFile& first, const StepFile& second) {
+    if (first.step == second.step) {
+        throw JobError("Step \"" + first.step->name + "\" (" + first.step->type + ") would write " +
+                       quoted(first.path) + " and its file " + quoted(second.path) +
+                       ", which are one file: choose another FILENAME");
+    }
     std::string file = quoted(first.path);
     if (second.path != first.path) file += " (as " + quoted(second.path) + ")";
     throw JobError("Steps \"" + first.step->name + "\" (" + first.step->type + ") and \"" +

@@ -58,7 +58,7 @@ RunReport runJob(const JobDefinition& job, const RunOptions& options) {
     RunReport report;
     try {
         Pipeline pipeline(job, options);
-        if (options.runMode == 1) refuseWriteClashes(job);
+        refuseWriteClashes(job);
         int code = 2;
         if (pipeline.prepareAndStart()) {
             code = drive(pipeline, report.stopped);

@@ -12,7 +12,8 @@ namespace textjob {
 /// file or the property | | 2 | nothing ran: a bad command line, a job file that is missing or
 /// invalid (unknown step type, property or column, a first step that is not a source), a plug-in
 /// that cannot be loaded | fix the command or the job file as the message says | | 130 | stopped by
-/// Ctrl-C (128 + SIGINT); the files written hold only the rows read before | run the job again |
+/// Ctrl-C (128 + SIGINT; 143 for SIGTERM, 129 for SIGHUP: see stoppedExitStatus()); the files
+/// written hold only the rows read before | run the job again |
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitStepFailed = 1;
 inline constexpr int kExitBadJob = 2;

@@ -38,6 +38,8 @@ HeaderDecision decideHeader(const std::vector<std::string>& first,
         decision.header = notOfType > ofType;
         decision.why = std::to_string(notOfType) + " of " + std::to_string(notOfType + ofType) +
                        " typed columns have a first value not of their type";
+        // Names that look like data (years over columns of numbers) split the vote.
+        decision.unsure = notOfType > 0 && ofType > 0;
         return decision;
     }
     // Every column is text: a first line that holds a number or a date is data. Booleans do

@@ -29,11 +29,16 @@ class Splitter {
             const int found = mvs_parse_text_ex2(scratch_.data(), fields_.data(), capacity,
                                                  scratch_.data(), static_cast<int>(record.size()),
                                                  dialect.delimiter, dialect.quote, flags);
-            if (found < capacity) return found;
+            if (found < capacity) {
+                views_.resize(static_cast<size_t>(found));
+                for (int i = 0; i < found; ++i)
+                    views_[static_cast<size_t>(i)] = fields_[static_cast<size_t>(i)];
+                return found;
+            }
             fields_.resize(fields_.size() * 2);  // the record may have more: split it again
         }
     }
-    std::string_view field(int i) const { return fields_[static_cast<size_t>(i)]; }
+    std::string_view field(int i) const { return views_[static_cast<size_t>(i)]; }
     /// Where field `i` starts in the record.
     size_t offset(int i) const {
         return static_cast<size_t>(fields_[static_cast<size_t>(i)] - scratch_.data());
@@ -42,6 +47,7 @@ class Splitter {
   private:
     std::vector<char> scratch_;
     std::vector<char*> fields_ = std::vector<char*>(64);
+    std::vector<std::string_view> views_;  ///< the fields of the last split, measured once
 };
 
 /// What a pass over every record found.
@@ -83,8 +89,10 @@ Pass readAll(const FileLayout& layout, const Dialect& dialect, int headLines, bo
     Pass pass;
     pass.columns.resize(static_cast<size_t>(columns));
     RecordReader reader(layout.path, layout.encoding, byteLimit);
+    reader.setLineBreak(layout.lineEnds.crlf > 0 ? "\r\n" : "\n");
     std::string_view line;
-    for (int i = 0; i < headLines && reader.nextLine(line); ++i) {
+    for (int i = 0; i < headLines; ++i) {
+        if (!reader.nextLine(line)) break;
     }
     Splitter splitter;
     std::string_view record;
@@ -99,10 +107,11 @@ Pass readAll(const FileLayout& layout, const Dialect& dialect, int headLines, bo
     while (reader.nextRecord(dialect, record, lines)) {
         if (lines > 1) pass.multiline = true;
         const int found = splitter.split(record, dialect);
-        if (static_cast<size_t>(found) > pass.columns.size()) {
+        if (found > columns) {
             ++pass.longRows;
-            pass.columns.resize(static_cast<size_t>(found));
-        } else if (static_cast<size_t>(found) < pass.columns.size()) {
+            if (static_cast<size_t>(found) > pass.columns.size())
+                pass.columns.resize(static_cast<size_t>(found));
+        } else if (found < columns) {
             ++pass.shortRows;
         }
         for (int i = 0; i < found; ++i)
@@ -213,7 +222,7 @@ void inferDelimited(const InferOptions& options, FileLayout& layout) {
                                " rows have fewer fields than the columns (read as null)");
     if (pass.longRows > 0)
         layout.notes.push_back(std::to_string(pass.longRows) +
-                               " rows have more fields than the header: columns added for them");
+                               " rows have more fields than most: columns added for them");
     if (pass.quoteOpenAtEnd)
         layout.notes.push_back("a quoted value is still open at the end of the file");
 

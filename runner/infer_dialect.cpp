@@ -170,9 +170,12 @@ DialectGuess detectDialect(const std::vector<std::string>& lines) {
     guess.columns = std::max(1, best.columns);
     guess.records = best.records;
 
-    // Head lines: records above the first one with the usual field count.
+    // Head lines: records above the first one with the usual field count that have at most
+    // half as many fields (titles, notes, blank lines). A header with one name more or less
+    // than the rows have fields stays the header.
     size_t head = 0;
-    while (head < guess.records.size() && guess.records[head].fields != guess.columns)
+    while (head < guess.records.size() && guess.records[head].fields != guess.columns &&
+           guess.records[head].fields * 2 <= guess.columns)
         ++head;
     if (head * 2 < guess.records.size()) {
         for (size_t i = 0; i < head; ++i)

@@ -50,19 +50,21 @@ int encodingFromNulPattern(std::string_view head) {
     return 0;
 }
 
-/// True when the bytes hold NULs or many control characters (not a text file). Separators
-/// 0x1C to 0x1F are allowed: some files use them as delimiters.
-bool looksBinary(std::string_view head, size_t& firstNul) {
-    size_t controls = 0;
+/// Counts NUL bytes and other control characters. Separators 0x1C to 0x1F are not counted:
+/// some files use them as delimiters.
+void countControls(std::string_view head, size_t& nuls, size_t& controls, size_t& firstNul) {
+    nuls = 0;
+    controls = 0;
     firstNul = std::string_view::npos;
     for (size_t i = 0; i < head.size(); ++i) {
         const auto c = static_cast<unsigned char>(head[i]);
-        if (c == 0 && firstNul == std::string_view::npos) firstNul = i;
-        if (c < 0x20 && c != '\t' && c != '\n' && c != '\r' && c != '\f' && c != '\v' &&
-            !(c >= 0x1C && c <= 0x1F))
+        if (c == 0) {
+            if (nuls++ == 0) firstNul = i;
+        } else if (c < 0x20 && c != '\t' && c != '\n' && c != '\r' && c != '\f' && c != '\v' &&
+                   !(c >= 0x1C && c <= 0x1F)) {
             ++controls;
+        }
     }
-    return firstNul != std::string_view::npos || controls * 20 > head.size();
 }
 
 /// The head without a UTF-8 sequence that the end of the read cut short.
@@ -92,12 +94,19 @@ std::string sizeText(size_t bytes, bool wholeFile) {
 }  // namespace
 
 std::string readHead(const std::string& path, size_t limit, uint64_t& fileBytes) {
+    if (path == "-")
+        throw InferError(
+            "standard input is not a regular file: infer reads a file more than "
+            "once, so save the data to a file first");
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) throw InferError("cannot open \"" + path + "\": " + std::strerror(errno));
     struct stat info {};
-    if (fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)) {
+    if (fstat(fd, &info) == 0 && !S_ISREG(info.st_mode)) {
         ::close(fd);
-        throw InferError("\"" + path + "\" is a folder, not a file");
+        // Detection reads the file more than once: a pipe or a terminal cannot give it again.
+        throw InferError("\"" + path + "\" is not a regular file (" +
+                         (S_ISDIR(info.st_mode) ? "a folder" : "a pipe or a device") +
+                         "): infer reads a file more than once");
     }
     fileBytes = static_cast<uint64_t>(info.st_size);
     std::string head(limit, '\0');
@@ -142,17 +151,35 @@ EncodingChoice chooseEncoding(std::string_view head, bool wholeFile) {
         default:
             break;
     }
+    size_t nuls = 0;
+    size_t controls = 0;
     size_t firstNul = 0;
-    if (looksBinary(head, firstNul)) {
-        const std::string where = firstNul != std::string_view::npos
-                                      ? "a NUL byte at offset " + std::to_string(firstNul)
-                                      : "control characters";
-        throw InferError("the file is not text (" + where +
-                         "): infer reads delimited and fixed-width text files");
+    countControls(head, nuls, controls, firstNul);
+    if (controls * 20 > head.size()) {
+        throw InferError("the file is not text (" + std::to_string(controls) +
+                         " control characters in its first " + std::to_string(head.size()) +
+                         " bytes): infer reads delimited and fixed-width text files");
     }
     const std::string_view checked = wholeFile ? head : withoutCutSequence(head);
     const std::string seen = sizeText(head.size(), wholeFile);
-    if (mvbIsValidUtf8(checked.data(), static_cast<long>(checked.size()))) {
+    const bool utf8 = mvbIsValidUtf8(checked.data(), static_cast<long>(checked.size()));
+    if (nuls > 0) {
+        // NUL bytes in UTF-8 text are padding (fixed-width exports have them); elsewhere they
+        // mark data that is not text.
+        if (!utf8) {
+            throw InferError("the file is not text (a NUL byte at offset " +
+                             std::to_string(firstNul) +
+                             " and bytes that are not UTF-8): infer reads delimited and "
+                             "fixed-width text files");
+        }
+        EncodingChoice chosen =
+            choice(kUtf8, "UTF-8", false,
+                   "every byte sequence valid in " + seen + ", no mark; " + std::to_string(nuls) +
+                       " NUL bytes, read as blanks (REPLACE_NULLS)");
+        chosen.nulsAsBlanks = true;
+        return chosen;
+    }
+    if (utf8) {
         if (allAscii(checked))
             return choice(kUtf8, "UTF-8", false, "only ASCII bytes in " + seen + ", no mark");
         return choice(kUtf8, "UTF-8", false, "every byte sequence valid in " + seen + ", no mark");

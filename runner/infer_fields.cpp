@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "mvb/charset.h"
+#include "mvb/parse.h"
 
 namespace textjob::infer {
 namespace {
@@ -16,11 +17,16 @@ struct Token {
         if (code > 0) size = np_uchar_intcopy(code, bytes, 4);
     }
     bool at(const char* p, const char* end) const {
+        if (size == 1) return p < end && *p == bytes[0];
         return size > 0 && end - p >= size && std::memcmp(p, bytes, static_cast<size_t>(size)) == 0;
     }
     /// The first place of the token in [p, end), or end.
     const char* find(const char* p, const char* end) const {
-        if (size == 0) return end;
+        if (size == 0 || p >= end) return end;
+        if (size == 1) {
+            const void* hit = std::memchr(p, bytes[0], static_cast<size_t>(end - p));
+            return hit == nullptr ? end : static_cast<const char*>(hit);
+        }
         while (p < end) {
             const void* hit = std::memchr(p, bytes[0], static_cast<size_t>(end - p));
             if (hit == nullptr) return end;
@@ -106,14 +112,9 @@ void scanFields(std::string_view text, const Dialect& dialect, bool continuing, 
 }
 
 bool leavesQuoteOpen(std::string_view text, const Dialect& dialect, bool continuing) {
-    if (dialect.quote == 0) return false;
-    char quote[5];
-    const std::string_view bytes = utf8Of(dialect.quote, quote);
-    // Without a quote byte the line cannot open a quoted value, and cannot close one either.
-    if (std::memchr(text.data(), bytes[0], text.size()) == nullptr) return continuing;
-    FieldScan scan;
-    scanFields(text, dialect, continuing, scan);
-    return scan.openQuote;
+    return mvs_record_continues(text.data(), static_cast<int>(text.size()), continuing,
+                                dialect.delimiter, dialect.quote,
+                                dialect.keepBlanks ? MVS_PARSE_KEEP_BLANKS : 0u);
 }
 
 }  // namespace textjob::infer

@@ -32,7 +32,7 @@ struct FieldScan {
 void scanFields(std::string_view text, const Dialect& dialect, bool continuing, FieldScan& scan);
 
 /// True when `text` would leave a quoted value open at its end (the record continues on the
-/// next line). Cheap when the line holds no quote byte.
+/// next line), as the runtime's record reader decides it.
 bool leavesQuoteOpen(std::string_view text, const Dialect& dialect, bool continuing);
 
 /// The UTF-8 bytes of a code point, as a string.

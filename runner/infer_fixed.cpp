@@ -162,7 +162,7 @@ void inferFixedWidth(const InferOptions& options, FileLayout& layout) {
     layout.rows = header.header ? rows - 1 : rows;
     layout.recordWidth = static_cast<int>(positions.width);
     layout.wholeFile = !stoppedEarly;
-    layout.reasons.push_back("columns    " + std::to_string(starts.size()) +
+    layout.reasons.push_back("layout     " + std::to_string(starts.size()) + " columns" +
                              " (blank on every line between them, or text turning into digits "
                              "on every line); records are lines of up to " +
                              std::to_string(positions.width) + " bytes");

@@ -17,9 +17,16 @@ std::string quoted(const std::string& text) {
     return Json(text).dump(-1, ' ', false, Json::error_handler_t::replace);
 }
 
-/// A JSON object on one line, keys in the order given.
-std::string row(const Json& object) {
-    return object.dump(-1, ' ', false, Json::error_handler_t::replace);
+/// A JSON value on one line; an object's keys in the order given, with a blank after each
+/// colon and comma, as people write them.
+std::string row(const Json& value) {
+    if (!value.is_object()) return value.dump(-1, ' ', false, Json::error_handler_t::replace);
+    std::string text = "{";
+    for (auto item = value.begin(); item != value.end(); ++item) {
+        if (item != value.begin()) text += ", ";
+        text += quoted(item.key()) + ": " + row(item.value());
+    }
+    return text + "}";
 }
 
 /// The path as the job names it: relative to the job's folder when the file is inside it.
@@ -106,6 +113,7 @@ void writeSource(JobWriter& job, const FileLayout& layout, const std::string& jo
     }
     job.property("BYTE_ORDER_MARK", layout.encoding.byteOrderMark);
     job.property("ENCODING", layout.encoding.number);
+    if (layout.encoding.nulsAsBlanks) job.property("REPLACE_NULLS", true);
     job.endStep();
 }
 

@@ -24,6 +24,7 @@ struct EncodingChoice {
     int number = 65001;          ///< an ENCODING number
     std::string name = "UTF-8";  ///< its name, for people
     bool byteOrderMark = false;  ///< the file starts with this encoding's byte-order mark
+    bool nulsAsBlanks = false;   ///< NUL bytes pad the text: read them as blanks (REPLACE_NULLS)
     std::string how;             ///< why this one, in a few words
 };
 

@@ -17,7 +17,8 @@ RecordReader::RecordReader(const std::string& path, const EncodingChoice& encodi
                            uint64_t byteLimit)
     : byteLimit_(byteLimit) {
     MvbString error;
-    const uint32_t flags = encoding.byteOrderMark ? MVB_FLAG_READ_BOM : 0u;
+    const uint32_t flags = (encoding.byteOrderMark ? MVB_FLAG_READ_BOM : 0u) |
+                           (encoding.nulsAsBlanks ? MVB_FLAG_REPLACE_NULS : 0u);
     file_ = mvbTxtFileOpen(path.c_str(), MVB_OPEN_READ, encoding.number, flags, error);
     if (file_ == nullptr) throw InferError(std::string(error.view()));
 }
@@ -68,7 +69,7 @@ bool RecordReader::nextRecord(const Dialect& dialect, std::string_view& record, 
             break;
         }
         ++lines;
-        joined_ += '\n';
+        joined_ += lineBreak_;
         joined_ += line;
         if (!leavesQuoteOpen(line, dialect, true)) break;
         if (joined_.size() > kMaxRecordBytes) {

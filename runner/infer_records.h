@@ -26,10 +26,13 @@ class RecordReader {
     /// The next line without its line end; false at the end (or the byte limit). The text
     /// stays valid until the next call. Throws InferError when reading fails.
     bool nextLine(std::string_view& line);
-    /// The next record: a line, joined with the lines after it by "\n" while a quoted value
-    /// is open. `lines` receives how many lines it took. False at the end.
+    /// The next record: a line, joined with the lines after it while a quoted value is open.
+    /// `lines` receives how many lines it took. False at the end.
     bool nextRecord(const Dialect& dialect, std::string_view& record, int& lines);
 
+    /// The line end put between the lines of a record (the reader drops line ends; the
+    /// source keeps them as they stand in the file, so the longest a file has is used).
+    void setLineBreak(std::string_view lineBreak) { lineBreak_ = lineBreak; }
     /// Lines read so far.
     uint64_t linesRead() const { return lines_; }
     /// True when the byte limit stopped reading before the end of the file.
@@ -44,6 +47,7 @@ class RecordReader {
     bool stoppedEarly_ = false;
     bool ended_ = false;
     bool quoteOpenAtEnd_ = false;
+    std::string_view lineBreak_ = "\n";
     std::string joined_;  ///< a record of several lines; its capacity is reused
 };
 

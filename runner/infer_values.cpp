@@ -33,7 +33,7 @@ bool integerShape(std::string_view text, int& digits) {
 
 /// A decimal number: -?(0|[1-9][0-9]*)(.[0-9]+)?([eE][+-]?[0-9]+)? with few enough
 /// significant digits to come back unchanged.
-bool realShape(std::string_view text) {
+bool realShape(std::string_view text, bool& exponent) {
     size_t i = 0;
     const size_t n = text.size();
     if (i < n && text[i] == '-') ++i;
@@ -54,6 +54,7 @@ bool realShape(std::string_view text) {
             digit(text[i++]);
     }
     if (i < n && (text[i] == 'e' || text[i] == 'E')) {
+        exponent = true;
         ++i;
         if (i < n && (text[i] == '+' || text[i] == '-')) ++i;
         if (i == n || !isDigit(text[i])) return false;
@@ -65,7 +66,20 @@ bool realShape(std::string_view text) {
 
 bool isBooleanWord(std::string_view text) {
     static constexpr std::string_view kWords[] = {"true", "false", "yes", "no", "t", "f", "y", "n"};
-    if (text.size() > 5) return false;
+    if (text.empty() || text.size() > 5) return false;
+    switch (text[0]) {
+        case 't':
+        case 'T':
+        case 'f':
+        case 'F':
+        case 'y':
+        case 'Y':
+        case 'n':
+        case 'N':
+            break;
+        default:
+            return false;
+    }
     char lower[6] = {};
     for (size_t i = 0; i < text.size(); ++i) {
         const char c = text[i];
@@ -101,6 +115,27 @@ unsigned datesReading(std::string_view text, unsigned candidates, bool& hasTime)
     return reading;
 }
 
+/// The number bits among `candidates` that read `text`; `exponent` when it has one.
+unsigned numbersReading(std::string_view text, unsigned candidates, bool& exponent) {
+    if ((candidates & (kInteger | kReal)) == 0) return 0;
+    unsigned reading = 0;
+    int digits = 0;
+    if (integerShape(text, digits)) {
+        // Up to 18 digits always fit 64 bits; a 19-digit one is asked of the runtime.
+        bool fits = digits <= 18;
+        if (!fits && digits == 19) {
+            MvbDatavar value;
+            value.assign(text);
+            fits = value.setType(mvbTypeInteger);
+        }
+        if (fits) reading |= kInteger;
+        if (digits <= kExactDigits) reading |= kReal;
+    } else if (realShape(text, exponent)) {
+        reading |= kReal;
+    }
+    return reading & candidates;
+}
+
 size_t countChars(std::string_view text) {
     size_t count = 0;
     for (unsigned char c : text)
@@ -111,24 +146,8 @@ size_t countChars(std::string_view text) {
 }  // namespace
 
 unsigned typesReading(std::string_view text, unsigned candidates) {
-    unsigned reading = 0;
-    if ((candidates & (kInteger | kReal)) != 0) {
-        int digits = 0;
-        if (integerShape(text, digits)) {
-            // Up to 18 digits always fit 64 bits; a 19-digit one is asked of the runtime.
-            bool fits = digits <= 18;
-            if (!fits && digits == 19) {
-                MvbDatavar value;
-                value.assign(text);
-                fits = value.setType(mvbTypeInteger);
-            }
-            if (fits) reading |= kInteger;
-            if (digits <= kExactDigits) reading |= kReal;
-        } else if (realShape(text)) {
-            reading |= kReal;
-        }
-        reading &= candidates;
-    }
+    bool exponent = false;
+    unsigned reading = numbersReading(text, candidates, exponent);
     if ((candidates & kBoolean) != 0 && isBooleanWord(text)) reading |= kBoolean;
     if ((candidates & kAnyDate) != 0) {
         bool hasTime = false;
@@ -154,9 +173,13 @@ void ColumnStats::observeTypes(std::string_view text) {
 
     unsigned reading = 0;
     if ((candidates_ & (kInteger | kReal)) != 0) {
-        reading |= typesReading(text, candidates_ & (kInteger | kReal));
-        if ((reading & kReal) != 0 && (reading & kInteger) == 0) {
-            // A real is written in its shortest form, which may be longer than its text (1e5).
+        bool exponent = false;
+        reading |= numbersReading(text, candidates_, exponent);
+        if ((reading & kReal) != 0 && (reading & kInteger) == 0 &&
+            (text.size() > static_cast<size_t>(realWidth_) || exponent)) {
+            // A real is written in its shortest form. Without an exponent that is never longer
+            // than its text (the same digits, at most), so only a text longer than the longest
+            // so far is formatted; with one it may be longer (1e5 is written 1e+05).
             MvbDatavar value;
             value.assign(text);
             if (value.setType(mvbTypeReal)) {
@@ -165,7 +188,7 @@ void ColumnStats::observeTypes(std::string_view text) {
             } else {
                 reading &= ~kReal;
             }
-        } else if ((reading & kReal) != 0) {
+        } else if ((reading & kReal) != 0 && (reading & kInteger) != 0) {
             realWidth_ = std::max(realWidth_, static_cast<int>(text.size()));
         }
     }

@@ -15,7 +15,22 @@
 namespace textjob {
 namespace {
 
-void printMessage(const texthost::RunMessage& message) {
+/// True when a destination of the job writes its data to standard output (FILENAME "-"): the
+/// run's own texts then go to standard error, so that the data stays clean.
+bool writesStandardOutput(const texthost::JobDefinition& job) {
+    for (const texthost::JobStep& step : job.steps) {
+        if (step.type.rfind("DEST_", 0) != 0) continue;
+        for (const texthost::JobProperty& property : step.properties) {
+            if (property.name == "FILENAME" && !property.isTable &&
+                property.value.asString().view() == "-") {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+void printMessage(const texthost::RunMessage& message, FILE* infoStream) {
     using Kind = texthost::RunMessage::Kind;
     const std::string where = message.step.empty() ? "" : message.step + ": ";
     switch (message.kind) {
@@ -28,7 +43,7 @@ void printMessage(const texthost::RunMessage& message) {
             std::fflush(stderr);
             break;
         case Kind::Info:
-            std::fprintf(stdout, "%s%s\n", where.c_str(), message.text.c_str());
+            std::fprintf(infoStream, "%s%s\n", where.c_str(), message.text.c_str());
             break;
     }
 }
@@ -52,29 +67,30 @@ int runCommand(const CommandLine& line) {
         return kExitBadJob;
     }
 
+    FILE* const infoStream = writesStandardOutput(job) ? stderr : stdout;
     ProgressDisplay display;
     if (!line.quiet && isatty(STDERR_FILENO) != 0) {
         options.onProgress = [&display](const std::vector<texthost::StepStatus>& status) {
             display.update(status);
         };
     }
-    options.onMessage = [&display](const texthost::RunMessage& message) {
+    options.onMessage = [&display, infoStream](const texthost::RunMessage& message) {
         display.clear();
-        printMessage(message);
+        printMessage(message, infoStream);
     };
 
     const texthost::RunReport report = texthost::runJob(job, options);
     display.clear();
     if (!line.quiet) {
         for (const texthost::RunMessage& message : report.messages) {
-            if (message.kind == texthost::RunMessage::Kind::Info) printMessage(message);
+            if (message.kind == texthost::RunMessage::Kind::Info) printMessage(message, infoStream);
         }
         if (line.dryRun && !report.badJob) {
-            std::printf("Dry run: %llu rows read, no files written\n",
-                        static_cast<unsigned long long>(report.rowsRead));
+            std::fprintf(infoStream, "Dry run: %llu rows read, no files written\n",
+                         static_cast<unsigned long long>(report.rowsRead));
         }
     }
-    std::fflush(stdout);
+    std::fflush(infoStream);
     if (report.badJob) return kExitBadJob;
     if (report.stopped) return stoppedExitStatus();
     return report.ok ? kExitOk : kExitStepFailed;

@@ -96,6 +96,24 @@ const EncodingInfo* encodingFromBom(const char* bytes, size_t size,
     return nullptr;
 }
 
+const EncodingInfo* encodingFromNulPattern(const char* bytes, size_t size) noexcept {
+    if (size < 4) {
+        return &kUtf8;
+    }
+    const auto* b = reinterpret_cast<const unsigned char*>(bytes);
+    int number = 65001;
+    if (b[0] != 0 && b[1] == 0 && b[2] == 0 && b[3] == 0) {
+        number = 12000;
+    } else if (b[0] == 0 && b[1] == 0 && (b[2] != 0 || b[3] != 0)) {
+        number = 12001;
+    } else if (b[0] != 0 && b[1] == 0 && b[2] != 0 && b[3] == 0) {
+        number = 1200;
+    } else if (b[0] == 0 && b[1] != 0 && b[2] == 0 && b[3] != 0) {
+        number = 1201;
+    }
+    return findEncoding(number);
+}
+
 }  // namespace mvb::txt
 
 int np_uchar_chsize_min(int encoding) noexcept {

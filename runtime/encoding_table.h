@@ -33,4 +33,9 @@ const EncodingInfo& utf8Encoding() noexcept;
 const EncodingInfo* encodingFromBom(const char* bytes, size_t size,
                                     const EncodingInfo* preferred) noexcept;
 
+/// The encoding that the first bytes of a file without a mark show by their NULs: UTF-32 or
+/// UTF-16 text of characters below U+0100 (or U+10000 for UTF-32) in either byte order, such
+/// as "a\0b\0"; UTF-8 otherwise. Only the first four bytes are looked at.
+const EncodingInfo* encodingFromNulPattern(const char* bytes, size_t size) noexcept;
+
 }  // namespace mvb::txt

@@ -64,6 +64,11 @@ constexpr CatalogueEntry kCatalogue[] = {
     {800,
      "Field \"%s\" starts at START_POS %s, inside the record part that the fields before it "
      "cover: list FIELDS in record order, without overlaps."},
+    {801,
+     "ENCODING \"%s\" is neither an encoding number nor a known encoding name; the nearest "
+     "names are %s."},
+    {802, "The step stopped on an internal failure: %s."},
+    {830, "NEWLINES_IN_VALUES is not a boolean: use true or false."},
 };
 
 void appendNumber(std::string& out, int value) {

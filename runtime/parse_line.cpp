@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <bit>
 #include <cstdint>
 #include <cstring>
@@ -360,4 +361,145 @@ int mvs_parse_text_ex2(char* line, char** fields, int capacity, char* output, in
                         : pick<false, false>(escapes, keepBlanks);
     }
     return split(settings, output, end, fields, capacity);
+}
+
+namespace {
+
+/// mvs_record_continues() for one-byte quote and delimiter without escapes, the usual case. Only
+/// the quotes matter: they are found 64 bytes at a time. Outside quotes, a quote opens a field
+/// when only blanks stand between it and the delimiter before it (or the line's start: a line
+/// that continues a quoted field holds that field's closing quote before any later one).
+bool endsInsideQuotes(const char* line, const char* end, bool quoted, char delimiter, char quote,
+                      bool keepBlanks, char blank1, char blank2) noexcept {
+    const __m128i pattern = _mm_set1_epi8(quote);
+    const size_t size = static_cast<size_t>(end - line);
+    size_t consumed = 0;  // quotes before this position belong to a doubled quote already seen
+    for (size_t base = 0; base < size; base += 64) {
+        const size_t count = std::min<size_t>(size - base, 64);
+        uint64_t mask = 0;
+        size_t i = 0;
+        for (; i + 16 <= count; i += 16) {
+            const __m128i block =
+                _mm_loadu_si128(reinterpret_cast<const __m128i*>(line + base + i));
+            const auto bits =
+                static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, pattern)));
+            mask |= static_cast<uint64_t>(bits) << i;
+        }
+        for (; i < count; ++i) {
+            mask |= static_cast<uint64_t>(line[base + i] == quote) << i;
+        }
+        while (mask != 0) {
+            const size_t at = base + static_cast<size_t>(std::countr_zero(mask));
+            mask &= mask - 1;
+            if (at < consumed) {
+                continue;
+            }
+            if (quoted) {
+                if (at + 1 < size && line[at + 1] == quote) {
+                    consumed = at + 2;  // a doubled quote
+                } else {
+                    quoted = false;
+                }
+                continue;
+            }
+            size_t before = at;
+            if (!keepBlanks) {
+                while (before > 0 && (line[before - 1] == blank1 || line[before - 1] == blank2)) {
+                    --before;
+                }
+            }
+            quoted = before == 0 || line[before - 1] == delimiter;
+        }
+    }
+    return quoted;
+}
+
+}  // namespace
+
+bool mvs_record_continues(const char* line, int lineBytes, bool insideQuotes, int delimiterCode,
+                          int quoteCode, unsigned flags) noexcept {
+    if (line == nullptr || lineBytes <= 0 || quoteCode == 0) {
+        return insideQuotes && quoteCode != 0;
+    }
+    Token q;
+    q.size = mvb::utf8::encode(quoteCode, q.bytes);
+    Token d;
+    d.size = mvb::utf8::encode(delimiterCode, d.bytes);
+    if (delimiterCode == 0 || d.size == 0) {
+        d.bytes[0] = ',';
+        d.size = 1;
+    }
+    if (q.size == 0 || (q.size == d.size && std::memcmp(q.bytes, d.bytes, 4) == 0)) {
+        return false;  // quoting is off, as in the splitter
+    }
+    const char* p = line;
+    const char* const end = line + lineBytes;
+    // Most lines of a file with quoting hold no quote at all.
+    if (!insideQuotes && std::memchr(p, static_cast<unsigned char>(q.bytes[0]),
+                                     static_cast<size_t>(lineBytes)) == nullptr) {
+        return false;
+    }
+    const bool escapes = (flags & MVS_PARSE_UNESCAPE) != 0;
+    const bool keepBlanks = (flags & MVS_PARSE_KEEP_BLANKS) != 0;
+    // Blanks trimmed before a field, as the splitter picks them for this delimiter.
+    const char blank1 = d.size == 1 && d.bytes[0] == ' ' ? '\t' : ' ';
+    const char blank2 = d.size == 1 && d.bytes[0] == '\t' ? ' ' : '\t';
+    if (q.size == 1 && d.size == 1 && !escapes) {
+        return endsInsideQuotes(p, end, insideQuotes, d.bytes[0], q.bytes[0], keepBlanks, blank1,
+                                blank2);
+    }
+    bool quoted = insideQuotes;
+    for (;;) {
+        if (!quoted) {
+            // At the start of a field: a quote opens it only as its first character.
+            if (!keepBlanks) {
+                while (p < end && (*p == blank1 || *p == blank2)) {
+                    ++p;
+                }
+            }
+            if (!q.at(p, end)) {
+                // Unquoted text up to the delimiter; a quote in it is text.
+                while (p < end && !d.at(p, end)) {
+                    p += escapes && *p == '\\' ? 2 : 1;
+                }
+                if (p >= end) {
+                    return false;
+                }
+                p += d.size;
+                continue;
+            }
+            p += q.size;
+        }
+        // Inside a quoted field until a quote that is not doubled.
+        quoted = false;
+        for (;;) {
+            if (p >= end) {
+                return true;
+            }
+            if (escapes && *p == '\\') {
+                if (end - p < 2) {
+                    return true;
+                }
+                p += 2;
+                continue;
+            }
+            if (!q.at(p, end)) {
+                ++p;
+                continue;
+            }
+            p += q.size;
+            if (!q.at(p, end)) {
+                break;
+            }
+            p += q.size;
+        }
+        // After the closing quote, the rest of the field is unquoted text.
+        while (p < end && !d.at(p, end)) {
+            p += escapes && *p == '\\' ? 2 : 1;
+        }
+        if (p >= end) {
+            return false;
+        }
+        p += d.size;
+    }
 }

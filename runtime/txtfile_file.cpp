@@ -59,6 +59,14 @@ int TextFile::readLine(int /*count*/, MvbTextSpan* line, bool* present) {
     return reader_->readLine(line, present);
 }
 
+int TextFile::readRecord(const MvbRecordQuoting& quoting, MvbTextSpan* record, bool* present) {
+    if (!reader_) [[unlikely]] {
+        *present = false;
+        return refuseRead();
+    }
+    return reader_->readRecord(quoting, record, present);
+}
+
 bool TextFile::skipRecords(int width, int count) {
     return reader_ ? reader_->skipRecords(width, count) : refuseRead() == 0;
 }

@@ -35,6 +35,7 @@ class TextFile final : public MvbTxtFile {
     bool writeChars(const char* bytes, int byteCount) override;
     bool writeText(const char* text) override;
     bool writeLine(const char* text) override;
+    int readRecord(const MvbRecordQuoting& quoting, MvbTextSpan* record, bool* present) override;
 
   private:
     ~TextFile() override;

@@ -72,9 +72,21 @@ std::string openFailure(const char* path, int error, bool writing) {
     return std::string("cannot ") + verb + " file " + file + ": " + systemReason(error);
 }
 
+/// True for the name that stands for standard input or output.
+bool isStandardStream(const char* path) {
+    return path[0] == '-' && path[1] == '\0';
+}
+
+/// A descriptor of its own for standard input or output, so that closing the file leaves the
+/// process's stream open; -1 with errno set when the stream is closed.
+int duplicateStandard(int fd) {
+    return ::fcntl(fd, F_DUPFD_CLOEXEC, 3);
+}
+
 MvbTxtFile* openForReading(const char* path, const EncodingInfo* encoding, uint32_t flags,
                            const FileTuning& tuning, MvbString& errorText) {
-    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    const int fd = isStandardStream(path) ? duplicateStandard(STDIN_FILENO)
+                                          : ::open(path, O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         errorText.assign(openFailure(path, errno, false));
         return nullptr;
@@ -96,6 +108,21 @@ MvbTxtFile* openForReading(const char* path, const EncodingInfo* encoding, uint3
 /// Proves that `path` can be opened for writing without changing anything: an existing file
 /// is opened without emptying it, a missing one is created and removed again.
 bool probeWritable(const char* path, MvbString& errorText) {
+    if (isStandardStream(path)) {
+        if (::fcntl(STDOUT_FILENO, F_GETFD) == -1) {
+            errorText.assign(openFailure(path, errno, true));
+            return false;
+        }
+        return true;
+    }
+    struct stat existing {};
+    if (::stat(path, &existing) == 0 && S_ISFIFO(existing.st_mode)) {
+        // Opening a pipe, even only to close it again, would hand its reader an end of data
+        // (and fails while it has none): the permission is all there is to prove.
+        if (::faccessat(AT_FDCWD, path, W_OK, AT_EACCESS) == 0) return true;
+        errorText.assign(openFailure(path, errno, true));
+        return false;
+    }
     int fd = ::open(path, O_WRONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0 && errno == ENOENT) {
         fd = ::open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
@@ -111,11 +138,40 @@ bool probeWritable(const char* path, MvbString& errorText) {
     return true;
 }
 
+/// Refuses to append to a file whose byte-order mark says that it holds another encoding than
+/// the one it would be written in: the two would be mixed in one file.
+bool appendFits(const char* path, int fd, const EncodingInfo& encoding, MvbString& errorText) {
+    char head[4];
+    const ssize_t got = ::pread(fd, head, sizeof head, 0);
+    if (got <= 0) {
+        return true;
+    }
+    const EncodingInfo* marked = encodingFromBom(head, static_cast<size_t>(got), &encoding);
+    if (marked == nullptr || marked == &encoding || (marked->isUtf8() && encoding.isUtf8())) {
+        return true;
+    }
+    errorText.assign("cannot append to file \"" + std::string(path) + "\": it starts with a " +
+                     marked->name + " byte-order mark, but would be written as " + encoding.name +
+                     ": set ENCODING " + std::to_string(marked->number) +
+                     " to add to it, or write another file");
+    return false;
+}
+
 MvbTxtFile* openForWriting(const char* path, int mode, const EncodingInfo& encoding, uint32_t flags,
                            const FileTuning& tuning, MvbString& errorText) {
     if ((flags & MVB_FLAG_PROBE) != 0) {
         if (!probeWritable(path, errorText)) {
             return nullptr;
+        }
+        if (mode == MVB_OPEN_APPEND && !isStandardStream(path)) {
+            const int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+            const bool fits = fd < 0 || appendFits(path, fd, encoding, errorText);
+            if (fd >= 0) {
+                ::close(fd);
+            }
+            if (!fits) {
+                return nullptr;
+            }
         }
         auto writer = std::make_unique<TextWriter>(-1, path, encoding, flags, tuning, 0);
         if (!writer->start(false)) {
@@ -125,7 +181,13 @@ MvbTxtFile* openForWriting(const char* path, int mode, const EncodingInfo& encod
         return new TextFile(path, std::move(writer));
     }
     const int access = mode == MVB_OPEN_APPEND ? O_APPEND : O_TRUNC;
-    const int fd = ::open(path, O_WRONLY | O_CREAT | O_CLOEXEC | access, 0666);
+    // Appending reads the file's head for its mark, so it opens for reading too.
+    const int direction = mode == MVB_OPEN_APPEND ? O_RDWR : O_WRONLY;
+    int fd = isStandardStream(path) ? duplicateStandard(STDOUT_FILENO)
+                                    : ::open(path, direction | O_CREAT | O_CLOEXEC | access, 0666);
+    if (fd < 0 && errno == EACCES && direction == O_RDWR) {
+        fd = ::open(path, O_WRONLY | O_CREAT | O_CLOEXEC | access, 0666);  // write-only file
+    }
     if (fd < 0) {
         errorText.assign(openFailure(path, errno, true));
         return nullptr;
@@ -136,6 +198,10 @@ MvbTxtFile* openForWriting(const char* path, int mode, const EncodingInfo& encod
     if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
         size = static_cast<uint64_t>(info.st_size);
         atStart = size == 0;
+        if (mode == MVB_OPEN_APPEND && size > 0 && !appendFits(path, fd, encoding, errorText)) {
+            ::close(fd);
+            return nullptr;
+        }
     }
     // A byte-order mark only ever starts a file, never lands in the middle of one.
     const bool bom = (flags & MVB_FLAG_WRITE_BOM) != 0 && atStart && !encoding.bom.empty();

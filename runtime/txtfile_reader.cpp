@@ -59,12 +59,35 @@ bool TextReader::start(const EncodingInfo* configured) {
     if (!fill(4)) {
         return false;
     }
-    const EncodingInfo* chosen = configured != nullptr ? configured : &utf8Encoding();
-    if (honourBom_) {
-        if (const EncodingInfo* marked = encodingFromBom(buffer_.get(), end_, configured)) {
-            chosen = marked;
-            pos_ = marked->bom.size();
+    if (startsGzip(buffer_.get(), end_)) {
+        // What was read is the head of the compressed data; the text is what it inflates to.
+        gzip_ = std::make_unique<GzipInput>(path_);
+        if (!gzip_->start(buffer_.get(), end_)) {
+            fail(gzip_->error());
+            return false;
         }
+        end_ = 0;
+        eof_ = false;
+        if (!fill(4)) {
+            return false;
+        }
+    }
+    const EncodingInfo* chosen = configured != nullptr ? configured : &utf8Encoding();
+    const EncodingInfo* marked = encodingFromBom(buffer_.get(), end_, configured);
+    if (honourBom_ && marked != nullptr) {
+        chosen = marked;
+        pos_ = marked->bom.size();
+    } else if (honourBom_ && configured == nullptr) {
+        chosen = encodingFromNulPattern(buffer_.get(), end_);
+    } else if (chosen->isUtf8() && marked != nullptr) {
+        // A UTF-8 mark is never text of a UTF-8 file; another mark means the wrong encoding.
+        if (!marked->isUtf8()) {
+            fail("file \"" + path_ + "\" starts with a " + marked->name +
+                 " byte-order mark but is read as UTF-8: set BYTE_ORDER_MARK true or ENCODING " +
+                 std::to_string(marked->number));
+            return false;
+        }
+        pos_ = marked->bom.size();
     }
     encoding_ = chosen;
     utf8_ = chosen->isUtf8();
@@ -117,8 +140,10 @@ void TextReader::compact() noexcept {
 bool TextReader::grow(size_t want) {
     const size_t limit = tuning_.maxRecordBytes;
     if (want > limit || capacity_ >= limit) {
-        fail("line " + std::to_string(linesDone_ + 1) + " of file \"" + path_ +
-             "\" is longer than " + std::to_string(limit) +
+        const std::string what =
+            recordLine_ != 0 ? "the record that starts at line " + std::to_string(recordLine_)
+                             : "line " + std::to_string(linesDone_ + 1);
+        fail(what + " of file \"" + path_ + "\" is longer than " + std::to_string(limit) +
              " bytes, the most that is read at once");
         return false;
     }
@@ -140,12 +165,8 @@ bool TextReader::fill(size_t want) {
                 return false;
             }
         }
-        const ssize_t got = ::read(fd_, buffer_.get() + end_, capacity_ - end_);
+        const long got = readBytes(buffer_.get() + end_, capacity_ - end_);
         if (got < 0) [[unlikely]] {
-            if (errno == EINTR) {
-                continue;
-            }
-            systemError(errno);
             return false;
         }
         if (got == 0) {
@@ -157,6 +178,25 @@ bool TextReader::fill(size_t want) {
         acceptNewBytes(from);
     }
     return true;
+}
+
+long TextReader::readBytes(char* into, size_t room) {
+    if (gzip_) {
+        const long got = gzip_->read(fd_, into, room);
+        if (got < 0) {
+            fail(gzip_->error());
+        }
+        return got;
+    }
+    for (;;) {
+        const ssize_t got = ::read(fd_, into, room);
+        if (got >= 0 || errno != EINTR) {
+            if (got < 0) {
+                systemError(errno);
+            }
+            return got;
+        }
+    }
 }
 
 void TextReader::acceptNewBytes(size_t from) noexcept {
@@ -245,7 +285,7 @@ size_t TextReader::findCurrentLineEnd() noexcept {
     return end_;
 }
 
-inline size_t TextReader::consumeLineEnd(size_t at) noexcept {
+size_t TextReader::consumeLineEnd(size_t at) noexcept {
     const bool cr = unitAt(at) == kCr;
     pos_ = at + unit_;
     if (cr) {
@@ -291,7 +331,7 @@ void TextReader::countDataLines(size_t from, size_t to) noexcept {
     }
 }
 
-inline bool TextReader::beginOperation() {
+bool TextReader::beginOperation() {
     if (savedAt_ != kFailed) {
         buffer_[savedAt_] = savedByte_;
         savedAt_ = kFailed;

@@ -11,6 +11,7 @@
 #include "encoding_table.h"
 #include "mvb/txtfile.h"
 #include "txtfile_codec.h"
+#include "txtfile_gzip.h"
 #include "txtfile_internal.h"
 
 namespace mvb::txt {
@@ -35,9 +36,15 @@ class TextReader {
     const EncodingInfo& encoding() const noexcept { return *encoding_; }
     const std::string& error() const noexcept { return error_; }
     uint64_t size() const noexcept { return size_; }
-    uint64_t position() const noexcept { return bufferOffset_ + pos_; }
+    /// The byte position reached; in a gzip file, the compressed bytes read so far, which
+    /// is what the size counts too.
+    uint64_t position() const noexcept {
+        return gzip_ ? gzip_->compressedRead() : bufferOffset_ + pos_;
+    }
 
     int readLine(MvbTextSpan* line, bool* present);
+    /// MvbTxtFile::readRecord(); in txtfile_record.cpp.
+    int readRecord(const MvbRecordQuoting& quoting, MvbTextSpan* record, bool* present);
     int read(int count, MvbTextSpan* text);
     int readInLine(int count, MvbTextSpan* text, bool* lineEnded);
     int skip(int count, bool* lineEnded);
@@ -55,6 +62,9 @@ class TextReader {
     [[nodiscard]] bool beginOperation();
     [[nodiscard]] bool settleBeforeOperation();
     [[nodiscard]] bool fill(size_t want);
+    /// Reads the next bytes of the file, inflated when it is gzip data: as read(2), but a
+    /// failure is already recorded.
+    [[nodiscard]] long readBytes(char* into, size_t room);
     [[nodiscard]] bool grow(size_t want);
     void compact() noexcept;
     void acceptNewBytes(size_t from) noexcept;
@@ -89,6 +99,11 @@ class TextReader {
     [[gnu::noinline]] int readInLineGeneral(int count, MvbTextSpan* text, bool* lineEnded);
     [[gnu::noinline]] int skipGeneral(int count, bool* lineEnded);
 
+    /// Moves past the line end at `at` (appending it to out_ as UTF-8 when `keep`); false when
+    /// reading on to see whether a CR is followed by an LF fails.
+    [[nodiscard]] bool keepLineEnd(size_t at, bool keep, size_t* next);
+    int unclosedQuote();
+
     int fail(std::string text);
     int decodeError(size_t at);
     int systemError(int error);
@@ -102,6 +117,7 @@ class TextReader {
     bool utf8_ = true;
     size_t unit_ = 1;
     Converter converter_;
+    std::unique_ptr<GzipInput> gzip_;  ///< set when the file holds gzip data
 
     std::unique_ptr<char[]> buffer_;
     size_t capacity_ = 0;  ///< usable bytes; a few more follow for a terminating NUL
@@ -121,8 +137,9 @@ class TextReader {
     bool pendingCr_ = false;  ///< a line ended with CR at the end of the data read so far
     size_t pendingCut_ = 0;   ///< bytes of a character cut by a count, still to be skipped
     bool sawCr_ = false;
-    uint64_t lastCr_ = 0;     ///< file offset of the last CR read (single-byte units)
-    uint64_t linesDone_ = 0;  ///< line ends consumed, for the line number in messages
+    uint64_t lastCr_ = 0;      ///< file offset of the last CR read (single-byte units)
+    uint64_t linesDone_ = 0;   ///< line ends consumed, for the line number in messages
+    uint64_t recordLine_ = 0;  ///< while a record is read: the line it starts on (1-based)
 
     size_t savedAt_ = kFailed;  ///< where a NUL stands in for a byte of the file
     char savedByte_ = 0;

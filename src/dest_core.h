@@ -88,7 +88,8 @@ class DestinationCore {
 /// first check that an input is connected.
 class TextDestination : public TextStep {
   protected:
-    explicit TextDestination(const char* sourceFile) noexcept : TextStep(sourceFile, 1) {}
+    TextDestination(const char* sourceFile, const StepPropertyTable& properties) noexcept
+        : TextStep(sourceFile, 1, properties) {}
 
     void initializeStep() override { core_.initialize(&messages()); }
     void releaseResources() noexcept override { file_.discard(); }

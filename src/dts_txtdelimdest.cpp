@@ -14,6 +14,14 @@ namespace {
 using Settings = DelimDestSettings;
 using Kind = PropertyKind;
 
+/// Writes a built line and its line end. An empty line hands no bytes to the file: a buffer
+/// that never held one has no storage to point at.
+bool writeBuiltLine(MvbTxtFile* file, const LineBuffer& line) {
+    if (line.size() != 0 && !file->writeChars(line.data(), static_cast<int>(line.size())))
+        return false;
+    return file->writeLine("");
+}
+
 enum Property : int {
     kFileName,
     kFields,
@@ -30,23 +38,13 @@ enum Property : int {
     kPropertyCount
 };
 
-constexpr PropertyColumn kFieldColumns[] = {
-    {"FIELDNAME", mvbTypeString},
-    {"OUTPUTNAME", mvbTypeString},
-};
-
 constexpr PropertyRow<Settings> kProperties[kPropertyCount] = {
-    {.name = "FILENAME",
-     .kind = Kind::Text,
-     .message = 304,
-     .required = true,
-     .text = &Settings::fileName,
-     .description = "the file to write"},
+    kDestFileNameRow<Settings>,
     {.name = "FIELDS",
      .kind = Kind::Table,
      .description = "the input fields to write (FIELDNAME), in column order, with their header "
                     "names (OUTPUTNAME)",
-     .columns = kFieldColumns},
+     .columns = kDestNamedFieldColumns},
     {.name = "DELIMITER",
      .kind = Kind::Delimiter,
      .message = 57,
@@ -76,21 +74,9 @@ constexpr PropertyRow<Settings> kProperties[kPropertyCount] = {
      .declaresDefault = true,
      .flag = &Settings::unescapeBackslash,
      .description = "accepted for jobs; no effect"},
-    {.name = "BYTE_ORDER_MARK",
-     .kind = Kind::Boolean,
-     .declaresDefault = true,
-     .flag = &Settings::byteOrderMark,
-     .description = "write the encoding's byte-order mark at the start of the file"},
-    {.name = "ENCODING",
-     .kind = Kind::Encoding,
-     .declaresDefault = true,
-     .number = &Settings::encoding,
-     .description = "the file's encoding number; -1 writes UTF-8"},
-    {.name = "APPEND",
-     .kind = Kind::Boolean,
-     .declaresDefault = true,
-     .flag = &Settings::append,
-     .description = "add to the end of the file instead of replacing it"},
+    kDestByteOrderMarkRow<Settings>,
+    kDestEncodingRow<Settings>,
+    kDestAppendRow<Settings>,
     {.name = "END_OF_LINE",
      .kind = Kind::Integer,
      .declaresDefault = true,
@@ -120,13 +106,8 @@ StepPluginStep* createTxtDelimDest() {
     return new DTS_TxtDelimDest();
 }
 
-void DTS_TxtDelimDest::declareProperties(PropertySchema* schema) {
-    ::declareProperties<Settings>(schema, kProperties);
-}
-
-void DTS_TxtDelimDest::describeProperties(PropertyNotes& notes) const {
-    notes.describe<Settings>(kProperties);
-}
+DTS_TxtDelimDest::DTS_TxtDelimDest() noexcept
+    : TextDestination("src/dts_txtdelimdest", kStepPropertyTable<Settings, kProperties>) {}
 
 bool DTS_TxtDelimDest::startStep() {
     host()->getOutputRow();
@@ -165,9 +146,7 @@ bool DTS_TxtDelimDest::openFile(bool probe) {
         if (i + 1 < rows) line_.append(settings_.delimiter.view());
     }
     MvbTxtFile* file = file_.get();
-    if (!file->writeChars(line_.data(), static_cast<int>(line_.size())) || !file->writeLine("")) {
-        return file_.fail(host);
-    }
+    if (!writeBuiltLine(file, line_)) return file_.fail(host);
     return true;
 }
 
@@ -228,8 +207,7 @@ int DTS_TxtDelimDest::produceRow() {
             if (i != last) line_.append(settings_.delimiter.view());
         }
         MvbTxtFile* file = file_.get();
-        if (!file->writeChars(line_.data(), static_cast<int>(line_.size())) ||
-            !file->writeLine("")) {
+        if (!writeBuiltLine(file, line_)) {
             writeFailed_ = true;
             file_.fail(host);
             return 2;

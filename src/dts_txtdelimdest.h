@@ -5,19 +5,16 @@
 
 #include "dest_core.h"
 #include "dest_line_buffer.h"
+#include "dest_settings.h"
 
 /// DEST_DELIMTEXT's settings, read from its properties at start of a run that writes.
-struct DelimDestSettings {
-    MvbString fileName;               ///< FILENAME: the file to write
+struct DelimDestSettings : DestFileSettings {
     MvbString delimiter{",", true};   ///< DELIMITER: the text between two fields
     MvbString qualifier;              ///< QUALIFIER: encloses non-numeric values; empty for none
     bool includeHeader = false;       ///< INCLUDE_HEADER: a first line of OUTPUTNAMEs
     bool preserveWhitespace = false;  ///< PRESERVE_WHITESPACE: accepted; writing keeps blanks
     int maxOutputRows = 0;            ///< MAX_OUTPUT_ROWS: accepted; every row is written
     bool unescapeBackslash = false;   ///< UNESCAPE_BACKSLASH: accepted; nothing is escaped
-    bool byteOrderMark = false;       ///< BYTE_ORDER_MARK: write a byte-order mark first
-    int encoding = -1;                ///< ENCODING: the file's encoding number; -1 UTF-8
-    bool append = false;              ///< APPEND: add to the end of an existing file
     int endOfLine = 0;                ///< END_OF_LINE: 1 CR, 2 LF, 3 CRLF, 4 native; else LF
 };
 
@@ -29,11 +26,9 @@ struct DelimDestSettings {
 /// at the first row, so a run without rows leaves no file behind.
 class DTS_TxtDelimDest final : public TextDestination {
   public:
-    DTS_TxtDelimDest() noexcept : TextDestination("src/dts_txtdelimdest") {}
+    DTS_TxtDelimDest() noexcept;
 
   private:
-    void declareProperties(PropertySchema* schema) override;
-    void describeProperties(PropertyNotes& notes) const override;
     bool startStep() override;
     int produceRow() override;
     void finishStep() override;

@@ -28,8 +28,10 @@ enum Property {
     kEncoding,
     kFileNameField,
     kReplaceNulls,
+    kNewlinesInValues,
     kPropertyCount
 };
+static_assert(kFileName == 0, "the run summary reads FILENAME at index 0");
 
 constexpr PropertyColumn kFieldColumns[] = {
     {"NAME", mvbTypeString},
@@ -38,12 +40,7 @@ constexpr PropertyColumn kFieldColumns[] = {
 };
 
 constexpr PropertyRow<Settings> kProperties[kPropertyCount] = {
-    {.name = "FILENAME",
-     .kind = Kind::Text,
-     .message = 726,
-     .required = true,
-     .text = &Settings::fileName,
-     .description = "the file to read, or a pattern that selects several files"},
+    kSourceFileNameRow<Settings>,
     {.name = "FIELDS",
      .kind = Kind::Table,
      .description = "one row per output field: NAME, TYPE and MAX_LENGTH in characters",
@@ -79,31 +76,23 @@ constexpr PropertyRow<Settings> kProperties[kPropertyCount] = {
      .declaresDefault = true,
      .flag = &Settings::unescapeBackslash,
      .description = "read backslash escapes (\\n, \\t, \\\\, ...) in values"},
-    {.name = "BYTE_ORDER_MARK",
+    kSourceByteOrderMarkRow<Settings>,
+    kSourceEncodingRow<Settings>,
+    kSourceFileNameFieldRow<Settings>,
+    kSourceReplaceNullsRow<Settings>,
+    {.name = "NEWLINES_IN_VALUES",
      .kind = Kind::Boolean,
+     .message = 830,
      .declaresDefault = true,
-     .flag = &Settings::byteOrderMark,
-     .description = "honour a byte-order mark at the start of the file"},
-    {.name = "ENCODING",
-     .kind = Kind::Encoding,
-     .declaresDefault = true,
-     .number = &Settings::encoding,
-     .description = "the input's encoding number; -1 detects it"},
-    {.name = "FILENAME_FIELD",
-     .kind = Kind::Text,
-     .text = &Settings::fileNameField,
-     .description = "when set, the name of an extra field holding each row's file name"},
-    {.name = "REPLACE_NULLS",
-     .kind = Kind::Boolean,
-     .flag = &Settings::replaceNulls,
-     .description = "read each NUL character as a blank"},
+     .flag = &Settings::newlinesInValues,
+     .description = "a quoted value may hold line ends: a record goes on to the closing quote"},
 };
 
 /// The order in which start reads and checks the settings; the files are opened in between.
-constexpr int kStartOrder[] = {kSkipRows,          kMaxOutputRows, kPreserveWhitespace,
-                               kUnescapeBackslash, kFileName,      kByteOrderMark,
-                               kReplaceNulls,      kEncoding,      kStepChecks,
-                               kDelimiter,         kQuote};
+constexpr int kStartOrder[] = {kSkipRows,          kMaxOutputRows,    kPreserveWhitespace,
+                               kUnescapeBackslash, kNewlinesInValues, kFileName,
+                               kByteOrderMark,     kReplaceNulls,     kEncoding,
+                               kStepChecks,        kDelimiter,        kQuote};
 
 constexpr int kInitialScratchCapacity = 1024;
 /// Bytes past the line's NUL that the scratch line always has, so that a field's length can be
@@ -120,13 +109,8 @@ StepPluginStep* createTxtDelimSrc() {
     return new DTS_TxtDelimSrc();
 }
 
-void DTS_TxtDelimSrc::declareProperties(PropertySchema* schema) {
-    ::declareProperties<Settings>(schema, kProperties);
-}
-
-void DTS_TxtDelimSrc::describeProperties(PropertyNotes& notes) const {
-    notes.describe<Settings>(kProperties);
-}
+DTS_TxtDelimSrc::DTS_TxtDelimSrc() noexcept
+    : TextSource("src/dts_txtdelimsrc", kStepPropertyTable<Settings, kProperties>) {}
 
 bool DTS_TxtDelimSrc::statusOf(int* percent, MvbString* text) {
     if (done_) {
@@ -209,33 +193,13 @@ bool DTS_TxtDelimSrc::startStep() {
 
     settings_ = Settings{};
     if (!readSettings<Settings>(messages(), kProperties, kStartOrder, settings_,
-                                [&] { return openFiles(); })) {
+                                [&] { return openSourceFiles(files_, settings_, messages()); })) {
         return false;
     }
     parseFlags_ = (settings_.preserveWhitespace ? MVS_PARSE_KEEP_BLANKS : 0u) |
                   (settings_.unescapeBackslash ? MVS_PARSE_UNESCAPE : 0u);
     rowsToSkip_ = settings_.skipRows;
-    return true;
-}
-
-bool DTS_TxtDelimSrc::openFiles() {
-    MvbString errorText;
-    switch (files_.select(settings_.fileName.asCstr(), errorText)) {
-        case FileSetStep::Ready:
-            break;
-        case FileSetStep::Finished:
-            fail(97, settings_.fileName.view());
-            return false;
-        case FileSetStep::Failed:
-            host()->reportError(errorText);
-            return false;
-    }
-    const SourceOpenSettings open{settings_.encoding,
-                                  sourceOpenFlags(settings_.byteOrderMark, settings_.replaceNulls)};
-    if (!files_.openSelected(open, errorText)) {
-        host()->reportError(errorText);
-        return false;
-    }
+    quoting_ = MvbRecordQuoting{settings_.delimiterCode, settings_.quoteCode, parseFlags_};
     return true;
 }
 
@@ -258,9 +222,12 @@ int DTS_TxtDelimSrc::produceRow() {
     int lineBytes = 0;
     for (;;) {
         bool present = false;
-        lineBytes = file->readLine(-1, &line, &present);
+        // Skipped head lines are physical lines, even where a quote would join them.
+        lineBytes = settings_.newlinesInValues && rowsToSkip_ == 0
+                        ? file->readRecord(quoting_, &line, &present)
+                        : file->readLine(-1, &line, &present);
         if (lineBytes < 0) [[unlikely]] {
-            reportFileError(file);
+            reportFileError();
             return 2;
         }
         if (lineBytes == 0 && !present) {
@@ -345,18 +312,7 @@ void DTS_TxtDelimSrc::warnMissingFields() {
     host()->getLog()->logMessage(1, MvbString(text, false));
 }
 
-void DTS_TxtDelimSrc::reportFileError(const MvbTxtFile* file) {
-    MvbString errorText;
-    file->getLastError(errorText);
-    host()->reportError(errorText);
-}
-
 void DTS_TxtDelimSrc::finishStep() {
-    files_.close();
+    TextSource::finishStep();
     done_ = true;
-    host()->reportInfo(MvbString("Input file: ", true), true);
-    host()->reportInfo(host()->getPropertyValues()->getValue(kFileName, true).asString(), false);
-    char text[64];
-    std::snprintf(text, sizeof text, "%" PRIu64 " rows read", rowCount_);
-    host()->reportInfo(MvbString(text, false), false);
 }

@@ -4,38 +4,28 @@
 #include <memory>
 
 #include "mvb/string.h"
-#include "source_fields.h"
-#include "source_file_set.h"
-#include "source_progress.h"
-#include "text_step.h"
+#include "source_settings.h"
+#include "text_source.h"
 
 /// SOURCE_DELIMTEXT's settings, read from its properties at start.
-struct DelimSourceSettings {
-    MvbString fileName;               ///< FILENAME: the file, or a pattern of several files
+struct DelimSourceSettings : SourceFileSettings {
     int delimiterCode = ',';          ///< DELIMITER: the character that ends a field
     int quoteCode = 0;                ///< QUOTE: the character that encloses a field; 0 for none
     int skipRows = 0;                 ///< SKIPROWS: head lines skipped in every file; < 0 all
     bool preserveWhitespace = false;  ///< PRESERVE_WHITESPACE: keep blanks around values
-    int maxOutputRows = 0;            ///< MAX_OUTPUT_ROWS: stop after this many rows; <= 0 no limit
+    int maxOutputRows = 0;            ///< MAX_OUTPUT_ROWS: stop after this many; <= 0 no limit
     bool unescapeBackslash = false;   ///< UNESCAPE_BACKSLASH: read backslash escapes
-    bool byteOrderMark = false;       ///< BYTE_ORDER_MARK: honour a byte-order mark
-    int encoding = -1;                ///< ENCODING: the input's encoding number; -1 detects it
-    bool replaceNulls = false;        ///< REPLACE_NULLS: replace NUL characters in the text read
-    MvbString fileNameField;          ///< FILENAME_FIELD: name of a field holding the file name
+    bool newlinesInValues = false;  ///< NEWLINES_IN_VALUES: a record goes on over quoted line ends
 };
 
 /// SOURCE_DELIMTEXT, "Text file source (comma delimited)": reads one file, or every file a
 /// pattern matches, and produces one row per line, split at a delimiter and converted to the
 /// types of the FIELDS table. Head lines (SKIPROWS) are skipped in every file.
-class DTS_TxtDelimSrc final : public TextStep {
+class DTS_TxtDelimSrc final : public TextSource {
   public:
-    DTS_TxtDelimSrc() noexcept : TextStep("src/dts_txtdelimsrc", 0) {}
+    DTS_TxtDelimSrc() noexcept;
 
   private:
-    void declareProperties(PropertySchema* schema) override;
-    void describeProperties(PropertyNotes& notes) const override;
-    /// Closes a file or listing still open.
-    void releaseResources() noexcept override { files_.close(); }
     /// Declares the output fields from FIELDS (and FILENAME_FIELD). With bit 1 of `flags` the
     /// input's encoding is probed for the fields' byte sizes and unknown types and unreadable
     /// lengths are errors. 3 (bit 0 set) or 7, 0 after a reported error.
@@ -44,7 +34,7 @@ class DTS_TxtDelimSrc final : public TextStep {
     bool startStep() override;
     /// 0: a row is in the output buffer; 1: no more rows; 2: failure or stop, reported.
     int produceRow() override;
-    /// Closes the files and reports "Input file: ", FILENAME and the rows read.
+    /// Closes the files, reports the run summary and marks the data as ended.
     void finishStep() override;
     /// "Complete" at 100 once the data has ended; else the bytes read of the current file.
     bool statusOf(int* percent, MvbString* text) override;
@@ -52,26 +42,18 @@ class DTS_TxtDelimSrc final : public TextStep {
     /// position (false with 0 before anything was read or without an open file).
     bool progressOf(uint64_t* total) override;
 
-    /// Selects FILENAME's files and opens the first; false after reporting why.
-    [[nodiscard]] bool openFiles();
     /// Grows the scratch line to hold `lineBytes` and 1024 bytes more; false when out of memory.
     [[nodiscard]] bool growScratchLine(int lineBytes);
     void warnMissingFields();
-    void reportFileError(const MvbTxtFile* file);
 
     DelimSourceSettings settings_;
-    std::unique_ptr<int[]> typeFormats_;  ///< date format of each field
-    uint64_t totalRows_ = kUnknownRows;   ///< final row count, once the data has ended
-    uint64_t rowCount_ = 0;               ///< rows produced in this run
-    SourceFileSet files_;
+    uint64_t totalRows_ = kUnknownRows;       ///< final row count, once the data has ended
     std::unique_ptr<char*[]> fieldPointers_;  ///< field starts inside the scratch line
     std::unique_ptr<char[]> scratchLine_;     ///< copy of the current line, split in place
     int scratchCapacity_ = 0;                 ///< usable bytes of the scratch line (NUL aside)
     unsigned parseFlags_ = 0;
-    int rowsToSkip_ = 0;    ///< head lines still to skip in the current file
-    int warningCount_ = 0;  ///< rows with missing fields in this run
-    int fileNameFieldIndex_ = -1;
-    int fieldCount_ = 0;
-    bool done_ = false;  ///< the data has ended or finish() has run
-    SourceFieldConverter converter_;
+    MvbRecordQuoting quoting_;  ///< how readRecord() finds the end of a record
+    int rowsToSkip_ = 0;        ///< head lines still to skip in the current file
+    int warningCount_ = 0;      ///< rows with missing fields in this run
+    bool done_ = false;         ///< the data has ended or finish() has run
 };

@@ -22,12 +22,7 @@ constexpr PropertyColumn kFieldColumns[] = {
 };
 
 constexpr PropertyRow<Settings> kProperties[kCount] = {
-    {.name = "FILENAME",
-     .kind = Kind::Text,
-     .message = 304,
-     .required = true,
-     .text = &Settings::fileName,
-     .description = "the file to write"},
+    kDestFileNameRow<Settings>,
     {.name = "FIELDS",
      .kind = Kind::Table,
      .description = "the input fields to write (FIELDNAME), each padded with blanks to WIDTH "
@@ -37,21 +32,9 @@ constexpr PropertyRow<Settings> kProperties[kCount] = {
      .kind = Kind::Text,
      .text = &Settings::lineEnd,
      .description = "CRLF or LF after each record; anything else writes no line end"},
-    {.name = "BYTE_ORDER_MARK",
-     .kind = Kind::Boolean,
-     .declaresDefault = true,
-     .flag = &Settings::byteOrderMark,
-     .description = "write a byte-order mark"},
-    {.name = "ENCODING",
-     .kind = Kind::Encoding,
-     .declaresDefault = true,
-     .number = &Settings::encoding,
-     .description = "the file's encoding number; -1 writes UTF-8"},
-    {.name = "APPEND",
-     .kind = Kind::Boolean,
-     .declaresDefault = true,
-     .flag = &Settings::append,
-     .description = "add to the end of the file instead of replacing it"},
+    kDestByteOrderMarkRow<Settings>,
+    kDestEncodingRow<Settings>,
+    kDestAppendRow<Settings>,
 };
 
 }  // namespace
@@ -60,13 +43,8 @@ StepPluginStep* createTxtFixedDest() {
     return new DTS_TxtFixedDest();
 }
 
-void DTS_TxtFixedDest::declareProperties(PropertySchema* schema) {
-    ::declareProperties<Settings>(schema, kProperties);
-}
-
-void DTS_TxtFixedDest::describeProperties(PropertyNotes& notes) const {
-    notes.describe<Settings>(kProperties);
-}
+DTS_TxtFixedDest::DTS_TxtFixedDest() noexcept
+    : TextDestination("src/dts_txtfixeddest", kStepPropertyTable<Settings, kProperties>) {}
 
 bool DTS_TxtFixedDest::startStep() {
     if (!beginRun()) return false;

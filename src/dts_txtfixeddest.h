@@ -5,14 +5,11 @@
 
 #include "dest_core.h"
 #include "dest_line_buffer.h"
+#include "dest_settings.h"
 
 /// DEST_FIXEDTEXT's settings, read from its properties at start of a run that writes.
-struct FixedDestSettings {
-    MvbString fileName;          ///< FILENAME: the file to write
-    MvbString lineEnd;           ///< LINE_END: CRLF or LF; anything else writes none
-    bool byteOrderMark = false;  ///< BYTE_ORDER_MARK: write a byte-order mark first
-    int encoding = -1;           ///< ENCODING: the file's encoding number; -1 UTF-8
-    bool append = false;         ///< APPEND: add to the end of an existing file
+struct FixedDestSettings : DestFileSettings {
+    MvbString lineEnd;  ///< LINE_END: CRLF or LF; anything else writes none
 };
 
 /// DEST_FIXEDTEXT: passes every row on and, in a run that writes, writes the FIELDS of each row
@@ -23,11 +20,9 @@ struct FixedDestSettings {
 /// at the first row, so a run without rows leaves no file behind.
 class DTS_TxtFixedDest final : public TextDestination {
   public:
-    DTS_TxtFixedDest() noexcept : TextDestination("src/dts_txtfixeddest") {}
+    DTS_TxtFixedDest() noexcept;
 
   private:
-    void declareProperties(PropertySchema* schema) override;
-    void describeProperties(PropertyNotes& notes) const override;
     bool startStep() override;
     int produceRow() override;
     void finishStep() override;

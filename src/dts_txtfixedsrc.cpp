@@ -31,6 +31,7 @@ enum Property {
     kReplaceNulls,
     kPropertyCount
 };
+static_assert(kFileName == 0, "the run summary reads FILENAME at index 0");
 
 enum FieldColumn { kNameColumn, kTypeColumn, kStartPosColumn, kLengthColumn };
 
@@ -42,12 +43,7 @@ constexpr PropertyColumn kFieldColumns[] = {
 };
 
 constexpr PropertyRow<Settings> kProperties[kPropertyCount] = {
-    {.name = "FILENAME",
-     .kind = Kind::Text,
-     .message = 726,
-     .required = true,
-     .text = &Settings::fileName,
-     .description = "the file to read, or a pattern that selects several files"},
+    kSourceFileNameRow<Settings>,
     {.name = "FIELDS",
      .kind = Kind::Table,
      .description = "one row per output field: NAME, TYPE, START_POS (from 1) and LENGTH in bytes",
@@ -73,24 +69,10 @@ constexpr PropertyRow<Settings> kProperties[kPropertyCount] = {
      .message = 736,
      .flag = &Settings::lineMode,
      .description = "each line is one record, whatever its length"},
-    {.name = "BYTE_ORDER_MARK",
-     .kind = Kind::Boolean,
-     .declaresDefault = true,
-     .flag = &Settings::byteOrderMark,
-     .description = "honour a byte-order mark at the start of the file"},
-    {.name = "ENCODING",
-     .kind = Kind::Encoding,
-     .declaresDefault = true,
-     .number = &Settings::encoding,
-     .description = "the input's encoding number; -1 detects it"},
-    {.name = "FILENAME_FIELD",
-     .kind = Kind::Text,
-     .text = &Settings::fileNameField,
-     .description = "when set, the name of an extra field holding each row's file name"},
-    {.name = "REPLACE_NULLS",
-     .kind = Kind::Boolean,
-     .flag = &Settings::replaceNulls,
-     .description = "read each NUL character as a blank"},
+    kSourceByteOrderMarkRow<Settings>,
+    kSourceEncodingRow<Settings>,
+    kSourceFileNameFieldRow<Settings>,
+    kSourceReplaceNullsRow<Settings>,
 };
 
 /// The order in which start reads and checks the settings.
@@ -108,13 +90,8 @@ StepPluginStep* createTxtFixedSrc() {
     return new DTS_TxtFixedSrc();
 }
 
-void DTS_TxtFixedSrc::declareProperties(PropertySchema* schema) {
-    ::declareProperties<Settings>(schema, kProperties);
-}
-
-void DTS_TxtFixedSrc::describeProperties(PropertyNotes& notes) const {
-    notes.describe<Settings>(kProperties);
-}
+DTS_TxtFixedSrc::DTS_TxtFixedSrc() noexcept
+    : TextSource("src/dts_txtfixedsrc", kStepPropertyTable<Settings, kProperties>) {}
 
 bool DTS_TxtFixedSrc::statusOf(int* percent, MvbString* text) {
     if (expectedRows_ != -1) {
@@ -177,7 +154,10 @@ int DTS_TxtFixedSrc::prepareStep(int flags) {
             return 0;
         }
         if (item.type == mvbTypeString) {
-            item.length = sizes.minimum > 0 ? length / sizes.minimum : length;
+            // A field whose bytes cut a character holds a replacement for each part of it, so
+            // it counts every unit that its bytes touch.
+            const int64_t unit = sizes.minimum > 0 ? sizes.minimum : 1;
+            item.length = saturate((startOffsets_[i] % unit + length + unit - 1) / unit);
             item.byteSize =
                 saturatedProduct(length, sizes.maximum > 0 ? sizes.maximum : kUnknownCharSize);
         } else {
@@ -202,23 +182,7 @@ bool DTS_TxtFixedSrc::startStep() {
                                 [&] { return checkRecordLayout(); })) {
         return false;
     }
-    MvbString errorText;
-    switch (files_.select(settings_.fileName.asCstr(), errorText)) {
-        case FileSetStep::Ready:
-            break;
-        case FileSetStep::Finished:
-            fail(97, settings_.fileName.view());
-            return false;
-        case FileSetStep::Failed:
-            host()->reportError(errorText);
-            return false;
-    }
-    const SourceOpenSettings open{settings_.encoding,
-                                  sourceOpenFlags(settings_.byteOrderMark, settings_.replaceNulls)};
-    if (!files_.openSelected(open, errorText)) {
-        host()->reportError(errorText);
-        return false;
-    }
+    if (!openSourceFiles(files_, settings_, messages())) return false;
 
     if (!settings_.lineMode) {
         // Records of the first file after its head records; never negative, since more head
@@ -420,19 +384,4 @@ int DTS_TxtFixedSrc::openNextFile() {
             return 2;
     }
     return skipHeadRecords() ? 0 : 2;
-}
-
-void DTS_TxtFixedSrc::reportFileError() {
-    MvbString errorText;
-    if (files_.file() != nullptr) files_.file()->getLastError(errorText);
-    host()->reportError(errorText);
-}
-
-void DTS_TxtFixedSrc::finishStep() {
-    files_.close();
-    host()->reportInfo(MvbString("Input file: ", true), true);
-    host()->reportInfo(host()->getPropertyValues()->getValue(kFileName, true).asString(), false);
-    char text[64];
-    std::snprintf(text, sizeof text, "%" PRIu64 " rows read", rowCount_);
-    host()->reportInfo(MvbString(text, false), false);
 }

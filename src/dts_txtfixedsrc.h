@@ -5,36 +5,26 @@
 
 #include "mvb/string.h"
 #include "mvb/txtfile.h"
-#include "source_fields.h"
-#include "source_file_set.h"
-#include "text_step.h"
+#include "source_settings.h"
+#include "text_source.h"
 
 /// SOURCE_FIXEDTEXT's settings, read from its properties at start.
-struct FixedSourceSettings {
-    MvbString fileName;          ///< FILENAME: the file, or a pattern of several files
-    int recordWidth = 0;         ///< RECORDWIDTH: bytes of one record (must be given)
-    int skipRows = 0;            ///< SKIPROWS: head records skipped in every file
-    int maxOutputRows = 0;       ///< MAX_OUTPUT_ROWS: stop after this many rows; 0 no limit
-    bool lineMode = false;       ///< CRLF_TERMINATE: each line is a record
-    bool byteOrderMark = false;  ///< BYTE_ORDER_MARK: honour a byte-order mark
-    int encoding = -1;           ///< ENCODING: the input's encoding number; -1 detects it
-    MvbString fileNameField;     ///< FILENAME_FIELD: name of a field holding the file name
-    bool replaceNulls = false;   ///< REPLACE_NULLS: replace NUL characters in the text read
+struct FixedSourceSettings : SourceFileSettings {
+    int recordWidth = 0;    ///< RECORDWIDTH: bytes of one record (must be given)
+    int skipRows = 0;       ///< SKIPROWS: head records skipped in every file
+    int maxOutputRows = 0;  ///< MAX_OUTPUT_ROWS: stop after this many rows; 0 no limit
+    bool lineMode = false;  ///< CRLF_TERMINATE: each line is a record
 };
 
 /// SOURCE_FIXEDTEXT, "Text file source (fixed width)": reads one file, or every file a pattern
 /// matches, and produces one row per record, cut into fields at fixed positions and converted
 /// to the types of the FIELDS table. A record is a block of RECORDWIDTH bytes, or one line when
 /// CRLF_TERMINATE is true. Positions and lengths count bytes of the file's encoding.
-class DTS_TxtFixedSrc final : public TextStep {
+class DTS_TxtFixedSrc final : public TextSource {
   public:
-    DTS_TxtFixedSrc() noexcept : TextStep("src/dts_txtfixedsrc", 0) {}
+    DTS_TxtFixedSrc() noexcept;
 
   private:
-    void declareProperties(PropertySchema* schema) override;
-    void describeProperties(PropertyNotes& notes) const override;
-    /// Closes a file or listing still open.
-    void releaseResources() noexcept override { files_.close(); }
     /// Declares the output fields from FIELDS (and FILENAME_FIELD) and works out the record
     /// extent. With bit 1 of `flags` the input's encoding is probed for the string fields'
     /// sizes, and unknown types and bad positions or lengths are errors. 3 or 7; 0 after an error.
@@ -43,8 +33,6 @@ class DTS_TxtFixedSrc final : public TextStep {
     bool startStep() override;
     /// 0: a row is in the output buffer; 1: no more rows; 2: failure or stop, reported.
     int produceRow() override;
-    /// Closes the files and reports "Input file: ", FILENAME and the rows read.
-    void finishStep() override;
     /// Against a known total "Read <rows> of <total> rows"; else the bytes read of the current
     /// file. False when the rows read have passed the expected total.
     bool statusOf(int* percent, MvbString* text) override;
@@ -65,18 +53,11 @@ class DTS_TxtFixedSrc final : public TextStep {
     /// a reported failure.
     int openNextFile();
     void assignField(StepOutputItem& item, int field, const MvbTextSpan& text);
-    void reportFileError();
 
     FixedSourceSettings settings_;
-    std::unique_ptr<int[]> typeFormats_;   ///< date format of each field
     std::unique_ptr<int[]> startOffsets_;  ///< START_POS - 1 of each field
     std::unique_ptr<int[]> fieldLengths_;  ///< LENGTH of each field
     int64_t expectedRows_ = -1;            ///< -1 while unknown
-    uint64_t rowCount_ = 0;                ///< rows produced in this run
-    SourceFileSet files_;
-    int fileNameFieldIndex_ = -1;
-    int fieldCount_ = 0;
-    int recordExtent_ = 0;  ///< the largest start offset + length over the fields
-    int rowsToSkip_ = 0;    ///< head lines still to skip in the current file (line mode)
-    SourceFieldConverter converter_;
+    int recordExtent_ = 0;                 ///< the largest start offset + length over the fields
+    int rowsToSkip_ = 0;  ///< head lines still to skip in the current file (line mode)
 };

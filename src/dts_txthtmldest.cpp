@@ -18,11 +18,6 @@ using Kind = PropertyKind;
 
 enum Property : int { kFileName, kFields, kTitle, kPropertyCount };
 
-constexpr PropertyColumn kFieldColumns[] = {
-    {"FIELDNAME", mvbTypeString},
-    {"OUTPUTNAME", mvbTypeString},
-};
-
 constexpr PropertyRow<Settings> kProperties[kPropertyCount] = {
     {.name = "FILENAME",
      .kind = Kind::Text,
@@ -33,7 +28,7 @@ constexpr PropertyRow<Settings> kProperties[kPropertyCount] = {
     {.name = "FIELDS",
      .kind = Kind::Table,
      .description = "the input fields shown (FIELDNAME) and their column headings (OUTPUTNAME)",
-     .columns = kFieldColumns},
+     .columns = kDestNamedFieldColumns},
     {.name = "TITLE",
      .kind = Kind::Text,
      .text = &Settings::title,
@@ -68,13 +63,8 @@ StepPluginStep* createTxtHtmlDest() {
     return new DTS_TxtHtmlDest();
 }
 
-void DTS_TxtHtmlDest::declareProperties(PropertySchema* schema) {
-    ::declareProperties<Settings>(schema, kProperties);
-}
-
-void DTS_TxtHtmlDest::describeProperties(PropertyNotes& notes) const {
-    notes.describe<Settings>(kProperties);
-}
+DTS_TxtHtmlDest::DTS_TxtHtmlDest() noexcept
+    : TextDestination("src/dts_txthtmldest", kStepPropertyTable<Settings, kProperties>) {}
 
 bool DTS_TxtHtmlDest::startStep() {
     sectionIndex_ = 0;

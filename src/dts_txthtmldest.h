@@ -6,6 +6,7 @@
 
 #include "dest_core.h"
 #include "dest_line_buffer.h"
+#include "dest_settings.h"
 
 /// DEST_HTML's settings, read from its properties at start of a run that writes.
 struct HtmlDestSettings {
@@ -20,11 +21,9 @@ struct HtmlDestSettings {
 /// section and opening the next.
 class DTS_TxtHtmlDest final : public TextDestination {
   public:
-    DTS_TxtHtmlDest() noexcept : TextDestination("src/dts_txthtmldest") {}
+    DTS_TxtHtmlDest() noexcept;
 
   private:
-    void declareProperties(PropertySchema* schema) override;
-    void describeProperties(PropertyNotes& notes) const override;
     bool startStep() override;
     int produceRow() override;
     void finishStep() override;

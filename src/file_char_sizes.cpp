@@ -1,5 +1,7 @@
 #include "file_char_sizes.h"
 
+#include <sys/stat.h>
+
 #include "mvb/charset.h"
 #include "mvb/txtfile.h"
 #include "mvb/types.h"
@@ -7,6 +9,12 @@
 bool getFileCharSizes(MvbString path, bool honourByteOrderMark, int encoding, int* minimum,
                       int* maximum) {
     if (encoding == -1) {
+        // Only a regular file is opened to look at its head: the head of a stream read here
+        // would be lost to the run, and opening a named pipe waits for its writer.
+        struct stat info {};
+        if (path.view() == "-" || stat(path.asCstr(), &info) != 0 || !S_ISREG(info.st_mode)) {
+            return false;
+        }
         MvbString errorText;
         const uint32_t flags = honourByteOrderMark ? MVB_FLAG_READ_BOM : 0u;
         MvbTxtFile* file = mvbTxtFileOpen(path.asCstr(), MVB_OPEN_READ, -1, flags, errorText);

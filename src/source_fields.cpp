@@ -8,6 +8,7 @@
 #include "mvb/date.h"
 #include "mvb/parse.h"
 #include "mvb/types.h"
+#include "step_properties.h"
 
 SourceCharSizes probeSourceCharSizes(PropertyValues* values, int fileNameIndex,
                                      int byteOrderMarkIndex, int encodingIndex) {
@@ -17,11 +18,7 @@ SourceCharSizes probeSourceCharSizes(PropertyValues* values, int fileNameIndex,
     if (error) byteOrderMark = false;
     int encoding = -1;
     const MvbDatavar encodingValue = values->getValue(encodingIndex, true);
-    if (!encodingValue.isNull()) {
-        error = false;
-        const int configured = encodingValue.asInt(&error);
-        if (!error) encoding = configured;
-    }
+    if (!encodingValue.isNull() && !readEncodingNumber(encodingValue, &encoding)) encoding = -1;
     SourceCharSizes sizes;
     if (!getFileCharSizes(fileName, byteOrderMark, encoding, &sizes.minimum, &sizes.maximum)) {
         sizes = SourceCharSizes{};

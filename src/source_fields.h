@@ -20,7 +20,8 @@ struct SourceCharSizes {
 
 /// Probes the encoding of the FILENAME at `fileNameIndex` as the validating pass of prepare
 /// does: BYTE_ORDER_MARK reads as false when it is not a boolean, ENCODING as -1 when it is
-/// null or not an integer. Both sizes stay -1 when the file cannot be opened.
+/// null or neither an encoding number nor an encoding's name. Both sizes stay -1 when the file
+/// cannot be opened.
 SourceCharSizes probeSourceCharSizes(PropertyValues* values, int fileNameIndex,
                                      int byteOrderMarkIndex, int encodingIndex);
 

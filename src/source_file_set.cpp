@@ -1,5 +1,7 @@
 #include "source_file_set.h"
 
+#include "source_settings.h"
+
 #include "mvb/path.h"
 #include "mvb/types.h"
 
@@ -64,4 +66,24 @@ void SourceFileSet::close() noexcept {
         listing_ = nullptr;
         listing->close();
     }
+}
+
+bool openSourceFiles(SourceFileSet& files, const SourceFileSettings& settings,
+                     const StepMessages& messages, std::source_location where) {
+    MvbString errorText;
+    switch (files.select(settings.fileName.asCstr(), errorText)) {
+        case FileSetStep::Ready:
+            break;
+        case FileSetStep::Finished:
+            messages.report(StepMessageId(97, where), settings.fileName.view());
+            return false;
+        case FileSetStep::Failed:
+            messages.host()->reportError(errorText);
+            return false;
+    }
+    const SourceOpenSettings open{settings.encoding,
+                                  sourceOpenFlags(settings.byteOrderMark, settings.replaceNulls)};
+    if (files.openSelected(open, errorText)) return true;
+    messages.host()->reportError(errorText);
+    return false;
 }

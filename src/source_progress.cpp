@@ -53,3 +53,11 @@ bool estimateSourceRows(const MvbTxtFile* file, uint64_t rows, uint64_t* estimat
                                       static_cast<double>(rows));
     return true;
 }
+
+void reportSourceSummary(StepHost* host, uint64_t rows) {
+    host->reportInfo(MvbString("Input file: ", true), true);
+    host->reportInfo(host->getPropertyValues()->getValue(0, true).asString(), false);
+    char text[64];
+    std::snprintf(text, sizeof text, "%" PRIu64 " rows read", rows);
+    host->reportInfo(MvbString(text, false), false);
+}

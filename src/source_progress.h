@@ -4,6 +4,7 @@
 
 #include "mvb/string.h"
 #include "mvb/txtfile.h"
+#include "step/host.h"
 
 /// Row count that a source has not learnt yet.
 inline constexpr uint64_t kUnknownRows = ~uint64_t{0};
@@ -24,3 +25,7 @@ int formatSourceRowStatus(uint64_t rows, uint64_t expected, MvbString* text);
 /// Estimates a source's total rows from how far it has read `file`: size / position × rows,
 /// in double precision, truncated. False with 0 when no file is open or nothing was read yet.
 bool estimateSourceRows(const MvbTxtFile* file, uint64_t rows, uint64_t* estimate);
+
+/// A source's run summary: one entry "Input file: ", the FILENAME property (index 0) as the job
+/// gave it, and "<rows> rows read".
+void reportSourceSummary(StepHost* host, uint64_t rows);

@@ -14,20 +14,28 @@ bool isCharacter(unsigned long code) noexcept {
 
 }  // namespace
 
-DecodedDelimiter decodeDelimiter(std::string_view text, int* code) noexcept {
+DecodedDelimiter decodeDelimiter(std::string_view text, int* code) {
     if (text.empty()) return DecodedDelimiter::Empty;
     if (text.size() < 2 || text[0] != '0' || text[1] != 'x') return DecodedDelimiter::Text;
-    // The digits are read from a copy: the view need not be NUL-terminated, and a code's digits
-    // never need more than a few bytes (a longer run of digits is out of range anyway).
-    char digits[24] = {};
-    const std::string_view rest = text.substr(2, sizeof digits - 1);
-    rest.copy(digits, rest.size());
+    // The digits are read from a copy: the view need not be NUL-terminated.
+    const std::string digits(text.substr(2));
     char* end = nullptr;
     errno = 0;
-    const unsigned long value = std::strtoul(digits, &end, 16);
-    if (end == digits || errno == ERANGE || !isCharacter(value)) return DecodedDelimiter::NoChar;
+    const unsigned long value = std::strtoul(digits.c_str(), &end, 16);
+    if (end == digits.c_str() || errno == ERANGE || !isCharacter(value))
+        return DecodedDelimiter::NoChar;
     *code = value == 0 ? ',' : static_cast<int>(value);
     return DecodedDelimiter::Code;
+}
+
+bool readEncodingNumber(const MvbDatavar& value, int* number) {
+    if (value.getType() == mvbTypeString)
+        return mvbEncodingFromName(value.asString().asCstr(), number);
+    bool unreadable = false;
+    const int read = value.asInt(&unreadable);
+    if (unreadable) return false;
+    *number = read;
+    return true;
 }
 
 std::string characterText(int code) {
@@ -35,6 +43,32 @@ std::string characterText(int code) {
     if (np_uchar_intcopy(code, bytes, 4) <= 0) return {};
     return bytes;
 }
+
+namespace {
+
+/// The code of a Character or Delimiter value; an empty one leaves the default.
+bool readCode(const MvbDatavar& value, PropertyKind kind, int* setting) {
+    const MvbString text = value.asString();
+    if (text.empty()) return true;
+    int code = 0;
+    if (kind == PropertyKind::Delimiter) {
+        switch (decodeDelimiter(text.view(), &code)) {
+            case DecodedDelimiter::Code:
+                *setting = code;
+                return true;
+            case DecodedDelimiter::NoChar:
+                return false;
+            default:
+                break;
+        }
+    }
+    // Only the first character counts; further characters are ignored.
+    int byteLength = 0;
+    *setting = np_uchar_toint(text.asCstr(), &byteLength);
+    return true;
+}
+
+}  // namespace
 
 namespace property_detail {
 
@@ -88,8 +122,16 @@ bool readFlag(const MvbDatavar& value, int message, bool* setting) noexcept {
     return true;
 }
 
-bool readNumber(const MvbDatavar& value, PropertyKind, int message, int* setting) noexcept {
+bool readNumber(const MvbDatavar& value, PropertyKind kind, int message, int* setting) {
+    if (kind == PropertyKind::Character || kind == PropertyKind::Delimiter) {
+        return readCode(value, kind, setting);
+    }
     if (value.isNull()) return true;
+    if (kind == PropertyKind::Encoding) {
+        // An empty text, like a missing value, leaves the default.
+        if (value.getType() == mvbTypeString && value.stringView().empty()) return true;
+        return readEncodingNumber(value, setting) || message == 0;
+    }
     // A lenient read passes on what the value yields, 0 when it is no integer.
     bool unreadable = false;
     const int number = value.asInt(&unreadable);
@@ -98,49 +140,40 @@ bool readNumber(const MvbDatavar& value, PropertyKind, int message, int* setting
     return true;
 }
 
-int readText(const MvbDatavar& value, PropertyKind kind, int message, bool required,
-             MvbString* setting) {
+void reportUnusable(const StepMessages& messages, PropertyKind kind, StepMessageId id,
+                    const MvbDatavar& value) {
     const MvbString text = value.asString();
-    if (text.empty()) return required ? message : 0;
-    if (kind != PropertyKind::Delimiter) {
-        *setting = text;
-        return 0;
+    switch (kind) {
+        case PropertyKind::Delimiter:
+            messages.report(id, text.view());
+            break;
+        case PropertyKind::Encoding:
+            messages.report(id, text.view(), mvbClosestEncodingNames(text.asCstr()).view());
+            break;
+        default:
+            messages.report(id);
+            break;
     }
+}
+
+bool readText(const MvbDatavar& value, PropertyKind kind, bool required, MvbString* setting) {
+    const MvbString text = value.asString();
+    if (text.empty()) return !required;
     int code = 0;
-    switch (decodeDelimiter(text.view(), &code)) {
+    switch (kind == PropertyKind::Delimiter ? decodeDelimiter(text.view(), &code)
+                                            : DecodedDelimiter::Text) {
         case DecodedDelimiter::Empty:
-            return 0;
+            return true;
         case DecodedDelimiter::Code:
             setting->assign(characterText(code).c_str());
-            return 0;
+            return true;
         case DecodedDelimiter::Text:
             *setting = text;
-            return 0;
+            return true;
         case DecodedDelimiter::NoChar:
             break;
     }
-    return message;
-}
-
-int readCode(const MvbDatavar& value, PropertyKind kind, int message, int* setting) {
-    const MvbString text = value.asString();
-    if (text.empty()) return 0;
-    int code = 0;
-    if (kind == PropertyKind::Delimiter) {
-        switch (decodeDelimiter(text.view(), &code)) {
-            case DecodedDelimiter::Code:
-                *setting = code;
-                return 0;
-            case DecodedDelimiter::NoChar:
-                return message;
-            default:
-                break;
-        }
-    }
-    // Only the first character counts; further characters are ignored.
-    int byteLength = 0;
-    *setting = np_uchar_toint(text.asCstr(), &byteLength);
-    return 0;
+    return false;
 }
 
 }  // namespace property_detail

@@ -26,7 +26,7 @@ enum class PropertyKind {
     Text,       ///< text as given
     Boolean,    ///< true or false
     Integer,    ///< a 32-bit whole number
-    Encoding,   ///< an encoding number (-1 detects the input's encoding)
+    Encoding,   ///< an encoding number, or an encoding's name (see readEncodingNumber)
     Character,  ///< the code of the text's first character
     Delimiter,  ///< "0x" and a hexadecimal character code, or the text itself; see decodeDelimiter
 };
@@ -38,8 +38,7 @@ struct PropertyColumn {
 };
 
 /// One property of a step, in declaration order. A row binds at most one member of `Settings`
-/// (the member's type decides which pointer is set); a row that binds none is declared only
-/// (a table, or a property kept so that stored jobs still load).
+/// (the member's type decides which pointer is set); a table binds none.
 template <class Settings>
 struct PropertyRow {
     const char* name;
@@ -74,7 +73,11 @@ enum class DecodedDelimiter {
 /// Reads the "0x" form: only a lower-case "0x" introduces it, the hexadecimal digits after it
 /// are read as far as they go, and code 0 means the comma. A code above U+10FFFF or a
 /// surrogate is no character.
-DecodedDelimiter decodeDelimiter(std::string_view text, int* code) noexcept;
+DecodedDelimiter decodeDelimiter(std::string_view text, int* code);
+
+/// The encoding number an ENCODING value stands for: an integer, or a text holding a number
+/// or an encoding's name. False, leaving `*number`, when it is neither.
+bool readEncodingNumber(const MvbDatavar& value, int* number);
 
 /// The value text of a character code (UTF-8; "" for a code that is no character).
 std::string characterText(int code);
@@ -89,13 +92,16 @@ std::string defaultText(PropertyKind kind, bool value);
 std::string defaultText(PropertyKind kind, int value);
 std::string defaultText(PropertyKind kind, const MvbString& value);
 
-/// Reads one value into its setting; false after reporting the row's message.
+/// Read one value into its setting: false when it cannot be used (nothing is reported here).
+/// With `message` 0 a flag or number reads leniently: what cannot be read gives false or 0.
 bool readFlag(const MvbDatavar& value, int message, bool* setting) noexcept;
-bool readNumber(const MvbDatavar& value, PropertyKind kind, int message, int* setting) noexcept;
-/// The message to report, or 0 when the value was read.
-int readText(const MvbDatavar& value, PropertyKind kind, int message, bool required,
-             MvbString* setting);
-int readCode(const MvbDatavar& value, PropertyKind kind, int message, int* setting);
+/// An integer, an encoding, or a character's code (Character, Delimiter).
+bool readNumber(const MvbDatavar& value, PropertyKind kind, int message, int* setting);
+bool readText(const MvbDatavar& value, PropertyKind kind, bool required, MvbString* setting);
+/// Reports message `id` for a value that cannot be used, with the arguments its kind's text
+/// takes: the value for a delimiter; the value and the nearest names for an encoding.
+void reportUnusable(const StepMessages& messages, PropertyKind kind, StepMessageId id,
+                    const MvbDatavar& value);
 
 }  // namespace property_detail
 
@@ -176,27 +182,19 @@ bool readSettings(const StepMessages& messages, std::span<const PropertyRow<Sett
         const PropertyRow<Settings>& row = rows[static_cast<size_t>(index)];
         if (row.kind == PropertyKind::Table) continue;
         const MvbDatavar value = values->getValue(index, true);
-        int failed = 0;
+        bool usable = true;
         if (row.flag != nullptr) {
-            if (!property_detail::readFlag(value, row.message, &(settings.*row.flag)))
-                failed = row.message;
-        } else if (row.number != nullptr && row.kind != PropertyKind::Character &&
-                   row.kind != PropertyKind::Delimiter) {
-            if (!property_detail::readNumber(value, row.kind, row.message, &(settings.*row.number)))
-                failed = row.message;
+            usable = property_detail::readFlag(value, row.message, &(settings.*row.flag));
         } else if (row.number != nullptr) {
-            failed =
-                property_detail::readCode(value, row.kind, row.message, &(settings.*row.number));
+            usable =
+                property_detail::readNumber(value, row.kind, row.message, &(settings.*row.number));
         } else if (row.text != nullptr) {
-            failed = property_detail::readText(value, row.kind, row.message, row.required,
-                                               &(settings.*row.text));
+            usable =
+                property_detail::readText(value, row.kind, row.required, &(settings.*row.text));
         }
-        if (failed == 0) continue;
-        if (row.kind == PropertyKind::Delimiter) {
-            messages.report(StepMessageId(failed, where), value.asString().view());
-        } else {
-            messages.report(StepMessageId(failed, where));
-        }
+        if (usable) continue;
+        property_detail::reportUnusable(messages, row.kind, StepMessageId(row.message, where),
+                                        value);
         return false;
     }
     return true;

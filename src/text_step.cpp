@@ -1,11 +1,17 @@
 #include "text_step.h"
 
+void TextStep::reportInternalFailure(const char* what, std::source_location where) const {
+    // The line is the wall's own, in this file: where the failure arose is not known here.
+    if (host() != nullptr)
+        StepMessages(host(), "src/text_step").report(StepMessageId(802, where), what);
+}
+
 bool TextStep::initialize(StepHost* host, int* inputCount, int* outputCount) {
     messages_ = StepMessages(host, messages_.sourceFile());
     return guarded(false, [&] {
         if (inputCount != nullptr) *inputCount = inputCount_;
         if (outputCount != nullptr) *outputCount = 1;
-        declareProperties(host->getPropertySchema());
+        properties_.declare(host->getPropertySchema());
         initializeStep();
         return true;
     });
@@ -46,7 +52,7 @@ bool TextStep::getProgress(uint64_t* total) {
 void* TextStep::queryExtension(int id) {
     if (id != kStepPropertyNotesExtension) return nullptr;
     return guarded<void*>(nullptr, [&]() -> void* {
-        describeProperties(notes_);
+        properties_.describe(notes_);
         return const_cast<StepPropertyNotes*>(notes_.view());
     });
 }

@@ -3,11 +3,24 @@
 #include <cstdint>
 #include <exception>
 #include <new>
+#include <source_location>
 
 #include "mvb/string.h"
 #include "step/plugin.h"
 #include "step_messages.h"
 #include "step_properties.h"
+
+/// How a step's property table reaches the base: it declares the table and describes it.
+struct StepPropertyTable {
+    void (*declare)(PropertySchema* schema);
+    void (*describe)(PropertyNotes& notes);
+};
+
+/// The StepPropertyTable of `Rows`, an array of PropertyRow<Settings>.
+template <class Settings, const auto& Rows>
+inline constexpr StepPropertyTable kStepPropertyTable{
+    [](PropertySchema* schema) { declareProperties<Settings>(schema, Rows); },
+    [](PropertyNotes& notes) { notes.describe<Settings>(Rows); }};
 
 /// What the five steps share at the plug-in boundary. Every operation of the step contract runs
 /// behind one wall here: anything thrown other than std::bad_alloc is reported through the host
@@ -16,7 +29,7 @@
 class TextStep : public StepPluginStep {
   public:
     /// Keeps `host`, sets the input count the step was made with and one output, declares the
-    /// properties (declareProperties).
+    /// step's property table.
     bool initialize(StepHost* host, int* inputCount, int* outputCount) final;
     /// Frees what the step holds (releaseResources) and deletes it.
     void release() final;
@@ -34,8 +47,8 @@ class TextStep : public StepPluginStep {
     void notifyEvent(int, int) final {}
 
   protected:
-    TextStep(const char* sourceFile, int inputCount) noexcept
-        : messages_(nullptr, sourceFile), inputCount_(inputCount) {}
+    TextStep(const char* sourceFile, int inputCount, const StepPropertyTable& properties) noexcept
+        : messages_(nullptr, sourceFile), inputCount_(inputCount), properties_(properties) {}
     ~TextStep() override = default;
 
     StepHost* host() const noexcept { return messages_.host(); }
@@ -46,8 +59,6 @@ class TextStep : public StepPluginStep {
         messages_.report(id, args...);
     }
 
-    virtual void declareProperties(PropertySchema* schema) = 0;
-    virtual void describeProperties(PropertyNotes& notes) const = 0;
     /// Called once initialize has kept the host and declared the properties.
     virtual void initializeStep() {}
     virtual void releaseResources() noexcept {}
@@ -59,23 +70,26 @@ class TextStep : public StepPluginStep {
     virtual bool progressOf(uint64_t* total) = 0;
 
   private:
-    /// Runs `body`; anything it throws other than std::bad_alloc is reported and gives `failure`.
+    /// Runs `body`; anything it throws other than std::bad_alloc is reported as message 802
+    /// and gives `failure`.
     template <typename Result, typename Body>
-    Result guarded(Result failure, Body&& body) {
+    Result guarded(Result failure, Body&& body,
+                   std::source_location where = std::source_location::current()) {
         try {
             return body();
         } catch (const std::bad_alloc&) {
             throw;
         } catch (const std::exception& e) {
-            if (host() != nullptr) host()->reportError(MvbString(e.what(), false));
+            reportInternalFailure(e.what(), where);
         } catch (...) {
-            if (host() != nullptr)
-                host()->reportError(MvbString("Text Plugin: unexpected internal failure", true));
+            reportInternalFailure("an exception of unknown type", where);
         }
         return failure;
     }
+    void reportInternalFailure(const char* what, std::source_location where) const;
 
     StepMessages messages_;
     int inputCount_;
+    const StepPropertyTable& properties_;
     PropertyNotes notes_;
 };

@@ -20,3 +20,16 @@ MVB_API int np_uchar_intcopy(int code, char* buffer, int size) noexcept;
 
 /// True when `bytes` is valid UTF-8 (no overlong forms, surrogates or values past U+10FFFF).
 MVB_API bool mvbIsValidUtf8(const char* bytes, long byteCount) noexcept;
+
+class MvbString;
+
+/// The encoding number that an ENCODING value given as text stands for: a decimal number
+/// ("1252", "-1"; any integer is taken as it is) or an encoding name or common alias in any case
+/// ("UTF-8", "utf8", "UTF-16LE", "windows-1252", "latin1", "Shift_JIS", "GB18030", ...). Case,
+/// hyphens, underscores, dots and blanks do not count. True with `*number` set; false, with
+/// `*number` untouched, for a text that is neither.
+MVB_API bool mvbEncodingFromName(const char* text, int* number) noexcept;
+
+/// Up to three known encoding names nearest to `text`, joined by ", ", for the message that
+/// refuses an unknown name.
+MVB_API MvbString mvbClosestEncodingNames(const char* text);

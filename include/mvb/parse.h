@@ -25,3 +25,12 @@ MVB_API int mvs_string_to_date(const char* text, int* year, int* month, int* day
 /// The mvbType code of a field type name (case-insensitive), 0 for a name it does not know;
 /// `*format` receives the date format number for mvs_string_to_date (0 for other types).
 MVB_API int mvbTypeFromString(const char* typeName, int* format) noexcept;
+
+/// Whether a record goes on after `line` (`lineBytes` bytes of UTF-8, one physical line without
+/// its line end) because the line ends inside a quoted field, read as mvs_parse_text_ex2 reads
+/// fields with the same delimiter, quote and flags. `insideQuotes` tells that the line
+/// continues a quoted field of the lines before it. With a quote code of 0 a record never goes
+/// on. A backslash that ends a quoted line under MVS_PARSE_UNESCAPE escapes the line end, which
+/// then belongs to the value as well.
+MVB_API bool mvs_record_continues(const char* line, int lineBytes, bool insideQuotes,
+                                  int delimiterCode, int quoteCode, unsigned flags) noexcept;

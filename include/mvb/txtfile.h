@@ -14,6 +14,14 @@ struct MvbTextSpan {
     int bytes = 0;
 };
 
+/// How a delimited record's fields are quoted, for MvbTxtFile::readRecord(); the same codes
+/// and flags as mvs_parse_text_ex2.
+struct MvbRecordQuoting {
+    int delimiterCode = 0;
+    int quoteCode = 0;
+    unsigned parseFlags = 0;
+};
+
 /// An open text file with an encoding, a line-end convention, a byte size and a byte position.
 ///
 /// Everything handed in and out is UTF-8; the file decodes its encoding on read and encodes on
@@ -64,6 +72,13 @@ class MVB_API MvbTxtFile {
     virtual bool writeText(const char* text) = 0;
     /// Writes the text and then the file's line end.
     virtual bool writeLine(const char* text) = 0;
+
+    /// Reads the next record: the next line and, for as long as a line ends inside a quoted
+    /// field (mvs_record_continues), the lines after it, with the line ends between them kept
+    /// as they stand in the file (LF, CR LF or CR). Returns as readLine() does. A quoted field
+    /// still open at the end of the file fails, with a text that names the file and the line
+    /// where the record starts; so does a record longer than the longest line read at once.
+    virtual int readRecord(const MvbRecordQuoting& quoting, MvbTextSpan* record, bool* present) = 0;
 
   protected:
     virtual ~MvbTxtFile();

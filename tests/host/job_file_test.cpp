@@ -108,7 +108,17 @@ INSTANTIATE_TEST_SUITE_P(
                {"the key \"ROWS\" appears twice"}},
         BadJob{"HugeNumber",
                R"({"steps": [{"type": "T", "properties": {"N": 18446744073709551615}}]})",
-               {"too large"}}),
+               {"too large"}},
+        BadJob{"RealBeyondDoubleInATableCell",
+               "{\"steps\": [{\"type\": \"T\", \"properties\": {\"F\": [\n"
+               "  {\"W\": -1e999}]}}]}",
+               {"not valid JSON", "-1e999", "line 2", "too large"}},
+        BadJob{"IntegerBeyondDoubleInAnUnusedKey",
+               R"({"x": 1E+400, "steps": []})",
+               {"not valid JSON", "too large"}},
+        BadJob{"DuplicateKeyInARow",
+               R"({"steps": [{"type": "T", "properties": {"F": [{"A": 1, "B": 2, "A": 3}]}}]})",
+               {"the key \"A\" appears twice"}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 /// Jobs that parse but do not fit the steps' declarations.

@@ -2,6 +2,7 @@
 // large generated file set with standard error on a pseudo-terminal, or blocks on a pipe.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -80,34 +81,42 @@ size_t lineCount(const fs::path& path) {
     return lines;
 }
 
-TEST_F(InterruptTest, CtrlCStopsAtTheNextProgressPointClosesTheFilesAndExitsWith130) {
+TEST_F(InterruptTest, StopSignalsStopAtTheNextProgressPointCloseTheFilesAndExitWith128PlusSignal) {
     writeLargeFileSet();
-    TextjobProcess job({"run", writeJob("data*.csv")}, folder, /*stderrOnTerminal=*/true);
-    ASSERT_TRUE(job.started());
-    // The live line shows the run is under way.
-    ASSERT_TRUE(job.waitForError(" rows/s", seconds(60))) << job.err();
-    job.interrupt();
-    ASSERT_EQ(job.wait(seconds(120)), 130) << job.err();
+    const std::string jobPath = writeJob("data*.csv");
+    const struct {
+        int signal;
+        int exitStatus;
+    } cases[] = {{SIGINT, 130}, {SIGTERM, 143}, {SIGHUP, 129}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE("signal " + std::to_string(c.signal));
+        TextjobProcess job({"run", jobPath}, folder, /*stderrOnTerminal=*/true);
+        ASSERT_TRUE(job.started());
+        // The live line shows the run is under way.
+        ASSERT_TRUE(job.waitForError(" rows/s", seconds(60))) << job.err();
+        job.signal(c.signal);
+        ASSERT_EQ(job.wait(seconds(120)), c.exitStatus) << job.err();
 
-    const std::string err = job.err();
-    EXPECT_NE(err.find("Stopping the job"), std::string::npos) << err;
-    EXPECT_NE(err.find("Text Plugin 421"), std::string::npos) << err;
-    const size_t stop = err.find("The run was stopped after ");
-    ASSERT_NE(stop, std::string::npos) << err;
-    const uint64_t rowsRead = std::stoull(err.substr(stop + 26));
-    EXPECT_GT(rowsRead, 0u);
-    EXPECT_NE(err.find("Run the job again"), std::string::npos) << err;
-    // The progress line was cleared before the messages.
-    const size_t lastProgress = err.rfind(" rows/s");
-    EXPECT_NE(err.find("\r\033[K", lastProgress), std::string::npos);
+        const std::string err = job.err();
+        EXPECT_NE(err.find("Stopping the job"), std::string::npos) << err;
+        EXPECT_NE(err.find("Text Plugin 421"), std::string::npos) << err;
+        const size_t stop = err.find("The run was stopped after ");
+        ASSERT_NE(stop, std::string::npos) << err;
+        const uint64_t rowsRead = std::stoull(err.substr(stop + 26));
+        EXPECT_GT(rowsRead, 0u);
+        EXPECT_NE(err.find("Run the job again"), std::string::npos) << err;
+        // The progress line was cleared before the messages.
+        const size_t lastProgress = err.rfind(" rows/s");
+        EXPECT_NE(err.find("\r\033[K", lastProgress), std::string::npos);
 
-    // finish ran: the destination reports what it wrote and its file holds exactly that.
-    const std::string out = job.out();
-    const size_t wrote = out.find("out: Wrote ");
-    ASSERT_NE(wrote, std::string::npos) << out;
-    const uint64_t rowsWritten = std::stoull(out.substr(wrote + 11));
-    EXPECT_LE(rowsWritten, rowsRead);
-    EXPECT_EQ(lineCount(folder / "copy.csv"), rowsWritten);
+        // finish ran: the destination reports what it wrote and its file holds exactly that.
+        const std::string out = job.out();
+        const size_t wrote = out.find("out: Wrote ");
+        ASSERT_NE(wrote, std::string::npos) << out;
+        const uint64_t rowsWritten = std::stoull(out.substr(wrote + 11));
+        EXPECT_LE(rowsWritten, rowsRead);
+        EXPECT_EQ(lineCount(folder / "copy.csv"), rowsWritten);
+    }
 }
 
 TEST_F(InterruptTest, SecondCtrlCEndsAProgramThatCannotStopAtOnce) {

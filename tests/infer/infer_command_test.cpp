@@ -59,6 +59,12 @@ TEST_F(InferCommand, EachTargetRunsAsWritten) {
         EXPECT_EQ(err, "") << c.to;
         EXPECT_EQ(read(c.written), c.expected) << c.to;
     }
+    // A line end inside a quoted value is kept as it stands in the file: CR LF is two bytes.
+    write("data.csv", "id,text\r\n1,\"a\r\nb\"\r\n2,c\r\n");
+    ASSERT_EQ(textjob("infer data.csv --to fixed -o job.json"), 0) << err;
+    ASSERT_EQ(textjob("run -q job.json"), 0) << err;
+    EXPECT_EQ(read("data.out.txt"), "1a\r\nb\n2c   \n");
+
     ASSERT_EQ(textjob("infer data.csv --to html -o job.json"), 0) << err;
     ASSERT_EQ(textjob("run -q job.json"), 0) << err;
     EXPECT_NE(read("data.html").find("<title>data.csv"), std::string::npos);
@@ -89,6 +95,7 @@ TEST_F(InferCommand, FailuresSayWhatAndExitNonZero) {
         const char* says;
     } cases[] = {
         {"infer missing.csv", 1, "missing.csv"},
+        {"infer - </dev/null", 1, "not a regular file"},
         {"infer empty.csv", 1, "empty"},
         {"infer data.csv --to xml", 2, "xml"},
         {"infer data.csv -o data.csv", 2, "replace the file it reads"},

@@ -132,6 +132,24 @@ const Case kCases[] = {
      {"id:integer", "v:string"}},
     {"utf32le_no_bom", u32le("id,v\n1,x\n2,y\n"), 12000, ',', -1, 1, 1, -1, -1, 2, {}},
     {"windows1252", "id,city\n1,K\xF6ln\n2,\x80 5\n", 1252, ',', -1, 1, 1, -1, -1, 2, {}},
+    {"windows1252_past_the_head",
+     "id,v\n" +
+         [] {
+             std::string lines;
+             for (int i = 0; i < 20000; ++i)
+                 lines += "1,abc\n";
+             return lines;
+         }() +
+         "2,K\xF6ln\n",
+     1252,
+     ',',
+     -1,
+     1,
+     1,
+     -1,
+     -1,
+     20001,
+     {"id:integer", "v:string"}},
     {"latin1_when_not_1252", "id,c\n1,\x81x\n", 28591, ',', -1, -1, -1, -1, -1, -1, {}},
     // Header, head lines, line breaks inside quotes, blanks.
     {"no_header",
@@ -156,6 +174,17 @@ const Case kCases[] = {
      -1,
      2,
      {"id:integer", "amount:real"}},
+    {"header_with_trailing_delimiter",
+     "a,b,c,\n1,2,3\n4,5,6\n",
+     -1,
+     ',',
+     -1,
+     1,
+     1,
+     -1,
+     -1,
+     2,
+     {"a:integer", "b:integer", "c:integer", "column_4:string"}},
     {"quoted_line_break",
      "id,text\n1,\"a\nb\"\n2,c\n",
      -1,
@@ -362,6 +391,19 @@ TEST(InferDetect, RefusesFilesWithNothingToRead) {
     }
 }
 
+TEST(InferDetect, SplitHeaderVotesAreReportedAsUnsure) {
+    testfiles::TempDir dir;
+    const std::string path = dir.file("data.csv");
+    // Year names over columns of numbers: two columns say data, one says header.
+    testfiles::writeFile(path, "id,2019,2020\n1,5,6\n2,7,8\n");
+    const FileLayout layout = textjob::infer::inferLayout(path, InferOptions{});
+    bool unsure = false;
+    for (const std::string& note : layout.notes) {
+        if (note.find("SKIPROWS") != std::string::npos) unsure = true;
+    }
+    EXPECT_TRUE(unsure);
+}
+
 TEST(InferDetect, TextModeMakesEveryColumnAString) {
     testfiles::TempDir dir;
     const std::string path = dir.file("data.csv");
@@ -419,6 +461,21 @@ TEST(InferDetect, SampleBytesReadsPartOfTheFile) {
     EXPECT_FALSE(layout.wholeFile);
     EXPECT_LT(layout.rows, 20000u);
     EXPECT_FALSE(layout.notes.empty());
+}
+
+TEST(InferDetect, NulPaddedTextReadsTheNulsAsBlanks) {
+    testfiles::TempDir dir;
+    const std::string path = dir.file("data.txt");
+    testfiles::writeFile(path, std::string("Ann\0\0\0 12\nBobby\0 34\n", 20));
+    InferOptions options;
+    options.fixedWidth = true;
+    const FileLayout layout = textjob::infer::inferLayout(path, options);
+    EXPECT_TRUE(layout.encoding.nulsAsBlanks);
+    ASSERT_EQ(layout.columns.size(), 2u);
+    EXPECT_EQ(layout.columns[0].startPos, 1);
+    EXPECT_EQ(layout.columns[0].longestChars, 5);
+    EXPECT_EQ(layout.columns[1].startPos, 8);
+    EXPECT_EQ(layout.columns[1].type, "integer");
 }
 
 TEST(InferDetect, FixedWidthColumnsAtSharedBlanksAndDigitChanges) {

@@ -92,6 +92,10 @@ TEST(DelimDest, LineShapes) {
           {"QUALIFIER", "'"},
           {"INCLUDE_HEADER", true}},
          "'X',''\n1,2\n"},
+        {"one field whose first values are empty: empty lines, also under the header",
+         {{{"s", mvbTypeString}}, {{text("")}, {null()}, {text("z")}}},
+         {{"FIELDS", fieldsTable({{"s", ""}})}, {"INCLUDE_HEADER", true}},
+         "\n\n\nz\n"},
         {"FIELDS order chooses the columns",
          {{{"a", mvbTypeString}, {"b", mvbTypeInteger}}, {{text("p"), integer(9)}}},
          {{"FIELDS", fieldsTable({{"b", ""}, {"a", ""}, {"b", ""}})}},
@@ -225,6 +229,7 @@ TEST(DelimDest, StartChecksFileNameAndHeaderFlag) {
     const std::vector<std::pair<json, std::string>> cases = {
         {{{"FILENAME", ""}}, "Text Plugin 304:"},
         {{{"INCLUDE_HEADER", "maybe"}}, "Text Plugin 729:"},
+        {{{"ENCODING", "utf-9"}}, "Text Plugin 801:"},
         {{{"FILENAME", "/nonexistent-dir/out.csv"}}, "/nonexistent-dir/out.csv"},
     };
     for (const auto& [extra, expected] : cases) {

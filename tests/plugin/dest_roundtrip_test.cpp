@@ -79,6 +79,10 @@ TEST(DestRoundTrip, EncodingsReadBackWithTheirEncoding) {
          {{"BYTE_ORDER_MARK", true}, {"SKIPROWS", 1}},
          std::string("\xFF\xFE\"\0", 4)},
         {"Windows-1252", {{"ENCODING", 1252}}, {{"ENCODING", 1252}, {"SKIPROWS", 1}}, "\"id\""},
+        {"Windows-1252 by name",
+         {{"ENCODING", "windows-1252"}},
+         {{"ENCODING", "CP1252"}, {"SKIPROWS", 1}},
+         "\"id\""},
     };
     // Only what Windows-1252 can hold: the same rows must read back from both files.
     const std::string csv =

@@ -46,8 +46,10 @@ TEST(DelimitedSource, SplitsLinesAsConfigured) {
     const SplitCase cases[] = {
         {"comma", {{"DELIMITER", ","}}, "a,b;c", {"a", "b;c"}},
         {"empty delimiter is the comma", json::object(), "a,b", {"a", "b"}},
+        {"empty encoding is detected", {{"ENCODING", ""}}, "a,b", {"a", "b"}},
         {"tab by code", {{"DELIMITER", "0x09"}}, "a\tb,c", {"a", "b,c"}},
         {"semicolon by code", {{"DELIMITER", "0x3b"}}, "a;b", {"a", "b"}},
+        {"code 0 is the comma", {{"DELIMITER", "0x0"}}, "a,b", {"a", "b"}},
         {"multi-byte", {{"DELIMITER", "€"}}, "a€b€c", {"a", "b"}},
         {"0X is the digit 0", {{"DELIMITER", "0X09"}}, "a0b\tc", {"a", "b\tc"}},
         {"first character only", {{"DELIMITER", ";;"}}, "a;b", {"a", "b"}},
@@ -94,6 +96,8 @@ TEST(DelimitedSource, ReportsEachConfigurationErrorByNumber) {
         {{{"DELIMITER", "0x"}}, 57},
         {{{"DELIMITER", "0xzz"}}, 57},
         {{{"DELIMITER", "0x110000"}}, 57},
+        {{{"DELIMITER", "0xD800"}}, 57},
+        {{{"ENCODING", "latin-9x"}}, 801},
     };
     TempDir dir;
     srctest::writeFile(dir.file("in.csv"), "1,2\n");
@@ -187,6 +191,36 @@ TEST(DelimitedSource, WarnsAboutMissingFieldsUpToTheLimit) {
     EXPECT_EQ(warnings[999], "Max warning count reached");
 }
 
+TEST(DelimitedSource, QuotedLineEndsJoinRecordsAndMessagesCountRowsAndLines) {
+    TempDir dir;
+    // Skipped head lines stay physical lines even where a quote opens; rows count records.
+    srctest::writeFile(dir.file("in.csv"), "\"head\nx\na,\"1\r\n2\"\nb\n\"c\n\nd\",\"e\\\"\nf\"\n");
+    const json options = {{"SKIPROWS", 2},
+                          {"QUOTE", "\""},
+                          {"NEWLINES_IN_VALUES", true},
+                          {"UNESCAPE_BACKSLASH", true}};
+    const auto read =
+        readSource(kSource, properties("in.csv", stringFields(2), options), dir.path());
+    EXPECT_EQ(read.texts(), (Rows{{"a", "1\r\n2"}, {"b", "<null>"}, {"c\n\nd", "e\"\nf"}}))
+        << srctest::joinedTexts(read.errors());
+    EXPECT_EQ(read.warnings(),
+              std::vector<std::string>{"Delimited text: Missing field(s) on row 2"});
+    EXPECT_EQ(read.endCode, 1);
+
+    srctest::writeFile(dir.file("open.csv"), "a,b\nc,\"d\ne\nf\n");
+    const auto open = readSource(
+        kSource,
+        properties("open.csv", stringFields(2), {{"QUOTE", "\""}, {"NEWLINES_IN_VALUES", true}}),
+        dir.path());
+    EXPECT_EQ(open.texts(), (Rows{{"a", "b"}}));
+    EXPECT_EQ(open.endCode, 2);
+    ASSERT_EQ(open.errors().size(), 1u);
+    EXPECT_NE(open.errors()[0].find(
+                  "open.csv\" ends inside a quoted value: the record that starts at line 2"),
+              std::string::npos)
+        << open.errors()[0];
+}
+
 TEST(DelimitedSource, StopsAtTheRowLimit) {
     TempDir dir;
     srctest::writeFile(dir.file("in.csv"),
@@ -230,7 +264,10 @@ TEST(DelimitedSource, DeclaresByteSizesFromTheProbedEncoding) {
         {"plain.csv", json::object(), 40},
         {"missing.csv", json::object(), 40},
         {"missing.csv", {{"ENCODING", 28591}}, 10},
-        {"missing.csv", {{"ENCODING", "latin1"}}, 40},
+        {"missing.csv", {{"ENCODING", "latin1"}}, 10},
+        {"missing.csv", {{"ENCODING", "Shift_JIS"}}, 20},
+        {"missing.csv", {{"ENCODING", "no such"}}, 40},
+        {"missing.csv", {{"ENCODING", ""}}, 40},
     };
     for (const ProbeCase& c : cases) {
         SCOPED_TRACE(std::string(c.file) + " " + c.extra.dump());

@@ -34,6 +34,23 @@ json properties(const std::string& file, const json& fields, int width, bool lin
     return all;
 }
 
+TEST(FixedWidthSource, FieldsThatCutAUtf16CharacterKeepAReplacementForEachPart) {
+    TempDir dir;
+    std::string bytes;
+    for (char c : std::string("abcdef"))
+        bytes += std::string{c, '\0'};
+    srctest::writeFile(dir.file("cut.dat"), bytes);
+    const json fields = json::array({{"f1", "string", 1, 3},
+                                     {"f2", "string", 4, 3},
+                                     {"f3", "string", 7, 3},
+                                     {"f4", "string", 10, 3}});
+    const auto read = readSource(
+        kSource, properties("cut.dat", fields, 12, false, {{"ENCODING", 1200}}), dir.path());
+    const std::string fffd = "\xEF\xBF\xBD";
+    EXPECT_EQ(read.texts(), (Rows{{"a" + fffd, fffd + "c", "d" + fffd, fffd + "f"}}))
+        << srctest::joinedTexts(read.errors());
+}
+
 struct ReadCase {
     const char* name;
     bool lineMode;

@@ -50,6 +50,8 @@ TEST(Messages, EveryNumberTheStepsUseHasATextWithItsArguments) {
         {738, 0, "RECORDWIDTH"},
         {739, 0, "MAX_OUTPUT_ROWS"},
         {800, 2, "START_POS"},
+        {801, 2, "ENCODING"},
+        {802, 1, "internal"},
     };
     for (const Use& use : uses) {
         const char* format = mvbMessageTemplate(use.number);

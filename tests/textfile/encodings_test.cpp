@@ -122,20 +122,72 @@ INSTANTIATE_TEST_SUITE_P(Fixtures, FixtureDetect,
                                             ::testing::ValuesIn(kBufferSizes)),
                          fixtureName);
 
-TEST(ByteOrderMark, WithoutTheFlagItsBytesAreData) {
+TEST(ByteOrderMark, WithoutTheFlagOnlyAUtf8MarkIsDropped) {
     struct Case {
         const char* file;
         int encoding;
+        const char* firstLine;
     };
-    for (const Case& c : {Case{"utf8_bom.csv", 65001}, Case{"utf8_bom.csv", -1},
-                          Case{"utf16le_bom.csv", 1200}, Case{"utf16be_bom.csv", 1201}}) {
+    const std::string header = "id,name,city,comment,amount";
+    for (const Case& c :
+         {Case{"utf8_bom.csv", 65001, ""}, Case{"utf8_bom.csv", 0, ""},
+          Case{"utf8_bom.csv", -1, ""}, Case{"utf16le_bom.csv", 1200, "\xEF\xBB\xBF"},
+          Case{"utf16be_bom.csv", 1201, "\xEF\xBB\xBF"}}) {
         MvbTxtFile* file = openWith(kFixtures + c.file, MVB_OPEN_READ, c.encoding, 0);
         ASSERT_NE(file, nullptr);
         FileCloser closer{file};
         EXPECT_EQ(file->getEncoding(), c.encoding == -1 ? 65001 : c.encoding);
         const std::vector<std::string> lines = readAllLines(file);
         ASSERT_FALSE(lines.empty());
-        EXPECT_EQ(lines[0], "\xEF\xBB\xBFid,name,city,comment,amount") << c.file;
+        EXPECT_EQ(lines[0], c.firstLine + header) << c.file << " " << c.encoding;
+    }
+}
+
+TEST(ByteOrderMark, AnotherMarkOnAUtf8ReadSaysWhatToSet) {
+    struct Case {
+        const char* file;
+        const char* expected;
+    };
+    for (const Case& c : {Case{"utf16le_bom.csv", "UTF-16LE byte-order mark"},
+                          Case{"utf16be_bom.csv", "UTF-16BE byte-order mark"},
+                          Case{"utf32le_bom.csv", "UTF-32LE byte-order mark"}}) {
+        for (int encoding : {-1, 65001}) {
+            MvbString error;
+            MvbTxtFile* file =
+                mvbTxtFileOpen((kFixtures + c.file).c_str(), MVB_OPEN_READ, encoding, 0, error);
+            ASSERT_EQ(file, nullptr) << c.file;
+            EXPECT_NE(std::string(error.view()).find(c.expected), std::string::npos)
+                << error.view();
+            EXPECT_NE(std::string(error.view()).find("set BYTE_ORDER_MARK true or ENCODING"),
+                      std::string::npos)
+                << error.view();
+        }
+    }
+}
+
+TEST(ByteOrderMark, DetectionReadsUtf16And32WithoutAMarkByTheirNuls) {
+    TempDir dir;
+    struct Case {
+        std::string bytes;
+        int encoding;
+    };
+    const Case cases[] = {
+        {std::string("a\0b\0\n\0", 6), 1200},
+        {std::string("\0a\0b\0\n", 6), 1201},
+        {std::string("a\0\0\0b\0\0\0\n\0\0\0", 12), 12000},
+        {std::string("\0\0\0a\0\0\0b\0\0\0\n", 12), 12001},
+        {"ab\n", 65001},
+    };
+    for (const Case& c : cases) {
+        const std::string path = (dir.path() / "nul.csv").string();
+        writeBytes(path, c.bytes);
+        for (size_t bufferBytes : kBufferSizes) {
+            MvbTxtFile* file = openWith(path, MVB_OPEN_READ, -1, MVB_FLAG_READ_BOM, bufferBytes);
+            ASSERT_NE(file, nullptr);
+            FileCloser closer{file};
+            EXPECT_EQ(file->getEncoding(), c.encoding);
+            EXPECT_EQ(readAllLines(file), std::vector<std::string>{"ab"}) << c.encoding;
+        }
     }
 }
 

@@ -108,6 +108,37 @@ TEST(Writing, AppendKeepsWhatIsThereAndCountsFromIt) {
     EXPECT_EQ(readBytes(path), "head\nmore!\n");
 }
 
+TEST(Writing, AppendRefusesAFileMarkedForAnotherEncoding) {
+    struct Case {
+        std::string head;
+        int encoding;
+        bool refused;
+    };
+    const Case cases[] = {
+        {"\xFF\xFEx\0", 65001, true}, {"\xFF\xFEx\0", -1, true},
+        {"\xFE\xFF\0x", 1200, true},  {"\xEF\xBB\xBFx", 1252, true},
+        {"\xFF\xFEx\0", 1200, false}, {"\xEF\xBB\xBFx", 65001, false},
+        {"\xEF\xBB\xBFx", -1, false}, {"plain", 1200, false},
+    };
+    TempDir dir;
+    const std::string path = (dir.path() / "marked.txt").string();
+    for (const Case& c : cases) {
+        for (uint32_t flags : {0u, uint32_t{MVB_FLAG_PROBE}}) {
+            writeBytes(path, c.head);
+            MvbString error;
+            MvbTxtFile* file =
+                mvbTxtFileOpen(path.c_str(), MVB_OPEN_APPEND, c.encoding, flags, error);
+            EXPECT_EQ(file == nullptr, c.refused) << c.encoding << " " << error.view();
+            if (file != nullptr) {
+                file->close();
+            } else {
+                EXPECT_THAT(std::string(error.view()), HasSubstr("byte-order mark"));
+            }
+            EXPECT_EQ(readBytes(path), c.head) << "an open for appending changes nothing";
+        }
+    }
+}
+
 TEST(Probe, ChangesNothing) {
     TempDir dir;
     const std::string existing = dir.file("existing.txt");

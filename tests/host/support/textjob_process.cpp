@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <stdlib.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -29,7 +30,12 @@ std::string slurp(const fs::path& path) {
 
 TextjobProcess::TextjobProcess(const std::vector<std::string>& args, const fs::path& folder,
                                bool stderrOnTerminal)
+    : TextjobProcess(args, folder, ProcessSetup{stderrOnTerminal}) {}
+
+TextjobProcess::TextjobProcess(const std::vector<std::string>& args, const fs::path& folder,
+                               const ProcessSetup& setup)
     : folder_(folder) {
+    const bool stderrOnTerminal = setup.stderrOnTerminal;
     std::vector<std::string> all = {TEXT_BINARY_DIR "/bin/textjob"};
     all.insert(all.end(), args.begin(), args.end());
     std::vector<char*> argv;
@@ -52,7 +58,28 @@ TextjobProcess::TextjobProcess(const std::vector<std::string>& args, const fs::p
         posix_spawn_file_actions_addopen(&files, STDERR_FILENO, (folder / "err").c_str(),
                                          O_WRONLY | O_CREAT | O_TRUNC, 0644);
     }
+    int closedPipe[2] = {-1, -1};
+    if (setup.outputToClosedPipe) {
+        if (pipe2(closedPipe, O_CLOEXEC) != 0) {
+            posix_spawn_file_actions_destroy(&files);
+            return;
+        }
+        close(closedPipe[0]);
+        posix_spawn_file_actions_adddup2(&files, closedPipe[1], STDOUT_FILENO);
+        posix_spawn_file_actions_adddup2(&files, closedPipe[1], STDERR_FILENO);
+    }
+    // The child inherits the limit; the test's own is restored at once (it writes no file
+    // meanwhile).
+    rlimit ownLimit{};
+    const bool limited = setup.fileSizeLimit != 0 && getrlimit(RLIMIT_FSIZE, &ownLimit) == 0;
+    if (limited) {
+        rlimit childLimit = ownLimit;
+        childLimit.rlim_cur = static_cast<rlim_t>(setup.fileSizeLimit);
+        setrlimit(RLIMIT_FSIZE, &childLimit);
+    }
     if (posix_spawn(&pid_, argv[0], &files, nullptr, argv.data(), environ) != 0) pid_ = -1;
+    if (limited) setrlimit(RLIMIT_FSIZE, &ownLimit);
+    if (closedPipe[1] >= 0) close(closedPipe[1]);
     posix_spawn_file_actions_destroy(&files);
 }
 
@@ -118,7 +145,11 @@ bool TextjobProcess::waitForOpenFile(const fs::path& path, std::chrono::millisec
 }
 
 void TextjobProcess::interrupt() {
-    if (running()) kill(pid_, SIGINT);
+    signal(SIGINT);
+}
+
+void TextjobProcess::signal(int signal) {
+    if (running()) kill(pid_, signal);
 }
 
 int TextjobProcess::wait(std::chrono::milliseconds timeout) {

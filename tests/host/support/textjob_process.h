@@ -9,6 +9,17 @@
 
 namespace hosttest {
 
+/// How the program is started besides its arguments.
+struct ProcessSetup {
+    /// Standard error on a pseudo-terminal, so that the program sees a terminal there.
+    bool stderrOnTerminal = false;
+    /// Standard output and error both into one pipe whose reader has already quit, as in
+    /// `textjob run job.json 2>&1 | head -1` once head has ended; out() and err() stay empty.
+    bool outputToClosedPipe = false;
+    /// The program's file-size limit in bytes (RLIMIT_FSIZE); 0 for the test's own.
+    unsigned long long fileSizeLimit = 0;
+};
+
 /// A running textjob program (the build's bin/textjob) for end-to-end tests. Standard output
 /// goes to a file in `folder`; standard error to a file too, or to a pseudo-terminal so that
 /// the program sees a terminal there. Every wait is bounded.
@@ -18,6 +29,8 @@ class TextjobProcess {
     /// name one). Check started() before anything else.
     TextjobProcess(const std::vector<std::string>& args, const std::filesystem::path& folder,
                    bool stderrOnTerminal = false);
+    TextjobProcess(const std::vector<std::string>& args, const std::filesystem::path& folder,
+                   const ProcessSetup& setup);
     /// Kills a program still running.
     ~TextjobProcess();
     TextjobProcess(const TextjobProcess&) = delete;
@@ -33,6 +46,8 @@ class TextjobProcess {
     /// Waits until the program holds a file descriptor open on `path`.
     bool waitForOpenFile(const std::filesystem::path& path, std::chrono::milliseconds timeout);
     void interrupt();
+    /// Sends `signal` while the program runs.
+    void signal(int signal);
     /// Waits for the end and gives the exit status; -1 when a signal ended the program, -2 when
     /// it was still running after `timeout` (it is then killed).
     int wait(std::chrono::milliseconds timeout = std::chrono::seconds(60));

@@ -1,0 +1,106 @@
+#include "txtfile_gzip.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "txtfile_codec.h"
+
+namespace mvb::txt {
+namespace {
+
+constexpr size_t kInputBytes = size_t{256} << 10;
+/// Window bits that make the inflater read a gzip header and check the trailer's CRC.
+constexpr int kGzipWindow = 15 + 16;
+
+}  // namespace
+
+GzipInput::GzipInput(std::string path) : path_(std::move(path)) {}
+
+GzipInput::~GzipInput() {
+    if (open_) {
+        inflateEnd(&stream_);
+    }
+}
+
+long GzipInput::fail(std::string text) {
+    error_ = std::move(text);
+    return -1;
+}
+
+bool GzipInput::start(const char* head, size_t size) {
+    if (inflateInit2(&stream_, kGzipWindow) != Z_OK) {
+        fail("cannot read file \"" + path_ + "\": no memory to inflate its gzip data");
+        return false;
+    }
+    open_ = true;
+    inputCapacity_ = std::max(kInputBytes, size);
+    input_ = std::make_unique_for_overwrite<unsigned char[]>(inputCapacity_);
+    std::memcpy(input_.get(), head, size);
+    stream_.next_in = input_.get();
+    stream_.avail_in = static_cast<uInt>(size);
+    compressedRead_ = size;
+    return true;
+}
+
+bool GzipInput::readMore(int fd) {
+    for (;;) {
+        const ssize_t got = ::read(fd, input_.get(), inputCapacity_);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0) {
+            fail("cannot read file \"" + path_ + "\": " + systemReason(errno));
+            return false;
+        }
+        inputEnded_ = got == 0;
+        stream_.next_in = input_.get();
+        stream_.avail_in = static_cast<uInt>(got);
+        compressedRead_ += static_cast<uint64_t>(got);
+        return true;
+    }
+}
+
+long GzipInput::read(int fd, char* into, size_t room) {
+    if (!error_.empty()) {
+        return -1;
+    }
+    stream_.next_out = reinterpret_cast<unsigned char*>(into);
+    stream_.avail_out = static_cast<uInt>(std::min<size_t>(room, 1u << 30));
+    const uInt wanted = stream_.avail_out;
+    while (stream_.avail_out == wanted && !finished_) {
+        if (stream_.avail_in == 0 && !inputEnded_ && !readMore(fd)) {
+            return -1;
+        }
+        if (stream_.avail_in == 0 && inputEnded_) {
+            return fail("file \"" + path_ +
+                        "\" is cut short: its gzip data ends before the end of the stream");
+        }
+        const int result = inflate(&stream_, Z_NO_FLUSH);
+        if (result == Z_STREAM_END) {
+            // Another member may follow (files joined with cat); anything else after the end
+            // of the stream is damage.
+            if (stream_.avail_in == 0 && !inputEnded_ && !readMore(fd)) {
+                return -1;
+            }
+            if (stream_.avail_in == 0) {
+                finished_ = true;
+            } else if (stream_.avail_in >= 2 && stream_.next_in[0] == 0x1Fu &&
+                       stream_.next_in[1] == 0x8Bu) {
+                inflateReset(&stream_);
+            } else {
+                return fail("file \"" + path_ +
+                            "\" is damaged: bytes that are not gzip data follow its gzip stream");
+            }
+        } else if (result != Z_OK && result != Z_BUF_ERROR) {
+            return fail("file \"" + path_ + "\" is damaged: its gzip data cannot be inflated (" +
+                        (stream_.msg != nullptr ? stream_.msg : "error " + std::to_string(result)) +
+                        ")");
+        }
+    }
+    return static_cast<long>(wanted - stream_.avail_out);
+}
+
+}  // namespace mvb::txt

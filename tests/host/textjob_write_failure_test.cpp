@@ -1,0 +1,121 @@
+// The program never dies without a word: a write past the file-size limit or into a pipe whose
+// reader quit is a failed write with the file's error text; messages that cannot be shown never
+// stop the job's own output; a number no double can hold is a job-file error.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+
+#include "support/textjob_process.h"
+
+namespace hosttest {
+namespace {
+
+namespace fs = std::filesystem;
+using std::chrono::seconds;
+
+class WriteFailureTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        folder = fs::temp_directory_path() / ("textjob-writefail-" + std::to_string(getpid()));
+        fs::remove_all(folder);
+        fs::create_directories(folder);
+    }
+    void TearDown() override { fs::remove_all(folder); }
+
+    /// `rows` rows of id,name; with `shortRows` each row lacks its name, which warns.
+    void writeInput(int rows, bool shortRows = false) {
+        std::ofstream out(folder / "in.csv", std::ios::binary);
+        out << "id,name\n";
+        for (int i = 0; i < rows; ++i) {
+            out << i;
+            if (!shortRows) out << ",name of row " << i;
+            out << '\n';
+        }
+    }
+    std::string writeJob(const std::string& output, const std::string& skipRows = "1") {
+        std::ofstream(folder / "job.json") << R"({"steps": [
+            {"type": "SOURCE_DELIMTEXT", "name": "src", "properties": {"FILENAME": "in.csv",
+             "SKIPROWS": )" << skipRows << R"(, "FIELDS": [{"NAME": "id", "TYPE": "integer"},
+                {"NAME": "name", "TYPE": "string", "MAX_LENGTH": 30}]}},
+            {"type": "DEST_DELIMTEXT", "name": "out", "properties": {"FILENAME": ")"
+                                           << output << R"(",
+             "FIELDS": [{"FIELDNAME": "id"}, {"FIELDNAME": "name"}]}}]})";
+        return (folder / "job.json").string();
+    }
+
+    fs::path folder;
+};
+
+TEST_F(WriteFailureTest, WritePastTheFileSizeLimitFailsWithTheFilesErrorText) {
+    writeInput(100000);
+    ProcessSetup setup;
+    setup.fileSizeLimit = 64 * 1024;
+    TextjobProcess job({"run", writeJob("copy.csv")}, folder, setup);
+    ASSERT_TRUE(job.started());
+    EXPECT_EQ(job.wait(), 1) << job.err();
+    EXPECT_NE(job.err().find("error: out: cannot write file \"copy.csv\": File too large"),
+              std::string::npos)
+        << job.err();
+    EXPECT_EQ(job.out().find("Wrote"), std::string::npos) << job.out();
+}
+
+TEST_F(WriteFailureTest, PipeWhoseReaderQuitsFailsTheWriteWithTheFilesErrorText) {
+    writeInput(100000);  // far more than a pipe holds
+    const fs::path pipe = folder / "pipe.csv";
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+    // The job starts before the pipe has a reader (proving it writable must not need one, nor
+    // hand the reader an early end), then the reader takes a little and leaves.
+    TextjobProcess job({"run", writeJob("pipe.csv")}, folder);
+    ASSERT_TRUE(job.started());
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    std::string received;
+    std::thread reader([&pipe, &received] {
+        const int fd = open(pipe.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) return;
+        char buffer[4096];
+        while (received.size() < 8192) {
+            const ssize_t n = read(fd, buffer, sizeof buffer);
+            if (n <= 0) break;
+            received.append(buffer, static_cast<size_t>(n));
+        }
+        close(fd);
+    });
+    const int status = job.wait();
+    reader.join();
+    EXPECT_EQ(status, 1) << job.err();
+    EXPECT_NE(job.err().find("error: out: cannot write file \"pipe.csv\": Broken pipe"),
+              std::string::npos)
+        << job.err();
+    EXPECT_EQ(received.substr(0, 20), "0,name of row 0\n1,na");
+}
+
+TEST_F(WriteFailureTest, MessagesThatCannotBeShownNeverStopTheJobsOutput) {
+    // Every row warns (a missing field), far more than the pipe's reader would ever have read.
+    writeInput(5000, /*shortRows=*/true);
+    ProcessSetup setup;
+    setup.outputToClosedPipe = true;
+    TextjobProcess job({"run", writeJob("copy.csv")}, folder, setup);
+    ASSERT_TRUE(job.started());
+    EXPECT_EQ(job.wait(), 0);
+    const std::string copy = slurp(folder / "copy.csv");
+    EXPECT_EQ(std::count(copy.begin(), copy.end(), '\n'), 5000);
+    EXPECT_NE(copy.find("\n4999,\n"), std::string::npos);
+}
+
+TEST_F(WriteFailureTest, NumberBeyondTheRangeOfADoubleIsAJobFileError) {
+    writeInput(1);
+    TextjobProcess job({"run", writeJob("copy.csv", "1e999")}, folder);
+    ASSERT_TRUE(job.started());
+    EXPECT_EQ(job.wait(), 2) << job.err();
+    EXPECT_NE(job.err().find("the number 1e999 at line 3"), std::string::npos) << job.err();
+    EXPECT_FALSE(fs::exists(folder / "copy.csv"));
+}
+
+}  // namespace
+}  // namespace hosttest

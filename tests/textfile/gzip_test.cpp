@@ -1,0 +1,96 @@
+// gzip files read as the text they hold: whole, joined, cut and damaged streams.
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <string>
+#include <vector>
+
+#include "../../runtime/txtfile_internal.h"
+#include "mvb/txtfile.h"
+#include "mvb/types.h"
+#include "support/textfile_support.h"
+
+namespace textfile_test {
+namespace {
+
+std::string gzipped(const std::string& text) {
+    z_stream stream{};
+    EXPECT_EQ(deflateInit2(&stream, 6, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY), Z_OK);
+    std::string out(deflateBound(&stream, text.size()) + 32, '\0');
+    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
+    stream.avail_in = static_cast<uInt>(text.size());
+    stream.next_out = reinterpret_cast<Bytef*>(out.data());
+    stream.avail_out = static_cast<uInt>(out.size());
+    EXPECT_EQ(deflate(&stream, Z_FINISH), Z_STREAM_END);
+    out.resize(stream.total_out);
+    deflateEnd(&stream);
+    return out;
+}
+
+std::string numberedLines(int count) {
+    std::string text;
+    for (int i = 0; i < count; ++i)
+        text += "line " + std::to_string(i) + ",value\n";
+    return text;
+}
+
+std::vector<std::string> linesOf(const std::string& text) {
+    std::vector<std::string> lines;
+    for (size_t at = 0; at < text.size();) {
+        const size_t end = text.find('\n', at);
+        lines.push_back(text.substr(at, end - at));
+        at = end + 1;
+    }
+    return lines;
+}
+
+TEST(Gzip, ReadsTheTextItHoldsOrSaysWhatIsWrong) {
+    const std::string text = numberedLines(5000);
+    const std::string packed = gzipped(text);
+    std::string damaged = packed;
+    damaged[packed.size() - 6] ^= 0x01;  // the CRC of the data
+    struct Case {
+        const char* name;
+        std::string bytes;
+        std::vector<std::string> lines;  ///< the lines before the failure, if any
+        const char* error;               ///< part of the failure text; null: none
+    };
+    const Case cases[] = {
+        {"whole", packed, linesOf(text), nullptr},
+        {"two members", packed + gzipped("more,1\n"), linesOf(text + "more,1\n"), nullptr},
+        {"cut", packed.substr(0, packed.size() / 2), {}, "is cut short"},
+        {"damaged", damaged, {}, "is damaged"},
+        {"followed by other bytes", packed + "xyz", {}, "is damaged"},
+    };
+    TempDir dir;
+    const std::string path = (dir.path() / "data.csv.gz").string();
+    for (const Case& c : cases) {
+        writeBytes(path, c.bytes);
+        for (size_t bufferBytes : {size_t{13}, size_t{1} << 20}) {
+            mvb::txt::FileTuning tuning;
+            tuning.bufferBytes = bufferBytes;
+            MvbString openError;
+            MvbTxtFile* file = mvb::txt::openTextFile(path.c_str(), MVB_OPEN_READ, -1,
+                                                      MVB_FLAG_READ_BOM, openError, tuning);
+            FileCloser closer{file};
+            // A small file is inflated whole by the open, which then fails itself.
+            const std::vector<std::string> lines =
+                file != nullptr
+                    ? readAllLines(file)
+                    : std::vector<std::string>{"<error: " + std::string(openError.view()) + ">"};
+            if (c.error == nullptr) {
+                EXPECT_EQ(lines, c.lines) << c.name;
+                ASSERT_NE(file, nullptr);
+                EXPECT_EQ(file->getPosition(), file->getSize()) << c.name;
+                EXPECT_EQ(file->getSize(), c.bytes.size()) << c.name;
+                continue;
+            }
+            ASSERT_FALSE(lines.empty()) << c.name;
+            EXPECT_NE(lines.back().find(c.error), std::string::npos) << lines.back();
+            EXPECT_NE(lines.back().find(path), std::string::npos) << lines.back();
+        }
+    }
+}
+
+}  // namespace
+}  // namespace textfile_test
