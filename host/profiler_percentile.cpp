@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 
 namespace texthost::profiler {
 
@@ -18,7 +19,6 @@ uint64_t PercentileEstimator::nextRandom() noexcept {
 
 void PercentileEstimator::add(double value) {
     ++count_;
-    sorted_ = false;
     if (kept_.size() < limit_) {
         if (kept_.size() == kept_.capacity()) [[unlikely]] {
             // Grow geometrically but never past the limit, so the storage stays within it.
@@ -35,17 +35,17 @@ void PercentileEstimator::add(double value) {
 }
 
 double PercentileEstimator::percentile(double p) {
-    if (!sorted_) {
-        std::sort(kept_.begin(), kept_.end());
-        sorted_ = true;
-    }
     const size_t n = kept_.size();
     if (n == 0) return 0.0;
     const double h = static_cast<double>(n - 1) * std::clamp(p, 0.0, 100.0) / 100.0;
     const size_t low = static_cast<size_t>(std::floor(h));
-    if (low + 1 >= n) return kept_[n - 1];
-    const double a = kept_[low];
-    const double b = kept_[low + 1];
+    if (low + 1 >= n) return *std::max_element(kept_.begin(), kept_.end());
+    // Only the two ranks the answer needs are found: rank `low` in place, and rank low + 1 as
+    // the smallest of the values that partitioning left above it.
+    const auto lowAt = kept_.begin() + static_cast<std::ptrdiff_t>(low);
+    std::nth_element(kept_.begin(), lowAt, kept_.end());
+    const double a = *lowAt;
+    const double b = *std::min_element(lowAt + 1, kept_.end());
     const double fraction = h - static_cast<double>(low);
     // Equal neighbours and whole ranks answer without arithmetic, which keeps infinities intact.
     if (fraction == 0.0 || a == b) return a;

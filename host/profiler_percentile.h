@@ -47,8 +47,8 @@ class PercentileEstimator {
     /// Values the kept storage has room for; never more than limit().
     size_t keptCapacity() const noexcept { return kept_.capacity(); }
 
-    /// The `p`-th percentile (0 ≤ p ≤ 100) by the method above. The estimator must hold at
-    /// least one value. Sorts the kept values on the first call after an add().
+    /// The `p`-th percentile (0 ≤ p ≤ 100) by the method above; 0 when no value was added.
+    /// Reorders the kept values (a partial selection, linear on average).
     double percentile(double p);
 
   private:
@@ -58,7 +58,6 @@ class PercentileEstimator {
     size_t limit_;
     uint64_t count_ = 0;
     uint64_t state_;
-    bool sorted_ = true;
 };
 
 }  // namespace texthost::profiler

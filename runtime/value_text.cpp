@@ -56,10 +56,9 @@ bool parseBool(std::string_view text, bool* value) noexcept {
 
 namespace {
 
-/// Most numbers in data are plain: an optional minus sign, up to 18 digits and, for a real, a
-/// decimal point with digits on both sides. These read a plain text here or say that it is not
-/// one; anything else goes to std::from_chars, which knows every form and every limit.
-constexpr size_t kPlainIntDigits = 18;   // below 10^18: no 64-bit overflow
+/// Most reals in data are plain: an optional minus sign, up to 15 digits and a decimal point with
+/// digits on both sides. parseReal reads a plain text itself or says that it is not one;
+/// anything else goes to std::from_chars, which knows every form and every limit.
 constexpr size_t kPlainRealDigits = 15;  // below 10^15 < 2^53: an exact double
 
 /// Reads the digits in [p, end) until a non-digit; gives where it stopped.
@@ -74,21 +73,6 @@ inline const char* addDigits(const char* p, const char* end, uint64_t* result) n
     }
     *result = n;
     return p;
-}
-
-bool parseIntFully(std::string_view text, int64_t* value) noexcept {
-    text = dropPlus(utf8::trimBlanks(text));
-    if (text.empty()) {
-        return false;
-    }
-    int64_t result = 0;
-    const char* end = text.data() + text.size();
-    const auto [ptr, ec] = std::from_chars(text.data(), end, result, 10);
-    if (ec != std::errc() || ptr != end) {
-        return false;
-    }
-    *value = result;
-    return true;
 }
 
 bool parseRealFully(std::string_view text, double* value) noexcept {
@@ -109,18 +93,15 @@ bool parseRealFully(std::string_view text, double* value) noexcept {
 }  // namespace
 
 bool parseInt64(std::string_view text, int64_t* value) noexcept {
-    const char* p = text.data();
-    const char* const end = p + text.size();
-    const bool negative = p < end && *p == '-';
-    p += negative;
-    const auto digits = static_cast<size_t>(end - p);
-    uint64_t magnitude = 0;
-    if (digits - 1 < kPlainIntDigits && addDigits(p, end, &magnitude) == end) [[likely]] {
-        const auto result = static_cast<int64_t>(magnitude);
-        *value = negative ? -result : result;
-        return true;
+    text = dropPlus(utf8::trimBlanks(text));
+    int64_t result = 0;
+    const char* end = text.data() + text.size();
+    const auto [ptr, ec] = std::from_chars(text.data(), end, result, 10);
+    if (ec != std::errc() || ptr != end) {
+        return false;
     }
-    return parseIntFully(text, value);
+    *value = result;
+    return true;
 }
 
 bool parseReal(std::string_view text, double* value) noexcept {

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "common/printable.h"
 #include "common/temp_files.h"
 #include "infer_layout.h"
 
@@ -312,6 +313,12 @@ const Case kCases[] = {
      2,
      {"a:integer", "b:integer", "column_3:integer"}},
 };
+
+void PrintTo(const Case& c, std::ostream* out) {
+    constexpr size_t kShown = 40;
+    *out << testfiles::printable(std::string_view(c.bytes).substr(0, kShown))
+         << (c.bytes.size() > kShown ? "..." : "");
+}
 
 class InferDetect : public ::testing::TestWithParam<Case> {};
 

@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 
+#include "common/printable.h"
 #include "mvb/datavar.h"
 
 namespace {
@@ -88,6 +89,11 @@ const ConvertCase kConvertCases[] = {
     {"abc", mvbTypeReal, std::nullopt},
     {"3.14xyz", mvbTypeReal, std::nullopt},
 };
+
+void PrintTo(const ConvertCase& c, std::ostream* out) {
+    *out << testfiles::printable(c.input) << " as type " << c.type << " gives "
+         << (c.expected ? testfiles::printable(*c.expected) : "null");
+}
 
 class ConvertTable : public testing::TestWithParam<ConvertCase> {};
 
@@ -275,6 +281,11 @@ const TruncateCase kTruncateCases[] = {
     {"abcdef", 0, ""},
     {"a\xC3\xA9", 2, "a\xC3\xA9"},
 };
+
+void PrintTo(const TruncateCase& c, std::ostream* out) {
+    *out << testfiles::printable(c.input) << " cut to " << c.length << " gives "
+         << testfiles::printable(c.expected);
+}
 
 class TruncateTable : public testing::TestWithParam<TruncateCase> {};
 

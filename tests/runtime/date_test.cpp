@@ -3,6 +3,7 @@
 #include <array>
 #include <string>
 
+#include "common/printable.h"
 #include "mvb/date.h"
 #include "mvb/parse.h"
 #include "mvb/types.h"
@@ -70,6 +71,11 @@ const DateCase kDateCases[] = {
     {"2024-03-15", 9, false, {}},
 };
 
+void PrintTo(const DateCase& c, std::ostream* out) {
+    *out << testfiles::printable(c.text) << " in format " << c.format
+         << (c.valid ? " is valid" : " is invalid");
+}
+
 class DateTable : public testing::TestWithParam<DateCase> {};
 
 TEST_P(DateTable, ParsesAndChecksTheCalendar) {
@@ -116,6 +122,10 @@ const TypeNameCase kTypeNames[] = {
     {"date_mdy", mvbTypeDate, 1},   {" Date_DMY ", mvbTypeDate, 2}, {"date_ymd", mvbTypeDate, 3},
     {"strings", mvbTypeNull, 0},    {"", mvbTypeNull, 0},           {"date_xyz", mvbTypeNull, 0},
 };
+
+void PrintTo(const TypeNameCase& c, std::ostream* out) {
+    *out << testfiles::printable(c.name) << " gives type " << c.type << " format " << c.format;
+}
 
 class TypeNameTable : public testing::TestWithParam<TypeNameCase> {};
 

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "common/printable.h"
 #include "mvb/parse.h"
 
 namespace {
@@ -60,6 +61,8 @@ const SplitCase kSplitCases[] = {
     {"DoubledQuoteIsOneQuote", "\"say \"\"hi\"\"\",x", ',', '"', 0, {"say \"hi\"", "x"}},
     {"QuotedEmpty", "\"\",x", ',', '"', 0, {"", "x"}},
     {"UnclosedQuoteRunsToEnd", "a,\"open, still", ',', '"', 0, {"a", "open, still"}},
+    {"LoneQuoteEndsTheLine", "x,\"", ',', '"', 0, {"x", ""}},
+    {"QuotedValueEndingInTheQuote", "\"5\"\"\",x", ',', '"', 0, {"5\"", "x"}},
     {"TextAfterClosingQuoteKept", "\"ab\"cd,e", ',', '"', 0, {"abcd", "e"}},
     {"BlanksAfterClosingQuoteInnerKept", "\"ab\"  cd  ,e", ',', '"', 0, {"ab  cd", "e"}},
     {"QuoteInsideUnquotedIsText", "ab\"cd,e\"", ',', '"', 0, {"ab\"cd", "e\""}},
@@ -137,6 +140,10 @@ const SplitCase kSplitCases[] = {
      {std::string(50, 'q') + "\"" + std::string(30, 'r'), "s"}},
     {"NulBytesAreData", std::string("a\0b,c", 5), ',', '"', 0, {"a", "c"}},
 };
+
+void PrintTo(const SplitCase& c, std::ostream* out) {
+    *out << testfiles::printable(c.line);
+}
 
 class SplitTable : public testing::TestWithParam<SplitCase> {};
 

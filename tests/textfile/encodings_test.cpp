@@ -208,16 +208,78 @@ TEST(ByteOrderMark, ConfiguredEncodingGivesWayToTheMarkOfAnother) {
     EXPECT_EQ(file->getPosition(), 2u);
 }
 
-TEST(CharacterSizes, AnswerForTheFileEncoding) {
+// Every encoding number: its character sizes, and bytes that read as a text no other number's
+// table gives (so a number mapped to a neighbour's table is caught). ASCII has no byte of its
+// own: a byte above 127 is not a character in it.
+TEST(EncodingNumbers, SizesAndATextOfTheirOwn) {
+    using namespace std::string_literals;
     struct Case {
         int encoding, min, max;
+        std::string bytes;
+        const char* text;  ///< UTF-8; null when the bytes do not read
     };
-    for (const Case& c : {Case{-1, 1, 4}, Case{0, 1, 4}, Case{65001, 1, 4}, Case{1200, 2, 4},
-                          Case{1201, 2, 4}, Case{12000, 4, 4}, Case{12001, 4, 4}, Case{20127, 1, 1},
-                          Case{28591, 1, 1}, Case{28605, 1, 1}, Case{1252, 1, 1}, Case{437, 1, 1},
-                          Case{932, 1, 2}, Case{950, 1, 2}, Case{54936, 1, 4}, Case{12345, 1, 4}}) {
-        EXPECT_EQ(np_uchar_chsize_min(c.encoding), c.min) << c.encoding;
-        EXPECT_EQ(np_uchar_xcsize_max(c.encoding), c.max) << c.encoding;
+    const Case cases[] = {
+        {0, 1, 4, "\xC3\xA9", "\u00E9"},
+        {437, 1, 1, "\x9B", "\u00A2"},
+        {850, 1, 1, "\x9B", "\u00F8"},
+        {866, 1, 1, "\x80", "\u0410"},
+        {932, 1, 2, "\x82\xA0", "\u3042"},
+        {936, 1, 2, "\x80\xD6\xD0", "\u20AC\u4E2D"},
+        {949, 1, 2, "\xB0\xA1", "\uAC00"},
+        {950, 1, 2, "\xA4\xA4", "\u4E2D"},
+        {1200, 2, 4, "\xE9\0"s, "\u00E9"},
+        {1201, 2, 4, "\0\xE9"s, "\u00E9"},
+        {1250, 1, 1, "\x8C", "\u015A"},
+        {1251, 1, 1, "\x80", "\u0402"},
+        {1252, 1, 1, "\x8E\x83", "\u017D\u0192"},
+        {1253, 1, 1, "\xA1", "\u0385"},
+        {1254, 1, 1, "\xD0\x80", "\u011E\u20AC"},
+        {1255, 1, 1, "\xA4", "\u20AA"},
+        {1256, 1, 1, "\x81", "\u067E"},
+        {1257, 1, 1, "\x8D", "\u00A8"},
+        {1258, 1, 1, "\xD5", "\u01A0"},
+        {12000, 4, 4, "\xE9\0\0\0"s, "\u00E9"},
+        {12001, 4, 4, "\0\0\0\xE9"s, "\u00E9"},
+        {20127, 1, 1, "\xE9", nullptr},
+        {28591, 1, 1, "\xA4\xD0\x80", "\u00A4\u00D0\xC2\x80"},
+        {28592, 1, 1, "\xA5", "\u013D"},
+        {28593, 1, 1, "\xA1", "\u0126"},
+        {28594, 1, 1, "\xA2", "\u0138"},
+        {28595, 1, 1, "\xA1", "\u0401"},
+        {28596, 1, 1, "\xAC", "\u060C"},
+        {28597, 1, 1, "\xA1", "\u2018"},
+        {28598, 1, 1, "\xDF", "\u2017"},
+        {28599, 1, 1, "\xD0\x80", "\u011E\xC2\x80"},
+        {28600, 1, 1, "\xA2", "\u0112"},
+        {28601, 1, 1, "\xA1", "\u0E01"},
+        {28603, 1, 1, "\xA1", "\u201D"},
+        {28604, 1, 1, "\xA1", "\u1E02"},
+        {28605, 1, 1, "\xA6", "\u0160"},
+        {54936, 1, 4, "\xA2\xE3", "\u20AC"},
+        {65001, 1, 4, "\xC3\xA9", "\u00E9"},
+    };
+    TempDir dir;
+    for (const Case& c : cases) {
+        SCOPED_TRACE("encoding " + std::to_string(c.encoding));
+        EXPECT_EQ(np_uchar_chsize_min(c.encoding), c.min);
+        EXPECT_EQ(np_uchar_xcsize_max(c.encoding), c.max);
+        const std::string path = dir.file("e" + std::to_string(c.encoding) + ".txt");
+        writeBytes(path, c.bytes);
+        MvbTxtFile* file = openWith(path, MVB_OPEN_READ, c.encoding, 0);
+        ASSERT_NE(file, nullptr);
+        FileCloser closer{file};
+        const std::vector<std::string> lines = readAllLines(file);
+        ASSERT_EQ(lines.size(), 1u);
+        if (c.text != nullptr) {
+            EXPECT_EQ(lines[0], c.text);
+        } else {
+            EXPECT_EQ(lines[0].rfind("<error: ", 0), 0u) << lines[0];
+        }
+    }
+    // Detection, and a number that is no encoding.
+    for (const int encoding : {-1, 12345}) {
+        EXPECT_EQ(np_uchar_chsize_min(encoding), 1) << encoding;
+        EXPECT_EQ(np_uchar_xcsize_max(encoding), 4) << encoding;
     }
 }
 
