@@ -220,22 +220,44 @@ int DTS_TxtDelimDest::produceRow() {
         // every other kind is formatted here. A line whose strings all prove to be UTF-8 while
         // they are copied is not checked again by the file.
         bool checked = separatorsChecked_;
+        const std::string_view delimiter = settings_.delimiter.view();
+        const bool oneByteDelimiter = delimiter.size() == 1;
         for (int i = 0; i <= last; ++i) {
             // A FIELDS row that names no input field is an empty field.
             const StepOutputItem* item = core_.fieldItem(items, i);
             if (item != nullptr) {
-                const std::string_view text = destValueText(&item->value, buffer);
-                const bool isString = item->value.getType() == mvbTypeString;
+                const MvbDatavar& value = item->value;
+                const bool isString = value.getType() == mvbTypeString;
                 const bool qualify = haveQualifier && item->type != mvbTypeInteger &&
-                                     item->type != mvbTypeReal && !item->value.isNull();
-                if (qualify) {
-                    if (!appendQualified(text) && isString && checked) checked = isUtf8Text(text);
+                                     item->type != mvbTypeReal && !value.isNull();
+                if (!qualify && !isString) {
+                    // Formatted straight into the line: no text of these kinds is longer than
+                    // the scratch buffer, and the terminating NUL lands past the line's end.
+                    char* at = line_.reserve(sizeof buffer.bytes);
+                    const int length =
+                        value.isNull()
+                            ? 0
+                            : value.formatText(at, static_cast<int>(sizeof buffer.bytes));
+                    line_.commit(at + (length > 0 ? length : 0));
                 } else {
-                    line_.append(text);
-                    if (isString && checked) checked = isUtf8Text(text);
+                    const std::string_view text = destValueText(&value, buffer);
+                    if (qualify) {
+                        if (!appendQualified(text) && isString && checked)
+                            checked = isUtf8Text(text);
+                    } else {
+                        line_.append(text);
+                        if (checked) checked = isUtf8Text(text);
+                    }
                 }
             }
-            if (i != last) line_.append(settings_.delimiter.view());
+            if (i == last) break;
+            if (oneByteDelimiter) {
+                char* at = line_.reserve(1);
+                *at = delimiter[0];
+                line_.commit(at + 1);
+            } else {
+                line_.append(delimiter);
+            }
         }
         MvbTxtFile* file = file_.get();
         const bool written = checked ? file->writeCheckedText(line_.size() != 0 ? line_.data() : "",
