@@ -111,8 +111,24 @@ bool DTS_TxtFixedDest::writeRecordAtOnce(const StepOutputItems* items) {
     for (int i = 0; i < fieldCount; ++i) {
         // A FIELDS row that names no input field is written as blanks at its width.
         const MvbDatavar* value = core_.fieldValue(items, i);
-        const std::string_view text = destValueText(value, buffer);
         const auto width = static_cast<size_t>(fieldWidths_[i]);
+        if (value != nullptr && !value->isNull() && value->getType() != mvbTypeString) {
+            // Formatted straight into the record: no text of these kinds is longer than the
+            // scratch buffer, and the terminating NUL lands past the field or is overwritten.
+            char* at = line_.reserve(width > sizeof buffer.bytes ? width : sizeof buffer.bytes);
+            const int length = value->formatText(at, static_cast<int>(sizeof buffer.bytes));
+            size_t keep = length > 0 ? static_cast<size_t>(length) : 0;
+            if (keep > width) {
+                keep = width;
+                while (keep > 0 && (static_cast<unsigned char>(at[keep]) & 0xC0u) == 0x80u)
+                    --keep;
+                anyCut = true;
+            }
+            if (width > keep) std::memset(at + keep, ' ', width - keep);
+            line_.commit(at + width);
+            continue;
+        }
+        const std::string_view text = destValueText(value, buffer);
         // Strings are the only values whose bytes come from outside this step, so only they are
         // checked, and the record goes to the file unchecked. The file rejects a text that is
         // not UTF-8 even where the cut drops the bad bytes; the field-by-field write then

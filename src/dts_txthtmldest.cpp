@@ -298,8 +298,21 @@ int DTS_TxtHtmlDest::produceRow() {
                 // Only a string's text can hold markup: the other kinds' texts are digits,
                 // signs, points, dashes, colons, blanks and letters.
                 const MvbDatavar* value = core_.fieldValue(items, i);
-                const std::string_view text = destValueText(value, buffer);
                 out_.append("<td>");
+                if (value != nullptr && !value->isNull() && value->getType() != mvbTypeString) {
+                    // Formatted straight into the markup; no such text is longer than the
+                    // scratch buffer.
+                    char* at = out_.reserve(sizeof buffer.bytes);
+                    const int length = value->formatText(at, static_cast<int>(sizeof buffer.bytes));
+                    if (length > 0) {
+                        out_.commit(at + length);
+                    } else {
+                        out_.append("&nbsp;");
+                    }
+                    out_.append("</td>");
+                    continue;
+                }
+                const std::string_view text = destValueText(value, buffer);
                 if (text.empty()) {
                     out_.append("&nbsp;");
                 } else if (value->getType() == mvbTypeString) {
