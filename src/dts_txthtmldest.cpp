@@ -298,27 +298,22 @@ int DTS_TxtHtmlDest::produceRow() {
                 // Only a string's text can hold markup: the other kinds' texts are digits,
                 // signs, points, dashes, colons, blanks and letters.
                 const MvbDatavar* value = core_.fieldValue(items, i);
-                out_.append("<td>");
                 if (value != nullptr && !value->isNull() && value->getType() != mvbTypeString) {
-                    // Formatted straight into the markup; no such text is longer than the
-                    // scratch buffer.
-                    char* at = out_.reserve(sizeof buffer.bytes);
+                    // The cell is built through one reservation and formatted straight into
+                    // the markup; no such text is longer than the scratch buffer.
+                    char* at = out_.reserve(sizeof buffer.bytes + 16);
+                    at = putBytes(at, "<td>");
                     const int length = value->formatText(at, static_cast<int>(sizeof buffer.bytes));
-                    if (length > 0) {
-                        out_.commit(at + length);
-                    } else {
-                        out_.append("&nbsp;");
-                    }
-                    out_.append("</td>");
+                    at = length > 0 ? at + length : putBytes(at, "&nbsp;");
+                    out_.commit(putBytes(at, "</td>"));
                     continue;
                 }
+                out_.append("<td>");
                 const std::string_view text = destValueText(value, buffer);
                 if (text.empty()) {
                     out_.append("&nbsp;");
-                } else if (value->getType() == mvbTypeString) {
-                    if (!appendEscaped(text) && checked) checked = isUtf8Text(text);
-                } else {
-                    out_.append(text);
+                } else if (!appendEscaped(text) && checked) {
+                    checked = isUtf8Text(text);
                 }
                 out_.append("</td>");
             }
