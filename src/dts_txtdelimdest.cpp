@@ -231,14 +231,24 @@ int DTS_TxtDelimDest::produceRow() {
                 const bool qualify = haveQualifier && item->type != mvbTypeInteger &&
                                      item->type != mvbTypeReal && !value.isNull();
                 if (!qualify && !isString) {
-                    // Formatted straight into the line: no text of these kinds is longer than
-                    // the scratch buffer, and the terminating NUL lands past the line's end.
-                    char* at = line_.reserve(sizeof buffer.bytes);
+                    // Formatted straight into the line, the delimiter after it, through one
+                    // reservation: no text of these kinds is longer than the scratch buffer,
+                    // and the terminating NUL is overwritten or lands past the line's end.
+                    char* at = line_.reserve(sizeof buffer.bytes + delimiter.size());
                     const int length =
                         value.isNull()
                             ? 0
                             : value.formatText(at, static_cast<int>(sizeof buffer.bytes));
-                    line_.commit(at + (length > 0 ? length : 0));
+                    if (length > 0) at += length;
+                    if (i != last) {
+                        if (oneByteDelimiter) {
+                            *at++ = delimiter[0];
+                        } else {
+                            at = putBytes(at, delimiter);
+                        }
+                    }
+                    line_.commit(at);
+                    continue;
                 } else {
                     const std::string_view text = destValueText(&value, buffer);
                     if (qualify) {
