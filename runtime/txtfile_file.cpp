@@ -120,4 +120,12 @@ bool TextFile::writeLine(const char* text) {
     return writeText(text) && writer_->writeLineEnd();
 }
 
+bool TextFile::writeCheckedText(const char* bytes, int byteCount, bool endLine) {
+    if (!writer_) {
+        return refuseWrite();
+    }
+    return writer_->writeChecked(bytes, byteCount > 0 ? static_cast<size_t>(byteCount) : 0,
+                                 endLine);
+}
+
 }  // namespace mvb::txt

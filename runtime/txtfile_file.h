@@ -37,6 +37,7 @@ class TextFile final : public MvbTxtFile {
     bool writeLine(const char* text) override;
     int readRecord(const MvbRecordQuoting& quoting, MvbTextSpan* record, bool* present) override;
     bool writePaddedField(const char* text, int byteLength, int width, bool* cut) override;
+    bool writeCheckedText(const char* bytes, int byteCount, bool endLine) override;
 
   private:
     ~TextFile() override;

@@ -229,6 +229,16 @@ bool TextWriter::writeLineEnd() {
     return usable() && appendRaw(lineEnd_.data(), lineEnd_.size());
 }
 
+bool TextWriter::writeChecked(const char* text, size_t size, bool endLine) {
+    if (!usable()) {
+        return false;
+    }
+    if (!(utf8_ ? appendRaw(text, size) : appendEncoded(text, size))) {
+        return false;
+    }
+    return !endLine || appendRaw(lineEnd_.data(), lineEnd_.size());
+}
+
 bool TextWriter::writePadded(const char* text, int byteLength, int width, bool* cut) {
     if (cut != nullptr) {
         *cut = false;

@@ -39,6 +39,9 @@ class TextWriter {
 
     bool write(const char* text, size_t size);
     bool writeLineEnd();
+    /// As write() for text the caller has found to be valid UTF-8: a UTF-8 file copies it
+    /// unchecked. With `endLine` the line end follows.
+    bool writeChecked(const char* text, size_t size, bool endLine);
     /// Writes `text` left-aligned in `width` bytes; `*cut` (when given) tells whether the text
     /// was longer and only its head was written.
     bool writePadded(const char* text, int byteLength, int width, bool* cut = nullptr);

@@ -1,13 +1,93 @@
 #include <charconv>
 #include <cstdint>
+#include <cstring>
 
 #include "value_text.h"
 
 namespace mvb::text {
 
+namespace {
+
+// Powers of ten up to 10^19, each exact as a double.
+constexpr double kPowers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,
+                              1e10, 1e11, 1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19};
+
+// Takes the trailing zeros off `*m`, at most `*k` of them, and counts them off `*k`.
+void dropTrailingZeros(uint64_t* m, int* k) noexcept {
+    constexpr struct {
+        int count;
+        uint64_t power;
+    } kSteps[] = {{8, 100000000}, {4, 10000}, {2, 100}, {1, 10}};
+    for (const auto& step : kSteps) {
+        if (*k >= step.count && *m % step.power == 0) {
+            *m /= step.power;
+            *k -= step.count;
+        }
+    }
+}
+
+// The text of a value of 15 significant digits or fewer, the common case, found without the
+// general shortest-digit search. With K decimals chosen so that value * 10^K lies in
+// [10^14, 10^15), the integer m nearest to that product is found exactly whatever the rounding
+// of the product, and no other decimal of K places reads back as the value. When m / 10^K
+// reads back as the value, the shortest digits are those of m without its trailing zeros (a
+// shorter decimal that reads back would, scaled to K places, be another such m). Returns 0
+// where the general path must decide: zero, signs of zero, values below 10^-4 (whose exponent
+// form is always shorter) or from 10^15 on, more digits, and wherever the exponent form would
+// be shorter than the positional one.
+int formatFewDigits(double value, char* out) noexcept {
+    const double magnitude = value < 0 ? -value : value;
+    if (!(magnitude >= 1e-4 && magnitude < 1e15)) return 0;
+    // With 2^e <= magnitude < 2^(e+1), floor(log10(magnitude)) is floor(e * log10(2)) or one
+    // more; e * 1233 / 4096 rounds down to the former for every such e.
+    uint64_t bits;
+    std::memcpy(&bits, &magnitude, sizeof bits);
+    const int binaryExponent = static_cast<int>((bits >> 52) & 0x7FF) - 1023;
+    int places = 14 - ((binaryExponent * 1233) >> 12);
+    double scaled = magnitude * kPowers[places];
+    if (scaled >= 1e15) scaled = magnitude * kPowers[--places];
+    // A tie never reads back as the value, so rounding half up finds the nearest integer.
+    auto m = static_cast<uint64_t>(scaled + 0.5);
+    if (m < 100000000000000u || m >= 1000000000000000u) return 0;
+    if (static_cast<double>(m) / kPowers[places] != magnitude) return 0;
+    int k = places;
+    dropTrailingZeros(&m, &k);
+    const int digits = 15 - (places - k);  // m had 15 digits
+    const int sign = value < 0 ? 1 : 0;
+    // Positional: the integer part (at least "0"), then a point and k decimals.
+    const int intDigits = digits > k ? digits - k : 1;
+    const int positional = sign + intDigits + (k > 0 ? 1 + k : 0);
+    // The exponent form: the digits without trailing zeros (an integer's may have some), a
+    // point after the first of several, "e", a sign and two digits (the exponent lies within
+    // -4 and 14).
+    int significant = digits;
+    if (k == 0) {
+        for (uint64_t rest = m; rest % 10 == 0; rest /= 10)
+            --significant;
+    }
+    const int scientific = sign + significant + (significant > 1 ? 1 : 0) + 4;
+    if (scientific < positional) return 0;
+    char* at = out + positional;
+    for (int i = 0; i < k; ++i) {
+        *--at = static_cast<char>('0' + m % 10);
+        m /= 10;
+    }
+    if (k > 0) *--at = '.';
+    do {
+        *--at = static_cast<char>('0' + m % 10);
+        m /= 10;
+    } while (m != 0);
+    if (sign != 0) *--at = '-';
+    return positional;
+}
+
+}  // namespace
+
 int formatReal(double value, char* out) noexcept {
     // The shortest text that reads back as the value, positional unless the exponent form is
     // shorter (24 bytes are enough for any double).
+    const int few = formatFewDigits(value, out);
+    if (few != 0) return few;
     const auto result = std::to_chars(out, out + 32, value);
     return static_cast<int>(result.ptr - out);
 }

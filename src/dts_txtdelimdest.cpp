@@ -129,6 +129,8 @@ bool DTS_TxtDelimDest::openFile(bool probe) {
     if (!file_.open(host, settings_.fileName, mode, settings_.encoding, openFlags_, probe)) {
         return false;
     }
+    separatorsChecked_ =
+        isUtf8Text(settings_.delimiter.view()) && isUtf8Text(settings_.qualifier.view());
     if (probe || !settings_.includeHeader) return true;
 
     // The header is written at the top of every run, an appending one too; every name is
@@ -150,7 +152,7 @@ bool DTS_TxtDelimDest::openFile(bool probe) {
     return true;
 }
 
-void DTS_TxtDelimDest::appendQualified(std::string_view text) {
+bool DTS_TxtDelimDest::appendQualified(std::string_view text) {
     const std::string_view qualifier = settings_.qualifier.view();
     if (qualifier.size() == 1) [[likely]] {
         // One pass copies the text and looks for the qualifier in it; only a text that holds
@@ -160,27 +162,30 @@ void DTS_TxtDelimDest::appendQualified(std::string_view text) {
         char* at = line_.reserve(size + 2);
         *at++ = mark;
         uint64_t found = 0;
+        uint64_t high = 0;
         size_t i = 0;
         for (; i + 8 <= size; i += 8) {
             const uint64_t word = loadWord(text.data() + i);
             std::memcpy(at + i, &word, sizeof word);
             found |= wordHasByte(word, mark);
+            high |= wordHasHighByte(word);
         }
         for (; i < size; ++i) {
             at[i] = text[i];
             found |= static_cast<uint64_t>(text[i] == mark);
+            high |= static_cast<unsigned char>(text[i]) & 0x80u;
         }
         if (found == 0) [[likely]] {
             at[size] = mark;
             line_.commit(at + size + 1);
-            return;
+            return high == 0;
         }
     } else if (text.find(qualifier) == std::string_view::npos) {
         char* at = line_.reserve(text.size() + 2 * qualifier.size());
         at = putBytes(at, qualifier);
         at = putBytes(at, text);
         line_.commit(putBytes(at, qualifier));
-        return;
+        return false;
     }
     line_.append(qualifier);
     size_t from = 0;
@@ -192,6 +197,7 @@ void DTS_TxtDelimDest::appendQualified(std::string_view text) {
     }
     line_.append(text.substr(from));
     line_.append(qualifier);
+    return false;
 }
 
 int DTS_TxtDelimDest::produceRow() {
@@ -210,23 +216,64 @@ int DTS_TxtDelimDest::produceRow() {
         ValueTextBuffer buffer;
         const int last = core_.fieldCount() - 1;
         const bool haveQualifier = !settings_.qualifier.empty();
+        // Strings are the only values whose bytes come from outside this step; the text of
+        // every other kind is formatted here. A line whose strings all prove to be UTF-8 while
+        // they are copied is not checked again by the file.
+        bool checked = separatorsChecked_;
+        const std::string_view delimiter = settings_.delimiter.view();
+        const bool oneByteDelimiter = delimiter.size() == 1;
         for (int i = 0; i <= last; ++i) {
             // A FIELDS row that names no input field is an empty field.
             const StepOutputItem* item = core_.fieldItem(items, i);
             if (item != nullptr) {
-                const std::string_view text = destValueText(&item->value, buffer);
+                const MvbDatavar& value = item->value;
+                const bool isString = value.getType() == mvbTypeString;
                 const bool qualify = haveQualifier && item->type != mvbTypeInteger &&
-                                     item->type != mvbTypeReal && !item->value.isNull();
-                if (qualify) {
-                    appendQualified(text);
+                                     item->type != mvbTypeReal && !value.isNull();
+                if (!qualify && !isString) {
+                    // Formatted straight into the line, the delimiter after it, through one
+                    // reservation: no text of these kinds is longer than the scratch buffer,
+                    // and the terminating NUL is overwritten or lands past the line's end.
+                    char* at = line_.reserve(sizeof buffer.bytes + delimiter.size());
+                    const int length =
+                        value.isNull()
+                            ? 0
+                            : value.formatText(at, static_cast<int>(sizeof buffer.bytes));
+                    if (length > 0) at += length;
+                    if (i != last) {
+                        if (oneByteDelimiter) {
+                            *at++ = delimiter[0];
+                        } else {
+                            at = putBytes(at, delimiter);
+                        }
+                    }
+                    line_.commit(at);
+                    continue;
                 } else {
-                    line_.append(text);
+                    const std::string_view text = destValueText(&value, buffer);
+                    if (qualify) {
+                        if (!appendQualified(text) && isString && checked)
+                            checked = isUtf8Text(text);
+                    } else {
+                        line_.append(text);
+                        if (checked) checked = isUtf8Text(text);
+                    }
                 }
             }
-            if (i != last) line_.append(settings_.delimiter.view());
+            if (i == last) break;
+            if (oneByteDelimiter) {
+                char* at = line_.reserve(1);
+                *at = delimiter[0];
+                line_.commit(at + 1);
+            } else {
+                line_.append(delimiter);
+            }
         }
         MvbTxtFile* file = file_.get();
-        if (!writeBuiltLine(file, line_)) {
+        const bool written = checked ? file->writeCheckedText(line_.size() != 0 ? line_.data() : "",
+                                                              static_cast<int>(line_.size()), true)
+                                     : writeBuiltLine(file, line_);
+        if (!written) {
             writeFailed_ = true;
             file_.fail(host);
             return 2;

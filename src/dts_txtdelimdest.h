@@ -36,11 +36,15 @@ class DTS_TxtDelimDest final : public TextDestination {
     /// line when asked for. False after reporting the failure.
     bool openFile(bool probe);
     /// Appends `text` to the line being built, enclosed in the qualifier with each qualifier
-    /// inside it doubled.
-    void appendQualified(std::string_view text);
+    /// inside it doubled. Returns false when `text` may not be valid UTF-8 (it holds a byte
+    /// outside ASCII and was not checked further); true when it is known to be.
+    bool appendQualified(std::string_view text);
 
     DelimDestSettings settings_;
     uint32_t openFlags_ = 0;
+    /// The delimiter and the qualifier are valid UTF-8, so a line built of them and of checked
+    /// values goes to the file without being checked again.
+    bool separatorsChecked_ = false;
     /// The line being written, reused from row to row.
     LineBuffer line_;
 };

@@ -110,13 +110,33 @@ bool DTS_TxtFixedDest::writeRecordAtOnce(const StepOutputItems* items) {
     bool anyCut = false;
     for (int i = 0; i < fieldCount; ++i) {
         // A FIELDS row that names no input field is written as blanks at its width.
-        const std::string_view text = destValueText(core_.fieldValue(items, i), buffer);
+        const MvbDatavar* value = core_.fieldValue(items, i);
         const auto width = static_cast<size_t>(fieldWidths_[i]);
+        if (value != nullptr && !value->isNull() && value->getType() != mvbTypeString) {
+            // Formatted straight into the record: no text of these kinds is longer than the
+            // scratch buffer, and the terminating NUL lands past the field or is overwritten.
+            char* at = line_.reserve(width > sizeof buffer.bytes ? width : sizeof buffer.bytes);
+            const int length = value->formatText(at, static_cast<int>(sizeof buffer.bytes));
+            size_t keep = length > 0 ? static_cast<size_t>(length) : 0;
+            if (keep > width) {
+                keep = width;
+                while (keep > 0 && (static_cast<unsigned char>(at[keep]) & 0xC0u) == 0x80u)
+                    --keep;
+                anyCut = true;
+            }
+            if (width > keep) std::memset(at + keep, ' ', width - keep);
+            line_.commit(at + width);
+            continue;
+        }
+        const std::string_view text = destValueText(value, buffer);
+        // Strings are the only values whose bytes come from outside this step, so only they are
+        // checked, and the record goes to the file unchecked. The file rejects a text that is
+        // not UTF-8 even where the cut drops the bad bytes; the field-by-field write then
+        // reports it as the file words it.
+        if (value != nullptr && value->getType() == mvbTypeString && !isUtf8Text(text))
+            return false;
         size_t keep = text.size();
         if (keep > width) {
-            // The file rejects a text that is not UTF-8 even where the cut drops the bad bytes;
-            // the field-by-field write then reports it as the file words it.
-            if (!mvbIsValidUtf8(text.data(), static_cast<long>(text.size()))) return false;
             keep = width;
             while (keep > 0 && (static_cast<unsigned char>(text[keep]) & 0xC0u) == 0x80u)
                 --keep;
@@ -128,7 +148,8 @@ bool DTS_TxtFixedDest::writeRecordAtOnce(const StepOutputItems* items) {
         line_.commit(at + (width - keep));
     }
     const char* record = line_.size() != 0 ? line_.data() : "";
-    if (!file_.get()->writeChars(record, static_cast<int>(line_.size()))) return false;
+    if (!file_.get()->writeCheckedText(record, static_cast<int>(line_.size()), writeLineEnd_))
+        return false;
     if (anyCut) [[unlikely]] {
         warnCutFields(items);
     }
@@ -182,8 +203,8 @@ int DTS_TxtFixedDest::produceRow() {
         // A record that cannot be written at once (a text that is not UTF-8, a failed write)
         // is written again field by field, which writes what it can and names the failure.
         // A failed write leaves nothing of its text in the file.
-        const bool written = (utf8File_ && writeRecordAtOnce(items)) || writeRecordByFields(items);
-        if (!written) {
+        if (utf8File_ && writeRecordAtOnce(items)) return core_.progressPoint();
+        if (!writeRecordByFields(items)) {
             writeFailed_ = true;
             file_.fail(host);
             return 2;

@@ -152,10 +152,16 @@ void DTS_TxtHtmlDest::appendHeadings() {
     emit(true);
 }
 
-bool DTS_TxtHtmlDest::emit(bool endLine) {
+bool DTS_TxtHtmlDest::emit(bool endLine, bool checked) {
     MvbTxtFile* file = file_.get();
-    bool ok = out_.size() == 0 || file->writeChars(out_.data(), static_cast<int>(out_.size()));
-    if (ok && endLine) ok = file->writeLine("");
+    bool ok = true;
+    if (checked) {
+        ok = file->writeCheckedText(out_.size() != 0 ? out_.data() : "",
+                                    static_cast<int>(out_.size()), endLine);
+    } else {
+        ok = out_.size() == 0 || file->writeChars(out_.data(), static_cast<int>(out_.size()));
+        if (ok && endLine) ok = file->writeLine("");
+    }
     out_.clear();
     if (!ok && !writeFailed_) {
         writeFailed_ = true;
@@ -222,17 +228,19 @@ uint64_t wordNeedsEntity(uint64_t word) noexcept {
 
 }  // namespace
 
-void DTS_TxtHtmlDest::appendEscaped(std::string_view text) {
+bool DTS_TxtHtmlDest::appendEscaped(std::string_view text) {
     // Each byte is looked at once: eight at a time, copied as they are while none needs an
     // entity, else one by one. An entity is at most six bytes.
     const size_t size = text.size();
     const char* from = text.data();
     char* at = out_.reserve(size * 6);
+    uint64_t high = 0;
     size_t i = 0;
     while (i < size) {
         size_t end = size;
         if (i + 8 <= size) {
             const uint64_t word = loadWord(from + i);
+            high |= wordHasHighByte(word);
             if (wordNeedsEntity(word) == 0) [[likely]] {
                 std::memcpy(at, &word, sizeof word);
                 at += 8;
@@ -242,6 +250,7 @@ void DTS_TxtHtmlDest::appendEscaped(std::string_view text) {
             end = i + 8;
         }
         for (; i < end; ++i) {
+            high |= static_cast<unsigned char>(from[i]) & 0x80u;
             const char* entity = entityFor(from[i]);
             if (entity == nullptr) [[likely]] {
                 *at++ = from[i];
@@ -251,6 +260,7 @@ void DTS_TxtHtmlDest::appendEscaped(std::string_view text) {
         }
     }
     out_.commit(at);
+    return high == 0;
 }
 
 int DTS_TxtHtmlDest::produceRow() {
@@ -278,24 +288,37 @@ int DTS_TxtHtmlDest::produceRow() {
         if (writeFailed_) return 2;
         if (!leftOut) {
             ValueTextBuffer buffer;
+            // The markup is this step's own and other kinds' texts are formatted here; a line
+            // whose strings prove to be UTF-8 is not checked again by the file. A section
+            // break may carry text from outside, so a row behind one is checked as before.
+            bool checked = !leftOut && out_.size() == 0;
             out_.append(R"(<TR class="rowon">)");
             const int fieldCount = core_.fieldCount();
             for (int i = 0; i < fieldCount; ++i) {
                 // Only a string's text can hold markup: the other kinds' texts are digits,
                 // signs, points, dashes, colons, blanks and letters.
                 const MvbDatavar* value = core_.fieldValue(items, i);
-                const std::string_view text = destValueText(value, buffer);
+                if (value != nullptr && !value->isNull() && value->getType() != mvbTypeString) {
+                    // The cell is built through one reservation and formatted straight into
+                    // the markup; no such text is longer than the scratch buffer.
+                    char* at = out_.reserve(sizeof buffer.bytes + 16);
+                    at = putBytes(at, "<td>");
+                    const int length = value->formatText(at, static_cast<int>(sizeof buffer.bytes));
+                    at = length > 0 ? at + length : putBytes(at, "&nbsp;");
+                    out_.commit(putBytes(at, "</td>"));
+                    continue;
+                }
                 out_.append("<td>");
+                const std::string_view text = destValueText(value, buffer);
                 if (text.empty()) {
                     out_.append("&nbsp;");
-                } else if (value->getType() == mvbTypeString) {
-                    appendEscaped(text);
-                } else {
-                    out_.append(text);
+                } else if (!appendEscaped(text) && checked) {
+                    checked = isUtf8Text(text);
                 }
                 out_.append("</td>");
             }
-            if (!emitLine("</tr>")) return 2;
+            out_.append("</tr>");
+            if (!emit(true, checked)) return 2;
         }
     }
     return core_.progressPoint();

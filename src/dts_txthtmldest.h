@@ -35,10 +35,12 @@ class DTS_TxtHtmlDest final : public TextDestination {
     /// Appends the section break of the profiler layout; true when the row is to be left out.
     bool appendSectionStart(const StepOutputItems* items);
     /// Appends `text` with the characters that are markup in HTML replaced by entities.
-    void appendEscaped(std::string_view text);
+    /// Returns true when every byte of `text` is ASCII.
+    bool appendEscaped(std::string_view text);
     /// Writes the markup gathered in `out_`, then a line end when `endLine`, and empties
-    /// `out_`. False after reporting a failed write.
-    bool emit(bool endLine);
+    /// `out_`. With `checked` the caller vouches that `out_` is valid UTF-8, and the file
+    /// takes it without checking it again. False after reporting a failed write.
+    bool emit(bool endLine, bool checked = false);
     /// Appends `text` to `out_` and writes it all as a line.
     bool emitLine(std::string_view text) {
         out_.append(text);

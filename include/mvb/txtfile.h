@@ -83,6 +83,11 @@ class MVB_API MvbTxtFile {
     /// still open at the end of the file fails, with a text that names the file and the line
     /// where the record starts; so does a record longer than the longest line read at once.
     virtual int readRecord(const MvbRecordQuoting& quoting, MvbTextSpan* record, bool* present) = 0;
+    /// Writes `byteCount` bytes of text that the caller has already found to be valid UTF-8,
+    /// then the file's line end when `endLine` is set. A UTF-8 file takes the bytes as they
+    /// stand, without checking them again; any other encoding converts them as writeChars()
+    /// does. For text of unknown origin use writeChars(). False on failure.
+    virtual bool writeCheckedText(const char* bytes, int byteCount, bool endLine) = 0;
 
   protected:
     virtual ~MvbTxtFile();

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "../../src/dest_value_text.h"
+#include "common/printable.h"
 #include "support/dest_support.h"
 #include "texthost/pipeline.h"
 
@@ -218,6 +219,30 @@ TEST(DelimDest, AppendAddsARunWithItsHeaderAndSaysAppended) {
 
     const Outcome replaced = runDelim(dir, rows, properties);
     EXPECT_EQ(replaced.output, "A\nx\ny\nz\n");
+}
+
+// Lines whose strings prove to be UTF-8 as they are copied skip the file's own check; a string
+// that is not UTF-8 must still fail the run, wherever its bad bytes sit (within the first eight
+// bytes, in the tail after whole words, after good multi-byte characters), qualified or not.
+TEST(DelimDest, StringThatIsNotUtf8FailsTheRun) {
+    const std::string bad[] = {"ab\xFF",   "abcdefghij\xFF", "K\xC3\xB6ln\xC3",
+                               "\xC0\xAF", "x\xED\xA0\x80",  "Malm\xC3\xB6 \x80xyz12345"};
+    for (const std::string& value : bad) {
+        for (const bool qualified : {true, false}) {
+            SCOPED_TRACE(testfiles::printable(value) + (qualified ? " qualified" : " plain"));
+            TempDir dir;
+            json properties = {{"FIELDS", fieldsTable({{"s", "S"}})}};
+            if (qualified) properties["QUALIFIER"] = "\"";
+            const Outcome run = runDelim(
+                dir,
+                {{{"s", mvbTypeString}}, {{text("ok")}, {text(value.c_str())}, {text("later")}}},
+                properties);
+            EXPECT_FALSE(run.report.ok);
+            EXPECT_TRUE(anyContains(run.report.errors(), "not valid UTF-8"))
+                << joined(run.report.errors());
+            EXPECT_EQ(run.output.find("later"), std::string::npos);
+        }
+    }
 }
 
 TEST(DelimDest, RunWithoutRowsCreatesNoFile) {

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "common/printable.h"
 #include "support/dest_support.h"
 
 using nlohmann::json;
@@ -235,6 +236,21 @@ TEST(HtmlDest, UnboundFieldIsNbsp) {
                 {{"FIELDS", fieldsTable({{"NAME", "N"}, {"gone", "G"}})}}, "ROWS", "LENIENT_HTML");
     ASSERT_TRUE(r.report.ok) << joined(r.report.errors());
     EXPECT_NE(r.html.find("<td>a</td><td>&nbsp;</td></tr>"), std::string::npos);
+}
+
+// A row whose strings prove to be UTF-8 as they are escaped skips the file's own check; a
+// string that is not UTF-8 must still fail the run.
+TEST(HtmlDest, StringThatIsNotUtf8FailsTheRun) {
+    for (const char* value : {"ab\xFF", "abcdefghij<\xFF", "K\xC3\xB6ln\xC3"}) {
+        SCOPED_TRACE(testfiles::printable(value));
+        TempDir dir;
+        const Report r =
+            runHtml(dir, nameCity({{text("a"), text(value)}, {text("later"), text("b")}}),
+                    {{"FIELDS", kNameCity}});
+        EXPECT_FALSE(r.report.ok);
+        EXPECT_TRUE(anyContains(r.report.errors(), "not valid UTF-8")) << joined(r.report.errors());
+        EXPECT_EQ(r.html.find("later"), std::string::npos);
+    }
 }
 
 TEST(HtmlDest, HostProfilerFeedsTheSectionedLayout) {

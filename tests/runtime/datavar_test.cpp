@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <charconv>
 #include <clocale>
 #include <cmath>
@@ -7,7 +8,9 @@
 #include <cstring>
 #include <limits>
 #include <optional>
+#include <random>
 #include <string>
+#include <vector>
 
 #include "common/printable.h"
 #include "mvb/datavar.h"
@@ -169,6 +172,60 @@ TEST(Datavar, RealsReadBackExactly) {
         bool error = false;
         EXPECT_EQ(read.asReal(&error), original) << written.asString().asCstr();
         EXPECT_FALSE(error);
+    }
+}
+
+// Reals with few digits take a shorter way to their text than the general shortest-digit
+// search; both must give the very bytes the standard formatting does, at every digit count,
+// size and sign, where the exponent form wins and at the edges of the shorter way's range.
+TEST(Datavar, RealTextIsTheStandardShortestText) {
+    std::mt19937_64 random(20261208);
+    std::vector<double> values = {1e6,
+                                  1e5,
+                                  123456.0,
+                                  1e-4,
+                                  1e-5,
+                                  0.001,
+                                  1e-6,
+                                  9.5e-7,
+                                  1e14,
+                                  1e15,
+                                  999999999999999.0,
+                                  99999999999999.98,
+                                  0.3,
+                                  -0.3,
+                                  2.5,
+                                  -1e6,
+                                  1200,
+                                  0.1 + 0.2,
+                                  5e-324,
+                                  1e300,
+                                  1e-300,
+                                  4503599627370497.0};
+    for (int i = 0; i < 200000; ++i) {
+        // Decimals of 1 to 17 digits with 0 to 17 places, read from their text.
+        const int digits = 1 + static_cast<int>(random() % 17);
+        uint64_t most = 1;
+        for (int d = 0; d < digits; ++d)
+            most *= 10;
+        const std::string decimal =
+            std::to_string(random() % most) + "e-" + std::to_string(random() % 18);
+        double value = 0;
+        std::from_chars(decimal.data(), decimal.data() + decimal.size(), value);
+        values.push_back(i % 2 == 0 ? value : -value);
+        // Any bits at all that make a finite double.
+        uint64_t bits = random();
+        double any = 0;
+        std::memcpy(&any, &bits, sizeof any);
+        if (std::isfinite(any)) values.push_back(any);
+    }
+    for (double value : values) {
+        char expected[64];
+        const auto end = std::to_chars(expected, expected + sizeof expected, value);
+        char buffer[64];
+        const int length = MvbDatavar(value).formatText(buffer, static_cast<int>(sizeof buffer));
+        ASSERT_EQ(std::string(buffer, static_cast<size_t>(length)), std::string(expected, end.ptr))
+            << "value bits " << std::bit_cast<uint64_t>(value);
     }
 }
 
