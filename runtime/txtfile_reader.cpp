@@ -548,19 +548,24 @@ long TextReader::take(long count, bool stopAtLineEnd, bool keep, bool* lineEnded
     return taken;
 }
 
-int TextReader::readLine(MvbTextSpan* line, bool* present) {
+bool TextReader::beginTextRead(MvbTextSpan* text, bool* present) {
     *present = false;
-    line->text = "";
-    line->bytes = 0;
-    if (!beginOperation()) [[unlikely]] {
-        return -1;
+    text->text = "";
+    text->bytes = 0;
+    if (!beginOperation()) {
+        return false;
     }
     out_.clear();
     if (pendingCut_ > 0) [[unlikely]] {
         size_t bytes = 0;
-        if (!takePendingCut(pendingCut_, true, &bytes)) {
-            return -1;
-        }
+        return takePendingCut(pendingCut_, true, &bytes);
+    }
+    return true;
+}
+
+int TextReader::readLine(MvbTextSpan* line, bool* present) {
+    if (!beginTextRead(line, present)) [[unlikely]] {
+        return -1;
     }
     size_t lineEnd = 0;
     for (;;) {

@@ -69,6 +69,9 @@ class TextReader {
     void compact() noexcept;
     void acceptNewBytes(size_t from) noexcept;
     [[nodiscard]] bool takePendingCut(size_t limit, bool keep, size_t* taken);
+    /// What readLine and readRecord do first: no text handed out yet, the operation begun and
+    /// the rest of a character an earlier byte count cut taken. False on failure.
+    [[nodiscard]] bool beginTextRead(MvbTextSpan* text, bool* present);
 
     unsigned unitAt(size_t at) const noexcept;
     size_t findLineEnd(size_t from, size_t to) const noexcept;

@@ -47,18 +47,8 @@ int TextReader::unclosedQuote() {
 }
 
 int TextReader::readRecord(const MvbRecordQuoting& quoting, MvbTextSpan* record, bool* present) {
-    *present = false;
-    record->text = "";
-    record->bytes = 0;
-    if (!beginOperation()) [[unlikely]] {
+    if (!beginTextRead(record, present)) [[unlikely]] {
         return -1;
-    }
-    out_.clear();
-    if (pendingCut_ > 0) [[unlikely]] {
-        size_t bytes = 0;
-        if (!takePendingCut(pendingCut_, true, &bytes)) {
-            return -1;
-        }
     }
     // UTF-8 records that need no decoding are handed out of the buffer, line ends and all: the
     // record stays in the buffer from pos_ on while later lines are read behind it.
