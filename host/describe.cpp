@@ -8,6 +8,7 @@
 
 #include "closest_name.h"
 #include "host_steps.h"
+#include "mvb/parse.h"
 #include "step_context.h"
 #include "texthost/plugin_library.h"
 
@@ -144,22 +145,9 @@ std::vector<StepDescription> describeStepTypes(const RunOptions& options) {
 }
 
 std::string typeName(int type) {
-    switch (type) {
-        case mvbTypeNull:
-            return "null";
-        case mvbTypeBoolean:
-            return "boolean";
-        case mvbTypeInteger:
-            return "integer";
-        case mvbTypeReal:
-            return "real";
-        case mvbTypeString:
-            return "string";
-        case mvbTypeDate:
-            return "date";
-        default:
-            return "type " + std::to_string(type);
-    }
+    if (type == mvbTypeNull) return "null";
+    const char* name = mvbTypeName(type, 0);
+    return name != nullptr ? name : "type " + std::to_string(type);
 }
 
 JobValue valueFromText(std::string_view text) {

@@ -56,3 +56,16 @@ int mvbTypeFromString(const char* typeName, int* format) noexcept {
     }
     return mvbTypeNull;
 }
+
+const char* mvbTypeName(int type, int format) noexcept {
+    if (type != mvbTypeDate || format < 1 || format > 3) {
+        format = 0;
+    }
+    // The first name of each code and format in the table is the one jobs are written with.
+    for (const TypeName& entry : kTypeNames) {
+        if (entry.type == type && entry.format == format) {
+            return entry.name.data();
+        }
+    }
+    return nullptr;
+}

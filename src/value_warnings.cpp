@@ -3,6 +3,7 @@
 #include <charconv>
 
 #include "mvb/message.h"
+#include "mvb/parse.h"
 #include "mvb/types.h"
 
 namespace {
@@ -25,29 +26,8 @@ void appendCount(std::string& out, uint64_t count, std::string_view one, std::st
 }  // namespace
 
 const char* fieldTypeName(int type, int dateFormat) noexcept {
-    switch (type) {
-        case mvbTypeBoolean:
-            return "boolean";
-        case mvbTypeInteger:
-            return "integer";
-        case mvbTypeReal:
-            return "real";
-        case mvbTypeString:
-            return "string";
-        case mvbTypeDate:
-            switch (dateFormat) {
-                case 1:
-                    return "date_mdy";
-                case 2:
-                    return "date_dmy";
-                case 3:
-                    return "date_ymd";
-                default:
-                    return "date";
-            }
-        default:
-            return "unknown type";
-    }
+    const char* name = mvbTypeName(type, dateFormat);
+    return name != nullptr ? name : "unknown type";
 }
 
 std::string shortenedText(std::string_view text) {

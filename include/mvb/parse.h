@@ -25,6 +25,10 @@ MVB_API int mvs_string_to_date(const char* text, int* year, int* month, int* day
 /// The mvbType code of a field type name (case-insensitive), 0 for a name it does not know;
 /// `*format` receives the date format number for mvs_string_to_date (0 for other types).
 MVB_API int mvbTypeFromString(const char* typeName, int* format) noexcept;
+/// The name a FIELDS TYPE column writes for type code `type` with date format `format`
+/// ("date_mdy" for 5 with format 1; a date of another format is "date"); null for a code that
+/// names no field type.
+MVB_API const char* mvbTypeName(int type, int format) noexcept;
 
 /// Whether a record goes on after `line` (`lineBytes` bytes of UTF-8, one physical line without
 /// its line end) because the line ends inside a quoted field, read as mvs_parse_text_ex2 reads
