@@ -88,8 +88,7 @@ bool TextFile::flush() {
 }
 
 bool TextFile::writePadded(const char* text, int byteLength, int width) {
-    return writer_ ? writer_->writePadded(text != nullptr ? text : "", byteLength, width)
-                   : refuseWrite();
+    return writePaddedField(text, byteLength, width, nullptr);
 }
 
 bool TextFile::writePaddedField(const char* text, int byteLength, int width, bool* cut) {
