@@ -12,18 +12,48 @@ namespace {
 constexpr double kPowers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,
                               1e10, 1e11, 1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19};
 
-// Takes the trailing zeros off `*m`, at most `*k` of them, and counts them off `*k`.
-void dropTrailingZeros(uint64_t* m, int* k) noexcept {
-    constexpr struct {
-        int count;
-        uint64_t power;
-    } kSteps[] = {{8, 100000000}, {4, 10000}, {2, 100}, {1, 10}};
-    for (const auto& step : kSteps) {
-        if (*k >= step.count && *m % step.power == 0) {
-            *m /= step.power;
-            *k -= step.count;
-        }
+// Takes the trailing zeros off `*m`, at most `*k` of them, and counts them off `*k`. The
+// steps take 8, 4, 2 and 1 zeros, so any count below 16 goes in four tests; each divisor is a
+// constant, which the compiler turns into a multiplication.
+inline void dropTrailingZeros(uint64_t* m, int* k) noexcept {
+    if (*k >= 8 && *m % 100000000u == 0) {
+        *m /= 100000000u;
+        *k -= 8;
     }
+    if (*k >= 4 && *m % 10000u == 0) {
+        *m /= 10000u;
+        *k -= 4;
+    }
+    if (*k >= 2 && *m % 100u == 0) {
+        *m /= 100u;
+        *k -= 2;
+    }
+    if (*k >= 1 && *m % 10u == 0) {
+        *m /= 10u;
+        *k -= 1;
+    }
+}
+
+// "00" to "99", for writing two digits per division.
+constexpr char kDigitPairs[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
+// Writes the `count` lowest decimal digits of `m` so that the last one lands just before `end`
+// and returns where the first one went; `m` loses those digits.
+inline char* putDigitsBackwards(char* end, uint64_t* m, int count) noexcept {
+    for (; count >= 2; count -= 2) {
+        const auto pair = static_cast<size_t>(*m % 100u) * 2;
+        *m /= 100u;
+        end -= 2;
+        std::memcpy(end, kDigitPairs + pair, 2);
+    }
+    if (count != 0) {
+        *--end = static_cast<char>('0' + *m % 10u);
+        *m /= 10u;
+    }
+    return end;
 }
 
 // The text of a value of 15 significant digits or fewer, the common case, found without the
@@ -67,16 +97,9 @@ int formatFewDigits(double value, char* out) noexcept {
     }
     const int scientific = sign + significant + (significant > 1 ? 1 : 0) + 4;
     if (scientific < positional) return 0;
-    char* at = out + positional;
-    for (int i = 0; i < k; ++i) {
-        *--at = static_cast<char>('0' + m % 10);
-        m /= 10;
-    }
+    char* at = putDigitsBackwards(out + positional, &m, k);
     if (k > 0) *--at = '.';
-    do {
-        *--at = static_cast<char>('0' + m % 10);
-        m /= 10;
-    } while (m != 0);
+    at = putDigitsBackwards(at, &m, intDigits);
     if (sign != 0) *--at = '-';
     return positional;
 }
