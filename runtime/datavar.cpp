@@ -208,6 +208,33 @@ int MvbDatavar::formatText(char* buffer, int capacity) const noexcept {
     return n;
 }
 
+bool MvbDatavar::assignConverted(std::string_view text, int type) noexcept {
+    switch (type) {
+        case mvbTypeBoolean: {
+            bool value = false;
+            if (!parseBool(text, &value)) break;
+            assign(value);
+            return true;
+        }
+        case mvbTypeInteger: {
+            int64_t value = 0;
+            if (!parseInt64(text, &value)) break;
+            assign(value);
+            return true;
+        }
+        case mvbTypeReal: {
+            double value = 0.0;
+            if (!parseReal(text, &value)) break;
+            assign(value);
+            return true;
+        }
+        default:
+            break;
+    }
+    setNull();
+    return false;
+}
+
 bool MvbDatavar::setType(int type) {
     if (type_ == type) {
         return true;

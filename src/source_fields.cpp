@@ -102,10 +102,9 @@ FieldOutcome SourceFieldConverter::convert(StepOutputItem& item, int dateFormat,
                 item.value.setNull();
                 return FieldOutcome::Read;
             }
-            // Converting in place gives what converting a copy and assigning it would: the
-            // number, or null when the text is not one.
-            item.value.assign(text);
-            return item.value.setType(item.type) ? FieldOutcome::Read : FieldOutcome::Unreadable;
+            // The number read straight from the text, or null when the text is not one.
+            return item.value.assignConverted(text, item.type) ? FieldOutcome::Read
+                                                               : FieldOutcome::Unreadable;
         case mvbTypeString:
             item.value.assign(text);
             // A text of no more bytes than the length has no more characters either.

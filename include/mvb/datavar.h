@@ -94,6 +94,12 @@ class MVB_API MvbDatavar {
     /// text is converted as asBool/asInt64/asReal read it. Returns false when the result is null.
     bool setType(int type);
 
+    /// Sets the value to `text` converted to boolean (1), integer (2) or real (3), as assigning
+    /// the text and then setType(type) would, without storing the text first. Returns false,
+    /// leaving the value null, when the text is not a whole value of that type or the type is
+    /// none of these.
+    bool assignConverted(std::string_view text, int type) noexcept;
+
     /// Cuts a string value to at most `length` characters, never splitting one. `byteSize`
     /// is the capacity of those characters in the file's encoding and removes nothing more.
     void truncate(int length, int byteSize) noexcept;

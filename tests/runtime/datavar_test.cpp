@@ -114,6 +114,20 @@ TEST_P(ConvertTable, SetTypeConvertsHeldText) {
     }
 }
 
+// Converting straight from the text must give what storing it and converting it gives.
+TEST_P(ConvertTable, AssignConvertedMatchesSetType) {
+    const ConvertCase& c = GetParam();
+    MvbDatavar value("left over");
+    const bool converted = value.assignConverted(c.input, c.type);
+    EXPECT_EQ(converted, c.expected.has_value());
+    if (c.expected) {
+        EXPECT_EQ(value.getType(), c.type);
+        EXPECT_EQ(text(value), *c.expected);
+    } else {
+        EXPECT_TRUE(value.isNull()) << "now " << text(value);
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Datavar, ConvertTable, testing::ValuesIn(kConvertCases));
 
 TEST(Datavar, ReadErrorsSetTheFlagAndLeaveItOnSuccess) {
