@@ -22,6 +22,7 @@ void DestinationCore::initialize(const StepMessages* messages) noexcept {
     fieldMap_.reset();
     rowCount_ = 0;
     reportInterval_ = 1000;
+    nextReport_ = 1000;
     expectedRows_ = 0;
     haveExpected_ = false;
     noWrite_ = false;
@@ -100,6 +101,8 @@ void DestinationCore::refreshExpected() {
         expectedRows_ = 0;
         haveExpected_ = false;
     }
+    nextReport_ =
+        reportInterval_ == 0 ? rowCount_ + 1 : (rowCount_ / reportInterval_ + 1) * reportInterval_;
 }
 
 int DestinationCore::takeRow(StepOutputItems** items) {
@@ -123,7 +126,8 @@ int DestinationCore::takeRow(StepOutputItems** items) {
 }
 
 int DestinationCore::progressPoint(std::source_location where) {
-    if (reportInterval_ != 0 && rowCount_ % reportInterval_ != 0) return 0;
+    if (rowCount_ < nextReport_) [[likely]]
+        return 0;
     refreshExpected();
     if (host()->shouldContinue()) return 0;
     messages_->report(StepMessageId(421, where));

@@ -78,6 +78,9 @@ class DestinationCore {
     std::unique_ptr<int[]> fieldMap_;
     uint64_t rowCount_ = 0;
     uint64_t reportInterval_ = 1000;
+    /// The row count at which the next progress point refreshes and checks: the next multiple
+    /// of the interval (every row when it is 0), kept so that a row costs no division.
+    uint64_t nextReport_ = 1000;
     uint64_t expectedRows_ = 0;
     bool haveExpected_ = false;
     bool noWrite_ = false;

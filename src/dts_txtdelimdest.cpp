@@ -131,6 +131,13 @@ bool DTS_TxtDelimDest::openFile(bool probe) {
     }
     separatorsChecked_ =
         isUtf8Text(settings_.delimiter.view()) && isUtf8Text(settings_.qualifier.view());
+    // Formatted dates and booleans are made of digits, signs, colons, blanks and the letters of
+    // "true" and "false".
+    const std::string_view qualifier = settings_.qualifier.view();
+    qualifierFitsFormatted_ =
+        qualifier.size() == 1 &&
+        std::string_view("0123456789-+: .truefalsTRUEFALS").find(qualifier[0]) ==
+            std::string_view::npos;
     if (probe || !settings_.includeHeader) return true;
 
     // The header is written at the top of every run, an appending one too; every name is
@@ -170,10 +177,35 @@ bool DTS_TxtDelimDest::appendQualified(std::string_view text) {
             found |= wordHasByte(word, mark);
             high |= wordHasHighByte(word);
         }
-        for (; i < size; ++i) {
-            at[i] = text[i];
-            found |= static_cast<uint64_t>(text[i] == mark);
-            high |= static_cast<unsigned char>(text[i]) & 0x80u;
+        // The last bytes: one word that ends with the text (it overlaps bytes already
+        // copied, which are looked at again to no harm), or two halves for a short text.
+        if (i < size) {
+            uint64_t word;
+            if (size >= 8) {
+                word = loadWord(text.data() + size - 8);
+                std::memcpy(at + size - 8, &word, sizeof word);
+            } else if (size >= 4) {
+                uint32_t head;
+                uint32_t tail;
+                std::memcpy(&head, text.data(), 4);
+                std::memcpy(&tail, text.data() + size - 4, 4);
+                std::memcpy(at, &head, 4);
+                std::memcpy(at + size - 4, &tail, 4);
+                word = head | (uint64_t{tail} << 32);
+            } else {
+                // One to three bytes, each put in every place of the word it may take.
+                const auto first = static_cast<unsigned char>(text[0]);
+                const auto middle = static_cast<unsigned char>(text[size / 2]);
+                const auto last = static_cast<unsigned char>(text[size - 1]);
+                at[0] = static_cast<char>(first);
+                at[size / 2] = static_cast<char>(middle);
+                at[size - 1] = static_cast<char>(last);
+                word = 0x0101010101010101ull * first;
+                word = (word & 0x0000FFFFFFFFFFFFull) | (uint64_t{middle} << 48);
+                word = (word & 0x00FFFFFFFFFFFFFFull) | (uint64_t{last} << 56);
+            }
+            found |= wordHasByte(word, mark);
+            high |= wordHasHighByte(word);
         }
         if (found == 0) [[likely]] {
             at[size] = mark;
@@ -249,6 +281,16 @@ int DTS_TxtDelimDest::produceRow() {
                     }
                     line_.commit(at);
                     continue;
+                } else if (!isString && qualifierFitsFormatted_) {
+                    // A date or a boolean: formatted straight into the line between the
+                    // qualifiers, as its text cannot hold one.
+                    const char mark = settings_.qualifier.view()[0];
+                    char* at = line_.reserve(sizeof buffer.bytes + 2 + delimiter.size());
+                    *at++ = mark;
+                    const int length = value.formatText(at, static_cast<int>(sizeof buffer.bytes));
+                    if (length > 0) at += length;
+                    *at++ = mark;
+                    line_.commit(at);
                 } else {
                     const std::string_view text = destValueText(&value, buffer);
                     if (qualify) {

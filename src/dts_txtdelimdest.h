@@ -45,6 +45,9 @@ class DTS_TxtDelimDest final : public TextDestination {
     /// The delimiter and the qualifier are valid UTF-8, so a line built of them and of checked
     /// values goes to the file without being checked again.
     bool separatorsChecked_ = false;
+    /// The qualifier is one byte that no formatted date or boolean holds, so such a value is
+    /// formatted straight into the line between two qualifiers.
+    bool qualifierFitsFormatted_ = false;
     /// The line being written, reused from row to row.
     LineBuffer line_;
 };
