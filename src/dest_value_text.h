@@ -29,17 +29,31 @@ inline uint64_t wordHasHighByte(uint64_t word) noexcept {
     return word & 0x8080808080808080ull;
 }
 
-/// True when `text` is valid UTF-8. ASCII, the common case, is told eight bytes at a time; the
-/// rest goes to the full check.
+/// True when `text` is valid UTF-8. ASCII, the common case, is told a word at a time: whole
+/// words, then one word (or two half words for a short text) that ends with the text and may
+/// look at some bytes again. The rest goes to the full check.
 inline bool isUtf8Text(std::string_view text) noexcept {
+    const char* bytes = text.data();
+    const size_t size = text.size();
     uint64_t high = 0;
-    size_t i = 0;
-    for (; i + 8 <= text.size(); i += 8) {
-        uint64_t word;
-        std::memcpy(&word, text.data() + i, sizeof word);
-        high |= wordHasHighByte(word);
+    if (size >= 8) {
+        for (size_t i = 0; i + 8 <= size; i += 8) {
+            uint64_t word;
+            std::memcpy(&word, bytes + i, sizeof word);
+            high |= word;
+        }
+        uint64_t last;
+        std::memcpy(&last, bytes + size - 8, sizeof last);
+        high |= last;
+    } else if (size >= 4) {
+        uint32_t head;
+        uint32_t tail;
+        std::memcpy(&head, bytes, sizeof head);
+        std::memcpy(&tail, bytes + size - 4, sizeof tail);
+        high = head | tail;
+    } else if (size != 0) {
+        high = static_cast<unsigned char>(bytes[0]) | static_cast<unsigned char>(bytes[size / 2]) |
+               static_cast<unsigned char>(bytes[size - 1]);
     }
-    for (; i < text.size(); ++i)
-        high |= static_cast<unsigned char>(text[i]) & 0x80u;
-    return high == 0 || mvbIsValidUtf8(text.data(), static_cast<long>(text.size()));
+    return wordHasHighByte(high) == 0 || mvbIsValidUtf8(bytes, static_cast<long>(size));
 }
