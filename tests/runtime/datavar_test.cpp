@@ -311,9 +311,10 @@ TEST(Datavar, CopiesEveryKind) {
     EXPECT_EQ(text(target), "back");
 }
 
-// Every kind copied over every kind: the raw copy of the scalar storage must carry booleans,
-// integers, reals and dates whole, and a text over any other kind must read back the same.
-TEST(Datavar, CopiesEveryKindOverEveryKind) {
+// Every kind copied and moved over every kind: the raw copy of the scalar storage must carry
+// booleans, integers, reals and dates whole, and a text over any other kind must read back the
+// same.
+TEST(Datavar, CopiesAndMovesEveryKindOverEveryKind) {
     MvbDate date;
     date.assign(2024, 2, 29, 23, 59, 58, 0);
     const MvbDatavar kinds[] = {MvbDatavar(),
@@ -333,6 +334,14 @@ TEST(Datavar, CopiesEveryKindOverEveryKind) {
             copy = b;
             EXPECT_EQ(copy.getType(), b.getType());
             EXPECT_EQ(text(copy), text(b));
+            MvbDatavar moved = a;
+            MvbDatavar from = b;
+            moved = std::move(from);
+            EXPECT_EQ(moved.getType(), b.getType());
+            EXPECT_EQ(text(moved), text(b));
+            // What is left behind takes a new value as any value does.
+            from = a;
+            EXPECT_EQ(text(from), text(a));
         }
     }
 }
