@@ -1,10 +1,12 @@
 #include "mvb/datavar.h"
 
+#include <cassert>
 #include <cmath>
 #include <cstring>
 #include <limits>
 #include <type_traits>
 
+#include "mvb/charset.h"
 #include "utf8_internal.h"
 #include "value_text.h"
 
@@ -47,6 +49,14 @@ void MvbDatavar::assign(const char* bytes, size_t byteCount) {
     }
     text_.assign(bytes, byteCount);
     type_ = mvbTypeString;
+    knownUtf8_ = false;
+}
+
+void MvbDatavar::assignKnownUtf8(std::string_view text) {
+    assert(mvbIsValidUtf8(text.data(), static_cast<long>(text.size())));
+    text_.assign(text.data(), text.size());
+    type_ = mvbTypeString;
+    knownUtf8_ = true;
 }
 
 void MvbDatavar::assign(const MvbDate& date) noexcept {

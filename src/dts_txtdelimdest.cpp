@@ -250,7 +250,8 @@ int DTS_TxtDelimDest::produceRow() {
         const bool haveQualifier = !settings_.qualifier.empty();
         // Strings are the only values whose bytes come from outside this step; the text of
         // every other kind is formatted here. A line whose strings all prove to be UTF-8 while
-        // they are copied is not checked again by the file.
+        // they are copied, or were proven so when they were read, is not checked again by the
+        // file.
         bool checked = separatorsChecked_;
         const std::string_view delimiter = settings_.delimiter.view();
         const bool oneByteDelimiter = delimiter.size() == 1;
@@ -294,11 +295,11 @@ int DTS_TxtDelimDest::produceRow() {
                 } else {
                     const std::string_view text = destValueText(&value, buffer);
                     if (qualify) {
-                        if (!appendQualified(text) && isString && checked)
+                        if (!appendQualified(text) && isString && checked && !value.isKnownUtf8())
                             checked = isUtf8Text(text);
                     } else {
                         line_.append(text);
-                        if (checked) checked = isUtf8Text(text);
+                        if (checked && !value.isKnownUtf8()) checked = isUtf8Text(text);
                     }
                 }
             }

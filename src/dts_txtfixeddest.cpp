@@ -130,10 +130,12 @@ bool DTS_TxtFixedDest::writeRecordAtOnce(const StepOutputItems* items) {
         }
         const std::string_view text = destValueText(value, buffer);
         // Strings are the only values whose bytes come from outside this step, so only they are
-        // checked, and the record goes to the file unchecked. The file rejects a text that is
+        // checked (unless they were proven UTF-8 when they were read), and the record goes to
+        // the file unchecked. The file rejects a text that is
         // not UTF-8 even where the cut drops the bad bytes; the field-by-field write then
         // reports it as the file words it.
-        if (value != nullptr && value->getType() == mvbTypeString && !isUtf8Text(text))
+        if (value != nullptr && value->getType() == mvbTypeString && !value->isKnownUtf8() &&
+            !isUtf8Text(text))
             return false;
         size_t keep = text.size();
         if (keep > width) {

@@ -221,7 +221,7 @@ const char* entityFor(char byte) noexcept {
     }
 }
 
-uint64_t wordNeedsEntity(uint64_t word) noexcept {
+[[gnu::always_inline]] inline uint64_t wordNeedsEntity(uint64_t word) noexcept {
     return wordHasByte(word, '"') | wordHasByte(word, '&') | wordHasByte(word, '\'') |
            wordHasByte(word, '<') | wordHasByte(word, '>');
 }
@@ -315,7 +315,8 @@ int DTS_TxtHtmlDest::produceRow() {
         if (!leftOut) {
             ValueTextBuffer buffer;
             // The markup is this step's own and other kinds' texts are formatted here; a line
-            // whose strings prove to be UTF-8 is not checked again by the file. A section
+            // whose strings prove to be UTF-8 (or were proven so when they were read) is not
+            // checked again by the file. A section
             // break may carry text from outside, so a row behind one is checked as before.
             bool checked = !leftOut && out_.size() == 0;
             out_.append(R"(<TR class="rowon">)");
@@ -338,7 +339,7 @@ int DTS_TxtHtmlDest::produceRow() {
                 const std::string_view text = destValueText(value, buffer);
                 if (text.empty()) {
                     out_.append("&nbsp;");
-                } else if (!appendEscaped(text) && checked) {
+                } else if (!appendEscaped(text) && checked && !value->isKnownUtf8()) {
                     checked = isUtf8Text(text);
                 }
                 out_.append("</td>");

@@ -95,5 +95,13 @@ enum class FieldOutcome {
 /// Converting allocates nothing once a field's value has held its longest string.
 class SourceFieldConverter {
   public:
+    /// With `known`, every text handed to convert() is valid UTF-8 (its line was checked as it
+    /// was read), and a string value says so (MvbDatavar::isKnownUtf8()), which spares the
+    /// writers a second check.
+    void setTextsKnownUtf8(bool known) noexcept { textsKnownUtf8_ = known; }
+
     FieldOutcome convert(StepOutputItem& item, int dateFormat, std::string_view text);
+
+  private:
+    bool textsKnownUtf8_ = false;
 };

@@ -35,6 +35,7 @@ class MVB_API MvbDatavar {
         switch (other.type_) {
             case mvbTypeString:
                 if (this != &other) text_.assign(other.text_);
+                knownUtf8_ = other.knownUtf8_;
                 break;
             case mvbTypeNull:
                 break;
@@ -56,6 +57,10 @@ class MVB_API MvbDatavar {
     void assign(std::string_view text) { assign(text.data(), text.size()); }
     void assign(const MvbString& text) { assign(text.view()); }
     void assign(const MvbDate& date) noexcept;
+    /// Assigns a text that the caller has already proven to be valid UTF-8 (a line of a text
+    /// file that the reader checked, say), so that writers need not check it again; see
+    /// isKnownUtf8(). Bytes that are not UTF-8 must never come this way (debug builds check).
+    void assignKnownUtf8(std::string_view text);
 
     /// The mvbType code of the held value; mvbTypeNull when null.
     int getType() const noexcept { return type_; }
@@ -84,6 +89,9 @@ class MVB_API MvbDatavar {
     /// copies the string, cut at the capacity after its last whole character; 64 bytes always
     /// hold the text of every other kind.
     int formatText(char* buffer, int capacity) const noexcept;
+    /// True when the value is a string that came through assignKnownUtf8() (or a copy or a
+    /// cut of one): its bytes are valid UTF-8 without being looked at. False says nothing.
+    bool isKnownUtf8() const noexcept { return type_ == mvbTypeString && knownUtf8_; }
     /// The held string's bytes; empty for any other kind.
     std::string_view stringView() const noexcept {
         return type_ == mvbTypeString ? std::string_view(text_) : std::string_view();
@@ -114,6 +122,8 @@ class MVB_API MvbDatavar {
                                                                              : sizeof(int64_t);
 
     int type_ = mvbTypeNull;
+    /// The string was proven to be UTF-8 when it was assigned (see assignKnownUtf8()).
+    bool knownUtf8_ = false;
     union {
         bool bool_;
         int64_t int_ = 0;

@@ -346,6 +346,33 @@ TEST(Datavar, CopiesAndMovesEveryKindOverEveryKind) {
     }
 }
 
+// A text proven UTF-8 where it was read is trusted by the writers without a check, so the mark
+// must go with every later change of the text that nobody proved, and with copies of such.
+TEST(Datavar, KnownUtf8MarkIsLostByEveryUnprovenText) {
+    MvbDatavar known;
+    known.assignKnownUtf8("K\xC3\xB6ln");
+    EXPECT_TRUE(known.isKnownUtf8());
+    MvbDatavar copy = known;
+    EXPECT_TRUE(copy.isKnownUtf8());
+    copy.truncate(2, 3);
+    EXPECT_TRUE(copy.isKnownUtf8()) << "a cut at a character keeps the text UTF-8";
+
+    MvbDatavar reassigned = known;
+    reassigned.assign("\xFF");
+    EXPECT_FALSE(reassigned.isKnownUtf8());
+    MvbDatavar overwritten = known;
+    overwritten = MvbDatavar("\xFF");
+    EXPECT_FALSE(overwritten.isKnownUtf8());
+    MvbDatavar number = known;
+    number.assign(int64_t{5});
+    EXPECT_FALSE(number.isKnownUtf8());
+    number.setType(mvbTypeString);
+    EXPECT_FALSE(number.isKnownUtf8());
+    MvbDatavar nulled = known;
+    nulled.setNull();
+    EXPECT_FALSE(nulled.isKnownUtf8());
+}
+
 struct TruncateCase {
     const char* input;
     int length;
