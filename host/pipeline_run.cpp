@@ -1,6 +1,3 @@
-#include <sys/resource.h>
-#include <cstdio>
-#include <cstdlib>
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -179,14 +176,6 @@ int Pipeline::run(bool& stopped) {
                         d.shared.log.error(t.step->name(), "the step's thread failed unexpectedly");
                     } catch (...) {
                     }
-                }
-                {
-                    struct rusage ru;
-                    getrusage(RUSAGE_THREAD, &ru);
-                    if (getenv("TEXT_THREAD_TIMES"))
-                        fprintf(stderr, "thread %s user %.3f sys %.3f\n", t.step->name().c_str(),
-                                ru.ru_utime.tv_sec + ru.ru_utime.tv_usec / 1e6,
-                                ru.ru_stime.tv_sec + ru.ru_stime.tv_usec / 1e6);
                 }
                 const std::lock_guard<std::mutex> hold(doneMutex);
                 ++done;
