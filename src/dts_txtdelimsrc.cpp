@@ -109,11 +109,7 @@ StepPluginStep* createTxtDelimSrc() {
 }
 
 DTS_TxtDelimSrc::DTS_TxtDelimSrc() noexcept
-    : TextSource("src/dts_txtdelimsrc", kStepPropertyTable<Settings, kProperties>) {
-    // The reader hands out lines of valid UTF-8 only, and splitting one (at whole characters,
-    // dropping quotes, backslashes and blanks) or cutting a field before a NUL keeps it so.
-    converter_.setTextsKnownUtf8(true);
-}
+    : TextSource("src/dts_txtdelimsrc", kStepPropertyTable<Settings, kProperties>) {}
 
 bool DTS_TxtDelimSrc::statusOf(int* percent, MvbString* text) {
     if (done_) {
