@@ -3,8 +3,10 @@
 # default): CSV to CSV, CSV to fixed-width, fixed-width to CSV and CSV to HTML (with a thread
 # per step where the machine has the cores), and CSV to CSV with --threads 1, each as MB/s of
 # input and peak memory, next to `cat FILE > /dev/null` and a CSV to CSV copy by Python's csv
-# module of the same file in the same run. The load average is printed with each line: on a
-# busy machine the wall-clock figures mean little, the CPU seconds more.
+# module of the same file in the same run; then, to tell each destination's own cost, the source
+# alone and each job in one thread (a destination's own CPU is its job's less the source's
+# alone). The load average is printed with each line: on a busy machine the wall-clock figures
+# mean little, the CPU seconds more.
 #
 # Usage: bench/jobs_bench.sh [BUILD_DIR] [SIZE_MB]     (defaults: build, 256)
 # Work files go to ${TEXT_BENCH_DIR:-/tmp/textbench}; the generated input is kept between runs.
@@ -99,6 +101,9 @@ echo "{\"steps\":[$(delim_source "$input"),$(delim_dest "$work/out.csv")]}" > "$
 echo "{\"steps\":[$(delim_source "$input"),$(fixed_dest "$work/out_fixed.txt")]}" > "$work/csv_to_fixed.json"
 echo "{\"steps\":[$(fixed_source "$work/out_fixed.txt"),$(delim_dest "$work/fixed_out.csv")]}" > "$work/fixed_to_csv.json"
 echo "{\"steps\":[$(delim_source "$input"),$(html_dest "$work/out.html")]}" > "$work/csv_to_html.json"
+echo "{\"steps\":[$(delim_source "$input")]}" > "$work/source_only.json"
+
+declare -A cpu_of  # CPU seconds of each measured job, by name
 
 # Runs "$@" under /usr/bin/time and prints: name, input MB, seconds, MB/s, CPU seconds (user +
 # system, the figure that other work on a shared machine disturbs least), peak RSS MB.
@@ -114,6 +119,7 @@ measure() {
         awk -F: '{ if (NF == 3) print $1*3600 + $2*60 + $3; else print $1*60 + $2 }')
     rss=$(awk -F': ' '/Maximum resident set size/ {print $2}' "$log")
     cpu=$(awk -F': ' '/(User|System) time \(seconds\)/ {s += $2} END {print s}' "$log")
+    cpu_of[$name]=$cpu
     local load; load=$(cut -d' ' -f1 /proc/loadavg)
     awk -v n="$name" -v b="$in_bytes" -v w="$wall" -v c="$cpu" -v r="$rss" -v l="$load" 'BEGIN {
         printf "%-14s %9.1f MB %8.2f s %9.1f MB/s %7.2f s %8.1f MB peak  load %s\n", n, b/1e6, w,
@@ -134,3 +140,13 @@ measure csv_to_csv_1t "$input" "$textjob" run --threads 1 "$work/csv_to_csv.json
 measure csv_to_fixed "$input" "$textjob" run "$work/csv_to_fixed.json"
 measure fixed_to_csv "$work/out_fixed.txt" "$textjob" run "$work/fixed_to_csv.json"
 measure csv_to_html "$input" "$textjob" run "$work/csv_to_html.json"
+
+# Each destination's own cost: its one-thread job's CPU less the source's alone over the same
+# file (the source's rows go nowhere).
+measure source_1t "$input" "$textjob" run --threads 1 "$work/source_only.json"
+measure csv_to_fixed_1t "$input" "$textjob" run --threads 1 "$work/csv_to_fixed.json"
+measure csv_to_html_1t "$input" "$textjob" run --threads 1 "$work/csv_to_html.json"
+awk -v s="${cpu_of[source_1t]}" -v d="${cpu_of[csv_to_csv_1t]}" -v f="${cpu_of[csv_to_fixed_1t]}" \
+    -v h="${cpu_of[csv_to_html_1t]}" 'BEGIN {
+    printf "own CPU, one thread: delimited source %.2f s; destinations: delimited %.2f s, " \
+        "fixed-width %.2f s, HTML %.2f s\n", s, d - s, f - s, h - s }'
