@@ -228,12 +228,15 @@ const char* entityFor(char byte) noexcept {
 
 }  // namespace
 
-bool DTS_TxtHtmlDest::appendEscaped(std::string_view text) {
+bool DTS_TxtHtmlDest::appendEscapedCell(std::string_view text) {
     // Each byte is looked at once: eight at a time, copied as they are while none needs an
-    // entity, else one by one. An entity is at most six bytes.
+    // entity, else one by one. An entity is at most six bytes; the cell's markup is the same
+    // reservation.
+    constexpr size_t kCellMarkupBytes = sizeof "<td></td>" - 1;
     const size_t size = text.size();
     const char* from = text.data();
-    char* at = out_.reserve(size * 6);
+    char* at = out_.reserve(size * 6 + kCellMarkupBytes);
+    at = putBytes(at, "<td>");
     uint64_t high = 0;
     size_t i = 0;
     while (i < size) {
@@ -285,7 +288,7 @@ bool DTS_TxtHtmlDest::appendEscaped(std::string_view text) {
             }
         }
     }
-    out_.commit(at);
+    out_.commit(putBytes(at, "</td>"));
     return high == 0;
 }
 
@@ -335,14 +338,12 @@ int DTS_TxtHtmlDest::produceRow() {
                     out_.commit(putBytes(at, "</td>"));
                     continue;
                 }
-                out_.append("<td>");
                 const std::string_view text = destValueText(value, buffer);
                 if (text.empty()) {
-                    out_.append("&nbsp;");
-                } else if (!appendEscaped(text) && checked && !value->isKnownUtf8()) {
+                    out_.append("<td>&nbsp;</td>");
+                } else if (!appendEscapedCell(text) && checked && !value->isKnownUtf8()) {
                     checked = isUtf8Text(text);
                 }
-                out_.append("</td>");
             }
             out_.append("</tr>");
             if (!emit(true, checked)) return 2;
