@@ -3,10 +3,10 @@
 # default): CSV to CSV, CSV to fixed-width, fixed-width to CSV and CSV to HTML (with a thread
 # per step where the machine has the cores), and CSV to CSV with --threads 1, each as MB/s of
 # input and peak memory, next to `cat FILE > /dev/null` and a CSV to CSV copy by Python's csv
-# module of the same file in the same run; then, to tell each destination's own cost, the source
-# alone and each job in one thread (a destination's own CPU is its job's less the source's
-# alone). The load average is printed with each line: on a busy machine the wall-clock figures
-# mean little, the CPU seconds more.
+# module of the same file in the same run, and CSV to CSV of a file with some long texts. Then,
+# to tell each destination's own cost, the source alone and each job in one thread (a
+# destination's own CPU is its job's less the source's alone). The load average is printed
+# with each line: on a busy machine the wall-clock figures mean little, the CPU seconds more.
 #
 # Usage: bench/jobs_bench.sh [BUILD_DIR] [SIZE_MB]     (defaults: build, 256)
 # Work files go to ${TEXT_BENCH_DIR:-/tmp/textbench}; the generated input is kept between runs.
@@ -46,6 +46,20 @@ with open(path, "w", encoding="utf-8", newline="\n") as out:
 PY
 fi
 bytes=$(stat -c %s "$input")
+
+# A file of four text fields in which about one value in thirty is a text of 20 to 120 KB: the
+# threads' hand-over must not keep a long text's storage in every slot it passed through.
+long_input="$work/long_texts.csv"
+if [ ! -s "$long_input" ]; then
+    python3 - "$long_input" <<'PY'
+import random, sys
+rnd = random.Random(7)
+with open(sys.argv[1], "w", encoding="utf-8", newline="\n") as out:
+    for i in range(8000):
+        out.write(",".join("x" * rnd.randint(20000, 120000) if rnd.random() < 0.03
+                           else "v%d" % rnd.randint(0, 999) for _ in range(4)) + "\n")
+PY
+fi
 
 names=(id name city amount qty day flag code note score)
 types=(integer string string real integer date boolean string string real)
@@ -102,6 +116,10 @@ echo "{\"steps\":[$(delim_source "$input"),$(fixed_dest "$work/out_fixed.txt")]}
 echo "{\"steps\":[$(fixed_source "$work/out_fixed.txt"),$(delim_dest "$work/fixed_out.csv")]}" > "$work/fixed_to_csv.json"
 echo "{\"steps\":[$(delim_source "$input"),$(html_dest "$work/out.html")]}" > "$work/csv_to_html.json"
 echo "{\"steps\":[$(delim_source "$input")]}" > "$work/source_only.json"
+long_fields='{"NAME":"a","TYPE":"string","MAX_LENGTH":200000},{"NAME":"b","TYPE":"string","MAX_LENGTH":200000},{"NAME":"c","TYPE":"string","MAX_LENGTH":200000},{"NAME":"d","TYPE":"string","MAX_LENGTH":200000}'
+long_outputs='{"FIELDNAME":"a","OUTPUTNAME":"a"},{"FIELDNAME":"b","OUTPUTNAME":"b"},{"FIELDNAME":"c","OUTPUTNAME":"c"},{"FIELDNAME":"d","OUTPUTNAME":"d"}'
+echo "{\"steps\":[{\"type\":\"SOURCE_DELIMTEXT\",\"properties\":{\"FILENAME\":\"$long_input\",\"FIELDS\":[$long_fields]}},{\"type\":\"DEST_DELIMTEXT\",\"properties\":{\"FILENAME\":\"$work/long_out.csv\",\"FIELDS\":[$long_outputs]}}]}" \
+    > "$work/long_texts.json"
 
 declare -A cpu_of  # CPU seconds of each measured job, by name
 
@@ -140,6 +158,7 @@ measure csv_to_csv_1t "$input" "$textjob" run --threads 1 "$work/csv_to_csv.json
 measure csv_to_fixed "$input" "$textjob" run "$work/csv_to_fixed.json"
 measure fixed_to_csv "$work/out_fixed.txt" "$textjob" run "$work/fixed_to_csv.json"
 measure csv_to_html "$input" "$textjob" run "$work/csv_to_html.json"
+measure long_texts "$long_input" "$textjob" run "$work/long_texts.json"
 
 # Each destination's own cost: its one-thread job's CPU less the source's alone over the same
 # file (the source's rows go nowhere).

@@ -46,7 +46,31 @@ RowBatch* RowQueue::next() {
     return batch;
 }
 
+namespace {
+
+// Values keep their string storage from trip to trip so that rows cost no allocation; but a
+// slot keeps the largest text it ever held, and over a file with some long texts every slot
+// would come to hold one. A batch given back with more than this parked in its slots lets go of
+// all but the small pieces.
+constexpr size_t kParkedBytesPerBatch = size_t{2} << 20;
+constexpr size_t kSmallStorageBytes = 256;
+
+void trimParkedStorage(RowBatch& batch) noexcept {
+    size_t parked = 0;
+    for (const MvbDatavar& value : batch.values)
+        parked += value.storageBytes();
+    if (parked <= kParkedBytesPerBatch) [[likely]]
+        return;
+    for (MvbDatavar& value : batch.values) {
+        if (value.storageBytes() > kSmallStorageBytes) value.releaseStorage();
+    }
+}
+
+}  // namespace
+
 void RowQueue::recycle(RowBatch* batch) {
+    // The consumer owns the batch until it is back in the free list.
+    trimParkedStorage(*batch);
     {
         const std::lock_guard<std::mutex> hold(mutex_);
         free_.push_back(batch);

@@ -97,6 +97,16 @@ class MVB_API MvbDatavar {
         return type_ == mvbTypeString ? std::string_view(text_) : std::string_view();
     }
 
+    /// Bytes of string storage the value holds, whatever it holds now (a value keeps the
+    /// storage of its longest string).
+    size_t storageBytes() const noexcept { return text_.capacity(); }
+    /// Makes the value null and gives back the string storage it holds.
+    void releaseStorage() noexcept {
+        std::string().swap(text_);
+        type_ = mvbTypeNull;
+        knownUtf8_ = false;
+    }
+
     /// Converts held text to boolean (1), integer (2) or real (3). Text that is not a whole
     /// value of that type (blanks around allowed) leaves the value null. A value that is not
     /// text is converted as asBool/asInt64/asReal read it. Returns false when the result is null.
