@@ -1,6 +1,6 @@
 // The text reader over any file content in every encoding it knows, with small buffers so that
 // lines and characters cross them: every read must end, stay within the file, and hand out
-// NUL-terminated text.
+// NUL-terminated text that is valid UTF-8 (the sources vouch for it to the writers).
 
 #include <sys/mman.h>
 #include <unistd.h>
@@ -11,6 +11,7 @@
 #include <string>
 
 #include "../runtime/txtfile_internal.h"
+#include "mvb/charset.h"
 #include "mvb/string.h"
 #include "mvb/txtfile.h"
 #include "mvb/types.h"
@@ -34,10 +35,11 @@ struct MemoryFile {
     }
 };
 
-/// Text handed out is NUL-terminated; a line's length is its UTF-8 length (other reads count
-/// bytes of the file's encoding).
+/// Text handed out is NUL-terminated UTF-8; a line's length is its UTF-8 length (other reads
+/// count bytes of the file's encoding).
 void checkSpan(const MvbTextSpan& span, int length, bool isLine) {
     if (span.bytes < 0 || span.text[span.bytes] != '\0') __builtin_trap();
+    if (!mvbIsValidUtf8(span.text, span.bytes)) __builtin_trap();
     if (isLine && length != span.bytes) __builtin_trap();
 }
 
