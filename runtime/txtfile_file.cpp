@@ -127,4 +127,16 @@ bool TextFile::writeCheckedText(const char* bytes, int byteCount, bool endLine) 
                                  endLine);
 }
 
+char* TextFile::reserveCheckedText(int byteCount) {
+    return writer_ ? writer_->reserveChecked(byteCount > 0 ? static_cast<size_t>(byteCount) : 0)
+                   : nullptr;
+}
+
+bool TextFile::commitCheckedText(const char* end, bool endLine) {
+    if (!writer_) {
+        return refuseWrite();
+    }
+    return writer_->commitChecked(end, endLine);
+}
+
 }  // namespace mvb::txt

@@ -38,6 +38,8 @@ class TextFile final : public MvbTxtFile {
     int readRecord(const MvbRecordQuoting& quoting, MvbTextSpan* record, bool* present) override;
     bool writePaddedField(const char* text, int byteLength, int width, bool* cut) override;
     bool writeCheckedText(const char* bytes, int byteCount, bool endLine) override;
+    char* reserveCheckedText(int byteCount) override;
+    bool commitCheckedText(const char* end, bool endLine) override;
 
   private:
     ~TextFile() override;

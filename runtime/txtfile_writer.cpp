@@ -229,6 +229,28 @@ bool TextWriter::writeLineEnd() {
     return usable() && appendRaw(lineEnd_.data(), lineEnd_.size());
 }
 
+char* TextWriter::reserveChecked(size_t size) {
+    if (!utf8_ || failed_ || fd_ < 0 || size > capacity_) {
+        return nullptr;
+    }
+    if (capacity_ - used_ < size && !flushBuffer()) {
+        return nullptr;
+    }
+    return buffer_.get() + used_;
+}
+
+bool TextWriter::commitChecked(const char* end, bool endLine) {
+    if (!usable()) {
+        return false;
+    }
+    const char* room = buffer_.get() + used_;
+    if (end < room || end > buffer_.get() + capacity_) [[unlikely]] {
+        return refuse("cannot write to file \"" + path_ + "\": the text given is not in its room");
+    }
+    used_ += static_cast<size_t>(end - room);
+    return !endLine || appendRaw(lineEnd_.data(), lineEnd_.size());
+}
+
 bool TextWriter::writeChecked(const char* text, size_t size, bool endLine) {
     if (!usable()) {
         return false;

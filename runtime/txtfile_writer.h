@@ -42,6 +42,11 @@ class TextWriter {
     /// As write() for text the caller has found to be valid UTF-8: a UTF-8 file copies it
     /// unchecked. With `endLine` the line end follows.
     bool writeChecked(const char* text, size_t size, bool endLine);
+    /// Room for `size` bytes at the end of the buffer of a UTF-8 file, emptying the buffer
+    /// first when it has less; null when the file is not UTF-8 or not usable, `size` exceeds
+    /// the buffer, or emptying it failed. commitChecked() takes the text put there up to `end`.
+    char* reserveChecked(size_t size);
+    bool commitChecked(const char* end, bool endLine);
     /// Writes `text` left-aligned in `width` bytes; `*cut` (when given) tells whether the text
     /// was longer and only its head was written.
     bool writePadded(const char* text, int byteLength, int width, bool* cut = nullptr);

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 
+#include "dest_line_buffer.h"
 #include "mvb/string.h"
 #include "mvb/txtfile.h"
 #include "step/host.h"
@@ -23,6 +24,25 @@ class DestFile {
 
     bool isOpen() const noexcept { return file_ != nullptr; }
     MvbTxtFile* get() const noexcept { return file_; }
+
+    /// Starts the next line of the open file in room its write buffer lends (a UTF-8 file),
+    /// so that the line is built where it is written; else in the line's own storage.
+    void startLine(LineBuffer& line) const {
+        char* room = file_->reserveCheckedText(static_cast<int>(kLineRoomBytes));
+        if (room != nullptr) {
+            line.clearInto(room, kLineRoomBytes);
+        } else {
+            line.clear();
+        }
+    }
+    /// Writes a line of text known to be UTF-8, then the file's line end when `endLine`: where
+    /// it stands when it was built in the file's room, else copied. False on failure (the
+    /// caller reports it).
+    bool writeCheckedLine(LineBuffer& line, bool endLine) const {
+        if (line.inRoom()) return file_->commitCheckedText(line.data() + line.size(), endLine);
+        return file_->writeCheckedText(line.size() != 0 ? line.data() : "",
+                                       static_cast<int>(line.size()), endLine);
+    }
 
     /// Reports the file's last error text; returns false so callers can `return fail(...)`.
     bool fail(StepHost* host) const;

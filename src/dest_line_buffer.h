@@ -8,21 +8,43 @@
 
 /// The bytes of one output line (or a few lines of markup), built with plain stores and reused
 /// from row to row: it grows only when a line is longer than any before it.
+///
+/// A line may also be built straight in room that the output file lends (clearInto()), so that
+/// it is not copied again to be written; a line that outgrows the room moves to the buffer's
+/// own storage, and inRoom() tells which happened.
 class LineBuffer {
   public:
-    void clear() noexcept { size_ = 0; }
-    const char* data() const noexcept { return data_.get(); }
+    /// Starts a new line in the buffer's own storage.
+    void clear() noexcept {
+        data_ = own_.get();
+        capacity_ = ownCapacity_;
+        size_ = 0;
+    }
+    /// Starts a new line in `room`, `bytes` long, which the buffer does not own.
+    void clearInto(char* room, size_t bytes) noexcept {
+        data_ = room;
+        capacity_ = bytes;
+        size_ = 0;
+    }
+    /// True while the line is in the room given to clearInto().
+    bool inRoom() const noexcept { return data_ != own_.get(); }
+    /// Moves a line that is in the room to the own storage, so that the room may be reused.
+    void leaveRoom() {
+        if (inRoom()) moveToOwn(size_);
+    }
+
+    const char* data() const noexcept { return data_; }
     size_t size() const noexcept { return size_; }
 
     /// Makes room for `extra` more bytes and returns where they go; commit() then says how
     /// many were written. The pointer stays valid until the next reserve() or append().
     char* reserve(size_t extra) {
         if (capacity_ - size_ < extra) [[unlikely]]
-            grow(size_ + extra);
-        return data_.get() + size_;
+            moveToOwn(size_ + extra);
+        return data_ + size_;
     }
     /// Ends a reserve(): `end` is one past the last byte written.
-    void commit(char* end) noexcept { size_ = static_cast<size_t>(end - data_.get()); }
+    void commit(char* end) noexcept { size_ = static_cast<size_t>(end - data_); }
 
     void append(std::string_view text) {
         char* at = reserve(text.size());
@@ -31,20 +53,33 @@ class LineBuffer {
     }
 
   private:
-    [[gnu::noinline]] void grow(size_t needed) {
-        size_t capacity = capacity_ < 256 ? 256 : capacity_ * 2;
-        while (capacity < needed)
-            capacity *= 2;
-        auto bigger = std::make_unique<char[]>(capacity);
-        if (size_ != 0) std::memcpy(bigger.get(), data_.get(), size_);
-        data_ = std::move(bigger);
-        capacity_ = capacity;
+    /// Continues the line in the own storage, grown to hold `needed` bytes when it is smaller.
+    [[gnu::noinline]] void moveToOwn(size_t needed) {
+        if (ownCapacity_ < needed) {
+            size_t capacity = ownCapacity_ < 256 ? 256 : ownCapacity_ * 2;
+            while (capacity < needed)
+                capacity *= 2;
+            auto bigger = std::make_unique<char[]>(capacity);
+            if (size_ != 0) std::memcpy(bigger.get(), data_, size_);
+            own_ = std::move(bigger);
+            ownCapacity_ = capacity;
+        } else if (size_ != 0 && data_ != own_.get()) {
+            std::memcpy(own_.get(), data_, size_);
+        }
+        data_ = own_.get();
+        capacity_ = ownCapacity_;
     }
 
-    std::unique_ptr<char[]> data_;
+    std::unique_ptr<char[]> own_;
+    size_t ownCapacity_ = 0;
+    char* data_ = nullptr;  ///< own_ or the room lent by clearInto()
     size_t size_ = 0;
     size_t capacity_ = 0;
 };
+
+/// The room a destination asks its file to lend for building a line in place; a longer line
+/// moves to the line's own storage. The file empties its buffer early by up to this much.
+inline constexpr size_t kLineRoomBytes = size_t{64} << 10;
 
 /// Copies `text` to `at` and returns the end of the copy.
 inline char* putBytes(char* at, std::string_view text) noexcept {

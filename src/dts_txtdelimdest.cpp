@@ -244,7 +244,7 @@ int DTS_TxtDelimDest::produceRow() {
             writeFailed_ = true;
             return 2;
         }
-        line_.clear();
+        file_.startLine(line_);
         ValueTextBuffer buffer;
         const int last = core_.fieldCount() - 1;
         const bool haveQualifier = !settings_.qualifier.empty();
@@ -312,10 +312,14 @@ int DTS_TxtDelimDest::produceRow() {
                 line_.append(delimiter);
             }
         }
-        MvbTxtFile* file = file_.get();
-        const bool written = checked ? file->writeCheckedText(line_.size() != 0 ? line_.data() : "",
-                                                              static_cast<int>(line_.size()), true)
-                                     : writeBuiltLine(file, line_);
+        bool written = false;
+        if (checked) {
+            written = file_.writeCheckedLine(line_, true);
+        } else {
+            // The file checks the line as it writes it, which may reuse its room.
+            line_.leaveRoom();
+            written = writeBuiltLine(file_.get(), line_);
+        }
         if (!written) {
             writeFailed_ = true;
             file_.fail(host);

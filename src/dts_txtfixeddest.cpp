@@ -104,7 +104,8 @@ bool DTS_TxtFixedDest::openFile(bool probe) {
 }
 
 bool DTS_TxtFixedDest::writeRecordAtOnce(const StepOutputItems* items) {
-    line_.clear();
+    // A record refused half-built leaves the file's room unused.
+    file_.startLine(line_);
     ValueTextBuffer buffer;
     const int fieldCount = core_.fieldCount();
     bool anyCut = false;
@@ -149,9 +150,7 @@ bool DTS_TxtFixedDest::writeRecordAtOnce(const StepOutputItems* items) {
         if (width > keep) std::memset(at, ' ', width - keep);
         line_.commit(at + (width - keep));
     }
-    const char* record = line_.size() != 0 ? line_.data() : "";
-    if (!file_.get()->writeCheckedText(record, static_cast<int>(line_.size()), writeLineEnd_))
-        return false;
+    if (!file_.writeCheckedLine(line_, writeLineEnd_)) return false;
     if (anyCut) [[unlikely]] {
         warnCutFields(items);
     }

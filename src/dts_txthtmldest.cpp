@@ -156,9 +156,10 @@ bool DTS_TxtHtmlDest::emit(bool endLine, bool checked) {
     MvbTxtFile* file = file_.get();
     bool ok = true;
     if (checked) {
-        ok = file->writeCheckedText(out_.size() != 0 ? out_.data() : "",
-                                    static_cast<int>(out_.size()), endLine);
+        ok = file_.writeCheckedLine(out_, endLine);
     } else {
+        // The file checks the markup as it writes it, which may reuse the room it lent.
+        out_.leaveRoom();
         ok = out_.size() == 0 || file->writeChars(out_.data(), static_cast<int>(out_.size()));
         if (ok && endLine) ok = file->writeLine("");
     }
@@ -322,6 +323,8 @@ int DTS_TxtHtmlDest::produceRow() {
             // checked again by the file. A section
             // break may carry text from outside, so a row behind one is checked as before.
             bool checked = !leftOut && out_.size() == 0;
+            // Such a row is built where the file writes it.
+            if (checked) file_.startLine(out_);
             out_.append(R"(<TR class="rowon">)");
             const int fieldCount = core_.fieldCount();
             for (int i = 0; i < fieldCount; ++i) {

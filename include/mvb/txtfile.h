@@ -88,6 +88,16 @@ class MVB_API MvbTxtFile {
     /// stand, without checking them again; any other encoding converts them as writeChars()
     /// does. For text of unknown origin use writeChars(). False on failure.
     virtual bool writeCheckedText(const char* bytes, int byteCount, bool endLine) = 0;
+    /// Room for at least `byteCount` bytes of text, straight in a UTF-8 file's write buffer, so
+    /// that a caller can build a line where it is written instead of copying it there: the
+    /// caller puts text it has found to be valid UTF-8 there and ends with commitCheckedText(),
+    /// or leaves the room unused (nothing of it is written). Any other call on the file may
+    /// reuse the room. Null when the file is not UTF-8, is not open for writing, has failed,
+    /// `byteCount` is larger than its buffer, or emptying the buffer to make room failed.
+    virtual char* reserveCheckedText(int byteCount) = 0;
+    /// Writes the text put in the room that reserveCheckedText() gave, up to `end`, then the
+    /// file's line end when `endLine` is set. False on failure.
+    virtual bool commitCheckedText(const char* end, bool endLine) = 0;
 
   protected:
     virtual ~MvbTxtFile();

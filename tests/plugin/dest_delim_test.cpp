@@ -139,6 +139,20 @@ TEST(DelimDest, QualifierFoundInEveryPlace) {
     EXPECT_EQ(run.output, expected);
 }
 
+// Lines are built where the file writes them; one longer than the room the file lends moves to
+// the step's own storage on the way, and the lines around it stay whole and in order.
+TEST(DelimDest, LineLongerThanTheFilesRoom) {
+    const std::string longText(100000, 'x');
+    TempDir dir;
+    const Outcome run = runDelim(
+        dir,
+        {{{"s", mvbTypeString}, {"n", mvbTypeInteger}},
+         {{text("a"), integer(1)}, {text(longText.c_str()), integer(2)}, {text("b"), integer(3)}}},
+        {{"FIELDS", fieldsTable({{"s", ""}, {"n", ""}})}, {"QUALIFIER", "\""}});
+    ASSERT_TRUE(run.report.ok) << joined(run.report.errors());
+    EXPECT_EQ(run.output, "\"a\",1\n\"" + longText + "\",2\n\"b\",3\n");
+}
+
 TEST(DelimDest, SevenCharacterLine) {
     TempDir dir;
     const Outcome run =

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -303,6 +304,50 @@ TEST(Padded, FieldsAcrossASmallBufferComeOutWhole) {
         file->close();
         EXPECT_EQ(readBytes(path), expected);
     }
+}
+
+// A line built in the room the file lends is written where it stands, with the file's line
+// end; room left unused writes nothing; a small buffer is emptied to make room, and a request
+// larger than the buffer, a file in another encoding or one open only to read lend none.
+TEST(Writing, LinesBuiltInTheFilesRoomComeOutInOrder) {
+    TempDir dir;
+    const std::string path = dir.file("f.txt");
+    mvb::txt::FileTuning tuning;
+    tuning.bufferBytes = 64;
+    MvbString openError;
+    MvbTxtFile* file = mvb::txt::openTextFile(path.c_str(), MVB_OPEN_CREATE, 65001,
+                                              MVB_FLAG_EOL_CRLF, openError, tuning);
+    ASSERT_NE(file, nullptr) << openError.asCstr();
+    EXPECT_EQ(file->reserveCheckedText(65), nullptr);
+    std::string expected;
+    const std::string lines[] = {"K\xC3\xB6ln", "", std::string(40, 'a'), "z",
+                                 std::string(60, 'b')};
+    for (const std::string& line : lines) {
+        char* room = file->reserveCheckedText(static_cast<int>(line.size()) + 2);
+        ASSERT_NE(room, nullptr) << line;
+        std::memcpy(room, line.data(), line.size());
+        ASSERT_TRUE(file->commitCheckedText(room + line.size(), true)) << lastError(file);
+        expected += line + "\r\n";
+        // Room taken and left unused is not written.
+        char* unused = file->reserveCheckedText(4);
+        ASSERT_NE(unused, nullptr);
+        std::memcpy(unused, "junk", 4);
+    }
+    ASSERT_TRUE(file->writeLine("last")) << lastError(file);
+    expected += "last\r\n";
+    EXPECT_EQ(file->getPosition(), expected.size());
+    EXPECT_TRUE(file->flush()) << lastError(file);
+    file->close();
+    EXPECT_EQ(readBytes(path), expected);
+
+    MvbTxtFile* latin = openWith(dir.file("l.txt"), MVB_OPEN_CREATE, 1252, 0);
+    ASSERT_NE(latin, nullptr);
+    EXPECT_EQ(latin->reserveCheckedText(4), nullptr);
+    latin->close();
+    MvbTxtFile* reading = openWith(path, MVB_OPEN_READ, 65001, 0);
+    ASSERT_NE(reading, nullptr);
+    EXPECT_EQ(reading->reserveCheckedText(4), nullptr);
+    reading->close();
 }
 
 // The cut drops bytes, but never the check of them: a padded text is valid UTF-8 as a whole or
