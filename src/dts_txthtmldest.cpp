@@ -222,9 +222,14 @@ const char* entityFor(char byte) noexcept {
     }
 }
 
+// Three tests find the five bytes: '&' (0x26) and '\'' (0x27) differ only in the lowest bit, and
+// '<' (0x3C) and '>' (0x3E) only in the second; with that bit cleared in every byte each pair
+// is one byte to look for.
 [[gnu::always_inline]] inline uint64_t wordNeedsEntity(uint64_t word) noexcept {
-    return wordHasByte(word, '"') | wordHasByte(word, '&') | wordHasByte(word, '\'') |
-           wordHasByte(word, '<') | wordHasByte(word, '>');
+    constexpr uint64_t kNotLowest = 0xFEFEFEFEFEFEFEFEull;
+    constexpr uint64_t kNotSecond = 0xFDFDFDFDFDFDFDFDull;
+    return wordHasByte(word, '"') | wordHasByte(word & kNotLowest, '&') |
+           wordHasByte(word & kNotSecond, '<');
 }
 
 }  // namespace
