@@ -131,11 +131,14 @@ measure() {
     local name="$1" in_file="$2"; shift 2
     local in_bytes; in_bytes=$(stat -c %s "$in_file")
     # Every job writes a new file, as a first run does: replacing a large file costs the kernel
-    # a free of its cached pages, which would count against whichever job came second.
+    # a free of its cached pages, which would count against whichever job came second. The
+    # earlier jobs' output is on disk before the next job starts, so that their write-back does
+    # not fall into its time either.
     local out
     for out in "${outputs[@]}"; do
         [ "$out" = "$in_file" ] || rm -f "$out"
     done
+    sync
     cat "$in_file" > /dev/null  # into the page cache
     local log="$work/$name.time"
     /usr/bin/time -v "$@" > "$work/$name.stdout" 2> "$log" || {
