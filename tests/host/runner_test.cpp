@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "common/temp_files.h"
 #include "support/textjob_process.h"
 
 namespace hosttest {
@@ -46,13 +47,7 @@ size_t countOf(const std::string& text, const std::string& piece) {
 
 class RunnerTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        folder = fs::temp_directory_path() / ("textjob-test-" + std::to_string(getpid()));
-        fs::remove_all(folder);
-        fs::create_directories(folder);
-        writeFile("in.csv", "id,name\n1,ann\n2,bob\n3,cy\n");
-    }
-    void TearDown() override { fs::remove_all(folder); }
+    void SetUp() override { writeFile("in.csv", "id,name\n1,ann\n2,bob\n3,cy\n"); }
 
     void writeFile(const std::string& name, const std::string& text) {
         std::ofstream(folder / name, std::ios::binary) << text;
@@ -76,7 +71,8 @@ class RunnerTest : public ::testing::Test {
         run(args);
     }
 
-    fs::path folder;
+    testfiles::TempDir scratch;
+    fs::path folder = scratch.path();
     int exitStatus = -1;
     std::string out;
     std::string err;

@@ -11,6 +11,7 @@
 #include <fstream>
 #include <string>
 
+#include "common/temp_files.h"
 #include "support/textjob_process.h"
 
 namespace hosttest {
@@ -21,13 +22,6 @@ using std::chrono::seconds;
 
 class InterruptTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        folder = fs::temp_directory_path() / ("textjob-interrupt-" + std::to_string(getpid()));
-        fs::remove_all(folder);
-        fs::create_directories(folder);
-    }
-    void TearDown() override { fs::remove_all(folder); }
-
     /// A job that copies every file matching `pattern` (id, name) to copy.csv.
     std::string writeJob(const std::string& pattern) {
         const fs::path path = folder / "job.json";
@@ -67,7 +61,8 @@ class InterruptTest : public ::testing::Test {
         }
     }
 
-    fs::path folder;
+    testfiles::TempDir scratch;
+    fs::path folder = scratch.path();
 };
 
 size_t lineCount(const fs::path& path) {

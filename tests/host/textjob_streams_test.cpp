@@ -10,6 +10,8 @@
 #include <sstream>
 #include <string>
 
+#include "common/temp_files.h"
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -32,9 +34,6 @@ std::string jobWith(const std::string& source, const std::string& destination) {
 class StreamsTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        folder = fs::temp_directory_path() / ("textjob-streams-" + std::to_string(getpid()));
-        fs::remove_all(folder);
-        fs::create_directories(folder);
         // More than 1 MiB, so that the data spans many pipe buffers and reader buffers.
         std::ofstream data(folder / "in.csv", std::ios::binary);
         for (int i = 0; i < 60000; ++i) {
@@ -42,7 +41,6 @@ class StreamsTest : public ::testing::Test {
             expected += std::to_string(i) + ",name number " + std::to_string(i) + "\n";
         }
     }
-    void TearDown() override { fs::remove_all(folder); }
 
     /// Runs `shell` (with TEXTJOB and the folder's job.json set up) in the folder; gives the
     /// exit status.
@@ -54,7 +52,8 @@ class StreamsTest : public ::testing::Test {
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
 
-    fs::path folder;
+    testfiles::TempDir scratch;
+    fs::path folder = scratch.path();
     std::string expected;
 };
 

@@ -11,6 +11,7 @@
 #include <string>
 #include <thread>
 
+#include "common/temp_files.h"
 #include "support/textjob_process.h"
 
 namespace hosttest {
@@ -21,13 +22,6 @@ using std::chrono::seconds;
 
 class WriteFailureTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        folder = fs::temp_directory_path() / ("textjob-writefail-" + std::to_string(getpid()));
-        fs::remove_all(folder);
-        fs::create_directories(folder);
-    }
-    void TearDown() override { fs::remove_all(folder); }
-
     /// `rows` rows of id,name; with `shortRows` each row lacks its name, which warns.
     void writeInput(int rows, bool shortRows = false) {
         std::ofstream out(folder / "in.csv", std::ios::binary);
@@ -49,7 +43,8 @@ class WriteFailureTest : public ::testing::Test {
         return (folder / "job.json").string();
     }
 
-    fs::path folder;
+    testfiles::TempDir scratch;
+    fs::path folder = scratch.path();
 };
 
 TEST_F(WriteFailureTest, WritePastTheFileSizeLimitFailsWithTheFilesErrorText) {
