@@ -106,11 +106,7 @@ FieldOutcome SourceFieldConverter::convert(StepOutputItem& item, int dateFormat,
             return item.value.assignConverted(text, item.type) ? FieldOutcome::Read
                                                                : FieldOutcome::Unreadable;
         case mvbTypeString:
-            if (textsKnownUtf8_) {
-                item.value.assignKnownUtf8(text);
-            } else {
-                item.value.assign(text);
-            }
+            item.value.assignKnownUtf8(text);
             // A text of no more bytes than the length has no more characters either.
             if (text.size() <= static_cast<size_t>(std::max(item.length, 0))) {
                 return FieldOutcome::Read;

@@ -92,16 +92,15 @@ enum class FieldOutcome {
 /// whole; an empty text, and any text for an unknown type, count as read. A text holding a NUL
 /// is no date (the parser would read only the part before it): callers cut such texts first.
 ///
+/// Every text handed in must be valid UTF-8, and a string value says so
+/// (MvbDatavar::isKnownUtf8()), which spares the writers a second check. The sources' texts
+/// are: the file hands out valid UTF-8 only (a character cut by a fixed width becomes a
+/// replacement character), and what the sources do to a text (splitting it at whole
+/// characters, dropping quotes, backslashes and blanks, cutting it before a NUL or at a
+/// character) keeps it so.
+///
 /// Converting allocates nothing once a field's value has held its longest string.
 class SourceFieldConverter {
   public:
-    /// With `known`, every text handed to convert() is valid UTF-8 (its line was checked as it
-    /// was read), and a string value says so (MvbDatavar::isKnownUtf8()), which spares the
-    /// writers a second check.
-    void setTextsKnownUtf8(bool known) noexcept { textsKnownUtf8_ = known; }
-
     FieldOutcome convert(StepOutputItem& item, int dateFormat, std::string_view text);
-
-  private:
-    bool textsKnownUtf8_ = false;
 };

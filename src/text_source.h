@@ -14,13 +14,7 @@
 class TextSource : public TextStep {
   protected:
     TextSource(const char* sourceFile, const StepPropertyTable& properties) noexcept
-        : TextStep(sourceFile, 0, properties) {
-        // The file hands out valid UTF-8 only (a character cut by a fixed width becomes a
-        // replacement character), and what the sources do to a text (splitting it at whole
-        // characters, dropping quotes, backslashes and blanks, cutting it before a NUL or at a
-        // character) keeps it so.
-        converter_.setTextsKnownUtf8(true);
-    }
+        : TextStep(sourceFile, 0, properties) {}
 
     /// Closes a file or listing still open.
     void releaseResources() noexcept override { files_.close(); }
