@@ -6,6 +6,8 @@
 #include <memory>
 #include <string_view>
 
+#include "mvb/byte_scan.h"
+
 /// The bytes of one output line (or a few lines of markup), built with plain stores and reused
 /// from row to row: it grows only when a line is longer than any before it.
 ///
@@ -87,19 +89,44 @@ inline char* putBytes(char* at, std::string_view text) noexcept {
     return at + text.size();
 }
 
-/// Eight bytes at `at` as one word (in memory order), for looking at a text eight bytes at a
-/// time.
-inline uint64_t loadWord(const char* at) noexcept {
-    uint64_t word;
-    std::memcpy(&word, at, sizeof word);
-    return word;
+/// One word of the last bytes of a text of `size` bytes (at least one), for the part of a scan
+/// that fills no whole word: the text's last eight bytes (some of which a scan by whole words
+/// looked at already), or for a shorter text its first and last four, or for one to three bytes
+/// each byte in the places it may take. Every byte of the word is a byte of the text, so a test
+/// for a byte finds it in the word exactly when the text (or that part of it) holds it.
+inline uint64_t lastBytesWord(const char* text, size_t size) noexcept {
+    if (size >= 8) return mvb::scan::load(text + size - 8);
+    if (size >= 4) {
+        uint32_t head;
+        uint32_t tail;
+        std::memcpy(&head, text, sizeof head);
+        std::memcpy(&tail, text + size - 4, sizeof tail);
+        return head | (uint64_t{tail} << 32);
+    }
+    const auto first = static_cast<unsigned char>(text[0]);
+    const auto middle = static_cast<unsigned char>(text[size / 2]);
+    const auto last = static_cast<unsigned char>(text[size - 1]);
+    uint64_t word = 0x0101010101010101ull * first;
+    word = (word & 0x0000FFFFFFFFFFFFull) | (uint64_t{middle} << 48);
+    return (word & 0x00FFFFFFFFFFFFFFull) | (uint64_t{last} << 56);
+}
+
+/// Copies a text of one to seven bytes without a loop: two overlapping halves, or for one to
+/// three bytes the first, middle and last.
+inline void copyShortText(char* to, const char* from, size_t size) noexcept {
+    if (size >= 4) {
+        std::memcpy(to, from, 4);
+        std::memcpy(to + size - 4, from + size - 4, 4);
+    } else {
+        to[0] = from[0];
+        to[size / 2] = from[size / 2];
+        to[size - 1] = from[size - 1];
+    }
 }
 
 /// Non-zero when one of the eight bytes of `word` equals `byte`: such a byte is a zero byte of
-/// word ^ byte-in-every-place, and only a zero byte turns its high bit on below.
+/// word ^ byte-in-every-place (whether any byte is zero is told exactly).
 inline uint64_t wordHasByte(uint64_t word, char byte) noexcept {
-    constexpr uint64_t kOnes = 0x0101010101010101ull;
-    constexpr uint64_t kHighs = 0x8080808080808080ull;
-    const uint64_t x = word ^ (kOnes * static_cast<unsigned char>(byte));
-    return (x - kOnes) & ~x & kHighs;
+    using namespace mvb::scan;
+    return zeroBytes(word ^ (kOnes * static_cast<unsigned char>(byte)));
 }

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "dest_line_buffer.h"
 #include "mvb/charset.h"
 #include "mvb/datavar.h"
 
@@ -26,7 +27,7 @@ inline std::string_view destValueText(const MvbDatavar* value, ValueTextBuffer& 
 
 /// Non-zero when one of the eight bytes of `word` lies outside ASCII.
 inline uint64_t wordHasHighByte(uint64_t word) noexcept {
-    return word & 0x8080808080808080ull;
+    return word & mvb::scan::kHighs;
 }
 
 /// True when `text` is valid UTF-8. ASCII, the common case, is told a word at a time: whole
@@ -36,24 +37,8 @@ inline bool isUtf8Text(std::string_view text) noexcept {
     const char* bytes = text.data();
     const size_t size = text.size();
     uint64_t high = 0;
-    if (size >= 8) {
-        for (size_t i = 0; i + 8 <= size; i += 8) {
-            uint64_t word;
-            std::memcpy(&word, bytes + i, sizeof word);
-            high |= word;
-        }
-        uint64_t last;
-        std::memcpy(&last, bytes + size - 8, sizeof last);
-        high |= last;
-    } else if (size >= 4) {
-        uint32_t head;
-        uint32_t tail;
-        std::memcpy(&head, bytes, sizeof head);
-        std::memcpy(&tail, bytes + size - 4, sizeof tail);
-        high = head | tail;
-    } else if (size != 0) {
-        high = static_cast<unsigned char>(bytes[0]) | static_cast<unsigned char>(bytes[size / 2]) |
-               static_cast<unsigned char>(bytes[size - 1]);
-    }
+    for (size_t i = 0; i + 8 <= size; i += 8)
+        high |= mvb::scan::load(bytes + i);
+    if (size != 0) high |= lastBytesWord(bytes, size);
     return wordHasHighByte(high) == 0 || mvbIsValidUtf8(bytes, static_cast<long>(size));
 }

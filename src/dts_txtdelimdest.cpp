@@ -172,37 +172,19 @@ bool DTS_TxtDelimDest::appendQualified(std::string_view text) {
         uint64_t high = 0;
         size_t i = 0;
         for (; i + 8 <= size; i += 8) {
-            const uint64_t word = loadWord(text.data() + i);
+            const uint64_t word = mvb::scan::load(text.data() + i);
             std::memcpy(at + i, &word, sizeof word);
             found |= wordHasByte(word, mark);
             high |= wordHasHighByte(word);
         }
         // The last bytes: one word that ends with the text (it overlaps bytes already
-        // copied, which are looked at again to no harm), or two halves for a short text.
+        // copied, which are looked at and written again to no harm), or a short text whole.
         if (i < size) {
-            uint64_t word;
+            const uint64_t word = lastBytesWord(text.data(), size);
             if (size >= 8) {
-                word = loadWord(text.data() + size - 8);
                 std::memcpy(at + size - 8, &word, sizeof word);
-            } else if (size >= 4) {
-                uint32_t head;
-                uint32_t tail;
-                std::memcpy(&head, text.data(), 4);
-                std::memcpy(&tail, text.data() + size - 4, 4);
-                std::memcpy(at, &head, 4);
-                std::memcpy(at + size - 4, &tail, 4);
-                word = head | (uint64_t{tail} << 32);
             } else {
-                // One to three bytes, each put in every place of the word it may take.
-                const auto first = static_cast<unsigned char>(text[0]);
-                const auto middle = static_cast<unsigned char>(text[size / 2]);
-                const auto last = static_cast<unsigned char>(text[size - 1]);
-                at[0] = static_cast<char>(first);
-                at[size / 2] = static_cast<char>(middle);
-                at[size - 1] = static_cast<char>(last);
-                word = 0x0101010101010101ull * first;
-                word = (word & 0x0000FFFFFFFFFFFFull) | (uint64_t{middle} << 48);
-                word = (word & 0x00FFFFFFFFFFFFFFull) | (uint64_t{last} << 56);
+                copyShortText(at, text.data(), size);
             }
             found |= wordHasByte(word, mark);
             high |= wordHasHighByte(word);

@@ -248,33 +248,23 @@ bool DTS_TxtHtmlDest::appendEscapedCell(std::string_view text) {
     while (i < size) {
         size_t end = size;
         // The last bytes that fill no whole word: one word that ends with the text (its bytes
-        // before `i` went out as they are and are written again the same), or two half words
-        // for a text of four to seven bytes. Byte by byte only when one of them needs an entity.
-        if (i + 8 > size && size >= 4) {
-            uint64_t word;
-            if (size >= 8) {
-                word = loadWord(from + size - 8);
-            } else {
-                uint32_t head;
-                uint32_t tail;
-                std::memcpy(&head, from, sizeof head);
-                std::memcpy(&tail, from + size - 4, sizeof tail);
-                word = head | (uint64_t{tail} << 32);
-            }
+        // before `i` went out as they are and are written again the same), or a short text
+        // whole. Byte by byte only when one of them needs an entity.
+        if (i + 8 > size) {
+            const uint64_t word = lastBytesWord(from, size);
             if (wordNeedsEntity(word) == 0) {
                 high |= wordHasHighByte(word);
                 if (size >= 8) {
                     std::memcpy(at - (i - (size - 8)), &word, sizeof word);
                 } else {
-                    std::memcpy(at, from, 4);
-                    std::memcpy(at + size - 4, from + size - 4, 4);
+                    copyShortText(at, from, size);
                 }
                 at += size - i;
                 break;
             }
         }
         if (i + 8 <= size) {
-            const uint64_t word = loadWord(from + i);
+            const uint64_t word = mvb::scan::load(from + i);
             high |= wordHasHighByte(word);
             if (wordNeedsEntity(word) == 0) [[likely]] {
                 std::memcpy(at, &word, sizeof word);
