@@ -41,7 +41,13 @@ bool sourceReadsQuotedLineBreaks() {
 std::vector<std::string> testFiles() {
     std::vector<std::string> files;
     for (const char* folder : {"real-world", "encodings"}) {
-        for (const auto& entry : fs::directory_iterator(fs::path(TEXT_TESTDATA_DIR) / folder)) {
+        const fs::path dir = fs::path(TEXT_TESTDATA_DIR) / folder;
+        std::error_code error;
+        if (!fs::is_directory(dir, error)) {
+            files.push_back(dir.string());  // its test fails, naming the missing folder
+            continue;
+        }
+        for (const auto& entry : fs::directory_iterator(dir)) {
             const std::string ext = entry.path().extension().string();
             if (entry.is_regular_file() && (ext == ".csv" || ext == ".tsv"))
                 files.push_back(entry.path().string());

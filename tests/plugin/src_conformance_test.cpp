@@ -7,6 +7,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "common/test_data.h"
 #include "support/src_support.h"
 
 namespace {
@@ -15,8 +16,7 @@ using nlohmann::json;
 using Rows = std::vector<std::vector<std::string>>;
 
 json loadJson(const std::string& path) {
-    std::ifstream in(path);
-    return json::parse(in);
+    return testdata::readJson(path);
 }
 
 json stringFields(size_t count) {
@@ -36,7 +36,7 @@ Rows expectedRows(const json& rows) {
 // Each case reads line by line and with quoted line ends; only the three cases whose quoted
 // fields hold line ends need the latter.
 TEST(DelimitedConformance, ReadsEveryCsvSpectrumCase) {
-    const std::string folder = std::string(TEXT_TESTDATA_DIR) + "/csv-spectrum";
+    const std::string folder = testdata::path("csv-spectrum");
     const json suite = loadJson(folder + "/expected_rows.json");
     int checked = 0;
     for (const auto& c : suite["cases"]) {
@@ -59,7 +59,7 @@ TEST(DelimitedConformance, ReadsEveryCsvSpectrumCase) {
 }
 
 TEST(DelimitedConformance, ReadsQuotedLineFeedsAndBareCarriageReturnsOfPsqlExport) {
-    const std::string folder = std::string(TEXT_TESTDATA_DIR) + "/commons-csv";
+    const std::string folder = testdata::path("commons-csv");
     const json suite = loadJson(folder + "/expected_rows.json");
     for (const auto& c : suite["extra_cases"]) {
         if (c["input"] != "CSV-290/psql.csv") continue;
@@ -84,7 +84,7 @@ TEST(DelimitedConformance, ReadsQuotedLineFeedsAndBareCarriageReturnsOfPsqlExpor
 }
 
 TEST(DelimitedConformance, ReadsEveryEncodingFixture) {
-    const std::string folder = std::string(TEXT_TESTDATA_DIR) + "/encodings";
+    const std::string folder = testdata::path("encodings");
     const json manifest = loadJson(folder + "/manifest.json");
     for (const auto& f : manifest["files"]) {
         const std::string file = f["file"];
@@ -112,7 +112,7 @@ TEST(DelimitedConformance, ReadsEveryEncodingFixture) {
 }
 
 TEST(DelimitedConformance, NeverReadsAUtf8ByteOrderMarkAsData) {
-    const std::string file = std::string(TEXT_TESTDATA_DIR) + "/encodings/utf8_bom.csv";
+    const std::string file = testdata::path("encodings/utf8_bom.csv");
     for (int encoding : {-1, 0, 65001}) {
         const json properties = {
             {"FILENAME", file},     {"FIELDS", stringFields(5)}, {"QUOTE", "\""},

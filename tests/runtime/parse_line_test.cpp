@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "common/printable.h"
+#include "common/test_data.h"
 #include "mvb/parse.h"
 
 namespace {
@@ -242,12 +243,8 @@ TEST(Splitter, BlockPathAgreesWithGeneralPath) {
 
 // The public CSV edge-case suite: every case whose records are single lines.
 TEST(Splitter, CsvSpectrumSingleLineCases) {
-    const std::string dir = std::string(TEXT_TESTDATA_DIR) + "/csv-spectrum/";
-    std::ifstream manifest(dir + "expected_rows.json");
-    if (!manifest) {
-        GTEST_SKIP() << "csv-spectrum test data not found in " << dir;
-    }
-    const nlohmann::json suite = nlohmann::json::parse(manifest);
+    const std::string dir = testdata::path("csv-spectrum/");
+    const nlohmann::json suite = testdata::readJson(dir + "expected_rows.json");
     int checked = 0;
     for (const auto& testCase : suite.at("cases")) {
         if (testCase.at("multiline_fields").get<bool>()) {

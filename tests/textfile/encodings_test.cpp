@@ -10,12 +10,13 @@
 #include "mvb/charset.h"
 #include "mvb/txtfile.h"
 #include "mvb/types.h"
+#include "common/test_data.h"
 #include "support/textfile_support.h"
 
 namespace textfile_test {
 namespace {
 
-const std::string kFixtures = std::string(TEXT_TESTDATA_DIR) + "/encodings/";
+const std::string kFixtures = testdata::path("encodings/");
 
 struct Fixture {
     std::string file;
@@ -28,9 +29,15 @@ void PrintTo(const Fixture& fixture, std::ostream* out) {
     *out << fixture.file;
 }
 
+/// The fixtures the manifest lists. Without a readable manifest the list is the manifest alone,
+/// so that every test over the fixtures fails naming it instead of the program failing to start.
 std::vector<Fixture> loadManifest() {
-    std::ifstream in(kFixtures + "manifest.json");
-    const nlohmann::json manifest = nlohmann::json::parse(in);
+    nlohmann::json manifest;
+    try {
+        manifest = testdata::readJson(kFixtures + "manifest.json");
+    } catch (const std::exception&) {
+        return {Fixture{"manifest.json", 65001, true, {}}};
+    }
     std::vector<Fixture> fixtures;
     for (const auto& entry : manifest["files"]) {
         fixtures.push_back({entry["file"], entry["codepage"], entry["has_bom"],
@@ -69,6 +76,7 @@ class FixtureRead : public ::testing::TestWithParam<std::tuple<Fixture, size_t>>
 
 TEST_P(FixtureRead, DecodesEveryRowWithConfiguredEncodingAndMark) {
     const auto& [fixture, bufferBytes] = GetParam();
+    ASSERT_FALSE(fixture.rows.empty()) << "missing test data: " << kFixtures + fixture.file;
     MvbTxtFile* file = openWith(kFixtures + fixture.file, MVB_OPEN_READ, fixture.codepage,
                                 MVB_FLAG_READ_BOM, bufferBytes);
     ASSERT_NE(file, nullptr);
@@ -86,6 +94,7 @@ class FixtureDetect : public FixtureRead {};
 
 TEST_P(FixtureDetect, DetectsUnicodeFromItsMark) {
     const auto& [fixture, bufferBytes] = GetParam();
+    ASSERT_FALSE(fixture.rows.empty()) << "missing test data: " << kFixtures + fixture.file;
     MvbTxtFile* file =
         openWith(kFixtures + fixture.file, MVB_OPEN_READ, -1, MVB_FLAG_READ_BOM, bufferBytes);
     ASSERT_NE(file, nullptr);
@@ -292,7 +301,7 @@ TEST_P(RoundTrip, WritesTheFixtureBytesAndReadsThemBack) {
     const std::vector<Fixture> fixtures = loadManifest();
     const auto fixture = std::find_if(fixtures.begin(), fixtures.end(),
                                       [&](const Fixture& f) { return f.file == target; });
-    ASSERT_NE(fixture, fixtures.end());
+    ASSERT_NE(fixture, fixtures.end()) << "missing test data: " << kFixtures + target;
     const std::string source =
         fixture->codepage == 1252 || fixture->codepage == 28591 ? fixture->file : "utf8.csv";
     MvbTxtFile* in =
