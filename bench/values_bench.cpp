@@ -13,7 +13,7 @@ namespace {
 
 constexpr int kValues = 4096;
 
-enum class RealShape { Money, Whole, FullPrecision, Tiny };
+enum class RealShape { Money, Whole, FullPrecision, Tiny, Large };
 
 double realOfShape(RealShape shape, int i) {
     switch (shape) {
@@ -24,7 +24,9 @@ double realOfShape(RealShape shape, int i) {
         case RealShape::FullPrecision:
             return static_cast<double>(i + 1) / 7.0;  // 0.14285714285714285
         case RealShape::Tiny:
-            return static_cast<double>(i + 1) * 1e-9;  // 1.234e-06
+            return static_cast<double>(i + 1) * 1e-9;  // 0.000001234 or 1.234e-07
+        case RealShape::Large:
+            return static_cast<double>(i + 1) * 1e16;  // 12340000000000000000
     }
     return 0;
 }
@@ -45,6 +47,7 @@ BENCHMARK_CAPTURE(formatReals, money, RealShape::Money);
 BENCHMARK_CAPTURE(formatReals, whole, RealShape::Whole);
 BENCHMARK_CAPTURE(formatReals, full_precision, RealShape::FullPrecision);
 BENCHMARK_CAPTURE(formatReals, tiny, RealShape::Tiny);
+BENCHMARK_CAPTURE(formatReals, large, RealShape::Large);
 
 void formatIntegers(benchmark::State& state) {
     std::vector<MvbDatavar> values;

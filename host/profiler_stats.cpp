@@ -38,19 +38,23 @@ void putInteger128(std::string& out, Int128 value) {
     out.assign(at, end);
 }
 
+/// A real as every destination writes it.
 void putReal(std::string& out, double value) {
-    char buffer[32];
-    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
-    out.assign(buffer, result.ptr);
+    char buffer[64];
+    const int length = MvbDatavar(value).formatText(buffer, static_cast<int>(sizeof buffer));
+    out.assign(buffer, static_cast<size_t>(length));
 }
 
-/// A computed figure: 15 significant digits, so that the last-bit rounding of the arithmetic
-/// does not show (a mean of 54.199 rather than 54.199000000000005).
+/// A computed figure: rounded to 15 significant digits, so that the last-bit rounding of the
+/// arithmetic does not show (a mean of 54.199 rather than 54.199000000000005), then written as
+/// a real. Any decimal of 15 digits reads back as a double whose shortest digits are its own.
 void putFigure(std::string& out, double value) {
     char buffer[32];
-    const auto result =
+    const auto rounded =
         std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, 15);
-    out.assign(buffer, result.ptr);
+    double figure = value;
+    std::from_chars(buffer, rounded.ptr, figure);
+    putReal(out, figure);
 }
 
 }  // namespace

@@ -22,7 +22,7 @@ constexpr const char* kDomain = "Text Plugin";
 /// Input rows between two shouldContinue() questions.
 constexpr uint64_t kCheckInterval = 1000;
 /// Characters of the longest number the profile writes (a real in its shortest form).
-constexpr int kNumberLength = 24;
+constexpr int kNumberLength = 25;
 
 /// One output row of the profile; a null name marks the separator before a section.
 struct ProfileRow {

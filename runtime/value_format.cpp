@@ -1,6 +1,7 @@
 #include <charconv>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 
 #include "value_text.h"
 
@@ -8,9 +9,16 @@ namespace mvb::text {
 
 namespace {
 
-// Powers of ten up to 10^19, each exact as a double.
-constexpr double kPowers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,
-                              1e10, 1e11, 1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19};
+// Powers of ten up to 10^21, each exact as a double.
+constexpr double kPowers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10,
+                              1e11, 1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21};
+
+// Reals from 10^-6 up to, not including, 10^21 are written in plain decimal notation; the rest
+// with an exponent.
+constexpr double kPlainFrom = 1e-6;
+constexpr double kPlainBelow = 1e21;
+// 2^53: every integer below it is a double.
+constexpr double kExactIntegersBelow = 9007199254740992.0;
 
 // Takes the trailing zeros off `*m`, at most `*k` of them, and counts them off `*k`. The
 // steps take 8, 4, 2 and 1 zeros, so any count below 16 goes in four tests; each divisor is a
@@ -62,12 +70,11 @@ inline char* putDigitsBackwards(char* end, uint64_t* m, int count) noexcept {
 // of the product, and no other decimal of K places reads back as the value. When m / 10^K
 // reads back as the value, the shortest digits are those of m without its trailing zeros (a
 // shorter decimal that reads back would, scaled to K places, be another such m). Returns 0
-// where the general path must decide: zero, signs of zero, values below 10^-4 (whose exponent
-// form is always shorter) or from 10^15 on, more digits, and wherever the exponent form would
-// be shorter than the positional one.
+// where the general path must decide: zero, signs of zero, values below 10^-6 (written with an
+// exponent) or from 10^15 on, and more digits.
 int formatFewDigits(double value, char* out) noexcept {
     const double magnitude = value < 0 ? -value : value;
-    if (!(magnitude >= 1e-4 && magnitude < 1e15)) return 0;
+    if (!(magnitude >= kPlainFrom && magnitude < 1e15)) return 0;
     // With 2^e <= magnitude < 2^(e+1), floor(log10(magnitude)) is floor(e * log10(2)) or one
     // more; e * 1233 / 4096 rounds down to the former for every such e.
     uint64_t bits;
@@ -84,35 +91,75 @@ int formatFewDigits(double value, char* out) noexcept {
     dropTrailingZeros(&m, &k);
     const int digits = 15 - (places - k);  // m had 15 digits
     const int sign = value < 0 ? 1 : 0;
-    // Positional: the integer part (at least "0"), then a point and k decimals.
+    // The integer part (at least "0"), then a point and k decimals.
     const int intDigits = digits > k ? digits - k : 1;
-    const int positional = sign + intDigits + (k > 0 ? 1 + k : 0);
-    // The exponent form: the digits without trailing zeros (an integer's may have some), a
-    // point after the first of several, "e", a sign and two digits (the exponent lies within
-    // -4 and 14).
-    int significant = digits;
-    if (k == 0) {
-        for (uint64_t rest = m; rest % 10 == 0; rest /= 10)
-            --significant;
-    }
-    const int scientific = sign + significant + (significant > 1 ? 1 : 0) + 4;
-    if (scientific < positional) return 0;
-    char* at = putDigitsBackwards(out + positional, &m, k);
+    const int length = sign + intDigits + (k > 0 ? 1 + k : 0);
+    char* at = putDigitsBackwards(out + length, &m, k);
     if (k > 0) *--at = '.';
     at = putDigitsBackwards(at, &m, intDigits);
     if (sign != 0) *--at = '-';
-    return positional;
+    return length;
 }
 
 }  // namespace
 
+int formatRealGeneral(double value, char* out) noexcept {
+    const double magnitude = value < 0 ? -value : value;
+    if (!(magnitude >= kPlainFrom && magnitude < kPlainBelow)) {
+        // Zero keeps its sign ("-0"), so that it reads back as itself; NaN and the infinities
+        // are written as the standard formatting writes them.
+        const auto format = magnitude == 0 || !(magnitude <= std::numeric_limits<double>::max())
+                                ? std::chars_format::general
+                                : std::chars_format::scientific;
+        return static_cast<int>(std::to_chars(out, out + 32, value, format).ptr - out);
+    }
+    // Below 2^53 the standard formatting's shortest text, where it has no exponent, is this
+    // text: the integer part is exact and the fewest decimals are the fewest digits.
+    if (magnitude < kExactIntegersBelow) {
+        const char* const end = std::to_chars(out, out + 32, value).ptr;
+        if (end - out < 4 || end[-4] != 'e') return static_cast<int>(end - out);
+    }
+    // The shortest digits and the exponent, as "d.ddde+XX" (the exponent lies within -6 and
+    // 20, so it has two digits), laid out again in plain decimal notation.
+    char text[32];
+    const char* const end =
+        std::to_chars(text, text + sizeof text, magnitude, std::chars_format::scientific).ptr;
+    const char* const mark = end - 4;
+    const int exponent = (mark[1] == '-' ? -1 : 1) * ((mark[2] - '0') * 10 + (mark[3] - '0'));
+    const char* digits = text;
+    if (mark != text + 1) {
+        text[1] = text[0];  // close up the point after the first digit
+        ++digits;
+    }
+    const auto count = static_cast<size_t>(mark - digits);
+    const int intDigits = exponent + 1;  // at or below zero: zeros come after the point
+    char* w = out;
+    if (value < 0) *w++ = '-';
+    if (intDigits <= 0) {
+        const auto zeros = static_cast<size_t>(-intDigits);
+        std::memcpy(w, "0.", 2);
+        std::memset(w + 2, '0', zeros);
+        w += 2 + zeros;
+        std::memcpy(w, digits, count);
+        w += count;
+    } else if (static_cast<size_t>(intDigits) >= count) {
+        std::memcpy(w, digits, count);
+        std::memset(w + count, '0', static_cast<size_t>(intDigits) - count);
+        w += intDigits;
+    } else {
+        const auto whole = static_cast<size_t>(intDigits);
+        std::memcpy(w, digits, whole);
+        w[whole] = '.';
+        std::memcpy(w + whole + 1, digits + whole, count - whole);
+        w += count + 1;
+    }
+    return static_cast<int>(w - out);
+}
+
 int formatReal(double value, char* out) noexcept {
-    // The shortest text that reads back as the value, positional unless the exponent form is
-    // shorter (24 bytes are enough for any double).
     const int few = formatFewDigits(value, out);
     if (few != 0) return few;
-    const auto result = std::to_chars(out, out + 32, value);
-    return static_cast<int>(result.ptr - out);
+    return formatRealGeneral(value, out);
 }
 
 int formatInt64(int64_t value, char* out) noexcept {

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string_view>
 
+#include "mvb/export.h"
+
 namespace mvb::text {
 
 /// Reads true/false, yes/no, y/n, t/f, 1/0 in any case, blanks around allowed.
@@ -15,9 +17,13 @@ namespace mvb::text {
 /// blanks around allowed. Out-of-range values fail.
 [[nodiscard]] bool parseReal(std::string_view text, double* value) noexcept;
 
-/// Writes the shortest text that reads back as `value`; `out` holds at least 32 bytes.
-/// Returns the byte count (no NUL).
+/// Writes the shortest digits that read back as `value`, in plain decimal notation when
+/// 1e-6 <= |value| < 1e21 (`2000000`, `0.0001`) and with an exponent otherwise (`1e-07`,
+/// `1e+21`); zero keeps its sign (`-0`). `out` holds at least 32 bytes (25 are the most
+/// written). Returns the byte count (no NUL).
 int formatReal(double value, char* out) noexcept;
+/// formatReal without its shortcut for values of few digits: the text that shortcut must give.
+MVB_API int formatRealGeneral(double value, char* out) noexcept;
 /// Writes `value` in decimal; `out` holds at least 21 bytes. Returns the byte count (no NUL).
 int formatInt64(int64_t value, char* out) noexcept;
 

@@ -46,11 +46,11 @@ TEST_F(InferCommand, EachTargetRunsAsWritten) {
         const char* expected;
     } cases[] = {
         {"csv", "data.out.csv",
-         "\"name\",\"when\",\"n\",\"ok\"\n\"Zoë\",\"2024-01-02 10:30:00\",1e+05,\"true\"\n"
+         "\"name\",\"when\",\"n\",\"ok\"\n\"Zoë\",\"2024-01-02 10:30:00\",100000,\"true\"\n"
          "\"Al\",\"2024-02-03\",2.5,\"false\"\n"},
-        // Widths hold the longest value as written: 4 bytes, 19, 5 and 5.
+        // Widths hold the longest value as written: 4 bytes, 19, 6 and 5.
         {"fixed", "data.out.txt",
-         "Zoë2024-01-02 10:30:001e+05true \nAl  2024-02-03         2.5  false\n"},
+         "Zoë2024-01-02 10:30:00100000true \nAl  2024-02-03         2.5   false\n"},
     };
     for (const auto& c : cases) {
         write("data.csv", data);

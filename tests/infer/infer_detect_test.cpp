@@ -423,14 +423,14 @@ TEST(InferDetect, TextModeMakesEveryColumnAString) {
 TEST(InferDetect, LengthsCountCharactersAndWidthsBytes) {
     testfiles::TempDir dir;
     const std::string path = dir.file("data.csv");
-    // "Páramo" is 6 characters and 7 bytes; 1e5 is written 1e+05; yes is written true.
+    // "Páramo" is 6 characters and 7 bytes; 1e5 is written 100000; yes is written true.
     testfiles::writeFile(path, "t,r,b\nPáramo,1e5,yes\nab,2.5,no\n");
     const FileLayout layout = textjob::infer::inferLayout(path, InferOptions{});
     ASSERT_EQ(layout.columns.size(), 3u);
     EXPECT_EQ(layout.columns[0].longestChars, 6);
     EXPECT_EQ(layout.columns[0].outputWidth, 7);
     EXPECT_GT(layout.columns[0].maxLength, 6);
-    EXPECT_EQ(layout.columns[1].outputWidth, 5);
+    EXPECT_EQ(layout.columns[1].outputWidth, 6);
     EXPECT_EQ(layout.columns[2].outputWidth, 5);
 }
 

@@ -1,7 +1,6 @@
 // DEST_DELIMTEXT: line shapes, delimiters, line ends, append, runs that write nothing.
 #include <gtest/gtest.h>
 
-#include <charconv>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -9,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "../../runtime/value_text.h"
 #include "../../src/dest_value_text.h"
 #include "common/printable.h"
 #include "support/dest_support.h"
@@ -371,8 +371,7 @@ namespace {
 
 std::string shortestText(double value) {
     char bytes[64];
-    const auto result = std::to_chars(bytes, bytes + sizeof bytes, value);
-    return std::string(bytes, result.ptr);
+    return std::string(bytes, static_cast<size_t>(mvb::text::formatRealGeneral(value, bytes)));
 }
 
 std::string writtenText(double value) {
@@ -381,9 +380,9 @@ std::string writtenText(double value) {
     return std::string(destValueText(&var, buffer));
 }
 
-// Reals are written in the shortest form that reads back, the form std::to_chars gives; the
-// short positional texts most data holds take a quicker path that must agree with it exactly,
-// also where the exponent form is shorter and at the edges of that path's range.
+// Reals are written with the shortest digits that read back, as the runtime's general real
+// formatter lays them out; the short texts most data holds take a quicker path that must agree
+// with it exactly, also at the edges of that path's range.
 TEST(DelimDest, RealsAsTheirShortestText) {
     std::vector<double> values = {0.0,
                                   -0.0,
