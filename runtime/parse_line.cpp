@@ -3,8 +3,6 @@
 #include <cstdint>
 #include <cstring>
 
-#include <emmintrin.h>
-
 #include "mvb/byte_scan.h"
 #include "mvb/parse.h"
 #include "utf8_internal.h"
@@ -16,9 +14,10 @@
 // their own field, only behind a doubled quote, an escape or a closing quote; a field's text is
 // never longer than the bytes it was read from, so writing never overtakes reading.
 //
-// Settings are fixed per call, so each combination is its own instance of one template and the
-// per-byte loops test data only. Lines without quotes or escapes take a faster path that finds
-// all delimiters of 64 bytes at a time.
+// Settings are fixed per call, so each combination is its own instance of one template. The
+// bytes that end a run of text (delimiters, quotes, backslashes) are found a word at a time or
+// through byte masks of 64 bytes, never by a test per byte. Lines without quotes or escapes
+// take a faster path that splits at every delimiter of the mask.
 
 namespace {
 
@@ -50,26 +49,6 @@ struct Settings {
 
 inline uint64_t load64(const char* p) noexcept {
     return mvb::scan::load(p);
-}
-
-inline char* findByte(char* p, char* end, char c) noexcept {
-    return mvbFindByte(p, end, c);
-}
-
-/// First occurrence of the whole token in [p, end), or end.
-template <bool MultiByte>
-inline char* findToken(char* p, char* end, const Token& token) noexcept {
-    if constexpr (!MultiByte) {
-        return findByte(p, end, token.bytes[0]);
-    } else {
-        for (;;) {
-            p = findByte(p, end, token.bytes[0]);
-            if (p == end || token.at(p, end)) {
-                return p;
-            }
-            ++p;
-        }
-    }
 }
 
 inline void store64(char* p, uint64_t word) noexcept {
@@ -113,9 +92,16 @@ inline char unescaped(char c) noexcept {
 template <bool MultiDelim, bool Quoting, bool Escapes, bool KeepBlanks>
 class Splitter {
   public:
-    Splitter(const Settings& settings, char* end) noexcept : s_(settings), end_(end) {}
+    Splitter(const Settings& settings, char* begin, char* end) noexcept
+        : s_(settings),
+          begin_(begin),
+          end_(end),
+          delimiters_(begin, end, settings.delimiter.bytes[0]),
+          quotes_(begin, end, settings.quote.bytes[0]),
+          backslashes_(begin, end, '\\') {}
 
-    int run(char* r, char** fields, int capacity) noexcept {
+    int run(char** fields, int capacity) noexcept {
+        char* r = begin_;
         int count = 0;
         for (;;) {
             if constexpr (!KeepBlanks) {
@@ -155,6 +141,18 @@ class Splitter {
     }
 
   private:
+    /// The first `c` at or after `r` (`finder` looks for it) or, with escapes, a backslash.
+    /// Without escapes a word-wise search from `r` does best: most fields are shorter than a
+    /// word or two. With them, two kinds of byte end a run, so each has its block mask.
+    char* nextStop(mvb::scan::ByteFinder& finder, char* r, char c) noexcept {
+        if constexpr (Escapes) {
+            const auto from = static_cast<size_t>(r - begin_);
+            return begin_ + std::min(finder.next(from), backslashes_.next(from));
+        } else {
+            return mvbFindByte(r, end_, c);
+        }
+    }
+
     /// Resolves the escape whose backslash is at `r`; returns the read position after it.
     char* escape(char* r, char*& w, char*& protectedEnd) const noexcept {
         if (end_ - r < 2) {
@@ -168,43 +166,31 @@ class Splitter {
 
     /// Copies the text of an unquoted field (or what follows a closing quote) up to the next
     /// delimiter or the end of the line; returns the read position there.
-    char* unquoted(char* r, char*& w, char*& protectedEnd) const noexcept {
-        if constexpr (!Escapes) {
-            char* stop = findToken<MultiDelim>(r, end_, s_.delimiter);
+    char* unquoted(char* r, char*& w, char*& protectedEnd) noexcept {
+        for (;;) {
+            char* stop = nextStop(delimiters_, r, s_.delimiter.bytes[0]);
             copyBytes(w, r, static_cast<size_t>(stop - r));
-            return stop;
-        } else {
-            const char delimiterLead = s_.delimiter.bytes[0];
-            while (r < end_) {
-                const char c = *r;
-                if (c == '\\') {
-                    r = escape(r, w, protectedEnd);
-                    continue;
-                }
-                if (c == delimiterLead && (!MultiDelim || s_.delimiter.at(r, end_))) {
-                    break;
-                }
-                *w++ = c;
-                ++r;
+            r = stop;
+            if (r == end_) {
+                return r;
             }
-            return r;
+            if (Escapes && *r == '\\') {
+                r = escape(r, w, protectedEnd);
+                continue;
+            }
+            if (!MultiDelim || s_.delimiter.at(r, end_)) {
+                return r;
+            }
+            *w++ = *r++;  // the lead byte of a longer delimiter, but not the delimiter
         }
     }
 
     /// Copies a quoted field's content from just after its opening quote; returns the read
     /// position after the closing quote (or the end of the line when it is never closed).
-    char* quoted(char* r, char*& w) const noexcept {
+    char* quoted(char* r, char*& w) noexcept {
         const Token& q = s_.quote;
         for (;;) {
-            char* stop;
-            if constexpr (Escapes) {
-                stop = r;
-                while (stop < end_ && *stop != q.bytes[0] && *stop != '\\') {
-                    ++stop;
-                }
-            } else {
-                stop = findByte(r, end_, q.bytes[0]);
-            }
+            char* stop = nextStop(quotes_, r, q.bytes[0]);
             copyBytes(w, r, static_cast<size_t>(stop - r));
             r = stop;
             if (r == end_) {
@@ -229,19 +215,12 @@ class Splitter {
     }
 
     const Settings& s_;
+    char* const begin_;
     char* const end_;
+    mvb::scan::ByteFinder delimiters_;
+    mvb::scan::ByteFinder quotes_;
+    mvb::scan::ByteFinder backslashes_;
 };
-
-/// Positions of `c` in the 64 bytes at `p`, one bit per byte.
-inline uint64_t maskOf64(const char* p, __m128i pattern) noexcept {
-    uint64_t mask = 0;
-    for (int i = 0; i < 4; ++i) {
-        const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i));
-        const auto bits = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, pattern)));
-        mask |= static_cast<uint64_t>(bits) << (16 * i);
-    }
-    return mask;
-}
 
 /// Splits a line that holds no quote and needs no escapes, with a one-byte delimiter, in
 /// place: the delimiters are found 64 bytes at a time, every field stays where it is (after
@@ -249,7 +228,6 @@ inline uint64_t maskOf64(const char* p, __m128i pattern) noexcept {
 template <bool KeepBlanks>
 int splitPlain(const Settings& s, char* line, const char* end, char** fields,
                int capacity) noexcept {
-    const __m128i pattern = _mm_set1_epi8(s.delimiter.bytes[0]);
     const size_t size = static_cast<size_t>(end - line);
     int count = 0;
     char* fieldStart = line;
@@ -269,14 +247,7 @@ int splitPlain(const Settings& s, char* line, const char* end, char** fields,
     };
     size_t base = 0;
     while (base < size) {
-        uint64_t mask;
-        if (size - base >= 64) {
-            mask = maskOf64(line + base, pattern);
-        } else {
-            char tail[64] = {};  // a delimiter is never NUL, so the padding matches nothing
-            std::memcpy(tail, line + base, size - base);
-            mask = maskOf64(tail, pattern);
-        }
+        uint64_t mask = mvb::scan::blockMaskUpTo(line + base, size - base, s.delimiter.bytes[0]);
         while (mask != 0) {
             char* delimiter = line + base + std::countr_zero(mask);
             mask &= mask - 1;
@@ -286,7 +257,7 @@ int splitPlain(const Settings& s, char* line, const char* end, char** fields,
             }
             fieldStart = delimiter + 1;
         }
-        base += 64;
+        base += mvb::scan::kBlockBytes;
     }
     finish(line + size);
     return count;
@@ -296,8 +267,8 @@ using SplitFn = int (*)(const Settings&, char*, char*, char**, int);
 
 template <bool MultiDelim, bool Quoting, bool Escapes, bool KeepBlanks>
 int splitWith(const Settings& settings, char* line, char* end, char** fields, int capacity) {
-    return Splitter<MultiDelim, Quoting, Escapes, KeepBlanks>(settings, end)
-        .run(line, fields, capacity);
+    return Splitter<MultiDelim, Quoting, Escapes, KeepBlanks>(settings, line, end)
+        .run(fields, capacity);
 }
 
 template <bool MultiDelim, bool Quoting>
@@ -371,23 +342,10 @@ namespace {
 /// that continues a quoted field holds that field's closing quote before any later one).
 bool endsInsideQuotes(const char* line, const char* end, bool quoted, char delimiter, char quote,
                       bool keepBlanks, char blank1, char blank2) noexcept {
-    const __m128i pattern = _mm_set1_epi8(quote);
     const size_t size = static_cast<size_t>(end - line);
     size_t consumed = 0;  // quotes before this position belong to a doubled quote already seen
-    for (size_t base = 0; base < size; base += 64) {
-        const size_t count = std::min<size_t>(size - base, 64);
-        uint64_t mask = 0;
-        size_t i = 0;
-        for (; i + 16 <= count; i += 16) {
-            const __m128i block =
-                _mm_loadu_si128(reinterpret_cast<const __m128i*>(line + base + i));
-            const auto bits =
-                static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, pattern)));
-            mask |= static_cast<uint64_t>(bits) << i;
-        }
-        for (; i < count; ++i) {
-            mask |= static_cast<uint64_t>(line[base + i] == quote) << i;
-        }
+    for (size_t base = 0; base < size; base += mvb::scan::kBlockBytes) {
+        uint64_t mask = mvb::scan::blockMaskUpTo(line + base, size - base, quote);
         while (mask != 0) {
             const size_t at = base + static_cast<size_t>(std::countr_zero(mask));
             mask &= mask - 1;

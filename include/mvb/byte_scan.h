@@ -5,6 +5,10 @@
 #include <cstdint>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 // Byte scans a word (eight bytes) at a time, for the short texts of the row path: a field, its
 // padding. Inline, since a call costs more than most of the texts they scan; bench/byte_scan
 // measures each against the plain loop and the standard call.
@@ -86,3 +90,118 @@ inline char* mvbFindByte(char* p, char* end, char c) noexcept {
     void* found = std::memchr(p, static_cast<unsigned char>(c), static_cast<size_t>(end - p));
     return found != nullptr ? static_cast<char*>(found) : end;
 }
+
+// Byte masks over blocks of 64 bytes, for the line splitter and the record reader: bit i of a
+// mask tells whether byte i of the block is the byte looked for, so the bytes that matter in a
+// line are found by counting zero bits rather than by a test per byte. With SSE2 (always there
+// on x86-64) a chunk of 16 bytes is one compare; elsewhere two word-at-a-time compares do it.
+
+namespace mvb::scan {
+
+inline constexpr size_t kBlockBytes = 64;
+
+/// The portable way: a word at a time, a matching byte's high bit gathered into one bit.
+inline uint32_t chunkMaskWords(const char* chunk, char c) noexcept {
+    const uint64_t pattern = kOnes * static_cast<unsigned char>(c);
+    uint32_t mask = 0;
+    for (size_t i = 0; i < 16; i += 8) {
+        const uint64_t equal = ~nonZeroBytes(load(chunk + i) ^ pattern) & kHighs;
+        // The high bits of bytes 0..7 (bits 7, 15, .., 63) multiplied into bits 56..63.
+        mask |= static_cast<uint32_t>((equal * 0x0002040810204081ull) >> 56) << i;
+    }
+    return mask;
+}
+
+#if defined(__SSE2__)
+inline uint32_t chunkMaskVector(const char* chunk, char c) noexcept {
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(chunk));
+    return static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(c))));
+}
+#endif
+
+/// Where `c` is in the 16 bytes at `chunk`, one bit per byte (the lowest bit is the first byte),
+/// the way the build picks.
+inline uint32_t chunkMask(const char* chunk, char c) noexcept {
+#if defined(__SSE2__)
+    return chunkMaskVector(chunk, c);
+#else
+    return chunkMaskWords(chunk, c);
+#endif
+}
+
+/// chunkMask over a block of 64 bytes.
+template <uint32_t (*Chunk)(const char*, char) = chunkMask>
+inline uint64_t blockMask(const char* block, char c) noexcept {
+    uint64_t mask = 0;
+    for (size_t i = 0; i < kBlockBytes; i += 16)
+        mask |= static_cast<uint64_t>(Chunk(block + i, c)) << i;
+    return mask;
+}
+
+/// blockMask over the `count` bytes at `bytes`, which may end anywhere; no bit is set at or past
+/// `count`. Whole chunks are read in place and a last part chunk as the 16 bytes that end with
+/// the text; only a text shorter than a chunk is read from a copy.
+template <uint32_t (*Chunk)(const char*, char) = chunkMask>
+inline uint64_t blockMaskUpTo(const char* bytes, size_t count, char c) noexcept {
+    if (count >= kBlockBytes) return blockMask<Chunk>(bytes, c);
+    if (count < 16) {
+        char copy[16] = {};
+        std::memcpy(copy, bytes, count);
+        return Chunk(copy, c) & ((uint32_t{1} << count) - 1);
+    }
+    uint64_t mask = 0;
+    size_t i = 0;
+    for (; i + 16 <= count; i += 16)
+        mask |= static_cast<uint64_t>(Chunk(bytes + i, c)) << i;
+    if (i < count) {
+        // The chunk that ends with the text, its bits before `i` dropped.
+        const uint32_t last = Chunk(bytes + count - 16, c) >> (16 - (count - i));
+        mask |= static_cast<uint64_t>(last) << i;
+    }
+    return mask;
+}
+
+/// The positions of one byte in a text, found a block at a time and handed out in order: each
+/// block's mask is made once however many of its positions are asked for.
+class ByteFinder {
+  public:
+    ByteFinder(const char* begin, const char* end, char c) noexcept
+        : begin_(begin), size_(static_cast<size_t>(end - begin)), c_(c) {}
+
+    /// The offset of the first `c` at or after offset `from`, or the text's size when there is
+    /// none. Asked in rising order, each block is looked at once.
+    [[gnu::always_inline]] size_t next(size_t from) noexcept {
+        const size_t offset = from - base_;
+        if (offset < kBlockBytes) [[likely]] {
+            const uint64_t ahead = mask_ & (~uint64_t{0} << offset);
+            if (ahead != 0) return base_ + static_cast<size_t>(std::countr_zero(ahead));
+        }
+        return nextInLaterBlocks(from);
+    }
+
+  private:
+    /// next() where the block of `from` is not loaded yet or holds no `c` from `from` on.
+    [[gnu::noinline]] size_t nextInLaterBlocks(size_t from) noexcept {
+        for (;;) {
+            if (from >= size_) return size_;
+            const size_t base = from - from % kBlockBytes;
+            if (!loaded_ || base != base_) {
+                base_ = base;
+                loaded_ = true;
+                mask_ = blockMaskUpTo(begin_ + base, size_ - base, c_);
+            }
+            const uint64_t ahead = mask_ & (~uint64_t{0} << (from - base));
+            if (ahead != 0) return base + static_cast<size_t>(std::countr_zero(ahead));
+            from = base + kBlockBytes;
+        }
+    }
+
+    const char* begin_;
+    size_t size_;
+    char c_;
+    bool loaded_ = false;
+    size_t base_ = 0;
+    uint64_t mask_ = 0;
+};
+
+}  // namespace mvb::scan

@@ -213,20 +213,24 @@ TEST(Splitter, RejectsUnusableArguments) {
     EXPECT_EQ(mvs_parse_text_ex2(line, fields, 2, nullptr, 3, ',', '"', 0), 0);
 }
 
-// Quote-free lines with a one-byte delimiter take the block-wise path; a two-byte delimiter
-// takes the general one. Both must agree on random lines that cross 64-byte blocks.
+// Quote-free lines with a one-byte delimiter take the block-wise path, quoted ones a path of
+// their own and a two-byte delimiter or escapes the general one; a line without backslashes
+// splits the same with escapes on. All must agree on random lines that cross 64-byte blocks,
+// and so must the test whether such a line leaves a quoted field open.
 TEST(Splitter, BlockPathAgreesWithGeneralPath) {
-    const char alphabet[] = {'a', 'b', ' ', '\t', ',', 'x'};
+    const char alphabet[] = {'a', 'b', ' ', '\t', ',', 'x', '"', 'a', 'b', ','};
     uint32_t state = 12345;
     auto next = [&state] {
         state = state * 1103515245u + 12345u;
         return state >> 16;
     };
-    for (int round = 0; round < 2000; ++round) {
+    for (int round = 0; round < 4000; ++round) {
         const size_t size = next() % 200;
+        // Half the lines without quotes, for the quote-free path.
+        const size_t letters = sizeof alphabet - (round % 2 == 0 ? 4 : 0);
         std::string line;
         for (size_t i = 0; i < size; ++i) {
-            line += alphabet[next() % sizeof alphabet];
+            line += alphabet[next() % letters];
         }
         std::string wide;  // the same line with the two-byte delimiter U+00A6
         for (char c : line) {
@@ -234,9 +238,26 @@ TEST(Splitter, BlockPathAgreesWithGeneralPath) {
         }
         for (unsigned flags : {0u, kKeep}) {
             const int capacity = 1 + static_cast<int>(next() % 40);
-            EXPECT_EQ(split(line, ',', '"', flags, true, capacity),
-                      split(wide, 0xA6, '"', flags, true, capacity))
+            const Fields fields = split(line, ',', '"', flags, true, capacity);
+            Fields narrowed = split(wide, 0xA6, '"', flags, true, capacity);
+            for (std::string& field : narrowed) {  // delimiters within quotes, or past the last
+                for (size_t at; (at = field.find("\xC2\xA6")) != std::string::npos;)
+                    field.replace(at, 2, ",");
+            }
+            EXPECT_EQ(fields, narrowed)
                 << "[" << line << "] flags " << flags << " capacity " << capacity;
+            EXPECT_EQ(fields, split(line, ',', '"', flags | kEscapes, true, capacity))
+                << "[" << line << "] flags " << flags << " capacity " << capacity;
+            for (bool inside : {false, true}) {
+                const bool open = mvs_record_continues(line.data(), static_cast<int>(size), inside,
+                                                       ',', '"', flags);
+                EXPECT_EQ(open, mvs_record_continues(wide.data(), static_cast<int>(wide.size()),
+                                                     inside, 0xA6, '"', flags))
+                    << "[" << line << "] flags " << flags << " inside " << inside;
+                EXPECT_EQ(open, mvs_record_continues(line.data(), static_cast<int>(size), inside,
+                                                     ',', '"', flags | kEscapes))
+                    << "[" << line << "] flags " << flags << " inside " << inside;
+            }
         }
     }
 }

@@ -1,0 +1,75 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <random>
+#include <vector>
+
+#include "mvb/byte_scan.h"
+
+namespace {
+
+using mvb::scan::kBlockBytes;
+
+// The block masks, both ways of making them, and the finder that hands out their positions,
+// against a byte loop: texts of every length up to a little over two blocks, each held in
+// exactly its own bytes (the sanitizers catch a read past them), the byte looked for at every
+// offset, among bytes that differ from it in one bit (where a word-wise compare could borrow or
+// carry into a neighbour) and at random other places.
+TEST(ByteScan, BlockMasksFindWhatAByteLoopFinds) {
+    using mvb::scan::blockMaskUpTo;
+    using MaskFn = uint64_t (*)(const char*, size_t, char);
+    const struct {
+        const char* name;
+        MaskFn mask;
+        char c;
+    } cases[] = {
+        {"words, quote", blockMaskUpTo<mvb::scan::chunkMaskWords>, '"'},
+        {"words, line feed", blockMaskUpTo<mvb::scan::chunkMaskWords>, '\n'},
+        {"words, carriage return", blockMaskUpTo<mvb::scan::chunkMaskWords>, '\r'},
+        {"words, high byte", blockMaskUpTo<mvb::scan::chunkMaskWords>, '\x80'},
+        {"words, all bits", blockMaskUpTo<mvb::scan::chunkMaskWords>, '\xFF'},
+#if defined(__SSE2__)
+        {"vector, quote", blockMaskUpTo<mvb::scan::chunkMaskVector>, '"'},
+        {"vector, line feed", blockMaskUpTo<mvb::scan::chunkMaskVector>, '\n'},
+        {"vector, high byte", blockMaskUpTo<mvb::scan::chunkMaskVector>, '\x80'},
+#endif
+    };
+    std::mt19937 random(20261208);
+    for (const auto& c : cases) {
+        const char near[] = {c.c,
+                             static_cast<char>(c.c ^ 1),
+                             static_cast<char>(c.c ^ 0x80),
+                             static_cast<char>(c.c - 1),
+                             static_cast<char>(c.c + 1),
+                             '\0',
+                             'a'};
+        for (size_t length = 0; length <= 2 * kBlockBytes + 8; ++length) {
+            for (size_t offset = 0; offset < length; ++offset) {
+                std::vector<char> text(length);
+                for (char& byte : text)
+                    byte = near[random() % sizeof near];
+                text[offset] = c.c;
+                for (size_t from = 0; from < length; from += 1 + from % 7) {
+                    const size_t count = std::min(length - from, kBlockBytes);
+                    uint64_t expected = 0;
+                    for (size_t i = 0; i < count; ++i)
+                        expected |= static_cast<uint64_t>(text[from + i] == c.c) << i;
+                    ASSERT_EQ(c.mask(text.data() + from, count, c.c), expected)
+                        << c.name << ", length " << length << ", offset " << offset;
+                }
+                std::vector<size_t> found;
+                mvb::scan::ByteFinder finder(text.data(), text.data() + length, c.c);
+                for (size_t at = finder.next(0); at < length; at = finder.next(at + 1))
+                    found.push_back(at);
+                std::vector<size_t> expected;
+                for (size_t i = 0; i < length; ++i)
+                    if (text[i] == c.c) expected.push_back(i);
+                ASSERT_EQ(found, expected)
+                    << c.name << ", length " << length << ", offset " << offset;
+            }
+        }
+    }
+}
+
+}  // namespace
