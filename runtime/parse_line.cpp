@@ -2,6 +2,7 @@
 #include <bit>
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
 
 #include "mvb/byte_scan.h"
 #include "mvb/parse.h"
@@ -51,6 +52,27 @@ inline uint64_t load64(const char* p) noexcept {
     return mvb::scan::load(p);
 }
 
+/// First occurrence of the whole token in [p, end), or end.
+template <bool MultiByte>
+inline char* findToken(char* p, char* end, const Token& token) noexcept {
+    for (;;) {
+        p = mvbFindByte(p, end, token.bytes[0]);
+        if (!MultiByte || p == end || token.at(p, end)) {
+            return p;
+        }
+        ++p;
+    }
+}
+
+/// Where runs of text end in a line read with escapes: delimiters, quotes and backslashes, each
+/// found through its block masks.
+struct EscapeStops {
+    mvb::scan::ByteFinder delimiters;
+    mvb::scan::ByteFinder quotes;
+    mvb::scan::ByteFinder backslashes;
+};
+struct NoStops {};
+
 inline void store64(char* p, uint64_t word) noexcept {
     std::memcpy(p, &word, sizeof word);
 }
@@ -93,12 +115,7 @@ template <bool MultiDelim, bool Quoting, bool Escapes, bool KeepBlanks>
 class Splitter {
   public:
     Splitter(const Settings& settings, char* begin, char* end) noexcept
-        : s_(settings),
-          begin_(begin),
-          end_(end),
-          delimiters_(begin, end, settings.delimiter.bytes[0]),
-          quotes_(begin, end, settings.quote.bytes[0]),
-          backslashes_(begin, end, '\\') {}
+        : s_(settings), begin_(begin), end_(end), stops_(makeStops(settings, begin, end)) {}
 
     int run(char** fields, int capacity) noexcept {
         char* r = begin_;
@@ -141,16 +158,20 @@ class Splitter {
     }
 
   private:
-    /// The first `c` at or after `r` (`finder` looks for it) or, with escapes, a backslash.
-    /// Without escapes a word-wise search from `r` does best: most fields are shorter than a
-    /// word or two. With them, two kinds of byte end a run, so each has its block mask.
-    char* nextStop(mvb::scan::ByteFinder& finder, char* r, char c) noexcept {
+    static auto makeStops(const Settings& s, char* begin, char* end) noexcept {
         if constexpr (Escapes) {
-            const auto from = static_cast<size_t>(r - begin_);
-            return begin_ + std::min(finder.next(from), backslashes_.next(from));
+            return EscapeStops{{begin, end, s.delimiter.bytes[0]},
+                               {begin, end, s.quote.bytes[0]},
+                               {begin, end, '\\'}};
         } else {
-            return mvbFindByte(r, end_, c);
+            return NoStops{};
         }
+    }
+
+    /// With escapes, the first byte at or after `r` that `finder` looks for, or a backslash.
+    char* escapeStop(mvb::scan::ByteFinder& finder, const char* r) noexcept {
+        const auto from = static_cast<size_t>(r - begin_);
+        return begin_ + std::min(finder.next(from), stops_.backslashes.next(from));
     }
 
     /// Resolves the escape whose backslash is at `r`; returns the read position after it.
@@ -167,21 +188,27 @@ class Splitter {
     /// Copies the text of an unquoted field (or what follows a closing quote) up to the next
     /// delimiter or the end of the line; returns the read position there.
     char* unquoted(char* r, char*& w, char*& protectedEnd) noexcept {
-        for (;;) {
-            char* stop = nextStop(delimiters_, r, s_.delimiter.bytes[0]);
+        if constexpr (!Escapes) {
+            char* stop = findToken<MultiDelim>(r, end_, s_.delimiter);
             copyBytes(w, r, static_cast<size_t>(stop - r));
-            r = stop;
-            if (r == end_) {
-                return r;
+            return stop;
+        } else {
+            for (;;) {
+                char* stop = escapeStop(stops_.delimiters, r);
+                copyBytes(w, r, static_cast<size_t>(stop - r));
+                r = stop;
+                if (r == end_) {
+                    return r;
+                }
+                if (*r == '\\') {
+                    r = escape(r, w, protectedEnd);
+                    continue;
+                }
+                if (!MultiDelim || s_.delimiter.at(r, end_)) {
+                    return r;
+                }
+                *w++ = *r++;  // the lead byte of a longer delimiter, but not the delimiter
             }
-            if (Escapes && *r == '\\') {
-                r = escape(r, w, protectedEnd);
-                continue;
-            }
-            if (!MultiDelim || s_.delimiter.at(r, end_)) {
-                return r;
-            }
-            *w++ = *r++;  // the lead byte of a longer delimiter, but not the delimiter
         }
     }
 
@@ -190,7 +217,12 @@ class Splitter {
     char* quoted(char* r, char*& w) noexcept {
         const Token& q = s_.quote;
         for (;;) {
-            char* stop = nextStop(quotes_, r, q.bytes[0]);
+            char* stop;
+            if constexpr (Escapes) {
+                stop = escapeStop(stops_.quotes, r);
+            } else {
+                stop = mvbFindByte(r, end_, q.bytes[0]);
+            }
             copyBytes(w, r, static_cast<size_t>(stop - r));
             r = stop;
             if (r == end_) {
@@ -217,9 +249,7 @@ class Splitter {
     const Settings& s_;
     char* const begin_;
     char* const end_;
-    mvb::scan::ByteFinder delimiters_;
-    mvb::scan::ByteFinder quotes_;
-    mvb::scan::ByteFinder backslashes_;
+    [[no_unique_address]] std::conditional_t<Escapes, EscapeStops, NoStops> stops_;
 };
 
 /// Splits a line that holds no quote and needs no escapes, with a one-byte delimiter, in
