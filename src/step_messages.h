@@ -34,6 +34,13 @@ class StepMessages {
             mvb_get_message(sourceFile_, id.line, "Text Plugin", id.number, args...));
     }
 
+    /// As report(), but logged as a warning: the run goes on.
+    template <typename... Args>
+    void warn(StepMessageId id, const Args&... args) const {
+        host_->getLog()->logMessage(
+            1, mvb_get_message(sourceFile_, id.line, "Text Plugin", id.number, args...));
+    }
+
   private:
     StepHost* host_;
     const char* sourceFile_;

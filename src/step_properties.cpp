@@ -113,16 +113,18 @@ std::string defaultText(PropertyKind, const MvbString& value) {
     return value.empty() ? "(none)" : std::string(value.view());
 }
 
-bool readFlag(const MvbDatavar& value, int message, bool* setting) noexcept {
+bool readFlag(const MvbDatavar& value, int message, bool* setting, bool* lenient) noexcept {
     if (value.isNull()) return true;
     bool unreadable = false;
     const bool flag = value.asBool(&unreadable);
     if (unreadable && message != 0) return false;
     *setting = flag && !unreadable;
+    *lenient = unreadable;
     return true;
 }
 
-bool readNumber(const MvbDatavar& value, PropertyKind kind, int message, int* setting) {
+bool readNumber(const MvbDatavar& value, PropertyKind kind, int message, int* setting,
+                bool* lenient) {
     if (kind == PropertyKind::Character || kind == PropertyKind::Delimiter) {
         return readCode(value, kind, setting);
     }
@@ -130,14 +132,28 @@ bool readNumber(const MvbDatavar& value, PropertyKind kind, int message, int* se
     if (kind == PropertyKind::Encoding) {
         // An empty text, like a missing value, leaves the default.
         if (value.getType() == mvbTypeString && value.stringView().empty()) return true;
-        return readEncodingNumber(value, setting) || message == 0;
+        if (readEncodingNumber(value, setting)) return true;
+        *lenient = message == 0;
+        return message == 0;
     }
     // A lenient read passes on what the value yields, 0 when it is no integer.
     bool unreadable = false;
     const int number = value.asInt(&unreadable);
     if (unreadable && message != 0) return false;
     *setting = number;
+    *lenient = unreadable;
     return true;
+}
+
+void warnLenient(const StepMessages& messages, const char* name, PropertyKind kind,
+                 const MvbDatavar& value, const std::string& readAs, int line) {
+    const char* wanted = kind == PropertyKind::Boolean    ? "a boolean (true or false)"
+                         : kind == PropertyKind::Encoding ? "an encoding number or name"
+                                                          : "a whole number";
+    StepMessageId id(831);
+    id.line = line;
+    messages.warn(id, std::string_view(name), value.asString().view(), std::string_view(wanted),
+                  std::string_view(readAs));
 }
 
 void reportUnusable(const StepMessages& messages, PropertyKind kind, StepMessageId id,

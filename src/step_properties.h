@@ -93,10 +93,16 @@ std::string defaultText(PropertyKind kind, int value);
 std::string defaultText(PropertyKind kind, const MvbString& value);
 
 /// Read one value into its setting: false when it cannot be used (nothing is reported here).
-/// With `message` 0 a flag or number reads leniently: what cannot be read gives false or 0.
-bool readFlag(const MvbDatavar& value, int message, bool* setting) noexcept;
+/// With `message` 0 a flag or number reads leniently: what cannot be read gives false or 0 (an
+/// encoding keeps its default), and `*lenient` is set so that the caller can say so.
+bool readFlag(const MvbDatavar& value, int message, bool* setting, bool* lenient) noexcept;
 /// An integer, an encoding, or a character's code (Character, Delimiter).
-bool readNumber(const MvbDatavar& value, PropertyKind kind, int message, int* setting);
+bool readNumber(const MvbDatavar& value, PropertyKind kind, int message, int* setting,
+                bool* lenient);
+/// Warns (message 831) that the value of property `name` was no value of its kind and was read
+/// as the setting's value `readAs` shows.
+void warnLenient(const StepMessages& messages, const char* name, PropertyKind kind,
+                 const MvbDatavar& value, const std::string& readAs, int line);
 bool readText(const MvbDatavar& value, PropertyKind kind, bool required, MvbString* setting);
 /// Reports message `id` for a value that cannot be used, with the arguments its kind's text
 /// takes: the value for a delimiter; the value and the nearest names for an encoding.
@@ -183,11 +189,24 @@ bool readSettings(const StepMessages& messages, std::span<const PropertyRow<Sett
         if (row.kind == PropertyKind::Table) continue;
         const MvbDatavar value = values->getValue(index, true);
         bool usable = true;
+        bool lenient = false;
         if (row.flag != nullptr) {
-            usable = property_detail::readFlag(value, row.message, &(settings.*row.flag));
+            usable = property_detail::readFlag(value, row.message, &(settings.*row.flag), &lenient);
+            if (lenient) [[unlikely]] {
+                property_detail::warnLenient(
+                    messages, row.name, row.kind, value,
+                    property_detail::defaultText(row.kind, settings.*row.flag),
+                    static_cast<int>(where.line()));
+            }
         } else if (row.number != nullptr) {
-            usable =
-                property_detail::readNumber(value, row.kind, row.message, &(settings.*row.number));
+            usable = property_detail::readNumber(value, row.kind, row.message,
+                                                 &(settings.*row.number), &lenient);
+            if (lenient) [[unlikely]] {
+                property_detail::warnLenient(
+                    messages, row.name, row.kind, value,
+                    property_detail::defaultText(row.kind, settings.*row.number),
+                    static_cast<int>(where.line()));
+            }
         } else if (row.text != nullptr) {
             usable =
                 property_detail::readText(value, row.kind, row.required, &(settings.*row.text));
