@@ -59,9 +59,11 @@ RunReport runJob(const JobDefinition& job, const RunOptions& options) {
         if (report.stopped) {
             RunMessage stop{RunMessage::Kind::Error, "",
                             "The run was stopped after " + std::to_string(report.rowsRead) +
-                                " rows were read, before the end of the data: the files "
-                                "written hold only those rows. Run the job again to process "
-                                "all of it"};
+                                " rows were read, before the end of the data: each file a "
+                                "destination replaces was left as it was, the rows written "
+                                "kept beside it as <file>.partial (a file appended to or "
+                                "written in place holds only those rows). Run the job again "
+                                "to process all of it"};
             if (options.onMessage) options.onMessage(stop);
             report.messages.push_back(std::move(stop));
         }

@@ -39,7 +39,12 @@ std::optional<CommandLine> parseCommandLine(int argc, char** argv, int& exitStat
     run->add_flag("--strict", line.strict,
                   "Fail the run (exit status 1) when a value could not be kept as read: a text "
                   "its field's type cannot read, a text cut at MAX_LENGTH or WIDTH, text "
-                  "dropped after a NUL");
+                  "dropped after a NUL, a row's extra fields, text after a closing quote, a "
+                  "value written so that the file cannot give it back");
+    run->add_flag("--in-place", line.inPlace,
+                  "Write each destination's file straight in place (for readers that follow "
+                  "it), not under a temporary name renamed into place when the step finishes; "
+                  "sets IN_PLACE true in every destination");
     run->add_option("-t,--threads", line.threads,
                     "1 runs every step in one thread; 0 (the default) runs each step of a job "
                     "of two steps or more in a thread of its own when the machine has more "

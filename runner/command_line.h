@@ -16,6 +16,7 @@ struct CommandLine {
     bool dryRun = false;                 ///< run the rows through without writing files
     bool quiet = false;                  ///< no summary and no progress line
     bool strict = false;                 ///< a value not kept as read fails the run
+    bool inPlace = false;                ///< run: destinations write straight into their files
     int threads = 0;                     ///< run: 1 one thread; 0 automatic (see RunOptions)
     std::vector<std::string> overrides;  ///< run: STEP.PROPERTY=VALUE texts, in order
     std::string stepType;                ///< describe: the step type id

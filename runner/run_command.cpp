@@ -30,6 +30,20 @@ bool writesStandardOutput(const texthost::JobDefinition& job) {
     return false;
 }
 
+/// Sets IN_PLACE true in every destination of the job, over what the job gives.
+void writeInPlace(texthost::JobDefinition& job) {
+    for (texthost::JobStep& step : job.steps) {
+        if (step.type.rfind("DEST_", 0) != 0) continue;
+        std::erase_if(step.properties, [](const texthost::JobProperty& property) {
+            return property.name == "IN_PLACE";
+        });
+        texthost::JobProperty inPlace;
+        inPlace.name = "IN_PLACE";
+        inPlace.value = texthost::JobValue(true);
+        step.properties.push_back(std::move(inPlace));
+    }
+}
+
 void printMessage(const texthost::RunMessage& message, FILE* infoStream) {
     using Kind = texthost::RunMessage::Kind;
     const std::string where = message.step.empty() ? "" : message.step + ": ";
@@ -63,6 +77,7 @@ int runCommand(const CommandLine& line) {
         for (const std::string& text : line.overrides)
             overrides.push_back(texthost::parseOverride(text));
         texthost::applyOverrides(job, overrides, options);
+        if (line.inPlace) writeInPlace(job);
     } catch (const texthost::JobError& e) {
         std::fprintf(stderr, "error: %s\n", e.what());
         return kExitBadJob;

@@ -80,7 +80,15 @@ constexpr CatalogueEntry kCatalogue[] = {
      "characters that fit."},
     {814, "Values not kept as read: %s."},
     {815, "Values not written whole: %s."},
+    {816, "Row %s, field \"%s\": \"%s\" holds %s; %s."},
+    {817,
+     "Row %s has %s fields where FIELDS has %s; the extra fields were dropped, the first "
+     "that holds text being \"%s\"."},
+    {818,
+     "Row %s, field \"%s\": the text \"%s\" after the closing quote was kept as part of "
+     "the value."},
     {830, "NEWLINES_IN_VALUES is not a boolean: use true or false."},
+    {831, "%s \"%s\" is not %s; it is read as %s."},
 };
 
 void appendNumber(std::string& out, int value) {

@@ -15,10 +15,33 @@ TextFile::TextFile(std::string path, std::unique_ptr<TextWriter> writer)
 TextFile::~TextFile() = default;
 
 void TextFile::close() {
-    if (writer_) {
-        writer_->flush();  // a caller that must know the outcome calls flush() first
+    if (writer_ && !writer_->settled()) {
+        if (writer_->replacing()) {
+            // Never committed: the file it would replace stays, and what was written is kept.
+            std::string keptAs;
+            writer_->abandon(true, &keptAs);
+        } else {
+            writer_->flush();  // a caller that must know the outcome calls flush() first
+        }
     }
     delete this;
+}
+
+void TextFile::markRecordEnd() {
+    if (writer_) {
+        writer_->markRecordEnd();
+    }
+}
+
+bool TextFile::commit() {
+    return writer_ ? writer_->commit() : refuseWrite();
+}
+
+uint64_t TextFile::abandon(bool keep, MvbString& keptAs) {
+    std::string kept;
+    const uint64_t records = writer_ ? writer_->abandon(keep, &kept) : 0;
+    keptAs.assign(kept);
+    return records;
 }
 
 int TextFile::getEncoding() const {

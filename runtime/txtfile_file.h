@@ -40,6 +40,9 @@ class TextFile final : public MvbTxtFile {
     bool writeCheckedText(const char* bytes, int byteCount, bool endLine) override;
     char* reserveCheckedText(int byteCount) override;
     bool commitCheckedText(const char* end, bool endLine) override;
+    void markRecordEnd() override;
+    bool commit() override;
+    uint64_t abandon(bool keep, MvbString& keptAs) override;
 
   private:
     ~TextFile() override;

@@ -11,6 +11,7 @@
 #include "mvb/types.h"
 #include "txtfile_file.h"
 #include "txtfile_internal.h"
+#include "txtfile_replace.h"
 
 namespace mvb::txt {
 namespace {
@@ -159,8 +160,14 @@ bool appendFits(const char* path, int fd, const EncodingInfo& encoding, MvbStrin
 
 MvbTxtFile* openForWriting(const char* path, int mode, const EncodingInfo& encoding, uint32_t flags,
                            const FileTuning& tuning, MvbString& errorText) {
+    const bool replacing = replacesAtEnd(path, mode, flags);
     if ((flags & MVB_FLAG_PROBE) != 0) {
-        if (!probeWritable(path, errorText)) {
+        std::string reason;
+        if (replacing && !probeReplacement(path, &reason)) {
+            errorText.assign(reason);
+            return nullptr;
+        }
+        if (!replacing && !probeWritable(path, errorText)) {
             return nullptr;
         }
         if (mode == MVB_OPEN_APPEND && !isStandardStream(path)) {
@@ -183,8 +190,16 @@ MvbTxtFile* openForWriting(const char* path, int mode, const EncodingInfo& encod
     const int access = mode == MVB_OPEN_APPEND ? O_APPEND : O_TRUNC;
     // Appending reads the file's head for its mark, so it opens for reading too.
     const int direction = mode == MVB_OPEN_APPEND ? O_RDWR : O_WRONLY;
-    int fd = isStandardStream(path) ? duplicateStandard(STDOUT_FILENO)
-                                    : ::open(path, direction | O_CREAT | O_CLOEXEC | access, 0666);
+    std::string temporary;
+    std::string reason;
+    int fd = replacing ? openReplacement(path, &temporary, &reason)
+             : isStandardStream(path)
+                 ? duplicateStandard(STDOUT_FILENO)
+                 : ::open(path, direction | O_CREAT | O_CLOEXEC | access, 0666);
+    if (fd < 0 && replacing) {
+        errorText.assign(reason);
+        return nullptr;
+    }
     if (fd < 0 && errno == EACCES && direction == O_RDWR) {
         fd = ::open(path, O_WRONLY | O_CREAT | O_CLOEXEC | access, 0666);  // write-only file
     }
@@ -206,7 +221,13 @@ MvbTxtFile* openForWriting(const char* path, int mode, const EncodingInfo& encod
     // A byte-order mark only ever starts a file, never lands in the middle of one.
     const bool bom = (flags & MVB_FLAG_WRITE_BOM) != 0 && atStart && !encoding.bom.empty();
     auto writer = std::make_unique<TextWriter>(fd, path, encoding, flags, tuning, size);
+    if (replacing) {
+        writer->replaceAtEnd(path, temporary);
+    }
     if (!writer->start(bom)) {
+        if (replacing) {
+            ::unlink(temporary.c_str());
+        }
         errorText.assign(writer->error());
         return nullptr;
     }

@@ -1,5 +1,6 @@
 #include "txtfile_writer.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -8,6 +9,7 @@
 #include <cstring>
 
 #include "mvb/types.h"
+#include "txtfile_replace.h"
 #include "utf8_internal.h"
 
 namespace mvb::txt {
@@ -30,12 +32,78 @@ TextWriter::TextWriter(int fd, std::string path, const EncodingInfo& encoding, u
       lineEnd_(lineEndFor(flags)),
       blank_(" "),
       capacity_(std::max<size_t>(tuning.bufferBytes, 64)),
-      written_(startOffset) {}
+      written_(startOffset) {
+    struct stat info {};
+    regular_ = fd_ >= 0 && ::fstat(fd_, &info) == 0 && S_ISREG(info.st_mode);
+    recordEnd_ = startOffset;
+    flushedRecordEnd_ = startOffset;
+}
 
 TextWriter::~TextWriter() {
     if (fd_ >= 0) {
         ::close(fd_);
     }
+}
+
+void TextWriter::replaceAtEnd(std::string target, std::string temporary) {
+    target_ = std::move(target);
+    temporary_ = std::move(temporary);
+}
+
+bool TextWriter::commit() {
+    if (settled_) {
+        return true;
+    }
+    if (!flush()) {
+        return false;
+    }
+    if (replacing() && fd_ >= 0) {
+        std::string reason;
+        if (!putInPlace(fd_, temporary_, target_, &reason)) {
+            failed_ = true;
+            error_ = std::move(reason);
+            return false;
+        }
+    }
+    settled_ = true;
+    return true;
+}
+
+uint64_t TextWriter::abandon(bool keep, std::string* keptAs) {
+    keptAs->clear();
+    if (settled_ || fd_ < 0) {
+        return 0;
+    }
+    settled_ = true;
+    // The whole records still buffered go out; the start of a record after them does not.
+    if (!failed_ && recordEnd_ > written_ && recordEnd_ - written_ <= used_) {
+        writeAll(buffer_.get(), static_cast<size_t>(recordEnd_ - written_));
+    }
+    used_ = 0;
+    uint64_t end = flushedRecordEnd_;
+    uint64_t records = flushedRecords_;
+    if (recordEnd_ <= written_) {
+        end = recordEnd_;
+        records = records_;
+    }
+    if (regular_ && written_ > end && ::ftruncate(fd_, static_cast<off_t>(end)) == 0) {
+        written_ = end;
+    }
+    if (!replacing()) {
+        return records;
+    }
+    if (keep && records > 0) {
+        std::string reason;
+        const std::string partial = target_ + ".partial";
+        if (putInPlace(fd_, temporary_, partial, &reason)) {
+            *keptAs = partial;
+        } else {
+            *keptAs = temporary_;  // the records stay where they are rather than be lost
+        }
+        return records;
+    }
+    ::unlink(temporary_.c_str());
+    return 0;
 }
 
 bool TextWriter::start(bool writeBom) {
@@ -59,9 +127,11 @@ bool TextWriter::start(bool writeBom) {
     if (fd_ >= 0) {
         buffer_ = std::make_unique_for_overwrite<char[]>(capacity_);
     }
-    if (writeBom) {
-        return appendRaw(encoding_.bom.data(), encoding_.bom.size());
+    if (writeBom && !appendRaw(encoding_.bom.data(), encoding_.bom.size())) {
+        return false;
     }
+    // A byte-order mark belongs to the file, not to a record: no record is cut by keeping it.
+    recordEnd_ = written_ + used_;
     return true;
 }
 
@@ -95,6 +165,10 @@ bool TextWriter::writeAll(const char* bytes, size_t size) {
         bytes += count;
         size -= static_cast<size_t>(count);
         written_ += static_cast<uint64_t>(count);
+    }
+    if (recordEnd_ <= written_) {
+        flushedRecordEnd_ = recordEnd_;
+        flushedRecords_ = records_;
     }
     return true;
 }

@@ -52,6 +52,23 @@ class TextWriter {
     bool writePadded(const char* text, int byteLength, int width, bool* cut = nullptr);
     bool flush();
 
+    /// The file is written as `temporary` and replaces `target` at commit().
+    void replaceAtEnd(std::string target, std::string temporary);
+    /// What was written so far ends with a whole record.
+    void markRecordEnd() noexcept {
+        recordEnd_ = written_ + used_;
+        ++records_;
+    }
+    /// Flushes and, when replacing, puts the file in place. False with error() set.
+    bool commit();
+    /// Ends the file at its last whole record and, when replacing, keeps it as the target's
+    /// name with ".partial" added (with `keep` and a record), set in `*keptAs`, or removes it.
+    /// Returns the whole records the file holds. Later calls change nothing.
+    uint64_t abandon(bool keep, std::string* keptAs);
+    /// commit() or abandon() has run: close() leaves the file as they left it.
+    bool settled() const noexcept { return settled_; }
+    bool replacing() const noexcept { return !temporary_.empty(); }
+
   private:
     bool usable();
     bool encodeInto(const char* text, size_t size, ByteBuffer& out);
@@ -66,6 +83,16 @@ class TextWriter {
 
     int fd_;
     std::string path_;
+    std::string target_;     ///< the file replaced at commit(), when replacing
+    std::string temporary_;  ///< the name written meanwhile; empty when writing in place
+    bool regular_ = false;   ///< a regular file, which can be cut back to a record's end
+    bool settled_ = false;
+    /// The file offset after the last whole record, and the records up to there.
+    uint64_t recordEnd_ = 0;
+    uint64_t records_ = 0;
+    /// The last record end known to have reached the file, and the records up to there.
+    uint64_t flushedRecordEnd_ = 0;
+    uint64_t flushedRecords_ = 0;
     const EncodingInfo& encoding_;
     bool utf8_;
     Converter converter_;

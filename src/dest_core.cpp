@@ -6,14 +6,81 @@
 #include <unordered_map>
 
 #include "mvb/message.h"
+#include "mvb/types.h"
 
 bool TextDestination::beginRun(std::source_location where) {
     core_.beginRun();
+    warnings_.begin(host(), messages().sourceFile(), core_.fieldCount());
     writeFailed_ = false;
+    ended_ = false;
     file_.discard();
     if (host()->getInputItems(0, true) != nullptr) return true;
     fail(StepMessageId(315, where));
     return false;
+}
+
+uint32_t TextDestination::replaceFlag(bool append, bool inPlace) noexcept {
+    return append || inPlace ? 0u : static_cast<uint32_t>(MVB_FLAG_REPLACE_AT_END);
+}
+
+int TextDestination::produceRow() {
+    StepOutputItems* items = nullptr;
+    const int status = core_.takeRow(&items);
+    if (status == 1) return endOfData();
+    if (status != 0) return status;
+    if (core_.writes()) {
+        if ((!file_.isOpen() && !openForRows()) || !writeRow(items)) {
+            writeFailed_ = true;
+            return 2;
+        }
+        file_.endRecord(true);
+    }
+    return core_.progressPoint();
+}
+
+int TextDestination::endOfData() {
+    // The file must be complete (and in its place) before the run may say it was written.
+    if (file_.isOpen() && !(writeEnd() && file_.commit(host()))) {
+        writeFailed_ = true;
+        return 2;
+    }
+    ended_ = true;
+    return 1;
+}
+
+void TextDestination::finishStep() {
+    if (core_.writes()) {
+        if (file_.isOpen()) {
+            keepPartial();
+        } else if (ended_ && !writeFailed_) {
+            char text[512];
+            describeRun(text, sizeof text);
+            host()->reportInfo(MvbString(text, false), true);
+            host()->reportInfo(fileName(), false);
+        }
+    }
+    abandonOthers();
+    warnings_.reportSummary(true);
+}
+
+void TextDestination::keepPartial() {
+    MvbString keptAs;
+    const uint64_t rows = file_.abandon(true, &keptAs);
+    if (!keptAs.empty()) {
+        char text[96];
+        std::snprintf(text, sizeof text, "Kept the %" PRIu64 " whole rows written in ", rows);
+        host()->reportInfo(MvbString(text, false), true);
+        host()->reportInfo(keptAs, false);
+        host()->reportInfo(MvbString(": the run did not finish, so ", true), false);
+        host()->reportInfo(fileName(), false);
+        host()->reportInfo(MvbString(" was left as it was", true), false);
+    } else if (!writeFailed_) {
+        // Written in place and stopped (or its input failed): the file holds these rows.
+        char text[512];
+        describeRun(text, sizeof text);
+        host()->reportInfo(MvbString(text, false), true);
+        host()->reportInfo(fileName(), false);
+    }
 }
 
 void DestinationCore::initialize(const StepMessages* messages) noexcept {

@@ -10,6 +10,7 @@
 #include "step/host.h"
 #include "step_messages.h"
 #include "text_step.h"
+#include "value_warnings.h"
 
 /// What the three destinations share: the FIELDS binding, the output list as a copy of the
 /// input list, the row pass-through, the row counter with its progress points, the status text
@@ -87,8 +88,10 @@ class DestinationCore {
 };
 
 /// What the three destinations share as steps: one input, the FIELDS binding in prepare, the
-/// status and progress of the core, the output file that release discards, and the run's
-/// first check that an input is connected.
+/// status and progress of the core, and the one row loop: take a row and pass it on, count it,
+/// write its record (opening the file at the first), and reach the progress point. At the end
+/// of the data the file is completed and, when it replaces another, put in its place; a run that
+/// ends any other way keeps the whole rows written as `<file>.partial` and says so.
 class TextDestination : public TextStep {
   protected:
     TextDestination(const char* sourceFile, const StepPropertyTable& properties) noexcept
@@ -99,13 +102,41 @@ class TextDestination : public TextStep {
     int prepareStep(int flags) override { return core_.bindFields(flags); }
     bool statusOf(int* percent, MvbString* text) override { return core_.status(percent, text); }
     bool progressOf(uint64_t* total) override { return core_.progress(total); }
+    int produceRow() final;
+    void finishStep() final;
 
-    /// Begins a run: the core's counters, no write failure, no file. False after reporting
-    /// message 315 when no input is connected.
+    /// Begins a run: the core's counters, the warnings, no write failure, no file. False after
+    /// reporting message 315 when no input is connected.
     bool beginRun(std::source_location where = std::source_location::current());
+
+    /// Opens the file at the first row a run writes; false after reporting the failure.
+    virtual bool openForRows() = 0;
+    /// Writes the FIELDS of the row in `items` as one record; false after reporting a failure.
+    virtual bool writeRow(const StepOutputItems* items) = 0;
+    /// Writes what follows the last row and completes the files beside the main one; false
+    /// after reporting a failure.
+    virtual bool writeEnd() { return true; }
+    /// Drops the files beside the main one of a run that did not reach its end.
+    virtual void abandonOthers() noexcept {}
+    /// The first piece of the summary of a run that wrote its file ("Wrote N rows to text
+    /// file "); the file's name follows it.
+    virtual void describeRun(char* text, size_t size) const = 0;
+    /// The file the run writes (FILENAME).
+    virtual const MvbString& fileName() const noexcept = 0;
+
+    /// MVB_FLAG_REPLACE_AT_END unless the file is appended to or written in place.
+    static uint32_t replaceFlag(bool append, bool inPlace) noexcept;
 
     DestinationCore core_;
     DestFile file_;
+    ValueWarnings warnings_;  ///< values the written file cannot give back as they were
     /// A write, flush or open of this run failed: the summary is not reported.
     bool writeFailed_ = false;
+
+  private:
+    int endOfData();
+    /// Ends a file the run did not complete and says what was kept.
+    void keepPartial();
+
+    bool ended_ = false;  ///< the data ended and the file (if any) was completed
 };

@@ -16,6 +16,8 @@ bool DestFile::open(StepHost* host, const MvbString& path, int mode, int encodin
         file->close();
     } else {
         file_ = file;
+        otherRecords_ = 0;
+        rows_ = 0;
     }
     return true;
 }
@@ -27,38 +29,27 @@ bool DestFile::fail(StepHost* host) const {
     return false;
 }
 
-bool DestFile::flushAndClose(StepHost* host) {
+bool DestFile::commit(StepHost* host) {
     if (file_ == nullptr) return true;
-    const bool flushed = file_->flush();
-    if (!flushed) fail(host);
-    discard();
-    return flushed;
+    if (!file_->commit()) return fail(host);
+    MvbTxtFile* file = file_;
+    file_ = nullptr;
+    file->close();
+    return true;
+}
+
+uint64_t DestFile::abandon(bool keep, MvbString* keptAs) noexcept {
+    if (file_ == nullptr) return 0;
+    MvbTxtFile* file = file_;
+    file_ = nullptr;
+    MvbString kept;
+    // A file of no rows is not worth keeping: it holds no more than a header or a page head.
+    const uint64_t records = file->abandon(keep && rows_ != 0, kept);
+    if (keptAs != nullptr) *keptAs = kept;
+    file->close();
+    return records > otherRecords_ ? records - otherRecords_ : 0;
 }
 
 void DestFile::discard() noexcept {
-    if (file_ != nullptr) {
-        MvbTxtFile* file = file_;
-        file_ = nullptr;
-        file->close();
-    }
-}
-
-int DestFile::endOfData(StepHost* host, bool* failed) {
-    if (flushAndClose(host)) return 1;
-    *failed = true;
-    return 2;
-}
-
-void DestFile::finishRun(StepHost* host, bool wrote, bool* failed, const char* summary,
-                         const MvbString& fileName) {
-    if (!wrote || *failed) {
-        discard();
-        return;
-    }
-    if (!flushAndClose(host)) {
-        *failed = true;
-        return;
-    }
-    host->reportInfo(MvbString(summary, false), true);
-    host->reportInfo(fileName, false);
+    abandon(true, nullptr);
 }

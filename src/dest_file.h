@@ -44,30 +44,32 @@ class DestFile {
                                        static_cast<int>(line.size()), endLine);
     }
 
+    /// The record just written (a row's when `row`, else a header's or a page head's) is
+    /// whole: a file that fails or is abandoned later ends after it.
+    void endRecord(bool row) {
+        file_->markRecordEnd();
+        ++(row ? rows_ : otherRecords_);
+    }
+
     /// Reports the file's last error text; returns false so callers can `return fail(...)`.
     bool fail(StepHost* host) const;
 
-    /// Writes out what is buffered and closes the file. False after reporting the file's error
-    /// text when the data did not reach the file; the file is closed either way.
-    bool flushAndClose(StepHost* host);
+    /// Writes out what is buffered, puts a file that replaces another in its place, and closes
+    /// it. False after reporting the file's error text; the file then stays open for abandon().
+    bool commit(StepHost* host);
 
-    /// Closes the file without asking whether its buffered output reached it: for runs that
-    /// already failed or were stopped.
+    /// Ends a file whose writing did not reach its end of data at its last whole record and
+    /// closes it; a file that was to replace another leaves that one as it was and is kept,
+    /// with `keep`, as `<file>.partial` (named in `*keptAs`, empty when nothing was kept).
+    /// Returns the whole rows the file holds from this run.
+    uint64_t abandon(bool keep, MvbString* keptAs) noexcept;
+
+    /// Closes the file as abandon() does, keeping what it holds.
     void discard() noexcept;
-
-    /// The end of a run's data: the buffered data must reach the file before the run may say
-    /// it was written. Returns 1 (end of data), or 2 after reporting a failed flush, which also
-    /// sets `*failed`.
-    int endOfData(StepHost* host, bool* failed);
-
-    /// Ends a run. When the run wrote and nothing failed (`*failed` false), the buffered data is
-    /// written out and `summary`, then `fileName`, are reported as the two pieces of one summary
-    /// entry. Otherwise the file is closed without a word: a failure was reported when it
-    /// happened, and a run that did not write has nothing to say. A failing flush is reported
-    /// and sets `*failed`.
-    void finishRun(StepHost* host, bool wrote, bool* failed, const char* summary,
-                   const MvbString& fileName);
 
   private:
     MvbTxtFile* file_ = nullptr;
+    /// Records of this open that are not rows (a header line, a page head), and rows.
+    uint64_t otherRecords_ = 0;
+    uint64_t rows_ = 0;
 };

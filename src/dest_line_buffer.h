@@ -130,3 +130,34 @@ inline uint64_t wordHasByte(uint64_t word, char byte) noexcept {
     using namespace mvb::scan;
     return zeroBytes(word ^ (kOnes * static_cast<unsigned char>(byte)));
 }
+
+/// Copies `text` to `to` a word at a time and tells, in the result, whether it holds one of
+/// `marks` (non-zero when it does) and, in `*high`, whether it holds a byte outside ASCII.
+template <typename... Marks>
+inline uint64_t copyFindingBytes(char* to, std::string_view text, uint64_t* high,
+                                 Marks... marks) noexcept {
+    const size_t size = text.size();
+    uint64_t found = 0;
+    uint64_t highs = 0;
+    size_t i = 0;
+    for (; i + 8 <= size; i += 8) {
+        const uint64_t word = mvb::scan::load(text.data() + i);
+        std::memcpy(to + i, &word, sizeof word);
+        found |= (wordHasByte(word, marks) | ...);
+        highs |= word;
+    }
+    // The last bytes: one word that ends with the text (it overlaps bytes already copied,
+    // which are looked at and written again to no harm), or a short text whole.
+    if (i < size) {
+        const uint64_t word = lastBytesWord(text.data(), size);
+        if (size >= 8) {
+            std::memcpy(to + size - 8, &word, sizeof word);
+        } else {
+            copyShortText(to, text.data(), size);
+        }
+        found |= (wordHasByte(word, marks) | ...);
+        highs |= word;
+    }
+    *high = highs & mvb::scan::kHighs;
+    return found;
+}

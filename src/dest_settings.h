@@ -10,6 +10,7 @@ struct DestFileSettings {
     bool byteOrderMark = false;  ///< BYTE_ORDER_MARK: write a byte-order mark first
     int encoding = -1;           ///< ENCODING: the file's encoding number; -1 UTF-8
     bool append = false;         ///< APPEND: add to the end of an existing file
+    bool inPlace = false;        ///< IN_PLACE: write straight into the file, not at the end
 };
 
 /// FIELDS of the destinations that name their columns: the input field and its heading.
@@ -52,3 +53,14 @@ inline constexpr PropertyRow<Settings> kDestAppendRow{
     .declaresDefault = true,
     .flag = &DestFileSettings::append,
     .description = "add to the end of the file instead of replacing it"};
+
+/// IN_PLACE, the same in every destination's table.
+template <class Settings>
+inline constexpr PropertyRow<Settings> kDestInPlaceRow{
+    .name = "IN_PLACE",
+    .kind = PropertyKind::Boolean,
+    .declaresDefault = true,
+    .flag = &Settings::inPlace,
+    .description =
+        "write straight into the file (for readers that follow it) instead of under a "
+        "temporary name renamed into place when the step finishes"};

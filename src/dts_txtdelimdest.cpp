@@ -35,6 +35,8 @@ enum Property : int {
     kEncoding,
     kAppend,
     kEndOfLine,
+    kQuoteWhenNeeded,
+    kInPlace,
     kPropertyCount
 };
 
@@ -82,7 +84,22 @@ constexpr PropertyRow<Settings> kProperties[kPropertyCount] = {
      .declaresDefault = true,
      .number = &Settings::endOfLine,
      .description = "line end: 1 CR, 2 LF, 3 CRLF, 4 the platform's; anything else LF"},
+    {.name = "QUOTE_WHEN_NEEDED",
+     .kind = Kind::Boolean,
+     .declaresDefault = true,
+     .flag = &Settings::quoteWhenNeeded,
+     .description = "enclose a value (or header name) in the qualifier, \" when QUALIFIER is "
+                    "empty, only when it holds the delimiter, the qualifier, CR or LF or starts "
+                    "or ends with a blank"},
+    kDestInPlaceRow<Settings>,
 };
+
+/// The characters of formatted numbers, dates and booleans.
+constexpr std::string_view kFormattedBytes = "0123456789-+: .eEinfatrulsINFATRULS";
+
+bool isBlankByte(char c) noexcept {
+    return c == ' ' || c == '\t';
+}
 
 /// The open flag selected by an END_OF_LINE value; 0 for none.
 uint32_t lineEndFlag(int endOfLine) noexcept {
@@ -118,8 +135,9 @@ bool DTS_TxtDelimDest::startStep() {
     if (!readSettings<Settings>(messages(), kProperties, {}, settings_, [] { return true; })) {
         return false;
     }
-    openFlags_ =
-        lineEndFlag(settings_.endOfLine) | (settings_.byteOrderMark ? MVB_FLAG_WRITE_BOM : 0u);
+    openFlags_ = lineEndFlag(settings_.endOfLine) |
+                 (settings_.byteOrderMark ? MVB_FLAG_WRITE_BOM : 0u) |
+                 replaceFlag(settings_.append, settings_.inPlace);
     return openFile(true);
 }
 
@@ -129,38 +147,43 @@ bool DTS_TxtDelimDest::openFile(bool probe) {
     if (!file_.open(host, settings_.fileName, mode, settings_.encoding, openFlags_, probe)) {
         return false;
     }
-    separatorsChecked_ =
-        isUtf8Text(settings_.delimiter.view()) && isUtf8Text(settings_.qualifier.view());
+    qualifier_ = settings_.qualifier.view();
+    if (qualifier_.empty() && settings_.quoteWhenNeeded) qualifier_ = "\"";
+    separatorsChecked_ = isUtf8Text(settings_.delimiter.view()) && isUtf8Text(qualifier_);
     // Formatted dates and booleans are made of digits, signs, colons, blanks and the letters of
-    // "true" and "false".
-    const std::string_view qualifier = settings_.qualifier.view();
+    // "true" and "false"; numbers add points, exponents and the letters of inf and nan.
     qualifierFitsFormatted_ =
-        qualifier.size() == 1 &&
-        std::string_view("0123456789-+: .truefalsTRUEFALS").find(qualifier[0]) ==
-            std::string_view::npos;
+        qualifier_.size() == 1 && kFormattedBytes.find(qualifier_[0]) == std::string_view::npos;
+    const std::string_view delimiter = settings_.delimiter.view();
+    delimiterFitsFormatted_ =
+        !delimiter.empty() && kFormattedBytes.find(delimiter[0]) != std::string_view::npos;
     if (probe || !settings_.includeHeader) return true;
 
     // The header is written at the top of every run, an appending one too; every name is
-    // enclosed in the qualifier whatever its field's type.
+    // enclosed in the qualifier whatever its field's type (with QUOTE_WHEN_NEEDED, a name
+    // that needs it).
     PropertyTable* table = host->getPropertyValues()->getTable(kFields);
     const int rows = table->getRowCount();
     line_.clear();
     for (int i = 0; i < rows; ++i) {
         const MvbString name = table->getCell(1, i, true).asString();
-        if (settings_.qualifier.empty()) {
+        if (settings_.quoteWhenNeeded) {
+            appendQuotedWhenNeeded(name.view());
+        } else if (qualifier_.empty()) {
             line_.append(name.view());
         } else {
             appendQualified(name.view());
         }
-        if (i + 1 < rows) line_.append(settings_.delimiter.view());
+        if (i + 1 < rows) line_.append(delimiter);
     }
     MvbTxtFile* file = file_.get();
     if (!writeBuiltLine(file, line_)) return file_.fail(host);
+    file_.endRecord(false);
     return true;
 }
 
 bool DTS_TxtDelimDest::appendQualified(std::string_view text) {
-    const std::string_view qualifier = settings_.qualifier.view();
+    const std::string_view qualifier = qualifier_;
     if (qualifier.size() == 1) [[likely]] {
         // One pass copies the text and looks for the qualifier in it; only a text that holds
         // one is written again below, with the qualifier doubled.
@@ -168,28 +191,8 @@ bool DTS_TxtDelimDest::appendQualified(std::string_view text) {
         const size_t size = text.size();
         char* at = line_.reserve(size + 2);
         *at++ = mark;
-        uint64_t found = 0;
         uint64_t high = 0;
-        size_t i = 0;
-        for (; i + 8 <= size; i += 8) {
-            const uint64_t word = mvb::scan::load(text.data() + i);
-            std::memcpy(at + i, &word, sizeof word);
-            found |= wordHasByte(word, mark);
-            high |= wordHasHighByte(word);
-        }
-        // The last bytes: one word that ends with the text (it overlaps bytes already
-        // copied, which are looked at and written again to no harm), or a short text whole.
-        if (i < size) {
-            const uint64_t word = lastBytesWord(text.data(), size);
-            if (size >= 8) {
-                std::memcpy(at + size - 8, &word, sizeof word);
-            } else {
-                copyShortText(at, text.data(), size);
-            }
-            found |= wordHasByte(word, mark);
-            high |= wordHasHighByte(word);
-        }
-        if (found == 0) [[likely]] {
+        if (copyFindingBytes(at, text, &high, mark) == 0) [[likely]] {
             at[size] = mark;
             line_.commit(at + size + 1);
             return high == 0;
@@ -214,106 +217,139 @@ bool DTS_TxtDelimDest::appendQualified(std::string_view text) {
     return false;
 }
 
-int DTS_TxtDelimDest::produceRow() {
-    StepHost* host = core_.host();
-    StepOutputItems* items = nullptr;
-    const int status = core_.takeRow(&items);
-    if (status == 1) return file_.endOfData(host, &writeFailed_);
-    if (status != 0) return status;
-
-    if (core_.writes()) {
-        if (!file_.isOpen() && !openFile(false)) {
-            writeFailed_ = true;
-            return 2;
-        }
-        file_.startLine(line_);
-        ValueTextBuffer buffer;
-        const int last = core_.fieldCount() - 1;
-        const bool haveQualifier = !settings_.qualifier.empty();
-        // Strings are the only values whose bytes come from outside this step; the text of
-        // every other kind is formatted here. A line whose strings all prove to be UTF-8 while
-        // they are copied, or were proven so when they were read, is not checked again by the
-        // file.
-        bool checked = separatorsChecked_;
-        const std::string_view delimiter = settings_.delimiter.view();
-        const bool oneByteDelimiter = delimiter.size() == 1;
-        for (int i = 0; i <= last; ++i) {
-            // A FIELDS row that names no input field is an empty field.
-            const StepOutputItem* item = core_.fieldItem(items, i);
-            if (item != nullptr) {
-                const MvbDatavar& value = item->value;
-                const bool isString = value.getType() == mvbTypeString;
-                const bool qualify = haveQualifier && item->type != mvbTypeInteger &&
-                                     item->type != mvbTypeReal && !value.isNull();
-                if (!qualify && !isString) {
-                    // Formatted straight into the line, the delimiter after it, through one
-                    // reservation: no text of these kinds is longer than the scratch buffer,
-                    // and the terminating NUL is overwritten or lands past the line's end.
-                    char* at = line_.reserve(sizeof buffer.bytes + delimiter.size());
-                    const int length =
-                        value.isNull()
-                            ? 0
-                            : value.formatText(at, static_cast<int>(sizeof buffer.bytes));
-                    if (length > 0) at += length;
-                    if (i != last) {
-                        if (oneByteDelimiter) {
-                            *at++ = delimiter[0];
-                        } else {
-                            at = putBytes(at, delimiter);
-                        }
-                    }
-                    line_.commit(at);
-                    continue;
-                } else if (!isString && qualifierFitsFormatted_) {
-                    // A date or a boolean: formatted straight into the line between the
-                    // qualifiers, as its text cannot hold one.
-                    const char mark = settings_.qualifier.view()[0];
-                    char* at = line_.reserve(sizeof buffer.bytes + 2 + delimiter.size());
-                    *at++ = mark;
-                    const int length = value.formatText(at, static_cast<int>(sizeof buffer.bytes));
-                    if (length > 0) at += length;
-                    *at++ = mark;
-                    line_.commit(at);
-                } else {
-                    const std::string_view text = destValueText(&value, buffer);
-                    if (qualify) {
-                        if (!appendQualified(text) && isString && checked && !value.isKnownUtf8())
-                            checked = isUtf8Text(text);
-                    } else {
-                        line_.append(text);
-                        if (checked && !value.isKnownUtf8()) checked = isUtf8Text(text);
-                    }
-                }
-            }
-            if (i == last) break;
-            if (oneByteDelimiter) {
-                char* at = line_.reserve(1);
-                *at = delimiter[0];
-                line_.commit(at + 1);
-            } else {
-                line_.append(delimiter);
-            }
-        }
-        bool written = false;
-        if (checked) {
-            written = file_.writeCheckedLine(line_, true);
-        } else {
-            // The file checks the line as it writes it, which may reuse its room.
-            line_.leaveRoom();
-            written = writeBuiltLine(file_.get(), line_);
-        }
-        if (!written) {
-            writeFailed_ = true;
-            file_.fail(host);
-            return 2;
-        }
+bool DTS_TxtDelimDest::appendQuotedWhenNeeded(std::string_view text) {
+    const size_t size = text.size();
+    const std::string_view delimiter = settings_.delimiter.view();
+    char* at = line_.reserve(size);
+    uint64_t high = 0;
+    // The first byte of the delimiter and of the qualifier stand for them: a text that holds
+    // one of them is looked at again, which tells whether it holds the whole.
+    const uint64_t found =
+        copyFindingBytes(at, text, &high, delimiter[0], qualifier_[0], '\r', '\n');
+    const bool needed = (size != 0 && (isBlankByte(text[0]) || isBlankByte(text[size - 1]))) ||
+                        (found != 0 && (text.find(delimiter) != std::string_view::npos ||
+                                        text.find(qualifier_) != std::string_view::npos ||
+                                        text.find_first_of("\r\n") != std::string_view::npos));
+    if (!needed) [[likely]] {
+        line_.commit(at + size);
+        return high == 0;
     }
-    return core_.progressPoint();
+    line_.commit(at);
+    return appendQualified(text);
 }
 
-void DTS_TxtDelimDest::finishStep() {
-    char text[512];
-    std::snprintf(text, sizeof text, "%s %" PRIu64 " rows to text file ",
+bool DTS_TxtDelimDest::appendUnqualified(std::string_view text, int field,
+                                         const StepOutputItem& item) {
+    const size_t size = text.size();
+    char* at = line_.reserve(size);
+    uint64_t high = 0;
+    const uint64_t found =
+        copyFindingBytes(at, text, &high, settings_.delimiter.view()[0], '\r', '\n');
+    line_.commit(at + size);
+    if (found != 0) [[unlikely]] {
+        checkUnqualified(text, field, item);
+    }
+    return high == 0;
+}
+
+void DTS_TxtDelimDest::checkUnqualified(std::string_view text, int field,
+                                        const StepOutputItem& item) {
+    const char* what = text.find_first_of("\r\n") != std::string_view::npos ? "a line break"
+                       : text.find(settings_.delimiter.view()) != std::string_view::npos
+                           ? "the delimiter"
+                           : nullptr;
+    if (what == nullptr) return;
+    warnings_.broken(core_.rowCount(), field, item.name.view(), text, what,
+                     "written without a qualifier, it does not read back as one value (set "
+                     "QUALIFIER or QUOTE_WHEN_NEEDED)");
+}
+
+bool DTS_TxtDelimDest::writeRow(const StepOutputItems* items) {
+    file_.startLine(line_);
+    ValueTextBuffer buffer;
+    const int last = core_.fieldCount() - 1;
+    const bool haveQualifier = !qualifier_.empty();
+    const bool whenNeeded = settings_.quoteWhenNeeded;
+    // Strings are the only values whose bytes come from outside this step; the text of every
+    // other kind is formatted here. A line whose strings all prove to be UTF-8 while they are
+    // copied, or were proven so when they were read, is not checked again by the file.
+    bool checked = separatorsChecked_;
+    const std::string_view delimiter = settings_.delimiter.view();
+    const bool oneByteDelimiter = delimiter.size() == 1;
+    for (int i = 0; i <= last; ++i) {
+        // A FIELDS row that names no input field is an empty field.
+        const StepOutputItem* item = core_.fieldItem(items, i);
+        if (item != nullptr) {
+            const MvbDatavar& value = item->value;
+            const bool isString = value.getType() == mvbTypeString;
+            const bool qualify = haveQualifier && !whenNeeded && item->type != mvbTypeInteger &&
+                                 item->type != mvbTypeReal && !value.isNull();
+            if (!qualify && !isString && !whenNeeded) {
+                // Formatted straight into the line, the delimiter after it, through one
+                // reservation: no text of these kinds is longer than the scratch buffer, and
+                // the terminating NUL is overwritten or lands past the line's end.
+                char* at = line_.reserve(sizeof buffer.bytes + delimiter.size());
+                const int length =
+                    value.isNull() ? 0
+                                   : value.formatText(at, static_cast<int>(sizeof buffer.bytes));
+                if (delimiterFitsFormatted_ && length > 0) [[unlikely]] {
+                    checkUnqualified(std::string_view(at, static_cast<size_t>(length)), i, *item);
+                }
+                if (length > 0) at += length;
+                if (i != last) {
+                    if (oneByteDelimiter) {
+                        *at++ = delimiter[0];
+                    } else {
+                        at = putBytes(at, delimiter);
+                    }
+                }
+                line_.commit(at);
+                continue;
+            } else if (qualify && !isString && qualifierFitsFormatted_) {
+                // A date or a boolean: formatted straight into the line between the
+                // qualifiers, as its text cannot hold one.
+                const char mark = qualifier_[0];
+                char* at = line_.reserve(sizeof buffer.bytes + 2 + delimiter.size());
+                *at++ = mark;
+                const int length = value.formatText(at, static_cast<int>(sizeof buffer.bytes));
+                if (length > 0) at += length;
+                *at++ = mark;
+                line_.commit(at);
+            } else if (!value.isNull()) {
+                const std::string_view text = destValueText(&value, buffer);
+                bool ascii = false;
+                if (whenNeeded) {
+                    ascii = appendQuotedWhenNeeded(text);
+                } else if (qualify) {
+                    ascii = appendQualified(text);
+                } else {
+                    ascii = appendUnqualified(text, i, *item);
+                }
+                if (!ascii && isString && checked && !value.isKnownUtf8())
+                    checked = isUtf8Text(text);
+            }
+        }
+        if (i == last) break;
+        if (oneByteDelimiter) {
+            char* at = line_.reserve(1);
+            *at = delimiter[0];
+            line_.commit(at + 1);
+        } else {
+            line_.append(delimiter);
+        }
+    }
+    bool written = false;
+    if (checked) {
+        written = file_.writeCheckedLine(line_, true);
+    } else {
+        // The file checks the line as it writes it, which may reuse its room.
+        line_.leaveRoom();
+        written = writeBuiltLine(file_.get(), line_);
+    }
+    return written || file_.fail(core_.host());
+}
+
+void DTS_TxtDelimDest::describeRun(char* text, size_t size) const {
+    std::snprintf(text, size, "%s %" PRIu64 " rows to text file ",
                   settings_.append ? "Appended" : "Wrote", core_.rowCount());
-    file_.finishRun(host(), core_.writes(), &writeFailed_, text, settings_.fileName);
 }

@@ -16,11 +16,15 @@ struct DelimDestSettings : DestFileSettings {
     int maxOutputRows = 0;            ///< MAX_OUTPUT_ROWS: accepted; every row is written
     bool unescapeBackslash = false;   ///< UNESCAPE_BACKSLASH: accepted; nothing is escaped
     int endOfLine = 0;                ///< END_OF_LINE: 1 CR, 2 LF, 3 CRLF, 4 native; else LF
+    bool quoteWhenNeeded = false;     ///< QUOTE_WHEN_NEEDED: qualify only values that need it
 };
 
 /// DEST_DELIMTEXT: passes every row on and, in a run that writes, writes the FIELDS as one
 /// delimited line per row. Non-numeric, non-null values are enclosed in the qualifier, with a
-/// qualifier inside them doubled so that the file reads back to the same values.
+/// qualifier inside them doubled so that the file reads back to the same values. With
+/// QUOTE_WHEN_NEEDED only a value that could not be read back otherwise is enclosed (in `"`
+/// when there is no QUALIFIER). A value written unqualified that holds the delimiter or a line
+/// break is counted and warned about: the file cannot give it back as one value.
 ///
 /// `start` only proves that the file can be opened; the file is created (or opened to append)
 /// at the first row, so a run without rows leaves no file behind.
@@ -30,8 +34,10 @@ class DTS_TxtDelimDest final : public TextDestination {
 
   private:
     bool startStep() override;
-    int produceRow() override;
-    void finishStep() override;
+    bool openForRows() override { return openFile(false); }
+    bool writeRow(const StepOutputItems* items) override;
+    void describeRun(char* text, size_t size) const override;
+    const MvbString& fileName() const noexcept override { return settings_.fileName; }
     /// Opens the file for writing (with `probe`, only proves it can be) and writes the header
     /// line when asked for. False after reporting the failure.
     bool openFile(bool probe);
@@ -39,6 +45,16 @@ class DTS_TxtDelimDest final : public TextDestination {
     /// inside it doubled. Returns false when `text` may not be valid UTF-8 (it holds a byte
     /// outside ASCII and was not checked further); true when it is known to be.
     bool appendQualified(std::string_view text);
+    /// Appends `text` as it is, or enclosed as appendQualified() does when it holds the
+    /// delimiter, the qualifier, CR or LF or starts or ends with a blank. Returns as
+    /// appendQualified() does.
+    bool appendQuotedWhenNeeded(std::string_view text);
+    /// Appends a text written without a qualifier; warns about it (row field `field`) when it
+    /// holds the delimiter, CR or LF. Returns as appendQualified() does.
+    bool appendUnqualified(std::string_view text, int field, const StepOutputItem& item);
+    /// Warns when `text`, written without a qualifier in field `field`, holds the delimiter,
+    /// CR or LF, which a reader would take for the end of the value.
+    void checkUnqualified(std::string_view text, int field, const StepOutputItem& item);
 
     DelimDestSettings settings_;
     uint32_t openFlags_ = 0;
@@ -48,6 +64,11 @@ class DTS_TxtDelimDest final : public TextDestination {
     /// The qualifier is one byte that no formatted date or boolean holds, so such a value is
     /// formatted straight into the line between two qualifiers.
     bool qualifierFitsFormatted_ = false;
+    /// The delimiter starts with a byte that a formatted number, date or boolean may hold, so
+    /// such a value written without a qualifier is looked at for it.
+    bool delimiterFitsFormatted_ = false;
+    /// What encloses a value: QUALIFIER, or `"` when only QUOTE_WHEN_NEEDED asks for one.
+    std::string_view qualifier_;
     /// The line being written, reused from row to row.
     LineBuffer line_;
 };

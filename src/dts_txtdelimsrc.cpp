@@ -10,6 +10,7 @@
 #include "mvb/parse.h"
 #include "mvb/types.h"
 #include "step_catalogue.h"
+#include "step_properties.h"
 
 namespace {
 
@@ -177,7 +178,9 @@ bool DTS_TxtDelimSrc::startStep() {
     done_ = false;
     host()->getOutputRow();
 
-    fieldPointers_.reset(new (std::nothrow) char*[fieldCount_ > 0 ? fieldCount_ : 1]);
+    // One pointer more than FIELDS: a line that holds more fields is told from one that holds
+    // exactly as many.
+    fieldPointers_.reset(new (std::nothrow) char*[fieldCount_ + 1]);
     if (fieldPointers_ == nullptr) {
         fail(29, "(Field array)");
         return false;
@@ -199,6 +202,11 @@ bool DTS_TxtDelimSrc::startStep() {
                   (settings_.unescapeBackslash ? MVS_PARSE_UNESCAPE : 0u);
     rowsToSkip_ = settings_.skipRows;
     quoting_ = MvbRecordQuoting{settings_.delimiterCode, settings_.quoteCode, parseFlags_};
+    // A quote that is also the delimiter quotes nothing.
+    quote_ = settings_.quoteCode != 0 && settings_.quoteCode != settings_.delimiterCode
+                 ? characterText(settings_.quoteCode)
+                 : std::string();
+    delimiter_ = characterText(settings_.delimiterCode);
     return true;
 }
 
@@ -267,10 +275,17 @@ int DTS_TxtDelimSrc::produceRow() {
         std::replace(scratch, scratch + lineBytes, '\0', kNulMark);
     }
     char** fields = fieldPointers_.get();
-    const int found = mvs_parse_text_ex2(scratch, fields, fieldCount_, scratch, lineBytes,
-                                         settings_.delimiterCode, settings_.quoteCode, parseFlags_);
+    int found = mvs_parse_text_ex2(scratch, fields, fieldCount_ + 1, scratch, lineBytes,
+                                   settings_.delimiterCode, settings_.quoteCode, parseFlags_);
     if (found < fieldCount_) [[unlikely]] {
         warnMissingFields();
+    } else if (found > fieldCount_) [[unlikely]] {
+        found = fieldCount_;
+        if (fieldCount_ != 0) checkExtraFields(line.text, lineBytes);
+    }
+    if (!quote_.empty()) {
+        checkAfterQuotes(scratch, std::string_view(line.text, static_cast<size_t>(lineBytes)),
+                         found);
     }
 
     StepOutputItem* items = row->items;
@@ -317,6 +332,79 @@ void DTS_TxtDelimSrc::warnMissingFields() {
     std::snprintf(text, sizeof text, "Delimited text: Missing field(s) on row %" PRIu64,
                   rowCount_ + 1);
     warnings_.warn(MvbString(text, false));
+}
+
+namespace {
+
+bool isBlankText(std::string_view text) noexcept {
+    return text.find_first_not_of(" \t") == std::string_view::npos;
+}
+
+/// The text after the closing quote of the quoted field whose text starts at `from` in `line`
+/// (just after its opening quote), up to the next delimiter, without blanks around it; empty
+/// when there is none or the quote is never closed. Quotes are read as the splitter reads
+/// them: a doubled quote is one quote, and with `escapes` a backslash takes the byte after it.
+std::string_view textAfterClosingQuote(std::string_view line, size_t from, std::string_view quote,
+                                       std::string_view delimiter, bool escapes) {
+    size_t at = from;
+    for (;;) {
+        if (at >= line.size()) return {};
+        if (escapes && line[at] == '\\') {
+            at += 2;
+            continue;
+        }
+        if (line.compare(at, quote.size(), quote) == 0) {
+            at += quote.size();
+            if (line.compare(at, quote.size(), quote) != 0) break;
+            at += quote.size();
+            continue;
+        }
+        ++at;
+    }
+    size_t end = line.find(delimiter, at);
+    if (end == std::string_view::npos) end = line.size();
+    std::string_view after = line.substr(at, end - at);
+    const size_t first = after.find_first_not_of(" \t");
+    if (first == std::string_view::npos) return {};
+    after.remove_prefix(first);
+    return after.substr(0, after.find_last_not_of(" \t") + 1);
+}
+
+}  // namespace
+
+void DTS_TxtDelimSrc::checkExtraFields(const char* line, int lineBytes) {
+    // Rare: the line is split again, whole, to see every extra field.
+    extraLine_.assign(line, static_cast<size_t>(lineBytes));
+    std::replace(extraLine_.begin(), extraLine_.end(), '\0', kNulMark);
+    extraFields_.resize(static_cast<size_t>(lineBytes) + 2);
+    const int found = mvs_parse_text_ex2(
+        extraLine_.data(), extraFields_.data(), static_cast<int>(extraFields_.size()),
+        extraLine_.data(), lineBytes, settings_.delimiterCode, settings_.quoteCode, parseFlags_);
+    for (int i = fieldCount_; i < found; ++i) {
+        const std::string_view text(extraFields_[i]);
+        if (isBlankText(text)) continue;
+        warnings_.extraFields(rowCount_ + 1, found, fieldCount_, text);
+        return;
+    }
+}
+
+void DTS_TxtDelimSrc::checkAfterQuotes(const char* scratch, std::string_view line, int found) {
+    const std::string_view quote = quote_;
+    char* const* fields = fieldPointers_.get();
+    for (int i = 0; i < found; ++i) {
+        // A quoted field's text starts where it started in the line, just after its opening
+        // quote, which the split leaves in place.
+        const auto start = static_cast<size_t>(fields[i] - scratch);
+        if (start < quote.size() || scratch[start - 1] != quote.back() ||
+            line.compare(start - quote.size(), quote.size(), quote) != 0)
+            continue;
+        const std::string_view after =
+            textAfterClosingQuote(line, start, quote, delimiter_, settings_.unescapeBackslash);
+        if (!after.empty()) [[unlikely]] {
+            StepOutputItems* row = host()->getOutputRow();
+            warnings_.afterQuote(rowCount_ + 1, i, row->items[i].name.view(), after);
+        }
+    }
 }
 
 std::string_view DTS_TxtDelimSrc::valueBeforeNul(const StepOutputItem& item, int field,

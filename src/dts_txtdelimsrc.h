@@ -2,6 +2,9 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
 
 #include "mvb/string.h"
 #include "source_settings.h"
@@ -45,6 +48,12 @@ class DTS_TxtDelimSrc final : public TextSource {
     /// Grows the scratch line to hold `lineBytes` and 1024 bytes more; false when out of memory.
     [[nodiscard]] bool growScratchLine(int lineBytes);
     void warnMissingFields();
+    /// A line held more fields than FIELDS (`line`, `lineBytes` as read): counts and warns
+    /// unless the extra fields hold only blanks.
+    void checkExtraFields(const char* line, int lineBytes);
+    /// Warns about each quoted field of the split line (`scratch`, split from `line` as read)
+    /// that text follows after its closing quote.
+    void checkAfterQuotes(const char* scratch, std::string_view line, int found);
     /// The part of a field's text before its first NUL (marked); warns when text follows it.
     std::string_view valueBeforeNul(const StepOutputItem& item, int field, std::string_view text);
 
@@ -57,4 +66,10 @@ class DTS_TxtDelimSrc final : public TextSource {
     MvbRecordQuoting quoting_;  ///< how readRecord() finds the end of a record
     int rowsToSkip_ = 0;        ///< head lines still to skip in the current file
     bool done_ = false;         ///< the data has ended or finish() has run
+    /// The quote as UTF-8 bytes; empty when fields are not quoted.
+    std::string quote_;
+    std::string delimiter_;  ///< the delimiter as UTF-8 bytes
+    /// A line split again whole when it held more fields than FIELDS, and its fields.
+    std::string extraLine_;
+    std::vector<char*> extraFields_;
 };

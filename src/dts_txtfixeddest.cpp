@@ -14,7 +14,16 @@ namespace {
 using Settings = FixedDestSettings;
 using Kind = PropertyKind;
 
-enum Property : int { kFileName, kFields, kLineEnd, kByteOrderMark, kEncoding, kAppend, kCount };
+enum Property : int {
+    kFileName,
+    kFields,
+    kLineEnd,
+    kByteOrderMark,
+    kEncoding,
+    kAppend,
+    kInPlace,
+    kCount
+};
 
 constexpr PropertyColumn kFieldColumns[] = {
     {"FIELDNAME", mvbTypeString},
@@ -35,6 +44,7 @@ constexpr PropertyRow<Settings> kProperties[kCount] = {
     kDestByteOrderMarkRow<Settings>,
     kDestEncodingRow<Settings>,
     kDestAppendRow<Settings>,
+    kDestInPlaceRow<Settings>,
 };
 
 }  // namespace
@@ -47,7 +57,6 @@ DTS_TxtFixedDest::DTS_TxtFixedDest() noexcept
     : TextDestination("src/dts_txtfixeddest", kStepPropertyTable<Settings, kProperties>) {}
 
 bool DTS_TxtFixedDest::startStep() {
-    warnings_.begin(host(), messages().sourceFile(), core_.fieldCount());
     if (!beginRun()) return false;
     settings_ = Settings{};
     // A run that writes nothing reads no other setting and opens nothing.
@@ -57,7 +66,8 @@ bool DTS_TxtFixedDest::startStep() {
     if (!readSettings<Settings>(messages(), kProperties, {}, settings_, [] { return true; })) {
         return false;
     }
-    openFlags_ = settings_.byteOrderMark ? MVB_FLAG_WRITE_BOM : 0u;
+    openFlags_ = (settings_.byteOrderMark ? MVB_FLAG_WRITE_BOM : 0u) |
+                 replaceFlag(settings_.append, settings_.inPlace);
     MvbString lineEnd = settings_.lineEnd;
     lineEnd.trim(true, true);
     writeLineEnd_ = false;
@@ -146,7 +156,12 @@ bool DTS_TxtFixedDest::writeRecordAtOnce(const StepOutputItems* items) {
             anyCut = true;
         }
         char* at = line_.reserve(width);
-        at = putBytes(at, text.substr(0, keep));
+        uint64_t high = 0;
+        if (copyFindingBytes(at, text.substr(0, keep), &high, '\r', '\n') != 0 && writeLineEnd_)
+            [[unlikely]] {
+            blankLineBreaks(at, keep, i, items);
+        }
+        at += keep;
         if (width > keep) std::memset(at, ' ', width - keep);
         line_.commit(at + (width - keep));
     }
@@ -171,12 +186,35 @@ void DTS_TxtFixedDest::warnCut(const StepOutputItems* items, int field, std::str
                   "WIDTH", fieldWidths_[field], text);
 }
 
+void DTS_TxtFixedDest::blankLineBreaks(char* text, size_t size, int field,
+                                       const StepOutputItems* items) {
+    bool any = false;
+    for (size_t i = 0; i < size; ++i) {
+        if (text[i] == '\r' || text[i] == '\n') {
+            text[i] = ' ';
+            any = true;
+        }
+    }
+    if (!any) return;
+    ValueTextBuffer buffer;
+    const StepOutputItem* item = core_.fieldItem(items, field);
+    warnings_.broken(core_.rowCount(), field,
+                     item != nullptr ? item->name.view() : std::string_view(),
+                     destValueText(core_.fieldValue(items, field), buffer), "a line break",
+                     "each CR and LF was written as a blank, so that the record stays one line");
+}
+
 bool DTS_TxtFixedDest::writeRecordByFields(const StepOutputItems* items) {
     MvbTxtFile* file = file_.get();
     ValueTextBuffer buffer;
     const int fieldCount = core_.fieldCount();
     for (int i = 0; i < fieldCount; ++i) {
-        const std::string_view text = destValueText(core_.fieldValue(items, i), buffer);
+        std::string_view text = destValueText(core_.fieldValue(items, i), buffer);
+        if (writeLineEnd_ && text.find_first_of("\r\n") != std::string_view::npos) [[unlikely]] {
+            blanked_.assign(text);
+            blankLineBreaks(blanked_.data(), blanked_.size(), i, items);
+            text = blanked_;
+        }
         bool cut = false;
         if (!file->writePaddedField(text.empty() ? "" : text.data(), static_cast<int>(text.size()),
                                     fieldWidths_[i], &cut)) {
@@ -189,39 +227,15 @@ bool DTS_TxtFixedDest::writeRecordByFields(const StepOutputItems* items) {
     return true;
 }
 
-int DTS_TxtFixedDest::produceRow() {
-    StepHost* host = core_.host();
-    StepOutputItems* items = nullptr;
-    const int status = core_.takeRow(&items);
-    if (status == 1) return file_.endOfData(host, &writeFailed_);
-    if (status != 0) return status;
-
-    if (core_.writes()) {
-        if (!file_.isOpen() && !openFile(false)) {
-            writeFailed_ = true;
-            return 2;
-        }
-        // A record that cannot be written at once (a text that is not UTF-8, a failed write)
-        // is written again field by field, which writes what it can and names the failure.
-        // A failed write leaves nothing of its text in the file.
-        if (utf8File_ && writeRecordAtOnce(items)) return core_.progressPoint();
-        if (!writeRecordByFields(items)) {
-            writeFailed_ = true;
-            file_.fail(host);
-            return 2;
-        }
-        if (writeLineEnd_ && !file_.get()->writeLine("")) {
-            writeFailed_ = true;
-            file_.fail(host);
-            return 2;
-        }
+bool DTS_TxtFixedDest::writeRow(const StepOutputItems* items) {
+    if (utf8File_ && writeRecordAtOnce(items)) return true;
+    // A failed write leaves nothing of its text in the file.
+    if (!writeRecordByFields(items) || (writeLineEnd_ && !file_.get()->writeLine(""))) {
+        return file_.fail(core_.host());
     }
-    return core_.progressPoint();
+    return true;
 }
 
-void DTS_TxtFixedDest::finishStep() {
-    char text[512];
-    std::snprintf(text, sizeof text, "Wrote %" PRIu64 " rows to text file", core_.rowCount());
-    file_.finishRun(host(), core_.writes(), &writeFailed_, text, settings_.fileName);
-    warnings_.reportSummary(true);
+void DTS_TxtFixedDest::describeRun(char* text, size_t size) const {
+    std::snprintf(text, size, "Wrote %" PRIu64 " rows to text file", core_.rowCount());
 }

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <string_view>
 
 #include "dest_core.h"
@@ -26,13 +27,20 @@ class DTS_TxtFixedDest final : public TextDestination {
 
   private:
     bool startStep() override;
-    int produceRow() override;
-    void finishStep() override;
+    bool openForRows() override { return openFile(false); }
+    /// A record that cannot be written at once (a text that is not UTF-8, a failed write) is
+    /// written again field by field, which writes what it can and names the failure.
+    bool writeRow(const StepOutputItems* items) override;
+    void describeRun(char* text, size_t size) const override;
+    const MvbString& fileName() const noexcept override { return settings_.fileName; }
     /// Reads each FIELDS row's WIDTH; false after reporting the first that is unusable.
     bool readWidths();
     bool openFile(bool probe);
     bool writeRecordAtOnce(const StepOutputItems* items);
     bool writeRecordByFields(const StepOutputItems* items);
+    /// A record ends with a line end, so a CR or LF inside a value would end it early: each is
+    /// written as a blank, and the value is counted and warned about.
+    void blankLineBreaks(char* text, size_t size, int field, const StepOutputItems* items);
     /// Warns about each field of a record written at once that was cut at its WIDTH.
     void warnCutFields(const StepOutputItems* items);
     void warnCut(const StepOutputItems* items, int field, std::string_view text);
@@ -47,5 +55,6 @@ class DTS_TxtFixedDest final : public TextDestination {
     bool utf8File_ = false;
     /// The record being assembled; reused from row to row.
     LineBuffer line_;
-    ValueWarnings warnings_;  ///< values cut at their WIDTH
+    /// A value's text with its line breaks blanked, for the field-by-field write.
+    std::string blanked_;
 };

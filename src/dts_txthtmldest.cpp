@@ -17,7 +17,7 @@ namespace {
 using Settings = HtmlDestSettings;
 using Kind = PropertyKind;
 
-enum Property : int { kFileName, kFields, kTitle, kPropertyCount };
+enum Property : int { kFileName, kFields, kTitle, kInPlace, kPropertyCount };
 
 constexpr PropertyRow<Settings> kProperties[kPropertyCount] = {
     {.name = "FILENAME",
@@ -34,6 +34,7 @@ constexpr PropertyRow<Settings> kProperties[kPropertyCount] = {
      .kind = Kind::Text,
      .text = &Settings::title,
      .description = "the page title and heading"},
+    kDestInPlaceRow<Settings>,
 };
 
 /// Titles of the profiler layout's sections, in the order the sections come.
@@ -76,8 +77,12 @@ bool DTS_TxtHtmlDest::startStep() {
     if (!readSettings<Settings>(messages(), kProperties, {}, settings_, [] { return true; })) {
         return false;
     }
-    if (!writeStyleSheet()) return false;
-    if (!file_.open(host(), settings_.fileName, MVB_OPEN_CREATE, 0, 0, false)) return false;
+    const uint32_t flags = replaceFlag(false, settings_.inPlace);
+    if (!writeStyleSheet(flags)) return false;
+    if (!file_.open(host(), settings_.fileName, MVB_OPEN_CREATE, 0, flags, false)) {
+        sheet_.abandon(false, nullptr);
+        return false;
+    }
 
     PropertyTable* table = host()->getPropertyValues()->getTable(kFields);
     headings_.clear();
@@ -89,20 +94,25 @@ bool DTS_TxtHtmlDest::startStep() {
     StepFlow* flow = host()->getFlow();
     StepNode* node = flow != nullptr ? flow->getInputNode(0, 0, 0) : nullptr;
     profilerLayout_ = node != nullptr && node->getTypeId().compare("PROFILER", true) == 0;
-    return writeHead(settings_.title);
+    if (!writeHead(settings_.title)) return false;
+    file_.endRecord(false);
+    return true;
 }
 
-bool DTS_TxtHtmlDest::writeStyleSheet() {
+bool DTS_TxtHtmlDest::writeStyleSheet(uint32_t flags) {
     StepHost* host = core_.host();
     const MvbString directory = mvbParsePath(settings_.fileName.asCstr(), nullptr);
     const MvbString path = mvbConcatPath(directory.asCstr(), kHtmlStyleSheetName);
-    DestFile sheet;
-    if (!sheet.open(host, path, MVB_OPEN_CREATE, 0, 0, false)) return false;
-    if (!sheet.get()->writeChars(kHtmlStyleSheet.data(),
-                                 static_cast<int>(kHtmlStyleSheet.size()))) {
-        return sheet.fail(host);
+    if (!sheet_.open(host, path, MVB_OPEN_CREATE, 0, flags, false)) return false;
+    if (!sheet_.get()->writeChars(kHtmlStyleSheet.data(),
+                                  static_cast<int>(kHtmlStyleSheet.size()))) {
+        sheet_.fail(host);
+        sheet_.abandon(false, nullptr);
+        return false;
     }
-    return sheet.flushAndClose(host);
+    // Written in place, the sheet is complete now; else it takes its place with the report.
+    sheet_.endRecord(true);
+    return (flags & MVB_FLAG_REPLACE_AT_END) != 0 || sheet_.commit(host);
 }
 
 bool DTS_TxtHtmlDest::writeHead(const MvbString& title) {
@@ -288,70 +298,53 @@ bool DTS_TxtHtmlDest::appendEscapedCell(std::string_view text) {
     return high == 0;
 }
 
-int DTS_TxtHtmlDest::produceRow() {
-    StepHost* host = core_.host();
-    StepOutputItems* items = nullptr;
-    const int status = core_.takeRow(&items);
-    if (status == 1) {
-        if (file_.isOpen()) {
-            out_.clear();
-            out_.append("</TBODY></TABLE></BODY></HTML>");
-            // The report must have reached the file before the run may say it was written.
-            if (!emit(false) || !file_.flushAndClose(host)) {
-                writeFailed_ = true;
-                file_.discard();
-                return 2;
-            }
-        }
-        return 1;
-    }
-    if (status != 0) return status;
-
-    if (core_.writes() && file_.isOpen()) {
-        out_.clear();
-        const bool leftOut = profilerLayout_ && appendSectionStart(items);
-        if (writeFailed_) return 2;
-        if (!leftOut) {
-            ValueTextBuffer buffer;
-            // The markup is this step's own and other kinds' texts are formatted here; a line
-            // whose strings prove to be UTF-8 (or were proven so when they were read) is not
-            // checked again by the file. A section
-            // break may carry text from outside, so a row behind one is checked as before.
-            bool checked = !leftOut && out_.size() == 0;
-            // Such a row is built where the file writes it.
-            if (checked) file_.startLine(out_);
-            out_.append(R"(<TR class="rowon">)");
-            const int fieldCount = core_.fieldCount();
-            for (int i = 0; i < fieldCount; ++i) {
-                // Only a string's text can hold markup: the other kinds' texts are digits,
-                // signs, points, dashes, colons, blanks and letters.
-                const MvbDatavar* value = core_.fieldValue(items, i);
-                if (value != nullptr && !value->isNull() && value->getType() != mvbTypeString) {
-                    // The cell is built through one reservation and formatted straight into
-                    // the markup; no such text is longer than the scratch buffer.
-                    char* at = out_.reserve(sizeof buffer.bytes + 16);
-                    at = putBytes(at, "<td>");
-                    const int length = value->formatText(at, static_cast<int>(sizeof buffer.bytes));
-                    at = length > 0 ? at + length : putBytes(at, "&nbsp;");
-                    out_.commit(putBytes(at, "</td>"));
-                    continue;
-                }
-                const std::string_view text = destValueText(value, buffer);
-                if (text.empty()) {
-                    out_.append("<td>&nbsp;</td>");
-                } else if (!appendEscapedCell(text) && checked && !value->isKnownUtf8()) {
-                    checked = isUtf8Text(text);
-                }
-            }
-            out_.append("</tr>");
-            if (!emit(true, checked)) return 2;
-        }
-    }
-    return core_.progressPoint();
+bool DTS_TxtHtmlDest::writeEnd() {
+    out_.clear();
+    out_.append("</TBODY></TABLE></BODY></HTML>");
+    // The style sheet takes its place with the report, which the caller completes next.
+    return emit(false) && sheet_.commit(core_.host());
 }
 
-void DTS_TxtHtmlDest::finishStep() {
-    char text[512];
-    std::snprintf(text, sizeof text, "Wrote %" PRIu64 " rows to HTML file ", core_.rowCount());
-    file_.finishRun(host(), core_.writes(), &writeFailed_, text, settings_.fileName);
+bool DTS_TxtHtmlDest::writeRow(const StepOutputItems* items) {
+    out_.clear();
+    const bool leftOut = profilerLayout_ && appendSectionStart(items);
+    if (writeFailed_) return false;
+    if (leftOut) return true;
+    ValueTextBuffer buffer;
+    // The markup is this step's own and other kinds' texts are formatted here; a line whose
+    // strings prove to be UTF-8 (or were proven so when they were read) is not checked again by
+    // the file. A section break may carry text from outside, so a row behind one is checked as
+    // before.
+    bool checked = out_.size() == 0;
+    // Such a row is built where the file writes it.
+    if (checked) file_.startLine(out_);
+    out_.append(R"(<TR class="rowon">)");
+    const int fieldCount = core_.fieldCount();
+    for (int i = 0; i < fieldCount; ++i) {
+        // Only a string's text can hold markup: the other kinds' texts are digits, signs,
+        // points, dashes, colons, blanks and letters.
+        const MvbDatavar* value = core_.fieldValue(items, i);
+        if (value != nullptr && !value->isNull() && value->getType() != mvbTypeString) {
+            // The cell is built through one reservation and formatted straight into the
+            // markup; no such text is longer than the scratch buffer.
+            char* at = out_.reserve(sizeof buffer.bytes + 16);
+            at = putBytes(at, "<td>");
+            const int length = value->formatText(at, static_cast<int>(sizeof buffer.bytes));
+            at = length > 0 ? at + length : putBytes(at, "&nbsp;");
+            out_.commit(putBytes(at, "</td>"));
+            continue;
+        }
+        const std::string_view text = destValueText(value, buffer);
+        if (text.empty()) {
+            out_.append("<td>&nbsp;</td>");
+        } else if (!appendEscapedCell(text) && checked && !value->isKnownUtf8()) {
+            checked = isUtf8Text(text);
+        }
+    }
+    out_.append("</tr>");
+    return emit(true, checked);
+}
+
+void DTS_TxtHtmlDest::describeRun(char* text, size_t size) const {
+    std::snprintf(text, size, "Wrote %" PRIu64 " rows to HTML file ", core_.rowCount());
 }

@@ -12,6 +12,7 @@
 struct HtmlDestSettings {
     MvbString fileName;                    ///< FILENAME: the report file to write
     MvbString title{"Data Report", true};  ///< TITLE: the page title and heading
+    bool inPlace = false;  ///< IN_PLACE: write straight into the files, not at the end
 };
 
 /// DEST_HTML: passes every row on and, in a run that writes, renders each row as a row of an
@@ -25,9 +26,17 @@ class DTS_TxtHtmlDest final : public TextDestination {
 
   private:
     bool startStep() override;
-    int produceRow() override;
-    void finishStep() override;
-    bool writeStyleSheet();
+    /// The report is opened by start: a run without it has failed to start.
+    bool openForRows() override { return false; }
+    bool writeRow(const StepOutputItems* items) override;
+    /// Writes the closing tail and puts the style sheet in its place.
+    bool writeEnd() override;
+    void abandonOthers() noexcept override { sheet_.abandon(false, nullptr); }
+    void describeRun(char* text, size_t size) const override;
+    const MvbString& fileName() const noexcept override { return settings_.fileName; }
+    /// Writes the style sheet beside the report, opened with `flags`; completed at once when it
+    /// is written in place. False after reporting a failure.
+    bool writeStyleSheet(uint32_t flags);
     /// Writes the page head and opens the table. False after reporting a failed write.
     bool writeHead(const MvbString& title);
     /// Appends the column heading row (ended by a line end) to `out_`.
@@ -54,4 +63,6 @@ class DTS_TxtHtmlDest final : public TextDestination {
     std::vector<MvbString> headings_;
     /// The markup being written for the current row, reused from row to row.
     LineBuffer out_;
+    /// The style sheet while it waits to take its place with the report.
+    DestFile sheet_;
 };

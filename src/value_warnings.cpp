@@ -66,6 +66,7 @@ void ValueWarnings::begin(StepHost* host, const char* sourceFile, int fieldCount
     sourceFile_ = sourceFile;
     logged_ = 0;
     lost_ = false;
+    extraRows_ = 0;
     fieldCount_ = fieldCount > 0 ? fieldCount : 0;
     fields_.reset(fieldCount_ > 0 ? new FieldCounts[fieldCount_] : nullptr);
 }
@@ -140,12 +141,54 @@ void ValueWarnings::droppedAfterNul(uint64_t row, int field, std::string_view na
     warnMessage(812, static_cast<int>(where.line()), numberText(row, digits), name, dropped, {});
 }
 
+void ValueWarnings::afterQuote(uint64_t row, int field, std::string_view name,
+                               std::string_view trailing, std::source_location where) {
+    if (FieldCounts* counts = counted(field, name)) ++counts->afterQuote;
+    char digits[24];
+    warnMessage(818, static_cast<int>(where.line()), numberText(row, digits), name, trailing, {});
+}
+
+void ValueWarnings::extraFields(uint64_t row, int found, int expected, std::string_view dropped,
+                                std::source_location where) {
+    lost_ = true;
+    ++extraRows_;
+    if (capped()) return;
+    char digits[24];
+    char foundDigits[24];
+    char expectedDigits[24];
+    const std::string shown = shortenedText(dropped);
+    warn(mvb_get_message(sourceFile_, static_cast<int>(where.line()), "Text Plugin", 817,
+                         numberText(row, digits),
+                         numberText(static_cast<uint64_t>(found), foundDigits),
+                         numberText(static_cast<uint64_t>(expected), expectedDigits), shown));
+}
+
+void ValueWarnings::broken(uint64_t row, int field, std::string_view name, std::string_view text,
+                           const char* what, const char* outcome, std::source_location where) {
+    if (FieldCounts* counts = counted(field, name)) {
+        ++counts->broken;
+        counts->brokenOutcome = outcome;
+    }
+    if (capped()) return;
+    char digits[24];
+    const std::string shown = shortenedText(text);
+    warn(mvb_get_message(sourceFile_, static_cast<int>(where.line()), "Text Plugin", 816,
+                         numberText(row, digits), name, shown, std::string_view(what),
+                         std::string_view(outcome)));
+}
+
 void ValueWarnings::reportSummary(bool destination, std::source_location where) {
     if (!lost_) return;
     std::string list;
+    if (extraRows_ != 0) {
+        appendCount(list, extraRows_, "row", "rows");
+        list.append(" with more fields than FIELDS, the extra fields dropped");
+    }
     for (int i = 0; i < fieldCount_; ++i) {
         const FieldCounts& counts = fields_[i];
-        if (counts.unreadable == 0 && counts.cut == 0 && counts.dropped == 0) continue;
+        if (counts.unreadable == 0 && counts.cut == 0 && counts.dropped == 0 &&
+            counts.afterQuote == 0 && counts.broken == 0)
+            continue;
         if (!list.empty()) list.append("; ");
         list.append("field \"").append(counts.name).append("\": ");
         const size_t start = list.size();
@@ -168,6 +211,16 @@ void ValueWarnings::reportSummary(bool destination, std::source_location where) 
             if (list.size() != start) list.append(", ");
             appendCount(list, counts.dropped, "text", "texts");
             list.append(" after a NUL character dropped");
+        }
+        if (counts.afterQuote != 0) {
+            if (list.size() != start) list.append(", ");
+            appendCount(list, counts.afterQuote, "text", "texts");
+            list.append(" after a closing quote kept in the value");
+        }
+        if (counts.broken != 0) {
+            if (list.size() != start) list.append(", ");
+            appendCount(list, counts.broken, "value", "values");
+            list.append(" that the file cannot give back: ").append(counts.brokenOutcome);
         }
     }
     host_->reportInfo(mvb_get_message(sourceFile_, static_cast<int>(where.line()), "Text Plugin",

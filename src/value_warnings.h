@@ -12,11 +12,13 @@
 
 /// The row warnings of one step's run under one cap, and per field the counts of values that
 /// the step could not keep as they were: texts the field's type cannot read (set to null),
-/// texts cut at the field's limit, and texts dropped after a NUL character.
+/// texts cut at the field's limit, texts dropped after a NUL character, texts kept after a
+/// closing quote, and values written so that the file cannot give them back; per run the
+/// rows whose extra fields were dropped.
 ///
 /// The first 999 warnings of a run are logged, the 1000th is "Max warning count reached" and
 /// later ones are only counted. Each value warning and the summary are catalogue messages
-/// 810-815, so that whoever reads the log can tell a run that lost values by their numbers.
+/// 810-818, so that whoever reads the log can tell a run that lost values by their numbers.
 /// Nothing here runs for a value that was read whole: the row path only calls in when a value
 /// was changed.
 class ValueWarnings {
@@ -47,6 +49,20 @@ class ValueWarnings {
     /// `dropped` followed a NUL character inside the field and is not part of the value.
     void droppedAfterNul(uint64_t row, int field, std::string_view name, std::string_view dropped,
                          std::source_location where = std::source_location::current());
+    /// `trailing` followed the closing quote of the field's quoted text and was kept as part
+    /// of the value, which the file did not mean as one.
+    void afterQuote(uint64_t row, int field, std::string_view name, std::string_view trailing,
+                    std::source_location where = std::source_location::current());
+    /// The row held `found` fields where FIELDS has `expected`; the extra ones, the first of
+    /// which that holds more than blanks is `dropped`, are not part of the row.
+    void extraFields(uint64_t row, int found, int expected, std::string_view dropped,
+                     std::source_location where = std::source_location::current());
+    /// A destination wrote `text` in a way that the written file cannot give back as one
+    /// value: it holds `what` ("the delimiter", "a line break"), and `outcome` says what was
+    /// written.
+    void broken(uint64_t row, int field, std::string_view name, std::string_view text,
+                const char* what, const char* outcome,
+                std::source_location where = std::source_location::current());
 
     /// True when some value of this run was not kept as read.
     bool anyLost() const noexcept { return lost_; }
@@ -62,6 +78,9 @@ class ValueWarnings {
         uint64_t unreadable = 0;
         uint64_t cut = 0;
         uint64_t dropped = 0;
+        uint64_t afterQuote = 0;
+        uint64_t broken = 0;
+        const char* brokenOutcome = "";
         int type = 0;
         int dateFormat = 0;
         const char* limitName = "";
@@ -77,6 +96,7 @@ class ValueWarnings {
     int fieldCount_ = 0;
     int logged_ = 0;
     bool lost_ = false;
+    uint64_t extraRows_ = 0;  ///< rows with more fields than FIELDS
     std::unique_ptr<FieldCounts[]> fields_;
 };
 

@@ -99,12 +99,29 @@ class MVB_API MvbTxtFile {
     /// file's line end when `endLine` is set. False on failure.
     virtual bool commitCheckedText(const char* end, bool endLine) = 0;
 
+    /// Marks the end of a whole record: what was written so far ends where a record ends. A
+    /// file whose writing fails or is abandoned ends at its last mark, never inside a record.
+    virtual void markRecordEnd() = 0;
+    /// Ends a file written to its end: writes out what is buffered and, for a file opened with
+    /// MVB_FLAG_REPLACE_AT_END, makes it durable and puts it in place of the file named at the
+    /// open (with that file's permissions). False on failure, the reason in getLastError();
+    /// abandon() is then still possible.
+    virtual bool commit() = 0;
+    /// Ends a file whose writing did not reach its end: the file ends at its last record mark
+    /// (buffered whole records are written out first, the rest is dropped). A file opened with
+    /// MVB_FLAG_REPLACE_AT_END leaves the file named at the open as it was: with `keep` and at
+    /// least one whole record, its records are kept beside it under that name with ".partial"
+    /// added, which `keptAs` receives; else it is removed and `keptAs` is empty. Returns the
+    /// number of whole records (marks) the file holds from this open.
+    virtual uint64_t abandon(bool keep, MvbString& keptAs) = 0;
+
   protected:
     virtual ~MvbTxtFile();
 };
 
 /// Opens `path` in `mode` (MVB_OPEN_*) with the encoding number `encoding` (-1: detect when
-/// reading, UTF-8 when writing) and MVB_FLAG_* `flags`. Returns the file, or null with
-/// `errorText` saying what failed and naming the path.
+/// reading, UTF-8 when writing) and MVB_FLAG_* `flags`. A file opened to write with
+/// MVB_FLAG_REPLACE_AT_END and not committed is abandoned (and kept) by close(). Returns the file,
+/// or null with `errorText` saying what failed and naming the path.
 MVB_API MvbTxtFile* mvbTxtFileOpen(const char* path, int mode, int encoding, uint32_t flags,
                                    MvbString& errorText);

@@ -30,6 +30,9 @@ enum : uint32_t {
     MVB_FLAG_PROBE = 0x200000u,         ///< only prove the open works; change nothing
     MVB_FLAG_REPLACE_NULS = 0x400000u,  ///< each NUL read becomes a blank
     MVB_FLAG_READ_BOM = 0x800000u,      ///< honour a byte-order mark when reading
+    /// create: write a regular (or missing) file under a temporary name beside it, put in its
+    /// place only by MvbTxtFile::commit()
+    MVB_FLAG_REPLACE_AT_END = 0x1000000u,
 };
 
 /// Flag of mvbDirectoryOpen (the only one the steps pass).

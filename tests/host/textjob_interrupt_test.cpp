@@ -104,13 +104,17 @@ TEST_F(InterruptTest, StopSignalsStopAtTheNextProgressPointCloseTheFilesAndExitW
         const size_t lastProgress = err.rfind(" rows/s");
         EXPECT_NE(err.find("\r\033[K", lastProgress), std::string::npos);
 
-        // finish ran: the destination reports what it wrote and its file holds exactly that.
+        // finish ran: the destination says how many rows it kept beside the file it would
+        // have replaced, and that file holds exactly those, whole.
         const std::string out = job.out();
-        const size_t wrote = out.find("out: Wrote ");
-        ASSERT_NE(wrote, std::string::npos) << out;
-        const uint64_t rowsWritten = std::stoull(out.substr(wrote + 11));
+        const std::string lead = "out: Kept the ";
+        const size_t kept = out.find(lead);
+        ASSERT_NE(kept, std::string::npos) << out;
+        const uint64_t rowsWritten = std::stoull(out.substr(kept + lead.size()));
         EXPECT_LE(rowsWritten, rowsRead);
-        EXPECT_EQ(lineCount(folder / "copy.csv"), rowsWritten);
+        EXPECT_FALSE(fs::exists(folder / "copy.csv"));
+        EXPECT_EQ(lineCount(folder / "copy.csv.partial"), rowsWritten);
+        fs::remove(folder / "copy.csv.partial");
     }
 }
 

@@ -8,8 +8,10 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "common/temp_files.h"
 #include "support/textjob_process.h"
@@ -51,13 +53,28 @@ TEST_F(WriteFailureTest, WritePastTheFileSizeLimitFailsWithTheFilesErrorText) {
     writeInput(100000);
     ProcessSetup setup;
     setup.fileSizeLimit = 64 * 1024;
-    TextjobProcess job({"run", writeJob("copy.csv")}, folder, setup);
-    ASSERT_TRUE(job.started());
-    EXPECT_EQ(job.wait(), 1) << job.err();
-    EXPECT_NE(job.err().find("error: out: cannot write file \"copy.csv\": File too large"),
-              std::string::npos)
-        << job.err();
-    EXPECT_EQ(job.out().find("Wrote"), std::string::npos) << job.out();
+    // Replaced at the end, the file never appears and its rows are kept, whole, beside it;
+    // written in place, it ends at its last whole row.
+    for (const bool inPlace : {false, true}) {
+        SCOPED_TRACE(inPlace ? "in place" : "replaced at the end");
+        fs::remove(folder / "copy.csv");
+        fs::remove(folder / "copy.csv.partial");
+        std::vector<std::string> arguments = {"run", writeJob("copy.csv")};
+        if (inPlace) arguments.push_back("--in-place");
+        TextjobProcess job(arguments, folder, setup);
+        ASSERT_TRUE(job.started());
+        EXPECT_EQ(job.wait(), 1) << job.err();
+        EXPECT_NE(job.err().find("error: out: cannot write file \"copy.csv\": File too large"),
+                  std::string::npos)
+            << job.err();
+        EXPECT_EQ(job.out().find("Wrote"), std::string::npos) << job.out();
+        const fs::path kept = folder / (inPlace ? "copy.csv" : "copy.csv.partial");
+        EXPECT_EQ(fs::exists(folder / "copy.csv.partial"), !inPlace);
+        std::ifstream in(kept, std::ios::binary);
+        const std::string bytes((std::istreambuf_iterator<char>(in)), {});
+        ASSERT_FALSE(bytes.empty());
+        EXPECT_EQ(bytes.back(), '\n');
+    }
 }
 
 TEST_F(WriteFailureTest, PipeWhoseReaderQuitsFailsTheWriteWithTheFilesErrorText) {

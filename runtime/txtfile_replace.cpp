@@ -1,0 +1,125 @@
+#include "txtfile_replace.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+
+#include "mvb/types.h"
+#include "txtfile_codec.h"
+
+namespace mvb::txt {
+namespace {
+
+/// The folder part of `path` with its slash ("" for a bare name) and the name after it.
+void splitPath(const std::string& path, std::string* folder, std::string* name) {
+    const size_t slash = path.rfind('/');
+    if (slash == std::string::npos) {
+        folder->clear();
+        *name = path;
+    } else {
+        *folder = path.substr(0, slash + 1);
+        *name = path.substr(slash + 1);
+    }
+}
+
+std::string failure(const char* path, const std::string& what, int error) {
+    return "cannot write file \"" + std::string(path) + "\": " + what + " (" + systemReason(error) +
+           ")";
+}
+
+/// The text for a temporary file that could not be created beside `path`.
+std::string folderFailure(const char* path, const std::string& folder, int error) {
+    const std::string shown = folder.empty() ? "." : folder;
+    if (error == EACCES || error == EPERM || error == EROFS) {
+        return failure(path,
+                       "the file is written under a temporary name in its folder \"" + shown +
+                           "\" and renamed into place at the end, but the folder cannot be "
+                           "written; allow writing there, or set IN_PLACE to write straight "
+                           "into the file",
+                       error);
+    }
+    return failure(path, "cannot create a temporary file in the folder \"" + shown + "\"", error);
+}
+
+/// Refuses an existing file that may not be written, as writing it in place would.
+bool existingWritable(const char* path, std::string* errorText) {
+    if (::faccessat(AT_FDCWD, path, W_OK, AT_EACCESS) == 0 || errno == ENOENT) return true;
+    *errorText = failure(path, "no permission", errno);
+    return false;
+}
+
+}  // namespace
+
+bool replacesAtEnd(const char* path, int mode, uint32_t flags) {
+    if ((flags & MVB_FLAG_REPLACE_AT_END) == 0 || mode != MVB_OPEN_CREATE) return false;
+    if (path[0] == '-' && path[1] == '\0') return false;
+    struct stat info {};
+    if (::lstat(path, &info) != 0) return errno == ENOENT;
+    return S_ISREG(info.st_mode);
+}
+
+int openReplacement(const char* path, std::string* temporary, std::string* errorText) {
+    if (!existingWritable(path, errorText)) return -1;
+    struct stat existing {};
+    const bool exists = ::stat(path, &existing) == 0;
+    const mode_t mode = exists ? (existing.st_mode & 07777) : 0666;
+    std::string folder;
+    std::string name;
+    splitPath(path, &folder, &name);
+    // A name of its own for each try: the process, a clock reading and the try.
+    const auto seed =
+        static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+    for (uint64_t attempt = 0; attempt < 64; ++attempt) {
+        *temporary = folder + "." + name + "." + std::to_string(::getpid()) + "-" +
+                     std::to_string((seed + attempt * 7919) % 1000000007) + ".tmp";
+        const int fd =
+            ::open(temporary->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode & 0777);
+        if (fd < 0) {
+            if (errno == EEXIST) continue;
+            *errorText = folderFailure(path, folder, errno);
+            return -1;
+        }
+        if (exists) {
+            // The owner first: changing it may clear the set-id bits that the mode then sets.
+            // Neither may be allowed; the file is then written as this user's.
+            if (::fchown(fd, existing.st_uid, existing.st_gid) != 0) {
+                errno = 0;
+            }
+            if (::fchmod(fd, mode) != 0) {
+                errno = 0;
+            }
+        }
+        return fd;
+    }
+    *errorText = folderFailure(path, folder, EEXIST);
+    return -1;
+}
+
+bool probeReplacement(const char* path, std::string* errorText) {
+    std::string temporary;
+    const int fd = openReplacement(path, &temporary, errorText);
+    if (fd < 0) return false;
+    ::close(fd);
+    ::unlink(temporary.c_str());
+    return true;
+}
+
+bool putInPlace(int fd, const std::string& temporary, const std::string& target,
+                std::string* errorText) {
+    if (::fsync(fd) != 0 && errno != EINVAL) {
+        *errorText = failure(target.c_str(), "its data could not be made durable", errno);
+        return false;
+    }
+    if (::rename(temporary.c_str(), target.c_str()) != 0) {
+        *errorText =
+            failure(target.c_str(),
+                    "the complete file \"" + temporary + "\" could not be renamed to it", errno);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace mvb::txt

@@ -1,0 +1,29 @@
+#pragma once
+
+// Writing a file under a temporary name beside it, to be renamed into its place once it is
+// complete. Private to the runtime library.
+
+#include <cstdint>
+#include <string>
+
+namespace mvb::txt {
+
+/// True when an open of `path` in `mode` with `flags` writes under a temporary name: the
+/// create mode with MVB_FLAG_REPLACE_AT_END, for a path that names no file yet or a regular
+/// file (not standard output, a link, a device, a pipe or a folder).
+bool replacesAtEnd(const char* path, int mode, uint32_t flags);
+
+/// Creates the temporary file that will replace `path`, in the same folder and, when `path`
+/// exists, with its permissions (and owner, where the system allows). Returns its descriptor
+/// and sets `*temporary` to its name; -1 with `*errorText` saying what failed.
+int openReplacement(const char* path, std::string* temporary, std::string* errorText);
+
+/// Proves that openReplacement() would succeed, leaving nothing behind. False with
+/// `*errorText` saying what failed.
+bool probeReplacement(const char* path, std::string* errorText);
+
+/// Makes the temporary file durable and renames it to `target`. False with `*errorText`.
+bool putInPlace(int fd, const std::string& temporary, const std::string& target,
+                std::string* errorText);
+
+}  // namespace mvb::txt

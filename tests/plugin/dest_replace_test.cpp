@@ -1,0 +1,165 @@
+// A destination replaces its file only when the step finishes: a run that fails or is stopped
+// leaves the old file as it was and keeps the whole rows it wrote as <file>.partial.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "support/dest_support.h"
+#include "texthost/pipeline.h"
+
+using nlohmann::json;
+using namespace desttest;
+
+namespace {
+
+const std::string kOld = "old contents\n";
+
+/// How the run ends. A stop asked for before the third row ends the run after that row.
+enum class End { Finished, FailsAtRow3, StoppedAtRow3 };
+enum class Write { Replace, Append, InPlace };
+
+struct LifeCase {
+    const char* type;
+    End end;
+    Write write;
+};
+
+/// Five rows; the third holds a character that Windows-1252 lacks when `badThird`.
+TestRows fiveRows(bool badThird) {
+    TestRows rows{{{"s", mvbTypeString}}, {}};
+    for (int i = 1; i <= 5; ++i) {
+        const std::string value = i == 3 && badThird ? "\xE6\x97\xA5" : "row" + std::to_string(i);
+        rows.rows.push_back({text(value.c_str())});
+    }
+    return rows;
+}
+
+json destStep(const LifeCase& c, const std::string& file) {
+    const bool fixed = std::string(c.type) == "DEST_FIXEDTEXT";
+    json properties = {
+        {"FILENAME", file},
+        {"FIELDS", fixed ? fieldsTable({{"s", 5}}, "WIDTH") : fieldsTable({{"s", "S"}})}};
+    if (fixed) properties["LINE_END"] = "LF";
+    if (c.end == End::FailsAtRow3) properties["ENCODING"] = 1252;
+    if (c.write == Write::Append) properties["APPEND"] = true;
+    if (c.write == Write::InPlace) properties["IN_PLACE"] = true;
+    return {{"type", c.type}, {"name", "dest"}, {"properties", properties}};
+}
+
+/// Rows of a written file: the values "row" and a digit it holds.
+size_t rowLines(const std::string& bytes) {
+    size_t count = 0;
+    for (size_t at = 0; (at = bytes.find("row", at)) != std::string::npos; at += 3) {
+        if (at + 3 < bytes.size() && bytes[at + 3] >= '0' && bytes[at + 3] <= '9') ++count;
+    }
+    return count;
+}
+
+std::vector<std::string> namesIn(const TempDir& dir) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+TEST(DestReplace, LifeCycle) {
+    std::vector<LifeCase> cases;
+    for (const char* type : {"DEST_DELIMTEXT", "DEST_FIXEDTEXT", "DEST_HTML"}) {
+        for (const End end : {End::Finished, End::FailsAtRow3, End::StoppedAtRow3}) {
+            for (const Write write : {Write::Replace, Write::Append, Write::InPlace}) {
+                const bool html = std::string(type) == "DEST_HTML";
+                // The report is UTF-8 and is never appended to.
+                if (html && (end == End::FailsAtRow3 || write == Write::Append)) continue;
+                cases.push_back({type, end, write});
+            }
+        }
+    }
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.type) + " end " + std::to_string(static_cast<int>(c.end)) +
+                     " write " + std::to_string(static_cast<int>(c.write)));
+        TempDir dir;
+        const std::string target = dir.file("out");
+        writeFile(target, kOld);
+        ASSERT_EQ(chmod(target.c_str(), 0640), 0);
+
+        texthost::RunOptions options;
+        options.extraSteps = {rowSource("ROWS", fiveRows(c.end == End::FailsAtRow3))};
+        const json job = {{"steps", {{{"type", "ROWS"}}, destStep(c, target)}}};
+        texthost::Pipeline pipeline(texthost::parseJobText(job.dump(), dir.path()), options);
+        ASSERT_TRUE(pipeline.prepareAndStart());
+        int code = 0;
+        for (int row = 1; code == 0; ++row) {
+            if (c.end == End::StoppedAtRow3 && row == 3) texthost::requestStop();
+            code = pipeline.pull();
+        }
+        texthost::clearStopRequest();
+        pipeline.finish();
+        std::string infos;
+        for (const auto& m : pipeline.messages()) {
+            if (m.kind == texthost::RunMessage::Kind::Info) infos += m.text + "\n";
+        }
+
+        const size_t rowsKept = c.end == End::FailsAtRow3 ? 2 : 3;
+        const std::string written = readFile(target);
+        const bool partialExists = fileExists(target + ".partial");
+        if (c.end == End::Finished) {
+            EXPECT_EQ(code, 1);
+            EXPECT_EQ(rowLines(written), 5u);
+            EXPECT_EQ(written.rfind(kOld, 0) == 0, c.write == Write::Append);
+            EXPECT_FALSE(partialExists);
+        } else if (c.write == Write::Replace) {
+            EXPECT_EQ(code, 2);
+            // The old file stays; the rows written before the end are kept beside it, whole.
+            EXPECT_EQ(written, kOld);
+            ASSERT_TRUE(partialExists);
+            EXPECT_EQ(rowLines(readFile(target + ".partial")), rowsKept);
+            EXPECT_NE(infos.find("Kept the " + std::to_string(rowsKept) +
+                                 " whole rows written in " + target + ".partial"),
+                      std::string::npos)
+                << infos;
+        } else {
+            // Written in place or appended to: the file ends at its last whole row.
+            EXPECT_EQ(code, 2);
+            EXPECT_FALSE(partialExists);
+            EXPECT_EQ(rowLines(written), rowsKept);
+            EXPECT_EQ(written.rfind(kOld, 0) == 0, c.write == Write::Append);
+            if (std::string(c.type) == "DEST_FIXEDTEXT") {
+                EXPECT_EQ(written.size(),
+                          (c.write == Write::Append ? kOld.size() : 0) + rowsKept * 6);
+            }
+        }
+        struct stat info {};
+        ASSERT_EQ(stat(target.c_str(), &info), 0);
+        EXPECT_EQ(info.st_mode & 0777, 0640u);
+        // No temporary file is left behind.
+        for (const std::string& name : namesIn(dir)) {
+            EXPECT_EQ(name.find(".tmp"), std::string::npos) << name;
+        }
+    }
+}
+
+TEST(DestReplace, FolderWithoutWritePermissionIsAClearError) {
+    if (geteuid() == 0) GTEST_SKIP() << "permissions do not bind the superuser";
+    TempDir dir;
+    const std::string folder = dir.file("locked");
+    std::filesystem::create_directory(folder);
+    const std::string target = folder + "/out.csv";
+    writeFile(target, kOld);
+    ASSERT_EQ(chmod(folder.c_str(), 0555), 0);
+    texthost::RunOptions options;
+    options.extraSteps = {rowSource("ROWS", fiveRows(false))};
+    const LifeCase c{"DEST_DELIMTEXT", End::Finished, Write::Replace};
+    const auto report = runJobFile(dir, {{{"type", "ROWS"}}, destStep(c, target)}, options);
+    chmod(folder.c_str(), 0755);
+    EXPECT_FALSE(report.ok);
+    EXPECT_TRUE(anyContains(report.errors(), "set IN_PLACE")) << joined(report.errors());
+    EXPECT_EQ(readFile(target), kOld);
+}
+
+}  // namespace

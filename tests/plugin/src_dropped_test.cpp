@@ -1,0 +1,120 @@
+// What a delimited source drops or reshapes without the file saying so is counted and warned
+// about: extra fields, text after a closing quote, and property values read leniently.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "support/src_support.h"
+
+using nlohmann::json;
+using namespace srctest;
+
+namespace {
+
+size_t countStarting(const std::vector<std::string>& texts, const std::string& lead) {
+    size_t count = 0;
+    for (const std::string& text : texts)
+        count += text.rfind(lead, 0) == 0 ? 1 : 0;
+    return count;
+}
+
+struct LineCase {
+    const char* line;
+    std::vector<std::string> values;  ///< the row, as the source has always read it
+    bool extraCounted;
+    const char* afterQuote;  ///< the text warned about after a closing quote; "" for none
+    const char* shown;       ///< a text the warning must name; "" for none
+};
+
+TEST(SourceDropped, RowWidthsAndTextAfterClosingQuotes) {
+    const std::vector<LineCase> cases = {
+        {"1,2", {"1", "2"}, false, "", ""},
+        {"1,2,", {"1", "2"}, false, "", ""},
+        {"1,2,  ", {"1", "2"}, false, "", ""},
+        {"1,2,LOST", {"1", "2"}, true, "", "LOST"},
+        {"1,2,,later", {"1", "2"}, true, "", "later"},
+        {"1,\"2,3\",x", {"1", "2,3"}, true, "", "x"},
+        {"3,\"4\"junk", {"3", "4junk"}, false, "junk", "junk"},
+        {"3,\"4\"  ", {"3", "4"}, false, "", ""},
+        {"\"a\"\"b\" ,c", {"a\"b", "c"}, false, "", ""},
+        {"\"x\" y ,\"z\"", {"x y", "z"}, false, "y", "y"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.line);
+        TempDir dir;
+        writeFile(dir.file("in.csv"), std::string(c.line) + "\n");
+        const json properties = {{"FILENAME", "in.csv"},
+                                 {"QUOTE", "\""},
+                                 {"FIELDS",
+                                  {{{"NAME", "a"}, {"TYPE", "string"}, {"MAX_LENGTH", 20}},
+                                   {{"NAME", "b"}, {"TYPE", "string"}, {"MAX_LENGTH", 20}}}}};
+        const SourceRead read = readSource("SOURCE_DELIMTEXT", properties, dir.path());
+        ASSERT_EQ(read.endCode, 1) << joinedTexts(read.errors());
+        ASSERT_EQ(read.texts().size(), 1u);
+        EXPECT_EQ(read.texts()[0], c.values);
+
+        const auto warnings = read.warnings();
+        EXPECT_EQ(countStarting(warnings, "Text Plugin 817:"), c.extraCounted ? 1u : 0u)
+            << joinedTexts(warnings);
+        EXPECT_EQ(countStarting(warnings, "Text Plugin 818:"), *c.afterQuote != '\0' ? 1u : 0u)
+            << joinedTexts(warnings);
+        if (*c.shown != '\0') {
+            EXPECT_NE(joinedTexts(warnings).find(std::string("\"") + c.shown + "\""),
+                      std::string::npos)
+                << joinedTexts(warnings);
+        }
+        // Whatever was dropped or reshaped is in the summary, which --strict fails on.
+        const bool lost = c.extraCounted || *c.afterQuote != '\0';
+        EXPECT_EQ(countStarting(read.infos(), "Text Plugin 814:"), lost ? 1u : 0u)
+            << joinedTexts(read.infos());
+    }
+}
+
+TEST(SourceDropped, SummaryCountsRowsWithExtraFields) {
+    TempDir dir;
+    writeFile(dir.file("in.csv"), "1,2,x\n3,4\n5,6,y,z\n7,8,\n");
+    const json properties = {{"FILENAME", "in.csv"},
+                             {"FIELDS",
+                              {{{"NAME", "a"}, {"TYPE", "integer"}, {"MAX_LENGTH", 0}},
+                               {{"NAME", "b"}, {"TYPE", "integer"}, {"MAX_LENGTH", 0}}}}};
+    const SourceRead read = readSource("SOURCE_DELIMTEXT", properties, dir.path());
+    ASSERT_EQ(read.endCode, 1) << joinedTexts(read.errors());
+    EXPECT_EQ(read.texts().size(), 4u);
+    EXPECT_NE(joinedTexts(read.infos()).find("2 rows with more fields than FIELDS"),
+              std::string::npos)
+        << joinedTexts(read.infos());
+    EXPECT_NE(joinedTexts(read.warnings()).find("Row 3 has 4 fields where FIELDS has 2"),
+              std::string::npos)
+        << joinedTexts(read.warnings());
+}
+
+TEST(SourceDropped, LenientPropertyValuesAreWarnedAndReadAsBefore) {
+    struct Case {
+        json setting;
+        const char* named;
+        const char* readAs;
+    };
+    const std::vector<Case> cases = {
+        {{{"REPLACE_NULLS", "ture"}}, "REPLACE_NULLS \"ture\"", "read as false"},
+        {{{"REPLACE_NULLS", "yes please"}}, "REPLACE_NULLS \"yes please\"", "read as false"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.named);
+        TempDir dir;
+        writeFile(dir.file("in.csv"), std::string("a\0b\n", 4));
+        json properties = {{"FILENAME", "in.csv"},
+                           {"FIELDS", {{{"NAME", "a"}, {"TYPE", "string"}, {"MAX_LENGTH", 9}}}}};
+        properties.update(c.setting);
+        const SourceRead read = readSource("SOURCE_DELIMTEXT", properties, dir.path());
+        ASSERT_EQ(read.endCode, 1) << joinedTexts(read.errors());
+        // Read as false: the value still ends at its NUL.
+        EXPECT_EQ(read.texts().at(0).at(0), "a");
+        const std::string warnings = joinedTexts(read.warnings());
+        EXPECT_EQ(countStarting(read.warnings(), "Text Plugin 831:"), 1u) << warnings;
+        EXPECT_NE(warnings.find(c.named), std::string::npos) << warnings;
+        EXPECT_NE(warnings.find(c.readAs), std::string::npos) << warnings;
+    }
+}
+
+}  // namespace
