@@ -164,7 +164,7 @@ MvbTxtFile* openForWriting(const char* path, int mode, const EncodingInfo& encod
     if ((flags & MVB_FLAG_PROBE) != 0) {
         std::string reason;
         if (replacing && !probeReplacement(path, &reason)) {
-            errorText.assign(reason);
+            errorText.assign(reason.empty() ? openFailure(path, errno, true) : reason);
             return nullptr;
         }
         if (!replacing && !probeWritable(path, errorText)) {
@@ -197,7 +197,7 @@ MvbTxtFile* openForWriting(const char* path, int mode, const EncodingInfo& encod
                  ? duplicateStandard(STDOUT_FILENO)
                  : ::open(path, direction | O_CREAT | O_CLOEXEC | access, 0666);
     if (fd < 0 && replacing) {
-        errorText.assign(reason);
+        errorText.assign(reason.empty() ? openFailure(path, errno, true) : reason);
         return nullptr;
     }
     if (fd < 0 && errno == EACCES && direction == O_RDWR) {

@@ -30,23 +30,24 @@ std::string failure(const char* path, const std::string& what, int error) {
            ")";
 }
 
-/// The text for a temporary file that could not be created beside `path`.
+/// The text for a temporary file that could not be created beside `path` for want of
+/// permission; empty for any other reason, which the caller words as for any open.
 std::string folderFailure(const char* path, const std::string& folder, int error) {
+    if (error != EACCES && error != EPERM && error != EROFS) return {};
     const std::string shown = folder.empty() ? "." : folder;
-    if (error == EACCES || error == EPERM || error == EROFS) {
-        return failure(path,
-                       "the file is written under a temporary name in its folder \"" + shown +
-                           "\" and renamed into place at the end, but the folder cannot be "
-                           "written; allow writing there, or set IN_PLACE to write straight "
-                           "into the file",
-                       error);
-    }
-    return failure(path, "cannot create a temporary file in the folder \"" + shown + "\"", error);
+    return failure(path,
+                   "the file is written under a temporary name in its folder \"" + shown +
+                       "\" and renamed into place at the end, but the folder cannot be "
+                       "written; allow writing there, or set IN_PLACE to write straight into "
+                       "the file",
+                   error);
 }
 
 /// Refuses an existing file that may not be written, as writing it in place would.
 bool existingWritable(const char* path, std::string* errorText) {
-    if (::faccessat(AT_FDCWD, path, W_OK, AT_EACCESS) == 0 || errno == ENOENT) return true;
+    if (::faccessat(AT_FDCWD, path, W_OK, AT_EACCESS) == 0) return true;
+    // Any other reason (a missing folder, a file where a folder should be) the open meets too.
+    if (errno != EACCES && errno != EPERM && errno != EROFS) return true;
     *errorText = failure(path, "no permission", errno);
     return false;
 }
@@ -79,7 +80,9 @@ int openReplacement(const char* path, std::string* temporary, std::string* error
             ::open(temporary->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode & 0777);
         if (fd < 0) {
             if (errno == EEXIST) continue;
-            *errorText = folderFailure(path, folder, errno);
+            const int error = errno;
+            *errorText = folderFailure(path, folder, error);
+            errno = error;
             return -1;
         }
         if (exists) {
@@ -94,7 +97,7 @@ int openReplacement(const char* path, std::string* temporary, std::string* error
         }
         return fd;
     }
-    *errorText = folderFailure(path, folder, EEXIST);
+    *errorText = failure(path, "no free temporary name in its folder", EEXIST);
     return -1;
 }
 

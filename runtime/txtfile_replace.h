@@ -15,11 +15,12 @@ bool replacesAtEnd(const char* path, int mode, uint32_t flags);
 
 /// Creates the temporary file that will replace `path`, in the same folder and, when `path`
 /// exists, with its permissions (and owner, where the system allows). Returns its descriptor
-/// and sets `*temporary` to its name; -1 with `*errorText` saying what failed.
+/// and sets `*temporary` to its name; -1 with `*errorText` saying what failed, or left empty
+/// (errno set) for a failure that an open of `path` itself would meet too (a missing folder).
 int openReplacement(const char* path, std::string* temporary, std::string* errorText);
 
 /// Proves that openReplacement() would succeed, leaving nothing behind. False with
-/// `*errorText` saying what failed.
+/// `*errorText` set as openReplacement() sets it.
 bool probeReplacement(const char* path, std::string* errorText);
 
 /// Makes the temporary file durable and renames it to `target`. False with `*errorText`.

@@ -85,6 +85,15 @@ uint64_t TextWriter::abandon(bool keep, std::string* keptAs) {
     if (recordEnd_ <= written_) {
         end = recordEnd_;
         records = records_;
+    } else {
+        // A write stopped partway: the last record end it got past.
+        for (const Mark& mark : marks_) {
+            if (mark.end > written_) {
+                break;
+            }
+            end = mark.end;
+            records = mark.records;
+        }
     }
     if (regular_ && written_ > end && ::ftruncate(fd_, static_cast<off_t>(end)) == 0) {
         written_ = end;
@@ -169,8 +178,25 @@ bool TextWriter::writeAll(const char* bytes, size_t size) {
     if (recordEnd_ <= written_) {
         flushedRecordEnd_ = recordEnd_;
         flushedRecords_ = records_;
+        marks_.clear();
+        keepEvery_ = 1;
+        sinceKept_ = 0;
     }
     return true;
+}
+
+void TextWriter::keepMark() {
+    constexpr size_t kMostMarks = 4096;
+    sinceKept_ = 0;
+    if (marks_.size() == kMostMarks) {
+        // Every other mark goes, and from now on every other record end is kept.
+        for (size_t i = 0; i < kMostMarks / 2; ++i) {
+            marks_[i] = marks_[2 * i + 1];
+        }
+        marks_.resize(kMostMarks / 2);
+        keepEvery_ *= 2;
+    }
+    marks_.push_back({recordEnd_, records_});
 }
 
 bool TextWriter::flushBuffer() {

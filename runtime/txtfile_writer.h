@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "encoding_table.h"
 #include "txtfile_codec.h"
@@ -55,9 +56,12 @@ class TextWriter {
     /// The file is written as `temporary` and replaces `target` at commit().
     void replaceAtEnd(std::string target, std::string temporary);
     /// What was written so far ends with a whole record.
-    void markRecordEnd() noexcept {
+    void markRecordEnd() {
         recordEnd_ = written_ + used_;
         ++records_;
+        if (++sinceKept_ >= keepEvery_) [[unlikely]] {
+            keepMark();
+        }
     }
     /// Flushes and, when replacing, puts the file in place. False with error() set.
     bool commit();
@@ -76,6 +80,8 @@ class TextWriter {
     bool appendRaw(const char* bytes, size_t size);
     bool appendBlanks(size_t bytes);
     bool flushBuffer();
+    /// Keeps the latest record end among those that have not reached the file yet.
+    void keepMark();
     /// Writes `size` bytes straight to the file, past the buffer; the first failure is kept.
     bool writeAll(const char* bytes, size_t size);
     bool encodingError(const char* text, size_t size, size_t at);
@@ -93,6 +99,15 @@ class TextWriter {
     /// The last record end known to have reached the file, and the records up to there.
     uint64_t flushedRecordEnd_ = 0;
     uint64_t flushedRecords_ = 0;
+    /// Record ends since then (every keepEvery_-th, a bounded number), so that a write that
+    /// stops partway still finds the last whole record it wrote.
+    struct Mark {
+        uint64_t end;
+        uint64_t records;
+    };
+    std::vector<Mark> marks_;
+    uint64_t keepEvery_ = 1;
+    uint64_t sinceKept_ = 0;
     const EncodingInfo& encoding_;
     bool utf8_;
     Converter converter_;

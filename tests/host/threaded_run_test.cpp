@@ -212,8 +212,12 @@ class ThreadedTextjobTest : public ::testing::Test {
         o.status = process.wait();
         o.out = process.out();
         o.err = process.err();
-        for (const char* name : {"out.csv", "out.txt", "out.html"})
-            o.files.push_back(slurp(folder / "written" / name));
+        // A run that fails keeps the rows it wrote beside the file it would have replaced.
+        for (const std::string name : {"out.csv", "out.txt", "out.html"}) {
+            std::filesystem::path file = folder / "written" / name;
+            if (!std::filesystem::exists(file)) file += ".partial";
+            o.files.push_back(slurp(file));
+        }
         return o;
     }
 
