@@ -63,6 +63,18 @@ std::optional<CommandLine> parseCommandLine(int argc, char** argv, int& exitStat
     infer->add_option("--to", line.inferTo, "What the job writes: csv (default), fixed, html, none")
         ->check(CLI::IsMember({"csv", "fixed", "html", "none"}));
     infer->add_flag("--text", line.inferText, "Read every column as a string");
+    infer
+        ->add_option("--types", line.inferTypes,
+                     "exact (default): a type only where every value is written back as it "
+                     "stands; loose: wherever every value reads without loss of the value")
+        ->check(CLI::IsMember({"exact", "loose"}));
+    CLI::Option* header = infer
+                              ->add_option("--header", line.inferHeaderLine,
+                                           "The header is line N (from 1); lines above it are "
+                                           "skipped")
+                              ->check(CLI::PositiveNumber);
+    infer->add_flag("--no-header", line.inferNoHeader, "The file has no header line")
+        ->excludes(header);
     infer->add_flag("--fixed", line.inferFixed, "The file is fixed-width text");
     infer->add_option("--sample-bytes", line.inferSampleBytes,
                       "Read about this many bytes of the file (default: all of it)");

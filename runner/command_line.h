@@ -23,6 +23,9 @@ struct CommandLine {
     std::string inferTo = "csv";         ///< infer: what the job writes (csv, fixed, html, none)
     std::string inferJobPath;            ///< infer: where the job goes; empty: standard output
     bool inferText = false;              ///< infer: every column a string
+    std::string inferTypes = "exact";    ///< infer: exact or loose column types
+    int inferHeaderLine = 0;             ///< infer: the header's line (from 1); 0: detect
+    bool inferNoHeader = false;          ///< infer: the file has no header line
     bool inferFixed = false;             ///< infer: fixed-width columns
     uint64_t inferSampleBytes = 0;       ///< infer: bytes to read; 0: the whole file
 };

@@ -13,6 +13,7 @@ namespace {
 using textjob::infer::FileLayout;
 using textjob::infer::InferError;
 using textjob::infer::InferOptions;
+using textjob::infer::TypeMode;
 
 /// -1 (or empty) leaves a property unchecked.
 struct Case {
@@ -27,6 +28,7 @@ struct Case {
     int preserve = -1;  ///< 0 or 1
     int rows = -1;
     std::vector<std::string> types;  ///< "name:type" of every column, in order
+    TypeMode mode = TypeMode::Lossless;
 };
 
 std::string u16le(const std::string& ascii) {
@@ -231,7 +233,8 @@ const Case kCases[] = {
      -1,
      -1,
      2,
-     {"b:boolean", "i:integer", "r:real", "d:date", "dt:date"}},
+     {"b:boolean", "i:integer", "r:real", "d:date", "dt:date"},
+     TypeMode::Loose},
     {"date_orders",
      "m,d,y\n1/18/2018,18/1/2018,2018/01/18\n2/3/2018,3/2/2018,2018/2/3\n",
      -1,
@@ -242,7 +245,8 @@ const Case kCases[] = {
      -1,
      -1,
      2,
-     {"m:date_mdy", "d:date_dmy", "y:date_ymd"}},
+     {"m:date_mdy", "d:date_dmy", "y:date_ymd"},
+     TypeMode::Loose},
     {"ambiguous_date_order", "d\n1/2/2018\n3/4/2019\n", -1, -1, -1, 1, -1, -1, -1, 2, {"d:string"}},
     {"numeric_but_one",
      "n,m\n1,x\n2,y\nthree,z\n",
@@ -327,7 +331,9 @@ TEST_P(InferDetect, FindsTheLayout) {
     testfiles::TempDir dir;
     const std::string path = dir.file("data.csv");
     testfiles::writeFile(path, c.bytes);
-    const FileLayout layout = textjob::infer::inferLayout(path, InferOptions{});
+    InferOptions options;
+    options.types = c.mode;
+    const FileLayout layout = textjob::infer::inferLayout(path, options);
     if (c.encoding != -1) {
         EXPECT_EQ(layout.encoding.number, c.encoding);
     }
@@ -399,7 +405,7 @@ TEST(InferDetect, SplitHeaderVotesAreReportedAsUnsure) {
     const FileLayout layout = textjob::infer::inferLayout(path, InferOptions{});
     bool unsure = false;
     for (const std::string& note : layout.notes) {
-        if (note.find("SKIPROWS") != std::string::npos) unsure = true;
+        if (note.find("--header") != std::string::npos) unsure = true;
     }
     EXPECT_TRUE(unsure);
 }
@@ -409,7 +415,7 @@ TEST(InferDetect, TextModeMakesEveryColumnAString) {
     const std::string path = dir.file("data.csv");
     testfiles::writeFile(path, "id,when\n1,2024-01-02\n22,2024-02-03\n");
     InferOptions options;
-    options.allText = true;
+    options.types = textjob::infer::TypeMode::Text;
     const FileLayout layout = textjob::infer::inferLayout(path, options);
     ASSERT_EQ(layout.columns.size(), 2u);
     for (const auto& column : layout.columns) {
@@ -425,7 +431,9 @@ TEST(InferDetect, LengthsCountCharactersAndWidthsBytes) {
     const std::string path = dir.file("data.csv");
     // "Páramo" is 6 characters and 7 bytes; 1e5 is written 100000; yes is written true.
     testfiles::writeFile(path, "t,r,b\nPáramo,1e5,yes\nab,2.5,no\n");
-    const FileLayout layout = textjob::infer::inferLayout(path, InferOptions{});
+    InferOptions options;
+    options.types = textjob::infer::TypeMode::Loose;
+    const FileLayout layout = textjob::infer::inferLayout(path, options);
     ASSERT_EQ(layout.columns.size(), 3u);
     EXPECT_EQ(layout.columns[0].longestChars, 6);
     EXPECT_EQ(layout.columns[0].outputWidth, 7);

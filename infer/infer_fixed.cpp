@@ -110,10 +110,18 @@ std::string_view withoutLeadingBlanks(std::string_view text) {
 
 void inferFixedWidth(const InferOptions& options, FileLayout& layout) {
     const int encoding = layout.encoding.number;
+    {
+        const Sample sample = readSample(layout.readPath, layout.encoding, sampleLimit(options),
+                                         static_cast<size_t>(-1));
+        for (const SampleLine& line : sample.lines)
+            countLineEnd(line, layout.lineEnds);
+        layout.lineEndsWhole = sample.whole;
+        layout.lineEndsBytes = sample.text.size();
+    }
     std::vector<Placed> chars;
     Positions positions;
     {
-        RecordReader reader(layout.path, layout.encoding, options.sampleBytes);
+        RecordReader reader(layout.readPath, layout.encoding, options.sampleBytes);
         std::string_view line;
         size_t width = 0;
         while (reader.nextLine(line)) {
@@ -131,7 +139,7 @@ void inferFixedWidth(const InferOptions& options, FileLayout& layout) {
     uint64_t rows = 0;
     bool stoppedEarly = false;
     {
-        RecordReader reader(layout.path, layout.encoding, options.sampleBytes);
+        RecordReader reader(layout.readPath, layout.encoding, options.sampleBytes);
         std::string_view line;
         size_t width = 0;
         while (reader.nextLine(line)) {
@@ -182,7 +190,7 @@ void inferFixedWidth(const InferOptions& options, FileLayout& layout) {
         ColumnLayout column;
         column.name = names[f];
         column.heading = header.header ? headings[f] : names[f];
-        const ColumnType type = stats[f].decide(options.allText);
+        const ColumnType type = stats[f].decide(options.types);
         column.type = type.name;
         column.outputWidth = type.outputWidth;
         column.longestChars = stats[f].longestChars();
