@@ -33,8 +33,11 @@ bool yearLike(const std::string& text) {
     return year >= 1500 && year < 2200;
 }
 
-/// Whether the first line's values are all there and all different.
-bool distinctAndFilled(const std::vector<std::string>& first) {
+/// Whether the first line's values are all there and all different (an empty one at the end,
+/// after a trailing delimiter, apart).
+bool distinctAndFilled(std::vector<std::string> first) {
+    while (!first.empty() && trimBlanks(first.back()).empty())
+        first.pop_back();
     std::set<std::string> seen;
     for (const std::string& value : first) {
         if (trimBlanks(value).empty() || !seen.insert(lowerCase(trimBlanks(value))).second)

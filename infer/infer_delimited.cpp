@@ -3,6 +3,7 @@
 
 #include "infer_columns.h"
 #include "infer_dialect.h"
+#include "infer_fixed_columns.h"
 #include "infer_records.h"
 #include "infer_steps.h"
 
@@ -145,6 +146,14 @@ std::string unsureHeaderNote(const HeaderDecision& header, int headLines) {
     return "line " + line + " was taken as data; if it is the header, use --header " + line;
 }
 
+/// For a file read as one column: how many columns its lines line up in (1 when they do not).
+size_t alignedColumns(const Sample& sample, int encoding) {
+    std::vector<PlacedLine> lines(sample.lines.size());
+    for (size_t i = 0; i < sample.lines.size(); ++i)
+        place(sample.line(i), encoding, lines[i]);
+    return std::max<size_t>(1, findFixedColumns(lines).starts.size());
+}
+
 }  // namespace
 
 uint64_t sampleLimit(const InferOptions& options) {
@@ -157,6 +166,12 @@ void inferDelimited(const InferOptions& options, FileLayout& layout) {
         readSample(layout.readPath, layout.encoding, sampleLimit(options), kSampleLines);
     if (sample.lines.empty()) throw InferError("the file holds no line of text");
     DialectGuess guess = detectDialect(sample);
+    if (guess.columns == 1 && sample.lines.size() > 1) {
+        const size_t aligned = alignedColumns(sample, layout.encoding.number);
+        if (aligned > 1)
+            guess.notes.push_back("the lines line up in " + std::to_string(aligned) +
+                                  " columns: the file may be fixed-width (try --fixed)");
+    }
     layout.lineEnds = guess.lineEnds;
     layout.lineEndsWhole = sample.whole;
     layout.lineEndsBytes = sample.text.size();

@@ -342,9 +342,6 @@ DialectGuess detectDialect(const Sample& sample) {
                 "'\"' begins values but does not enclose them: QUOTE left "
                 "empty, so quotes are read as text");
         if (!best.unsure.empty()) guess.notes.push_back("quote: " + best.unsure);
-        if (score.share < 0.999)
-            guess.notes.push_back("not every record has " + std::to_string(score.columns) +
-                                  " fields (" + percent(1 - score.share) + " differ)");
     }
     guess.dialect = score.dialect;
     guess.columns = std::max(1, score.columns);
@@ -356,6 +353,15 @@ DialectGuess detectDialect(const Sample& sample) {
     guess.headRecords = headRecords(guess.records, guess.columns);
     for (size_t i = 0; i < guess.headRecords; ++i)
         guess.headLines += guess.records[i].lines;
+    size_t usual = 0;
+    for (size_t i = guess.headRecords; i < guess.records.size(); ++i)
+        usual += guess.records[i].fields == guess.columns ? 1 : 0;
+    const size_t body = guess.records.size() - guess.headRecords;
+    if (guess.columns > 1 && usual < body)
+        guess.notes.push_back("not every record below the head lines has " +
+                              std::to_string(guess.columns) + " fields (" +
+                              std::to_string(body - usual) + " of " + std::to_string(body) +
+                              " differ)");
     decideBlanks(score, guess);
     return guess;
 }

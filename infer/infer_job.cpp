@@ -165,9 +165,10 @@ Json destination(const FileLayout& layout, Target target) {
     return Json();
 }
 
-std::string columnText(const ColumnLayout& c) {
+/// "name type", or for a string its length as the job gives it: "name string(MAX_LENGTH)".
+std::string columnText(const ColumnLayout& c, bool fixedWidth) {
     if (c.type != "string") return c.name + " " + c.type;
-    return c.name + " string(" + std::to_string(c.maxLength) + ")";
+    return c.name + " string(" + std::to_string(fixedWidth ? c.length : c.maxLength) + ")";
 }
 
 }  // namespace
@@ -193,8 +194,8 @@ std::string explain(const FileLayout& layout) {
     // Columns wrap at about 100 characters: "name type" or "name string(longest)".
     std::string line = "  columns    " + std::to_string(layout.columns.size()) + ": ";
     for (size_t i = 0; i < layout.columns.size(); ++i) {
-        const std::string piece =
-            columnText(layout.columns[i]) + (i + 1 < layout.columns.size() ? ", " : "");
+        const std::string piece = columnText(layout.columns[i], layout.fixedWidth) +
+                                  (i + 1 < layout.columns.size() ? ", " : "");
         if (line.size() + piece.size() > 100 && line.size() > 16) {
             text += line + "\n";
             line = "             ";
