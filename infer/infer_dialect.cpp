@@ -267,8 +267,7 @@ size_t headRecords(const std::vector<SampleRecord>& records, int columns) {
             const bool nextIsBody = i + 1 < records.size() && records[i + 1].fields == columns;
             return !(nextIsBody && r.fields * 2 > columns && std::abs(r.fields - columns) <= 1);
         }
-        return columns >= 3 && r.filled <= 1 && i + 1 < records.size() &&
-               records[i + 1].filled >= 2;
+        return columns >= 3 && r.filled <= 1;
     };
     while (head < records.size() && isHead(head))
         ++head;

@@ -56,6 +56,13 @@ std::string u32le(const std::string& ascii) {
     return out;
 }
 
+std::string repeated(const std::string& text, int times) {
+    std::string out;
+    for (int i = 0; i < times; ++i)
+        out += text;
+    return out;
+}
+
 const Case kCases[] = {
     // Delimiters.
     {"comma",
@@ -316,6 +323,143 @@ const Case kCases[] = {
      -1,
      2,
      {"a:integer", "b:integer", "column_3:integer"}},
+    // Quote characters: any punctuation that encloses whole values, doubled inside them.
+    {"tilde_quote",
+     "~id~,~t~\n~1~,~a,b~\n~2~,~c~~d~\n~3~,~e~\n",
+     -1,
+     ',',
+     '~',
+     1,
+     1,
+     0,
+     -1,
+     3,
+     {"id:integer", "t:string"}},
+    {"double_quote_preferred",
+     "\"a\",\"b\"\n\"x\",\"~1~\"\n\"y\",\"~2~\"\n",
+     -1,
+     ',',
+     '"',
+     1,
+     1,
+     -1,
+     -1,
+     2,
+     {"a:string", "b:string"}},
+    {"doubled_quote_before_delimiter",
+     "n,t\n1,\"x\"\",y\"\n2,\"z\"\n",
+     -1,
+     ',',
+     '"',
+     1,
+     1,
+     0,
+     -1,
+     2,
+     {"n:integer", "t:string"}},
+    {"sample_ends_inside_quoted_value",
+     "id,t\n1,\"" +
+         [] {
+             std::string lines;
+             for (int i = 0; i < 2500; ++i)
+                 lines += "line\n";
+             return lines;
+         }() +
+         "\"\n2,x\n",
+     -1,
+     ',',
+     '"',
+     1,
+     1,
+     1,
+     -1,
+     2,
+     {"id:integer", "t:string"}},
+    // Head lines above the header: titles, notes and blank lines.
+    {"head_lines_half_the_sample",
+     "Title\nNotes\nMore\nid,v\n1,x\n2,y\n",
+     -1,
+     ',',
+     -1,
+     1,
+     4,
+     -1,
+     -1,
+     2,
+     {"id:integer", "v:string"}},
+    {"head_lines_padded_with_delimiters",
+     "Report,,\n,,\nid,name,v\n1,a,x\n2,b,y\n",
+     -1,
+     ',',
+     -1,
+     1,
+     3,
+     -1,
+     -1,
+     2,
+     {"id:integer", "name:string", "v:string"}},
+    {"year_header_after_preamble",
+     "\"Source\",\"Indicators\",\n\n\"Updated\",\"2021-06-30\",\n\n"
+     "\"Country\",\"1960\",\"1961\",\"1962\",\"Note\"\n\"Aruba\",\"\",\"1.5\",\"\",\"\"\n"
+     "\"Chad\",\"3.25\",\"\",\"\",\"b\"\n",
+     -1,
+     ',',
+     '"',
+     1,
+     5,
+     -1,
+     -1,
+     2,
+     {"Country:string", "1960:real", "1961:real", "1962:string", "Note:string"}},
+    // Types: by default only those that write each value back as it stands.
+    {"types_written_back",
+     "a,b,c,d,e,f\n3.280,TRUE,-0,9999999999999999999,2024-01-31,0.5\n"
+     "1.000,FALSE,1,1,2024-02-01,1.25\n",
+     -1,
+     ',',
+     -1,
+     1,
+     1,
+     -1,
+     -1,
+     2,
+     {"a:string", "b:string", "c:real", "d:string", "e:date", "f:real"}},
+    {"types_read_loosely",
+     "a,b,c,d,e,f\n3.280,TRUE,-0,9999999999999999999,2024-01-31,0.5\n"
+     "1.000,FALSE,1,1,2024-02-01,1.25\n",
+     -1,
+     ',',
+     -1,
+     1,
+     1,
+     -1,
+     -1,
+     2,
+     {"a:real", "b:boolean", "c:real", "d:string", "e:date", "f:real"},
+     TypeMode::Loose},
+    // Blanks after delimiters are layout when nine in ten values have exactly one.
+    {"one_blank_after_nine_in_ten",
+     "k, v\n" + repeated("1, x\n", 8) + "2,y\n",
+     -1,
+     ',',
+     -1,
+     1,
+     1,
+     -1,
+     0,
+     9,
+     {}},
+    {"one_blank_after_eight_in_ten",
+     "k, v\n" + repeated("1, x\n", 7) + repeated("2,y\n", 2),
+     -1,
+     ',',
+     -1,
+     1,
+     1,
+     -1,
+     1,
+     9,
+     {}},
 };
 
 void PrintTo(const Case& c, std::ostream* out) {

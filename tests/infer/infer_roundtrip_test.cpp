@@ -73,9 +73,8 @@ class InferRoundTrip : public ::testing::TestWithParam<std::string> {
             !sourceReadsQuotedLineBreaks()) {
             GTEST_SKIP() << "the delimited source has no NEWLINES_IN_VALUES yet";
         }
-        ASSERT_EQ(textjob("run -q --strict " + quoted(job), dir.file("run.out"),
-                          dir.file("run.err")),
-                  0)
+        ASSERT_EQ(
+            textjob("run -q --strict " + quoted(job), dir.file("run.out"), dir.file("run.err")), 0)
             << testfiles::readFile(dir.file("run.err"));
         // Unreadable and cut values are warned about: a job infer wrote has none.
         EXPECT_EQ(testfiles::readFile(dir.file("run.err")), "");
