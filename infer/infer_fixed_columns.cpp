@@ -11,6 +11,7 @@ namespace {
 /// Lines at the head of a file looked at for a rule, and most head lines skipped without one.
 constexpr size_t kRuleLines = 10;
 constexpr size_t kMostHeadLines = 6;
+constexpr size_t kFewestForHeadLines = 8;
 
 bool isBlank(int code) {
     return code == ' ' || code == '\t';
@@ -132,10 +133,10 @@ std::vector<size_t> blankStarts(const std::vector<PlacedLine>& lines, size_t fro
         // number begins there too.
         const PlacedLine& head = lines[from];
         const size_t a = charsIn(head, at, at + 1).first;
-        const bool clear = a >= head.chars.size() || isBlank(head.chars[a].code) ||
-                           (a > 0 && isBlank(head.chars[a - 1].code)) ||
-                           (a > 0 && isDigitCode(head.chars[a].code) &&
-                            !isNumberCode(head.chars[a - 1].code));
+        const bool clear =
+            a >= head.chars.size() || isBlank(head.chars[a].code) ||
+            (a > 0 && isBlank(head.chars[a - 1].code)) ||
+            (a > 0 && isDigitCode(head.chars[a].code) && !isNumberCode(head.chars[a - 1].code));
         if (clear) split.push_back(at);
     }
     return split;
@@ -167,16 +168,38 @@ FixedColumns findFixedColumns(const std::vector<PlacedLine>& lines) {
         found.why = "the rule on line " + std::to_string(i + 1) + " marks them";
         return found;
     }
-    // Head lines (a title, say) that cross the blanks between columns hide them: the most
-    // columns found below a few lines at the head tell the body.
-    const size_t most = std::min(kMostHeadLines, lines.size() > 2 ? lines.size() - 2 : 0);
-    for (size_t k = 0; k <= most; ++k) {
-        std::vector<size_t> starts = blankStarts(lines, k);
-        if (starts.size() > found.starts.size()) {
-            found.starts = std::move(starts);
-            found.headLines = k;
+    // Head lines (a title, say) that put text where the lines below have blanks between
+    // columns would hide those columns: such lines at the head, and blank ones among them, are
+    // skipped. The lines below a few at the head tell where the blanks are.
+    // Too few lines below tell nothing: a value may leave a blank by chance.
+    const size_t below =
+        lines.size() < kFewestForHeadLines ? 0 : std::min(kMostHeadLines, lines.size() / 2);
+    const std::vector<bool> body = textPositions(lines, below);
+    size_t firstText = 0;
+    while (firstText < body.size() && !body[firstText])
+        ++firstText;
+    const auto breaksBlanks = [&](const PlacedLine& line) {
+        for (const Placed& c : line.chars) {
+            if (!isBlank(c.code) && c.filePos > firstText && c.filePos < body.size() &&
+                !body[c.filePos])
+                return true;
+        }
+        return false;
+    };
+    const auto isBlankLine = [](const PlacedLine& line) {
+        return std::all_of(line.chars.begin(), line.chars.end(),
+                           [](const Placed& c) { return isBlank(c.code); });
+    };
+    size_t head = 0;
+    for (size_t i = 0; i < below; ++i) {
+        if (breaksBlanks(lines[i])) {
+            head = i + 1;
+        } else if (!isBlankLine(lines[i])) {
+            break;
         }
     }
+    found.starts = blankStarts(lines, head);
+    found.headLines = head;
     found.why = "blank on every line between them, or right-aligned numbers after text";
     return found;
 }

@@ -95,6 +95,23 @@ TEST_F(InferCommand, JobGoesToStandardOutputAndNamesTheFileFromItsFolder) {
     EXPECT_EQ(read("jobs/other.csv"), "\"id\"\n1\n");
 }
 
+TEST_F(InferCommand, ReadsGzipByContentAndStandardInput) {
+    const std::string data = "id,name\n1,ann\n2,bob\n";
+    write("data.csv", data);
+    const std::string pack =
+        "cd " + quoted(dir.path().string()) + " && gzip -n -c data.csv > packed.bin";
+    ASSERT_EQ(std::system(pack.c_str()), 0);
+    ASSERT_EQ(textjob("infer packed.bin -o job.json"), 0) << err;
+    ASSERT_EQ(textjob("run -q --strict job.json"), 0) << err;
+    EXPECT_EQ(read("packed.out.csv"), "\"id\",\"name\"\n1,\"ann\"\n2,\"bob\"\n");
+
+    // From standard input the job reads standard input too.
+    ASSERT_EQ(textjob("infer - -o job.json < data.csv"), 0) << err;
+    EXPECT_NE(read("job.json").find("\"FILENAME\": \"-\""), std::string::npos);
+    ASSERT_EQ(textjob("run -q --strict job.json < data.csv"), 0) << err;
+    EXPECT_EQ(read("stdin.out.csv"), "\"id\",\"name\"\n1,\"ann\"\n2,\"bob\"\n");
+}
+
 TEST_F(InferCommand, FailuresSayWhatAndExitNonZero) {
     write("empty.csv", "");
     write("data.csv", "id\n1\n");

@@ -586,6 +586,19 @@ TEST(InferDetect, LengthsCountCharactersAndWidthsBytes) {
     EXPECT_EQ(layout.columns[2].outputWidth, 5);
 }
 
+TEST(InferDetect, ReportsHeaderNamesAndLineEndsAsTheFileHasThem) {
+    testfiles::TempDir dir;
+    const std::string path = dir.file("data.csv");
+    // The header name holds an LF inside quotes; the records end in CR LF.
+    testfiles::writeFile(path, "\"a\nb\",c\r\n1,x\r\n2,y\r\n");
+    const FileLayout layout = textjob::infer::inferLayout(path, InferOptions{});
+    ASSERT_EQ(layout.columns.size(), 2u);
+    EXPECT_EQ(layout.columns[0].heading, "a\nb");
+    EXPECT_EQ(layout.lineEnds.crlf, 3u);
+    EXPECT_EQ(layout.lineEnds.lf, 0u);
+    EXPECT_TRUE(layout.newlinesInValues);
+}
+
 TEST(InferDetect, BlanksFarIntoTheFileAreStillKept) {
     testfiles::TempDir dir;
     const std::string path = dir.file("data.csv");
@@ -649,6 +662,23 @@ TEST(InferDetect, FixedWidthColumnsAtSharedBlanksAndDigitChanges) {
          "Zoë 1\nAnna 2\n",
          {"column_1:string:1:5", "column_2:integer:6:1"},
          0},
+        // A title and a rule of dashes above the values; the rule marks the columns.
+        {"title_header_and_rule",
+         "Cities, 2024\n\nCity       Population\n---------- ----------\nOslo           709037\n"
+         "Sao Paulo    12325232\n",
+         {"City:string:1:11", "Population:integer:12:10"},
+         4},
+        // A title that runs across the blanks between columns is a head line.
+        {"title_across_the_blanks",
+         "Quarterly totals for all the regions\n" +
+             repeated("North   12  x\nSouth    7  y\nEast   130  z\n", 3),
+         {"column_1:string:1:7", "column_2:integer:8:5", "column_3:string:13:1"},
+         1},
+        // Right-aligned numbers right after left-aligned text begin where the widest begins.
+        {"right_aligned_numbers_after_text",
+         "NAME      QTY\nAlexandria 12\nBob       123\nCy          5\n",
+         {"NAME:string:1:10", "QTY:integer:11:3"},
+         1},
     };
     for (const auto& c : cases) {
         testfiles::TempDir dir;
