@@ -319,8 +319,9 @@ DialectGuess detectDialect(const Sample& sample) {
     Score score;
     if (rank(best.score) == 0) {
         const int unused = unusedDelimiter(sample);
+        // Each line one value as it stands, unless `"` encloses whole lines without fault.
         Score single = scoreDialect(sample, Dialect{unused, '"', false});
-        if (single.quoted == 0 ||
+        if (single.quoted == 0 || single.badClose > 0 ||
             !encloses(single, scoreDialect(sample, Dialect{unused, 0, false})))
             single = scoreDialect(sample, Dialect{unused, 0, false});
         score = std::move(single);
@@ -349,13 +350,18 @@ DialectGuess detectDialect(const Sample& sample) {
         countLineEnd(sample.lines[static_cast<size_t>(r.firstLine + r.lines - 1)], guess.lineEnds);
         if (r.lines > 1) guess.newlinesInValues = true;
     }
-    guess.headRecords = headRecords(guess.records, guess.columns);
-    for (size_t i = 0; i < guess.headRecords; ++i)
-        guess.headLines += guess.records[i].lines;
+    const size_t head = headRecords(guess.records, guess.columns);
     size_t usual = 0;
-    for (size_t i = guess.headRecords; i < guess.records.size(); ++i)
+    for (size_t i = head; i < guess.records.size(); ++i)
         usual += guess.records[i].fields == guess.columns ? 1 : 0;
-    const size_t body = guess.records.size() - guess.headRecords;
+    const size_t body = guess.records.size() - head;
+    // Lines are skipped only above a body that keeps to one field count: in a ragged file a
+    // short line at the head is as likely data as a title.
+    if (usual * 10 >= body * 9) {
+        guess.headRecords = head;
+        for (size_t i = 0; i < head; ++i)
+            guess.headLines += guess.records[i].lines;
+    }
     if (guess.columns > 1 && usual < body)
         guess.notes.push_back("not every record below the head lines has " +
                               std::to_string(guess.columns) + " fields (" +

@@ -74,7 +74,17 @@ void RecordSplitter::placeFields(std::string_view record, const Dialect& dialect
                 while (close > span.valueAt && isTrimmedBlank(record[close - 1], dialect))
                     --close;
             }
-            span.cleanClose = close >= span.valueAt + quote.size() && quoteEndsAt(close);
+            // The quote closes right before the delimiter, and nothing between the quotes but
+            // doubled quotes: then the value is that text with each pair made one.
+            if (close >= span.valueAt + quote.size() && quoteEndsAt(close)) {
+                const std::string_view inside =
+                    record.substr(span.valueAt, close - quote.size() - span.valueAt);
+                size_t quotes = 0;
+                for (size_t at = inside.find(quote); at != std::string_view::npos;
+                     at = inside.find(quote, at + quote.size()))
+                    ++quotes;
+                span.cleanClose = (inside.size() - views_[i].size()) * 2 == quotes * quote.size();
+            }
         }
     }
 }
