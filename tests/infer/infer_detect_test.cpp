@@ -586,6 +586,34 @@ TEST(InferDetect, LengthsCountCharactersAndWidthsBytes) {
     EXPECT_EQ(layout.columns[2].outputWidth, 5);
 }
 
+TEST(InferDetect, HeaderOptionsChooseTheHeaderLine) {
+    const struct {
+        int headerLine;
+        bool noHeader;
+        bool header;
+        int skipRows;
+        const char* firstName;
+    } cases[] = {
+        {0, false, true, 3, "id"},  // found: below the two head lines
+        {3, false, true, 3, "id"},
+        {4, false, true, 4, "1"},
+        {0, true, false, 2, "column_1"},
+    };
+    testfiles::TempDir dir;
+    const std::string path = dir.file("data.csv");
+    testfiles::writeFile(path, "Title\n\nid,v\n1,x\n2,y\n3,z\n");
+    for (const auto& c : cases) {
+        InferOptions options;
+        options.headerLine = c.headerLine;
+        options.noHeader = c.noHeader;
+        const FileLayout layout = textjob::infer::inferLayout(path, options);
+        EXPECT_EQ(layout.header, c.header) << c.headerLine;
+        EXPECT_EQ(layout.skipRows, c.skipRows) << c.headerLine;
+        ASSERT_FALSE(layout.columns.empty());
+        EXPECT_EQ(layout.columns[0].name, c.firstName) << c.headerLine;
+    }
+}
+
 TEST(InferDetect, ReportsHeaderNamesAndLineEndsAsTheFileHasThem) {
     testfiles::TempDir dir;
     const std::string path = dir.file("data.csv");
