@@ -16,6 +16,9 @@
 
 namespace mvb::txt {
 
+/// The code unit of `unit` bytes (1, 2 or 4) at `p`, in the given byte order.
+unsigned unitValue(const unsigned char* p, size_t unit, bool bigEndian) noexcept;
+
 /// Reads one open file descriptor (which it owns) as text of one encoding.
 ///
 /// Raw bytes sit in one buffer that is refilled in large reads and reused; UTF-8 files are
@@ -49,6 +52,10 @@ class TextReader {
     int readInLine(int count, MvbTextSpan* text, bool* lineEnded);
     int skip(int count, bool* lineEnded);
     bool skipRecords(int width, int count);
+
+    /// MvbTxtFile::findRecordStart() and readRange(); in txtfile_range.cpp.
+    int findRecordStart(uint64_t offset, const MvbRecordQuoting* quoting, uint64_t* start);
+    bool readRange(uint64_t begin, uint64_t end);
 
   private:
     /// How an incomplete character at the end of a range is taken.
@@ -107,6 +114,14 @@ class TextReader {
     [[nodiscard]] bool keepLineEnd(size_t at, bool keep, size_t* next);
     int unclosedQuote();
 
+    /// Drops what was read and goes on reading at byte `offset`, a line start.
+    [[nodiscard]] bool restartAt(uint64_t offset);
+    /// The first line start at or after `offset` (past the data start), found in the raw
+    /// bytes; the file's size when none follows. False on a failed read.
+    [[nodiscard]] bool lineStartAfter(uint64_t offset, uint64_t* start);
+    /// The next line's raw bytes end before `limit_`: what readBytes may still take.
+    size_t roomBefore(const char* into, size_t room) const noexcept;
+
     int fail(std::string text);
     int decodeError(size_t at);
     int systemError(int error);
@@ -134,6 +149,9 @@ class TextReader {
     bool lineEndFound_ = false;
     uint64_t bufferOffset_ = 0;  ///< file offset of buffer_[0]
     uint64_t size_ = 0;
+    uint64_t dataStart_ = 0;       ///< the first byte after a byte-order mark
+    uint64_t limit_ = UINT64_MAX;  ///< reading ends here as at the end of the file
+    bool movable_ = false;         ///< a regular file read as it stands: reading may move
     bool eof_ = false;
     bool failed_ = false;
 
