@@ -103,6 +103,9 @@ int TextReader::findRecordStart(uint64_t offset, const MvbRecordQuoting* quoting
     if (!movable_) {
         return 0;
     }
+    // Offsets here are the file's own, whatever range an earlier readRange() set.
+    limit_ = UINT64_MAX;
+    rangeBegin_ = 0;
     if (offset <= dataStart_ || offset >= size_) {
         *start = offset <= dataStart_ ? dataStart_ : size_;
         return 1;
@@ -161,7 +164,7 @@ int TextReader::findRecordStart(uint64_t offset, const MvbRecordQuoting* quoting
             return 1;
         }
         const uint64_t lineBegin = lineStart;
-        lineStart = position();
+        lineStart = bufferOffset_ + pos_;
         for (Hypothesis& h : readings) {
             if (!h.alive) continue;
             const bool wasInside = h.inside;
@@ -183,10 +186,12 @@ bool TextReader::readRange(uint64_t begin, uint64_t end) {
              "\": only a regular file that is not compressed can be read from a byte position");
         return false;
     }
-    if (!restartAt(std::max(begin, dataStart_))) {
+    const uint64_t from = std::max(begin, dataStart_);
+    if (!restartAt(from)) {
         return false;
     }
-    limit_ = std::max(end, begin);
+    rangeBegin_ = from;
+    limit_ = std::max(end, from);
     return true;
 }
 

@@ -38,11 +38,12 @@ class TextReader {
 
     const EncodingInfo& encoding() const noexcept { return *encoding_; }
     const std::string& error() const noexcept { return error_; }
-    uint64_t size() const noexcept { return size_; }
-    /// The byte position reached; in a gzip file, the compressed bytes read so far, which
-    /// is what the size counts too.
+    /// The file's size; after readRange(), the range's.
+    uint64_t size() const noexcept { return limit_ == UINT64_MAX ? size_ : limit_ - rangeBegin_; }
+    /// The byte position reached (after readRange(), from the range's start); in a gzip file,
+    /// the compressed bytes read so far, which is what the size counts too.
     uint64_t position() const noexcept {
-        return gzip_ ? gzip_->compressedRead() : bufferOffset_ + pos_;
+        return gzip_ ? gzip_->compressedRead() : bufferOffset_ + pos_ - rangeBegin_;
     }
 
     int readLine(MvbTextSpan* line, bool* present);
@@ -151,6 +152,7 @@ class TextReader {
     uint64_t size_ = 0;
     uint64_t dataStart_ = 0;       ///< the first byte after a byte-order mark
     uint64_t limit_ = UINT64_MAX;  ///< reading ends here as at the end of the file
+    uint64_t rangeBegin_ = 0;      ///< where the range that readRange() set begins
     bool movable_ = false;         ///< a regular file read as it stands: reading may move
     bool eof_ = false;
     bool failed_ = false;

@@ -113,8 +113,9 @@ class MVB_API MvbTxtFile {
     virtual int findRecordStart(uint64_t offset, const MvbRecordQuoting* quoting,
                                 uint64_t* start) = 0;
     /// Reads on from byte `begin` (a record start) and ends the file's data at byte `end`:
-    /// reading stops there as at the end of the file. False when the file cannot be read from
-    /// a byte position or moving fails (the reason in getLastError).
+    /// reading stops there as at the end of the file; getSize() and getPosition() then count
+    /// within the range. False when the file cannot be read from a byte position or moving
+    /// fails (the reason in getLastError).
     virtual bool readRange(uint64_t begin, uint64_t end) = 0;
 
   protected:
