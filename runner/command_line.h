@@ -26,7 +26,7 @@ struct CommandLine {
     bool inferFixed = false;             ///< infer: fixed-width columns
     uint64_t inferSampleBytes = 0;       ///< infer: bytes to read; 0: the whole file
     std::string part;                    ///< run: --part K/N or auto; empty: TEXTJOB_PART
-    int partCount = 0;                   ///< run: --parts N for --part auto; parts: N
+    int partCount = 0;                   ///< run: --parts N (only with --part auto); parts: N
 };
 
 /// The program's version, as the build gives it.

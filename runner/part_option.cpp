@@ -71,11 +71,15 @@ std::optional<JobPart> resolveJobPart(const CommandLine& line, const Environment
     std::string given = "--part " + text;
     if (text.empty()) {
         const char* fromEnvironment = getenv("TEXTJOB_PART");
-        if (fromEnvironment == nullptr || *fromEnvironment == '\0') return {};
-        text = fromEnvironment;
+        if (fromEnvironment != nullptr) text = fromEnvironment;
         given = "TEXTJOB_PART=" + text;
     }
     if (text == "auto") return automaticPart(line, getenv);
+    if (line.partCount > 0) {
+        throw std::invalid_argument("--parts " + std::to_string(line.partCount) +
+                                    " goes with --part auto; give a part as --part K/N");
+    }
+    if (text.empty()) return {};
     const size_t slash = text.find('/');
     const std::optional<long long> index =
         slash == std::string::npos ? std::nullopt

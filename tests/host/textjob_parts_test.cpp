@@ -290,6 +290,9 @@ TEST(JobPart, ComesFromTheOptionTheEnvironmentOrTheScheduler) {
         {"a/4", 0, {}, -1, 0, "K/N"},
         {"1/4x", 0, {}, -1, 0, "K/N"},
         {"", 0, {{"TEXTJOB_PART", "9/4"}}, -1, 0, "TEXTJOB_PART=9/4"},
+        {"", 4, {}, -1, 0, "goes with --part auto"},
+        {"1/4", 4, {}, -1, 0, "goes with --part auto"},
+        {"", 0, {{"TEXTJOB_PART", ""}}, -1, 0, nullptr},
     };
     for (const Case& c : cases) {
         textjob::CommandLine line;
