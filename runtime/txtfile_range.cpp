@@ -29,6 +29,9 @@ struct Hypothesis {
 }  // namespace
 
 size_t TextReader::roomBefore(const char* into, size_t room) const noexcept {
+    if (scanning_) {
+        room = std::min(room, kScanBytes);
+    }
     if (limit_ == UINT64_MAX) {
         return room;
     }
@@ -126,6 +129,12 @@ int TextReader::findRecordStart(uint64_t offset, const MvbRecordQuoting* quoting
     if (!restartAt(first)) {
         return -1;
     }
+    // Each part may look for every part's start: read no more than the lines it takes.
+    scanning_ = true;
+    struct Scanning {
+        bool& flag;
+        ~Scanning() { flag = false; }
+    } scanning{scanning_};
     Hypothesis readings[2];
     readings[0].firstStart = first;
     readings[1].inside = true;

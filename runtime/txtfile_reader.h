@@ -120,7 +120,8 @@ class TextReader {
     /// The first line start at or after `offset` (past the data start), found in the raw
     /// bytes; the file's size when none follows. False on a failed read.
     [[nodiscard]] bool lineStartAfter(uint64_t offset, uint64_t* start);
-    /// The next line's raw bytes end before `limit_`: what readBytes may still take.
+    /// What readBytes may take of `room`: no byte at or past `limit_`, and while scanning for
+    /// a record start, a small piece.
     size_t roomBefore(const char* into, size_t room) const noexcept;
 
     int fail(std::string text);
@@ -153,6 +154,7 @@ class TextReader {
     uint64_t dataStart_ = 0;       ///< the first byte after a byte-order mark
     uint64_t limit_ = UINT64_MAX;  ///< reading ends here as at the end of the file
     uint64_t rangeBegin_ = 0;      ///< where the range that readRange() set begins
+    bool scanning_ = false;        ///< findRecordStart() reads small pieces, only what it needs
     bool movable_ = false;         ///< a regular file read as it stands: reading may move
     bool eof_ = false;
     bool failed_ = false;
