@@ -138,6 +138,13 @@ bool StepContext::shouldContinue() {
     return !stopRequested();
 }
 
+bool StepContext::getPart(int* index, int* count) {
+    if (shared_.partCount < 1) return false;
+    if (index != nullptr) *index = shared_.part;
+    if (count != nullptr) *count = shared_.partCount;
+    return true;
+}
+
 StepNode* StepContext::getInputNode(int /*port*/, int /*link*/, int /*flags*/) {
     if (queued_) return queued_.get();
     return upstream_;

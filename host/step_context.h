@@ -25,6 +25,10 @@ struct RunShared {
     /// The steps run in threads of their own: rows are not counted together, and progress
     /// is gathered by the driver instead of onRows.
     bool threaded = false;
+    /// The part of a job split into parts that this run is (0-based); partCount 0 for a run
+    /// of the whole job.
+    int part = 0;
+    int partCount = 0;
 };
 
 /// Errors logged for one step, counted, so that a failure can tell whether the step reported
@@ -96,6 +100,7 @@ class StepContext final : public StepHost, public StepLog, public StepFlow, publ
     void addUsedField(const MvbString& name, int flags) override;
     int getRunMode() override { return shared_.runMode; }
     bool shouldContinue() override;
+    bool getPart(int* index, int* count) override;
 
     // StepLog
     void logMessage(int level, const MvbString& text) override;

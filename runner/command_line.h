@@ -9,7 +9,7 @@ namespace textjob {
 
 /// What the user asked for on the command line.
 struct CommandLine {
-    enum class Command { Run, Steps, Describe, Infer };
+    enum class Command { Run, Steps, Describe, Infer, Parts };
     Command command = Command::Run;
     std::string jobPath;                 ///< run: the job file
     std::string pluginPath;              ///< empty: the host's default
@@ -28,6 +28,8 @@ struct CommandLine {
     bool inferNoHeader = false;          ///< infer: the file has no header line
     bool inferFixed = false;             ///< infer: fixed-width columns
     uint64_t inferSampleBytes = 0;       ///< infer: bytes to read; 0: the whole file
+    std::string part;                    ///< run: --part K/N or auto; empty: TEXTJOB_PART
+    int partCount = 0;                   ///< run: --parts N (only with --part auto); parts: N
 };
 
 /// The program's version, as the build gives it.

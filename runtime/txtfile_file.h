@@ -40,6 +40,8 @@ class TextFile final : public MvbTxtFile {
     bool writeCheckedText(const char* bytes, int byteCount, bool endLine) override;
     char* reserveCheckedText(int byteCount) override;
     bool commitCheckedText(const char* end, bool endLine) override;
+    int findRecordStart(uint64_t offset, const MvbRecordQuoting* quoting, uint64_t* start) override;
+    bool readRange(uint64_t begin, uint64_t end) override;
 
   private:
     ~TextFile() override;

@@ -98,6 +98,8 @@ bool TextReader::start(const EncodingInfo* configured) {
         return false;
     }
     validEnd_ = pos_;
+    dataStart_ = pos_;
+    movable_ = !gzip_ && size_ != 0 && path_ != "-";
     acceptNewBytes(pos_);
     return true;
 }
@@ -188,6 +190,10 @@ long TextReader::readBytes(char* into, size_t room) {
         }
         return got;
     }
+    room = roomBefore(into, room);
+    if (room == 0) {
+        return 0;
+    }
     for (;;) {
         const ssize_t got = ::read(fd_, into, room);
         if (got >= 0 || errno != EINTR) {
@@ -218,18 +224,21 @@ void TextReader::acceptNewBytes(size_t from) noexcept {
     }
 }
 
-unsigned TextReader::unitAt(size_t at) const noexcept {
-    const auto* p = reinterpret_cast<const unsigned char*>(buffer_.get() + at);
-    switch (unit_) {
+unsigned unitValue(const unsigned char* p, size_t unit, bool bigEndian) noexcept {
+    switch (unit) {
         case 1:
             return p[0];
         case 2:
-            return encoding_->bigEndian ? (p[0] << 8u) | p[1] : p[0] | (p[1] << 8u);
+            return bigEndian ? (p[0] << 8u) | p[1] : p[0] | (p[1] << 8u);
         default:
-            return encoding_->bigEndian
-                       ? (unsigned{p[0]} << 24u) | (p[1] << 16u) | (p[2] << 8u) | p[3]
-                       : p[0] | (p[1] << 8u) | (p[2] << 16u) | (unsigned{p[3]} << 24u);
+            return bigEndian ? (unsigned{p[0]} << 24u) | (p[1] << 16u) | (p[2] << 8u) | p[3]
+                             : p[0] | (p[1] << 8u) | (p[2] << 16u) | (unsigned{p[3]} << 24u);
     }
+}
+
+unsigned TextReader::unitAt(size_t at) const noexcept {
+    return unitValue(reinterpret_cast<const unsigned char*>(buffer_.get() + at), unit_,
+                     encoding_->bigEndian);
 }
 
 size_t TextReader::findLineEnd(size_t from, size_t to) const noexcept {

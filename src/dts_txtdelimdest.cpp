@@ -118,8 +118,10 @@ bool DTS_TxtDelimDest::startStep() {
     if (!readSettings<Settings>(messages(), kProperties, {}, settings_, [] { return true; })) {
         return false;
     }
-    openFlags_ =
-        lineEndFlag(settings_.endOfLine) | (settings_.byteOrderMark ? MVB_FLAG_WRITE_BOM : 0u);
+    settings_.fileName = destFileName(host(), settings_.fileName);
+    // A byte-order mark, like the header, goes only at the top of the whole output.
+    openFlags_ = lineEndFlag(settings_.endOfLine) |
+                 (settings_.byteOrderMark && writesTopOfOutput(host()) ? MVB_FLAG_WRITE_BOM : 0u);
     return openFile(true);
 }
 
@@ -138,10 +140,11 @@ bool DTS_TxtDelimDest::openFile(bool probe) {
         qualifier.size() == 1 &&
         std::string_view("0123456789-+: .truefalsTRUEFALS").find(qualifier[0]) ==
             std::string_view::npos;
-    if (probe || !settings_.includeHeader) return true;
+    if (probe || !settings_.includeHeader || !writesTopOfOutput(host)) return true;
 
-    // The header is written at the top of every run, an appending one too; every name is
-    // enclosed in the qualifier whatever its field's type.
+    // The header is written at the top of every run, an appending one too (of a job split
+    // into parts, by its first part only); every name is enclosed in the qualifier whatever
+    // its field's type.
     PropertyTable* table = host->getPropertyValues()->getTable(kFields);
     const int rows = table->getRowCount();
     line_.clear();
@@ -218,7 +221,13 @@ int DTS_TxtDelimDest::produceRow() {
     StepHost* host = core_.host();
     StepOutputItems* items = nullptr;
     const int status = core_.takeRow(&items);
-    if (status == 1) return file_.endOfData(host, &writeFailed_);
+    if (status == 1) {
+        if (core_.writes() && !file_.isOpen() && runsInParts(host) && !openFile(false)) {
+            writeFailed_ = true;
+            return 2;
+        }
+        return file_.endOfData(host, &writeFailed_);
+    }
     if (status != 0) return status;
 
     if (core_.writes()) {

@@ -57,7 +57,8 @@ bool DTS_TxtFixedDest::startStep() {
     if (!readSettings<Settings>(messages(), kProperties, {}, settings_, [] { return true; })) {
         return false;
     }
-    openFlags_ = settings_.byteOrderMark ? MVB_FLAG_WRITE_BOM : 0u;
+    settings_.fileName = destFileName(host(), settings_.fileName);
+    openFlags_ = settings_.byteOrderMark && writesTopOfOutput(host()) ? MVB_FLAG_WRITE_BOM : 0u;
     MvbString lineEnd = settings_.lineEnd;
     lineEnd.trim(true, true);
     writeLineEnd_ = false;
@@ -193,7 +194,13 @@ int DTS_TxtFixedDest::produceRow() {
     StepHost* host = core_.host();
     StepOutputItems* items = nullptr;
     const int status = core_.takeRow(&items);
-    if (status == 1) return file_.endOfData(host, &writeFailed_);
+    if (status == 1) {
+        if (core_.writes() && !file_.isOpen() && runsInParts(host) && !openFile(false)) {
+            writeFailed_ = true;
+            return 2;
+        }
+        return file_.endOfData(host, &writeFailed_);
+    }
     if (status != 0) return status;
 
     if (core_.writes()) {

@@ -61,6 +61,10 @@ struct RunOptions {
     /// Called with every error and warning as it happens (also the ones that end up in the
     /// report); summaries arrive only in the report, once their pieces are complete.
     std::function<void(const RunMessage&)> onMessage;
+    /// Runs part `part` (0-based) of a job split into `partCount` parts (getPart); partCount
+    /// 0 runs the whole job.
+    int part = 0;
+    int partCount = 0;
 };
 
 struct RunReport {
