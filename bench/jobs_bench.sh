@@ -3,7 +3,8 @@
 # default): CSV to CSV, CSV to fixed-width, fixed-width to CSV and CSV to HTML (with a thread
 # per step where the machine has the cores), and CSV to CSV with --threads 1, each as MB/s of
 # input and peak memory, next to `cat FILE > /dev/null` and a CSV to CSV copy by Python's csv
-# module of the same file in the same run, and CSV to CSV of a file with some long texts. Then,
+# module of the same file in the same run, CSV to CSV of a file with some long texts, and of
+# rows of 50,000 and of 1,000 fields (with the default threads and with one). Then,
 # to tell each destination's own cost, the source alone and each job in one thread (a
 # destination's own CPU is its job's less the source's alone). The load average is printed
 # with each line: on a busy machine the wall-clock figures mean little, the CPU seconds more.
@@ -121,9 +122,30 @@ long_outputs='{"FIELDNAME":"a","OUTPUTNAME":"a"},{"FIELDNAME":"b","OUTPUTNAME":"
 echo "{\"steps\":[{\"type\":\"SOURCE_DELIMTEXT\",\"properties\":{\"FILENAME\":\"$long_input\",\"FIELDS\":[$long_fields]}},{\"type\":\"DEST_DELIMTEXT\",\"properties\":{\"FILENAME\":\"$work/long_out.csv\",\"FIELDS\":[$long_outputs]}}]}" \
     > "$work/long_texts.json"
 
+# Wide rows: two lines of 50,000 fields, and 5,000 lines of 1,000 fields, each read and written
+# as strings; the batches between the threads must be sized by values, not rows.
+wide_job() {  # $1: fields, $2: lines, $3: name
+    python3 - "$work" "$1" "$2" "$3" <<'PY'
+import json, sys
+work, fields, lines, name = sys.argv[1], int(sys.argv[2]), int(sys.argv[3]), sys.argv[4]
+data = "%s/%s.csv" % (work, name)
+with open(data, "w", newline="\n") as out:
+    for i in range(lines):
+        out.write(",".join("v%d_%d" % (i, k) for k in range(fields)) + "\n")
+names = ["f%d" % k for k in range(fields)]
+steps = [{"type": "SOURCE_DELIMTEXT", "properties": {"FILENAME": data, "FIELDS": [
+             {"NAME": n, "TYPE": "string", "MAX_LENGTH": 20} for n in names]}},
+         {"type": "DEST_DELIMTEXT", "properties": {"FILENAME": "%s/%s_out.csv" % (work, name),
+             "FIELDS": [{"FIELDNAME": n} for n in names]}}]
+json.dump({"steps": steps}, open("%s/%s.json" % (work, name), "w"))
+PY
+}
+[ -s "$work/wide_50000.json" ] || wide_job 50000 2 wide_50000
+[ -s "$work/wide_1000.json" ] || wide_job 1000 5000 wide_1000
+
 declare -A cpu_of  # CPU seconds of each measured job, by name
 outputs=("$work/out.csv" "$work/out_fixed.txt" "$work/fixed_out.csv" "$work/out.html"
-    "$work/long_out.csv" "$work/python_out.csv")
+    "$work/long_out.csv" "$work/python_out.csv" "$work/wide_50000_out.csv" "$work/wide_1000_out.csv")
 
 # Runs "$@" under /usr/bin/time and prints: name, input MB, seconds, MB/s, CPU seconds (user +
 # system, the figure that other work on a shared machine disturbs least), peak RSS MB.
@@ -170,6 +192,10 @@ measure csv_to_fixed "$input" "$textjob" run "$work/csv_to_fixed.json"
 measure fixed_to_csv "$work/out_fixed.txt" "$textjob" run "$work/fixed_to_csv.json"
 measure csv_to_html "$input" "$textjob" run "$work/csv_to_html.json"
 measure long_texts "$long_input" "$textjob" run "$work/long_texts.json"
+for wide in wide_50000 wide_1000; do
+    measure "$wide" "$work/$wide.csv" "$textjob" run "$work/$wide.json"
+    measure "${wide}_1t" "$work/$wide.csv" "$textjob" run --threads 1 "$work/$wide.json"
+done
 
 # Each destination's own cost: its one-thread job's CPU less the source's alone over the same
 # file (the source's rows go nowhere). Three rounds; the least CPU of each job counts, as
