@@ -25,6 +25,9 @@ namespace {
 constexpr size_t kBatchValues = 4096;
 constexpr size_t kMostBatchRows = 256;
 constexpr int kBatchesPerQueue = 4;
+// Rows of long texts fill a batch by their bytes first, so that a queue holds a few megabytes
+// at most whatever the rows are like (the slots keep the storage of what they held).
+constexpr size_t kBatchTextBytes = size_t{1} << 20;
 
 int batchRowsFor(int width) {
     const size_t values = width > 0 ? static_cast<size_t>(width) : 1;
@@ -36,9 +39,6 @@ int batchRowsFor(int width) {
 int batchCountFor(int width) {
     return static_cast<size_t>(width) > kBatchValues ? 2 : kBatchesPerQueue;
 }
-// Rows of long texts fill a batch by their bytes first, so that a queue holds a few megabytes
-// at most whatever the rows are like (the slots keep the storage of what they held).
-constexpr size_t kBatchTextBytes = size_t{1} << 20;
 
 /// One step's thread and what it shares with the driver.
 struct StepThread {

@@ -83,8 +83,17 @@ TEST_P(ThreadedChainTest, EndsTheRunAsTheOneThreadDriverDoes) {
     }
 }
 
+// Rows of more fields than a batch holds values: each batch holds one row.
+const std::string kWideChain = [] {
+    std::string fields;
+    for (int i = 0; i < 5000; ++i)
+        fields += (i == 0 ? "[\"F" : ", [\"F") + std::to_string(i) + "\", 4]";
+    return R"([{"type": "TEST_SOURCE", "properties": {"ROWS": 40, "FIELDS": [)" + fields +
+           R"(]}}, {"type": "TEST_PASS"}, {"type": "TEST_PASS"}])";
+}();
+
 // Several batches of rows, with the end falling inside a batch, on a batch's edge, and a
-// failure reported (or not) in each place of the chain.
+// failure reported (or not) in each place of the chain; and rows wider than a batch.
 INSTANTIATE_TEST_SUITE_P(
     Chains, ThreadedChainTest,
     ::testing::Values(
@@ -120,7 +129,8 @@ INSTANTIATE_TEST_SUITE_P(
         ChainCase{"SourceFailsUnreported",
                   R"([{"type": "TEST_SOURCE", "properties": {"ROWS": 5000, "SILENT_FAIL_AT": 300}},
                       {"type": "TEST_PASS"}])",
-                  false, 299}),
+                  false, 299},
+        ChainCase{"RowsWiderThanABatch", kWideChain.c_str(), true, 40}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(ThreadedStopTest, AStopRequestMidwayEndsEveryStepAndIsReported) {
