@@ -145,18 +145,21 @@ TEST_F(InterruptTest, AStopEndsASourceThatWaitsOnAPipe) {
 
 TEST_F(InterruptTest, SecondCtrlCEndsAProgramThatCannotStopAtOnce) {
     // The destination writes into a pipe whose reader never reads: once the pipe is full the
-    // write waits, and the steps never reach the point where they stop. A second Ctrl-C, half
+    // write waits, and the steps never get past the row where they stop. A second Ctrl-C, half
     // a second or more after the first, ends the program.
     {
         std::ofstream out(folder / "rows.csv");
         out << "id,name\n";
         for (int i = 0; i < 200000; ++i)
-            out << i << ",a name long enough to fill the pipe soon\n";
+            out << i << ",a name that fills the pipe\n";
     }
     const fs::path pipe = folder / "copy.csv";
     ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
     const int reader = open(pipe.c_str(), O_RDWR | O_CLOEXEC);
     ASSERT_GE(reader, 0);
+    // A pipe of one page: the thousand rows the source reads before its first stop point do
+    // not fit in it, however early the first Ctrl-C comes.
+    ASSERT_GT(fcntl(reader, F_SETPIPE_SZ, 4096), 0);
     TextjobProcess job({"run", writeJob("rows.csv")}, folder);
     ASSERT_TRUE(job.started());
     EXPECT_TRUE(job.waitForOpenFile(pipe, seconds(30)));
