@@ -66,7 +66,9 @@ class StepContext final : public StepHost, public StepLog, public StepFlow, publ
     void finish();
     /// processRow of this step: 0 a row is in the output row; 1 end of data; other a failure.
     /// Once the step answered non-zero it answers the same again without calling the step. A
-    /// failure the step did not report gets a host message.
+    /// failure the step did not report gets a host message. A step that answers 2 because it
+    /// was told to stop has filled the row it stopped at: that row is handed on (0) and the
+    /// stop answered next.
     int pullRow();
     StepStatus status();
 
@@ -96,6 +98,12 @@ class StepContext final : public StepHost, public StepLog, public StepFlow, publ
     StepOutputItems* getInputItems(int port, bool current) override;
     StepOutputItems* createOutputItems(int count) override;
     StepOutputItems* getOutputRow() override { return &output_; }
+    /// The step's output row is `items` (as many as its output list, with the same fields) until
+    /// the next call; null gives it back its own. The step fills the row where it is, so that
+    /// a batch of rows for the next thread is filled without moving a value.
+    void useOutputRow(StepOutputItem* items) {
+        output_.items = items != nullptr ? items : outputStorage_.data();
+    }
     void clearUsedFields() override { usedFields_.clear(); }
     void addUsedField(const MvbString& name, int flags) override;
     int getRunMode() override { return shared_.runMode; }
@@ -126,6 +134,8 @@ class StepContext final : public StepHost, public StepLog, public StepFlow, publ
     bool started_ = false;
     uint64_t rows_ = 0;
     std::optional<int> endCode_;
+    /// shouldContinue answered false during the processRow under way.
+    bool stopAnswered_ = false;
     bool inputFailed_ = false;
     std::vector<std::string> usedFields_;
     CountedErrors errors_{shared_.log};

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "mvb/types.h"
+#include "txtfile_wait.h"
 
 namespace mvb::txt {
 namespace {
@@ -53,6 +54,8 @@ bool TextReader::start(const EncodingInfo* configured) {
     struct stat info {};
     if (fstat(fd_, &info) == 0 && S_ISREG(info.st_mode)) {
         size_ = static_cast<uint64_t>(info.st_size);
+    } else {
+        mayWait_ = true;
     }
     capacity_ = tuning_.bufferBytes;
     buffer_ = std::make_unique_for_overwrite<char[]>(capacity_ + kSlack);
@@ -193,6 +196,10 @@ long TextReader::readBytes(char* into, size_t room) {
     room = roomBefore(into, room);
     if (room == 0) {
         return 0;
+    }
+    if (mayWait_ && !waitForData(fd_)) [[unlikely]] {
+        fail("cannot read file \"" + path_ + "\": " + stoppedWaitReason());
+        return -1;
     }
     for (;;) {
         const ssize_t got = ::read(fd_, into, room);

@@ -158,6 +158,8 @@ class TextReader {
     bool movable_ = false;         ///< a regular file read as it stands: reading may move
     bool eof_ = false;
     bool failed_ = false;
+    /// Not a plain file: a read may wait for data, a wait that a stop of the run ends.
+    bool mayWait_ = false;
 
     bool pendingCr_ = false;  ///< a line ended with CR at the end of the data read so far
     size_t pendingCut_ = 0;   ///< bytes of a character cut by a count, still to be skipped

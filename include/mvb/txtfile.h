@@ -127,3 +127,11 @@ class MVB_API MvbTxtFile {
 /// `errorText` saying what failed and naming the path.
 MVB_API MvbTxtFile* mvbTxtFileOpen(const char* path, int mode, int encoding, uint32_t flags,
                                    MvbString& errorText);
+
+/// Ends the waits of every open text file for data that has not come: a read from a pipe, a
+/// terminal or a socket that has nothing to give, or the opening of a named pipe that no
+/// program writes to yet, fails within a tenth of a second with a text that says the run was
+/// stopped. Data already there is still read. Safe to call from a signal handler.
+MVB_API void mvbTxtFileStopWaits() noexcept;
+/// Lets the files wait for data again, for a new run.
+MVB_API void mvbTxtFileResumeWaits() noexcept;
