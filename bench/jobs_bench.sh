@@ -3,17 +3,25 @@
 # default): CSV to CSV, CSV to fixed-width, fixed-width to CSV and CSV to HTML (with a thread
 # per step where the machine has the cores), and CSV to CSV with --threads 1, each as MB/s of
 # input and peak memory, next to `cat FILE > /dev/null` and a CSV to CSV copy by Python's csv
-# module of the same file in the same run, and CSV to CSV of a file with some long texts. Then,
+# module of the same file in the same run, CSV to CSV of a file with some long texts, and of
+# rows of 50,000 and of 1,000 fields (with the default threads and with one). Then,
 # to tell each destination's own cost, the source alone and each job in one thread (a
 # destination's own CPU is its job's less the source's alone). The load average is printed
 # with each line: on a busy machine the wall-clock figures mean little, the CPU seconds more.
 #
-# Usage: bench/jobs_bench.sh [BUILD_DIR] [SIZE_MB]     (defaults: build, 256)
+# With --yardsticks, two other CSV engines do the same CSV to CSV copy in the same run, for
+# scale: DuckDB with 1 and 2 threads and Polars with 2 threads, through their Node.js packages,
+# which the script installs into the work folder the first time (npm and node are needed); the
+# ratios of textjob's time to theirs close the run.
+#
+# Usage: bench/jobs_bench.sh [BUILD_DIR] [SIZE_MB] [--yardsticks]     (defaults: build, 256)
 # Work files go to ${TEXT_BENCH_DIR:-/tmp/textbench}; the generated input is kept between runs.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="$(cd "${1:-$root/build}" && pwd)"
 size_mb="${2:-256}"
+yardsticks=0
+[ "${3:-}" = --yardsticks ] && yardsticks=1
 work="${TEXT_BENCH_DIR:-/tmp/textbench}"
 textjob="$build/bin/textjob"
 [ -x "$textjob" ] || { echo "no $textjob: build the textjob target first" >&2; exit 1; }
@@ -121,9 +129,32 @@ long_outputs='{"FIELDNAME":"a","OUTPUTNAME":"a"},{"FIELDNAME":"b","OUTPUTNAME":"
 echo "{\"steps\":[{\"type\":\"SOURCE_DELIMTEXT\",\"properties\":{\"FILENAME\":\"$long_input\",\"FIELDS\":[$long_fields]}},{\"type\":\"DEST_DELIMTEXT\",\"properties\":{\"FILENAME\":\"$work/long_out.csv\",\"FIELDS\":[$long_outputs]}}]}" \
     > "$work/long_texts.json"
 
-declare -A cpu_of  # CPU seconds of each measured job, by name
+# Wide rows: two lines of 50,000 fields, and 5,000 lines of 1,000 fields, each read and written
+# as strings; the batches between the threads must be sized by values, not rows.
+wide_job() {  # $1: fields, $2: lines, $3: name
+    python3 - "$work" "$1" "$2" "$3" <<'PY'
+import json, sys
+work, fields, lines, name = sys.argv[1], int(sys.argv[2]), int(sys.argv[3]), sys.argv[4]
+data = "%s/%s.csv" % (work, name)
+with open(data, "w", newline="\n") as out:
+    for i in range(lines):
+        out.write(",".join("v%d_%d" % (i, k) for k in range(fields)) + "\n")
+names = ["f%d" % k for k in range(fields)]
+steps = [{"type": "SOURCE_DELIMTEXT", "properties": {"FILENAME": data, "FIELDS": [
+             {"NAME": n, "TYPE": "string", "MAX_LENGTH": 20} for n in names]}},
+         {"type": "DEST_DELIMTEXT", "properties": {"FILENAME": "%s/%s_out.csv" % (work, name),
+             "FIELDS": [{"FIELDNAME": n} for n in names]}}]
+json.dump({"steps": steps}, open("%s/%s.json" % (work, name), "w"))
+PY
+}
+[ -s "$work/wide_50000.json" ] || wide_job 50000 2 wide_50000
+[ -s "$work/wide_1000.json" ] || wide_job 1000 5000 wide_1000
+
+declare -A cpu_of   # CPU seconds of each measured job, by name
+declare -A wall_of  # and its wall-clock seconds
 outputs=("$work/out.csv" "$work/out_fixed.txt" "$work/fixed_out.csv" "$work/out.html"
-    "$work/long_out.csv" "$work/python_out.csv")
+    "$work/long_out.csv" "$work/python_out.csv" "$work/wide_50000_out.csv" "$work/wide_1000_out.csv"
+    "$work/duckdb_out.csv" "$work/polars_out.csv")
 
 # Runs "$@" under /usr/bin/time and prints: name, input MB, seconds, MB/s, CPU seconds (user +
 # system, the figure that other work on a shared machine disturbs least), peak RSS MB.
@@ -149,6 +180,7 @@ measure() {
     rss=$(awk -F': ' '/Maximum resident set size/ {print $2}' "$log")
     cpu=$(awk -F': ' '/(User|System) time \(seconds\)/ {s += $2} END {print s}' "$log")
     cpu_of[$name]=$cpu
+    wall_of[$name]=$wall
     local load; load=$(cut -d' ' -f1 /proc/loadavg)
     awk -v n="$name" -v b="$in_bytes" -v w="$wall" -v c="$cpu" -v r="$rss" -v l="$load" 'BEGIN {
         printf "%-14s %9.1f MB %8.2f s %9.1f MB/s %7.2f s %8.1f MB peak  load %s\n", n, b/1e6, w,
@@ -170,6 +202,45 @@ measure csv_to_fixed "$input" "$textjob" run "$work/csv_to_fixed.json"
 measure fixed_to_csv "$work/out_fixed.txt" "$textjob" run "$work/fixed_to_csv.json"
 measure csv_to_html "$input" "$textjob" run "$work/csv_to_html.json"
 measure long_texts "$long_input" "$textjob" run "$work/long_texts.json"
+if [ "$yardsticks" = 1 ]; then
+    yard="$work/yardsticks"
+    # Polars' native part is a package of its own for each platform, which npm leaves out of a
+    # pinned install: it is named here.
+    case "$(uname -m)" in
+        aarch64) polars_native=nodejs-polars-linux-arm64-gnu ;;
+        *) polars_native=nodejs-polars-linux-x64-gnu ;;
+    esac
+    if [ ! -d "$yard/node_modules/@duckdb/node-api" ] || [ ! -d "$yard/node_modules/$polars_native" ]; then
+        echo "installing the yardsticks into $yard ..."
+        mkdir -p "$yard"
+        (cd "$yard" && npm init -y > /dev/null &&
+            npm install --no-audit --no-fund -E @duckdb/node-api@1.5.6-r.1 nodejs-polars@0.25.2 \
+                "$polars_native@0.25.2" > /dev/null)
+    fi
+    cat > "$yard/duckdb_copy.js" <<'JS'
+const { DuckDBInstance } = require("@duckdb/node-api");
+const [input, output, threads] = process.argv.slice(2);
+(async () => {
+    const db = await DuckDBInstance.create(":memory:", { threads: threads });
+    const con = await db.connect();
+    await con.run(`COPY (SELECT * FROM read_csv('${input}', header = false, delim = ',',
+        quote = '"', escape = '"')) TO '${output}' (FORMAT csv, HEADER false)`);
+})();
+JS
+    cat > "$yard/polars_copy.js" <<'JS'
+const pl = require("nodejs-polars");
+const [input, output] = process.argv.slice(2);
+pl.readCSV(input, { hasHeader: false, quoteChar: '"' }).writeCSV(output, { includeHeader: false });
+JS
+    measure duckdb_1t "$input" node "$yard/duckdb_copy.js" "$input" "$work/duckdb_out.csv" 1
+    measure duckdb_2t "$input" node "$yard/duckdb_copy.js" "$input" "$work/duckdb_out.csv" 2
+    measure polars_2t "$input" env POLARS_MAX_THREADS=2 node "$yard/polars_copy.js" "$input" \
+        "$work/polars_out.csv"
+fi
+for wide in wide_50000 wide_1000; do
+    measure "$wide" "$work/$wide.csv" "$textjob" run "$work/$wide.json"
+    measure "${wide}_1t" "$work/$wide.csv" "$textjob" run --threads 1 "$work/$wide.json"
+done
 
 # Each destination's own cost: its one-thread job's CPU less the source's alone over the same
 # file (the source's rows go nowhere). Three rounds; the least CPU of each job counts, as
@@ -180,6 +251,12 @@ for round in 1 2 3; do
     measure "csv_to_fixed_1t_$round" "$input" "$textjob" run --threads 1 "$work/csv_to_fixed.json"
     measure "csv_to_html_1t_$round" "$input" "$textjob" run --threads 1 "$work/csv_to_html.json"
 done
+if [ "$yardsticks" = 1 ]; then
+    awk -v t="${wall_of[csv_to_csv]}" -v t1="${wall_of[csv_to_csv_1t]}" -v d1="${wall_of[duckdb_1t]}" \
+        -v d2="${wall_of[duckdb_2t]}" -v p2="${wall_of[polars_2t]}" 'BEGIN {
+        printf "CSV to CSV, times faster than: DuckDB 1 thread %.2f (textjob 1 thread %.2f), " \
+            "DuckDB 2 threads %.2f, Polars 2 threads %.2f\n", d1 / t, d1 / t1, d2 / t, p2 / t }'
+fi
 least() {  # the least CPU seconds of the three rounds of job $1
     printf '%s\n' "${cpu_of[${1}_1]}" "${cpu_of[${1}_2]}" "${cpu_of[${1}_3]}" | sort -g | head -n 1
 }

@@ -19,6 +19,8 @@ struct Pipeline::Impl {
     explicit Impl(const JobDefinition& job, const RunOptions& runOptions)
         : options(runOptions), workingDirectory(job.baseDirectory) {
         shared.runMode = options.runMode;
+        shared.part = options.part;
+        shared.partCount = options.partCount;
         if (options.onMessage) shared.log.setListener(options.onMessage);
     }
 

@@ -17,14 +17,28 @@
 namespace texthost {
 namespace {
 
-// A batch of a few hundred rows makes the hand-over between threads rare next to the rows'
+// A batch of a few thousand values makes the hand-over between threads rare next to the rows'
 // own work; a few batches per queue let a step run ahead of the next one without holding
-// more than a few hundred kilobytes of values.
-constexpr int kBatchRows = 256;
+// more than a few hundred kilobytes of values. Batches are sized by values, not rows, so that
+// a row of many thousands of fields costs as much room as that many narrow rows would; but
+// never more than a few hundred rows, nor less than one.
+constexpr size_t kBatchValues = 4096;
+constexpr size_t kMostBatchRows = 256;
 constexpr int kBatchesPerQueue = 4;
 // Rows of long texts fill a batch by their bytes first, so that a queue holds a few megabytes
 // at most whatever the rows are like (the slots keep the storage of what they held).
 constexpr size_t kBatchTextBytes = size_t{1} << 20;
+
+int batchRowsFor(int width) {
+    const size_t values = width > 0 ? static_cast<size_t>(width) : 1;
+    return static_cast<int>(std::clamp<size_t>(kBatchValues / values, 1, kMostBatchRows));
+}
+
+/// A row wider than a batch holds it alone, and two of them are all a queue needs to keep both
+/// threads busy.
+int batchCountFor(int width) {
+    return static_cast<size_t>(width) > kBatchValues ? 2 : kBatchesPerQueue;
+}
 
 /// One step's thread and what it shares with the driver.
 struct StepThread {
@@ -47,46 +61,43 @@ struct StepThread {
     }
 };
 
-/// The last step: pulls until it answers non-zero.
+/// The last step: pulls until it answers non-zero. A stop ends it as its input ends.
 void runLast(StepThread& t) {
-    StopClock stop;
     for (;;) {
         const int code = t.step->pullRow();
         if (code != 0) {
             t.code = code;
             return;
         }
-        if (stop.expired()) [[unlikely]] {
-            t.code = 2;
-            t.forcedStop = true;
-            return;
-        }
         t.offerStatus();
     }
 }
 
-/// A step that feeds another: each row's values are moved into the batch being filled (a long
-/// text's storage changes hands, the slot's old storage going back to the row), and
-/// a full batch, or the last one with the step's end, goes to the next step. A batch is
-/// taken before the step is called, so that once the next step left, this one is not called.
+/// A step that feeds another: the step fills each row where it lies in the batch being filled
+/// (its output row is the batch's next row), and a full batch, or the last one with the step's
+/// end, goes to the next step. A batch is taken before the step is called, so that once the
+/// next step left, this one is not called. Only the first step stops on a stop request (and
+/// on its own when it does not ask); a later one hands on everything it was given, so that
+/// every step ends at the same row.
 void runFeeding(StepThread& t) {
     StopClock stop;
+    const bool first = t.step->queuedInput() == nullptr;
     RowQueue& out = *t.output;
-    StepOutputItems* row = t.step->getOutputRow();
-    const size_t width = static_cast<size_t>(std::min(row->count, out.width()));
-    const size_t stride = static_cast<size_t>(out.width());
+    const size_t width = out.width();
     RowBatch* batch = out.acquire();
     size_t textBytes = 0;
     while (batch != nullptr) {
+        StepOutputItem* slot = out.row(*batch, batch->rows);
+        t.step->useOutputRow(slot);
         int code = t.step->pullRow();
         if (code == 0) {
-            MvbDatavar* slot = batch->values.data() + static_cast<size_t>(batch->rows) * stride;
             for (size_t k = 0; k < width; ++k) {
-                slot[k] = std::move(row->items[k].value);
-                textBytes += slot[k].stringView().size();
+                const size_t bytes = slot[k].value.stringView().size();
+                textBytes += bytes;
+                RowQueue::noteText(*batch, bytes);
             }
             ++batch->rows;
-            if (stop.expired()) [[unlikely]] {
+            if (first && stop.expired()) [[unlikely]] {
                 code = 2;
                 t.forcedStop = true;
             } else if (batch->rows < out.batchRows() && textBytes < kBatchTextBytes) {
@@ -99,12 +110,13 @@ void runFeeding(StepThread& t) {
         out.publish(batch);
         if (code != 0) {
             t.code = code;
-            return;
+            break;
         }
         t.offerStatus();
         batch = out.acquire();
         textBytes = 0;
     }
+    t.step->useOutputRow(nullptr);
 }
 
 void runStep(StepThread& t) {
@@ -148,8 +160,9 @@ int Pipeline::run(bool& stopped) {
         threads[i].statusWanted.store(true, std::memory_order_relaxed);
         if (i + 1 == count) break;
         const StepOutputItems* items = d.steps[i]->outputItems();
-        queues.push_back(std::make_unique<RowQueue>(items != nullptr ? items->count : 0, kBatchRows,
-                                                    kBatchesPerQueue));
+        const int width = items != nullptr ? items->count : 0;
+        queues.push_back(
+            std::make_unique<RowQueue>(items, batchRowsFor(width), batchCountFor(width)));
         threads[i].output = queues.back().get();
         d.steps[i + 1]->queuedInput()->beginThreads(threads[i].output);
     }
@@ -220,8 +233,11 @@ int Pipeline::run(bool& stopped) {
         thread.join();
 
     d.shared.threaded = false;
-    for (size_t i = 1; i < count; ++i)
-        d.steps[i]->queuedInput()->endThreads();
+    for (size_t i = 0; i < count; ++i) {
+        // Whatever ended a thread, no step keeps a row of a batch, which goes with its queue.
+        d.steps[i]->useOutputRow(nullptr);
+        if (i > 0) d.steps[i]->queuedInput()->endThreads();
+    }
     if (launchError) {
         d.shared.log.error("", "the steps could not each be given a thread: " + *launchError);
         d.endCode = 2;

@@ -122,6 +122,15 @@ int ProfilerStep::prepare(int flags) {
 }
 
 bool ProfilerStep::start() {
+    if (host_->getPart(nullptr, nullptr)) {
+        host_->reportError(MvbString(
+            "a profile covers every row of the data and cannot be made in parts (--part): "
+            "profile the joined output of the parts in a job of its own",
+            true));
+        phase_ = Phase::Failed;
+        failure_ = 2;
+        return false;
+    }
     const StepOutputItems* input = host_->getInputItems(0, true);
     if (input == nullptr) {
         host_->reportError(mvb_get_message(kSourceFile, __LINE__, kDomain, 315));

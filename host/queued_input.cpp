@@ -53,10 +53,7 @@ int QueuedInput::readRow() {
     for (;;) {
         if (batch_ != nullptr) {
             if (next_ < batch_->rows) [[likely]] {
-                const size_t width = storage_.size();
-                MvbDatavar* row = batch_->values.data() + static_cast<size_t>(next_) * width;
-                for (size_t k = 0; k < width; ++k)
-                    storage_[k].value = std::move(row[k]);
+                list_.items = queue_->row(*batch_, next_);
                 ++next_;
                 return 0;
             }
@@ -64,6 +61,8 @@ int QueuedInput::readRow() {
                 endCode_ = batch_->endCode;
                 return endCode_;
             }
+            // The batch goes back for filling: the list no longer shows its rows.
+            list_.items = storage_.data();
             queue_->recycle(std::exchange(batch_, nullptr));
         }
         batch_ = queue_->next();
@@ -94,6 +93,7 @@ void QueuedInput::leave() {
 void QueuedInput::endThreads() {
     queue_ = nullptr;
     batch_ = nullptr;
+    list_.items = storage_.data();
 }
 
 void QueuedInput::reset() {

@@ -15,11 +15,11 @@ class StepContext;
 /// its input rows from a list of its own, never from the upstream step's output row, which the
 /// upstream thread keeps writing.
 ///
-/// While the chain runs in threads, rows come from a RowQueue and are moved into the list (a
-/// long text's storage changes hands; only a short one's few bytes are copied); otherwise each row
-/// is pulled from the upstream step and copied in. As the StepNode the step sees for its upstream,
-/// it answers getExpectedRows from the batch last taken, never by calling into the upstream step
-/// from this thread.
+/// While the chain runs in threads, rows come from a RowQueue and the list shows them where
+/// they are, in the batch (nothing is moved or copied, and this side writes nothing there);
+/// otherwise each row is pulled from the upstream step and copied in. As the StepNode the step sees
+/// for its upstream, it answers getExpectedRows from the batch last taken, never by calling into
+/// the upstream step from this thread.
 class QueuedInput final : public StepNode {
   public:
     explicit QueuedInput(StepContext& upstream) : upstream_(upstream) {}
@@ -27,7 +27,8 @@ class QueuedInput final : public StepNode {
     QueuedInput& operator=(const QueuedInput&) = delete;
 
     /// The input list: the upstream output list's fields (kept in step with it while no thread
-    /// runs), holding the current input row's values. Null while the upstream step declared none.
+    /// runs), holding the current input row's values; while threads run, its items are the
+    /// current row of a batch. Null while the upstream step declared none.
     StepOutputItems* items();
     /// readInputRow: 0 the next row is in items(); 1 end of data; other a failure. Once it
     /// answered non-zero it answers the same again.

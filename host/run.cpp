@@ -50,6 +50,9 @@ RunReport runJob(const JobDefinition& job, const RunOptions& options) {
         int code = 2;
         if (pipeline.prepareAndStart()) {
             code = pipeline.run(report.stopped);
+        } else {
+            // A source that waited for its first data from a pipe ends its start on a stop.
+            report.stopped = stopRequested();
         }
         pipeline.finish();
         report.ok = code == 1;

@@ -54,7 +54,14 @@ void StepContext::finish() {
 int StepContext::pullRow() {
     if (endCode_) return *endCode_;
     const uint64_t errorsBefore = errors_.count;
-    const int code = guardedCall(errors_, name_, 2, [&] { return step_->processRow(0); });
+    stopAnswered_ = false;
+    int code = guardedCall(errors_, name_, 2, [&] { return step_->processRow(0); });
+    if (code == 2 && stopAnswered_ && hasOutput_) {
+        // The step filled and counted the row at which it was told to stop: it goes on with
+        // the others, so that what the step says it read is what every later step gets.
+        endCode_ = 2;
+        code = 0;
+    }
     if (code == 0) {
         ++rows_;
         if (!shared_.threaded && (++shared_.rowsHandedOn & 1023) == 0 && shared_.onRows)
@@ -135,7 +142,18 @@ void StepContext::addUsedField(const MvbString& name, int /*flags*/) {
 }
 
 bool StepContext::shouldContinue() {
-    return !stopRequested();
+    // One step stops the chain, the first: the others take every row it handed on and then
+    // end with their input, so all of them end at the same row whatever runs in which thread.
+    if (upstream_ != nullptr || !stopRequested()) return true;
+    stopAnswered_ = true;
+    return false;
+}
+
+bool StepContext::getPart(int* index, int* count) {
+    if (shared_.partCount < 1) return false;
+    if (index != nullptr) *index = shared_.part;
+    if (count != nullptr) *count = shared_.partCount;
+    return true;
 }
 
 StepNode* StepContext::getInputNode(int /*port*/, int /*link*/, int /*flags*/) {

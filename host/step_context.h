@@ -25,6 +25,10 @@ struct RunShared {
     /// The steps run in threads of their own: rows are not counted together, and progress
     /// is gathered by the driver instead of onRows.
     bool threaded = false;
+    /// The part of a job split into parts that this run is (0-based); partCount 0 for a run
+    /// of the whole job.
+    int part = 0;
+    int partCount = 0;
 };
 
 /// Errors logged for one step, counted, so that a failure can tell whether the step reported
@@ -62,7 +66,9 @@ class StepContext final : public StepHost, public StepLog, public StepFlow, publ
     void finish();
     /// processRow of this step: 0 a row is in the output row; 1 end of data; other a failure.
     /// Once the step answered non-zero it answers the same again without calling the step. A
-    /// failure the step did not report gets a host message.
+    /// failure the step did not report gets a host message. A step that answers 2 because it
+    /// was told to stop has filled the row it stopped at: that row is handed on (0) and the
+    /// stop answered next.
     int pullRow();
     StepStatus status();
 
@@ -92,10 +98,17 @@ class StepContext final : public StepHost, public StepLog, public StepFlow, publ
     StepOutputItems* getInputItems(int port, bool current) override;
     StepOutputItems* createOutputItems(int count) override;
     StepOutputItems* getOutputRow() override { return &output_; }
+    /// The step's output row is `items` (as many as its output list, with the same fields) until
+    /// the next call; null gives it back its own. The step fills the row where it is, so that
+    /// a batch of rows for the next thread is filled without moving a value.
+    void useOutputRow(StepOutputItem* items) {
+        output_.items = items != nullptr ? items : outputStorage_.data();
+    }
     void clearUsedFields() override { usedFields_.clear(); }
     void addUsedField(const MvbString& name, int flags) override;
     int getRunMode() override { return shared_.runMode; }
     bool shouldContinue() override;
+    bool getPart(int* index, int* count) override;
 
     // StepLog
     void logMessage(int level, const MvbString& text) override;
@@ -121,6 +134,8 @@ class StepContext final : public StepHost, public StepLog, public StepFlow, publ
     bool started_ = false;
     uint64_t rows_ = 0;
     std::optional<int> endCode_;
+    /// shouldContinue answered false during the processRow under way.
+    bool stopAnswered_ = false;
     bool inputFailed_ = false;
     std::vector<std::string> usedFields_;
     CountedErrors errors_{shared_.log};

@@ -1,5 +1,6 @@
 #include <atomic>
 
+#include "mvb/txtfile.h"
 #include "texthost/run.h"
 
 namespace texthost {
@@ -12,11 +13,15 @@ static_assert(std::atomic<bool>::is_always_lock_free, "the stop flag must be sig
 
 }  // namespace
 
+// A step that waits for data from a pipe never reaches the point where it would ask whether to
+// go on: its files stop waiting too.
 void requestStop() noexcept {
     gStopRequested.store(true, std::memory_order_relaxed);
+    mvbTxtFileStopWaits();
 }
 void clearStopRequest() noexcept {
     gStopRequested.store(false, std::memory_order_relaxed);
+    mvbTxtFileResumeWaits();
 }
 bool stopRequested() noexcept {
     return gStopRequested.load(std::memory_order_relaxed);

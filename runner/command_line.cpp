@@ -56,6 +56,16 @@ std::optional<CommandLine> parseCommandLine(int argc, char** argv, int& exitStat
                     "JSON number, true, false or null when it is one, else as text")
         ->take_all()
         ->allow_extra_args(false);
+    run->add_option("--part", line.part,
+                    "Run part K (0-based) of N of the job, K/N (default: $TEXTJOB_PART): each "
+                    "source reads only its part of the data and each destination writes a file "
+                    "of its own (out.part-0003-of-0016.csv); the parts' files joined in order "
+                    "hold the whole job's output. \"auto\" takes K/N from a Slurm job array "
+                    "(SLURM_ARRAY_TASK_ID, SLURM_ARRAY_TASK_COUNT) or a Kubernetes indexed job "
+                    "(JOB_COMPLETION_INDEX, with --parts N)");
+    run->add_option("--parts", line.partCount,
+                    "The number of parts N for --part auto (needed with JOB_COMPLETION_INDEX)")
+        ->check(CLI::PositiveNumber);
 
     CLI::App* steps = app.add_subcommand("steps", "List the step types that jobs can use");
     CLI::App* describe =
@@ -68,11 +78,28 @@ std::optional<CommandLine> parseCommandLine(int argc, char** argv, int& exitStat
     infer->add_option("--to", line.inferTo, "What the job writes: csv (default), fixed, html, none")
         ->check(CLI::IsMember({"csv", "fixed", "html", "none"}));
     infer->add_flag("--text", line.inferText, "Read every column as a string");
+    infer
+        ->add_option("--types", line.inferTypes,
+                     "exact (default): a type only where every value is written back as it "
+                     "stands; loose: wherever every value reads without loss of the value")
+        ->check(CLI::IsMember({"exact", "loose"}));
+    CLI::Option* header = infer
+                              ->add_option("--header", line.inferHeaderLine,
+                                           "The header is line N (from 1); lines above it are "
+                                           "skipped")
+                              ->check(CLI::PositiveNumber);
+    infer->add_flag("--no-header", line.inferNoHeader, "The file has no header line")
+        ->excludes(header);
     infer->add_flag("--fixed", line.inferFixed, "The file is fixed-width text");
     infer->add_option("--sample-bytes", line.inferSampleBytes,
                       "Read about this many bytes of the file (default: all of it)");
     infer->add_option("-o,--output", line.inferJobPath,
                       "Write the job to this file (default: standard output)");
+
+    CLI::App* parts = app.add_subcommand(
+        "parts", "Show what each part of a job split into N parts reads, without reading data");
+    parts->add_option("job", line.jobPath, "Job file (JSON)")->required();
+    parts->add_option("count", line.partCount, "The number of parts N")->required();
 
     try {
         app.parse(argc, argv);
@@ -91,6 +118,8 @@ std::optional<CommandLine> parseCommandLine(int argc, char** argv, int& exitStat
         line.command = CommandLine::Command::Describe;
     } else if (infer->parsed()) {
         line.command = CommandLine::Command::Infer;
+    } else if (parts->parsed()) {
+        line.command = CommandLine::Command::Parts;
     } else {
         line.command = CommandLine::Command::Run;
     }

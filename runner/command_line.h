@@ -9,7 +9,7 @@ namespace textjob {
 
 /// What the user asked for on the command line.
 struct CommandLine {
-    enum class Command { Run, Steps, Describe, Infer };
+    enum class Command { Run, Steps, Describe, Infer, Parts };
     Command command = Command::Run;
     std::string jobPath;                 ///< run: the job file
     std::string pluginPath;              ///< empty: the host's default
@@ -24,8 +24,13 @@ struct CommandLine {
     std::string inferTo = "csv";         ///< infer: what the job writes (csv, fixed, html, none)
     std::string inferJobPath;            ///< infer: where the job goes; empty: standard output
     bool inferText = false;              ///< infer: every column a string
+    std::string inferTypes = "exact";    ///< infer: exact or loose column types
+    int inferHeaderLine = 0;             ///< infer: the header's line (from 1); 0: detect
+    bool inferNoHeader = false;          ///< infer: the file has no header line
     bool inferFixed = false;             ///< infer: fixed-width columns
     uint64_t inferSampleBytes = 0;       ///< infer: bytes to read; 0: the whole file
+    std::string part;                    ///< run: --part K/N or auto; empty: TEXTJOB_PART
+    int partCount = 0;                   ///< run: --parts N (only with --part auto); parts: N
 };
 
 /// The program's version, as the build gives it.

@@ -2,10 +2,12 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
+#include <cstdint>
 
 #include "exit_status.h"
 #include "texthost/run.h"
@@ -23,9 +25,25 @@ void say(const char* text, size_t size) {
     (void)ignored;
 }
 
-// Only async-signal-safe calls: atomic loads and stores, write and _exit.
+// When the first stop signal came, in nanoseconds of the monotonic clock.
+std::atomic<int64_t> gFirstStopAt{0};
+static_assert(std::atomic<int64_t>::is_always_lock_free, "the time must be signal-safe");
+
+// A signal this soon after the first is the same stop delivered twice, as by a program that
+// signals a process and then its process group: only a later one asks to quit at once.
+constexpr int64_t kSameStopNs = 500'000'000;
+
+int64_t monotonicNs() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<int64_t>(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
+}
+
+// Only async-signal-safe calls: atomic loads and stores, clock_gettime, write and _exit.
 void onStopSignal(int signal) {
+    const int64_t now = monotonicNs();
     if (texthost::stopRequested()) {
+        if (now - gFirstStopAt.load() < kSameStopNs) return;
         static const char kQuit[] =
             "\nStopped at once: the files being written may be incomplete or cut mid-line\n";
         say(kQuit, sizeof kQuit - 1);
@@ -33,6 +51,7 @@ void onStopSignal(int signal) {
         _exit(128 + (first != 0 ? first : signal));
     }
     gStopSignal.store(signal);
+    gFirstStopAt.store(now);
     texthost::requestStop();
     if (signal == SIGINT) {
         static const char kNote[] =

@@ -4,7 +4,8 @@ namespace textjob {
 
 /// Sets up how the program meets signals, before anything is read or written:
 /// - SIGINT (Ctrl-C), SIGTERM and SIGHUP ask the running job to stop (the steps finish and
-///   close their files); a second one of them ends the program at once.
+///   close their files); a second one of them, half a second or more after the first, ends the
+///   program at once (one sooner is the same stop delivered twice).
 /// - SIGPIPE and SIGXFSZ are ignored, so a write to a pipe whose reader quit, or beyond the
 ///   file-size limit, fails with EPIPE or EFBIG and is reported as the failed write it is.
 /// - A standard descriptor (0, 1, 2) that is closed is opened on /dev/null, so that no file the

@@ -5,6 +5,7 @@
 #include "exit_status.h"
 #include "infer_command.h"
 #include "interrupt.h"
+#include "part_option.h"
 #include "run_command.h"
 
 namespace {
@@ -20,6 +21,8 @@ int runProgram(int argc, char** argv) {
             return textjob::describeCommand(*line);
         case textjob::CommandLine::Command::Infer:
             return textjob::inferCommand(*line);
+        case textjob::CommandLine::Command::Parts:
+            return textjob::partsCommand(*line);
         case textjob::CommandLine::Command::Run:
             break;
     }

@@ -3,11 +3,14 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "exit_status.h"
 #include "interrupt.h"
+#include "part_option.h"
 #include "progress_line.h"
 #include "texthost/describe.h"
 #include "texthost/run.h"
@@ -69,6 +72,17 @@ int runCommand(const CommandLine& line) {
     options.runMode = line.dryRun ? 0 : 1;
     options.pluginPath = line.pluginPath;
     options.threads = line.threads;
+    std::optional<JobPart> part;
+    try {
+        part = resolveJobPart(line, [](const char* name) { return std::getenv(name); });
+    } catch (const std::invalid_argument& e) {
+        std::fprintf(stderr, "error: %s\n", e.what());
+        return kExitBadJob;
+    }
+    if (part) {
+        options.part = part->index;
+        options.partCount = part->count;
+    }
 
     texthost::JobDefinition job;
     try {
@@ -98,6 +112,10 @@ int runCommand(const CommandLine& line) {
     const texthost::RunReport report = texthost::runJob(job, options);
     display.clear();
     if (!line.quiet) {
+        if (part && !report.badJob) {
+            std::fprintf(infoStream, "Part %d/%d of %s\n", part->index, part->count,
+                         line.jobPath.c_str());
+        }
         for (const texthost::RunMessage& message : report.messages) {
             if (message.kind == texthost::RunMessage::Kind::Info) printMessage(message, infoStream);
         }

@@ -90,6 +90,14 @@ int TextFile::readRecord(const MvbRecordQuoting& quoting, MvbTextSpan* record, b
     return reader_->readRecord(quoting, record, present);
 }
 
+int TextFile::findRecordStart(uint64_t offset, const MvbRecordQuoting* quoting, uint64_t* start) {
+    return reader_ ? reader_->findRecordStart(offset, quoting, start) : refuseRead();
+}
+
+bool TextFile::readRange(uint64_t begin, uint64_t end) {
+    return reader_ ? reader_->readRange(begin, end) : refuseRead() == 0;
+}
+
 bool TextFile::skipRecords(int width, int count) {
     return reader_ ? reader_->skipRecords(width, count) : refuseRead() == 0;
 }

@@ -43,6 +43,8 @@ class TextFile final : public MvbTxtFile {
     void markRecordEnd() override;
     bool commit() override;
     uint64_t abandon(bool keep, MvbString& keptAs) override;
+    int findRecordStart(uint64_t offset, const MvbRecordQuoting* quoting, uint64_t* start) override;
+    bool readRange(uint64_t begin, uint64_t end) override;
 
   private:
     ~TextFile() override;

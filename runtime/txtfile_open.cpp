@@ -12,6 +12,7 @@
 #include "txtfile_file.h"
 #include "txtfile_internal.h"
 #include "txtfile_replace.h"
+#include "txtfile_wait.h"
 
 namespace mvb::txt {
 namespace {
@@ -63,6 +64,8 @@ std::string openFailure(const char* path, int error, bool writing) {
         }
         case EISDIR:
             return std::string("cannot ") + verb + " file " + file + ": it is a folder, not a file";
+        case ECANCELED:
+            return std::string("cannot ") + verb + " file " + file + ": " + stoppedWaitReason();
         case EACCES:
         case EPERM:
             return std::string("cannot ") + verb + " file " + file + ": no permission (" +
@@ -84,10 +87,16 @@ int duplicateStandard(int fd) {
     return ::fcntl(fd, F_DUPFD_CLOEXEC, 3);
 }
 
+/// Opens `path` for reading; a named pipe's wait for its writer ends when the run stops.
+int openToRead(const char* path) {
+    struct stat info {};
+    if (::stat(path, &info) == 0 && S_ISFIFO(info.st_mode)) return openPipeForReading(path);
+    return ::open(path, O_RDONLY | O_CLOEXEC);
+}
+
 MvbTxtFile* openForReading(const char* path, const EncodingInfo* encoding, uint32_t flags,
                            const FileTuning& tuning, MvbString& errorText) {
-    const int fd = isStandardStream(path) ? duplicateStandard(STDIN_FILENO)
-                                          : ::open(path, O_RDONLY | O_CLOEXEC);
+    const int fd = isStandardStream(path) ? duplicateStandard(STDIN_FILENO) : openToRead(path);
     if (fd < 0) {
         errorText.assign(openFailure(path, errno, false));
         return nullptr;

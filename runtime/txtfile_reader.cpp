@@ -10,6 +10,7 @@
 #include <string>
 
 #include "mvb/types.h"
+#include "txtfile_wait.h"
 
 namespace mvb::txt {
 namespace {
@@ -53,6 +54,8 @@ bool TextReader::start(const EncodingInfo* configured) {
     struct stat info {};
     if (fstat(fd_, &info) == 0 && S_ISREG(info.st_mode)) {
         size_ = static_cast<uint64_t>(info.st_size);
+    } else {
+        mayWait_ = true;
     }
     capacity_ = tuning_.bufferBytes;
     buffer_ = std::make_unique_for_overwrite<char[]>(capacity_ + kSlack);
@@ -98,6 +101,8 @@ bool TextReader::start(const EncodingInfo* configured) {
         return false;
     }
     validEnd_ = pos_;
+    dataStart_ = pos_;
+    movable_ = !gzip_ && size_ != 0 && path_ != "-";
     acceptNewBytes(pos_);
     return true;
 }
@@ -188,6 +193,14 @@ long TextReader::readBytes(char* into, size_t room) {
         }
         return got;
     }
+    room = roomBefore(into, room);
+    if (room == 0) {
+        return 0;
+    }
+    if (mayWait_ && !waitForData(fd_)) [[unlikely]] {
+        fail("cannot read file \"" + path_ + "\": " + stoppedWaitReason());
+        return -1;
+    }
     for (;;) {
         const ssize_t got = ::read(fd_, into, room);
         if (got >= 0 || errno != EINTR) {
@@ -218,18 +231,21 @@ void TextReader::acceptNewBytes(size_t from) noexcept {
     }
 }
 
-unsigned TextReader::unitAt(size_t at) const noexcept {
-    const auto* p = reinterpret_cast<const unsigned char*>(buffer_.get() + at);
-    switch (unit_) {
+unsigned unitValue(const unsigned char* p, size_t unit, bool bigEndian) noexcept {
+    switch (unit) {
         case 1:
             return p[0];
         case 2:
-            return encoding_->bigEndian ? (p[0] << 8u) | p[1] : p[0] | (p[1] << 8u);
+            return bigEndian ? (p[0] << 8u) | p[1] : p[0] | (p[1] << 8u);
         default:
-            return encoding_->bigEndian
-                       ? (unsigned{p[0]} << 24u) | (p[1] << 16u) | (p[2] << 8u) | p[3]
-                       : p[0] | (p[1] << 8u) | (p[2] << 16u) | (unsigned{p[3]} << 24u);
+            return bigEndian ? (unsigned{p[0]} << 24u) | (p[1] << 16u) | (p[2] << 8u) | p[3]
+                             : p[0] | (p[1] << 8u) | (p[2] << 16u) | (unsigned{p[3]} << 24u);
     }
+}
+
+unsigned TextReader::unitAt(size_t at) const noexcept {
+    return unitValue(reinterpret_cast<const unsigned char*>(buffer_.get() + at), unit_,
+                     encoding_->bigEndian);
 }
 
 size_t TextReader::findLineEnd(size_t from, size_t to) const noexcept {

@@ -16,6 +16,9 @@
 
 namespace mvb::txt {
 
+/// The code unit of `unit` bytes (1, 2 or 4) at `p`, in the given byte order.
+unsigned unitValue(const unsigned char* p, size_t unit, bool bigEndian) noexcept;
+
 /// Reads one open file descriptor (which it owns) as text of one encoding.
 ///
 /// Raw bytes sit in one buffer that is refilled in large reads and reused; UTF-8 files are
@@ -35,11 +38,12 @@ class TextReader {
 
     const EncodingInfo& encoding() const noexcept { return *encoding_; }
     const std::string& error() const noexcept { return error_; }
-    uint64_t size() const noexcept { return size_; }
-    /// The byte position reached; in a gzip file, the compressed bytes read so far, which
-    /// is what the size counts too.
+    /// The file's size; after readRange(), the range's.
+    uint64_t size() const noexcept { return limit_ == UINT64_MAX ? size_ : limit_ - rangeBegin_; }
+    /// The byte position reached (after readRange(), from the range's start); in a gzip file,
+    /// the compressed bytes read so far, which is what the size counts too.
     uint64_t position() const noexcept {
-        return gzip_ ? gzip_->compressedRead() : bufferOffset_ + pos_;
+        return gzip_ ? gzip_->compressedRead() : bufferOffset_ + pos_ - rangeBegin_;
     }
 
     int readLine(MvbTextSpan* line, bool* present);
@@ -49,6 +53,10 @@ class TextReader {
     int readInLine(int count, MvbTextSpan* text, bool* lineEnded);
     int skip(int count, bool* lineEnded);
     bool skipRecords(int width, int count);
+
+    /// MvbTxtFile::findRecordStart() and readRange(); in txtfile_range.cpp.
+    int findRecordStart(uint64_t offset, const MvbRecordQuoting* quoting, uint64_t* start);
+    bool readRange(uint64_t begin, uint64_t end);
 
   private:
     /// How an incomplete character at the end of a range is taken.
@@ -107,6 +115,15 @@ class TextReader {
     [[nodiscard]] bool keepLineEnd(size_t at, bool keep, size_t* next);
     int unclosedQuote();
 
+    /// Drops what was read and goes on reading at byte `offset`, a line start.
+    [[nodiscard]] bool restartAt(uint64_t offset);
+    /// The first line start at or after `offset` (past the data start), found in the raw
+    /// bytes; the file's size when none follows. False on a failed read.
+    [[nodiscard]] bool lineStartAfter(uint64_t offset, uint64_t* start);
+    /// What readBytes may take of `room`: no byte at or past `limit_`, and while scanning for
+    /// a record start, a small piece.
+    size_t roomBefore(const char* into, size_t room) const noexcept;
+
     int fail(std::string text);
     int decodeError(size_t at);
     int systemError(int error);
@@ -134,8 +151,15 @@ class TextReader {
     bool lineEndFound_ = false;
     uint64_t bufferOffset_ = 0;  ///< file offset of buffer_[0]
     uint64_t size_ = 0;
+    uint64_t dataStart_ = 0;       ///< the first byte after a byte-order mark
+    uint64_t limit_ = UINT64_MAX;  ///< reading ends here as at the end of the file
+    uint64_t rangeBegin_ = 0;      ///< where the range that readRange() set begins
+    bool scanning_ = false;        ///< findRecordStart() reads small pieces, only what it needs
+    bool movable_ = false;         ///< a regular file read as it stands: reading may move
     bool eof_ = false;
     bool failed_ = false;
+    /// Not a plain file: a read may wait for data, a wait that a stop of the run ends.
+    bool mayWait_ = false;
 
     bool pendingCr_ = false;  ///< a line ended with CR at the end of the data read so far
     size_t pendingCut_ = 0;   ///< bytes of a character cut by a count, still to be skipped

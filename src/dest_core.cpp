@@ -39,6 +39,12 @@ int TextDestination::produceRow() {
 }
 
 int TextDestination::endOfData() {
+    // In a run of one part of a job every part writes its file, one without rows too (the first
+    // part's holds the header), so that each part's file is there to be joined.
+    if (core_.writes() && !file_.isOpen() && runsInParts(host()) && !openForRows()) {
+        writeFailed_ = true;
+        return 2;
+    }
     // The file must be complete (and in its place) before the run may say it was written.
     if (file_.isOpen() && !(writeEnd() && file_.commit(host()))) {
         writeFailed_ = true;

@@ -1,6 +1,24 @@
 #include "dest_file.h"
 
+#include "mvb/parts.h"
 #include "mvb/types.h"
+
+MvbString destFileName(StepHost* host, const MvbString& path) {
+    int part = 0;
+    int count = 0;
+    if (!host->getPart(&part, &count)) return path;
+    return MvbString(mvbPartFileName(std::string(path.view()), part, count));
+}
+
+bool runsInParts(StepHost* host) {
+    return host->getPart(nullptr, nullptr);
+}
+
+bool writesTopOfOutput(StepHost* host) {
+    int part = 0;
+    int count = 0;
+    return !host->getPart(&part, &count) || part == 0;
+}
 
 bool DestFile::open(StepHost* host, const MvbString& path, int mode, int encoding, uint32_t flags,
                     bool probe) {

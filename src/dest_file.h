@@ -7,6 +7,20 @@
 #include "mvb/txtfile.h"
 #include "step/host.h"
 
+/// The file a destination writes for its FILENAME `path`: `path` itself, or in a run of one
+/// part of a job the part's own file (see mvbPartFileName), so that parts never write into
+/// each other's files.
+MvbString destFileName(StepHost* host, const MvbString& path);
+
+/// True unless the run is a part of a job other than the first: only the first part writes
+/// what goes once at the top of the output (a header line), so that the parts' files joined in
+/// order hold what one run of the whole job writes.
+bool writesTopOfOutput(StepHost* host);
+
+/// True in a run of one part of a job: every part then writes its file, even one without rows
+/// (the first part's holds the header), so that each part's file is there to be joined.
+bool runsInParts(StepHost* host);
+
 /// The one output file a destination owns. Failures are reported through the host with the
 /// text file's own error text (which names the file), as the open and write operations give it.
 class DestFile {

@@ -135,8 +135,10 @@ bool DTS_TxtDelimDest::startStep() {
     if (!readSettings<Settings>(messages(), kProperties, {}, settings_, [] { return true; })) {
         return false;
     }
+    settings_.fileName = destFileName(host(), settings_.fileName);
+    // A byte-order mark, like the header, goes only at the top of the whole output.
     openFlags_ = lineEndFlag(settings_.endOfLine) |
-                 (settings_.byteOrderMark ? MVB_FLAG_WRITE_BOM : 0u) |
+                 (settings_.byteOrderMark && writesTopOfOutput(host()) ? MVB_FLAG_WRITE_BOM : 0u) |
                  replaceFlag(settings_.append, settings_.inPlace);
     return openFile(true);
 }
@@ -157,11 +159,11 @@ bool DTS_TxtDelimDest::openFile(bool probe) {
     const std::string_view delimiter = settings_.delimiter.view();
     delimiterFitsFormatted_ =
         !delimiter.empty() && kFormattedBytes.find(delimiter[0]) != std::string_view::npos;
-    if (probe || !settings_.includeHeader) return true;
+    if (probe || !settings_.includeHeader || !writesTopOfOutput(host)) return true;
 
-    // The header is written at the top of every run, an appending one too; every name is
-    // enclosed in the qualifier whatever its field's type (with QUOTE_WHEN_NEEDED, a name
-    // that needs it).
+    // The header is written at the top of every run, an appending one too (of a job split into
+    // parts, by its first part only); every name is enclosed in the qualifier whatever its field's
+    // type (with QUOTE_WHEN_NEEDED, a name that needs it).
     PropertyTable* table = host->getPropertyValues()->getTable(kFields);
     const int rows = table->getRowCount();
     line_.clear();

@@ -9,6 +9,7 @@
 #include "mvb/byte_scan.h"
 #include "mvb/parse.h"
 #include "mvb/types.h"
+#include "source_part.h"
 #include "step_catalogue.h"
 #include "step_properties.h"
 
@@ -200,13 +201,17 @@ bool DTS_TxtDelimSrc::startStep() {
     }
     parseFlags_ = (settings_.preserveWhitespace ? MVS_PARSE_KEEP_BLANKS : 0u) |
                   (settings_.unescapeBackslash ? MVS_PARSE_UNESCAPE : 0u);
-    rowsToSkip_ = settings_.skipRows;
     quoting_ = MvbRecordQuoting{settings_.delimiterCode, settings_.quoteCode, parseFlags_};
     // A quote that is also the delimiter quotes nothing.
     quote_ = settings_.quoteCode != 0 && settings_.quoteCode != settings_.delimiterCode
                  ? characterText(settings_.quoteCode)
                  : std::string();
     delimiter_ = characterText(settings_.delimiterCode);
+    const RecordLayout layout{settings_.newlinesInValues ? &quoting_ : nullptr, 0,
+                              settings_.skipRows};
+    PartReading part;
+    if (!readSourcePart(files_, layout, host(), &part)) return false;
+    rowsToSkip_ = part.skipsHead ? settings_.skipRows : 0;
     return true;
 }
 

@@ -66,7 +66,8 @@ bool DTS_TxtFixedDest::startStep() {
     if (!readSettings<Settings>(messages(), kProperties, {}, settings_, [] { return true; })) {
         return false;
     }
-    openFlags_ = (settings_.byteOrderMark ? MVB_FLAG_WRITE_BOM : 0u) |
+    settings_.fileName = destFileName(host(), settings_.fileName);
+    openFlags_ = (settings_.byteOrderMark && writesTopOfOutput(host()) ? MVB_FLAG_WRITE_BOM : 0u) |
                  replaceFlag(settings_.append, settings_.inPlace);
     MvbString lineEnd = settings_.lineEnd;
     lineEnd.trim(true, true);

@@ -10,6 +10,7 @@
 #include "mvb/byte_scan.h"
 #include "mvb/parse.h"
 #include "mvb/types.h"
+#include "source_part.h"
 #include "source_progress.h"
 #include "step_catalogue.h"
 
@@ -184,15 +185,21 @@ bool DTS_TxtFixedSrc::startStep() {
         return false;
     }
     if (!openSourceFiles(files_, settings_, messages())) return false;
+    const RecordLayout layout{nullptr, settings_.lineMode ? 0 : settings_.recordWidth,
+                              settings_.skipRows};
+    PartReading part;
+    if (!readSourcePart(files_, layout, host(), &part)) return false;
+    // A part of a job may have been dealt no file, or none of its one file.
+    if (files_.file() == nullptr) return true;
 
-    if (!settings_.lineMode) {
+    if (!settings_.lineMode && !part.ranged) {
         // Records of the first file after its head records; never negative, since more head
         // records than the file holds leave none.
         const int64_t records =
             static_cast<int64_t>(files_.file()->getSize()) / settings_.recordWidth;
         expectedRows_ = std::max<int64_t>(records - settings_.skipRows, 0);
     }
-    return skipHeadRecords();
+    return !part.skipsHead || skipHeadRecords();
 }
 
 bool DTS_TxtFixedSrc::checkRecordLayout() {

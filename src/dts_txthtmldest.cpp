@@ -71,6 +71,13 @@ DTS_TxtHtmlDest::DTS_TxtHtmlDest() noexcept
 bool DTS_TxtHtmlDest::startStep() {
     sectionIndex_ = 0;
     host()->getOutputRow();
+    if (host()->getPart(nullptr, nullptr)) {
+        host()->reportError(
+            MvbString("an HTML report is one page and cannot be written in parts (--part): run the "
+                      "report as a job of its own over the joined output of the parts",
+                      true));
+        return false;
+    }
     if (!beginRun()) return false;
     settings_ = Settings{};
     if (!core_.writes()) return true;

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "mvb/directory.h"
 #include "mvb/string.h"
@@ -24,7 +26,19 @@ enum class FileSetStep {
     Failed,    ///< the error text says why
 };
 
+/// Which part of a job split into parts this run is; `count` 0 for a run of the whole job.
+struct SourcePart {
+    int index = 0;
+    int count = 0;
+    bool split() const noexcept { return count > 0; }
+};
+
+/// The part that the host says this run is.
+SourcePart sourcePartOf(StepHost* host) noexcept;
+
 /// The file or the pattern's set of files that a source reads, and the one file open from it.
+/// In a run of one part of a job, a pattern's files are dealt to the parts whole (see
+/// mvbPartOfFile) and only this part's files are read.
 /// It owns the open text file and the directory listing and closes both when destroyed, so no
 /// step can leak them whatever the order of its calls.
 class SourceFileSet {
@@ -35,8 +49,11 @@ class SourceFileSet {
     ~SourceFileSet() { close(); }
 
     /// Closes whatever an earlier run left open, then decides whether `fileName` is one file or a
-    /// pattern; a pattern's listing is moved to its first file.
-    [[nodiscard]] FileSetStep select(const char* fileName, MvbString& errorText);
+    /// pattern; a pattern's listing is moved to its first file. With a split `part`, the
+    /// pattern's files are listed and sized once and this part's kept; a part that gets none
+    /// is Ready with no file to open.
+    [[nodiscard]] FileSetStep select(const char* fileName, const SourcePart& part,
+                                     MvbString& errorText);
     /// Opens the selected file (the listing's current one, or `fileName` of select()) for
     /// reading with `settings`, which later files use too; sets the current name. False with
     /// the open's error text.
@@ -52,15 +69,23 @@ class SourceFileSet {
 
     /// The open file, or null.
     MvbTxtFile* file() const noexcept { return file_; }
-    bool hasListing() const noexcept { return listing_ != nullptr; }
+    /// True when FILENAME is a pattern of several files.
+    bool isFileSet() const noexcept { return listing_ != nullptr || dealt_; }
     /// The name the FILENAME_FIELD carries: the listing's current path, or the file-name part of
     /// a plain FILENAME.
     const MvbString& currentName() const noexcept { return currentName_; }
 
   private:
+    /// Lists the pattern's files and keeps the ones dealt to `part`.
+    [[nodiscard]] FileSetStep dealFiles(const SourcePart& part, MvbString& errorText);
+    [[nodiscard]] bool openPartFile(MvbString& errorText);
+
     MvbTxtFile* file_ = nullptr;
     MvbDirectoryListing* listing_ = nullptr;
     MvbString plainPath_;
     MvbString currentName_;
     SourceOpenSettings settings_;
+    bool dealt_ = false;                  ///< the part's files replace the listing
+    std::vector<std::string> partFiles_;  ///< the part's files, in listing order
+    size_t nextPartFile_ = 0;
 };

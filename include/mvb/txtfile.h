@@ -114,6 +114,24 @@ class MVB_API MvbTxtFile {
     /// added, which `keptAs` receives; else it is removed and `keptAs` is empty. Returns the
     /// number of whole records (marks) the file holds from this open.
     virtual uint64_t abandon(bool keep, MvbString& keptAs) = 0;
+    /// Finds a byte position at or after `offset` where a record begins, so that readers of
+    /// parts of one file agree where each part starts: the first line start at or after
+    /// `offset` (the data start, after a byte-order mark, for an offset before it; the size
+    /// for one past the last line start). With `quoting` (records whose quoted values may hold
+    /// line ends, as readRecord() reads them) the line there may go on inside a quoted value
+    /// of the record before it: both readings are followed until a line start where both
+    /// are outside quotes, or until one of them cannot be right (it stays inside quotes
+    /// to the end of the file or past the longest record that can be read). Returns 1 with
+    /// `*start` set, 0 when no record start can be told (the file cannot be read from a byte
+    /// position: standard input, gzip data; or the readings never settle), negative on
+    /// failure. Leaves the reading position anywhere: readRange() sets it.
+    virtual int findRecordStart(uint64_t offset, const MvbRecordQuoting* quoting,
+                                uint64_t* start) = 0;
+    /// Reads on from byte `begin` (a record start) and ends the file's data at byte `end`:
+    /// reading stops there as at the end of the file; getSize() and getPosition() then count
+    /// within the range. False when the file cannot be read from a byte position or moving
+    /// fails (the reason in getLastError).
+    virtual bool readRange(uint64_t begin, uint64_t end) = 0;
 
   protected:
     virtual ~MvbTxtFile();
@@ -125,3 +143,11 @@ class MVB_API MvbTxtFile {
 /// or null with `errorText` saying what failed and naming the path.
 MVB_API MvbTxtFile* mvbTxtFileOpen(const char* path, int mode, int encoding, uint32_t flags,
                                    MvbString& errorText);
+
+/// Ends the waits of every open text file for data that has not come: a read from a pipe, a
+/// terminal or a socket that has nothing to give, or the opening of a named pipe that no
+/// program writes to yet, fails within a tenth of a second with a text that says the run was
+/// stopped. Data already there is still read. Safe to call from a signal handler.
+MVB_API void mvbTxtFileStopWaits() noexcept;
+/// Lets the files wait for data again, for a new run.
+MVB_API void mvbTxtFileResumeWaits() noexcept;

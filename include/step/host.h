@@ -124,6 +124,11 @@ class StepHost {
     virtual int getRunMode() = 0;
     /// False once the host wants the run stopped.
     virtual bool shouldContinue() = 0;
+    /// True when this run is one part of a job split into `*count` parts that run apart from
+    /// each other; `*index` (0-based) says which (either pointer may be null). Sources then
+    /// read only their part of the data and destinations write files of their own. False for
+    /// a run of the whole job.
+    virtual bool getPart(int* index, int* count) = 0;
 
   protected:
     ~StepHost() = default;

@@ -230,9 +230,15 @@ TEST_F(PipelineTest, StepsStopOnceAStopIsRequested) {
     ASSERT_EQ(pipeline.pull(), 0);
     EXPECT_TRUE(testStep(pipeline, 1)->host()->shouldContinue());
     texthost::requestStop();
-    EXPECT_FALSE(testStep(pipeline, 1)->host()->shouldContinue());
-    EXPECT_EQ(pipeline.pull(), 2);
+    // Only the first step is told to stop; the row it stopped at goes on to the others, which
+    // then end with their input.
+    EXPECT_FALSE(testStep(pipeline, 0)->host()->shouldContinue());
+    EXPECT_TRUE(testStep(pipeline, 1)->host()->shouldContinue());
+    EXPECT_EQ(pipeline.pull(), 0);
     EXPECT_EQ(pipeline.messages().back().text, "stopped at row 2");
+    EXPECT_EQ(pipeline.pull(), 2);
+    EXPECT_EQ(pipeline.rowsPulled(), 2u);
+    EXPECT_EQ(pipeline.rowsRead(), 2u);
     EXPECT_EQ(journal.with("pass1:input failed 2").size(), 1u);
 }
 
@@ -242,10 +248,11 @@ TEST_F(PipelineTest, RunReportsAStoppedRunAndStillFinishesTheSteps) {
         job(R"({"steps": [{"type": "TEST_SOURCE"}, {"type": "TEST_PASS"}]})"), options);
     EXPECT_FALSE(report.ok);
     EXPECT_TRUE(report.stopped);
-    EXPECT_EQ(report.rows, 0u);
+    // The source stops at its first row, which the next step still gets.
+    EXPECT_EQ(report.rows, 1u);
     EXPECT_EQ(journal.with("src:finish").size(), 1u);
     EXPECT_EQ(journal.with("pass1:finish").size(), 1u);
-    EXPECT_NE(report.errors().back().find("stopped after 0 rows were read"), std::string::npos);
+    EXPECT_NE(report.errors().back().find("stopped after 1 rows were read"), std::string::npos);
 }
 
 TEST_F(PipelineTest, ProgressSeesRowsAndTotalsAndAStopMidwayCountsTheRowsRead) {
@@ -270,13 +277,15 @@ TEST_F(PipelineTest, ProgressSeesRowsAndTotalsAndAStopMidwayCountsTheRowsRead) {
     EXPECT_TRUE(seen[0][0].totalKnown);
     EXPECT_EQ(seen[0][0].total, 5000u);
     // The 1024th row handed on (source and destination together) is the destination's 512th,
-    // after the source's 512th; the driver sees the stop before it pulls another row.
+    // after the source's 512th; the source stops at its next row, which the destination still
+    // gets, so both end at row 513.
     EXPECT_EQ(seen[0][0].rows, 512u);
     EXPECT_EQ(seen[0][1].rows, 512u);
     EXPECT_TRUE(report.stopped);
-    EXPECT_EQ(report.rowsRead, 512u);
+    EXPECT_EQ(report.rowsRead, 513u);
+    EXPECT_EQ(report.rows, 513u);
     const std::string stop = report.errors().back();
-    EXPECT_NE(stop.find("stopped after 512 rows were read"), std::string::npos) << stop;
+    EXPECT_NE(stop.find("stopped after 513 rows were read"), std::string::npos) << stop;
     // Errors reach the listener as they happen, in the report's order.
     std::vector<std::string> liveTexts;
     for (const RunMessage& m : live)

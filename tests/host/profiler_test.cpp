@@ -302,6 +302,7 @@ class FakeHost final : public StepHost, StepFlow, StepNode {
     void addUsedField(const MvbString&, int) override {}
     int getRunMode() override { return 1; }
     bool shouldContinue() override { return ++continueCalls <= continueAnswers; }
+    bool getPart(int*, int*) override { return false; }
     StepNode* getInputNode(int, int, int) override { return this; }
     MvbString getTypeId() override { return MvbString("TEST_SOURCE", true); }
     bool getExpectedRows(uint64_t* count) override {

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
 
 #include "common/temp_files.h"
 #include "support/textjob_process.h"
@@ -82,17 +83,23 @@ TEST_F(InterruptTest, StopSignalsStopAtTheNextProgressPointCloseTheFilesAndExitW
     const struct {
         int signal;
         int exitStatus;
-    } cases[] = {{SIGINT, 130}, {SIGTERM, 143}, {SIGHUP, 129}};
+        /// The signal comes twice at once, as from a program that signals the process and then
+        /// its group: still one stop, not a quit.
+        bool twice;
+    } cases[] = {
+        {SIGINT, 130, false}, {SIGTERM, 143, false}, {SIGHUP, 129, false}, {SIGTERM, 143, true}};
     for (const auto& c : cases) {
-        SCOPED_TRACE("signal " + std::to_string(c.signal));
+        SCOPED_TRACE("signal " + std::to_string(c.signal) + (c.twice ? " twice" : ""));
         TextjobProcess job({"run", jobPath}, folder, /*stderrOnTerminal=*/true);
         ASSERT_TRUE(job.started());
         // The live line shows the run is under way.
         ASSERT_TRUE(job.waitForError(" rows/s", seconds(60))) << job.err();
         job.signal(c.signal);
+        if (c.twice) job.signal(c.signal);
         ASSERT_EQ(job.wait(seconds(120)), c.exitStatus) << job.err();
 
         const std::string err = job.err();
+        EXPECT_EQ(err.find("Stopped at once"), std::string::npos) << err;
         EXPECT_NE(err.find("Stopping the job"), std::string::npos) << err;
         EXPECT_NE(err.find("Text Plugin 421"), std::string::npos) << err;
         const size_t stop = err.find("The run was stopped after ");
@@ -118,24 +125,57 @@ TEST_F(InterruptTest, StopSignalsStopAtTheNextProgressPointCloseTheFilesAndExitW
     }
 }
 
+TEST_F(InterruptTest, AStopEndsASourceThatWaitsOnAPipe) {
+    // A pipe that nobody writes to: with a writer that never writes, the source's first read
+    // waits; with none, opening the pipe does. Either wait ends with the stop, cleanly.
+    for (const bool withWriter : {true, false}) {
+        SCOPED_TRACE(withWriter ? "a read waits" : "the open waits");
+        const fs::path pipe = folder / (withWriter ? "read.csv" : "open.csv");
+        ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+        const int writer = withWriter ? open(pipe.c_str(), O_RDWR | O_CLOEXEC) : -1;
+        TextjobProcess job({"run", writeJob(pipe.filename().string())}, folder);
+        ASSERT_TRUE(job.started());
+        EXPECT_TRUE(job.waitForOpenFile(pipe, seconds(30)));
+
+        job.signal(SIGTERM);
+        EXPECT_EQ(job.wait(seconds(30)), 143) << job.err();
+        const std::string err = job.err();
+        EXPECT_EQ(err.find("Stopped at once"), std::string::npos) << err;
+        EXPECT_NE(err.find("stopped while the file waited for data"), std::string::npos) << err;
+        EXPECT_NE(err.find("The run was stopped after 0 rows were read"), std::string::npos) << err;
+        if (writer >= 0) close(writer);
+    }
+}
+
 TEST_F(InterruptTest, SecondCtrlCEndsAProgramThatCannotStopAtOnce) {
-    // A pipe that nobody writes to: the source waits for data and never reaches a progress
-    // point, so only the second Ctrl-C can end the program.
-    const fs::path pipe = folder / "pipe.csv";
+    // The destination writes into a pipe whose reader never reads: once the pipe is full the
+    // write waits, and the steps never get past the row where they stop. A second Ctrl-C, half
+    // a second or more after the first, ends the program.
+    {
+        std::ofstream out(folder / "rows.csv");
+        out << "id,name\n";
+        for (int i = 0; i < 200000; ++i)
+            out << i << ",a name that fills the pipe\n";
+    }
+    const fs::path pipe = folder / "copy.csv";
     ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
-    const int writer = open(pipe.c_str(), O_RDWR | O_CLOEXEC);
-    ASSERT_GE(writer, 0);
-    TextjobProcess job({"run", writeJob("pipe.csv")}, folder);
+    const int reader = open(pipe.c_str(), O_RDWR | O_CLOEXEC);
+    ASSERT_GE(reader, 0);
+    // A pipe of one page: the thousand rows the source reads before its first stop point do
+    // not fit in it, however early the first Ctrl-C comes.
+    ASSERT_GT(fcntl(reader, F_SETPIPE_SZ, 4096), 0);
+    TextjobProcess job({"run", writeJob("rows.csv")}, folder);
     ASSERT_TRUE(job.started());
     EXPECT_TRUE(job.waitForOpenFile(pipe, seconds(30)));
 
     job.interrupt();
     ASSERT_TRUE(job.waitForError("press Ctrl-C again", seconds(30))) << job.err();
     EXPECT_TRUE(job.running());
+    std::this_thread::sleep_for(std::chrono::milliseconds(700));
     job.interrupt();
     EXPECT_EQ(job.wait(seconds(30)), 130);
     EXPECT_NE(job.err().find("Stopped at once"), std::string::npos) << job.err();
-    close(writer);
+    close(reader);
 }
 
 TEST_F(InterruptTest, QuietShowsNoProgressLineOnATerminal) {

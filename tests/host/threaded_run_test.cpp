@@ -1,11 +1,15 @@
 // The chain driven with a thread per step must end every run as the one-thread driver does:
 // same rows, same messages, same summaries, every step finished once, and no run left hanging.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <string_view>
+#include <thread>
 #include <vector>
 
 #include "support/test_step.h"
@@ -79,8 +83,17 @@ TEST_P(ThreadedChainTest, EndsTheRunAsTheOneThreadDriverDoes) {
     }
 }
 
+// Rows of more fields than a batch holds values: each batch holds one row.
+const std::string kWideChain = [] {
+    std::string fields;
+    for (int i = 0; i < 5000; ++i)
+        fields += (i == 0 ? "[\"F" : ", [\"F") + std::to_string(i) + "\", 4]";
+    return R"([{"type": "TEST_SOURCE", "properties": {"ROWS": 40, "FIELDS": [)" + fields +
+           R"(]}}, {"type": "TEST_PASS"}, {"type": "TEST_PASS"}])";
+}();
+
 // Several batches of rows, with the end falling inside a batch, on a batch's edge, and a
-// failure reported (or not) in each place of the chain.
+// failure reported (or not) in each place of the chain; and rows wider than a batch.
 INSTANTIATE_TEST_SUITE_P(
     Chains, ThreadedChainTest,
     ::testing::Values(
@@ -116,7 +129,8 @@ INSTANTIATE_TEST_SUITE_P(
         ChainCase{"SourceFailsUnreported",
                   R"([{"type": "TEST_SOURCE", "properties": {"ROWS": 5000, "SILENT_FAIL_AT": 300}},
                       {"type": "TEST_PASS"}])",
-                  false, 299}),
+                  false, 299},
+        ChainCase{"RowsWiderThanABatch", kWideChain.c_str(), true, 40}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(ThreadedStopTest, AStopRequestMidwayEndsEveryStepAndIsReported) {
@@ -249,6 +263,64 @@ TEST_F(ThreadedTextjobTest, WritesTheSameBytesAndSaysTheSameInBothDrivers) {
             // The HTML report's date is the day's; both runs are on the same day.
             EXPECT_TRUE(many.files[i] == one.files[i]) << "output file " << i << " differs";
         }
+    }
+}
+
+/// The first number after `lead` in `text`; -1 when `lead` is not there.
+int64_t numberAfter(const std::string& text, const std::string& lead) {
+    const size_t at = text.find(lead);
+    return at == std::string::npos ? -1 : std::stoll(text.substr(at + lead.size()));
+}
+
+/// How often `part` occurs in `text`.
+int64_t occurrences(const std::string& text, std::string_view part) {
+    int64_t count = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        ++count;
+    return count;
+}
+
+TEST_F(ThreadedTextjobTest, EveryStopEndsEveryDestinationAtTheSameRow) {
+    std::string csv;
+    for (int i = 1; i <= 400000; ++i)
+        csv += std::to_string(i) + ",n" + std::to_string(i % 89) + ",1.5,plain & simple\n";
+    write("big.csv", csv);
+    // Stops at many points of the run, from before the first row to late in the file.
+    for (int round = 0; round < 12; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        std::filesystem::remove_all(folder / "written");
+        std::filesystem::create_directories(folder / "written");
+        TextjobProcess process({"run", "--threads", "2", (folder / "job.json").string(), "--set",
+                                "in.FILENAME=big.csv", "--set", "in.SKIPROWS=0"},
+                               folder);
+        ASSERT_TRUE(process.started());
+        ASSERT_TRUE(process.waitForOpenFile(folder / "big.csv", std::chrono::seconds(30)));
+        std::this_thread::sleep_for(std::chrono::milliseconds(15 * round));
+        process.signal(SIGTERM);
+        const int status = process.wait();
+        ASSERT_TRUE(status == 143 || status == 0) << status << process.err();
+
+        const std::string out = process.out();
+        const int64_t read = numberAfter(out, "Input file: big.csv, ");
+        ASSERT_GE(read, 0) << out;
+        if (status == 143) {
+            EXPECT_EQ(numberAfter(process.err(), "The run was stopped after "), read)
+                << process.err();
+        }
+        // What each destination says it wrote and what its file holds.
+        for (const char* said : {"csv: Wrote ", "fixed: Wrote ", "html: Wrote "})
+            EXPECT_EQ(numberAfter(out, said), read) << said << out;
+        const auto written = [&](const char* name) {
+            const std::filesystem::path partial =
+                folder / "written" / (name + std::string(".partial"));
+            return slurp(std::filesystem::exists(partial) ? partial : folder / "written" / name);
+        };
+        EXPECT_EQ(occurrences(written("out.csv"), "\n"), read);
+        // Fixed-width records of 6 + 12 bytes, without line ends.
+        const std::string records = written("out.txt");
+        EXPECT_EQ(records.size() % 18, 0u);
+        EXPECT_EQ(static_cast<int64_t>(records.size() / 18), read);
+        EXPECT_EQ(occurrences(written("out.html"), "<TR class=\"rowon\"><td>"), read);
     }
 }
 

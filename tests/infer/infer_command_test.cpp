@@ -42,19 +42,28 @@ TEST_F(InferCommand, EachTargetRunsAsWritten) {
         "name,when,n,ok\nZoë,2024-01-02 10:30:00,1e5,yes\nAl,2024-02-03,2.5,no\n";
     const struct {
         const char* to;
+        const char* options;
         const char* written;  ///< the output file
         const char* expected;
     } cases[] = {
-        {"csv", "data.out.csv",
+        // By default only types that write every value back as it stands: 1e5 and yes stay
+        // strings.
+        {"csv", "", "data.out.csv",
+         "\"name\",\"when\",\"n\",\"ok\"\n\"Zoë\",\"2024-01-02 10:30:00\",\"1e5\",\"yes\"\n"
+         "\"Al\",\"2024-02-03\",\"2.5\",\"no\"\n"},
+        {"csv", "--types loose", "data.out.csv",
          "\"name\",\"when\",\"n\",\"ok\"\n\"Zoë\",\"2024-01-02 10:30:00\",100000,\"true\"\n"
          "\"Al\",\"2024-02-03\",2.5,\"false\"\n"},
         // Widths hold the longest value as written: 4 bytes, 19, 6 and 5.
-        {"fixed", "data.out.txt",
+        {"fixed", "--types loose", "data.out.txt",
          "Zoë2024-01-02 10:30:00100000true \nAl  2024-02-03         2.5   false\n"},
     };
     for (const auto& c : cases) {
         write("data.csv", data);
-        ASSERT_EQ(textjob("infer data.csv --to " + std::string(c.to) + " -o job.json"), 0) << err;
+        ASSERT_EQ(textjob("infer data.csv " + std::string(c.options) + " --to " +
+                          std::string(c.to) + " -o job.json"),
+                  0)
+            << err;
         ASSERT_EQ(textjob("run -q job.json"), 0) << err;
         EXPECT_EQ(err, "") << c.to;
         EXPECT_EQ(read(c.written), c.expected) << c.to;
@@ -87,6 +96,23 @@ TEST_F(InferCommand, JobGoesToStandardOutputAndNamesTheFileFromItsFolder) {
     EXPECT_EQ(read("jobs/other.csv"), "\"id\"\n1\n");
 }
 
+TEST_F(InferCommand, ReadsGzipByContentAndStandardInput) {
+    const std::string data = "id,name\n1,ann\n2,bob\n";
+    write("data.csv", data);
+    const std::string pack =
+        "cd " + quoted(dir.path().string()) + " && gzip -n -c data.csv > packed.bin";
+    ASSERT_EQ(std::system(pack.c_str()), 0);
+    ASSERT_EQ(textjob("infer packed.bin -o job.json"), 0) << err;
+    ASSERT_EQ(textjob("run -q --strict job.json"), 0) << err;
+    EXPECT_EQ(read("packed.out.csv"), "\"id\",\"name\"\n1,\"ann\"\n2,\"bob\"\n");
+
+    // From standard input the job reads standard input too.
+    ASSERT_EQ(textjob("infer - -o job.json < data.csv"), 0) << err;
+    EXPECT_NE(read("job.json").find("\"FILENAME\": \"-\""), std::string::npos);
+    ASSERT_EQ(textjob("run -q --strict job.json < data.csv"), 0) << err;
+    EXPECT_EQ(read("stdin.out.csv"), "\"id\",\"name\"\n1,\"ann\"\n2,\"bob\"\n");
+}
+
 TEST_F(InferCommand, FailuresSayWhatAndExitNonZero) {
     write("empty.csv", "");
     write("data.csv", "id\n1\n");
@@ -96,7 +122,9 @@ TEST_F(InferCommand, FailuresSayWhatAndExitNonZero) {
         const char* says;
     } cases[] = {
         {"infer missing.csv", 1, "missing.csv"},
-        {"infer - </dev/null", 1, "not a regular file"},
+        {"infer - </dev/null", 1, "empty"},
+        {"infer .", 1, "not a regular file"},
+        {"infer data.csv --header 2 --no-header", 2, "excludes"},
         {"infer empty.csv", 1, "empty"},
         {"infer data.csv --to xml", 2, "xml"},
         {"infer data.csv -o data.csv", 2, "replace the file it reads"},

@@ -13,6 +13,7 @@ namespace {
 using textjob::infer::FileLayout;
 using textjob::infer::InferError;
 using textjob::infer::InferOptions;
+using textjob::infer::TypeMode;
 
 /// -1 (or empty) leaves a property unchecked.
 struct Case {
@@ -27,6 +28,7 @@ struct Case {
     int preserve = -1;  ///< 0 or 1
     int rows = -1;
     std::vector<std::string> types;  ///< "name:type" of every column, in order
+    TypeMode mode = TypeMode::Lossless;
 };
 
 std::string u16le(const std::string& ascii) {
@@ -51,6 +53,13 @@ std::string u32le(const std::string& ascii) {
         out += c;
         out += std::string(3, '\0');
     }
+    return out;
+}
+
+std::string repeated(const std::string& text, int times) {
+    std::string out;
+    for (int i = 0; i < times; ++i)
+        out += text;
     return out;
 }
 
@@ -231,7 +240,8 @@ const Case kCases[] = {
      -1,
      -1,
      2,
-     {"b:boolean", "i:integer", "r:real", "d:date", "dt:date"}},
+     {"b:boolean", "i:integer", "r:real", "d:date", "dt:date"},
+     TypeMode::Loose},
     {"date_orders",
      "m,d,y\n1/18/2018,18/1/2018,2018/01/18\n2/3/2018,3/2/2018,2018/2/3\n",
      -1,
@@ -242,7 +252,8 @@ const Case kCases[] = {
      -1,
      -1,
      2,
-     {"m:date_mdy", "d:date_dmy", "y:date_ymd"}},
+     {"m:date_mdy", "d:date_dmy", "y:date_ymd"},
+     TypeMode::Loose},
     {"ambiguous_date_order", "d\n1/2/2018\n3/4/2019\n", -1, -1, -1, 1, -1, -1, -1, 2, {"d:string"}},
     {"numeric_but_one",
      "n,m\n1,x\n2,y\nthree,z\n",
@@ -312,6 +323,143 @@ const Case kCases[] = {
      -1,
      2,
      {"a:integer", "b:integer", "column_3:integer"}},
+    // Quote characters: any punctuation that encloses whole values, doubled inside them.
+    {"tilde_quote",
+     "~id~,~t~\n~1~,~a,b~\n~2~,~c~~d~\n~3~,~e~\n",
+     -1,
+     ',',
+     '~',
+     1,
+     1,
+     0,
+     -1,
+     3,
+     {"id:integer", "t:string"}},
+    {"double_quote_preferred",
+     "\"a\",\"b\"\n\"x\",\"~1~\"\n\"y\",\"~2~\"\n",
+     -1,
+     ',',
+     '"',
+     1,
+     1,
+     -1,
+     -1,
+     2,
+     {"a:string", "b:string"}},
+    {"doubled_quote_before_delimiter",
+     "n,t\n1,\"x\"\",y\"\n2,\"z\"\n",
+     -1,
+     ',',
+     '"',
+     1,
+     1,
+     0,
+     -1,
+     2,
+     {"n:integer", "t:string"}},
+    {"sample_ends_inside_quoted_value",
+     "id,t\n1,\"" +
+         [] {
+             std::string lines;
+             for (int i = 0; i < 2500; ++i)
+                 lines += "line\n";
+             return lines;
+         }() +
+         "\"\n2,x\n",
+     -1,
+     ',',
+     '"',
+     1,
+     1,
+     1,
+     -1,
+     2,
+     {"id:integer", "t:string"}},
+    // Head lines above the header: titles, notes and blank lines.
+    {"head_lines_half_the_sample",
+     "Title\nNotes\nMore\nid,v\n1,x\n2,y\n",
+     -1,
+     ',',
+     -1,
+     1,
+     4,
+     -1,
+     -1,
+     2,
+     {"id:integer", "v:string"}},
+    {"head_lines_padded_with_delimiters",
+     "Report,,\n,,\nid,name,v\n1,a,x\n2,b,y\n",
+     -1,
+     ',',
+     -1,
+     1,
+     3,
+     -1,
+     -1,
+     2,
+     {"id:integer", "name:string", "v:string"}},
+    {"year_header_after_preamble",
+     "\"Source\",\"Indicators\",\n\n\"Updated\",\"2021-06-30\",\n\n"
+     "\"Country\",\"1960\",\"1961\",\"1962\",\"Note\"\n\"Aruba\",\"\",\"1.5\",\"\",\"\"\n"
+     "\"Chad\",\"3.25\",\"\",\"\",\"b\"\n",
+     -1,
+     ',',
+     '"',
+     1,
+     5,
+     -1,
+     -1,
+     2,
+     {"Country:string", "1960:real", "1961:real", "1962:string", "Note:string"}},
+    // Types: by default only those that write each value back as it stands.
+    {"types_written_back",
+     "a,b,c,d,e,f\n3.280,TRUE,-0,9999999999999999999,2024-01-31,0.5\n"
+     "1.000,FALSE,1,1,2024-02-01,1.25\n",
+     -1,
+     ',',
+     -1,
+     1,
+     1,
+     -1,
+     -1,
+     2,
+     {"a:string", "b:string", "c:real", "d:string", "e:date", "f:real"}},
+    {"types_read_loosely",
+     "a,b,c,d,e,f\n3.280,TRUE,-0,9999999999999999999,2024-01-31,0.5\n"
+     "1.000,FALSE,1,1,2024-02-01,1.25\n",
+     -1,
+     ',',
+     -1,
+     1,
+     1,
+     -1,
+     -1,
+     2,
+     {"a:real", "b:boolean", "c:real", "d:string", "e:date", "f:real"},
+     TypeMode::Loose},
+    // Blanks after delimiters are layout when nine in ten values have exactly one.
+    {"one_blank_after_nine_in_ten",
+     "k, v\n" + repeated("1, x\n", 8) + "2,y\n",
+     -1,
+     ',',
+     -1,
+     1,
+     1,
+     -1,
+     0,
+     9,
+     {}},
+    {"one_blank_after_eight_in_ten",
+     "k, v\n" + repeated("1, x\n", 7) + repeated("2,y\n", 2),
+     -1,
+     ',',
+     -1,
+     1,
+     1,
+     -1,
+     1,
+     9,
+     {}},
 };
 
 void PrintTo(const Case& c, std::ostream* out) {
@@ -327,7 +475,9 @@ TEST_P(InferDetect, FindsTheLayout) {
     testfiles::TempDir dir;
     const std::string path = dir.file("data.csv");
     testfiles::writeFile(path, c.bytes);
-    const FileLayout layout = textjob::infer::inferLayout(path, InferOptions{});
+    InferOptions options;
+    options.types = c.mode;
+    const FileLayout layout = textjob::infer::inferLayout(path, options);
     if (c.encoding != -1) {
         EXPECT_EQ(layout.encoding.number, c.encoding);
     }
@@ -399,7 +549,7 @@ TEST(InferDetect, SplitHeaderVotesAreReportedAsUnsure) {
     const FileLayout layout = textjob::infer::inferLayout(path, InferOptions{});
     bool unsure = false;
     for (const std::string& note : layout.notes) {
-        if (note.find("SKIPROWS") != std::string::npos) unsure = true;
+        if (note.find("--header") != std::string::npos) unsure = true;
     }
     EXPECT_TRUE(unsure);
 }
@@ -409,7 +559,7 @@ TEST(InferDetect, TextModeMakesEveryColumnAString) {
     const std::string path = dir.file("data.csv");
     testfiles::writeFile(path, "id,when\n1,2024-01-02\n22,2024-02-03\n");
     InferOptions options;
-    options.allText = true;
+    options.types = textjob::infer::TypeMode::Text;
     const FileLayout layout = textjob::infer::inferLayout(path, options);
     ASSERT_EQ(layout.columns.size(), 2u);
     for (const auto& column : layout.columns) {
@@ -425,13 +575,56 @@ TEST(InferDetect, LengthsCountCharactersAndWidthsBytes) {
     const std::string path = dir.file("data.csv");
     // "Páramo" is 6 characters and 7 bytes; 1e5 is written 100000; yes is written true.
     testfiles::writeFile(path, "t,r,b\nPáramo,1e5,yes\nab,2.5,no\n");
-    const FileLayout layout = textjob::infer::inferLayout(path, InferOptions{});
+    InferOptions options;
+    options.types = textjob::infer::TypeMode::Loose;
+    const FileLayout layout = textjob::infer::inferLayout(path, options);
     ASSERT_EQ(layout.columns.size(), 3u);
     EXPECT_EQ(layout.columns[0].longestChars, 6);
     EXPECT_EQ(layout.columns[0].outputWidth, 7);
     EXPECT_GT(layout.columns[0].maxLength, 6);
     EXPECT_EQ(layout.columns[1].outputWidth, 6);
     EXPECT_EQ(layout.columns[2].outputWidth, 5);
+}
+
+TEST(InferDetect, HeaderOptionsChooseTheHeaderLine) {
+    const struct {
+        int headerLine;
+        bool noHeader;
+        bool header;
+        int skipRows;
+        const char* firstName;
+    } cases[] = {
+        {0, false, true, 3, "id"},  // found: below the two head lines
+        {3, false, true, 3, "id"},
+        {4, false, true, 4, "1"},
+        {0, true, false, 2, "column_1"},
+    };
+    testfiles::TempDir dir;
+    const std::string path = dir.file("data.csv");
+    testfiles::writeFile(path, "Title\n\nid,v\n1,x\n2,y\n3,z\n");
+    for (const auto& c : cases) {
+        InferOptions options;
+        options.headerLine = c.headerLine;
+        options.noHeader = c.noHeader;
+        const FileLayout layout = textjob::infer::inferLayout(path, options);
+        EXPECT_EQ(layout.header, c.header) << c.headerLine;
+        EXPECT_EQ(layout.skipRows, c.skipRows) << c.headerLine;
+        ASSERT_FALSE(layout.columns.empty());
+        EXPECT_EQ(layout.columns[0].name, c.firstName) << c.headerLine;
+    }
+}
+
+TEST(InferDetect, ReportsHeaderNamesAndLineEndsAsTheFileHasThem) {
+    testfiles::TempDir dir;
+    const std::string path = dir.file("data.csv");
+    // The header name holds an LF inside quotes; the records end in CR LF.
+    testfiles::writeFile(path, "\"a\nb\",c\r\n1,x\r\n2,y\r\n");
+    const FileLayout layout = textjob::infer::inferLayout(path, InferOptions{});
+    ASSERT_EQ(layout.columns.size(), 2u);
+    EXPECT_EQ(layout.columns[0].heading, "a\nb");
+    EXPECT_EQ(layout.lineEnds.crlf, 3u);
+    EXPECT_EQ(layout.lineEnds.lf, 0u);
+    EXPECT_TRUE(layout.newlinesInValues);
 }
 
 TEST(InferDetect, BlanksFarIntoTheFileAreStillKept) {
@@ -497,6 +690,23 @@ TEST(InferDetect, FixedWidthColumnsAtSharedBlanksAndDigitChanges) {
          "Zoë 1\nAnna 2\n",
          {"column_1:string:1:5", "column_2:integer:6:1"},
          0},
+        // A title and a rule of dashes above the values; the rule marks the columns.
+        {"title_header_and_rule",
+         "Cities, 2024\n\nCity       Population\n---------- ----------\nOslo           709037\n"
+         "Sao Paulo    12325232\n",
+         {"City:string:1:11", "Population:integer:12:10"},
+         4},
+        // A title that runs across the blanks between columns is a head line.
+        {"title_across_the_blanks",
+         "Quarterly totals for all the regions\n" +
+             repeated("North   12  x\nSouth    7  y\nEast   130  z\n", 3),
+         {"column_1:string:1:7", "column_2:integer:8:5", "column_3:string:13:1"},
+         1},
+        // Right-aligned numbers right after left-aligned text begin where the widest begins.
+        {"right_aligned_numbers_after_text",
+         "NAME      QTY\nAlexandria 12\nBob       123\nCy          5\n",
+         {"NAME:string:1:10", "QTY:integer:11:3"},
+         1},
     };
     for (const auto& c : cases) {
         testfiles::TempDir dir;

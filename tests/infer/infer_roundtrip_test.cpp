@@ -73,7 +73,8 @@ class InferRoundTrip : public ::testing::TestWithParam<std::string> {
             !sourceReadsQuotedLineBreaks()) {
             GTEST_SKIP() << "the delimited source has no NEWLINES_IN_VALUES yet";
         }
-        ASSERT_EQ(textjob("run -q " + quoted(job), dir.file("run.out"), dir.file("run.err")), 0)
+        ASSERT_EQ(
+            textjob("run -q --strict " + quoted(job), dir.file("run.out"), dir.file("run.err")), 0)
             << testfiles::readFile(dir.file("run.err"));
         // Unreadable and cut values are warned about: a job infer wrote has none.
         EXPECT_EQ(testfiles::readFile(dir.file("run.err")), "");
@@ -92,8 +93,13 @@ TEST_P(InferRoundTrip, TextJobWritesEveryValueBackExactly) {
     inferRunAndCheck("--text", "text");
 }
 
-TEST_P(InferRoundTrip, TypedJobReadsEveryValue) {
-    inferRunAndCheck("", "typed");
+// The default job types a column only where every value is written back as it stands.
+TEST_P(InferRoundTrip, DefaultJobWritesEveryValueBackExactly) {
+    inferRunAndCheck("", "text");
+}
+
+TEST_P(InferRoundTrip, LooselyTypedJobReadsEveryValue) {
+    inferRunAndCheck("--types loose", "typed");
 }
 
 INSTANTIATE_TEST_SUITE_P(TestData, InferRoundTrip, ::testing::ValuesIn(testFiles()),

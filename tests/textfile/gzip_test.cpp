@@ -92,5 +92,18 @@ TEST(Gzip, ReadsTheTextItHoldsOrSaysWhatIsWrong) {
     }
 }
 
+// Inflated text has no byte positions of its own: a reader of part of a file is told so.
+TEST(Gzip, CannotBeReadFromTheMiddle) {
+    TempDir dir;
+    writeBytes(dir.file("in.gz"), gzipped(numberedLines(100)));
+    MvbTxtFile* file = openWith(dir.file("in.gz"), MVB_OPEN_READ, 0, 0);
+    ASSERT_NE(file, nullptr);
+    FileCloser closeFile{file};
+    uint64_t start = 0;
+    EXPECT_EQ(file->findRecordStart(10, nullptr, &start), 0);
+    EXPECT_FALSE(file->readRange(0, 10));
+    EXPECT_NE(lastError(file).find("cannot read a part"), std::string::npos) << lastError(file);
+}
+
 }  // namespace
 }  // namespace textfile_test

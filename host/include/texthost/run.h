@@ -61,6 +61,10 @@ struct RunOptions {
     /// Called with every error and warning as it happens (also the ones that end up in the
     /// report); summaries arrive only in the report, once their pieces are complete.
     std::function<void(const RunMessage&)> onMessage;
+    /// Runs part `part` (0-based) of a job split into `partCount` parts (getPart); partCount
+    /// 0 runs the whole job.
+    int part = 0;
+    int partCount = 0;
 };
 
 struct RunReport {
@@ -91,9 +95,12 @@ RunReport runJob(const JobDefinition& job, const RunOptions& options = {});
 /// plug-in's catalogue, in that order. Throws JobError when the plug-in cannot be loaded.
 std::vector<HostStepType> listStepTypes(const RunOptions& options = {});
 
-/// Makes every running job's shouldContinue() answer false; the driver then stops pulling
-/// rows. Lock-free and async-signal-safe: meant to be called from a SIGINT handler. The
-/// request is process-wide and stays until clearStopRequest().
+/// Stops every running job at one row: the first step of the chain is told to stop at its next
+/// progress point (its shouldContinue() answers false; the later steps are told to go on, and
+/// end as their input ends), so that every step after it handles the same rows, the first step's
+/// last row included. A file waiting for data from a pipe stops waiting (mvbTxtFileStopWaits).
+/// Lock-free and async-signal-safe: meant to be called from a SIGINT handler. The request is
+/// process-wide and stays until clearStopRequest().
 void requestStop() noexcept;
 /// Clears an earlier requestStop().
 void clearStopRequest() noexcept;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "mvb/date.h"
 #include "mvb/parse.h"
 #include "mvb/types.h"
 
@@ -143,7 +144,55 @@ size_t countChars(std::string_view text) {
     return count;
 }
 
+/// The type code and date format a type bit stands for.
+struct TypeOfBit {
+    unsigned bit;
+    int type;
+    int dateFormat;
+};
+constexpr TypeOfBit kTypeOfBit[] = {
+    {kBoolean, mvbTypeBoolean, 0}, {kInteger, mvbTypeInteger, 0}, {kReal, mvbTypeReal, 0},
+    {kDateIso, mvbTypeDate, 0},    {kDateMdy, mvbTypeDate, 1},    {kDateDmy, mvbTypeDate, 2},
+    {kDateYmd, mvbTypeDate, 3},
+};
+
+/// The bit among `bits` a column would be typed with first.
+unsigned firstBit(unsigned bits) {
+    for (const TypeOfBit& t : kTypeOfBit) {
+        if ((bits & t.bit) != 0) return t.bit;
+    }
+    return 0;
+}
+
 }  // namespace
+
+std::string writtenAs(std::string_view text, unsigned bit) {
+    const TypeOfBit* kind = nullptr;
+    for (const TypeOfBit& t : kTypeOfBit) {
+        if (t.bit == bit) kind = &t;
+    }
+    if (kind == nullptr || text.empty()) return {};
+    MvbDatavar value;
+    if (kind->type == mvbTypeDate) {
+        // As the sources read a date: the date parser, then the date as a value.
+        if (text.size() > kMaxDateText) return {};
+        char buffer[kMaxDateText + 1];
+        std::memcpy(buffer, text.data(), text.size());
+        buffer[text.size()] = '\0';
+        int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+        if (mvs_string_to_date(buffer, &year, &month, &day, &hour, &minute, &second,
+                               kind->dateFormat) != 0)
+            return {};
+        MvbDate date;
+        date.assign(year, month, day, hour, minute, second, 0);
+        value.assign(date);
+    } else if (!value.assignConverted(text, kind->type)) {
+        return {};
+    }
+    char written[64];
+    const int length = value.formatText(written, sizeof written);
+    return std::string(written, static_cast<size_t>(std::max(length, 0)));
+}
 
 unsigned typesReading(std::string_view text, unsigned candidates) {
     bool exponent = false;
@@ -195,33 +244,67 @@ void ColumnStats::observeTypes(std::string_view text) {
     if ((candidates_ & kBoolean) != 0 && isBooleanWord(text)) reading |= kBoolean;
     if ((candidates_ & kAnyDate) != 0) reading |= datesReading(text, candidates_, dateTime_);
     candidates_ &= reading;
+    exact_ &= candidates_;
+    if (exact_ != 0) observeWriting(text);
 }
 
-ColumnType ColumnStats::decide(bool allText) const {
+void ColumnStats::observeWriting(std::string_view text) {
+    unsigned kept = 0;
+    for (const TypeOfBit& t : kTypeOfBit) {
+        if ((exact_ & t.bit) == 0) continue;
+        // A whole number without sign or leading zero is written as it stands.
+        if (t.bit == kInteger || writtenAs(text, t.bit) == text) kept |= t.bit;
+    }
+    if (kept != exact_ && lostText_.empty()) {
+        lostText_ = text;
+        lostWritten_ = writtenAs(text, firstBit(exact_ & ~kept));
+    }
+    exact_ = kept;
+}
+
+ColumnType ColumnStats::decide(TypeMode mode) const {
     ColumnType type;
     type.outputWidth = std::max<int>(1, static_cast<int>(maxBytes_));
-    if (allText || values_ == 0 || candidates_ == 0) return type;
-    if ((candidates_ & kBoolean) != 0) {
+    if (mode == TypeMode::Text || values_ == 0 || candidates_ == 0) return type;
+    if (mode == TypeMode::Lossless) {
+        ColumnType exact = exact_ == 0 ? type : typeOf(exact_, type.outputWidth);
+        const ColumnType loose = typeOf(candidates_, type.outputWidth);
+        if (exact.name != loose.name && !lostText_.empty()) {
+            exact.note = "kept as " + exact.name + ": " + lostText_ + " would be written " +
+                         (lostWritten_.empty() ? std::string("otherwise") : lostWritten_) +
+                         " (--types loose reads it as " + loose.name + ")";
+        }
+        // Every value is written back as it stands.
+        exact.outputWidth = type.outputWidth;
+        return exact;
+    }
+    return typeOf(candidates_, type.outputWidth);
+}
+
+ColumnType ColumnStats::typeOf(unsigned candidates, int width) const {
+    ColumnType type;
+    type.outputWidth = width;
+    if ((candidates & kBoolean) != 0) {
         type.name = "boolean";
         type.outputWidth = 5;  // false
         return type;
     }
-    if ((candidates_ & kInteger) != 0) {
+    if ((candidates & kInteger) != 0) {
         type.name = "integer";
         return type;
     }
-    if ((candidates_ & kReal) != 0) {
+    if ((candidates & kReal) != 0) {
         type.name = "real";
         type.outputWidth = std::max(1, realWidth_);
         return type;
     }
     const int dateWidth = dateTime_ ? 19 : 10;
-    if ((candidates_ & kDateIso) != 0) {
+    if ((candidates & kDateIso) != 0) {
         type.name = "date";
         type.outputWidth = dateWidth;
         return type;
     }
-    const unsigned orders = candidates_ & (kDateMdy | kDateDmy | kDateYmd);
+    const unsigned orders = candidates & (kDateMdy | kDateDmy | kDateYmd);
     if (orders == kDateMdy || orders == kDateDmy || orders == kDateYmd) {
         type.name = orders == kDateMdy ? "date_mdy" : orders == kDateDmy ? "date_dmy" : "date_ymd";
         type.outputWidth = dateWidth;

@@ -1,20 +1,22 @@
 #pragma once
 
 // The delimiter, the quote, blanks around values, quoted line breaks and head lines, decided
-// from the first lines of a file.
+// from the head of a file.
 
 #include <string>
 #include <vector>
 
 #include "infer_fields.h"
+#include "infer_records.h"
 
 namespace textjob::infer {
 
-/// One record of the sample: its fields as counted with the chosen dialect.
+/// One record of the sample as the chosen dialect reads it.
 struct SampleRecord {
     int firstLine = 0;  ///< index of its first line in the sample
     int lines = 1;
     int fields = 0;
+    int filled = 0;  ///< fields that are not empty
 };
 
 struct DialectGuess {
@@ -24,14 +26,16 @@ struct DialectGuess {
     /// True when blanks at the edges of values were judged to be layout (a blank after every
     /// delimiter, or blanks before quotes): they are dropped on purpose.
     bool blanksAreLayout = false;
-    int headLines = 0;  ///< lines above the first record with the usual field count
-    std::vector<SampleRecord> records;
+    int headLines = 0;       ///< lines above the first record of the body (the header or data)
+    size_t headRecords = 0;  ///< records above the body
+    std::vector<SampleRecord> records;  ///< every record of the sample, head records first
+    LineEndCounts lineEnds;             ///< line ends that end records (not those in values)
     std::vector<std::string> reasons;
     std::vector<std::string> notes;
 };
 
-/// Decides the dialect from `lines`, the first lines of the file.
-DialectGuess detectDialect(const std::vector<std::string>& lines);
+/// Decides the dialect from the head of the file.
+DialectGuess detectDialect(const Sample& sample);
 
 /// Printable text of a delimiter or quote: ',' or TAB or U+001F.
 std::string describeCharacter(int code);

@@ -10,13 +10,17 @@
 #include <string>
 #include <vector>
 
+#include "infer_values.h"
+
 namespace textjob::infer {
 
 /// What `textjob infer` was asked to detect.
 struct InferOptions {
-    bool allText = false;      ///< every column a string
+    TypeMode types = TypeMode::Lossless;
     bool fixedWidth = false;   ///< fixed-width columns instead of delimited fields
     uint64_t sampleBytes = 0;  ///< read about this many bytes of the file; 0: all of it
+    int headerLine = 0;        ///< the header is this line (from 1); 0: detect it
+    bool noHeader = false;     ///< the file has no header line
 };
 
 /// The encoding chosen for the file.
@@ -51,9 +55,12 @@ struct ColumnLayout {
 
 /// Everything detected, ready to be written as a job and explained.
 struct FileLayout {
-    std::string path;
+    std::string path;      ///< as the job names it; "-" for standard input
+    std::string readPath;  ///< where detection reads it (a copy of standard input)
     EncodingChoice encoding;
-    LineEndCounts lineEnds;
+    LineEndCounts lineEnds;      ///< line ends that end records, in the head of the file
+    bool lineEndsWhole = false;  ///< the line ends were counted over the whole file
+    uint64_t lineEndsBytes = 0;  ///< bytes of text the line ends were counted in
     bool fixedWidth = false;
     int delimiter = ',';            ///< code point
     int quote = '"';                ///< code point; 0 for none
@@ -79,7 +86,8 @@ class InferError : public std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-/// Reads the file at `path` and detects its layout. Throws InferError.
+/// Reads the file at `path` ("-": standard input, which is copied to a temporary file first)
+/// and detects its layout. Throws InferError.
 FileLayout inferLayout(const std::string& path, const InferOptions& options);
 
 }  // namespace textjob::infer

@@ -24,6 +24,17 @@ enum TypeBits : unsigned {
     kAnyType = kBoolean | kInteger | kReal | kAnyDate,
 };
 
+/// How columns get their types.
+enum class TypeMode {
+    /// A type only when every value, read as it and written back as a destination writes it,
+    /// gives the same text.
+    Lossless,
+    /// A type when every value reads as it without loss of the value (3.280 as 3.28).
+    Loose,
+    /// Every column a string.
+    Text,
+};
+
 /// The type a column gets, with the width of its values as written.
 struct ColumnType {
     std::string name = "string";  ///< a runtime type name
@@ -46,8 +57,8 @@ class ColumnStats {
     /// Keeps the types that read this non-empty value.
     void observeTypes(std::string_view text);
 
-    /// The type that reads every value seen (string when none does, or with `allText`).
-    ColumnType decide(bool allText) const;
+    /// The type that reads every value seen in `mode` (string when none does).
+    ColumnType decide(TypeMode mode) const;
     /// Types that read every non-empty value seen so far.
     unsigned candidates() const { return candidates_; }
 
@@ -57,7 +68,15 @@ class ColumnStats {
     int longestBytes() const { return static_cast<int>(maxBytes_); }
 
   private:
+    /// Keeps the types among `exact_` whose writing gives `text` back.
+    void observeWriting(std::string_view text);
+    /// The type `candidates` give, with `width` for the values' widest text.
+    ColumnType typeOf(unsigned candidates, int width) const;
+
     unsigned candidates_ = kAnyType;
+    unsigned exact_ = kAnyType;  ///< of the candidates, those that write every value back
+    std::string lostText_;       ///< the first value a candidate would write otherwise
+    std::string lostWritten_;    ///< how it would be written
     uint64_t values_ = 0;
     uint64_t empty_ = 0;
     size_t maxBytes_ = 0;
@@ -65,6 +84,10 @@ class ColumnStats {
     int realWidth_ = 0;      ///< longest real as written
     bool dateTime_ = false;  ///< some date has a time of day
 };
+
+/// `text` read as the type `bit` (one of TypeBits) as a source reads it, then written as a
+/// destination writes it; empty when it does not read as that type.
+std::string writtenAs(std::string_view text, unsigned bit);
 
 /// MAX_LENGTH for a string column whose longest value has `longest` characters: room for
 /// values somewhat longer than any seen.

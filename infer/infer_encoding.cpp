@@ -1,13 +1,13 @@
 #include "infer_encoding.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
-#include <cerrno>
-#include <cstring>
+#include <algorithm>
 
 #include "mvb/charset.h"
+#include "mvb/string.h"
+#include "mvb/txtfile.h"
+#include "mvb/types.h"
 
 namespace textjob::infer {
 namespace {
@@ -94,36 +94,43 @@ std::string sizeText(size_t bytes, bool wholeFile) {
 }  // namespace
 
 std::string readHead(const std::string& path, size_t limit, uint64_t& fileBytes) {
-    if (path == "-")
-        throw InferError(
-            "standard input is not a regular file: infer reads a file more than "
-            "once, so save the data to a file first");
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) throw InferError("cannot open \"" + path + "\": " + std::strerror(errno));
     struct stat info {};
-    if (fstat(fd, &info) == 0 && !S_ISREG(info.st_mode)) {
-        ::close(fd);
+    if (::stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
         // Detection reads the file more than once: a pipe or a terminal cannot give it again.
         throw InferError("\"" + path + "\" is not a regular file (" +
                          (S_ISDIR(info.st_mode) ? "a folder" : "a pipe or a device") +
-                         "): infer reads a file more than once");
+                         "): infer reads a file more than once; give it as - to read it from "
+                         "standard input");
     }
-    fileBytes = static_cast<uint64_t>(info.st_size);
-    std::string head(limit, '\0');
-    size_t got = 0;
-    while (got < limit) {
-        const ssize_t n = ::read(fd, head.data() + got, limit - got);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-            const int error = errno;
-            ::close(fd);
-            throw InferError("cannot read \"" + path + "\": " + std::strerror(error));
+    // Through the runtime's text file, which inflates gzip data as a job's source does; read
+    // as ISO-8859-1, each byte is one character, so the bytes come back as they stand.
+    MvbString error;
+    MvbTxtFile* file = mvbTxtFileOpen(path.c_str(), MVB_OPEN_READ, kLatin1, 0, error);
+    if (file == nullptr) throw InferError(std::string(error.view()));
+    fileBytes = file->getSize();
+    std::string head;
+    head.reserve(limit);
+    while (head.size() < limit) {
+        MvbTextSpan span;
+        const int got =
+            file->read(static_cast<int>(std::min<size_t>(limit - head.size(), 1 << 16)), &span);
+        if (got < 0) {
+            file->getLastError(error);
+            file->close();
+            throw InferError(std::string(error.view()));
         }
-        if (n == 0) break;
-        got += static_cast<size_t>(n);
+        if (got == 0) break;
+        for (int i = 0; i < span.bytes; ++i) {
+            const auto c = static_cast<unsigned char>(span.text[i]);
+            if (c < 0x80u || i + 1 == span.bytes) {
+                head += static_cast<char>(c);
+            } else {
+                head += static_cast<char>(((c & 0x03u) << 6) |
+                                          (static_cast<unsigned char>(span.text[++i]) & 0x3Fu));
+            }
+        }
     }
-    ::close(fd);
-    head.resize(got);
+    file->close();
     return head;
 }
 
@@ -186,54 +193,6 @@ EncodingChoice chooseEncoding(std::string_view head, bool wholeFile) {
     }
     return choice(kWindows1252, "windows-1252", false,
                   "not valid UTF-8 in " + seen + ", no mark; unsure");
-}
-
-LineEndCounts countLineEnds(std::string_view head, const EncodingChoice& encoding) {
-    int unit = 1;
-    bool bigEndian = false;
-    switch (encoding.number) {
-        case kUtf16Le:
-            unit = 2;
-            break;
-        case kUtf16Be:
-            unit = 2;
-            bigEndian = true;
-            break;
-        case kUtf32Le:
-            unit = 4;
-            break;
-        case kUtf32Be:
-            unit = 4;
-            bigEndian = true;
-            break;
-        default:
-            break;
-    }
-    const auto codeAt = [&](size_t i) -> uint32_t {
-        uint32_t code = 0;
-        for (int b = 0; b < unit; ++b) {
-            const auto byte =
-                static_cast<unsigned char>(head[i * unit + (bigEndian ? b : unit - 1 - b)]);
-            code = (code << 8) | byte;
-        }
-        return code;
-    };
-    LineEndCounts counts;
-    const size_t units = head.size() / static_cast<size_t>(unit);
-    for (size_t i = 0; i < units; ++i) {
-        const uint32_t code = codeAt(i);
-        if (code == '\n') {
-            ++counts.lf;
-        } else if (code == '\r') {
-            if (i + 1 < units && codeAt(i + 1) == '\n') {
-                ++counts.crlf;
-                ++i;
-            } else if (i + 1 < units) {
-                ++counts.cr;
-            }
-        }
-    }
-    return counts;
 }
 
 int fileBytesOf(int code, int encoding) noexcept {

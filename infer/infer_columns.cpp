@@ -21,25 +21,63 @@ std::string trimBlanks(const std::string& text) {
     return text.substr(first, last - first + 1);
 }
 
+namespace {
+
+/// Years a header of a table by year names: 1500 to 2199.
+bool yearLike(const std::string& text) {
+    if (text.size() != 4) return false;
+    for (char c : text) {
+        if (c < '0' || c > '9') return false;
+    }
+    const int year = std::stoi(text);
+    return year >= 1500 && year < 2200;
+}
+
+/// Whether the first line's values are all there and all different (an empty one at the end,
+/// after a trailing delimiter, apart).
+bool distinctAndFilled(std::vector<std::string> first) {
+    while (!first.empty() && trimBlanks(first.back()).empty())
+        first.pop_back();
+    std::set<std::string> seen;
+    for (const std::string& value : first) {
+        if (trimBlanks(value).empty() || !seen.insert(lowerCase(trimBlanks(value))).second)
+            return false;
+    }
+    return true;
+}
+
+}  // namespace
+
 HeaderDecision decideHeader(const std::vector<std::string>& first,
                             const std::vector<ColumnStats>& rest, uint64_t restRows) {
     HeaderDecision decision;
     int notOfType = 0;
     int ofType = 0;
+    int years = 0;
     for (size_t c = 0; c < first.size() && c < rest.size(); ++c) {
-        if (first[c].empty() || rest[c].decide(false).name == "string") continue;
+        if (first[c].empty()) continue;
+        const std::string type = rest[c].decide(TypeMode::Loose).name;
+        // A year over a column of reals or of nothing names the column: tables by year.
+        if (yearLike(first[c]) && (type == "real" || (restRows > 0 && rest[c].values() == 0))) {
+            ++notOfType;
+            ++years;
+            continue;
+        }
+        if (type == "string") continue;
         if (typesReading(first[c], rest[c].candidates()) == 0) {
             ++notOfType;
         } else {
             ++ofType;
         }
     }
+    const bool distinct = distinctAndFilled(first);
     if (notOfType + ofType > 0) {
         decision.header = notOfType > ofType;
         decision.why = std::to_string(notOfType) + " of " + std::to_string(notOfType + ofType) +
                        " typed columns have a first value not of their type";
-        // Names that look like data (years over columns of numbers) split the vote.
-        decision.unsure = notOfType > 0 && ofType > 0;
+        if (years > 0) decision.why += " (" + std::to_string(years) + " years over numbers)";
+        // Names that look like data (years over columns of integers) split the vote.
+        decision.unsure = (notOfType > 0 && ofType > 0) || (decision.header && !distinct);
         return decision;
     }
     // Every column is text: a first line that holds a number or a date is data. Booleans do

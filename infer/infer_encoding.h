@@ -1,8 +1,7 @@
 #pragma once
 
 // The encoding of a file, chosen from the bytes at its head: a byte-order mark, the NUL pattern
-// of UTF-16 or UTF-32 text, valid UTF-8, else windows-1252. Also tells text from binary data and
-// counts the line ends there.
+// of UTF-16 or UTF-32 text, valid UTF-8, else windows-1252. Also tells text from binary data.
 
 #include <cstdint>
 #include <string>
@@ -23,16 +22,13 @@ enum : int {
     kLatin1 = 28591,
 };
 
-/// Reads at most `limit` bytes from the start of the file and its size. Throws InferError when
-/// the file cannot be read.
+/// Reads at most `limit` bytes from the start of the file (inflated when it is gzip data) and
+/// its size. Throws InferError when the file cannot be read.
 std::string readHead(const std::string& path, size_t limit, uint64_t& fileBytes);
 
 /// Chooses the encoding from the file's first bytes (`wholeFile`: they are all of it). Throws
 /// InferError for an empty file and for one that is not text.
 EncodingChoice chooseEncoding(std::string_view head, bool wholeFile);
-
-/// Counts LF, CR LF and lone CR line ends in `head`, read in the code units of `encoding`.
-LineEndCounts countLineEnds(std::string_view head, const EncodingChoice& encoding);
 
 /// The byte size of the code point `code` in the file's encoding (for fixed-width positions).
 int fileBytesOf(int code, int encoding) noexcept;

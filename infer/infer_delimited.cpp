@@ -1,0 +1,251 @@
+#include <algorithm>
+#include <vector>
+
+#include "infer_columns.h"
+#include "infer_dialect.h"
+#include "infer_fixed_columns.h"
+#include "infer_records.h"
+#include "infer_steps.h"
+
+namespace textjob::infer {
+namespace {
+
+/// The head of the file that decides the dialect and the header.
+constexpr size_t kSampleLines = 2000;
+constexpr size_t kSampleBytes = 1u << 20;
+
+/// What a pass over every record found.
+struct Pass {
+    std::vector<std::string> headings;  ///< the header line's values, byte for byte
+    std::vector<ColumnStats> columns;
+    uint64_t rows = 0;
+    uint64_t shortRows = 0;
+    uint64_t longRows = 0;
+    uint64_t lostBlanks = 0;  ///< unquoted values whose edge blanks the splitter drops
+    uint64_t firstLostBlankRecord = 0;
+    bool multiline = false;
+    bool stoppedEarly = false;
+};
+
+/// Counts values that lose blanks at their edges when blanks are not kept.
+uint64_t lostBlanksIn(const RecordSplitter& splitter, std::string_view record,
+                      const Dialect& dialect) {
+    uint64_t lost = 0;
+    for (int i = 0; i < splitter.count(); ++i) {
+        const FieldSpan& span = splitter.span(i);
+        if (span.quoted || span.end <= span.begin) continue;
+        if (isTrimmedBlank(record[span.begin], dialect) ||
+            isTrimmedBlank(record[span.end - 1], dialect))
+            ++lost;
+    }
+    return lost;
+}
+
+bool holdsLineBreak(std::string_view record) {
+    return record.find_first_of("\r\n") != std::string_view::npos;
+}
+
+Pass readAll(const FileLayout& layout, const Dialect& dialect, int headLines, bool header,
+             int columns, uint64_t byteLimit) {
+    Pass pass;
+    pass.columns.resize(static_cast<size_t>(columns));
+    RecordReader reader(layout.readPath, layout.encoding, byteLimit);
+    std::string_view line;
+    for (int i = 0; i < headLines; ++i) {
+        if (!reader.nextLine(line)) break;
+    }
+    RecordSplitter splitter;
+    std::string_view record;
+    if (header && reader.nextRecord(dialect, record)) {
+        const int found = splitter.split(record, dialect);
+        for (int i = 0; i < found; ++i)
+            pass.headings.emplace_back(splitter.field(i));
+        if (holdsLineBreak(record)) pass.multiline = true;
+    }
+    const bool checkBlanks = !dialect.keepBlanks;
+    while (reader.nextRecord(dialect, record)) {
+        const int found = splitter.split(record, dialect);
+        if (found > columns) {
+            ++pass.longRows;
+            if (static_cast<size_t>(found) > pass.columns.size())
+                pass.columns.resize(static_cast<size_t>(found));
+        } else if (found < columns) {
+            ++pass.shortRows;
+        }
+        bool lineBreak = false;
+        for (int i = 0; i < found; ++i) {
+            const std::string_view value = splitter.field(i);
+            pass.columns[static_cast<size_t>(i)].observe(value);
+            lineBreak = lineBreak || (splitter.span(i).quoted && holdsLineBreak(value));
+        }
+        if (lineBreak) pass.multiline = true;
+        if (checkBlanks) {
+            const uint64_t lost = lostBlanksIn(splitter, record, dialect);
+            if (lost > 0 && pass.lostBlanks == 0) pass.firstLostBlankRecord = pass.rows + 1;
+            pass.lostBlanks += lost;
+        }
+        ++pass.rows;
+    }
+    pass.stoppedEarly = reader.stoppedEarly();
+    return pass;
+}
+
+/// Where the body begins: `headerLine` (from 1) when given, else after the head records.
+size_t bodyStart(const DialectGuess& guess, const InferOptions& options, int& headLines) {
+    if (options.headerLine <= 0) {
+        headLines = guess.headLines;
+        return guess.headRecords;
+    }
+    for (size_t k = 0; k < guess.records.size(); ++k) {
+        if (guess.records[k].firstLine == options.headerLine - 1) {
+            headLines = options.headerLine - 1;
+            return k;
+        }
+    }
+    throw InferError("--header " + std::to_string(options.headerLine) +
+                     ": no record begins on that line of the first " +
+                     std::to_string(guess.records.size()) + " records");
+}
+
+HeaderDecision chooseHeader(const Sample& sample, const DialectGuess& guess, size_t body,
+                            const InferOptions& options, std::vector<std::string>& first) {
+    RecordSplitter splitter;
+    std::vector<ColumnStats> rest(static_cast<size_t>(guess.columns));
+    for (size_t k = body; k < guess.records.size(); ++k) {
+        const SampleRecord& r = guess.records[k];
+        const std::string_view text = sample.span(static_cast<size_t>(r.firstLine),
+                                                  static_cast<size_t>(r.firstLine + r.lines - 1));
+        const int found = splitter.split(text, guess.dialect);
+        for (int i = 0; i < found; ++i) {
+            if (k == body) {
+                first.emplace_back(splitter.field(i));
+            } else if (static_cast<size_t>(i) < rest.size()) {
+                rest[static_cast<size_t>(i)].observe(splitter.field(i));
+            }
+        }
+    }
+    const uint64_t restRows = guess.records.size() > body ? guess.records.size() - body - 1 : 0;
+    HeaderDecision header;
+    if (options.noHeader) {
+        header.why = "--no-header";
+    } else if (options.headerLine > 0) {
+        header.header = true;
+        header.why = "--header " + std::to_string(options.headerLine);
+    } else {
+        header = decideHeader(first, rest, restRows);
+    }
+    return header;
+}
+
+std::string unsureHeaderNote(const HeaderDecision& header, int headLines) {
+    const std::string line = std::to_string(headLines + 1);
+    if (header.header)
+        return "line " + line +
+               " was taken as the header; if it is data, use --no-header; "
+               "if the header is another line, --header N";
+    return "line " + line + " was taken as data; if it is the header, use --header " + line;
+}
+
+/// For a file read as one column: how many columns its lines line up in (1 when they do not).
+size_t alignedColumns(const Sample& sample, int encoding) {
+    std::vector<PlacedLine> lines(sample.lines.size());
+    for (size_t i = 0; i < sample.lines.size(); ++i)
+        place(sample.line(i), encoding, lines[i]);
+    return std::max<size_t>(1, findFixedColumns(lines).starts.size());
+}
+
+}  // namespace
+
+uint64_t sampleLimit(const InferOptions& options) {
+    return options.sampleBytes == 0 ? kSampleBytes
+                                    : std::min<uint64_t>(options.sampleBytes, kSampleBytes);
+}
+
+void inferDelimited(const InferOptions& options, FileLayout& layout) {
+    const Sample sample =
+        readSample(layout.readPath, layout.encoding, sampleLimit(options), kSampleLines);
+    if (sample.lines.empty()) throw InferError("the file holds no line of text");
+    DialectGuess guess = detectDialect(sample);
+    if (guess.columns == 1 && sample.lines.size() > 1) {
+        const size_t aligned = alignedColumns(sample, layout.encoding.number);
+        if (aligned > 1)
+            guess.notes.push_back("the lines line up in " + std::to_string(aligned) +
+                                  " columns: the file may be fixed-width (try --fixed)");
+    }
+    layout.lineEnds = guess.lineEnds;
+    layout.lineEndsWhole = sample.whole;
+    layout.lineEndsBytes = sample.text.size();
+
+    int headLines = 0;
+    const size_t body = bodyStart(guess, options, headLines);
+    std::vector<std::string> first;
+    const HeaderDecision header = chooseHeader(sample, guess, body, options, first);
+
+    Pass pass = readAll(layout, guess.dialect, headLines, header.header, guess.columns,
+                        options.sampleBytes);
+    if (pass.lostBlanks > 0 && !guess.blanksAreLayout) {
+        // Blanks that matter appear past the head of the file: read again, keeping them.
+        const uint64_t at = pass.firstLostBlankRecord;
+        guess.dialect.keepBlanks = true;
+        for (std::string& reason : guess.reasons) {
+            if (reason.rfind("blanks", 0) == 0)
+                reason = "blanks     kept (values have blanks at their edges, first in row " +
+                         std::to_string(at) + ")";
+        }
+        pass = readAll(layout, guess.dialect, headLines, header.header, guess.columns,
+                       options.sampleBytes);
+    }
+
+    layout.delimiter = guess.dialect.delimiter;
+    layout.quote = guess.dialect.quote;
+    layout.preserveWhitespace = guess.dialect.keepBlanks;
+    layout.newlinesInValues = guess.newlinesInValues || pass.multiline;
+    layout.header = header.header;
+    layout.headLines = headLines;
+    const int headerLines =
+        header.header && body < guess.records.size() ? guess.records[body].lines : 0;
+    layout.skipRows = headLines + headerLines;
+    layout.rows = pass.rows;
+    layout.wholeFile = !pass.stoppedEarly;
+    layout.reasons.insert(layout.reasons.end(), guess.reasons.begin(), guess.reasons.end());
+    layout.notes.insert(layout.notes.end(), guess.notes.begin(), guess.notes.end());
+    layout.reasons.push_back(std::string("newlines   ") +
+                             (layout.newlinesInValues
+                                  ? "inside quoted values: NEWLINES_IN_VALUES true"
+                                  : "none inside values"));
+    std::string headerReason =
+        header.header ? "line " + std::to_string(headLines + 1) : std::string("none");
+    headerReason += " (" + header.why + ")";
+    if (headLines > 0)
+        headerReason += ", " + std::to_string(headLines) + " head line(s) above skipped";
+    layout.reasons.push_back("header     " + headerReason);
+    if (header.unsure) layout.notes.push_back(unsureHeaderNote(header, headLines));
+    if (pass.shortRows > 0)
+        layout.notes.push_back(std::to_string(pass.shortRows) +
+                               " rows have fewer fields than the columns (read as null)");
+    if (pass.longRows > 0)
+        layout.notes.push_back(std::to_string(pass.longRows) +
+                               " rows have more fields than most: columns added for them");
+
+    const size_t count = std::max(pass.columns.size(), pass.headings.size());
+    pass.columns.resize(count);
+    std::vector<std::string> headings = pass.headings;
+    headings.resize(count);
+    const std::vector<std::string> names = uniqueNames(headings);
+    for (size_t i = 0; i < count; ++i) {
+        ColumnLayout column;
+        column.name = names[i];
+        column.heading = header.header ? headings[i] : names[i];
+        const ColumnType type = pass.columns[i].decide(options.types);
+        column.type = type.name;
+        column.outputWidth = type.outputWidth;
+        column.longestChars = pass.columns[i].longestChars();
+        column.maxLength = type.name == "string" ? maxLengthWithHeadroom(column.longestChars) : 0;
+        column.values = pass.columns[i].values();
+        column.empty = pass.columns[i].empty();
+        if (!type.note.empty()) layout.notes.push_back("column " + column.name + ": " + type.note);
+        layout.columns.push_back(std::move(column));
+    }
+}
+
+}  // namespace textjob::infer

@@ -1,0 +1,184 @@
+#include <algorithm>
+#include <vector>
+
+#include "infer_columns.h"
+#include "infer_fixed_columns.h"
+#include "infer_records.h"
+#include "infer_steps.h"
+
+namespace textjob::infer {
+namespace {
+
+/// Lines of the head of the file the columns are found in.
+constexpr size_t kSampleLines = 2000;
+
+/// The field's text in `line` as the fixed-width source reads it: trailing blanks removed.
+std::string_view fieldText(std::string_view line, const PlacedLine& placed, size_t from,
+                           size_t to) {
+    if (from >= placed.width) return {};
+    const auto byFile = [](const Placed& c, size_t pos) { return c.filePos < pos; };
+    const auto begin = std::lower_bound(placed.chars.begin(), placed.chars.end(), from, byFile);
+    const auto end = std::lower_bound(placed.chars.begin(), placed.chars.end(), to, byFile);
+    const size_t a = begin == placed.chars.end() ? line.size() : begin->textPos;
+    const size_t z = end == placed.chars.end() ? line.size() : end->textPos;
+    std::string_view text = line.substr(a, z - a);
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t'))
+        text.remove_suffix(1);
+    return text;
+}
+
+std::string_view withoutLeadingBlanks(std::string_view text) {
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
+        text.remove_prefix(1);
+    return text;
+}
+
+/// The columns found in the head of the file, with the line ends counted there.
+FixedColumns columnsOfHead(const InferOptions& options, FileLayout& layout) {
+    const Sample sample =
+        readSample(layout.readPath, layout.encoding, sampleLimit(options), kSampleLines);
+    std::vector<PlacedLine> lines(sample.lines.size());
+    for (size_t i = 0; i < sample.lines.size(); ++i) {
+        countLineEnd(sample.lines[i], layout.lineEnds);
+        place(sample.line(i), layout.encoding.number, lines[i]);
+    }
+    layout.lineEndsWhole = sample.whole;
+    layout.lineEndsBytes = sample.text.size();
+    if (lines.empty()) throw InferError("the file holds no line of text");
+    FixedColumns found = findFixedColumns(lines);
+    if (found.starts.empty()) throw InferError("every line is blank: there are no columns to find");
+    return found;
+}
+
+/// What a pass over every line found.
+struct Pass {
+    std::vector<std::string> first;  ///< the header line's texts, or the first row's
+    std::vector<ColumnStats> stats;
+    uint64_t rows = 0;
+    size_t width = 0;  ///< the widest line, in bytes of the file
+    bool stoppedEarly = false;
+};
+
+/// Reads every line after the first `skip`; with `headerLine` (an index below `skip`) the names
+/// come from that line, else the first line read is kept apart in `first`.
+Pass readAll(const InferOptions& options, const FileLayout& layout, const FixedColumns& columns,
+             size_t skip, size_t headerLine) {
+    const bool firstIsHeader = headerLine < skip;
+    Pass pass;
+    const std::vector<size_t>& starts = columns.starts;
+    pass.stats.resize(starts.size());
+    RecordReader reader(layout.readPath, layout.encoding, options.sampleBytes);
+    std::string_view line;
+    PlacedLine placed;
+    for (size_t i = 0; i < skip && reader.nextLine(line); ++i) {
+        if (i == headerLine) {
+            // A header above the body (above a rule, say): its names at the columns found.
+            place(line, layout.encoding.number, placed);
+            for (size_t f = 0; f < starts.size(); ++f) {
+                const size_t to = f + 1 < starts.size() ? starts[f + 1] : placed.width;
+                pass.first.emplace_back(withoutLeadingBlanks(
+                    fieldText(line, placed, starts[f], std::max(to, starts[f]))));
+            }
+        }
+    }
+    bool first = !firstIsHeader;
+    while (reader.nextLine(line)) {
+        place(line, layout.encoding.number, placed);
+        pass.width = std::max(pass.width, placed.width);
+        for (size_t f = 0; f < starts.size(); ++f) {
+            const size_t to = f + 1 < starts.size() ? starts[f + 1] : placed.width;
+            const std::string_view text =
+                fieldText(line, placed, starts[f], std::max(to, starts[f]));
+            if (first) {
+                pass.first.emplace_back(withoutLeadingBlanks(text));
+            } else if (pass.stats[f].observeLength(text)) {
+                pass.stats[f].observeTypes(withoutLeadingBlanks(text));
+            }
+        }
+        first = false;
+        ++pass.rows;
+    }
+    pass.stoppedEarly = reader.stoppedEarly();
+    return pass;
+}
+
+}  // namespace
+
+void inferFixedWidth(const InferOptions& options, FileLayout& layout) {
+    FixedColumns columns = columnsOfHead(options, layout);
+    // The header: above the rule, on the line asked for, or the first line of the body when its
+    // values are not like those below.
+    size_t skip = columns.headLines;
+    bool headerAbove = columns.headerAboveRule && !options.noHeader;
+    if (options.headerLine > 0) {
+        skip = static_cast<size_t>(options.headerLine);
+        headerAbove = true;
+    }
+    const size_t none = static_cast<size_t>(-1);
+    const size_t headerLine = !headerAbove ? none : options.headerLine > 0 ? skip - 1 : skip - 2;
+    Pass pass = readAll(options, layout, columns, skip, headerLine);
+    HeaderDecision header;
+    if (headerAbove) {
+        header.header = true;
+        header.why = options.headerLine > 0 ? "--header " + std::to_string(options.headerLine)
+                                            : "the line above the rule";
+    } else if (options.noHeader) {
+        header.why = "--no-header";
+    } else if (pass.rows > 0) {
+        header = decideHeader(pass.first, pass.stats, pass.rows - 1);
+    }
+    const bool headerInBody = header.header && !headerAbove;
+    if (!header.header && pass.rows > 0) {
+        for (size_t f = 0; f < pass.first.size(); ++f) {
+            if (pass.stats[f].observeLength(pass.first[f]))
+                pass.stats[f].observeTypes(withoutLeadingBlanks(pass.first[f]));
+        }
+    }
+    const size_t width = std::max(pass.width, columns.starts.back() + 1);
+
+    layout.header = header.header;
+    layout.headLines = static_cast<int>(headerAbove ? headerLine : skip);
+    layout.skipRows = static_cast<int>(skip) + (headerInBody ? 1 : 0);
+    layout.rows = headerInBody ? pass.rows - 1 : pass.rows;
+    layout.recordWidth = static_cast<int>(width);
+    layout.wholeFile = !pass.stoppedEarly;
+    layout.reasons.push_back("layout     " + std::to_string(columns.starts.size()) + " columns (" +
+                             columns.why + "); records are lines of up to " +
+                             std::to_string(width) + " bytes");
+    std::string headerReason =
+        header.header ? "line " + std::to_string(layout.headLines + 1) : std::string("none");
+    headerReason += " (" + header.why + ")";
+    if (layout.headLines > 0)
+        headerReason += ", " + std::to_string(layout.headLines) + " head line(s) above skipped";
+    layout.reasons.push_back("header     " + headerReason);
+    if (header.unsure)
+        layout.notes.push_back(header.header
+                                   ? "line " + std::to_string(layout.headLines + 1) +
+                                         " was taken as the header; if it is data, use --no-header"
+                                   : "line " + std::to_string(layout.headLines + 1) +
+                                         " was taken as data; if it is the header, use --header " +
+                                         std::to_string(layout.headLines + 1));
+    std::vector<std::string> headings = header.header ? pass.first : std::vector<std::string>{};
+    headings.resize(columns.starts.size());
+    for (std::string& h : headings)
+        h = trimBlanks(h);
+    const std::vector<std::string> names = uniqueNames(headings);
+    for (size_t f = 0; f < columns.starts.size(); ++f) {
+        ColumnLayout column;
+        column.name = names[f];
+        column.heading = header.header ? headings[f] : names[f];
+        const ColumnType type = pass.stats[f].decide(options.types);
+        column.type = type.name;
+        column.outputWidth = type.outputWidth;
+        column.longestChars = pass.stats[f].longestChars();
+        column.startPos = static_cast<int>(columns.starts[f]) + 1;
+        const size_t to = f + 1 < columns.starts.size() ? columns.starts[f + 1] : width;
+        column.length = static_cast<int>(to - columns.starts[f]);
+        column.values = pass.stats[f].values();
+        column.empty = pass.stats[f].empty();
+        if (!type.note.empty()) layout.notes.push_back("column " + column.name + ": " + type.note);
+        layout.columns.push_back(std::move(column));
+    }
+}
+
+}  // namespace textjob::infer

@@ -1,0 +1,211 @@
+#include "infer_job.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <nlohmann/json.hpp>
+#include <vector>
+
+#include "infer_dialect.h"
+
+namespace textjob::infer {
+namespace {
+
+namespace fs = std::filesystem;
+using Json = nlohmann::ordered_json;
+
+std::string quoted(const std::string& text) {
+    return Json(text).dump(-1, ' ', false, Json::error_handler_t::replace);
+}
+
+/// A JSON value on one line; an object's keys in the order given, with a blank after each
+/// colon and comma, as people write them.
+std::string row(const Json& value) {
+    if (!value.is_object()) return value.dump(-1, ' ', false, Json::error_handler_t::replace);
+    std::string text = "{";
+    for (auto item = value.begin(); item != value.end(); ++item) {
+        if (item != value.begin()) text += ", ";
+        text += quoted(item.key()) + ": " + row(item.value());
+    }
+    return text + "}";
+}
+
+/// The path as the job names it: relative to the job's folder when the file is inside it.
+std::string pathFromJob(const std::string& file, const std::string& jobFolder) {
+    const fs::path absolute = fs::absolute(file).lexically_normal();
+    const fs::path folder = fs::absolute(jobFolder.empty() ? "." : jobFolder).lexically_normal();
+    const fs::path relative = absolute.lexically_relative(folder);
+    if (relative.empty()) return absolute.string();
+    for (const fs::path& part : relative) {
+        if (part == "..") return absolute.string();
+    }
+    return relative.string();
+}
+
+/// DELIMITER's text: the character itself, or `0x` and its code for a control character.
+std::string delimiterText(int code) {
+    if (code < 0x20 || code == 0x7F) {
+        char text[8];
+        std::snprintf(text, sizeof text, "0x%02x", code);
+        return text;
+    }
+    char buffer[5];
+    return std::string(utf8Of(code, buffer));
+}
+
+/// Writes the job as people write them: one step property a line, a FIELDS row a line.
+class JobWriter {
+  public:
+    std::string write(const Json& job) {
+        std::string text = "{\n  \"steps\": [\n";
+        const Json& steps = job["steps"];
+        for (size_t i = 0; i < steps.size(); ++i) {
+            const Json& step = steps[i];
+            text += "    {\n      \"type\": " + quoted(step["type"].get<std::string>()) +
+                    ",\n      \"name\": " + quoted(step["name"].get<std::string>()) +
+                    ",\n      \"properties\": {\n";
+            const Json& properties = step["properties"];
+            for (auto item = properties.begin(); item != properties.end(); ++item) {
+                text += "        " + quoted(item.key()) + ": ";
+                if (item.value().is_array()) {
+                    text += "[\n";
+                    for (size_t r = 0; r < item.value().size(); ++r) {
+                        text += "          " + row(item.value()[r]) +
+                                (r + 1 < item.value().size() ? ",\n" : "\n");
+                    }
+                    text += "        ]";
+                } else {
+                    text += row(item.value());
+                }
+                text += std::next(item) != properties.end() ? ",\n" : "\n";
+            }
+            text += i + 1 < steps.size() ? "      }\n    },\n" : "      }\n    }\n";
+        }
+        return text + "  ]\n}\n";
+    }
+};
+
+Json step(const char* type, const char* name, Json properties) {
+    return Json{{"type", type}, {"name", name}, {"properties", std::move(properties)}};
+}
+
+Json source(const FileLayout& layout, const std::string& jobFolder) {
+    Json fields = Json::array();
+    for (const ColumnLayout& c : layout.columns) {
+        if (layout.fixedWidth) {
+            fields.push_back(Json{{"NAME", c.name},
+                                  {"TYPE", c.type},
+                                  {"START_POS", c.startPos},
+                                  {"LENGTH", c.length}});
+        } else {
+            fields.push_back(Json{{"NAME", c.name}, {"TYPE", c.type}, {"MAX_LENGTH", c.maxLength}});
+        }
+    }
+    Json p = Json::object();
+    p["FILENAME"] = layout.path == "-" ? layout.path : pathFromJob(layout.path, jobFolder);
+    p["FIELDS"] = std::move(fields);
+    if (layout.fixedWidth) {
+        p["RECORDWIDTH"] = layout.recordWidth;
+        p["SKIPROWS"] = layout.skipRows;
+        p["CRLF_TERMINATE"] = true;
+    } else {
+        p["DELIMITER"] = delimiterText(layout.delimiter);
+        char quote[5];
+        p["QUOTE"] = std::string(utf8Of(layout.quote, quote));
+        p["SKIPROWS"] = layout.skipRows;
+        p["PRESERVE_WHITESPACE"] = layout.preserveWhitespace;
+        // Written only when needed, so that the job also runs where the property is unknown.
+        if (layout.newlinesInValues) p["NEWLINES_IN_VALUES"] = true;
+    }
+    p["BYTE_ORDER_MARK"] = layout.encoding.byteOrderMark;
+    p["ENCODING"] = layout.encoding.number;
+    if (layout.encoding.nulsAsBlanks) p["REPLACE_NULLS"] = true;
+    return step(layout.fixedWidth ? "SOURCE_FIXEDTEXT" : "SOURCE_DELIMTEXT", "in", std::move(p));
+}
+
+/// The name the output takes: the input's without its extensions (and a .gz), beside the job.
+std::string outputStem(const FileLayout& layout) {
+    if (layout.path == "-") return "stdin";
+    fs::path data = fs::path(layout.path).filename();
+    if (data.extension() == ".gz") data = data.stem();
+    return data.stem().string();
+}
+
+Json destination(const FileLayout& layout, Target target) {
+    const std::string stem = outputStem(layout);
+    Json fields = Json::array();
+    for (const ColumnLayout& c : layout.columns) {
+        if (target == Target::Fixed) {
+            fields.push_back(Json{{"FIELDNAME", c.name}, {"WIDTH", c.outputWidth}});
+        } else {
+            fields.push_back(Json{{"FIELDNAME", c.name}, {"OUTPUTNAME", c.heading}});
+        }
+    }
+    Json p = Json::object();
+    switch (target) {
+        case Target::Csv:
+            p["FILENAME"] = stem + ".out.csv";
+            p["FIELDS"] = std::move(fields);
+            p["QUALIFIER"] = "\"";
+            p["INCLUDE_HEADER"] = true;
+            return step("DEST_DELIMTEXT", "out", std::move(p));
+        case Target::Fixed:
+            p["FILENAME"] = stem + ".out.txt";
+            p["FIELDS"] = std::move(fields);
+            p["LINE_END"] = "LF";
+            return step("DEST_FIXEDTEXT", "out", std::move(p));
+        case Target::Html:
+            p["FILENAME"] = stem + ".html";
+            p["FIELDS"] = std::move(fields);
+            p["TITLE"] = layout.path == "-" ? std::string("standard input")
+                                            : fs::path(layout.path).filename().string();
+            return step("DEST_HTML", "out", std::move(p));
+        case Target::None:
+            break;
+    }
+    return Json();
+}
+
+/// "name type", or for a string its length as the job gives it: "name string(MAX_LENGTH)".
+std::string columnText(const ColumnLayout& c, bool fixedWidth) {
+    if (c.type != "string") return c.name + " " + c.type;
+    return c.name + " string(" + std::to_string(fixedWidth ? c.length : c.maxLength) + ")";
+}
+
+}  // namespace
+
+nlohmann::ordered_json jobOf(const FileLayout& layout, Target target,
+                             const std::string& jobFolder) {
+    Json steps = Json::array({source(layout, jobFolder)});
+    if (target != Target::None) steps.push_back(destination(layout, target));
+    return Json{{"steps", std::move(steps)}};
+}
+
+std::string jobText(const nlohmann::ordered_json& job) {
+    return JobWriter().write(job);
+}
+
+std::string explain(const FileLayout& layout) {
+    const std::string name = layout.path == "-" ? std::string("standard input") : layout.path;
+    std::string text = "infer: " + name + " (" + std::to_string(layout.fileBytes) + " bytes, " +
+                       (layout.wholeFile ? "read whole" : "read in part") + ")\n";
+    for (const std::string& reason : layout.reasons)
+        text += "  " + reason + "\n";
+    text += "  rows       " + std::to_string(layout.rows) + "\n";
+    // Columns wrap at about 100 characters: "name type" or "name string(longest)".
+    std::string line = "  columns    " + std::to_string(layout.columns.size()) + ": ";
+    for (size_t i = 0; i < layout.columns.size(); ++i) {
+        const std::string piece = columnText(layout.columns[i], layout.fixedWidth) +
+                                  (i + 1 < layout.columns.size() ? ", " : "");
+        if (line.size() + piece.size() > 100 && line.size() > 16) {
+            text += line + "\n";
+            line = "             ";
+        }
+        line += piece;
+    }
+    text += line + "\n";
+    for (const std::string& note : layout.notes)
+        text += "  unsure:    " + note + "\n";
+    return text;
+}
+
+}  // namespace textjob::infer

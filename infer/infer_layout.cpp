@@ -1,0 +1,179 @@
+#include "infer_layout.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "infer_encoding.h"
+#include "infer_steps.h"
+#include "mvb/string.h"
+#include "mvb/txtfile.h"
+#include "mvb/types.h"
+
+namespace textjob::infer {
+namespace {
+
+/// The head of the file that chooses the encoding.
+constexpr size_t kHeadBytes = 64u * 1024u;
+
+/// A copy of standard input in a temporary file, removed when this ends: detection reads its
+/// input more than once.
+class StandardInputCopy {
+  public:
+    StandardInputCopy() {
+        const char* folder = std::getenv("TMPDIR");
+        path_ = std::string(folder != nullptr && *folder != '\0' ? folder : "/tmp") +
+                "/textjob-infer-XXXXXX";
+        const int fd = ::mkstemp(path_.data());
+        if (fd < 0)
+            throw InferError("cannot make a temporary copy of standard input in " + path_ + ": " +
+                             std::strerror(errno));
+        std::vector<char> buffer(1u << 16);
+        for (;;) {
+            const ssize_t got = ::read(STDIN_FILENO, buffer.data(), buffer.size());
+            if (got < 0 && errno == EINTR) continue;
+            if (got == 0) break;
+            if (got < 0 || !writeAll(fd, buffer.data(), static_cast<size_t>(got))) {
+                const int error = errno;
+                ::close(fd);
+                ::unlink(path_.c_str());
+                throw InferError(std::string("cannot copy standard input: ") +
+                                 std::strerror(error));
+            }
+        }
+        ::close(fd);
+    }
+    ~StandardInputCopy() { ::unlink(path_.c_str()); }
+    StandardInputCopy(const StandardInputCopy&) = delete;
+    StandardInputCopy& operator=(const StandardInputCopy&) = delete;
+
+    const std::string& path() const { return path_; }
+
+  private:
+    static bool writeAll(int fd, const char* bytes, size_t size) {
+        while (size > 0) {
+            const ssize_t put = ::write(fd, bytes, size);
+            if (put < 0 && errno == EINTR) continue;
+            if (put <= 0) return false;
+            bytes += put;
+            size -= static_cast<size_t>(put);
+        }
+        return true;
+    }
+
+    std::string path_;
+};
+
+/// True when the whole file reads as UTF-8 through the runtime's decoder (a failure to read
+/// counts as valid: it is not an encoding question, and reading again reports it).
+bool fileIsUtf8(const std::string& path) {
+    MvbString error;
+    MvbTxtFile* file = mvbTxtFileOpen(path.c_str(), MVB_OPEN_READ, kUtf8, 0, error);
+    if (file == nullptr) return true;
+    int got = 0;
+    do {
+        MvbTextSpan span;
+        got = file->read(1 << 20, &span);
+    } while (got > 0);
+    file->close();
+    return got == 0;
+}
+
+std::string lineEndReason(const FileLayout& layout) {
+    const LineEndCounts& counts = layout.lineEnds;
+    std::vector<std::string> kinds;
+    if (counts.crlf > 0) kinds.push_back(std::to_string(counts.crlf) + " CR LF");
+    if (counts.lf > 0) kinds.push_back(std::to_string(counts.lf) + " LF");
+    if (counts.cr > 0) kinds.push_back(std::to_string(counts.cr) + " CR");
+    const std::string where =
+        layout.lineEndsWhole
+            ? ""
+            : " in the first " + std::to_string(layout.lineEndsBytes / 1024) + " KB";
+    if (kinds.empty()) return "line ends  none (one line)";
+    const std::string outside = layout.newlinesInValues ? ", outside quoted values" : "";
+    if (kinds.size() == 1) {
+        const char* kind = counts.crlf > 0 ? "CR LF" : counts.lf > 0 ? "LF" : "CR";
+        return std::string("line ends  ") + kind + " (" + kinds[0] + where + outside + ")";
+    }
+    std::string text = "line ends  mixed (";
+    for (size_t i = 0; i < kinds.size(); ++i)
+        text += (i > 0 ? ", " : "") + kinds[i];
+    return text + where + outside + "; each reads as a line end)";
+}
+
+/// Why the encoding was chosen, once the whole file has been read in it without a fault.
+std::string encodingReason(const EncodingChoice& encoding, bool readWhole) {
+    std::string how = encoding.how;
+    const std::string head = "in the first " + std::to_string(kHeadBytes / 1024) + " KB";
+    const size_t at = how.find(head);
+    if (readWhole && encoding.number == kUtf8 && at != std::string::npos)
+        how.replace(at, head.size(), "in the whole file");
+    return "encoding   " + encoding.name + " (" + how + ")";
+}
+
+}  // namespace
+
+FileLayout inferLayout(const std::string& path, const InferOptions& options) {
+    std::unique_ptr<StandardInputCopy> input;
+    if (path == "-") input = std::make_unique<StandardInputCopy>();
+    const std::string& readPath = input != nullptr ? input->path() : path;
+    uint64_t fileBytes = 0;
+    const std::string head = readHead(readPath, kHeadBytes, fileBytes);
+    const bool wholeHead = head.size() < kHeadBytes;
+    EncodingChoice encoding = chooseEncoding(head, wholeHead);
+    for (;;) {
+        FileLayout layout;
+        layout.path = path;
+        layout.readPath = readPath;
+        layout.fileBytes = fileBytes;
+        layout.fixedWidth = options.fixedWidth;
+        layout.encoding = encoding;
+        try {
+            if (options.fixedWidth) {
+                inferFixedWidth(options, layout);
+            } else {
+                inferDelimited(options, layout);
+            }
+        } catch (const InferError& e) {
+            // A file that looked like UTF-8 at its head may not be further on; one that is not
+            // windows-1252 either (bytes that encoding leaves undefined) reads as ISO-8859-1,
+            // which has a character for every byte.
+            if (encoding.number == kUtf8 && !encoding.byteOrderMark && !fileIsUtf8(readPath)) {
+                encoding.number = kWindows1252;
+                encoding.name = "windows-1252";
+                encoding.how =
+                    "UTF-8 at the head, but not further on: read as windows-1252 "
+                    "(unsure)";
+                continue;
+            }
+            if (encoding.number == kWindows1252) {
+                encoding.number = kLatin1;
+                encoding.name = "ISO-8859-1";
+                encoding.how =
+                    "not valid UTF-8, and bytes windows-1252 leaves undefined: read "
+                    "as ISO-8859-1 (unsure)";
+                continue;
+            }
+            throw;
+        }
+        const std::vector<std::string> first = {encodingReason(encoding, layout.wholeFile),
+                                                lineEndReason(layout)};
+        layout.reasons.insert(layout.reasons.begin(), first.begin(), first.end());
+        if (!layout.wholeFile) {
+            layout.notes.push_back("only the first " + std::to_string(options.sampleBytes) +
+                                   " bytes were read: types and lengths come from part of the "
+                                   "file");
+        }
+        if (encoding.number == kWindows1252 || encoding.number == kLatin1)
+            layout.notes.push_back("encoding " + encoding.name +
+                                   " is a guess: check accented letters in the output");
+        return layout;
+    }
+}
+
+}  // namespace textjob::infer
