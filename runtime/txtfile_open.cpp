@@ -10,6 +10,7 @@
 #include "mvb/txtfile.h"
 #include "mvb/types.h"
 #include "txtfile_file.h"
+#include "txtfile_gzip_output.h"
 #include "txtfile_internal.h"
 #include "txtfile_wait.h"
 
@@ -215,7 +216,9 @@ MvbTxtFile* openForWriting(const char* path, int mode, const EncodingInfo& encod
     // A byte-order mark only ever starts a file, never lands in the middle of one.
     const bool bom = (flags & MVB_FLAG_WRITE_BOM) != 0 && atStart && !encoding.bom.empty();
     auto writer = std::make_unique<TextWriter>(fd, path, encoding, flags, tuning, size);
-    if (!writer->start(bom)) {
+    // A name ending in .gz is written compressed; appending to one adds a gzip member.
+    const bool gzip = !isStandardStream(path) && hasGzipName(path);
+    if ((gzip && !writer->compressAsGzip()) || !writer->start(bom)) {
         errorText.assign(writer->error());
         return nullptr;
     }

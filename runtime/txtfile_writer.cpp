@@ -81,7 +81,26 @@ bool TextWriter::usable() {
     return true;
 }
 
+bool TextWriter::compressAsGzip() {
+    gzip_ = std::make_unique<GzipOutput>(
+        path_, [this](const char* bytes, size_t size) { return writeFile(bytes, size); });
+    if (gzip_->start()) return true;
+    return refuse(gzip_->error());
+}
+
 bool TextWriter::writeAll(const char* bytes, size_t size) {
+    if (!gzip_) {
+        if (!writeFile(bytes, size)) return false;
+    } else if (!gzip_->write(bytes, size)) {
+        failed_ = true;
+        if (error_.empty()) error_ = gzip_->error();
+        return false;
+    }
+    written_ += size;
+    return true;
+}
+
+bool TextWriter::writeFile(const char* bytes, size_t size) {
     while (size > 0) {
         const ssize_t count = ::write(fd_, bytes, size);
         if (count < 0) {
@@ -94,7 +113,6 @@ bool TextWriter::writeAll(const char* bytes, size_t size) {
         }
         bytes += count;
         size -= static_cast<size_t>(count);
-        written_ += static_cast<uint64_t>(count);
     }
     return true;
 }
@@ -111,7 +129,13 @@ bool TextWriter::flush() {
     if (fd_ < 0) {
         return true;  // a probe holds nothing to write
     }
-    return !failed_ && flushBuffer();
+    if (failed_ || !flushBuffer()) return false;
+    if (gzip_ && !gzip_->finish()) {
+        failed_ = true;
+        if (error_.empty()) error_ = gzip_->error();
+        return false;
+    }
+    return true;
 }
 
 bool TextWriter::appendRaw(const char* bytes, size_t size) {
