@@ -81,6 +81,8 @@ constexpr CatalogueEntry kCatalogue[] = {
     {814, "Values not kept as read: %s."},
     {815, "Values not written whole: %s."},
     {830, "NEWLINES_IN_VALUES is not a boolean: use true or false."},
+    {840,
+     "STYLE \"%s\" is not a report style: leave it empty for the classic page, or use modern."},
 };
 
 void appendNumber(std::string& out, int value) {

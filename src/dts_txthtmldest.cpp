@@ -17,7 +17,7 @@ namespace {
 using Settings = HtmlDestSettings;
 using Kind = PropertyKind;
 
-enum Property : int { kFileName, kFields, kTitle, kPropertyCount };
+enum Property : int { kFileName, kFields, kTitle, kStyle, kPropertyCount };
 
 constexpr PropertyRow<Settings> kProperties[kPropertyCount] = {
     {.name = "FILENAME",
@@ -34,6 +34,12 @@ constexpr PropertyRow<Settings> kProperties[kPropertyCount] = {
      .kind = Kind::Text,
      .text = &Settings::title,
      .description = "the page title and heading"},
+    {.name = "STYLE",
+     .kind = Kind::Text,
+     .text = &Settings::style,
+     .description = "empty: the classic page and its style sheet file; modern: one file with "
+                    "its sheet inside, numbers right-aligned, rows shaded in turn, headings "
+                    "kept in view, the row count under the title"},
 };
 
 /// Titles of the profiler layout's sections, in the order the sections come.
@@ -83,7 +89,12 @@ bool DTS_TxtHtmlDest::startStep() {
     if (!readSettings<Settings>(messages(), kProperties, {}, settings_, [] { return true; })) {
         return false;
     }
-    if (!writeStyleSheet()) return false;
+    modern_ = settings_.style.compare("modern", true) == 0;
+    if (!modern_ && !settings_.style.empty()) {
+        messages().report(840, settings_.style.view());
+        return false;
+    }
+    if (!modern_ && !writeStyleSheet()) return false;
     if (!file_.open(host(), settings_.fileName, MVB_OPEN_CREATE, 0, 0, false)) return false;
 
     PropertyTable* table = host()->getPropertyValues()->getTable(kFields);
@@ -119,8 +130,13 @@ bool DTS_TxtHtmlDest::writeHead(const MvbString& title) {
     out_.append(
         R"(<html><head><meta http-equiv="Content-Type" content="text/html; charset=utf-8"><title>)");
     out_.append(title.view());
-    if (!emitLine("</title></head>")) return false;
-    if (!emitLine(R"(<LINK href="marovind.css" type=text/css rel=stylesheet>)")) return false;
+    if (modern_) {
+        appendInlineStyle();
+        if (!emitLine("</head>")) return false;
+    } else {
+        if (!emitLine("</title></head>")) return false;
+        if (!emitLine(R"(<LINK href="marovind.css" type=text/css rel=stylesheet>)")) return false;
+    }
     if (!emitLine(R"(<TABLE cellSpacing=1 cellPadding=1 width="100%%" border=0>)")) return false;
     if (!emitLine("<TR>")) return false;
     out_.append("<TD class=pagetitle>");
@@ -144,6 +160,36 @@ bool DTS_TxtHtmlDest::writeHead(const MvbString& title) {
     if (!emitLine("<TBODY>")) return false;
     appendHeadings();
     return emit(false);
+}
+
+void DTS_TxtHtmlDest::appendInlineStyle() {
+    out_.append("</title>\n<style>\n");
+    out_.append(kHtmlModernStyle);
+    const StepOutputItems* items = host()->getInputItems(0, true);
+    for (int i = 0; i < core_.fieldCount(); ++i) {
+        const StepOutputItem* item = core_.fieldItem(items, i);
+        if (item == nullptr || (item->type != mvbTypeInteger && item->type != mvbTypeReal)) {
+            continue;
+        }
+        out_.append("td:nth-child(");
+        appendInt(out_, i + 1);
+        out_.append(") { text-align: right; font-variant-numeric: tabular-nums; }\n");
+    }
+    out_.append("</style>");
+}
+
+void DTS_TxtHtmlDest::appendTail() {
+    out_.clear();
+    if (modern_) {
+        char count[64];
+        const uint64_t rows = core_.rowCount();
+        std::snprintf(count, sizeof count, "%" PRIu64 " row%s", rows, rows == 1 ? "" : "s");
+        out_.append("</TBODY></TABLE>\n<p class=\"rowcount\">");
+        out_.append(count);
+        out_.append("</p></BODY></HTML>");
+        return;
+    }
+    out_.append("</TBODY></TABLE></BODY></HTML>");
 }
 
 void DTS_TxtHtmlDest::appendHeadings() {
@@ -301,8 +347,7 @@ int DTS_TxtHtmlDest::produceRow() {
     const int status = core_.takeRow(&items);
     if (status == 1) {
         if (file_.isOpen()) {
-            out_.clear();
-            out_.append("</TBODY></TABLE></BODY></HTML>");
+            appendTail();
             // The report must have reached the file before the run may say it was written.
             if (!emit(false) || !file_.flushAndClose(host)) {
                 writeFailed_ = true;
