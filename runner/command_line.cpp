@@ -177,22 +177,16 @@ std::optional<CommandLine> parseCommandLine(int argc, char** argv, int& exitStat
     declareCommandLine(app, line);
     try {
         app.parse(argc, argv);
-    } catch (const CLI::CallForHelp& e) {
-        exitStatus = app.exit(e) == 0 ? kExitOk : kExitBadJob;
-        return std::nullopt;
-    } catch (const CLI::CallForAllHelp& e) {
-        exitStatus = app.exit(e) == 0 ? kExitOk : kExitBadJob;
-        return std::nullopt;
-    } catch (const CLI::CallForVersion& e) {
-        exitStatus = app.exit(e) == 0 ? kExitOk : kExitBadJob;
-        return std::nullopt;
     } catch (const CLI::Error& e) {
-        std::string text = e.what();
-        if (text.empty()) text = "the command line is not complete";
+        if (e.get_exit_code() == static_cast<int>(CLI::ExitCodes::Success)) {
+            app.exit(e);  // --help or --version: what was asked for, on standard output
+            exitStatus = kExitOk;
+            return std::nullopt;
+        }
         std::fprintf(stderr,
-                     "error: %s%s\nRun textjob --help (or textjob COMMAND --help) to see "
-                     "what it takes.\n",
-                     text.c_str(), usageHint(app, argc, argv).c_str());
+                     "error: %s%s\nRun textjob --help (or textjob COMMAND --help) to see what it "
+                     "takes.\n",
+                     e.what(), usageHint(app, argc, argv).c_str());
         exitStatus = kExitBadJob;
         return std::nullopt;
     }

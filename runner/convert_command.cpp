@@ -2,14 +2,17 @@
 
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <system_error>
+#include <vector>
 
 #include "convert_infer.h"
 #include "convert_job.h"
 #include "exit_status.h"
+#include "job_text.h"
 #include "run_command.h"
 #include "texthost/describe.h"
 
@@ -99,8 +102,13 @@ bool saveJob(Json job, const std::string& path) {
                 file = fs::absolute(file.get<std::string>()).string();
         }
     }
+    if (const std::string schema = installedSchemaPath(); !schema.empty()) {
+        Json referenced = {{"$schema", schema}};
+        referenced.update(job);
+        job = std::move(referenced);
+    }
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << job.dump(2) << "\n";
+    out << jobText(job);
     out.close();
     if (out) return true;
     std::fprintf(stderr, "error: cannot write the job file %s\n", path.c_str());

@@ -129,7 +129,7 @@ Json destination(const std::vector<Column>& columns, const ConvertRequest& reque
         if (features.quoteWhenNeeded) properties["QUOTE_WHEN_NEEDED"] = true;
         properties["INCLUDE_HEADER"] = true;
     }
-    if (!request.encoding.empty() && kind != "html") properties["ENCODING"] = request.encoding;
+    if (!request.encoding.empty()) properties["ENCODING"] = request.encoding;
     return Json{{"type", type}, {"name", "out"}, {"properties", properties}};
 }
 
@@ -157,6 +157,13 @@ std::string delimiterArgument(const std::string& text) {
 
 Json convertJob(const Json& inferred, const ConvertRequest& request, const std::string& kind,
                 const DestinationFeatures& features) {
+    if (!request.delimiter.empty() && kind != "csv" && kind != "tsv") {
+        throw ConvertError("--delimiter: " + kind +
+                           " output has no delimiter; give OUT a .csv or .tsv name, or --to csv");
+    }
+    if (!request.encoding.empty() && kind == "html") {
+        throw ConvertError("--encoding: an HTML report is always UTF-8");
+    }
     const Json& steps = inferred.at("steps");
     const std::vector<Column> columns = pickColumns(columnsOf(steps.at(1)), request);
     return Json{

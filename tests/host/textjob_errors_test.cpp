@@ -25,8 +25,8 @@ std::string jobWith(const std::string& destinationProperties) {
 
 struct ErrorCase {
     const char* name;
-    std::vector<std::string> args;
-    std::string job;  ///< written to job.json when not empty
+    std::vector<std::string> args;  ///< "@name" stands for the file in the test's folder
+    std::string job;                ///< written to job.json when not empty
     int exitStatus;
     std::vector<std::string> fragments;  ///< each in standard error
     std::string output;                  ///< out.csv after the run; "-": must not exist
@@ -46,7 +46,10 @@ TEST_P(TextjobErrors, SayWhatToDo) {
     const ErrorCase& c = GetParam();
     std::ofstream(folder / "in.csv", std::ios::binary) << "id,name\n1,ann\n2,bob\n";
     if (!c.job.empty()) std::ofstream(folder / "job.json", std::ios::binary) << c.job;
-    TextjobProcess textjob(c.args, folder);
+    std::vector<std::string> args = c.args;
+    for (std::string& arg : args)
+        if (arg.starts_with("@")) arg = (folder / arg.substr(1)).string();
+    TextjobProcess textjob(args, folder);
     ASSERT_TRUE(textjob.started());
     EXPECT_EQ(textjob.wait(), c.exitStatus) << textjob.err();
     const std::string err = textjob.err();
@@ -66,73 +69,73 @@ INSTANTIATE_TEST_SUITE_P(
     CommandLineAndJob, TextjobErrors,
     ::testing::Values(
         ErrorCase{
-            "subcommand typo", {"rn", "job.json"}, "", 2, {"error: ", "did you mean run?"}, "-"},
+            "subcommand typo", {"rn", "@job.json"}, "", 2, {"error: ", "did you mean run?"}, "-"},
         ErrorCase{"option typo",
-                  {"run", "--dryrun", "job.json"},
+                  {"run", "--dryrun", "@job.json"},
                   jobWith(kFields),
                   2,
                   {"error: ", "did you mean --dry-run?"},
                   "-"},
         ErrorCase{"option typo after convert",
-                  {"convert", "in.csv", "o.csv", "--selct", "id"},
+                  {"convert", "@in.csv", "@o.csv", "--selct", "id"},
                   "",
                   2,
                   {"did you mean --select?"},
                   "-"},
         ErrorCase{"negative thread count",
-                  {"run", "--threads", "-1", "job.json"},
+                  {"run", "--threads", "-1", "@job.json"},
                   jobWith(kFields),
                   2,
                   {"error: ", "-1 is not a thread count: give 0", "from 2 up"},
                   "-"},
         ErrorCase{"FIELDNAME typo",
-                  {"run", "job.json"},
+                  {"run", "@job.json"},
                   jobWith(R"(, "FIELDS": [{"FIELDNAME": "id"}, {"FIELDNAME": "nmae"}])"),
                   2,
                   {"FIELDS row 2: FIELDNAME nmae is not a field of its input; did you mean name? "
                    "Input fields: id, name"},
                   "-"},
         ErrorCase{"FIELDNAME typo in a row given in column order",
-                  {"run", "job.json"},
+                  {"run", "@job.json"},
                   jobWith(R"(, "FIELDS": [["idd", "Id"]])"),
                   2,
                   {"FIELDS row 1: FIELDNAME idd is not a field of its input; did you mean id?"},
                   "-"},
         ErrorCase{"DELIMITER tab through --set",
-                  {"run", "-q", "job.json", "--set", "out.DELIMITER=tab"},
+                  {"run", "-q", "@job.json", "--set", "out.DELIMITER=tab"},
                   jobWith(kFields),
                   0,
                   {},
                   "1\tann\n2\tbob\n"},
         ErrorCase{"DELIMITER \\t through --set",
-                  {"run", "-q", "job.json", "--set", "out.DELIMITER=\\t"},
+                  {"run", "-q", "@job.json", "--set", "out.DELIMITER=\\t"},
                   jobWith(kFields),
                   0,
                   {},
                   "1\tann\n2\tbob\n"},
         ErrorCase{"destination without FIELDS rows",
-                  {"run", "-q", "job.json"},
+                  {"run", "-q", "@job.json"},
                   jobWith(""),
                   0,
                   {"warning: out: FIELDS has no rows, so the step writes nothing"},
                   "-"},
         ErrorCase{"convert: a column --select does not know",
-                  {"convert", "-q", "in.csv", "out.csv", "--select", "nmae"},
+                  {"convert", "-q", "@in.csv", "@out.csv", "--select", "nmae"},
                   "",
                   2,
                   {"error: --select: the input has no column \"nmae\"; did you mean name?"},
                   "-"},
         ErrorCase{"convert: an output name that says no kind",
-                  {"convert", "in.csv", "out.xlsx"},
+                  {"convert", "@in.csv", "@out.xlsx"},
                   "",
                   2,
-                  {"error: cannot tell what to write from the name out.xlsx", "--to"},
+                  {"out.xlsx: end it in .csv", "--to"},
                   "-"},
         ErrorCase{"convert: the output is the input",
-                  {"convert", "in.csv", "./in.csv", "--to", "csv"},
+                  {"convert", "@in.csv", "@./in.csv", "--to", "csv"},
                   "",
                   2,
-                  {"error: the output ./in.csv is the input"},
+                  {"in.csv is the input: write the conversion to another file"},
                   "-"}));
 
 TEST(RunFromStandardInput, ReadsTheJobThereAndItsPathsFromTheCurrentFolder) {

@@ -224,7 +224,7 @@ class ThreadedTextjobTest : public ::testing::Test {
         Outcome o;
         if (!process.started()) return o;
         o.status = process.wait();
-        o.out = process.out();
+        o.out = withoutElapsedLine(process.out());
         o.err = process.err();
         for (const char* name : {"out.csv", "out.txt", "out.html"})
             o.files.push_back(slurp(folder / "written" / name));
