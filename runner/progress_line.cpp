@@ -116,7 +116,7 @@ std::string elapsedLine(double seconds, uint64_t rows) {
                       duration(static_cast<uint64_t>(seconds + 0.5)).c_str());
     }
     std::string line = std::string("Elapsed ") + time + ", " + groupDigits(rows) + " rows read";
-    if (seconds >= 0.001) {
+    if (seconds >= 0.1) {  // a shorter run is too short to give a rate
         line += ", " + groupDigits(static_cast<uint64_t>(static_cast<double>(rows) / seconds)) +
                 " rows/s";
     }

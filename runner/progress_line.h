@@ -29,7 +29,7 @@ ProgressSample sampleProgress(const std::vector<texthost::StepStatus>& status, d
 std::string formatProgressLine(const ProgressSample& sample);
 
 /// The run summary's last line: "Elapsed 3.2 s, 1,234,567 rows read, 385,802 rows/s" (the
-/// time as m:ss or h:mm:ss from a minute on; no rate for a run too short to time).
+/// time as m:ss or h:mm:ss from a minute on; no rate for a run shorter than a tenth of a second).
 std::string elapsedLine(double seconds, uint64_t rows);
 
 /// A count with a comma between groups of three digits: 1234567 → "1,234,567".

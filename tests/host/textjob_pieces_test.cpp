@@ -165,7 +165,8 @@ TEST(ProgressLine, TheSummaryGivesTheElapsedTimeAndRate) {
     EXPECT_EQ(textjob::elapsedLine(3.25, 1234567),
               "Elapsed 3.2 s, 1,234,567 rows read, 379,866 rows/s");
     EXPECT_EQ(textjob::elapsedLine(3725.0, 7450), "Elapsed 1:02:05, 7,450 rows read, 2 rows/s");
-    EXPECT_EQ(textjob::elapsedLine(0.0, 0), "Elapsed 0.0 s, 0 rows read");
+    EXPECT_EQ(textjob::elapsedLine(0.05, 40),
+              "Elapsed 0.1 s, 40 rows read");  // too short for a rate
 }
 
 }  // namespace
