@@ -132,11 +132,19 @@ void declareConvert(CLI::App& app, CommandLine& line) {
                         "OUT's encoding, a name or number: UTF-8 (default), latin1, 1252, ...");
     convert
         ->add_option("--types", c.types,
-                     "text (default): every value keeps its text; loose: values as the "
-                     "detected types read and write them")
-        ->check(CLI::IsMember({"text", "loose"}));
-    convert->add_flag("--no-header", c.noHeader,
-                      "IN has no header line: every line is data, the columns are column_1, ...");
+                     "exact (default): a type only where every value is written back as it "
+                     "stands, so every value keeps its text; loose: wherever every value reads "
+                     "without loss of the value; text: every column a string")
+        ->check(CLI::IsMember({"exact", "loose", "text"}));
+    CLI::Option* header =
+        convert
+            ->add_option("--header", c.headerLine,
+                         "IN's header is line N (from 1); lines above it are skipped")
+            ->check(CLI::PositiveNumber);
+    convert
+        ->add_flag("--no-header", c.noHeader,
+                   "IN has no header line: every line is data, the columns are named by place")
+        ->excludes(header);
     convert->add_option("--save-job", c.saveJob,
                         "Also write the job that ran to this file, to edit and run again");
     convert->add_flag("-q,--quiet", line.quiet,

@@ -16,7 +16,8 @@ struct ConvertRequest {
     std::vector<std::string> renames;  ///< "a=A" texts, in order
     std::string delimiter;             ///< the output's delimiter; empty: the kind's own
     std::string encoding;              ///< the output's encoding; empty: UTF-8
-    std::string types = "text";        ///< text: every value a string; loose: detected types
+    std::string types = "exact";       ///< exact, loose or text, as infer's --types and --text
+    int headerLine = 0;                ///< IN's header is this line (from 1); 0: detect it
     bool noHeader = false;             ///< IN has no header line
     std::string saveJob;               ///< where to write the job that ran; empty: nowhere
 };

@@ -12,7 +12,7 @@
 #include "convert_infer.h"
 #include "convert_job.h"
 #include "exit_status.h"
-#include "job_text.h"
+#include "job_schema.h"
 #include "run_command.h"
 #include "texthost/describe.h"
 
@@ -75,22 +75,6 @@ DestinationFeatures destinationFeatures(const CommandLine& line) {
     return features;
 }
 
-/// Makes the job read a file without a header line: the line infer took for one becomes
-/// data, and the columns are named by their place.
-void dropHeader(Json& job, bool inferredHeader) {
-    Json& source = job["steps"][0]["properties"];
-    if (inferredHeader && source.value("SKIPROWS", 0) > 0)
-        source["SKIPROWS"] = source["SKIPROWS"].get<int>() - 1;
-    int n = 0;
-    Json& outFields = job["steps"][1]["properties"]["FIELDS"];
-    for (Json& field : source["FIELDS"]) {
-        const std::string name = "column_" + std::to_string(++n);
-        field["NAME"] = name;
-        outFields[n - 1]["FIELDNAME"] = name;
-        if (outFields[n - 1].contains("OUTPUTNAME")) outFields[n - 1]["OUTPUTNAME"] = name;
-    }
-}
-
 /// Writes the job to `path` with paths that hold from the job's folder. False after saying why.
 bool saveJob(Json job, const std::string& path) {
     const fs::path folder = fs::absolute(path).parent_path();
@@ -131,13 +115,13 @@ int convertCommand(const CommandLine& line) {
         const std::string& read = request.input == "-" ? spool.fill() : request.input;
         InferredJob inferred;
         try {
-            inferred = inferJob(read, {request.types != "loose", kind == "tsv" ? "csv" : kind});
+            inferred = inferJob(read, {request.types, request.headerLine, request.noHeader,
+                                       kind == "tsv" ? "csv" : kind});
         } catch (const std::runtime_error& e) {
             std::fprintf(stderr, "error: %s: %s\n", request.input.c_str(), e.what());
             return kExitStepFailed;
         }
         if (!line.quiet) std::fputs(inferred.report.c_str(), stderr);
-        if (request.noHeader) dropHeader(inferred.job, inferred.header);
         job = convertJob(inferred.job, request, kind, destinationFeatures(line));
         if (!request.saveJob.empty()) {
             Json saved = job;

@@ -1,22 +1,24 @@
 #include "convert_infer.h"
 
-#include "infer_job.h"
-#include "infer_layout.h"
+#include "infer.h"
 
 namespace textjob {
 
 InferredJob inferJob(const std::string& path, const InferRequest& request) {
     infer::InferOptions options;
-    options.allText = request.allText;
-    const infer::FileLayout layout = infer::inferLayout(path, options);
+    options.types = request.types == "loose"  ? infer::TypeMode::Loose
+                    : request.types == "text" ? infer::TypeMode::Text
+                                              : infer::TypeMode::Lossless;
+    options.headerLine = request.headerLine;
+    options.noHeader = request.noHeader;
     infer::Target target = infer::Target::Csv;
-    if (request.target == "fixed") target = infer::Target::Fixed;
-    if (request.target == "html") target = infer::Target::Html;
-    InferredJob inferred;
-    inferred.job = nlohmann::ordered_json::parse(infer::jobText(layout, target, "."));
-    inferred.report = infer::explain(layout);
-    inferred.header = layout.header;
-    return inferred;
+    infer::targetFromName(request.target, target);
+    infer::InferResult result = infer::inferJob(path, options, target, ".");
+    return {std::move(result.job), std::move(result.report)};
+}
+
+std::string jobText(const nlohmann::ordered_json& job) {
+    return infer::jobText(job);
 }
 
 }  // namespace textjob

@@ -1,5 +1,8 @@
 #include "job_schema.h"
 
+#include <filesystem>
+#include <system_error>
+
 #include "mvb/types.h"
 
 namespace textjob {
@@ -140,6 +143,15 @@ Json jobSchema(const std::vector<texthost::StepDescription>& steps) {
                     {"items", stepItem},
                     {"description", "The steps in the order the rows flow"}}}}},
                 {"definitions", definitions}};
+}
+
+std::string installedSchemaPath() {
+    std::error_code error;
+    const std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", error);
+    if (error) return {};
+    const std::filesystem::path schema =
+        program.parent_path().parent_path() / "share" / "textjob" / "textjob.schema.json";
+    return std::filesystem::exists(schema, error) ? schema.lexically_normal().string() : "";
 }
 
 }  // namespace textjob

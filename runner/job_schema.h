@@ -25,4 +25,9 @@ nlohmann::ordered_json stepJson(const texthost::StepDescription& d);
 /// keyed by column and arrays in column order.
 nlohmann::ordered_json jobSchema(const std::vector<texthost::StepDescription>& steps);
 
+/// The job schema installed beside the program (share/textjob/textjob.schema.json next to its
+/// bin folder, in the build tree as after cmake --install), as an absolute path for a job's
+/// "$schema"; empty when it is not there.
+std::string installedSchemaPath();
+
 }  // namespace textjob

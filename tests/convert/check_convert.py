@@ -130,6 +130,9 @@ def main():
          lambda p: read_delimited(p, "utf-8", ","), expected_rows(source)),
         ("Latin-1 kept as Latin-1, ';' kept", latin, ["--encoding", "latin1", "--delimiter", ";"],
          "latin-again.csv", lambda p: read_delimited(p, "iso-8859-1", ";"), expected_rows(source)),
+        ("no header line", cabinet, ["--no-header"], "cabinet-no-header.csv",
+         lambda p: read_delimited(p, "utf-8", ","),
+         [[f"column_{i + 1}" for i in range(len(cabinet_rows[0]))]] + expected_rows(cabinet_rows)),
         ("standard input to standard output", cabinet, ["--to", "tsv"], "-",
          lambda p: read_delimited(p, "utf-8", "\t"), expected_rows(cabinet_rows)),
     ]
