@@ -6,10 +6,10 @@
 #include <memory>
 #include <nlohmann/json.hpp>
 
-#include "closest_name.h"
 #include "host_steps.h"
 #include "mvb/parse.h"
 #include "step_context.h"
+#include "texthost/closest_name.h"
 #include "texthost/plugin_library.h"
 
 namespace texthost {

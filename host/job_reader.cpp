@@ -4,6 +4,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <limits>
 #include <nlohmann/json.hpp>
 #include <sstream>
@@ -299,6 +300,19 @@ JobDefinition parseJobText(const std::string& jsonText, const std::string& baseD
 }
 
 JobDefinition parseJobFile(const std::string& path) {
+    if (path == "-") {
+        // A job piped in has no folder of its own: its relative paths start from the current one.
+        std::ostringstream text;
+        text << std::cin.rdbuf();
+        if (std::cin.bad()) throw JobError("cannot read the job from standard input");
+        std::error_code ec;
+        const std::filesystem::path folder = std::filesystem::current_path(ec);
+        try {
+            return parseJobText(text.str(), folder.string());
+        } catch (const JobError& e) {
+            throw JobError(std::string("the job on standard input: ") + e.what());
+        }
+    }
     std::ifstream in(path, std::ios::binary);
     if (!in) {
         std::error_code ec;

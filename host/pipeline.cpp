@@ -5,7 +5,7 @@
 #include <memory>
 #include <thread>
 
-#include "closest_name.h"
+#include "texthost/closest_name.h"
 #include "pipeline_impl.h"
 
 namespace texthost {

@@ -2,7 +2,7 @@
 
 #include <string_view>
 
-#include "closest_name.h"
+#include "texthost/closest_name.h"
 
 namespace texthost {
 namespace {

@@ -2,6 +2,7 @@
 
 #include <string_view>
 
+#include "field_name_check.h"
 #include "file_targets.h"
 #include "texthost/pipeline.h"
 
@@ -48,11 +49,13 @@ RunReport runJob(const JobDefinition& job, const RunOptions& options) {
         Pipeline pipeline(job, options);
         refuseWriteClashes(job);
         int code = 2;
+        std::string unknownField;
         if (pipeline.prepareAndStart()) {
             code = pipeline.run(report.stopped);
         } else {
             // A source that waited for its first data from a pipe ends its start on a stop.
             report.stopped = stopRequested();
+            if (!report.stopped) unknownField = unknownInputField(job, pipeline, options);
         }
         pipeline.finish();
         report.ok = code == 1;
@@ -69,6 +72,13 @@ RunReport runJob(const JobDefinition& job, const RunOptions& options) {
                                 "to process all of it"};
             if (options.onMessage) options.onMessage(stop);
             report.messages.push_back(std::move(stop));
+        }
+        if (!unknownField.empty()) {
+            // A fault of the job, found before any row was read: after the step's own message,
+            // the field it probably meant.
+            report.badJob = true;
+            report.messages.push_back({RunMessage::Kind::Error, "", unknownField});
+            if (options.onMessage) options.onMessage(report.messages.back());
         }
     } catch (const JobError& e) {
         report = RunReport{};

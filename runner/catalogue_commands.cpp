@@ -2,18 +2,12 @@
 #include <string>
 
 #include "exit_status.h"
+#include "job_schema.h"
 #include "run_command.h"
 #include "texthost/describe.h"
 
 namespace textjob {
 namespace {
-
-/// A step without inputs is a source; one that reads rows and writes a file (it declares a
-/// FILENAME) is a destination; any other reads rows and passes rows on.
-std::string role(const texthost::StepDescription& d) {
-    if (d.inputs == 0) return "source";
-    return d.find("FILENAME") != nullptr ? "destination" : "transform";
-}
 
 std::string defaultText(const MvbDatavar& value) {
     if (value.isNull()) return "-";
@@ -27,19 +21,32 @@ texthost::RunOptions optionsFor(const CommandLine& line) {
     return options;
 }
 
+/// Every step type's description; false after saying why on standard error.
+bool describeAll(const CommandLine& line, std::vector<texthost::StepDescription>& all) {
+    try {
+        all = texthost::describeStepTypes(optionsFor(line));
+        return true;
+    } catch (const texthost::JobError& e) {
+        std::fprintf(stderr, "error: %s\n", e.what());
+        return false;
+    }
+}
+
 }  // namespace
 
 int stepsCommand(const CommandLine& line) {
     std::vector<texthost::StepDescription> all;
-    try {
-        all = texthost::describeStepTypes(optionsFor(line));
-    } catch (const texthost::JobError& e) {
-        std::fprintf(stderr, "error: %s\n", e.what());
-        return kExitBadJob;
+    if (!describeAll(line, all)) return kExitBadJob;
+    if (line.json) {
+        nlohmann::ordered_json list = nlohmann::ordered_json::array();
+        for (const texthost::StepDescription& d : all)
+            list.push_back(stepJson(d));
+        std::printf("%s\n", list.dump(2).c_str());
+        return kExitOk;
     }
     std::printf("%-18s %-12s %-6s %-7s %s\n", "TYPE", "ROLE", "INPUTS", "OUTPUTS", "DESCRIPTION");
     for (const texthost::StepDescription& d : all) {
-        std::printf("%-18s %-12s %-6d %-7d %s\n", d.typeId.c_str(), role(d).c_str(), d.inputs,
+        std::printf("%-18s %-12s %-6d %-7d %s\n", d.typeId.c_str(), stepRole(d).c_str(), d.inputs,
                     d.outputs, d.description.c_str());
     }
     std::printf(
@@ -58,8 +65,12 @@ int describeCommand(const CommandLine& line) {
         std::fprintf(stderr, "error: %s\n", e.what());
         return kExitBadJob;
     }
+    if (line.json) {
+        std::printf("%s\n", stepJson(d).dump(2).c_str());
+        return kExitOk;
+    }
     std::printf("%s: %s\n", d.typeId.c_str(), d.description.c_str());
-    std::printf("Role: %s (%d input%s, %d output%s)\n", role(d).c_str(), d.inputs,
+    std::printf("Role: %s (%d input%s, %d output%s)\n", stepRole(d).c_str(), d.inputs,
                 d.inputs == 1 ? "" : "s", d.outputs, d.outputs == 1 ? "" : "s");
     if (d.properties.empty()) {
         std::printf("Properties: none\n");
@@ -96,6 +107,13 @@ int describeCommand(const CommandLine& line) {
             "it out.\n");
     }
     return kExitOk;
+}
+
+int schemaCommand(const CommandLine& line) {
+    std::vector<texthost::StepDescription> all;
+    if (!describeAll(line, all)) return kExitBadJob;
+    std::printf("%s\n", jobSchema(all).dump(2).c_str());
+    return std::fflush(stdout) == 0 ? kExitOk : kExitStepFailed;
 }
 
 }  // namespace textjob

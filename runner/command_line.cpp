@@ -1,36 +1,28 @@
 #include "command_line.h"
 
-#include <CLI/CLI.hpp>
 #include <cstdio>
 
+#include "command_app.h"
 #include "exit_status.h"
 
 namespace textjob {
+namespace {
 
-const char* programVersion() {
-    return TEXTJOB_VERSION;
+/// --threads: a count that cannot be below 0, said in words.
+std::string checkThreads(const std::string& text) {
+    int value = 0;
+    if (CLI::detail::lexical_cast(text, value) && value >= 0) return {};
+    return text +
+           " is not a thread count: give 0 (one thread per step when the machine has "
+           "more than one core), 1 (every step in one thread) or a whole number from 2 "
+           "up (a thread per step on any machine)";
 }
 
-std::optional<CommandLine> parseCommandLine(int argc, char** argv, int& exitStatus) {
-    CommandLine line;
-    CLI::App app{
-        "textjob runs jobs of text file steps: a source reads a file, the steps after it write\n"
-        "delimited, fixed-width or HTML files. Jobs are JSON files:\n"
-        "  {\"steps\": [{\"type\": \"SOURCE_DELIMTEXT\", \"name\": \"in\", \"properties\": "
-        "{...}}, ...]}\n"
-        "Exit status: 0 the job ran to the end of its data; 1 a step failed; 2 a bad command\n"
-        "line, job file or plug-in (nothing ran); 130 stopped by Ctrl-C, 143 by SIGTERM,\n"
-        "129 by SIGHUP.",
-        "textjob"};
-    app.require_subcommand(1);
-    app.fallthrough();  // --plugin may also follow the subcommand
-    app.set_version_flag("-V,--version", std::string("textjob ") + programVersion());
-    app.add_option("--plugin", line.pluginPath,
-                   "Plug-in library (default: $TEXT_PLUGIN_PATH, else ../lib/libtext.so)");
-
+void declareRun(CLI::App& app, CommandLine& line) {
     CLI::App* run = app.add_subcommand("run", "Run a job file");
     run->add_option("job", line.jobPath,
-                    "Job file (JSON); its relative paths start from its folder")
+                    "Job file (JSON); its relative paths start from its folder. - reads the job "
+                    "from standard input, its paths from the current folder")
         ->required();
     run->add_flag("-n,--dry-run", line.dryRun,
                   "Read and pass every row through, counting them, but write no files");
@@ -49,11 +41,12 @@ std::optional<CommandLine> parseCommandLine(int argc, char** argv, int& exitStat
                     "1 runs every step in one thread; 0 (the default) runs each step of a job "
                     "of two steps or more in a thread of its own when the machine has more "
                     "than one core; 2 or more does so on any machine")
-        ->check(CLI::NonNegativeNumber);
+        ->check(CLI::Validator(checkThreads, "N", "thread count"));
     run->add_option("-s,--set", line.overrides,
                     "Override a single-valued property: STEP.PROPERTY=VALUE (repeatable). STEP "
                     "is the step's \"name\", or its type when it has none; VALUE is read as a "
-                    "JSON number, true, false or null when it is one, else as text")
+                    "JSON number, true, false or null when it is one, else as text; a DELIMITER "
+                    "of \\t or tab is a tab")
         ->take_all()
         ->allow_extra_args(false);
     run->add_option("--part", line.part,
@@ -66,12 +59,28 @@ std::optional<CommandLine> parseCommandLine(int argc, char** argv, int& exitStat
     run->add_option("--parts", line.partCount,
                     "The number of parts N for --part auto (needed with JOB_COMPLETION_INDEX)")
         ->check(CLI::PositiveNumber);
+}
 
+void declareCatalogue(CLI::App& app, CommandLine& line) {
     CLI::App* steps = app.add_subcommand("steps", "List the step types that jobs can use");
+    steps->add_flag("--json", line.json, "Print the list as JSON, for scripts");
     CLI::App* describe =
         app.add_subcommand("describe", "Show a step type's properties, defaults and table columns");
     describe->add_option("type", line.stepType, "Step type id, e.g. SOURCE_DELIMTEXT")->required();
+    describe->add_flag("--json", line.json, "Print the description as JSON, for scripts");
+    app.add_subcommand("schema",
+                       "Print a JSON Schema of job files, for editors: textjob schema > "
+                       "textjob.schema.json");
+    CLI::App* completion = app.add_subcommand(
+        "completion", "Print a shell completion script: textjob completion bash > FILE");
+    completion->add_option("shell", line.shell, "bash, zsh or fish")
+        ->required()
+        ->check(CLI::IsMember({"bash", "zsh", "fish"}));
+    // The build writes the manual page with it; users read the page itself.
+    app.add_subcommand("manual", "Print the manual page (roff)")->group("");
+}
 
+void declareInfer(CLI::App& app, CommandLine& line) {
     CLI::App* infer = app.add_subcommand(
         "infer", "Detect a text file's encoding, dialect, header and column types; write a job");
     infer->add_option("file", line.inferFile, "The delimited or fixed-width text file")->required();
@@ -95,33 +104,118 @@ std::optional<CommandLine> parseCommandLine(int argc, char** argv, int& exitStat
                       "Read about this many bytes of the file (default: all of it)");
     infer->add_option("-o,--output", line.inferJobPath,
                       "Write the job to this file (default: standard output)");
+}
 
+void declareParts(CLI::App& app, CommandLine& line) {
     CLI::App* parts = app.add_subcommand(
         "parts", "Show what each part of a job split into N parts reads, without reading data");
     parts->add_option("job", line.jobPath, "Job file (JSON)")->required();
     parts->add_option("count", line.partCount, "The number of parts N")->required();
+}
 
+void declareConvert(CLI::App& app, CommandLine& line) {
+    ConvertRequest& c = line.convert;
+    CLI::App* convert = app.add_subcommand(
+        "convert",
+        "Convert a text file in one run, without a job file: detect IN as infer does, write "
+        "OUT as its name says (.csv, .tsv, .txt or .fixed, .html; .gz after any of them "
+        "compresses)");
+    convert->add_option("in", c.input, "The file to read; - reads standard input")->required();
+    convert->add_option("out", c.output, "The file to write; - writes standard output")->required();
+    convert->add_option("--to", c.to, "What to write, whatever OUT's name: csv, tsv, fixed, html")
+        ->check(CLI::IsMember({"csv", "tsv", "fixed", "html"}));
+    convert->add_option("--select", c.select,
+                        "Write only these columns, in this order: --select id,name,city");
+    convert
+        ->add_option("--rename", c.renames,
+                     "Give a column another name in OUT: --rename id=Customer (repeatable)")
+        ->take_all()
+        ->allow_extra_args(false);
+    convert->add_option("--delimiter", c.delimiter,
+                        "OUT's delimiter: one character, \\t or tab, or a 0x code");
+    convert->add_option("--encoding", c.encoding,
+                        "OUT's encoding, a name or number: UTF-8 (default), latin1, 1252, ...");
+    convert
+        ->add_option("--types", c.types,
+                     "exact (default): a type only where every value is written back as it "
+                     "stands, so every value keeps its text; loose: wherever every value reads "
+                     "without loss of the value; text: every column a string")
+        ->check(CLI::IsMember({"exact", "loose", "text"}));
+    CLI::Option* header =
+        convert
+            ->add_option("--header", c.headerLine,
+                         "IN's header is line N (from 1); lines above it are skipped")
+            ->check(CLI::PositiveNumber);
+    convert
+        ->add_flag("--no-header", c.noHeader,
+                   "IN has no header line: every line is data, the columns are named by place")
+        ->excludes(header);
+    convert->add_option("--save-job", c.saveJob,
+                        "Also write the job that ran to this file, to edit and run again");
+    convert->add_flag("-q,--quiet", line.quiet,
+                      "Print errors and warnings only: no detection report, no summary");
+}
+
+}  // namespace
+
+const char* programVersion() {
+    return TEXTJOB_VERSION;
+}
+
+void declareCommandLine(CLI::App& app, CommandLine& line) {
+    app.description(
+        "textjob runs jobs of text file steps: a source reads a file, the steps after it write\n"
+        "delimited, fixed-width or HTML files. Jobs are JSON files:\n"
+        "  {\"steps\": [{\"type\": \"SOURCE_DELIMTEXT\", \"name\": \"in\", \"properties\": "
+        "{...}}, ...]}\n"
+        "textjob convert IN OUT does a one-off conversion without a job file.\n"
+        "Exit status: 0 the job ran to the end of its data; 1 a step failed; 2 a bad command\n"
+        "line, job file or plug-in (nothing ran); 130 stopped by Ctrl-C, 143 by SIGTERM,\n"
+        "129 by SIGHUP.");
+    app.require_subcommand(1);
+    app.fallthrough();  // --plugin may also follow the subcommand
+    app.set_version_flag("-V,--version", std::string("textjob ") + programVersion());
+    app.add_option("--plugin", line.pluginPath,
+                   "Plug-in library (default: $TEXT_PLUGIN_PATH, else ../lib/libtext.so)");
+    declareConvert(app, line);
+    declareRun(app, line);
+    declareInfer(app, line);
+    declareParts(app, line);
+    declareCatalogue(app, line);
+}
+
+std::optional<CommandLine> parseCommandLine(int argc, char** argv, int& exitStatus) {
+    CommandLine line;
+    CLI::App app{"", "textjob"};
+    declareCommandLine(app, line);
     try {
         app.parse(argc, argv);
-    } catch (const CLI::ParseError& e) {
-        const int status = app.exit(e);
-        exitStatus = status == 0 ? kExitOk : kExitBadJob;
-        return std::nullopt;
     } catch (const CLI::Error& e) {
-        std::fprintf(stderr, "error: %s\n", e.what());
+        if (e.get_exit_code() == static_cast<int>(CLI::ExitCodes::Success)) {
+            app.exit(e);  // --help or --version: what was asked for, on standard output
+            exitStatus = kExitOk;
+            return std::nullopt;
+        }
+        std::fprintf(stderr,
+                     "error: %s%s\nRun textjob --help (or textjob COMMAND --help) to see what it "
+                     "takes.\n",
+                     e.what(), usageHint(app, argc, argv).c_str());
         exitStatus = kExitBadJob;
         return std::nullopt;
     }
-    if (steps->parsed()) {
-        line.command = CommandLine::Command::Steps;
-    } else if (describe->parsed()) {
-        line.command = CommandLine::Command::Describe;
-    } else if (infer->parsed()) {
-        line.command = CommandLine::Command::Infer;
-    } else if (parts->parsed()) {
-        line.command = CommandLine::Command::Parts;
-    } else {
-        line.command = CommandLine::Command::Run;
+    static constexpr std::pair<const char*, CommandLine::Command> kCommands[] = {
+        {"run", CommandLine::Command::Run},
+        {"steps", CommandLine::Command::Steps},
+        {"describe", CommandLine::Command::Describe},
+        {"infer", CommandLine::Command::Infer},
+        {"parts", CommandLine::Command::Parts},
+        {"convert", CommandLine::Command::Convert},
+        {"schema", CommandLine::Command::Schema},
+        {"completion", CommandLine::Command::Completion},
+        {"manual", CommandLine::Command::Manual},
+    };
+    for (const auto& [name, command] : kCommands) {
+        if (app.get_subcommand(name)->parsed()) line.command = command;
     }
     return line;
 }

@@ -7,9 +7,24 @@
 
 namespace textjob {
 
+/// What `textjob convert IN OUT` is asked to do.
+struct ConvertRequest {
+    std::string input;                 ///< the file to read; "-" standard input
+    std::string output;                ///< the file to write; "-" standard output
+    std::string to;                    ///< csv, tsv, fixed, html; empty: from the output's name
+    std::string select;                ///< "a,b,c": these columns in this order; empty: all
+    std::vector<std::string> renames;  ///< "a=A" texts, in order
+    std::string delimiter;             ///< the output's delimiter; empty: the kind's own
+    std::string encoding;              ///< the output's encoding; empty: UTF-8
+    std::string types = "exact";       ///< exact, loose or text, as infer's --types and --text
+    int headerLine = 0;                ///< IN's header is this line (from 1); 0: detect it
+    bool noHeader = false;             ///< IN has no header line
+    std::string saveJob;               ///< where to write the job that ran; empty: nowhere
+};
+
 /// What the user asked for on the command line.
 struct CommandLine {
-    enum class Command { Run, Steps, Describe, Infer, Parts };
+    enum class Command { Run, Steps, Describe, Infer, Parts, Convert, Schema, Completion, Manual };
     Command command = Command::Run;
     std::string jobPath;                 ///< run: the job file
     std::string pluginPath;              ///< empty: the host's default
@@ -31,6 +46,9 @@ struct CommandLine {
     uint64_t inferSampleBytes = 0;       ///< infer: bytes to read; 0: the whole file
     std::string part;                    ///< run: --part K/N or auto; empty: TEXTJOB_PART
     int partCount = 0;                   ///< run: --parts N (only with --part auto); parts: N
+    bool json = false;                   ///< steps, describe: JSON for scripts
+    std::string shell;                   ///< completion: bash, zsh or fish
+    ConvertRequest convert;              ///< convert: what to write
 };
 
 /// The program's version, as the build gives it.

@@ -2,6 +2,7 @@
 #include <exception>
 
 #include "command_line.h"
+#include "convert_command.h"
 #include "exit_status.h"
 #include "infer_command.h"
 #include "interrupt.h"
@@ -23,6 +24,14 @@ int runProgram(int argc, char** argv) {
             return textjob::inferCommand(*line);
         case textjob::CommandLine::Command::Parts:
             return textjob::partsCommand(*line);
+        case textjob::CommandLine::Command::Convert:
+            return textjob::convertCommand(*line);
+        case textjob::CommandLine::Command::Schema:
+            return textjob::schemaCommand(*line);
+        case textjob::CommandLine::Command::Completion:
+            return textjob::completionCommand(*line);
+        case textjob::CommandLine::Command::Manual:
+            return textjob::manualCommand(*line);
         case textjob::CommandLine::Command::Run:
             break;
     }

@@ -9,9 +9,11 @@
 namespace textjob {
 namespace {
 
-/// "12/40 MB" out of a source's "Read 12/40 MB (900 rows)"; empty when the text has no such
-/// piece.
-std::string sizeReadFrom(std::string_view text) {
+/// "12/40 MB" out of a source's "Read 12/40 MB (900 rows)"; "12 MB" when the total is 0 (a
+/// pipe, whose size is not known); empty when the text has no such piece. `sizeKnown` tells
+/// whether the total was known.
+std::string sizeReadFrom(std::string_view text, bool& sizeKnown) {
+    sizeKnown = false;
     const size_t at = text.find("Read ");
     if (at == std::string_view::npos) return {};
     std::string_view rest = text.substr(at + 5);
@@ -23,11 +25,15 @@ std::string sizeReadFrom(std::string_view text) {
         return i > from;
     };
     if (!digits() || i >= rest.size() || rest[i] != '/') return {};
-    ++i;
+    const size_t slash = i++;
+    const size_t totalAt = i;
     if (!digits() || i >= rest.size() || rest[i] != ' ') return {};
     const std::string_view unit = rest.substr(i + 1, 2);
     if (unit != "MB" && unit != "KB") return {};
-    return std::string(rest.substr(0, i + 3));
+    const std::string_view total = rest.substr(totalAt, i - totalAt);
+    sizeKnown = total.find_first_not_of('0') != std::string_view::npos;
+    if (sizeKnown) return std::string(rest.substr(0, i + 3));
+    return std::string(rest.substr(0, slash)) + " " + std::string(unit);
 }
 
 std::string duration(uint64_t seconds) {
@@ -68,7 +74,11 @@ ProgressSample sampleProgress(const std::vector<texthost::StepStatus>& status, d
     sample.rows = source.rows;
     sample.totalKnown = source.totalKnown;
     sample.total = source.total;
-    sample.sizeRead = sizeReadFrom(source.text);
+    bool sizeKnown = false;
+    sample.sizeRead = sizeReadFrom(source.text, sizeKnown);
+    // A source that knows neither its size nor its rows (a pipe) has no percentage to give.
+    const bool totalKnown = sizeKnown || (source.totalKnown && source.total > 0);
+    if (!totalKnown) return sample;
     if (source.ok && source.percent >= 0 && source.percent <= 100) {
         sample.percent = source.percent;
     } else if (source.totalKnown && source.total > 0 && source.rows <= source.total) {
@@ -97,11 +107,31 @@ std::string formatProgressLine(const ProgressSample& sample) {
     return line;
 }
 
+std::string elapsedLine(double seconds, uint64_t rows) {
+    char time[32];
+    if (seconds < 60) {
+        std::snprintf(time, sizeof time, "%.1f s", seconds);
+    } else {
+        std::snprintf(time, sizeof time, "%s",
+                      duration(static_cast<uint64_t>(seconds + 0.5)).c_str());
+    }
+    std::string line = std::string("Elapsed ") + time + ", " + groupDigits(rows) + " rows read";
+    if (seconds >= 0.1) {  // a shorter run is too short to give a rate
+        line += ", " + groupDigits(static_cast<uint64_t>(static_cast<double>(rows) / seconds)) +
+                " rows/s";
+    }
+    return line;
+}
+
 ProgressDisplay::ProgressDisplay() : start_(std::chrono::steady_clock::now()) {}
 
-void ProgressDisplay::update(const std::vector<texthost::StepStatus>& status) {
+double ProgressDisplay::seconds() const {
     const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start_;
-    std::string line = formatProgressLine(sampleProgress(status, elapsed.count()));
+    return elapsed.count();
+}
+
+void ProgressDisplay::update(const std::vector<texthost::StepStatus>& status) {
+    std::string line = formatProgressLine(sampleProgress(status, seconds()));
     const size_t width = terminalWidth();
     if (line.size() >= width) line.resize(width - 1);
     std::fprintf(stderr, "\r\033[K%s", line.c_str());

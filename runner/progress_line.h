@@ -28,6 +28,10 @@ ProgressSample sampleProgress(const std::vector<texthost::StepStatus>& status, d
 /// time left a known total and a rate.
 std::string formatProgressLine(const ProgressSample& sample);
 
+/// The run summary's last line: "Elapsed 3.2 s, 1,234,567 rows read, 385,802 rows/s" (the
+/// time as m:ss or h:mm:ss from a minute on; no rate for a run shorter than a tenth of a second).
+std::string elapsedLine(double seconds, uint64_t rows);
+
 /// A count with a comma between groups of three digits: 1234567 → "1,234,567".
 std::string groupDigits(uint64_t n);
 
@@ -40,6 +44,8 @@ class ProgressDisplay {
     void update(const std::vector<texthost::StepStatus>& status);
     /// Removes the line when one is shown.
     void clear();
+    /// Seconds since the display was made (the run's start).
+    double seconds() const;
 
   private:
     std::chrono::steady_clock::time_point start_;

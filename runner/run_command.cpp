@@ -4,10 +4,13 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "convert_job.h"
 #include "exit_status.h"
 #include "interrupt.h"
 #include "part_option.h"
@@ -18,11 +21,11 @@
 namespace textjob {
 namespace {
 
-/// True when a destination of the job writes its data to standard output (FILENAME "-"): the
-/// run's own texts then go to standard error, so that the data stays clean.
-bool writesStandardOutput(const texthost::JobDefinition& job) {
+/// True when a step whose type starts with `typePrefix` names the standard stream ("-") as
+/// its FILENAME.
+bool usesStandardStream(const texthost::JobDefinition& job, std::string_view typePrefix) {
     for (const texthost::JobStep& step : job.steps) {
-        if (step.type.rfind("DEST_", 0) != 0) continue;
+        if (step.type.rfind(typePrefix, 0) != 0) continue;
         for (const texthost::JobProperty& property : step.properties) {
             if (property.name == "FILENAME" && !property.isTable &&
                 property.value.asString().view() == "-") {
@@ -47,6 +50,31 @@ void writeInPlace(texthost::JobDefinition& job) {
     }
 }
 
+/// Warns of each destination that reads rows but has no FIELDS rows: it passes them on and
+/// writes nothing, which is seldom what a job means.
+void warnOfEmptyDestinations(const texthost::JobDefinition& job) {
+    for (size_t i = 1; i < job.steps.size(); ++i) {
+        const texthost::JobStep& step = job.steps[i];
+        if (step.type.rfind("DEST_", 0) != 0) continue;
+        bool hasRows = false;
+        for (const texthost::JobProperty& property : step.properties)
+            hasRows = hasRows || (property.name == "FIELDS" && !property.table.rows.empty());
+        if (hasRows) continue;
+        std::fprintf(stderr,
+                     "warning: %s: FIELDS has no rows, so the step writes nothing; list the "
+                     "fields to write (textjob describe %s shows the columns)\n",
+                     step.name.c_str(), step.type.c_str());
+    }
+}
+
+/// The override as the step should get it: a DELIMITER of \t or tab is a tab character.
+texthost::PropertyOverride overrideFrom(const std::string& text) {
+    texthost::PropertyOverride o = texthost::parseOverride(text);
+    if (o.property == "DELIMITER" && o.value.getType() == mvbTypeString)
+        o.value.assign(delimiterArgument(std::string(o.value.asString().view())));
+    return o;
+}
+
 void printMessage(const texthost::RunMessage& message, FILE* infoStream) {
     using Kind = texthost::RunMessage::Kind;
     const std::string where = message.step.empty() ? "" : message.step + ": ";
@@ -68,6 +96,23 @@ void printMessage(const texthost::RunMessage& message, FILE* infoStream) {
 }  // namespace
 
 int runCommand(const CommandLine& line) {
+    texthost::JobDefinition job;
+    try {
+        job = texthost::parseJobFile(line.jobPath);
+    } catch (const texthost::JobError& e) {
+        std::fprintf(stderr, "error: %s\n", e.what());
+        return kExitBadJob;
+    }
+    if (line.jobPath == "-" && usesStandardStream(job, "SOURCE_")) {
+        std::fprintf(stderr,
+                     "error: the job came from standard input, so its source cannot read its data "
+                     "there too: give the source a FILENAME, or save the job to a file\n");
+        return kExitBadJob;
+    }
+    return runParsedJob(job, line);
+}
+
+int runParsedJob(texthost::JobDefinition& job, const CommandLine& line) {
     texthost::RunOptions options;
     options.runMode = line.dryRun ? 0 : 1;
     options.pluginPath = line.pluginPath;
@@ -83,21 +128,20 @@ int runCommand(const CommandLine& line) {
         options.part = part->index;
         options.partCount = part->count;
     }
-
-    texthost::JobDefinition job;
     try {
-        job = texthost::parseJobFile(line.jobPath);
         std::vector<texthost::PropertyOverride> overrides;
         for (const std::string& text : line.overrides)
-            overrides.push_back(texthost::parseOverride(text));
+            overrides.push_back(overrideFrom(text));
         texthost::applyOverrides(job, overrides, options);
         if (line.inPlace) writeInPlace(job);
     } catch (const texthost::JobError& e) {
         std::fprintf(stderr, "error: %s\n", e.what());
         return kExitBadJob;
     }
+    warnOfEmptyDestinations(job);
 
-    FILE* const infoStream = writesStandardOutput(job) ? stderr : stdout;
+    // With the data on standard output, the run's own texts go to standard error.
+    FILE* const infoStream = usesStandardStream(job, "DEST_") ? stderr : stdout;
     ProgressDisplay display;
     if (!line.quiet && isatty(STDERR_FILENO) != 0) {
         options.onProgress = [&display](const std::vector<texthost::StepStatus>& status) {
@@ -111,18 +155,19 @@ int runCommand(const CommandLine& line) {
 
     const texthost::RunReport report = texthost::runJob(job, options);
     display.clear();
-    if (!line.quiet) {
-        if (part && !report.badJob) {
+    if (!line.quiet && !report.badJob) {
+        if (part) {
             std::fprintf(infoStream, "Part %d/%d of %s\n", part->index, part->count,
                          line.jobPath.c_str());
         }
         for (const texthost::RunMessage& message : report.messages) {
             if (message.kind == texthost::RunMessage::Kind::Info) printMessage(message, infoStream);
         }
-        if (line.dryRun && !report.badJob) {
+        if (line.dryRun) {
             std::fprintf(infoStream, "Dry run: %llu rows read, no files written\n",
                          static_cast<unsigned long long>(report.rowsRead));
         }
+        std::fprintf(infoStream, "%s\n", elapsedLine(display.seconds(), report.rowsRead).c_str());
     }
     std::fflush(infoStream);
     if (report.badJob) return kExitBadJob;

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "mvb/charset.h"
+#include "mvb/name_distance.h"
 #include "mvb/string.h"
 
 namespace {
@@ -238,25 +239,6 @@ bool parseNumber(std::string_view text, int* number) {
     return true;
 }
 
-size_t editDistance(std::string_view a, std::string_view b) {
-    std::array<size_t, kMaxNameLength + 2> row{};
-    const size_t m = std::min(b.size(), kMaxNameLength + 1);
-    for (size_t j = 0; j <= m; ++j) {
-        row[j] = j;
-    }
-    for (size_t i = 1; i <= a.size(); ++i) {
-        size_t diagonal = row[0];
-        row[0] = i;
-        for (size_t j = 1; j <= m; ++j) {
-            const size_t above = row[j];
-            const size_t cost = a[i - 1] == b[j - 1] ? 0 : 1;
-            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + cost});
-            diagonal = above;
-        }
-    }
-    return row[m];
-}
-
 const EncodingName& shownName(int number) {
     for (const EncodingName& entry : kNames) {
         if (entry.number == number) {
@@ -302,7 +284,7 @@ MvbString mvbClosestEncodingNames(const char* text) {
     std::array<Candidate, std::size(kNames)> best{};
     size_t count = 0;
     for (const EncodingName& entry : kNames) {
-        const size_t distance = editDistance(folded, foldName(entry.name));
+        const size_t distance = mvbNameDistance(folded, foldName(entry.name));
         auto* found = std::find_if(best.begin(), best.begin() + count,
                                    [&](const Candidate& c) { return c.number == entry.number; });
         if (found == best.begin() + count) {

@@ -89,6 +89,8 @@ constexpr CatalogueEntry kCatalogue[] = {
      "the value."},
     {830, "NEWLINES_IN_VALUES is not a boolean: use true or false."},
     {831, "%s \"%s\" is not %s; it is read as %s."},
+    {840,
+     "STYLE \"%s\" is not a report style: leave it empty for the classic page, or use modern."},
 };
 
 void appendNumber(std::string& out, int value) {

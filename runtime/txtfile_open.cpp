@@ -10,6 +10,7 @@
 #include "mvb/txtfile.h"
 #include "mvb/types.h"
 #include "txtfile_file.h"
+#include "txtfile_gzip_output.h"
 #include "txtfile_internal.h"
 #include "txtfile_replace.h"
 #include "txtfile_wait.h"
@@ -233,7 +234,9 @@ MvbTxtFile* openForWriting(const char* path, int mode, const EncodingInfo& encod
     if (replacing) {
         writer->replaceAtEnd(path, temporary);
     }
-    if (!writer->start(bom)) {
+    // A name ending in .gz is written compressed; appending to one adds a gzip member.
+    const bool gzip = !isStandardStream(path) && hasGzipName(path);
+    if ((gzip && !writer->compressAsGzip()) || !writer->start(bom)) {
         if (replacing) {
             ::unlink(temporary.c_str());
         }

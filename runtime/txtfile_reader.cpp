@@ -118,10 +118,16 @@ int TextReader::systemError(int error) {
 }
 
 int TextReader::decodeError(size_t at) {
+    // A byte that is not UTF-8 almost always means a file in another encoding: say how to
+    // read it as that one.
+    const char* hint = encoding_->isUtf8()
+                           ? ": the file is not UTF-8; set ENCODING to its encoding (such as "
+                             "1252 or latin1), or let textjob infer find it"
+                           : "";
     return fail("invalid or incomplete " + std::string(encoding_->name) +
                 " byte sequence in file \"" + path_ + "\" at line " +
                 std::to_string(linesDone_ + 1) + ", byte offset " +
-                std::to_string(bufferOffset_ + at));
+                std::to_string(bufferOffset_ + at) + hint);
 }
 
 void TextReader::shiftData(size_t shift) noexcept {

@@ -95,7 +95,14 @@ uint64_t TextWriter::abandon(bool keep, std::string* keptAs) {
             records = mark.records;
         }
     }
-    if (regular_ && written_ > end && ::ftruncate(fd_, static_cast<off_t>(end)) == 0) {
+    if (gzip_) {
+        // Compressed bytes cannot be cut at a record end, so the member is ended where the
+        // compressor stands: after the whole records, unless a record longer than the buffer
+        // failed after its start had gone to the compressor.
+        if (!failed_ && !gzip_->finish()) {
+            failed_ = true;
+        }
+    } else if (regular_ && written_ > end && ::ftruncate(fd_, static_cast<off_t>(end)) == 0) {
         written_ = end;
     }
     if (!replacing()) {
@@ -160,7 +167,26 @@ bool TextWriter::usable() {
     return true;
 }
 
+bool TextWriter::compressAsGzip() {
+    gzip_ = std::make_unique<GzipOutput>(
+        path_, [this](const char* bytes, size_t size) { return writeFile(bytes, size); });
+    if (gzip_->start()) return true;
+    return refuse(gzip_->error());
+}
+
 bool TextWriter::writeAll(const char* bytes, size_t size) {
+    if (!gzip_) {
+        if (!writeFile(bytes, size)) return false;
+    } else if (!gzip_->write(bytes, size)) {
+        failed_ = true;
+        if (error_.empty()) error_ = gzip_->error();
+        return false;
+    }
+    written_ += size;
+    return true;
+}
+
+bool TextWriter::writeFile(const char* bytes, size_t size) {
     while (size > 0) {
         const ssize_t count = ::write(fd_, bytes, size);
         if (count < 0) {
@@ -173,7 +199,6 @@ bool TextWriter::writeAll(const char* bytes, size_t size) {
         }
         bytes += count;
         size -= static_cast<size_t>(count);
-        written_ += static_cast<uint64_t>(count);
     }
     if (recordEnd_ <= written_) {
         flushedRecordEnd_ = recordEnd_;
@@ -211,7 +236,13 @@ bool TextWriter::flush() {
     if (fd_ < 0) {
         return true;  // a probe holds nothing to write
     }
-    return !failed_ && flushBuffer();
+    if (failed_ || !flushBuffer()) return false;
+    if (gzip_ && !gzip_->finish()) {
+        failed_ = true;
+        if (error_.empty()) error_ = gzip_->error();
+        return false;
+    }
+    return true;
 }
 
 bool TextWriter::appendRaw(const char* bytes, size_t size) {

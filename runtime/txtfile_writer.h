@@ -11,6 +11,7 @@
 
 #include "encoding_table.h"
 #include "txtfile_codec.h"
+#include "txtfile_gzip_output.h"
 #include "txtfile_internal.h"
 
 namespace mvb::txt {
@@ -30,6 +31,9 @@ class TextWriter {
     /// Closes the descriptor; buffered output that flush() did not write is lost.
     ~TextWriter();
 
+    /// Makes every byte after this go to the file deflated as gzip; flush() ends a gzip member.
+    /// Call before start(). False with error() set when the compressor cannot be had.
+    [[nodiscard]] bool compressAsGzip();
     /// Prepares the converter, the line end and the blank; puts the byte-order mark first
     /// when `writeBom`. False with error() set when the system cannot convert.
     [[nodiscard]] bool start(bool writeBom);
@@ -82,8 +86,11 @@ class TextWriter {
     bool flushBuffer();
     /// Keeps the latest record end among those that have not reached the file yet.
     void keepMark();
-    /// Writes `size` bytes straight to the file, past the buffer; the first failure is kept.
+    /// Writes `size` bytes straight to the file (through the compressor when there is one),
+    /// past the buffer; the first failure is kept.
     bool writeAll(const char* bytes, size_t size);
+    /// Writes `size` bytes to the descriptor; the first failure is kept.
+    bool writeFile(const char* bytes, size_t size);
     bool encodingError(const char* text, size_t size, size_t at);
     bool refuse(std::string text);
 
@@ -119,6 +126,7 @@ class TextWriter {
     uint64_t written_;  ///< file offset where the buffered bytes go
     bool failed_ = false;
     ByteBuffer scratch_;
+    std::unique_ptr<GzipOutput> gzip_;  ///< set for a file written as gzip
     std::string error_;
 };
 

@@ -17,7 +17,7 @@ namespace {
 using Settings = HtmlDestSettings;
 using Kind = PropertyKind;
 
-enum Property : int { kFileName, kFields, kTitle, kInPlace, kPropertyCount };
+enum Property : int { kFileName, kFields, kTitle, kStyle, kInPlace, kPropertyCount };
 
 constexpr PropertyRow<Settings> kProperties[kPropertyCount] = {
     {.name = "FILENAME",
@@ -34,6 +34,12 @@ constexpr PropertyRow<Settings> kProperties[kPropertyCount] = {
      .kind = Kind::Text,
      .text = &Settings::title,
      .description = "the page title and heading"},
+    {.name = "STYLE",
+     .kind = Kind::Text,
+     .text = &Settings::style,
+     .description = "empty: the classic page and its style sheet file; modern: one file with "
+                    "its sheet inside, numbers right-aligned, rows shaded in turn, headings "
+                    "kept in view, the row count under the title"},
     kDestInPlaceRow<Settings>,
 };
 
@@ -84,8 +90,13 @@ bool DTS_TxtHtmlDest::startStep() {
     if (!readSettings<Settings>(messages(), kProperties, {}, settings_, [] { return true; })) {
         return false;
     }
+    modern_ = settings_.style.compare("modern", true) == 0;
+    if (!modern_ && !settings_.style.empty()) {
+        messages().report(840, settings_.style.view());
+        return false;
+    }
     const uint32_t flags = replaceFlag(false, settings_.inPlace);
-    if (!writeStyleSheet(flags)) return false;
+    if (!modern_ && !writeStyleSheet(flags)) return false;
     if (!file_.open(host(), settings_.fileName, MVB_OPEN_CREATE, 0, flags, false)) {
         sheet_.abandon(false, nullptr);
         return false;
@@ -129,8 +140,13 @@ bool DTS_TxtHtmlDest::writeHead(const MvbString& title) {
     out_.append(
         R"(<html><head><meta http-equiv="Content-Type" content="text/html; charset=utf-8"><title>)");
     out_.append(title.view());
-    if (!emitLine("</title></head>")) return false;
-    if (!emitLine(R"(<LINK href="marovind.css" type=text/css rel=stylesheet>)")) return false;
+    if (modern_) {
+        appendInlineStyle();
+        if (!emitLine("</head>")) return false;
+    } else {
+        if (!emitLine("</title></head>")) return false;
+        if (!emitLine(R"(<LINK href="marovind.css" type=text/css rel=stylesheet>)")) return false;
+    }
     if (!emitLine(R"(<TABLE cellSpacing=1 cellPadding=1 width="100%%" border=0>)")) return false;
     if (!emitLine("<TR>")) return false;
     out_.append("<TD class=pagetitle>");
@@ -154,6 +170,36 @@ bool DTS_TxtHtmlDest::writeHead(const MvbString& title) {
     if (!emitLine("<TBODY>")) return false;
     appendHeadings();
     return emit(false);
+}
+
+void DTS_TxtHtmlDest::appendInlineStyle() {
+    out_.append("</title>\n<style>\n");
+    out_.append(kHtmlModernStyle);
+    const StepOutputItems* items = host()->getInputItems(0, true);
+    for (int i = 0; i < core_.fieldCount(); ++i) {
+        const StepOutputItem* item = core_.fieldItem(items, i);
+        if (item == nullptr || (item->type != mvbTypeInteger && item->type != mvbTypeReal)) {
+            continue;
+        }
+        out_.append("td:nth-child(");
+        appendInt(out_, i + 1);
+        out_.append(") { text-align: right; font-variant-numeric: tabular-nums; }\n");
+    }
+    out_.append("</style>");
+}
+
+void DTS_TxtHtmlDest::appendTail() {
+    out_.clear();
+    if (modern_) {
+        char count[64];
+        const uint64_t rows = core_.rowCount();
+        std::snprintf(count, sizeof count, "%" PRIu64 " row%s", rows, rows == 1 ? "" : "s");
+        out_.append("</TBODY></TABLE>\n<p class=\"rowcount\">");
+        out_.append(count);
+        out_.append("</p></BODY></HTML>");
+        return;
+    }
+    out_.append("</TBODY></TABLE></BODY></HTML>");
 }
 
 void DTS_TxtHtmlDest::appendHeadings() {
@@ -307,9 +353,9 @@ bool DTS_TxtHtmlDest::appendEscapedCell(std::string_view text) {
 
 bool DTS_TxtHtmlDest::writeEnd() {
     out_.clear();
-    out_.append("</TBODY></TABLE></BODY></HTML>");
+    appendTail();
     // The style sheet takes its place with the report, which the caller completes next.
-    return emit(false) && sheet_.commit(core_.host());
+    return emit(false) && (modern_ || sheet_.commit(core_.host()));
 }
 
 bool DTS_TxtHtmlDest::writeRow(const StepOutputItems* items) {

@@ -12,6 +12,7 @@
 struct HtmlDestSettings {
     MvbString fileName;                    ///< FILENAME: the report file to write
     MvbString title{"Data Report", true};  ///< TITLE: the page title and heading
+    MvbString style;                       ///< STYLE: empty for the classic page, or "modern"
     bool inPlace = false;  ///< IN_PLACE: write straight into the files, not at the end
 };
 
@@ -37,6 +38,11 @@ class DTS_TxtHtmlDest final : public TextDestination {
     /// Writes the style sheet beside the report, opened with `flags`; completed at once when it
     /// is written in place. False after reporting a failure.
     bool writeStyleSheet(uint32_t flags);
+    /// The modern style's sheet in the head: the shared rules, and right alignment for the
+    /// columns whose input fields are numbers.
+    void appendInlineStyle();
+    /// Appends the closing markup: with the modern style, the row count before it.
+    void appendTail();
     /// Writes the page head and opens the table. False after reporting a failed write.
     bool writeHead(const MvbString& title);
     /// Appends the column heading row (ended by a line end) to `out_`.
@@ -58,6 +64,7 @@ class DTS_TxtHtmlDest final : public TextDestination {
 
     HtmlDestSettings settings_;
     bool profilerLayout_ = false;
+    bool modern_ = false;  ///< STYLE is "modern"
     int sectionIndex_ = 0;
     /// The OUTPUTNAME of each FIELDS row, read by start.
     std::vector<MvbString> headings_;

@@ -54,3 +54,28 @@ static_assert(sizeof(kText) - 1 == 703, "the style sheet text is fixed");
 }  // namespace
 
 const std::string_view kHtmlStyleSheet(kText, sizeof(kText) - 1);
+
+namespace {
+
+// The page has no body tag of its own; the browser's implied body lays out the title table,
+// the row count and the data table as a column, the count placed under the title.
+constexpr char kModern[] =
+    "body { display: flex; flex-direction: column; align-items: flex-start; margin: 24px;\n"
+    "       font: 14px/1.45 system-ui, -apple-system, \"Segoe UI\", Roboto, sans-serif;\n"
+    "       color: #1f2933; background: #ffffff; }\n"
+    "body > table:first-of-type { order: -2; margin-bottom: 2px; }\n"
+    ".rowcount { order: -1; margin: 0 0 12px; color: #52606d; }\n"
+    ".pagetitle { font-size: 20px; font-weight: 600; padding-right: 24px; }\n"
+    "table[border=\"1\"] { border-collapse: separate; border-spacing: 0;\n"
+    "                     border: 1px solid #d9e2ec; }\n"
+    "th, td { padding: 6px 12px; border: 0; border-bottom: 1px solid #e4e7eb;\n"
+    "         text-align: left; vertical-align: top; white-space: nowrap; }\n"
+    "th { position: sticky; top: 0; z-index: 1; background: #243b53; color: #ffffff;\n"
+    "     font-weight: 600; text-transform: none; }\n"
+    "th b { font-weight: inherit; }\n"
+    "tr.rowon:nth-child(even) > td { background: #f0f4f8; }\n"
+    ".subtitle { font-weight: 600; background: #ffffff; }\n";
+
+}  // namespace
+
+const std::string_view kHtmlModernStyle(kModern, sizeof(kModern) - 1);

@@ -7,3 +7,8 @@ inline constexpr const char* kHtmlStyleSheetName = "marovind.css";
 
 /// The style sheet's fixed text (703 bytes, LF line ends, ending with a line feed).
 extern const std::string_view kHtmlStyleSheet;
+
+/// The sheet of the "modern" report style, written inside the page's head so that the report
+/// is one file: headings as written, alternate rows shaded, the heading row kept in view while
+/// the page scrolls, and the row count (written after the table) shown under the title.
+extern const std::string_view kHtmlModernStyle;

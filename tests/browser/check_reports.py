@@ -68,7 +68,25 @@ COLLECT_SCRIPT = """
     headingColour: th ? getComputedStyle(th).color : null,
     dataRowBackground: dataCell ? getComputedStyle(dataCell.parentElement).backgroundColor : null,
     index: index,
-    rows: rows
+    rows: rows,
+    modern: (function () {
+      var count = document.querySelector('.rowcount');
+      var title = document.querySelector('td.pagetitle');
+      var dataRows = table.querySelectorAll('tr.rowon');
+      var cell = function (row, column) {
+        return dataRows[row] ? dataRows[row].querySelectorAll('td')[column] : null; };
+      return {
+        rowCount: count ? count.textContent : null,
+        countBelowTitle: !!(count && title && count.getBoundingClientRect().top >= title.getBoundingClientRect().bottom),
+        countAboveTable: !!(count && count.getBoundingClientRect().bottom <= table.getBoundingClientRect().top),
+        headingPosition: th ? getComputedStyle(th).position : null,
+        headingTransform: th ? getComputedStyle(th).textTransform : null,
+        numberAlign: cell(1, 5) ? getComputedStyle(cell(1, 5)).textAlign : null,
+        textAlign: cell(1, 3) ? getComputedStyle(cell(1, 3)).textAlign : null,
+        oddRowBackground: cell(1, 0) ? getComputedStyle(cell(1, 0)).backgroundColor : null,
+        evenRowBackground: cell(2, 0) ? getComputedStyle(cell(2, 0)).backgroundColor : null
+      };
+    })()
   };
   var pre = document.createElement('pre');
   pre.id = 'result';
@@ -108,14 +126,14 @@ def chromium(args, scratch):
     return out
 
 
-def run_example(textjob, examples, name, work):
+def run_example(textjob, examples, name, work, options=(), copy_name=None):
     """Runs examples/NAME/job.json on a copy of its folder; returns the copy's out/ folder."""
-    copy = os.path.join(work, name)
+    copy = os.path.join(work, copy_name or name)
     shutil.rmtree(copy, ignore_errors=True)
     shutil.copytree(os.path.join(examples, name), copy,
                     ignore=shutil.ignore_patterns("out", "expected"))
     os.mkdir(os.path.join(copy, "out"))
-    code, out, err = run_bounded([textjob, "run", "--quiet", os.path.join(copy, "job.json")])
+    code, out, err = run_bounded([textjob, "run", "--quiet", os.path.join(copy, "job.json"), *options])
     if code != 0:
         raise CheckFailed(f"textjob failed on {name} with {code}:\n{out}{err}")
     return os.path.join(copy, "out")
@@ -130,7 +148,8 @@ def render(out_dir, report, work, screenshot):
 
     page_dir = tempfile.mkdtemp(prefix="page-", dir=work)
     for name in (report, "marovind.css"):
-        shutil.copy(os.path.join(out_dir, name), page_dir)
+        if os.path.exists(os.path.join(out_dir, name)):
+            shutil.copy(os.path.join(out_dir, name), page_dir)
     with open(os.path.join(page_dir, report), "a", encoding="utf-8") as page:
         page.write(COLLECT_SCRIPT)
     dom = chromium(["--dump-dom", "file://" + os.path.join(page_dir, report)], work)
@@ -195,6 +214,28 @@ def check_plain(page, examples):
         check.equal("typed cells of row 2", [data[1]["cells"][1], data[1]["cells"][5]],
                     ["2024-05-02 10:40:00", "0.25"])
         check.equal("empty boolean of row 5", data[-1]["cells"][6], NBSP)
+    return check.failures
+
+
+def check_modern(page):
+    """The ticket report in the modern style: one file, its sheet inside, laid out as asked."""
+    check = Checker("tickets.html, STYLE modern")
+    modern = page["modern"]
+    check.equal("style sheets (the page's own)", page["styleSheets"], 1)
+    check.equal("row count text", modern["rowCount"], "5 rows")
+    check.true("the row count is under the title", modern["countBelowTitle"])
+    check.true("the row count is above the table", modern["countAboveTable"])
+    check.equal("heading cells stay in view", modern["headingPosition"], "sticky")
+    check.equal("headings as written", modern["headingTransform"], "none")
+    check.equal("number column alignment", modern["numberAlign"], "right")
+    check.equal("text column alignment", modern["textAlign"], "left")
+    check.true(f"alternate rows shaded ({modern['oddRowBackground']} against "
+               f"{modern['evenRowBackground']})",
+               modern["oddRowBackground"] != modern["evenRowBackground"])
+    rows = page["rows"]
+    check.equal("heading row", rows[0]["headings"] if rows else None,
+                ["Ticket", "Opened", "Customer", "Subject", "Priority", "Hours spent", "Resolved"])
+    check.equal("data row count", len(rows) - 1, 5)
     return check.failures
 
 
@@ -263,11 +304,13 @@ def main():
     os.makedirs(args.artifacts, exist_ok=True)
     failures = []
     try:
-        reports = [("html_report", "tickets.html", lambda page: check_plain(page, args.examples)),
-                   ("profile_report", "sales_profile.html", check_profile)]
-        for example, report, check in reports:
-            out_dir = run_example(args.textjob, args.examples, example, args.work)
-            screenshot = os.path.join(args.artifacts, f"{example}.png")
+        reports = [("html_report", "tickets.html", lambda page: check_plain(page, args.examples), ()),
+                   ("profile_report", "sales_profile.html", check_profile, ()),
+                   ("html_report", "tickets.html", check_modern, ("--set", "ticket report.STYLE=modern"))]
+        for example, report, check, options in reports:
+            name = example + ("_modern" if options else "")
+            out_dir = run_example(args.textjob, args.examples, example, args.work, options, name)
+            screenshot = os.path.join(args.artifacts, f"{name}.png")
             page = render(out_dir, report, args.work, screenshot)
             failures += check(page)
             print(f"{report}: {len(page['rows'])} table rows; screenshot {screenshot}")
@@ -277,7 +320,7 @@ def main():
     for failure in failures:
         print("FAIL:", failure, file=sys.stderr)
     if not failures:
-        print("OK: both reports render as expected")
+        print("OK: every report renders as expected")
     return 1 if failures else 0
 
 

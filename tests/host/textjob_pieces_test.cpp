@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "../../host/closest_name.h"
 #include "progress_line.h"
+#include "texthost/closest_name.h"
 #include "texthost/describe.h"
 #include "texthost/run.h"
 
@@ -145,6 +145,28 @@ TEST(ProgressLine, TakesTheSourcesStatus) {
     EXPECT_EQ(textjob::groupDigits(0), "0");
     EXPECT_EQ(textjob::groupDigits(1000), "1,000");
     EXPECT_EQ(textjob::groupDigits(18446744073709551615u), "18,446,744,073,709,551,615");
+}
+
+// A source read from a pipe knows neither its size nor its rows: no percentage and no total.
+TEST(ProgressLine, FromAPipeShowsRowsBytesAndRateOnly) {
+    texthost::StepStatus pipe;
+    pipe.ok = true;
+    pipe.percent = 0;
+    pipe.text = "Read 333567/0 KB (3941376 rows)";
+    pipe.rows = 3941376;
+    const textjob::ProgressSample sample = textjob::sampleProgress({pipe}, 4.0);
+    EXPECT_EQ(sample.percent, -1);
+    EXPECT_EQ(textjob::formatProgressLine(sample), "3,941,376 rows | 333567 KB | 985,344 rows/s");
+    pipe.totalKnown = true;  // a total of 0 rows is no total either
+    EXPECT_EQ(textjob::sampleProgress({pipe}, 4.0).percent, -1);
+}
+
+TEST(ProgressLine, TheSummaryGivesTheElapsedTimeAndRate) {
+    EXPECT_EQ(textjob::elapsedLine(3.25, 1234567),
+              "Elapsed 3.2 s, 1,234,567 rows read, 379,866 rows/s");
+    EXPECT_EQ(textjob::elapsedLine(3725.0, 7450), "Elapsed 1:02:05, 7,450 rows read, 2 rows/s");
+    EXPECT_EQ(textjob::elapsedLine(0.05, 40),
+              "Elapsed 0.1 s, 40 rows read");  // too short for a rate
 }
 
 }  // namespace

@@ -224,7 +224,7 @@ class ThreadedTextjobTest : public ::testing::Test {
         Outcome o;
         if (!process.started()) return o;
         o.status = process.wait();
-        o.out = process.out();
+        o.out = withoutElapsedLine(process.out());
         o.err = process.err();
         // A run that fails keeps the rows it wrote beside the file it would have replaced.
         for (const std::string name : {"out.csv", "out.txt", "out.html"}) {

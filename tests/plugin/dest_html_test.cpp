@@ -278,3 +278,53 @@ TEST(HtmlDest, HostProfilerFeedsTheSectionedLayout) {
 }
 
 }  // namespace
+
+namespace {
+
+// The modern style: one file with its sheet inside, number columns right-aligned, the row
+// count after the table (the sheet places it under the title); a STYLE it does not know fails.
+TEST(HtmlDest, ModernStyleIsOneFileWithItsSheetInside) {
+    struct Case {
+        const char* style;
+        int rows;
+        bool ok;
+        const char* countText;
+    };
+    const Case cases[] = {{"modern", 2, true, "2 rows"},
+                          {"MODERN", 1, true, "1 row"},
+                          {"modern", 0, true, "0 rows"},
+                          {"fancy", 1, false, nullptr}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.style) + " " + std::to_string(c.rows));
+        TempDir dir;
+        TestRows rows = {{{"NAME", mvbTypeString}, {"CITY", mvbTypeString}, {"N", mvbTypeInteger}},
+                         {}};
+        for (int i = 0; i < c.rows; ++i)
+            rows.rows.push_back({text("Ann"), null(), integer(i)});
+        const Report r = runHtml(
+            dir, std::move(rows),
+            {{"TITLE", "T"},
+             {"STYLE", c.style},
+             {"FIELDS", fieldsTable({{"NAME", "Name"}, {"N", "Count"}, {"CITY", "City"}})}});
+        EXPECT_FALSE(fileExists(dir.file("marovind.css")));
+        if (!c.ok) {
+            EXPECT_FALSE(r.report.ok);
+            EXPECT_NE(joined(r.report.errors()).find("STYLE \"fancy\" is not a report style"),
+                      std::string::npos);
+            continue;
+        }
+        ASSERT_TRUE(r.report.ok) << joined(r.report.errors());
+        EXPECT_EQ(r.html.find("<LINK"), std::string::npos);
+        EXPECT_TRUE(
+            r.html.starts_with("<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; "
+                               "charset=utf-8\"><title>T</title>\n<style>\n"));
+        // Only the second column shows a number field.
+        EXPECT_NE(r.html.find("td:nth-child(2) { text-align: right;"), std::string::npos);
+        EXPECT_EQ(count(r.html, "text-align: right;"), 1u);
+        EXPECT_NE(r.html.find("</style></head>\n"), std::string::npos);
+        EXPECT_TRUE(r.html.ends_with(std::string("</TBODY></TABLE>\n<p class=\"rowcount\">") +
+                                     c.countText + "</p></BODY></HTML>"));
+    }
+}
+
+}  // namespace

@@ -144,6 +144,8 @@ TEST_P(InvalidInput, FailsWithFileLineAndOffset) {
     EXPECT_THAT(error, HasSubstr(path));
     EXPECT_THAT(error, HasSubstr(c.line));
     EXPECT_THAT(error, HasSubstr(c.offset));
+    // A file read as UTF-8 that is not says how to read it as what it is.
+    EXPECT_EQ(error.find("set ENCODING to its encoding") != std::string::npos, c.encoding == 65001);
     // The failure is kept.
     MvbTextSpan span;
     bool present = true;

@@ -53,6 +53,7 @@ struct JobDefinition {
 JobDefinition parseJobText(const std::string& jsonText, const std::string& baseDirectory);
 
 /// Reads and parses a job file; the job's baseDirectory becomes the file's folder (absolute).
+/// The path "-" reads the job from standard input, with the current folder as its base.
 /// Throws JobError when the file cannot be read or is not a valid job.
 JobDefinition parseJobFile(const std::string& path);
 

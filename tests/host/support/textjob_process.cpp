@@ -171,4 +171,13 @@ int TextjobProcess::wait(std::chrono::milliseconds timeout) {
     return WIFEXITED(status_) ? WEXITSTATUS(status_) : -1;
 }
 
+std::string withoutElapsedLine(const std::string& out) {
+    const size_t last = out.rfind("Elapsed ");
+    if (last == std::string::npos || (last > 0 && out[last - 1] != '\n') ||
+        out.find('\n', last) + 1 != out.size()) {
+        return out;
+    }
+    return out.substr(0, last);
+}
+
 }  // namespace hosttest

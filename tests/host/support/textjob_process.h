@@ -67,6 +67,10 @@ class TextjobProcess {
     bool ended_ = false;
 };
 
+/// The program's standard output without the summary's last line ("Elapsed 0.1 s, ..."),
+/// whose time differs from run to run; the text as it is when it has no such line.
+std::string withoutElapsedLine(const std::string& out);
+
 /// Reads a whole file; empty when it cannot be read.
 std::string slurp(const std::filesystem::path& path);
 

@@ -6,8 +6,7 @@
 
 namespace texthost {
 
-/// The name among `candidates` closest to `given` by edit distance (insertions, deletions,
-/// substitutions and swaps of two neighbours, letters compared without case), or empty when
+/// The name among `candidates` closest to `given` by mvbNameDistance, or empty when
 /// none is close enough to be a likely typo: at most a third of the longer name's length, and
 /// at least one edit always allowed. Ties go to the earlier candidate.
 std::string closestName(std::string_view given, const std::vector<std::string>& candidates);

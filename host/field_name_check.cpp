@@ -1,0 +1,92 @@
+#include "field_name_check.h"
+
+#include <algorithm>
+
+#include "step/host.h"
+#include "texthost/closest_name.h"
+#include "texthost/describe.h"
+
+namespace texthost {
+namespace {
+
+/// Up to this many input fields are listed in the message; more would bury the suggestion.
+constexpr size_t kListedFields = 12;
+
+std::vector<std::string> namesOf(const StepOutputItems& items) {
+    std::vector<std::string> names;
+    for (int i = 0; i < items.count; ++i)
+        names.emplace_back(items.items[i].name.view());
+    return names;
+}
+
+/// The position of the FIELDNAME column among the step type's declared FIELDS columns, for
+/// rows that give their cells in column order; -1 when it declares none.
+int fieldNameColumn(const std::string& type, const RunOptions& options) {
+    const StepDescription d = describeStepType(type, options);
+    const PropertyDescription* fields = d.find("FIELDS");
+    if (fields == nullptr) return -1;
+    for (size_t c = 0; c < fields->columns.size(); ++c)
+        if (fields->columns[c].name == "FIELDNAME") return static_cast<int>(c);
+    return -1;
+}
+
+/// The FIELDNAME a row gives; false when it gives none.
+bool fieldNameOf(const JobRow& row, int positionalColumn, std::string& name) {
+    for (size_t c = 0; c < row.cells.size(); ++c) {
+        const bool named = !row.positional && row.cells[c].first == "FIELDNAME";
+        const bool placed = row.positional && static_cast<int>(c) == positionalColumn;
+        if ((named || placed) && row.cells[c].second.getType() == mvbTypeString) {
+            name = std::string(row.cells[c].second.asString().view());
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+std::string unknownInputField(const JobDefinition& job, const Pipeline& pipeline,
+                              const RunOptions& options) {
+    // Only the step that refused first is looked at: the steps before it bound their fields,
+    // so its input is complete.
+    std::string refused;
+    for (const RunMessage& message : pipeline.messages()) {
+        if (message.kind == RunMessage::Kind::Error) {
+            refused = message.step;
+            break;
+        }
+    }
+    const int steps = std::min(pipeline.stepCount(), static_cast<int>(job.steps.size()));
+    for (int s = 1; s < steps; ++s) {
+        if (pipeline.stepName(s) != refused) continue;
+        const StepOutputItems* input = pipeline.outputItems(s - 1);
+        if (input == nullptr) return {};  // the step before did not get as far
+        const JobStep& step = job.steps[s];
+        for (const JobProperty& property : step.properties) {
+            if (!property.isTable || property.name != "FIELDS") continue;
+            int positional = -2;  // looked up at the first row given in column order
+            for (size_t r = 0; r < property.table.rows.size(); ++r) {
+                const JobRow& row = property.table.rows[r];
+                if (row.positional && positional == -2)
+                    positional = fieldNameColumn(step.type, options);
+                std::string name;
+                if (!fieldNameOf(row, positional, name)) continue;
+                if (findOutputItemByName(input, MvbString(name)) >= 0) continue;
+                const std::vector<std::string> names = namesOf(*input);
+                const std::string best = closestName(name, names);
+                std::string text = "step \"" + step.name + "\" (" + step.type + "), FIELDS row " +
+                                   std::to_string(r + 1) + ": FIELDNAME " + name +
+                                   " is not a field of its input";
+                text += best.empty() ? "." : "; did you mean " + best + "?";
+                text += names.size() <= kListedFields
+                            ? " Input fields: " + joinNames(names)
+                            : " The input has " + std::to_string(names.size()) +
+                                  " fields; textjob infer or the source's FIELDS list them";
+                return text;
+            }
+        }
+    }
+    return {};
+}
+
+}  // namespace texthost

@@ -1,0 +1,143 @@
+#include "convert_command.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <system_error>
+#include <vector>
+
+#include "convert_infer.h"
+#include "convert_job.h"
+#include "exit_status.h"
+#include "job_schema.h"
+#include "run_command.h"
+#include "texthost/describe.h"
+
+namespace textjob {
+namespace {
+
+namespace fs = std::filesystem;
+using Json = nlohmann::ordered_json;
+
+/// Standard input copied to a file of its own, so that detection and the run can both read
+/// it; removed when done.
+class SpooledInput {
+  public:
+    SpooledInput() = default;
+    SpooledInput(const SpooledInput&) = delete;
+    SpooledInput& operator=(const SpooledInput&) = delete;
+    ~SpooledInput() {
+        std::error_code ignored;
+        if (!path_.empty()) fs::remove(path_, ignored);
+    }
+
+    /// Copies standard input; throws ConvertError when it cannot.
+    const std::string& fill() {
+        std::string name = (fs::temp_directory_path() / "textjob-convert-XXXXXX").string();
+        const int fd = mkstemp(name.data());
+        if (fd < 0)
+            throw ConvertError("cannot make a file to hold standard input in the temp folder");
+        path_ = name;
+        static constexpr size_t kChunk = size_t{1} << 20;
+        std::vector<char> buffer(kChunk);
+        for (;;) {
+            const ssize_t got = ::read(STDIN_FILENO, buffer.data(), buffer.size());
+            if (got == 0) break;
+            if (got < 0 && errno == EINTR) continue;
+            if (got < 0 || ::write(fd, buffer.data(), static_cast<size_t>(got)) != got) {
+                ::close(fd);
+                throw ConvertError("cannot copy standard input to " + path_ + " to read it");
+            }
+        }
+        ::close(fd);
+        return path_;
+    }
+
+  private:
+    std::string path_;
+};
+
+bool sameFile(const std::string& a, const std::string& b) {
+    std::error_code error;
+    return fs::equivalent(a, b, error);
+}
+
+/// What the installed destination steps can do beyond the oldest version.
+DestinationFeatures destinationFeatures(const CommandLine& line) {
+    texthost::RunOptions options;
+    options.pluginPath = line.pluginPath;
+    DestinationFeatures features;
+    const texthost::StepDescription d = texthost::describeStepType("DEST_DELIMTEXT", options);
+    features.quoteWhenNeeded = d.find("QUOTE_WHEN_NEEDED") != nullptr;
+    return features;
+}
+
+/// Writes the job to `path` with paths that hold from the job's folder. False after saying why.
+bool saveJob(Json job, const std::string& path) {
+    const fs::path folder = fs::absolute(path).parent_path();
+    std::error_code error;
+    if (!fs::equivalent(folder, fs::current_path(), error)) {
+        for (Json& step : job["steps"]) {
+            Json& file = step["properties"]["FILENAME"];
+            if (file.get<std::string>() != "-")
+                file = fs::absolute(file.get<std::string>()).string();
+        }
+    }
+    if (const std::string schema = installedSchemaPath(); !schema.empty()) {
+        Json referenced = {{"$schema", schema}};
+        referenced.update(job);
+        job = std::move(referenced);
+    }
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << jobText(job);
+    out.close();
+    if (out) return true;
+    std::fprintf(stderr, "error: cannot write the job file %s\n", path.c_str());
+    return false;
+}
+
+}  // namespace
+
+int convertCommand(const CommandLine& line) {
+    const ConvertRequest& request = line.convert;
+    Json job;
+    try {
+        if (request.input != "-" && request.output != "-" &&
+            sameFile(request.input, request.output)) {
+            throw ConvertError("the output " + request.output +
+                               " is the input: write the conversion to another file");
+        }
+        const std::string kind = outputKind(request);
+        SpooledInput spool;
+        const std::string& read = request.input == "-" ? spool.fill() : request.input;
+        InferredJob inferred;
+        try {
+            inferred = inferJob(read, {request.types, request.headerLine, request.noHeader,
+                                       kind == "tsv" ? "csv" : kind});
+        } catch (const std::runtime_error& e) {
+            std::fprintf(stderr, "error: %s: %s\n", request.input.c_str(), e.what());
+            return kExitStepFailed;
+        }
+        if (!line.quiet) std::fputs(inferred.report.c_str(), stderr);
+        job = convertJob(inferred.job, request, kind, destinationFeatures(line));
+        if (!request.saveJob.empty()) {
+            Json saved = job;
+            saved["steps"][0]["properties"]["FILENAME"] = request.input;
+            if (!saveJob(std::move(saved), request.saveJob)) return kExitStepFailed;
+        }
+        texthost::JobDefinition definition =
+            texthost::parseJobText(job.dump(), fs::current_path().string());
+        return runParsedJob(definition, line);
+    } catch (const ConvertError& e) {
+        std::fprintf(stderr, "error: %s\n", e.what());
+        return kExitBadJob;
+    } catch (const texthost::JobError& e) {
+        std::fprintf(stderr, "error: %s\n", e.what());
+        return kExitBadJob;
+    }
+}
+
+}  // namespace textjob

@@ -1,0 +1,24 @@
+#include "convert_infer.h"
+
+#include "infer.h"
+
+namespace textjob {
+
+InferredJob inferJob(const std::string& path, const InferRequest& request) {
+    infer::InferOptions options;
+    options.types = request.types == "loose"  ? infer::TypeMode::Loose
+                    : request.types == "text" ? infer::TypeMode::Text
+                                              : infer::TypeMode::Lossless;
+    options.headerLine = request.headerLine;
+    options.noHeader = request.noHeader;
+    infer::Target target = infer::Target::Csv;
+    infer::targetFromName(request.target, target);
+    infer::InferResult result = infer::inferJob(path, options, target, ".");
+    return {std::move(result.job), std::move(result.report)};
+}
+
+std::string jobText(const nlohmann::ordered_json& job) {
+    return infer::jobText(job);
+}
+
+}  // namespace textjob

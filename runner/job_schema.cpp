@@ -1,0 +1,157 @@
+#include "job_schema.h"
+
+#include <filesystem>
+#include <system_error>
+
+#include "mvb/types.h"
+
+namespace textjob {
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+Json valueJson(const MvbDatavar& value) {
+    switch (value.getType()) {
+        case mvbTypeBoolean:
+            return value.asBool(nullptr);
+        case mvbTypeInteger:
+            return value.asInt64(nullptr);
+        case mvbTypeReal:
+            return value.asReal(nullptr);
+        case mvbTypeNull:
+            return nullptr;
+        default:
+            return std::string(value.asString().view());
+    }
+}
+
+/// What a job may give for a value of this type. Steps read an integer property given as text
+/// (an encoding name, a number in quotes) and a flag given as 0 or 1, so those are allowed;
+/// null leaves the value to the step's default.
+Json valueSchema(int type) {
+    switch (type) {
+        case mvbTypeBoolean:
+            return Json{{"type", {"boolean", "integer", "null"}}};
+        case mvbTypeInteger:
+            return Json{{"type", {"integer", "string", "null"}}};
+        case mvbTypeReal:
+            return Json{{"type", {"number", "string", "null"}}};
+        default:
+            return Json{{"type", {"string", "number", "boolean", "null"}}};
+    }
+}
+
+Json tableSchema(const texthost::PropertyDescription& p) {
+    Json keyed = {{"type", "object"}, {"properties", Json::object()}};
+    Json positional = {{"type", "array"}, {"items", Json::array()}};
+    for (const texthost::ColumnDescription& column : p.columns) {
+        Json cell = valueSchema(column.type);
+        cell["description"] = column.name + " (" + texthost::typeName(column.type) + ")";
+        keyed["properties"][column.name] = cell;
+        positional["items"].push_back(cell);
+    }
+    keyed["additionalProperties"] = false;
+    positional["maxItems"] = p.columns.size();
+    return Json{{"type", {"array", "null"}},
+                {"items", {{"anyOf", {keyed, positional}}}},
+                {"description", p.summary}};
+}
+
+Json propertySchema(const texthost::PropertyDescription& p) {
+    if (p.isTable) return tableSchema(p);
+    Json schema = valueSchema(p.type);
+    std::string description = p.summary;
+    if (!p.effectiveDefault.empty()) description += " (default: " + p.effectiveDefault + ")";
+    if (!description.empty()) schema["description"] = description;
+    if (!p.defaultValue.isNull()) schema["default"] = valueJson(p.defaultValue);
+    return schema;
+}
+
+Json stepSchema(const texthost::StepDescription& d) {
+    Json properties = Json::object();
+    for (const texthost::PropertyDescription& p : d.properties)
+        properties[p.name] = propertySchema(p);
+    return Json{
+        {"type", "object"},
+        {"description", d.description},
+        {"required", {"type"}},
+        {"properties",
+         {{"type", {{"const", d.typeId}}},
+          {"name", {{"type", "string"}, {"description", "The step's name in messages and --set"}}},
+          {"properties",
+           {{"type", {"object", "null"}},
+            {"properties", properties},
+            {"additionalProperties", false}}}}},
+        {"additionalProperties", false}};
+}
+
+}  // namespace
+
+std::string stepRole(const texthost::StepDescription& d) {
+    if (d.inputs == 0) return "source";
+    return d.find("FILENAME") != nullptr ? "destination" : "transform";
+}
+
+Json stepJson(const texthost::StepDescription& d) {
+    Json properties = Json::array();
+    for (const texthost::PropertyDescription& p : d.properties) {
+        Json property = {{"index", p.index},
+                         {"name", p.name},
+                         {"type", p.isTable ? "table" : texthost::typeName(p.type)},
+                         {"default", valueJson(p.defaultValue)},
+                         {"effectiveDefault", p.effectiveDefault},
+                         {"description", p.summary}};
+        if (p.isTable) {
+            property["columns"] = Json::array();
+            for (const texthost::ColumnDescription& column : p.columns) {
+                property["columns"].push_back(
+                    {{"name", column.name}, {"type", texthost::typeName(column.type)}});
+            }
+        }
+        properties.push_back(std::move(property));
+    }
+    return Json{{"type", d.typeId},   {"description", d.description}, {"role", stepRole(d)},
+                {"inputs", d.inputs}, {"outputs", d.outputs},         {"properties", properties}};
+}
+
+Json jobSchema(const std::vector<texthost::StepDescription>& steps) {
+    Json definitions = Json::object();
+    Json anyStep = Json::array();
+    Json typeNames = Json::array();
+    for (const texthost::StepDescription& d : steps) {
+        definitions[d.typeId] = stepSchema(d);
+        anyStep.push_back({{"$ref", "#/definitions/" + d.typeId}});
+        typeNames.push_back(d.typeId);
+    }
+    // A step of a type not listed is caught by the first entry; the others check the known ones.
+    Json stepItem = {{"type", "object"},
+                     {"required", {"type"}},
+                     {"properties", {{"type", {{"enum", typeNames}}}}},
+                     {"anyOf", anyStep}};
+    return Json{{"$schema", "http://json-schema.org/draft-07/schema#"},
+                {"title", "textjob job file"},
+                {"description",
+                 "A job: a source step, then the steps that read its rows. Run it with textjob "
+                 "run JOB.json"},
+                {"type", "object"},
+                {"required", {"steps"}},
+                {"properties",
+                 {{"$schema", {{"type", "string"}}},
+                  {"steps",
+                   {{"type", "array"},
+                    {"minItems", 1},
+                    {"items", stepItem},
+                    {"description", "The steps in the order the rows flow"}}}}},
+                {"definitions", definitions}};
+}
+
+std::string installedSchemaPath() {
+    std::error_code error;
+    const std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", error);
+    if (error) return {};
+    const std::filesystem::path schema =
+        program.parent_path().parent_path() / "share" / "textjob" / "textjob.schema.json";
+    return std::filesystem::exists(schema, error) ? schema.lexically_normal().string() : "";
+}
+
+}  // namespace textjob

@@ -1,0 +1,172 @@
+#!/usr/bin/env python3
+"""Runs `textjob convert` over a table of conversions and compares what it wrote with what
+Python's csv module reads from the input, value for value.
+
+    check_convert.py --textjob PATH --data DIR --work DIR
+
+Every case reads a file of the repository's test data (or one made from it), converts it, and
+reads the output back as its kind says: delimited text with csv, gzip through gzip, fixed-width
+lines cut at the widths of the job that --save-job wrote, HTML through html.parser.
+"""
+
+import argparse
+import csv
+import gzip
+import html.parser
+import io
+import json
+import os
+import subprocess
+import sys
+
+TIMEOUT = 120
+
+
+def read_delimited(path, encoding, delimiter):
+    opener = gzip.open if path.endswith(".gz") else open
+    with opener(path, "rt", encoding=encoding, newline="") as f:
+        text = f.read()
+    if text.startswith("\ufeff"):
+        text = text[1:]
+    return list(csv.reader(io.StringIO(text, newline=""), delimiter=delimiter))
+
+
+def read_fixed(path, job_path):
+    with open(job_path, encoding="utf-8") as f:
+        job = json.load(f)
+    widths = [row["WIDTH"] for row in job["steps"][1]["properties"]["FIELDS"]]
+    rows = []
+    with open(path, "rb") as f:
+        for line in f.read().split(b"\n")[:-1]:
+            cells, at = [], 0
+            for width in widths:
+                cells.append(line[at:at + width].decode("utf-8").rstrip(" "))
+                at += width
+            rows.append(cells)
+    return rows
+
+
+class Table(html.parser.HTMLParser):
+    def __init__(self):
+        super().__init__()
+        self.rows, self.cell = [], None
+
+    def handle_starttag(self, tag, attrs):
+        if tag == "tr":
+            self.rows.append([])
+        elif tag in ("td", "th"):
+            self.cell = ""
+
+    def handle_endtag(self, tag):
+        if tag in ("td", "th") and self.cell is not None:
+            self.rows[-1].append(self.cell.replace("\u00a0", ""))
+            self.cell = None
+
+    def handle_data(self, data):
+        if self.cell is not None:
+            self.cell += data
+
+
+def read_html(path):
+    table = Table()
+    with open(path, encoding="utf-8") as f:
+        table.feed(f.read())
+    return [row for row in table.rows if row][1:]  # the first row is the page title
+
+
+def expected_rows(rows, select=None, rename=None, strip=False):
+    header, data = rows[0], rows[1:]
+    picked = [header.index(name) for name in select] if select else list(range(len(header)))
+    out = [[(rename or {}).get(header[i], header[i]) for i in picked]]
+    for row in data:
+        row = row + [""] * (len(header) - len(row))
+        out.append([row[i].rstrip(" ") if strip else row[i] for i in picked])
+    return out
+
+
+def run(command, stdin=None, stdout=None):
+    result = subprocess.run(command, stdin=stdin, stdout=stdout or subprocess.PIPE,
+                            stderr=subprocess.PIPE, timeout=TIMEOUT)
+    return result.returncode, result.stderr.decode("utf-8", "replace")
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__)
+    parser.add_argument("--textjob", required=True)
+    parser.add_argument("--data", required=True)
+    parser.add_argument("--work", required=True)
+    args = parser.parse_args()
+    os.makedirs(args.work, exist_ok=True)
+    real = os.path.join(args.data, "real-world")
+
+    # A ';' file in Latin-1, as spreadsheets of some countries save them.
+    latin = os.path.join(args.work, "latin1-semicolon.csv")
+    source = read_delimited(os.path.join(args.data, "encodings", "iso8859_1.csv"), "iso-8859-1", ",")
+    with open(latin, "w", encoding="iso-8859-1", newline="") as f:
+        csv.writer(f, delimiter=";", lineterminator="\n").writerows(source)
+
+    cabinet = os.path.join(real, "cabinet-turnover.csv")
+    cabinet_rows = read_delimited(cabinet, "utf-8-sig", ",")
+    tsv = os.path.join(real, "poll-of-pollsters-5.tsv")
+    airports = os.path.join(real, "airports.csv")
+    airports_rows = read_delimited(airports, "utf-8", ",")
+    pick = [airports_rows[0][2], airports_rows[0][0]]
+    # name, input, options, output, how to read it, expected rows
+    cases = [
+        ("CSV to TSV", cabinet, [], "cabinet.tsv",
+         lambda p: read_delimited(p, "utf-8", "\t"), expected_rows(cabinet_rows)),
+        ("TSV to CSV", tsv, [], "polls.csv",
+         lambda p: read_delimited(p, "utf-8", ","), expected_rows(read_delimited(tsv, "utf-8", "\t"))),
+        ("pick and rename columns", airports,
+         ["--select", ",".join(pick), "--rename", f"{pick[0]}=Name"], "airports.csv",
+         lambda p: read_delimited(p, "utf-8", ","),
+         expected_rows(airports_rows, pick, {pick[0]: "Name"})),
+        ("CSV to fixed width", cabinet, [], "cabinet.txt",
+         lambda p: read_fixed(p, p + ".job.json"), expected_rows(cabinet_rows, strip=True)[1:]),
+        ("CSV to HTML", cabinet, [], "cabinet.html", read_html, expected_rows(cabinet_rows)),
+        ("CSV to gzip TSV", cabinet, [], "cabinet.tsv.gz",
+         lambda p: read_delimited(p, "utf-8", "\t"), expected_rows(cabinet_rows)),
+        ("Latin-1 ';' to UTF-8 CSV", latin, [], "latin.csv",
+         lambda p: read_delimited(p, "utf-8", ","), expected_rows(source)),
+        ("Latin-1 kept as Latin-1, ';' kept", latin, ["--encoding", "latin1", "--delimiter", ";"],
+         "latin-again.csv", lambda p: read_delimited(p, "iso-8859-1", ";"), expected_rows(source)),
+        ("no header line", cabinet, ["--no-header"], "cabinet-no-header.csv",
+         lambda p: read_delimited(p, "utf-8", ","),
+         [[f"column_{i + 1}" for i in range(len(cabinet_rows[0]))]] + expected_rows(cabinet_rows)),
+        ("standard input to standard output", cabinet, ["--to", "tsv"], "-",
+         lambda p: read_delimited(p, "utf-8", "\t"), expected_rows(cabinet_rows)),
+    ]
+    # Every real-world file of the test data, to TSV, as it comes.
+    with open(os.path.join(real, "manifest.json"), encoding="utf-8") as f:
+        for entry in json.load(f)["files"]:
+            path = os.path.join(real, entry["name"])
+            rows = read_delimited(path, entry["encoding"], entry["delimiter"])
+            cases.append((f"{entry['name']} to TSV", path, [], entry["name"] + ".tsv",
+                          lambda p: read_delimited(p, "utf-8", "\t"), expected_rows(rows)))
+    failures = []
+    for name, path, options, output, read, expected in cases:
+        out = os.path.join(args.work, output if output != "-" else "stdout.tsv")
+        job = out + ".job.json"
+        if output == "-":
+            with open(path, "rb") as stdin, open(out, "wb") as stdout:
+                code, err = run([args.textjob, "convert", "-q", "-", "-", *options], stdin, stdout)
+        else:
+            code, err = run([args.textjob, "convert", "-q", path, out, "--save-job", job, *options])
+        if code != 0:
+            failures.append(f"{name}: exit status {code}: {err}")
+            continue
+        got = read(out)
+        if got != expected:
+            bad = next((i for i, (a, b) in enumerate(zip(got, expected)) if a != b), min(len(got), len(expected)))
+            failures.append(f"{name}: {len(got)} rows, expected {len(expected)}; first difference at "
+                            f"row {bad}: {got[bad] if bad < len(got) else None!r} against "
+                            f"{expected[bad] if bad < len(expected) else None!r}")
+        else:
+            print(f"ok: {name} ({len(got)} rows)")
+    for failure in failures:
+        print("FAIL:", failure, file=sys.stderr)
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

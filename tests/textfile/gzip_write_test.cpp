@@ -1,0 +1,105 @@
+// Files whose names end in .gz are written as gzip: each run's text is one member, an
+// appending run adds a member, and the runtime's own reader gives back every line.
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <string>
+#include <vector>
+
+#include "mvb/txtfile.h"
+#include "mvb/types.h"
+#include "support/textfile_support.h"
+
+namespace textfile_test {
+namespace {
+
+/// Inflates every member of a gzip file with zlib itself; `members` counts them.
+std::string gunzip(const std::string& bytes, int& members) {
+    members = 0;
+    std::string text;
+    z_stream stream{};
+    EXPECT_EQ(inflateInit2(&stream, 15 + 16), Z_OK);
+    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
+    stream.avail_in = static_cast<uInt>(bytes.size());
+    char out[4096];
+    while (stream.avail_in > 0) {
+        stream.next_out = reinterpret_cast<Bytef*>(out);
+        stream.avail_out = sizeof out;
+        const int status = inflate(&stream, Z_NO_FLUSH);
+        text.append(out, sizeof out - stream.avail_out);
+        if (status == Z_STREAM_END) {
+            ++members;
+            inflateReset(&stream);
+        } else if (status != Z_OK) {
+            ADD_FAILURE() << "not gzip: zlib says " << status;
+            break;
+        }
+    }
+    inflateEnd(&stream);
+    return text;
+}
+
+void writeRun(const std::string& path, int mode, int encoding,
+              const std::vector<std::string>& lines) {
+    MvbTxtFile* file = openWith(path, mode, encoding, MVB_FLAG_EOL_LF);
+    ASSERT_NE(file, nullptr);
+    FileCloser closer{file};
+    for (const std::string& line : lines)
+        ASSERT_TRUE(file->writeLine(line.c_str())) << lastError(file);
+    ASSERT_TRUE(file->flush()) << lastError(file);
+}
+
+TEST(GzipWrite, EachRunIsAMemberThatReadsBackWhole) {
+    std::vector<std::string> many;
+    for (int i = 0; i < 200000; ++i)  // several write buffers and compressor outputs
+        many.push_back("row " + std::to_string(i) + ",Zürich");
+    struct Case {
+        const char* name;
+        const char* file;
+        int encoding;
+        std::vector<std::vector<std::string>> runs;  ///< the first creates, the others append
+        std::string expectedBytes;                   ///< the inflated bytes; empty: the lines
+    };
+    const Case cases[] = {
+        {"one run", "a.csv.gz", 65001, {{"id,city", "1,Zürich"}}, ""},
+        {"upper-case ending", "b.CSV.GZ", 65001, {{"x"}}, ""},
+        {"appended run", "c.csv.gz", 65001, {{"1,a"}, {"2,b", "3,c"}}, ""},
+        {"large run", "d.csv.gz", 65001, {many}, ""},
+        {"other encoding", "e.txt.gz", 1252, {{"Zürich"}}, std::string("Z\xFCrich\n")},
+    };
+    TempDir dir;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = dir.file(c.file);
+        std::vector<std::string> all;
+        for (size_t run = 0; run < c.runs.size(); ++run) {
+            writeRun(path, run == 0 ? MVB_OPEN_CREATE : MVB_OPEN_APPEND, c.encoding, c.runs[run]);
+            all.insert(all.end(), c.runs[run].begin(), c.runs[run].end());
+        }
+        std::string text;
+        for (const std::string& line : all)
+            text += line + "\n";
+        int members = 0;
+        EXPECT_EQ(gunzip(readBytes(path), members),
+                  c.expectedBytes.empty() ? text : c.expectedBytes);
+        EXPECT_EQ(members, static_cast<int>(c.runs.size()));
+        if (c.expectedBytes.empty()) {
+            MvbTxtFile* back = openWith(path, MVB_OPEN_READ, c.encoding, 0);
+            ASSERT_NE(back, nullptr);
+            FileCloser closer{back};
+            EXPECT_EQ(readAllLines(back), all);
+        }
+    }
+}
+
+TEST(GzipWrite, OtherNamesStayPlainText) {
+    TempDir dir;
+    for (const char* name : {"plain.csv", "archive.gzip", "x.gz.csv", "gz"}) {
+        const std::string path = dir.file(name);
+        writeRun(path, MVB_OPEN_CREATE, 65001, {"1,a"});
+        EXPECT_EQ(readBytes(path), "1,a\n") << name;
+    }
+}
+
+}  // namespace
+}  // namespace textfile_test
