@@ -169,24 +169,34 @@ bool TextWriter::usable() {
 
 bool TextWriter::compressAsGzip() {
     gzip_ = std::make_unique<GzipOutput>(
-        path_, [this](const char* bytes, size_t size) { return writeFile(bytes, size); });
+        path_, [this](const char* bytes, size_t size) { return writeFile(bytes, size, nullptr); });
     if (gzip_->start()) return true;
     return refuse(gzip_->error());
 }
 
 bool TextWriter::writeAll(const char* bytes, size_t size) {
     if (!gzip_) {
-        if (!writeFile(bytes, size)) return false;
-    } else if (!gzip_->write(bytes, size)) {
+        // Counted as it reaches the file, so that a write stopped partway still tells which
+        // records got there whole.
+        if (!writeFile(bytes, size, &written_)) return false;
+    } else if (gzip_->write(bytes, size)) {
+        written_ += size;
+    } else {
         failed_ = true;
         if (error_.empty()) error_ = gzip_->error();
         return false;
     }
-    written_ += size;
+    if (recordEnd_ <= written_) {
+        flushedRecordEnd_ = recordEnd_;
+        flushedRecords_ = records_;
+        marks_.clear();
+        keepEvery_ = 1;
+        sinceKept_ = 0;
+    }
     return true;
 }
 
-bool TextWriter::writeFile(const char* bytes, size_t size) {
+bool TextWriter::writeFile(const char* bytes, size_t size, uint64_t* counted) {
     while (size > 0) {
         const ssize_t count = ::write(fd_, bytes, size);
         if (count < 0) {
@@ -199,13 +209,9 @@ bool TextWriter::writeFile(const char* bytes, size_t size) {
         }
         bytes += count;
         size -= static_cast<size_t>(count);
-    }
-    if (recordEnd_ <= written_) {
-        flushedRecordEnd_ = recordEnd_;
-        flushedRecords_ = records_;
-        marks_.clear();
-        keepEvery_ = 1;
-        sinceKept_ = 0;
+        if (counted != nullptr) {
+            *counted += static_cast<uint64_t>(count);
+        }
     }
     return true;
 }

@@ -89,8 +89,9 @@ class TextWriter {
     /// Writes `size` bytes straight to the file (through the compressor when there is one),
     /// past the buffer; the first failure is kept.
     bool writeAll(const char* bytes, size_t size);
-    /// Writes `size` bytes to the descriptor; the first failure is kept.
-    bool writeFile(const char* bytes, size_t size);
+    /// Writes `size` bytes to the descriptor, adding what got there to `*counted` unless it is
+    /// null; the first failure is kept.
+    bool writeFile(const char* bytes, size_t size, uint64_t* counted);
     bool encodingError(const char* text, size_t size, size_t at);
     bool refuse(std::string text);
 

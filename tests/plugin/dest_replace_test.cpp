@@ -32,6 +32,7 @@ struct LifeCase {
 /// Five rows; the third holds a character that Windows-1252 lacks when `badThird`.
 TestRows fiveRows(bool badThird) {
     TestRows rows{{{"s", mvbTypeString}}, {}};
+    rows.honoursStop = true;
     for (int i = 1; i <= 5; ++i) {
         const std::string value = i == 3 && badThird ? "\xE6\x97\xA5" : "row" + std::to_string(i);
         rows.rows.push_back({text(value.c_str())});

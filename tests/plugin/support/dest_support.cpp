@@ -48,7 +48,7 @@ class RowSourceStep final : public StepPluginStep {
         const auto& row = rows_->rows[next_++];
         for (int k = 0; k < out->count; ++k)
             out->items[k].value = row.at(k);
-        return 0;
+        return !rows_->honoursStop || host_->shouldContinue() ? 0 : 2;
     }
     void finish() override {}
     bool getStatus(int* percent, MvbString* text) override {

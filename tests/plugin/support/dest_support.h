@@ -26,6 +26,8 @@ struct TestRows {
     std::vector<std::vector<MvbDatavar>> rows;
     /// Whether getProgress tells the row count (the destinations then check progress per 1%).
     bool countKnown = true;
+    /// Whether a stop ends the rows after the row it came at, as the text sources do.
+    bool honoursStop = false;
 };
 
 /// A host step type `typeId` whose steps emit `rows` (a source with no properties).
