@@ -10,6 +10,7 @@
 #include "mvb/parse.h"
 #include "step_context.h"
 #include "texthost/closest_name.h"
+#include "texthost/file_roles.h"
 #include "texthost/plugin_library.h"
 
 namespace texthost {
@@ -28,7 +29,7 @@ class Describer {
         for (const HostStepType& type : builtins_) {
             if (type.typeId == typeId) return describe(type.typeId, type.description, type.create);
         }
-        PluginLibrary& library = plugin();
+        PluginSet& library = plugin();
         if (const PluginStepType* type = library.find(typeId)) {
             StepCreateFunction create = type->create;
             return describe(type->typeId, type->description,
@@ -42,9 +43,9 @@ class Describer {
     }
 
   private:
-    PluginLibrary& plugin() {
+    PluginSet& plugin() {
         if (!plugin_) {
-            plugin_ = std::make_unique<PluginLibrary>(
+            plugin_ = std::make_unique<PluginSet>(
                 options_.pluginPath.empty() ? defaultPluginPath() : options_.pluginPath);
         }
         return *plugin_;
@@ -85,6 +86,7 @@ class Describer {
             }
         }
         addNotes(context.step(), d);
+        addFileRoles(context.step(), d);
         return d;
     }
 
@@ -110,9 +112,18 @@ class Describer {
         }
     }
 
+    static void addFileRoles(StepPluginStep* step, StepDescription& d) {
+        const StepFileRoles roles = fileRolesOf(step);
+        for (PropertyDescription& p : d.properties) {
+            if (const FileProperty* file = roles.find(p.name)) p.fileRole = roleText(*file);
+        }
+        for (const ExtraFile& extra : roles.extras)
+            d.extraFiles.push_back(extra.name + " beside the file of " + extra.beside);
+    }
+
     const RunOptions& options_;
     std::vector<HostStepType> builtins_ = builtinStepTypes();
-    std::unique_ptr<PluginLibrary> plugin_;
+    std::unique_ptr<PluginSet> plugin_;
 };
 
 }  // namespace
@@ -225,7 +236,7 @@ void applyOverrides(JobDefinition& job, const std::vector<PropertyOverride>& ove
         if (it == described.end())
             it = described.emplace(target->type, describer.describe(target->type)).first;
         const StepDescription& d = it->second;
-        const std::string label = "step \"" + target->name + "\" (" + target->type + ")";
+        const std::string label = stepLabel(*target);
         const PropertyDescription* property = d.find(o.property);
         if (property == nullptr) {
             throw JobError(where + ": unknown property " + o.property + " for " + label +

@@ -2,21 +2,25 @@
 
 #include <fnmatch.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <optional>
 
-#include "../src/html_style_sheet.h"
 #include "mvb/directory.h"
 #include "mvb/path.h"
-#include "mvb/types.h"
 
 namespace texthost {
 namespace {
 
-/// Which file a path names: its device and inode when it exists, else its resolved path.
+/// Which file a path or descriptor names: its device and inode when it exists, else its
+/// resolved path.
 struct FileIdentity {
     bool exists = false;
+    /// A standard stream that was closed: the same as no other file.
+    bool closed = false;
+    /// A standard stream on a terminal, pipe or socket: never the file that a step reads.
+    bool stream = false;
     dev_t device = 0;
     ino_t inode = 0;
     std::string resolved;
@@ -37,10 +41,36 @@ FileIdentity identify(const std::string& path) {
     return id;
 }
 
+/// The identity of standard input (0) or output (1); `resolved` is the path of a regular file
+/// on it, when the system tells it.
+FileIdentity identifyStandard(int fd) {
+    FileIdentity id;
+    struct stat info {};
+    if (fstat(fd, &info) != 0) {
+        id.closed = true;
+        return id;
+    }
+    id.exists = true;
+    id.device = info.st_dev;
+    id.inode = info.st_ino;
+    id.stream = S_ISFIFO(info.st_mode) || S_ISSOCK(info.st_mode) || S_ISCHR(info.st_mode);
+    std::error_code error;
+    const std::filesystem::path target =
+        std::filesystem::read_symlink("/proc/self/fd/" + std::to_string(fd), error);
+    if (!error && S_ISREG(info.st_mode)) id.resolved = target.string();
+    return id;
+}
+
+/// True when two writes go into one file.
 bool sameFile(const FileIdentity& a, const FileIdentity& b) {
-    if (a.exists != b.exists) return false;
+    if (a.closed || b.closed || a.exists != b.exists) return false;
     if (a.exists) return a.device == b.device && a.inode == b.inode;
     return a.resolved == b.resolved;
+}
+
+/// True when a write goes into a file read; a terminal or pipe is never that.
+bool writesRead(const FileIdentity& write, const FileIdentity& read) {
+    return !write.stream && !read.stream && sameFile(write, read);
 }
 
 /// The folder and file-name parts of a path ("." for a path without a folder).
@@ -51,21 +81,36 @@ std::pair<std::string, std::string> splitPath(const std::string& path) {
             std::string(name.view())};
 }
 
-std::string label(const JobStep& step) {
-    return "step \"" + step.name + "\" (" + step.type + ")";
-}
-
 std::string quoted(const std::string& text) {
     return "\"" + text + "\"";
 }
+
+constexpr int kNotStandard = -1;
 
 /// One file a step reads or writes.
 struct StepFile {
     const JobStep* step = nullptr;
     std::string path;
     FileIdentity id;
-    bool beside = false;  ///< the fixed file written beside the named one
+    int standard = kNotStandard;       ///< 0 or 1 for "-": standard input or output
+    const ExtraFile* extra = nullptr;  ///< the extra file written beside the named one
 };
+
+StepFile namedFile(const JobStep& step, const std::string& path) {
+    return {&step, path, identify(path)};
+}
+
+StepFile standardFile(const JobStep& step, int fd) {
+    return {&step, "-", identifyStandard(fd), fd};
+}
+
+/// How a message names the file.
+std::string nameOf(const StepFile& file) {
+    if (file.standard == kNotStandard) return quoted(file.path);
+    std::string text = file.standard == 0 ? "standard input (\"-\")" : "standard output (\"-\")";
+    if (!file.id.resolved.empty()) text += " on " + quoted(file.id.resolved);
+    return text;
+}
 
 /// A source's name pattern: its folder, the name pattern, and the files it lists today.
 struct PatternRead {
@@ -75,18 +120,6 @@ struct PatternRead {
     std::string namePattern;
     std::vector<StepFile> listed;
 };
-
-/// The text value of `property` in `step`; nothing for a missing, non-text, empty or "-" one.
-std::optional<std::string> fileNameOf(const JobStep& step, const char* property) {
-    for (const JobProperty& given : step.properties) {
-        if (given.name != property || given.isTable) continue;
-        if (given.value.getType() != mvbTypeString) return std::nullopt;
-        std::string text(given.value.asString().view());
-        if (text.empty() || text == "-") return std::nullopt;
-        return text;
-    }
-    return std::nullopt;
-}
 
 /// The files of a pattern's listing; nothing when `path` is a plain path.
 std::optional<PatternRead> listPattern(const JobStep& step, const std::string& path) {
@@ -102,111 +135,124 @@ std::optional<PatternRead> listPattern(const JobStep& step, const std::string& p
     while (listing->moveNext()) {
         MvbString current;
         listing->getCurrentName(current);
-        std::string file(current.view());
-        read.listed.push_back({&step, file, identify(file)});
+        read.listed.push_back(namedFile(step, std::string(current.view())));
     }
     listing->close();
     return read;
 }
 
 /// "the file" text of a write, with the name it is known by elsewhere when that differs.
-std::string writtenText(const StepFile& write, const std::string& otherName) {
-    std::string text = write.beside ? "its file " + quoted(write.path) : quoted(write.path);
-    if (otherName != write.path) text += ", which is " + quoted(otherName);
+std::string writtenText(const StepFile& write, const StepFile& other) {
+    std::string text = (write.extra != nullptr ? "its file " : "") + nameOf(write);
+    if (nameOf(other) != nameOf(write)) text += ", which is " + nameOf(other);
     return text + ",";
 }
 
 [[noreturn]] void refuseRead(const StepFile& write, const StepFile& read) {
-    throw JobError("Step \"" + write.step->name + "\" (" + write.step->type + ") would write " +
-                   writtenText(write, read.path) + " the file that " + label(*read.step) +
+    throw JobError(stepLabel(*write.step, StepWord::Capital) + " would write " +
+                   writtenText(write, read) + " the file that " + stepLabel(*read.step) +
                    " reads: a job never writes into a file it reads, which would destroy it. "
                    "Write to another file");
 }
 
 [[noreturn]] void refusePattern(const StepFile& write, const PatternRead& read) {
-    throw JobError("Step \"" + write.step->name + "\" (" + write.step->type + ") would write " +
-                   (write.beside ? "its file " : "") + quoted(write.path) + ", which the pattern " +
-                   quoted(read.pattern) + " of " + label(*read.step) +
+    throw JobError(stepLabel(*write.step, StepWord::Capital) + " would write " +
+                   (write.extra != nullptr ? "its file " : "") + nameOf(write) +
+                   ", which the pattern " + quoted(read.pattern) + " of " + stepLabel(*read.step) +
                    " matches: the job would read its own output. Write to another folder, or "
                    "use a pattern that does not match the file written");
 }
 
 [[noreturn]] void refuseTwoWrites(const StepFile& first, const StepFile& second) {
     if (first.step == second.step) {
-        throw JobError("Step \"" + first.step->name + "\" (" + first.step->type + ") would write " +
-                       quoted(first.path) + " and its file " + quoted(second.path) +
-                       ", which are one file: choose another FILENAME");
+        throw JobError(stepLabel(*first.step, StepWord::Capital) + " would write " + nameOf(first) +
+                       " and its file " + nameOf(second) +
+                       ", which are one file: choose another file name");
     }
-    std::string file = quoted(first.path);
-    if (second.path != first.path) file += " (as " + quoted(second.path) + ")";
-    throw JobError("Steps \"" + first.step->name + "\" (" + first.step->type + ") and \"" +
-                   second.step->name + "\" (" + second.step->type + ") would both write " + file +
+    std::string file = nameOf(first);
+    if (nameOf(second) != file) file += " (as " + nameOf(second) + ")";
+    throw JobError("Steps " + stepLabel(*first.step, StepWord::None) + " and " +
+                   stepLabel(*second.step, StepWord::None) + " would both write " + file +
                    ", mixing their rows: give each destination a file of its own");
 }
 
-}  // namespace
-
-const std::vector<FileProperty>& fileProperties() {
-    static const std::vector<FileProperty> kProperties = {
-        {"SOURCE_DELIMTEXT", "FILENAME", FileUse::Reads},
-        {"SOURCE_FIXEDTEXT", "FILENAME", FileUse::Reads},
-        {"DEST_DELIMTEXT", "FILENAME", FileUse::Writes},
-        {"DEST_FIXEDTEXT", "FILENAME", FileUse::Writes},
-        {"DEST_HTML", "FILENAME", FileUse::Writes, kHtmlStyleSheetName},
-    };
-    return kProperties;
+/// Extra files of one name that every step of one type fills with the same bytes.
+bool sharedExtra(const StepFile& a, const StepFile& b) {
+    return a.extra != nullptr && b.extra != nullptr && a.extra->sameText && b.extra->sameText &&
+           a.extra->name == b.extra->name && a.step->type == b.step->type;
 }
 
-void refuseWriteClashes(const JobDefinition& job) {
+/// The files the steps read (plain files and patterns) and write.
+struct JobFiles {
     std::vector<StepFile> reads;
     std::vector<PatternRead> patternReads;
     std::vector<StepFile> writes;
-    for (const JobStep& step : job.steps) {
-        for (const FileProperty& property : fileProperties()) {
-            if (step.type != property.typeId) continue;
-            const std::optional<std::string> path = fileNameOf(step, property.property);
-            if (!path) continue;
-            if (property.use == FileUse::Reads) {
-                if (auto pattern = listPattern(step, *path)) {
-                    patternReads.push_back(std::move(*pattern));
-                } else {
-                    reads.push_back({&step, *path, identify(*path)});
-                }
-                continue;
-            }
-            writes.push_back({&step, *path, identify(*path)});
-            if (property.besideFile != nullptr) {
-                const MvbString folder = mvbParsePath(path->c_str(), nullptr);
-                const MvbString beside = mvbConcatPath(folder.asCstr(), property.besideFile);
-                const std::string besidePath(beside.view());
-                writes.push_back({&step, besidePath, identify(besidePath), true});
+
+    void addRead(const JobStep& step, const FileProperty& property, const std::string& path) {
+        if (path == "-") {
+            reads.push_back(standardFile(step, STDIN_FILENO));
+        } else if (auto pattern = property.role == FileRole::PatternRead ? listPattern(step, path)
+                                                                         : std::nullopt) {
+            patternReads.push_back(std::move(*pattern));
+        } else {
+            reads.push_back(namedFile(step, path));
+        }
+    }
+
+    void addWrite(const JobStep& step, const StepFileRoles& roles, const FileProperty& property,
+                  const std::string& path) {
+        writes.push_back(path == "-" ? standardFile(step, STDOUT_FILENO) : namedFile(step, path));
+        for (const ExtraFile& extra : roles.extras) {
+            if (extra.beside != property.property) continue;
+            const MvbString folder = mvbParsePath(path.c_str(), nullptr);
+            const MvbString beside = mvbConcatPath(folder.asCstr(), extra.name.c_str());
+            StepFile file = namedFile(step, std::string(beside.view()));
+            file.extra = &extra;
+            writes.push_back(std::move(file));
+        }
+    }
+};
+
+}  // namespace
+
+void refuseWriteClashes(const JobDefinition& job, const std::vector<StepFileRoles>& roles) {
+    JobFiles files;
+    for (size_t s = 0; s < job.steps.size() && s < roles.size(); ++s) {
+        const JobStep& step = job.steps[s];
+        for (const FileProperty& property : roles[s].properties) {
+            const std::string path = fileNameIn(step, property.property);
+            if (path.empty()) continue;
+            if (property.writes()) {
+                files.addWrite(step, roles[s], property, path);
+            } else {
+                files.addRead(step, property, path);
             }
         }
     }
 
+    const std::vector<StepFile>& writes = files.writes;
     for (size_t w = 0; w < writes.size(); ++w) {
         const StepFile& write = writes[w];
-        for (const StepFile& read : reads) {
-            if (sameFile(write.id, read.id)) refuseRead(write, read);
+        for (const StepFile& read : files.reads) {
+            if (writesRead(write.id, read.id)) refuseRead(write, read);
         }
-        if (!patternReads.empty()) {
-            const auto [folder, name] = splitPath(write.path);
-            const FileIdentity folderId = identify(folder);
-            for (const PatternRead& read : patternReads) {
-                for (const StepFile& listed : read.listed) {
-                    if (sameFile(write.id, listed.id)) refuseRead(write, listed);
-                }
-                // As the listing matches names: a leading dot only where the pattern spells it.
-                if (sameFile(folderId, read.folder) &&
-                    fnmatch(read.namePattern.c_str(), name.c_str(), FNM_PERIOD) == 0) {
-                    refusePattern(write, read);
-                }
+        const auto [folder, name] = splitPath(write.path);
+        const FileIdentity folderId = identify(folder);
+        for (const PatternRead& read : files.patternReads) {
+            for (const StepFile& listed : read.listed) {
+                if (writesRead(write.id, listed.id)) refuseRead(write, listed);
+            }
+            // As the listing matches names: a leading dot only where the pattern spells it.
+            if (write.standard == kNotStandard && sameFile(folderId, read.folder) &&
+                fnmatch(read.namePattern.c_str(), name.c_str(), FNM_PERIOD) == 0) {
+                refusePattern(write, read);
             }
         }
         for (size_t other = 0; other < w; ++other) {
-            // Beside files of one kind receive the same fixed text from every step.
-            if (write.beside && writes[other].beside) continue;
-            if (sameFile(write.id, writes[other].id)) refuseTwoWrites(writes[other], write);
+            if (sharedExtra(write, writes[other])) continue;
+            const bool bothStandard = write.standard == 1 && writes[other].standard == 1;
+            if (bothStandard || sameFile(write.id, writes[other].id))
+                refuseTwoWrites(writes[other], write);
         }
     }
 }

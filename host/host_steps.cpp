@@ -15,8 +15,7 @@ std::vector<HostStepType> listStepTypes(const RunOptions& options) {
     std::vector<HostStepType> all = options.extraSteps;
     for (HostStepType& type : builtinStepTypes())
         all.push_back(std::move(type));
-    const PluginLibrary plugin(options.pluginPath.empty() ? defaultPluginPath()
-                                                          : options.pluginPath);
+    const PluginSet plugin(options.pluginPath.empty() ? defaultPluginPath() : options.pluginPath);
     for (const PluginStepType& type : plugin.stepTypes()) {
         all.push_back({type.typeId, type.description, nullptr});
     }

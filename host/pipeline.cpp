@@ -19,8 +19,8 @@ std::function<StepPluginStep*()> Pipeline::Impl::resolve(const JobStep& step) {
     }
     if (!plugin) {
         try {
-            plugin = std::make_unique<PluginLibrary>(
-                options.pluginPath.empty() ? defaultPluginPath() : options.pluginPath);
+            plugin = std::make_unique<PluginSet>(options.pluginPath.empty() ? defaultPluginPath()
+                                                                            : options.pluginPath);
         } catch (const JobError& e) {
             throw JobError(std::string(e.what()) + " (needed for step \"" + step.name +
                            "\" of type " + step.type + ")");
@@ -56,31 +56,29 @@ void Pipeline::Impl::build(const JobDefinition& job) {
         try {
             created = create();
         } catch (const std::exception& e) {
-            throw JobError("Step \"" + jobStep.name + "\" (" + jobStep.type +
-                           ") could not be created: " + e.what());
+            throw JobError(stepLabel(jobStep, StepWord::Capital) +
+                           " could not be created: " + e.what());
         }
         if (created == nullptr) {
-            throw JobError("Step \"" + jobStep.name + "\" (" + jobStep.type +
-                           ") could not be created");
+            throw JobError(stepLabel(jobStep, StepWord::Capital) + " could not be created");
         }
         context->attach(created, upstream, threaded);
         int inputCount = -1;
         int outputCount = -1;
         if (!context->initialize(&inputCount, &outputCount)) {
-            throw JobError("Step \"" + jobStep.name + "\" (" + jobStep.type +
-                           ") failed to initialize");
+            throw JobError(stepLabel(jobStep, StepWord::Capital) + " failed to initialize");
         }
         if (i == 0 && inputCount != 0) {
-            throw JobError("Step \"" + jobStep.name + "\" (" + jobStep.type +
-                           ") cannot begin a job: it reads rows from another step. The first "
+            throw JobError(stepLabel(jobStep, StepWord::Capital) +
+                           " cannot begin a job: it reads rows from another step. The first "
                            "step must be a source, a step that reads a file; put one before it");
         }
         if (i > 0 && inputCount == 0) {
-            throw JobError("Step \"" + jobStep.name + "\" (" + jobStep.type +
-                           ") is a source: only the first step of a job can be a source");
+            throw JobError(stepLabel(jobStep, StepWord::Capital) +
+                           " is a source: only the first step of a job can be a source");
         }
         if (inputCount > 1) {
-            throw JobError("Step \"" + jobStep.name + "\" (" + jobStep.type + ") needs " +
+            throw JobError(stepLabel(jobStep, StepWord::Capital) + " needs " +
                            std::to_string(inputCount) + " inputs; a job feeds each step one");
         }
         context->properties().bind(jobStep);

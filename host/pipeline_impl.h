@@ -40,7 +40,7 @@ struct Pipeline::Impl {
     RunShared shared;
     std::vector<HostStepType> builtins = builtinStepTypes();
     // Declared before the steps, so that every step is released before the library unloads.
-    std::unique_ptr<PluginLibrary> plugin;
+    std::unique_ptr<PluginSet> plugin;
     std::vector<std::unique_ptr<StepContext>> steps;
     /// Each step reads its input through a list of its own, so that the chain can run with a
     /// thread per step (Pipeline::run).

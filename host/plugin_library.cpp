@@ -17,10 +17,15 @@ std::string defaultPluginPath() {
     if (const char* env = std::getenv("TEXT_PLUGIN_PATH"); env != nullptr && *env != '\0') {
         return env;
     }
+    Dl_info self{};
+    if (dladdr(reinterpret_cast<void*>(&defaultPluginPath), &self) == 0 ||
+        self.dli_fname == nullptr) {
+        return "libtext.so";
+    }
     std::error_code ec;
-    const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+    const std::filesystem::path library = std::filesystem::canonical(self.dli_fname, ec);
     if (ec) return "libtext.so";
-    return (exe.parent_path() / ".." / "lib" / "libtext.so").lexically_normal().string();
+    return (library.parent_path() / "libtext.so").string();
 }
 
 PluginLibrary::PluginLibrary(const std::string& path) : path_(path) {

@@ -5,14 +5,6 @@
 #include "texthost/closest_name.h"
 
 namespace texthost {
-namespace {
-
-std::string stepLabel(const JobStep& step) {
-    return "step \"" + step.name + "\" (" + step.type + ")";
-}
-
-}  // namespace
-
 PropertyStore::Table::Table(int columnCount) : columns_(columnCount > 0 ? columnCount : 0) {}
 
 void PropertyStore::Table::declareColumn(int column, const MvbString& name, int type) {

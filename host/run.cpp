@@ -4,6 +4,7 @@
 
 #include "field_name_check.h"
 #include "file_targets.h"
+#include "texthost/file_roles.h"
 #include "texthost/pipeline.h"
 
 namespace texthost {
@@ -47,7 +48,7 @@ RunReport runJob(const JobDefinition& job, const RunOptions& options) {
     RunReport report;
     try {
         Pipeline pipeline(job, options);
-        refuseWriteClashes(job);
+        refuseWriteClashes(job, fileRolesOf(pipeline));
         int code = 2;
         std::string unknownField;
         if (pipeline.prepareAndStart()) {

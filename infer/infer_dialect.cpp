@@ -305,7 +305,10 @@ std::string describeCharacter(int code) {
         return text;
     }
     char buffer[5];
-    return "'" + std::string(utf8Of(code, buffer)) + "'";
+    // Built piece by piece: GCC 12 warns wrongly (-Wrestrict) on a literal + std::string here.
+    std::string text(1, '\'');
+    text.append(utf8Of(code, buffer)).push_back('\'');
+    return text;
 }
 
 DialectGuess detectDialect(const Sample& sample) {

@@ -8,18 +8,19 @@
 #include <string_view>
 
 #include "infer_layout.h"
+#include "mvb/charset.h"
 
 namespace textjob::infer {
 
 /// Encoding numbers detection writes.
 enum : int {
-    kUtf8 = 65001,
-    kUtf16Le = 1200,
-    kUtf16Be = 1201,
-    kUtf32Le = 12000,
-    kUtf32Be = 12001,
+    kUtf8 = mvbEncodingUtf8,
+    kUtf16Le = mvbEncodingUtf16Le,
+    kUtf16Be = mvbEncodingUtf16Be,
+    kUtf32Le = mvbEncodingUtf32Le,
+    kUtf32Be = mvbEncodingUtf32Be,
     kWindows1252 = 1252,
-    kLatin1 = 28591,
+    kLatin1 = mvbEncodingLatin1,
 };
 
 /// Reads at most `limit` bytes from the start of the file (inflated when it is gzip data) and

@@ -93,6 +93,7 @@ int describeCommand(const CommandLine& line) {
         std::string text = line + p.summary;
         text.erase(text.find_last_not_of(' ') + 1);
         std::printf("%s\n", text.c_str());
+        if (!p.fileRole.empty()) std::printf("      names a %s\n", p.fileRole.c_str());
         if (!p.isTable) continue;
         std::string columns;
         for (size_t c = 0; c < p.columns.size(); ++c) {
@@ -101,6 +102,8 @@ int describeCommand(const CommandLine& line) {
         }
         std::printf("      columns: %s\n", columns.empty() ? "(none)" : columns.c_str());
     }
+    for (const std::string& extra : d.extraFiles)
+        std::printf("\nAlso writes %s.\n", extra.c_str());
     if (unnoted) {
         std::printf(
             "\nA property without a default (-) reads as empty, 0 or false when a job leaves "

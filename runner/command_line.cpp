@@ -176,7 +176,8 @@ void declareCommandLine(CLI::App& app, CommandLine& line) {
     app.fallthrough();  // --plugin may also follow the subcommand
     app.set_version_flag("-V,--version", std::string("textjob ") + programVersion());
     app.add_option("--plugin", line.pluginPath,
-                   "Plug-in library (default: $TEXT_PLUGIN_PATH, else ../lib/libtext.so)");
+                   "Plug-in libraries, separated by \":\" (default: $TEXT_PLUGIN_PATH, else "
+                   "libtext.so in the lib folder)");
     declareConvert(app, line);
     declareRun(app, line);
     declareInfer(app, line);

@@ -66,11 +66,13 @@ void onStopSignal(int signal) {
     }
 }
 
+// The stand-in is close-on-exec, which no inherited descriptor is: that marks it as one for
+// messages only, which the runtime refuses as a "-" file for data.
 void openOnNullWhenClosed(int fd) {
     if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) return;
-    const int null = open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
+    const int null = open("/dev/null", (fd == STDIN_FILENO ? O_RDONLY : O_WRONLY) | O_CLOEXEC);
     if (null >= 0 && null != fd) {
-        dup2(null, fd);
+        dup3(null, fd, O_CLOEXEC);
         close(null);
     }
 }

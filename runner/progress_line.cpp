@@ -62,7 +62,7 @@ size_t terminalWidth() {
 std::string groupDigits(uint64_t n) {
     std::string digits = std::to_string(n);
     for (size_t i = digits.size(); i > 3; i -= 3)
-        digits.insert(i - 3, ",");
+        digits.insert(i - 3, 1, ',');
     return digits;
 }
 

@@ -19,7 +19,7 @@ constexpr std::string_view kBomUtf32Be = "\x00\x00\xFE\xFF"sv;
 
 // Sorted by number for the binary search.
 constexpr EncodingInfo kEncodings[] = {
-    {0, "UTF-8", 1, 4, 1, false, kBomUtf8},
+    {mvbEncodingDefault, "UTF-8", 1, 4, 1, false, kBomUtf8},
     {437, "CP437", 1, 1, 1, false, {}},
     {850, "CP850", 1, 1, 1, false, {}},
     {866, "CP866", 1, 1, 1, false, {}},
@@ -27,8 +27,8 @@ constexpr EncodingInfo kEncodings[] = {
     {936, "CP936", 1, 2, 1, false, {}},
     {949, "CP949", 1, 2, 1, false, {}},
     {950, "CP950", 1, 2, 1, false, {}},
-    {1200, "UTF-16LE", 2, 4, 2, false, kBomUtf16Le},
-    {1201, "UTF-16BE", 2, 4, 2, true, kBomUtf16Be},
+    {mvbEncodingUtf16Le, "UTF-16LE", 2, 4, 2, false, kBomUtf16Le},
+    {mvbEncodingUtf16Be, "UTF-16BE", 2, 4, 2, true, kBomUtf16Be},
     {1250, "CP1250", 1, 1, 1, false, {}},
     {1251, "CP1251", 1, 1, 1, false, {}},
     {1252, "CP1252", 1, 1, 1, false, {}},
@@ -38,10 +38,10 @@ constexpr EncodingInfo kEncodings[] = {
     {1256, "CP1256", 1, 1, 1, false, {}},
     {1257, "CP1257", 1, 1, 1, false, {}},
     {1258, "CP1258", 1, 1, 1, false, {}},
-    {12000, "UTF-32LE", 4, 4, 4, false, kBomUtf32Le},
-    {12001, "UTF-32BE", 4, 4, 4, true, kBomUtf32Be},
-    {20127, "ASCII", 1, 1, 1, false, {}},
-    {28591, "ISO-8859-1", 1, 1, 1, false, {}},
+    {mvbEncodingUtf32Le, "UTF-32LE", 4, 4, 4, false, kBomUtf32Le},
+    {mvbEncodingUtf32Be, "UTF-32BE", 4, 4, 4, true, kBomUtf32Be},
+    {mvbEncodingAscii, "ASCII", 1, 1, 1, false, {}},
+    {mvbEncodingLatin1, "ISO-8859-1", 1, 1, 1, false, {}},
     {28592, "ISO-8859-2", 1, 1, 1, false, {}},
     {28593, "ISO-8859-3", 1, 1, 1, false, {}},
     {28594, "ISO-8859-4", 1, 1, 1, false, {}},
@@ -57,7 +57,7 @@ constexpr EncodingInfo kEncodings[] = {
     {28604, "ISO-8859-14", 1, 1, 1, false, {}},
     {28605, "ISO-8859-15", 1, 1, 1, false, {}},
     {54936, "GB18030", 1, 4, 1, false, {}},
-    {65001, "UTF-8", 1, 4, 1, false, kBomUtf8},
+    {mvbEncodingUtf8, "UTF-8", 1, 4, 1, false, kBomUtf8},
 };
 
 constexpr const EncodingInfo& kUtf8 = kEncodings[std::size(kEncodings) - 1];
@@ -87,7 +87,8 @@ const EncodingInfo* encodingFromBom(const char* bytes, size_t size,
         return preferred;
     }
     // The longer UTF-32LE mark is tried before the UTF-16LE mark it begins with.
-    for (int number : {12000, 12001, 1200, 1201, 65001}) {
+    for (int number : {mvbEncodingUtf32Le, mvbEncodingUtf32Be, mvbEncodingUtf16Le,
+                       mvbEncodingUtf16Be, mvbEncodingUtf8}) {
         const EncodingInfo* info = findEncoding(number);
         if (startsWith(bytes, size, info->bom)) {
             return info;
@@ -101,15 +102,15 @@ const EncodingInfo* encodingFromNulPattern(const char* bytes, size_t size) noexc
         return &kUtf8;
     }
     const auto* b = reinterpret_cast<const unsigned char*>(bytes);
-    int number = 65001;
+    int number = mvbEncodingUtf8;
     if (b[0] != 0 && b[1] == 0 && b[2] == 0 && b[3] == 0) {
-        number = 12000;
+        number = mvbEncodingUtf32Le;
     } else if (b[0] == 0 && b[1] == 0 && (b[2] != 0 || b[3] != 0)) {
-        number = 12001;
+        number = mvbEncodingUtf32Be;
     } else if (b[0] != 0 && b[1] == 0 && b[2] != 0 && b[3] == 0) {
-        number = 1200;
+        number = mvbEncodingUtf16Le;
     } else if (b[0] == 0 && b[1] != 0 && b[2] == 0 && b[3] != 0) {
-        number = 1201;
+        number = mvbEncodingUtf16Be;
     }
     return findEncoding(number);
 }

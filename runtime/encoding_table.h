@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <string_view>
 
+#include "mvb/charset.h"
+
 namespace mvb::txt {
 
 /// One encoding number and how its bytes are laid out.
@@ -19,13 +21,13 @@ struct EncodingInfo {
     std::string_view bom;  ///< the byte-order mark; empty for encodings without one
 
     /// True for UTF-8, which is held inside the process as it is in the file.
-    bool isUtf8() const noexcept { return number == 0 || number == 65001; }
+    bool isUtf8() const noexcept { return mvbIsUtf8Encoding(number); }
 };
 
 /// The encoding with that number; null for a number not in the table (-1 included).
 const EncodingInfo* findEncoding(int number) noexcept;
 
-/// UTF-8 under its own number (65001), the encoding that detection falls back to.
+/// UTF-8 under its own number (mvbEncodingUtf8), the encoding that detection falls back to.
 const EncodingInfo& utf8Encoding() noexcept;
 
 /// The encoding whose byte-order mark starts `bytes` (`size` bytes available), or null.

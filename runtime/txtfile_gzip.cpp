@@ -11,13 +11,13 @@
 namespace mvb::txt {
 namespace {
 
-constexpr size_t kInputBytes = size_t{256} << 10;
 /// Window bits that make the inflater read a gzip header and check the trailer's CRC.
 constexpr int kGzipWindow = 15 + 16;
 
 }  // namespace
 
-GzipInput::GzipInput(std::string path) : path_(std::move(path)) {}
+GzipInput::GzipInput(std::string path, size_t inputBytes)
+    : path_(std::move(path)), inputCapacity_(std::max<size_t>(inputBytes, 2)) {}
 
 GzipInput::~GzipInput() {
     if (open_) {
@@ -36,7 +36,7 @@ bool GzipInput::start(const char* head, size_t size) {
         return false;
     }
     open_ = true;
-    inputCapacity_ = std::max(kInputBytes, size);
+    inputCapacity_ = std::max(inputCapacity_, size);
     input_ = std::make_unique_for_overwrite<unsigned char[]>(inputCapacity_);
     std::memcpy(input_.get(), head, size);
     stream_.next_in = input_.get();
@@ -46,8 +46,13 @@ bool GzipInput::start(const char* head, size_t size) {
 }
 
 bool GzipInput::readMore(int fd) {
+    // Bytes not inflated yet stay in front of the new ones.
+    const size_t kept = stream_.avail_in;
+    if (kept > 0 && stream_.next_in != input_.get()) {
+        std::memmove(input_.get(), stream_.next_in, kept);
+    }
     for (;;) {
-        const ssize_t got = ::read(fd, input_.get(), inputCapacity_);
+        const ssize_t got = ::read(fd, input_.get() + kept, inputCapacity_ - kept);
         if (got < 0 && errno == EINTR) {
             continue;
         }
@@ -57,7 +62,7 @@ bool GzipInput::readMore(int fd) {
         }
         inputEnded_ = got == 0;
         stream_.next_in = input_.get();
-        stream_.avail_in = static_cast<uInt>(got);
+        stream_.avail_in = static_cast<uInt>(kept + static_cast<size_t>(got));
         compressedRead_ += static_cast<uint64_t>(got);
         return true;
     }
@@ -81,9 +86,11 @@ long GzipInput::read(int fd, char* into, size_t room) {
         const int result = inflate(&stream_, Z_NO_FLUSH);
         if (result == Z_STREAM_END) {
             // Another member may follow (files joined with cat); anything else after the end
-            // of the stream is damage.
-            if (stream_.avail_in == 0 && !inputEnded_ && !readMore(fd)) {
-                return -1;
+            // of the stream is damage. Its two magic bytes may lie on both sides of a read.
+            while (stream_.avail_in < 2 && !inputEnded_) {
+                if (!readMore(fd)) {
+                    return -1;
+                }
             }
             if (stream_.avail_in == 0) {
                 finished_ = true;

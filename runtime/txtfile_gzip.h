@@ -21,7 +21,8 @@ inline bool startsGzip(const char* bytes, size_t size) noexcept {
 /// which the caller owns. A damaged stream, or one that the file cuts short, is an error.
 class GzipInput {
   public:
-    explicit GzipInput(std::string path);
+    /// Reads the compressed bytes `inputBytes` at a time (at least 2).
+    GzipInput(std::string path, size_t inputBytes);
     GzipInput(const GzipInput&) = delete;
     GzipInput& operator=(const GzipInput&) = delete;
     ~GzipInput();

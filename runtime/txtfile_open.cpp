@@ -44,7 +44,9 @@ std::string firstNonFolder(const std::string& path) {
 
 /// What an open of `path` that failed with `error` means, in the user's words.
 std::string openFailure(const char* path, int error, bool writing) {
-    const std::string file = "\"" + std::string(path) + "\"";
+    // Built piece by piece: GCC 12 warns wrongly (-Wrestrict) on a literal + std::string here.
+    std::string file(1, '"');
+    file.append(path).push_back('"');
     const char* verb = writing ? "write" : "read";
     switch (error) {
         case ENOENT: {
@@ -82,26 +84,41 @@ bool isStandardStream(const char* path) {
     return path[0] == '-' && path[1] == '\0';
 }
 
+/// True when the standard descriptor `fd` was closed when the program started. A descriptor
+/// inherited from the starter is never close-on-exec; a stand-in the program opened in its
+/// place, for its messages, is.
+bool closedAtStart(int fd) {
+    const int flags = ::fcntl(fd, F_GETFD);
+    return flags == -1 || (flags & FD_CLOEXEC) != 0;
+}
+
+/// Why "-" cannot stand for standard input (0) or output (1) when that was closed at start.
+std::string closedStreamFailure(int fd) {
+    const bool writing = fd == STDOUT_FILENO;
+    return std::string("cannot ") + (writing ? "write to standard output" : "read standard input") +
+           " (\"-\"): it was closed when the program started, so there is no file " +
+           (writing ? "to write the data to" : "to read") +
+           "; name a file, or start the program "
+           "with " +
+           (writing ? "standard output" : "standard input") + " open";
+}
+
 /// A descriptor of its own for standard input or output, so that closing the file leaves the
-/// process's stream open; -1 with errno set when the stream is closed.
-int duplicateStandard(int fd) {
-    return ::fcntl(fd, F_DUPFD_CLOEXEC, 3);
-}
-
-/// Opens `path` for reading; a named pipe's wait for its writer ends when the run stops.
-int openToRead(const char* path) {
-    struct stat info {};
-    if (::stat(path, &info) == 0 && S_ISFIFO(info.st_mode)) return openPipeForReading(path);
-    return ::open(path, O_RDONLY | O_CLOEXEC);
-}
-
-MvbTxtFile* openForReading(const char* path, const EncodingInfo* encoding, uint32_t flags,
-                           const FileTuning& tuning, MvbString& errorText) {
-    const int fd = isStandardStream(path) ? duplicateStandard(STDIN_FILENO) : openToRead(path);
-    if (fd < 0) {
-        errorText.assign(openFailure(path, errno, false));
-        return nullptr;
+/// process's stream open; -1 with `errorText` set when the stream was closed at start.
+int duplicateStandard(int fd, MvbString& errorText) {
+    if (closedAtStart(fd)) {
+        errorText.assign(closedStreamFailure(fd));
+        return -1;
     }
+    const int copy = ::fcntl(fd, F_DUPFD_CLOEXEC, 3);
+    if (copy < 0) errorText.assign(openFailure("-", errno, fd == STDOUT_FILENO));
+    return copy;
+}
+
+/// The reader of the open descriptor `fd`, which it takes; null with `errorText` set when
+/// `fd` is a folder or its start cannot be read.
+MvbTxtFile* openReader(int fd, const char* path, const EncodingInfo* encoding, uint32_t flags,
+                       const FileTuning& tuning, MvbString& errorText) {
     struct stat info {};
     if (fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)) {
         ::close(fd);
@@ -116,12 +133,33 @@ MvbTxtFile* openForReading(const char* path, const EncodingInfo* encoding, uint3
     return new TextFile(path, std::move(reader));
 }
 
+/// Opens `path` for reading; a named pipe's wait for its writer ends when the run stops.
+int openToRead(const char* path) {
+    struct stat info {};
+    if (::stat(path, &info) == 0 && S_ISFIFO(info.st_mode)) return openPipeForReading(path);
+    return ::open(path, O_RDONLY | O_CLOEXEC);
+}
+
+MvbTxtFile* openForReading(const char* path, const EncodingInfo* encoding, uint32_t flags,
+                           const FileTuning& tuning, MvbString& errorText) {
+    if (isStandardStream(path)) {
+        const int fd = duplicateStandard(STDIN_FILENO, errorText);
+        return fd < 0 ? nullptr : openReader(fd, path, encoding, flags, tuning, errorText);
+    }
+    const int fd = openToRead(path);
+    if (fd < 0) {
+        errorText.assign(openFailure(path, errno, false));
+        return nullptr;
+    }
+    return openReader(fd, path, encoding, flags, tuning, errorText);
+}
+
 /// Proves that `path` can be opened for writing without changing anything: an existing file
 /// is opened without emptying it, a missing one is created and removed again.
 bool probeWritable(const char* path, MvbString& errorText) {
     if (isStandardStream(path)) {
-        if (::fcntl(STDOUT_FILENO, F_GETFD) == -1) {
-            errorText.assign(openFailure(path, errno, true));
+        if (closedAtStart(STDOUT_FILENO)) {
+            errorText.assign(closedStreamFailure(STDOUT_FILENO));
             return false;
         }
         return true;
@@ -168,6 +206,42 @@ bool appendFits(const char* path, int fd, const EncodingInfo& encoding, MvbStrin
     return false;
 }
 
+/// The writer of the open descriptor `fd`, which it takes; null with `errorText` set when
+/// the file cannot take the text (an append of another encoding) or its start fails. With a
+/// `temporary` name, `fd` is that file, which takes the place of `path` when committed (and is
+/// removed when the start fails).
+MvbTxtFile* startWriter(int fd, const char* path, int mode, const EncodingInfo& encoding,
+                        uint32_t flags, const FileTuning& tuning, const std::string* temporary,
+                        MvbString& errorText) {
+    struct stat info {};
+    uint64_t size = 0;
+    bool atStart = mode == MVB_OPEN_CREATE;
+    if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
+        size = static_cast<uint64_t>(info.st_size);
+        atStart = size == 0;
+        if (mode == MVB_OPEN_APPEND && size > 0 && !appendFits(path, fd, encoding, errorText)) {
+            ::close(fd);
+            return nullptr;
+        }
+    }
+    // A byte-order mark only ever starts a file, never lands in the middle of one.
+    const bool bom = (flags & MVB_FLAG_WRITE_BOM) != 0 && atStart && !encoding.bom.empty();
+    auto writer = std::make_unique<TextWriter>(fd, path, encoding, flags, tuning, size);
+    if (temporary != nullptr) {
+        writer->replaceAtEnd(path, *temporary);
+    }
+    // A name ending in .gz is written compressed; appending to one adds a gzip member.
+    const bool gzip = !isStandardStream(path) && hasGzipName(path);
+    if ((gzip && !writer->compressAsGzip()) || !writer->start(bom)) {
+        if (temporary != nullptr) {
+            ::unlink(temporary->c_str());
+        }
+        errorText.assign(writer->error());
+        return nullptr;
+    }
+    return new TextFile(path, std::move(writer));
+}
+
 MvbTxtFile* openForWriting(const char* path, int mode, const EncodingInfo& encoding, uint32_t flags,
                            const FileTuning& tuning, MvbString& errorText) {
     const bool replacing = replacesAtEnd(path, mode, flags);
@@ -200,16 +274,22 @@ MvbTxtFile* openForWriting(const char* path, int mode, const EncodingInfo& encod
     const int access = mode == MVB_OPEN_APPEND ? O_APPEND : O_TRUNC;
     // Appending reads the file's head for its mark, so it opens for reading too.
     const int direction = mode == MVB_OPEN_APPEND ? O_RDWR : O_WRONLY;
-    std::string temporary;
-    std::string reason;
-    int fd = replacing ? openReplacement(path, &temporary, &reason)
-             : isStandardStream(path)
-                 ? duplicateStandard(STDOUT_FILENO)
-                 : ::open(path, direction | O_CREAT | O_CLOEXEC | access, 0666);
-    if (fd < 0 && replacing) {
-        errorText.assign(reason.empty() ? openFailure(path, errno, true) : reason);
-        return nullptr;
+    if (isStandardStream(path)) {
+        const int fd = duplicateStandard(STDOUT_FILENO, errorText);
+        return fd < 0 ? nullptr
+                      : startWriter(fd, path, mode, encoding, flags, tuning, nullptr, errorText);
     }
+    if (replacing) {
+        std::string temporary;
+        std::string reason;
+        const int fd = openReplacement(path, &temporary, &reason);
+        if (fd < 0) {
+            errorText.assign(reason.empty() ? openFailure(path, errno, true) : reason);
+            return nullptr;
+        }
+        return startWriter(fd, path, mode, encoding, flags, tuning, &temporary, errorText);
+    }
+    int fd = ::open(path, direction | O_CREAT | O_CLOEXEC | access, 0666);
     if (fd < 0 && errno == EACCES && direction == O_RDWR) {
         fd = ::open(path, O_WRONLY | O_CREAT | O_CLOEXEC | access, 0666);  // write-only file
     }
@@ -217,33 +297,7 @@ MvbTxtFile* openForWriting(const char* path, int mode, const EncodingInfo& encod
         errorText.assign(openFailure(path, errno, true));
         return nullptr;
     }
-    struct stat info {};
-    uint64_t size = 0;
-    bool atStart = mode == MVB_OPEN_CREATE;
-    if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
-        size = static_cast<uint64_t>(info.st_size);
-        atStart = size == 0;
-        if (mode == MVB_OPEN_APPEND && size > 0 && !appendFits(path, fd, encoding, errorText)) {
-            ::close(fd);
-            return nullptr;
-        }
-    }
-    // A byte-order mark only ever starts a file, never lands in the middle of one.
-    const bool bom = (flags & MVB_FLAG_WRITE_BOM) != 0 && atStart && !encoding.bom.empty();
-    auto writer = std::make_unique<TextWriter>(fd, path, encoding, flags, tuning, size);
-    if (replacing) {
-        writer->replaceAtEnd(path, temporary);
-    }
-    // A name ending in .gz is written compressed; appending to one adds a gzip member.
-    const bool gzip = !isStandardStream(path) && hasGzipName(path);
-    if ((gzip && !writer->compressAsGzip()) || !writer->start(bom)) {
-        if (replacing) {
-            ::unlink(temporary.c_str());
-        }
-        errorText.assign(writer->error());
-        return nullptr;
-    }
-    return new TextFile(path, std::move(writer));
+    return startWriter(fd, path, mode, encoding, flags, tuning, nullptr, errorText);
 }
 
 }  // namespace

@@ -27,7 +27,9 @@ inline constexpr PropertyRow<Settings> kDestFileNameRow{.name = "FILENAME",
                                                         .message = 304,
                                                         .required = true,
                                                         .text = &DestFileSettings::fileName,
-                                                        .description = "the file to write"};
+                                                        .description = "the file to write",
+                                                        .fileRole = kStepFileAppended,
+                                                        .fileCondition = "APPEND"};
 
 template <class Settings>
 inline constexpr PropertyRow<Settings> kDestByteOrderMarkRow{

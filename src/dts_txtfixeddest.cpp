@@ -109,7 +109,7 @@ bool DTS_TxtFixedDest::openFile(bool probe) {
     }
     if (!probe) {
         const int encoding = file_.get()->getEncoding();
-        utf8File_ = encoding == 0 || encoding == 65001;
+        utf8File_ = mvbIsUtf8Encoding(encoding);
     }
     return true;
 }

@@ -25,7 +25,8 @@ constexpr PropertyRow<Settings> kProperties[kPropertyCount] = {
      .message = 304,
      .required = true,
      .text = &Settings::fileName,
-     .description = "the report file; the style sheet is written beside it"},
+     .description = "the report file; the style sheet is written beside it",
+     .fileRole = kStepFileWritten},
     {.name = "FIELDS",
      .kind = Kind::Table,
      .description = "the input fields shown (FIELDNAME) and their column headings (OUTPUTNAME)",
@@ -72,7 +73,8 @@ StepPluginStep* createTxtHtmlDest() {
 }
 
 DTS_TxtHtmlDest::DTS_TxtHtmlDest() noexcept
-    : TextDestination("src/dts_txthtmldest", kStepPropertyTable<Settings, kProperties>) {}
+    : TextDestination("src/dts_txthtmldest",
+                      kStepPropertyTable<Settings, kProperties, kHtmlStyleSheetFiles>) {}
 
 bool DTS_TxtHtmlDest::startStep() {
     sectionIndex_ = 0;

@@ -31,7 +31,8 @@ inline constexpr PropertyRow<Settings> kSourceFileNameRow{
     .message = 726,
     .required = true,
     .text = &SourceFileSettings::fileName,
-    .description = "the file to read, or a pattern that selects several files"};
+    .description = "the file to read, or a pattern that selects several files",
+    .fileRole = kStepFilePatternRead};
 
 template <class Settings>
 inline constexpr PropertyRow<Settings> kSourceByteOrderMarkRow{

@@ -56,6 +56,10 @@ struct PropertyRow {
     MvbString Settings::*text = nullptr;
     const char* description = "";
     std::span<const PropertyColumn> columns = {};
+    /// A StepFileRole when the text names a file (0 for none), told to the host with the
+    /// boolean property that selects appending for kStepFileAppended.
+    int fileRole = 0;
+    const char* fileCondition = nullptr;
 };
 
 /// Marks, in a read order, the place where the step's own checks run (those that look at

@@ -50,9 +50,15 @@ bool TextStep::getProgress(uint64_t* total) {
 }
 
 void* TextStep::queryExtension(int id) {
-    if (id != kStepPropertyNotesExtension) return nullptr;
     return guarded<void*>(nullptr, [&]() -> void* {
-        properties_.describe(notes_);
-        return const_cast<StepPropertyNotes*>(notes_.view());
+        if (id == kStepPropertyNotesExtension) {
+            properties_.describe(notes_);
+            return const_cast<StepPropertyNotes*>(notes_.view());
+        }
+        if (id == kStepFilesExtension) {
+            properties_.listFiles(files_);
+            return const_cast<StepFiles*>(files_.view());
+        }
+        return nullptr;
     });
 }

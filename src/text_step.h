@@ -7,20 +7,25 @@
 
 #include "mvb/string.h"
 #include "step/plugin.h"
+#include "step_files.h"
 #include "step_messages.h"
 #include "step_properties.h"
 
-/// How a step's property table reaches the base: it declares the table and describes it.
+/// How a step's property table reaches the base: it declares the table, describes it and
+/// lists the files it names.
 struct StepPropertyTable {
     void (*declare)(PropertySchema* schema);
     void (*describe)(PropertyNotes& notes);
+    void (*listFiles)(StepFileList& files);
 };
 
-/// The StepPropertyTable of `Rows`, an array of PropertyRow<Settings>.
-template <class Settings, const auto& Rows>
+/// The StepPropertyTable of `Rows`, an array of PropertyRow<Settings>, for a step that also
+/// writes the extra files `Extras` (an array or span of StepExtraFile).
+template <class Settings, const auto& Rows, const auto& Extras = kNoExtraFiles>
 inline constexpr StepPropertyTable kStepPropertyTable{
     [](PropertySchema* schema) { declareProperties<Settings>(schema, Rows); },
-    [](PropertyNotes& notes) { notes.describe<Settings>(Rows); }};
+    [](PropertyNotes& notes) { notes.describe<Settings>(Rows); },
+    [](StepFileList& files) { files.describe<Settings>(Rows, Extras); }};
 
 /// What the five steps share at the plug-in boundary. Every operation of the step contract runs
 /// behind one wall here: anything thrown other than std::bad_alloc is reported through the host
@@ -42,7 +47,8 @@ class TextStep : public StepPluginStep {
     void finish() final;
     bool getStatus(int* percent, MvbString* text) final;
     bool getProgress(uint64_t* total) final;
-    /// kStepPropertyNotesExtension: the notes of the step's properties; null for any other id.
+    /// kStepPropertyNotesExtension: the notes of the step's properties; kStepFilesExtension:
+    /// the files its properties name and the extra files it writes; null for any other id.
     void* queryExtension(int id) final;
     void notifyEvent(int, int) final {}
 
@@ -92,4 +98,5 @@ class TextStep : public StepPluginStep {
     int inputCount_;
     const StepPropertyTable& properties_;
     PropertyNotes notes_;
+    StepFileList files_;
 };

@@ -33,3 +33,22 @@ MVB_API bool mvbEncodingFromName(const char* text, int* number) noexcept;
 /// Up to three known encoding names nearest to `text`, joined by ", ", for the message that
 /// refuses an unknown name.
 MVB_API MvbString mvbClosestEncodingNames(const char* text);
+
+/// The encoding numbers (ENCODING properties, mvbTxtFileOpen) that code refers to by name; the
+/// runtime's encoding table holds every number it knows.
+enum MvbEncodingNumber : int {
+    mvbEncodingDetect = -1,  ///< read: detect; write: UTF-8
+    mvbEncodingDefault = 0,  ///< UTF-8
+    mvbEncodingUtf16Le = 1200,
+    mvbEncodingUtf16Be = 1201,
+    mvbEncodingUtf32Le = 12000,
+    mvbEncodingUtf32Be = 12001,
+    mvbEncodingAscii = 20127,
+    mvbEncodingLatin1 = 28591,
+    mvbEncodingUtf8 = 65001,
+};
+
+/// True for the numbers that stand for UTF-8: the default (0) and its own (65001).
+inline constexpr bool mvbIsUtf8Encoding(int number) noexcept {
+    return number == mvbEncodingDefault || number == mvbEncodingUtf8;
+}

@@ -141,6 +141,10 @@ class MVB_API MvbTxtFile {
 /// reading, UTF-8 when writing) and MVB_FLAG_* `flags`. A file opened to write with
 /// MVB_FLAG_REPLACE_AT_END and not committed is abandoned (and kept) by close(). Returns the file,
 /// or null with `errorText` saying what failed and naming the path.
+///
+/// The path "-" is standard input when reading and standard output otherwise. A standard
+/// descriptor that is close-on-exec was not inherited from the program's starter: the program
+/// found it closed and opened a stand-in on it for its messages, so it is refused for data.
 MVB_API MvbTxtFile* mvbTxtFileOpen(const char* path, int mode, int encoding, uint32_t flags,
                                    MvbString& errorText);
 

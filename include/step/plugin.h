@@ -87,3 +87,46 @@ struct StepPropertyNotes {
     int count = 0;
     const StepPropertyNote* notes = nullptr;
 };
+
+/// queryExtension id of the files a step reads and writes: a step that answers it returns a
+/// StepFiles it owns, valid until the step is released. The host learns from it, before it
+/// starts any step, which files a job reads and writes (it refuses a job that would write a
+/// file it reads, for one); a step that answers null names no files.
+inline constexpr int kStepFilesExtension = 2;
+
+/// What a step does with the file that a text property names.
+enum StepFileRole : int {
+    kStepFileRead = 1,         ///< reads the one file named
+    kStepFilePatternRead = 2,  ///< reads the file named, or every file a name pattern lists
+    kStepFileWritten = 3,      ///< creates the file, or replaces what it holds
+    /// Adds to the end of the file when the boolean property `condition` is true, and
+    /// otherwise replaces it as kStepFileWritten does.
+    kStepFileAppended = 4,
+};
+
+/// One property whose text value names a file. "-" stands for standard input (read) or
+/// standard output (written); an empty value names no file.
+struct StepFileProperty {
+    const char* property;   ///< the property's name as declared
+    int role;               ///< a StepFileRole; the host ignores roles it does not know
+    const char* condition;  ///< kStepFileAppended: the boolean property that selects appending
+};
+
+/// A file the step writes besides the ones its properties name, under a fixed name in the
+/// folder of the file that `beside` (a kStepFileWritten or kStepFileAppended property) names.
+struct StepExtraFile {
+    const char* name;    ///< the file's name, without a folder
+    const char* beside;  ///< the property whose file's folder holds it
+    /// Non-zero when every step of this type writes the same bytes into it, whatever its
+    /// properties, so that such steps may share the file.
+    int sameText;
+};
+
+/// The files of a step: `propertyCount` file properties in declaration order and
+/// `extraCount` extra files. New fields are only ever appended after `extras`.
+struct StepFiles {
+    int propertyCount = 0;
+    const StepFileProperty* properties = nullptr;
+    int extraCount = 0;
+    const StepExtraFile* extras = nullptr;
+};

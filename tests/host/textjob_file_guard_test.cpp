@@ -8,7 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "../../src/html_style_sheet.h"
 #include "support/textjob_process.h"
 
 namespace hosttest {
@@ -121,7 +120,7 @@ INSTANTIATE_TEST_SUITE_P(
                   {"d/report.html"}},
         GuardCase{"ReportNamedAsItsOwnStyleSheet",
                   "in.csv",
-                  {dest("DEST_HTML", "report", std::string("d/") + kHtmlStyleSheetName)},
+                  {dest("DEST_HTML", "report", "d/marovind.css")},
                   2,
                   {"\"report\" (DEST_HTML)", "which are one file"},
                   {}},
@@ -132,7 +131,19 @@ INSTANTIATE_TEST_SUITE_P(
             2,
             {"\"one\" (DEST_DELIMTEXT) and \"two\" (DEST_FIXEDTEXT)", "\"out.csv\""},
             {"out.csv"}},
+        GuardCase{"DotFileAPatternSpells",
+                  "d/.*.csv",
+                  {dest("DEST_DELIMTEXT", "out", "d/.all.csv")},
+                  2,
+                  {"\"d/.all.csv\", which the pattern \"d/.*.csv\""},
+                  {"d/.all.csv"}},
         // What the guard must let through.
+        GuardCase{"DotFileAStarDoesNotList",
+                  "d/*.csv",
+                  {dest("DEST_DELIMTEXT", "out", "d/.all.csv")},
+                  0,
+                  {},
+                  {}},
         GuardCase{"TwoReportsInOneFolderShareTheirStyleSheet",
                   "d/*.csv",
                   {dest("DEST_HTML", "r1", "r1.html"), dest("DEST_HTML", "r2", "r2.html"),

@@ -9,6 +9,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "common/temp_files.h"
 
@@ -23,12 +24,23 @@ std::string slurpFile(const fs::path& path) {
     return text.str();
 }
 
+/// A job reading `source` with a DEST_DELIMTEXT for each of `destinations`, named "out",
+/// "out2", ...
+std::string jobWith(const std::string& source, const std::vector<std::string>& destinations) {
+    std::string job =
+        R"({"steps": [{"type": "SOURCE_DELIMTEXT", "name": "src", "properties": {"FILENAME": ")" +
+        source + R"(", "QUOTE": "\"", "FIELDS": [{"NAME": "id", "TYPE": "integer"},
+              {"NAME": "name", "TYPE": "string", "MAX_LENGTH": 40}]}})";
+    for (size_t i = 0; i < destinations.size(); ++i) {
+        job += R"(, {"type": "DEST_DELIMTEXT", "name": "out)" +
+               (i == 0 ? std::string() : std::to_string(i + 1)) +
+               R"(", "properties": {"FILENAME": ")" + destinations[i] +
+               R"(", "FIELDS": [{"FIELDNAME": "id"}, {"FIELDNAME": "name"}]}})";
+    }
+    return job + "]}";
+}
 std::string jobWith(const std::string& source, const std::string& destination) {
-    return R"({"steps": [{"type": "SOURCE_DELIMTEXT", "name": "src", "properties": {"FILENAME": ")" +
-           source + R"(", "QUOTE": "\"", "FIELDS": [{"NAME": "id", "TYPE": "integer"},
-              {"NAME": "name", "TYPE": "string", "MAX_LENGTH": 40}]}},
-           {"type": "DEST_DELIMTEXT", "name": "out", "properties": {"FILENAME": ")" +
-           destination + R"(", "FIELDS": [{"FIELDNAME": "id"}, {"FIELDNAME": "name"}]}}]})";
+    return jobWith(source, std::vector<std::string>{destination});
 }
 
 class StreamsTest : public ::testing::Test {
@@ -102,6 +114,89 @@ TEST_F(StreamsTest, ACutGzipFileFailsTheRunNamingTheFile) {
     EXPECT_EQ(status, 1);
     const std::string messages = slurpFile(folder / "err.txt");
     EXPECT_NE(messages.find("\"cut.csv.gz\" is cut short"), std::string::npos) << messages;
+}
+
+TEST_F(StreamsTest, StandardStreamsThatAreTheJobsFilesAreRefusedBeforeAnythingIsOpened) {
+    struct Case {
+        const char* name;
+        std::string source;
+        std::vector<std::string> destinations;
+        const char* shell;  ///< after $TEXTJOB run job.json; standard error goes to err.txt
+        std::vector<std::string> fragments;
+        const char* before = "";  ///< shell commands run first
+    };
+    const Case cases[] = {
+        {"standard input is the destination's file",
+         "-",
+         {"in.csv"},
+         "<in.csv",
+         {"\"out\" (DEST_DELIMTEXT) would write \"in.csv\", which is standard input (\"-\")",
+          "\"src\" (SOURCE_DELIMTEXT) reads"}},
+        {"standard output appends to the source's file",
+         "in.csv",
+         {"-"},
+         ">>in.csv",
+         {"\"out\" (DEST_DELIMTEXT) would write standard output (\"-\") on \"",
+          "which is \"in.csv\""}},
+        {"standard output and /dev/stdout into one file",
+         "in.csv",
+         {"-", "/dev/stdout"},
+         ">o.csv",
+         {"Steps \"out\" (DEST_DELIMTEXT) and \"out2\" (DEST_DELIMTEXT) would both write "
+          "standard output"}},
+        {"two destinations on standard output, a pipe",
+         "in.csv",
+         {"-", "-"},
+         ">pipe.csv",
+         {"would both write standard output (\"-\")"},
+         "rm -f pipe.csv && mkfifo pipe.csv && (cat pipe.csv >o.csv &) && "},
+        {"standard input and output on one file",
+         "-",
+         {"-"},
+         "<in.csv >>in.csv",
+         {"standard output (\"-\") on", "which is standard input"}},
+    };
+    const std::string original = slurpFile(folder / "in.csv");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove(folder / "o.csv");
+        EXPECT_EQ(
+            runShell(jobWith(c.source, c.destinations),
+                     c.before + std::string("$TEXTJOB run job.json ") + c.shell + " 2>err.txt"),
+            2);
+        const std::string err = slurpFile(folder / "err.txt");
+        for (const std::string& fragment : c.fragments)
+            EXPECT_NE(err.find(fragment), std::string::npos) << fragment << "\n" << err;
+        EXPECT_TRUE(slurpFile(folder / "in.csv") == original) << "in.csv changed";
+        EXPECT_EQ(slurpFile(folder / "o.csv"), "");
+    }
+}
+
+TEST_F(StreamsTest, AStreamClosedAtStartIsNoFileForData) {
+    struct Case {
+        const char* name;
+        std::string source;
+        std::string destination;
+        const char* shell;
+        const char* fragment;
+    };
+    const Case cases[] = {
+        {"standard output", "in.csv", "-", ">&-",
+         "cannot write to standard output (\"-\"): it was closed when the program started"},
+        {"standard input", "-", "out.csv", "<&-",
+         "cannot read standard input (\"-\"): it was closed when the program started"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(runShell(jobWith(c.source, c.destination),
+                           std::string("$TEXTJOB run job.json ") + c.shell + " 2>err.txt"),
+                  1);
+        const std::string err = slurpFile(folder / "err.txt");
+        EXPECT_NE(err.find(c.fragment), std::string::npos) << err;
+    }
+    // Standard output on /dev/null from the start is the user's choice, and takes the data.
+    EXPECT_EQ(runShell(jobWith("in.csv", "-"), "$TEXTJOB run job.json >/dev/null 2>err.txt"), 0)
+        << slurpFile(folder / "err.txt");
 }
 
 }  // namespace

@@ -174,6 +174,13 @@ TEST(DelimDest, Delimiters) {
          "a\xC3\xA9"
          "b\n"},
         {";", "a;b\n"},
+        // The characters on both sides of the surrogates.
+        {"0xD7FF",
+         "a\xED\x9F\xBF"
+         "b\n"},
+        {"0xE000",
+         "a\xEE\x80\x80"
+         "b\n"},
     };
     for (const auto& [delimiter, expected] : cases) {
         SCOPED_TRACE(delimiter.dump());
@@ -187,7 +194,7 @@ TEST(DelimDest, Delimiters) {
 }
 
 TEST(DelimDest, HexDelimiterWithoutCodeFailsWith57) {
-    for (const char* delimiter : {"0x", "0xZ", "0x110000", "0xD800"}) {
+    for (const char* delimiter : {"0x", "0xZ", "0x110000", "0xD800", "0xDFFF"}) {
         SCOPED_TRACE(delimiter);
         TempDir dir;
         const Outcome run =

@@ -97,6 +97,7 @@ TEST(DelimitedSource, ReportsEachConfigurationErrorByNumber) {
         {{{"DELIMITER", "0xzz"}}, 57},
         {{{"DELIMITER", "0x110000"}}, 57},
         {{{"DELIMITER", "0xD800"}}, 57},
+        {{{"DELIMITER", "0xDFFF"}}, 57},
         {{{"ENCODING", "latin-9x"}}, 801},
     };
     TempDir dir;
@@ -219,6 +220,32 @@ TEST(DelimitedSource, QuotedLineEndsJoinRecordsAndMessagesCountRowsAndLines) {
                   "open.csv\" ends inside a quoted value: the record that starts at line 2"),
               std::string::npos)
         << open.errors()[0];
+}
+
+TEST(DelimitedSource, AQuotedLineEndIsOneLineInTheLineNumbersOfLaterMessages) {
+    struct Case {
+        const char* name;
+        std::string text;
+        const char* message;
+    };
+    const Case cases[] = {
+        {"CR LF then an open quote", "a,\"1\r\n2\"\r\nb,2\r\nc,\"d\r\ne\r\n",
+         "the record that starts at line 4"},
+        {"lone CR then an open quote", "a,\"1\r2\"\rb,2\rc,\"d\re\r",
+         "the record that starts at line 4"},
+        {"CR LF then a byte that is not UTF-8", "a,\"1\r\n\r\n2\"\r\nb,\xFF\r\n", "at line 4"},
+    };
+    TempDir dir;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        srctest::writeFile(dir.file("in.csv"), c.text);
+        const auto read = readSource(
+            kSource,
+            properties("in.csv", stringFields(2), {{"QUOTE", "\""}, {"NEWLINES_IN_VALUES", true}}),
+            dir.path());
+        ASSERT_EQ(read.errors().size(), 1u) << srctest::joinedTexts(read.errors());
+        EXPECT_NE(read.errors()[0].find(c.message), std::string::npos) << read.errors()[0];
+    }
 }
 
 TEST(DelimitedSource, StopsAtTheRowLimit) {

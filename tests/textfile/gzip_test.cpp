@@ -13,9 +13,10 @@
 namespace textfile_test {
 namespace {
 
-std::string gzipped(const std::string& text) {
+/// One gzip member holding `text`; level 0 stores it, so its size follows the text's exactly.
+std::string gzipped(const std::string& text, int level = 6) {
     z_stream stream{};
-    EXPECT_EQ(deflateInit2(&stream, 6, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY), Z_OK);
+    EXPECT_EQ(deflateInit2(&stream, level, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY), Z_OK);
     std::string out(deflateBound(&stream, text.size()) + 32, '\0');
     stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
     stream.avail_in = static_cast<uInt>(text.size());
@@ -103,6 +104,53 @@ TEST(Gzip, CannotBeReadFromTheMiddle) {
     EXPECT_EQ(file->findRecordStart(10, nullptr, &start), 0);
     EXPECT_FALSE(file->readRange(0, 10));
     EXPECT_NE(lastError(file).find("cannot read a part"), std::string::npos) << lastError(file);
+}
+
+/// The lines of the file at `path` read with `bufferBytes` at a time, or its error last.
+std::vector<std::string> linesRead(const std::string& path, size_t bufferBytes) {
+    mvb::txt::FileTuning tuning;
+    tuning.bufferBytes = bufferBytes;
+    MvbString openError;
+    MvbTxtFile* file = mvb::txt::openTextFile(path.c_str(), MVB_OPEN_READ, -1, MVB_FLAG_READ_BOM,
+                                              openError, tuning);
+    FileCloser closer{file};
+    if (file == nullptr) return {"<error: " + std::string(openError.view()) + ">"};
+    return readAllLines(file);
+}
+
+/// A text of `size` bytes in lines, stored uncompressed into one gzip member.
+std::string storedMemberOf(size_t size, std::string& text) {
+    text.clear();
+    for (int i = 0; text.size() < size; ++i)
+        text += "row " + std::to_string(i) + "\n";
+    text.resize(size);
+    text.back() = '\n';
+    return gzipped(text, 0);
+}
+
+TEST(Gzip, TheNextMembersMagicMayFallAnywhereAroundAReadEdge) {
+    TempDir dir;
+    const std::string path = (dir.path() / "joined.csv.gz").string();
+    const std::string second = "next,1\nnext,2\n";
+    // Tiny reads: the first member ends at every offset within a read, so that the two magic
+    // bytes of the second lie before, across and after each edge.
+    for (size_t bufferBytes : {size_t{2}, size_t{3}, size_t{4}, size_t{5}, size_t{7}}) {
+        for (size_t size = 40; size < 40 + 2 * bufferBytes; ++size) {
+            std::string text;
+            writeBytes(path, storedMemberOf(size, text) + gzipped(second));
+            EXPECT_EQ(linesRead(path, bufferBytes), linesOf(text + second))
+                << "buffer " << bufferBytes << ", first text " << size;
+        }
+    }
+    // The default reads: the first member ends one byte before the first 1 MiB edge.
+    constexpr size_t kEdge = size_t{1} << 20;
+    std::string text;
+    size_t size = kEdge - 1000;
+    std::string first = storedMemberOf(size, text);
+    first = storedMemberOf(size + (kEdge - 1 - first.size()), text);
+    ASSERT_EQ(first.size(), kEdge - 1);
+    writeBytes(path, first + gzipped(second));
+    EXPECT_EQ(linesRead(path, kEdge), linesOf(text + second));
 }
 
 }  // namespace

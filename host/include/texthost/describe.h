@@ -28,17 +28,21 @@ struct PropertyDescription {
     /// job leaves the property out, and one line on what the property does.
     std::string effectiveDefault;
     std::string summary;
+    /// What the step does with the file the property names (roleText); empty when it names none.
+    std::string fileRole;
 };
 
 /// What a step type declares about itself: learnt by creating one step, calling initialize
-/// against a host that records the declarations, asking the step for its property notes
-/// (queryExtension(kStepPropertyNotesExtension)), and releasing it.
+/// against a host that records the declarations, asking the step for its property notes and
+/// files (queryExtension(kStepPropertyNotesExtension), fileRolesOf), and releasing it.
 struct StepDescription {
     std::string typeId;
     std::string description;
     int inputs = 0;   ///< initialize's input count: 0 for a source
     int outputs = 0;  ///< initialize's output count
     std::vector<PropertyDescription> properties;
+    /// The extra files the step writes, each as "NAME beside the file of PROPERTY".
+    std::vector<std::string> extraFiles;
 
     /// The property with this exact name; null when there is none.
     const PropertyDescription* find(std::string_view name) const;

@@ -2,6 +2,7 @@
 
 #include <exception>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -56,6 +57,17 @@ JobDefinition parseJobText(const std::string& jsonText, const std::string& baseD
 /// The path "-" reads the job from standard input, with the current folder as its base.
 /// Throws JobError when the file cannot be read or is not a valid job.
 JobDefinition parseJobFile(const std::string& path);
+
+/// How a step label begins: `step`, `Step` (a sentence's start) or with the name (after
+/// "Steps", say).
+enum class StepWord { Lower, Capital, None };
+
+/// How every message names a step: `step "NAME" (TYPE)`.
+std::string stepLabel(std::string_view name, std::string_view type,
+                      StepWord word = StepWord::Lower);
+inline std::string stepLabel(const JobStep& step, StepWord word = StepWord::Lower) {
+    return stepLabel(step.name, step.type, word);
+}
 
 /// A failure of the job or of the host's own set-up (plug-in loading), with a message meant
 /// for the user.

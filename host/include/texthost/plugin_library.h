@@ -1,5 +1,6 @@
 #pragma once
 
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -9,7 +10,8 @@
 namespace texthost {
 
 /// The plug-in path used when a run names none: the environment variable TEXT_PLUGIN_PATH when
-/// set and not empty, else ../lib/libtext.so from the folder of the running executable.
+/// set and not empty, else libtext.so in the folder that holds the host library itself (lib/
+/// of the build tree or of the installed tree, wherever that was moved).
 std::string defaultPluginPath();
 
 /// One step type of a plug-in's catalogue.
@@ -47,6 +49,22 @@ class PluginLibrary {
     void* handle_ = nullptr;
     StepPluginFactory* factory_ = nullptr;
     std::vector<PluginStepType> types_;
+};
+
+/// The plug-ins of a path list (paths separated by ':'), loaded in order, as one catalogue.
+class PluginSet {
+  public:
+    /// Loads every library of `paths`. Throws JobError as PluginLibrary does, for a list with
+    /// no path, and for a step type that two of the libraries offer, naming both.
+    explicit PluginSet(const std::string& paths);
+
+    /// The step types of every library, in the order of the list and of each catalogue.
+    std::vector<PluginStepType> stepTypes() const;
+    /// The step type with this id; null when no library offers it.
+    const PluginStepType* find(std::string_view typeId) const;
+
+  private:
+    std::vector<std::unique_ptr<PluginLibrary>> libraries_;
 };
 
 }  // namespace texthost
