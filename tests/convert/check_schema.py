@@ -16,7 +16,13 @@ import os
 import subprocess
 import sys
 
-import jsonschema
+try:
+    import jsonschema
+except ImportError:
+    # The setup script installs the validator as a system package; an interpreter of its own
+    # (a virtual environment, a version manager) may not see the system's packages.
+    sys.path.append("/usr/lib/python3/dist-packages")
+    import jsonschema
 
 
 def main():
