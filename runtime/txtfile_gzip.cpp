@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "txtfile_codec.h"
+#include "txtfile_wait.h"
 
 namespace mvb::txt {
 namespace {
@@ -16,8 +17,8 @@ constexpr int kGzipWindow = 15 + 16;
 
 }  // namespace
 
-GzipInput::GzipInput(std::string path, size_t inputBytes)
-    : path_(std::move(path)), inputCapacity_(std::max<size_t>(inputBytes, 2)) {}
+GzipInput::GzipInput(std::string path, size_t inputBytes, bool mayWait)
+    : path_(std::move(path)), mayWait_(mayWait), inputCapacity_(std::max<size_t>(inputBytes, 2)) {}
 
 GzipInput::~GzipInput() {
     if (open_) {
@@ -50,6 +51,10 @@ bool GzipInput::readMore(int fd) {
     const size_t kept = stream_.avail_in;
     if (kept > 0 && stream_.next_in != input_.get()) {
         std::memmove(input_.get(), stream_.next_in, kept);
+    }
+    if (mayWait_ && !waitForData(fd)) [[unlikely]] {
+        fail("cannot read file \"" + path_ + "\": " + stoppedWaitReason());
+        return false;
     }
     for (;;) {
         const ssize_t got = ::read(fd, input_.get() + kept, inputCapacity_ - kept);

@@ -22,7 +22,9 @@ inline bool startsGzip(const char* bytes, size_t size) noexcept {
 class GzipInput {
   public:
     /// Reads the compressed bytes `inputBytes` at a time (at least 2).
-    GzipInput(std::string path, size_t inputBytes);
+    /// `mayWait`: the file is a pipe, a terminal or a socket, whose reads wait for data in a
+    /// way a stop of the run ends.
+    GzipInput(std::string path, size_t inputBytes, bool mayWait);
     GzipInput(const GzipInput&) = delete;
     GzipInput& operator=(const GzipInput&) = delete;
     ~GzipInput();
@@ -44,6 +46,7 @@ class GzipInput {
     std::string path_;
     z_stream stream_{};
     bool open_ = false;
+    bool mayWait_ = false;
     bool inputEnded_ = false;
     bool finished_ = false;
     std::unique_ptr<unsigned char[]> input_;

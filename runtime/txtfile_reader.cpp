@@ -64,7 +64,7 @@ bool TextReader::start(const EncodingInfo* configured) {
     }
     if (startsGzip(buffer_.get(), end_)) {
         // What was read is the head of the compressed data; the text is what it inflates to.
-        gzip_ = std::make_unique<GzipInput>(path_, tuning_.bufferBytes);
+        gzip_ = std::make_unique<GzipInput>(path_, tuning_.bufferBytes, mayWait_);
         if (!gzip_->start(buffer_.get(), end_)) {
             fail(gzip_->error());
             return false;

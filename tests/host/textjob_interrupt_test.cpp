@@ -127,12 +127,28 @@ TEST_F(InterruptTest, StopSignalsStopAtTheNextProgressPointCloseTheFilesAndExitW
 
 TEST_F(InterruptTest, AStopEndsASourceThatWaitsOnAPipe) {
     // A pipe that nobody writes to: with a writer that never writes, the source's first read
-    // waits; with none, opening the pipe does. Either wait ends with the stop, cleanly.
-    for (const bool withWriter : {true, false}) {
-        SCOPED_TRACE(withWriter ? "a read waits" : "the open waits");
-        const fs::path pipe = folder / (withWriter ? "read.csv" : "open.csv");
+    // waits; with none, opening the pipe does; with a writer that stops after the head of a
+    // gzip stream, a read of compressed data waits. Each wait ends with the stop, cleanly.
+    std::string gzipHead;
+    {
+        FILE* gzip = popen("printf 'id,name\\n1,a\\n' | gzip -c", "r");
+        ASSERT_NE(gzip, nullptr);
+        char bytes[64];
+        gzipHead.assign(bytes, fread(bytes, 1, sizeof bytes, gzip));
+        pclose(gzip);
+        ASSERT_GT(gzipHead.size(), 12u);
+        gzipHead.resize(12);  // the member's header and no data
+    }
+    for (const char* wait : {"read", "open", "gzip"}) {
+        SCOPED_TRACE(std::string("the ") + wait + " waits");
+        const bool withWriter = std::string(wait) != "open";
+        const fs::path pipe = folder / (std::string(wait) + ".csv");
         ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
         const int writer = withWriter ? open(pipe.c_str(), O_RDWR | O_CLOEXEC) : -1;
+        if (std::string(wait) == "gzip") {
+            ASSERT_EQ(write(writer, gzipHead.data(), gzipHead.size()),
+                      static_cast<ssize_t>(gzipHead.size()));
+        }
         TextjobProcess job({"run", writeJob(pipe.filename().string())}, folder);
         ASSERT_TRUE(job.started());
         EXPECT_TRUE(job.waitForOpenFile(pipe, seconds(30)));
