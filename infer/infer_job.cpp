@@ -56,7 +56,11 @@ std::string delimiterText(int code) {
 class JobWriter {
   public:
     std::string write(const Json& job) {
-        std::string text = "{\n  \"steps\": [\n";
+        std::string text = "{\n";
+        // The schema an editor checks the job against comes first, where the job names one.
+        if (const auto schema = job.find("$schema"); schema != job.end())
+            text += "  \"$schema\": " + quoted(schema->get<std::string>()) + ",\n";
+        text += "  \"steps\": [\n";
         const Json& steps = job["steps"];
         for (size_t i = 0; i < steps.size(); ++i) {
             const Json& step = steps[i];

@@ -7,6 +7,8 @@
 
 #include "exit_status.h"
 #include "infer.h"
+#include "infer_job.h"
+#include "job_schema.h"
 
 namespace textjob {
 namespace {
@@ -48,6 +50,13 @@ int inferCommand(const CommandLine& line) {
     } catch (const infer::InferError& e) {
         std::fprintf(stderr, "error: %s: %s\n", line.inferFile.c_str(), e.what());
         return kExitStepFailed;
+    }
+    // The job names the schema installed with the program, so that an editor completes and
+    // checks it.
+    if (const std::string schema = installedSchemaPath(); !schema.empty()) {
+        nlohmann::ordered_json referenced = {{"$schema", schema}};
+        referenced.update(result.job);
+        result.jobText = infer::jobText(referenced);
     }
     std::fputs(result.report.c_str(), stderr);
     if (line.inferJobPath.empty()) {
