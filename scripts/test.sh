@@ -19,4 +19,4 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1:ha
 cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
     -DTEXT_FUZZ=ON -DTEXT_BUILD_TESTS=OFF -DTEXT_WERROR=ON -DTEXT_FUZZ_SECONDS=10
 cmake --build build-fuzz -j2 --target fuzzers
-ctest --test-dir build-fuzz --output-on-failure -j2
+ctest --test-dir build-fuzz --output-on-failure --no-tests=error -j2
