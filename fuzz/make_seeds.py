@@ -20,7 +20,7 @@ MAX_LINES_PER_FILE = 40
 
 
 def csv_files(testdata):
-    for folder in ("csv-spectrum/csvs", "commons-csv/CSVFileParser", "real-world"):
+    for folder in ("csv-edge-cases/csvs", "commons-csv/CSVFileParser", "real-world"):
         yield from sorted((testdata / folder).glob("*.[ct]sv"))
 
 

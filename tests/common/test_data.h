@@ -1,6 +1,6 @@
 #pragma once
 
-// The public test data kept in the repository (tests/data). A file that is missing fails the
+// The public test data kept in the repository (data/). A file that is missing fails the
 // test that reads it, naming its path; it never stops a test program from listing its tests.
 
 #include <filesystem>

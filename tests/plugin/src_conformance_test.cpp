@@ -36,7 +36,7 @@ Rows expectedRows(const json& rows) {
 // Each case reads line by line and with quoted line ends; only the three cases whose quoted
 // fields hold line ends need the latter.
 TEST(DelimitedConformance, ReadsEveryCsvSpectrumCase) {
-    const std::string folder = testdata::path("csv-spectrum");
+    const std::string folder = testdata::path("csv-edge-cases");
     const json suite = loadJson(folder + "/expected_rows.json");
     int checked = 0;
     for (const auto& c : suite["cases"]) {

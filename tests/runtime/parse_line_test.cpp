@@ -264,7 +264,7 @@ TEST(Splitter, BlockPathAgreesWithGeneralPath) {
 
 // The public CSV edge-case suite: every case whose records are single lines.
 TEST(Splitter, CsvSpectrumSingleLineCases) {
-    const std::string dir = testdata::path("csv-spectrum/");
+    const std::string dir = testdata::path("csv-edge-cases/");
     const nlohmann::json suite = testdata::readJson(dir + "expected_rows.json");
     int checked = 0;
     for (const auto& testCase : suite.at("cases")) {
