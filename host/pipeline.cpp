@@ -5,8 +5,8 @@
 #include <memory>
 #include <thread>
 
-#include "texthost/closest_name.h"
 #include "pipeline_impl.h"
+#include "texthost/closest_name.h"
 
 namespace texthost {
 

@@ -17,28 +17,13 @@
 namespace texthost {
 namespace {
 
-// A batch of a few thousand values makes the hand-over between threads rare next to the rows'
-// own work; a few batches per queue let a step run ahead of the next one without holding
-// more than a few hundred kilobytes of values. Batches are sized by values, not rows, so that
-// a row of many thousands of fields costs as much room as that many narrow rows would; but
-// never more than a few hundred rows, nor less than one.
-constexpr size_t kBatchValues = 4096;
-constexpr size_t kMostBatchRows = 256;
+// A batch of a few tens of kilobytes of packed rows makes the hand-over between threads rare
+// next to the rows' own work, and the few batches of a queue stay in the processors' caches
+// while they go round. A batch never holds more than a few hundred rows, so that rows from a
+// slow source are not held back long, nor less than one row, however wide.
+constexpr size_t kBatchBytes = size_t{64} << 10;
+constexpr int kMostBatchRows = 512;
 constexpr int kBatchesPerQueue = 4;
-// Rows of long texts fill a batch by their bytes first, so that a queue holds a few megabytes
-// at most whatever the rows are like (the slots keep the storage of what they held).
-constexpr size_t kBatchTextBytes = size_t{1} << 20;
-
-int batchRowsFor(int width) {
-    const size_t values = width > 0 ? static_cast<size_t>(width) : 1;
-    return static_cast<int>(std::clamp<size_t>(kBatchValues / values, 1, kMostBatchRows));
-}
-
-/// A row wider than a batch holds it alone, and two of them are all a queue needs to keep both
-/// threads busy.
-int batchCountFor(int width) {
-    return static_cast<size_t>(width) > kBatchValues ? 2 : kBatchesPerQueue;
-}
 
 /// One step's thread and what it shares with the driver.
 struct StepThread {
@@ -85,22 +70,14 @@ void runFeeding(StepThread& t) {
     RowQueue& out = *t.output;
     const size_t width = out.width();
     RowBatch* batch = out.acquire();
-    size_t textBytes = 0;
     while (batch != nullptr) {
-        StepOutputItem* slot = out.row(*batch, batch->rows);
-        t.step->useOutputRow(slot);
         int code = t.step->pullRow();
         if (code == 0) {
-            for (size_t k = 0; k < width; ++k) {
-                const size_t bytes = slot[k].value.stringView().size();
-                textBytes += bytes;
-                RowQueue::noteText(*batch, bytes);
-            }
-            ++batch->rows;
+            batch->append(t.step->outputItems()->items, width);
             if (first && stop.expired()) [[unlikely]] {
                 code = 2;
                 t.forcedStop = true;
-            } else if (batch->rows < out.batchRows() && textBytes < kBatchTextBytes) {
+            } else if (!out.full(*batch)) {
                 t.offerStatus();
                 continue;
             }
@@ -114,9 +91,7 @@ void runFeeding(StepThread& t) {
         }
         t.offerStatus();
         batch = out.acquire();
-        textBytes = 0;
     }
-    t.step->useOutputRow(nullptr);
 }
 
 void runStep(StepThread& t) {
@@ -160,9 +135,9 @@ int Pipeline::run(bool& stopped) {
         threads[i].statusWanted.store(true, std::memory_order_relaxed);
         if (i + 1 == count) break;
         const StepOutputItems* items = d.steps[i]->outputItems();
-        const int width = items != nullptr ? items->count : 0;
+        const size_t width = items != nullptr && items->count > 0 ? items->count : 0;
         queues.push_back(
-            std::make_unique<RowQueue>(items, batchRowsFor(width), batchCountFor(width)));
+            std::make_unique<RowQueue>(width, kBatchBytes, kMostBatchRows, kBatchesPerQueue));
         threads[i].output = queues.back().get();
         d.steps[i + 1]->queuedInput()->beginThreads(threads[i].output);
     }
@@ -234,8 +209,6 @@ int Pipeline::run(bool& stopped) {
 
     d.shared.threaded = false;
     for (size_t i = 0; i < count; ++i) {
-        // Whatever ended a thread, no step keeps a row of a batch, which goes with its queue.
-        d.steps[i]->useOutputRow(nullptr);
         if (i > 0) d.steps[i]->queuedInput()->endThreads();
     }
     if (launchError) {

@@ -1,5 +1,6 @@
 #include "queued_input.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "step_context.h"
@@ -52,8 +53,8 @@ int QueuedInput::readRow() {
     }
     for (;;) {
         if (batch_ != nullptr) {
-            if (next_ < batch_->rows) [[likely]] {
-                list_.items = queue_->row(*batch_, next_);
+            if (next_ < batch_->rows()) [[likely]] {
+                unpackRow();
                 ++next_;
                 return 0;
             }
@@ -61,8 +62,6 @@ int QueuedInput::readRow() {
                 endCode_ = batch_->endCode;
                 return endCode_;
             }
-            // The batch goes back for filling: the list no longer shows its rows.
-            list_.items = storage_.data();
             queue_->recycle(std::exchange(batch_, nullptr));
         }
         batch_ = queue_->next();
@@ -72,9 +71,27 @@ int QueuedInput::readRow() {
             return endCode_;
         }
         next_ = 0;
+        at_ = batch_->begin();
         expectedKnown_ = batch_->expectedKnown;
         expected_ = batch_->expected;
     }
+}
+
+void QueuedInput::unpackRow() {
+    // A value that held a long text in the last row lets its storage go before it is filled
+    // again, so that the row does not keep the longest text of the run.
+    if (longText_) [[unlikely]] {
+        for (StepOutputItem& item : storage_) {
+            if (item.value.storageBytes() > kKeptTextBytes) item.value.releaseStorage();
+        }
+        longText_ = false;
+    }
+    size_t textBytes = 0;
+    for (StepOutputItem& item : storage_) {
+        at_ = item.value.unpack(at_);
+        textBytes = std::max(textBytes, item.value.stringView().size());
+    }
+    longText_ = textBytes > kKeptTextBytes;
 }
 
 void QueuedInput::beginThreads(RowQueue* queue) {
@@ -93,7 +110,7 @@ void QueuedInput::leave() {
 void QueuedInput::endThreads() {
     queue_ = nullptr;
     batch_ = nullptr;
-    list_.items = storage_.data();
+    at_ = nullptr;
 }
 
 void QueuedInput::reset() {

@@ -15,9 +15,9 @@ class StepContext;
 /// its input rows from a list of its own, never from the upstream step's output row, which the
 /// upstream thread keeps writing.
 ///
-/// While the chain runs in threads, rows come from a RowQueue and the list shows them where
-/// they are, in the batch (nothing is moved or copied, and this side writes nothing there);
-/// otherwise each row is pulled from the upstream step and copied in. As the StepNode the step sees
+/// While the chain runs in threads, rows come from a RowQueue, each unpacked into the list in
+/// turn (this side writes nothing in the batch); otherwise each row is pulled from the upstream
+/// step and copied in. As the StepNode the step sees
 /// for its upstream, it answers getExpectedRows from the batch last taken, never by calling into
 /// the upstream step from this thread.
 class QueuedInput final : public StepNode {
@@ -27,8 +27,8 @@ class QueuedInput final : public StepNode {
     QueuedInput& operator=(const QueuedInput&) = delete;
 
     /// The input list: the upstream output list's fields (kept in step with it while no thread
-    /// runs), holding the current input row's values; while threads run, its items are the
-    /// current row of a batch. Null while the upstream step declared none.
+    /// runs), holding the current input row's values. Null while the upstream step declared
+    /// none.
     StepOutputItems* items();
     /// readInputRow: 0 the next row is in items(); 1 end of data; other a failure. Once it
     /// answered non-zero it answers the same again.
@@ -48,7 +48,12 @@ class QueuedInput final : public StepNode {
     bool getExpectedRows(uint64_t* rows) override;
 
   private:
+    /// A text longer than this leaves its storage in the list only until the next row.
+    static constexpr size_t kKeptTextBytes = size_t{64} << 10;
+
     void syncFields();
+    /// The batch's next row into the list.
+    void unpackRow();
 
     StepContext& upstream_;
     std::vector<StepOutputItem> storage_;
@@ -58,6 +63,8 @@ class QueuedInput final : public StepNode {
     RowQueue* queue_ = nullptr;
     RowBatch* batch_ = nullptr;
     int next_ = 0;
+    const unsigned char* at_ = nullptr;
+    bool longText_ = false;
     int endCode_ = 0;
     bool expectedKnown_ = false;
     uint64_t expected_ = 0;

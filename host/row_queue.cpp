@@ -1,53 +1,54 @@
 #include "row_queue.h"
 
+#include <algorithm>
+#include <cstring>
+
 namespace texthost {
 
-RowQueue::RowQueue(const StepOutputItems* fields, int batchRows, int batchCount)
-    : width_(fields != nullptr && fields->count > 0 ? static_cast<size_t>(fields->count) : 0),
-      batchRows_(batchRows < 1 ? 1 : batchRows) {
+void RowBatch::clear(size_t keepBytes) noexcept {
+    // Storage that rows as large as the last ones fill again is kept.
+    if (capacity_ > std::max(keepBytes, 2 * used_)) {
+        words_.reset();
+        capacity_ = 0;
+    }
+    used_ = 0;
+    rows_ = 0;
+    endCode = 0;
+}
+
+void RowBatch::grow(size_t atLeast) {
+    const size_t wanted = std::max({atLeast, capacity_ * 2, size_t{4096}});
+    const size_t words = (wanted + sizeof(uint64_t) - 1) / sizeof(uint64_t);
+    std::unique_ptr<uint64_t[]> grown(new uint64_t[words]);
+    if (used_ != 0) std::memcpy(grown.get(), words_.get(), used_);
+    words_ = std::move(grown);
+    capacity_ = words * sizeof(uint64_t);
+}
+
+void RowBatch::append(const StepOutputItem* row, size_t width) {
+    size_t size = 0;
+    for (size_t k = 0; k < width; ++k)
+        size += row[k].value.packedSize();
+    if (capacity_ - used_ < size) [[unlikely]]
+        grow(used_ + size);
+    unsigned char* at = data() + used_;
+    for (size_t k = 0; k < width; ++k)
+        at = row[k].value.pack(at);
+    used_ += size;
+    ++rows_;
+}
+
+RowQueue::RowQueue(size_t width, size_t batchBytes, int batchRows, int batchCount)
+    : width_(width), batchBytes_(batchBytes), batchRows_(batchRows < 1 ? 1 : batchRows) {
     const size_t count = batchCount < 2 ? 2 : static_cast<size_t>(batchCount);
     batches_.reserve(count);
     free_.reserve(count);
     ring_.resize(count);
     for (size_t i = 0; i < count; ++i) {
-        auto batch = std::make_unique<RowBatch>();
-        batch->items.resize(width_ * static_cast<size_t>(batchRows_));
-        for (size_t at = 0; at < batch->items.size(); ++at) {
-            const StepOutputItem& from = fields->items[at % width_];
-            StepOutputItem& to = batch->items[at];
-            to.name = from.name;
-            to.type = from.type;
-            to.byteSize = from.byteSize;
-            to.length = from.length;
-        }
-        free_.push_back(batch.get());
-        batches_.push_back(std::move(batch));
+        batches_.push_back(std::make_unique<RowBatch>());
+        free_.push_back(batches_.back().get());
     }
 }
-
-namespace {
-
-// Values keep their string storage from trip to trip so that rows cost no allocation; but a
-// slot keeps the largest text it ever held, and over a file with some long texts every slot
-// would come to hold one. A batch taken for filling with more than this parked in its slots
-// lets go of all but the small pieces. The producing side does this, on the lines it is about
-// to fill anyway, and only for a batch that held a long text: a slot's storage grows to at most
-// twice the longest text it held.
-constexpr size_t kParkedBytesPerBatch = size_t{2} << 20;
-
-/// True when storage of more than the small size is left in the batch's slots.
-bool trimParkedStorage(RowBatch& batch) noexcept {
-    size_t parked = 0;
-    for (const StepOutputItem& item : batch.items)
-        parked += item.value.storageBytes();
-    if (parked <= kParkedBytesPerBatch) return true;
-    for (StepOutputItem& item : batch.items) {
-        if (item.value.storageBytes() > RowQueue::kSmallStorageBytes) item.value.releaseStorage();
-    }
-    return false;
-}
-
-}  // namespace
 
 RowBatch* RowQueue::acquire() {
     RowBatch* batch = nullptr;
@@ -58,11 +59,10 @@ RowBatch* RowQueue::acquire() {
         batch = free_.back();
         free_.pop_back();
     }
-    // The producer owns the batch from here until it publishes it.
-    if (batch->mayParkStorage) [[unlikely]]
-        batch->mayParkStorage = trimParkedStorage(*batch);
-    batch->rows = 0;
-    batch->endCode = 0;
+    // The producer owns the batch from here until it publishes it. A batch a long row made
+    // large gives its storage back, so that a queue holds a few batches' worth of ordinary rows
+    // whatever passed through it.
+    batch->clear(4 * batchBytes_);
     return batch;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <condition_variable>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -10,51 +11,67 @@
 
 namespace texthost {
 
-/// Rows one step handed on, on their way to the next step: `rows` rows of the queue's width,
-/// row after row, each item carrying the producing step's field description. The producing
-/// step fills its rows in place (its output row is the batch's next row) and the consuming
-/// step reads them in place (its input list is the batch's current row), so that no value is
-/// moved or copied on the way and neither side writes where the other one reads.
+/// Rows one step handed on, on their way to the next step, each value laid flat one after the
+/// other (see MvbDatavar::pack). The producing step fills its own output row as it does
+/// without threads, and the row is packed here; the consuming step's input row is its own too,
+/// unpacked from here. A row of ten fields crosses between the two cores as a few cache lines
+/// of its values, not as the value objects, whose lines both threads would otherwise pass back
+/// and forth at every row; and neither side writes where the other one reads.
 ///
 /// `endCode` is 0 while more batches follow; otherwise it is what the step's processRow
 /// answered after these rows (1 end of data, other a failure), and the batch is the last one.
-struct RowBatch {
-    std::vector<StepOutputItem> items;
-    int rows = 0;
+class RowBatch {
+  public:
+    /// Rows in the batch.
+    int rows() const noexcept { return rows_; }
+    /// Bytes of packed rows in the batch.
+    size_t bytes() const noexcept { return used_; }
+    /// The first packed row.
+    const unsigned char* begin() const noexcept { return data(); }
+
+    /// Empties the batch. Storage past `keepBytes`, more than twice what the batch held, is let
+    /// go: one row of long texts leaves no lasting trace.
+    void clear(size_t keepBytes) noexcept;
+    /// Packs the values of the `width` items of `row` after the rows already in the batch.
+    void append(const StepOutputItem* row, size_t width);
+
     int endCode = 0;
     /// The producing step's getProgress when the batch was handed on.
     bool expectedKnown = false;
     uint64_t expected = 0;
-    /// A text long enough to leave more than a little storage in its slot was put in the batch
-    /// since its slots last let go of theirs (see RowQueue::noteText).
-    bool mayParkStorage = false;
+
+  private:
+    unsigned char* data() const noexcept { return reinterpret_cast<unsigned char*>(words_.get()); }
+    void grow(size_t atLeast);
+
+    /// 8-byte words, so that every packed value starts aligned.
+    std::unique_ptr<uint64_t[]> words_;
+    size_t capacity_ = 0;
+    size_t used_ = 0;
+    int rows_ = 0;
 };
 
 /// A bounded queue of row batches from one step's thread to the next one's, in order. A fixed
-/// set of batches goes round between the two sides, so the memory it holds is bounded, and
-/// the values keep their string storage from one trip to the next.
+/// set of batches goes round between the two sides, so the memory it holds is bounded, and a
+/// batch keeps its storage from one trip to the next.
 class RowQueue {
   public:
-    /// Batches of `batchRows` rows of the fields of `fields` (names, types and sizes).
-    RowQueue(const StepOutputItems* fields, int batchRows, int batchCount);
+    /// Batches of rows of `width` values: a batch is handed on when it holds `batchBytes` bytes
+    /// or `batchRows` rows, whichever comes first.
+    RowQueue(size_t width, size_t batchBytes, int batchRows, int batchCount);
     RowQueue(const RowQueue&) = delete;
     RowQueue& operator=(const RowQueue&) = delete;
 
     size_t width() const noexcept { return width_; }
-    int batchRows() const noexcept { return batchRows_; }
-    /// Row `index` of `batch`.
-    StepOutputItem* row(RowBatch& batch, int index) const noexcept {
-        return batch.items.data() + static_cast<size_t>(index) * width_;
+    /// True when `batch` is full enough to hand on.
+    bool full(const RowBatch& batch) const noexcept {
+        return batch.rows() >= batchRows_ || batch.bytes() >= batchBytes_;
     }
 
     // The producing side.
     /// An empty batch to fill; waits while every batch is in use. Null once the consumer has
     /// left or the queue was aborted: nothing more is wanted.
     RowBatch* acquire();
-    /// Notes a text of `bytes` bytes put in `batch`: a long one may leave its storage parked.
-    static void noteText(RowBatch& batch, size_t bytes) noexcept {
-        batch.mayParkStorage |= bytes > kSmallStorageBytes / 2;
-    }
     /// Hands a filled batch on; never waits.
     void publish(RowBatch* batch);
 
@@ -69,18 +86,15 @@ class RowQueue {
     /// Both sides stop waiting: acquire() and next() answer null from now on.
     void abort();
 
-    /// Storage of at most this many bytes a slot keeps whatever it held.
-    static constexpr size_t kSmallStorageBytes = 256;
-
   private:
     /// A side that waits for batches is woken when this many are there for it, not at each
     /// one, so that the two threads take turns in runs of batches rather than batch by batch.
     size_t wakeAt() const noexcept { return batches_.size() / 2; }
 
     const size_t width_;
+    const size_t batchBytes_;
     const int batchRows_;
-    // The two sides' waits and the lists they share, on cache lines of their own: the rows'
-    // own lines are touched by one side at a time.
+    // The two sides' waits and the lists they share, on cache lines of their own.
     alignas(64) std::mutex mutex_;
     std::condition_variable freed_;
     std::condition_variable filled_;

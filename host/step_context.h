@@ -98,12 +98,6 @@ class StepContext final : public StepHost, public StepLog, public StepFlow, publ
     StepOutputItems* getInputItems(int port, bool current) override;
     StepOutputItems* createOutputItems(int count) override;
     StepOutputItems* getOutputRow() override { return &output_; }
-    /// The step's output row is `items` (as many as its output list, with the same fields) until
-    /// the next call; null gives it back its own. The step fills the row where it is, so that
-    /// a batch of rows for the next thread is filled without moving a value.
-    void useOutputRow(StepOutputItem* items) {
-        output_.items = items != nullptr ? items : outputStorage_.data();
-    }
     void clearUsedFields() override { usedFields_.clear(); }
     void addUsedField(const MvbString& name, int flags) override;
     int getRunMode() override { return shared_.runMode; }

@@ -126,10 +126,76 @@ class MVB_API MvbDatavar {
     /// NUL; for other kinds the bytes of the held binary value; null (size 0) when null.
     const void* getRaw(int* size) const noexcept;
 
+    /// A value laid flat in a stream of bytes, as pack() writes it and unpack() reads it, so that
+    /// a row crosses to another thread as a few cache lines of its values rather than as the
+    /// value objects themselves. A packed value starts 8-aligned and takes a multiple of 8
+    /// bytes: a 4-byte tag (the kind, and the UTF-8 mark), then nothing for null, the 12 bytes
+    /// of a scalar kind, or a string's 8-byte length and its bytes.
+    static constexpr size_t kPackedAlign = 8;
+    /// Bytes pack() writes for this value.
+    size_t packedSize() const noexcept {
+        switch (type_) {
+            case mvbTypeNull:
+                return kPackedAlign;
+            case mvbTypeString:
+                return (kPackedStringHead + text_.size() + kPackedAlign - 1) & ~(kPackedAlign - 1);
+            default:
+                return kPackedTagBytes + kScalarBytes;
+        }
+    }
+    /// Writes the value at `out`, which has room for packedSize() bytes; returns the byte after.
+    unsigned char* pack(unsigned char* out) const noexcept {
+        const uint32_t tag = static_cast<uint32_t>(type_) |
+                             (type_ == mvbTypeString && knownUtf8_ ? kPackedKnownUtf8 : 0u);
+        std::memcpy(out, &tag, kPackedTagBytes);
+        switch (type_) {
+            case mvbTypeNull:
+                return out + kPackedAlign;
+            case mvbTypeString: {
+                const uint64_t size = text_.size();
+                std::memcpy(out + kPackedTagBytes, &size, sizeof size);
+                if (size != 0) std::memcpy(out + kPackedStringHead, text_.data(), size);
+                return out + ((kPackedStringHead + size + kPackedAlign - 1) & ~(kPackedAlign - 1));
+            }
+            default:
+                std::memcpy(out + kPackedTagBytes, &date_, kScalarBytes);
+                return out + kPackedTagBytes + kScalarBytes;
+        }
+    }
+    /// Takes the value pack() wrote at `in`, keeping the string storage this value holds;
+    /// returns the byte after it.
+    const unsigned char* unpack(const unsigned char* in) {
+        uint32_t tag = 0;
+        std::memcpy(&tag, in, kPackedTagBytes);
+        const int type = static_cast<int>(tag & 0xFFu);
+        switch (type) {
+            case mvbTypeNull:
+                type_ = mvbTypeNull;
+                return in + kPackedAlign;
+            case mvbTypeString: {
+                uint64_t size = 0;
+                std::memcpy(&size, in + kPackedTagBytes, sizeof size);
+                text_.assign(reinterpret_cast<const char*>(in + kPackedStringHead),
+                             static_cast<size_t>(size));
+                knownUtf8_ = (tag & kPackedKnownUtf8) != 0;
+                type_ = mvbTypeString;
+                return in + ((kPackedStringHead + size + kPackedAlign - 1) & ~(kPackedAlign - 1));
+            }
+            default:
+                std::memcpy(static_cast<void*>(&date_), in + kPackedTagBytes, kScalarBytes);
+                type_ = type;
+                return in + kPackedTagBytes + kScalarBytes;
+        }
+    }
+
   private:
     /// The bytes of the non-string kinds' storage (the union below), copied as one.
     static constexpr size_t kScalarBytes = sizeof(MvbDate) > sizeof(int64_t) ? sizeof(MvbDate)
                                                                              : sizeof(int64_t);
+    static constexpr size_t kPackedTagBytes = 4;
+    static constexpr size_t kPackedStringHead = kPackedTagBytes + sizeof(uint64_t);
+    static constexpr uint32_t kPackedKnownUtf8 = 0x100;
+    static_assert((kPackedTagBytes + kScalarBytes) % kPackedAlign == 0);
 
     int type_ = mvbTypeNull;
     /// The string was proven to be UTF-8 when it was assigned (see assignKnownUtf8()).
