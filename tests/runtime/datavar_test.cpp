@@ -491,4 +491,53 @@ TEST(Datavar, ConvertsNonTextKinds) {
     EXPECT_FALSE(nothing.setType(mvbTypeReal));
 }
 
+// A row packed value after value and unpacked into values that held other kinds and longer
+// texts comes back kind for kind and byte for byte, texts of every length around the 8-byte
+// alignment included, with the UTF-8 mark kept only where it was.
+TEST(Datavar, PackedRowUnpacksAsItWas) {
+    std::vector<MvbDatavar> row;
+    row.emplace_back();
+    row.emplace_back(true);
+    row.emplace_back(int64_t{-9007199254740993});
+    row.emplace_back(-0.0);
+    MvbDate date;
+    date.assign(2024, 2, 29, 23, 59, 58, 0);
+    row.emplace_back().assign(date);
+    for (size_t length = 0; length <= 17; ++length) {
+        const std::string text(length, static_cast<char>('a' + length));
+        if (length % 2 == 0) {
+            row.emplace_back().assignKnownUtf8(text);
+        } else {
+            row.emplace_back().assign(text);
+        }
+    }
+    row.emplace_back().assign(std::string_view("nul\0inside", 10));
+
+    size_t size = 0;
+    for (const MvbDatavar& value : row) {
+        EXPECT_EQ(value.packedSize() % MvbDatavar::kPackedAlign, 0u);
+        size += value.packedSize();
+    }
+    std::vector<uint64_t> words(size / sizeof(uint64_t));
+    auto* bytes = reinterpret_cast<unsigned char*>(words.data());
+    unsigned char* end = bytes;
+    for (const MvbDatavar& value : row)
+        end = value.pack(end);
+    ASSERT_EQ(static_cast<size_t>(end - bytes), size);
+
+    std::vector<MvbDatavar> back(row.size(), MvbDatavar(std::string(40, 'x').c_str()));
+    const unsigned char* at = bytes;
+    for (MvbDatavar& value : back)
+        at = value.unpack(at);
+    ASSERT_EQ(at, end);
+    for (size_t i = 0; i < row.size(); ++i) {
+        SCOPED_TRACE(i);
+        ASSERT_EQ(back[i].getType(), row[i].getType());
+        EXPECT_EQ(back[i].isKnownUtf8(), row[i].isKnownUtf8());
+        EXPECT_EQ(back[i].stringView(), row[i].stringView());
+        EXPECT_EQ(text(back[i]), text(row[i]));
+    }
+    EXPECT_TRUE(std::signbit(back[3].asReal(nullptr)));
+}
+
 }  // namespace
