@@ -264,3 +264,7 @@ awk -v s="$(least source_1t)" -v d="$(least csv_to_csv_1t)" -v f="$(least csv_to
     -v h="$(least csv_to_html_1t)" 'BEGIN {
     printf "own CPU, one thread (least of 3): delimited source %.2f s; destinations: " \
         "delimited %.2f s, fixed-width %.2f s, HTML %.2f s\n", s, d - s, f - s, h - s }'
+awk -v t="${wall_of[csv_to_csv]}" -v t1="${wall_of[csv_to_csv_1t]}" -v c="${cpu_of[csv_to_csv]}" \
+    -v c1="${cpu_of[csv_to_csv_1t]}" 'BEGIN {
+    printf "CSV to CSV, a thread per step against --threads 1: %.2f times as fast, %.2f times the CPU\n",
+        t1 / t, c / c1 }'
