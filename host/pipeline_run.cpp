@@ -22,12 +22,13 @@ namespace {
 // while they go round. A batch never holds more than a few hundred rows, so that rows from a
 // slow source are not held back long, nor less than one row, however wide.
 constexpr size_t kBatchBytes = size_t{64} << 10;
-constexpr int kMostBatchRows = 512;
+constexpr int kMostBatchRows = 256;
 constexpr int kBatchesPerQueue = 4;
 
 /// One step's thread and what it shares with the driver.
 struct StepThread {
     StepContext* step = nullptr;
+    RunLog* log = nullptr;
     RowQueue* output = nullptr;  ///< null for the last step
     int code = 0;                ///< the step's last processRow answer; 0 when its reader left
     bool forcedStop = false;     ///< the thread ended the run after a stop request
@@ -72,8 +73,17 @@ void runFeeding(StepThread& t) {
     RowBatch* batch = out.acquire();
     while (batch != nullptr) {
         int code = t.step->pullRow();
+        const StepOutputItems* row = t.step->outputItems();
+        if (code == 0 && (row == nullptr || static_cast<size_t>(row->count) != width))
+            [[unlikely]] {
+            // The next step's input list was made for the fields the step declared before
+            // rows began to flow.
+            t.log->error(t.step->name(),
+                         "the step changed its output fields while handing on rows");
+            code = 2;
+        }
         if (code == 0) {
-            batch->append(t.step->outputItems()->items, width);
+            batch->append(row->items, width);
             if (first && stop.expired()) [[unlikely]] {
                 code = 2;
                 t.forcedStop = true;
@@ -131,6 +141,7 @@ int Pipeline::run(bool& stopped) {
     std::vector<StepThread> threads(count);
     for (size_t i = 0; i < count; ++i) {
         threads[i].step = d.steps[i].get();
+        threads[i].log = &d.shared.log;
         // The first progress report already has every step's status.
         threads[i].statusWanted.store(true, std::memory_order_relaxed);
         if (i + 1 == count) break;
