@@ -161,7 +161,8 @@ INSTANTIATE_TEST_SUITE_P(
         BadJob{"UnknownProperty",
                R"({"steps": [{"type": "TEST_SOURCE", "name": "in", "properties": {"ROW": 1}}]})",
                {"Unknown property ROW for step \"in\" (TEST_SOURCE); did you mean ROWS? Valid "
-                "properties: ROWS, FAIL_AT, LABEL, FIELDS, FAIL_START, WARNING, SILENT_FAIL_AT"}},
+                "properties: ROWS, FAIL_AT, LABEL, FIELDS, FAIL_START, WARNING, SILENT_FAIL_AT, "
+                "RESHAPE_AT"}},
         BadJob{"FarFromEveryProperty",
                R"({"steps": [{"type": "TEST_SOURCE", "name": "in", "properties": {"COLOUR": 1}}]})",
                {"Unknown property COLOUR for step \"in\" (TEST_SOURCE); valid properties: ROWS"}},

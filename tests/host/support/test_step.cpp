@@ -45,6 +45,7 @@ bool TestStep::initialize(StepHost* host, int* inputCount, int* outputCount) {
     schema->setDefault(kFailStart, MvbDatavar(false));
     schema->declareProperty(MvbString("WARNING", true), mvbTypeString);
     schema->declareProperty(MvbString("SILENT_FAIL_AT", true), mvbTypeInteger);
+    schema->declareProperty(MvbString("RESHAPE_AT", true), mvbTypeInteger);
     note("initialize");
     return true;
 }
@@ -89,6 +90,7 @@ bool TestStep::start() {
     rowLimit_ = values->getValue(kRows, true).asInt64(&error);
     failAt_ = values->getValue(kFailAt, true).asInt64(nullptr);
     silentFailAt_ = values->getValue(kSilentFail, true).asInt64(nullptr);
+    reshapeAt_ = values->getValue(kReshapeAt, true).asInt64(nullptr);
     rows_ = 0;
     startDirectory_ = std::filesystem::current_path().string();
     note("start mode=" + std::to_string(host_->getRunMode()));
@@ -111,6 +113,8 @@ int TestStep::processRow(int) {
             note("end");
             return 1;
         }
+        if (reshapeAt_ != 0 && static_cast<int64_t>(rows_) + 1 == reshapeAt_)
+            host_->createOutputItems(1);
         StepOutputItems* row = host_->getOutputRow();
         for (int i = 0; i < row->count; ++i) {
             row->items[i].value.assign(static_cast<int64_t>(rows_ + 1) * (i + 1));
