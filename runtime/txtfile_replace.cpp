@@ -110,10 +110,11 @@ bool probeReplacement(const char* path, std::string* errorText) {
     return true;
 }
 
-bool putInPlace(int fd, const std::string& temporary, const std::string& target,
+bool putInPlace(int fd, const std::string& temporary, const std::string& target, int syncError,
                 std::string* errorText) {
-    if (::fsync(fd) != 0 && errno != EINVAL) {
-        *errorText = failure(target.c_str(), "its data could not be made durable", errno);
+    if (syncError == 0 && ::fsync(fd) != 0 && errno != EINVAL) syncError = errno;
+    if (syncError != 0) {
+        *errorText = failure(target.c_str(), "its data could not be made durable", syncError);
         return false;
     }
     if (::rename(temporary.c_str(), target.c_str()) != 0) {

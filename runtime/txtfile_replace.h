@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "mvb/export.h"
+
 namespace mvb::txt {
 
 /// True when an open of `path` in `mode` with `flags` writes under a temporary name: the
@@ -23,8 +25,10 @@ int openReplacement(const char* path, std::string* temporary, std::string* error
 /// `*errorText` set as openReplacement() sets it.
 bool probeReplacement(const char* path, std::string* errorText);
 
-/// Makes the temporary file durable and renames it to `target`. False with `*errorText`.
-bool putInPlace(int fd, const std::string& temporary, const std::string& target,
-                std::string* errorText);
+/// Makes the temporary file durable and renames it to `target`. `syncError` is the error number
+/// of an earlier sync of the file that failed (0 for none), which this one may no longer be told
+/// of: the file is then not put in place either. False with `*errorText`.
+MVB_API bool putInPlace(int fd, const std::string& temporary, const std::string& target,
+                        int syncError, std::string* errorText);
 
 }  // namespace mvb::txt

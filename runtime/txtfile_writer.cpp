@@ -40,6 +40,7 @@ TextWriter::TextWriter(int fd, std::string path, const EncodingInfo& encoding, u
 }
 
 TextWriter::~TextWriter() {
+    writeBack_.finish();  // its syncs use the descriptor
     if (fd_ >= 0) {
         ::close(fd_);
     }
@@ -48,6 +49,9 @@ TextWriter::~TextWriter() {
 void TextWriter::replaceAtEnd(std::string target, std::string temporary) {
     target_ = std::move(target);
     temporary_ = std::move(temporary);
+    // The file is made durable before it takes the target's place: most of it while the rest
+    // is written, rather than all of it while the run waits at the end.
+    if (fd_ >= 0) writeBack_.enable(fd_);
 }
 
 bool TextWriter::commit() {
@@ -59,7 +63,7 @@ bool TextWriter::commit() {
     }
     if (replacing() && fd_ >= 0) {
         std::string reason;
-        if (!putInPlace(fd_, temporary_, target_, &reason)) {
+        if (!putInPlace(fd_, temporary_, target_, writeBack_.finish(), &reason)) {
             failed_ = true;
             error_ = std::move(reason);
             return false;
@@ -75,6 +79,7 @@ uint64_t TextWriter::abandon(bool keep, std::string* keptAs) {
         return 0;
     }
     settled_ = true;
+    const int syncError = writeBack_.finish();
     // The whole records still buffered go out; the start of a record after them does not.
     if (!failed_ && recordEnd_ > written_ && recordEnd_ - written_ <= used_) {
         writeAll(buffer_.get(), static_cast<size_t>(recordEnd_ - written_));
@@ -111,7 +116,7 @@ uint64_t TextWriter::abandon(bool keep, std::string* keptAs) {
     if (keep && records > 0) {
         std::string reason;
         const std::string partial = target_ + ".partial";
-        if (putInPlace(fd_, temporary_, partial, &reason)) {
+        if (putInPlace(fd_, temporary_, partial, syncError, &reason)) {
             *keptAs = partial;
         } else {
             *keptAs = temporary_;  // the records stay where they are rather than be lost
@@ -212,6 +217,7 @@ bool TextWriter::writeFile(const char* bytes, size_t size, uint64_t* counted) {
         if (counted != nullptr) {
             *counted += static_cast<uint64_t>(count);
         }
+        writeBack_.wrote(static_cast<uint64_t>(count));
     }
     return true;
 }

@@ -13,6 +13,7 @@
 #include "txtfile_codec.h"
 #include "txtfile_gzip_output.h"
 #include "txtfile_internal.h"
+#include "txtfile_writeback.h"
 
 namespace mvb::txt {
 
@@ -128,6 +129,8 @@ class TextWriter {
     bool failed_ = false;
     ByteBuffer scratch_;
     std::unique_ptr<GzipOutput> gzip_;  ///< set for a file written as gzip
+    /// For a file that replaces another, the syncs that make it durable while it is written.
+    EarlyWriteBack writeBack_;
     std::string error_;
 };
 
