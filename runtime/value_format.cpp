@@ -1,3 +1,4 @@
+#include <bit>
 #include <charconv>
 #include <cstdint>
 #include <cstring>
@@ -101,6 +102,30 @@ int formatFewDigits(double value, char* out) noexcept {
     return length;
 }
 
+// The eight decimal digits of `n` (below 10^8, with leading zeros) as ASCII, the first digit in
+// the lowest byte, found without a division per digit: `n` is split into two halves of four
+// digits, each half into two pairs and each pair into two digits, all lanes at once, every
+// division by 10^4, 100 or 10 done as a multiplication that is exact over its lane's range.
+inline uint64_t eightDigits(uint32_t n) noexcept {
+    const uint64_t halves = (n / 10000u) | (uint64_t{n % 10000u} << 32);
+    const uint64_t hundreds = ((halves * 10486u) >> 20) & 0x0000007F0000007Full;
+    const uint64_t pairs = hundreds | ((halves - hundreds * 100u) << 16);
+    const uint64_t tens = ((pairs * 103u) >> 10) & 0x000F000F000F000Full;
+    const uint64_t digits = tens | ((pairs - tens * 10u) << 8);
+    return digits + 0x3030303030303030ull;
+}
+
+// How many of the eight digits of `word` (as eightDigits() gives them) lead with '0'; eight when
+// all do.
+inline int leadingZeroDigits(uint64_t word) noexcept {
+    const uint64_t digits = word ^ 0x3030303030303030ull;
+    return digits == 0 ? 8 : std::countr_zero(digits) / 8;
+}
+
+inline void putWord(char* at, uint64_t word) noexcept {
+    std::memcpy(at, &word, sizeof word);
+}
+
 }  // namespace
 
 int formatRealGeneral(double value, char* out) noexcept {
@@ -163,8 +188,36 @@ int formatReal(double value, char* out) noexcept {
 }
 
 int formatInt64(int64_t value, char* out) noexcept {
-    const auto result = std::to_chars(out, out + 21, value);
-    return static_cast<int>(result.ptr - out);
+    uint64_t rest = value < 0 ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
+    char* at = out;
+    if (value < 0) *at++ = '-';
+    // Groups of eight digits from the last; the first group loses its leading zeros (a zero
+    // keeps its one digit). Each group is stored whole and the next overwrites what follows.
+    if (rest < 100000000u) {
+        const uint64_t word = eightDigits(static_cast<uint32_t>(rest));
+        const int lead = rest == 0 ? 7 : leadingZeroDigits(word);
+        putWord(at, word >> (8 * lead));
+        return static_cast<int>(at - out) + 8 - lead;
+    }
+    uint64_t head = rest / 100000000u;
+    const uint64_t last = eightDigits(static_cast<uint32_t>(rest % 100000000u));
+    uint64_t middle = 0;
+    int groups = 1;
+    if (head >= 100000000u) {
+        middle = eightDigits(static_cast<uint32_t>(head % 100000000u));
+        head /= 100000000u;  // at most 1844
+        groups = 2;
+    }
+    const uint64_t first = eightDigits(static_cast<uint32_t>(head));
+    const int lead = leadingZeroDigits(first);
+    putWord(at, first >> (8 * lead));
+    at += 8 - lead;
+    if (groups == 2) {
+        putWord(at, middle);
+        at += 8;
+    }
+    putWord(at, last);
+    return static_cast<int>(at - out) + 8;
 }
 
 }  // namespace mvb::text
