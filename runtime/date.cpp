@@ -1,6 +1,9 @@
 #include "mvb/date.h"
 
 #include <cstdio>
+#include <cstring>
+
+#include "decimal_digits.h"
 
 void MvbDate::assign(int year, int month, int day, int hour, int minute, int second,
                      int /*fraction*/) {
@@ -13,12 +16,6 @@ void MvbDate::assign(int year, int month, int day, int hour, int minute, int sec
 }
 
 namespace {
-
-char* putTwo(char* out, int value) noexcept {
-    out[0] = static_cast<char>('0' + value / 10);
-    out[1] = static_cast<char>('0' + value % 10);
-    return out + 2;
-}
 
 bool inRange(int value, int low, int high) noexcept {
     return value >= low && value <= high;
@@ -43,20 +40,23 @@ int MvbDate::format(char* buffer, int capacity) const noexcept {
                                               "%04d-%02d-%02d", year_, month_, day_);
         return n < capacity ? n : capacity - 1;
     }
-    char* out = buffer;
-    out = putTwo(out, year_ / 100);
-    out = putTwo(out, year_ % 100);
-    *out++ = '-';
-    out = putTwo(out, month_);
-    *out++ = '-';
-    out = putTwo(out, day_);
+    // "YYYYMMDD" from one number, laid out as "YYYY-MM-" and "DD"; the time likewise from
+    // "00HHMMSS" as " HH:MM:S" and "S".
+    using mvb::text::eightDigits;
+    using mvb::text::putWord;
+    const uint64_t date = eightDigits(static_cast<uint32_t>(year_ * 10000 + month_ * 100 + day_));
+    putWord(buffer, (date & 0xFFFFFFFFull) | (uint64_t{'-'} << 32) |
+                        ((date & 0xFFFF00000000ull) << 8) | (uint64_t{'-'} << 56));
+    std::memcpy(buffer + 8, reinterpret_cast<const char*>(&date) + 6, 2);
+    char* out = buffer + 10;
     if (hasTime) {
-        *out++ = ' ';
-        out = putTwo(out, hour_);
-        *out++ = ':';
-        out = putTwo(out, minute_);
-        *out++ = ':';
-        out = putTwo(out, second_);
+        const uint64_t time =
+            eightDigits(static_cast<uint32_t>(hour_ * 10000 + minute_ * 100 + second_));
+        putWord(out, uint64_t{' '} | ((time & 0xFFFF0000ull) >> 8) | (uint64_t{':'} << 24) |
+                         (time & 0xFFFF00000000ull) | (uint64_t{':'} << 48) |
+                         ((time & 0xFF000000000000ull) << 8));
+        out[8] = static_cast<char>(time >> 56);
+        out += 9;
     }
     *out = '\0';
     return static_cast<int>(out - buffer);

@@ -1,9 +1,9 @@
-#include <bit>
 #include <charconv>
 #include <cstdint>
 #include <cstring>
 #include <limits>
 
+#include "decimal_digits.h"
 #include "value_text.h"
 
 namespace mvb::text {
@@ -100,30 +100,6 @@ int formatFewDigits(double value, char* out) noexcept {
     at = putDigitsBackwards(at, &m, intDigits);
     if (sign != 0) *--at = '-';
     return length;
-}
-
-// The eight decimal digits of `n` (below 10^8, with leading zeros) as ASCII, the first digit in
-// the lowest byte, found without a division per digit: `n` is split into two halves of four
-// digits, each half into two pairs and each pair into two digits, all lanes at once, every
-// division by 10^4, 100 or 10 done as a multiplication that is exact over its lane's range.
-inline uint64_t eightDigits(uint32_t n) noexcept {
-    const uint64_t halves = (n / 10000u) | (uint64_t{n % 10000u} << 32);
-    const uint64_t hundreds = ((halves * 10486u) >> 20) & 0x0000007F0000007Full;
-    const uint64_t pairs = hundreds | ((halves - hundreds * 100u) << 16);
-    const uint64_t tens = ((pairs * 103u) >> 10) & 0x000F000F000F000Full;
-    const uint64_t digits = tens | ((pairs - tens * 10u) << 8);
-    return digits + 0x3030303030303030ull;
-}
-
-// How many of the eight digits of `word` (as eightDigits() gives them) lead with '0'; eight when
-// all do.
-inline int leadingZeroDigits(uint64_t word) noexcept {
-    const uint64_t digits = word ^ 0x3030303030303030ull;
-    return digits == 0 ? 8 : std::countr_zero(digits) / 8;
-}
-
-inline void putWord(char* at, uint64_t word) noexcept {
-    std::memcpy(at, &word, sizeof word);
 }
 
 }  // namespace

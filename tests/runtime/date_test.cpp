@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "common/printable.h"
@@ -104,6 +107,42 @@ TEST(Dates, FormatWritesTimeOnlyWhenNotMidnight) {
     EXPECT_STREQ(buffer, "2024-12-01 00:00:01");
     EXPECT_EQ(date.format(buffer, 8), 7);  // a short buffer is cut, never overrun
     EXPECT_STREQ(buffer, "2024-12");
+}
+
+// Dates are laid out from their digits eight at a time; every field at every digit, and the
+// shortest buffer each form fits, must give what the printf form gives.
+TEST(Dates, FormatIsThePrintfForm) {
+    uint64_t state = 20261208;
+    const auto next = [&state](int below) {
+        state = state * 6364136223846793005ull + 1442695040888963407ull;
+        return static_cast<int>((state >> 33) % static_cast<uint64_t>(below));
+    };
+    for (int i = 0; i < 20000; ++i) {
+        const bool midnight = i % 3 == 0;
+        const int parts[6] = {next(10000),
+                              next(100),
+                              next(100),
+                              midnight ? 0 : next(100),
+                              midnight ? 0 : next(100),
+                              midnight ? 0 : next(100)};
+        MvbDate date;
+        date.assign(parts[0], parts[1], parts[2], parts[3], parts[4], parts[5], 0);
+        const bool hasTime = parts[3] != 0 || parts[4] != 0 || parts[5] != 0;
+        char expected[32];
+        if (hasTime) {
+            std::snprintf(expected, sizeof expected, "%04d-%02d-%02d %02d:%02d:%02d", parts[0],
+                          parts[1], parts[2], parts[3], parts[4], parts[5]);
+        } else {
+            std::snprintf(expected, sizeof expected, "%04d-%02d-%02d", parts[0], parts[1],
+                          parts[2]);
+        }
+        char buffer[32];
+        std::memset(buffer, 'x', sizeof buffer);
+        const int fits = hasTime ? 20 : 11;
+        ASSERT_EQ(date.format(buffer, fits), fits - 1) << expected;
+        ASSERT_STREQ(buffer, expected);
+        ASSERT_EQ(buffer[fits], 'x') << expected;  // nothing past the buffer given
+    }
 }
 
 struct TypeNameCase {
