@@ -1,5 +1,5 @@
-// Value conversions on the row path: writing reals and integers as text, and reading integers and
-// reals from text, each over a few thousand values of one shape.
+// Value conversions on the row path: writing reals, integers and dates as text, and reading
+// integers and reals from text, each over a few thousand values of one shape.
 
 #include <benchmark/benchmark.h>
 
@@ -62,6 +62,25 @@ void formatIntegers(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * kValues);
 }
 BENCHMARK(formatIntegers);
+
+/// Dates of one year, every other one with a time of day, written as a destination writes them.
+void formatDates(benchmark::State& state) {
+    std::vector<MvbDatavar> values(kValues);
+    for (int i = 0; i < kValues; ++i) {
+        MvbDate date;
+        const int seconds = i % 2 == 0 ? 0 : i * 7919 % 86400;
+        date.assign(2024, 1 + i % 12, 1 + i % 28, seconds / 3600, seconds / 60 % 60, seconds % 60,
+                    0);
+        values[static_cast<size_t>(i)].assign(date);
+    }
+    char buffer[64];
+    for (auto _ : state) {
+        for (const MvbDatavar& value : values)
+            benchmark::DoNotOptimize(value.formatText(buffer, sizeof buffer));
+    }
+    state.SetItemsProcessed(state.iterations() * kValues);
+}
+BENCHMARK(formatDates);
 
 /// Texts as a source hands them on: `digits`-digit integers, every third negative.
 std::vector<MvbDatavar> integerTexts(int digits) {

@@ -22,6 +22,14 @@ inline uint64_t eightDigits(uint32_t n) noexcept {
     return digits + 0x3030303030303030ull;
 }
 
+/// The four decimal digits of `n` (below 10^4, with leading zeros) as eightDigits() finds
+/// eight: two pairs, each split into two digits.
+inline uint32_t fourDigits(uint32_t n) noexcept {
+    const uint32_t pairs = (n / 100u) | ((n % 100u) << 16);
+    const uint32_t tens = ((pairs * 103u) >> 10) & 0x000F000Fu;
+    return (tens | ((pairs - tens * 10u) << 8)) + 0x30303030u;
+}
+
 /// How many of the eight digits of `word` (as eightDigits() gives them) lead with '0'; eight
 /// when all do.
 inline int leadingZeroDigits(uint64_t word) noexcept {

@@ -1,3 +1,4 @@
+#include <bit>
 #include <charconv>
 #include <cstdint>
 #include <cstring>
@@ -169,9 +170,17 @@ int formatInt64(int64_t value, char* out) noexcept {
     if (value < 0) *at++ = '-';
     // Groups of eight digits from the last; the first group loses its leading zeros (a zero
     // keeps its one digit). Each group is stored whole and the next overwrites what follows.
+    if (rest < 10000u) {
+        // Four digits are found sooner than eight: small counts and amounts are common.
+        const uint32_t word = fourDigits(static_cast<uint32_t>(rest));
+        const int lead = rest == 0 ? 3 : std::countr_zero(word ^ 0x30303030u) / 8;
+        const uint32_t digits = word >> (8 * lead);
+        std::memcpy(at, &digits, sizeof digits);
+        return static_cast<int>(at - out) + 4 - lead;
+    }
     if (rest < 100000000u) {
         const uint64_t word = eightDigits(static_cast<uint32_t>(rest));
-        const int lead = rest == 0 ? 7 : leadingZeroDigits(word);
+        const int lead = leadingZeroDigits(word);
         putWord(at, word >> (8 * lead));
         return static_cast<int>(at - out) + 8 - lead;
     }
