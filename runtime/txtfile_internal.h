@@ -19,6 +19,9 @@ struct FileTuning {
     /// Longest line or single read, in bytes of the file, that the reader holds; a longer one
     /// fails instead of growing memory without bound.
     size_t maxRecordBytes = size_t{256} << 20;
+    /// Bytes written between the syncs of a file that replaces another (see EarlyWriteBack):
+    /// a few per hundred MB.
+    uint64_t syncStretchBytes = uint64_t{32} << 20;
 };
 
 /// mvbTxtFileOpen() with the given sizes (tests use tiny buffers so that lines cross them).

@@ -8,7 +8,7 @@
 namespace mvb::txt {
 
 void EarlyWriteBack::request() noexcept {
-    next_ = end_ + kStretchBytes;
+    next_ = end_ + stretch_;
     if (!thread_.joinable()) {
         try {
             thread_ = std::thread([this] { run(); });

@@ -20,18 +20,17 @@ namespace mvb::txt {
 /// file cannot be synced, it stops trying and the final sync does it all, as without it.
 class MVB_API EarlyWriteBack {
   public:
-    /// Bytes written between syncs: a few per hundred MB.
-    static constexpr uint64_t kStretchBytes = uint64_t{32} << 20;
-
     EarlyWriteBack() = default;
     EarlyWriteBack(const EarlyWriteBack&) = delete;
     EarlyWriteBack& operator=(const EarlyWriteBack&) = delete;
     ~EarlyWriteBack() { finish(); }
 
-    /// From now on the file open as `fd` is synced as it grows; `fd` stays open until finish().
-    void enable(int fd) noexcept {
+    /// From now on the file open as `fd` is synced each time `stretch` more bytes (at least
+    /// one) reached it; `fd` stays open until finish().
+    void enable(int fd, uint64_t stretch) noexcept {
         fd_ = fd;
-        next_ = end_ + kStretchBytes;
+        stretch_ = stretch > 0 ? stretch : 1;
+        next_ = end_ + stretch_;
     }
     /// `count` more bytes reached the file.
     void wrote(uint64_t count) noexcept {
@@ -51,6 +50,7 @@ class MVB_API EarlyWriteBack {
     void run() noexcept;
 
     int fd_ = -1;
+    uint64_t stretch_ = 0;
     uint64_t end_ = 0;  ///< bytes written to the file so far
     /// The count of bytes at which the next sync is asked for; never while not enabled.
     uint64_t next_ = std::numeric_limits<uint64_t>::max();

@@ -32,7 +32,8 @@ TextWriter::TextWriter(int fd, std::string path, const EncodingInfo& encoding, u
       lineEnd_(lineEndFor(flags)),
       blank_(" "),
       capacity_(std::max<size_t>(tuning.bufferBytes, 64)),
-      written_(startOffset) {
+      written_(startOffset),
+      syncStretch_(tuning.syncStretchBytes) {
     struct stat info {};
     regular_ = fd_ >= 0 && ::fstat(fd_, &info) == 0 && S_ISREG(info.st_mode);
     recordEnd_ = startOffset;
@@ -51,7 +52,7 @@ void TextWriter::replaceAtEnd(std::string target, std::string temporary) {
     temporary_ = std::move(temporary);
     // The file is made durable before it takes the target's place: most of it while the rest
     // is written, rather than all of it while the run waits at the end.
-    if (fd_ >= 0) writeBack_.enable(fd_);
+    if (fd_ >= 0) writeBack_.enable(fd_, syncStretch_);
 }
 
 bool TextWriter::commit() {

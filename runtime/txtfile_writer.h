@@ -129,6 +129,7 @@ class TextWriter {
     bool failed_ = false;
     ByteBuffer scratch_;
     std::unique_ptr<GzipOutput> gzip_;  ///< set for a file written as gzip
+    uint64_t syncStretch_;              ///< bytes between the syncs of a file that replaces another
     /// For a file that replaces another, the syncs that make it durable while it is written.
     EarlyWriteBack writeBack_;
     std::string error_;

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <string>
 
+#include "../../runtime/txtfile_internal.h"
 #include "../../runtime/txtfile_replace.h"
 #include "../../runtime/txtfile_writeback.h"
 #include "mvb/charset.h"
@@ -58,8 +59,8 @@ TEST(EarlyWriteBack, FinishTellsASyncThatFailedButNotAFileThatCannotBeSynced) {
         const int fd = c.open(dir);
         ASSERT_GE(fd, 0);
         EarlyWriteBack writeBack;
-        writeBack.enable(fd);
-        writeBack.wrote(EarlyWriteBack::kStretchBytes);  // asks for a sync
+        writeBack.enable(fd, 4096);
+        writeBack.wrote(4096);  // asks for a sync
         EXPECT_EQ(writeBack.finish(), c.error);
         EXPECT_EQ(writeBack.finish(), c.error);
         if (c.error != EBADF) ::close(fd);
@@ -94,20 +95,24 @@ std::string numberedLines(size_t bytes) {
     return text;
 }
 
-// More than one stretch, so that syncs run on their thread while the file is written and
-// when it is committed or abandoned (a record cut short at the end).
+// Many stretches, so that syncs run on their thread while the file is written and when it is
+// committed or abandoned (a record cut short at the end).
 TEST(EarlyWriteBack, AFileOfSeveralStretchesIsPutInPlaceOrKeptWhole) {
-    const std::string lines = numberedLines(EarlyWriteBack::kStretchBytes * 5 / 4);
+    // Records of 4 KB, of whole lines, in a buffer of 16 KB and stretches of 24 KB.
+    constexpr size_t kRecord = 4096;
+    const std::string lines = numberedLines(kRecord * 100);
+    mvb::txt::FileTuning tuning;
+    tuning.bufferBytes = 16384;
+    tuning.syncStretchBytes = 24576;
     for (const bool complete : {true, false}) {
         SCOPED_TRACE(complete ? "committed" : "abandoned");
         TempDir dir;
         const std::string target = dir.file("out.txt");
         writeBytes(target, "old\n");
-        MvbTxtFile* file =
-            openWith(target, MVB_OPEN_CREATE, mvbEncodingUtf8, MVB_FLAG_REPLACE_AT_END);
-        ASSERT_NE(file, nullptr);
-        // Records of 64 KB, of whole lines.
-        constexpr size_t kRecord = size_t{64} << 10;
+        MvbString error;
+        MvbTxtFile* file = mvb::txt::openTextFile(target.c_str(), MVB_OPEN_CREATE, mvbEncodingUtf8,
+                                                  MVB_FLAG_REPLACE_AT_END, error, tuning);
+        ASSERT_NE(file, nullptr) << error.asCstr();
         for (size_t at = 0; at < lines.size(); at += kRecord) {
             ASSERT_TRUE(file->writeChars(lines.data() + at, static_cast<int>(kRecord)))
                 << lastError(file);
@@ -116,7 +121,7 @@ TEST(EarlyWriteBack, AFileOfSeveralStretchesIsPutInPlaceOrKeptWhole) {
         if (complete) {
             EXPECT_TRUE(file->commit()) << lastError(file);
             file->close();
-            EXPECT_TRUE(readBytes(target) == lines);
+            EXPECT_EQ(readBytes(target), lines);
             continue;
         }
         ASSERT_TRUE(file->writeChars("cut short", 9));
@@ -125,7 +130,7 @@ TEST(EarlyWriteBack, AFileOfSeveralStretchesIsPutInPlaceOrKeptWhole) {
         file->close();
         EXPECT_EQ(readBytes(target), "old\n");
         EXPECT_EQ(std::string(keptAs.view()), target + ".partial");
-        EXPECT_TRUE(readBytes(target + ".partial") == lines);
+        EXPECT_EQ(readBytes(target + ".partial"), lines);
     }
 }
 
