@@ -117,7 +117,7 @@ class Splitter {
     Splitter(const Settings& settings, char* begin, char* end) noexcept
         : s_(settings), begin_(begin), end_(end), stops_(makeStops(settings, begin, end)) {}
 
-    int run(char** fields, int capacity) noexcept {
+    int run(char** fields, int* lengths, int capacity) noexcept {
         char* r = begin_;
         int count = 0;
         for (;;) {
@@ -149,6 +149,9 @@ class Splitter {
                 }
             }
             *w = '\0';
+            if (lengths != nullptr) {
+                lengths[count] = static_cast<int>(w - fieldStart);
+            }
             fields[count++] = fieldStart;
             if (r == end_ || count == capacity) {
                 return count;
@@ -256,7 +259,7 @@ class Splitter {
 /// place: the delimiters are found 64 bytes at a time, every field stays where it is (after
 /// its leading blanks), and a NUL replaces the delimiter or the first trailing blank.
 template <bool KeepBlanks>
-int splitPlain(const Settings& s, char* line, const char* end, char** fields,
+int splitPlain(const Settings& s, char* line, const char* end, char** fields, int* lengths,
                int capacity) noexcept {
     const size_t size = static_cast<size_t>(end - line);
     int count = 0;
@@ -273,6 +276,9 @@ int splitPlain(const Settings& s, char* line, const char* end, char** fields,
             }
         }
         *fieldEnd = '\0';
+        if (lengths != nullptr) {
+            lengths[count] = static_cast<int>(fieldEnd - first);
+        }
         fields[count++] = first;
     };
     size_t base = 0;
@@ -293,12 +299,13 @@ int splitPlain(const Settings& s, char* line, const char* end, char** fields,
     return count;
 }
 
-using SplitFn = int (*)(const Settings&, char*, char*, char**, int);
+using SplitFn = int (*)(const Settings&, char*, char*, char**, int*, int);
 
 template <bool MultiDelim, bool Quoting, bool Escapes, bool KeepBlanks>
-int splitWith(const Settings& settings, char* line, char* end, char** fields, int capacity) {
+int splitWith(const Settings& settings, char* line, char* end, char** fields, int* lengths,
+              int capacity) {
     return Splitter<MultiDelim, Quoting, Escapes, KeepBlanks>(settings, line, end)
-        .run(fields, capacity);
+        .run(fields, lengths, capacity);
 }
 
 template <bool MultiDelim, bool Quoting>
@@ -321,6 +328,19 @@ int mvs_parse_text_ex2(char* line, char** fields, int capacity, char* output, in
     if (lineBytes < 0) {
         lineBytes = static_cast<int>(std::strlen(line));
     }
+    // Everything is split in place; a separate output starts as a copy of the line.
+    if (output != line && lineBytes > 0) {
+        std::memcpy(output, line, static_cast<size_t>(lineBytes));
+    }
+    return mvs_split_text(output, lineBytes, fields, nullptr, capacity, delimiterCode, quoteCode,
+                          flags & ~static_cast<unsigned>(MVS_PARSE_NO_QUOTE_BYTE));
+}
+
+int mvs_split_text(char* line, int lineBytes, char** fields, int* lengths, int capacity,
+                   int delimiterCode, int quoteCode, unsigned flags) noexcept {
+    if (line == nullptr || fields == nullptr || capacity <= 0 || lineBytes < 0) {
+        return 0;
+    }
     Settings settings;
     settings.delimiter.size = mvb::utf8::encode(delimiterCode, settings.delimiter.bytes);
     if (delimiterCode == 0 || settings.delimiter.size == 0) {
@@ -341,17 +361,14 @@ int mvs_parse_text_ex2(char* line, char** fields, int capacity, char* output, in
     }
     const bool escapes = (flags & MVS_PARSE_UNESCAPE) != 0;
     const bool keepBlanks = (flags & MVS_PARSE_KEEP_BLANKS) != 0;
-    // Everything is split in place; a separate output starts as a copy of the line.
-    if (output != line && lineBytes > 0) {
-        std::memcpy(output, line, static_cast<size_t>(lineBytes));
-    }
-    char* const end = output + lineBytes;
+    char* const end = line + lineBytes;
     if (d.size == 1 && !escapes &&
-        (!quoting || std::memchr(output, static_cast<unsigned char>(q.bytes[0]),
-                                 static_cast<size_t>(lineBytes)) == nullptr)) {
+        (!quoting || (flags & MVS_PARSE_NO_QUOTE_BYTE) != 0 ||
+         std::memchr(line, static_cast<unsigned char>(q.bytes[0]),
+                     static_cast<size_t>(lineBytes)) == nullptr)) {
         // The common line: nothing to unquote or unescape.
-        return keepBlanks ? splitPlain<true>(settings, output, end, fields, capacity)
-                          : splitPlain<false>(settings, output, end, fields, capacity);
+        return keepBlanks ? splitPlain<true>(settings, line, end, fields, lengths, capacity)
+                          : splitPlain<false>(settings, line, end, fields, lengths, capacity);
     }
     SplitFn split;
     if (d.size > 1) {
@@ -361,7 +378,7 @@ int mvs_parse_text_ex2(char* line, char** fields, int capacity, char* output, in
         split = quoting ? pick<false, true>(escapes, keepBlanks)
                         : pick<false, false>(escapes, keepBlanks);
     }
-    return split(settings, output, end, fields, capacity);
+    return split(settings, line, end, fields, lengths, capacity);
 }
 
 namespace {

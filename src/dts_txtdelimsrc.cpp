@@ -182,7 +182,8 @@ bool DTS_TxtDelimSrc::startStep() {
     // One pointer more than FIELDS: a line that holds more fields is told from one that holds
     // exactly as many.
     fieldPointers_.reset(new (std::nothrow) char*[fieldCount_ + 1]);
-    if (fieldPointers_ == nullptr) {
+    fieldLengths_.reset(new (std::nothrow) int[fieldCount_ + 1]);
+    if (fieldPointers_ == nullptr || fieldLengths_ == nullptr) {
         fail(29, "(Field array)");
         return false;
     }
@@ -207,6 +208,7 @@ bool DTS_TxtDelimSrc::startStep() {
                  ? characterText(settings_.quoteCode)
                  : std::string();
     delimiter_ = characterText(settings_.delimiterCode);
+    quoteLead_ = quote_.empty() ? '\0' : quote_[0];
     const RecordLayout layout{settings_.newlinesInValues ? &quoting_ : nullptr, 0,
                               settings_.skipRows};
     PartReading part;
@@ -270,25 +272,30 @@ int DTS_TxtDelimSrc::produceRow() {
         }
     }
     char* scratch = scratchLine_.get();
-    std::memcpy(scratch, line.text, static_cast<size_t>(lineBytes));
+    // One pass copies the line and tells whether it holds a NUL or the quote's first byte: a
+    // line without that byte has no quoted field to split or to check after its quote.
+    const unsigned holds = mvb::scan::copyFinding(scratch, line.text,
+                                                  static_cast<size_t>(lineBytes), '\0', quoteLead_);
     scratch[lineBytes] = '\0';
     // A NUL ends its field's value; marked, it no longer ends the field's text, so that what
     // follows it inside the field can be told from the next field.
-    const bool hasNul =
-        lineBytes != 0 && std::memchr(scratch, 0, static_cast<size_t>(lineBytes)) != nullptr;
+    const bool hasNul = (holds & 1u) != 0;
+    const bool hasQuote = !quote_.empty() && (holds & 2u) != 0;
     if (hasNul) [[unlikely]] {
         std::replace(scratch, scratch + lineBytes, '\0', kNulMark);
     }
     char** fields = fieldPointers_.get();
-    int found = mvs_parse_text_ex2(scratch, fields, fieldCount_ + 1, scratch, lineBytes,
-                                   settings_.delimiterCode, settings_.quoteCode, parseFlags_);
+    int* lengths = fieldLengths_.get();
+    int found = mvs_split_text(scratch, lineBytes, fields, lengths, fieldCount_ + 1,
+                               settings_.delimiterCode, settings_.quoteCode,
+                               parseFlags_ | (hasQuote ? 0u : MVS_PARSE_NO_QUOTE_BYTE));
     if (found < fieldCount_) [[unlikely]] {
         warnMissingFields();
     } else if (found > fieldCount_) [[unlikely]] {
         found = fieldCount_;
         if (fieldCount_ != 0) checkExtraFields(line.text, lineBytes);
     }
-    if (!quote_.empty()) {
+    if (hasQuote) {
         checkAfterQuotes(scratch, std::string_view(line.text, static_cast<size_t>(lineBytes)),
                          found);
     }
@@ -300,7 +307,7 @@ int DTS_TxtDelimSrc::produceRow() {
             items[i].value.setNull();
             continue;
         }
-        std::string_view value(text, mvbPaddedStringLength(text));
+        std::string_view value(text, static_cast<size_t>(lengths[i]));
         if (hasNul) [[unlikely]] {
             value = valueBeforeNul(items[i], i, value);
         }
@@ -353,18 +360,26 @@ std::string_view textAfterClosingQuote(std::string_view line, size_t from, std::
                                        std::string_view delimiter, bool escapes) {
     size_t at = from;
     for (;;) {
-        if (at >= line.size()) return {};
-        if (escapes && line[at] == '\\') {
-            at += 2;
-            continue;
+        if (escapes) {
+            // A backslash takes the byte after it: the bytes are looked at one by one.
+            while (at < line.size() && line[at] != quote[0] && line[at] != '\\')
+                ++at;
+            if (at >= line.size()) return {};
+            if (line[at] == '\\') {
+                at += 2;
+                continue;
+            }
+            if (line.compare(at, quote.size(), quote) != 0) {
+                ++at;
+                continue;
+            }
+        } else {
+            at = line.find(quote, at);
+            if (at == std::string_view::npos) return {};
         }
-        if (line.compare(at, quote.size(), quote) == 0) {
-            at += quote.size();
-            if (line.compare(at, quote.size(), quote) != 0) break;
-            at += quote.size();
-            continue;
-        }
-        ++at;
+        at += quote.size();
+        if (line.compare(at, quote.size(), quote) != 0) break;
+        at += quote.size();
     }
     size_t end = line.find(delimiter, at);
     if (end == std::string_view::npos) end = line.size();
@@ -400,8 +415,8 @@ void DTS_TxtDelimSrc::checkAfterQuotes(const char* scratch, std::string_view lin
         // A quoted field's text starts where it started in the line, just after its opening
         // quote, which the split leaves in place.
         const auto start = static_cast<size_t>(fields[i] - scratch);
-        if (start < quote.size() || scratch[start - 1] != quote.back() ||
-            line.compare(start - quote.size(), quote.size(), quote) != 0)
+        if (start < quote.size() || scratch[start - 1] != quote.back()) continue;
+        if (quote.size() > 1 && line.compare(start - quote.size(), quote.size(), quote) != 0)
             continue;
         const std::string_view after =
             textAfterClosingQuote(line, start, quote, delimiter_, settings_.unescapeBackslash);

@@ -161,6 +161,42 @@ inline uint64_t blockMaskUpTo(const char* bytes, size_t count, char c) noexcept 
     return mask;
 }
 
+/// Copies the `count` bytes at `from` to `to` (not overlapping) and tells which of two bytes
+/// the text holds: bit 0 is set when it holds `a`, bit 1 when it holds `b`. One pass over the
+/// text does both, a chunk of 16 bytes at a time; the last part chunk is the 16 bytes that end
+/// with the text (copied again, the same bytes), so nothing outside either text is touched.
+inline unsigned copyFinding(char* to, const char* from, size_t count, char a, char b) noexcept {
+    if (count < 16) {
+        unsigned found = 0;
+        for (size_t i = 0; i < count; ++i) {
+            to[i] = from[i];
+            found |= (from[i] == a ? 1u : 0u) | (from[i] == b ? 2u : 0u);
+        }
+        return found;
+    }
+#if defined(__SSE2__)
+    const __m128i va = _mm_set1_epi8(a);
+    const __m128i vb = _mm_set1_epi8(b);
+    __m128i hitsA = _mm_setzero_si128();
+    __m128i hitsB = _mm_setzero_si128();
+    const auto take = [&](size_t at) noexcept {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + at));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(to + at), bytes);
+        hitsA = _mm_or_si128(hitsA, _mm_cmpeq_epi8(bytes, va));
+        hitsB = _mm_or_si128(hitsB, _mm_cmpeq_epi8(bytes, vb));
+    };
+    size_t at = 0;
+    for (; at + 16 <= count; at += 16)
+        take(at);
+    if (at < count) take(count - 16);
+    return (_mm_movemask_epi8(hitsA) != 0 ? 1u : 0u) | (_mm_movemask_epi8(hitsB) != 0 ? 2u : 0u);
+#else
+    std::memcpy(to, from, count);
+    return (std::memchr(from, static_cast<unsigned char>(a), count) != nullptr ? 1u : 0u) |
+           (std::memchr(from, static_cast<unsigned char>(b), count) != nullptr ? 2u : 0u);
+#endif
+}
+
 /// The positions of one byte in a text, found a block at a time and handed out in order: each
 /// block's mask is made once however many of its positions are asked for.
 class ByteFinder {

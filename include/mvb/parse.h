@@ -2,10 +2,13 @@
 
 #include "mvb/export.h"
 
-/// Flags of mvs_parse_text_ex2.
+/// Flags of mvs_parse_text_ex2 and mvs_split_text.
 enum : unsigned {
     MVS_PARSE_KEEP_BLANKS = 1,  ///< keep blanks and tabs around fields
     MVS_PARSE_UNESCAPE = 2,     ///< resolve backslash escapes
+    /// mvs_split_text only: the caller has seen that the line holds no byte of the quote's
+    /// first byte value, so the split does not look for one.
+    MVS_PARSE_NO_QUOTE_BYTE = 4,
 };
 
 /// Splits `line` (`lineBytes` bytes of UTF-8) into fields separated by the delimiter code point
@@ -15,6 +18,13 @@ enum : unsigned {
 /// never more than `capacity`; the parser writes nothing past the capacity or past the line.
 MVB_API int mvs_parse_text_ex2(char* line, char** fields, int capacity, char* output, int lineBytes,
                                int delimiterCode, int quoteCode, unsigned flags) noexcept;
+
+/// mvs_parse_text_ex2 in place (`line` needs `lineBytes` + 1 bytes), with each field's byte
+/// length in `lengths[i]` as well when `lengths` is not null (room for `capacity`): the caller
+/// need not measure the NUL-terminated fields again. A field's bytes may themselves hold NULs
+/// then. Returns the number of fields stored.
+MVB_API int mvs_split_text(char* line, int lineBytes, char** fields, int* lengths, int capacity,
+                           int delimiterCode, int quoteCode, unsigned flags) noexcept;
 
 /// Parses a date in format 0 (ISO 8601 or YYYYMMDD), 1 (month/day/year), 2 (day/month/year)
 /// or 3 (year/month/day), with an optional time. Returns 0 and the parts on success; non-zero
