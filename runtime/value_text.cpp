@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cstdint>
+#include <iterator>
 
 #include "utf8_internal.h"
 
@@ -37,19 +38,34 @@ std::string_view dropPlus(std::string_view text) noexcept {
 
 bool parseBool(std::string_view text, bool* value) noexcept {
     text = utf8::trimBlanks(text);
-    static constexpr std::string_view truths[] = {"true", "yes", "y", "t", "1"};
-    static constexpr std::string_view falsehoods[] = {"false", "no", "n", "f", "0"};
-    for (std::string_view word : truths) {
-        if (equalsFolded(text, word)) {
+    // Each length has at most one word of each kind, so one or two comparisons decide.
+    static constexpr std::string_view truths[] = {"", "y", "", "yes", "true", ""};
+    static constexpr std::string_view falsehoods[] = {"", "n", "no", "", "", "false"};
+    if (text.size() == 1) {
+        // The one-character words: a letter in either case, or a digit.
+        if (text[0] == '1' || text[0] == '0') {
+            *value = text[0] == '1';
+            return true;
+        }
+        if (equalsFolded(text, "t")) {
             *value = true;
             return true;
         }
-    }
-    for (std::string_view word : falsehoods) {
-        if (equalsFolded(text, word)) {
+        if (equalsFolded(text, "f")) {
             *value = false;
             return true;
         }
+    }
+    if (text.empty() || text.size() >= std::size(truths)) {
+        return false;
+    }
+    if (!truths[text.size()].empty() && equalsFolded(text, truths[text.size()])) {
+        *value = true;
+        return true;
+    }
+    if (!falsehoods[text.size()].empty() && equalsFolded(text, falsehoods[text.size()])) {
+        *value = false;
+        return true;
     }
     return false;
 }
@@ -93,11 +109,27 @@ bool parseRealFully(std::string_view text, double* value) noexcept {
 }  // namespace
 
 bool parseInt64(std::string_view text, int64_t* value) noexcept {
+    // Most integers in data are plain: an optional minus sign and at most 18 digits, which
+    // cannot overflow. Anything else (blanks, a plus sign, more digits) takes from_chars.
+    constexpr size_t kPlainDigits = 18;
+    const char* p = text.data();
+    const char* const end = p + text.size();
+    const bool negative = p < end && *p == '-';
+    p += negative;
+    uint64_t magnitude = 0;
+    const char* const digits = p;
+    p = addDigits(p, end, &magnitude);
+    const auto count = static_cast<size_t>(p - digits);
+    if (p == end && count != 0 && count <= kPlainDigits) [[likely]] {
+        const auto result = static_cast<int64_t>(magnitude);
+        *value = negative ? -result : result;
+        return true;
+    }
     text = dropPlus(utf8::trimBlanks(text));
     int64_t result = 0;
-    const char* end = text.data() + text.size();
-    const auto [ptr, ec] = std::from_chars(text.data(), end, result, 10);
-    if (ec != std::errc() || ptr != end) {
+    const char* const last = text.data() + text.size();
+    const auto [ptr, ec] = std::from_chars(text.data(), last, result, 10);
+    if (ec != std::errc() || ptr != last) {
         return false;
     }
     *value = result;
