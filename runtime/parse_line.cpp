@@ -283,7 +283,8 @@ int splitPlain(const Settings& s, char* line, const char* end, char** fields, in
     };
     size_t base = 0;
     while (base < size) {
-        uint64_t mask = mvb::scan::blockMaskUpTo(line + base, size - base, s.delimiter.bytes[0]);
+        uint64_t mask =
+            mvb::scan::blockMaskUpToAfter(line + base, size - base, s.delimiter.bytes[0], base);
         while (mask != 0) {
             char* delimiter = line + base + std::countr_zero(mask);
             mask &= mask - 1;
@@ -343,7 +344,8 @@ int mvs_split_text(char* line, int lineBytes, char** fields, int* lengths, int c
     }
     Settings settings;
     settings.delimiter.size = mvb::utf8::encode(delimiterCode, settings.delimiter.bytes);
-    if (delimiterCode == 0 || settings.delimiter.size == 0) {
+    const int delimiter = delimiterCode == 0 || settings.delimiter.size == 0 ? ',' : delimiterCode;
+    if (delimiter != delimiterCode) {
         settings.delimiter.bytes[0] = ',';
         settings.delimiter.size = 1;
     }
@@ -352,11 +354,12 @@ int mvs_split_text(char* line, int lineBytes, char** fields, int* lengths, int c
     }
     const Token& d = settings.delimiter;
     const Token& q = settings.quote;
-    // A quote that is also the delimiter cannot open a field: quoting is then off.
-    const bool quoting = q.size > 0 && !(q.size == d.size && std::memcmp(q.bytes, d.bytes, 4) == 0);
-    if (d.size == 1 && d.bytes[0] == ' ') {
+    // A quote that is also the delimiter cannot open a field: quoting is then off. The codes
+    // are compared, not the bytes just written, whose reload as a word would stall.
+    const bool quoting = q.size > 0 && quoteCode != delimiter;
+    if (delimiter == ' ') {
         settings.blank1 = '\t';
-    } else if (d.size == 1 && d.bytes[0] == '\t') {
+    } else if (delimiter == '\t') {
         settings.blank2 = ' ';
     }
     const bool escapes = (flags & MVS_PARSE_UNESCAPE) != 0;
@@ -392,7 +395,7 @@ bool endsInsideQuotes(const char* line, const char* end, bool quoted, char delim
     const size_t size = static_cast<size_t>(end - line);
     size_t consumed = 0;  // quotes before this position belong to a doubled quote already seen
     for (size_t base = 0; base < size; base += mvb::scan::kBlockBytes) {
-        uint64_t mask = mvb::scan::blockMaskUpTo(line + base, size - base, quote);
+        uint64_t mask = mvb::scan::blockMaskUpToAfter(line + base, size - base, quote, base);
         while (mask != 0) {
             const size_t at = base + static_cast<size_t>(std::countr_zero(mask));
             mask &= mask - 1;

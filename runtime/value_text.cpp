@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cstdint>
+#include <cstring>
 #include <iterator>
 
 #include "utf8_internal.h"
@@ -9,22 +10,6 @@
 namespace mvb::text {
 
 namespace {
-
-bool equalsFolded(std::string_view text, std::string_view lower) noexcept {
-    if (text.size() != lower.size()) {
-        return false;
-    }
-    for (size_t i = 0; i < text.size(); ++i) {
-        char c = text[i];
-        if (c >= 'A' && c <= 'Z') {
-            c = static_cast<char>(c + ('a' - 'A'));
-        }
-        if (c != lower[i]) {
-            return false;
-        }
-    }
-    return true;
-}
 
 // from_chars takes no '+' sign; a single leading '+' is allowed here, as people write it.
 std::string_view dropPlus(std::string_view text) noexcept {
@@ -36,38 +21,58 @@ std::string_view dropPlus(std::string_view text) noexcept {
 
 }  // namespace
 
+namespace {
+
+/// The bytes of a word of at most eight letters, little-endian, as one number.
+constexpr uint64_t wordBits(std::string_view word) noexcept {
+    uint64_t bits = 0;
+    for (size_t i = 0; i < word.size(); ++i) {
+        bits |= static_cast<uint64_t>(static_cast<unsigned char>(word[i])) << (8 * i);
+    }
+    return bits;
+}
+
+/// `bits` (the bytes of a text) with the ASCII capitals made small, all eight bytes at once.
+constexpr uint64_t foldCapitals(uint64_t bits) noexcept {
+    constexpr uint64_t kOnes = 0x0101010101010101ull;
+    constexpr uint64_t kHighs = kOnes * 0x80;
+    const uint64_t low7 = bits & ~kHighs;
+    const uint64_t fromA = (low7 + kOnes * (0x80 - 'A')) & kHighs;
+    const uint64_t pastZ = (low7 + kOnes * (0x80 - 'Z' - 1)) & kHighs;
+    const uint64_t capitals = fromA & ~pastZ & ~bits;
+    return bits | (capitals >> 2);
+}
+
+/// Matches no text: a text's bytes past its length are zero.
+constexpr uint64_t kNoWord = ~uint64_t{0};
+
+}  // namespace
+
 bool parseBool(std::string_view text, bool* value) noexcept {
     text = utf8::trimBlanks(text);
-    // Each length has at most one word of each kind, so one or two comparisons decide.
-    static constexpr std::string_view truths[] = {"", "y", "", "yes", "true", ""};
-    static constexpr std::string_view falsehoods[] = {"", "n", "no", "", "", "false"};
-    if (text.size() == 1) {
-        // The one-character words: a letter in either case, or a digit.
-        if (text[0] == '1' || text[0] == '0') {
-            *value = text[0] == '1';
-            return true;
-        }
-        if (equalsFolded(text, "t")) {
-            *value = true;
-            return true;
-        }
-        if (equalsFolded(text, "f")) {
-            *value = false;
-            return true;
-        }
-    }
-    if (text.empty() || text.size() >= std::size(truths)) {
+    // The true and the false word of each length, compared as numbers with the text's letters
+    // made small: a word of any case is found without a branch per word.
+    static constexpr uint64_t kTruths[] = {kNoWord,         wordBits("y"),    kNoWord,
+                                           wordBits("yes"), wordBits("true"), kNoWord};
+    static constexpr uint64_t kFalsehoods[] = {kNoWord, wordBits("n"), wordBits("no"),
+                                               kNoWord, kNoWord,       wordBits("false")};
+    if (text.empty() || text.size() >= std::size(kTruths)) {
         return false;
     }
-    if (!truths[text.size()].empty() && equalsFolded(text, truths[text.size()])) {
-        *value = true;
-        return true;
+    uint64_t bits = 0;
+    std::memcpy(&bits, text.data(), text.size());
+    bits = foldCapitals(bits);
+    bool truth = bits == kTruths[text.size()];
+    bool falsehood = bits == kFalsehoods[text.size()];
+    if (text.size() == 1) {
+        truth |= bits == wordBits("t") || bits == wordBits("1");
+        falsehood |= bits == wordBits("f") || bits == wordBits("0");
     }
-    if (!falsehoods[text.size()].empty() && equalsFolded(text, falsehoods[text.size()])) {
-        *value = false;
-        return true;
+    if (!truth && !falsehood) {
+        return false;
     }
-    return false;
+    *value = truth;
+    return true;
 }
 
 namespace {

@@ -197,6 +197,16 @@ inline unsigned copyFinding(char* to, const char* from, size_t count, char a, ch
 #endif
 }
 
+/// blockMaskUpTo for bytes that follow `before` readable bytes of the same text: a last part
+/// chunk shorter than 16 bytes is then read as the 16 bytes that end with the text, in place,
+/// rather than from a copy (a copy just written and read back at once stalls the load).
+template <uint32_t (*Chunk)(const char*, char) = chunkMask>
+inline uint64_t blockMaskUpToAfter(const char* bytes, size_t count, char c,
+                                   size_t before) noexcept {
+    if (count < 16 && before + count >= 16) return Chunk(bytes + count - 16, c) >> (16 - count);
+    return blockMaskUpTo<Chunk>(bytes, count, c);
+}
+
 /// The positions of one byte in a text, found a block at a time and handed out in order: each
 /// block's mask is made once however many of its positions are asked for.
 class ByteFinder {
@@ -224,7 +234,7 @@ class ByteFinder {
             if (!loaded_ || base != base_) {
                 base_ = base;
                 loaded_ = true;
-                mask_ = blockMaskUpTo(begin_ + base, size_ - base, c_);
+                mask_ = blockMaskUpToAfter(begin_ + base, size_ - base, c_, base);
             }
             const uint64_t ahead = mask_ & (~uint64_t{0} << (from - base));
             if (ahead != 0) return base + static_cast<size_t>(std::countr_zero(ahead));

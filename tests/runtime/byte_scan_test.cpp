@@ -57,6 +57,10 @@ TEST(ByteScan, BlockMasksFindWhatAByteLoopFinds) {
                         expected |= static_cast<uint64_t>(text[from + i] == c.c) << i;
                     ASSERT_EQ(c.mask(text.data() + from, count, c.c), expected)
                         << c.name << ", length " << length << ", offset " << offset;
+                    // A last part chunk read in place, over the bytes before it.
+                    ASSERT_EQ(mvb::scan::blockMaskUpToAfter(text.data() + from, count, c.c, from),
+                              expected)
+                        << c.name << ", length " << length << ", from " << from;
                 }
                 std::vector<size_t> found;
                 mvb::scan::ByteFinder finder(text.data(), text.data() + length, c.c);
