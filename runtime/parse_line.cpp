@@ -71,6 +71,11 @@ struct EscapeStops {
     mvb::scan::ByteFinder quotes;
     mvb::scan::ByteFinder backslashes;
 };
+/// Where runs of text end in a quoted line with a one-byte delimiter and no escapes.
+struct QuoteStops {
+    mvb::scan::ByteFinder delimiters;
+    mvb::scan::ByteFinder quotes;
+};
 struct NoStops {};
 
 inline void store64(char* p, uint64_t word) noexcept {
@@ -113,6 +118,9 @@ inline char unescaped(char c) noexcept {
 
 template <bool MultiDelim, bool Quoting, bool Escapes, bool KeepBlanks>
 class Splitter {
+    /// A quoted line without escapes finds its delimiters and quotes through block masks too.
+    static constexpr bool kQuoteStops = Quoting && !Escapes && !MultiDelim;
+
   public:
     Splitter(const Settings& settings, char* begin, char* end) noexcept
         : s_(settings), begin_(begin), end_(end), stops_(makeStops(settings, begin, end)) {}
@@ -166,6 +174,8 @@ class Splitter {
             return EscapeStops{{begin, end, s.delimiter.bytes[0]},
                                {begin, end, s.quote.bytes[0]},
                                {begin, end, '\\'}};
+        } else if constexpr (kQuoteStops) {
+            return QuoteStops{{begin, end, s.delimiter.bytes[0]}, {begin, end, s.quote.bytes[0]}};
         } else {
             return NoStops{};
         }
@@ -191,7 +201,11 @@ class Splitter {
     /// Copies the text of an unquoted field (or what follows a closing quote) up to the next
     /// delimiter or the end of the line; returns the read position there.
     char* unquoted(char* r, char*& w, char*& protectedEnd) noexcept {
-        if constexpr (!Escapes) {
+        if constexpr (kQuoteStops) {
+            char* stop = begin_ + stops_.delimiters.next(static_cast<size_t>(r - begin_));
+            copyBytes(w, r, static_cast<size_t>(stop - r));
+            return stop;
+        } else if constexpr (!Escapes) {
             char* stop = findToken<MultiDelim>(r, end_, s_.delimiter);
             copyBytes(w, r, static_cast<size_t>(stop - r));
             return stop;
@@ -223,6 +237,8 @@ class Splitter {
             char* stop;
             if constexpr (Escapes) {
                 stop = escapeStop(stops_.quotes, r);
+            } else if constexpr (kQuoteStops) {
+                stop = begin_ + stops_.quotes.next(static_cast<size_t>(r - begin_));
             } else {
                 stop = mvbFindByte(r, end_, q.bytes[0]);
             }
@@ -252,7 +268,9 @@ class Splitter {
     const Settings& s_;
     char* const begin_;
     char* const end_;
-    [[no_unique_address]] std::conditional_t<Escapes, EscapeStops, NoStops> stops_;
+    [[no_unique_address]] std::conditional_t<Escapes, EscapeStops,
+                                             std::conditional_t<kQuoteStops, QuoteStops, NoStops>>
+        stops_;
 };
 
 /// Splits a line that holds no quote and needs no escapes, with a one-byte delimiter, in
