@@ -358,6 +358,11 @@ bool isBlankText(std::string_view text) noexcept {
 /// them: a doubled quote is one quote, and with `escapes` a backslash takes the byte after it.
 std::string_view textAfterClosingQuote(std::string_view line, size_t from, std::string_view quote,
                                        std::string_view delimiter, bool escapes) {
+    // Quotes and delimiters are mostly one byte: those are found and compared as bytes.
+    const auto quoteAt = [&](size_t at) {
+        return quote.size() == 1 ? at < line.size() && line[at] == quote[0]
+                                 : line.compare(at, quote.size(), quote) == 0;
+    };
     size_t at = from;
     for (;;) {
         if (escapes) {
@@ -369,19 +374,19 @@ std::string_view textAfterClosingQuote(std::string_view line, size_t from, std::
                 at += 2;
                 continue;
             }
-            if (line.compare(at, quote.size(), quote) != 0) {
+            if (!quoteAt(at)) {
                 ++at;
                 continue;
             }
         } else {
-            at = line.find(quote, at);
+            at = quote.size() == 1 ? line.find(quote[0], at) : line.find(quote, at);
             if (at == std::string_view::npos) return {};
         }
         at += quote.size();
-        if (line.compare(at, quote.size(), quote) != 0) break;
+        if (!quoteAt(at)) break;
         at += quote.size();
     }
-    size_t end = line.find(delimiter, at);
+    size_t end = delimiter.size() == 1 ? line.find(delimiter[0], at) : line.find(delimiter, at);
     if (end == std::string_view::npos) end = line.size();
     std::string_view after = line.substr(at, end - at);
     const size_t first = after.find_first_not_of(" \t");
