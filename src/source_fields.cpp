@@ -66,21 +66,15 @@ std::string_view cutAtNul(std::string_view field, size_t nulAt, char nul,
 namespace {
 
 /// Longest text that can still be a date with a time ("YYYY-MM-DD HH:MM:SS" with ample room for
-/// blanks); anything longer is no date, and copying stops there.
+/// blanks); anything longer is no date.
 constexpr size_t kMaxDateText = 127;
 
 bool assignDate(MvbDatavar& value, int dateFormat, std::string_view text) {
-    if (text.size() > kMaxDateText) {
-        value.setNull();
-        return false;
-    }
-    // The date parser wants a NUL-terminated text; a fixed-width field is a span of the file's
-    // buffer, so the text is copied into a small buffer on the stack.
-    char buffer[kMaxDateText + 1];
-    std::memcpy(buffer, text.data(), text.size());
-    buffer[text.size()] = '\0';
     int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
-    if (mvs_string_to_date(buffer, &year, &month, &day, &hour, &minute, &second, dateFormat) != 0) {
+    // A fixed-width field is a span of the file's buffer: the parser reads it by its length.
+    if (text.size() > kMaxDateText ||
+        mvs_text_to_date(text.data(), text.size(), &year, &month, &day, &hour, &minute, &second,
+                         dateFormat) != 0) {
         value.setNull();
         return false;
     }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstddef>
+
 #include "mvb/export.h"
 
 /// Flags of mvs_parse_text_ex2 and mvs_split_text.
@@ -31,6 +33,11 @@ MVB_API int mvs_split_text(char* line, int lineBytes, char** fields, int* length
 /// for text that is not a valid calendar date and time.
 MVB_API int mvs_string_to_date(const char* text, int* year, int* month, int* day, int* hour,
                                int* minute, int* second, int format) noexcept;
+
+/// mvs_string_to_date for the `bytes` bytes at `text`, which need no NUL after them. A NUL
+/// among them is a byte like any other (no date holds one).
+MVB_API int mvs_text_to_date(const char* text, size_t bytes, int* year, int* month, int* day,
+                             int* hour, int* minute, int* second, int format) noexcept;
 
 /// The mvbType code of a field type name (case-insensitive), 0 for a name it does not know;
 /// `*format` receives the date format number for mvs_string_to_date (0 for other types).
