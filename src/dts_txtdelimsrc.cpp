@@ -356,6 +356,13 @@ bool isBlankText(std::string_view text) noexcept {
 /// (just after its opening quote), up to the next delimiter, without blanks around it; empty
 /// when there is none or the quote is never closed. Quotes are read as the splitter reads
 /// them: a doubled quote is one quote, and with `escapes` a backslash takes the byte after it.
+/// The offset of the first `c` at or after `from` in `line`, or the line's size.
+size_t findInLine(std::string_view line, size_t from, char c) noexcept {
+    if (from >= line.size()) return line.size();
+    const char* end = line.data() + line.size();
+    return static_cast<size_t>(mvb::scan::findByte(line.data() + from, end, c) - line.data());
+}
+
 std::string_view textAfterClosingQuote(std::string_view line, size_t from, std::string_view quote,
                                        std::string_view delimiter, bool escapes) {
     // Quotes and delimiters are mostly one byte: those are found and compared as bytes.
@@ -379,14 +386,15 @@ std::string_view textAfterClosingQuote(std::string_view line, size_t from, std::
                 continue;
             }
         } else {
-            at = quote.size() == 1 ? line.find(quote[0], at) : line.find(quote, at);
-            if (at == std::string_view::npos) return {};
+            at = quote.size() == 1 ? findInLine(line, at, quote[0]) : line.find(quote, at);
+            if (at >= line.size()) return {};
         }
         at += quote.size();
         if (!quoteAt(at)) break;
         at += quote.size();
     }
-    size_t end = delimiter.size() == 1 ? line.find(delimiter[0], at) : line.find(delimiter, at);
+    size_t end =
+        delimiter.size() == 1 ? findInLine(line, at, delimiter[0]) : line.find(delimiter, at);
     if (end == std::string_view::npos) end = line.size();
     std::string_view after = line.substr(at, end - at);
     const size_t first = after.find_first_not_of(" \t");

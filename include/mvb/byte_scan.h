@@ -161,6 +161,30 @@ inline uint64_t blockMaskUpTo(const char* bytes, size_t count, char c) noexcept 
     return mask;
 }
 
+/// The first `c` in [p, end), or end, for texts of a line's length: the first 128 bytes are
+/// looked at 16 at a time inline (a call to the library's memchr costs more than a short line
+/// does), the rest by memchr. A last part chunk is the 16 bytes that end with the text.
+inline const char* findByte(const char* p, const char* end, char c) noexcept {
+    const auto size = static_cast<size_t>(end - p);
+    if (size < 16) {
+        for (; p < end; ++p)
+            if (*p == c) return p;
+        return end;
+    }
+    size_t at = 0;
+    for (; at + 16 <= size && at < 128; at += 16) {
+        const uint32_t hits = chunkMask(p + at, c);
+        if (hits != 0) return p + at + static_cast<size_t>(std::countr_zero(hits));
+    }
+    if (at >= size) return end;
+    if (size - at < 16) {
+        const uint32_t hits = chunkMask(end - 16, c) >> (16 - (size - at));
+        return hits != 0 ? p + at + static_cast<size_t>(std::countr_zero(hits)) : end;
+    }
+    const void* found = std::memchr(p + at, static_cast<unsigned char>(c), size - at);
+    return found != nullptr ? static_cast<const char*>(found) : end;
+}
+
 /// Copies the `count` bytes at `from` to `to` (not overlapping) and tells which of two bytes
 /// the text holds: bit 0 is set when it holds `a`, bit 1 when it holds `b`. One pass over the
 /// text does both, a chunk of 16 bytes at a time; the last part chunk is the 16 bytes that end

@@ -76,4 +76,27 @@ TEST(ByteScan, BlockMasksFindWhatAByteLoopFinds) {
     }
 }
 
+// The line-length search: inline chunks, a last part chunk read over the bytes before it, and
+// memchr past the first 128 bytes; each text is exactly its own bytes.
+TEST(ByteScan, FindByteStopsAtTheFirstOccurrence) {
+    std::mt19937 random(20261210);
+    for (size_t length = 0; length <= 300; ++length) {
+        for (int round = 0; round < 12; ++round) {
+            std::vector<char> text(length);
+            for (char& byte : text)
+                byte = "\n\x0B\x8A\ra"[random() % 5 == 0 ? 1 + random() % 4 : 4];
+            size_t expected = length;
+            if (round % 3 != 0 && length > 0) {
+                expected = random() % length;
+                text[expected] = '\n';
+                if (round % 2 == 0 && expected + 1 < length) text[length - 1] = '\n';
+            }
+            const char* begin = text.data();
+            ASSERT_EQ(mvb::scan::findByte(begin, begin + length, '\n') - begin,
+                      static_cast<std::ptrdiff_t>(expected))
+                << "length " << length << ", round " << round;
+        }
+    }
+}
+
 }  // namespace
