@@ -125,7 +125,9 @@ class Splitter {
     Splitter(const Settings& settings, char* begin, char* end) noexcept
         : s_(settings), begin_(begin), end_(end), stops_(makeStops(settings, begin, end)) {}
 
-    int run(char** fields, int* lengths, int capacity) noexcept {
+    /// Splits the line; `*textAfterQuote` is set when a closing quote is followed by anything
+    /// but the delimiter or the end of the line.
+    int run(char** fields, int* lengths, int capacity, bool* textAfterQuote) noexcept {
         char* r = begin_;
         int count = 0;
         for (;;) {
@@ -149,6 +151,9 @@ class Splitter {
             if (isQuoted) {
                 r = quoted(r, w);
                 protectedEnd = w;
+                if (r != end_ && !s_.delimiter.at(r, end_)) {
+                    *textAfterQuote = true;
+                }
             }
             r = unquoted(r, w, protectedEnd);
             if constexpr (!KeepBlanks) {
@@ -318,13 +323,13 @@ int splitPlain(const Settings& s, char* line, const char* end, char** fields, in
     return count;
 }
 
-using SplitFn = int (*)(const Settings&, char*, char*, char**, int*, int);
+using SplitFn = int (*)(const Settings&, char*, char*, char**, int*, int, bool*);
 
 template <bool MultiDelim, bool Quoting, bool Escapes, bool KeepBlanks>
 int splitWith(const Settings& settings, char* line, char* end, char** fields, int* lengths,
-              int capacity) {
+              int capacity, bool* textAfterQuote) {
     return Splitter<MultiDelim, Quoting, Escapes, KeepBlanks>(settings, line, end)
-        .run(fields, lengths, capacity);
+        .run(fields, lengths, capacity, textAfterQuote);
 }
 
 template <bool MultiDelim, bool Quoting>
@@ -352,11 +357,17 @@ int mvs_parse_text_ex2(char* line, char** fields, int capacity, char* output, in
         std::memcpy(output, line, static_cast<size_t>(lineBytes));
     }
     return mvs_split_text(output, lineBytes, fields, nullptr, capacity, delimiterCode, quoteCode,
-                          flags & ~static_cast<unsigned>(MVS_PARSE_NO_QUOTE_BYTE));
+                          flags & ~static_cast<unsigned>(MVS_PARSE_NO_QUOTE_BYTE), nullptr);
 }
 
 int mvs_split_text(char* line, int lineBytes, char** fields, int* lengths, int capacity,
-                   int delimiterCode, int quoteCode, unsigned flags) noexcept {
+                   int delimiterCode, int quoteCode, unsigned flags,
+                   bool* textAfterQuote) noexcept {
+    bool afterQuote = false;
+    if (textAfterQuote == nullptr) {
+        textAfterQuote = &afterQuote;
+    }
+    *textAfterQuote = false;
     if (line == nullptr || fields == nullptr || capacity <= 0 || lineBytes < 0) {
         return 0;
     }
@@ -399,7 +410,7 @@ int mvs_split_text(char* line, int lineBytes, char** fields, int* lengths, int c
         split = quoting ? pick<false, true>(escapes, keepBlanks)
                         : pick<false, false>(escapes, keepBlanks);
     }
-    return split(settings, line, end, fields, lengths, capacity);
+    return split(settings, line, end, fields, lengths, capacity, textAfterQuote);
 }
 
 namespace {

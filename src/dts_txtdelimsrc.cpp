@@ -286,16 +286,18 @@ int DTS_TxtDelimSrc::produceRow() {
     }
     char** fields = fieldPointers_.get();
     int* lengths = fieldLengths_.get();
-    int found = mvs_split_text(scratch, lineBytes, fields, lengths, fieldCount_ + 1,
-                               settings_.delimiterCode, settings_.quoteCode,
-                               parseFlags_ | (hasQuote ? 0u : MVS_PARSE_NO_QUOTE_BYTE));
+    bool textAfterQuote = false;
+    int found =
+        mvs_split_text(scratch, lineBytes, fields, lengths, fieldCount_ + 1,
+                       settings_.delimiterCode, settings_.quoteCode,
+                       parseFlags_ | (hasQuote ? 0u : MVS_PARSE_NO_QUOTE_BYTE), &textAfterQuote);
     if (found < fieldCount_) [[unlikely]] {
         warnMissingFields();
     } else if (found > fieldCount_) [[unlikely]] {
         found = fieldCount_;
         if (fieldCount_ != 0) checkExtraFields(line.text, lineBytes);
     }
-    if (hasQuote) {
+    if (textAfterQuote) [[unlikely]] {
         checkAfterQuotes(scratch, std::string_view(line.text, static_cast<size_t>(lineBytes)),
                          found);
     }

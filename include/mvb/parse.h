@@ -24,9 +24,13 @@ MVB_API int mvs_parse_text_ex2(char* line, char** fields, int capacity, char* ou
 /// mvs_parse_text_ex2 in place (`line` needs `lineBytes` + 1 bytes), with each field's byte
 /// length in `lengths[i]` as well when `lengths` is not null (room for `capacity`): the caller
 /// need not measure the NUL-terminated fields again. A field's bytes may themselves hold NULs
-/// then. Returns the number of fields stored.
+/// then. `*textAfterQuote` (when not null) tells whether the closing quote of a quoted field is
+/// followed by anything but the delimiter or the end of the line (blanks included), so that a
+/// caller that looks for text there need not look in most lines. Returns the number of fields
+/// stored.
 MVB_API int mvs_split_text(char* line, int lineBytes, char** fields, int* lengths, int capacity,
-                           int delimiterCode, int quoteCode, unsigned flags) noexcept;
+                           int delimiterCode, int quoteCode, unsigned flags,
+                           bool* textAfterQuote) noexcept;
 
 /// Parses a date in format 0 (ISO 8601 or YYYYMMDD), 1 (month/day/year), 2 (day/month/year)
 /// or 3 (year/month/day), with an optional time. Returns 0 and the parts on success; non-zero
