@@ -71,10 +71,48 @@ struct EscapeStops {
     mvb::scan::ByteFinder quotes;
     mvb::scan::ByteFinder backslashes;
 };
-/// Where runs of text end in a quoted line with a one-byte delimiter and no escapes.
-struct QuoteStops {
-    mvb::scan::ByteFinder delimiters;
-    mvb::scan::ByteFinder quotes;
+/// Where runs of text end in a quoted line of at most kMaxBytes with a one-byte delimiter and no
+/// escapes: the masks of its delimiters and quotes, all made up front from the line as read
+/// (the split writes only behind the positions it asks about).
+class QuoteStops {
+  public:
+    static constexpr size_t kMaxBlocks = 8;
+    static constexpr size_t kMaxBytes = kMaxBlocks * mvb::scan::kBlockBytes;
+
+    QuoteStops(const char* begin, const char* end, char delimiter, char quote) noexcept
+        : size_(static_cast<size_t>(end - begin)) {
+        for (size_t block = 0, base = 0; base < size_; ++block, base += mvb::scan::kBlockBytes) {
+            const size_t count = size_ - base;
+            delimiters_[block] =
+                mvb::scan::blockMaskUpToAfter(begin + base, count, delimiter, base);
+            quotes_[block] = mvb::scan::blockMaskUpToAfter(begin + base, count, quote, base);
+        }
+    }
+
+    /// The offset of the first delimiter (or quote) at or after `from`, or the line's size.
+    size_t nextDelimiter(size_t from) const noexcept { return next(delimiters_, from); }
+    size_t nextQuote(size_t from) const noexcept { return next(quotes_, from); }
+
+  private:
+    size_t next(const uint64_t* masks, size_t from) const noexcept {
+        if (from >= size_) {
+            return size_;
+        }
+        size_t block = from / mvb::scan::kBlockBytes;
+        uint64_t mask = masks[block] & (~uint64_t{0} << (from % mvb::scan::kBlockBytes));
+        const size_t blocks = (size_ + mvb::scan::kBlockBytes - 1) / mvb::scan::kBlockBytes;
+        while (mask == 0) {
+            if (++block == blocks) {
+                return size_;
+            }
+            mask = masks[block];
+        }
+        return block * mvb::scan::kBlockBytes + static_cast<size_t>(std::countr_zero(mask));
+    }
+
+    size_t size_;
+    uint64_t delimiters_[kMaxBlocks];
+    uint64_t quotes_[kMaxBlocks];
 };
 struct NoStops {};
 
@@ -116,10 +154,11 @@ inline char unescaped(char c) noexcept {
     }
 }
 
-template <bool MultiDelim, bool Quoting, bool Escapes, bool KeepBlanks>
+template <bool MultiDelim, bool Quoting, bool Escapes, bool KeepBlanks, bool Masks = false>
 class Splitter {
-    /// A quoted line without escapes finds its delimiters and quotes through block masks too.
-    static constexpr bool kQuoteStops = Quoting && !Escapes && !MultiDelim;
+    /// A quoted line without escapes (up to QuoteStops::kMaxBytes) finds its delimiters and
+    /// quotes through block masks too.
+    static constexpr bool kQuoteStops = Quoting && !Escapes && !MultiDelim && Masks;
 
   public:
     Splitter(const Settings& settings, char* begin, char* end) noexcept
@@ -180,7 +219,7 @@ class Splitter {
                                {begin, end, s.quote.bytes[0]},
                                {begin, end, '\\'}};
         } else if constexpr (kQuoteStops) {
-            return QuoteStops{{begin, end, s.delimiter.bytes[0]}, {begin, end, s.quote.bytes[0]}};
+            return QuoteStops(begin, end, s.delimiter.bytes[0], s.quote.bytes[0]);
         } else {
             return NoStops{};
         }
@@ -207,7 +246,7 @@ class Splitter {
     /// delimiter or the end of the line; returns the read position there.
     char* unquoted(char* r, char*& w, char*& protectedEnd) noexcept {
         if constexpr (kQuoteStops) {
-            char* stop = begin_ + stops_.delimiters.next(static_cast<size_t>(r - begin_));
+            char* stop = begin_ + stops_.nextDelimiter(static_cast<size_t>(r - begin_));
             copyBytes(w, r, static_cast<size_t>(stop - r));
             return stop;
         } else if constexpr (!Escapes) {
@@ -243,7 +282,7 @@ class Splitter {
             if constexpr (Escapes) {
                 stop = escapeStop(stops_.quotes, r);
             } else if constexpr (kQuoteStops) {
-                stop = begin_ + stops_.quotes.next(static_cast<size_t>(r - begin_));
+                stop = begin_ + stops_.nextQuote(static_cast<size_t>(r - begin_));
             } else {
                 stop = mvbFindByte(r, end_, q.bytes[0]);
             }
@@ -325,10 +364,10 @@ int splitPlain(const Settings& s, char* line, const char* end, char** fields, in
 
 using SplitFn = int (*)(const Settings&, char*, char*, char**, int*, int, bool*);
 
-template <bool MultiDelim, bool Quoting, bool Escapes, bool KeepBlanks>
+template <bool MultiDelim, bool Quoting, bool Escapes, bool KeepBlanks, bool Masks = false>
 int splitWith(const Settings& settings, char* line, char* end, char** fields, int* lengths,
               int capacity, bool* textAfterQuote) {
-    return Splitter<MultiDelim, Quoting, Escapes, KeepBlanks>(settings, line, end)
+    return Splitter<MultiDelim, Quoting, Escapes, KeepBlanks, Masks>(settings, line, end)
         .run(fields, lengths, capacity, textAfterQuote);
 }
 
@@ -403,7 +442,12 @@ int mvs_split_text(char* line, int lineBytes, char** fields, int* lengths, int c
                           : splitPlain<false>(settings, line, end, fields, lengths, capacity);
     }
     SplitFn split;
-    if (d.size > 1) {
+    if (d.size == 1 && quoting && !escapes &&
+        static_cast<size_t>(lineBytes) <= QuoteStops::kMaxBytes) {
+        // The usual quoted line: its stops found through masks made up front.
+        split = keepBlanks ? &splitWith<false, true, false, true, true>
+                           : &splitWith<false, true, false, false, true>;
+    } else if (d.size > 1) {
         split = quoting ? pick<true, true>(escapes, keepBlanks)
                         : pick<true, false>(escapes, keepBlanks);
     } else {
