@@ -5,6 +5,7 @@
 #include <cstring>
 #include <iterator>
 
+#include "mvb/byte_scan.h"
 #include "utf8_internal.h"
 
 namespace mvb::text {
@@ -157,11 +158,76 @@ bool parseInt64(std::string_view text, int64_t* value) noexcept {
     return true;
 }
 
+namespace {
+
+// m / 10^k with both exact doubles is one correctly rounded division: the same double as the
+// full parse gives.
+constexpr double kPowers[kPlainRealDigits + 1] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                                  1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+
+/// The value of the eight decimal digits (bytes '0' to '9') of `bits`, the first (most
+/// significant) in the lowest byte: three multiplications instead of a chain of eight.
+inline uint64_t eightDigits(uint64_t bits) noexcept {
+    bits -= 0x3030303030303030ull;
+    bits = (bits * 10 + (bits >> 8)) & 0x00FF00FF00FF00FFull;
+    bits = (bits * 100 + (bits >> 16)) & 0x0000FFFF0000FFFFull;
+    return (bits * 10000 + (bits >> 32)) & 0xFFFFFFFFull;
+}
+
+/// The high bit of each byte of `bits` that is a decimal digit, exactly (no borrows between
+/// bytes: each byte's test keeps within the byte).
+inline uint64_t digitBytes(uint64_t bits) noexcept {
+    constexpr uint64_t kOnes = 0x0101010101010101ull;
+    constexpr uint64_t kHighs = kOnes * 0x80;
+    const uint64_t fromZero = ((bits | kHighs) - kOnes * '0') & kHighs;            // >= '0'
+    const uint64_t pastNine = ((bits & ~kHighs) + kOnes * (0x7F - '9')) & kHighs;  // > '9'
+    return fromZero & ~pastNine & ~bits & kHighs;
+}
+
+/// parseReal's shortcut for the shortest plain reals: after an optional minus sign at most
+/// eight bytes, all digits but at most one point with digits on both sides. Their digits are
+/// read as one word, without a loop. False for any other text.
+inline bool parseShortPlainReal(std::string_view text, double* value) noexcept {
+    const bool negative = !text.empty() && text[0] == '-';
+    text.remove_prefix(negative ? 1 : 0);
+    const size_t size = text.size();
+    if (size == 0 || size > 8) {
+        return false;
+    }
+    const uint64_t bits = shortTextBits(text);
+    const uint64_t used = size == 8 ? ~uint64_t{0} : (uint64_t{1} << (8 * size)) - 1;
+    constexpr uint64_t kHighs = 0x8080808080808080ull;
+    const uint64_t points = ~mvb::scan::nonZeroBytes(bits ^ 0x2E2E2E2E2E2E2E2Eull) & kHighs;
+    // A point: the one byte that is no digit, neither first nor last.
+    const uint64_t notDigits = ~digitBytes(bits) & kHighs & used;
+    uint64_t digits = bits;
+    size_t count = size;
+    size_t fraction = 0;
+    if (notDigits != 0) {
+        const auto at = static_cast<size_t>(std::countr_zero(notDigits)) / 8;
+        if ((notDigits & (notDigits - 1)) != 0 || (points & notDigits) == 0 || at == 0 ||
+            at == size - 1) {
+            return false;
+        }
+        const uint64_t low = (uint64_t{1} << (8 * at)) - 1;
+        digits = (bits & low) | ((bits >> 8) & ~low);
+        count = size - 1;
+        fraction = size - 1 - at;
+    }
+    // Leading zeros fill the word: the digits move up to its high bytes.
+    const size_t pad = 8 * (8 - count);
+    digits = pad == 0 ? digits : (digits << pad) | (0x3030303030303030ull >> (64 - pad));
+    const double result = static_cast<double>(eightDigits(digits)) / kPowers[fraction];
+    *value = negative ? -result : result;
+    return true;
+}
+
+}  // namespace
+
 bool parseReal(std::string_view text, double* value) noexcept {
-    // m / 10^k with both exact doubles is one correctly rounded division: the same double as
-    // the full parse gives.
-    static constexpr double kPowers[kPlainRealDigits + 1] = {
-        1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+    if (parseShortPlainReal(text, value)) [[likely]] {
+        return true;
+    }
     const char* p = text.data();
     const char* const end = p + text.size();
     const bool negative = p < end && *p == '-';

@@ -107,6 +107,22 @@ const ConvertCase kConvertCases[] = {
     {"1e400", mvbTypeReal, std::nullopt},
     {"abc", mvbTypeReal, std::nullopt},
     {"3.14xyz", mvbTypeReal, std::nullopt},
+    // Short reals are read as one word: every byte must be a digit but one point inside, and
+    // the bytes just outside '0' to '9', or with the high bit set, are not digits.
+    {"-1.5", mvbTypeReal, "-1.5"},
+    {"12345678", mvbTypeReal, "12345678"},
+    {"-9999.999", mvbTypeReal, "-9999.999"},
+    {"1234567.8", mvbTypeReal, "1234567.8"},
+    {"00000.01", mvbTypeReal, "0.01"},
+    {"12:5", mvbTypeReal, std::nullopt},
+    {"1/25", mvbTypeReal, std::nullopt},
+    {"1..2", mvbTypeReal, std::nullopt},
+    {"1.-5", mvbTypeReal, std::nullopt},
+    {"\xB1.5", mvbTypeReal, std::nullopt},
+    {"1.\xB5", mvbTypeReal, std::nullopt},
+    {"7\xAE"
+     "5",
+     mvbTypeReal, std::nullopt},
 };
 
 void PrintTo(const ConvertCase& c, std::ostream* out) {
