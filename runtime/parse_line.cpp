@@ -154,12 +154,8 @@ inline char unescaped(char c) noexcept {
     }
 }
 
-template <bool MultiDelim, bool Quoting, bool Escapes, bool KeepBlanks, bool Masks = false>
+template <bool MultiDelim, bool Quoting, bool Escapes, bool KeepBlanks>
 class Splitter {
-    /// A quoted line without escapes (up to QuoteStops::kMaxBytes) finds its delimiters and
-    /// quotes through block masks too.
-    static constexpr bool kQuoteStops = Quoting && !Escapes && !MultiDelim && Masks;
-
   public:
     Splitter(const Settings& settings, char* begin, char* end) noexcept
         : s_(settings), begin_(begin), end_(end), stops_(makeStops(settings, begin, end)) {}
@@ -218,8 +214,6 @@ class Splitter {
             return EscapeStops{{begin, end, s.delimiter.bytes[0]},
                                {begin, end, s.quote.bytes[0]},
                                {begin, end, '\\'}};
-        } else if constexpr (kQuoteStops) {
-            return QuoteStops(begin, end, s.delimiter.bytes[0], s.quote.bytes[0]);
         } else {
             return NoStops{};
         }
@@ -245,11 +239,7 @@ class Splitter {
     /// Copies the text of an unquoted field (or what follows a closing quote) up to the next
     /// delimiter or the end of the line; returns the read position there.
     char* unquoted(char* r, char*& w, char*& protectedEnd) noexcept {
-        if constexpr (kQuoteStops) {
-            char* stop = begin_ + stops_.nextDelimiter(static_cast<size_t>(r - begin_));
-            copyBytes(w, r, static_cast<size_t>(stop - r));
-            return stop;
-        } else if constexpr (!Escapes) {
+        if constexpr (!Escapes) {
             char* stop = findToken<MultiDelim>(r, end_, s_.delimiter);
             copyBytes(w, r, static_cast<size_t>(stop - r));
             return stop;
@@ -281,8 +271,6 @@ class Splitter {
             char* stop;
             if constexpr (Escapes) {
                 stop = escapeStop(stops_.quotes, r);
-            } else if constexpr (kQuoteStops) {
-                stop = begin_ + stops_.nextQuote(static_cast<size_t>(r - begin_));
             } else {
                 stop = mvbFindByte(r, end_, q.bytes[0]);
             }
@@ -312,9 +300,7 @@ class Splitter {
     const Settings& s_;
     char* const begin_;
     char* const end_;
-    [[no_unique_address]] std::conditional_t<Escapes, EscapeStops,
-                                             std::conditional_t<kQuoteStops, QuoteStops, NoStops>>
-        stops_;
+    [[no_unique_address]] std::conditional_t<Escapes, EscapeStops, NoStops> stops_;
 };
 
 /// Splits a line that holds no quote and needs no escapes, with a one-byte delimiter, in
@@ -364,11 +350,81 @@ int splitPlain(const Settings& s, char* line, const char* end, char** fields, in
 
 using SplitFn = int (*)(const Settings&, char*, char*, char**, int*, int, bool*);
 
-template <bool MultiDelim, bool Quoting, bool Escapes, bool KeepBlanks, bool Masks = false>
+template <bool MultiDelim, bool Quoting, bool Escapes, bool KeepBlanks>
 int splitWith(const Settings& settings, char* line, char* end, char** fields, int* lengths,
               int capacity, bool* textAfterQuote) {
-    return Splitter<MultiDelim, Quoting, Escapes, KeepBlanks, Masks>(settings, line, end)
+    return Splitter<MultiDelim, Quoting, Escapes, KeepBlanks>(settings, line, end)
         .run(fields, lengths, capacity, textAfterQuote);
+}
+
+/// Splits a quoted line of at most QuoteStops::kMaxBytes with a one-byte delimiter and quote
+/// and no escapes, in place, as the Splitter does: an unquoted field ends at the next
+/// delimiter of the mask and stays where it is, as in splitPlain; only a field that opens
+/// with a quote is read up to its closing quote (a doubled quote is one quote, and what
+/// follows moves left) and then on to the next delimiter after it.
+template <bool KeepBlanks>
+int splitQuoted(const Settings& s, char* line, char* end, char** fields, int* lengths, int capacity,
+                bool* textAfterQuote) noexcept {
+    const auto size = static_cast<size_t>(end - line);
+    const char quote = s.quote.bytes[0];
+    const QuoteStops stops(line, end, s.delimiter.bytes[0], quote);
+    int count = 0;
+    size_t r = 0;
+    for (;;) {
+        if constexpr (!KeepBlanks) {
+            while (r < size && s.isBlank(line[r])) {
+                ++r;
+            }
+        }
+        const size_t start = r + (r < size && line[r] == quote ? 1 : 0);
+        char* w = line + start;
+        size_t delimiter = 0;
+        if (start == r) {
+            delimiter = stops.nextDelimiter(r);
+            w = line + delimiter;
+            if constexpr (!KeepBlanks) {
+                while (w > line + start && s.isBlank(w[-1])) {
+                    --w;
+                }
+            }
+        } else {
+            r = start;
+            for (;;) {
+                const size_t closing = stops.nextQuote(r);
+                copyBytes(w, line + r, closing - r);
+                r = closing;
+                if (r == size) {
+                    break;  // never closed: the field runs to the end of the line
+                }
+                ++r;
+                if (r == size || line[r] != quote) {
+                    break;
+                }
+                *w++ = quote;  // a doubled quote is one quote
+                ++r;
+            }
+            char* const protectedEnd = w;
+            if (r != size && line[r] != s.delimiter.bytes[0]) {
+                *textAfterQuote = true;
+            }
+            delimiter = stops.nextDelimiter(r);
+            copyBytes(w, line + r, delimiter - r);
+            if constexpr (!KeepBlanks) {
+                while (w > protectedEnd && s.isBlank(w[-1])) {
+                    --w;
+                }
+            }
+        }
+        *w = '\0';
+        if (lengths != nullptr) {
+            lengths[count] = static_cast<int>(w - (line + start));
+        }
+        fields[count++] = line + start;
+        if (delimiter == size || count == capacity) {
+            return count;
+        }
+        r = delimiter + 1;
+    }
 }
 
 template <bool MultiDelim, bool Quoting>
@@ -441,13 +497,16 @@ int mvs_split_text(char* line, int lineBytes, char** fields, int* lengths, int c
         return keepBlanks ? splitPlain<true>(settings, line, end, fields, lengths, capacity)
                           : splitPlain<false>(settings, line, end, fields, lengths, capacity);
     }
-    SplitFn split;
-    if (d.size == 1 && quoting && !escapes &&
+    if (d.size == 1 && q.size == 1 && quoting && !escapes &&
         static_cast<size_t>(lineBytes) <= QuoteStops::kMaxBytes) {
         // The usual quoted line: its stops found through masks made up front.
-        split = keepBlanks ? &splitWith<false, true, false, true, true>
-                           : &splitWith<false, true, false, false, true>;
-    } else if (d.size > 1) {
+        return keepBlanks ? splitQuoted<true>(settings, line, end, fields, lengths, capacity,
+                                              textAfterQuote)
+                          : splitQuoted<false>(settings, line, end, fields, lengths, capacity,
+                                               textAfterQuote);
+    }
+    SplitFn split;
+    if (d.size > 1) {
         split = quoting ? pick<true, true>(escapes, keepBlanks)
                         : pick<true, false>(escapes, keepBlanks);
     } else {
