@@ -98,10 +98,6 @@ constexpr int kStartOrder[] = {kSkipRows,          kMaxOutputRows,    kPreserveW
                                kStepChecks,        kDelimiter,        kQuote};
 
 constexpr int kInitialScratchCapacity = 1024;
-/// Bytes past the line's NUL that the scratch line always has, so that a field's length can be
-/// found a word at a time without reading outside the buffer. The buffer starts zeroed, so
-/// that those loads never see bytes nothing wrote.
-constexpr size_t kScratchPadding = kMvbScanPadding;
 constexpr uint64_t kStopCheckInterval = 1000;
 
 }  // namespace
@@ -188,7 +184,7 @@ bool DTS_TxtDelimSrc::startStep() {
         return false;
     }
     scratchCapacity_ = 0;
-    scratchLine_.reset(new (std::nothrow) char[kInitialScratchCapacity + 1 + kScratchPadding]());
+    scratchLine_.reset(new (std::nothrow) char[kInitialScratchCapacity + 1]);
     if (scratchLine_ == nullptr) {
         fail(29, "(Scratch line)");
         return false;
@@ -332,8 +328,7 @@ bool DTS_TxtDelimSrc::growScratchLine(int lineBytes) {
     const int capacity = lineBytes + kInitialScratchCapacity;
     // The old buffer stays in place when the larger one cannot be had, so that the step never
     // holds a capacity it does not have.
-    std::unique_ptr<char[]> grown(
-        new (std::nothrow) char[static_cast<size_t>(capacity) + 1 + kScratchPadding]());
+    std::unique_ptr<char[]> grown(new (std::nothrow) char[static_cast<size_t>(capacity) + 1]);
     if (grown == nullptr) return false;
     scratchLine_ = std::move(grown);
     scratchCapacity_ = capacity;
@@ -354,10 +349,6 @@ bool isBlankText(std::string_view text) noexcept {
     return text.find_first_not_of(" \t") == std::string_view::npos;
 }
 
-/// The text after the closing quote of the quoted field whose text starts at `from` in `line`
-/// (just after its opening quote), up to the next delimiter, without blanks around it; empty
-/// when there is none or the quote is never closed. Quotes are read as the splitter reads
-/// them: a doubled quote is one quote, and with `escapes` a backslash takes the byte after it.
 /// The offset of the first `c` at or after `from` in `line`, or the line's size.
 size_t findInLine(std::string_view line, size_t from, char c) noexcept {
     if (from >= line.size()) return line.size();
@@ -365,6 +356,10 @@ size_t findInLine(std::string_view line, size_t from, char c) noexcept {
     return static_cast<size_t>(mvb::scan::findByte(line.data() + from, end, c) - line.data());
 }
 
+/// The text after the closing quote of the quoted field whose text starts at `from` in `line`
+/// (just after its opening quote), up to the next delimiter, without blanks around it; empty
+/// when there is none or the quote is never closed. Quotes are read as the splitter reads
+/// them: a doubled quote is one quote, and with `escapes` a backslash takes the byte after it.
 std::string_view textAfterClosingQuote(std::string_view line, size_t from, std::string_view quote,
                                        std::string_view delimiter, bool escapes) {
     // Quotes and delimiters are mostly one byte: those are found and compared as bytes.

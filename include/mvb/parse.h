@@ -8,8 +8,8 @@
 enum : unsigned {
     MVS_PARSE_KEEP_BLANKS = 1,  ///< keep blanks and tabs around fields
     MVS_PARSE_UNESCAPE = 2,     ///< resolve backslash escapes
-    /// mvs_split_text only: the caller has seen that the line holds no byte of the quote's
-    /// first byte value, so the split does not look for one.
+    /// mvs_split_text only: the caller has seen that no byte of the line equals the quote's
+    /// first byte, so the split does not look for one.
     MVS_PARSE_NO_QUOTE_BYTE = 4,
 };
 
