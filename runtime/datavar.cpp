@@ -219,25 +219,21 @@ int MvbDatavar::formatText(char* buffer, int capacity) const noexcept {
 }
 
 bool MvbDatavar::assignConverted(std::string_view text, int type) noexcept {
+    // The members are set here directly: assign() is exported, and a call to it from inside
+    // the library would go through the symbol table on every field.
     switch (type) {
-        case mvbTypeBoolean: {
-            bool value = false;
-            if (!parseBool(text, &value)) break;
-            assign(value);
+        case mvbTypeBoolean:
+            if (!parseBool(text, &bool_)) break;
+            type_ = mvbTypeBoolean;
             return true;
-        }
-        case mvbTypeInteger: {
-            int64_t value = 0;
-            if (!parseInt64(text, &value)) break;
-            assign(value);
+        case mvbTypeInteger:
+            if (!parseInt64(text, &int_)) break;
+            type_ = mvbTypeInteger;
             return true;
-        }
-        case mvbTypeReal: {
-            double value = 0.0;
-            if (!parseReal(text, &value)) break;
-            assign(value);
+        case mvbTypeReal:
+            if (!parseReal(text, &real_)) break;
+            type_ = mvbTypeReal;
             return true;
-        }
         default:
             break;
     }

@@ -1,3 +1,4 @@
+#include <cstring>
 #include <string_view>
 
 #include "mvb/parse.h"
@@ -136,16 +137,18 @@ constexpr bool isDigit(char c) noexcept {
     return c >= '0' && c <= '9';
 }
 
-/// The two digits at `p` as a number; -1 when they are not both digits (a NUL included, so
-/// nothing past a shorter text is read).
+/// The two digits at `p` as a number; -1 when they are not both digits.
 inline int twoDigits(const char* p) noexcept {
     return isDigit(p[0]) && isDigit(p[1]) ? (p[0] - '0') * 10 + (p[1] - '0') : -1;
 }
 
-/// The shape most data has, exactly `YYYY-MM-DD` or `YYYY-MM-DD HH:MM:SS` with nothing around
-/// it, read in one pass without measuring the text first. False for any other text, which the
-/// general reader then takes; calendar checks come after either.
-bool readIsoShape(const char* t, DateParts& d) noexcept {
+/// The shape most data has, exactly `YYYY-MM-DD` or `YYYY-MM-DD HH:MM:SS` (`size` bytes) with
+/// nothing around it, read in one pass. False for any other text, which the general reader
+/// then takes; calendar checks come after either.
+bool readIsoShape(const char* t, size_t size, DateParts& d) noexcept {
+    if (size != 10 && size != 19) {
+        return false;
+    }
     const int century = twoDigits(t);
     const int years = century < 0 ? -1 : twoDigits(t + 2);
     if (years < 0 || t[4] != '-') {
@@ -160,14 +163,14 @@ bool readIsoShape(const char* t, DateParts& d) noexcept {
         return false;
     }
     int hour = 0, minute = 0, second = 0;
-    if (t[10] != '\0') {
+    if (size == 19) {
         if (t[10] != ' ' && t[10] != 'T') {
             return false;
         }
         hour = twoDigits(t + 11);
         minute = hour < 0 || t[13] != ':' ? -1 : twoDigits(t + 14);
         second = minute < 0 || t[16] != ':' ? -1 : twoDigits(t + 17);
-        if (second < 0 || t[19] != '\0') {
+        if (second < 0) {
             return false;
         }
     }
@@ -207,7 +210,8 @@ inline int store(const DateParts& d, const DateOuts& outs) noexcept {
 }
 
 /// Any text in `format` (0 to 3), blanks around allowed.
-[[gnu::noinline]] int parseGeneral(const char* text, int format, const DateOuts& outs) noexcept {
+[[gnu::noinline]] int parseGeneral(std::string_view text, int format,
+                                   const DateOuts& outs) noexcept {
     DateReader in(mvb::utf8::trimBlanks(text));
     DateParts d;
     bool ok = false;
@@ -235,13 +239,22 @@ int mvs_string_to_date(const char* text, int* year, int* month, int* day, int* h
     if (text == nullptr) {
         return 1;
     }
+    return mvs_text_to_date(text, std::strlen(text), year, month, day, hour, minute, second,
+                            format);
+}
+
+int mvs_text_to_date(const char* text, size_t bytes, int* year, int* month, int* day, int* hour,
+                     int* minute, int* second, int format) noexcept {
+    if (text == nullptr) {
+        return 1;
+    }
     if (format < 0 || format > 3) {
         return 2;
     }
     const DateOuts outs{year, month, day, hour, minute, second};
     // The parts of the common shape stay in registers; everything else takes the general path.
-    if (DateParts d; format == 0 && readIsoShape(text, d)) [[likely]] {
+    if (DateParts d; format == 0 && readIsoShape(text, bytes, d)) [[likely]] {
         return store(d, outs);
     }
-    return parseGeneral(text, format, outs);
+    return parseGeneral(std::string_view(text, bytes), format, outs);
 }

@@ -71,6 +71,49 @@ struct EscapeStops {
     mvb::scan::ByteFinder quotes;
     mvb::scan::ByteFinder backslashes;
 };
+/// Where runs of text end in a quoted line of at most kMaxBytes with a one-byte delimiter and no
+/// escapes: the masks of its delimiters and quotes, all made up front from the line as read
+/// (the split writes only behind the positions it asks about).
+class QuoteStops {
+  public:
+    static constexpr size_t kMaxBlocks = 8;
+    static constexpr size_t kMaxBytes = kMaxBlocks * mvb::scan::kBlockBytes;
+
+    QuoteStops(const char* begin, const char* end, char delimiter, char quote) noexcept
+        : size_(static_cast<size_t>(end - begin)) {
+        for (size_t block = 0, base = 0; base < size_; ++block, base += mvb::scan::kBlockBytes) {
+            const size_t count = size_ - base;
+            delimiters_[block] =
+                mvb::scan::blockMaskUpToAfter(begin + base, count, delimiter, base);
+            quotes_[block] = mvb::scan::blockMaskUpToAfter(begin + base, count, quote, base);
+        }
+    }
+
+    /// The offset of the first delimiter (or quote) at or after `from`, or the line's size.
+    size_t nextDelimiter(size_t from) const noexcept { return next(delimiters_, from); }
+    size_t nextQuote(size_t from) const noexcept { return next(quotes_, from); }
+
+  private:
+    size_t next(const uint64_t* masks, size_t from) const noexcept {
+        if (from >= size_) {
+            return size_;
+        }
+        size_t block = from / mvb::scan::kBlockBytes;
+        uint64_t mask = masks[block] & (~uint64_t{0} << (from % mvb::scan::kBlockBytes));
+        const size_t blocks = (size_ + mvb::scan::kBlockBytes - 1) / mvb::scan::kBlockBytes;
+        while (mask == 0) {
+            if (++block == blocks) {
+                return size_;
+            }
+            mask = masks[block];
+        }
+        return block * mvb::scan::kBlockBytes + static_cast<size_t>(std::countr_zero(mask));
+    }
+
+    size_t size_;
+    uint64_t delimiters_[kMaxBlocks];
+    uint64_t quotes_[kMaxBlocks];
+};
 struct NoStops {};
 
 inline void store64(char* p, uint64_t word) noexcept {
@@ -117,7 +160,9 @@ class Splitter {
     Splitter(const Settings& settings, char* begin, char* end) noexcept
         : s_(settings), begin_(begin), end_(end), stops_(makeStops(settings, begin, end)) {}
 
-    int run(char** fields, int capacity) noexcept {
+    /// Splits the line; `*textAfterQuote` is set when a closing quote is followed by anything
+    /// but the delimiter or the end of the line.
+    int run(char** fields, int* lengths, int capacity, bool* textAfterQuote) noexcept {
         char* r = begin_;
         int count = 0;
         for (;;) {
@@ -141,6 +186,9 @@ class Splitter {
             if (isQuoted) {
                 r = quoted(r, w);
                 protectedEnd = w;
+                if (r != end_ && !s_.delimiter.at(r, end_)) {
+                    *textAfterQuote = true;
+                }
             }
             r = unquoted(r, w, protectedEnd);
             if constexpr (!KeepBlanks) {
@@ -149,6 +197,9 @@ class Splitter {
                 }
             }
             *w = '\0';
+            if (lengths != nullptr) {
+                lengths[count] = static_cast<int>(w - fieldStart);
+            }
             fields[count++] = fieldStart;
             if (r == end_ || count == capacity) {
                 return count;
@@ -256,7 +307,7 @@ class Splitter {
 /// place: the delimiters are found 64 bytes at a time, every field stays where it is (after
 /// its leading blanks), and a NUL replaces the delimiter or the first trailing blank.
 template <bool KeepBlanks>
-int splitPlain(const Settings& s, char* line, const char* end, char** fields,
+int splitPlain(const Settings& s, char* line, const char* end, char** fields, int* lengths,
                int capacity) noexcept {
     const size_t size = static_cast<size_t>(end - line);
     int count = 0;
@@ -273,11 +324,15 @@ int splitPlain(const Settings& s, char* line, const char* end, char** fields,
             }
         }
         *fieldEnd = '\0';
+        if (lengths != nullptr) {
+            lengths[count] = static_cast<int>(fieldEnd - first);
+        }
         fields[count++] = first;
     };
     size_t base = 0;
     while (base < size) {
-        uint64_t mask = mvb::scan::blockMaskUpTo(line + base, size - base, s.delimiter.bytes[0]);
+        uint64_t mask =
+            mvb::scan::blockMaskUpToAfter(line + base, size - base, s.delimiter.bytes[0], base);
         while (mask != 0) {
             char* delimiter = line + base + std::countr_zero(mask);
             mask &= mask - 1;
@@ -293,12 +348,83 @@ int splitPlain(const Settings& s, char* line, const char* end, char** fields,
     return count;
 }
 
-using SplitFn = int (*)(const Settings&, char*, char*, char**, int);
+using SplitFn = int (*)(const Settings&, char*, char*, char**, int*, int, bool*);
 
 template <bool MultiDelim, bool Quoting, bool Escapes, bool KeepBlanks>
-int splitWith(const Settings& settings, char* line, char* end, char** fields, int capacity) {
+int splitWith(const Settings& settings, char* line, char* end, char** fields, int* lengths,
+              int capacity, bool* textAfterQuote) {
     return Splitter<MultiDelim, Quoting, Escapes, KeepBlanks>(settings, line, end)
-        .run(fields, capacity);
+        .run(fields, lengths, capacity, textAfterQuote);
+}
+
+/// Splits a quoted line of at most QuoteStops::kMaxBytes with a one-byte delimiter and quote
+/// and no escapes, in place, as the Splitter does: an unquoted field ends at the next
+/// delimiter of the mask and stays where it is, as in splitPlain; only a field that opens
+/// with a quote is read up to its closing quote (a doubled quote is one quote, and what
+/// follows moves left) and then on to the next delimiter after it.
+template <bool KeepBlanks>
+int splitQuoted(const Settings& s, char* line, char* end, char** fields, int* lengths, int capacity,
+                bool* textAfterQuote) noexcept {
+    const auto size = static_cast<size_t>(end - line);
+    const char quote = s.quote.bytes[0];
+    const QuoteStops stops(line, end, s.delimiter.bytes[0], quote);
+    int count = 0;
+    size_t r = 0;
+    for (;;) {
+        if constexpr (!KeepBlanks) {
+            while (r < size && s.isBlank(line[r])) {
+                ++r;
+            }
+        }
+        const size_t start = r + (r < size && line[r] == quote ? 1 : 0);
+        char* w = line + start;
+        size_t delimiter = 0;
+        if (start == r) {
+            delimiter = stops.nextDelimiter(r);
+            w = line + delimiter;
+            if constexpr (!KeepBlanks) {
+                while (w > line + start && s.isBlank(w[-1])) {
+                    --w;
+                }
+            }
+        } else {
+            r = start;
+            for (;;) {
+                const size_t closing = stops.nextQuote(r);
+                copyBytes(w, line + r, closing - r);
+                r = closing;
+                if (r == size) {
+                    break;  // never closed: the field runs to the end of the line
+                }
+                ++r;
+                if (r == size || line[r] != quote) {
+                    break;
+                }
+                *w++ = quote;  // a doubled quote is one quote
+                ++r;
+            }
+            char* const protectedEnd = w;
+            if (r != size && line[r] != s.delimiter.bytes[0]) {
+                *textAfterQuote = true;
+            }
+            delimiter = stops.nextDelimiter(r);
+            copyBytes(w, line + r, delimiter - r);
+            if constexpr (!KeepBlanks) {
+                while (w > protectedEnd && s.isBlank(w[-1])) {
+                    --w;
+                }
+            }
+        }
+        *w = '\0';
+        if (lengths != nullptr) {
+            lengths[count] = static_cast<int>(w - (line + start));
+        }
+        fields[count++] = line + start;
+        if (delimiter == size || count == capacity) {
+            return count;
+        }
+        r = delimiter + 1;
+    }
 }
 
 template <bool MultiDelim, bool Quoting>
@@ -321,9 +447,29 @@ int mvs_parse_text_ex2(char* line, char** fields, int capacity, char* output, in
     if (lineBytes < 0) {
         lineBytes = static_cast<int>(std::strlen(line));
     }
+    // Everything is split in place; a separate output starts as a copy of the line.
+    if (output != line && lineBytes > 0) {
+        std::memcpy(output, line, static_cast<size_t>(lineBytes));
+    }
+    return mvs_split_text(output, lineBytes, fields, nullptr, capacity, delimiterCode, quoteCode,
+                          flags & ~static_cast<unsigned>(MVS_PARSE_NO_QUOTE_BYTE), nullptr);
+}
+
+int mvs_split_text(char* line, int lineBytes, char** fields, int* lengths, int capacity,
+                   int delimiterCode, int quoteCode, unsigned flags,
+                   bool* textAfterQuote) noexcept {
+    bool afterQuote = false;
+    if (textAfterQuote == nullptr) {
+        textAfterQuote = &afterQuote;
+    }
+    *textAfterQuote = false;
+    if (line == nullptr || fields == nullptr || capacity <= 0 || lineBytes < 0) {
+        return 0;
+    }
     Settings settings;
     settings.delimiter.size = mvb::utf8::encode(delimiterCode, settings.delimiter.bytes);
-    if (delimiterCode == 0 || settings.delimiter.size == 0) {
+    const int delimiter = delimiterCode == 0 || settings.delimiter.size == 0 ? ',' : delimiterCode;
+    if (delimiter != delimiterCode) {
         settings.delimiter.bytes[0] = ',';
         settings.delimiter.size = 1;
     }
@@ -332,26 +478,32 @@ int mvs_parse_text_ex2(char* line, char** fields, int capacity, char* output, in
     }
     const Token& d = settings.delimiter;
     const Token& q = settings.quote;
-    // A quote that is also the delimiter cannot open a field: quoting is then off.
-    const bool quoting = q.size > 0 && !(q.size == d.size && std::memcmp(q.bytes, d.bytes, 4) == 0);
-    if (d.size == 1 && d.bytes[0] == ' ') {
+    // A quote that is also the delimiter cannot open a field: quoting is then off. The codes
+    // are compared, not the bytes just written, whose reload as a word would stall.
+    const bool quoting = q.size > 0 && quoteCode != delimiter;
+    if (delimiter == ' ') {
         settings.blank1 = '\t';
-    } else if (d.size == 1 && d.bytes[0] == '\t') {
+    } else if (delimiter == '\t') {
         settings.blank2 = ' ';
     }
     const bool escapes = (flags & MVS_PARSE_UNESCAPE) != 0;
     const bool keepBlanks = (flags & MVS_PARSE_KEEP_BLANKS) != 0;
-    // Everything is split in place; a separate output starts as a copy of the line.
-    if (output != line && lineBytes > 0) {
-        std::memcpy(output, line, static_cast<size_t>(lineBytes));
-    }
-    char* const end = output + lineBytes;
+    char* const end = line + lineBytes;
     if (d.size == 1 && !escapes &&
-        (!quoting || std::memchr(output, static_cast<unsigned char>(q.bytes[0]),
-                                 static_cast<size_t>(lineBytes)) == nullptr)) {
+        (!quoting || (flags & MVS_PARSE_NO_QUOTE_BYTE) != 0 ||
+         std::memchr(line, static_cast<unsigned char>(q.bytes[0]),
+                     static_cast<size_t>(lineBytes)) == nullptr)) {
         // The common line: nothing to unquote or unescape.
-        return keepBlanks ? splitPlain<true>(settings, output, end, fields, capacity)
-                          : splitPlain<false>(settings, output, end, fields, capacity);
+        return keepBlanks ? splitPlain<true>(settings, line, end, fields, lengths, capacity)
+                          : splitPlain<false>(settings, line, end, fields, lengths, capacity);
+    }
+    if (d.size == 1 && q.size == 1 && quoting && !escapes &&
+        static_cast<size_t>(lineBytes) <= QuoteStops::kMaxBytes) {
+        // The usual quoted line: its stops found through masks made up front.
+        return keepBlanks ? splitQuoted<true>(settings, line, end, fields, lengths, capacity,
+                                              textAfterQuote)
+                          : splitQuoted<false>(settings, line, end, fields, lengths, capacity,
+                                               textAfterQuote);
     }
     SplitFn split;
     if (d.size > 1) {
@@ -361,7 +513,7 @@ int mvs_parse_text_ex2(char* line, char** fields, int capacity, char* output, in
         split = quoting ? pick<false, true>(escapes, keepBlanks)
                         : pick<false, false>(escapes, keepBlanks);
     }
-    return split(settings, output, end, fields, capacity);
+    return split(settings, line, end, fields, lengths, capacity, textAfterQuote);
 }
 
 namespace {
@@ -375,7 +527,7 @@ bool endsInsideQuotes(const char* line, const char* end, bool quoted, char delim
     const size_t size = static_cast<size_t>(end - line);
     size_t consumed = 0;  // quotes before this position belong to a doubled quote already seen
     for (size_t base = 0; base < size; base += mvb::scan::kBlockBytes) {
-        uint64_t mask = mvb::scan::blockMaskUpTo(line + base, size - base, quote);
+        uint64_t mask = mvb::scan::blockMaskUpToAfter(line + base, size - base, quote, base);
         while (mask != 0) {
             const size_t at = base + static_cast<size_t>(std::countr_zero(mask));
             mask &= mask - 1;

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <string>
 
+#include "mvb/byte_scan.h"
 #include "mvb/types.h"
 #include "txtfile_wait.h"
 
@@ -257,8 +258,7 @@ unsigned TextReader::unitAt(size_t at) const noexcept {
 size_t TextReader::findLineEnd(size_t from, size_t to) const noexcept {
     const char* base = buffer_.get();
     if (unit_ == 1) [[likely]] {
-        const void* lf = std::memchr(base + from, '\n', to - from);
-        size_t end = lf != nullptr ? static_cast<size_t>(static_cast<const char*>(lf) - base) : to;
+        size_t end = static_cast<size_t>(mvb::scan::findByte(base + from, base + to, '\n') - base);
         // Most files hold no CR at all: look for one only where one was read.
         if (sawCr_ && lastCr_ >= bufferOffset_ + from) {
             if (const void* cr = std::memchr(base + from, '\r', end - from)) {

@@ -2,28 +2,15 @@
 
 #include <charconv>
 #include <cstdint>
+#include <cstring>
+#include <iterator>
 
+#include "mvb/byte_scan.h"
 #include "utf8_internal.h"
 
 namespace mvb::text {
 
 namespace {
-
-bool equalsFolded(std::string_view text, std::string_view lower) noexcept {
-    if (text.size() != lower.size()) {
-        return false;
-    }
-    for (size_t i = 0; i < text.size(); ++i) {
-        char c = text[i];
-        if (c >= 'A' && c <= 'Z') {
-            c = static_cast<char>(c + ('a' - 'A'));
-        }
-        if (c != lower[i]) {
-            return false;
-        }
-    }
-    return true;
-}
 
 // from_chars takes no '+' sign; a single leading '+' is allowed here, as people write it.
 std::string_view dropPlus(std::string_view text) noexcept {
@@ -35,23 +22,74 @@ std::string_view dropPlus(std::string_view text) noexcept {
 
 }  // namespace
 
+namespace {
+
+/// The bytes of a word of at most eight letters, little-endian, as one number.
+constexpr uint64_t wordBits(std::string_view word) noexcept {
+    uint64_t bits = 0;
+    for (size_t i = 0; i < word.size(); ++i) {
+        bits |= static_cast<uint64_t>(static_cast<unsigned char>(word[i])) << (8 * i);
+    }
+    return bits;
+}
+
+/// `bits` (the bytes of a text) with the ASCII capitals made small, all eight bytes at once.
+constexpr uint64_t foldCapitals(uint64_t bits) noexcept {
+    constexpr uint64_t kOnes = 0x0101010101010101ull;
+    constexpr uint64_t kHighs = kOnes * 0x80;
+    const uint64_t low7 = bits & ~kHighs;
+    const uint64_t fromA = (low7 + kOnes * (0x80 - 'A')) & kHighs;
+    const uint64_t pastZ = (low7 + kOnes * (0x80 - 'Z' - 1)) & kHighs;
+    const uint64_t capitals = fromA & ~pastZ & ~bits;
+    return bits | (capitals >> 2);
+}
+
+/// The bytes of a text of 1 to 8 bytes as one number, read in place: two loads that may
+/// overlap (a byte read twice lands on the same place), with no copy through memory.
+inline uint64_t shortTextBits(std::string_view text) noexcept {
+    const char* p = text.data();
+    const size_t size = text.size();
+    const auto byte = [p](size_t at) noexcept {
+        return static_cast<uint64_t>(static_cast<unsigned char>(p[at])) << (8 * at);
+    };
+    if (size < 4) {
+        return byte(0) | byte(size / 2) | byte(size - 1);
+    }
+    uint32_t head = 0;
+    uint32_t tail = 0;
+    std::memcpy(&head, p, sizeof head);
+    std::memcpy(&tail, p + size - 4, sizeof tail);
+    return head | (static_cast<uint64_t>(tail) << (8 * (size - 4)));
+}
+
+/// Matches no text: a text's bytes past its length are zero.
+constexpr uint64_t kNoWord = ~uint64_t{0};
+
+}  // namespace
+
 bool parseBool(std::string_view text, bool* value) noexcept {
     text = utf8::trimBlanks(text);
-    static constexpr std::string_view truths[] = {"true", "yes", "y", "t", "1"};
-    static constexpr std::string_view falsehoods[] = {"false", "no", "n", "f", "0"};
-    for (std::string_view word : truths) {
-        if (equalsFolded(text, word)) {
-            *value = true;
-            return true;
-        }
+    // The true and the false word of each length, compared as numbers with the text's letters
+    // made small: a word of any case is found without a branch per word.
+    static constexpr uint64_t kTruths[] = {kNoWord,         wordBits("y"),    kNoWord,
+                                           wordBits("yes"), wordBits("true"), kNoWord};
+    static constexpr uint64_t kFalsehoods[] = {kNoWord, wordBits("n"), wordBits("no"),
+                                               kNoWord, kNoWord,       wordBits("false")};
+    if (text.empty() || text.size() >= std::size(kTruths)) {
+        return false;
     }
-    for (std::string_view word : falsehoods) {
-        if (equalsFolded(text, word)) {
-            *value = false;
-            return true;
-        }
+    const uint64_t bits = foldCapitals(shortTextBits(text));
+    bool truth = bits == kTruths[text.size()];
+    bool falsehood = bits == kFalsehoods[text.size()];
+    if (text.size() == 1) {
+        truth |= bits == wordBits("t") || bits == wordBits("1");
+        falsehood |= bits == wordBits("f") || bits == wordBits("0");
     }
-    return false;
+    if (!truth && !falsehood) {
+        return false;
+    }
+    *value = truth;
+    return true;
 }
 
 namespace {
@@ -93,22 +131,103 @@ bool parseRealFully(std::string_view text, double* value) noexcept {
 }  // namespace
 
 bool parseInt64(std::string_view text, int64_t* value) noexcept {
+    // Most integers in data are plain: an optional minus sign and at most 18 digits, which
+    // cannot overflow. Anything else (blanks, a plus sign, more digits) takes from_chars.
+    constexpr size_t kPlainDigits = 18;
+    const char* p = text.data();
+    const char* const end = p + text.size();
+    const bool negative = p < end && *p == '-';
+    p += negative;
+    uint64_t magnitude = 0;
+    const char* const digits = p;
+    p = addDigits(p, end, &magnitude);
+    const auto count = static_cast<size_t>(p - digits);
+    if (p == end && count != 0 && count <= kPlainDigits) [[likely]] {
+        const auto result = static_cast<int64_t>(magnitude);
+        *value = negative ? -result : result;
+        return true;
+    }
     text = dropPlus(utf8::trimBlanks(text));
     int64_t result = 0;
-    const char* end = text.data() + text.size();
-    const auto [ptr, ec] = std::from_chars(text.data(), end, result, 10);
-    if (ec != std::errc() || ptr != end) {
+    const char* const last = text.data() + text.size();
+    const auto [ptr, ec] = std::from_chars(text.data(), last, result, 10);
+    if (ec != std::errc() || ptr != last) {
         return false;
     }
     *value = result;
     return true;
 }
 
+namespace {
+
+// m / 10^k with both exact doubles is one correctly rounded division: the same double as the
+// full parse gives.
+constexpr double kPowers[kPlainRealDigits + 1] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                                  1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+
+/// The value of the eight decimal digits (bytes '0' to '9') of `bits`, the first (most
+/// significant) in the lowest byte: three multiplications instead of a chain of eight.
+inline uint64_t eightDigits(uint64_t bits) noexcept {
+    bits -= 0x3030303030303030ull;
+    bits = (bits * 10 + (bits >> 8)) & 0x00FF00FF00FF00FFull;
+    bits = (bits * 100 + (bits >> 16)) & 0x0000FFFF0000FFFFull;
+    return (bits * 10000 + (bits >> 32)) & 0xFFFFFFFFull;
+}
+
+/// The high bit of each byte of `bits` that is a decimal digit, exactly (no borrows between
+/// bytes: each byte's test keeps within the byte).
+inline uint64_t digitBytes(uint64_t bits) noexcept {
+    constexpr uint64_t kOnes = 0x0101010101010101ull;
+    constexpr uint64_t kHighs = kOnes * 0x80;
+    const uint64_t fromZero = ((bits | kHighs) - kOnes * '0') & kHighs;            // >= '0'
+    const uint64_t pastNine = ((bits & ~kHighs) + kOnes * (0x7F - '9')) & kHighs;  // > '9'
+    return fromZero & ~pastNine & ~bits & kHighs;
+}
+
+/// parseReal's shortcut for the shortest plain reals: after an optional minus sign at most
+/// eight bytes, all digits but at most one point with digits on both sides. Their digits are
+/// read as one word, without a loop. False for any other text.
+inline bool parseShortPlainReal(std::string_view text, double* value) noexcept {
+    const bool negative = !text.empty() && text[0] == '-';
+    text.remove_prefix(negative ? 1 : 0);
+    const size_t size = text.size();
+    if (size == 0 || size > 8) {
+        return false;
+    }
+    const uint64_t bits = shortTextBits(text);
+    const uint64_t used = size == 8 ? ~uint64_t{0} : (uint64_t{1} << (8 * size)) - 1;
+    constexpr uint64_t kHighs = 0x8080808080808080ull;
+    const uint64_t points = ~mvb::scan::nonZeroBytes(bits ^ 0x2E2E2E2E2E2E2E2Eull) & kHighs;
+    // A point: the one byte that is no digit, neither first nor last.
+    const uint64_t notDigits = ~digitBytes(bits) & kHighs & used;
+    uint64_t digits = bits;
+    size_t count = size;
+    size_t fraction = 0;
+    if (notDigits != 0) {
+        const auto at = static_cast<size_t>(std::countr_zero(notDigits)) / 8;
+        if ((notDigits & (notDigits - 1)) != 0 || (points & notDigits) == 0 || at == 0 ||
+            at == size - 1) {
+            return false;
+        }
+        const uint64_t low = (uint64_t{1} << (8 * at)) - 1;
+        digits = (bits & low) | ((bits >> 8) & ~low);
+        count = size - 1;
+        fraction = size - 1 - at;
+    }
+    // Leading zeros fill the word: the digits move up to its high bytes.
+    const size_t pad = 8 * (8 - count);
+    digits = pad == 0 ? digits : (digits << pad) | (0x3030303030303030ull >> (64 - pad));
+    const double result = static_cast<double>(eightDigits(digits)) / kPowers[fraction];
+    *value = negative ? -result : result;
+    return true;
+}
+
+}  // namespace
+
 bool parseReal(std::string_view text, double* value) noexcept {
-    // m / 10^k with both exact doubles is one correctly rounded division: the same double as
-    // the full parse gives.
-    static constexpr double kPowers[kPlainRealDigits + 1] = {
-        1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+    if (parseShortPlainReal(text, value)) [[likely]] {
+        return true;
+    }
     const char* p = text.data();
     const char* const end = p + text.size();
     const bool negative = p < end && *p == '-';

@@ -98,10 +98,6 @@ constexpr int kStartOrder[] = {kSkipRows,          kMaxOutputRows,    kPreserveW
                                kStepChecks,        kDelimiter,        kQuote};
 
 constexpr int kInitialScratchCapacity = 1024;
-/// Bytes past the line's NUL that the scratch line always has, so that a field's length can be
-/// found a word at a time without reading outside the buffer. The buffer starts zeroed, so
-/// that those loads never see bytes nothing wrote.
-constexpr size_t kScratchPadding = kMvbScanPadding;
 constexpr uint64_t kStopCheckInterval = 1000;
 
 }  // namespace
@@ -182,12 +178,13 @@ bool DTS_TxtDelimSrc::startStep() {
     // One pointer more than FIELDS: a line that holds more fields is told from one that holds
     // exactly as many.
     fieldPointers_.reset(new (std::nothrow) char*[fieldCount_ + 1]);
-    if (fieldPointers_ == nullptr) {
+    fieldLengths_.reset(new (std::nothrow) int[fieldCount_ + 1]);
+    if (fieldPointers_ == nullptr || fieldLengths_ == nullptr) {
         fail(29, "(Field array)");
         return false;
     }
     scratchCapacity_ = 0;
-    scratchLine_.reset(new (std::nothrow) char[kInitialScratchCapacity + 1 + kScratchPadding]());
+    scratchLine_.reset(new (std::nothrow) char[kInitialScratchCapacity + 1]);
     if (scratchLine_ == nullptr) {
         fail(29, "(Scratch line)");
         return false;
@@ -207,6 +204,7 @@ bool DTS_TxtDelimSrc::startStep() {
                  ? characterText(settings_.quoteCode)
                  : std::string();
     delimiter_ = characterText(settings_.delimiterCode);
+    quoteLead_ = quote_.empty() ? '\0' : quote_[0];
     const RecordLayout layout{settings_.newlinesInValues ? &quoting_ : nullptr, 0,
                               settings_.skipRows};
     PartReading part;
@@ -270,25 +268,32 @@ int DTS_TxtDelimSrc::produceRow() {
         }
     }
     char* scratch = scratchLine_.get();
-    std::memcpy(scratch, line.text, static_cast<size_t>(lineBytes));
+    // One pass copies the line and tells whether it holds a NUL or the quote's first byte: a
+    // line without that byte has no quoted field to split or to check after its quote.
+    const unsigned holds = mvb::scan::copyFinding(scratch, line.text,
+                                                  static_cast<size_t>(lineBytes), '\0', quoteLead_);
     scratch[lineBytes] = '\0';
     // A NUL ends its field's value; marked, it no longer ends the field's text, so that what
     // follows it inside the field can be told from the next field.
-    const bool hasNul =
-        lineBytes != 0 && std::memchr(scratch, 0, static_cast<size_t>(lineBytes)) != nullptr;
+    const bool hasNul = (holds & 1u) != 0;
+    const bool hasQuote = !quote_.empty() && (holds & 2u) != 0;
     if (hasNul) [[unlikely]] {
         std::replace(scratch, scratch + lineBytes, '\0', kNulMark);
     }
     char** fields = fieldPointers_.get();
-    int found = mvs_parse_text_ex2(scratch, fields, fieldCount_ + 1, scratch, lineBytes,
-                                   settings_.delimiterCode, settings_.quoteCode, parseFlags_);
+    int* lengths = fieldLengths_.get();
+    bool textAfterQuote = false;
+    int found =
+        mvs_split_text(scratch, lineBytes, fields, lengths, fieldCount_ + 1,
+                       settings_.delimiterCode, settings_.quoteCode,
+                       parseFlags_ | (hasQuote ? 0u : MVS_PARSE_NO_QUOTE_BYTE), &textAfterQuote);
     if (found < fieldCount_) [[unlikely]] {
         warnMissingFields();
     } else if (found > fieldCount_) [[unlikely]] {
         found = fieldCount_;
         if (fieldCount_ != 0) checkExtraFields(line.text, lineBytes);
     }
-    if (!quote_.empty()) {
+    if (textAfterQuote) [[unlikely]] {
         checkAfterQuotes(scratch, std::string_view(line.text, static_cast<size_t>(lineBytes)),
                          found);
     }
@@ -300,7 +305,7 @@ int DTS_TxtDelimSrc::produceRow() {
             items[i].value.setNull();
             continue;
         }
-        std::string_view value(text, mvbPaddedStringLength(text));
+        std::string_view value(text, static_cast<size_t>(lengths[i]));
         if (hasNul) [[unlikely]] {
             value = valueBeforeNul(items[i], i, value);
         }
@@ -323,8 +328,7 @@ bool DTS_TxtDelimSrc::growScratchLine(int lineBytes) {
     const int capacity = lineBytes + kInitialScratchCapacity;
     // The old buffer stays in place when the larger one cannot be had, so that the step never
     // holds a capacity it does not have.
-    std::unique_ptr<char[]> grown(
-        new (std::nothrow) char[static_cast<size_t>(capacity) + 1 + kScratchPadding]());
+    std::unique_ptr<char[]> grown(new (std::nothrow) char[static_cast<size_t>(capacity) + 1]);
     if (grown == nullptr) return false;
     scratchLine_ = std::move(grown);
     scratchCapacity_ = capacity;
@@ -345,28 +349,49 @@ bool isBlankText(std::string_view text) noexcept {
     return text.find_first_not_of(" \t") == std::string_view::npos;
 }
 
+/// The offset of the first `c` at or after `from` in `line`, or the line's size.
+size_t findInLine(std::string_view line, size_t from, char c) noexcept {
+    if (from >= line.size()) return line.size();
+    const char* end = line.data() + line.size();
+    return static_cast<size_t>(mvb::scan::findByte(line.data() + from, end, c) - line.data());
+}
+
 /// The text after the closing quote of the quoted field whose text starts at `from` in `line`
 /// (just after its opening quote), up to the next delimiter, without blanks around it; empty
 /// when there is none or the quote is never closed. Quotes are read as the splitter reads
 /// them: a doubled quote is one quote, and with `escapes` a backslash takes the byte after it.
 std::string_view textAfterClosingQuote(std::string_view line, size_t from, std::string_view quote,
                                        std::string_view delimiter, bool escapes) {
+    // Quotes and delimiters are mostly one byte: those are found and compared as bytes.
+    const auto quoteAt = [&](size_t at) {
+        return quote.size() == 1 ? at < line.size() && line[at] == quote[0]
+                                 : line.compare(at, quote.size(), quote) == 0;
+    };
     size_t at = from;
     for (;;) {
-        if (at >= line.size()) return {};
-        if (escapes && line[at] == '\\') {
-            at += 2;
-            continue;
+        if (escapes) {
+            // A backslash takes the byte after it: the bytes are looked at one by one.
+            while (at < line.size() && line[at] != quote[0] && line[at] != '\\')
+                ++at;
+            if (at >= line.size()) return {};
+            if (line[at] == '\\') {
+                at += 2;
+                continue;
+            }
+            if (!quoteAt(at)) {
+                ++at;
+                continue;
+            }
+        } else {
+            at = quote.size() == 1 ? findInLine(line, at, quote[0]) : line.find(quote, at);
+            if (at >= line.size()) return {};
         }
-        if (line.compare(at, quote.size(), quote) == 0) {
-            at += quote.size();
-            if (line.compare(at, quote.size(), quote) != 0) break;
-            at += quote.size();
-            continue;
-        }
-        ++at;
+        at += quote.size();
+        if (!quoteAt(at)) break;
+        at += quote.size();
     }
-    size_t end = line.find(delimiter, at);
+    size_t end =
+        delimiter.size() == 1 ? findInLine(line, at, delimiter[0]) : line.find(delimiter, at);
     if (end == std::string_view::npos) end = line.size();
     std::string_view after = line.substr(at, end - at);
     const size_t first = after.find_first_not_of(" \t");
@@ -400,8 +425,8 @@ void DTS_TxtDelimSrc::checkAfterQuotes(const char* scratch, std::string_view lin
         // A quoted field's text starts where it started in the line, just after its opening
         // quote, which the split leaves in place.
         const auto start = static_cast<size_t>(fields[i] - scratch);
-        if (start < quote.size() || scratch[start - 1] != quote.back() ||
-            line.compare(start - quote.size(), quote.size(), quote) != 0)
+        if (start < quote.size() || scratch[start - 1] != quote.back()) continue;
+        if (quote.size() > 1 && line.compare(start - quote.size(), quote.size(), quote) != 0)
             continue;
         const std::string_view after =
             textAfterClosingQuote(line, start, quote, delimiter_, settings_.unescapeBackslash);

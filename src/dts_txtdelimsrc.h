@@ -60,6 +60,7 @@ class DTS_TxtDelimSrc final : public TextSource {
     DelimSourceSettings settings_;
     uint64_t totalRows_ = kUnknownRows;       ///< final row count, once the data has ended
     std::unique_ptr<char*[]> fieldPointers_;  ///< field starts inside the scratch line
+    std::unique_ptr<int[]> fieldLengths_;     ///< field byte lengths, as the split gives them
     std::unique_ptr<char[]> scratchLine_;     ///< copy of the current line, split in place
     int scratchCapacity_ = 0;                 ///< usable bytes of the scratch line (NUL aside)
     unsigned parseFlags_ = 0;
@@ -68,6 +69,7 @@ class DTS_TxtDelimSrc final : public TextSource {
     bool done_ = false;         ///< the data has ended or finish() has run
     /// The quote as UTF-8 bytes; empty when fields are not quoted.
     std::string quote_;
+    char quoteLead_ = '\0';  ///< the quote's first byte; NUL when fields are not quoted
     std::string delimiter_;  ///< the delimiter as UTF-8 bytes
     /// A line split again whole when it held more fields than FIELDS, and its fields.
     std::string extraLine_;

@@ -66,65 +66,28 @@ std::string_view cutAtNul(std::string_view field, size_t nulAt, char nul,
 namespace {
 
 /// Longest text that can still be a date with a time ("YYYY-MM-DD HH:MM:SS" with ample room for
-/// blanks); anything longer is no date, and copying stops there.
+/// blanks); anything longer is no date.
 constexpr size_t kMaxDateText = 127;
 
-bool assignDate(MvbDatavar& value, int dateFormat, std::string_view text) {
-    if (text.size() > kMaxDateText) {
-        value.setNull();
-        return false;
-    }
-    // The date parser wants a NUL-terminated text; a fixed-width field is a span of the file's
-    // buffer, so the text is copied into a small buffer on the stack.
-    char buffer[kMaxDateText + 1];
-    std::memcpy(buffer, text.data(), text.size());
-    buffer[text.size()] = '\0';
+}  // namespace
+
+FieldOutcome SourceFieldConverter::convertDate(MvbDatavar& value, int dateFormat,
+                                               std::string_view text) {
     int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
-    if (mvs_string_to_date(buffer, &year, &month, &day, &hour, &minute, &second, dateFormat) != 0) {
+    // A fixed-width field is a span of the file's buffer: the parser reads it by its length.
+    if (text.size() > kMaxDateText ||
+        mvs_text_to_date(text.data(), text.size(), &year, &month, &day, &hour, &minute, &second,
+                         dateFormat) != 0) {
         value.setNull();
-        return false;
+        return FieldOutcome::Unreadable;
     }
     MvbDate date;
     date.assign(year, month, day, hour, minute, second, 0);
     value.assign(date);
-    return true;
+    return FieldOutcome::Read;
 }
 
-}  // namespace
-
-FieldOutcome SourceFieldConverter::convert(StepOutputItem& item, int dateFormat,
-                                           std::string_view text) {
-    switch (item.type) {
-        case mvbTypeBoolean:
-        case mvbTypeInteger:
-        case mvbTypeReal:
-            if (text.empty()) {
-                item.value.setNull();
-                return FieldOutcome::Read;
-            }
-            // The number read straight from the text, or null when the text is not one.
-            return item.value.assignConverted(text, item.type) ? FieldOutcome::Read
-                                                               : FieldOutcome::Unreadable;
-        case mvbTypeString:
-            item.value.assignKnownUtf8(text);
-            // A text of no more bytes than the length has no more characters either.
-            if (text.size() <= static_cast<size_t>(std::max(item.length, 0))) {
-                return FieldOutcome::Read;
-            }
-            item.value.truncate(item.length, item.byteSize);
-            return item.value.stringView().size() == text.size() ? FieldOutcome::Read
-                                                                 : FieldOutcome::Cut;
-        case mvbTypeDate:
-            if (text.empty()) {
-                item.value.setNull();
-                return FieldOutcome::Read;
-            }
-            return assignDate(item.value, dateFormat, text) ? FieldOutcome::Read
-                                                            : FieldOutcome::Unreadable;
-        case mvbTypeNull:
-            item.value.setNull();
-            return FieldOutcome::Read;
-        default:
-            return FieldOutcome::Read;
-    }
+FieldOutcome SourceFieldConverter::cutString(StepOutputItem& item, size_t textBytes) noexcept {
+    item.value.truncate(item.length, item.byteSize);
+    return item.value.stringView().size() == textBytes ? FieldOutcome::Read : FieldOutcome::Cut;
 }

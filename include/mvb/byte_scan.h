@@ -161,6 +161,76 @@ inline uint64_t blockMaskUpTo(const char* bytes, size_t count, char c) noexcept 
     return mask;
 }
 
+/// The first `c` in [p, end), or end, for texts of a line's length: the first 128 bytes are
+/// looked at 16 at a time inline (a call to the library's memchr costs more than a short line
+/// does), the rest by memchr. A last part chunk is the 16 bytes that end with the text.
+inline const char* findByte(const char* p, const char* end, char c) noexcept {
+    const auto size = static_cast<size_t>(end - p);
+    if (size < 16) {
+        for (; p < end; ++p)
+            if (*p == c) return p;
+        return end;
+    }
+    size_t at = 0;
+    for (; at + 16 <= size && at < 128; at += 16) {
+        const uint32_t hits = chunkMask(p + at, c);
+        if (hits != 0) return p + at + static_cast<size_t>(std::countr_zero(hits));
+    }
+    if (at >= size) return end;
+    if (size - at < 16) {
+        const uint32_t hits = chunkMask(end - 16, c) >> (16 - (size - at));
+        return hits != 0 ? p + at + static_cast<size_t>(std::countr_zero(hits)) : end;
+    }
+    const void* found = std::memchr(p + at, static_cast<unsigned char>(c), size - at);
+    return found != nullptr ? static_cast<const char*>(found) : end;
+}
+
+/// Copies the `count` bytes at `from` to `to` (not overlapping) and tells which of two bytes
+/// the text holds: bit 0 is set when it holds `a`, bit 1 when it holds `b`. One pass over the
+/// text does both, a chunk of 16 bytes at a time; the last part chunk is the 16 bytes that end
+/// with the text (copied again, the same bytes), so nothing outside either text is touched.
+inline unsigned copyFinding(char* to, const char* from, size_t count, char a, char b) noexcept {
+    if (count < 16) {
+        unsigned found = 0;
+        for (size_t i = 0; i < count; ++i) {
+            to[i] = from[i];
+            found |= (from[i] == a ? 1u : 0u) | (from[i] == b ? 2u : 0u);
+        }
+        return found;
+    }
+#if defined(__SSE2__)
+    const __m128i va = _mm_set1_epi8(a);
+    const __m128i vb = _mm_set1_epi8(b);
+    __m128i hitsA = _mm_setzero_si128();
+    __m128i hitsB = _mm_setzero_si128();
+    const auto take = [&](size_t at) noexcept {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + at));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(to + at), bytes);
+        hitsA = _mm_or_si128(hitsA, _mm_cmpeq_epi8(bytes, va));
+        hitsB = _mm_or_si128(hitsB, _mm_cmpeq_epi8(bytes, vb));
+    };
+    size_t at = 0;
+    for (; at + 16 <= count; at += 16)
+        take(at);
+    if (at < count) take(count - 16);
+    return (_mm_movemask_epi8(hitsA) != 0 ? 1u : 0u) | (_mm_movemask_epi8(hitsB) != 0 ? 2u : 0u);
+#else
+    std::memcpy(to, from, count);
+    return (std::memchr(from, static_cast<unsigned char>(a), count) != nullptr ? 1u : 0u) |
+           (std::memchr(from, static_cast<unsigned char>(b), count) != nullptr ? 2u : 0u);
+#endif
+}
+
+/// blockMaskUpTo for bytes that follow `before` readable bytes of the same text: a last part
+/// chunk shorter than 16 bytes is then read as the 16 bytes that end with the text, in place,
+/// rather than from a copy (a copy just written and read back at once stalls the load).
+template <uint32_t (*Chunk)(const char*, char) = chunkMask>
+inline uint64_t blockMaskUpToAfter(const char* bytes, size_t count, char c,
+                                   size_t before) noexcept {
+    if (count < 16 && before + count >= 16) return Chunk(bytes + count - 16, c) >> (16 - count);
+    return blockMaskUpTo<Chunk>(bytes, count, c);
+}
+
 /// The positions of one byte in a text, found a block at a time and handed out in order: each
 /// block's mask is made once however many of its positions are asked for.
 class ByteFinder {
@@ -188,7 +258,7 @@ class ByteFinder {
             if (!loaded_ || base != base_) {
                 base_ = base;
                 loaded_ = true;
-                mask_ = blockMaskUpTo(begin_ + base, size_ - base, c_);
+                mask_ = blockMaskUpToAfter(begin_ + base, size_ - base, c_, base);
             }
             const uint64_t ahead = mask_ & (~uint64_t{0} << (from - base));
             if (ahead != 0) return base + static_cast<size_t>(std::countr_zero(ahead));

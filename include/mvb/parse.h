@@ -1,11 +1,16 @@
 #pragma once
 
+#include <cstddef>
+
 #include "mvb/export.h"
 
-/// Flags of mvs_parse_text_ex2.
+/// Flags of mvs_parse_text_ex2 and mvs_split_text.
 enum : unsigned {
     MVS_PARSE_KEEP_BLANKS = 1,  ///< keep blanks and tabs around fields
     MVS_PARSE_UNESCAPE = 2,     ///< resolve backslash escapes
+    /// mvs_split_text only: the caller has seen that no byte of the line equals the quote's
+    /// first byte, so the split does not look for one.
+    MVS_PARSE_NO_QUOTE_BYTE = 4,
 };
 
 /// Splits `line` (`lineBytes` bytes of UTF-8) into fields separated by the delimiter code point
@@ -16,11 +21,27 @@ enum : unsigned {
 MVB_API int mvs_parse_text_ex2(char* line, char** fields, int capacity, char* output, int lineBytes,
                                int delimiterCode, int quoteCode, unsigned flags) noexcept;
 
+/// mvs_parse_text_ex2 in place (`line` needs `lineBytes` + 1 bytes), with each field's byte
+/// length in `lengths[i]` as well when `lengths` is not null (room for `capacity`): the caller
+/// need not measure the NUL-terminated fields again. A field's bytes may themselves hold NULs
+/// then. `*textAfterQuote` (when not null) tells whether the closing quote of a quoted field is
+/// followed by anything but the delimiter or the end of the line (blanks included), so that a
+/// caller that looks for text there need not look in most lines. Returns the number of fields
+/// stored.
+MVB_API int mvs_split_text(char* line, int lineBytes, char** fields, int* lengths, int capacity,
+                           int delimiterCode, int quoteCode, unsigned flags,
+                           bool* textAfterQuote) noexcept;
+
 /// Parses a date in format 0 (ISO 8601 or YYYYMMDD), 1 (month/day/year), 2 (day/month/year)
 /// or 3 (year/month/day), with an optional time. Returns 0 and the parts on success; non-zero
 /// for text that is not a valid calendar date and time.
 MVB_API int mvs_string_to_date(const char* text, int* year, int* month, int* day, int* hour,
                                int* minute, int* second, int format) noexcept;
+
+/// mvs_string_to_date for the `bytes` bytes at `text`, which need no NUL after them. A NUL
+/// among them is a byte like any other (no date holds one).
+MVB_API int mvs_text_to_date(const char* text, size_t bytes, int* year, int* month, int* day,
+                             int* hour, int* minute, int* second, int format) noexcept;
 
 /// The mvbType code of a field type name (case-insensitive), 0 for a name it does not know;
 /// `*format` receives the date format number for mvs_string_to_date (0 for other types).

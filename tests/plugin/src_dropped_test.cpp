@@ -23,8 +23,9 @@ struct LineCase {
     const char* line;
     std::vector<std::string> values;  ///< the row, as the source has always read it
     bool extraCounted;
-    const char* afterQuote;  ///< the text warned about after a closing quote; "" for none
-    const char* shown;       ///< a text the warning must name; "" for none
+    const char* afterQuote;          ///< the text warned about after a closing quote; "" for none
+    const char* shown;               ///< a text the warning must name; "" for none
+    json settings = json::object();  ///< properties besides FILENAME, QUOTE and FIELDS
 };
 
 TEST(SourceDropped, RowWidthsAndTextAfterClosingQuotes) {
@@ -39,16 +40,29 @@ TEST(SourceDropped, RowWidthsAndTextAfterClosingQuotes) {
         {"3,\"4\"  ", {"3", "4"}, false, "", ""},
         {"\"a\"\"b\" ,c", {"a\"b", "c"}, false, "", ""},
         {"\"x\" y ,\"z\"", {"x y", "z"}, false, "y", "y"},
+        // A quote of more than one byte, and quotes and backslashes that escapes take.
+        {"3,«4«junk", {"3", "4junk"}, false, "junk", "junk", {{"QUOTE", "«"}}},
+        {"3,«4««5« ", {"3", "4«5"}, false, "", "", {{"QUOTE", "«"}}},
+        {"3,«4»«,x", {"3", "4»"}, true, "", "x", {{"QUOTE", "«"}}},
+        {"3,\"4\\\"5\"junk",
+         {"3", "4\"5junk"},
+         false,
+         "junk",
+         "junk",
+         {{"UNESCAPE_BACKSLASH", true}}},
+        {"3,\"4\\\\\"x", {"3", "4\\x"}, false, "x", "x", {{"UNESCAPE_BACKSLASH", true}}},
+        {"3,\"4\\\"", {"3", "4\""}, false, "", "", {{"UNESCAPE_BACKSLASH", true}}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.line);
         TempDir dir;
         writeFile(dir.file("in.csv"), std::string(c.line) + "\n");
-        const json properties = {{"FILENAME", "in.csv"},
-                                 {"QUOTE", "\""},
-                                 {"FIELDS",
-                                  {{{"NAME", "a"}, {"TYPE", "string"}, {"MAX_LENGTH", 20}},
-                                   {{"NAME", "b"}, {"TYPE", "string"}, {"MAX_LENGTH", 20}}}}};
+        json properties = {{"FILENAME", "in.csv"},
+                           {"QUOTE", "\""},
+                           {"FIELDS",
+                            {{{"NAME", "a"}, {"TYPE", "string"}, {"MAX_LENGTH", 20}},
+                             {{"NAME", "b"}, {"TYPE", "string"}, {"MAX_LENGTH", 20}}}}};
+        properties.update(c.settings);
         const SourceRead read = readSource("SOURCE_DELIMTEXT", properties, dir.path());
         ASSERT_EQ(read.endCode, 1) << joinedTexts(read.errors());
         ASSERT_EQ(read.texts().size(), 1u);

@@ -57,6 +57,10 @@ TEST(ByteScan, BlockMasksFindWhatAByteLoopFinds) {
                         expected |= static_cast<uint64_t>(text[from + i] == c.c) << i;
                     ASSERT_EQ(c.mask(text.data() + from, count, c.c), expected)
                         << c.name << ", length " << length << ", offset " << offset;
+                    // A last part chunk read in place, over the bytes before it.
+                    ASSERT_EQ(mvb::scan::blockMaskUpToAfter(text.data() + from, count, c.c, from),
+                              expected)
+                        << c.name << ", length " << length << ", from " << from;
                 }
                 std::vector<size_t> found;
                 mvb::scan::ByteFinder finder(text.data(), text.data() + length, c.c);
@@ -68,6 +72,29 @@ TEST(ByteScan, BlockMasksFindWhatAByteLoopFinds) {
                 ASSERT_EQ(found, expected)
                     << c.name << ", length " << length << ", offset " << offset;
             }
+        }
+    }
+}
+
+// The line-length search: inline chunks, a last part chunk read over the bytes before it, and
+// memchr past the first 128 bytes; each text is exactly its own bytes.
+TEST(ByteScan, FindByteStopsAtTheFirstOccurrence) {
+    std::mt19937 random(20261210);
+    for (size_t length = 0; length <= 300; ++length) {
+        for (int round = 0; round < 12; ++round) {
+            std::vector<char> text(length);
+            for (char& byte : text)
+                byte = "\n\x0B\x8A\ra"[random() % 5 == 0 ? 1 + random() % 4 : 4];
+            size_t expected = length;
+            if (round % 3 != 0 && length > 0) {
+                expected = random() % length;
+                text[expected] = '\n';
+                if (round % 2 == 0 && expected + 1 < length) text[length - 1] = '\n';
+            }
+            const char* begin = text.data();
+            ASSERT_EQ(mvb::scan::findByte(begin, begin + length, '\n') - begin,
+                      static_cast<std::ptrdiff_t>(expected))
+                << "length " << length << ", round " << round;
         }
     }
 }

@@ -57,6 +57,21 @@ const ConvertCase kConvertCases[] = {
     {"maybe", mvbTypeBoolean, std::nullopt},
     {"2", mvbTypeBoolean, std::nullopt},
     {"tru", mvbTypeBoolean, std::nullopt},
+    // Words are matched with their capitals made small, and only their capitals: a byte that
+    // differs from a letter in the case bit alone, or in the high bit, is no letter.
+    {"tRuE", mvbTypeBoolean, "true"},
+    {"FALSE", mvbTypeBoolean, "false"},
+    {"yEs", mvbTypeBoolean, "true"},
+    {"nO", mvbTypeBoolean, "false"},
+    {"\x11", mvbTypeBoolean, std::nullopt},
+    {"\x10", mvbTypeBoolean, std::nullopt},
+    {"\xD4rue", mvbTypeBoolean, std::nullopt},
+    {"fals\xC5", mvbTypeBoolean, std::nullopt},
+    {"n\x0F", mvbTypeBoolean, std::nullopt},
+    {"[es", mvbTypeBoolean, std::nullopt},
+    {"@", mvbTypeBoolean, std::nullopt},
+    {"yes!", mvbTypeBoolean, std::nullopt},
+    {"falsehood", mvbTypeBoolean, std::nullopt},
     {" 42 ", mvbTypeInteger, "42"},
     {"+7", mvbTypeInteger, "7"},
     {"-9223372036854775808", mvbTypeInteger, "-9223372036854775808"},
@@ -92,6 +107,22 @@ const ConvertCase kConvertCases[] = {
     {"1e400", mvbTypeReal, std::nullopt},
     {"abc", mvbTypeReal, std::nullopt},
     {"3.14xyz", mvbTypeReal, std::nullopt},
+    // Short reals are read as one word: every byte must be a digit but one point inside, and
+    // the bytes just outside '0' to '9', or with the high bit set, are not digits.
+    {"-1.5", mvbTypeReal, "-1.5"},
+    {"12345678", mvbTypeReal, "12345678"},
+    {"-9999.999", mvbTypeReal, "-9999.999"},
+    {"1234567.8", mvbTypeReal, "1234567.8"},
+    {"00000.01", mvbTypeReal, "0.01"},
+    {"12:5", mvbTypeReal, std::nullopt},
+    {"1/25", mvbTypeReal, std::nullopt},
+    {"1..2", mvbTypeReal, std::nullopt},
+    {"1.-5", mvbTypeReal, std::nullopt},
+    {"\xB1.5", mvbTypeReal, std::nullopt},
+    {"1.\xB5", mvbTypeReal, std::nullopt},
+    {"7\xAE"
+     "5",
+     mvbTypeReal, std::nullopt},
 };
 
 void PrintTo(const ConvertCase& c, std::ostream* out) {
@@ -320,6 +351,34 @@ TEST(Datavar, PlainRealsReadTheSameDoubleAsTheFullParse) {
         ASSERT_TRUE(value.setType(mvbTypeReal)) << text;
         bool error = false;
         ASSERT_EQ(value.asReal(&error), expected) << text;
+    }
+}
+
+TEST(Datavar, PlainIntegersReadWhatTheFullParseReads) {
+    // Integers of a sign and up to 18 digits are read by a shortcut; around that limit, with
+    // leading zeros and with a stray byte at either end it must agree with std::from_chars.
+    std::mt19937_64 random(20261209);
+    const char strays[] = {'+', '-', ' ', '.', 'x', '/', ':'};
+    for (int i = 0; i < 20000; ++i) {
+        const auto digits = static_cast<size_t>(1 + random() % 21);
+        std::string text = random() % 2 == 0 ? "-" : "";
+        for (size_t d = 0; d < digits; ++d)
+            text += static_cast<char>('0' + (d == 0 && random() % 2 == 0 ? 0 : random() % 10));
+        if (random() % 8 == 0) text.insert(random() % (text.size() + 1), 1, strays[random() % 7]);
+        const std::string_view trimmed(text.data() + (text[0] == ' '),
+                                       text.size() - (text[0] == ' ') - (text.back() == ' '));
+        std::string_view number = trimmed;
+        if (number.size() > 1 && number[0] == '+' && number[1] != '-' && number[1] != '+')
+            number.remove_prefix(1);
+        int64_t expected = 0;
+        const auto [end, error] =
+            std::from_chars(number.data(), number.data() + number.size(), expected);
+        const bool readable = error == std::errc() && end == number.data() + number.size();
+        MvbDatavar value;
+        ASSERT_EQ(value.assignConverted(text, mvbTypeInteger), readable) << text;
+        if (readable) {
+            ASSERT_EQ(value.asInt64(nullptr), expected) << text;
+        }
     }
 }
 

@@ -94,6 +94,25 @@ TEST_P(DateTable, ParsesAndChecksTheCalendar) {
     }
 }
 
+// The same text read by its length, from a buffer whose next bytes could extend it (digits, a
+// time, blanks): nothing past the length may count.
+TEST_P(DateTable, ReadsByLengthAlone) {
+    const DateCase& c = GetParam();
+    for (const char* after : {"", "0", " 12:00:00", "T1", "  ", "-01"}) {
+        const std::string buffer = std::string(c.text) + after;
+        Parts parts{-1, -1, -1, -1, -1, -1};
+        const int result =
+            mvs_text_to_date(buffer.data(), std::strlen(c.text), &parts[0], &parts[1], &parts[2],
+                             &parts[3], &parts[4], &parts[5], c.format);
+        if (c.valid) {
+            EXPECT_EQ(result, 0) << "followed by \"" << after << "\"";
+            EXPECT_EQ(parts, c.parts) << "followed by \"" << after << "\"";
+        } else {
+            EXPECT_NE(result, 0) << "followed by \"" << after << "\"";
+        }
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Dates, DateTable, testing::ValuesIn(kDateCases));
 
 TEST(Dates, FormatWritesTimeOnlyWhenNotMidnight) {

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <cstring>
 #include <fstream>
+#include <iterator>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -201,6 +203,44 @@ TEST(Splitter, WritesNothingPastTheOutput) {
                 ASSERT_EQ(output[i], '\x5A') << "guard byte " << i << " of [" << line << "]";
             }
         }
+    }
+}
+
+// A line without backslashes splits the same with escapes on, through the escape path's own
+// stops: random quoted lines on both sides of the length up to which a quoted line's stops are
+// found through masks made up front, fields, lengths and the text-after-quote note alike.
+TEST(Splitter, QuotedLinesSplitAsTheEscapePathSplitsThem) {
+    std::mt19937 random(20261211);
+    const char* const pieces[] = {"a", "bc", " ", ",", "\"", "\"\"", "\xC3\xA9", "\t", ", \""};
+    for (int round = 0; round < 3000; ++round) {
+        const size_t length = random() % 3 == 0 ? 480 + random() % 80 : random() % 1200;
+        std::string line;
+        while (line.size() < length)
+            line += pieces[random() % std::size(pieces)];
+        const unsigned keep = round % 2 == 0 ? 0u : kKeep;
+        struct Split {
+            std::vector<std::string> fields;
+            std::vector<int> lengths;
+            bool afterQuote = false;
+        } splits[2];
+        for (int escapes = 0; escapes < 2; ++escapes) {
+            std::vector<char> buffer(line.begin(), line.end());
+            buffer.push_back('\0');
+            std::vector<char*> fields(64);
+            std::vector<int> lengths(64);
+            Split& split = splits[escapes];
+            const int found = mvs_split_text(
+                buffer.data(), static_cast<int>(line.size()), fields.data(), lengths.data(), 64,
+                ',', '"', keep | (escapes != 0 ? kEscapes : 0u), &split.afterQuote);
+            for (int i = 0; i < found; ++i) {
+                split.fields.emplace_back(fields[static_cast<size_t>(i)]);
+                split.lengths.push_back(lengths[static_cast<size_t>(i)]);
+                ASSERT_EQ(split.fields.back().size(), static_cast<size_t>(split.lengths.back()));
+            }
+        }
+        ASSERT_EQ(splits[0].fields, splits[1].fields) << line;
+        ASSERT_EQ(splits[0].lengths, splits[1].lengths) << line;
+        ASSERT_EQ(splits[0].afterQuote, splits[1].afterQuote) << line;
     }
 }
 

@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <random>
 #include <string>
+#include <vector>
 
+#include "../../runtime/utf8_internal.h"  // decode, the one-character reference
 #include "mvb/charset.h"
 #include "mvb/path.h"
 #include "mvb/string.h"
@@ -164,6 +167,47 @@ TEST(Charset, FindsABadByteAtEveryPositionOfALongRun) {
         std::string cut(size, 'a');
         cut += "\xE2\x82";  // a character cut at the very end
         ASSERT_FALSE(mvbIsValidUtf8(cut.data(), static_cast<long>(cut.size()))) << size;
+    }
+}
+
+// Long texts are checked 16 bytes at a time where the processor can; the valid prefix must end
+// exactly where a character-by-character decode stops, whichever bytes cross a block's edge.
+TEST(Charset, ValidPrefixEndsWhereDecodingStops) {
+    const char* const pieces[] = {
+        "a", "Z", " ", "\x7F", "\xC3\xA9", "\xC2\x80", "\xDF\xBF", "\xE0\xA0\x80", "\xE2\x82\xAC",
+        "\xED\x9F\xBF", "\xEE\x80\x80", "\xEF\xBF\xBF", "\xF0\x90\x80\x80", "\xF4\x8F\xBF\xBF",
+        "\xF3\xA0\x80\x81",
+        // Wrong: overlong, surrogate, past U+10FFFF, stray or missing continuations, bad leads.
+        "\xC0\xAF", "\xC1\xBF", "\xE0\x9F\xBF", "\xED\xA0\x80", "\xF0\x8F\xBF\xBF",
+        "\xF4\x90\x80\x80", "\xF5\x80\x80\x80", "\xFF", "\x80", "\xBF", "\xC3", "\xE2\x82",
+        "\xF0\x9F\x98"};
+    constexpr size_t kValidPieces = 15;
+    std::mt19937 random(20261208);
+    for (int round = 0; round < 4000; ++round) {
+        std::string text;
+        const size_t length = 1 + random() % 120;
+        const bool spoil = round % 4 != 0;
+        const size_t spoilAt = random() % length;
+        for (size_t i = 0; text.size() < length; ++i) {
+            const size_t piece =
+                spoil && i == spoilAt ? kValidPieces + random() % 13 : random() % kValidPieces;
+            text += pieces[piece];
+        }
+        // A prefix is valid exactly when it ends where a decoded character ends.
+        const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+        std::vector<bool> ends(text.size() + 1, false);
+        ends[0] = true;
+        for (size_t at = 0; at < text.size();) {
+            int code = 0;
+            const int n = mvb::utf8::decode(bytes + at, text.size() - at, &code);
+            if (n == 0) break;
+            at += static_cast<size_t>(n);
+            ends[at] = true;
+        }
+        for (size_t size = 0; size <= text.size(); ++size) {
+            ASSERT_EQ(mvbIsValidUtf8(text.data(), static_cast<long>(size)), ends[size])
+                << size << " bytes of " << testing::PrintToString(text);
+        }
     }
 }
 
