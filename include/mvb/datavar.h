@@ -127,75 +127,100 @@ class MVB_API MvbDatavar {
     const void* getRaw(int* size) const noexcept;
 
     /// A value laid flat in a stream of bytes, as pack() writes it and unpack() reads it, so that
-    /// a row crosses to another thread as a few cache lines of its values rather than as the
-    /// value objects themselves. A packed value starts 8-aligned and takes a multiple of 8
-    /// bytes: a 4-byte tag (the kind, and the UTF-8 mark), then nothing for null, the 12 bytes
-    /// of a scalar kind, or a string's 8-byte length and its bytes.
-    static constexpr size_t kPackedAlign = 8;
+    /// a row crosses to another thread as the few bytes of its values rather than as the value
+    /// objects themselves. A packed value is a tag byte (the kind, a boolean's value, the UTF-8
+    /// mark), then nothing for null and booleans, the bytes of an integer, real or date, or a
+    /// string's length (7 bits a byte, low bits first) and its bytes. Nothing is aligned.
     /// Bytes pack() writes for this value.
     size_t packedSize() const noexcept {
         switch (type_) {
             case mvbTypeNull:
-                return kPackedAlign;
-            case mvbTypeString:
-                return (kPackedStringHead + text_.size() + kPackedAlign - 1) & ~(kPackedAlign - 1);
+            case mvbTypeBoolean:
+                return 1;
+            case mvbTypeString: {
+                size_t size = 2 + text_.size();
+                for (size_t rest = text_.size() >> 7; rest != 0; rest >>= 7)
+                    ++size;
+                return size;
+            }
+            case mvbTypeDate:
+                return 1 + sizeof(MvbDate);
             default:
-                return kPackedTagBytes + kScalarBytes;
+                return 1 + sizeof(int64_t);
         }
     }
     /// Writes the value at `out`, which has room for packedSize() bytes; returns the byte after.
     unsigned char* pack(unsigned char* out) const noexcept {
-        const uint32_t tag = static_cast<uint32_t>(type_) |
-                             (type_ == mvbTypeString && knownUtf8_ ? kPackedKnownUtf8 : 0u);
-        std::memcpy(out, &tag, kPackedTagBytes);
+        const auto type = static_cast<unsigned char>(type_);
         switch (type_) {
             case mvbTypeNull:
-                return out + kPackedAlign;
+                *out = type;
+                return out + 1;
+            case mvbTypeBoolean:
+                *out = type | (bool_ ? kPackedTrue : 0);
+                return out + 1;
             case mvbTypeString: {
-                const uint64_t size = text_.size();
-                std::memcpy(out + kPackedTagBytes, &size, sizeof size);
-                if (size != 0) std::memcpy(out + kPackedStringHead, text_.data(), size);
-                return out + ((kPackedStringHead + size + kPackedAlign - 1) & ~(kPackedAlign - 1));
+                *out++ = type | (knownUtf8_ ? kPackedKnownUtf8 : 0);
+                size_t size = text_.size();
+                while (size >= 0x80) {
+                    *out++ = static_cast<unsigned char>(size | 0x80);
+                    size >>= 7;
+                }
+                *out++ = static_cast<unsigned char>(size);
+                if (!text_.empty()) std::memcpy(out, text_.data(), text_.size());
+                return out + text_.size();
             }
+            case mvbTypeDate:
+                *out = type;
+                std::memcpy(out + 1, &date_, sizeof(MvbDate));
+                return out + 1 + sizeof(MvbDate);
             default:
-                std::memcpy(out + kPackedTagBytes, &date_, kScalarBytes);
-                return out + kPackedTagBytes + kScalarBytes;
+                *out = type;
+                std::memcpy(out + 1, &int_, sizeof(int64_t));
+                return out + 1 + sizeof(int64_t);
         }
     }
     /// Takes the value pack() wrote at `in`, keeping the string storage this value holds;
     /// returns the byte after it.
     const unsigned char* unpack(const unsigned char* in) {
-        uint32_t tag = 0;
-        std::memcpy(&tag, in, kPackedTagBytes);
-        const int type = static_cast<int>(tag & 0xFFu);
+        const unsigned char tag = *in++;
+        const int type = tag & kPackedKindMask;
         switch (type) {
             case mvbTypeNull:
-                type_ = mvbTypeNull;
-                return in + kPackedAlign;
+                break;
+            case mvbTypeBoolean:
+                bool_ = (tag & kPackedTrue) != 0;
+                break;
             case mvbTypeString: {
-                uint64_t size = 0;
-                std::memcpy(&size, in + kPackedTagBytes, sizeof size);
-                text_.assign(reinterpret_cast<const char*>(in + kPackedStringHead),
-                             static_cast<size_t>(size));
+                size_t size = *in & 0x7Fu;
+                for (int shift = 7; (*in++ & 0x80u) != 0; shift += 7)
+                    size |= static_cast<size_t>(*in & 0x7Fu) << shift;
+                text_.assign(reinterpret_cast<const char*>(in), size);
                 knownUtf8_ = (tag & kPackedKnownUtf8) != 0;
-                type_ = mvbTypeString;
-                return in + ((kPackedStringHead + size + kPackedAlign - 1) & ~(kPackedAlign - 1));
+                in += size;
+                break;
             }
+            case mvbTypeDate:
+                std::memcpy(static_cast<void*>(&date_), in, sizeof(MvbDate));
+                in += sizeof(MvbDate);
+                break;
             default:
-                std::memcpy(static_cast<void*>(&date_), in + kPackedTagBytes, kScalarBytes);
-                type_ = type;
-                return in + kPackedTagBytes + kScalarBytes;
+                std::memcpy(&int_, in, sizeof(int64_t));
+                in += sizeof(int64_t);
+                break;
         }
+        type_ = type;
+        return in;
     }
 
   private:
     /// The bytes of the non-string kinds' storage (the union below), copied as one.
     static constexpr size_t kScalarBytes = sizeof(MvbDate) > sizeof(int64_t) ? sizeof(MvbDate)
                                                                              : sizeof(int64_t);
-    static constexpr size_t kPackedTagBytes = 4;
-    static constexpr size_t kPackedStringHead = kPackedTagBytes + sizeof(uint64_t);
-    static constexpr uint32_t kPackedKnownUtf8 = 0x100;
-    static_assert((kPackedTagBytes + kScalarBytes) % kPackedAlign == 0);
+    // The tag byte of a packed value.
+    static constexpr unsigned char kPackedKindMask = 0x0F;
+    static constexpr unsigned char kPackedKnownUtf8 = 0x10;
+    static constexpr unsigned char kPackedTrue = 0x20;
 
     int type_ = mvbTypeNull;
     /// The string was proven to be UTF-8 when it was assigned (see assignKnownUtf8()).

@@ -573,12 +573,13 @@ TEST(Datavar, ConvertsNonTextKinds) {
 }
 
 // A row packed value after value and unpacked into values that held other kinds and longer
-// texts comes back kind for kind and byte for byte, texts of every length around the 8-byte
-// alignment included, with the UTF-8 mark kept only where it was.
+// texts comes back kind for kind and byte for byte, short texts of every length and long ones
+// at the edges of their length's bytes included, with the UTF-8 mark kept only where it was.
 TEST(Datavar, PackedRowUnpacksAsItWas) {
     std::vector<MvbDatavar> row;
     row.emplace_back();
     row.emplace_back(true);
+    row.emplace_back(false);
     row.emplace_back(int64_t{-9007199254740993});
     row.emplace_back(-0.0);
     MvbDate date;
@@ -593,14 +594,15 @@ TEST(Datavar, PackedRowUnpacksAsItWas) {
         }
     }
     row.emplace_back().assign(std::string_view("nul\0inside", 10));
+    // Lengths whose count takes one, two and three bytes, at each edge.
+    for (const size_t length : {127, 128, 16383, 16384})
+        row.emplace_back().assignKnownUtf8(std::string(length, 'L'));
 
     size_t size = 0;
-    for (const MvbDatavar& value : row) {
-        EXPECT_EQ(value.packedSize() % MvbDatavar::kPackedAlign, 0u);
+    for (const MvbDatavar& value : row)
         size += value.packedSize();
-    }
-    std::vector<uint64_t> words(size / sizeof(uint64_t));
-    auto* bytes = reinterpret_cast<unsigned char*>(words.data());
+    std::vector<unsigned char> buffer(size);
+    unsigned char* bytes = buffer.data();
     unsigned char* end = bytes;
     for (const MvbDatavar& value : row)
         end = value.pack(end);
@@ -618,7 +620,7 @@ TEST(Datavar, PackedRowUnpacksAsItWas) {
         EXPECT_EQ(back[i].stringView(), row[i].stringView());
         EXPECT_EQ(text(back[i]), text(row[i]));
     }
-    EXPECT_TRUE(std::signbit(back[3].asReal(nullptr)));
+    EXPECT_TRUE(std::signbit(back[4].asReal(nullptr)));
 }
 
 }  // namespace
