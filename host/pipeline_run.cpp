@@ -17,12 +17,13 @@
 namespace texthost {
 namespace {
 
-// A batch of a few tens of kilobytes of packed rows makes the hand-over between threads rare
-// next to the rows' own work, and the few batches of a queue stay in the processors' caches
-// while they go round. A batch never holds more than a few hundred rows, so that rows from a
-// slow source are not held back long, nor less than one row, however wide.
-constexpr size_t kBatchBytes = size_t{64} << 10;
-constexpr int kMostBatchRows = 256;
+// A batch of a few hundred kilobytes of packed rows makes the hand-over between threads rare
+// next to the rows' own work: each hand-over that wakes the other side costs it a sleep and a
+// wake-up, which on a virtual machine cost as much as a few hundred rows. A batch holds at most
+// a few thousand rows, and at least one, however wide. (Rows a slow source gives wait in a
+// batch as they would in the destination's output buffer.)
+constexpr size_t kBatchBytes = size_t{256} << 10;
+constexpr int kMostBatchRows = 4096;
 constexpr int kBatchesPerQueue = 4;
 
 /// One step's thread and what it shares with the driver.
