@@ -129,20 +129,19 @@ class MVB_API MvbDatavar {
     /// A value laid flat in a stream of bytes, as pack() writes it and unpack() reads it, so that
     /// a row crosses to another thread as the few bytes of its values rather than as the value
     /// objects themselves. A packed value is a tag byte (the kind, a boolean's value, the UTF-8
-    /// mark), then nothing for null and booleans, the bytes of an integer, real or date, or a
-    /// string's length (7 bits a byte, low bits first) and its bytes. Nothing is aligned.
+    /// mark), then nothing for null and booleans, an integer in 7-bit groups (low bits first, its
+    /// sign in the lowest bit, so that small magnitudes take a byte or two), the bytes of a real
+    /// or date, or a string's length in 7-bit groups and its bytes. Nothing is aligned.
     /// Bytes pack() writes for this value.
     size_t packedSize() const noexcept {
         switch (type_) {
             case mvbTypeNull:
             case mvbTypeBoolean:
                 return 1;
-            case mvbTypeString: {
-                size_t size = 2 + text_.size();
-                for (size_t rest = text_.size() >> 7; rest != 0; rest >>= 7)
-                    ++size;
-                return size;
-            }
+            case mvbTypeString:
+                return 1 + packedGroups(text_.size()) + text_.size();
+            case mvbTypeInteger:
+                return 1 + packedGroups(zigzag(int_));
             case mvbTypeDate:
                 return 1 + sizeof(MvbDate);
             default:
@@ -161,15 +160,13 @@ class MVB_API MvbDatavar {
                 return out + 1;
             case mvbTypeString: {
                 *out++ = type | (knownUtf8_ ? kPackedKnownUtf8 : 0);
-                size_t size = text_.size();
-                while (size >= 0x80) {
-                    *out++ = static_cast<unsigned char>(size | 0x80);
-                    size >>= 7;
-                }
-                *out++ = static_cast<unsigned char>(size);
+                out = packGroups(out, text_.size());
                 if (!text_.empty()) std::memcpy(out, text_.data(), text_.size());
                 return out + text_.size();
             }
+            case mvbTypeInteger:
+                *out = type;
+                return packGroups(out + 1, zigzag(int_));
             case mvbTypeDate:
                 *out = type;
                 std::memcpy(out + 1, &date_, sizeof(MvbDate));
@@ -192,12 +189,17 @@ class MVB_API MvbDatavar {
                 bool_ = (tag & kPackedTrue) != 0;
                 break;
             case mvbTypeString: {
-                size_t size = *in & 0x7Fu;
-                for (int shift = 7; (*in++ & 0x80u) != 0; shift += 7)
-                    size |= static_cast<size_t>(*in & 0x7Fu) << shift;
-                text_.assign(reinterpret_cast<const char*>(in), size);
+                uint64_t size = 0;
+                in = unpackGroups(in, &size);
+                text_.assign(reinterpret_cast<const char*>(in), static_cast<size_t>(size));
                 knownUtf8_ = (tag & kPackedKnownUtf8) != 0;
                 in += size;
+                break;
+            }
+            case mvbTypeInteger: {
+                uint64_t bits = 0;
+                in = unpackGroups(in, &bits);
+                int_ = static_cast<int64_t>(bits >> 1) ^ -static_cast<int64_t>(bits & 1);
                 break;
             }
             case mvbTypeDate:
@@ -217,6 +219,34 @@ class MVB_API MvbDatavar {
     /// The bytes of the non-string kinds' storage (the union below), copied as one.
     static constexpr size_t kScalarBytes = sizeof(MvbDate) > sizeof(int64_t) ? sizeof(MvbDate)
                                                                              : sizeof(int64_t);
+    /// An integer with its sign in the lowest bit and its magnitude above it.
+    static uint64_t zigzag(int64_t value) noexcept {
+        return (static_cast<uint64_t>(value) << 1) ^ static_cast<uint64_t>(value >> 63);
+    }
+    /// Bytes packGroups() takes for `value`.
+    static size_t packedGroups(uint64_t value) noexcept {
+        size_t bytes = 1;
+        for (value >>= 7; value != 0; value >>= 7)
+            ++bytes;
+        return bytes;
+    }
+    /// `value` in 7-bit groups, low bits first, the high bit of each byte but the last set.
+    static unsigned char* packGroups(unsigned char* out, uint64_t value) noexcept {
+        while (value >= 0x80) {
+            *out++ = static_cast<unsigned char>(value | 0x80);
+            value >>= 7;
+        }
+        *out++ = static_cast<unsigned char>(value);
+        return out;
+    }
+    static const unsigned char* unpackGroups(const unsigned char* in, uint64_t* value) noexcept {
+        uint64_t result = *in & 0x7Fu;
+        for (int shift = 7; (*in++ & 0x80u) != 0; shift += 7)
+            result |= static_cast<uint64_t>(*in & 0x7Fu) << shift;
+        *value = result;
+        return in;
+    }
+
     // The tag byte of a packed value.
     static constexpr unsigned char kPackedKindMask = 0x0F;
     static constexpr unsigned char kPackedKnownUtf8 = 0x10;

@@ -580,7 +580,10 @@ TEST(Datavar, PackedRowUnpacksAsItWas) {
     row.emplace_back();
     row.emplace_back(true);
     row.emplace_back(false);
-    row.emplace_back(int64_t{-9007199254740993});
+    for (const int64_t number :
+         {int64_t{-9007199254740993}, int64_t{0}, int64_t{-1}, int64_t{63}, int64_t{-64},
+          int64_t{64}, std::numeric_limits<int64_t>::max(), std::numeric_limits<int64_t>::min()})
+        row.emplace_back(number);
     row.emplace_back(-0.0);
     MvbDate date;
     date.assign(2024, 2, 29, 23, 59, 58, 0);
@@ -620,7 +623,7 @@ TEST(Datavar, PackedRowUnpacksAsItWas) {
         EXPECT_EQ(back[i].stringView(), row[i].stringView());
         EXPECT_EQ(text(back[i]), text(row[i]));
     }
-    EXPECT_TRUE(std::signbit(back[4].asReal(nullptr)));
+    EXPECT_TRUE(std::signbit(back[11].asReal(nullptr)));
 }
 
 }  // namespace
