@@ -6,6 +6,8 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <string>
+#include <string_view>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -25,6 +27,24 @@ namespace {
 constexpr size_t kBatchBytes = size_t{256} << 10;
 constexpr int kMostBatchRows = 4096;
 constexpr int kBatchesPerQueue = 4;
+
+/// Marks of the fields of `items` whose names `readers` (the steps after the one that gives
+/// them) said they use: a step hands its input on to the next, so a field crosses while any
+/// later step names it. Empty when one of them names no field, as such a step may read any.
+std::vector<unsigned char> fieldsRead(const StepOutputItems* items,
+                                      const std::vector<const StepContext*>& readers) {
+    if (items == nullptr) return {};
+    std::vector<unsigned char> marks(static_cast<size_t>(items->count), 0);
+    for (const StepContext* reader : readers) {
+        const std::vector<std::string>& used = reader->usedFields();
+        if (used.empty()) return {};
+        for (size_t k = 0; k < marks.size(); ++k) {
+            const std::string_view name = items->items[k].name.view();
+            if (std::find(used.begin(), used.end(), name) != used.end()) marks[k] = 1;
+        }
+    }
+    return marks;
+}
 
 /// One step's thread and what it shares with the driver.
 struct StepThread {
@@ -84,7 +104,7 @@ void runFeeding(StepThread& t) {
             code = 2;
         }
         if (code == 0) {
-            batch->append(row->items, width);
+            batch->append(row->items, width, out.carried());
             if (first && stop.expired()) [[unlikely]] {
                 code = 2;
                 t.forcedStop = true;
@@ -150,6 +170,11 @@ int Pipeline::run(bool& stopped) {
         const size_t width = items != nullptr && items->count > 0 ? items->count : 0;
         queues.push_back(
             std::make_unique<RowQueue>(width, kBatchBytes, kMostBatchRows, kBatchesPerQueue));
+        // The fields no later step reads cross as nulls, a byte each.
+        std::vector<const StepContext*> readers;
+        for (size_t j = i + 1; j < count; ++j)
+            readers.push_back(d.steps[j].get());
+        queues.back()->carryOnly(fieldsRead(items, readers));
         threads[i].output = queues.back().get();
         d.steps[i + 1]->queuedInput()->beginThreads(threads[i].output);
     }

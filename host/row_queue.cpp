@@ -25,15 +25,16 @@ void RowBatch::grow(size_t atLeast) {
     capacity_ = words * sizeof(uint64_t);
 }
 
-void RowBatch::append(const StepOutputItem* row, size_t width) {
+void RowBatch::append(const StepOutputItem* row, size_t width, const unsigned char* carried) {
+    static const MvbDatavar kNull;
     size_t size = 0;
     for (size_t k = 0; k < width; ++k)
-        size += row[k].value.packedSize();
+        size += carried == nullptr || carried[k] != 0 ? row[k].value.packedSize() : 1;
     if (capacity_ - used_ < size) [[unlikely]]
         grow(used_ + size);
     unsigned char* at = data() + used_;
     for (size_t k = 0; k < width; ++k)
-        at = row[k].value.pack(at);
+        at = (carried == nullptr || carried[k] != 0 ? row[k].value : kNull).pack(at);
     used_ += size;
     ++rows_;
 }

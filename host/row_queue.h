@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <utility>
 #include <vector>
 
 #include "step/host.h"
@@ -32,8 +33,9 @@ class RowBatch {
     /// Empties the batch. Storage past `keepBytes`, more than twice what the batch held, is let
     /// go: one row of long texts leaves no lasting trace.
     void clear(size_t keepBytes) noexcept;
-    /// Packs the values of the `width` items of `row` after the rows already in the batch.
-    void append(const StepOutputItem* row, size_t width);
+    /// Packs the values of the `width` items of `row` after the rows already in the batch; with
+    /// `carried` given, only the items it marks, the others as nulls.
+    void append(const StepOutputItem* row, size_t width, const unsigned char* carried);
 
     int endCode = 0;
     /// The producing step's getProgress when the batch was handed on.
@@ -63,6 +65,13 @@ class RowQueue {
     RowQueue& operator=(const RowQueue&) = delete;
 
     size_t width() const noexcept { return width_; }
+    /// Marks of the fields that the next step reads (one per field, 1 for read); null when it
+    /// may read all of them.
+    const unsigned char* carried() const noexcept {
+        return carried_.empty() ? nullptr : carried_.data();
+    }
+    /// Only the fields marked in `carried` (one mark per field) are handed on with their values.
+    void carryOnly(std::vector<unsigned char> carried) { carried_ = std::move(carried); }
     /// True when `batch` is full enough to hand on.
     bool full(const RowBatch& batch) const noexcept {
         return batch.rows() >= batchRows_ || batch.bytes() >= batchBytes_;
@@ -92,6 +101,7 @@ class RowQueue {
     size_t wakeAt() const noexcept { return batches_.size() / 2; }
 
     const size_t width_;
+    std::vector<unsigned char> carried_;
     const size_t batchBytes_;
     const int batchRows_;
     // The two sides' waits and the lists they share, on cache lines of their own.
