@@ -93,7 +93,36 @@ std::vector<Column> pickColumns(const std::vector<Column>& all, const ConvertReq
     return picked;
 }
 
-Json fieldRows(const std::vector<Column>& columns, bool fixed) {
+/// `text` as HTML shows it: a report's headings and title are markup, and those of a
+/// conversion come from the input file, whose header may hold any text.
+std::string htmlText(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (const char c : text) {
+        switch (c) {
+            case '&':
+                out += "&amp;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            case '"':
+                out += "&quot;";
+                break;
+            case '\'':
+                out += "&apos;";
+                break;
+            default:
+                out += c;
+        }
+    }
+    return out;
+}
+
+Json fieldRows(const std::vector<Column>& columns, bool fixed, bool html) {
     Json rows = Json::array();
     for (size_t i = 0; i < columns.size(); ++i) {
         const Column& c = columns[i];
@@ -102,7 +131,8 @@ Json fieldRows(const std::vector<Column>& columns, bool fixed) {
             const int width = std::max(c.width, 1) + (i + 1 < columns.size() ? 1 : 0);
             rows.push_back({{"FIELDNAME", c.field}, {"WIDTH", width}});
         } else {
-            rows.push_back({{"FIELDNAME", c.field}, {"OUTPUTNAME", c.heading}});
+            rows.push_back(
+                {{"FIELDNAME", c.field}, {"OUTPUTNAME", html ? htmlText(c.heading) : c.heading}});
         }
     }
     return rows;
@@ -111,7 +141,7 @@ Json fieldRows(const std::vector<Column>& columns, bool fixed) {
 Json destination(const std::vector<Column>& columns, const ConvertRequest& request,
                  const std::string& kind, const DestinationFeatures& features, const Json& source) {
     Json properties = {{"FILENAME", request.output}};
-    properties["FIELDS"] = fieldRows(columns, kind == "fixed");
+    properties["FIELDS"] = fieldRows(columns, kind == "fixed", kind == "html");
     std::string type = "DEST_DELIMTEXT";
     if (kind == "fixed") {
         type = "DEST_FIXEDTEXT";
@@ -119,8 +149,9 @@ Json destination(const std::vector<Column>& columns, const ConvertRequest& reque
     } else if (kind == "html") {
         type = "DEST_HTML";
         const std::string input = source.at("properties").at("FILENAME").get<std::string>();
-        properties["TITLE"] = input == "-" ? std::string("standard input")
-                                           : std::filesystem::path(input).filename().string();
+        properties["TITLE"] = input == "-"
+                                  ? std::string("standard input")
+                                  : htmlText(std::filesystem::path(input).filename().string());
     } else {
         std::string delimiter = kind == "tsv" ? std::string("\t") : std::string(",");
         if (!request.delimiter.empty()) delimiter = delimiterArgument(request.delimiter);

@@ -74,6 +74,13 @@ def read_html(path):
     return [row for row in table.rows if row][1:]  # the first row is the page title
 
 
+def read_title(path):
+    table = Table()
+    with open(path, encoding="utf-8") as f:
+        table.feed(f.read())
+    return [row for row in table.rows if row][0][:1]  # the title, without the date beside it
+
+
 def expected_rows(rows, select=None, rename=None, strip=False):
     header, data = rows[0], rows[1:]
     picked = [header.index(name) for name in select] if select else list(range(len(header)))
@@ -105,6 +112,12 @@ def main():
     with open(latin, "w", encoding="iso-8859-1", newline="") as f:
         csv.writer(f, delimiter=";", lineterminator="\n").writerows(source)
 
+    # Headings and a file name that markup would read: the report shows them as they are.
+    markup_rows = [["a<b", "R&D", 'say "hi"', "it's"], ["1", "<i>x</i>", "&amp;", "'"]]
+    markup = os.path.join(args.work, "R&D <notes>.csv")
+    with open(markup, "w", encoding="utf-8", newline="") as f:
+        csv.writer(f, lineterminator="\n").writerows(markup_rows)
+
     cabinet = os.path.join(real, "cabinet-turnover.csv")
     cabinet_rows = read_delimited(cabinet, "utf-8-sig", ",")
     tsv = os.path.join(real, "poll-of-pollsters-5.tsv")
@@ -124,6 +137,9 @@ def main():
         ("CSV to fixed width", cabinet, [], "cabinet.txt",
          lambda p: read_fixed(p, p + ".job.json"), expected_rows(cabinet_rows, strip=True)[1:]),
         ("CSV to HTML", cabinet, [], "cabinet.html", read_html, expected_rows(cabinet_rows)),
+        ("headings and title that look like markup", markup, [], "markup.html",
+         lambda p: [read_title(p)] + read_html(p),
+         [[os.path.basename(markup)]] + expected_rows(markup_rows)),
         ("CSV to gzip TSV", cabinet, [], "cabinet.tsv.gz",
          lambda p: read_delimited(p, "utf-8", "\t"), expected_rows(cabinet_rows)),
         ("Latin-1 ';' to UTF-8 CSV", latin, [], "latin.csv",
