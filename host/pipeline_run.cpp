@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -34,15 +35,15 @@ constexpr int kBatchesPerQueue = 4;
 std::vector<unsigned char> fieldsRead(const StepOutputItems* items,
                                       const std::vector<const StepContext*>& readers) {
     if (items == nullptr) return {};
-    std::vector<unsigned char> marks(static_cast<size_t>(items->count), 0);
+    std::unordered_set<std::string_view> names;
     for (const StepContext* reader : readers) {
         const std::vector<std::string>& used = reader->usedFields();
         if (used.empty()) return {};
-        for (size_t k = 0; k < marks.size(); ++k) {
-            const std::string_view name = items->items[k].name.view();
-            if (std::find(used.begin(), used.end(), name) != used.end()) marks[k] = 1;
-        }
+        names.insert(used.begin(), used.end());
     }
+    std::vector<unsigned char> marks(static_cast<size_t>(items->count), 0);
+    for (size_t k = 0; k < marks.size(); ++k)
+        marks[k] = names.contains(items->items[k].name.view()) ? 1 : 0;
     return marks;
 }
 
