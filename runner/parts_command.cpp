@@ -1,6 +1,7 @@
 #include <sys/stat.h>
 
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -9,6 +10,7 @@
 #include "mvb/parts.h"
 #include "mvb/path.h"
 #include "part_option.h"
+#include "run_command.h"
 #include "texthost/job.h"
 
 namespace textjob {
@@ -163,13 +165,9 @@ int partsCommand(const CommandLine& line) {
         std::fprintf(stderr, "error: parts: the number of parts N must be 1 or more\n");
         return kExitBadJob;
     }
-    texthost::JobDefinition job;
-    try {
-        job = texthost::parseJobFile(line.jobPath);
-    } catch (const texthost::JobError& e) {
-        std::fprintf(stderr, "error: %s\n", e.what());
-        return kExitBadJob;
-    }
+    const std::optional<texthost::JobDefinition> read = readJobFile(line.jobPath);
+    if (!read) return kExitBadJob;
+    const texthost::JobDefinition& job = *read;
     std::printf("%s in %d parts (textjob run %s --part K/%d, K from 0 to %d)\n",
                 line.jobPath.c_str(), line.partCount, line.jobPath.c_str(), line.partCount,
                 line.partCount - 1);

@@ -95,14 +95,19 @@ void printMessage(const texthost::RunMessage& message, FILE* infoStream) {
 
 }  // namespace
 
-int runCommand(const CommandLine& line) {
-    texthost::JobDefinition job;
+std::optional<texthost::JobDefinition> readJobFile(const std::string& path) {
     try {
-        job = texthost::parseJobFile(line.jobPath);
+        return texthost::parseJobFile(path);
     } catch (const texthost::JobError& e) {
         std::fprintf(stderr, "error: %s\n", e.what());
-        return kExitBadJob;
+        return std::nullopt;
     }
+}
+
+int runCommand(const CommandLine& line) {
+    std::optional<texthost::JobDefinition> read = readJobFile(line.jobPath);
+    if (!read) return kExitBadJob;
+    texthost::JobDefinition& job = *read;
     if (line.jobPath == "-" && usesStandardStream(job, "SOURCE_")) {
         std::fprintf(stderr,
                      "error: the job came from standard input, so its source cannot read its data "

@@ -1,9 +1,15 @@
 #pragma once
 
+#include <optional>
+#include <string>
+
 #include "command_line.h"
 #include "texthost/job.h"
 
 namespace textjob {
+
+/// The job file at `path` ("-" standard input), or nothing once its error is on standard error.
+std::optional<texthost::JobDefinition> readJobFile(const std::string& path);
 
 /// Runs the job the command line names: errors and warnings to standard error as they happen,
 /// the summary to standard output at the end, a live progress line on standard error when it
