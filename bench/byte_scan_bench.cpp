@@ -1,5 +1,5 @@
-// The word-at-a-time byte scans of mvb/byte_scan.h against what they replace: strlen and a byte
-// loop for a field's length, a byte loop for trailing blanks, memchr and a byte loop for the
+// The word-at-a-time byte scans of mvb/byte_scan.h against what they replace: a byte loop for
+// trailing blanks, memchr and a byte loop for the
 // next delimiter. Each runs over many short texts of the lengths the row path sees (argument:
 // the text length in bytes), so the call overhead counts as it does there. Then the block
 // masks the splitter finds a line's delimiters with, against a search from each field's start.
@@ -16,9 +16,9 @@ namespace {
 
 constexpr int kTexts = 4096;
 
-/// `kTexts` texts of `length` letters, each NUL-terminated and padded as the scratch line is.
+/// `kTexts` texts of `length` letters, each NUL-terminated, with a word of spare bytes after.
 struct Fields {
-    explicit Fields(size_t length) : stride(length + 1 + kMvbScanPadding) {
+    explicit Fields(size_t length) : stride(length + 1 + 8) {
         bytes.assign(stride * kTexts, '\0');
         for (int t = 0; t < kTexts; ++t) {
             // Lengths vary a little around `length`, so branch prediction cannot learn one.
@@ -31,46 +31,6 @@ struct Fields {
     size_t stride;
     std::vector<char> bytes;
 };
-
-size_t loopLength(const char* text) {
-    size_t n = 0;
-    while (text[n] != '\0')
-        ++n;
-    return n;
-}
-
-void BM_LengthPadded(benchmark::State& state) {
-    const Fields fields(static_cast<size_t>(state.range(0)));
-    for (auto _ : state) {
-        for (int t = 0; t < kTexts; ++t)
-            benchmark::DoNotOptimize(mvbPaddedStringLength(fields.text(t)));
-    }
-    state.SetItemsProcessed(state.iterations() * kTexts);
-}
-
-void BM_LengthStrlen(benchmark::State& state) {
-    const Fields fields(static_cast<size_t>(state.range(0)));
-    for (auto _ : state) {
-        for (int t = 0; t < kTexts; ++t) {
-            const char* text = fields.text(t);
-            benchmark::DoNotOptimize(text);
-            benchmark::DoNotOptimize(std::strlen(text));
-        }
-    }
-    state.SetItemsProcessed(state.iterations() * kTexts);
-}
-
-void BM_LengthLoop(benchmark::State& state) {
-    const Fields fields(static_cast<size_t>(state.range(0)));
-    for (auto _ : state) {
-        for (int t = 0; t < kTexts; ++t) {
-            const char* text = fields.text(t);
-            benchmark::DoNotOptimize(text);
-            benchmark::DoNotOptimize(loopLength(text));
-        }
-    }
-    state.SetItemsProcessed(state.iterations() * kTexts);
-}
 
 /// A fixed-width field: a few letters, then blanks to `length`.
 struct PaddedFields : Fields {
@@ -113,7 +73,7 @@ void BM_TrimLoop(benchmark::State& state) {
 struct DelimitedFields : Fields {
     explicit DelimitedFields(size_t length) : Fields(length + 1) {
         for (int t = 0; t < kTexts; ++t)
-            text(t)[mvbPaddedStringLength(text(t))] = ',';
+            text(t)[std::strlen(text(t))] = ',';
     }
 };
 
@@ -203,9 +163,6 @@ void BM_BlockMask(benchmark::State& state) {
 
 #define TEXT_LENGTHS Arg(3)->Arg(8)->Arg(16)->Arg(40)->Arg(200)
 
-BENCHMARK(BM_LengthPadded)->TEXT_LENGTHS;
-BENCHMARK(BM_LengthStrlen)->TEXT_LENGTHS;
-BENCHMARK(BM_LengthLoop)->TEXT_LENGTHS;
 BENCHMARK(BM_TrimWords)->TEXT_LENGTHS;
 BENCHMARK(BM_TrimLoop)->TEXT_LENGTHS;
 BENCHMARK(BM_FindWords)->TEXT_LENGTHS;

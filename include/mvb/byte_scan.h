@@ -15,9 +15,6 @@
 
 static_assert(std::endian::native == std::endian::little, "the scans read words little-endian");
 
-/// Bytes that must be readable past the NUL of a text given to mvbPaddedStringLength.
-inline constexpr size_t kMvbScanPadding = 8;
-
 namespace mvb::scan {
 
 inline constexpr uint64_t kOnes = 0x0101010101010101ull;
@@ -42,17 +39,6 @@ inline uint64_t nonZeroBytes(uint64_t word) noexcept {
 }
 
 }  // namespace mvb::scan
-
-/// Byte length of the NUL-terminated `text`, which must have kMvbScanPadding readable bytes
-/// past its NUL (a buffer whose spare bytes were zeroed, so no load sees unwritten bytes).
-/// Most fields are short: two words are looked at inline before strlen takes the rest.
-inline size_t mvbPaddedStringLength(const char* text) noexcept {
-    for (size_t at = 0; at < 16; at += 8) {
-        const uint64_t zeros = mvb::scan::zeroBytes(mvb::scan::load(text + at));
-        if (zeros != 0) return at + static_cast<size_t>(std::countr_zero(zeros)) / 8;
-    }
-    return 16 + std::strlen(text + 16);
-}
 
 /// Byte length of `text` (`bytes` long) without its trailing blanks and tabs. Padding is mostly
 /// blanks: eight bytes are looked at at a time while eight remain, and the last byte that is no
