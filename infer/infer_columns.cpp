@@ -1,6 +1,7 @@
 #include "infer_columns.h"
 
 #include <set>
+#include <utility>
 
 namespace textjob::infer {
 namespace {
@@ -115,6 +116,21 @@ std::vector<std::string> uniqueNames(const std::vector<std::string>& headings) {
         names[i] = name;
     }
     return names;
+}
+
+ColumnLayout observedColumn(std::string name, std::string heading, const ColumnStats& stats,
+                            TypeMode types, std::vector<std::string>& notes) {
+    ColumnLayout column;
+    column.name = std::move(name);
+    column.heading = std::move(heading);
+    const ColumnType type = stats.decide(types);
+    column.type = type.name;
+    column.outputWidth = type.outputWidth;
+    column.longestChars = stats.longestChars();
+    column.values = stats.values();
+    column.empty = stats.empty();
+    if (!type.note.empty()) notes.push_back("column " + column.name + ": " + type.note);
+    return column;
 }
 
 }  // namespace textjob::infer

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "infer_layout.h"
 #include "infer_values.h"
 
 namespace textjob::infer {
@@ -24,6 +25,12 @@ HeaderDecision decideHeader(const std::vector<std::string>& first,
 /// Field names from header texts: blanks trimmed, an empty one `column_N` (N from 1), a
 /// repeated one (in any case) `name_2`, `name_3`, ….
 std::vector<std::string> uniqueNames(const std::vector<std::string>& headings);
+
+/// The column `name`, showing `heading`, as `stats` saw its values: its type under `types`,
+/// its widths and counts. A note on why it did not get a likelier type goes to `notes`. The
+/// caller adds what its kind of file needs (MAX_LENGTH, or the column's place in the line).
+ColumnLayout observedColumn(std::string name, std::string heading, const ColumnStats& stats,
+                            TypeMode types, std::vector<std::string>& notes);
 
 /// The text without blanks and tabs at its edges.
 std::string trimBlanks(const std::string& text);

@@ -233,17 +233,9 @@ void inferDelimited(const InferOptions& options, FileLayout& layout) {
     headings.resize(count);
     const std::vector<std::string> names = uniqueNames(headings);
     for (size_t i = 0; i < count; ++i) {
-        ColumnLayout column;
-        column.name = names[i];
-        column.heading = header.header ? headings[i] : names[i];
-        const ColumnType type = pass.columns[i].decide(options.types);
-        column.type = type.name;
-        column.outputWidth = type.outputWidth;
-        column.longestChars = pass.columns[i].longestChars();
-        column.maxLength = type.name == "string" ? maxLengthWithHeadroom(column.longestChars) : 0;
-        column.values = pass.columns[i].values();
-        column.empty = pass.columns[i].empty();
-        if (!type.note.empty()) layout.notes.push_back("column " + column.name + ": " + type.note);
+        ColumnLayout column = observedColumn(names[i], header.header ? headings[i] : names[i],
+                                             pass.columns[i], options.types, layout.notes);
+        column.maxLength = column.type == "string" ? maxLengthWithHeadroom(column.longestChars) : 0;
         layout.columns.push_back(std::move(column));
     }
 }

@@ -164,19 +164,11 @@ void inferFixedWidth(const InferOptions& options, FileLayout& layout) {
         h = trimBlanks(h);
     const std::vector<std::string> names = uniqueNames(headings);
     for (size_t f = 0; f < columns.starts.size(); ++f) {
-        ColumnLayout column;
-        column.name = names[f];
-        column.heading = header.header ? headings[f] : names[f];
-        const ColumnType type = pass.stats[f].decide(options.types);
-        column.type = type.name;
-        column.outputWidth = type.outputWidth;
-        column.longestChars = pass.stats[f].longestChars();
+        ColumnLayout column = observedColumn(names[f], header.header ? headings[f] : names[f],
+                                             pass.stats[f], options.types, layout.notes);
         column.startPos = static_cast<int>(columns.starts[f]) + 1;
         const size_t to = f + 1 < columns.starts.size() ? columns.starts[f + 1] : width;
         column.length = static_cast<int>(to - columns.starts[f]);
-        column.values = pass.stats[f].values();
-        column.empty = pass.stats[f].empty();
-        if (!type.note.empty()) layout.notes.push_back("column " + column.name + ": " + type.note);
         layout.columns.push_back(std::move(column));
     }
 }
