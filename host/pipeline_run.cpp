@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "batch_filler.h"
 #include "pipeline_impl.h"
 #include "row_queue.h"
 #include "stop_clock.h"
@@ -85,8 +86,8 @@ void runLast(StepThread& t) {
     }
 }
 
-/// A step that feeds another: the step fills each row where it lies in the batch being filled
-/// (its output row is the batch's next row), and a full batch, or the last one with the step's
+/// A step that feeds another: each row the step gives is packed into the batch being filled
+/// (see BatchFiller), and a full batch, or the last one with the step's
 /// end, goes to the next step. A batch is taken before the step is called, so that once the
 /// next step left, this one is not called. Only the first step stops on a stop request (and
 /// on its own when it does not ask); a later one hands on everything it was given, so that
@@ -96,7 +97,9 @@ void runFeeding(StepThread& t) {
     const bool first = t.step->queuedInput() == nullptr;
     RowQueue& out = *t.output;
     const size_t width = out.width();
+    BatchFiller filler;
     RowBatch* batch = out.acquire();
+    if (batch != nullptr) filler.start(batch);
     while (batch != nullptr) {
         int code = t.step->pullRow();
         const StepOutputItems* row = t.step->outputItems();
@@ -109,15 +112,16 @@ void runFeeding(StepThread& t) {
             code = 2;
         }
         if (code == 0) {
-            batch->append(row->items, width, out.carried());
+            filler.append(row->items, width, out.carried());
             if (first && stop.expired()) [[unlikely]] {
                 code = 2;
                 t.forcedStop = true;
-            } else if (!out.full(*batch)) {
+            } else if (!out.full(filler.rows(), filler.bytes())) {
                 t.offerStatus();
                 continue;
             }
         }
+        filler.finish();
         batch->endCode = code;
         batch->expectedKnown = t.step->getExpectedRows(&batch->expected);
         out.publish(batch);
@@ -127,6 +131,7 @@ void runFeeding(StepThread& t) {
         }
         t.offerStatus();
         batch = out.acquire();
+        if (batch != nullptr) filler.start(batch);
     }
 }
 

@@ -8,7 +8,7 @@ namespace texthost {
 void RowBatch::clear(size_t keepBytes) noexcept {
     // Storage that rows as large as the last ones fill again is kept.
     if (capacity_ > std::max(keepBytes, 2 * used_)) {
-        words_.reset();
+        lines_.reset();
         capacity_ = 0;
     }
     used_ = 0;
@@ -18,25 +18,19 @@ void RowBatch::clear(size_t keepBytes) noexcept {
 
 void RowBatch::grow(size_t atLeast) {
     const size_t wanted = std::max({atLeast, capacity_ * 2, size_t{4096}});
-    const size_t words = (wanted + sizeof(uint64_t) - 1) / sizeof(uint64_t);
-    std::unique_ptr<uint64_t[]> grown(new uint64_t[words]);
-    if (used_ != 0) std::memcpy(grown.get(), words_.get(), used_);
-    words_ = std::move(grown);
-    capacity_ = words * sizeof(uint64_t);
+    const size_t lines = (wanted + kLineBytes - 1) / kLineBytes;
+    std::unique_ptr<Line[]> grown(new Line[lines]);
+    if (used_ != 0) std::memcpy(grown.get(), lines_.get(), used_);
+    lines_ = std::move(grown);
+    capacity_ = lines * kLineBytes;
 }
 
-void RowBatch::append(const StepOutputItem* row, size_t width, const unsigned char* carried) {
-    static const MvbDatavar kNull;
-    size_t size = 0;
-    for (size_t k = 0; k < width; ++k)
-        size += carried == nullptr || carried[k] != 0 ? row[k].value.packedSize() : 1;
-    if (capacity_ - used_ < size) [[unlikely]]
-        grow(used_ + size);
-    unsigned char* at = data() + used_;
-    for (size_t k = 0; k < width; ++k)
-        at = (carried == nullptr || carried[k] != 0 ? row[k].value : kNull).pack(at);
-    used_ += size;
-    ++rows_;
+unsigned char* RowBatch::extend(size_t bytes) {
+    if (capacity_ - used_ < bytes) [[unlikely]]
+        grow(used_ + bytes);
+    unsigned char* const at = data() + used_;
+    used_ += bytes;
+    return at;
 }
 
 RowQueue::RowQueue(size_t width, size_t batchBytes, int batchRows, int batchCount)

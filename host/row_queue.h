@@ -23,6 +23,9 @@ namespace texthost {
 /// answered after these rows (1 end of data, other a failure), and the batch is the last one.
 class RowBatch {
   public:
+    /// The storage of a batch starts on a cache line's boundary.
+    static constexpr size_t kLineBytes = 64;
+
     /// Rows in the batch.
     int rows() const noexcept { return rows_; }
     /// Bytes of packed rows in the batch.
@@ -33,9 +36,11 @@ class RowBatch {
     /// Empties the batch. Storage past `keepBytes`, more than twice what the batch held, is let
     /// go: one row of long texts leaves no lasting trace.
     void clear(size_t keepBytes) noexcept;
-    /// Packs the values of the `width` items of `row` after the rows already in the batch; with
-    /// `carried` given, only the items it marks, the others as nulls.
-    void append(const StepOutputItem* row, size_t width, const unsigned char* carried);
+    /// Room for `bytes` more bytes of packed rows after those in the batch, counted in from
+    /// now on: the caller writes them before the batch is handed on.
+    unsigned char* extend(size_t bytes);
+    /// Counts `rows` more rows, packed through extend().
+    void addRows(int rows) noexcept { rows_ += rows; }
 
     int endCode = 0;
     /// The producing step's getProgress when the batch was handed on.
@@ -43,11 +48,13 @@ class RowBatch {
     uint64_t expected = 0;
 
   private:
-    unsigned char* data() const noexcept { return reinterpret_cast<unsigned char*>(words_.get()); }
+    struct alignas(kLineBytes) Line {
+        unsigned char bytes[kLineBytes];
+    };
+    unsigned char* data() const noexcept { return reinterpret_cast<unsigned char*>(lines_.get()); }
     void grow(size_t atLeast);
 
-    /// 8-byte words, so that every packed value starts aligned.
-    std::unique_ptr<uint64_t[]> words_;
+    std::unique_ptr<Line[]> lines_;
     size_t capacity_ = 0;
     size_t used_ = 0;
     int rows_ = 0;
@@ -72,9 +79,9 @@ class RowQueue {
     }
     /// Only the fields marked in `carried` (one mark per field) are handed on with their values.
     void carryOnly(std::vector<unsigned char> carried) { carried_ = std::move(carried); }
-    /// True when `batch` is full enough to hand on.
-    bool full(const RowBatch& batch) const noexcept {
-        return batch.rows() >= batchRows_ || batch.bytes() >= batchBytes_;
+    /// True when a batch of `rows` rows in `bytes` bytes is full enough to hand on.
+    bool full(int rows, size_t bytes) const noexcept {
+        return rows >= batchRows_ || bytes >= batchBytes_;
     }
 
     // The producing side.

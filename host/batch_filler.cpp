@@ -1,0 +1,87 @@
+#include "batch_filler.h"
+
+#include <cstdint>
+#include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace texthost {
+namespace {
+
+constexpr size_t kLineBytes = RowBatch::kLineBytes;
+
+/// memcpy() whose stores bypass the caches where the processor has them.
+void streamCopy(unsigned char* to, const unsigned char* from, size_t size) noexcept {
+#if defined(__SSE2__)
+    // Streaming stores take 16-byte aligned addresses: the bytes before the first one are
+    // copied as usual.
+    size_t head = (16 - (reinterpret_cast<uintptr_t>(to) & 15)) & 15;
+    if (head > size) head = size;
+    std::memcpy(to, from, head);
+    to += head;
+    from += head;
+    size -= head;
+    for (; size >= 16; size -= 16, to += 16, from += 16) {
+        _mm_stream_si128(reinterpret_cast<__m128i*>(to),
+                         _mm_loadu_si128(reinterpret_cast<const __m128i*>(from)));
+    }
+#endif
+    std::memcpy(to, from, size);
+}
+
+/// Orders the streaming stores before the stores that follow.
+void streamFence() noexcept {
+#if defined(__SSE2__)
+    _mm_sfence();
+#endif
+}
+
+}  // namespace
+
+void BatchFiller::start(RowBatch* batch) noexcept {
+    batch_ = batch;
+    staged_ = 0;
+    rows_ = 0;
+}
+
+void BatchFiller::append(const StepOutputItem* row, size_t width, const unsigned char* carried) {
+    static const MvbDatavar kNull;
+    size_t size = 0;
+    for (size_t k = 0; k < width; ++k)
+        size += carried == nullptr || carried[k] != 0 ? row[k].value.packedSize() : 1;
+    unsigned char* at = nullptr;
+    if (size > kStageBytes - kLineBytes) [[unlikely]] {
+        moveStaged(true);
+        at = batch_->extend(size);
+    } else {
+        if (kStageBytes - staged_ < size) moveStaged(false);
+        at = stage_ + staged_;
+        staged_ += size;
+    }
+    for (size_t k = 0; k < width; ++k)
+        at = (carried == nullptr || carried[k] != 0 ? row[k].value : kNull).pack(at);
+    ++rows_;
+}
+
+void BatchFiller::moveStaged(bool all) {
+    size_t size = staged_;
+    if (!all) {
+        // The stage is nearly full (a row of at most kStageBytes - kLineBytes did not fit), so
+        // what ends on a line's boundary is most of it. The batch's storage starts on one.
+        size -= (batch_->bytes() + size) % kLineBytes;
+    }
+    streamCopy(batch_->extend(size), stage_, size);
+    staged_ -= size;
+    std::memmove(stage_, stage_ + size, staged_);
+}
+
+void BatchFiller::finish() {
+    moveStaged(true);
+    batch_->addRows(rows_);
+    rows_ = 0;
+    streamFence();
+}
+
+}  // namespace texthost
