@@ -72,6 +72,7 @@ void BatchFiller::moveStaged(bool all) {
         // what ends on a line's boundary is most of it. The batch's storage starts on one.
         size -= (batch_->bytes() + size) % kLineBytes;
     }
+    if (size == 0) return;
     streamCopy(batch_->extend(size), stage_, size);
     staged_ -= size;
     std::memmove(stage_, stage_ + size, staged_);
