@@ -51,18 +51,32 @@ void BatchFiller::append(const StepOutputItem* row, size_t width, const unsigned
     size_t size = 0;
     for (size_t k = 0; k < width; ++k)
         size += carried == nullptr || carried[k] != 0 ? row[k].value.packedSize() : 1;
-    unsigned char* at = nullptr;
-    if (size > kStageBytes - kLineBytes) [[unlikely]] {
-        moveStaged(true);
-        at = batch_->extend(size);
-    } else {
+    ++rows_;
+    if (size <= kStageBytes - kLineBytes) [[likely]] {
         if (kStageBytes - staged_ < size) moveStaged(false);
-        at = stage_ + staged_;
+        unsigned char* at = stage_ + staged_;
         staged_ += size;
+        for (size_t k = 0; k < width; ++k)
+            at = (carried == nullptr || carried[k] != 0 ? row[k].value : kNull).pack(at);
+        return;
     }
+    moveStaged(true);
+    unsigned char* const large = largeArea(size);
+    unsigned char* at = large != nullptr ? large : batch_->extend(size);
     for (size_t k = 0; k < width; ++k)
         at = (carried == nullptr || carried[k] != 0 ? row[k].value : kNull).pack(at);
-    ++rows_;
+    if (large != nullptr) streamCopy(batch_->extend(size), large, size);
+}
+
+unsigned char* BatchFiller::largeArea(size_t size) {
+    if (size > kLargeRowBytes) return nullptr;
+    if (largeCapacity_ < size) {
+        large_.reset();  // the old area goes before the larger one is taken
+        largeCapacity_ = 0;
+        large_.reset(new unsigned char[size]);
+        largeCapacity_ = size;
+    }
+    return large_.get();
 }
 
 void BatchFiller::moveStaged(bool all) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 
 #include "row_queue.h"
 #include "step/host.h"
@@ -14,7 +15,9 @@ namespace texthost {
 /// every later load of the producer that waits for earlier stores (a load from a line just
 /// copied, say) would wait for those fetches too. Streaming stores write whole lines without
 /// fetching them; the consumer then reads the batch from memory, in order, which prefetching
-/// hides. A row larger than the area is packed into the batch directly.
+/// hides. A row larger than the area is packed into a larger area of the producer's own and
+/// moved the same way; only a row larger than a few batches is packed into the batch directly,
+/// into storage the batch has just grown for it.
 class BatchFiller {
   public:
     BatchFiller() = default;
@@ -38,7 +41,15 @@ class BatchFiller {
     /// end the batch on a cache line's boundary, so that no line is written in two parts.
     void moveStaged(bool all);
 
+    /// Packs a row of `size` bytes (more than the stage holds) into `large_`, grown to hold it
+    /// unless it is larger than kLargeRowBytes; returns where the row goes, or null.
+    unsigned char* largeArea(size_t size);
+
     static constexpr size_t kStageBytes = 4096;
+    /// The largest row packed through large_; a larger one gets a batch's storage of its own.
+    static constexpr size_t kLargeRowBytes = size_t{256} << 10;
+    std::unique_ptr<unsigned char[]> large_;
+    size_t largeCapacity_ = 0;
     RowBatch* batch_ = nullptr;
     size_t staged_ = 0;
     int rows_ = 0;
