@@ -229,12 +229,20 @@ class ThreadedTextjobTest : public ::testing::Test {
                 std::to_string(i) + ",n,1.5," + std::string(3000 + i % 4000, "abc<"[i % 4]) + "\n";
         }
         write("long.csv", long_csv);
+        // Rows around the largest that the producer packs in its own memory (256 KB) before
+        // the batch, and past it.
+        std::string huge_csv = "id,name,amount,note\n";
+        for (int i = 1; i <= 24; ++i) {
+            const size_t size = i % 3 == 0 ? 250000 + 1000 * static_cast<size_t>(i) : 50;
+            huge_csv += std::to_string(i) + ",n,2.5," + std::string(size, "xyz"[i % 3]) + "\n";
+        }
+        write("huge.csv", huge_csv);
         write("job.json", R"({"steps": [
             {"type": "SOURCE_DELIMTEXT", "name": "in", "properties": {"FILENAME": "in.csv",
              "SKIPROWS": 1, "QUOTE": "\"", "FIELDS": [{"NAME": "id", "TYPE": "integer"},
              {"NAME": "name", "TYPE": "string", "MAX_LENGTH": 10},
              {"NAME": "amount", "TYPE": "real"},
-             {"NAME": "note", "TYPE": "string", "MAX_LENGTH": 8000}]}},
+             {"NAME": "note", "TYPE": "string", "MAX_LENGTH": 400000}]}},
             {"type": "DEST_DELIMTEXT", "name": "csv", "properties": {"FILENAME": "written/out.csv",
              "QUALIFIER": "\"", "FIELDS": [{"FIELDNAME": "id"}, {"FIELDNAME": "name"},
              {"FIELDNAME": "amount"}, {"FIELDNAME": "note"}]}},
@@ -289,6 +297,7 @@ TEST_F(ThreadedTextjobTest, WritesTheSameBytesAndSaysTheSameInBothDrivers) {
         {"MAX_OUTPUT_ROWS inside a batch", {"--set", "in.MAX_OUTPUT_ROWS=1234"}, 0},
         {"source fails at row 4000", {"--set", "in.FILENAME=bad.csv"}, 1},
         {"long texts", {"--set", "in.FILENAME=long.csv"}, 0},
+        {"rows of hundreds of kilobytes", {"--set", "in.FILENAME=huge.csv"}, 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
