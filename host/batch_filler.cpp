@@ -48,24 +48,31 @@ void BatchFiller::start(RowBatch* batch) noexcept {
 
 void BatchFiller::append(const StepOutputItem* row, size_t width, const unsigned char* carried) {
     static const MvbDatavar kNull;
+    // A field that no later step reads crosses as a null.
+    const auto valueAt = [&](size_t k) noexcept -> const MvbDatavar& {
+        return carried == nullptr || carried[k] != 0 ? row[k].value : kNull;
+    };
+    const auto packRow = [&](unsigned char* at) noexcept {
+        for (size_t k = 0; k < width; ++k)
+            at = valueAt(k).pack(at);
+    };
     size_t size = 0;
     for (size_t k = 0; k < width; ++k)
-        size += carried == nullptr || carried[k] != 0 ? row[k].value.packedSize() : 1;
+        size += valueAt(k).packedSize();
     ++rows_;
     if (size <= kStageBytes - kLineBytes) [[likely]] {
         if (kStageBytes - staged_ < size) moveStaged(false);
-        unsigned char* at = stage_ + staged_;
+        packRow(stage_ + staged_);
         staged_ += size;
-        for (size_t k = 0; k < width; ++k)
-            at = (carried == nullptr || carried[k] != 0 ? row[k].value : kNull).pack(at);
         return;
     }
     moveStaged(true);
-    unsigned char* const large = largeArea(size);
-    unsigned char* at = large != nullptr ? large : batch_->extend(size);
-    for (size_t k = 0; k < width; ++k)
-        at = (carried == nullptr || carried[k] != 0 ? row[k].value : kNull).pack(at);
-    if (large != nullptr) streamCopy(batch_->extend(size), large, size);
+    if (unsigned char* const large = largeArea(size)) {
+        packRow(large);
+        streamCopy(batch_->extend(size), large, size);
+    } else {
+        packRow(batch_->extend(size));
+    }
 }
 
 unsigned char* BatchFiller::largeArea(size_t size) {

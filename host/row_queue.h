@@ -14,10 +14,10 @@ namespace texthost {
 
 /// Rows one step handed on, on their way to the next step, each value laid flat one after the
 /// other (see MvbDatavar::pack). The producing step fills its own output row as it does
-/// without threads, and the row is packed here; the consuming step's input row is its own too,
-/// unpacked from here. A row of ten fields crosses between the two cores as a few cache lines
-/// of its values, not as the value objects, whose lines both threads would otherwise pass back
-/// and forth at every row; and neither side writes where the other one reads.
+/// without threads, and the row is packed into a batch (see BatchFiller); the consuming step's
+/// input row is its own too, unpacked from here. A row of ten fields crosses between the two cores
+/// as a few cache lines of its values, not as the value objects, whose lines both threads would
+/// otherwise pass back and forth at every row; and neither side writes where the other one reads.
 ///
 /// `endCode` is 0 while more batches follow; otherwise it is what the step's processRow
 /// answered after these rows (1 end of data, other a failure), and the batch is the last one.
