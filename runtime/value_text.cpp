@@ -35,8 +35,8 @@ constexpr uint64_t wordBits(std::string_view word) noexcept {
 
 /// `bits` (the bytes of a text) with the ASCII capitals made small, all eight bytes at once.
 constexpr uint64_t foldCapitals(uint64_t bits) noexcept {
-    constexpr uint64_t kOnes = 0x0101010101010101ull;
-    constexpr uint64_t kHighs = kOnes * 0x80;
+    using mvb::scan::kHighs;
+    using mvb::scan::kOnes;
     const uint64_t low7 = bits & ~kHighs;
     const uint64_t fromA = (low7 + kOnes * (0x80 - 'A')) & kHighs;
     const uint64_t pastZ = (low7 + kOnes * (0x80 - 'Z' - 1)) & kHighs;
@@ -166,8 +166,9 @@ constexpr double kPowers[kPlainRealDigits + 1] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e
                                                   1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
 
 /// The value of the eight decimal digits (bytes '0' to '9') of `bits`, the first (most
-/// significant) in the lowest byte: three multiplications instead of a chain of eight.
-inline uint64_t eightDigits(uint64_t bits) noexcept {
+/// significant) in the lowest byte: three multiplications instead of a chain of eight. (The
+/// way back, a number's digits as bytes, is eightDigits() of decimal_digits.h.)
+inline uint64_t eightDigitsValue(uint64_t bits) noexcept {
     bits -= 0x3030303030303030ull;
     bits = (bits * 10 + (bits >> 8)) & 0x00FF00FF00FF00FFull;
     bits = (bits * 100 + (bits >> 16)) & 0x0000FFFF0000FFFFull;
@@ -177,8 +178,8 @@ inline uint64_t eightDigits(uint64_t bits) noexcept {
 /// The high bit of each byte of `bits` that is a decimal digit, exactly (no borrows between
 /// bytes: each byte's test keeps within the byte).
 inline uint64_t digitBytes(uint64_t bits) noexcept {
-    constexpr uint64_t kOnes = 0x0101010101010101ull;
-    constexpr uint64_t kHighs = kOnes * 0x80;
+    using mvb::scan::kHighs;
+    using mvb::scan::kOnes;
     const uint64_t fromZero = ((bits | kHighs) - kOnes * '0') & kHighs;            // >= '0'
     const uint64_t pastNine = ((bits & ~kHighs) + kOnes * (0x7F - '9')) & kHighs;  // > '9'
     return fromZero & ~pastNine & ~bits & kHighs;
@@ -196,8 +197,8 @@ inline bool parseShortPlainReal(std::string_view text, double* value) noexcept {
     }
     const uint64_t bits = shortTextBits(text);
     const uint64_t used = size == 8 ? ~uint64_t{0} : (uint64_t{1} << (8 * size)) - 1;
-    constexpr uint64_t kHighs = 0x8080808080808080ull;
-    const uint64_t points = ~mvb::scan::nonZeroBytes(bits ^ 0x2E2E2E2E2E2E2E2Eull) & kHighs;
+    using mvb::scan::kHighs;
+    const uint64_t points = ~mvb::scan::nonZeroBytes(bits ^ (mvb::scan::kOnes * '.')) & kHighs;
     // A point: the one byte that is no digit, neither first nor last.
     const uint64_t notDigits = ~digitBytes(bits) & kHighs & used;
     uint64_t digits = bits;
@@ -217,7 +218,7 @@ inline bool parseShortPlainReal(std::string_view text, double* value) noexcept {
     // Leading zeros fill the word: the digits move up to its high bytes.
     const size_t pad = 8 * (8 - count);
     digits = pad == 0 ? digits : (digits << pad) | (0x3030303030303030ull >> (64 - pad));
-    const double result = static_cast<double>(eightDigits(digits)) / kPowers[fraction];
+    const double result = static_cast<double>(eightDigitsValue(digits)) / kPowers[fraction];
     *value = negative ? -result : result;
     return true;
 }
