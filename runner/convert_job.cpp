@@ -4,6 +4,7 @@
 #include <cctype>
 #include <filesystem>
 
+#include "mvb/html.h"
 #include "texthost/closest_name.h"
 
 namespace textjob {
@@ -99,24 +100,10 @@ std::string htmlText(std::string_view text) {
     std::string out;
     out.reserve(text.size());
     for (const char c : text) {
-        switch (c) {
-            case '&':
-                out += "&amp;";
-                break;
-            case '<':
-                out += "&lt;";
-                break;
-            case '>':
-                out += "&gt;";
-                break;
-            case '"':
-                out += "&quot;";
-                break;
-            case '\'':
-                out += "&apos;";
-                break;
-            default:
-                out += c;
+        if (const char* entity = mvb::html::entityFor(c)) {
+            out += entity;
+        } else {
+            out += c;
         }
     }
     return out;

@@ -8,6 +8,7 @@
 
 #include "dest_value_text.h"
 #include "html_style_sheet.h"
+#include "mvb/html.h"
 #include "mvb/path.h"
 #include "mvb/types.h"
 #include "step_catalogue.h"
@@ -269,23 +270,7 @@ bool DTS_TxtHtmlDest::appendSectionStart(const StepOutputItems* items) {
 
 namespace {
 
-/// The entity written for a byte that markup would read, or null for any other byte.
-const char* entityFor(char byte) noexcept {
-    switch (byte) {
-        case '"':
-            return "&quot;";
-        case '&':
-            return "&amp;";
-        case '\'':
-            return "&apos;";
-        case '<':
-            return "&lt;";
-        case '>':
-            return "&gt;";
-        default:
-            return nullptr;
-    }
-}
+using mvb::html::entityFor;
 
 // Three tests find the five bytes: '&' (0x26) and '\'' (0x27) differ only in the lowest bit, and
 // '<' (0x3C) and '>' (0x3E) only in the second; with that bit cleared in every byte each pair
