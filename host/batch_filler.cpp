@@ -56,11 +56,26 @@ void BatchFiller::append(const StepOutputItem* row, size_t width, const unsigned
         for (size_t k = 0; k < width; ++k)
             at = valueAt(k).pack(at);
     };
+    ++rows_;
+    // Most rows go straight into what is left of the stage, each value while the room left
+    // holds its bound; a row that does not fit is packed again below, once its size is known.
+    {
+        unsigned char* at = stage_ + staged_;
+        size_t k = 0;
+        for (; k < width; ++k) {
+            const MvbDatavar& value = valueAt(k);
+            if (value.packedBound() > static_cast<size_t>(stage_ + kStageBytes - at)) break;
+            at = value.pack(at);
+        }
+        if (k == width) [[likely]] {
+            staged_ = static_cast<size_t>(at - stage_);
+            return;
+        }
+    }
     size_t size = 0;
     for (size_t k = 0; k < width; ++k)
         size += valueAt(k).packedSize();
-    ++rows_;
-    if (size <= kStageBytes - kLineBytes) [[likely]] {
+    if (size <= kStageBytes - kLineBytes) {
         if (kStageBytes - staged_ < size) moveStaged(false);
         packRow(stage_ + staged_);
         staged_ += size;

@@ -148,6 +148,8 @@ class MVB_API MvbDatavar {
                 return 1 + sizeof(int64_t);
         }
     }
+    /// At least packedSize(), found without looking at the kind: the room that pack() may need.
+    size_t packedBound() const noexcept { return kPackedBoundBytes + text_.size(); }
     /// Writes the value at `out`, which has room for packedSize() bytes; returns the byte after.
     unsigned char* pack(unsigned char* out) const noexcept {
         const auto type = static_cast<unsigned char>(type_);
@@ -219,6 +221,9 @@ class MVB_API MvbDatavar {
     /// The bytes of the non-string kinds' storage (the union below), copied as one.
     static constexpr size_t kScalarBytes = sizeof(MvbDate) > sizeof(int64_t) ? sizeof(MvbDate)
                                                                              : sizeof(int64_t);
+    /// The tag byte and the most any kind other than a string's bytes takes: ten 7-bit groups
+    /// (64 bits), a date or a real.
+    static constexpr size_t kPackedBoundBytes = 1 + (kScalarBytes > 10 ? kScalarBytes : size_t{10});
     /// An integer with its sign in the lowest bit and its magnitude above it.
     static uint64_t zigzag(int64_t value) noexcept {
         return (static_cast<uint64_t>(value) << 1) ^ static_cast<uint64_t>(value >> 63);

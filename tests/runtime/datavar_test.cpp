@@ -602,8 +602,11 @@ TEST(Datavar, PackedRowUnpacksAsItWas) {
         row.emplace_back().assignKnownUtf8(std::string(length, 'L'));
 
     size_t size = 0;
-    for (const MvbDatavar& value : row)
+    for (const MvbDatavar& value : row) {
+        // The room a filler leaves for a value before it knows the value's size.
+        EXPECT_GE(value.packedBound(), value.packedSize());
         size += value.packedSize();
+    }
     std::vector<unsigned char> buffer(size);
     unsigned char* bytes = buffer.data();
     unsigned char* end = bytes;
