@@ -293,7 +293,7 @@ void MvbDatavar::truncate(int length, int /*byteSize*/) noexcept {
     if (type_ != mvbTypeString || length < 0 || text_.size() <= static_cast<size_t>(length)) {
         return;
     }
-    text_.resize(mvb::utf8::charsToBytes(text_, static_cast<size_t>(length)));
+    text_.truncate(mvb::utf8::charsToBytes(text_, static_cast<size_t>(length)));
 }
 
 const void* MvbDatavar::getRaw(int* size) const noexcept {

@@ -8,6 +8,7 @@
 #include "mvb/date.h"
 #include "mvb/export.h"
 #include "mvb/string.h"
+#include "mvb/text_bytes.h"
 #include "mvb/types.h"
 
 /// A typed, nullable value: null, boolean, 64-bit integer, double, UTF-8 string or date.
@@ -34,7 +35,7 @@ class MVB_API MvbDatavar {
     MvbDatavar& operator=(const MvbDatavar& other) {
         switch (other.type_) {
             case mvbTypeString:
-                if (this != &other) text_.assign(other.text_);
+                text_ = other.text_;
                 knownUtf8_ = other.knownUtf8_;
                 break;
             case mvbTypeNull:
@@ -102,7 +103,7 @@ class MVB_API MvbDatavar {
     size_t storageBytes() const noexcept { return text_.capacity(); }
     /// Makes the value null and gives back the string storage it holds.
     void releaseStorage() noexcept {
-        std::string().swap(text_);
+        text_.release();
         type_ = mvbTypeNull;
         knownUtf8_ = false;
     }
@@ -266,5 +267,5 @@ class MVB_API MvbDatavar {
         double real_;
         MvbDate date_;
     };
-    std::string text_;
+    mvb::TextBytes text_;
 };
