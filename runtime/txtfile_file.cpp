@@ -74,6 +74,10 @@ int TextFile::readInLine(int count, MvbTextSpan* text, bool* lineEnded) {
     return reader_ ? reader_->readInLine(count, text, lineEnded) : refuseRead();
 }
 
+bool TextFile::readLineFields(int count, const int* starts, const int* widths, MvbTextSpan* texts) {
+    return reader_ && reader_->readLineFields(count, starts, widths, texts);
+}
+
 int TextFile::readLine(int /*count*/, MvbTextSpan* line, bool* present) {
     if (!reader_) [[unlikely]] {
         *present = false;

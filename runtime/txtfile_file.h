@@ -23,6 +23,8 @@ class TextFile final : public MvbTxtFile {
     void getLastError(MvbString& text) const override;
     int read(int count, MvbTextSpan* text) override;
     int readInLine(int count, MvbTextSpan* text, bool* lineEnded) override;
+    bool readLineFields(int count, const int* starts, const int* widths,
+                        MvbTextSpan* texts) override;
     int readLine(int count, MvbTextSpan* line, bool* present) override;
     bool skipRecords(int width, int count) override;
     void close() override;

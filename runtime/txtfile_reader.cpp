@@ -719,6 +719,43 @@ int TextReader::readInLine(int count, MvbTextSpan* text, bool* lineEnded) {
     return readInLineGeneral(count, text, lineEnded);
 }
 
+bool TextReader::readLineFields(int count, const int* starts, const int* widths,
+                                MvbTextSpan* texts) {
+    if (!utf8_ || pendingCut_ != 0 || count <= 0 || !beginOperation()) {
+        return false;
+    }
+    const size_t lineStart = pos_;
+    const size_t lineEnd = currentLineEnd();
+    if (!lineEndInBuffer(lineEnd)) {
+        return false;
+    }
+    const char* const base = buffer_.get();
+    const size_t lineBytes = lineEnd - lineStart;
+    size_t reached = 0;  // where the field before ended, in the line
+    for (int i = 0; i < count; ++i) {
+        if (starts[i] < 0 || widths[i] <= 0 || static_cast<size_t>(starts[i]) < reached) {
+            return false;
+        }
+        const auto start = static_cast<size_t>(starts[i]);
+        reached = start + static_cast<size_t>(widths[i]);
+        if (start >= lineBytes) {
+            texts[i] = MvbTextSpan{};
+            continue;
+        }
+        // Where a skip or a read would stop inside a character, the byte count cuts it: that
+        // is for readInLine() to do.
+        const size_t end = reached < lineBytes ? reached : lineBytes;
+        if (isContinuation(base[lineStart + start]) ||
+            (end < lineBytes && isContinuation(base[lineStart + end]))) {
+            return false;
+        }
+        texts[i].text = base + lineStart + start;
+        texts[i].bytes = static_cast<int>(end - start);
+    }
+    consumeLineEnd(lineEnd);
+    return true;
+}
+
 int TextReader::skip(int count, bool* lineEnded) {
     bool ended = false;
     size_t taken = 0;

@@ -51,6 +51,7 @@ class TextReader {
     int readRecord(const MvbRecordQuoting& quoting, MvbTextSpan* record, bool* present);
     int read(int count, MvbTextSpan* text);
     int readInLine(int count, MvbTextSpan* text, bool* lineEnded);
+    bool readLineFields(int count, const int* starts, const int* widths, MvbTextSpan* texts);
     int skip(int count, bool* lineEnded);
     bool skipRecords(int width, int count);
 

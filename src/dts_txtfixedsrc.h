@@ -58,9 +58,10 @@ class DTS_TxtFixedSrc final : public TextSource {
     std::string_view valueBeforeNul(const StepOutputItem& item, int field, std::string_view text);
 
     FixedSourceSettings settings_;
-    std::unique_ptr<int[]> startOffsets_;  ///< START_POS - 1 of each field
-    std::unique_ptr<int[]> fieldLengths_;  ///< LENGTH of each field
-    int64_t expectedRows_ = -1;            ///< -1 while unknown
-    int recordExtent_ = 0;                 ///< the largest start offset + length over the fields
-    int rowsToSkip_ = 0;  ///< head lines still to skip in the current file (line mode)
+    std::unique_ptr<int[]> startOffsets_;        ///< START_POS - 1 of each field
+    std::unique_ptr<int[]> fieldLengths_;        ///< LENGTH of each field
+    std::unique_ptr<MvbTextSpan[]> fieldTexts_;  ///< a line's fields, read at once
+    int64_t expectedRows_ = -1;                  ///< -1 while unknown
+    int recordExtent_ = 0;  ///< the largest start offset + length over the fields
+    int rowsToSkip_ = 0;    ///< head lines still to skip in the current file (line mode)
 };
