@@ -9,7 +9,7 @@ void TextBytes::assignGrown(const char* bytes, size_t count) {
     // take new storage each time.
     size_t capacity = capacity_ * 2;
     if (capacity < count) capacity = count;
-    auto grown = std::make_unique<char[]>(capacity + 1);
+    auto grown = std::make_unique_for_overwrite<char[]>(capacity + 1);
     std::memcpy(grown.get(), bytes, count);
     grown[count] = '\0';
     if (data_ != inline_) delete[] data_;
