@@ -9,25 +9,27 @@
 
 namespace mvb {
 
+/// Copies `count` bytes, from one to two words of type `Word`, as a word from each end (the two
+/// overlap when `count` is less than two words); both are loaded before either is stored.
+template <typename Word>
+inline void copyWordEnds(char* to, const char* from, size_t count) noexcept {
+    Word head;
+    Word tail;
+    std::memcpy(&head, from, sizeof head);
+    std::memcpy(&tail, from + count - sizeof tail, sizeof tail);
+    std::memcpy(to, &head, sizeof head);
+    std::memcpy(to + count - sizeof tail, &tail, sizeof tail);
+}
+
 /// Copies `count` bytes from `from` to `to`; the two may overlap. Up to 16 bytes take a few
 /// loads, all made before the first store, and no call: most texts in rows are that short.
 inline void copyTextBytes(char* to, const char* from, size_t count) noexcept {
     if (count > 16) {
         std::memmove(to, from, count);
     } else if (count >= 8) {
-        uint64_t head;
-        uint64_t tail;
-        std::memcpy(&head, from, sizeof head);
-        std::memcpy(&tail, from + count - 8, sizeof tail);
-        std::memcpy(to, &head, sizeof head);
-        std::memcpy(to + count - 8, &tail, sizeof tail);
+        copyWordEnds<uint64_t>(to, from, count);
     } else if (count >= 4) {
-        uint32_t head;
-        uint32_t tail;
-        std::memcpy(&head, from, sizeof head);
-        std::memcpy(&tail, from + count - 4, sizeof tail);
-        std::memcpy(to, &head, sizeof head);
-        std::memcpy(to + count - 4, &tail, sizeof tail);
+        copyWordEnds<uint32_t>(to, from, count);
     } else if (count != 0) {
         const char first = from[0];
         const char middle = from[count / 2];
