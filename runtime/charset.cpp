@@ -155,14 +155,40 @@ constexpr uint8_t kCarry = kTooShort | kTooLong | kTwoConts;
 [[gnu::target("ssse3")]] size_t validPrefixByBlocks(const unsigned char* p, size_t size) noexcept {
     size_t pos = 0;
     __m128i previous = _mm_setzero_si128();
-    while (pos + 16 <= size) {
-        const __m128i input = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + pos));
-        const __m128i errors = blockErrors(input, previous);
-        if (_mm_movemask_epi8(_mm_cmpeq_epi8(errors, _mm_setzero_si128())) != 0xFFFF) {
-            break;
+    // A lead byte in the last three bytes of `previous` that wants more bytes than are left
+    // there: ASCII after it is an error.
+    const __m128i lastLeads =
+        _mm_setr_epi8(-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, static_cast<char>(0xEF),
+                      static_cast<char>(0xDF), static_cast<char>(0xBF));
+    bool sound = true;
+    while (sound && pos + 16 <= size) {
+        // Most text is ASCII for long stretches: 64 bytes without a high bit after a whole
+        // character need no closer look.
+        if (pos + 64 <= size) {
+            const auto* at = reinterpret_cast<const __m128i*>(p + pos);
+            const __m128i last = _mm_loadu_si128(at + 3);
+            const __m128i any =
+                _mm_or_si128(_mm_or_si128(_mm_loadu_si128(at), _mm_loadu_si128(at + 1)),
+                             _mm_or_si128(_mm_loadu_si128(at + 2), last));
+            const __m128i unfinished = _mm_subs_epu8(previous, lastLeads);
+            if (_mm_movemask_epi8(any) == 0 &&
+                _mm_movemask_epi8(_mm_cmpeq_epi8(unfinished, _mm_setzero_si128())) == 0xFFFF) {
+                previous = last;
+                pos += 64;
+                continue;
+            }
         }
-        previous = input;
-        pos += 16;
+        // Else the same 64 bytes (or what is left) block by block.
+        for (int block = 0; block < 4 && pos + 16 <= size; ++block) {
+            const __m128i input = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + pos));
+            const __m128i errors = blockErrors(input, previous);
+            if (_mm_movemask_epi8(_mm_cmpeq_epi8(errors, _mm_setzero_si128())) != 0xFFFF) {
+                sound = false;
+                break;
+            }
+            previous = input;
+            pos += 16;
+        }
     }
     // Every character before `pos` is whole and valid but one that a lead byte in the last
     // three bytes starts: the character loop goes on from that lead byte.
