@@ -161,10 +161,16 @@ constexpr uint8_t kCarry = kTooShort | kTooLong | kTwoConts;
         _mm_setr_epi8(-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, static_cast<char>(0xEF),
                       static_cast<char>(0xDF), static_cast<char>(0xBF));
     bool sound = true;
+    // Groups of 64 bytes to check block by block before trying a group for ASCII again: in text
+    // with a letter beyond ASCII every few dozen bytes the try fails as often as not, and each
+    // failure is a mispredicted branch.
+    int untried = 0;
     while (sound && pos + 16 <= size) {
         // Most text is ASCII for long stretches: 64 bytes without a high bit after a whole
         // character need no closer look.
-        if (pos + 64 <= size) {
+        if (untried > 0) {
+            --untried;
+        } else if (pos + 64 <= size) {
             const auto* at = reinterpret_cast<const __m128i*>(p + pos);
             const __m128i last = _mm_loadu_si128(at + 3);
             const __m128i any =
@@ -177,6 +183,7 @@ constexpr uint8_t kCarry = kTooShort | kTooLong | kTwoConts;
                 pos += 64;
                 continue;
             }
+            untried = 3;
         }
         // Else the same 64 bytes (or what is left) block by block.
         for (int block = 0; block < 4 && pos + 16 <= size; ++block) {
