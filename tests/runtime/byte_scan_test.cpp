@@ -99,26 +99,4 @@ TEST(ByteScan, FindByteStopsAtTheFirstOccurrence) {
     }
 }
 
-// Trimming trailing blanks and tabs against a byte loop: every length up to three words, the
-// last kept byte at every place, in exactly its own bytes.
-TEST(ByteScan, TrimmedBlankLengthMatchesAByteLoop) {
-    std::mt19937 random(7);
-    const char kPieces[] = {' ', '\t', 'x', '\0', '\x80', '!' /* one bit from a blank */};
-    for (size_t length = 0; length <= 24; ++length) {
-        for (int round = 0; round < 200; ++round) {
-            std::vector<char> text(length);
-            for (char& byte : text)
-                byte = kPieces[random() % std::size(kPieces)];
-            // Long runs of padding, as fixed-width fields have.
-            const size_t padded = length == 0 ? 0 : random() % (length + 1);
-            std::fill(text.end() - static_cast<long>(padded), text.end(), round % 3 ? ' ' : '\t');
-            size_t expected = length;
-            while (expected > 0 && (text[expected - 1] == ' ' || text[expected - 1] == '\t'))
-                --expected;
-            ASSERT_EQ(mvbTrimmedBlankLength(text.data(), length), expected)
-                << "length " << length << ", round " << round;
-        }
-    }
-}
-
 }  // namespace

@@ -124,25 +124,5 @@ TEST(LineFields, GivesWhatFieldByFieldReadsGive) {
     }
 }
 
-TEST(LineFields, DeclinesLayoutsItCannotReadInOrder) {
-    TempDir dir;
-    const std::string path = dir.file("in.txt");
-    writeBytes(path, "abcdef\nghijkl\n");
-    MvbTxtFile* file = openWith(path, MVB_OPEN_READ, 65001, 0);
-    FileCloser close{file};
-    MvbTextSpan texts[2];
-    const int backwards[] = {3, 0};
-    const int overlapping[] = {0, 2};
-    const int widths[] = {3, 3};
-    const int empty[] = {3, 0};
-    EXPECT_FALSE(file->readLineFields(2, backwards, widths, texts));
-    EXPECT_FALSE(file->readLineFields(2, overlapping, widths, texts));
-    EXPECT_FALSE(file->readLineFields(2, overlapping + 0, empty, texts));
-    // Nothing was read: the first line is still there.
-    const int starts[] = {0, 3};
-    ASSERT_TRUE(file->readLineFields(2, starts, widths, texts));
-    EXPECT_EQ(std::string(texts[0].text, 3) + std::string(texts[1].text, 3), "abcdef");
-}
-
 }  // namespace
 }  // namespace textfile_test
