@@ -42,18 +42,6 @@ class MVB_API MvbTxtFile {
     /// As read(), but stops at the end of the current line: the line end is consumed, not
     /// returned, and sets `*lineEnded`. Returns the bytes of text read (without the line end).
     virtual int readInLine(int count, MvbTextSpan* text, bool* lineEnded) = 0;
-    /// A shortcut for a line of fixed fields: reads the whole next line, its fields, the rest
-    /// and its line end, as skip() and readInLine() field by field and a last skip(-1) would,
-    /// when the file can hand out every field from what it holds. Field i is `widths[i]` (more
-    /// than 0) bytes from byte `starts[i]` of the line, each field at or after the end of the
-    /// one before. `texts[i]` gets the field's text: empty for a field the line ends before,
-    /// else at least a byte. The texts point into the file's buffer, are not NUL-terminated and
-    /// stay valid until the next operation. Returns false, having read nothing and with `texts`
-    /// unspecified, where it cannot (the file is not UTF-8, the line is not wholly read yet or
-    /// is the last, a field's edge would cut a character, the layout is none such); the caller
-    /// then reads the fields one by one.
-    virtual bool readLineFields(int count, const int* starts, const int* widths,
-                                MvbTextSpan* texts) = 0;
     /// Reads the next line (`count` is -1). Returns the UTF-8 byte length of the line, without
     /// its line end, and sets `*present`. At the end of the file it returns 0 with `*present`
     /// false; an empty line gives 0 with `*present` true. Negative on failure.
@@ -144,6 +132,18 @@ class MVB_API MvbTxtFile {
     /// within the range. False when the file cannot be read from a byte position or moving
     /// fails (the reason in getLastError).
     virtual bool readRange(uint64_t begin, uint64_t end) = 0;
+    /// A shortcut for a line of fixed fields: reads the whole next line, its fields, the rest
+    /// and its line end, as skip() and readInLine() field by field and a last skip(-1) would,
+    /// when the file can hand out every field from what it holds. Field i is `widths[i]` (more
+    /// than 0) bytes from byte `starts[i]` of the line, each field at or after the end of the
+    /// one before. `texts[i]` gets the field's text: empty for a field the line ends before,
+    /// else at least a byte. The texts point into the file's buffer, are not NUL-terminated and
+    /// stay valid until the next operation. Returns false, having read nothing and with `texts`
+    /// unspecified, where it cannot (the file is not UTF-8, the line is not wholly read yet or
+    /// is the last, a field's edge would cut a character, the layout is none such); the caller
+    /// then reads the fields one by one.
+    virtual bool readLineFields(int count, const int* starts, const int* widths,
+                                MvbTextSpan* texts) = 0;
 
   protected:
     virtual ~MvbTxtFile();
