@@ -149,8 +149,12 @@ class MVB_API MvbDatavar {
                 return 1 + sizeof(int64_t);
         }
     }
-    /// At least packedSize(), found without looking at the kind: the room that pack() may need.
-    size_t packedBound() const noexcept { return kPackedBoundBytes + text_.size(); }
+    /// At least packedSize(), found without a branch: the room that pack() may need. (Only a
+    /// string's text counts: the text a value of another kind still keeps from an earlier
+    /// string would make every later row look too large for the filler's stage.)
+    size_t packedBound() const noexcept {
+        return kPackedBoundBytes + (type_ == mvbTypeString ? text_.size() : 0);
+    }
     /// Writes the value at `out`, which has room for packedSize() bytes; returns the byte after.
     unsigned char* pack(unsigned char* out) const noexcept {
         const auto type = static_cast<unsigned char>(type_);
