@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "mvb/byte_scan.h"
+#include "mvb/text_bytes.h"
 
 /// The bytes of one output line (or a few lines of markup), built with plain stores and reused
 /// from row to row: it grows only when a line is longer than any before it.
@@ -111,19 +112,6 @@ inline uint64_t lastBytesWord(const char* text, size_t size) noexcept {
     return (word & 0x00FFFFFFFFFFFFFFull) | (uint64_t{last} << 56);
 }
 
-/// Copies a text of one to seven bytes without a loop: two overlapping halves, or for one to
-/// three bytes the first, middle and last.
-inline void copyShortText(char* to, const char* from, size_t size) noexcept {
-    if (size >= 4) {
-        std::memcpy(to, from, 4);
-        std::memcpy(to + size - 4, from + size - 4, 4);
-    } else {
-        to[0] = from[0];
-        to[size / 2] = from[size / 2];
-        to[size - 1] = from[size - 1];
-    }
-}
-
 /// Non-zero when one of the eight bytes of `word` equals `byte`: such a byte is a zero byte of
 /// word ^ byte-in-every-place (whether any byte is zero is told exactly).
 inline uint64_t wordHasByte(uint64_t word, char byte) noexcept {
@@ -153,7 +141,7 @@ inline uint64_t copyFindingBytes(char* to, std::string_view text, uint64_t* high
         if (size >= 8) {
             std::memcpy(to + size - 8, &word, sizeof word);
         } else {
-            copyShortText(to, text.data(), size);
+            mvb::copyShortBytes(to, text.data(), size);
         }
         found |= (wordHasByte(word, marks) | ...);
         highs |= word;

@@ -307,7 +307,7 @@ bool DTS_TxtHtmlDest::appendEscapedCell(std::string_view text) {
                 if (size >= 8) {
                     std::memcpy(at - (i - (size - 8)), &word, sizeof word);
                 } else {
-                    copyShortText(at, from, size);
+                    mvb::copyShortBytes(at, from, size);
                 }
                 at += size - i;
                 break;

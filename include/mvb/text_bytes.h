@@ -21,6 +21,21 @@ inline void copyWordEnds(char* to, const char* from, size_t count) noexcept {
     std::memcpy(to + count - sizeof tail, &tail, sizeof tail);
 }
 
+/// Copies one to seven bytes without a loop: two overlapping halves, or for one to three bytes
+/// the first, middle and last; every byte is loaded before the first store.
+inline void copyShortBytes(char* to, const char* from, size_t count) noexcept {
+    if (count >= 4) {
+        copyWordEnds<uint32_t>(to, from, count);
+    } else {
+        const char first = from[0];
+        const char middle = from[count / 2];
+        const char last = from[count - 1];
+        to[0] = first;
+        to[count / 2] = middle;
+        to[count - 1] = last;
+    }
+}
+
 /// Copies `count` bytes from `from` to `to`; the two may overlap. Up to 16 bytes take a few
 /// loads, all made before the first store, and no call: most texts in rows are that short.
 inline void copyTextBytes(char* to, const char* from, size_t count) noexcept {
@@ -28,15 +43,8 @@ inline void copyTextBytes(char* to, const char* from, size_t count) noexcept {
         std::memmove(to, from, count);
     } else if (count >= 8) {
         copyWordEnds<uint64_t>(to, from, count);
-    } else if (count >= 4) {
-        copyWordEnds<uint32_t>(to, from, count);
     } else if (count != 0) {
-        const char first = from[0];
-        const char middle = from[count / 2];
-        const char last = from[count - 1];
-        to[0] = first;
-        to[count / 2] = middle;
-        to[count - 1] = last;
+        copyShortBytes(to, from, count);
     }
 }
 
