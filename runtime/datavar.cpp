@@ -218,6 +218,22 @@ int MvbDatavar::formatText(char* buffer, int capacity) const noexcept {
     return n;
 }
 
+int MvbDatavar::formatScalar(char* out) const noexcept {
+    switch (type_) {
+        case mvbTypeBoolean:
+            std::memcpy(out, bool_ ? "true" : "false", 5);
+            return bool_ ? 4 : 5;
+        case mvbTypeInteger:
+            return mvb::text::formatInt64(int_, out);
+        case mvbTypeReal:
+            return mvb::text::formatReal(real_, out);
+        case mvbTypeDate:
+            return date_.format(out, kScalarTextRoom);
+        default:
+            return 0;
+    }
+}
+
 bool MvbDatavar::assignConverted(std::string_view text, int type) noexcept {
     // The members are set here directly: assign() is exported, and a call to it from inside
     // the library would go through the symbol table on every field.

@@ -42,6 +42,10 @@ class DestinationCore {
         return &items->items[position].value;
     }
     /// The input item of FIELDS row `i`, or null as for fieldValue().
+    /// The input position of each FIELDS row, fieldCount() of them; -1 where a row names no
+    /// input field. A position may lie past the end of a shorter input row.
+    const int* fieldPositions() const noexcept { return fieldMap_.get(); }
+
     const StepOutputItem* fieldItem(const StepOutputItems* items, int i) const noexcept {
         const int position = fieldMap_[i];
         if (position < 0 || items == nullptr || position >= items->count) return nullptr;

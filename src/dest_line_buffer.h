@@ -46,6 +46,8 @@ class LineBuffer {
             moveToOwn(size_ + extra);
         return data_ + size_;
     }
+    /// The end of the room the line has now: reserve() makes sure of more.
+    char* limit() const noexcept { return data_ + capacity_; }
     /// Ends a reserve(): `end` is one past the last byte written.
     void commit(char* end) noexcept { size_ = static_cast<size_t>(end - data_); }
 

@@ -10,7 +10,7 @@
 
 /// Scratch space for the text of a value that is not a string; 64 bytes hold every such text.
 struct ValueTextBuffer {
-    char bytes[64];
+    char bytes[MvbDatavar::kScalarTextRoom];
 };
 
 /// The text a destination writes for `value`, without allocating: a string's own bytes, nothing
@@ -19,10 +19,7 @@ struct ValueTextBuffer {
 inline std::string_view destValueText(const MvbDatavar* value, ValueTextBuffer& buffer) noexcept {
     if (value == nullptr || value->isNull()) return {};
     if (value->getType() == mvbTypeString) return value->stringView();
-    const int length = value->formatText(buffer.bytes, static_cast<int>(sizeof buffer.bytes));
-    constexpr int kMost = static_cast<int>(sizeof buffer.bytes) - 1;
-    return std::string_view(buffer.bytes,
-                            length <= 0 ? 0 : static_cast<size_t>(length < kMost ? length : kMost));
+    return std::string_view(buffer.bytes, static_cast<size_t>(value->formatScalar(buffer.bytes)));
 }
 
 /// Non-zero when one of the eight bytes of `word` lies outside ASCII.

@@ -101,6 +101,75 @@ bool isBlankByte(char c) noexcept {
     return c == ' ' || c == '\t';
 }
 
+/// putQualified() for a text that holds the qualifier, or for a qualifier of several bytes.
+[[gnu::noinline]] char* putQualifiedDoubling(char* at, std::string_view text,
+                                             std::string_view qualifier) noexcept {
+    at = putBytes(at, qualifier);
+    size_t from = 0;
+    for (size_t found; (found = text.find(qualifier, from)) != std::string_view::npos;) {
+        const size_t after = found + qualifier.size();
+        at = putBytes(at, text.substr(from, after - from));
+        at = putBytes(at, qualifier);
+        from = after;
+    }
+    at = putBytes(at, text.substr(from));
+    return putBytes(at, qualifier);
+}
+
+/// Writes `text` at `at` enclosed in `qualifier` (not empty), with each qualifier inside it
+/// doubled; returns the end. `at` has room for twice the text and two qualifiers: the text
+/// holds at most one qualifier per qualifier's length of bytes. `*ascii` is set when the text
+/// is known to be ASCII; false says nothing.
+inline char* putQualified(char* at, std::string_view text, std::string_view qualifier,
+                          bool* ascii) noexcept {
+    if (qualifier.size() == 1) [[likely]] {
+        // One pass copies the text and looks for the qualifier in it; only a text that holds
+        // one is written again, with the qualifier doubled.
+        const char mark = qualifier[0];
+        *at = mark;
+        uint64_t high = 0;
+        if (copyFindingBytes(at + 1, text, &high, mark) == 0) [[likely]] {
+            at += 1 + text.size();
+            *at = mark;
+            *ascii = high == 0;
+            return at + 1;
+        }
+    }
+    *ascii = false;
+    return putQualifiedDoubling(at, text, qualifier);
+}
+
+/// Writes `text` at `at` as it is, or as putQualified() does when it holds the delimiter, the
+/// qualifier, CR or LF or starts or ends with a blank; the room and the result are as there.
+char* putQuotedWhenNeeded(char* at, std::string_view text, std::string_view delimiter,
+                          std::string_view qualifier, bool* ascii) noexcept {
+    const size_t size = text.size();
+    uint64_t high = 0;
+    // The first byte of the delimiter and of the qualifier stand for them: a text that holds
+    // one of them is looked at again, which tells whether it holds the whole.
+    const uint64_t found =
+        copyFindingBytes(at, text, &high, delimiter[0], qualifier[0], '\r', '\n');
+    const bool needed = (size != 0 && (isBlankByte(text[0]) || isBlankByte(text[size - 1]))) ||
+                        (found != 0 && (text.find(delimiter) != std::string_view::npos ||
+                                        text.find(qualifier) != std::string_view::npos ||
+                                        text.find_first_of("\r\n") != std::string_view::npos));
+    if (!needed) [[likely]] {
+        *ascii = high == 0;
+        return at + size;
+    }
+    return putQualified(at, text, qualifier, ascii);
+}
+
+/// Writes `text` at `at` as it is; returns the end. `*suspect` is set when it may hold the
+/// delimiter (whose first byte is `delimiterLead`) or a line break; `*ascii` as putQualified().
+inline char* putUnqualified(char* at, std::string_view text, char delimiterLead, bool* ascii,
+                            bool* suspect) noexcept {
+    uint64_t high = 0;
+    *suspect = copyFindingBytes(at, text, &high, delimiterLead, '\r', '\n') != 0;
+    *ascii = high == 0;
+    return at + text.size();
+}
+
 /// The open flag selected by an END_OF_LINE value; 0 for none.
 uint32_t lineEndFlag(int endOfLine) noexcept {
     switch (endOfLine) {
@@ -169,12 +238,15 @@ bool DTS_TxtDelimDest::openFile(bool probe) {
     line_.clear();
     for (int i = 0; i < rows; ++i) {
         const MvbString name = table->getCell(1, i, true).asString();
-        if (settings_.quoteWhenNeeded) {
-            appendQuotedWhenNeeded(name.view());
-        } else if (qualifier_.empty()) {
+        if (qualifier_.empty()) {
             line_.append(name.view());
         } else {
-            appendQualified(name.view());
+            char* at = line_.reserve(2 * (name.view().size() + qualifier_.size()));
+            bool ascii = false;
+            at = settings_.quoteWhenNeeded
+                     ? putQuotedWhenNeeded(at, name.view(), delimiter, qualifier_, &ascii)
+                     : putQualified(at, name.view(), qualifier_, &ascii);
+            line_.commit(at);
         }
         if (i + 1 < rows) line_.append(delimiter);
     }
@@ -182,76 +254,6 @@ bool DTS_TxtDelimDest::openFile(bool probe) {
     if (!writeBuiltLine(file, line_)) return file_.fail(host);
     file_.endRecord(false);
     return true;
-}
-
-bool DTS_TxtDelimDest::appendQualified(std::string_view text) {
-    const std::string_view qualifier = qualifier_;
-    if (qualifier.size() == 1) [[likely]] {
-        // One pass copies the text and looks for the qualifier in it; only a text that holds
-        // one is written again below, with the qualifier doubled.
-        const char mark = qualifier[0];
-        const size_t size = text.size();
-        char* at = line_.reserve(size + 2);
-        *at++ = mark;
-        uint64_t high = 0;
-        if (copyFindingBytes(at, text, &high, mark) == 0) [[likely]] {
-            at[size] = mark;
-            line_.commit(at + size + 1);
-            return high == 0;
-        }
-    } else if (text.find(qualifier) == std::string_view::npos) {
-        char* at = line_.reserve(text.size() + 2 * qualifier.size());
-        at = putBytes(at, qualifier);
-        at = putBytes(at, text);
-        line_.commit(putBytes(at, qualifier));
-        return false;
-    }
-    line_.append(qualifier);
-    size_t from = 0;
-    for (size_t at; (at = text.find(qualifier, from)) != std::string_view::npos;) {
-        const size_t after = at + qualifier.size();
-        line_.append(text.substr(from, after - from));
-        line_.append(qualifier);
-        from = after;
-    }
-    line_.append(text.substr(from));
-    line_.append(qualifier);
-    return false;
-}
-
-bool DTS_TxtDelimDest::appendQuotedWhenNeeded(std::string_view text) {
-    const size_t size = text.size();
-    const std::string_view delimiter = settings_.delimiter.view();
-    char* at = line_.reserve(size);
-    uint64_t high = 0;
-    // The first byte of the delimiter and of the qualifier stand for them: a text that holds
-    // one of them is looked at again, which tells whether it holds the whole.
-    const uint64_t found =
-        copyFindingBytes(at, text, &high, delimiter[0], qualifier_[0], '\r', '\n');
-    const bool needed = (size != 0 && (isBlankByte(text[0]) || isBlankByte(text[size - 1]))) ||
-                        (found != 0 && (text.find(delimiter) != std::string_view::npos ||
-                                        text.find(qualifier_) != std::string_view::npos ||
-                                        text.find_first_of("\r\n") != std::string_view::npos));
-    if (!needed) [[likely]] {
-        line_.commit(at + size);
-        return high == 0;
-    }
-    line_.commit(at);
-    return appendQualified(text);
-}
-
-bool DTS_TxtDelimDest::appendUnqualified(std::string_view text, int field,
-                                         const StepOutputItem& item) {
-    const size_t size = text.size();
-    char* at = line_.reserve(size);
-    uint64_t high = 0;
-    const uint64_t found =
-        copyFindingBytes(at, text, &high, settings_.delimiter.view()[0], '\r', '\n');
-    line_.commit(at + size);
-    if (found != 0) [[unlikely]] {
-        checkUnqualified(text, field, item);
-    }
-    return high == 0;
 }
 
 void DTS_TxtDelimDest::checkUnqualified(std::string_view text, int field,
@@ -268,78 +270,83 @@ void DTS_TxtDelimDest::checkUnqualified(std::string_view text, int field,
 
 bool DTS_TxtDelimDest::writeRow(const StepOutputItems* items) {
     file_.startLine(line_);
-    ValueTextBuffer buffer;
-    const int last = core_.fieldCount() - 1;
-    const bool haveQualifier = !qualifier_.empty();
+    const int count = core_.fieldCount();
+    const std::string_view delimiter = settings_.delimiter.view();
+    const std::string_view qualifier = qualifier_;
+    const bool haveQualifier = !qualifier.empty();
     const bool whenNeeded = settings_.quoteWhenNeeded;
+    // The line is built through a write position and the end of the room it has, both kept
+    // here: each field first makes sure of room for the most it can take (its delimiter, its
+    // text twice over with two qualifiers, or a formatted text), then writes with plain stores.
+    const size_t fieldRoom = delimiter.size() + 2 * qualifier.size();
+    char* at = line_.reserve(0);
+    char* limit = line_.limit();
+    const auto makeRoom = [&](size_t bytes) {
+        if (static_cast<size_t>(limit - at) < bytes) [[unlikely]] {
+            line_.commit(at);
+            at = line_.reserve(bytes);
+            limit = line_.limit();
+        }
+    };
     // Strings are the only values whose bytes come from outside this step; the text of every
     // other kind is formatted here. A line whose strings all prove to be UTF-8 while they are
     // copied, or were proven so when they were read, is not checked again by the file.
     bool checked = separatorsChecked_;
-    const std::string_view delimiter = settings_.delimiter.view();
-    const bool oneByteDelimiter = delimiter.size() == 1;
-    for (int i = 0; i <= last; ++i) {
-        // A FIELDS row that names no input field is an empty field.
-        const StepOutputItem* item = core_.fieldItem(items, i);
-        if (item != nullptr) {
-            const MvbDatavar& value = item->value;
-            const bool isString = value.getType() == mvbTypeString;
-            const bool qualify = haveQualifier && !whenNeeded && item->type != mvbTypeInteger &&
-                                 item->type != mvbTypeReal && !value.isNull();
-            if (!qualify && !isString && !whenNeeded) {
-                // Formatted straight into the line, the delimiter after it, through one
-                // reservation: no text of these kinds is longer than the scratch buffer, and
-                // the terminating NUL is overwritten or lands past the line's end.
-                char* at = line_.reserve(sizeof buffer.bytes + delimiter.size());
-                const int length =
-                    value.isNull() ? 0
-                                   : value.formatText(at, static_cast<int>(sizeof buffer.bytes));
-                if (delimiterFitsFormatted_ && length > 0) [[unlikely]] {
-                    checkUnqualified(std::string_view(at, static_cast<size_t>(length)), i, *item);
-                }
-                if (length > 0) at += length;
-                if (i != last) {
-                    if (oneByteDelimiter) {
-                        *at++ = delimiter[0];
-                    } else {
-                        at = putBytes(at, delimiter);
-                    }
-                }
-                line_.commit(at);
+    const int* positions = core_.fieldPositions();
+    const StepOutputItem* input = items != nullptr ? items->items : nullptr;
+    const auto inputCount = static_cast<unsigned>(items != nullptr ? items->count : 0);
+    for (int i = 0; i < count; ++i) {
+        if (i != 0) {
+            makeRoom(delimiter.size());
+            at = delimiter.size() == 1 ? (*at = delimiter[0], at + 1) : putBytes(at, delimiter);
+        }
+        // A FIELDS row that names no input field is an empty field, as is a null.
+        const auto position = static_cast<unsigned>(positions[i]);
+        if (position >= inputCount) continue;
+        const StepOutputItem* item = &input[position];
+        const MvbDatavar& value = item->value;
+        const int type = value.getType();
+        if (type == mvbTypeNull) continue;
+        // Integers and reals are never enclosed, whatever the value holds.
+        const bool qualify = haveQualifier && !whenNeeded && item->type != mvbTypeInteger &&
+                             item->type != mvbTypeReal;
+        if (type != mvbTypeString && !whenNeeded) {
+            makeRoom(fieldRoom + MvbDatavar::kScalarTextRoom);
+            if (qualify && qualifierFitsFormatted_) {
+                // A date or a boolean between the qualifiers, as its text cannot hold one.
+                *at = qualifier[0];
+                at += 1 + value.formatScalar(at + 1);
+                *at++ = qualifier[0];
                 continue;
-            } else if (qualify && !isString && qualifierFitsFormatted_) {
-                // A date or a boolean: formatted straight into the line between the
-                // qualifiers, as its text cannot hold one.
-                const char mark = qualifier_[0];
-                char* at = line_.reserve(sizeof buffer.bytes + 2 + delimiter.size());
-                *at++ = mark;
-                const int length = value.formatText(at, static_cast<int>(sizeof buffer.bytes));
-                if (length > 0) at += length;
-                *at++ = mark;
-                line_.commit(at);
-            } else if (!value.isNull()) {
-                const std::string_view text = destValueText(&value, buffer);
-                bool ascii = false;
-                if (whenNeeded) {
-                    ascii = appendQuotedWhenNeeded(text);
-                } else if (qualify) {
-                    ascii = appendQualified(text);
-                } else {
-                    ascii = appendUnqualified(text, i, *item);
+            }
+            if (!qualify) {
+                const auto length = static_cast<size_t>(value.formatScalar(at));
+                if (delimiterFitsFormatted_) [[unlikely]] {
+                    checkUnqualified(std::string_view(at, length), i, *item);
                 }
-                if (!ascii && isString && checked && !value.isKnownUtf8())
-                    checked = isUtf8Text(text);
+                at += length;
+                continue;
             }
         }
-        if (i == last) break;
-        if (oneByteDelimiter) {
-            char* at = line_.reserve(1);
-            *at = delimiter[0];
-            line_.commit(at + 1);
+        ValueTextBuffer buffer;
+        const std::string_view text = destValueText(&value, buffer);
+        makeRoom(fieldRoom + 2 * text.size());
+        bool ascii = false;
+        if (whenNeeded) {
+            at = putQuotedWhenNeeded(at, text, delimiter, qualifier, &ascii);
+        } else if (qualify) {
+            at = putQualified(at, text, qualifier, &ascii);
         } else {
-            line_.append(delimiter);
+            bool suspect = false;
+            at = putUnqualified(at, text, delimiter[0], &ascii, &suspect);
+            if (suspect) [[unlikely]] {
+                checkUnqualified(text, i, *item);
+            }
         }
+        if (!ascii && type == mvbTypeString && checked && !value.isKnownUtf8())
+            checked = isUtf8Text(text);
     }
+    line_.commit(at);
     bool written = false;
     if (checked) {
         written = file_.writeCheckedLine(line_, true);

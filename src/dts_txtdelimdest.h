@@ -41,17 +41,6 @@ class DTS_TxtDelimDest final : public TextDestination {
     /// Opens the file for writing (with `probe`, only proves it can be) and writes the header
     /// line when asked for. False after reporting the failure.
     bool openFile(bool probe);
-    /// Appends `text` to the line being built, enclosed in the qualifier with each qualifier
-    /// inside it doubled. Returns false when `text` may not be valid UTF-8 (it holds a byte
-    /// outside ASCII and was not checked further); true when it is known to be.
-    bool appendQualified(std::string_view text);
-    /// Appends `text` as it is, or enclosed as appendQualified() does when it holds the
-    /// delimiter, the qualifier, CR or LF or starts or ends with a blank. Returns as
-    /// appendQualified() does.
-    bool appendQuotedWhenNeeded(std::string_view text);
-    /// Appends a text written without a qualifier; warns about it (row field `field`) when it
-    /// holds the delimiter, CR or LF. Returns as appendQualified() does.
-    bool appendUnqualified(std::string_view text, int field, const StepOutputItem& item);
     /// Warns when `text`, written without a qualifier in field `field`, holds the delimiter,
     /// CR or LF, which a reader would take for the end of the value.
     void checkUnqualified(std::string_view text, int field, const StepOutputItem& item);

@@ -126,10 +126,9 @@ bool DTS_TxtFixedDest::writeRecordAtOnce(const StepOutputItems* items) {
         const auto width = static_cast<size_t>(fieldWidths_[i]);
         if (value != nullptr && !value->isNull() && value->getType() != mvbTypeString) {
             // Formatted straight into the record: no text of these kinds is longer than the
-            // scratch buffer, and the terminating NUL lands past the field or is overwritten.
+            // scratch buffer.
             char* at = line_.reserve(width > sizeof buffer.bytes ? width : sizeof buffer.bytes);
-            const int length = value->formatText(at, static_cast<int>(sizeof buffer.bytes));
-            size_t keep = length > 0 ? static_cast<size_t>(length) : 0;
+            size_t keep = static_cast<size_t>(value->formatScalar(at));
             if (keep > width) {
                 keep = width;
                 while (keep > 0 && (static_cast<unsigned char>(at[keep]) & 0xC0u) == 0x80u)

@@ -369,7 +369,7 @@ bool DTS_TxtHtmlDest::writeRow(const StepOutputItems* items) {
             // markup; no such text is longer than the scratch buffer.
             char* at = out_.reserve(sizeof buffer.bytes + 16);
             at = putBytes(at, "<td>");
-            const int length = value->formatText(at, static_cast<int>(sizeof buffer.bytes));
+            const int length = value->formatScalar(at);
             at = length > 0 ? at + length : putBytes(at, "&nbsp;");
             out_.commit(putBytes(at, "</td>"));
             continue;

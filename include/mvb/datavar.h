@@ -90,6 +90,12 @@ class MVB_API MvbDatavar {
     /// copies the string, cut at the capacity after its last whole character; 64 bytes always
     /// hold the text of every other kind.
     int formatText(char* buffer, int capacity) const noexcept;
+    /// Bytes of room formatScalar() needs.
+    static constexpr int kScalarTextRoom = 64;
+    /// The text formatText() gives a value that is not a string, written at `out`, which has
+    /// room for kScalarTextRoom bytes, with no NUL after it; returns its length. 0 for a null
+    /// or a string, which callers take from stringView().
+    int formatScalar(char* out) const noexcept;
     /// True when the value is a string that came through assignKnownUtf8() (or a copy or a
     /// cut of one): its bytes are valid UTF-8 without being looked at. False says nothing.
     bool isKnownUtf8() const noexcept { return type_ == mvbTypeString && knownUtf8_; }
