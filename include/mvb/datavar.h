@@ -174,7 +174,7 @@ class MVB_API MvbDatavar {
             case mvbTypeString: {
                 *out++ = type | (knownUtf8_ ? kPackedKnownUtf8 : 0);
                 out = packGroups(out, text_.size());
-                if (!text_.empty()) std::memcpy(out, text_.data(), text_.size());
+                mvb::copyTextBytes(reinterpret_cast<char*>(out), text_.data(), text_.size());
                 return out + text_.size();
             }
             case mvbTypeInteger:
