@@ -17,6 +17,11 @@ using mvb::text::parseReal;
 // The inline copy and swap move the non-string kinds' storage as raw bytes.
 static_assert(std::is_trivially_copyable_v<MvbDate>);
 
+// Plug-ins built when assignKnownUtf8() was not inline call the library's copy: taking its
+// address here makes the library hold one.
+[[gnu::used]] constexpr void (MvbDatavar::*kExportedAssignKnownUtf8)(std::string_view) =
+    &MvbDatavar::assignKnownUtf8;
+
 MvbDatavar::~MvbDatavar() = default;
 
 void MvbDatavar::assign(bool value) noexcept {
@@ -50,13 +55,6 @@ void MvbDatavar::assign(const char* bytes, size_t byteCount) {
     text_.assign(bytes, byteCount);
     type_ = mvbTypeString;
     knownUtf8_ = false;
-}
-
-void MvbDatavar::assignKnownUtf8(std::string_view text) {
-    assert(mvbIsValidUtf8(text.data(), static_cast<long>(text.size())));
-    text_.assign(text.data(), text.size());
-    type_ = mvbTypeString;
-    knownUtf8_ = true;
 }
 
 void MvbDatavar::assign(const MvbDate& date) noexcept {

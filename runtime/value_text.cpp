@@ -223,12 +223,8 @@ inline bool parseShortPlainReal(std::string_view text, double* value) noexcept {
     return true;
 }
 
-}  // namespace
-
-bool parseReal(std::string_view text, double* value) noexcept {
-    if (parseShortPlainReal(text, value)) [[likely]] {
-        return true;
-    }
+/// parseReal() past its shortcut: longer plain reals, then the full parse.
+[[gnu::noinline]] bool parseLongerReal(std::string_view text, double* value) noexcept {
     const char* p = text.data();
     const char* const end = p + text.size();
     const bool negative = p < end && *p == '-';
@@ -250,6 +246,15 @@ bool parseReal(std::string_view text, double* value) noexcept {
         return true;
     }
     return parseRealFully(text, value);
+}
+
+}  // namespace
+
+bool parseReal(std::string_view text, double* value) noexcept {
+    if (parseShortPlainReal(text, value)) [[likely]] {
+        return true;
+    }
+    return parseLongerReal(text, value);
 }
 
 }  // namespace mvb::text

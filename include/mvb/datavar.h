@@ -1,10 +1,12 @@
 #pragma once
 
+#include <cassert>
 #include <cstdint>
 #include <cstring>
 #include <string>
 #include <string_view>
 
+#include "mvb/charset.h"
 #include "mvb/date.h"
 #include "mvb/export.h"
 #include "mvb/string.h"
@@ -61,7 +63,14 @@ class MVB_API MvbDatavar {
     /// Assigns a text that the caller has already proven to be valid UTF-8 (a line of a text
     /// file that the reader checked, say), so that writers need not check it again; see
     /// isKnownUtf8(). Bytes that are not UTF-8 must never come this way (debug builds check).
-    void assignKnownUtf8(std::string_view text);
+    /// Inline: a source assigns most of its fields this way, on every row. (The library still
+    /// exports it, for plug-ins built when it was not inline.)
+    MVB_API void assignKnownUtf8(std::string_view text) {
+        assert(mvbIsValidUtf8(text.data(), static_cast<long>(text.size())));
+        text_.assign(text.data(), text.size());
+        type_ = mvbTypeString;
+        knownUtf8_ = true;
+    }
 
     /// The mvbType code of the held value; mvbTypeNull when null.
     int getType() const noexcept { return type_; }
