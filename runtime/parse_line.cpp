@@ -455,49 +455,62 @@ int mvs_parse_text_ex2(char* line, char** fields, int capacity, char* output, in
                           flags & ~static_cast<unsigned>(MVS_PARSE_NO_QUOTE_BYTE), nullptr);
 }
 
-int mvs_split_text(char* line, int lineBytes, char** fields, int* lengths, int capacity,
-                   int delimiterCode, int quoteCode, unsigned flags,
-                   bool* textAfterQuote) noexcept {
+void mvs_split_prepare(int delimiterCode, int quoteCode, unsigned flags,
+                       MvsSplitPlan* plan) noexcept {
+    Token delimiter;
+    delimiter.size = mvb::utf8::encode(delimiterCode, delimiter.bytes);
+    const int code = delimiterCode == 0 || delimiter.size == 0 ? ',' : delimiterCode;
+    if (code != delimiterCode) {
+        delimiter.bytes[0] = ',';
+        delimiter.size = 1;
+    }
+    Token quote;
+    // A quote that is also the delimiter cannot open a field: quoting is then off.
+    if (quoteCode != 0 && quoteCode != code) {
+        quote.size = mvb::utf8::encode(quoteCode, quote.bytes);
+    }
+    std::memcpy(plan->delimiter, delimiter.bytes, sizeof plan->delimiter);
+    std::memcpy(plan->quote, quote.bytes, sizeof plan->quote);
+    plan->delimiterBytes = static_cast<unsigned char>(delimiter.size);
+    plan->quoteBytes = static_cast<unsigned char>(quote.size);
+    plan->blank1 = code == ' ' ? '\t' : ' ';
+    plan->blank2 = code == '\t' ? ' ' : '\t';
+    plan->flags = flags & ~static_cast<unsigned>(MVS_PARSE_NO_QUOTE_BYTE);
+}
+
+int mvs_split_planned(const MvsSplitPlan* plan, char* line, int lineBytes, char** fields,
+                      int* lengths, int capacity, unsigned lineFlags,
+                      bool* textAfterQuote) noexcept {
     bool afterQuote = false;
     if (textAfterQuote == nullptr) {
         textAfterQuote = &afterQuote;
     }
     *textAfterQuote = false;
-    if (line == nullptr || fields == nullptr || capacity <= 0 || lineBytes < 0) {
+    if (plan == nullptr || line == nullptr || fields == nullptr || capacity <= 0 || lineBytes < 0) {
         return 0;
     }
     Settings settings;
-    settings.delimiter.size = mvb::utf8::encode(delimiterCode, settings.delimiter.bytes);
-    const int delimiter = delimiterCode == 0 || settings.delimiter.size == 0 ? ',' : delimiterCode;
-    if (delimiter != delimiterCode) {
-        settings.delimiter.bytes[0] = ',';
-        settings.delimiter.size = 1;
-    }
-    if (quoteCode != 0) {
-        settings.quote.size = mvb::utf8::encode(quoteCode, settings.quote.bytes);
-    }
+    std::memcpy(settings.delimiter.bytes, plan->delimiter, sizeof settings.delimiter.bytes);
+    std::memcpy(settings.quote.bytes, plan->quote, sizeof settings.quote.bytes);
+    settings.delimiter.size = plan->delimiterBytes;
+    settings.quote.size = plan->quoteBytes;
+    settings.blank1 = plan->blank1;
+    settings.blank2 = plan->blank2;
     const Token& d = settings.delimiter;
     const Token& q = settings.quote;
-    // A quote that is also the delimiter cannot open a field: quoting is then off. The codes
-    // are compared, not the bytes just written, whose reload as a word would stall.
-    const bool quoting = q.size > 0 && quoteCode != delimiter;
-    if (delimiter == ' ') {
-        settings.blank1 = '\t';
-    } else if (delimiter == '\t') {
-        settings.blank2 = ' ';
-    }
-    const bool escapes = (flags & MVS_PARSE_UNESCAPE) != 0;
-    const bool keepBlanks = (flags & MVS_PARSE_KEEP_BLANKS) != 0;
+    const bool quoting = q.size > 0;
+    const bool escapes = (plan->flags & MVS_PARSE_UNESCAPE) != 0;
+    const bool keepBlanks = (plan->flags & MVS_PARSE_KEEP_BLANKS) != 0;
     char* const end = line + lineBytes;
     if (d.size == 1 && !escapes &&
-        (!quoting || (flags & MVS_PARSE_NO_QUOTE_BYTE) != 0 ||
+        (!quoting || (lineFlags & MVS_PARSE_NO_QUOTE_BYTE) != 0 ||
          std::memchr(line, static_cast<unsigned char>(q.bytes[0]),
                      static_cast<size_t>(lineBytes)) == nullptr)) {
         // The common line: nothing to unquote or unescape.
         return keepBlanks ? splitPlain<true>(settings, line, end, fields, lengths, capacity)
                           : splitPlain<false>(settings, line, end, fields, lengths, capacity);
     }
-    if (d.size == 1 && q.size == 1 && quoting && !escapes &&
+    if (d.size == 1 && q.size == 1 && !escapes &&
         static_cast<size_t>(lineBytes) <= QuoteStops::kMaxBytes) {
         // The usual quoted line: its stops found through masks made up front.
         return keepBlanks ? splitQuoted<true>(settings, line, end, fields, lengths, capacity,
@@ -514,6 +527,16 @@ int mvs_split_text(char* line, int lineBytes, char** fields, int* lengths, int c
                         : pick<false, false>(escapes, keepBlanks);
     }
     return split(settings, line, end, fields, lengths, capacity, textAfterQuote);
+}
+
+int mvs_split_text(char* line, int lineBytes, char** fields, int* lengths, int capacity,
+                   int delimiterCode, int quoteCode, unsigned flags,
+                   bool* textAfterQuote) noexcept {
+    MvsSplitPlan plan;
+    mvs_split_prepare(delimiterCode, quoteCode, flags, &plan);
+    return mvs_split_planned(&plan, line, lineBytes, fields, lengths, capacity,
+                             flags & static_cast<unsigned>(MVS_PARSE_NO_QUOTE_BYTE),
+                             textAfterQuote);
 }
 
 namespace {

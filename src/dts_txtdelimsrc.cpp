@@ -199,6 +199,7 @@ bool DTS_TxtDelimSrc::startStep() {
     parseFlags_ = (settings_.preserveWhitespace ? MVS_PARSE_KEEP_BLANKS : 0u) |
                   (settings_.unescapeBackslash ? MVS_PARSE_UNESCAPE : 0u);
     quoting_ = MvbRecordQuoting{settings_.delimiterCode, settings_.quoteCode, parseFlags_};
+    mvs_split_prepare(settings_.delimiterCode, settings_.quoteCode, parseFlags_, &splitPlan_);
     // A quote that is also the delimiter quotes nothing.
     quote_ = settings_.quoteCode != 0 && settings_.quoteCode != settings_.delimiterCode
                  ? characterText(settings_.quoteCode)
@@ -283,10 +284,8 @@ int DTS_TxtDelimSrc::produceRow() {
     char** fields = fieldPointers_.get();
     int* lengths = fieldLengths_.get();
     bool textAfterQuote = false;
-    int found =
-        mvs_split_text(scratch, lineBytes, fields, lengths, fieldCount_ + 1,
-                       settings_.delimiterCode, settings_.quoteCode,
-                       parseFlags_ | (hasQuote ? 0u : MVS_PARSE_NO_QUOTE_BYTE), &textAfterQuote);
+    int found = mvs_split_planned(&splitPlan_, scratch, lineBytes, fields, lengths, fieldCount_ + 1,
+                                  hasQuote ? 0u : MVS_PARSE_NO_QUOTE_BYTE, &textAfterQuote);
     if (found < fieldCount_) [[unlikely]] {
         warnMissingFields();
     } else if (found > fieldCount_) [[unlikely]] {

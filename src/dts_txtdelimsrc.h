@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "mvb/parse.h"
 #include "mvb/string.h"
 #include "source_settings.h"
 #include "text_source.h"
@@ -64,6 +65,7 @@ class DTS_TxtDelimSrc final : public TextSource {
     std::unique_ptr<char[]> scratchLine_;     ///< copy of the current line, split in place
     int scratchCapacity_ = 0;                 ///< usable bytes of the scratch line (NUL aside)
     unsigned parseFlags_ = 0;
+    MvsSplitPlan splitPlan_{};  ///< how a line splits: the delimiter, the quote, parseFlags_
     MvbRecordQuoting quoting_;  ///< how readRecord() finds the end of a record
     int rowsToSkip_ = 0;        ///< head lines still to skip in the current file
     bool done_ = false;         ///< the data has ended or finish() has run

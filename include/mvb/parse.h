@@ -32,6 +32,29 @@ MVB_API int mvs_split_text(char* line, int lineBytes, char** fields, int* length
                            int delimiterCode, int quoteCode, unsigned flags,
                            bool* textAfterQuote) noexcept;
 
+/// The delimiter, quote and flags of mvs_split_text() made ready once for the many lines of a
+/// file (mvs_split_prepare()), so that a line's split starts at once. Only the library reads
+/// its fields.
+struct MvsSplitPlan {
+    char delimiter[4];
+    char quote[4];
+    unsigned char delimiterBytes;
+    unsigned char quoteBytes;  ///< 0 when nothing is quoted
+    char blank1;               ///< the two bytes trimmed around fields
+    char blank2;
+    unsigned flags;
+};
+
+/// Makes `*plan` split as mvs_split_text() does with these codes and flags.
+MVB_API void mvs_split_prepare(int delimiterCode, int quoteCode, unsigned flags,
+                               MvsSplitPlan* plan) noexcept;
+
+/// mvs_split_text() with the settings of `plan`; `lineFlags` may hold MVS_PARSE_NO_QUOTE_BYTE
+/// for this line.
+MVB_API int mvs_split_planned(const MvsSplitPlan* plan, char* line, int lineBytes, char** fields,
+                              int* lengths, int capacity, unsigned lineFlags,
+                              bool* textAfterQuote) noexcept;
+
 /// Parses a date in format 0 (ISO 8601 or YYYYMMDD), 1 (month/day/year), 2 (day/month/year)
 /// or 3 (year/month/day), with an optional time. Returns 0 and the parts on success; non-zero
 /// for text that is not a valid calendar date and time.
