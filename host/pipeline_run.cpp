@@ -36,7 +36,8 @@ constexpr int kBatchesPerQueue = 8;
 
 /// Marks of the fields of `items` whose names `readers` (the steps after the one that gives
 /// them) said they use: a step hands its input on to the next, so a field crosses while any
-/// later step names it. Empty when one of them names no field, as such a step may read any.
+/// later step names it. Empty when one of them names no field, as such a step may read any,
+/// and when every field is read.
 std::vector<unsigned char> fieldsRead(const StepOutputItems* items,
                                       const std::vector<const StepContext*>& readers) {
     if (items == nullptr) return {};
@@ -47,8 +48,13 @@ std::vector<unsigned char> fieldsRead(const StepOutputItems* items,
         names.insert(used.begin(), used.end());
     }
     std::vector<unsigned char> marks(static_cast<size_t>(items->count), 0);
-    for (size_t k = 0; k < marks.size(); ++k)
+    bool all = true;
+    for (size_t k = 0; k < marks.size(); ++k) {
         marks[k] = names.contains(items->items[k].name.view()) ? 1 : 0;
+        all = all && marks[k] != 0;
+    }
+    // Every field read: nothing to leave out, and no mark to look at for every value.
+    if (all) return {};
     return marks;
 }
 
