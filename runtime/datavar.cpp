@@ -17,10 +17,12 @@ using mvb::text::parseReal;
 // The inline copy and swap move the non-string kinds' storage as raw bytes.
 static_assert(std::is_trivially_copyable_v<MvbDate>);
 
-// Plug-ins built when assignKnownUtf8() was not inline call the library's copy: taking its
-// address here makes the library hold one.
+// Plug-ins built when assignKnownUtf8() and assignConverted() were not inline call the
+// library's copies: taking their addresses here makes the library hold them.
 [[gnu::used]] constexpr void (MvbDatavar::*kExportedAssignKnownUtf8)(std::string_view) =
     &MvbDatavar::assignKnownUtf8;
+[[gnu::used]] constexpr bool (MvbDatavar::*kExportedAssignConverted)(std::string_view, int) =
+    &MvbDatavar::assignConverted;
 
 MvbDatavar::~MvbDatavar() = default;
 
@@ -230,29 +232,6 @@ int MvbDatavar::formatScalar(char* out) const noexcept {
         default:
             return 0;
     }
-}
-
-bool MvbDatavar::assignConverted(std::string_view text, int type) noexcept {
-    // The members are set here directly: assign() is exported, and a call to it from inside
-    // the library would go through the symbol table on every field.
-    switch (type) {
-        case mvbTypeBoolean:
-            if (!parseBool(text, &bool_)) break;
-            type_ = mvbTypeBoolean;
-            return true;
-        case mvbTypeInteger:
-            if (!parseInt64(text, &int_)) break;
-            type_ = mvbTypeInteger;
-            return true;
-        case mvbTypeReal:
-            if (!parseReal(text, &real_)) break;
-            type_ = mvbTypeReal;
-            return true;
-        default:
-            break;
-    }
-    setNull();
-    return false;
 }
 
 bool MvbDatavar::setType(int type) {

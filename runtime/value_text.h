@@ -5,17 +5,13 @@
 #include <cstdint>
 #include <string_view>
 
+#include "mvb/datavar.h"
 #include "mvb/export.h"
 
 namespace mvb::text {
 
-/// Reads true/false, yes/no, y/n, t/f, 1/0 in any case, blanks around allowed.
-[[nodiscard]] bool parseBool(std::string_view text, bool* value) noexcept;
-/// Reads a whole decimal integer with an optional sign, blanks around allowed.
-[[nodiscard]] bool parseInt64(std::string_view text, int64_t* value) noexcept;
-/// Reads a whole decimal real (fixed or exponent form, inf, nan) with an optional sign,
-/// blanks around allowed. Out-of-range values fail.
-[[nodiscard]] bool parseReal(std::string_view text, double* value) noexcept;
+// parseBool, parseInt64 and parseReal are declared with the value class (mvb/datavar.h),
+// which reads texts through them.
 
 /// Writes the shortest digits that read back as `value`, in plain decimal notation when
 /// 1e-6 <= |value| < 1e21 (`2000000`, `0.0001`) and with an exponent otherwise (`1e-07`,

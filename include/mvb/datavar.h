@@ -13,6 +13,18 @@
 #include "mvb/text_bytes.h"
 #include "mvb/types.h"
 
+namespace mvb::text {
+
+/// Reads true/false, yes/no, y/n, t/f, 1/0 in any case, blanks around allowed.
+[[nodiscard]] MVB_API bool parseBool(std::string_view text, bool* value) noexcept;
+/// Reads a whole decimal integer with an optional sign, blanks around allowed.
+[[nodiscard]] MVB_API bool parseInt64(std::string_view text, int64_t* value) noexcept;
+/// Reads a whole decimal real (fixed or exponent form, inf, nan) with an optional sign,
+/// blanks around allowed. Out-of-range values fail.
+[[nodiscard]] MVB_API bool parseReal(std::string_view text, double* value) noexcept;
+
+}  // namespace mvb::text
+
 /// A typed, nullable value: null, boolean, 64-bit integer, double, UTF-8 string or date.
 ///
 /// Values are assigned once per field per row on the hot path, so a value keeps its string
@@ -131,8 +143,28 @@ class MVB_API MvbDatavar {
     /// Sets the value to `text` converted to boolean (1), integer (2) or real (3), as assigning
     /// the text and then setType(type) would, without storing the text first. Returns false,
     /// leaving the value null, when the text is not a whole value of that type or the type is
-    /// none of these.
-    bool assignConverted(std::string_view text, int type) noexcept;
+    /// none of these. Inline, as a source converts most of its fields this way on every row
+    /// (the library still exports it, for plug-ins built when it was not inline).
+    MVB_API bool assignConverted(std::string_view text, int type) noexcept {
+        switch (type) {
+            case mvbTypeBoolean:
+                if (!mvb::text::parseBool(text, &bool_)) break;
+                type_ = mvbTypeBoolean;
+                return true;
+            case mvbTypeInteger:
+                if (!mvb::text::parseInt64(text, &int_)) break;
+                type_ = mvbTypeInteger;
+                return true;
+            case mvbTypeReal:
+                if (!mvb::text::parseReal(text, &real_)) break;
+                type_ = mvbTypeReal;
+                return true;
+            default:
+                break;
+        }
+        setNull();
+        return false;
+    }
 
     /// Cuts a string value to at most `length` characters, never splitting one. `byteSize`
     /// is the capacity of those characters in the file's encoding and removes nothing more.
