@@ -218,22 +218,6 @@ int MvbDatavar::formatText(char* buffer, int capacity) const noexcept {
     return n;
 }
 
-int MvbDatavar::formatScalar(char* out) const noexcept {
-    switch (type_) {
-        case mvbTypeBoolean:
-            std::memcpy(out, bool_ ? "true" : "false", 5);
-            return bool_ ? 4 : 5;
-        case mvbTypeInteger:
-            return mvb::text::formatInt64(int_, out);
-        case mvbTypeReal:
-            return mvb::text::formatReal(real_, out);
-        case mvbTypeDate:
-            return date_.format(out, kScalarTextRoom);
-        default:
-            return 0;
-    }
-}
-
 bool MvbDatavar::setType(int type) {
     if (type_ == type) {
         return true;

@@ -22,6 +22,13 @@ namespace mvb::text {
 /// Reads a whole decimal real (fixed or exponent form, inf, nan) with an optional sign,
 /// blanks around allowed. Out-of-range values fail.
 [[nodiscard]] MVB_API bool parseReal(std::string_view text, double* value) noexcept;
+/// Writes the shortest digits that read back as `value`, in plain decimal notation when
+/// 1e-6 <= |value| < 1e21 (`2000000`, `0.0001`) and with an exponent otherwise (`1e-07`,
+/// `1e+21`); zero keeps its sign (`-0`). `out` holds at least 32 bytes (25 are the most
+/// written). Returns the byte count (no NUL).
+MVB_API int formatReal(double value, char* out) noexcept;
+/// Writes `value` in decimal; `out` holds at least 21 bytes. Returns the byte count (no NUL).
+MVB_API int formatInt64(int64_t value, char* out) noexcept;
 
 }  // namespace mvb::text
 
@@ -116,7 +123,22 @@ class MVB_API MvbDatavar {
     /// The text formatText() gives a value that is not a string, written at `out`, which has
     /// room for kScalarTextRoom bytes, with no NUL after it; returns its length. 0 for a null
     /// or a string, which callers take from stringView().
-    int formatScalar(char* out) const noexcept;
+    /// Inline: a destination formats most of its fields this way on every row.
+    int formatScalar(char* out) const noexcept {
+        switch (type_) {
+            case mvbTypeBoolean:
+                std::memcpy(out, bool_ ? "true" : "false", 5);
+                return bool_ ? 4 : 5;
+            case mvbTypeInteger:
+                return mvb::text::formatInt64(int_, out);
+            case mvbTypeReal:
+                return mvb::text::formatReal(real_, out);
+            case mvbTypeDate:
+                return date_.format(out, kScalarTextRoom);
+            default:
+                return 0;
+        }
+    }
     /// True when the value is a string that came through assignKnownUtf8() (or a copy or a
     /// cut of one): its bytes are valid UTF-8 without being looked at. False says nothing.
     bool isKnownUtf8() const noexcept { return type_ == mvbTypeString && knownUtf8_; }
