@@ -282,17 +282,23 @@ using mvb::html::entityFor;
            wordHasByte(word & kNotSecond, '<');
 }
 
-}  // namespace
+/// The markup around a cell's text.
+constexpr std::string_view kCellStart = "<td>";
+constexpr std::string_view kCellEnd = "</td>";
+/// The room a cell of `bytes` bytes of text may take: an entity is at most six bytes.
+constexpr size_t cellRoom(size_t bytes) noexcept {
+    return bytes * 6 + kCellStart.size() + kCellEnd.size();
+}
 
-bool DTS_TxtHtmlDest::appendEscapedCell(std::string_view text) {
+/// Writes `text` at `at`, which has cellRoom() bytes, as a cell, each byte that markup would
+/// take for its own written as an entity; returns the end. `*ascii` is set when the text is
+/// ASCII; false says it may not be valid UTF-8.
+inline char* putEscapedCell(char* at, std::string_view text, bool* ascii) noexcept {
     // Each byte is looked at once: eight at a time, copied as they are while none needs an
-    // entity, else one by one. An entity is at most six bytes; the cell's markup is the same
-    // reservation.
-    constexpr size_t kCellMarkupBytes = sizeof "<td></td>" - 1;
+    // entity, else one by one.
     const size_t size = text.size();
     const char* from = text.data();
-    char* at = out_.reserve(size * 6 + kCellMarkupBytes);
-    at = putBytes(at, "<td>");
+    at = putBytes(at, kCellStart);
     uint64_t high = 0;
     size_t i = 0;
     while (i < size) {
@@ -334,9 +340,11 @@ bool DTS_TxtHtmlDest::appendEscapedCell(std::string_view text) {
             }
         }
     }
-    out_.commit(putBytes(at, "</td>"));
-    return high == 0;
+    *ascii = high == 0;
+    return putBytes(at, kCellEnd);
 }
+
+}  // namespace
 
 bool DTS_TxtHtmlDest::writeEnd() {
     out_.clear();
@@ -350,7 +358,6 @@ bool DTS_TxtHtmlDest::writeRow(const StepOutputItems* items) {
     const bool leftOut = profilerLayout_ && appendSectionStart(items);
     if (writeFailed_) return false;
     if (leftOut) return true;
-    ValueTextBuffer buffer;
     // The markup is this step's own and other kinds' texts are formatted here; a line whose
     // strings prove to be UTF-8 (or were proven so when they were read) is not checked again by
     // the file. A section break may carry text from outside, so a row behind one is checked as
@@ -358,30 +365,53 @@ bool DTS_TxtHtmlDest::writeRow(const StepOutputItems* items) {
     bool checked = out_.size() == 0;
     // Such a row is built where the file writes it.
     if (checked) file_.startLine(out_);
-    out_.append(R"(<TR class="rowon">)");
+    // The row is built through a write position and the end of the room it has, both kept
+    // here: each cell first makes sure of room for the most it can take.
+    constexpr std::string_view kRowStart = R"(<TR class="rowon">)";
+    constexpr std::string_view kRowEnd = "</tr>";
+    constexpr std::string_view kEmptyCell = "<td>&nbsp;</td>";
+    char* at = out_.reserve(kRowStart.size());
+    char* limit = out_.limit();
+    const auto makeRoom = [&](size_t bytes) {
+        if (static_cast<size_t>(limit - at) < bytes) [[unlikely]] {
+            out_.commit(at);
+            at = out_.reserve(bytes);
+            limit = out_.limit();
+        }
+    };
+    at = putBytes(at, kRowStart);
+    const int* positions = core_.fieldPositions();
+    const StepOutputItem* input = items != nullptr ? items->items : nullptr;
+    const auto inputCount = static_cast<unsigned>(items != nullptr ? items->count : 0);
     const int fieldCount = core_.fieldCount();
     for (int i = 0; i < fieldCount; ++i) {
-        // Only a string's text can hold markup: the other kinds' texts are digits, signs,
-        // points, dashes, colons, blanks and letters.
-        const MvbDatavar* value = core_.fieldValue(items, i);
-        if (value != nullptr && !value->isNull() && value->getType() != mvbTypeString) {
-            // The cell is built through one reservation and formatted straight into the
-            // markup; no such text is longer than the scratch buffer.
-            char* at = out_.reserve(sizeof buffer.bytes + 16);
-            at = putBytes(at, "<td>");
+        // A FIELDS row that names no input field is an empty cell, as is a null.
+        const auto position = static_cast<unsigned>(positions[i]);
+        const MvbDatavar* value = position < inputCount ? &input[position].value : nullptr;
+        const int type = value != nullptr ? value->getType() : mvbTypeNull;
+        if (type != mvbTypeNull && type != mvbTypeString) {
+            // Only a string's text can hold markup: the other kinds' texts are digits, signs,
+            // points, dashes, colons, blanks and letters, formatted straight into the cell.
+            makeRoom(MvbDatavar::kScalarTextRoom + kEmptyCell.size());
+            at = putBytes(at, kCellStart);
             const int length = value->formatScalar(at);
             at = length > 0 ? at + length : putBytes(at, "&nbsp;");
-            out_.commit(putBytes(at, "</td>"));
+            at = putBytes(at, kCellEnd);
             continue;
         }
-        const std::string_view text = destValueText(value, buffer);
+        const std::string_view text = type == mvbTypeString ? value->stringView() : "";
         if (text.empty()) {
-            out_.append("<td>&nbsp;</td>");
-        } else if (!appendEscapedCell(text) && checked && !value->isKnownUtf8()) {
-            checked = isUtf8Text(text);
+            makeRoom(kEmptyCell.size());
+            at = putBytes(at, kEmptyCell);
+            continue;
         }
+        makeRoom(cellRoom(text.size()));
+        bool ascii = false;
+        at = putEscapedCell(at, text, &ascii);
+        if (!ascii && checked && !value->isKnownUtf8()) checked = isUtf8Text(text);
     }
-    out_.append("</tr>");
+    makeRoom(kRowEnd.size());
+    out_.commit(putBytes(at, kRowEnd));
     return emit(true, checked);
 }
 

@@ -49,9 +49,6 @@ class DTS_TxtHtmlDest final : public TextDestination {
     void appendHeadings();
     /// Appends the section break of the profiler layout; true when the row is to be left out.
     bool appendSectionStart(const StepOutputItems* items);
-    /// Appends a table cell holding `text` with the characters that are markup in HTML
-    /// replaced by entities. Returns true when every byte of `text` is ASCII.
-    bool appendEscapedCell(std::string_view text);
     /// Writes the markup gathered in `out_`, then a line end when `endLine`, and empties
     /// `out_`. With `checked` the caller vouches that `out_` is valid UTF-8, and the file
     /// takes it without checking it again. False after reporting a failed write.
