@@ -48,6 +48,17 @@ class LineBuffer {
     }
     /// The end of the room the line has now: reserve() makes sure of more.
     char* limit() const noexcept { return data_ + capacity_; }
+    /// For a line built through a write position `at` (as reserve() gave it) up to `limit`
+    /// (limit()): makes sure of room for `bytes` more after `at`, moving both when the line
+    /// has to grow, and returns `at`.
+    char* roomAt(char* at, size_t bytes, char*& limit) {
+        if (static_cast<size_t>(limit - at) < bytes) [[unlikely]] {
+            commit(at);
+            at = reserve(bytes);
+            limit = this->limit();
+        }
+        return at;
+    }
     /// Ends a reserve(): `end` is one past the last byte written.
     void commit(char* end) noexcept { size_ = static_cast<size_t>(end - data_); }
 

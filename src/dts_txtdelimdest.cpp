@@ -281,13 +281,6 @@ bool DTS_TxtDelimDest::writeRow(const StepOutputItems* items) {
     const size_t fieldRoom = delimiter.size() + 2 * qualifier.size();
     char* at = line_.reserve(0);
     char* limit = line_.limit();
-    const auto makeRoom = [&](size_t bytes) {
-        if (static_cast<size_t>(limit - at) < bytes) [[unlikely]] {
-            line_.commit(at);
-            at = line_.reserve(bytes);
-            limit = line_.limit();
-        }
-    };
     // Strings are the only values whose bytes come from outside this step; the text of every
     // other kind is formatted here. A line whose strings all prove to be UTF-8 while they are
     // copied, or were proven so when they were read, is not checked again by the file.
@@ -297,7 +290,7 @@ bool DTS_TxtDelimDest::writeRow(const StepOutputItems* items) {
     const auto inputCount = static_cast<unsigned>(items != nullptr ? items->count : 0);
     for (int i = 0; i < count; ++i) {
         if (i != 0) {
-            makeRoom(delimiter.size());
+            at = line_.roomAt(at, delimiter.size(), limit);
             at = delimiter.size() == 1 ? (*at = delimiter[0], at + 1) : putBytes(at, delimiter);
         }
         // A FIELDS row that names no input field is an empty field, as is a null.
@@ -311,7 +304,7 @@ bool DTS_TxtDelimDest::writeRow(const StepOutputItems* items) {
         const bool qualify = haveQualifier && !whenNeeded && item->type != mvbTypeInteger &&
                              item->type != mvbTypeReal;
         if (type != mvbTypeString && !whenNeeded) {
-            makeRoom(fieldRoom + MvbDatavar::kScalarTextRoom);
+            at = line_.roomAt(at, fieldRoom + MvbDatavar::kScalarTextRoom, limit);
             if (qualify && qualifierFitsFormatted_) {
                 // A date or a boolean between the qualifiers, as its text cannot hold one.
                 *at = qualifier[0];
@@ -330,7 +323,7 @@ bool DTS_TxtDelimDest::writeRow(const StepOutputItems* items) {
         }
         ValueTextBuffer buffer;
         const std::string_view text = destValueText(&value, buffer);
-        makeRoom(fieldRoom + 2 * text.size());
+        at = line_.roomAt(at, fieldRoom + 2 * text.size(), limit);
         bool ascii = false;
         if (whenNeeded) {
             at = putQuotedWhenNeeded(at, text, delimiter, qualifier, &ascii);

@@ -372,13 +372,6 @@ bool DTS_TxtHtmlDest::writeRow(const StepOutputItems* items) {
     constexpr std::string_view kEmptyCell = "<td>&nbsp;</td>";
     char* at = out_.reserve(kRowStart.size());
     char* limit = out_.limit();
-    const auto makeRoom = [&](size_t bytes) {
-        if (static_cast<size_t>(limit - at) < bytes) [[unlikely]] {
-            out_.commit(at);
-            at = out_.reserve(bytes);
-            limit = out_.limit();
-        }
-    };
     at = putBytes(at, kRowStart);
     const int* positions = core_.fieldPositions();
     const StepOutputItem* input = items != nullptr ? items->items : nullptr;
@@ -392,7 +385,7 @@ bool DTS_TxtHtmlDest::writeRow(const StepOutputItems* items) {
         if (type != mvbTypeNull && type != mvbTypeString) {
             // Only a string's text can hold markup: the other kinds' texts are digits, signs,
             // points, dashes, colons, blanks and letters, formatted straight into the cell.
-            makeRoom(MvbDatavar::kScalarTextRoom + kEmptyCell.size());
+            at = out_.roomAt(at, MvbDatavar::kScalarTextRoom + kEmptyCell.size(), limit);
             at = putBytes(at, kCellStart);
             const int length = value->formatScalar(at);
             at = length > 0 ? at + length : putBytes(at, "&nbsp;");
@@ -401,16 +394,16 @@ bool DTS_TxtHtmlDest::writeRow(const StepOutputItems* items) {
         }
         const std::string_view text = type == mvbTypeString ? value->stringView() : "";
         if (text.empty()) {
-            makeRoom(kEmptyCell.size());
+            at = out_.roomAt(at, kEmptyCell.size(), limit);
             at = putBytes(at, kEmptyCell);
             continue;
         }
-        makeRoom(cellRoom(text.size()));
+        at = out_.roomAt(at, cellRoom(text.size()), limit);
         bool ascii = false;
         at = putEscapedCell(at, text, &ascii);
         if (!ascii && checked && !value->isKnownUtf8()) checked = isUtf8Text(text);
     }
-    makeRoom(kRowEnd.size());
+    at = out_.roomAt(at, kRowEnd.size(), limit);
     out_.commit(putBytes(at, kRowEnd));
     return emit(true, checked);
 }
