@@ -103,6 +103,26 @@ inline char* putBytes(char* at, std::string_view text) noexcept {
     return at + text.size();
 }
 
+/// Writes `count` blanks at `at`. Most padding is short: up to 16 blanks take a few stores
+/// and no call.
+inline void putBlanks(char* at, size_t count) noexcept {
+    constexpr uint64_t kBlanks = 0x2020202020202020ull;
+    if (count > 16) {
+        std::memset(at, ' ', count);
+    } else if (count >= 8) {
+        std::memcpy(at, &kBlanks, sizeof kBlanks);
+        std::memcpy(at + count - 8, &kBlanks, sizeof kBlanks);
+    } else if (count >= 4) {
+        const auto half = static_cast<uint32_t>(kBlanks);
+        std::memcpy(at, &half, sizeof half);
+        std::memcpy(at + count - 4, &half, sizeof half);
+    } else if (count != 0) {
+        at[0] = ' ';
+        at[count / 2] = ' ';
+        at[count - 1] = ' ';
+    }
+}
+
 /// One word of the last bytes of a text of `size` bytes (at least one), for the part of a scan
 /// that fills no whole word: the text's last eight bytes (some of which a scan by whole words
 /// looked at already), or for a shorter text its first and last four, or for one to three bytes

@@ -135,7 +135,7 @@ bool DTS_TxtFixedDest::writeRecordAtOnce(const StepOutputItems* items) {
                     --keep;
                 anyCut = true;
             }
-            if (width > keep) std::memset(at + keep, ' ', width - keep);
+            putBlanks(at + keep, width - keep);
             line_.commit(at + width);
             continue;
         }
@@ -162,7 +162,7 @@ bool DTS_TxtFixedDest::writeRecordAtOnce(const StepOutputItems* items) {
             blankLineBreaks(at, keep, i, items);
         }
         at += keep;
-        if (width > keep) std::memset(at, ' ', width - keep);
+        putBlanks(at, width - keep);
         line_.commit(at + (width - keep));
     }
     if (!file_.writeCheckedLine(line_, writeLineEnd_)) return false;
