@@ -193,23 +193,9 @@ int MvbDatavar::formatText(char* buffer, int capacity) const noexcept {
         return date_.format(buffer, capacity);
     }
     // A buffer that holds every such text is written directly; a shorter one gets a cut copy.
-    char local[64];
-    char* const out = capacity >= static_cast<int>(sizeof local) ? buffer : local;
-    int n = 0;
-    switch (type_) {
-        case mvbTypeBoolean:
-            n = bool_ ? 4 : 5;
-            std::memcpy(out, bool_ ? "true" : "false", static_cast<size_t>(n));
-            break;
-        case mvbTypeInteger:
-            n = mvb::text::formatInt64(int_, out);
-            break;
-        case mvbTypeReal:
-            n = mvb::text::formatReal(real_, out);
-            break;
-        default:
-            break;
-    }
+    char local[kScalarTextRoom];
+    char* const out = capacity >= kScalarTextRoom ? buffer : local;
+    int n = formatScalar(out);
     if (n >= capacity) {
         n = capacity - 1;
     }
