@@ -199,6 +199,30 @@ TEST(HtmlDest, EveryMarkupCharacterEscapedInEveryPlace) {
     EXPECT_NE(r.html.find(expected), std::string::npos) << r.html;
 }
 
+// A row is built where the file writes it; one longer than the room the file lends (here a
+// cell of 20,000 ampersands, 100,000 bytes as entities) moves to the step's own storage on the
+// way, and the rows around it stay whole and in order.
+TEST(HtmlDest, RowLongerThanTheFilesRoom) {
+    const std::string ampersands(20000, '&');
+    std::string entities;
+    for (size_t i = 0; i < ampersands.size(); ++i)
+        entities += "&amp;";
+    TempDir dir;
+    const Report r = runHtml(dir,
+                             {{{"s", mvbTypeString}, {"n", mvbTypeInteger}},
+                              {{text("a"), integer(1)},
+                               {text(ampersands.c_str()), integer(2)},
+                               {text("b"), integer(3)}}},
+                             {{"FIELDS", fieldsTable({{"s", "S"}, {"n", "N"}})}});
+    ASSERT_TRUE(r.report.ok) << joined(r.report.errors());
+    EXPECT_NE(r.html.find("<TR class=\"rowon\"><td>a</td><td>1</td></tr>\n"
+                          "<TR class=\"rowon\"><td>" +
+                          entities +
+                          "</td><td>2</td></tr>\n"
+                          "<TR class=\"rowon\"><td>b</td><td>3</td></tr>\n"),
+              std::string::npos);
+}
+
 TEST(HtmlDest, EmptyTitleIsDataReport) {
     for (const json& title : {json(""), json(nullptr)}) {
         TempDir dir;
