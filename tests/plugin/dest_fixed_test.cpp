@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "../../src/dest_line_buffer.h"
 #include "support/dest_support.h"
 
 using nlohmann::json;
@@ -35,6 +36,16 @@ Outcome runFixed(const TempDir& dir, TestRows rows, json properties,
 TestRows nameAndCount() {
     return {{{"name", mvbTypeString}, {"count", mvbTypeInteger}},
             {{text("ab"), integer(12)}, {text("xyz"), integer(-3)}}};
+}
+
+// Padding of up to 16 blanks takes a few overlapping stores: each count must fill exactly its
+// bytes, not one before or after.
+TEST(FixedDest, PaddingFillsExactlyItsBytes) {
+    for (size_t count = 0; count <= 40; ++count) {
+        std::string bytes(48, 'x');
+        putBlanks(bytes.data() + 2, count);
+        EXPECT_EQ(bytes, "xx" + std::string(count, ' ') + std::string(46 - count, 'x')) << count;
+    }
 }
 
 TEST(FixedDest, LineEnds) {
