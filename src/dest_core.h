@@ -34,22 +34,40 @@ class DestinationCore {
     /// Number of FIELDS rows bound by the last bindFields(); 0 means nothing is written.
     int fieldCount() const noexcept { return fieldCount_; }
 
+    /// The input items of one row by FIELDS row, the part of the lookup that is the row's made
+    /// once: for a loop over every field of a row.
+    class RowFields {
+      public:
+        RowFields(const int* positions, const StepOutputItems* items) noexcept
+            : positions_(positions),
+              items_(items != nullptr ? items->items : nullptr),
+              count_(items != nullptr && items->count > 0 ? static_cast<unsigned>(items->count)
+                                                          : 0) {}
+        /// The input item of FIELDS row `i`, or null as for fieldValue().
+        const StepOutputItem* operator[](int i) const noexcept {
+            // A row that names no input field has position -1, which no count exceeds.
+            const auto position = static_cast<unsigned>(positions_[i]);
+            return position < count_ ? &items_[position] : nullptr;
+        }
+
+      private:
+        const int* positions_;
+        const StepOutputItem* items_;
+        unsigned count_;
+    };
+    RowFields rowFields(const StepOutputItems* items) const noexcept {
+        return RowFields(fieldMap_.get(), items);
+    }
+
     /// The current input value of FIELDS row `i`, or null when that row names no input field
     /// (the name was not found, or there was no input list when the fields were bound).
     const MvbDatavar* fieldValue(const StepOutputItems* items, int i) const noexcept {
-        const int position = fieldMap_[i];
-        if (position < 0 || items == nullptr || position >= items->count) return nullptr;
-        return &items->items[position].value;
+        const StepOutputItem* item = fieldItem(items, i);
+        return item != nullptr ? &item->value : nullptr;
     }
     /// The input item of FIELDS row `i`, or null as for fieldValue().
-    /// The input position of each FIELDS row, fieldCount() of them; -1 where a row names no
-    /// input field. A position may lie past the end of a shorter input row.
-    const int* fieldPositions() const noexcept { return fieldMap_.get(); }
-
     const StepOutputItem* fieldItem(const StepOutputItems* items, int i) const noexcept {
-        const int position = fieldMap_[i];
-        if (position < 0 || items == nullptr || position >= items->count) return nullptr;
-        return &items->items[position];
+        return rowFields(items)[i];
     }
 
     /// Begins a run: decides from the run mode whether it writes, resets the row count and asks

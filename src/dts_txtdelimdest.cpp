@@ -285,18 +285,15 @@ bool DTS_TxtDelimDest::writeRow(const StepOutputItems* items) {
     // other kind is formatted here. A line whose strings all prove to be UTF-8 while they are
     // copied, or were proven so when they were read, is not checked again by the file.
     bool checked = separatorsChecked_;
-    const int* positions = core_.fieldPositions();
-    const StepOutputItem* input = items != nullptr ? items->items : nullptr;
-    const auto inputCount = static_cast<unsigned>(items != nullptr ? items->count : 0);
+    const DestinationCore::RowFields fields = core_.rowFields(items);
     for (int i = 0; i < count; ++i) {
         if (i != 0) {
             at = line_.roomAt(at, delimiter.size(), limit);
             at = delimiter.size() == 1 ? (*at = delimiter[0], at + 1) : putBytes(at, delimiter);
         }
         // A FIELDS row that names no input field is an empty field, as is a null.
-        const auto position = static_cast<unsigned>(positions[i]);
-        if (position >= inputCount) continue;
-        const StepOutputItem* item = &input[position];
+        const StepOutputItem* item = fields[i];
+        if (item == nullptr) continue;
         const MvbDatavar& value = item->value;
         const int type = value.getType();
         if (type == mvbTypeNull) continue;

@@ -373,14 +373,12 @@ bool DTS_TxtHtmlDest::writeRow(const StepOutputItems* items) {
     char* at = out_.reserve(kRowStart.size());
     char* limit = out_.limit();
     at = putBytes(at, kRowStart);
-    const int* positions = core_.fieldPositions();
-    const StepOutputItem* input = items != nullptr ? items->items : nullptr;
-    const auto inputCount = static_cast<unsigned>(items != nullptr ? items->count : 0);
+    const DestinationCore::RowFields fields = core_.rowFields(items);
     const int fieldCount = core_.fieldCount();
     for (int i = 0; i < fieldCount; ++i) {
         // A FIELDS row that names no input field is an empty cell, as is a null.
-        const auto position = static_cast<unsigned>(positions[i]);
-        const MvbDatavar* value = position < inputCount ? &input[position].value : nullptr;
+        const StepOutputItem* item = fields[i];
+        const MvbDatavar* value = item != nullptr ? &item->value : nullptr;
         const int type = value != nullptr ? value->getType() : mvbTypeNull;
         if (type != mvbTypeNull && type != mvbTypeString) {
             // Only a string's text can hold markup: the other kinds' texts are digits, signs,
