@@ -48,6 +48,18 @@ struct Settings {
     bool isBlank(char c) const noexcept { return c == blank1 || c == blank2; }
 };
 
+/// The settings a plan made by mvs_split_prepare() holds.
+Settings settingsOf(const MvsSplitPlan& plan) noexcept {
+    Settings settings;
+    std::memcpy(settings.delimiter.bytes, plan.delimiter, sizeof settings.delimiter.bytes);
+    std::memcpy(settings.quote.bytes, plan.quote, sizeof settings.quote.bytes);
+    settings.delimiter.size = plan.delimiterBytes;
+    settings.quote.size = plan.quoteBytes;
+    settings.blank1 = plan.blank1;
+    settings.blank2 = plan.blank2;
+    return settings;
+}
+
 inline uint64_t load64(const char* p) noexcept {
     return mvb::scan::load(p);
 }
@@ -489,13 +501,7 @@ int mvs_split_planned(const MvsSplitPlan* plan, char* line, int lineBytes, char*
     if (plan == nullptr || line == nullptr || fields == nullptr || capacity <= 0 || lineBytes < 0) {
         return 0;
     }
-    Settings settings;
-    std::memcpy(settings.delimiter.bytes, plan->delimiter, sizeof settings.delimiter.bytes);
-    std::memcpy(settings.quote.bytes, plan->quote, sizeof settings.quote.bytes);
-    settings.delimiter.size = plan->delimiterBytes;
-    settings.quote.size = plan->quoteBytes;
-    settings.blank1 = plan->blank1;
-    settings.blank2 = plan->blank2;
+    const Settings settings = settingsOf(*plan);
     const Token& d = settings.delimiter;
     const Token& q = settings.quote;
     const bool quoting = q.size > 0;
@@ -584,17 +590,15 @@ bool mvs_record_continues(const char* line, int lineBytes, bool insideQuotes, in
     if (line == nullptr || lineBytes <= 0 || quoteCode == 0) {
         return insideQuotes && quoteCode != 0;
     }
-    Token q;
-    q.size = mvb::utf8::encode(quoteCode, q.bytes);
-    Token d;
-    d.size = mvb::utf8::encode(delimiterCode, d.bytes);
-    if (delimiterCode == 0 || d.size == 0) {
-        d.bytes[0] = ',';
-        d.size = 1;
+    // The delimiter, the quote and the blanks as the splitter takes them.
+    MvsSplitPlan plan;
+    mvs_split_prepare(delimiterCode, quoteCode, flags, &plan);
+    if (plan.quoteBytes == 0) {
+        return false;  // quoting is off
     }
-    if (q.size == 0 || (q.size == d.size && std::memcmp(q.bytes, d.bytes, 4) == 0)) {
-        return false;  // quoting is off, as in the splitter
-    }
+    const Settings settings = settingsOf(plan);
+    const Token& q = settings.quote;
+    const Token& d = settings.delimiter;
     const char* p = line;
     const char* const end = line + lineBytes;
     // Most lines of a file with quoting hold no quote at all.
@@ -604,19 +608,16 @@ bool mvs_record_continues(const char* line, int lineBytes, bool insideQuotes, in
     }
     const bool escapes = (flags & MVS_PARSE_UNESCAPE) != 0;
     const bool keepBlanks = (flags & MVS_PARSE_KEEP_BLANKS) != 0;
-    // Blanks trimmed before a field, as the splitter picks them for this delimiter.
-    const char blank1 = d.size == 1 && d.bytes[0] == ' ' ? '\t' : ' ';
-    const char blank2 = d.size == 1 && d.bytes[0] == '\t' ? ' ' : '\t';
     if (q.size == 1 && d.size == 1 && !escapes) {
-        return endsInsideQuotes(p, end, insideQuotes, d.bytes[0], q.bytes[0], keepBlanks, blank1,
-                                blank2);
+        return endsInsideQuotes(p, end, insideQuotes, d.bytes[0], q.bytes[0], keepBlanks,
+                                settings.blank1, settings.blank2);
     }
     bool quoted = insideQuotes;
     for (;;) {
         if (!quoted) {
             // At the start of a field: a quote opens it only as its first character.
             if (!keepBlanks) {
-                while (p < end && (*p == blank1 || *p == blank2)) {
+                while (p < end && settings.isBlank(*p)) {
                     ++p;
                 }
             }
