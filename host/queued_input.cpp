@@ -86,11 +86,15 @@ void QueuedInput::unpackRow() {
         }
         longText_ = false;
     }
+    // The read position stays in a register: stores into the values could, as far as the
+    // compiler knows, change a member.
+    const unsigned char* at = at_;
     size_t textBytes = 0;
     for (StepOutputItem& item : storage_) {
-        at_ = item.value.unpack(at_);
+        at = item.value.unpack(at);
         textBytes = std::max(textBytes, item.value.stringView().size());
     }
+    at_ = at;
     longText_ = textBytes > kKeptTextBytes;
 }
 

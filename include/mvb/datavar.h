@@ -199,9 +199,9 @@ class MVB_API MvbDatavar {
     /// A value laid flat in a stream of bytes, as pack() writes it and unpack() reads it, so that
     /// a row crosses to another thread as the few bytes of its values rather than as the value
     /// objects themselves. A packed value is a tag byte (the kind, a boolean's value, the UTF-8
-    /// mark), then nothing for null and booleans, an integer in 7-bit groups (low bits first, its
-    /// sign in the lowest bit, so that small magnitudes take a byte or two), the bytes of a real
-    /// or date, or a string's length in 7-bit groups and its bytes. Nothing is aligned.
+    /// mark), then nothing for null and booleans, the bytes of an integer, real or date (a fixed
+    /// size: no loop on either side), or a string's length in 7-bit groups (low bits first) and
+    /// its bytes. Nothing is aligned.
     /// Bytes pack() writes for this value.
     size_t packedSize() const noexcept {
         switch (type_) {
@@ -210,8 +210,6 @@ class MVB_API MvbDatavar {
                 return 1;
             case mvbTypeString:
                 return 1 + packedGroups(text_.size()) + text_.size();
-            case mvbTypeInteger:
-                return 1 + packedGroups(zigzag(int_));
             case mvbTypeDate:
                 return 1 + sizeof(MvbDate);
             default:
@@ -240,9 +238,6 @@ class MVB_API MvbDatavar {
                 mvb::copyTextBytes(reinterpret_cast<char*>(out), text_.data(), text_.size());
                 return out + text_.size();
             }
-            case mvbTypeInteger:
-                *out = type;
-                return packGroups(out + 1, zigzag(int_));
             case mvbTypeDate:
                 *out = type;
                 std::memcpy(out + 1, &date_, sizeof(MvbDate));
@@ -272,12 +267,6 @@ class MVB_API MvbDatavar {
                 in += size;
                 break;
             }
-            case mvbTypeInteger: {
-                uint64_t bits = 0;
-                in = unpackGroups(in, &bits);
-                int_ = static_cast<int64_t>(bits >> 1) ^ -static_cast<int64_t>(bits & 1);
-                break;
-            }
             case mvbTypeDate:
                 std::memcpy(static_cast<void*>(&date_), in, sizeof(MvbDate));
                 in += sizeof(MvbDate);
@@ -295,13 +284,9 @@ class MVB_API MvbDatavar {
     /// The bytes of the non-string kinds' storage (the union below), copied as one.
     static constexpr size_t kScalarBytes = sizeof(MvbDate) > sizeof(int64_t) ? sizeof(MvbDate)
                                                                              : sizeof(int64_t);
-    /// The tag byte and the most any kind other than a string's bytes takes: ten 7-bit groups
-    /// (64 bits), a date or a real.
+    /// The tag byte and the most any kind other than a string's bytes takes: a string's length
+    /// in ten 7-bit groups (64 bits), a date, an integer or a real.
     static constexpr size_t kPackedBoundBytes = 1 + (kScalarBytes > 10 ? kScalarBytes : size_t{10});
-    /// An integer with its sign in the lowest bit and its magnitude above it.
-    static uint64_t zigzag(int64_t value) noexcept {
-        return (static_cast<uint64_t>(value) << 1) ^ static_cast<uint64_t>(value >> 63);
-    }
     /// Bytes packGroups() takes for `value`.
     static size_t packedGroups(uint64_t value) noexcept {
         size_t bytes = 1;
