@@ -1,3 +1,4 @@
+#include <cstdint>
 #include <cstring>
 #include <string_view>
 
@@ -142,39 +143,53 @@ inline int twoDigits(const char* p) noexcept {
     return isDigit(p[0]) && isDigit(p[1]) ? (p[0] - '0') * 10 + (p[1] - '0') : -1;
 }
 
+/// `YYYY-MM-DD` at `t` (ten bytes) as its parts, the bytes checked eight and two at a time: each
+/// digit's byte less '0' must be at most 9 and each dash's byte less '-' zero. False for any
+/// other text.
+inline bool readIsoDateWords(const char* t, DateParts& d) noexcept {
+    uint64_t head = 0;  // YYYY-MM-, its first byte lowest
+    uint16_t tail = 0;  // DD
+    std::memcpy(&head, t, sizeof head);
+    std::memcpy(&tail, t + sizeof head, sizeof tail);
+    head ^= 0x2D30302D30303030ull;
+    tail ^= 0x3030u;
+    // A byte of at most 9 keeps its high half clear with 6 added; the dashes' bytes must be 0.
+    constexpr uint64_t kHighHalves = 0xF0F0F0F0F0F0F0F0ull;
+    constexpr uint64_t kDashes = 0xFF0000FF00000000ull;
+    if (((head | (head + 0x0606060606060606ull)) & kHighHalves) != 0 || (head & kDashes) != 0 ||
+        ((tail | (tail + 0x0606u)) & 0xF0F0u) != 0) {
+        return false;
+    }
+    const auto digit = [head](int at) noexcept {
+        return static_cast<int>((head >> (8 * at)) & 0xFF);
+    };
+    d.year = digit(0) * 1000 + digit(1) * 100 + digit(2) * 10 + digit(3);
+    d.month = digit(5) * 10 + digit(6);
+    d.day = (tail & 0xFF) * 10 + (tail >> 8);
+    return true;
+}
+
 /// The shape most data has, exactly `YYYY-MM-DD` or `YYYY-MM-DD HH:MM:SS` (`size` bytes) with
 /// nothing around it, read in one pass. False for any other text, which the general reader
 /// then takes; calendar checks come after either.
 bool readIsoShape(const char* t, size_t size, DateParts& d) noexcept {
-    if (size != 10 && size != 19) {
+    if ((size != 10 && size != 19) || !readIsoDateWords(t, d)) {
         return false;
     }
-    const int century = twoDigits(t);
-    const int years = century < 0 ? -1 : twoDigits(t + 2);
-    if (years < 0 || t[4] != '-') {
-        return false;
-    }
-    const int month = twoDigits(t + 5);
-    if (month < 0 || t[7] != '-') {
-        return false;
-    }
-    const int day = twoDigits(t + 8);
-    if (day < 0) {
-        return false;
-    }
-    int hour = 0, minute = 0, second = 0;
+    d.hour = 0;
+    d.minute = 0;
+    d.second = 0;
     if (size == 19) {
         if (t[10] != ' ' && t[10] != 'T') {
             return false;
         }
-        hour = twoDigits(t + 11);
-        minute = hour < 0 || t[13] != ':' ? -1 : twoDigits(t + 14);
-        second = minute < 0 || t[16] != ':' ? -1 : twoDigits(t + 17);
-        if (second < 0) {
+        d.hour = twoDigits(t + 11);
+        d.minute = d.hour < 0 || t[13] != ':' ? -1 : twoDigits(t + 14);
+        d.second = d.minute < 0 || t[16] != ':' ? -1 : twoDigits(t + 17);
+        if (d.second < 0) {
             return false;
         }
     }
-    d = DateParts{century * 100 + years, month, day, hour, minute, second};
     return true;
 }
 
@@ -251,10 +266,11 @@ int mvs_text_to_date(const char* text, size_t bytes, int* year, int* month, int*
     if (format < 0 || format > 3) {
         return 2;
     }
-    const DateOuts outs{year, month, day, hour, minute, second};
     // The parts of the common shape stay in registers; everything else takes the general path.
+    // Each path makes its own outs, so that the common one puts nothing on the stack.
     if (DateParts d; format == 0 && readIsoShape(text, bytes, d)) [[likely]] {
-        return store(d, outs);
+        return store(d, DateOuts{year, month, day, hour, minute, second});
     }
-    return parseGeneral(std::string_view(text, bytes), format, outs);
+    return parseGeneral(std::string_view(text, bytes), format,
+                        DateOuts{year, month, day, hour, minute, second});
 }

@@ -115,6 +115,39 @@ TEST_P(DateTable, ReadsByLengthAlone) {
 
 INSTANTIATE_TEST_SUITE_P(Dates, DateTable, testing::ValuesIn(kDateCases));
 
+// The common date shape is checked eight bytes at a time: any byte at any of its ten places is
+// read as a character-by-character reading would, a digit where a digit goes (giving a valid
+// calendar date) and exactly a dash where one goes.
+TEST(Dates, IsoShapeTakesEveryByteAsOneCharacter) {
+    const std::string base = "2024-08-15";
+    for (size_t at = 0; at < base.size(); ++at) {
+        for (int byte = 0; byte < 256; ++byte) {
+            std::string text = base;
+            text[at] = static_cast<char>(byte);
+            const bool dash = at == 4 || at == 7;
+            const bool digit = byte >= '0' && byte <= '9';
+            int parts[3] = {0, 0,
+                            0};  // year, month, day from the text's digits, as read one by one
+            for (size_t k = 0; k < text.size(); ++k) {
+                if (k == 4 || k == 7) continue;
+                const int part = k < 4 ? 0 : k < 7 ? 1 : 2;
+                parts[part] = parts[part] * 10 + (text[k] - '0');
+            }
+            const bool wellFormed = dash ? byte == '-' : digit;
+            const bool expected = wellFormed && parts[0] >= 1 && parts[1] >= 1 && parts[1] <= 12 &&
+                                  parts[2] >= 1 && parts[2] <= 31;
+            int y = 0, mo = 0, d = 0, h = -1, mi = -1, se = -1;
+            const int result =
+                mvs_text_to_date(text.data(), text.size(), &y, &mo, &d, &h, &mi, &se, 0);
+            ASSERT_EQ(result == 0, expected) << "byte " << byte << " at " << at;
+            if (expected) {
+                EXPECT_EQ((std::array<int, 6>{y, mo, d, h, mi, se}),
+                          (std::array<int, 6>{parts[0], parts[1], parts[2], 0, 0, 0}));
+            }
+        }
+    }
+}
+
 TEST(Dates, FormatWritesTimeOnlyWhenNotMidnight) {
     MvbDate date;
     char buffer[32];
