@@ -66,6 +66,25 @@ inline char* putDigitsBackwards(char* end, uint64_t* m, int count) noexcept {
     return end;
 }
 
+// Writes `m`, of `digits` digits (at most eight), as a decimal with its last `k` digits (at most
+// eight) after the point: "0." and zeros first when there are no more digits than decimals.
+// The digits come from one word of eight, shifted into place; up to 18 bytes are stored.
+inline void putFewDigits(char* at, uint64_t m, int digits, int k) noexcept {
+    const uint64_t word = eightDigits(static_cast<uint32_t>(m));  // leading zeros up to eight
+    if (digits > k) {
+        const int whole = digits - k;
+        putWord(at, word >> (8 * (8 - digits)));
+        if (k > 0) {
+            // The decimals again one byte on, past the point.
+            putWord(at + whole + 1, word >> (8 * (8 - k)));
+            at[whole] = '.';
+        }
+        return;
+    }
+    std::memcpy(at, "0.", 2);
+    putWord(at + 2, word >> (8 * (8 - k)));
+}
+
 // The text of a value of 15 significant digits or fewer, the common case, found without the
 // general shortest-digit search. With K decimals chosen so that value * 10^K lies in
 // [10^14, 10^15), the integer m nearest to that product is found exactly whatever the rounding
@@ -96,6 +115,12 @@ int formatFewDigits(double value, char* out) noexcept {
     // The integer part (at least "0"), then a point and k decimals.
     const int intDigits = digits > k ? digits - k : 1;
     const int length = sign + intDigits + (k > 0 ? 1 + k : 0);
+    if (digits <= 8 && k <= 8) [[likely]] {
+        // Money-like and count-like values: all the digits from one word of eight.
+        putFewDigits(out + sign, m, digits, k);
+        if (sign != 0) *out = '-';
+        return length;
+    }
     char* at = putDigitsBackwards(out + length, &m, k);
     if (k > 0) *--at = '.';
     at = putDigitsBackwards(at, &m, intDigits);
