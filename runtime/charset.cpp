@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include <emmintrin.h>
+#include <immintrin.h>
 #include <tmmintrin.h>
 
 #include "utf8_internal.h"
@@ -212,18 +213,115 @@ constexpr uint8_t kCarry = kTooShort | kTooLong | kTwoConts;
     return start + validPrefixByChars(p + start, size - start);
 }
 
+/// blockErrors() over 32 bytes: the same lookups in both 16-byte lanes, each lane's bytes
+/// before it taken from the lane before (the low lane's from the high lane of `previous`).
+[[gnu::target("avx2")]] inline __m256i blockErrors32(__m256i input, __m256i previous) noexcept {
+    const __m256i lowNibble = _mm256_set1_epi8(0x0F);
+    const __m256i carried = _mm256_permute2x128_si256(previous, input, 0x21);
+    const __m256i prev1 = _mm256_alignr_epi8(input, carried, 15);
+    const __m256i byte1High = _mm256_shuffle_epi8(
+        _mm256_broadcastsi128_si256(table(kTooLong, kTooLong, kTooLong, kTooLong, kTooLong,
+                                          kTooLong, kTooLong, kTooLong, kTwoConts, kTwoConts,
+                                          kTwoConts, kTwoConts, kTooShort | kOverlong2, kTooShort,
+                                          kTooShort | kOverlong3 | kSurrogate,
+                                          kTooShort | kTooLarge | kTooLarge1000 | kOverlong4)),
+        _mm256_and_si256(_mm256_srli_epi16(prev1, 4), lowNibble));
+    constexpr uint8_t kLarge = kCarry | kTooLarge | kTooLarge1000;
+    const __m256i byte1Low = _mm256_shuffle_epi8(
+        _mm256_broadcastsi128_si256(table(kCarry | kOverlong3 | kOverlong2 | kOverlong4,
+                                          kCarry | kOverlong2, kCarry, kCarry, kCarry | kTooLarge,
+                                          kLarge, kLarge, kLarge, kLarge, kLarge, kLarge, kLarge,
+                                          kLarge, kLarge | kSurrogate, kLarge, kLarge)),
+        _mm256_and_si256(prev1, lowNibble));
+    constexpr uint8_t kCont = kTooLong | kOverlong2 | kTwoConts;
+    const __m256i byte2High = _mm256_shuffle_epi8(
+        _mm256_broadcastsi128_si256(
+            table(kTooShort, kTooShort, kTooShort, kTooShort, kTooShort, kTooShort, kTooShort,
+                  kTooShort, kCont | kOverlong3 | kTooLarge1000 | kOverlong4,
+                  kCont | kOverlong3 | kTooLarge, kCont | kSurrogate | kTooLarge,
+                  kCont | kSurrogate | kTooLarge, kTooShort, kTooShort, kTooShort, kTooShort)),
+        _mm256_and_si256(_mm256_srli_epi16(input, 4), lowNibble));
+    const __m256i special = _mm256_and_si256(_mm256_and_si256(byte1High, byte1Low), byte2High);
+    const __m256i prev2 = _mm256_alignr_epi8(input, carried, 14);
+    const __m256i prev3 = _mm256_alignr_epi8(input, carried, 13);
+    const __m256i third = _mm256_subs_epu8(prev2, _mm256_set1_epi8(static_cast<char>(0xE0 - 0x80)));
+    const __m256i fourth =
+        _mm256_subs_epu8(prev3, _mm256_set1_epi8(static_cast<char>(0xF0 - 0x80)));
+    const __m256i must23 =
+        _mm256_and_si256(_mm256_or_si256(third, fourth), _mm256_set1_epi8(static_cast<char>(0x80)));
+    return _mm256_xor_si256(must23, special);
+}
+
+/// validPrefixByBlocks() 32 bytes at a time: whole blocks while they are sound, then from the
+/// start of the last character on as that function goes on (the last part block, or the block
+/// with an error).
+[[gnu::target("avx2")]] size_t validPrefixByBlocks32(const unsigned char* p, size_t size) noexcept {
+    size_t pos = 0;
+    __m256i previous = _mm256_setzero_si256();
+    const __m256i lastLeads =
+        _mm256_setr_epi8(-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1,
+                         -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, static_cast<char>(0xEF),
+                         static_cast<char>(0xDF), static_cast<char>(0xBF));
+    int untried = 0;  // as in validPrefixByBlocks: groups of 64 bytes not tried for ASCII
+    while (pos + 32 <= size) {
+        if (untried > 0) {
+            --untried;
+        } else if (pos + 64 <= size) {
+            const auto* at = reinterpret_cast<const __m256i*>(p + pos);
+            const __m256i last = _mm256_loadu_si256(at + 1);
+            const __m256i any = _mm256_or_si256(_mm256_loadu_si256(at), last);
+            const __m256i unfinished = _mm256_subs_epu8(previous, lastLeads);
+            if (_mm256_movemask_epi8(any) == 0 && _mm256_testz_si256(unfinished, unfinished)) {
+                previous = last;
+                pos += 64;
+                continue;
+            }
+            untried = 3;
+        }
+        const __m256i input = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + pos));
+        const __m256i errors = blockErrors32(input, previous);
+        if (!_mm256_testz_si256(errors, errors)) {
+            break;
+        }
+        previous = input;
+        pos += 32;
+    }
+    size_t start = pos;
+    for (size_t back = 1; back <= 3 && back <= pos; ++back) {
+        const unsigned char byte = p[pos - back];
+        if (!isContinuation(byte)) {
+            if (byte >= 0xC0u) {
+                start = pos - back;
+            }
+            break;
+        }
+    }
+    const size_t rest = size - start;
+    return start + (rest >= 64 ? validPrefixByBlocks(p + start, rest)
+                               : validPrefixByChars(p + start, rest));
+}
+
 #endif
 
 }  // namespace
 
-size_t validPrefix(const char* bytes, size_t size) noexcept {
+size_t validPrefixInBlocks(const char* bytes, size_t size, int blockBytes) noexcept {
     const auto* p = reinterpret_cast<const unsigned char*>(bytes);
 #if defined(__x86_64__) || defined(__i386__)
-    if (size >= 64 && __builtin_cpu_supports("ssse3")) {
+    if (size >= 64 && blockBytes >= 32 && __builtin_cpu_supports("avx2")) {
+        return validPrefixByBlocks32(p, size);
+    }
+    if (size >= 64 && blockBytes >= 16 && __builtin_cpu_supports("ssse3")) {
         return validPrefixByBlocks(p, size);
     }
+#else
+    (void)blockBytes;
 #endif
     return validPrefixByChars(p, size);
+}
+
+size_t validPrefix(const char* bytes, size_t size) noexcept {
+    return validPrefixInBlocks(bytes, size, 32);
 }
 
 }  // namespace mvb::utf8

@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <string_view>
 
+#include "mvb/export.h"
+
 namespace mvb::utf8 {
 
 /// True for a byte that continues a multi-byte sequence (10xxxxxx).
@@ -141,7 +143,12 @@ inline std::string_view trimBlanks(std::string_view text) noexcept {
 }
 
 /// Length of the longest prefix of `bytes` made of whole, valid UTF-8 characters (no overlong
-/// forms, surrogates or values past U+10FFFF). ASCII runs are checked 16 bytes at a time.
+/// forms, surrogates or values past U+10FFFF), checked in blocks of the widest size that
+/// validPrefixInBlocks() can use on this processor.
 size_t validPrefix(const char* bytes, size_t size) noexcept;
+/// validPrefix() with blocks of at most `blockBytes` bytes: 32 or 16 where the processor has
+/// the instructions for them, or 0 for a character at a time (ASCII runs still 16 bytes at a
+/// time). Every width gives the same answer; tests hold them to it.
+MVB_API size_t validPrefixInBlocks(const char* bytes, size_t size, int blockBytes) noexcept;
 
 }  // namespace mvb::utf8

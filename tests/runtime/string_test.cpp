@@ -170,7 +170,7 @@ TEST(Charset, FindsABadByteAtEveryPositionOfALongRun) {
     }
 }
 
-// Long texts are checked 16 bytes at a time where the processor can (and 64 ASCII bytes at
+// Long texts are checked 32 or 16 bytes at a time where the processor can (and 64 ASCII bytes at
 // once); the valid prefix must end exactly where a character-by-character decode stops,
 // whichever bytes cross a block's edge.
 TEST(Charset, ValidPrefixEndsWhereDecodingStops) {
@@ -212,6 +212,12 @@ TEST(Charset, ValidPrefixEndsWhereDecodingStops) {
         for (size_t size = 0; size <= text.size(); ++size) {
             ASSERT_EQ(mvbIsValidUtf8(text.data(), static_cast<long>(size)), ends[size])
                 << size << " bytes of " << testing::PrintToString(text);
+            // The narrower blocks that processors without the wider ones take.
+            for (const int blockBytes : {0, 16}) {
+                ASSERT_EQ(mvb::utf8::validPrefixInBlocks(text.data(), size, blockBytes) == size,
+                          ends[size])
+                    << size << " bytes in blocks of " << blockBytes;
+            }
         }
     }
 }
