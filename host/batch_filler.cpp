@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -61,13 +62,18 @@ void BatchFiller::append(const StepOutputItem* row, size_t width, const unsigned
     // holds its bound; a row that does not fit is packed again below, once its size is known.
     {
         unsigned char* at = stage_ + staged_;
-        size_t k = 0;
-        for (; k < width; ++k) {
-            const MvbDatavar& value = valueAt(k);
-            if (value.packedBound() > static_cast<size_t>(stage_ + kStageBytes - at)) break;
-            at = value.pack(at);
-        }
-        if (k == width) [[likely]] {
+        const auto packFitting = [&](auto marked) noexcept {
+            size_t k = 0;
+            for (; k < width; ++k) {
+                // Without marks every field crosses: there is no mark to look at per value.
+                const MvbDatavar& value = marked ? valueAt(k) : row[k].value;
+                if (value.packedBound() > static_cast<size_t>(stage_ + kStageBytes - at)) break;
+                at = value.pack(at);
+            }
+            return k == width;
+        };
+        if (carried == nullptr ? packFitting(std::false_type{}) : packFitting(std::true_type{}))
+            [[likely]] {
             staged_ = static_cast<size_t>(at - stage_);
             return;
         }
