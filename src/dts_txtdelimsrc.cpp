@@ -298,7 +298,10 @@ int DTS_TxtDelimSrc::produceRow() {
     }
 
     StepOutputItem* items = row->items;
-    for (int i = 0; i < fieldCount_; ++i) {
+    // Held here: the values' stores could, as far as the compiler knows, change the members.
+    const int fieldCount = fieldCount_;
+    const int* const formats = typeFormats_.get();
+    for (int i = 0; i < fieldCount; ++i) {
         const char* text = i < found ? fields[i] : nullptr;
         if (text == nullptr) {
             items[i].value.setNull();
@@ -308,9 +311,9 @@ int DTS_TxtDelimSrc::produceRow() {
         if (hasNul) [[unlikely]] {
             value = valueBeforeNul(items[i], i, value);
         }
-        const FieldOutcome outcome = converter_.convert(items[i], typeFormats_[i], value);
+        const FieldOutcome outcome = converter_.convert(items[i], formats[i], value);
         if (outcome != FieldOutcome::Read) [[unlikely]] {
-            warnings_.notRead(rowCount_ + 1, i, items[i], typeFormats_[i], value, outcome);
+            warnings_.notRead(rowCount_ + 1, i, items[i], formats[i], value, outcome);
         }
     }
     if (fileNameFieldIndex_ != -1) items[fileNameFieldIndex_].value.assign(files_.currentName());
