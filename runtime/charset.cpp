@@ -150,6 +150,18 @@ constexpr uint8_t kCarry = kTooShort | kTooLong | kTwoConts;
     return _mm_xor_si128(must23, special);
 }
 
+/// Where the checking goes on after blocks found every character before `pos` whole and valid
+/// but one that a lead byte in the last three bytes starts: at that lead byte, or at `pos`.
+size_t lastCharacterStart(const unsigned char* p, size_t pos) noexcept {
+    for (size_t back = 1; back <= 3 && back <= pos; ++back) {
+        const unsigned char byte = p[pos - back];
+        if (!isContinuation(byte)) {
+            return byte >= 0xC0u ? pos - back : pos;
+        }
+    }
+    return pos;
+}
+
 /// validPrefix over whole blocks of 16 bytes while they are sound; the rest (the last part
 /// block, or the block with an error, from the start of the character that crosses into it)
 /// is left to the character loop, which finds exactly where the valid prefix ends.
@@ -198,18 +210,7 @@ constexpr uint8_t kCarry = kTooShort | kTooLong | kTwoConts;
             pos += 16;
         }
     }
-    // Every character before `pos` is whole and valid but one that a lead byte in the last
-    // three bytes starts: the character loop goes on from that lead byte.
-    size_t start = pos;
-    for (size_t back = 1; back <= 3 && back <= pos; ++back) {
-        const unsigned char byte = p[pos - back];
-        if (!isContinuation(byte)) {
-            if (byte >= 0xC0u) {
-                start = pos - back;
-            }
-            break;
-        }
-    }
+    const size_t start = lastCharacterStart(p, pos);
     return start + validPrefixByChars(p + start, size - start);
 }
 
@@ -286,16 +287,7 @@ constexpr uint8_t kCarry = kTooShort | kTooLong | kTwoConts;
         previous = input;
         pos += 32;
     }
-    size_t start = pos;
-    for (size_t back = 1; back <= 3 && back <= pos; ++back) {
-        const unsigned char byte = p[pos - back];
-        if (!isContinuation(byte)) {
-            if (byte >= 0xC0u) {
-                start = pos - back;
-            }
-            break;
-        }
-    }
+    const size_t start = lastCharacterStart(p, pos);
     const size_t rest = size - start;
     return start + (rest >= 64 ? validPrefixByBlocks(p + start, rest)
                                : validPrefixByChars(p + start, rest));
