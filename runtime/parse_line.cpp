@@ -44,11 +44,12 @@ struct Settings {
     Token quote;
     char blank1 = ' ';  ///< the two blank bytes trimmed; the delimiter is never one of them
     char blank2 = '\t';
+    /// The higher of the two blanks as a byte value: the space and the tab are at the bottom of
+    /// the byte values, so that one compare with it tells most bytes from both blanks.
+    unsigned char blankMost = ' ';
 
-    /// Both blanks are control bytes or the space, so that most bytes are told apart from them
-    /// by one compare.
     bool isBlank(char c) const noexcept {
-        return static_cast<unsigned char>(c) <= ' ' && (c == blank1 || c == blank2);
+        return static_cast<unsigned char>(c) <= blankMost && (c == blank1 || c == blank2);
     }
 };
 
@@ -61,6 +62,8 @@ Settings settingsOf(const MvsSplitPlan& plan) noexcept {
     settings.quote.size = plan.quoteBytes;
     settings.blank1 = plan.blank1;
     settings.blank2 = plan.blank2;
+    settings.blankMost =
+        std::max(static_cast<unsigned char>(plan.blank1), static_cast<unsigned char>(plan.blank2));
     return settings;
 }
 
