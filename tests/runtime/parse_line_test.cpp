@@ -253,6 +253,24 @@ TEST(Splitter, RejectsUnusableArguments) {
     EXPECT_EQ(mvs_parse_text_ex2(line, fields, 2, nullptr, 3, ',', '"', 0), 0);
 }
 
+// A plan is a plain structure: blanks set in it by hand are trimmed as the prepared ones are,
+// on every path, whatever their byte values.
+TEST(Splitter, PlanBlanksSetByHandAreTrimmed) {
+    MvsSplitPlan plan;
+    mvs_split_prepare(',', '"', 0, &plan);
+    plan.blank1 = 'x';
+    plan.blank2 = static_cast<char>(0xFF);
+    for (std::string line : {"xxa\xFF,bx", "xxa\xFF,\"b\"x"}) {
+        char* fields[4];
+        int lengths[4];
+        ASSERT_EQ(mvs_split_planned(&plan, line.data(), static_cast<int>(line.size()), fields,
+                                    lengths, 4, 0, nullptr),
+                  2);
+        EXPECT_EQ(std::string(fields[0], static_cast<size_t>(lengths[0])), "a") << line;
+        EXPECT_EQ(std::string(fields[1], static_cast<size_t>(lengths[1])), "b") << line;
+    }
+}
+
 // Quote-free lines with a one-byte delimiter take the block-wise path, quoted ones a path of
 // their own and a two-byte delimiter or escapes the general one; a line without backslashes
 // splits the same with escapes on. All must agree on random lines that cross 64-byte blocks,
