@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "mvb/text_bytes.h"
 #include "mvb/types.h"
 #include "txtfile_replace.h"
 #include "utf8_internal.h"
@@ -223,17 +224,12 @@ bool TextWriter::writeFile(const char* bytes, size_t size, uint64_t* counted) {
     return true;
 }
 
-void TextWriter::keepMark() {
-    constexpr size_t kMostMarks = 4096;
-    sinceKept_ = 0;
-    if (marks_.size() == kMostMarks) {
-        // Every other mark goes, and from now on every other record end is kept.
-        for (size_t i = 0; i < kMostMarks / 2; ++i) {
-            marks_[i] = marks_[2 * i + 1];
-        }
-        marks_.resize(kMostMarks / 2);
-        keepEvery_ *= 2;
+void TextWriter::keepMarkThinning() {
+    for (size_t i = 0; i < kMostMarks / 2; ++i) {
+        marks_[i] = marks_[2 * i + 1];
     }
+    marks_.resize(kMostMarks / 2);
+    keepEvery_ *= 2;
     marks_.push_back({recordEnd_, records_});
 }
 
@@ -384,7 +380,7 @@ char* TextWriter::reserveChecked(size_t size) {
 }
 
 bool TextWriter::commitChecked(const char* end, bool endLine) {
-    if (!usable()) {
+    if ((failed_ || fd_ < 0) && !usable()) [[unlikely]] {
         return false;
     }
     const char* room = buffer_.get() + used_;
@@ -392,7 +388,17 @@ bool TextWriter::commitChecked(const char* end, bool endLine) {
         return refuse("cannot write to file \"" + path_ + "\": the text given is not in its room");
     }
     used_ += static_cast<size_t>(end - room);
-    return !endLine || appendRaw(lineEnd_.data(), lineEnd_.size());
+    if (!endLine) {
+        return true;
+    }
+    // A line end of a byte or two, as most are, is stored without a call.
+    const size_t size = lineEnd_.size();
+    if (size <= 16 && size <= capacity_ - used_) [[likely]] {
+        mvb::copyTextBytes(buffer_.get() + used_, lineEnd_.data(), size);
+        used_ += size;
+        return true;
+    }
+    return appendRaw(lineEnd_.data(), size);
 }
 
 bool TextWriter::writeChecked(const char* text, size_t size, bool endLine) {

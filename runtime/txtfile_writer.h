@@ -64,8 +64,15 @@ class TextWriter {
     void markRecordEnd() {
         recordEnd_ = written_ + used_;
         ++records_;
-        if (++sinceKept_ >= keepEvery_) [[unlikely]] {
-            keepMark();
+        // Until the buffer's bytes reach the file every record end is usually kept: only the
+        // mark that finds the marks full goes out of line.
+        if (++sinceKept_ >= keepEvery_) {
+            sinceKept_ = 0;
+            if (marks_.size() < kMostMarks) [[likely]] {
+                marks_.push_back({recordEnd_, records_});
+            } else {
+                keepMarkThinning();
+            }
         }
     }
     /// Flushes and, when replacing, puts the file in place. False with error() set.
@@ -85,8 +92,11 @@ class TextWriter {
     bool appendRaw(const char* bytes, size_t size);
     bool appendBlanks(size_t bytes);
     bool flushBuffer();
-    /// Keeps the latest record end among those that have not reached the file yet.
-    void keepMark();
+    /// The most record ends kept at once.
+    static constexpr size_t kMostMarks = 4096;
+    /// Keeps the latest record end when kMostMarks are kept: every other one goes first, and
+    /// from then on only every other record end is kept.
+    void keepMarkThinning();
     /// Writes `size` bytes straight to the file (through the compressor when there is one),
     /// past the buffer; the first failure is kept.
     bool writeAll(const char* bytes, size_t size);
