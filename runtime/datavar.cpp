@@ -1,12 +1,10 @@
 #include "mvb/datavar.h"
 
-#include <cassert>
 #include <cmath>
 #include <cstring>
 #include <limits>
 #include <type_traits>
 
-#include "mvb/charset.h"
 #include "utf8_internal.h"
 #include "value_text.h"
 
