@@ -2,6 +2,8 @@
 #include <cstring>
 #include <string_view>
 
+#include "mvb/datavar.h"
+#include "mvb/date.h"
 #include "mvb/parse.h"
 #include "utf8_internal.h"
 
@@ -67,15 +69,16 @@ bool isLeapYear(int year) noexcept {
     return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
 }
 
-int daysInMonth(int year, int month) noexcept {
-    static constexpr int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    return month == 2 && isLeapYear(year) ? 29 : kDays[month - 1];
-}
-
 inline bool isValid(const DateParts& d) noexcept {
-    return d.year >= 1 && d.year <= 9999 && d.month >= 1 && d.month <= 12 && d.day >= 1 &&
-           d.day <= daysInMonth(d.year, d.month) && d.hour >= 0 && d.hour <= 23 && d.minute >= 0 &&
-           d.minute <= 59 && d.second >= 0 && d.second <= 59;
+    static constexpr int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    // Each range as one unsigned compare; the leap year is looked at only for a 29 February.
+    const auto month = static_cast<unsigned>(d.month - 1);
+    if (static_cast<unsigned>(d.year - 1) > 9998u || month > 11u || d.day < 1 ||
+        (d.day > kDays[month] && !(month == 1 && d.day == 29 && isLeapYear(d.year)))) {
+        return false;
+    }
+    return static_cast<unsigned>(d.hour) <= 23u && static_cast<unsigned>(d.minute) <= 59u &&
+           static_cast<unsigned>(d.second) <= 59u;
 }
 
 /// The optional time after the date: nothing, or a blank or `T` and H:MM or H:MM:SS.
@@ -163,7 +166,10 @@ inline bool readIsoDateWords(const char* t, DateParts& d) noexcept {
     const auto digit = [head](int at) noexcept {
         return static_cast<int>((head >> (8 * at)) & 0xFF);
     };
-    d.year = digit(0) * 1000 + digit(1) * 100 + digit(2) * 10 + digit(3);
+    // The year's four digits pairwise: two numbers of two digits, then one of four.
+    uint64_t year = head & 0xFFFFFFFFu;
+    year = (year * 10 + (year >> 8)) & 0x00FF00FFu;
+    d.year = static_cast<int>((year * 100 + (year >> 16)) & 0xFFFFu);
     d.month = digit(5) * 10 + digit(6);
     d.day = (tail & 0xFF) * 10 + (tail >> 8);
     return true;
@@ -172,7 +178,7 @@ inline bool readIsoDateWords(const char* t, DateParts& d) noexcept {
 /// The shape most data has, exactly `YYYY-MM-DD` or `YYYY-MM-DD HH:MM:SS` (`size` bytes) with
 /// nothing around it, read in one pass. False for any other text, which the general reader
 /// then takes; calendar checks come after either.
-bool readIsoShape(const char* t, size_t size, DateParts& d) noexcept {
+[[gnu::always_inline]] inline bool readIsoShape(const char* t, size_t size, DateParts& d) noexcept {
     if ((size != 10 && size != 19) || !readIsoDateWords(t, d)) {
         return false;
     }
@@ -203,11 +209,8 @@ struct DateOuts {
     int* second;
 };
 
-/// 0 with the parts stored when they make a valid date and time, else 1.
-inline int store(const DateParts& d, const DateOuts& outs) noexcept {
-    if (!isValid(d)) {
-        return 1;
-    }
+/// Stores the parts, each where its pointer says.
+inline void store(const DateParts& d, const DateOuts& outs) noexcept {
     // One store per part, straight from the registers (a loop over arrays of them would first
     // put them on the stack).
     const auto put = [](int* target, int value) noexcept {
@@ -221,14 +224,11 @@ inline int store(const DateParts& d, const DateOuts& outs) noexcept {
     put(outs.hour, d.hour);
     put(outs.minute, d.minute);
     put(outs.second, d.second);
-    return 0;
 }
 
-/// Any text in `format` (0 to 3), blanks around allowed.
-[[gnu::noinline]] int parseGeneral(std::string_view text, int format,
-                                   const DateOuts& outs) noexcept {
+/// Any text in `format` (0 to 3), blanks around allowed, as a valid date and time.
+[[gnu::noinline]] bool readGeneral(std::string_view text, int format, DateParts& d) noexcept {
     DateReader in(mvb::utf8::trimBlanks(text));
-    DateParts d;
     bool ok = false;
     switch (format) {
         case 0:
@@ -244,7 +244,17 @@ inline int store(const DateParts& d, const DateOuts& outs) noexcept {
             ok = readOrdered(in, d, "ymd");
             break;
     }
-    return ok && readTime(in, d) ? store(d, outs) : 1;
+    return ok && readTime(in, d) && isValid(d);
+}
+
+/// The parts of the `bytes` bytes at `text` in `format` (0 to 3): the common shape in one pass,
+/// any other text through the general reader. False when they make no valid date and time.
+inline bool readParts(const char* text, size_t bytes, int format, DateParts& d) noexcept {
+    if (format == 0 && readIsoShape(text, bytes, d)) [[likely]] {
+        return isValid(d);
+    }
+    d = DateParts{};
+    return readGeneral(std::string_view(text, bytes), format, d);
 }
 
 }  // namespace
@@ -266,11 +276,23 @@ int mvs_text_to_date(const char* text, size_t bytes, int* year, int* month, int*
     if (format < 0 || format > 3) {
         return 2;
     }
-    // The parts of the common shape stay in registers; everything else takes the general path.
-    // Each path makes its own outs, so that the common one puts nothing on the stack.
-    if (DateParts d; format == 0 && readIsoShape(text, bytes, d)) [[likely]] {
-        return store(d, DateOuts{year, month, day, hour, minute, second});
+    // The parts stay in registers; only a valid date reaches the caller's pointers.
+    DateParts d;
+    if (!readParts(text, bytes, format, d)) {
+        return 1;
     }
-    return parseGeneral(std::string_view(text, bytes), format,
-                        DateOuts{year, month, day, hour, minute, second});
+    store(d, DateOuts{year, month, day, hour, minute, second});
+    return 0;
+}
+
+bool MvbDatavar::assignDate(std::string_view text, int format) noexcept {
+    DateParts d;
+    if (text.data() == nullptr || format < 0 || format > 3 ||
+        !readParts(text.data(), text.size(), format, d)) {
+        setNull();
+        return false;
+    }
+    date_ = MvbDate(d.year, d.month, d.day, d.hour, d.minute, d.second);
+    type_ = mvbTypeDate;
+    return true;
 }

@@ -6,8 +6,6 @@
 #include <cstring>
 
 #include "file_char_sizes.h"
-#include "mvb/date.h"
-#include "mvb/parse.h"
 #include "mvb/types.h"
 #include "step_properties.h"
 
@@ -73,18 +71,12 @@ constexpr size_t kMaxDateText = 127;
 
 FieldOutcome SourceFieldConverter::convertDate(MvbDatavar& value, int dateFormat,
                                                std::string_view text) {
-    int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
     // A fixed-width field is a span of the file's buffer: the parser reads it by its length.
-    if (text.size() > kMaxDateText ||
-        mvs_text_to_date(text.data(), text.size(), &year, &month, &day, &hour, &minute, &second,
-                         dateFormat) != 0) {
+    if (text.size() > kMaxDateText) {
         value.setNull();
         return FieldOutcome::Unreadable;
     }
-    MvbDate date;
-    date.assign(year, month, day, hour, minute, second, 0);
-    value.assign(date);
-    return FieldOutcome::Read;
+    return value.assignDate(text, dateFormat) ? FieldOutcome::Read : FieldOutcome::Unreadable;
 }
 
 FieldOutcome SourceFieldConverter::cutString(StepOutputItem& item, size_t textBytes) noexcept {

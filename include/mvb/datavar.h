@@ -79,6 +79,10 @@ class MVB_API MvbDatavar {
     void assign(std::string_view text) { assign(text.data(), text.size()); }
     void assign(const MvbString& text) { assign(text.view()); }
     void assign(const MvbDate& date) noexcept;
+    /// Sets the value to the date and time that `text` holds in date format `format` (see
+    /// mvs_text_to_date), read straight into the value. False, leaving the value null, when the
+    /// text is no valid date and time in that format.
+    bool assignDate(std::string_view text, int format) noexcept;
     /// Assigns a text that the caller has already proven to be valid UTF-8 (a line of a text
     /// file that the reader checked, say), so that writers need not check it again; see
     /// isKnownUtf8(). Bytes that are not UTF-8 must never come this way (debug builds check).

@@ -8,6 +8,14 @@
 class MVB_API MvbDate {
   public:
     MvbDate() = default;
+    /// The date of these parts, each already in its range (a valid date and time).
+    MvbDate(int year, int month, int day, int hour, int minute, int second) noexcept
+        : year_(year),
+          month_(static_cast<int8_t>(month)),
+          day_(static_cast<int8_t>(day)),
+          hour_(static_cast<int8_t>(hour)),
+          minute_(static_cast<int8_t>(minute)),
+          second_(static_cast<int8_t>(second)) {}
 
     /// Sets the date from the parts the date parser gives, in its order. `fraction` is kept
     /// for callers that pass it (always 0 from the steps) and is not stored.

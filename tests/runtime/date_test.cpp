@@ -5,8 +5,10 @@
 #include <cstring>
 #include <random>
 #include <string>
+#include <string_view>
 
 #include "common/printable.h"
+#include "mvb/datavar.h"
 #include "mvb/date.h"
 #include "mvb/parse.h"
 #include "mvb/types.h"
@@ -34,6 +36,9 @@ const DateCase kDateCases[] = {
     {"2024-03-15 8:30:00", 0, true, {2024, 3, 15, 8, 30, 0}},
     {"2024-03-15\t", 0, true, {2024, 3, 15, 0, 0, 0}},
     {"2023-02-29", 0, false, {}},
+    {"2023-02-28", 0, true, {2023, 2, 28, 0, 0, 0}},
+    {"2024-02-30", 0, false, {}},
+    {"9999-12-31 23:59:59", 0, true, {9999, 12, 31, 23, 59, 59}},
     {"2023-02-29 12:00:00", 0, false, {}},
     {"2100-02-29", 0, false, {}},
     {"2024-03-15 23:59:59x", 0, false, {}},
@@ -111,6 +116,24 @@ TEST_P(DateTable, ReadsByLengthAlone) {
             EXPECT_NE(result, 0) << "followed by \"" << after << "\"";
         }
     }
+}
+
+// A value reads the text straight into itself as the parser reads it, and a text that is no
+// date leaves it null whatever it held.
+TEST_P(DateTable, ReadsIntoAValue) {
+    const DateCase& c = GetParam();
+    MvbDatavar value("held before");
+    const bool read = value.assignDate(std::string_view(c.text), c.format);
+    ASSERT_EQ(read, c.valid);
+    if (!c.valid) {
+        EXPECT_TRUE(value.isNull());
+        return;
+    }
+    ASSERT_EQ(value.getType(), mvbTypeDate);
+    const MvbDate date = value.asDate();
+    EXPECT_EQ(
+        (Parts{date.year(), date.month(), date.day(), date.hour(), date.minute(), date.second()}),
+        c.parts);
 }
 
 INSTANTIATE_TEST_SUITE_P(Dates, DateTable, testing::ValuesIn(kDateCases));
