@@ -68,6 +68,19 @@ constexpr uint64_t kNoWord = ~uint64_t{0};
 }  // namespace
 
 bool parseBool(std::string_view text, bool* value) noexcept {
+    // The words as most data holds them, true and false in small letters, are compared whole.
+    if (text.size() == 4 || text.size() == 5) {
+        uint32_t head = 0;
+        std::memcpy(&head, text.data(), sizeof head);
+        if (text.size() == 4 && head == static_cast<uint32_t>(wordBits("true"))) {
+            *value = true;
+            return true;
+        }
+        if (text.size() == 5 && head == static_cast<uint32_t>(wordBits("fals")) && text[4] == 'e') {
+            *value = false;
+            return true;
+        }
+    }
     text = utf8::trimBlanks(text);
     // The true and the false word of each length, compared as numbers with the text's letters
     // made small: a word of any case is found without a branch per word.
