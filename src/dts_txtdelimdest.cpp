@@ -220,6 +220,7 @@ bool DTS_TxtDelimDest::openFile(bool probe) {
     }
     qualifier_ = settings_.qualifier.view();
     if (qualifier_.empty() && settings_.quoteWhenNeeded) qualifier_ = "\"";
+    qualifiedFor_ = nullptr;  // the fields' types are looked at again at the first row
     separatorsChecked_ = isUtf8Text(settings_.delimiter.view()) && isUtf8Text(qualifier_);
     // Formatted dates and booleans are made of digits, signs, colons, blanks and the letters of
     // "true" and "false"; numbers add points, exponents and the letters of inf and nan.
@@ -286,41 +287,52 @@ bool DTS_TxtDelimDest::writeRow(const StepOutputItems* items) {
     // copied, or were proven so when they were read, is not checked again by the file.
     bool checked = separatorsChecked_;
     const DestinationCore::RowFields fields = core_.rowFields(items);
-    for (int i = 0; i < count; ++i) {
-        if (i != 0) {
-            at = line_.roomAt(at, delimiter.size(), limit);
-            at = delimiter.size() == 1 ? (*at = delimiter[0], at + 1) : putBytes(at, delimiter);
+    if (items != qualifiedFor_ || qualified_.size() != static_cast<size_t>(count)) [[unlikely]] {
+        // Integers and reals are never enclosed, whatever the value holds.
+        qualified_.assign(static_cast<size_t>(count), 0);
+        for (int i = 0; i < count; ++i) {
+            const StepOutputItem* item = fields[i];
+            qualified_[static_cast<size_t>(i)] = haveQualifier && !whenNeeded && item != nullptr &&
+                                                 item->type != mvbTypeInteger &&
+                                                 item->type != mvbTypeReal;
         }
+        qualifiedFor_ = items;
+    }
+    const unsigned char* const qualified = qualified_.data();
+    // The delimiter before every field but the first, written once the field's room is sure.
+    const auto putDelimiter = [&](char* to, int i) noexcept {
+        if (i == 0) return to;
+        return delimiter.size() == 1 ? (*to = delimiter[0], to + 1) : putBytes(to, delimiter);
+    };
+    for (int i = 0; i < count; ++i) {
         // A FIELDS row that names no input field is an empty field, as is a null.
         const StepOutputItem* item = fields[i];
-        if (item == nullptr) continue;
+        const int type = item != nullptr ? item->value.getType() : mvbTypeNull;
+        if (type == mvbTypeNull) {
+            at = putDelimiter(line_.roomAt(at, delimiter.size(), limit), i);
+            continue;
+        }
         const MvbDatavar& value = item->value;
-        const int type = value.getType();
-        if (type == mvbTypeNull) continue;
-        // Integers and reals are never enclosed, whatever the value holds.
-        const bool qualify = haveQualifier && !whenNeeded && item->type != mvbTypeInteger &&
-                             item->type != mvbTypeReal;
-        if (type != mvbTypeString && !whenNeeded) {
-            at = line_.roomAt(at, fieldRoom + MvbDatavar::kScalarTextRoom, limit);
-            if (qualify && qualifierFitsFormatted_) {
+        const bool qualify = qualified[i] != 0;
+        if (type != mvbTypeString && !whenNeeded && (!qualify || qualifierFitsFormatted_)) {
+            at = putDelimiter(line_.roomAt(at, fieldRoom + MvbDatavar::kScalarTextRoom, limit), i);
+            if (qualify) {
                 // A date or a boolean between the qualifiers, as its text cannot hold one.
                 *at = qualifier[0];
                 at += 1 + value.formatScalar(at + 1);
                 *at++ = qualifier[0];
-                continue;
-            }
-            if (!qualify) {
+            } else {
                 const auto length = static_cast<size_t>(value.formatScalar(at));
                 if (delimiterFitsFormatted_) [[unlikely]] {
                     checkUnqualified(std::string_view(at, length), i, *item);
                 }
                 at += length;
-                continue;
             }
+            continue;
         }
         ValueTextBuffer buffer;
         const std::string_view text = destValueText(&value, buffer);
-        at = line_.roomAt(at, fieldRoom + 2 * text.size(), limit);
+        at = putDelimiter(line_.roomAt(at, fieldRoom + 2 * text.size(), limit), i);
         bool ascii = false;
         if (whenNeeded) {
             at = putQuotedWhenNeeded(at, text, delimiter, qualifier, &ascii);

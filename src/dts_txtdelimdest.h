@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string_view>
+#include <vector>
 
 #include "dest_core.h"
 #include "dest_line_buffer.h"
@@ -58,6 +59,11 @@ class DTS_TxtDelimDest final : public TextDestination {
     bool delimiterFitsFormatted_ = false;
     /// What encloses a value: QUALIFIER, or `"` when only QUOTE_WHEN_NEEDED asks for one.
     std::string_view qualifier_;
+    /// For each FIELDS row, whether its values are enclosed in the qualifier whatever they hold
+    /// (QUALIFIER is set, QUOTE_WHEN_NEEDED is not, and the input field is no number), worked
+    /// out once for the input list `qualifiedFor_`.
+    std::vector<unsigned char> qualified_;
+    const StepOutputItems* qualifiedFor_ = nullptr;
     /// The line being written, reused from row to row.
     LineBuffer line_;
 };
