@@ -105,17 +105,14 @@ class SourceFieldConverter {
   public:
     /// Inline: the sources call it for every field, and most of its cases are a call or two.
     FieldOutcome convert(StepOutputItem& item, int dateFormat, std::string_view text) {
+        // Each number kind has a case of its own: the conversion below then knows its kind.
         switch (item.type) {
             case mvbTypeBoolean:
+                return convertNumber(item.value, mvbTypeBoolean, text);
             case mvbTypeInteger:
+                return convertNumber(item.value, mvbTypeInteger, text);
             case mvbTypeReal:
-                if (text.empty()) {
-                    item.value.setNull();
-                    return FieldOutcome::Read;
-                }
-                // The number read straight from the text, or null when the text is not one.
-                return item.value.assignConverted(text, item.type) ? FieldOutcome::Read
-                                                                   : FieldOutcome::Unreadable;
+                return convertNumber(item.value, mvbTypeReal, text);
             case mvbTypeString:
                 item.value.assignKnownUtf8(text);
                 // A text of no more bytes than the length has no more characters either.
@@ -138,6 +135,15 @@ class SourceFieldConverter {
     }
 
   private:
+    /// The number of kind `type` read straight from the text, or null when the text is not one.
+    [[gnu::always_inline]] static FieldOutcome convertNumber(MvbDatavar& value, int type,
+                                                             std::string_view text) noexcept {
+        if (text.empty()) {
+            value.setNull();
+            return FieldOutcome::Read;
+        }
+        return value.assignConverted(text, type) ? FieldOutcome::Read : FieldOutcome::Unreadable;
+    }
     /// A date value from its text; null (Unreadable) when the text is no date in `dateFormat`.
     static FieldOutcome convertDate(MvbDatavar& value, int dateFormat, std::string_view text);
     /// Cuts the string just assigned (`textBytes` long) to the field's length.
