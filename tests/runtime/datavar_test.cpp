@@ -542,6 +542,41 @@ TEST(Datavar, FormatTextCutsAtCharacterBoundary) {
     EXPECT_STREQ(buffer, "123");
 }
 
+TEST(Datavar, FormatScalarGivesFormatTextsText) {
+    MvbDate time;
+    time.assign(2024, 2, 29, 23, 59, 58, 0);
+    MvbDate outOfRange;  // formatted by the general path, cut to the room
+    outOfRange.assign(-2000000000, -2000000000, -2000000000, -2000000000, -2000000000, -2000000000,
+                      0);
+    const MvbDatavar values[] = {MvbDatavar(true),
+                                 MvbDatavar(false),
+                                 MvbDatavar(std::numeric_limits<int64_t>::min()),
+                                 MvbDatavar(0.1 + 0.2),
+                                 MvbDatavar(-1e300),
+                                 MvbDatavar(std::nan("")),
+                                 MvbDatavar(1234.5),
+                                 [&] {
+                                     MvbDatavar v;
+                                     v.assign(time);
+                                     return v;
+                                 }(),
+                                 [&] {
+                                     MvbDatavar v;
+                                     v.assign(outOfRange);
+                                     return v;
+                                 }()};
+    for (const MvbDatavar& value : values) {
+        char expected[MvbDatavar::kScalarTextRoom];
+        const int length = value.formatText(expected, MvbDatavar::kScalarTextRoom);
+        char out[MvbDatavar::kScalarTextRoom];
+        ASSERT_EQ(value.formatScalar(out), length) << expected;
+        EXPECT_EQ(std::string(out, static_cast<size_t>(length)), expected);
+    }
+    char out[MvbDatavar::kScalarTextRoom];
+    EXPECT_EQ(MvbDatavar().formatScalar(out), 0);
+    EXPECT_EQ(MvbDatavar("text").formatScalar(out), 0);
+}
+
 TEST(Datavar, GetRawGivesTheBytes) {
     int size = 0;
     MvbDatavar value("abc");
