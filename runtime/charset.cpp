@@ -101,17 +101,62 @@ constexpr uint8_t kOverlong4 = 1u << 6;     // 11110000 1000____
 constexpr uint8_t kTwoConts = 1u << 7;      // 10______ 10______ (fine in a longer sequence)
 constexpr uint8_t kCarry = kTooShort | kTooLong | kTwoConts;
 
-[[gnu::target("ssse3")]] inline __m128i table(uint8_t b0, uint8_t b1, uint8_t b2, uint8_t b3,
-                                              uint8_t b4, uint8_t b5, uint8_t b6, uint8_t b7,
-                                              uint8_t b8, uint8_t b9, uint8_t b10, uint8_t b11,
-                                              uint8_t b12, uint8_t b13, uint8_t b14,
-                                              uint8_t b15) noexcept {
-    return _mm_setr_epi8(static_cast<char>(b0), static_cast<char>(b1), static_cast<char>(b2),
-                         static_cast<char>(b3), static_cast<char>(b4), static_cast<char>(b5),
-                         static_cast<char>(b6), static_cast<char>(b7), static_cast<char>(b8),
-                         static_cast<char>(b9), static_cast<char>(b10), static_cast<char>(b11),
-                         static_cast<char>(b12), static_cast<char>(b13), static_cast<char>(b14),
-                         static_cast<char>(b15));
+// The three lookups of a block check, each by a nibble: the error bits that the high nibble of
+// a byte's predecessor allows, those its low nibble allows, and those the byte's own high
+// nibble allows. A pair is wrong where all three share a bit.
+constexpr uint8_t kLarge = kCarry | kTooLarge | kTooLarge1000;
+constexpr uint8_t kCont = kTooLong | kOverlong2 | kTwoConts;
+alignas(16) constexpr uint8_t kByte1High[16] = {kTooLong,
+                                                kTooLong,
+                                                kTooLong,
+                                                kTooLong,
+                                                kTooLong,
+                                                kTooLong,
+                                                kTooLong,
+                                                kTooLong,
+                                                kTwoConts,
+                                                kTwoConts,
+                                                kTwoConts,
+                                                kTwoConts,
+                                                kTooShort | kOverlong2,
+                                                kTooShort,
+                                                kTooShort | kOverlong3 | kSurrogate,
+                                                kTooShort | kTooLarge | kTooLarge1000 | kOverlong4};
+alignas(16) constexpr uint8_t kByte1Low[16] = {kCarry | kOverlong3 | kOverlong2 | kOverlong4,
+                                               kCarry | kOverlong2,
+                                               kCarry,
+                                               kCarry,
+                                               kCarry | kTooLarge,
+                                               kLarge,
+                                               kLarge,
+                                               kLarge,
+                                               kLarge,
+                                               kLarge,
+                                               kLarge,
+                                               kLarge,
+                                               kLarge,
+                                               kLarge | kSurrogate,
+                                               kLarge,
+                                               kLarge};
+alignas(16) constexpr uint8_t kByte2High[16] = {kTooShort,
+                                                kTooShort,
+                                                kTooShort,
+                                                kTooShort,
+                                                kTooShort,
+                                                kTooShort,
+                                                kTooShort,
+                                                kTooShort,
+                                                kCont | kOverlong3 | kTooLarge1000 | kOverlong4,
+                                                kCont | kOverlong3 | kTooLarge,
+                                                kCont | kSurrogate | kTooLarge,
+                                                kCont | kSurrogate | kTooLarge,
+                                                kTooShort,
+                                                kTooShort,
+                                                kTooShort,
+                                                kTooShort};
+
+[[gnu::target("ssse3")]] inline __m128i table(const uint8_t (&bytes)[16]) noexcept {
+    return _mm_load_si128(reinterpret_cast<const __m128i*>(bytes));
 }
 
 /// The errors of the 16 bytes `input` after the 16 bytes `previous`: zero when every pair and
@@ -119,25 +164,11 @@ constexpr uint8_t kCarry = kTooShort | kTooLong | kTwoConts;
 [[gnu::target("ssse3")]] inline __m128i blockErrors(__m128i input, __m128i previous) noexcept {
     const __m128i lowNibble = _mm_set1_epi8(0x0F);
     const __m128i prev1 = _mm_alignr_epi8(input, previous, 15);
-    const __m128i byte1High = _mm_shuffle_epi8(
-        table(kTooLong, kTooLong, kTooLong, kTooLong, kTooLong, kTooLong, kTooLong, kTooLong,
-              kTwoConts, kTwoConts, kTwoConts, kTwoConts, kTooShort | kOverlong2, kTooShort,
-              kTooShort | kOverlong3 | kSurrogate,
-              kTooShort | kTooLarge | kTooLarge1000 | kOverlong4),
-        _mm_and_si128(_mm_srli_epi16(prev1, 4), lowNibble));
-    constexpr uint8_t kLarge = kCarry | kTooLarge | kTooLarge1000;
-    const __m128i byte1Low =
-        _mm_shuffle_epi8(table(kCarry | kOverlong3 | kOverlong2 | kOverlong4, kCarry | kOverlong2,
-                               kCarry, kCarry, kCarry | kTooLarge, kLarge, kLarge, kLarge, kLarge,
-                               kLarge, kLarge, kLarge, kLarge, kLarge | kSurrogate, kLarge, kLarge),
-                         _mm_and_si128(prev1, lowNibble));
-    constexpr uint8_t kCont = kTooLong | kOverlong2 | kTwoConts;
-    const __m128i byte2High = _mm_shuffle_epi8(
-        table(kTooShort, kTooShort, kTooShort, kTooShort, kTooShort, kTooShort, kTooShort,
-              kTooShort, kCont | kOverlong3 | kTooLarge1000 | kOverlong4,
-              kCont | kOverlong3 | kTooLarge, kCont | kSurrogate | kTooLarge,
-              kCont | kSurrogate | kTooLarge, kTooShort, kTooShort, kTooShort, kTooShort),
-        _mm_and_si128(_mm_srli_epi16(input, 4), lowNibble));
+    const __m128i byte1High =
+        _mm_shuffle_epi8(table(kByte1High), _mm_and_si128(_mm_srli_epi16(prev1, 4), lowNibble));
+    const __m128i byte1Low = _mm_shuffle_epi8(table(kByte1Low), _mm_and_si128(prev1, lowNibble));
+    const __m128i byte2High =
+        _mm_shuffle_epi8(table(kByte2High), _mm_and_si128(_mm_srli_epi16(input, 4), lowNibble));
     const __m128i special = _mm_and_si128(_mm_and_si128(byte1High, byte1Low), byte2High);
     // A byte two after a three- or four-byte lead, or three after a four-byte lead, must be a
     // continuation: exactly where two continuations in a row are no error.
@@ -220,28 +251,14 @@ size_t lastCharacterStart(const unsigned char* p, size_t pos) noexcept {
     const __m256i lowNibble = _mm256_set1_epi8(0x0F);
     const __m256i carried = _mm256_permute2x128_si256(previous, input, 0x21);
     const __m256i prev1 = _mm256_alignr_epi8(input, carried, 15);
-    const __m256i byte1High = _mm256_shuffle_epi8(
-        _mm256_broadcastsi128_si256(table(kTooLong, kTooLong, kTooLong, kTooLong, kTooLong,
-                                          kTooLong, kTooLong, kTooLong, kTwoConts, kTwoConts,
-                                          kTwoConts, kTwoConts, kTooShort | kOverlong2, kTooShort,
-                                          kTooShort | kOverlong3 | kSurrogate,
-                                          kTooShort | kTooLarge | kTooLarge1000 | kOverlong4)),
-        _mm256_and_si256(_mm256_srli_epi16(prev1, 4), lowNibble));
-    constexpr uint8_t kLarge = kCarry | kTooLarge | kTooLarge1000;
-    const __m256i byte1Low = _mm256_shuffle_epi8(
-        _mm256_broadcastsi128_si256(table(kCarry | kOverlong3 | kOverlong2 | kOverlong4,
-                                          kCarry | kOverlong2, kCarry, kCarry, kCarry | kTooLarge,
-                                          kLarge, kLarge, kLarge, kLarge, kLarge, kLarge, kLarge,
-                                          kLarge, kLarge | kSurrogate, kLarge, kLarge)),
-        _mm256_and_si256(prev1, lowNibble));
-    constexpr uint8_t kCont = kTooLong | kOverlong2 | kTwoConts;
-    const __m256i byte2High = _mm256_shuffle_epi8(
-        _mm256_broadcastsi128_si256(
-            table(kTooShort, kTooShort, kTooShort, kTooShort, kTooShort, kTooShort, kTooShort,
-                  kTooShort, kCont | kOverlong3 | kTooLarge1000 | kOverlong4,
-                  kCont | kOverlong3 | kTooLarge, kCont | kSurrogate | kTooLarge,
-                  kCont | kSurrogate | kTooLarge, kTooShort, kTooShort, kTooShort, kTooShort)),
-        _mm256_and_si256(_mm256_srli_epi16(input, 4), lowNibble));
+    const __m256i byte1High =
+        _mm256_shuffle_epi8(_mm256_broadcastsi128_si256(table(kByte1High)),
+                            _mm256_and_si256(_mm256_srli_epi16(prev1, 4), lowNibble));
+    const __m256i byte1Low = _mm256_shuffle_epi8(_mm256_broadcastsi128_si256(table(kByte1Low)),
+                                                 _mm256_and_si256(prev1, lowNibble));
+    const __m256i byte2High =
+        _mm256_shuffle_epi8(_mm256_broadcastsi128_si256(table(kByte2High)),
+                            _mm256_and_si256(_mm256_srli_epi16(input, 4), lowNibble));
     const __m256i special = _mm256_and_si256(_mm256_and_si256(byte1High, byte1Low), byte2High);
     const __m256i prev2 = _mm256_alignr_epi8(input, carried, 14);
     const __m256i prev3 = _mm256_alignr_epi8(input, carried, 13);
