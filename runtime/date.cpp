@@ -7,12 +7,7 @@
 
 void MvbDate::assign(int year, int month, int day, int hour, int minute, int second,
                      int /*fraction*/) {
-    year_ = year;
-    month_ = static_cast<int8_t>(month);
-    day_ = static_cast<int8_t>(day);
-    hour_ = static_cast<int8_t>(hour);
-    minute_ = static_cast<int8_t>(minute);
-    second_ = static_cast<int8_t>(second);
+    *this = MvbDate(year, month, day, hour, minute, second);
 }
 
 namespace {

@@ -8,7 +8,7 @@
 class MVB_API MvbDate {
   public:
     MvbDate() = default;
-    /// The date of these parts, each already in its range (a valid date and time).
+    /// The date of these parts, stored as given (each part of a month, day or time in a byte).
     MvbDate(int year, int month, int day, int hour, int minute, int second) noexcept
         : year_(year),
           month_(static_cast<int8_t>(month)),
