@@ -300,22 +300,24 @@ int DTS_TxtDelimSrc::produceRow() {
     StepOutputItem* items = row->items;
     // Held here: the values' stores could, as far as the compiler knows, change the members.
     const int fieldCount = fieldCount_;
-    const int* const formats = typeFormats_.get();
-    for (int i = 0; i < fieldCount; ++i) {
-        const char* text = i < found ? fields[i] : nullptr;
-        if (text == nullptr) {
-            items[i].value.setNull();
-            continue;
-        }
-        std::string_view value(text, static_cast<size_t>(lengths[i]));
-        if (hasNul) [[unlikely]] {
-            value = valueBeforeNul(items[i], i, value);
-        }
-        const FieldOutcome outcome = converter_.convert(items[i], formats[i], value);
-        if (outcome != FieldOutcome::Read) [[unlikely]] {
-            warnings_.notRead(rowCount_ + 1, i, items[i], formats[i], value, outcome);
+    const int present = found < fieldCount ? found : fieldCount;
+    if (hasNul) [[unlikely]] {
+        for (int i = 0; i < present; ++i)
+            convertField(items[i], i, valueBeforeNul(items[i], i, fieldText(i)));
+    } else {
+        const int* const formats = typeFormats_.get();
+        for (int i = 0; i < present; ++i) {
+            const FieldOutcome outcome = converter_.convert(
+                items[i], formats[i], {fields[i], static_cast<size_t>(lengths[i])});
+            // The text is found again for the warning, so that the loop keeps nothing across
+            // the conversion.
+            if (outcome != FieldOutcome::Read) [[unlikely]] {
+                warnNotRead(items[i], i, fieldText(i), outcome);
+            }
         }
     }
+    for (int i = present; i < fieldCount; ++i)
+        items[i].value.setNull();
     if (fileNameFieldIndex_ != -1) items[fileNameFieldIndex_].value.assign(files_.currentName());
 
     ++rowCount_;
@@ -437,6 +439,16 @@ void DTS_TxtDelimSrc::checkAfterQuotes(const char* scratch, std::string_view lin
             warnings_.afterQuote(rowCount_ + 1, i, row->items[i].name.view(), after);
         }
     }
+}
+
+void DTS_TxtDelimSrc::convertField(StepOutputItem& item, int field, std::string_view text) {
+    const FieldOutcome outcome = converter_.convert(item, typeFormats_[field], text);
+    if (outcome != FieldOutcome::Read) warnNotRead(item, field, text, outcome);
+}
+
+void DTS_TxtDelimSrc::warnNotRead(const StepOutputItem& item, int field, std::string_view text,
+                                  FieldOutcome outcome) {
+    warnings_.notRead(rowCount_ + 1, field, item, typeFormats_[field], text, outcome);
 }
 
 std::string_view DTS_TxtDelimSrc::valueBeforeNul(const StepOutputItem& item, int field,

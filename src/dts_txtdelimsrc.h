@@ -55,6 +55,15 @@ class DTS_TxtDelimSrc final : public TextSource {
     /// Warns about each quoted field of the split line (`scratch`, split from `line` as read)
     /// that text follows after its closing quote.
     void checkAfterQuotes(const char* scratch, std::string_view line, int found);
+    /// The text of field `field` of the split line.
+    std::string_view fieldText(int field) const noexcept {
+        return {fieldPointers_[field], static_cast<size_t>(fieldLengths_[field])};
+    }
+    /// Converts `text` into `item`'s value as field `field`, warning when it does not read.
+    void convertField(StepOutputItem& item, int field, std::string_view text);
+    /// Warns that `text` did not read whole as field `field` (`outcome`).
+    [[gnu::cold]] void warnNotRead(const StepOutputItem& item, int field, std::string_view text,
+                                   FieldOutcome outcome);
     /// The part of a field's text before its first NUL (marked); warns when text follows it.
     std::string_view valueBeforeNul(const StepOutputItem& item, int field, std::string_view text);
 
