@@ -58,17 +58,21 @@ void BatchFiller::append(const StepOutputItem* row, size_t width, const unsigned
             at = valueAt(k).pack(at);
     };
     ++rows_;
-    // Most rows go straight into what is left of the stage, each value while the room left
-    // holds its bound; a row that does not fit is packed again below, once its size is known.
-    {
+    // Most rows go straight into what is left of the stage: when it holds every value's fixed
+    // part, only the strings' texts are counted against the room beyond. A row that does not
+    // fit (or that is too wide to try) is packed below, once its size is known.
+    if (const size_t fixed = width * MvbDatavar::packedFixedBytes();
+        fixed <= kStageBytes - staged_) {
         unsigned char* at = stage_ + staged_;
+        size_t spare = kStageBytes - staged_ - fixed;
         const auto packFitting = [&](auto marked) noexcept {
             size_t k = 0;
             for (; k < width; ++k) {
                 // Without marks every field crosses: there is no mark to look at per value.
                 const MvbDatavar& value = marked ? valueAt(k) : row[k].value;
-                if (value.packedBound() > static_cast<size_t>(stage_ + kStageBytes - at)) break;
-                at = value.pack(at);
+                unsigned char* const next = value.packWithin(at, &spare);
+                if (next == nullptr) break;
+                at = next;
             }
             return k == width;
         };

@@ -226,6 +226,20 @@ class MVB_API MvbDatavar {
     size_t packedBound() const noexcept {
         return kPackedBoundBytes + (type_ == mvbTypeString ? text_.size() : 0);
     }
+    /// The room pack() needs for any value but a string's text: a row of `n` values fits in
+    /// `n` times this and the bytes of its strings.
+    static constexpr size_t packedFixedBytes() noexcept { return kPackedBoundBytes; }
+    /// pack() when the value's text fits in `*spare` more bytes than packedFixedBytes() at
+    /// `out`, taking the text's bytes off `*spare`; null (nothing written) when it does not.
+    /// Only a string's text is counted: a row that starts with room for packedFixedBytes()
+    /// per value needs no other check.
+    unsigned char* packWithin(unsigned char* out, size_t* spare) const noexcept {
+        if (type_ == mvbTypeString) {
+            if (text_.size() > *spare) return nullptr;
+            *spare -= text_.size();
+        }
+        return pack(out);
+    }
     /// Writes the value at `out`, which has room for packedSize() bytes; returns the byte after.
     unsigned char* pack(unsigned char* out) const noexcept {
         const auto type = static_cast<unsigned char>(type_);

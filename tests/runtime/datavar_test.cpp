@@ -640,6 +640,19 @@ TEST(Datavar, PackedRowUnpacksAsItWas) {
     for (const MvbDatavar& value : row) {
         // The room a filler leaves for a value before it knows the value's size.
         EXPECT_GE(value.packedBound(), value.packedSize());
+        // The fixed part and the text it counts off the spare room hold the value too: the
+        // text's bytes exactly, and one byte less refuses it without counting anything.
+        const size_t text = value.stringView().size();
+        EXPECT_GE(MvbDatavar::packedFixedBytes() + text, value.packedSize());
+        std::vector<unsigned char> room(MvbDatavar::packedFixedBytes() + text);
+        size_t spare = text;
+        EXPECT_EQ(value.packWithin(room.data(), &spare), room.data() + value.packedSize());
+        EXPECT_EQ(spare, 0u);
+        if (text != 0) {
+            spare = text - 1;
+            EXPECT_EQ(value.packWithin(room.data(), &spare), nullptr);
+            EXPECT_EQ(spare, text - 1);
+        }
         size += value.packedSize();
     }
     std::vector<unsigned char> buffer(size);
