@@ -191,8 +191,11 @@ int DestinationCore::takeRow(StepOutputItems** items) {
     ++rowCount_;
     if (in != nullptr && out != nullptr) {
         const int count = in->count < out->count ? in->count : out->count;
+        // Held here: a value's store could, as far as the compiler knows, move either list.
+        const StepOutputItem* const from = in->items;
+        StepOutputItem* const to = out->items;
         for (int k = 0; k < count; ++k)
-            out->items[k].value = in->items[k].value;
+            to[k].value = from[k].value;
     }
     *items = in;
     return 0;
