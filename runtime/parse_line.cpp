@@ -326,8 +326,8 @@ class Splitter {
 /// place: the delimiters are found 64 bytes at a time, every field stays where it is (after
 /// its leading blanks), and a NUL replaces the delimiter or the first trailing blank.
 template <bool KeepBlanks>
-int splitPlain(const Settings& s, char* line, const char* end, char** fields, int* lengths,
-               int capacity) noexcept {
+[[gnu::always_inline]] inline int splitPlain(const Settings& s, char* line, const char* end,
+                                             char** fields, int* lengths, int capacity) noexcept {
     const size_t size = static_cast<size_t>(end - line);
     int count = 0;
     char* fieldStart = line;
@@ -500,6 +500,25 @@ void mvs_split_prepare(int delimiterCode, int quoteCode, unsigned flags,
 int mvs_split_planned(const MvsSplitPlan* plan, char* line, int lineBytes, char** fields,
                       int* lengths, int capacity, unsigned lineFlags,
                       bool* textAfterQuote) noexcept {
+    // The usual line straight away: a one-byte delimiter, no escapes, and a caller that knows
+    // there is no quote in it. Only the delimiter and the blanks are taken from the plan.
+    if (plan != nullptr && plan->delimiterBytes == 1 && (plan->flags & MVS_PARSE_UNESCAPE) == 0 &&
+        (plan->quoteBytes == 0 || (lineFlags & MVS_PARSE_NO_QUOTE_BYTE) != 0) && line != nullptr &&
+        fields != nullptr && capacity > 0 && lineBytes >= 0) [[likely]] {
+        if (textAfterQuote != nullptr) {
+            *textAfterQuote = false;
+        }
+        Settings settings;
+        settings.delimiter.bytes[0] = plan->delimiter[0];
+        settings.blank1 = plan->blank1;
+        settings.blank2 = plan->blank2;
+        settings.blankMost = std::max(static_cast<unsigned char>(plan->blank1),
+                                      static_cast<unsigned char>(plan->blank2));
+        char* const end = line + lineBytes;
+        return (plan->flags & MVS_PARSE_KEEP_BLANKS) != 0
+                   ? splitPlain<true>(settings, line, end, fields, lengths, capacity)
+                   : splitPlain<false>(settings, line, end, fields, lengths, capacity);
+    }
     bool afterQuote = false;
     if (textAfterQuote == nullptr) {
         textAfterQuote = &afterQuote;
