@@ -242,6 +242,16 @@ for wide in wide_50000 wide_1000; do
     measure "${wide}_1t" "$work/$wide.csv" "$textjob" run --threads 1 "$work/$wide.json"
 done
 
+# A run with a thread per step goes only as fast as its slower core, and on a shared machine one
+# core may be slower than the other for minutes: the source alone pinned to each core in turn
+# tells such a spell from a change in the code.
+if command -v taskset > /dev/null && [ "$(nproc)" -ge 2 ]; then
+    for core in 0 1; do
+        measure "source_core$core" "$input" taskset -c "$core" "$textjob" run --threads 1 \
+            "$work/source_only.json"
+    done
+fi
+
 # Each destination's own cost: its one-thread job's CPU less the source's alone over the same
 # file (the source's rows go nowhere). Three rounds; the least CPU of each job counts, as
 # whatever else the machine does only adds to it. The rounds also run CSV to CSV with a thread
