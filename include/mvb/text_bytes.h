@@ -59,7 +59,15 @@ class MVB_API TextBytes {
     TextBytes(const TextBytes& other) : TextBytes() { assign(other.data_, other.size_); }
     TextBytes(TextBytes&& other) noexcept : TextBytes() { take(other); }
     TextBytes& operator=(const TextBytes& other) {
-        if (this != &other) assign(other.data_, other.size_);
+        if (this == &other) return *this;
+        // Every text's storage holds at least kInlineBytes and a NUL: a text that short goes
+        // over with its NUL as one block of that size, without a branch on its length.
+        if (other.size_ <= kInlineBytes) [[likely]] {
+            std::memcpy(data_, other.data_, kInlineBytes + 1);
+            size_ = other.size_;
+            return *this;
+        }
+        assign(other.data_, other.size_);
         return *this;
     }
     TextBytes& operator=(TextBytes&& other) noexcept {
@@ -90,6 +98,20 @@ class MVB_API TextBytes {
         data_[count] = '\0';
         size_ = count;
     }
+    /// Bytes that assignPadded() may read from its source, whatever the text's length.
+    static constexpr size_t kPaddedReadBytes = 24;
+    /// assign() from bytes outside this text that can be read for at least kPaddedReadBytes
+    /// (and `count`): a short text goes over as one block of that size, without a branch on its
+    /// length.
+    void assignPadded(const char* bytes, size_t count) {
+        if (count <= kInlineBytes) [[likely]] {
+            std::memcpy(data_, bytes, kPaddedReadBytes);
+            data_[count] = '\0';
+            size_ = count;
+            return;
+        }
+        assign(bytes, count);
+    }
     /// Keeps the first `count` bytes, at most size().
     void truncate(size_t count) noexcept {
         size_ = count;
@@ -107,6 +129,7 @@ class MVB_API TextBytes {
   private:
     /// Texts of up to this many bytes live inside the object.
     static constexpr size_t kInlineBytes = 23;
+    static_assert(kPaddedReadBytes == kInlineBytes + 1, "a short text and its NUL, as one block");
 
     /// assign() for a text larger than the storage: takes larger storage first, so that
     /// `bytes` may lie in the old one.

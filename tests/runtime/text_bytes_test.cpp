@@ -22,17 +22,36 @@ void expectHolds(const mvb::TextBytes& bytes, std::string_view text) {
 }
 
 // Every length up to past the inline room and the short-copy sizes, each assigned after every
-// other, so that each copy lands on a longer and a shorter text, inline and on the heap.
+// other, so that each copy lands on a longer and a shorter text, inline and on the heap: from
+// bytes, from bytes that can be read past the text (the padded copy of a short text), and
+// from another text (whose short texts go over as one block).
 TEST(TextBytes, AssignsEveryLengthAfterEveryOther) {
-    for (size_t before = 0; before <= 40; ++before) {
-        for (size_t length = 0; length <= 40; ++length) {
-            mvb::TextBytes bytes;
-            const std::string first = pattern(before, 1);
-            const std::string second = pattern(length, 2);
-            bytes.assign(first.data(), first.size());
-            bytes.assign(second.data(), second.size());
-            SCOPED_TRACE(testing::Message() << before << " then " << length);
-            expectHolds(bytes, second);
+    enum class Way { Bytes, Padded, Copy };
+    for (const Way way : {Way::Bytes, Way::Padded, Way::Copy}) {
+        for (size_t before = 0; before <= 40; ++before) {
+            for (size_t length = 0; length <= 40; ++length) {
+                mvb::TextBytes bytes;
+                const std::string first = pattern(before, 1);
+                // Readable past its end, as the padded copy needs; the bytes after the text
+                // must not become part of it.
+                const std::string padded =
+                    pattern(length, 2) + std::string(mvb::TextBytes::kPaddedReadBytes, 'x');
+                const std::string_view second(padded.data(), length);
+                bytes.assign(first.data(), first.size());
+                if (way == Way::Bytes) {
+                    bytes.assign(second.data(), second.size());
+                } else if (way == Way::Padded) {
+                    bytes.assignPadded(second.data(), second.size());
+                } else {
+                    mvb::TextBytes other;
+                    other.assign(pattern(60, 3).data(), 60);  // a heap text, then a shorter one
+                    other.assign(second.data(), second.size());
+                    bytes = other;
+                }
+                SCOPED_TRACE(testing::Message()
+                             << static_cast<int>(way) << ": " << before << " then " << length);
+                expectHolds(bytes, second);
+            }
         }
     }
 }
