@@ -19,7 +19,9 @@ void RowBatch::clear(size_t keepBytes) noexcept {
 void RowBatch::grow(size_t atLeast) {
     const size_t wanted = std::max({atLeast, capacity_ * 2, size_t{4096}});
     const size_t lines = (wanted + kLineBytes - 1) / kLineBytes;
-    std::unique_ptr<Line[]> grown(new Line[lines]);
+    // A line more than the capacity, never written: unpacking reads a little past the last row.
+    static_assert(kLineBytes >= MvbDatavar::kUnpackReadAhead);
+    std::unique_ptr<Line[]> grown(new Line[lines + 1]);
     if (used_ != 0) std::memcpy(grown.get(), lines_.get(), used_);
     lines_ = std::move(grown);
     capacity_ = lines * kLineBytes;

@@ -30,7 +30,8 @@ class RowBatch {
     int rows() const noexcept { return rows_; }
     /// Bytes of packed rows in the batch.
     size_t bytes() const noexcept { return used_; }
-    /// The first packed row.
+    /// The first packed row. The storage can be read for MvbDatavar::kUnpackReadAhead bytes
+    /// past the last one.
     const unsigned char* begin() const noexcept { return data(); }
 
     /// Empties the batch. Storage past `keepBytes`, more than twice what the batch held, is let

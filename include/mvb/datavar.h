@@ -95,6 +95,15 @@ class MVB_API MvbDatavar {
         knownUtf8_ = true;
     }
 
+    /// assignKnownUtf8() from bytes that can be read for mvb::TextBytes::kPaddedReadBytes from
+    /// the text's start, whatever its length: a short text is copied as one block.
+    void assignKnownUtf8Padded(std::string_view text) {
+        assert(mvbIsValidUtf8(text.data(), static_cast<long>(text.size())));
+        text_.assignPadded(text.data(), text.size());
+        type_ = mvbTypeString;
+        knownUtf8_ = true;
+    }
+
     /// The mvbType code of the held value; mvbTypeNull when null.
     int getType() const noexcept { return type_; }
     bool isNull() const noexcept { return type_ == mvbTypeNull; }
@@ -266,8 +275,11 @@ class MVB_API MvbDatavar {
                 return out + 1 + sizeof(int64_t);
         }
     }
+    /// Bytes past the end of the packed values that unpack() may read (but makes nothing of).
+    static constexpr size_t kUnpackReadAhead = mvb::TextBytes::kPaddedReadBytes;
     /// Takes the value pack() wrote at `in`, keeping the string storage this value holds;
-    /// returns the byte after it.
+    /// returns the byte after it. The stream must be readable for kUnpackReadAhead bytes past
+    /// its last value: a short text is taken as one block of that size.
     const unsigned char* unpack(const unsigned char* in) {
         const unsigned char tag = *in++;
         const int type = tag & kPackedKindMask;
@@ -280,7 +292,7 @@ class MVB_API MvbDatavar {
             case mvbTypeString: {
                 uint64_t size = 0;
                 in = unpackGroups(in, &size);
-                text_.assign(reinterpret_cast<const char*>(in), static_cast<size_t>(size));
+                text_.assignPadded(reinterpret_cast<const char*>(in), static_cast<size_t>(size));
                 knownUtf8_ = (tag & kPackedKnownUtf8) != 0;
                 in += size;
                 break;

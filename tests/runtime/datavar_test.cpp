@@ -655,7 +655,7 @@ TEST(Datavar, PackedRowUnpacksAsItWas) {
         }
         size += value.packedSize();
     }
-    std::vector<unsigned char> buffer(size);
+    std::vector<unsigned char> buffer(size + MvbDatavar::kUnpackReadAhead);
     unsigned char* bytes = buffer.data();
     unsigned char* end = bytes;
     for (const MvbDatavar& value : row)
