@@ -98,6 +98,9 @@ constexpr int kStartOrder[] = {kSkipRows,          kMaxOutputRows,    kPreserveW
                                kStepChecks,        kDelimiter,        kQuote};
 
 constexpr int kInitialScratchCapacity = 1024;
+/// Bytes of the scratch line's storage past its capacity and NUL: a field's text can be read
+/// as a block of mvb::TextBytes::kPaddedReadBytes from its start, wherever it lies.
+constexpr size_t kScratchReadAhead = mvb::TextBytes::kPaddedReadBytes;
 constexpr uint64_t kStopCheckInterval = 1000;
 
 }  // namespace
@@ -184,7 +187,7 @@ bool DTS_TxtDelimSrc::startStep() {
         return false;
     }
     scratchCapacity_ = 0;
-    scratchLine_.reset(new (std::nothrow) char[kInitialScratchCapacity + 1]);
+    scratchLine_.reset(new (std::nothrow) char[kInitialScratchCapacity + 1 + kScratchReadAhead]);
     if (scratchLine_ == nullptr) {
         fail(29, "(Scratch line)");
         return false;
@@ -307,7 +310,8 @@ int DTS_TxtDelimSrc::produceRow() {
     } else {
         const int* const formats = typeFormats_.get();
         for (int i = 0; i < present; ++i) {
-            const FieldOutcome outcome = converter_.convert(
+            // Every field lies in the scratch line, which can be read past its end.
+            const FieldOutcome outcome = converter_.convert<true>(
                 items[i], formats[i], {fields[i], static_cast<size_t>(lengths[i])});
             // The text is found again for the warning, so that the loop keeps nothing across
             // the conversion.
@@ -332,7 +336,8 @@ bool DTS_TxtDelimSrc::growScratchLine(int lineBytes) {
     const int capacity = lineBytes + kInitialScratchCapacity;
     // The old buffer stays in place when the larger one cannot be had, so that the step never
     // holds a capacity it does not have.
-    std::unique_ptr<char[]> grown(new (std::nothrow) char[static_cast<size_t>(capacity) + 1]);
+    std::unique_ptr<char[]> grown(
+        new (std::nothrow) char[static_cast<size_t>(capacity) + 1 + kScratchReadAhead]);
     if (grown == nullptr) return false;
     scratchLine_ = std::move(grown);
     scratchCapacity_ = capacity;

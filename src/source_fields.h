@@ -104,6 +104,9 @@ enum class FieldOutcome {
 class SourceFieldConverter {
   public:
     /// Inline: the sources call it for every field, and most of its cases are a call or two.
+    /// With `ReadAhead` true, the text can be read for mvb::TextBytes::kPaddedReadBytes from
+    /// its start whatever its length (see MvbDatavar::assignKnownUtf8Padded()).
+    template <bool ReadAhead = false>
     FieldOutcome convert(StepOutputItem& item, int dateFormat, std::string_view text) {
         // Each number kind has a case of its own: the conversion below then knows its kind.
         switch (item.type) {
@@ -114,7 +117,11 @@ class SourceFieldConverter {
             case mvbTypeReal:
                 return convertNumber(item.value, mvbTypeReal, text);
             case mvbTypeString:
-                item.value.assignKnownUtf8(text);
+                if constexpr (ReadAhead) {
+                    item.value.assignKnownUtf8Padded(text);
+                } else {
+                    item.value.assignKnownUtf8(text);
+                }
                 // A text of no more bytes than the length has no more characters either.
                 if (text.size() <= static_cast<size_t>(std::max(item.length, 0))) [[likely]] {
                     return FieldOutcome::Read;
