@@ -53,7 +53,8 @@ class BatchFiller {
     RowBatch* batch_ = nullptr;
     size_t staged_ = 0;
     int rows_ = 0;
-    alignas(64) unsigned char stage_[kStageBytes];
+    /// Room for a row packed last into the stage to write over the end (see packWithin()).
+    alignas(64) unsigned char stage_[kStageBytes + MvbDatavar::kPackWithinOverrun];
 };
 
 }  // namespace texthost

@@ -238,14 +238,29 @@ class MVB_API MvbDatavar {
     /// The room pack() needs for any value but a string's text: a row of `n` values fits in
     /// `n` times this and the bytes of its strings.
     static constexpr size_t packedFixedBytes() noexcept { return kPackedBoundBytes; }
+    /// Bytes past the room it counts that packWithin() may write over (and leave meaning
+    /// nothing).
+    static constexpr size_t kPackWithinOverrun = 16;
     /// pack() when the value's text fits in `*spare` more bytes than packedFixedBytes() at
     /// `out`, taking the text's bytes off `*spare`; null (nothing written) when it does not.
     /// Only a string's text is counted: a row that starts with room for packedFixedBytes()
-    /// per value needs no other check.
+    /// per value needs no other check. A short text is copied as one block, which may write
+    /// over kPackWithinOverrun bytes past that room.
     unsigned char* packWithin(unsigned char* out, size_t* spare) const noexcept {
         if (type_ == mvbTypeString) {
-            if (text_.size() > *spare) return nullptr;
-            *spare -= text_.size();
+            const size_t size = text_.size();
+            if (size > *spare) return nullptr;
+            *spare -= size;
+            if (size < mvb::TextBytes::kPaddedReadBytes) [[likely]] {
+                // Its length takes one 7-bit group.
+                static_assert(mvb::TextBytes::kPaddedReadBytes <= 0x80);
+                static_assert(2 + mvb::TextBytes::kPaddedReadBytes <=
+                              kPackedBoundBytes + kPackWithinOverrun);
+                out[0] = static_cast<unsigned char>(type_ | (knownUtf8_ ? kPackedKnownUtf8 : 0));
+                out[1] = static_cast<unsigned char>(size);
+                text_.copyBlock(reinterpret_cast<char*>(out + 2));
+                return out + 2 + size;
+            }
         }
         return pack(out);
     }

@@ -112,6 +112,9 @@ class MVB_API TextBytes {
         }
         assign(bytes, count);
     }
+    /// Copies kPaddedReadBytes bytes from the start of the storage to `to`: a text shorter than
+    /// that, its NUL and bytes that mean nothing, as one block.
+    void copyBlock(char* to) const noexcept { std::memcpy(to, data_, kPaddedReadBytes); }
     /// Keeps the first `count` bytes, at most size().
     void truncate(size_t count) noexcept {
         size_ = count;

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bit>
 #include <charconv>
 #include <clocale>
@@ -644,10 +645,15 @@ TEST(Datavar, PackedRowUnpacksAsItWas) {
         // text's bytes exactly, and one byte less refuses it without counting anything.
         const size_t text = value.stringView().size();
         EXPECT_GE(MvbDatavar::packedFixedBytes() + text, value.packedSize());
-        std::vector<unsigned char> room(MvbDatavar::packedFixedBytes() + text);
+        std::vector<unsigned char> room(MvbDatavar::packedFixedBytes() + text +
+                                        MvbDatavar::kPackWithinOverrun);
         size_t spare = text;
         EXPECT_EQ(value.packWithin(room.data(), &spare), room.data() + value.packedSize());
         EXPECT_EQ(spare, 0u);
+        // The same bytes as pack() writes, a short text's block copy included.
+        std::vector<unsigned char> packed(value.packedSize());
+        value.pack(packed.data());
+        EXPECT_TRUE(std::equal(packed.begin(), packed.end(), room.begin()));
         if (text != 0) {
             spare = text - 1;
             EXPECT_EQ(value.packWithin(room.data(), &spare), nullptr);
