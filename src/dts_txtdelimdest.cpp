@@ -270,12 +270,23 @@ void DTS_TxtDelimDest::checkUnqualified(std::string_view text, int field,
 }
 
 bool DTS_TxtDelimDest::writeRow(const StepOutputItems* items) {
+    // The usual settings, a one-byte delimiter and qualifiers as FIELDS says, are known to
+    // the loop below, which then tests neither for each field.
+    const bool oneByte = settings_.delimiter.view().size() == 1;
+    if (settings_.quoteWhenNeeded) {
+        return oneByte ? writeRowAs<true, true>(items) : writeRowAs<false, true>(items);
+    }
+    return oneByte ? writeRowAs<true, false>(items) : writeRowAs<false, false>(items);
+}
+
+template <bool OneByteDelimiter, bool WhenNeeded>
+bool DTS_TxtDelimDest::writeRowAs(const StepOutputItems* items) {
     file_.startLine(line_);
     const int count = core_.fieldCount();
     const std::string_view delimiter = settings_.delimiter.view();
     const std::string_view qualifier = qualifier_;
     const bool haveQualifier = !qualifier.empty();
-    const bool whenNeeded = settings_.quoteWhenNeeded;
+    constexpr bool whenNeeded = WhenNeeded;
     // The line is built through a write position and the end of the room it has, both kept
     // here: each field first makes sure of room for the most it can take (its delimiter, its
     // text twice over with two qualifiers, or a formatted text), then writes with plain stores.
@@ -302,7 +313,12 @@ bool DTS_TxtDelimDest::writeRow(const StepOutputItems* items) {
     // The delimiter before every field but the first, written once the field's room is sure.
     const auto putDelimiter = [&](char* to, int i) noexcept {
         if (i == 0) return to;
-        return delimiter.size() == 1 ? (*to = delimiter[0], to + 1) : putBytes(to, delimiter);
+        if constexpr (OneByteDelimiter) {
+            *to = delimiter[0];
+            return to + 1;
+        } else {
+            return putBytes(to, delimiter);
+        }
     };
     for (int i = 0; i < count; ++i) {
         // A FIELDS row that names no input field is an empty field, as is a null.

@@ -37,6 +37,9 @@ class DTS_TxtDelimDest final : public TextDestination {
     bool startStep() override;
     bool openForRows() override { return openFile(false); }
     bool writeRow(const StepOutputItems* items) override;
+    /// writeRow() for a delimiter of one byte or more and QUOTE_WHEN_NEEDED as given.
+    template <bool OneByteDelimiter, bool WhenNeeded>
+    bool writeRowAs(const StepOutputItems* items);
     void describeRun(char* text, size_t size) const override;
     const MvbString& fileName() const noexcept override { return settings_.fileName; }
     /// Opens the file for writing (with `probe`, only proves it can be) and writes the header
