@@ -63,7 +63,7 @@ class MVB_API TextBytes {
         // Every text's storage holds at least kInlineBytes and a NUL: a text that short goes
         // over with its NUL as one block of that size, without a branch on its length.
         if (other.size_ <= kInlineBytes) [[likely]] {
-            std::memcpy(data_, other.data_, kInlineBytes + 1);
+            other.copyBlock(data_);
             size_ = other.size_;
             return *this;
         }
