@@ -500,48 +500,32 @@ void mvs_split_prepare(int delimiterCode, int quoteCode, unsigned flags,
 int mvs_split_planned(const MvsSplitPlan* plan, char* line, int lineBytes, char** fields,
                       int* lengths, int capacity, unsigned lineFlags,
                       bool* textAfterQuote) noexcept {
-    // The usual line straight away: a one-byte delimiter, no escapes, and a caller that knows
-    // there is no quote in it. Only the delimiter and the blanks are taken from the plan.
-    if (plan != nullptr && plan->delimiterBytes == 1 && (plan->flags & MVS_PARSE_UNESCAPE) == 0 &&
-        (plan->quoteBytes == 0 || (lineFlags & MVS_PARSE_NO_QUOTE_BYTE) != 0) && line != nullptr &&
-        fields != nullptr && capacity > 0 && lineBytes >= 0) [[likely]] {
-        if (textAfterQuote != nullptr) {
-            *textAfterQuote = false;
-        }
-        Settings settings;
-        settings.delimiter.bytes[0] = plan->delimiter[0];
-        settings.blank1 = plan->blank1;
-        settings.blank2 = plan->blank2;
-        settings.blankMost = std::max(static_cast<unsigned char>(plan->blank1),
-                                      static_cast<unsigned char>(plan->blank2));
-        char* const end = line + lineBytes;
-        return (plan->flags & MVS_PARSE_KEEP_BLANKS) != 0
-                   ? splitPlain<true>(settings, line, end, fields, lengths, capacity)
-                   : splitPlain<false>(settings, line, end, fields, lengths, capacity);
+    if (textAfterQuote != nullptr) {
+        *textAfterQuote = false;
+    }
+    if (plan == nullptr || line == nullptr || fields == nullptr || capacity <= 0 || lineBytes < 0) {
+        return 0;
+    }
+    const bool escapes = (plan->flags & MVS_PARSE_UNESCAPE) != 0;
+    const bool keepBlanks = (plan->flags & MVS_PARSE_KEEP_BLANKS) != 0;
+    char* const end = line + lineBytes;
+    if (plan->delimiterBytes == 1 && !escapes &&
+        (plan->quoteBytes == 0 || (lineFlags & MVS_PARSE_NO_QUOTE_BYTE) != 0 ||
+         std::memchr(line, static_cast<unsigned char>(plan->quote[0]),
+                     static_cast<size_t>(lineBytes)) == nullptr)) [[likely]] {
+        // The common line: nothing to unquote or unescape.
+        const Settings settings = settingsOf(*plan);
+        return keepBlanks ? splitPlain<true>(settings, line, end, fields, lengths, capacity)
+                          : splitPlain<false>(settings, line, end, fields, lengths, capacity);
     }
     bool afterQuote = false;
     if (textAfterQuote == nullptr) {
         textAfterQuote = &afterQuote;
     }
-    *textAfterQuote = false;
-    if (plan == nullptr || line == nullptr || fields == nullptr || capacity <= 0 || lineBytes < 0) {
-        return 0;
-    }
     const Settings settings = settingsOf(*plan);
     const Token& d = settings.delimiter;
     const Token& q = settings.quote;
     const bool quoting = q.size > 0;
-    const bool escapes = (plan->flags & MVS_PARSE_UNESCAPE) != 0;
-    const bool keepBlanks = (plan->flags & MVS_PARSE_KEEP_BLANKS) != 0;
-    char* const end = line + lineBytes;
-    if (d.size == 1 && !escapes &&
-        (!quoting || (lineFlags & MVS_PARSE_NO_QUOTE_BYTE) != 0 ||
-         std::memchr(line, static_cast<unsigned char>(q.bytes[0]),
-                     static_cast<size_t>(lineBytes)) == nullptr)) {
-        // The common line: nothing to unquote or unescape.
-        return keepBlanks ? splitPlain<true>(settings, line, end, fields, lengths, capacity)
-                          : splitPlain<false>(settings, line, end, fields, lengths, capacity);
-    }
     if (d.size == 1 && q.size == 1 && !escapes &&
         static_cast<size_t>(lineBytes) <= QuoteStops::kMaxBytes) {
         // The usual quoted line: its stops found through masks made up front.
