@@ -229,14 +229,9 @@ class MVB_API MvbDatavar {
                 return 1 + sizeof(int64_t);
         }
     }
-    /// At least packedSize(), found without a branch: the room that pack() may need. (Only a
-    /// string's text counts: the text a value of another kind still keeps from an earlier
-    /// string would make every later row look too large for the filler's stage.)
-    size_t packedBound() const noexcept {
-        return kPackedBoundBytes + (type_ == mvbTypeString ? text_.size() : 0);
-    }
     /// The room pack() needs for any value but a string's text: a row of `n` values fits in
-    /// `n` times this and the bytes of its strings.
+    /// `n` times this and the bytes of its strings. (Only a string's text counts: the text a
+    /// value of another kind still keeps from an earlier string takes no room.)
     static constexpr size_t packedFixedBytes() noexcept { return kPackedBoundBytes; }
     /// Bytes past the room it counts that packWithin() may write over (and leave meaning
     /// nothing).
@@ -256,7 +251,7 @@ class MVB_API MvbDatavar {
                 static_assert(mvb::TextBytes::kPaddedReadBytes <= 0x80);
                 static_assert(2 + mvb::TextBytes::kPaddedReadBytes <=
                               kPackedBoundBytes + kPackWithinOverrun);
-                out[0] = static_cast<unsigned char>(type_ | (knownUtf8_ ? kPackedKnownUtf8 : 0));
+                out[0] = packedStringTag();
                 out[1] = static_cast<unsigned char>(size);
                 text_.copyBlock(reinterpret_cast<char*>(out + 2));
                 return out + 2 + size;
@@ -275,7 +270,7 @@ class MVB_API MvbDatavar {
                 *out = type | (bool_ ? kPackedTrue : 0);
                 return out + 1;
             case mvbTypeString: {
-                *out++ = type | (knownUtf8_ ? kPackedKnownUtf8 : 0);
+                *out++ = packedStringTag();
                 out = packGroups(out, text_.size());
                 mvb::copyTextBytes(reinterpret_cast<char*>(out), text_.data(), text_.size());
                 return out + text_.size();
@@ -332,6 +327,10 @@ class MVB_API MvbDatavar {
     /// The tag byte and the most any kind other than a string's bytes takes: a string's length
     /// in ten 7-bit groups (64 bits), a date, an integer or a real.
     static constexpr size_t kPackedBoundBytes = 1 + (kScalarBytes > 10 ? kScalarBytes : size_t{10});
+    /// The tag byte of this value packed as a string: its kind and the UTF-8 mark.
+    unsigned char packedStringTag() const noexcept {
+        return static_cast<unsigned char>(type_ | (knownUtf8_ ? kPackedKnownUtf8 : 0));
+    }
     /// Bytes packGroups() takes for `value`.
     static size_t packedGroups(uint64_t value) noexcept {
         size_t bytes = 1;

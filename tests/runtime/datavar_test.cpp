@@ -639,10 +639,9 @@ TEST(Datavar, PackedRowUnpacksAsItWas) {
 
     size_t size = 0;
     for (const MvbDatavar& value : row) {
-        // The room a filler leaves for a value before it knows the value's size.
-        EXPECT_GE(value.packedBound(), value.packedSize());
-        // The fixed part and the text it counts off the spare room hold the value too: the
-        // text's bytes exactly, and one byte less refuses it without counting anything.
+        // The room a filler leaves for a value before it knows the value's size, the fixed part
+        // and the text it counts off the spare room, holds the value: the text's bytes
+        // exactly, and one byte less refuses it without counting anything.
         const size_t text = value.stringView().size();
         EXPECT_GE(MvbDatavar::packedFixedBytes() + text, value.packedSize());
         std::vector<unsigned char> room(MvbDatavar::packedFixedBytes() + text +
