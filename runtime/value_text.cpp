@@ -143,34 +143,6 @@ bool parseRealFully(std::string_view text, double* value) noexcept {
 
 }  // namespace
 
-bool parseInt64(std::string_view text, int64_t* value) noexcept {
-    // Most integers in data are plain: an optional minus sign and at most 18 digits, which
-    // cannot overflow. Anything else (blanks, a plus sign, more digits) takes from_chars.
-    constexpr size_t kPlainDigits = 18;
-    const char* p = text.data();
-    const char* const end = p + text.size();
-    const bool negative = p < end && *p == '-';
-    p += negative;
-    uint64_t magnitude = 0;
-    const char* const digits = p;
-    p = addDigits(p, end, &magnitude);
-    const auto count = static_cast<size_t>(p - digits);
-    if (p == end && count != 0 && count <= kPlainDigits) [[likely]] {
-        const auto result = static_cast<int64_t>(magnitude);
-        *value = negative ? -result : result;
-        return true;
-    }
-    text = dropPlus(utf8::trimBlanks(text));
-    int64_t result = 0;
-    const char* const last = text.data() + text.size();
-    const auto [ptr, ec] = std::from_chars(text.data(), last, result, 10);
-    if (ec != std::errc() || ptr != last) {
-        return false;
-    }
-    *value = result;
-    return true;
-}
-
 namespace {
 
 // m / 10^k with both exact doubles is one correctly rounded division: the same double as the
@@ -198,6 +170,39 @@ inline uint64_t digitBytes(uint64_t bits) noexcept {
     return fromZero & ~pastNine & ~bits & kHighs;
 }
 
+/// The bytes of a word that a text of `size` (1 to 8) bytes takes.
+inline uint64_t textBytesOfWord(size_t size) noexcept {
+    return size == 8 ? ~uint64_t{0} : (uint64_t{1} << (8 * size)) - 1;
+}
+
+/// The value of the `count` (1 to 8) decimal digits in the low bytes of `bits`, the first in
+/// the lowest byte: leading zeros fill the word, and the digits move up to its high bytes.
+inline uint64_t digitsValue(uint64_t bits, size_t count) noexcept {
+    const size_t pad = 8 * (8 - count);
+    return eightDigitsValue(pad == 0 ? bits
+                                     : (bits << pad) | (0x3030303030303030ull >> (64 - pad)));
+}
+
+/// parseInt64's shortcut for the shortest plain integers: after an optional minus sign one to
+/// eight digits, read as one word without a loop. (A loop over the digits ends at a count that
+/// changes from value to value, a branch that the processor often guesses wrong.) False for
+/// any other text.
+inline bool parseShortPlainInt(std::string_view text, int64_t* value) noexcept {
+    const bool negative = !text.empty() && text[0] == '-';
+    text.remove_prefix(negative ? 1 : 0);
+    const size_t size = text.size();
+    if (size == 0 || size > 8) {
+        return false;
+    }
+    const uint64_t bits = shortTextBits(text);
+    if ((~digitBytes(bits) & mvb::scan::kHighs & textBytesOfWord(size)) != 0) {
+        return false;
+    }
+    const auto result = static_cast<int64_t>(digitsValue(bits, size));
+    *value = negative ? -result : result;
+    return true;
+}
+
 /// parseReal's shortcut for the shortest plain reals: after an optional minus sign at most
 /// eight bytes, all digits but at most one point with digits on both sides. Their digits are
 /// read as one word, without a loop. False for any other text.
@@ -209,7 +214,7 @@ inline bool parseShortPlainReal(std::string_view text, double* value) noexcept {
         return false;
     }
     const uint64_t bits = shortTextBits(text);
-    const uint64_t used = size == 8 ? ~uint64_t{0} : (uint64_t{1} << (8 * size)) - 1;
+    const uint64_t used = textBytesOfWord(size);
     using mvb::scan::kHighs;
     const uint64_t points = ~mvb::scan::nonZeroBytes(bits ^ (mvb::scan::kOnes * '.')) & kHighs;
     // A point: the one byte that is no digit, neither first nor last.
@@ -228,10 +233,7 @@ inline bool parseShortPlainReal(std::string_view text, double* value) noexcept {
         count = size - 1;
         fraction = size - 1 - at;
     }
-    // Leading zeros fill the word: the digits move up to its high bytes.
-    const size_t pad = 8 * (8 - count);
-    digits = pad == 0 ? digits : (digits << pad) | (0x3030303030303030ull >> (64 - pad));
-    const double result = static_cast<double>(eightDigitsValue(digits)) / kPowers[fraction];
+    const double result = static_cast<double>(digitsValue(digits, count)) / kPowers[fraction];
     *value = negative ? -result : result;
     return true;
 }
@@ -262,6 +264,37 @@ inline bool parseShortPlainReal(std::string_view text, double* value) noexcept {
 }
 
 }  // namespace
+
+bool parseInt64(std::string_view text, int64_t* value) noexcept {
+    if (parseShortPlainInt(text, value)) [[likely]] {
+        return true;
+    }
+    // Longer plain integers: an optional minus sign and at most 18 digits, which cannot
+    // overflow. Anything else (blanks, a plus sign, more digits) takes from_chars.
+    constexpr size_t kPlainDigits = 18;
+    const char* p = text.data();
+    const char* const end = p + text.size();
+    const bool negative = p < end && *p == '-';
+    p += negative;
+    uint64_t magnitude = 0;
+    const char* const digits = p;
+    p = addDigits(p, end, &magnitude);
+    const auto count = static_cast<size_t>(p - digits);
+    if (p == end && count != 0 && count <= kPlainDigits) [[likely]] {
+        const auto result = static_cast<int64_t>(magnitude);
+        *value = negative ? -result : result;
+        return true;
+    }
+    text = dropPlus(utf8::trimBlanks(text));
+    int64_t result = 0;
+    const char* const last = text.data() + text.size();
+    const auto [ptr, ec] = std::from_chars(text.data(), last, result, 10);
+    if (ec != std::errc() || ptr != last) {
+        return false;
+    }
+    *value = result;
+    return true;
+}
 
 bool parseReal(std::string_view text, double* value) noexcept {
     if (parseShortPlainReal(text, value)) [[likely]] {

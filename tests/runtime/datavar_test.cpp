@@ -356,8 +356,9 @@ TEST(Datavar, PlainRealsReadTheSameDoubleAsTheFullParse) {
 }
 
 TEST(Datavar, PlainIntegersReadWhatTheFullParseReads) {
-    // Integers of a sign and up to 18 digits are read by a shortcut; around that limit, with
-    // leading zeros and with a stray byte at either end it must agree with std::from_chars.
+    // Integers of a sign and up to 8 digits are read as one word and up to 18 by a loop; around
+    // both limits, with leading zeros and with a stray byte anywhere they must agree with
+    // std::from_chars.
     std::mt19937_64 random(20261209);
     const char strays[] = {'+', '-', ' ', '.', 'x', '/', ':'};
     for (int i = 0; i < 20000; ++i) {
