@@ -170,6 +170,25 @@ inline uint64_t digitBytes(uint64_t bits) noexcept {
     return fromZero & ~pastNine & ~bits & kHighs;
 }
 
+/// The text of a short number apart from its minus sign: its 1 to 8 bytes as one word (the
+/// first in the lowest byte) and their count.
+struct ShortNumber {
+    uint64_t bits = 0;
+    size_t size = 0;
+    bool negative = false;
+};
+
+/// `text` as a ShortNumber; false when it is empty or longer than 8 bytes after its sign.
+inline bool shortNumber(std::string_view text, ShortNumber* number) noexcept {
+    const bool negative = !text.empty() && text[0] == '-';
+    text.remove_prefix(negative ? 1 : 0);
+    if (text.empty() || text.size() > 8) {
+        return false;
+    }
+    *number = {shortTextBits(text), text.size(), negative};
+    return true;
+}
+
 /// The bytes of a word that a text of `size` (1 to 8) bytes takes.
 inline uint64_t textBytesOfWord(size_t size) noexcept {
     return size == 8 ? ~uint64_t{0} : (uint64_t{1} << (8 * size)) - 1;
@@ -188,18 +207,13 @@ inline uint64_t digitsValue(uint64_t bits, size_t count) noexcept {
 /// changes from value to value, a branch that the processor often guesses wrong.) False for
 /// any other text.
 inline bool parseShortPlainInt(std::string_view text, int64_t* value) noexcept {
-    const bool negative = !text.empty() && text[0] == '-';
-    text.remove_prefix(negative ? 1 : 0);
-    const size_t size = text.size();
-    if (size == 0 || size > 8) {
+    ShortNumber number;
+    if (!shortNumber(text, &number) ||
+        (~digitBytes(number.bits) & mvb::scan::kHighs & textBytesOfWord(number.size)) != 0) {
         return false;
     }
-    const uint64_t bits = shortTextBits(text);
-    if ((~digitBytes(bits) & mvb::scan::kHighs & textBytesOfWord(size)) != 0) {
-        return false;
-    }
-    const auto result = static_cast<int64_t>(digitsValue(bits, size));
-    *value = negative ? -result : result;
+    const auto result = static_cast<int64_t>(digitsValue(number.bits, number.size));
+    *value = number.negative ? -result : result;
     return true;
 }
 
@@ -207,13 +221,11 @@ inline bool parseShortPlainInt(std::string_view text, int64_t* value) noexcept {
 /// eight bytes, all digits but at most one point with digits on both sides. Their digits are
 /// read as one word, without a loop. False for any other text.
 inline bool parseShortPlainReal(std::string_view text, double* value) noexcept {
-    const bool negative = !text.empty() && text[0] == '-';
-    text.remove_prefix(negative ? 1 : 0);
-    const size_t size = text.size();
-    if (size == 0 || size > 8) {
+    ShortNumber number;
+    if (!shortNumber(text, &number)) {
         return false;
     }
-    const uint64_t bits = shortTextBits(text);
+    const auto [bits, size, negative] = number;
     const uint64_t used = textBytesOfWord(size);
     using mvb::scan::kHighs;
     const uint64_t points = ~mvb::scan::nonZeroBytes(bits ^ (mvb::scan::kOnes * '.')) & kHighs;
