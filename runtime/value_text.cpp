@@ -68,16 +68,18 @@ constexpr uint64_t kNoWord = ~uint64_t{0};
 }  // namespace
 
 bool parseBool(std::string_view text, bool* value) noexcept {
-    // The words as most data holds them, true and false in small letters, are compared whole.
+    // The words as most data holds them, true and false in small letters, are compared whole,
+    // and without a branch on which one it is: data mixes them without a pattern.
     if (text.size() == 4 || text.size() == 5) {
         uint32_t head = 0;
         std::memcpy(&head, text.data(), sizeof head);
-        if (text.size() == 4 && head == static_cast<uint32_t>(wordBits("true"))) {
-            *value = true;
-            return true;
-        }
-        if (text.size() == 5 && head == static_cast<uint32_t>(wordBits("fals")) && text[4] == 'e') {
-            *value = false;
+        // 2 for true, 1 for false, 0 for neither.
+        const unsigned word =
+            2u * ((text.size() == 4) & (head == static_cast<uint32_t>(wordBits("true")))) +
+            ((text.size() == 5) & (head == static_cast<uint32_t>(wordBits("fals"))) &
+             (text.back() == 'e'));
+        if (word != 0) [[likely]] {
+            *value = word == 2;
             return true;
         }
     }
