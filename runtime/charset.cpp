@@ -193,6 +193,11 @@ size_t lastCharacterStart(const unsigned char* p, size_t pos) noexcept {
     return pos;
 }
 
+/// Bytes checked block by block, after a try for 64 bytes of ASCII failed, before the next
+/// try: text with a letter beyond ASCII in most lines then seldom tries, and text that is
+/// ASCII for long stretches loses little.
+constexpr int kUntriedBytes = 512;
+
 /// validPrefix over whole blocks of 16 bytes while they are sound; the rest (the last part
 /// block, or the block with an error, from the start of the character that crosses into it)
 /// is left to the character loop, which finds exactly where the valid prefix ends.
@@ -207,7 +212,7 @@ size_t lastCharacterStart(const unsigned char* p, size_t pos) noexcept {
     bool sound = true;
     // Groups of 64 bytes to check block by block before trying a group for ASCII again: in text
     // with a letter beyond ASCII every few dozen bytes the try fails as often as not, and each
-    // failure is a mispredicted branch.
+    // failure is a mispredicted branch (see kUntriedBytes).
     int untried = 0;
     while (sound && pos + 16 <= size) {
         // Most text is ASCII for long stretches: 64 bytes without a high bit after a whole
@@ -227,7 +232,7 @@ size_t lastCharacterStart(const unsigned char* p, size_t pos) noexcept {
                 pos += 64;
                 continue;
             }
-            untried = 3;
+            untried = kUntriedBytes / 64;
         }
         // Else the same 64 bytes (or what is left) block by block.
         for (int block = 0; block < 4 && pos + 16 <= size; ++block) {
@@ -280,7 +285,7 @@ size_t lastCharacterStart(const unsigned char* p, size_t pos) noexcept {
         _mm256_setr_epi8(-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1,
                          -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, static_cast<char>(0xEF),
                          static_cast<char>(0xDF), static_cast<char>(0xBF));
-    int untried = 0;  // as in validPrefixByBlocks: groups of 64 bytes not tried for ASCII
+    int untried = 0;  // as in validPrefixByBlocks, but blocks of 32 bytes not tried for ASCII
     while (pos + 32 <= size) {
         if (untried > 0) {
             --untried;
@@ -294,7 +299,7 @@ size_t lastCharacterStart(const unsigned char* p, size_t pos) noexcept {
                 pos += 64;
                 continue;
             }
-            untried = 3;
+            untried = kUntriedBytes / 32;
         }
         const __m256i input = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + pos));
         const __m256i errors = blockErrors32(input, previous);
