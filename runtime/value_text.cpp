@@ -73,11 +73,13 @@ bool parseBool(std::string_view text, bool* value) noexcept {
     if (text.size() == 4 || text.size() == 5) {
         uint32_t head = 0;
         std::memcpy(&head, text.data(), sizeof head);
-        // 2 for true, 1 for false, 0 for neither.
-        const unsigned word =
-            2u * ((text.size() == 4) & (head == static_cast<uint32_t>(wordBits("true")))) +
-            ((text.size() == 5) & (head == static_cast<uint32_t>(wordBits("fals"))) &
-             (text.back() == 'e'));
+        const auto bit = [](bool b) noexcept { return static_cast<unsigned>(b); };
+        const unsigned truth =
+            bit(text.size() == 4) & bit(head == static_cast<uint32_t>(wordBits("true")));
+        const unsigned falsehood = bit(text.size() == 5) &
+                                   bit(head == static_cast<uint32_t>(wordBits("fals"))) &
+                                   bit(text.back() == 'e');
+        const unsigned word = 2u * truth + falsehood;  // 2 for true, 1 for false, 0 for neither
         if (word != 0) [[likely]] {
             *value = word == 2;
             return true;
