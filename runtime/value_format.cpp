@@ -23,25 +23,24 @@ constexpr double kPlainBelow = 1e21;
 constexpr double kExactIntegersBelow = 9007199254740992.0;
 
 // Takes the trailing zeros off `*m`, at most `*k` of them, and counts them off `*k`. The
-// steps take 8, 4, 2 and 1 zeros, so any count below 16 goes in four tests; each divisor is a
-// constant, which the compiler turns into a multiplication.
+// steps take 8, 4, 2 and 1 zeros, so any count below 16 goes in four steps; each divisor is a
+// constant, which the compiler turns into a multiplication. Each step is taken or not by a
+// select rather than a branch: how many zeros a value ends in varies from value to value, and
+// a branch on it is guessed wrong about as often as not.
 inline void dropTrailingZeros(uint64_t* m, int* k) noexcept {
-    if (*k >= 8 && *m % 100000000u == 0) {
-        *m /= 100000000u;
-        *k -= 8;
-    }
-    if (*k >= 4 && *m % 10000u == 0) {
-        *m /= 10000u;
-        *k -= 4;
-    }
-    if (*k >= 2 && *m % 100u == 0) {
-        *m /= 100u;
-        *k -= 2;
-    }
-    if (*k >= 1 && *m % 10u == 0) {
-        *m /= 10u;
-        *k -= 1;
-    }
+    const auto step = [m, k](uint64_t divisor, int zeros) noexcept {
+        const uint64_t quotient = *m / divisor;
+        // All ones when the step is taken, else zero.
+        const uint64_t take =
+            0 - static_cast<uint64_t>(static_cast<unsigned>(*k >= zeros) &
+                                      static_cast<unsigned>(quotient * divisor == *m));
+        *m = (quotient & take) | (*m & ~take);
+        *k -= zeros & static_cast<int>(take);
+    };
+    step(100000000u, 8);
+    step(10000u, 4);
+    step(100u, 2);
+    step(10u, 1);
 }
 
 // "00" to "99", for writing two digits per division.
