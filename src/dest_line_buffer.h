@@ -182,3 +182,31 @@ inline uint64_t copyFindingBytes(char* to, std::string_view text, uint64_t* high
     *high = highs & mvb::scan::kHighs;
     return found;
 }
+
+/// Bytes that copyFindingPadded() may read from a text's start and write from `to`, whatever
+/// the text's length.
+inline constexpr size_t kPaddedCopyBytes = 16;
+
+/// copyFindingBytes() for a text that can be read for kPaddedCopyBytes from its start, into
+/// room for that many bytes at `to` (the bytes past the copy's end are then garbage). A text of
+/// up to that length is one chunk, looked at and copied without a branch on its length: the
+/// loop over words ends where the text ends, which varies from value to value and is a branch
+/// that the processor mostly guesses wrong.
+template <typename... Marks>
+inline uint64_t copyFindingPadded(char* to, std::string_view text, uint64_t* high,
+                                  Marks... marks) noexcept {
+#if defined(__SSE2__)
+    const size_t size = text.size();
+    if (size <= kPaddedCopyBytes) [[likely]] {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data()));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(to), bytes);
+        const auto inText = static_cast<uint32_t>((uint32_t{1} << size) - 1);
+        __m128i any = _mm_setzero_si128();
+        ((any = _mm_or_si128(any, _mm_cmpeq_epi8(bytes, _mm_set1_epi8(marks)))), ...);
+        const auto found = static_cast<uint32_t>(_mm_movemask_epi8(any));
+        *high = static_cast<uint32_t>(_mm_movemask_epi8(bytes)) & inText;
+        return found & inText;
+    }
+#endif
+    return copyFindingBytes(to, text, high, marks...);
+}

@@ -116,10 +116,23 @@ bool isBlankByte(char c) noexcept {
     return putBytes(at, qualifier);
 }
 
+/// copyFindingBytes(), or with Padded copyFindingPadded(): a value's text can be read past its
+/// end, and the room for it has kPaddedCopyBytes more.
+template <bool Padded, typename... Marks>
+inline uint64_t copyFinding(char* to, std::string_view text, uint64_t* high,
+                            Marks... marks) noexcept {
+    if constexpr (Padded) {
+        return copyFindingPadded(to, text, high, marks...);
+    } else {
+        return copyFindingBytes(to, text, high, marks...);
+    }
+}
+
 /// Writes `text` at `at` enclosed in `qualifier` (not empty), with each qualifier inside it
 /// doubled; returns the end. `at` has room for twice the text and two qualifiers: the text
 /// holds at most one qualifier per qualifier's length of bytes. `*ascii` is set when the text
-/// is known to be ASCII; false says nothing.
+/// is known to be ASCII; false says nothing. Padded as copyFinding().
+template <bool Padded = false>
 inline char* putQualified(char* at, std::string_view text, std::string_view qualifier,
                           bool* ascii) noexcept {
     if (qualifier.size() == 1) [[likely]] {
@@ -128,7 +141,7 @@ inline char* putQualified(char* at, std::string_view text, std::string_view qual
         const char mark = qualifier[0];
         *at = mark;
         uint64_t high = 0;
-        if (copyFindingBytes(at + 1, text, &high, mark) == 0) [[likely]] {
+        if (copyFinding<Padded>(at + 1, text, &high, mark) == 0) [[likely]] {
             at += 1 + text.size();
             *at = mark;
             *ascii = high == 0;
@@ -141,6 +154,7 @@ inline char* putQualified(char* at, std::string_view text, std::string_view qual
 
 /// Writes `text` at `at` as it is, or as putQualified() does when it holds the delimiter, the
 /// qualifier, CR or LF or starts or ends with a blank; the room and the result are as there.
+template <bool Padded = false>
 char* putQuotedWhenNeeded(char* at, std::string_view text, std::string_view delimiter,
                           std::string_view qualifier, bool* ascii) noexcept {
     const size_t size = text.size();
@@ -148,7 +162,7 @@ char* putQuotedWhenNeeded(char* at, std::string_view text, std::string_view deli
     // The first byte of the delimiter and of the qualifier stand for them: a text that holds
     // one of them is looked at again, which tells whether it holds the whole.
     const uint64_t found =
-        copyFindingBytes(at, text, &high, delimiter[0], qualifier[0], '\r', '\n');
+        copyFinding<Padded>(at, text, &high, delimiter[0], qualifier[0], '\r', '\n');
     const bool needed = (size != 0 && (isBlankByte(text[0]) || isBlankByte(text[size - 1]))) ||
                         (found != 0 && (text.find(delimiter) != std::string_view::npos ||
                                         text.find(qualifier) != std::string_view::npos ||
@@ -157,15 +171,16 @@ char* putQuotedWhenNeeded(char* at, std::string_view text, std::string_view deli
         *ascii = high == 0;
         return at + size;
     }
-    return putQualified(at, text, qualifier, ascii);
+    return putQualified<Padded>(at, text, qualifier, ascii);
 }
 
-/// Writes `text` at `at` as it is; returns the end. `*suspect` is set when it may hold the
-/// delimiter (whose first byte is `delimiterLead`) or a line break; `*ascii` as putQualified().
+/// Writes `text` (a value's, readable past its end) at `at` (with kPaddedCopyBytes of room
+/// more) as it is; returns the end. `*suspect` is set when it may hold the delimiter (whose
+/// first byte is `delimiterLead`) or a line break; `*ascii` as putQualified().
 inline char* putUnqualified(char* at, std::string_view text, char delimiterLead, bool* ascii,
                             bool* suspect) noexcept {
     uint64_t high = 0;
-    *suspect = copyFindingBytes(at, text, &high, delimiterLead, '\r', '\n') != 0;
+    *suspect = copyFindingPadded(at, text, &high, delimiterLead, '\r', '\n') != 0;
     *ascii = high == 0;
     return at + text.size();
 }
@@ -347,13 +362,16 @@ bool DTS_TxtDelimDest::writeRowAs(const StepOutputItems* items) {
             continue;
         }
         ValueTextBuffer buffer;
+        // A string's storage, and the buffer of another kind's text, can be read past the
+        // text's end (see copyFindingPadded()).
         const std::string_view text = destValueText(&value, buffer);
-        at = putDelimiter(line_.roomAt(at, fieldRoom + 2 * text.size(), limit), i);
+        at = putDelimiter(line_.roomAt(at, fieldRoom + 2 * text.size() + kPaddedCopyBytes, limit),
+                          i);
         bool ascii = false;
         if (whenNeeded) {
-            at = putQuotedWhenNeeded(at, text, delimiter, qualifier, &ascii);
+            at = putQuotedWhenNeeded<true>(at, text, delimiter, qualifier, &ascii);
         } else if (qualify) {
-            at = putQualified(at, text, qualifier, &ascii);
+            at = putQualified<true>(at, text, qualifier, &ascii);
         } else {
             bool suspect = false;
             at = putUnqualified(at, text, delimiter[0], &ascii, &suspect);

@@ -38,6 +38,33 @@ TestRows nameAndCount() {
             {{text("ab"), integer(12)}, {text("xyz"), integer(-3)}}};
 }
 
+// A value's text is copied as one chunk when it can be read, and written, past its end: for
+// every length around the chunk's and a mark or a byte beyond ASCII at every place, the copy
+// and what it finds must be those of the copy a word at a time.
+TEST(FixedDest, PaddedCopyFindsWhatTheWordCopyFinds) {
+    for (size_t size = 0; size <= kPaddedCopyBytes + 4; ++size) {
+        for (size_t at = 0; at <= size; ++at) {
+            for (const char odd : {',', '\n', '\xC3', 'b'}) {
+                std::string text(size, 'a');
+                if (at < size) text[at] = odd;
+                text.append(kPaddedCopyBytes, ',');  // readable past the end: marks, not text
+                const std::string_view value(text.data(), size);
+                std::string padded(size + kPaddedCopyBytes, '-');
+                std::string words(size, '-');
+                uint64_t paddedHigh = 0;
+                uint64_t wordsHigh = 0;
+                const uint64_t paddedFound =
+                    copyFindingPadded(padded.data(), value, &paddedHigh, ',', '\n');
+                const uint64_t wordsFound =
+                    copyFindingBytes(words.data(), value, &wordsHigh, ',', '\n');
+                EXPECT_EQ(paddedFound != 0, wordsFound != 0) << size << " " << at << odd;
+                EXPECT_EQ(paddedHigh != 0, wordsHigh != 0) << size << " " << at << odd;
+                EXPECT_EQ(padded.substr(0, size), value) << size << " " << at << odd;
+            }
+        }
+    }
+}
+
 // Padding of up to 16 blanks takes a few overlapping stores: each count must fill exactly its
 // bytes, not one before or after.
 TEST(FixedDest, PaddingFillsExactlyItsBytes) {
