@@ -37,6 +37,13 @@ inline int leadingZeroDigits(uint64_t word) noexcept {
     return digits == 0 ? 8 : std::countr_zero(digits) / 8;
 }
 
+/// How many of the eight digits of `word` (as eightDigits() gives them) end it as '0'; eight
+/// when all do.
+inline int trailingZeroDigits(uint64_t word) noexcept {
+    // The last digit is the highest byte; a digit that is not '0' has a bit set.
+    return std::countl_zero(word ^ 0x3030303030303030ull) / 8;
+}
+
 /// Stores the eight bytes of `word`, the lowest first.
 inline void putWord(char* at, uint64_t word) noexcept {
     std::memcpy(at, &word, sizeof word);

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <bit>
 #include <charconv>
 #include <cstdint>
@@ -65,23 +66,26 @@ inline char* putDigitsBackwards(char* end, uint64_t* m, int count) noexcept {
     return end;
 }
 
-// Writes `m`, of `digits` digits (at most eight), as a decimal with its last `k` digits (at most
-// eight) after the point: "0." and zeros first when there are no more digits than decimals.
-// The digits come from one word of eight, shifted into place; up to 18 bytes are stored.
-inline void putFewDigits(char* at, uint64_t m, int digits, int k) noexcept {
-    const uint64_t word = eightDigits(static_cast<uint32_t>(m));  // leading zeros up to eight
+// Writes the first `digits` (at most eight) of the fifteen decimal digits in `head` (a '0' and
+// the first seven, as eightDigits() gives them) and `tail` (the last eight), as a decimal with
+// its last `k` digits (at most eight) after the point: "0." and zeros first when there are no
+// more digits than decimals. Each part goes as one word of eight bytes, whatever its length, and
+// the next part overwrites what lies past it: up to 18 bytes are stored.
+inline void putFewDigits(char* at, uint64_t head, uint64_t tail, int digits, int k) noexcept {
+    char text[24];
+    putWord(text, head);
+    putWord(text + 8, tail);
+    putWord(text + 16, 0);
+    const char* const first = text + 1;  // the first digit, after head's '0'
     if (digits > k) {
         const int whole = digits - k;
-        putWord(at, word >> (8 * (8 - digits)));
-        if (k > 0) {
-            // The decimals again one byte on, past the point.
-            putWord(at + whole + 1, word >> (8 * (8 - k)));
-            at[whole] = '.';
-        }
+        std::memcpy(at, first, 8);
+        at[whole] = '.';  // past the text when there are no decimals
+        std::memcpy(at + whole + 1, first + whole, 8);
         return;
     }
-    std::memcpy(at, "0.", 2);
-    putWord(at + 2, word >> (8 * (8 - k)));
+    std::memcpy(at, "0.00000000", 10);
+    std::memcpy(at + 2 + (k - digits), first, 8);
 }
 
 // The text of a value of 15 significant digits or fewer, the common case, found without the
@@ -107,19 +111,27 @@ int formatFewDigits(double value, char* out) noexcept {
     auto m = static_cast<uint64_t>(scaled + 0.5);
     if (m < 100000000000000u || m >= 1000000000000000u) return 0;
     if (static_cast<double>(m) / kPowers[places] != magnitude) return 0;
-    int k = places;
-    dropTrailingZeros(&m, &k);
-    const int digits = 15 - (places - k);  // m had 15 digits
+    // The fifteen digits of m as text, and how many of them end it as zeros: the zeros among
+    // the decimals go. Counted in the text rather than by dividing m in turn, which would be
+    // a chain of steps, or a branch on a count that varies from value to value.
+    const uint64_t head = eightDigits(static_cast<uint32_t>(m / 100000000u));
+    const uint64_t tail = eightDigits(static_cast<uint32_t>(m % 100000000u));
+    const int tailZeros = trailingZeroDigits(tail);
+    const int zeros = std::min(tailZeros + (tailZeros >> 3) * trailingZeroDigits(head), places);
+    int k = places - zeros;
+    const int digits = 15 - zeros;  // m had 15 digits
     const int sign = value < 0 ? 1 : 0;
     // The integer part (at least "0"), then a point and k decimals.
     const int intDigits = digits > k ? digits - k : 1;
     const int length = sign + intDigits + (k > 0 ? 1 + k : 0);
     if (digits <= 8 && k <= 8) [[likely]] {
-        // Money-like and count-like values: all the digits from one word of eight.
-        putFewDigits(out + sign, m, digits, k);
+        // Money-like and count-like values: all the digits from the two words.
+        putFewDigits(out + sign, head, tail, digits, k);
         if (sign != 0) *out = '-';
         return length;
     }
+    k = places;
+    dropTrailingZeros(&m, &k);
     char* at = putDigitsBackwards(out + length, &m, k);
     if (k > 0) *--at = '.';
     at = putDigitsBackwards(at, &m, intDigits);
