@@ -23,27 +23,6 @@ constexpr double kPlainBelow = 1e21;
 // 2^53: every integer below it is a double.
 constexpr double kExactIntegersBelow = 9007199254740992.0;
 
-// Takes the trailing zeros off `*m`, at most `*k` of them, and counts them off `*k`. The
-// steps take 8, 4, 2 and 1 zeros, so any count below 16 goes in four steps; each divisor is a
-// constant, which the compiler turns into a multiplication. Each step is taken or not by a
-// select rather than a branch: how many zeros a value ends in varies from value to value, and
-// a branch on it is guessed wrong about as often as not.
-inline void dropTrailingZeros(uint64_t* m, int* k) noexcept {
-    const auto step = [m, k](uint64_t divisor, int zeros) noexcept {
-        const uint64_t quotient = *m / divisor;
-        // All ones when the step is taken, else zero.
-        const uint64_t take =
-            0 - static_cast<uint64_t>(static_cast<unsigned>(*k >= zeros) &
-                                      static_cast<unsigned>(quotient * divisor == *m));
-        *m = (quotient & take) | (*m & ~take);
-        *k -= zeros & static_cast<int>(take);
-    };
-    step(100000000u, 8);
-    step(10000u, 4);
-    step(100u, 2);
-    step(10u, 1);
-}
-
 // "00" to "99", for writing two digits per division.
 constexpr char kDigitPairs[] =
     "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
@@ -118,7 +97,7 @@ int formatFewDigits(double value, char* out) noexcept {
     const uint64_t tail = eightDigits(static_cast<uint32_t>(m % 100000000u));
     const int tailZeros = trailingZeroDigits(tail);
     const int zeros = std::min(tailZeros + (tailZeros >> 3) * trailingZeroDigits(head), places);
-    int k = places - zeros;
+    const int k = places - zeros;
     const int digits = 15 - zeros;  // m had 15 digits
     const int sign = value < 0 ? 1 : 0;
     // The integer part (at least "0"), then a point and k decimals.
@@ -130,8 +109,7 @@ int formatFewDigits(double value, char* out) noexcept {
         if (sign != 0) *out = '-';
         return length;
     }
-    k = places;
-    dropTrailingZeros(&m, &k);
+    m /= static_cast<uint64_t>(kPowers[zeros]);  // the zeros that go (an exact double)
     char* at = putDigitsBackwards(out + length, &m, k);
     if (k > 0) *--at = '.';
     at = putDigitsBackwards(at, &m, intDigits);
