@@ -283,29 +283,12 @@ TEST(Datavar, RealsInPlainNotationWithinTheRangeAndReadBackExactly) {
 // and sign and at the edges of the shorter way's range.
 TEST(Datavar, RealTextOfFewDigitsIsTheGeneralText) {
     std::mt19937_64 random(20261208);
-    std::vector<double> values = {1e6,
-                                  1e5,
-                                  123456.0,
-                                  1e-4,
-                                  1e-5,
-                                  0.001,
-                                  1e-6,
-                                  9.5e-7,
-                                  1.5e-6,
-                                  1e14,
-                                  1e15,
-                                  999999999999999.0,
-                                  99999999999999.98,
-                                  0.3,
-                                  -0.3,
-                                  2.5,
-                                  -1e6,
-                                  1200,
-                                  0.1 + 0.2,
-                                  5e-324,
-                                  1e300,
-                                  1e-300,
-                                  4503599627370497.0};
+    std::vector<double> values = {1e6, 1e5, 123456.0, 1e-4, 1e-5, 0.001, 1e-6, 9.5e-7, 1.5e-6, 1e14,
+                                  1e15, 999999999999999.0, 99999999999999.98, 0.3, -0.3, 2.5, -1e6,
+                                  1200, 0.1 + 0.2, 5e-324, 1e300, 1e-300, 4503599627370497.0,
+                                  // Eight digits and the edges of eight.
+                                  99999999.0, 99999999.5, 1e8, 12345678.9, 1.2345678e-4,
+                                  0.00012345678};
     for (int i = 0; i < 200000; ++i) {
         // Decimals of 1 to 17 digits with 0 to 23 places, read from their text.
         const int digits = 1 + static_cast<int>(random() % 17);
