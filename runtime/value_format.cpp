@@ -67,15 +67,26 @@ inline void putFewDigits(char* at, uint64_t head, uint64_t tail, int digits, int
     std::memcpy(at + 2 + (k - digits), first, 8);
 }
 
-// Writes the text of a value whose digits are known: `digits` significant ones (at most eight)
-// in `head` and `tail` as putFewDigits() takes them, `k` of them decimals (at most eight), after
-// a '-' when `sign` is 1. Returns the length.
-inline int putFewDigitsSigned(char* out, int sign, uint64_t head, uint64_t tail, int digits,
-                              int k) noexcept {
-    // The integer part (at least "0"), then a point and k decimals.
+// putFewDigits() for the eight digits of `word` (as eightDigits() gives them), of which the first
+// `digits` are written: the parts are taken from the word by shifts, not read back from memory
+// as bytes stored a moment before (a load across two stores waits for both to be done).
+inline void putEightDigits(char* at, uint64_t word, int digits, int k) noexcept {
+    if (digits > k) {
+        const int whole = digits - k;
+        putWord(at, word);
+        at[whole] = '.';  // past the text when there are no decimals
+        // With eight whole digits there are no decimals: what follows the point is not text.
+        putWord(at + whole + 1, whole < 8 ? word >> (8 * whole) : 0);
+        return;
+    }
+    std::memcpy(at, "0.00000000", 10);
+    putWord(at + 2 + (k - digits), word);
+}
+
+// The length of a value's text of `digits` significant digits, `k` of them decimals, after a
+// '-' when `sign` is 1: the integer part (at least "0"), then a point and k decimals.
+inline int fewDigitsLength(int sign, int digits, int k) noexcept {
     const int intDigits = digits > k ? digits - k : 1;
-    putFewDigits(out + sign, head, tail, digits, k);
-    if (sign != 0) *out = '-';
     return sign + intDigits + (k > 0 ? 1 + k : 0);
 }
 
@@ -121,9 +132,11 @@ int formatFewDigits(double value, char* out) noexcept {
             const uint64_t word = eightDigits(static_cast<uint32_t>(m));
             const int zeros = std::min(trailingZeroDigits(word), places);
             const int k = places - zeros;
-            // As putFewDigits() takes them: a '0' and the first seven digits, then the eighth.
-            if (k <= 8) [[likely]]
-                return putFewDigitsSigned(out, sign, (word << 8) | '0', word >> 56, 8 - zeros, k);
+            if (k <= 8) [[likely]] {
+                putEightDigits(out + sign, word, 8 - zeros, k);
+                if (sign != 0) *out = '-';
+                return fewDigitsLength(sign, 8 - zeros, k);
+            }
         }
     }
     uint64_t m = scaledDigits(magnitude, decade, 15, &places);
@@ -137,9 +150,14 @@ int formatFewDigits(double value, char* out) noexcept {
     const int zeros = std::min(tailZeros + (tailZeros >> 3) * trailingZeroDigits(head), places);
     const int k = places - zeros;
     const int digits = 15 - zeros;  // m had 15 digits
-    if (digits <= 8 && k <= 8) return putFewDigitsSigned(out, sign, head, tail, digits, k);
+    const int length = fewDigitsLength(sign, digits, k);
+    if (digits <= 8 && k <= 8) {
+        // Values from 10^8 on of at most eight digits (the first try took smaller ones).
+        putFewDigits(out + sign, head, tail, digits, k);
+        if (sign != 0) *out = '-';
+        return length;
+    }
     const int intDigits = digits > k ? digits - k : 1;
-    const int length = sign + intDigits + (k > 0 ? 1 + k : 0);
     m /= static_cast<uint64_t>(kPowers[zeros]);  // the zeros that go (an exact double)
     char* at = putDigitsBackwards(out + length, &m, k);
     if (k > 0) *--at = '.';
