@@ -1,5 +1,6 @@
 #include "dts_txtfixeddest.h"
 
+#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
@@ -86,6 +87,7 @@ bool DTS_TxtFixedDest::readWidths() {
     PropertyTable* table = host()->getPropertyValues()->getTable(kFields);
     const int fieldCount = core_.fieldCount();
     fieldWidths_ = std::make_unique<int[]>(fieldCount);
+    recordWidth_ = 0;
     for (int i = 0; i < fieldCount; ++i) {
         bool error = false;
         const int width = table->getCell(1, i, true).asInt(&error);
@@ -98,6 +100,7 @@ bool DTS_TxtFixedDest::readWidths() {
             return false;
         }
         fieldWidths_[i] = width;
+        recordWidth_ += static_cast<size_t>(width);
     }
     return true;
 }
@@ -114,57 +117,84 @@ bool DTS_TxtFixedDest::openFile(bool probe) {
     return true;
 }
 
+namespace {
+
+/// Bytes a field of a record written at once may write past its width: its formatted text, the
+/// first bytes of its string, or the run of blanks after its text (the next field, or the room
+/// past the record, takes them).
+constexpr size_t kFieldOverrun =
+    std::max({static_cast<size_t>(MvbDatavar::kScalarTextRoom), kPaddedCopyBytes, size_t{32}});
+
+/// The text of a null, or of a FIELDS row that names no input field: nothing, in storage that
+/// can be read as a padded text.
+constexpr char kNoText[kPaddedCopyBytes] = {};
+
+/// Blanks at `at` for `count` bytes: the usual few as 32 bytes at once, whatever their count,
+/// which may write up to 32 bytes past them.
+inline void putBlanksOver(char* at, size_t count) noexcept {
+    std::memset(at, ' ', 32);
+    if (count > 32) [[unlikely]]
+        std::memset(at + 32, ' ', count - 32);
+}
+
+/// How many of the first `width` bytes of `text` (longer than that) a field keeps: no character
+/// is split.
+inline size_t keptBytes(const char* text, size_t width) noexcept {
+    size_t keep = width;
+    while (keep > 0 && (static_cast<unsigned char>(text[keep]) & 0xC0u) == 0x80u)
+        --keep;
+    return keep;
+}
+
+}  // namespace
+
 bool DTS_TxtFixedDest::writeRecordAtOnce(const StepOutputItems* items) {
     // A record refused half-built leaves the file's room unused.
     file_.startLine(line_);
-    ValueTextBuffer buffer;
     const int fieldCount = core_.fieldCount();
     bool anyCut = false;
+    // The record's room at once, with room past its end for what its last field writes beyond:
+    // each field writes its text and blanks with stores of fixed size (no branch on a length
+    // that varies from value to value), and the fields after it write over what lies past it.
+    char* at = line_.reserve(recordWidth_ + kFieldOverrun);
     for (int i = 0; i < fieldCount; ++i) {
         // A FIELDS row that names no input field is written as blanks at its width.
         const MvbDatavar* value = core_.fieldValue(items, i);
         const auto width = static_cast<size_t>(fieldWidths_[i]);
-        if (value != nullptr && !value->isNull() && value->getType() != mvbTypeString) {
-            // Formatted straight into the record: no text of these kinds is longer than the
-            // scratch buffer.
-            char* at = line_.reserve(width > sizeof buffer.bytes ? width : sizeof buffer.bytes);
-            size_t keep = static_cast<size_t>(value->formatScalar(at));
-            if (keep > width) {
-                keep = width;
-                while (keep > 0 && (static_cast<unsigned char>(at[keep]) & 0xC0u) == 0x80u)
-                    --keep;
+        const bool present = value != nullptr && !value->isNull();
+        size_t keep = 0;
+        if (present && value->getType() != mvbTypeString) {
+            // Formatted straight into the record.
+            keep = static_cast<size_t>(value->formatScalar(at));
+            if (keep > width) [[unlikely]] {
+                keep = keptBytes(at, width);
                 anyCut = true;
             }
-            putBlanks(at + keep, width - keep);
-            line_.commit(at + width);
-            continue;
+        } else {
+            // A string's storage can be read past its text's end (see copyFindingPadded()).
+            const std::string_view text =
+                present ? value->stringView() : std::string_view(kNoText, 0);
+            // Strings are the only values whose bytes come from outside this step, so only they
+            // are checked (unless they were proven UTF-8 when they were read), and the record
+            // goes to the file unchecked. The file rejects a text that is not UTF-8 even where
+            // the cut drops the bad bytes; the field-by-field write then reports it as the file
+            // words it.
+            if (present && !value->isKnownUtf8() && !isUtf8Text(text)) return false;
+            keep = text.size();
+            if (keep > width) [[unlikely]] {
+                keep = keptBytes(text.data(), width);
+                anyCut = true;
+            }
+            uint64_t high = 0;
+            if (copyFindingPadded(at, text.substr(0, keep), &high, '\r', '\n') != 0 &&
+                writeLineEnd_) [[unlikely]] {
+                blankLineBreaks(at, keep, i, items);
+            }
         }
-        const std::string_view text = destValueText(value, buffer);
-        // Strings are the only values whose bytes come from outside this step, so only they are
-        // checked (unless they were proven UTF-8 when they were read), and the record goes to
-        // the file unchecked. The file rejects a text that is
-        // not UTF-8 even where the cut drops the bad bytes; the field-by-field write then
-        // reports it as the file words it.
-        if (value != nullptr && value->getType() == mvbTypeString && !value->isKnownUtf8() &&
-            !isUtf8Text(text))
-            return false;
-        size_t keep = text.size();
-        if (keep > width) {
-            keep = width;
-            while (keep > 0 && (static_cast<unsigned char>(text[keep]) & 0xC0u) == 0x80u)
-                --keep;
-            anyCut = true;
-        }
-        char* at = line_.reserve(width);
-        uint64_t high = 0;
-        if (copyFindingBytes(at, text.substr(0, keep), &high, '\r', '\n') != 0 && writeLineEnd_)
-            [[unlikely]] {
-            blankLineBreaks(at, keep, i, items);
-        }
-        at += keep;
-        putBlanks(at, width - keep);
-        line_.commit(at + (width - keep));
+        putBlanksOver(at + keep, width - keep);
+        at += width;
     }
+    line_.commit(at);
     if (!file_.writeCheckedLine(line_, writeLineEnd_)) return false;
     if (anyCut) [[unlikely]] {
         warnCutFields(items);

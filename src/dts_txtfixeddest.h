@@ -49,6 +49,8 @@ class DTS_TxtFixedDest final : public TextDestination {
     uint32_t openFlags_ = 0;
     /// The WIDTH of each FIELDS row, each 0 or more; read by start.
     std::unique_ptr<int[]> fieldWidths_;
+    /// The sum of the widths: the bytes of a record without its line end.
+    size_t recordWidth_ = 0;
     bool writeLineEnd_ = false;
     /// The open file is UTF-8, so a WIDTH counts UTF-8 bytes and a record is padded here and
     /// handed to the file in one write.
