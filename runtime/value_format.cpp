@@ -45,31 +45,12 @@ inline char* putDigitsBackwards(char* end, uint64_t* m, int count) noexcept {
     return end;
 }
 
-// Writes the first `digits` (at most eight) of the fifteen decimal digits in `head` (a '0' and
-// the first seven, as eightDigits() gives them) and `tail` (the last eight), as a decimal with
-// its last `k` digits (at most eight) after the point: "0." and zeros first when there are no
-// more digits than decimals. Each part goes as one word of eight bytes, whatever its length, and
-// the next part overwrites what lies past it: up to 18 bytes are stored.
-inline void putFewDigits(char* at, uint64_t head, uint64_t tail, int digits, int k) noexcept {
-    char text[24];
-    putWord(text, head);
-    putWord(text + 8, tail);
-    putWord(text + 16, 0);
-    const char* const first = text + 1;  // the first digit, after head's '0'
-    if (digits > k) {
-        const int whole = digits - k;
-        std::memcpy(at, first, 8);
-        at[whole] = '.';  // past the text when there are no decimals
-        std::memcpy(at + whole + 1, first + whole, 8);
-        return;
-    }
-    std::memcpy(at, "0.00000000", 10);
-    std::memcpy(at + 2 + (k - digits), first, 8);
-}
-
-// putFewDigits() for the eight digits of `word` (as eightDigits() gives them), of which the first
-// `digits` are written: the parts are taken from the word by shifts, not read back from memory
-// as bytes stored a moment before (a load across two stores waits for both to be done).
+// Writes the first `digits` (at most eight) of the eight decimal digits in `word` (as
+// eightDigits() gives them) as a decimal with its last `k` (at most eight) after the point: "0."
+// and zeros first when there are no more digits than decimals. Each part goes as one word of
+// eight bytes, whatever its length, and the next part overwrites what lies past it: up to 17
+// bytes are stored. The parts are taken from the word by shifts, not read back from memory as
+// bytes stored a moment before (a load across two stores waits for both to be done).
 inline void putEightDigits(char* at, uint64_t word, int digits, int k) noexcept {
     if (digits > k) {
         const int whole = digits - k;
@@ -150,13 +131,10 @@ int formatFewDigits(double value, char* out) noexcept {
     const int zeros = std::min(tailZeros + (tailZeros >> 3) * trailingZeroDigits(head), places);
     const int k = places - zeros;
     const int digits = 15 - zeros;  // m had 15 digits
+    // A value of eight digits or fewer with at most eight decimals took the first try: here
+    // there are more digits (zeros are dropped only among the decimals, of which a value from
+    // 10^8 on has at most six) or more decimals.
     const int length = fewDigitsLength(sign, digits, k);
-    if (digits <= 8 && k <= 8) {
-        // Values from 10^8 on of at most eight digits (the first try took smaller ones).
-        putFewDigits(out + sign, head, tail, digits, k);
-        if (sign != 0) *out = '-';
-        return length;
-    }
     const int intDigits = digits > k ? digits - k : 1;
     m /= static_cast<uint64_t>(kPowers[zeros]);  // the zeros that go (an exact double)
     char* at = putDigitsBackwards(out + length, &m, k);
