@@ -291,42 +291,21 @@ constexpr size_t cellRoom(size_t bytes) noexcept {
     return bytes * 6 + kCellStart.size() + kCellEnd.size() + kPaddedCopyBytes;
 }
 
-/// putEscapedCell() for a text of up to kPaddedCopyBytes that needs no entity, the usual cell:
-/// one chunk looked at and copied, without a branch on its length (see copyFindingPadded()).
-/// Returns the end of the text, or null when the text is longer or needs an entity.
-inline char* putPlainShortText(char* at, std::string_view text, bool* ascii) noexcept {
-#if defined(__SSE2__)
-    const size_t size = text.size();
-    if (size > kPaddedCopyBytes) return nullptr;
-    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data()));
-    // The five bytes in three tests, as wordNeedsEntity() finds them.
-    const __m128i marks = _mm_or_si128(
-        _mm_cmpeq_epi8(bytes, _mm_set1_epi8('"')),
-        _mm_or_si128(_mm_cmpeq_epi8(_mm_and_si128(bytes, _mm_set1_epi8(static_cast<char>(0xFE))),
-                                    _mm_set1_epi8('&')),
-                     _mm_cmpeq_epi8(_mm_and_si128(bytes, _mm_set1_epi8(static_cast<char>(0xFD))),
-                                    _mm_set1_epi8('<'))));
-    const auto inText = static_cast<uint32_t>((uint32_t{1} << size) - 1);
-    if ((static_cast<uint32_t>(_mm_movemask_epi8(marks)) & inText) != 0) return nullptr;
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(at), bytes);
-    *ascii = (static_cast<uint32_t>(_mm_movemask_epi8(bytes)) & inText) == 0;
-    return at + size;
-#else
-    (void)at;
-    (void)text;
-    (void)ascii;
-    return nullptr;
-#endif
-}
-
 /// Writes `text` at `at`, which has cellRoom() bytes, as a cell, each byte that markup would
 /// take for its own written as an entity; returns the end. `*ascii` is set when the text is
 /// ASCII; false says it may not be valid UTF-8. The text can be read for kPaddedCopyBytes from
 /// its start (see copyFindingPadded()).
 inline char* putEscapedCell(char* at, std::string_view text, bool* ascii) noexcept {
     at = putBytes(at, kCellStart);
-    if (char* const end = putPlainShortText(at, text, ascii)) [[likely]]
-        return putBytes(end, kCellEnd);
+    // The usual cell, a short text that needs no entity: one chunk, looked at and copied without
+    // a branch on its length.
+    if (text.size() <= kPaddedCopyBytes) [[likely]] {
+        uint64_t high = 0;
+        if (copyFindingPadded(at, text, &high, '"', '&', '\'', '<', '>') == 0) [[likely]] {
+            *ascii = high == 0;
+            return putBytes(at + text.size(), kCellEnd);
+        }
+    }
     // Each byte is looked at once: eight at a time, copied as they are while none needs an
     // entity, else one by one.
     const size_t size = text.size();
