@@ -134,7 +134,7 @@ constexpr char kNoText[kPaddedCopyBytes] = {};
 inline void putBlanksOver(char* at, size_t count) noexcept {
     std::memset(at, ' ', 32);
     if (count > 32) [[unlikely]]
-        std::memset(at + 32, ' ', count - 32);
+        putBlanks(at + 32, count - 32);
 }
 
 /// How many of the first `width` bytes of `text` (longer than that) a field keeps: no character

@@ -125,6 +125,7 @@ class SourceFieldConverter {
             return cutString(item, text.size());
         }
         // The number kinds (boolean, integer, real) are neighbours.
+        static_assert(mvbTypeInteger == mvbTypeBoolean + 1 && mvbTypeReal == mvbTypeBoolean + 2);
         if (static_cast<unsigned>(type - mvbTypeBoolean) <= mvbTypeReal - mvbTypeBoolean) {
             return convertNumber(item.value, type, text);
         }
