@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <string_view>
 
+#include "txtfile_direct_codec.h"
 #include "utf8_internal.h"
 
 namespace mvb::txt {
@@ -21,23 +23,34 @@ void ByteBuffer::reserveMore(size_t extra) {
     capacity_ = capacity;
 }
 
+Converter::Converter() = default;
+
 Converter::~Converter() {
     if (handle_ != reinterpret_cast<iconv_t>(-1)) {
         iconv_close(handle_);
     }
 }
 
-bool Converter::open(const char* to, const char* from) noexcept {
+bool Converter::open(const char* to, const char* from) {
     handle_ = iconv_open(to, from);
-    return handle_ != reinterpret_cast<iconv_t>(-1);
+    if (handle_ == reinterpret_cast<iconv_t>(-1)) {
+        return false;
+    }
+    direct_ = makeDirectCodec(to, from);
+    return true;
 }
 
 void Converter::reset() noexcept {
-    iconv(handle_, nullptr, nullptr, nullptr, nullptr);
+    if (direct_ == nullptr) {
+        iconv(handle_, nullptr, nullptr, nullptr, nullptr);
+    }
 }
 
 ConvertResult Converter::convertInto(const char* input, size_t size, char* out, size_t room,
                                      size_t* written) {
+    if (direct_ != nullptr) {
+        return direct_->convertInto(input, size, out, room, written);
+    }
     char* in = const_cast<char*>(input);
     size_t inLeft = size;
     char* outPos = out;
@@ -83,10 +96,56 @@ ConvertResult Converter::convert(const char* input, size_t size, ByteBuffer& out
 }
 
 size_t Converter::finish(char* out, size_t room) noexcept {
+    if (direct_ != nullptr) {
+        return 0;
+    }
     char* outPos = out;
     size_t outLeft = room;
     iconv(handle_, nullptr, nullptr, &outPos, &outLeft);
     return room - outLeft;
+}
+
+ConvertResult::Status utf8Fault(const unsigned char* at, size_t avail) noexcept {
+    // What the second byte of a sequence may be after each lead byte; the later ones are
+    // 80-BF whatever the lead.
+    const unsigned lead = at[0];
+    size_t length = 0;
+    unsigned low = 0x80;
+    unsigned high = 0xBF;
+    if (lead >= 0xC2 && lead < 0xE0) {
+        length = 2;
+    } else if (lead >= 0xE0 && lead < 0xF0) {
+        length = 3;
+        low = lead == 0xE0 ? 0xA0 : 0x80;
+        high = lead == 0xED ? 0x9F : 0xBF;
+    } else if (lead >= 0xF0 && lead < 0xF5) {
+        length = 4;
+        low = lead == 0xF0 ? 0x90 : 0x80;
+        high = lead == 0xF4 ? 0x8F : 0xBF;
+    }
+    if (length == 0 || avail >= length) {
+        return ConvertResult::Invalid;
+    }
+    for (size_t k = 1; k < avail; ++k) {
+        const unsigned byte = at[k];
+        if (k == 1 ? byte < low || byte > high : !utf8::isContinuation(at[k])) {
+            return ConvertResult::Invalid;
+        }
+    }
+    return ConvertResult::Incomplete;
+}
+
+std::unique_ptr<DirectCodec> makeDirectCodec(const char* to, const char* from) {
+    const std::string_view target(to);
+    const std::string_view source(from);
+    if ((target == "UTF-8") == (source == "UTF-8")) {
+        return nullptr;
+    }
+    const std::string_view other = target == "UTF-8" ? source : target;
+    if (other == "UTF-16LE" || other == "UTF-16BE") {
+        return makeUtf16Codec(to, from);
+    }
+    return makeSingleByteCodec(to, from);
 }
 
 std::string systemReason(int error) {

@@ -14,6 +14,8 @@
 
 namespace mvb::txt {
 
+class DirectCodec;
+
 /// A growable byte array that keeps its storage between uses (no zero-filling on growth).
 class ByteBuffer {
   public:
@@ -49,16 +51,17 @@ struct ConvertResult {
     size_t consumed = 0;  ///< input bytes converted (where an incomplete or invalid one starts)
 };
 
-/// One direction of character-set conversion through the C library's converter.
+/// One direction of character-set conversion: through the C library's converter, or, between
+/// UTF-8 and an encoding of one code point per character, directly (see DirectCodec).
 class Converter {
   public:
-    Converter() = default;
+    Converter();
     Converter(const Converter&) = delete;
     Converter& operator=(const Converter&) = delete;
     ~Converter();
 
     /// Opens the conversion from `from` to `to`. False when the system cannot convert them.
-    [[nodiscard]] bool open(const char* to, const char* from) noexcept;
+    [[nodiscard]] bool open(const char* to, const char* from);
     /// Converts all of `input` and appends the result to `out`, starting from the initial
     /// shift state and flushing it at the end.
     ConvertResult convert(const char* input, size_t size, ByteBuffer& out);
@@ -74,6 +77,7 @@ class Converter {
 
   private:
     iconv_t handle_ = reinterpret_cast<iconv_t>(-1);
+    std::unique_ptr<DirectCodec> direct_;
 };
 
 using mvb::utf8::validPrefix;

@@ -272,13 +272,28 @@ size_t TextReader::findLineEnd(size_t from, size_t to) const noexcept {
     if (const size_t misalign = (bufferOffset_ + at) % unit_; misalign != 0) {
         at += unit_ - misalign;
     }
-    for (; at + unit_ <= to; at += unit_) {
-        const unsigned unit = unitAt(at);
-        if (unit == kLf || unit == kCr) {
-            return at;
+    // A unit that ends a line holds the byte of LF or CR, so sixteen bytes (whole units)
+    // without either are passed over at once; only where one of them is are the units looked at.
+    constexpr size_t kChunk = 16;
+    if (at >= to) {
+        return to;
+    }
+    for (;;) {
+        while (to - at >= kChunk &&
+               (mvb::scan::chunkMask(base + at, static_cast<char>(kLf)) |
+                mvb::scan::chunkMask(base + at, static_cast<char>(kCr))) == 0) {
+            at += kChunk;
+        }
+        for (const size_t stop = std::min(to, at + kChunk); at + unit_ <= stop; at += unit_) {
+            const unsigned unit = unitAt(at);
+            if (unit == kLf || unit == kCr) {
+                return at;
+            }
+        }
+        if (at + unit_ > to) {
+            return to;
         }
     }
-    return to;
 }
 
 inline size_t TextReader::currentLineEnd() noexcept {

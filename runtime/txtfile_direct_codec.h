@@ -1,0 +1,40 @@
+#pragma once
+
+// Conversions between UTF-8 and the encodings in which every character is one code point of a
+// fixed size: the single-byte code pages and UTF-16. They are done here, a run of ASCII a
+// word at a time, rather than through the C library's converter, which takes each piece of
+// text through a chain of calls and a pass into 32-bit code points and back. Each gives
+// exactly what that converter gives, and fails where it fails, at the same byte. Private to
+// the runtime library.
+
+#include <cstddef>
+#include <memory>
+
+#include "txtfile_codec.h"
+
+namespace mvb::txt {
+
+/// One direction of a conversion (see Converter::convertInto for what it does). There is no
+/// shift state: every call stands on its own.
+class DirectCodec {
+  public:
+    virtual ~DirectCodec() = default;
+    virtual ConvertResult convertInto(const char* input, size_t size, char* out, size_t room,
+                                      size_t* written) const noexcept = 0;
+};
+
+/// The conversion from `from` to `to` when one of them is UTF-8 and the other a single-byte
+/// code page or UTF-16 (encoding names as the encoding table spells them); null for any other
+/// pair, or when the system's converter does not know the code page.
+std::unique_ptr<DirectCodec> makeDirectCodec(const char* to, const char* from);
+
+/// The single-byte code pages (made from the system's tables) and UTF-16 (made by hand).
+std::unique_ptr<DirectCodec> makeSingleByteCodec(const char* to, const char* from);
+std::unique_ptr<DirectCodec> makeUtf16Codec(const char* to, const char* from);
+
+/// Why the UTF-8 text at `at` (`avail` bytes, the first of which starts no valid sequence)
+/// cannot be converted, as the system's converter says it: Incomplete when the bytes are the
+/// start of a sound sequence that the text ends inside, Invalid otherwise.
+ConvertResult::Status utf8Fault(const unsigned char* at, size_t avail) noexcept;
+
+}  // namespace mvb::txt
