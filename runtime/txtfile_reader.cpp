@@ -95,6 +95,7 @@ bool TextReader::start(const EncodingInfo* configured) {
     }
     encoding_ = chosen;
     utf8_ = chosen->isUtf8();
+    singleByte_ = !utf8_ && chosen->maxBytes == 1;
     unit_ = static_cast<size_t>(chosen->unitBytes);
     if (!utf8_ && !converter_.open("UTF-8", chosen->name)) {
         fail("cannot read file \"" + path_ + "\": this system cannot convert from encoding " +
@@ -736,11 +737,15 @@ int TextReader::readInLine(int count, MvbTextSpan* text, bool* lineEnded) {
 
 bool TextReader::readLineFields(int count, const int* starts, const int* widths,
                                 MvbTextSpan* texts) {
-    if (!utf8_ || pendingCut_ != 0 || count <= 0 || !beginOperation()) {
+    if (!(utf8_ || singleByte_) || pendingCut_ != 0 || count <= 0 || !beginOperation()) {
         return false;
     }
     const size_t lineStart = pos_;
     const size_t lineEnd = currentLineEnd();
+    if (!utf8_) {
+        return singleByte_ && lineEnd < end_ && (end_ - lineEnd > 1 || eof_) &&
+               decodeLineFields(count, starts, widths, texts, lineEnd);
+    }
     if (!lineEndInBuffer(lineEnd)) {
         return false;
     }
@@ -766,6 +771,56 @@ bool TextReader::readLineFields(int count, const int* starts, const int* widths,
         }
         texts[i].text = base + lineStart + start;
         texts[i].bytes = static_cast<int>(end - start);
+    }
+    consumeLineEnd(lineEnd);
+    return true;
+}
+
+bool TextReader::decodeLineFields(int count, const int* starts, const int* widths,
+                                  MvbTextSpan* texts, size_t lineEnd) {
+    // A byte is a character, so the fields are the bytes at their places, each decoded on its
+    // own as a read of it would. The bytes between and after them are decoded too (and let
+    // go), so that a byte of no character there fails the line as skipping it would; any
+    // failure leaves the line to the reads one by one, which report it.
+    const char* const base = buffer_.get() + pos_;
+    const size_t lineBytes = lineEnd - pos_;
+    out_.clear();
+    scratch_.clear();
+    // Room for all of it at once: the fields' texts do not move while they are made.
+    out_.reserveMore(lineBytes * 3 + 16);
+    const auto decodes = [&](size_t from, size_t to, ByteBuffer& into) {
+        const size_t before = into.size();
+        if (converter_.convert(base + from, to - from, into).status != ConvertResult::Done) {
+            return false;
+        }
+        if (replaceNuls_) {
+            replaceNuls(into.data() + before, into.size() - before);
+        }
+        return true;
+    };
+    size_t reached = 0;  // where the field before ended, in the line
+    size_t decoded = 0;  // the bytes decoded so far
+    for (int i = 0; i < count; ++i) {
+        if (starts[i] < 0 || widths[i] <= 0 || static_cast<size_t>(starts[i]) < reached) {
+            return false;
+        }
+        const auto start = static_cast<size_t>(starts[i]);
+        reached = start + static_cast<size_t>(widths[i]);
+        if (start >= lineBytes) {
+            texts[i] = MvbTextSpan{};
+            continue;
+        }
+        const size_t end = std::min(reached, lineBytes);
+        const size_t before = out_.size();
+        if ((start > decoded && !decodes(decoded, start, scratch_)) || !decodes(start, end, out_)) {
+            return false;
+        }
+        decoded = end;
+        texts[i].text = out_.data() + before;
+        texts[i].bytes = static_cast<int>(out_.size() - before);
+    }
+    if (decoded < lineBytes && !decodes(decoded, lineBytes, scratch_)) {
+        return false;
     }
     consumeLineEnd(lineEnd);
     return true;

@@ -93,6 +93,9 @@ class TextReader {
     size_t consumeLineEnd(size_t at) noexcept;
     void countDataLines(size_t from, size_t to) noexcept;
 
+    /// readLineFields() over a single-byte encoding: the line's fields decoded into out_.
+    bool decodeLineFields(int count, const int* starts, const int* widths, MvbTextSpan* texts,
+                          size_t lineEnd);
     size_t decode(size_t from, size_t to, CutMode mode, bool keep);
     size_t decodeUtf8(size_t from, size_t to, CutMode mode, bool keep);
     bool charLengthAt(size_t at, size_t* length);
@@ -136,6 +139,8 @@ class TextReader {
     bool honourBom_;
     const EncodingInfo* encoding_ = nullptr;
     bool utf8_ = true;
+    /// Each character of the file is one byte, in an encoding other than UTF-8.
+    bool singleByte_ = false;
     size_t unit_ = 1;
     Converter converter_;
     std::unique_ptr<GzipInput> gzip_;  ///< set when the file holds gzip data

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <string>
 #include <vector>
@@ -58,13 +59,11 @@ std::vector<std::string> readOneByOne(MvbTxtFile* file, const Layout& layout) {
     return fields;
 }
 
-std::string randomLine(std::mt19937& random) {
-    static const char* const kPieces[] = {
-        "a", "Z", "7", " ", "  ", "\xC3\xA9", "\xE2\x82\xAC", "\xF0\x9F\x98\x80", "-", "\t"};
+std::string randomLine(std::mt19937& random, const std::vector<std::string>& pieces) {
     std::string line;
-    const int pieces = static_cast<int>(random() % 30);
-    for (int i = 0; i < pieces; ++i)
-        line += kPieces[random() % std::size(kPieces)];
+    const int count = static_cast<int>(random() % 30);
+    for (int i = 0; i < count; ++i)
+        line += pieces[random() % pieces.size()];
     static const char* const kEnds[] = {"\n", "\r\n", "\r"};
     return line + kEnds[random() % 3];
 }
@@ -77,21 +76,32 @@ TEST(LineFields, GivesWhatFieldByFieldReadsGive) {
         {{0, 4, 8, 12, 16, 20, 24, 28}, {4, 4, 4, 4, 4, 4, 4, 4}},
         {{5, 60}, {40, 10}},
     };
+    // UTF-8, whose characters a byte count may cut, and a code page of one byte each, whose
+    // fields are decoded one by one.
+    const struct {
+        int encoding;
+        std::vector<std::string> pieces;
+    } encodings[] = {
+        {65001,
+         {"a", "Z", "7", " ", "  ", "\xC3\xA9", "\xE2\x82\xAC", "\xF0\x9F\x98\x80", "-", "\t"}},
+        {1252, {"a", "Z", "7", " ", "  ", "\xE9", "\x80", "-", "\t"}},
+    };
     std::mt19937 random(20241209);
     TempDir dir;
-    for (int round = 0; round < 6; ++round) {
+    for (int round = 0; round < 12; ++round) {
+        const auto& [encoding, pieces] = encodings[round % 2];
         std::string bytes;
         for (int i = 0; i < 300; ++i)
-            bytes += randomLine(random);
-        if (round % 2 == 1) bytes += "tail without a line end \xC3\xA9";
+            bytes += randomLine(random, pieces);
+        if (round % 4 >= 2) bytes += "tail without a line end" + pieces[5];
         const std::string path = dir.file("in" + std::to_string(round) + ".txt");
         writeBytes(path, bytes);
         for (const Layout& layout : layouts) {
             for (const size_t bufferBytes : kBufferSizes) {
                 SCOPED_TRACE(testing::Message() << "round " << round << ", buffer " << bufferBytes
                                                 << ", fields " << layout.starts.size());
-                MvbTxtFile* whole = openWith(path, MVB_OPEN_READ, 65001, 0, bufferBytes);
-                MvbTxtFile* single = openWith(path, MVB_OPEN_READ, 65001, 0, bufferBytes);
+                MvbTxtFile* whole = openWith(path, MVB_OPEN_READ, encoding, 0, bufferBytes);
+                MvbTxtFile* single = openWith(path, MVB_OPEN_READ, encoding, 0, bufferBytes);
                 ASSERT_NE(whole, nullptr);
                 ASSERT_NE(single, nullptr);
                 FileCloser closeWhole{whole};
@@ -114,13 +124,51 @@ TEST(LineFields, GivesWhatFieldByFieldReadsGive) {
                         fields = readOneByOne(whole, layout);
                     }
                     ASSERT_EQ(fields, expected) << "line " << line;
-                    ASSERT_EQ(whole->getPosition(), single->getPosition()) << "line " << line;
+                    // A read that ends at a CR that ends the data read so far leaves the LF
+                    // after it for the next read to take; which read does depends on where the
+                    // reads before left the buffer.
+                    const uint64_t at = std::min(whole->getPosition(), single->getPosition());
+                    const uint64_t apart =
+                        std::max(whole->getPosition(), single->getPosition()) - at;
+                    ASSERT_TRUE(apart == 0 || (apart == 1 && at > 0 && bytes[at - 1] == '\r' &&
+                                               bytes[at] == '\n'))
+                        << "line " << line << ": " << whole->getPosition() << " against "
+                        << single->getPosition();
                 }
                 if (bufferBytes == 0) {
                     EXPECT_GT(taken, 50);  // most lines cut a character somewhere
                 }
             }
         }
+    }
+}
+
+// A byte of no character between or after the fields fails the line as a skip over it would:
+// the line is left to the reads one by one. (The line before it is read first, so that the
+// line is in the buffer.)
+TEST(LineFields, ACodePageByteOfNoCharacterOutsideTheFieldsIsLeftToTheReads) {
+    TempDir dir;
+    const std::string path = dir.file("in.txt");
+    const int starts[] = {0, 4};
+    const int widths[] = {2, 2};
+    const struct {
+        const char* line;
+        bool taken;
+    } cases[] = {{"ab\x80"
+                  "defg\n",
+                  false},
+                 {"abcdef\x80\n", false},
+                 {"abcdefg\n", true}};
+    for (const auto& c : cases) {
+        writeBytes(path, std::string("first\n") + c.line + "last\n");
+        MvbTxtFile* file = openWith(path, MVB_OPEN_READ, 20127, 0);
+        ASSERT_NE(file, nullptr);
+        FileCloser close{file};
+        MvbTextSpan texts[2];
+        bool present = false;
+        ASSERT_EQ(file->readLine(-1, texts, &present), 5);
+        EXPECT_EQ(file->readLineFields(2, starts, widths, texts), c.taken) << c.line;
+        EXPECT_EQ(file->getPosition(), c.taken ? 14u : 6u) << c.line;
     }
 }
 
