@@ -26,6 +26,7 @@ const std::vector<ValueCase> kValues = {
     {"delimiter", "Smith, John", true, false},
     {"line feed", "two\nlines", true, true},
     {"carriage return", "cr\rhere", true, true},
+    {"line feed before the last eight bytes", "a\nlong text.", true, true},
     {"qualifier", "say \"hi\"", false, false},
     {"blanks around", "  padded  ", false, false},
     {"empty", "", false, false},
