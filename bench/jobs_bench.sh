@@ -124,6 +124,13 @@ echo "{\"steps\":[$(delim_source "$input"),$(fixed_dest "$work/out_fixed.txt")]}
 echo "{\"steps\":[$(fixed_source "$work/out_fixed.txt"),$(delim_dest "$work/fixed_out.csv")]}" > "$work/fixed_to_csv.json"
 echo "{\"steps\":[$(delim_source "$input"),$(html_dest "$work/out.html")]}" > "$work/csv_to_html.json"
 echo "{\"steps\":[$(delim_source "$input")]}" > "$work/source_only.json"
+# Other encodings: the same rows read from ISO-8859-1, and written as UTF-16LE.
+latin1_input="$work/input_${size_mb}mb_latin1.csv"
+[ -s "$latin1_input" ] || iconv -f UTF-8 -t ISO-8859-1 "$input" > "$latin1_input"
+echo "{\"steps\":[$(delim_source "$latin1_input" | sed 's/"QUOTE"/"ENCODING":"ISO-8859-1","QUOTE"/'),$(delim_dest "$work/out.csv")]}" \
+    > "$work/latin1_to_csv.json"
+echo "{\"steps\":[$(delim_source "$input"),$(delim_dest "$work/out_utf16.csv" | sed 's/"QUALIFIER"/"ENCODING":"UTF-16LE","QUALIFIER"/')]}" \
+    > "$work/csv_to_utf16.json"
 long_fields='{"NAME":"a","TYPE":"string","MAX_LENGTH":200000},{"NAME":"b","TYPE":"string","MAX_LENGTH":200000},{"NAME":"c","TYPE":"string","MAX_LENGTH":200000},{"NAME":"d","TYPE":"string","MAX_LENGTH":200000}'
 long_outputs='{"FIELDNAME":"a","OUTPUTNAME":"a"},{"FIELDNAME":"b","OUTPUTNAME":"b"},{"FIELDNAME":"c","OUTPUTNAME":"c"},{"FIELDNAME":"d","OUTPUTNAME":"d"}'
 echo "{\"steps\":[{\"type\":\"SOURCE_DELIMTEXT\",\"properties\":{\"FILENAME\":\"$long_input\",\"FIELDS\":[$long_fields]}},{\"type\":\"DEST_DELIMTEXT\",\"properties\":{\"FILENAME\":\"$work/long_out.csv\",\"FIELDS\":[$long_outputs]}}]}" \
@@ -152,7 +159,7 @@ PY
 
 declare -A cpu_of   # CPU seconds of each measured job, by name
 declare -A wall_of  # and its wall-clock seconds
-outputs=("$work/out.csv" "$work/out_fixed.txt" "$work/fixed_out.csv" "$work/out.html"
+outputs=("$work/out.csv" "$work/out_utf16.csv" "$work/out_fixed.txt" "$work/fixed_out.csv" "$work/out.html"
     "$work/long_out.csv" "$work/python_out.csv" "$work/wide_50000_out.csv" "$work/wide_1000_out.csv"
     "$work/duckdb_out.csv" "$work/polars_out.csv")
 
@@ -202,6 +209,8 @@ measure csv_to_fixed "$input" "$textjob" run "$work/csv_to_fixed.json"
 measure fixed_to_csv "$work/out_fixed.txt" "$textjob" run "$work/fixed_to_csv.json"
 measure csv_to_html "$input" "$textjob" run "$work/csv_to_html.json"
 measure long_texts "$long_input" "$textjob" run "$work/long_texts.json"
+measure latin1_to_csv "$latin1_input" "$textjob" run "$work/latin1_to_csv.json"
+measure csv_to_utf16 "$input" "$textjob" run "$work/csv_to_utf16.json"
 if [ "$yardsticks" = 1 ]; then
     yard="$work/yardsticks"
     # Polars' native part is a package of its own for each platform, which npm leaves out of a
