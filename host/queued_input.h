@@ -19,8 +19,9 @@ class StepContext;
 /// turn (this side writes nothing in the batch); otherwise each row is pulled from the upstream
 /// step and copied in. As the StepNode the step sees
 /// for its upstream, it answers getExpectedRows from the batch last taken, never by calling into
-/// the upstream step from this thread.
-class QueuedInput final : public StepNode {
+/// the upstream step from this thread. It keeps to cache lines of its own, which no object of
+/// the upstream thread shares.
+class alignas(64) QueuedInput final : public StepNode {
   public:
     explicit QueuedInput(StepContext& upstream) : upstream_(upstream) {}
     QueuedInput(const QueuedInput&) = delete;
