@@ -106,29 +106,22 @@ size_t Converter::finish(char* out, size_t room) noexcept {
 }
 
 ConvertResult::Status utf8Fault(const unsigned char* at, size_t avail) noexcept {
-    // What the second byte of a sequence may be after each lead byte; the later ones are
-    // 80-BF whatever the lead.
+    // The length of the sequence each lead byte starts, as the system's converter counts it
+    // (its old forms of five and six bytes too); it checks no more than that the bytes after
+    // the lead continue a sequence.
     const unsigned lead = at[0];
-    size_t length = 0;
-    unsigned low = 0x80;
-    unsigned high = 0xBF;
-    if (lead >= 0xC2 && lead < 0xE0) {
-        length = 2;
-    } else if (lead >= 0xE0 && lead < 0xF0) {
-        length = 3;
-        low = lead == 0xE0 ? 0xA0 : 0x80;
-        high = lead == 0xED ? 0x9F : 0xBF;
-    } else if (lead >= 0xF0 && lead < 0xF5) {
-        length = 4;
-        low = lead == 0xF0 ? 0x90 : 0x80;
-        high = lead == 0xF4 ? 0x8F : 0xBF;
-    }
+    const size_t length = lead < 0xC2   ? 0
+                          : lead < 0xE0 ? 2
+                          : lead < 0xF0 ? 3
+                          : lead < 0xF8 ? 4
+                          : lead < 0xFC ? 5
+                          : lead < 0xFE ? 6
+                                        : 0;
     if (length == 0 || avail >= length) {
         return ConvertResult::Invalid;
     }
     for (size_t k = 1; k < avail; ++k) {
-        const unsigned byte = at[k];
-        if (k == 1 ? byte < low || byte > high : !utf8::isContinuation(at[k])) {
+        if (!utf8::isContinuation(at[k])) {
             return ConvertResult::Invalid;
         }
     }

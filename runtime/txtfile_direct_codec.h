@@ -33,8 +33,8 @@ std::unique_ptr<DirectCodec> makeSingleByteCodec(const char* to, const char* fro
 std::unique_ptr<DirectCodec> makeUtf16Codec(const char* to, const char* from);
 
 /// Why the UTF-8 text at `at` (`avail` bytes, the first of which starts no valid sequence)
-/// cannot be converted, as the system's converter says it: Incomplete when the bytes are the
-/// start of a sound sequence that the text ends inside, Invalid otherwise.
+/// cannot be converted, as the system's converter says it: Incomplete when the text ends
+/// inside what its lead byte and the continuation bytes after it begin, Invalid otherwise.
 ConvertResult::Status utf8Fault(const unsigned char* at, size_t avail) noexcept;
 
 }  // namespace mvb::txt

@@ -649,9 +649,9 @@ int TextReader::readLine(MvbTextSpan* line, bool* present) {
 }
 
 inline bool TextReader::lineEndInBuffer(size_t lineEnd) const noexcept {
-    // The text before it must be valid, and the unit after it read, so that a CR LF is
-    // consumed whole.
-    return lineEnd < end_ && lineEnd <= validEnd_ && (end_ - lineEnd > 1 || eof_);
+    // UTF-8 text before it must be valid (text in another encoding is checked as it is
+    // decoded), and the unit after it read, so that a CR LF is consumed whole.
+    return lineEnd < end_ && (!utf8_ || lineEnd <= validEnd_) && (end_ - lineEnd > 1 || eof_);
 }
 
 inline bool TextReader::takeBuffered(size_t count, bool stopAtLineEnd, size_t* taken,
@@ -742,12 +742,11 @@ bool TextReader::readLineFields(int count, const int* starts, const int* widths,
     }
     const size_t lineStart = pos_;
     const size_t lineEnd = currentLineEnd();
-    if (!utf8_) {
-        return singleByte_ && lineEnd < end_ && (end_ - lineEnd > 1 || eof_) &&
-               decodeLineFields(count, starts, widths, texts, lineEnd);
-    }
     if (!lineEndInBuffer(lineEnd)) {
         return false;
+    }
+    if (!utf8_) {
+        return decodeLineFields(count, starts, widths, texts, lineEnd);
     }
     const char* const base = buffer_.get();
     const size_t lineBytes = lineEnd - lineStart;
