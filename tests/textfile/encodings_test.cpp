@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
+#include "common/test_data.h"
 #include "mvb/charset.h"
 #include "mvb/txtfile.h"
 #include "mvb/types.h"
-#include "common/test_data.h"
 #include "support/textfile_support.h"
 
 namespace textfile_test {
