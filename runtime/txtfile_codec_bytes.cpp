@@ -87,9 +87,47 @@ bool writeTable(const char* name, const std::vector<int>& codes, std::vector<int
     return true;
 }
 
-/// Whether the eight bytes at `at` are all ASCII.
-inline bool asciiWord(const char* at) noexcept {
-    return (mvb::scan::load(at) & mvb::scan::kHighs) == 0;
+/// Copies the run of ASCII that starts `input` (`size` bytes) to `out` (`room` bytes), eight
+/// bytes at a time while eight remain on both sides; returns the bytes copied. The code pages
+/// whose first half is ASCII write an ASCII text as it is, either way.
+size_t copyAscii(const char* input, size_t size, char* out, size_t room) noexcept {
+    size_t done = 0;
+    while (size - done >= 8 && room - done >= 8 &&
+           (mvb::scan::load(input + done) & mvb::scan::kHighs) == 0) {
+        std::memcpy(out + done, input + done, 8);
+        done += 8;
+    }
+    return done;
+}
+
+/// The loop of both directions: a run of ASCII is copied as it is where the code page's first
+/// half is ASCII, and each other character goes to `one`, which converts the character at
+/// `at` into `out` after `*used` bytes and returns the input bytes it took; 0 stops, for want
+/// of room or with `result` saying why.
+template <typename One>
+ConvertResult convertEach(const char* input, size_t size, char* out, size_t room, size_t* written,
+                          bool asciiSame, One one) noexcept {
+    size_t at = 0;
+    size_t used = 0;
+    ConvertResult result;
+    while (at < size) {
+        if (asciiSame) {
+            const size_t run = copyAscii(input + at, size - at, out + used, room - used);
+            at += run;
+            used += run;
+            if (at == size) {
+                break;
+            }
+        }
+        const size_t took = one(at, &used, &result);
+        if (took == 0) {
+            break;
+        }
+        at += took;
+    }
+    result.consumed = at;
+    *written = used;
+    return result;
 }
 
 /// A code page to UTF-8: each byte's UTF-8 bytes from a table.
@@ -110,41 +148,21 @@ class SingleByteDecoder final : public DirectCodec {
 
     ConvertResult convertInto(const char* input, size_t size, char* out, size_t room,
                               size_t* written) const noexcept override {
-        const auto* in = reinterpret_cast<const unsigned char*>(input);
-        size_t at = 0;
-        size_t used = 0;
-        ConvertResult result;
-        while (at < size) {
-            if (asciiSame_) {
-                while (size - at >= 8 && room - used >= 8 && asciiWord(input + at)) {
-                    std::memcpy(out + used, input + at, 8);
-                    at += 8;
-                    used += 8;
-                }
-                if (at == size) {
-                    break;
-                }
-            }
-            const unsigned char byte = in[at];
-            const size_t length = length_[byte];
-            if (length == 0) {
-                result.status = ConvertResult::Invalid;
-                break;
-            }
-            if (room - used < length) {
-                break;
-            }
-            if (room - used >= 4) {
-                std::memcpy(out + used, &utf8_[byte], 4);
-            } else {
-                std::memcpy(out + used, &utf8_[byte], length);
-            }
-            used += length;
-            ++at;
-        }
-        result.consumed = at;
-        *written = used;
-        return result;
+        return convertEach(input, size, out, room, written, asciiSame_,
+                           [&](size_t at, size_t* used, ConvertResult* result) noexcept -> size_t {
+                               const auto byte = static_cast<unsigned char>(input[at]);
+                               const size_t length = length_[byte];
+                               if (length == 0) {
+                                   result->status = ConvertResult::Invalid;
+                                   return 0;
+                               }
+                               if (room - *used < length) return 0;
+                               // Four bytes go as one store where they fit.
+                               std::memcpy(out + *used, &utf8_[byte],
+                                           room - *used >= 4 ? 4 : length);
+                               *used += length;
+                               return 1;
+                           });
     }
 
   private:
@@ -182,40 +200,19 @@ class SingleByteEncoder final : public DirectCodec {
     ConvertResult convertInto(const char* input, size_t size, char* out, size_t room,
                               size_t* written) const noexcept override {
         const auto* in = reinterpret_cast<const unsigned char*>(input);
-        size_t at = 0;
-        size_t used = 0;
-        ConvertResult result;
-        while (at < size) {
-            if (asciiSame_) {
-                while (size - at >= 8 && room - used >= 8 && asciiWord(input + at)) {
-                    std::memcpy(out + used, input + at, 8);
-                    at += 8;
-                    used += 8;
-                }
-                if (at == size) {
-                    break;
-                }
-            }
-            int code = 0;
-            const int length = utf8::decode(in + at, size - at, &code);
-            if (length == 0) {
-                result.status = utf8Fault(in + at, size - at);
-                break;
-            }
-            const int byte = byteOf(code);
-            if (byte < 0) {
-                result.status = ConvertResult::Invalid;
-                break;
-            }
-            if (used == room) {
-                break;
-            }
-            out[used++] = static_cast<char>(byte);
-            at += static_cast<size_t>(length);
-        }
-        result.consumed = at;
-        *written = used;
-        return result;
+        return convertEach(input, size, out, room, written, asciiSame_,
+                           [&](size_t at, size_t* used, ConvertResult* result) noexcept -> size_t {
+                               int code = 0;
+                               const int length = decodeUtf8(in + at, size - at, &code, result);
+                               if (length == 0 || *used == room) return 0;
+                               const int byte = byteOf(code);
+                               if (byte < 0) {
+                                   result->status = ConvertResult::Invalid;
+                                   return 0;
+                               }
+                               out[(*used)++] = static_cast<char>(byte);
+                               return static_cast<size_t>(length);
+                           });
     }
 
   private:

@@ -154,9 +154,8 @@ class Utf16Encoder final : public DirectCodec {
                 break;
             }
             int code = 0;
-            const int length = utf8::decode(in + at, size - at, &code);
+            const int length = decodeUtf8(in + at, size - at, &code, &result);
             if (length == 0) {
-                result.status = utf8Fault(in + at, size - at);
                 break;
             }
             const auto c = static_cast<uint32_t>(code);

@@ -37,4 +37,15 @@ std::unique_ptr<DirectCodec> makeUtf16Codec(const char* to, const char* from);
 /// inside what its lead byte and the continuation bytes after it begin, Invalid otherwise.
 ConvertResult::Status utf8Fault(const unsigned char* at, size_t avail) noexcept;
 
+/// The length of the UTF-8 sequence at `at` (`avail` bytes readable), with its code point in
+/// `*code`; 0 when there is none there, with `result->status` saying why.
+inline int decodeUtf8(const unsigned char* at, size_t avail, int* code,
+                      ConvertResult* result) noexcept {
+    const int length = utf8::decode(at, avail, code);
+    if (length == 0) {
+        result->status = utf8Fault(at, avail);
+    }
+    return length;
+}
+
 }  // namespace mvb::txt

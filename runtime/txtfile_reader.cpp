@@ -35,6 +35,30 @@ void replaceNuls(char* bytes, size_t size) noexcept {
     }
 }
 
+/// Goes through the fields of a line of `lineBytes` bytes laid out by `starts` and `widths`
+/// (see readLineFields()): a field past the line's end is empty in `texts`, and `take`(start,
+/// end, text) makes each other one of the bytes [start, end) of the line. False when `take` is,
+/// or when the layout is not one to read a line by at once (a negative start, no width, a field
+/// that starts before the one before it ends).
+template <typename Take>
+bool eachFieldOfLine(int count, const int* starts, const int* widths, size_t lineBytes,
+                     MvbTextSpan* texts, Take take) {
+    size_t reached = 0;  // where the field before ended, in the line
+    for (int i = 0; i < count; ++i) {
+        if (starts[i] < 0 || widths[i] <= 0 || static_cast<size_t>(starts[i]) < reached) {
+            return false;
+        }
+        const auto start = static_cast<size_t>(starts[i]);
+        reached = start + static_cast<size_t>(widths[i]);
+        if (start >= lineBytes) {
+            texts[i] = MvbTextSpan{};
+        } else if (!take(start, std::min(reached, lineBytes), &texts[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
 TextReader::TextReader(int fd, std::string path, uint32_t flags, const FileTuning& tuning)
@@ -748,28 +772,21 @@ bool TextReader::readLineFields(int count, const int* starts, const int* widths,
     if (!utf8_) {
         return decodeLineFields(count, starts, widths, texts, lineEnd);
     }
-    const char* const base = buffer_.get();
+    const char* const line = buffer_.get() + lineStart;
     const size_t lineBytes = lineEnd - lineStart;
-    size_t reached = 0;  // where the field before ended, in the line
-    for (int i = 0; i < count; ++i) {
-        if (starts[i] < 0 || widths[i] <= 0 || static_cast<size_t>(starts[i]) < reached) {
-            return false;
-        }
-        const auto start = static_cast<size_t>(starts[i]);
-        reached = start + static_cast<size_t>(widths[i]);
-        if (start >= lineBytes) {
-            texts[i] = MvbTextSpan{};
-            continue;
-        }
-        // Where a skip or a read would stop inside a character, the byte count cuts it: that
-        // is for readInLine() to do.
-        const size_t end = reached < lineBytes ? reached : lineBytes;
-        if (isContinuation(base[lineStart + start]) ||
-            (end < lineBytes && isContinuation(base[lineStart + end]))) {
-            return false;
-        }
-        texts[i].text = base + lineStart + start;
-        texts[i].bytes = static_cast<int>(end - start);
+    if (!eachFieldOfLine(count, starts, widths, lineBytes, texts,
+                         [&](size_t start, size_t end, MvbTextSpan* text) {
+                             // Where a skip or a read would stop inside a character, the byte
+                             // count cuts it: that is for readInLine() to do.
+                             if (isContinuation(line[start]) ||
+                                 (end < lineBytes && isContinuation(line[end]))) {
+                                 return false;
+                             }
+                             text->text = line + start;
+                             text->bytes = static_cast<int>(end - start);
+                             return true;
+                         })) {
+        return false;
     }
     consumeLineEnd(lineEnd);
     return true;
@@ -797,26 +814,20 @@ bool TextReader::decodeLineFields(int count, const int* starts, const int* width
         }
         return true;
     };
-    size_t reached = 0;  // where the field before ended, in the line
     size_t decoded = 0;  // the bytes decoded so far
-    for (int i = 0; i < count; ++i) {
-        if (starts[i] < 0 || widths[i] <= 0 || static_cast<size_t>(starts[i]) < reached) {
-            return false;
-        }
-        const auto start = static_cast<size_t>(starts[i]);
-        reached = start + static_cast<size_t>(widths[i]);
-        if (start >= lineBytes) {
-            texts[i] = MvbTextSpan{};
-            continue;
-        }
-        const size_t end = std::min(reached, lineBytes);
-        const size_t before = out_.size();
-        if ((start > decoded && !decodes(decoded, start, scratch_)) || !decodes(start, end, out_)) {
-            return false;
-        }
-        decoded = end;
-        texts[i].text = out_.data() + before;
-        texts[i].bytes = static_cast<int>(out_.size() - before);
+    if (!eachFieldOfLine(count, starts, widths, lineBytes, texts,
+                         [&](size_t start, size_t end, MvbTextSpan* text) {
+                             const size_t before = out_.size();
+                             if ((start > decoded && !decodes(decoded, start, scratch_)) ||
+                                 !decodes(start, end, out_)) {
+                                 return false;
+                             }
+                             decoded = end;
+                             text->text = out_.data() + before;
+                             text->bytes = static_cast<int>(out_.size() - before);
+                             return true;
+                         })) {
+        return false;
     }
     if (decoded < lineBytes && !decodes(decoded, lineBytes, scratch_)) {
         return false;
