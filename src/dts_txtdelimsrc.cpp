@@ -180,15 +180,13 @@ bool DTS_TxtDelimSrc::startStep() {
 
     // One pointer more than FIELDS: a line that holds more fields is told from one that holds
     // exactly as many.
-    fieldPointers_.reset(new (std::nothrow) char*[fieldCount_ + 1]);
-    fieldLengths_.reset(new (std::nothrow) int[fieldCount_ + 1]);
-    if (fieldPointers_ == nullptr || fieldLengths_ == nullptr) {
+    const auto fields = static_cast<size_t>(fieldCount_) + 1;
+    if (!fieldPointers_.allocate(fields) || !fieldLengths_.allocate(fields)) {
         fail(29, "(Field array)");
         return false;
     }
     scratchCapacity_ = 0;
-    scratchLine_.reset(new (std::nothrow) char[kInitialScratchCapacity + 1 + kScratchReadAhead]);
-    if (scratchLine_ == nullptr) {
+    if (!scratchLine_.allocate(kInitialScratchCapacity + 1 + kScratchReadAhead)) {
         fail(29, "(Scratch line)");
         return false;
     }
@@ -336,10 +334,9 @@ bool DTS_TxtDelimSrc::growScratchLine(int lineBytes) {
     const int capacity = lineBytes + kInitialScratchCapacity;
     // The old buffer stays in place when the larger one cannot be had, so that the step never
     // holds a capacity it does not have.
-    std::unique_ptr<char[]> grown(
-        new (std::nothrow) char[static_cast<size_t>(capacity) + 1 + kScratchReadAhead]);
-    if (grown == nullptr) return false;
-    scratchLine_ = std::move(grown);
+    if (!scratchLine_.allocate(static_cast<size_t>(capacity) + 1 + kScratchReadAhead)) {
+        return false;
+    }
     scratchCapacity_ = capacity;
     return true;
 }

@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "line_array.h"
 #include "mvb/parse.h"
 #include "mvb/string.h"
 #include "source_settings.h"
@@ -68,11 +69,11 @@ class DTS_TxtDelimSrc final : public TextSource {
     std::string_view valueBeforeNul(const StepOutputItem& item, int field, std::string_view text);
 
     DelimSourceSettings settings_;
-    uint64_t totalRows_ = kUnknownRows;       ///< final row count, once the data has ended
-    std::unique_ptr<char*[]> fieldPointers_;  ///< field starts inside the scratch line
-    std::unique_ptr<int[]> fieldLengths_;     ///< field byte lengths, as the split gives them
-    std::unique_ptr<char[]> scratchLine_;     ///< copy of the current line, split in place
-    int scratchCapacity_ = 0;                 ///< usable bytes of the scratch line (NUL aside)
+    uint64_t totalRows_ = kUnknownRows;  ///< final row count, once the data has ended
+    LineArray<char*> fieldPointers_;     ///< field starts inside the scratch line
+    LineArray<int> fieldLengths_;        ///< field byte lengths, as the split gives them
+    LineArray<char> scratchLine_;        ///< copy of the current line, split in place
+    int scratchCapacity_ = 0;            ///< usable bytes of the scratch line (NUL aside)
     unsigned parseFlags_ = 0;
     MvsSplitPlan splitPlan_{};  ///< how a line splits: the delimiter, the quote, parseFlags_
     MvbRecordQuoting quoting_;  ///< how readRecord() finds the end of a record
