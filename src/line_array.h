@@ -25,7 +25,6 @@ class LineArray {
     }
     T* get() const noexcept { return data_.get(); }
     T& operator[](size_t index) const noexcept { return data_.get()[index]; }
-    explicit operator bool() const noexcept { return data_ != nullptr; }
 
   private:
     struct Release {
