@@ -134,11 +134,13 @@ std::unique_ptr<DirectCodec> makeDirectCodec(const char* to, const char* from) {
     if ((target == "UTF-8") == (source == "UTF-8")) {
         return nullptr;
     }
-    const std::string_view other = target == "UTF-8" ? source : target;
+    const bool decoding = target == "UTF-8";
+    const char* const name = decoding ? from : to;
+    const std::string_view other(name);
     if (other == "UTF-16LE" || other == "UTF-16BE") {
-        return makeUtf16Codec(to, from);
+        return makeUtf16Codec(other == "UTF-16BE", decoding);
     }
-    return makeSingleByteCodec(to, from);
+    return makeSingleByteCodec(name, decoding);
 }
 
 std::string systemReason(int error) {

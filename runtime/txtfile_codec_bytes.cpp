@@ -242,9 +242,7 @@ bool isSingleByte(std::string_view name) noexcept {
 
 }  // namespace
 
-std::unique_ptr<DirectCodec> makeSingleByteCodec(const char* to, const char* from) {
-    const bool decoding = std::string_view(to) == "UTF-8";
-    const char* name = decoding ? from : to;
+std::unique_ptr<DirectCodec> makeSingleByteCodec(const char* name, bool decoding) {
     if (!isSingleByte(name)) {
         return nullptr;
     }

@@ -2,7 +2,6 @@
 
 #include <cstdint>
 #include <cstring>
-#include <string_view>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -189,14 +188,13 @@ class Utf16Encoder final : public DirectCodec {
 
 }  // namespace
 
-std::unique_ptr<DirectCodec> makeUtf16Codec(const char* to, const char* from) {
-    const std::string_view target(to);
-    const std::string_view source(from);
-    if (target == "UTF-8" && source == "UTF-16LE") return std::make_unique<Utf16Decoder<false>>();
-    if (target == "UTF-8" && source == "UTF-16BE") return std::make_unique<Utf16Decoder<true>>();
-    if (source == "UTF-8" && target == "UTF-16LE") return std::make_unique<Utf16Encoder<false>>();
-    if (source == "UTF-8" && target == "UTF-16BE") return std::make_unique<Utf16Encoder<true>>();
-    return nullptr;
+std::unique_ptr<DirectCodec> makeUtf16Codec(bool bigEndian, bool decoding) {
+    if (decoding) {
+        if (bigEndian) return std::make_unique<Utf16Decoder<true>>();
+        return std::make_unique<Utf16Decoder<false>>();
+    }
+    if (bigEndian) return std::make_unique<Utf16Encoder<true>>();
+    return std::make_unique<Utf16Encoder<false>>();
 }
 
 }  // namespace mvb::txt

@@ -28,9 +28,11 @@ class DirectCodec {
 /// pair, or when the system's converter does not know the code page.
 std::unique_ptr<DirectCodec> makeDirectCodec(const char* to, const char* from);
 
-/// The single-byte code pages (made from the system's tables) and UTF-16 (made by hand).
-std::unique_ptr<DirectCodec> makeSingleByteCodec(const char* to, const char* from);
-std::unique_ptr<DirectCodec> makeUtf16Codec(const char* to, const char* from);
+/// A single-byte code page `name` to UTF-8 (`decoding`) or from it, made from the system's
+/// tables; null when it is not one of those that a table serves.
+std::unique_ptr<DirectCodec> makeSingleByteCodec(const char* name, bool decoding);
+/// UTF-16 in the given byte order to UTF-8 (`decoding`) or from it.
+std::unique_ptr<DirectCodec> makeUtf16Codec(bool bigEndian, bool decoding);
 
 /// Why the UTF-8 text at `at` (`avail` bytes, the first of which starts no valid sequence)
 /// cannot be converted, as the system's converter says it: Incomplete when the text ends
