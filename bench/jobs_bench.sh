@@ -31,7 +31,7 @@ input="$work/input_${size_mb}mb.csv"
 
 if [ ! -s "$input" ]; then
     echo "generating $input ..."
-    python3 - "$input" "$size_mb" <<'PY'
+    python3 - "$input.part" "$size_mb" <<'PY'
 import random, sys
 path, size = sys.argv[1], int(sys.argv[2]) * 1_000_000
 rnd = random.Random(20240607)
@@ -52,6 +52,7 @@ with open(path, "w", encoding="utf-8", newline="\n") as out:
             out.write("".join(lines)); lines = []
     out.write("".join(lines))
 PY
+    mv "$input.part" "$input"
 fi
 bytes=$(stat -c %s "$input")
 
@@ -59,7 +60,7 @@ bytes=$(stat -c %s "$input")
 # threads' hand-over must not keep a long text's storage in every slot it passed through.
 long_input="$work/long_texts.csv"
 if [ ! -s "$long_input" ]; then
-    python3 - "$long_input" <<'PY'
+    python3 - "$long_input.part" <<'PY'
 import random, sys
 rnd = random.Random(7)
 with open(sys.argv[1], "w", encoding="utf-8", newline="\n") as out:
@@ -67,6 +68,7 @@ with open(sys.argv[1], "w", encoding="utf-8", newline="\n") as out:
         out.write(",".join("x" * rnd.randint(20000, 120000) if rnd.random() < 0.03
                            else "v%d" % rnd.randint(0, 999) for _ in range(4)) + "\n")
 PY
+    mv "$long_input.part" "$long_input"
 fi
 
 names=(id name city amount qty day flag code note score)
@@ -126,7 +128,10 @@ echo "{\"steps\":[$(delim_source "$input"),$(html_dest "$work/out.html")]}" > "$
 echo "{\"steps\":[$(delim_source "$input")]}" > "$work/source_only.json"
 # Other encodings: the same rows read from ISO-8859-1, and written as UTF-16LE.
 latin1_input="$work/input_${size_mb}mb_latin1.csv"
-[ -s "$latin1_input" ] || iconv -f UTF-8 -t ISO-8859-1 "$input" > "$latin1_input"
+if [ ! -s "$latin1_input" ]; then
+    iconv -f UTF-8 -t ISO-8859-1 "$input" > "$latin1_input.part"
+    mv "$latin1_input.part" "$latin1_input"
+fi
 echo "{\"steps\":[$(delim_source "$latin1_input" | sed 's/"QUOTE"/"ENCODING":"ISO-8859-1","QUOTE"/'),$(delim_dest "$work/out.csv")]}" \
     > "$work/latin1_to_csv.json"
 echo "{\"steps\":[$(delim_source "$input"),$(delim_dest "$work/out_utf16.csv" | sed 's/"QUALIFIER"/"ENCODING":"UTF-16LE","QUALIFIER"/')]}" \
