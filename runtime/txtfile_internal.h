@@ -21,9 +21,10 @@ struct FileTuning {
     /// Longest line or single read, in bytes of the file, that the reader holds; a longer one
     /// fails instead of growing memory without bound.
     size_t maxRecordBytes = size_t{256} << 20;
-    /// Bytes written between the syncs of a file that replaces another (see EarlyWriteBack):
-    /// the sync at the end finds about this much left to write (for a 256 MB file on the test
-    /// machine, 5 ms with 8 MB against 21 ms with 32 MB), and the syncs on the way stay few.
+    /// Bytes written between the syncs of a file that replaces another, or the write-outs of
+    /// any other (see EarlyWriteBack): the sync at the end finds about this much left to write
+    /// (for a 256 MB file on the test machine, 5 ms with 8 MB against 21 ms with 32 MB), and the
+    /// calls on the way stay few.
     uint64_t syncStretchBytes = uint64_t{8} << 20;
 };
 

@@ -39,6 +39,9 @@ TextWriter::TextWriter(int fd, std::string path, const EncodingInfo& encoding, u
     regular_ = fd_ >= 0 && ::fstat(fd_, &info) == 0 && S_ISREG(info.st_mode);
     recordEnd_ = startOffset;
     flushedRecordEnd_ = startOffset;
+    // A large file is written out as it grows, so that it does not fill the cache (see
+    // EarlyWriteBack); one that replaces another is synced instead (replaceAtEnd()).
+    if (regular_) writeBack_.enable(fd_, syncStretch_, false, startOffset);
 }
 
 TextWriter::~TextWriter() {
@@ -70,6 +73,11 @@ bool TextWriter::commit() {
             error_ = std::move(reason);
             return false;
         }
+    } else if (const int error = writeBack_.finish(); error != 0) {
+        // Bytes written out ahead that did not reach the disk: the file is not whole.
+        failed_ = true;
+        error_ = "cannot write file \"" + path_ + "\": " + systemReason(error);
+        return false;
     }
     settled_ = true;
     return true;

@@ -139,8 +139,9 @@ class TextWriter {
     bool failed_ = false;
     ByteBuffer scratch_;
     std::unique_ptr<GzipOutput> gzip_;  ///< set for a file written as gzip
-    uint64_t syncStretch_;              ///< bytes between the syncs of a file that replaces another
-    /// For a file that replaces another, the syncs that make it durable while it is written.
+    uint64_t syncStretch_;              ///< bytes between the syncs or write-outs of the file
+    /// The syncs that make a file that replaces another durable while it is written, or for any
+    /// other regular file the write-outs that keep it from filling the cache.
     EarlyWriteBack writeBack_;
     std::string error_;
 };

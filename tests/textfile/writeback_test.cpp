@@ -1,13 +1,18 @@
-// A file that replaces another is synced while it is written: what a failed sync on the way
-// means for the file, and files of many stretches committed or abandoned.
+// A large file is synced (when it replaces another) or written out while it is written: what a
+// failed sync on the way means for the file, files of many stretches committed or abandoned,
+// and what is on disk leaving the cache.
 
 #include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "../../runtime/txtfile_internal.h"
 #include "../../runtime/txtfile_replace.h"
@@ -60,8 +65,60 @@ TEST(EarlyWriteBack, AFailedEarlySyncKeepsTheTargetAsItWas) {
     EXPECT_EQ(readBytes(target), "old\n");
 }
 
-// Syncs run on their thread while the file is written and when it is committed or abandoned
-// (a record cut short at the end): records of 4 KB, a buffer of 16 KB, stretches of 24 KB.
+/// Pages of the first `bytes` of the file open as `fd` that are in the cache.
+size_t residentPages(int fd, size_t bytes) {
+    void* map = ::mmap(nullptr, bytes, PROT_READ, MAP_SHARED, fd, 0);
+    if (map == MAP_FAILED) return 0;
+    const size_t page = static_cast<size_t>(::sysconf(_SC_PAGESIZE));
+    std::vector<unsigned char> marks((bytes + page - 1) / page);
+    size_t count = 0;
+    if (::mincore(map, bytes, marks.data()) == 0) {
+        for (const unsigned char mark : marks)
+            count += mark & 1;
+    }
+    ::munmap(map, bytes);
+    return count;
+}
+
+// Every stretch but the last leaves the cache once it is on disk, whether the file is synced
+// or only written out. (A file system that keeps a file's pages whatever it is told, as one
+// in memory does, cannot show it.)
+TEST(EarlyWriteBack, StretchesOnDiskLeaveTheCache) {
+    constexpr size_t kStretch = size_t{256} << 10;
+    constexpr size_t kStretches = 12;
+    const std::string block(kStretch, 'x');
+    for (const bool durable : {true, false}) {
+        TempDir dir;
+        const int fd = ::open(dir.file("f").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        ASSERT_GE(fd, 0);
+        EarlyWriteBack writeBack;
+        writeBack.enable(fd, kStretch, durable);
+        for (size_t i = 0; i < kStretches; ++i) {
+            ASSERT_EQ(::write(fd, block.data(), kStretch), static_cast<ssize_t>(kStretch));
+            writeBack.wrote(kStretch);
+        }
+        // The thread catches up on its own while the writer goes on; here it is waited for.
+        const size_t onDisk = (kStretches - 1) * kStretch;
+        size_t resident = residentPages(fd, onDisk);
+        for (int wait = 0; wait < 1000 && resident != 0; ++wait) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            resident = residentPages(fd, onDisk);
+        }
+        EXPECT_EQ(writeBack.finish(), 0);
+        if (resident != 0 && ::fdatasync(fd) == 0 &&
+            ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED) == 0 && residentPages(fd, onDisk) != 0) {
+            ::close(fd);
+            GTEST_SKIP() << "this file system keeps a file's pages in the cache";
+        }
+        EXPECT_EQ(resident, 0u) << (durable ? "synced" : "written out");
+        ::close(fd);
+        EXPECT_EQ(readBytes(dir.file("f")).size(), kStretches * kStretch);
+    }
+}
+
+// Syncs or write-outs run on their thread while the file is written and when it is committed or
+// abandoned (a record cut short at the end): records of 4 KB, a buffer of 16 KB, stretches of
+// 24 KB, a file that replaces another and a new one.
 TEST(EarlyWriteBack, AFileOfManyStretchesIsPutInPlaceOrKeptWhole) {
     constexpr size_t kRecord = 4096;
     std::string records;
@@ -70,13 +127,15 @@ TEST(EarlyWriteBack, AFileOfManyStretchesIsPutInPlaceOrKeptWhole) {
     mvb::txt::FileTuning tuning;
     tuning.bufferBytes = 16384;
     tuning.syncStretchBytes = 24576;
-    for (const bool complete : {true, false}) {
+    for (const auto& [complete, replacing] : {std::pair{true, true}, std::pair{false, true},
+                                              std::pair{true, false}, std::pair{false, false}}) {
         TempDir dir;
         const std::string target = dir.file("out.txt");
         writeBytes(target, "old\n");
         MvbString error;
-        MvbTxtFile* file = mvb::txt::openTextFile(target.c_str(), MVB_OPEN_CREATE, mvbEncodingUtf8,
-                                                  MVB_FLAG_REPLACE_AT_END, error, tuning);
+        MvbTxtFile* file =
+            mvb::txt::openTextFile(target.c_str(), MVB_OPEN_CREATE, mvbEncodingUtf8,
+                                   replacing ? MVB_FLAG_REPLACE_AT_END : 0u, error, tuning);
         ASSERT_NE(file, nullptr) << error.asCstr();
         for (size_t at = 0; at < records.size(); at += kRecord) {
             ASSERT_TRUE(file->writeChars(records.data() + at, static_cast<int>(kRecord)));
@@ -90,6 +149,10 @@ TEST(EarlyWriteBack, AFileOfManyStretchesIsPutInPlaceOrKeptWhole) {
             EXPECT_EQ(file->abandon(true, keptAs), records.size() / kRecord);
         }
         file->close();
+        if (!replacing) {
+            EXPECT_TRUE(readBytes(target) == records);  // cut back to its last whole record
+            continue;
+        }
         EXPECT_EQ(readBytes(target), complete ? records : "old\n");
         if (!complete) {
             EXPECT_EQ(readBytes(target + ".partial"), records);
