@@ -267,10 +267,12 @@ if command -v taskset > /dev/null && [ "$(nproc)" -ge 2 ]; then
 fi
 
 # Each destination's own cost: its one-thread job's CPU less the source's alone over the same
-# file (the source's rows go nowhere). Three rounds; the least CPU of each job counts, as
-# whatever else the machine does only adds to it. The rounds also run CSV to CSV with a thread
-# per step, next to its one-thread run, for the ratio of the two.
-for round in 1 2 3; do
+# file (the source's rows go nowhere). Three rounds (TEXT_BENCH_ROUNDS: more, on a machine whose
+# speed comes and goes); the least CPU of each job counts, as whatever else the machine does
+# only adds to it. The rounds also run CSV to CSV with a thread per step, next to its one-thread
+# run, for the ratio of the two.
+rounds="${TEXT_BENCH_ROUNDS:-3}"
+for round in $(seq "$rounds"); do
     measure "source_1t_$round" "$input" "$textjob" run --threads 1 "$work/source_only.json"
     measure "csv_to_csv_$round" "$input" "$textjob" run "$work/csv_to_csv.json"
     measure "csv_to_csv_1t_$round" "$input" "$textjob" run --threads 1 "$work/csv_to_csv.json"
@@ -283,18 +285,19 @@ if [ "$yardsticks" = 1 ]; then
         printf "CSV to CSV, times faster than: DuckDB 1 thread %.2f (textjob 1 thread %.2f), " \
             "DuckDB 2 threads %.2f, Polars 2 threads %.2f\n", d1 / t, d1 / t1, d2 / t, p2 / t }'
 fi
-least() {  # the least CPU seconds of the three rounds of job $1
-    printf '%s\n' "${cpu_of[${1}_1]}" "${cpu_of[${1}_2]}" "${cpu_of[${1}_3]}" | sort -g | head -n 1
+least() {  # the least CPU seconds of the rounds of job $1
+    for round in $(seq "$rounds"); do echo "${cpu_of[${1}_$round]}"; done | sort -g | head -n 1
 }
-least_wall() {  # the least wall-clock seconds of the three rounds of job $1
-    printf '%s\n' "${wall_of[${1}_1]}" "${wall_of[${1}_2]}" "${wall_of[${1}_3]}" | sort -g | head -n 1
+least_wall() {  # the least wall-clock seconds of the rounds of job $1
+    for round in $(seq "$rounds"); do echo "${wall_of[${1}_$round]}"; done | sort -g | head -n 1
 }
 awk -v s="$(least source_1t)" -v d="$(least csv_to_csv_1t)" -v f="$(least csv_to_fixed_1t)" \
-    -v h="$(least csv_to_html_1t)" 'BEGIN {
-    printf "own CPU, one thread (least of 3): delimited source %.2f s; destinations: " \
-        "delimited %.2f s, fixed-width %.2f s, HTML %.2f s\n", s, d - s, f - s, h - s }'
-# Both sides of the ratio are the least of their three rounds, taken in turns.
+    -v h="$(least csv_to_html_1t)" -v w="$(least_wall source_1t)" -v b="$bytes" -v r="$rounds" 'BEGIN {
+    printf "own CPU, one thread (least of %d): delimited source %.2f s (%.1f MB/s at its least " \
+        "time); destinations: delimited %.2f s, fixed-width %.2f s, HTML %.2f s\n", r, s,
+        b / 1e6 / w, d - s, f - s, h - s }'
+# Both sides of the ratio are the least of their rounds, taken in turns.
 awk -v t="$(least_wall csv_to_csv)" -v t1="$(least_wall csv_to_csv_1t)" \
-    -v c="$(least csv_to_csv)" -v c1="$(least csv_to_csv_1t)" 'BEGIN {
-    printf "CSV to CSV, a thread per step against --threads 1 (least of 3 each): %.2f times as " \
-        "fast, %.2f times the CPU\n", t1 / t, c / c1 }'
+    -v c="$(least csv_to_csv)" -v c1="$(least csv_to_csv_1t)" -v r="$rounds" 'BEGIN {
+    printf "CSV to CSV, a thread per step against --threads 1 (least of %d each): %.2f times as " \
+        "fast, %.2f times the CPU\n", r, t1 / t, c / c1 }'
