@@ -87,6 +87,16 @@ TEST(EarlyWriteBack, StretchesOnDiskLeaveTheCache) {
     constexpr size_t kStretch = size_t{256} << 10;
     constexpr size_t kStretches = 12;
     const std::string block(kStretch, 'x');
+    {
+        TempDir dir;
+        const int fd = ::open(dir.file("probe").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        ASSERT_EQ(::write(fd, block.data(), kStretch), static_cast<ssize_t>(kStretch));
+        const bool drops = ::fdatasync(fd) == 0 &&
+                           ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED) == 0 &&
+                           residentPages(fd, kStretch) == 0;
+        ::close(fd);
+        if (!drops) GTEST_SKIP() << "this file system keeps a file's pages in the cache";
+    }
     for (const bool durable : {true, false}) {
         TempDir dir;
         const int fd = ::open(dir.file("f").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
@@ -105,11 +115,6 @@ TEST(EarlyWriteBack, StretchesOnDiskLeaveTheCache) {
             resident = residentPages(fd, onDisk);
         }
         EXPECT_EQ(writeBack.finish(), 0);
-        if (resident != 0 && ::fdatasync(fd) == 0 &&
-            ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED) == 0 && residentPages(fd, onDisk) != 0) {
-            ::close(fd);
-            GTEST_SKIP() << "this file system keeps a file's pages in the cache";
-        }
         EXPECT_EQ(resident, 0u) << (durable ? "synced" : "written out");
         ::close(fd);
         EXPECT_EQ(readBytes(dir.file("f")).size(), kStretches * kStretch);
