@@ -13,43 +13,58 @@ std::string_view utf8Of(int code, char (&buffer)[5]) {
     return {buffer, static_cast<size_t>(size)};
 }
 
+void RecordSplitter::prepare(const Dialect& dialect) {
+    if (prepared_ && dialect.delimiter == dialect_.delimiter && dialect.quote == dialect_.quote &&
+        dialect.keepBlanks == dialect_.keepBlanks)
+        return;
+    prepared_ = true;
+    dialect_ = dialect;
+    mvs_split_prepare(dialect.delimiter, dialect.quote,
+                      dialect.keepBlanks ? MVS_PARSE_KEEP_BLANKS : 0u, &plan_);
+    delimiter_ = utf8Of(dialect.delimiter == 0 ? ',' : dialect.delimiter, delimiterBytes_);
+    quote_ = utf8Of(dialect.quote, quoteBytes_);
+}
+
 int RecordSplitter::split(std::string_view record, const Dialect& dialect) {
-    const unsigned flags = dialect.keepBlanks ? MVS_PARSE_KEEP_BLANKS : 0u;
+    prepare(dialect);
     if (scratch_.size() < record.size() + 16) scratch_.resize(record.size() + 16);
     for (;;) {
-        // A separate output: the record keeps its bytes, so that where a field stood can be
-        // read there, and each field's pointer is its place in the record.
+        // Split in a copy: the record keeps its bytes, so that where a field stood can be read
+        // there, and each field's pointer is its place in the record.
+        if (!record.empty()) std::memcpy(scratch_.data(), record.data(), record.size());
         const int capacity = static_cast<int>(fields_.size());
-        const int found = mvs_parse_text_ex2(
-            const_cast<char*>(record.data()), fields_.data(), capacity, scratch_.data(),
-            static_cast<int>(record.size()), dialect.delimiter, dialect.quote, flags);
+        const int found =
+            mvs_split_planned(&plan_, scratch_.data(), static_cast<int>(record.size()),
+                              fields_.data(), lengths_.data(), capacity, 0u, nullptr);
         if (found < capacity || record.empty()) {
             views_.resize(static_cast<size_t>(found));
-            for (int i = 0; i < found; ++i)
-                views_[static_cast<size_t>(i)] = fields_[static_cast<size_t>(i)];
+            for (size_t i = 0; i < views_.size(); ++i)
+                views_[i] = {fields_[i], static_cast<size_t>(lengths_[i])};
             placeFields(record, dialect);
             return found;
         }
-        fields_.resize(fields_.size() * 2);  // the record may have more: split it again
+        // The record may have more: split it again.
+        fields_.resize(fields_.size() * 2);
+        lengths_.resize(fields_.size());
     }
 }
 
 void RecordSplitter::placeFields(std::string_view record, const Dialect& dialect) {
-    char delimiterBytes[5];
-    char quoteBytes[5];
-    const std::string_view delimiter =
-        utf8Of(dialect.delimiter == 0 ? ',' : dialect.delimiter, delimiterBytes);
-    const std::string_view quote = utf8Of(dialect.quote, quoteBytes);
+    const std::string_view delimiter = delimiter_;
+    const std::string_view quote = quote_;
     const size_t n = views_.size();
     spans_.resize(n);
     const auto quoteEndsAt = [&](size_t at) {
+        if (quote.size() == 1) return at >= 1 && record[at - 1] == quote[0];
         return !quote.empty() && at >= quote.size() &&
                record.compare(at - quote.size(), quote.size(), quote) == 0;
     };
+    // A quote that is also the delimiter quotes nothing.
+    const bool quoting = !quote.empty() && quote != delimiter;
     for (size_t i = 0; i < n; ++i) {
         FieldSpan& span = spans_[i];
         span.valueAt = static_cast<size_t>(views_[i].data() - scratch_.data());
-        span.quoted = quote != delimiter && quoteEndsAt(span.valueAt);
+        span.quoted = quoting && quoteEndsAt(span.valueAt);
     }
     for (size_t i = 0; i < n; ++i) {
         FieldSpan& span = spans_[i];

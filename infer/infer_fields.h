@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "mvb/parse.h"
+
 namespace textjob::infer {
 
 /// How the fields of a line are separated.
@@ -37,11 +39,24 @@ class RecordSplitter {
     const FieldSpan& span(int i) const { return spans_[static_cast<size_t>(i)]; }
 
   private:
+    /// Makes the splitter ready for `dialect` when the last record had another one.
+    void prepare(const Dialect& dialect);
     void placeFields(std::string_view record, const Dialect& dialect);
+
+    // The dialect the splitter is ready for: the runtime's plan, and the delimiter and the
+    // quote as UTF-8 (the quote empty when there is none).
+    bool prepared_ = false;
+    Dialect dialect_;
+    MvsSplitPlan plan_{};
+    char delimiterBytes_[5] = {};
+    char quoteBytes_[5] = {};
+    std::string_view delimiter_;
+    std::string_view quote_;
 
     std::vector<char> scratch_;
     std::vector<char*> fields_ = std::vector<char*>(64);
-    std::vector<std::string_view> views_;  ///< the fields of the last split, measured once
+    std::vector<int> lengths_ = std::vector<int>(64);
+    std::vector<std::string_view> views_;  ///< the fields of the last split
     std::vector<FieldSpan> spans_;
 };
 

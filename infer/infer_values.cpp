@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 
 #include "mvb/date.h"
 #include "mvb/parse.h"
@@ -97,27 +98,31 @@ struct DateFormat {
 constexpr DateFormat kDateFormats[] = {{kDateIso, 0}, {kDateMdy, 1}, {kDateDmy, 2}, {kDateYmd, 3}};
 
 /// The date bits among `candidates` whose format reads `text`; `hasTime` when one gives a time
-/// of day other than midnight.
-unsigned datesReading(std::string_view text, unsigned candidates, bool& hasTime) {
+/// of day other than midnight. With `read` given, the date each format read is kept there (at
+/// the format's number) for the bits it returns.
+unsigned datesReading(std::string_view text, unsigned candidates, bool& hasTime,
+                      DateRead* read = nullptr) {
     if (text.size() < 6 || text.size() > kMaxDateText || !isDigit(text[0])) return 0;
-    char buffer[kMaxDateText + 1];
-    std::memcpy(buffer, text.data(), text.size());
-    buffer[text.size()] = '\0';
     unsigned reading = 0;
     for (const DateFormat& f : kDateFormats) {
         if ((candidates & f.bit) == 0) continue;
-        int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
-        if (mvs_string_to_date(buffer, &year, &month, &day, &hour, &minute, &second, f.format) ==
-            0) {
+        DateRead d{};
+        if (mvs_text_to_date(text.data(), text.size(), &d.year, &d.month, &d.day, &d.hour,
+                             &d.minute, &d.second, f.format) == 0) {
             reading |= f.bit;
-            if (hour != 0 || minute != 0 || second != 0) hasTime = true;
+            if (d.hour != 0 || d.minute != 0 || d.second != 0) hasTime = true;
+            if (read != nullptr) read[f.format] = d;
         }
     }
     return reading;
 }
 
-/// The number bits among `candidates` that read `text`; `exponent` when it has one.
-unsigned numbersReading(std::string_view text, unsigned candidates, bool& exponent) {
+/// The number bits among `candidates` that read `text`; `exponent` when it has one, and
+/// `plainWhole` when it is a whole number of few enough digits that a real reads it exactly
+/// (and so writes it back as it stands).
+unsigned numbersReading(std::string_view text, unsigned candidates, bool& exponent,
+                        bool& plainWhole) {
+    plainWhole = false;
     if ((candidates & (kInteger | kReal)) == 0) return 0;
     unsigned reading = 0;
     int digits = 0;
@@ -130,7 +135,8 @@ unsigned numbersReading(std::string_view text, unsigned candidates, bool& expone
             fits = value.setType(mvbTypeInteger);
         }
         if (fits) reading |= kInteger;
-        if (digits <= kExactDigits) reading |= kReal;
+        plainWhole = digits <= kExactDigits;
+        if (plainWhole) reading |= kReal;
     } else if (realShape(text, exponent)) {
         reading |= kReal;
     }
@@ -166,37 +172,57 @@ unsigned firstBit(unsigned bits) {
 
 }  // namespace
 
-std::string writtenAs(std::string_view text, unsigned bit) {
-    const TypeOfBit* kind = nullptr;
-    for (const TypeOfBit& t : kTypeOfBit) {
-        if (t.bit == bit) kind = &t;
-    }
-    if (kind == nullptr || text.empty()) return {};
+namespace {
+
+/// Room for any value other than a string as a destination writes it.
+using WrittenText = char[MvbDatavar::kScalarTextRoom];
+
+/// Writes `text` read as the type `kind` stands for, as a source reads it, into `out` as a
+/// destination writes it; returns its length, or -1 when `text` does not read as that type.
+/// `read`, when given, is the date that the kind's format read from `text` already.
+int writeAs(std::string_view text, const TypeOfBit& kind, WrittenText& out,
+            const DateRead* read = nullptr) {
+    if (text.empty()) return -1;
     MvbDatavar value;
-    if (kind->type == mvbTypeDate) {
+    if (kind.type == mvbTypeDate) {
         // As the sources read a date: the date parser, then the date as a value.
-        if (text.size() > kMaxDateText) return {};
-        char buffer[kMaxDateText + 1];
-        std::memcpy(buffer, text.data(), text.size());
-        buffer[text.size()] = '\0';
-        int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
-        if (mvs_string_to_date(buffer, &year, &month, &day, &hour, &minute, &second,
-                               kind->dateFormat) != 0)
-            return {};
+        DateRead d{};
+        if (read != nullptr) {
+            d = *read;
+        } else if (text.size() > kMaxDateText ||
+                   mvs_text_to_date(text.data(), text.size(), &d.year, &d.month, &d.day, &d.hour,
+                                    &d.minute, &d.second, kind.dateFormat) != 0) {
+            return -1;
+        }
         MvbDate date;
-        date.assign(year, month, day, hour, minute, second, 0);
+        date.assign(d.year, d.month, d.day, d.hour, d.minute, d.second, 0);
         value.assign(date);
-    } else if (!value.assignConverted(text, kind->type)) {
-        return {};
+    } else if (!value.assignConverted(text, kind.type)) {
+        return -1;
     }
-    char written[64];
-    const int length = value.formatText(written, sizeof written);
-    return std::string(written, static_cast<size_t>(std::max(length, 0)));
+    return value.formatText(out, sizeof out);
+}
+
+const TypeOfBit* kindOf(unsigned bit) {
+    for (const TypeOfBit& t : kTypeOfBit) {
+        if (t.bit == bit) return &t;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+std::string writtenAs(std::string_view text, unsigned bit) {
+    const TypeOfBit* kind = kindOf(bit);
+    WrittenText written;
+    const int length = kind != nullptr ? writeAs(text, *kind, written) : -1;
+    return length < 0 ? std::string() : std::string(written, static_cast<size_t>(length));
 }
 
 unsigned typesReading(std::string_view text, unsigned candidates) {
     bool exponent = false;
-    unsigned reading = numbersReading(text, candidates, exponent);
+    bool plainWhole = false;
+    unsigned reading = numbersReading(text, candidates, exponent, plainWhole);
     if ((candidates & kBoolean) != 0 && isBooleanWord(text)) reading |= kBoolean;
     if ((candidates & kAnyDate) != 0) {
         bool hasTime = false;
@@ -221,9 +247,10 @@ void ColumnStats::observeTypes(std::string_view text) {
     if (candidates_ == 0) return;
 
     unsigned reading = 0;
+    bool plainWhole = false;
     if ((candidates_ & (kInteger | kReal)) != 0) {
         bool exponent = false;
-        reading |= numbersReading(text, candidates_, exponent);
+        reading |= numbersReading(text, candidates_, exponent, plainWhole);
         if ((reading & kReal) != 0 && (reading & kInteger) == 0 &&
             (text.size() > static_cast<size_t>(realWidth_) || exponent)) {
             // A real is written in its shortest form. Without an exponent that is never longer
@@ -242,18 +269,29 @@ void ColumnStats::observeTypes(std::string_view text) {
         }
     }
     if ((candidates_ & kBoolean) != 0 && isBooleanWord(text)) reading |= kBoolean;
-    if ((candidates_ & kAnyDate) != 0) reading |= datesReading(text, candidates_, dateTime_);
+    DateRead dates[std::size(kDateFormats)];  // filled for the formats that read the text
+    if ((candidates_ & kAnyDate) != 0) {
+        reading |= datesReading(text, candidates_, dateTime_, dates);
+    }
     candidates_ &= reading;
     exact_ &= candidates_;
-    if (exact_ != 0) observeWriting(text);
+    if (exact_ != 0) observeWriting(text, plainWhole, dates);
 }
 
-void ColumnStats::observeWriting(std::string_view text) {
+void ColumnStats::observeWriting(std::string_view text, bool plainWhole, const DateRead* dates) {
     unsigned kept = 0;
     for (const TypeOfBit& t : kTypeOfBit) {
         if ((exact_ & t.bit) == 0) continue;
-        // A whole number without sign or leading zero is written as it stands.
-        if (t.bit == kInteger || writtenAs(text, t.bit) == text) kept |= t.bit;
+        // A whole number without leading zero is written as it stands, as an integer and, with
+        // few enough digits, as a real. A date is written from what its format read.
+        bool same = t.bit == kInteger || (t.bit == kReal && plainWhole);
+        if (!same) {
+            WrittenText written;
+            const int length =
+                writeAs(text, t, written, t.type == mvbTypeDate ? &dates[t.dateFormat] : nullptr);
+            same = length >= 0 && std::string_view(written, static_cast<size_t>(length)) == text;
+        }
+        if (same) kept |= t.bit;
     }
     if (kept != exact_ && lostText_.empty()) {
         lostText_ = text;

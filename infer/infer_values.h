@@ -42,6 +42,12 @@ struct ColumnType {
     std::string note;             ///< why a likely type was not taken; empty when nothing to say
 };
 
+/// A date and time as a date format read it. (No initial values: an array of them per value
+/// read is only filled where a format reads the value.)
+struct DateRead {
+    int year, month, day, hour, minute, second;
+};
+
 /// The types among `candidates` that read `text` as the source reads it and give back the
 /// same value: no lost leading zero, sign, digit or blank.
 unsigned typesReading(std::string_view text, unsigned candidates);
@@ -68,8 +74,10 @@ class ColumnStats {
     int longestBytes() const { return static_cast<int>(maxBytes_); }
 
   private:
-    /// Keeps the types among `exact_` whose writing gives `text` back.
-    void observeWriting(std::string_view text);
+    /// Keeps the types among `exact_` whose writing gives `text` back: `plainWhole` when it is
+    /// a whole number that a real reads exactly, `dates` what each date format read from it
+    /// (by the format's number) for the date types among `exact_`.
+    void observeWriting(std::string_view text, bool plainWhole, const DateRead* dates);
     /// The type `candidates` give, with `width` for the values' widest text.
     ColumnType typeOf(unsigned candidates, int width) const;
 

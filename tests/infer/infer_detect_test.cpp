@@ -1,12 +1,14 @@
 // Detection over small generated files: each case is a file's bytes and what infer must find.
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 #include <vector>
 
 #include "common/printable.h"
 #include "common/temp_files.h"
 #include "infer_layout.h"
+#include "infer_values.h"
 
 namespace {
 
@@ -723,6 +725,30 @@ TEST(InferDetect, FixedWidthColumnsAtSharedBlanksAndDigitChanges) {
         EXPECT_EQ(columns, c.columns) << c.name;
         EXPECT_EQ(layout.skipRows, c.skipRows) << c.name;
     }
+}
+
+}  // namespace
+
+namespace {
+
+// A real column takes a whole number of up to 15 digits as written back as it stands without
+// writing it: the formatter must give every such number back, with or without its sign.
+TEST(InferValues, WholeNumbersOfUpToFifteenDigitsWriteBackAsReals) {
+    std::mt19937_64 random(15);
+    std::uniform_int_distribution<int> digit(0, 9);
+    for (int digits = 1; digits <= 15; ++digits) {
+        for (int k = 0; k < 300; ++k) {
+            std::string text(1, static_cast<char>('1' + digit(random) % 9));
+            while (static_cast<int>(text.size()) < digits)
+                text += static_cast<char>('0' + digit(random));
+            // Trailing zeros too: 1000 must not come back as 1e+03.
+            if (k % 3 == 0) text.replace(text.size() / 2, std::string::npos, (digits + 1) / 2, '0');
+            for (const std::string& value : {text, "-" + text}) {
+                ASSERT_EQ(textjob::infer::writtenAs(value, textjob::infer::kReal), value);
+            }
+        }
+    }
+    EXPECT_EQ(textjob::infer::writtenAs("0", textjob::infer::kReal), "0");
 }
 
 }  // namespace
