@@ -67,28 +67,25 @@ bool realShape(std::string_view text, bool& exponent) {
 }
 
 bool isBooleanWord(std::string_view text) {
-    static constexpr std::string_view kWords[] = {"true", "false", "yes", "no", "t", "f", "y", "n"};
+    // The words true, false, yes, no, t, f, y and n in any case, each told by its length.
     if (text.empty() || text.size() > 5) return false;
-    switch (text[0]) {
-        case 't':
-        case 'T':
-        case 'f':
-        case 'F':
-        case 'y':
-        case 'Y':
-        case 'n':
-        case 'N':
-            break;
-        default:
-            return false;
-    }
-    char lower[6] = {};
+    char lower[5] = {};
     for (size_t i = 0; i < text.size(); ++i) {
         const char c = text[i];
         lower[i] = (c >= 'A' && c <= 'Z') ? static_cast<char>(c + ('a' - 'A')) : c;
     }
-    const std::string_view folded(lower, text.size());
-    return std::find(std::begin(kWords), std::end(kWords), folded) != std::end(kWords);
+    switch (text.size()) {
+        case 1:
+            return lower[0] == 't' || lower[0] == 'f' || lower[0] == 'y' || lower[0] == 'n';
+        case 2:
+            return std::memcmp(lower, "no", 2) == 0;
+        case 3:
+            return std::memcmp(lower, "yes", 3) == 0;
+        case 4:
+            return std::memcmp(lower, "true", 4) == 0;
+        default:
+            return std::memcmp(lower, "false", 5) == 0;
+    }
 }
 
 struct DateFormat {
@@ -289,7 +286,10 @@ void ColumnStats::observeWriting(std::string_view text, bool plainWhole, const D
             WrittenText written;
             const int length =
                 writeAs(text, t, written, t.type == mvbTypeDate ? &dates[t.dateFormat] : nullptr);
-            same = length >= 0 && std::string_view(written, static_cast<size_t>(length)) == text;
+            same = length >= 0 && static_cast<size_t>(length) == text.size();
+            // Compared here: the texts are short, and the library's compare is a call.
+            for (size_t i = 0; same && i < text.size(); ++i)
+                same = written[i] == text[i];
         }
         if (same) kept |= t.bit;
     }
