@@ -11,8 +11,9 @@
 #
 # With --yardsticks, two other CSV engines do the same CSV to CSV copy in the same run, for
 # scale: DuckDB with 1 and 2 threads and Polars with 2 threads, through their Node.js packages,
-# which the script installs into the work folder the first time (npm and node are needed); the
-# ratios of textjob's time to theirs close the run.
+# which the script installs into the work folder the first time (npm and node are needed). Each
+# runs once in every round of textjob's own (below), and the ratios of the least times of each
+# close the run.
 #
 # Usage: bench/jobs_bench.sh [BUILD_DIR] [SIZE_MB] [--yardsticks]     (defaults: build, 256)
 # Work files go to ${TEXT_BENCH_DIR:-/tmp/textbench}; the generated input is kept between runs.
@@ -246,10 +247,13 @@ const pl = require("nodejs-polars");
 const [input, output] = process.argv.slice(2);
 pl.readCSV(input, { hasHeader: false, quoteChar: '"' }).writeCSV(output, { includeHeader: false });
 JS
-    measure duckdb_1t "$input" node "$yard/duckdb_copy.js" "$input" "$work/duckdb_out.csv" 1
-    measure duckdb_2t "$input" node "$yard/duckdb_copy.js" "$input" "$work/duckdb_out.csv" 2
-    measure polars_2t "$input" env POLARS_MAX_THREADS=2 node "$yard/polars_copy.js" "$input" \
-        "$work/polars_out.csv"
+    # Each yardstick runs once a round, below, next to textjob's own rounds.
+    yardstick_round() {  # $1: the round
+        measure "duckdb_1t_$1" "$input" node "$yard/duckdb_copy.js" "$input" "$work/duckdb_out.csv" 1
+        measure "duckdb_2t_$1" "$input" node "$yard/duckdb_copy.js" "$input" "$work/duckdb_out.csv" 2
+        measure "polars_2t_$1" "$input" env POLARS_MAX_THREADS=2 node "$yard/polars_copy.js" \
+            "$input" "$work/polars_out.csv"
+    }
 fi
 for wide in wide_50000 wide_1000; do
     measure "$wide" "$work/$wide.csv" "$textjob" run "$work/$wide.json"
@@ -278,13 +282,8 @@ for round in $(seq "$rounds"); do
     measure "csv_to_csv_1t_$round" "$input" "$textjob" run --threads 1 "$work/csv_to_csv.json"
     measure "csv_to_fixed_1t_$round" "$input" "$textjob" run --threads 1 "$work/csv_to_fixed.json"
     measure "csv_to_html_1t_$round" "$input" "$textjob" run --threads 1 "$work/csv_to_html.json"
+    if [ "$yardsticks" = 1 ]; then yardstick_round "$round"; fi
 done
-if [ "$yardsticks" = 1 ]; then
-    awk -v t="${wall_of[csv_to_csv]}" -v t1="${wall_of[csv_to_csv_1t]}" -v d1="${wall_of[duckdb_1t]}" \
-        -v d2="${wall_of[duckdb_2t]}" -v p2="${wall_of[polars_2t]}" 'BEGIN {
-        printf "CSV to CSV, times faster than: DuckDB 1 thread %.2f (textjob 1 thread %.2f), " \
-            "DuckDB 2 threads %.2f, Polars 2 threads %.2f\n", d1 / t, d1 / t1, d2 / t, p2 / t }'
-fi
 least() {  # the least CPU seconds of the rounds of job $1
     for round in $(seq "$rounds"); do echo "${cpu_of[${1}_$round]}"; done | sort -g | head -n 1
 }
@@ -296,6 +295,16 @@ awk -v s="$(least source_1t)" -v d="$(least csv_to_csv_1t)" -v f="$(least csv_to
     printf "own CPU, one thread (least of %d): delimited source %.2f s (%.1f MB/s at its least " \
         "time); destinations: delimited %.2f s, fixed-width %.2f s, HTML %.2f s\n", r, s,
         b / 1e6 / w, d - s, f - s, h - s }'
+if [ "$yardsticks" = 1 ]; then
+    # A single run of either side says little where the machine's speed comes and goes (a run
+    # of Polars took from 1.4 s to 3.3 s in one session here): the least of each one's rounds.
+    awk -v t="$(least_wall csv_to_csv)" -v t1="$(least_wall csv_to_csv_1t)" \
+        -v d1="$(least_wall duckdb_1t)" -v d2="$(least_wall duckdb_2t)" \
+        -v p2="$(least_wall polars_2t)" -v r="$rounds" 'BEGIN {
+        printf "CSV to CSV, times faster than (least of %d each): DuckDB 1 thread %.2f (textjob " \
+            "1 thread %.2f), DuckDB 2 threads %.2f, Polars 2 threads %.2f\n", r, d1 / t, d1 / t1,
+            d2 / t, p2 / t }'
+fi
 # Both sides of the ratio are the least of their rounds, taken in turns.
 awk -v t="$(least_wall csv_to_csv)" -v t1="$(least_wall csv_to_csv_1t)" \
     -v c="$(least csv_to_csv)" -v c1="$(least csv_to_csv_1t)" -v r="$rounds" 'BEGIN {
