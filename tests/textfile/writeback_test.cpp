@@ -10,6 +10,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdint>
 #include <string>
 #include <thread>
 #include <vector>
@@ -65,14 +66,16 @@ TEST(EarlyWriteBack, AFailedEarlySyncKeepsTheTargetAsItWas) {
     EXPECT_EQ(readBytes(target), "old\n");
 }
 
-/// Pages of the first `bytes` of the file open as `fd` that are in the cache.
+/// Pages of the first `bytes` of the file open as `fd` that are in the cache; SIZE_MAX when
+/// that cannot be told.
 size_t residentPages(int fd, size_t bytes) {
     void* map = ::mmap(nullptr, bytes, PROT_READ, MAP_SHARED, fd, 0);
-    if (map == MAP_FAILED) return 0;
+    if (map == MAP_FAILED) return SIZE_MAX;
     const size_t page = static_cast<size_t>(::sysconf(_SC_PAGESIZE));
     std::vector<unsigned char> marks((bytes + page - 1) / page);
-    size_t count = 0;
+    size_t count = SIZE_MAX;
     if (::mincore(map, bytes, marks.data()) == 0) {
+        count = 0;
         for (const unsigned char mark : marks)
             count += mark & 1;
     }
