@@ -42,14 +42,6 @@ uint64_t lostBlanksIn(const RecordSplitter& splitter, std::string_view record,
     return lost;
 }
 
-bool holdsLineBreak(std::string_view text) {
-    // Two searches of one byte each: a search for the first of a set of bytes would call the
-    // library once for every byte of the text.
-    const char* const end = text.data() + text.size();
-    return mvb::scan::findByte(text.data(), end, '\n') != end ||
-           mvb::scan::findByte(text.data(), end, '\r') != end;
-}
-
 Pass readAll(const FileLayout& layout, const Dialect& dialect, int headLines, bool header,
              int columns, uint64_t byteLimit) {
     Pass pass;
@@ -65,7 +57,7 @@ Pass readAll(const FileLayout& layout, const Dialect& dialect, int headLines, bo
         const int found = splitter.split(record, dialect);
         for (int i = 0; i < found; ++i)
             pass.headings.emplace_back(splitter.field(i));
-        if (holdsLineBreak(record)) pass.multiline = true;
+        if (mvb::scan::holdsLineBreak(record)) pass.multiline = true;
     }
     const bool checkBlanks = !dialect.keepBlanks;
     while (reader.nextRecord(dialect, record)) {
@@ -81,7 +73,7 @@ Pass readAll(const FileLayout& layout, const Dialect& dialect, int headLines, bo
         for (int i = 0; i < found; ++i) {
             const std::string_view value = splitter.field(i);
             pass.columns[static_cast<size_t>(i)].observe(value);
-            lineBreak = lineBreak || (splitter.span(i).quoted && holdsLineBreak(value));
+            lineBreak = lineBreak || (splitter.span(i).quoted && mvb::scan::holdsLineBreak(value));
         }
         if (lineBreak) pass.multiline = true;
         if (checkBlanks) {

@@ -123,35 +123,6 @@ inline void putBlanks(char* at, size_t count) noexcept {
     }
 }
 
-/// One word of the last bytes of a text of `size` bytes (at least one), for the part of a scan
-/// that fills no whole word: the text's last eight bytes (some of which a scan by whole words
-/// looked at already), or for a shorter text its first and last four, or for one to three bytes
-/// each byte in the places it may take. Every byte of the word is a byte of the text, so a test
-/// for a byte finds it in the word exactly when the text (or that part of it) holds it.
-inline uint64_t lastBytesWord(const char* text, size_t size) noexcept {
-    if (size >= 8) return mvb::scan::load(text + size - 8);
-    if (size >= 4) {
-        uint32_t head;
-        uint32_t tail;
-        std::memcpy(&head, text, sizeof head);
-        std::memcpy(&tail, text + size - 4, sizeof tail);
-        return head | (uint64_t{tail} << 32);
-    }
-    const auto first = static_cast<unsigned char>(text[0]);
-    const auto middle = static_cast<unsigned char>(text[size / 2]);
-    const auto last = static_cast<unsigned char>(text[size - 1]);
-    uint64_t word = 0x0101010101010101ull * first;
-    word = (word & 0x0000FFFFFFFFFFFFull) | (uint64_t{middle} << 48);
-    return (word & 0x00FFFFFFFFFFFFFFull) | (uint64_t{last} << 56);
-}
-
-/// Non-zero when one of the eight bytes of `word` equals `byte`: such a byte is a zero byte of
-/// word ^ byte-in-every-place (whether any byte is zero is told exactly).
-inline uint64_t wordHasByte(uint64_t word, char byte) noexcept {
-    using namespace mvb::scan;
-    return zeroBytes(word ^ (kOnes * static_cast<unsigned char>(byte)));
-}
-
 /// Copies `text` to `to` a word at a time and tells, in the result, whether it holds one of
 /// `marks` (non-zero when it does) and, in `*high`, whether it holds a byte outside ASCII.
 template <typename... Marks>
@@ -164,19 +135,19 @@ inline uint64_t copyFindingBytes(char* to, std::string_view text, uint64_t* high
     for (; i + 8 <= size; i += 8) {
         const uint64_t word = mvb::scan::load(text.data() + i);
         std::memcpy(to + i, &word, sizeof word);
-        found |= (wordHasByte(word, marks) | ...);
+        found |= (mvb::scan::wordHasByte(word, marks) | ...);
         highs |= word;
     }
     // The last bytes: one word that ends with the text (it overlaps bytes already copied,
     // which are looked at and written again to no harm), or a short text whole.
     if (i < size) {
-        const uint64_t word = lastBytesWord(text.data(), size);
+        const uint64_t word = mvb::scan::lastBytesWord(text.data(), size);
         if (size >= 8) {
             std::memcpy(to + size - 8, &word, sizeof word);
         } else {
             mvb::copyShortBytes(to, text.data(), size);
         }
-        found |= (wordHasByte(word, marks) | ...);
+        found |= (mvb::scan::wordHasByte(word, marks) | ...);
         highs |= word;
     }
     *high = highs & mvb::scan::kHighs;

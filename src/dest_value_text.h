@@ -22,21 +22,6 @@ inline std::string_view destValueText(const MvbDatavar* value, ValueTextBuffer& 
     return std::string_view(buffer.bytes, static_cast<size_t>(value->formatScalar(buffer.bytes)));
 }
 
-/// True when `text` holds a CR or an LF, looked for a word at a time. (A search for the first
-/// byte of a set would call the library once for every byte of every value.)
-inline bool holdsLineBreak(std::string_view text) noexcept {
-    const char* bytes = text.data();
-    const size_t size = text.size();
-    if (size == 0) return false;
-    uint64_t found = 0;
-    for (size_t i = 0; i + 8 <= size; i += 8) {
-        const uint64_t word = mvb::scan::load(bytes + i);
-        found |= wordHasByte(word, '\n') | wordHasByte(word, '\r');
-    }
-    const uint64_t last = lastBytesWord(bytes, size);
-    return (found | wordHasByte(last, '\n') | wordHasByte(last, '\r')) != 0;
-}
-
 /// Non-zero when one of the eight bytes of `word` lies outside ASCII.
 inline uint64_t wordHasHighByte(uint64_t word) noexcept {
     return word & mvb::scan::kHighs;
@@ -51,6 +36,6 @@ inline bool isUtf8Text(std::string_view text) noexcept {
     uint64_t high = 0;
     for (size_t i = 0; i + 8 <= size; i += 8)
         high |= mvb::scan::load(bytes + i);
-    if (size != 0) high |= lastBytesWord(bytes, size);
+    if (size != 0) high |= mvb::scan::lastBytesWord(bytes, size);
     return wordHasHighByte(high) == 0 || mvbIsValidUtf8(bytes, static_cast<long>(size));
 }

@@ -163,10 +163,10 @@ char* putQuotedWhenNeeded(char* at, std::string_view text, std::string_view deli
     // one of them is looked at again, which tells whether it holds the whole.
     const uint64_t found =
         copyFinding<Padded>(at, text, &high, delimiter[0], qualifier[0], '\r', '\n');
-    const bool needed =
-        (size != 0 && (isBlankByte(text[0]) || isBlankByte(text[size - 1]))) ||
-        (found != 0 && (text.find(delimiter) != std::string_view::npos ||
-                        text.find(qualifier) != std::string_view::npos || holdsLineBreak(text)));
+    const bool needed = (size != 0 && (isBlankByte(text[0]) || isBlankByte(text[size - 1]))) ||
+                        (found != 0 && (text.find(delimiter) != std::string_view::npos ||
+                                        text.find(qualifier) != std::string_view::npos ||
+                                        mvb::scan::holdsLineBreak(text)));
     if (!needed) [[likely]] {
         *ascii = high == 0;
         return at + size;
@@ -274,7 +274,7 @@ bool DTS_TxtDelimDest::openFile(bool probe) {
 
 void DTS_TxtDelimDest::checkUnqualified(std::string_view text, int field,
                                         const StepOutputItem& item) {
-    const char* what = holdsLineBreak(text) ? "a line break"
+    const char* what = mvb::scan::holdsLineBreak(text) ? "a line break"
                        : text.find(settings_.delimiter.view()) != std::string_view::npos
                            ? "the delimiter"
                            : nullptr;

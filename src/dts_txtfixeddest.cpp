@@ -240,7 +240,7 @@ bool DTS_TxtFixedDest::writeRecordByFields(const StepOutputItems* items) {
     const int fieldCount = core_.fieldCount();
     for (int i = 0; i < fieldCount; ++i) {
         std::string_view text = destValueText(core_.fieldValue(items, i), buffer);
-        if (writeLineEnd_ && holdsLineBreak(text)) [[unlikely]] {
+        if (writeLineEnd_ && mvb::scan::holdsLineBreak(text)) [[unlikely]] {
             blanked_.assign(text);
             blankLineBreaks(blanked_.data(), blanked_.size(), i, items);
             text = blanked_;

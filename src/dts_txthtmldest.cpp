@@ -278,8 +278,8 @@ using mvb::html::entityFor;
 [[gnu::always_inline]] inline uint64_t wordNeedsEntity(uint64_t word) noexcept {
     constexpr uint64_t kNotLowest = 0xFEFEFEFEFEFEFEFEull;
     constexpr uint64_t kNotSecond = 0xFDFDFDFDFDFDFDFDull;
-    return wordHasByte(word, '"') | wordHasByte(word & kNotLowest, '&') |
-           wordHasByte(word & kNotSecond, '<');
+    return mvb::scan::wordHasByte(word, '"') | mvb::scan::wordHasByte(word & kNotLowest, '&') |
+           mvb::scan::wordHasByte(word & kNotSecond, '<');
 }
 
 /// The markup around a cell's text.
@@ -318,7 +318,7 @@ inline char* putEscapedCell(char* at, std::string_view text, bool* ascii) noexce
         // before `i` went out as they are and are written again the same), or a short text
         // whole. Byte by byte only when one of them needs an entity.
         if (i + 8 > size) {
-            const uint64_t word = lastBytesWord(from, size);
+            const uint64_t word = mvb::scan::lastBytesWord(from, size);
             if (wordNeedsEntity(word) == 0) {
                 high |= wordHasHighByte(word);
                 if (size >= 8) {

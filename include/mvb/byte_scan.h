@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <string_view>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -36,6 +37,49 @@ inline uint64_t zeroBytes(uint64_t word) noexcept {
 /// The high bit of each byte of `word` that is not zero, exactly (no carries between bytes).
 inline uint64_t nonZeroBytes(uint64_t word) noexcept {
     return (((word & kLows) + kLows) | word) & kHighs;
+}
+
+/// One word of the last bytes of a text of `size` bytes (at least one), for the part of a scan
+/// that fills no whole word: the text's last eight bytes (some of which a scan by whole words
+/// looked at already), or for a shorter text its first and last four, or for one to three bytes
+/// each byte in the places it may take. Every byte of the word is a byte of the text, so a test
+/// for a byte finds it in the word exactly when the text (or that part of it) holds it.
+inline uint64_t lastBytesWord(const char* text, size_t size) noexcept {
+    if (size >= 8) return load(text + size - 8);
+    if (size >= 4) {
+        uint32_t head;
+        uint32_t tail;
+        std::memcpy(&head, text, sizeof head);
+        std::memcpy(&tail, text + size - 4, sizeof tail);
+        return head | (uint64_t{tail} << 32);
+    }
+    const auto first = static_cast<unsigned char>(text[0]);
+    const auto middle = static_cast<unsigned char>(text[size / 2]);
+    const auto last = static_cast<unsigned char>(text[size - 1]);
+    uint64_t word = 0x0101010101010101ull * first;
+    word = (word & 0x0000FFFFFFFFFFFFull) | (uint64_t{middle} << 48);
+    return (word & 0x00FFFFFFFFFFFFFFull) | (uint64_t{last} << 56);
+}
+
+/// Non-zero when one of the eight bytes of `word` equals `byte`: such a byte is a zero byte of
+/// word ^ byte-in-every-place (whether any byte is zero is told exactly).
+inline uint64_t wordHasByte(uint64_t word, char byte) noexcept {
+    return zeroBytes(word ^ (kOnes * static_cast<unsigned char>(byte)));
+}
+
+/// True when `text` holds a CR or an LF, looked for a word at a time. (A search for the first
+/// byte of a set would call the library once for every byte of every value.)
+inline bool holdsLineBreak(std::string_view text) noexcept {
+    const char* bytes = text.data();
+    const size_t size = text.size();
+    if (size == 0) return false;
+    uint64_t found = 0;
+    for (size_t i = 0; i + 8 <= size; i += 8) {
+        const uint64_t word = load(bytes + i);
+        found |= wordHasByte(word, '\n') | wordHasByte(word, '\r');
+    }
+    const uint64_t last = lastBytesWord(bytes, size);
+    return (found | wordHasByte(last, '\n') | wordHasByte(last, '\r')) != 0;
 }
 
 }  // namespace mvb::scan
