@@ -74,9 +74,9 @@ ConvertResult Converter::convert(const char* input, size_t size, ByteBuffer& out
     ConvertResult total;
     for (;;) {
         // Three output bytes per input byte hold any character of the table's encodings.
-        out.reserveMore((size - total.consumed) * 3 + 16);
+        const size_t room = roomFor(size - total.consumed);
+        out.reserveMore(room);
         size_t written = 0;
-        const size_t room = (size - total.consumed) * 3 + 16;
         ConvertResult step = convertInto(input + total.consumed, size - total.consumed,
                                          out.data() + out.size(), room, &written);
         out.grow(written);

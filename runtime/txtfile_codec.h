@@ -65,6 +65,11 @@ class Converter {
     /// Converts all of `input` and appends the result to `out`, starting from the initial
     /// shift state and flushing it at the end.
     ConvertResult convert(const char* input, size_t size, ByteBuffer& out);
+    /// The room that convert() makes in its output for `bytes` bytes of input, for each step
+    /// and for the flush at the end. Where the encoding writes at most three bytes for one,
+    /// this much room made before converting the parts of a text of `bytes` bytes one after
+    /// the other holds them all: the output never moves meanwhile.
+    static constexpr size_t roomFor(size_t bytes) noexcept { return bytes * 3 + 16; }
     /// Converts into `out` (`room` bytes, `*written` of them used). Stops early when the
     /// output is full (status Done, fewer bytes consumed than given) or at an incomplete or
     /// invalid input character.

@@ -802,8 +802,9 @@ bool TextReader::decodeLineFields(int count, const int* starts, const int* width
     const size_t lineBytes = lineEnd - pos_;
     out_.clear();
     scratch_.clear();
-    // Room for all of it at once: the fields' texts do not move while they are made.
-    out_.reserveMore(lineBytes * 3 + 16);
+    // Room for all of it at once (a byte is at most three in UTF-8): the fields' texts do not
+    // move while they are made.
+    out_.reserveMore(Converter::roomFor(lineBytes));
     const auto decodes = [&](size_t from, size_t to, ByteBuffer& into) {
         const size_t before = into.size();
         if (converter_.convert(base + from, to - from, into).status != ConvertResult::Done) {
