@@ -15,6 +15,10 @@ namespace {
 constexpr size_t kMaxDateText = 127;
 /// Decimal texts of up to this many significant digits read back from a double unchanged.
 constexpr int kExactDigits = 15;
+/// The most significant digits a real's text may have: a double's shortest text has at most
+/// 17 (as programs that write reals at full precision give them), and more say more than a
+/// double holds. Whether such a text comes back unchanged is found by writing it.
+constexpr int kMostRealDigits = 17;
 
 bool isDigit(char c) {
     return c >= '0' && c <= '9';
@@ -33,8 +37,8 @@ bool integerShape(std::string_view text, int& digits) {
     return true;
 }
 
-/// A decimal number: -?(0|[1-9][0-9]*)(.[0-9]+)?([eE][+-]?[0-9]+)? with few enough
-/// significant digits to come back unchanged.
+/// A decimal number: -?(0|[1-9][0-9]*)(.[0-9]+)?([eE][+-]?[0-9]+)? with no more significant
+/// digits than a double holds.
 bool realShape(std::string_view text, bool& exponent) {
     size_t i = 0;
     const size_t n = text.size();
@@ -63,7 +67,7 @@ bool realShape(std::string_view text, bool& exponent) {
         while (i < n && isDigit(text[i]))
             ++i;
     }
-    return i == n && significant <= kExactDigits;
+    return i == n && significant <= kMostRealDigits;
 }
 
 bool isBooleanWord(std::string_view text) {
