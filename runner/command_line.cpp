@@ -150,6 +150,8 @@ void declareConvert(CLI::App& app, CommandLine& line) {
         ->add_flag("--no-header", c.noHeader,
                    "IN has no header line: every line is data, the columns are named by place")
         ->excludes(header);
+    convert->add_flag("--fixed", c.fixed,
+                      "IN is fixed-width text: its columns are found as infer --fixed finds them");
     convert->add_option("--save-job", c.saveJob,
                         "Also write the job that ran to this file, to edit and run again");
     convert->add_flag("-q,--quiet", line.quiet,

@@ -19,6 +19,7 @@ struct ConvertRequest {
     std::string types = "exact";       ///< exact, loose or text, as infer's --types and --text
     int headerLine = 0;                ///< IN's header is this line (from 1); 0: detect it
     bool noHeader = false;             ///< IN has no header line
+    bool fixed = false;                ///< IN is fixed-width text
     std::string saveJob;               ///< where to write the job that ran; empty: nowhere
 };
 

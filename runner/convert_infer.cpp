@@ -11,6 +11,7 @@ InferredJob inferJob(const std::string& path, const InferRequest& request) {
                                               : infer::TypeMode::Lossless;
     options.headerLine = request.headerLine;
     options.noHeader = request.noHeader;
+    options.fixedWidth = request.fixed;
     infer::Target target = infer::Target::Csv;
     infer::targetFromName(request.target, target);
     infer::InferResult result = infer::inferJob(path, options, target, ".");

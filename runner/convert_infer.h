@@ -12,6 +12,7 @@ struct InferRequest {
     std::string types = "exact";  ///< exact, loose or text, as `textjob infer --types`
     int headerLine = 0;           ///< the header is this line (from 1); 0: detect it
     bool noHeader = false;        ///< the file has no header line
+    bool fixed = false;           ///< the file is fixed-width text
     std::string target = "csv";   ///< what the job's "out" step writes: csv, fixed or html
 };
 

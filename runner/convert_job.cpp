@@ -153,12 +153,22 @@ Json destination(const std::vector<Column>& columns, const ConvertRequest& reque
 
 }  // namespace
 
+namespace {
+
+/// The ending of a file's name in lower case, a ".gz" after it left aside: ".csv" for
+/// "a.CSV.gz".
+std::string extensionOf(const std::string& path) {
+    std::filesystem::path name(path);
+    if (lower(name.extension().string()) == ".gz") name = name.stem();
+    return lower(name.extension().string());
+}
+
+}  // namespace
+
 std::string outputKind(const ConvertRequest& request) {
     if (!request.to.empty()) return request.to;
     if (request.output == "-") return "csv";
-    std::filesystem::path name(request.output);
-    if (lower(name.extension().string()) == ".gz") name = name.stem();
-    const std::string extension = lower(name.extension().string());
+    const std::string extension = extensionOf(request.output);
     if (extension == ".csv") return "csv";
     if (extension == ".tsv" || extension == ".tab") return "tsv";
     if (extension == ".txt" || extension == ".fixed") return "fixed";
@@ -166,6 +176,10 @@ std::string outputKind(const ConvertRequest& request) {
     throw ConvertError("cannot tell what to write from the name " + request.output +
                        ": end it in .csv, .tsv, .txt, .fixed or .html (and .gz to compress), or "
                        "give --to csv, tsv, fixed or html");
+}
+
+bool readsFixedWidth(const ConvertRequest& request) {
+    return request.fixed || (request.input != "-" && extensionOf(request.input) == ".fixed");
 }
 
 std::string delimiterArgument(const std::string& text) {

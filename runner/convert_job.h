@@ -23,6 +23,10 @@ class ConvertError : public std::runtime_error {
 /// ConvertError for a name that says none of them.
 std::string outputKind(const ConvertRequest& request);
 
+/// Whether IN is read as fixed-width text: with --fixed, or when its name ends in ".fixed" (as
+/// a conversion names what it writes), a ".gz" after it left aside.
+bool readsFixedWidth(const ConvertRequest& request);
+
 /// The text of a delimiter as given on the command line: "\t" and "tab" (any case) stand for
 /// a tab; anything else is taken as it is.
 std::string delimiterArgument(const std::string& text);

@@ -118,6 +118,12 @@ def main():
     with open(markup, "w", encoding="utf-8", newline="") as f:
         csv.writer(f, lineterminator="\n").writerows(markup_rows)
 
+    plain_rows = [["id", "name", "amount"], ["1", "ann", "2.50"], ["22", "bob", "13.75"],
+                  ["333", "cy", "0.5"]]
+    plain = os.path.join(args.work, "plain.csv")
+    with open(plain, "w", encoding="utf-8", newline="") as f:
+        csv.writer(f, lineterminator="\n").writerows(plain_rows)
+
     cabinet = os.path.join(real, "cabinet-turnover.csv")
     cabinet_rows = read_delimited(cabinet, "utf-8-sig", ",")
     tsv = os.path.join(real, "poll-of-pollsters-5.tsv")
@@ -136,6 +142,19 @@ def main():
          expected_rows(airports_rows, pick, {pick[0]: "Name"})),
         ("CSV to fixed width", cabinet, [], "cabinet.txt",
          lambda p: read_fixed(p, p + ".job.json"), expected_rows(cabinet_rows, strip=True)[1:]),
+        # Back from fixed width: IN named .fixed, or given --fixed, is read as fixed-width columns
+        # (of values without blanks inside, which detection would take for column gaps).
+        ("CSV to .fixed", plain, [], "plain.fixed",
+         lambda p: read_fixed(p, p + ".job.json"), plain_rows[1:]),
+        ("fixed width named .fixed back to CSV", os.path.join(args.work, "plain.fixed"),
+         ["--no-header"], "plain-back.csv", lambda p: read_delimited(p, "utf-8", ","),
+         [["column_1", "column_2", "column_3"]] + plain_rows[1:]),
+        ("CSV to .txt", plain, [], "plain.txt",
+         lambda p: read_fixed(p, p + ".job.json"), plain_rows[1:]),
+        ("fixed width with --fixed to CSV", os.path.join(args.work, "plain.txt"),
+         ["--fixed", "--no-header", "--to", "tsv"], "plain-back.txt",
+         lambda p: read_delimited(p, "utf-8", "\t"),
+         [["column_1", "column_2", "column_3"]] + plain_rows[1:]),
         ("CSV to HTML", cabinet, [], "cabinet.html", read_html, expected_rows(cabinet_rows)),
         ("headings and title that look like markup", markup, [], "markup.html",
          lambda p: [read_title(p)] + read_html(p),
