@@ -112,10 +112,13 @@ double rank(const Score& s) {
 
 /// A quote that encloses whole values: some values begin with it, nearly all of them close it
 /// right before the delimiter, most hold text, and it reads the records as well as no quote.
+/// A value of two `"` alone is the empty value as every writer of CSV gives it (one that
+/// quotes only what needs it, a line of one empty value): `"` need not enclose text.
 bool encloses(const Score& quoted, const Score& none) {
-    return quoted.quoted > 0 && quoted.badClose * 20 <= quoted.quoted &&
-           quoted.quotedWithText * 2 >= quoted.quoted && !quoted.openAtEnd &&
-           rank(quoted) >= rank(none) - 1e-9;
+    const bool holdsText =
+        quoted.quotedWithText * 2 >= quoted.quoted || quoted.dialect.quote == '"';
+    return quoted.quoted > 0 && quoted.badClose * 20 <= quoted.quoted && holdsText &&
+           !quoted.openAtEnd && rank(quoted) >= rank(none) - 1e-9;
 }
 
 bool isPunctuation(int c) {

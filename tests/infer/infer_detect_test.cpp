@@ -305,6 +305,8 @@ const Case kCases[] = {
      2,
      {"a:real", "b:string"},
      TypeMode::Loose},
+    // A line of one empty value, as writers quote it: the quote is known by that alone.
+    {"quoted_empty_values_only", "h\n1\n\"\"\n2\n", -1, -1, '"', 1, 1, -1, -1, 3, {"h:integer"}},
     {"empty_column",
      "a,b,c\n1,,x\n2,,y\n",
      -1,
