@@ -383,6 +383,12 @@ bool DTS_TxtDelimDest::writeRowAs(const StepOutputItems* items) {
             checked = isUtf8Text(text);
     }
     line_.commit(at);
+    if (count == 1 && haveQualifier && line_.size() == 0) [[unlikely]] {
+        // A record of one empty value would be a blank line, which many readers skip: it is
+        // written as an empty value between qualifiers, which reads back the same.
+        line_.append(qualifier);
+        line_.append(qualifier);
+    }
     bool written = false;
     if (checked) {
         written = file_.writeCheckedLine(line_, true);
