@@ -78,7 +78,7 @@ bool fileIsUtf8(const std::string& path) {
     int got = 0;
     do {
         MvbTextSpan span;
-        got = file->read(1 << 20, &span);
+        got = file->readWhole(1 << 20, &span);
     } while (got > 0);
     file->close();
     return got == 0;

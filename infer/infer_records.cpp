@@ -59,7 +59,7 @@ Sample readSample(const std::string& path, const EncodingChoice& encoding, uint6
         for (;;) {
             if (byteLimit != 0 && file->getPosition() >= byteLimit) break;
             MvbTextSpan span;
-            const int got = file->read(kChunk, &span);
+            const int got = file->readWhole(kChunk, &span);
             if (got < 0) throw InferError(lastError(file));
             if (got == 0) {
                 sample.whole = true;

@@ -70,6 +70,10 @@ int TextFile::read(int count, MvbTextSpan* text) {
     return reader_ ? reader_->read(count, text) : refuseRead();
 }
 
+int TextFile::readWhole(int count, MvbTextSpan* text) {
+    return reader_ ? reader_->readWhole(count, text) : refuseRead();
+}
+
 int TextFile::readInLine(int count, MvbTextSpan* text, bool* lineEnded) {
     return reader_ ? reader_->readInLine(count, text, lineEnded) : refuseRead();
 }

@@ -746,6 +746,33 @@ int TextReader::read(int count, MvbTextSpan* text) {
     return readGeneral(count, text);
 }
 
+int TextReader::readWhole(int count, MvbTextSpan* text) {
+    // The bytes the count covers, and a character more, are held first, to see whether the
+    // count ends inside one; a failure is left to read() to report.
+    if (count > 0 && !singleByte_ && pendingCut_ == 0 && beginOperation() &&
+        fill(static_cast<size_t>(count) + static_cast<size_t>(encoding_->maxBytes))) {
+        const size_t limit = pos_ + static_cast<size_t>(count);
+        if (limit < end_) {
+            const size_t whole = wholeCharactersEnd(limit);
+            if (whole > pos_) count = static_cast<int>(whole - pos_);
+        }
+    }
+    return read(count, text);
+}
+
+size_t TextReader::wholeCharactersEnd(size_t limit) {
+    if (utf8_) {
+        // A character has at most three bytes after its first.
+        size_t start = limit;
+        while (start > pos_ && limit - start < 3 && isContinuation(buffer_[start]))
+            --start;
+        return isContinuation(buffer_[start]) ? limit : start;
+    }
+    scratch_.clear();
+    const ConvertResult result = converter_.convert(buffer_.get() + pos_, limit - pos_, scratch_);
+    return result.status == ConvertResult::Incomplete ? pos_ + result.consumed : limit;
+}
+
 int TextReader::readInLine(int count, MvbTextSpan* text, bool* lineEnded) {
     bool ended = false;
     size_t taken = 0;

@@ -50,6 +50,7 @@ class TextReader {
     /// MvbTxtFile::readRecord(); in txtfile_record.cpp.
     int readRecord(const MvbRecordQuoting& quoting, MvbTextSpan* record, bool* present);
     int read(int count, MvbTextSpan* text);
+    int readWhole(int count, MvbTextSpan* text);
     int readInLine(int count, MvbTextSpan* text, bool* lineEnded);
     bool readLineFields(int count, const int* starts, const int* widths, MvbTextSpan* texts);
     int skip(int count, bool* lineEnded);
@@ -71,6 +72,9 @@ class TextReader {
     [[nodiscard]] bool beginOperation();
     [[nodiscard]] bool settleBeforeOperation();
     [[nodiscard]] bool fill(size_t want);
+    /// The end of the whole characters of the data from pos_ up to `limit` (inside the data
+    /// held): `limit`, or the start of a character that it cuts.
+    size_t wholeCharactersEnd(size_t limit);
     /// Reads the next bytes of the file, inflated when it is gzip data: as read(2), but a
     /// failure is already recorded.
     [[nodiscard]] long readBytes(char* into, size_t room);

@@ -144,6 +144,11 @@ class MVB_API MvbTxtFile {
     /// then reads the fields one by one.
     virtual bool readLineFields(int count, const int* starts, const int* widths,
                                 MvbTextSpan* texts) = 0;
+    /// As read(), for a reader of the text in pieces: where `count` bytes would end inside a
+    /// character, the piece ends before it and the next one begins with it, so that no
+    /// character is cut into replacement characters (read() cuts it, as fields of a fixed
+    /// width must). A count smaller than the next character reads as read() does.
+    virtual int readWhole(int count, MvbTextSpan* text) = 0;
 
   protected:
     virtual ~MvbTxtFile();

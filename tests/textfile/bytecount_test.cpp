@@ -17,10 +17,10 @@ const std::string kFffd = "\xEF\xBF\xBD";
 
 /// One call on the file and what it must give.
 struct Step {
-    enum Kind { Read, ReadInLine, Skip, SkipInLine, SkipRecords } kind;
+    enum Kind { Read, ReadWhole, ReadInLine, Skip, SkipInLine, SkipRecords } kind;
     int count;
     int result;              ///< the return value (SkipRecords: 1 for true)
-    std::string text = {};   ///< Read, ReadInLine: the UTF-8 text
+    std::string text = {};   ///< Read, ReadWhole, ReadInLine: the UTF-8 text
     bool lineEnded = false;  ///< ReadInLine, SkipInLine
     uint64_t position = 0;   ///< getPosition() afterwards
 };
@@ -118,6 +118,15 @@ const std::vector<CountCase>& countCases() {
           {Step::Read, 2, 2, "b" + kFffd, false, 6},
           {Step::Read, 1, 1, kFffd, false, 7},
           {Step::Read, 9, 1, kFffd, false, 8}}},
+        // Reads in pieces end before a character that the count would cut.
+        {"utf8_whole_characters",
+         "a\xC3\xA9 b\xE2\x82\xAC\xF0\x9F\x98\x80",
+         65001,
+         {{Step::ReadWhole, 2, 1, "a", false, 1},
+          {Step::ReadWhole, 2, 2, "\xC3\xA9", false, 3},
+          {Step::ReadWhole, 4, 2, " b", false, 5},
+          {Step::ReadWhole, 1, 1, kFffd, false, 6},
+          {Step::ReadWhole, 9, 6, kFffd + "\xF0\x9F\x98\x80", false, 12}}},
         {"utf8_skip_that_cuts_a_character",
          "\xE2\x82\xAC"
          "x",
@@ -146,6 +155,11 @@ const std::vector<CountCase>& countCases() {
          toUtf16Le("\xF0\x9F\x98\x80x"),
          1200,
          {{Step::Read, 2, 2, kFffd, false, 2}, {Step::Read, 4, 4, kFffd + "x", false, 6}}},
+        {"utf16_whole_surrogate_pair",
+         toUtf16Le("a\xF0\x9F\x98\x80x"),
+         1200,
+         {{Step::ReadWhole, 4, 2, "a", false, 2},
+          {Step::ReadWhole, 8, 6, "\xF0\x9F\x98\x80x", false, 8}}},
         {"windows1252_one_byte_per_character",
          "\x80uro\n\x93ok\x94",
          1252,
@@ -157,6 +171,15 @@ const std::vector<CountCase>& countCases() {
          "b",  // a, 漢, b
          932,
          {{Step::Read, 2, 2, "a" + kFffd, false, 2}, {Step::Read, 2, 2, kFffd + "b", false, 4}}},
+        {"shift_jis_whole_double_byte",
+         "a\x8A\xBF"
+         "b",
+         932,
+         {{Step::ReadWhole, 2, 1, "a", false, 1},
+          {Step::ReadWhole, 3, 3,
+           "\xE6\xBC\xA2"
+           "b",
+           false, 4}}},
     };
     return cases;
 }
@@ -182,6 +205,9 @@ TEST_P(ByteCounts, CountBytesOfTheFile) {
             case Step::Read:
                 result = file->read(step.count, &text);
                 break;
+            case Step::ReadWhole:
+                result = file->readWhole(step.count, &text);
+                break;
             case Step::ReadInLine:
                 result = file->readInLine(step.count, &text, &lineEnded);
                 break;
@@ -196,7 +222,8 @@ TEST_P(ByteCounts, CountBytesOfTheFile) {
                 break;
         }
         ASSERT_EQ(result, step.result) << lastError(file);
-        if (step.kind == Step::Read || step.kind == Step::ReadInLine) {
+        if (step.kind == Step::Read || step.kind == Step::ReadWhole ||
+            step.kind == Step::ReadInLine) {
             EXPECT_EQ(std::string(text.text, static_cast<size_t>(text.bytes)), step.text);
             EXPECT_EQ(text.text[text.bytes], '\0');
         }
