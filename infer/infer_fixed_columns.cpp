@@ -168,10 +168,12 @@ FixedColumns findFixedColumns(const std::vector<PlacedLine>& lines) {
         found.why = "the rule on line " + std::to_string(i + 1) + " marks them";
         return found;
     }
-    // Head lines (a title, say) that put text where the lines below have blanks between
-    // columns would hide those columns: such lines at the head, and blank ones among them, are
-    // skipped. The lines below a few at the head tell where the blanks are.
-    // Too few lines below tell nothing: a value may leave a blank by chance.
+    // Head lines (a title, say) that put text on the blank before a column of the lines below
+    // would hide that column: such lines at the head, and blank ones among them, are skipped.
+    // The lines below a few at the head tell where the blanks are. A value longer than every
+    // one below it may run into the blanks after its column, but not onto the next column's
+    // blank: that line is data. Too few lines below tell nothing: a value may leave a blank by
+    // chance.
     const size_t below =
         lines.size() < kFewestForHeadLines ? 0 : std::min(kMostHeadLines, lines.size() / 2);
     const std::vector<bool> body = textPositions(lines, below);
@@ -180,8 +182,9 @@ FixedColumns findFixedColumns(const std::vector<PlacedLine>& lines) {
         ++firstText;
     const auto breaksBlanks = [&](const PlacedLine& line) {
         for (const Placed& c : line.chars) {
-            if (!isBlank(c.code) && c.filePos > firstText && c.filePos < body.size() &&
-                !body[c.filePos])
+            const size_t at = c.filePos;
+            if (!isBlank(c.code) && at > firstText && at + 1 < body.size() && !body[at] &&
+                body[at + 1])
                 return true;
         }
         return false;

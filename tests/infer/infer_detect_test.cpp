@@ -732,6 +732,12 @@ TEST(InferDetect, FixedWidthColumnsAtSharedBlanksAndDigitChanges) {
              repeated("North   12  x\nSouth    7  y\nEast   130  z\n", 3),
          {"column_1:string:1:7", "column_2:integer:8:5", "column_3:string:13:1"},
          1},
+        // A first value longer than those below runs into the blanks after its column, but
+        // not onto the blank before the next one: the line is data, not a title.
+        {"longest_value_on_the_first_line",
+         "Alexandrina 12\n" + repeated("Bob         7\nCy          9\n", 4),
+         {"column_1:string:1:12", "column_2:integer:13:2"},
+         0},
         // Right-aligned numbers right after left-aligned text begin where the widest begins.
         {"right_aligned_numbers_after_text",
          "NAME      QTY\nAlexandria 12\nBob       123\nCy          5\n",
