@@ -16,6 +16,7 @@ import html.parser
 import io
 import json
 import os
+import random
 import subprocess
 import sys
 
@@ -89,6 +90,35 @@ def expected_rows(rows, select=None, rename=None, strip=False):
         row = row + [""] * (len(header) - len(row))
         out.append([row[i].rstrip(" ") if strip else row[i] for i in picked])
     return out
+
+
+def random_table(seed):
+    """A table as programs write them: its delimiter, quoting, line end and byte-order mark, a
+    header or none, and columns of integers, reals at full precision and at two places, dates,
+    booleans and texts with delimiters, quotes, line breaks and letters beyond ASCII."""
+    rnd = random.Random(seed)
+    kinds = [rnd.choice("irdbtt") for _ in range(rnd.randint(1, 6))]
+    text = 'ab ,;\t"\'\n|\u00e9\u20ac-.:'
+
+    def value(kind):
+        if rnd.random() < 0.08:
+            return ""
+        x = rnd.uniform(-1e4, 1e4)
+        return {"i": lambda: str(rnd.randint(-10**12, 10**12)),
+                "r": lambda: rnd.choice([repr(x), "%.2f" % x]),
+                "d": lambda: "%04d-%02d-%02d" % (rnd.randint(1900, 2100), rnd.randint(1, 12),
+                                                 rnd.randint(1, 28)),
+                "b": lambda: rnd.choice(["true", "false"]),
+                "t": lambda: "".join(rnd.choice(text) for _ in range(rnd.randint(1, 9)))}[kind]()
+    header = rnd.random() < 0.7
+    rows = [[f"h{i}" for i in range(len(kinds))]] if header else []
+    rows += [[value(k) for k in kinds] for _ in range(rnd.randint(2, 40))]
+    delimiter = rnd.choice(",;\t|")
+    out = io.StringIO()
+    csv.writer(out, delimiter=delimiter, lineterminator=rnd.choice(["\n", "\r\n"]),
+               quoting=rnd.choice([csv.QUOTE_MINIMAL, csv.QUOTE_ALL])).writerows(rows)
+    rows = list(csv.reader(io.StringIO(out.getvalue(), newline=""), delimiter=delimiter))
+    return out.getvalue(), rnd.random() < 0.2, header, rows
 
 
 def run(command, stdin=None, stdout=None):
@@ -178,6 +208,16 @@ def main():
             rows = read_delimited(path, entry["encoding"], entry["delimiter"])
             cases.append((f"{entry['name']} to TSV", path, [], entry["name"] + ".tsv",
                           lambda p: read_delimited(p, "utf-8", "\t"), expected_rows(rows)))
+    # Tables as other programs write them, to CSV: every row comes back as Python reads it.
+    for seed in range(60):
+        text, bom, header, rows = random_table(seed)
+        path = os.path.join(args.work, f"random-{seed}.txt")
+        with open(path, "w", encoding="utf-8-sig" if bom else "utf-8", newline="") as f:
+            f.write(text)
+        options = [] if header else ["--no-header"]
+        expected = rows if header else [[f"column_{i + 1}" for i in range(len(rows[0]))]] + rows
+        cases.append((f"random table {seed}", path, options, f"random-{seed}.csv",
+                      lambda p: read_delimited(p, "utf-8", ","), expected))
     failures = []
     for name, path, options, output, read, expected in cases:
         out = os.path.join(args.work, output if output != "-" else "stdout.tsv")
