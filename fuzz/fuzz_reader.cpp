@@ -56,6 +56,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     mvb::txt::FileTuning tuning;
     tuning.bufferBytes = kBufferBytes[data[2] & 7];
     tuning.maxRecordBytes = (data[2] & 8) != 0 ? 64 : tuning.maxRecordBytes;
+    const bool whole = (data[2] & 16) != 0;
     file.replace(data + 3, size - 3);
 
     MvbString error;
@@ -76,7 +77,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 if (length >= 0 && !flag) length = -1;  // the end
                 break;
             case 1:
-                length = text->read(count, &span);
+                // Reads in pieces, cutting characters or not.
+                length = whole ? text->readWhole(count, &span) : text->read(count, &span);
                 if (length > 0) checkSpan(span, length, false);
                 if (length == 0) length = -1;
                 break;

@@ -3,7 +3,7 @@
 
     make_seeds.py TESTDATA_DIR OUT_DIR
 
-Writes OUT_DIR/{split,date,values,reader}/, one file per seed, each starting with the option
+Writes OUT_DIR/{split,date,values,reader,infer}/, one file per seed, each starting with the option
 bytes its target reads first (see the targets' sources).
 """
 import json
@@ -63,6 +63,12 @@ def main():
                 options = 1 | (mode << 2) | (3 << 4)
                 reader.append(bytes([READER_ENCODINGS.index(encoding), options, buffer]) + data)
     write_seeds(out / "reader", reader)
+    # Detection: the head of each CSV file and encoding sample, read as delimited and as fixed
+    # width.
+    heads = [path.read_bytes()[:4096] for path in csv_files(testdata)]
+    heads += [(testdata / "encodings" / entry["file"]).read_bytes()[:4096]
+              for entry in manifest["files"]]
+    write_seeds(out / "infer", [bytes([options]) + head for head in heads for options in (0, 1)])
 
 
 if __name__ == "__main__":
