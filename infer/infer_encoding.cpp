@@ -195,6 +195,28 @@ EncodingChoice chooseEncoding(std::string_view head, bool wholeFile) {
                   "not valid UTF-8 in " + seen + ", no mark; unsure");
 }
 
+EncodingChoice givenEncoding(const std::string& text, std::string_view head) {
+    int number = 0;
+    if (!mvbEncodingFromName(text.c_str(), &number)) {
+        throw InferError("the encoding \"" + text + "\" is not one known here; the nearest: " +
+                         std::string(mvbClosestEncodingNames(text.c_str()).view()));
+    }
+    const struct {
+        int number;
+        std::string_view mark;
+    } marks[] = {{kUtf8, "\xEF\xBB\xBF"},
+                 {mvbEncodingDefault, "\xEF\xBB\xBF"},
+                 {kUtf32Le, std::string_view("\xFF\xFE\0\0", 4)},
+                 {kUtf32Be, std::string_view("\0\0\xFE\xFF", 4)},
+                 {kUtf16Le, "\xFF\xFE"},
+                 {kUtf16Be, "\xFE\xFF"}};
+    bool mark = false;
+    for (const auto& m : marks)
+        mark = mark || (m.number == number && startsWith(head, m.mark));
+    return choice(number, text.c_str(), mark,
+                  mark ? "as given, with its byte-order mark" : "as given");
+}
+
 int fileBytesOf(int code, int encoding) noexcept {
     switch (encoding) {
         case kUtf8:

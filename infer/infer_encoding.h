@@ -31,6 +31,11 @@ std::string readHead(const std::string& path, size_t limit, uint64_t& fileBytes)
 /// InferError for an empty file and for one that is not text.
 EncodingChoice chooseEncoding(std::string_view head, bool wholeFile);
 
+/// The encoding `text` names (a name or number, as an ENCODING property takes it), for a file
+/// whose encoding is given rather than detected; its byte-order mark is honoured where the
+/// file's first bytes are that encoding's. Throws InferError for a name of no encoding.
+EncodingChoice givenEncoding(const std::string& text, std::string_view head);
+
 /// The byte size of the code point `code` in the file's encoding (for fixed-width positions).
 int fileBytesOf(int code, int encoding) noexcept;
 

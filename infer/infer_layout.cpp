@@ -125,7 +125,10 @@ FileLayout inferLayout(const std::string& path, const InferOptions& options) {
     uint64_t fileBytes = 0;
     const std::string head = readHead(readPath, kHeadBytes, fileBytes);
     const bool wholeHead = head.size() < kHeadBytes;
-    EncodingChoice encoding = chooseEncoding(head, wholeHead);
+    const bool given = !options.encoding.empty();
+    if (head.empty()) throw InferError("the file is empty: there is nothing to detect");
+    EncodingChoice encoding =
+        given ? givenEncoding(options.encoding, head) : chooseEncoding(head, wholeHead);
     for (;;) {
         FileLayout layout;
         layout.path = path;
@@ -143,6 +146,7 @@ FileLayout inferLayout(const std::string& path, const InferOptions& options) {
             // A file that looked like UTF-8 at its head may not be further on; one that is not
             // windows-1252 either (bytes that encoding leaves undefined) reads as ISO-8859-1,
             // which has a character for every byte.
+            if (given) throw;
             if (encoding.number == kUtf8 && !encoding.byteOrderMark && !fileIsUtf8(readPath)) {
                 encoding.number = kWindows1252;
                 encoding.name = "windows-1252";
@@ -169,9 +173,11 @@ FileLayout inferLayout(const std::string& path, const InferOptions& options) {
                                    " bytes were read: types and lengths come from part of the "
                                    "file");
         }
-        if (encoding.number == kWindows1252 || encoding.number == kLatin1)
+        if (!given && (encoding.number == kWindows1252 || encoding.number == kLatin1))
             layout.notes.push_back("encoding " + encoding.name +
-                                   " is a guess: check accented letters in the output");
+                                   " is a guess: check accented letters in the output, or "
+                                   "give the file's encoding (infer --encoding, convert "
+                                   "--input-encoding)");
         return layout;
     }
 }

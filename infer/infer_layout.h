@@ -21,6 +21,7 @@ struct InferOptions {
     uint64_t sampleBytes = 0;  ///< read about this many bytes of the file; 0: all of it
     int headerLine = 0;        ///< the header is this line (from 1); 0: detect it
     bool noHeader = false;     ///< the file has no header line
+    std::string encoding;      ///< the file's encoding, a name or number; empty: detect it
 };
 
 /// The encoding chosen for the file.

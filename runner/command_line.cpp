@@ -100,6 +100,10 @@ void declareInfer(CLI::App& app, CommandLine& line) {
     infer->add_flag("--no-header", line.inferNoHeader, "The file has no header line")
         ->excludes(header);
     infer->add_flag("--fixed", line.inferFixed, "The file is fixed-width text");
+    infer->add_option("--encoding", line.inferEncoding,
+                      "The file's encoding, a name or number (Shift_JIS, 936, ...), where "
+                      "detection cannot tell it: UTF-8 and UTF-16 or UTF-32 with a mark or "
+                      "NULs are told; any other is a guess");
     infer->add_option("--sample-bytes", line.inferSampleBytes,
                       "Read about this many bytes of the file (default: all of it)");
     infer->add_option("-o,--output", line.inferJobPath,
@@ -150,6 +154,9 @@ void declareConvert(CLI::App& app, CommandLine& line) {
         ->add_flag("--no-header", c.noHeader,
                    "IN has no header line: every line is data, the columns are named by place")
         ->excludes(header);
+    convert->add_option("--input-encoding", c.inputEncoding,
+                        "IN's encoding, a name or number, where detection cannot tell it (as "
+                        "infer --encoding)");
     convert->add_flag("--fixed", c.fixed,
                       "IN is fixed-width text: its columns are found as infer --fixed finds them");
     convert->add_option("--save-job", c.saveJob,

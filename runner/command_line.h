@@ -20,6 +20,7 @@ struct ConvertRequest {
     int headerLine = 0;                ///< IN's header is this line (from 1); 0: detect it
     bool noHeader = false;             ///< IN has no header line
     bool fixed = false;                ///< IN is fixed-width text
+    std::string inputEncoding;         ///< IN's encoding; empty: detect it
     std::string saveJob;               ///< where to write the job that ran; empty: nowhere
 };
 
@@ -44,6 +45,7 @@ struct CommandLine {
     int inferHeaderLine = 0;             ///< infer: the header's line (from 1); 0: detect
     bool inferNoHeader = false;          ///< infer: the file has no header line
     bool inferFixed = false;             ///< infer: fixed-width columns
+    std::string inferEncoding;           ///< infer: the file's encoding; empty: detect it
     uint64_t inferSampleBytes = 0;       ///< infer: bytes to read; 0: the whole file
     std::string part;                    ///< run: --part K/N or auto; empty: TEXTJOB_PART
     int partCount = 0;                   ///< run: --parts N (only with --part auto); parts: N

@@ -116,7 +116,8 @@ int convertCommand(const CommandLine& line) {
         InferredJob inferred;
         try {
             inferred = inferJob(read, {request.types, request.headerLine, request.noHeader,
-                                       readsFixedWidth(request), kind == "tsv" ? "csv" : kind});
+                                       readsFixedWidth(request), request.inputEncoding,
+                                       kind == "tsv" ? "csv" : kind});
         } catch (const std::runtime_error& e) {
             std::fprintf(stderr, "error: %s: %s\n", request.input.c_str(), e.what());
             return kExitStepFailed;

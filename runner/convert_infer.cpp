@@ -12,6 +12,7 @@ InferredJob inferJob(const std::string& path, const InferRequest& request) {
     options.headerLine = request.headerLine;
     options.noHeader = request.noHeader;
     options.fixedWidth = request.fixed;
+    options.encoding = request.encoding;
     infer::Target target = infer::Target::Csv;
     infer::targetFromName(request.target, target);
     infer::InferResult result = infer::inferJob(path, options, target, ".");

@@ -13,6 +13,7 @@ struct InferRequest {
     int headerLine = 0;           ///< the header is this line (from 1); 0: detect it
     bool noHeader = false;        ///< the file has no header line
     bool fixed = false;           ///< the file is fixed-width text
+    std::string encoding;         ///< the file's encoding; empty: detect it
     std::string target = "csv";   ///< what the job's "out" step writes: csv, fixed or html
 };
 

@@ -29,6 +29,7 @@ infer::InferOptions optionsFrom(const CommandLine& line) {
     options.sampleBytes = line.inferSampleBytes;
     options.headerLine = line.inferHeaderLine;
     options.noHeader = line.inferNoHeader;
+    options.encoding = line.inferEncoding;
     return options;
 }
 

@@ -154,6 +154,13 @@ def main():
     with open(plain, "w", encoding="utf-8", newline="") as f:
         csv.writer(f, lineterminator="\n").writerows(plain_rows)
 
+    # Shift_JIS, which detection takes for windows-1252: given with --input-encoding.
+    japanese_rows = [["\u540d\u524d", "\u90fd\u5e02"], ["\u5c71\u7530", "\u6771\u4eac"],
+                     ["\u7530\u4e2d", "\u5927\u962a"]]
+    japanese = os.path.join(args.work, "shift-jis.csv")
+    with open(japanese, "w", encoding="shift_jis", newline="") as f:
+        csv.writer(f, lineterminator="\r\n").writerows(japanese_rows)
+
     cabinet = os.path.join(real, "cabinet-turnover.csv")
     cabinet_rows = read_delimited(cabinet, "utf-8-sig", ",")
     tsv = os.path.join(real, "poll-of-pollsters-5.tsv")
@@ -195,6 +202,9 @@ def main():
          lambda p: read_delimited(p, "utf-8", ","), expected_rows(source)),
         ("Latin-1 kept as Latin-1, ';' kept", latin, ["--encoding", "latin1", "--delimiter", ";"],
          "latin-again.csv", lambda p: read_delimited(p, "iso-8859-1", ";"), expected_rows(source)),
+        ("Shift_JIS given as the input's encoding", japanese,
+         ["--input-encoding", "Shift_JIS"], "japanese.csv",
+         lambda p: read_delimited(p, "utf-8", ","), japanese_rows),
         ("no header line", cabinet, ["--no-header"], "cabinet-no-header.csv",
          lambda p: read_delimited(p, "utf-8", ","),
          [[f"column_{i + 1}" for i in range(len(cabinet_rows[0]))]] + expected_rows(cabinet_rows)),
