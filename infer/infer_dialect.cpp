@@ -315,10 +315,17 @@ std::string describeCharacter(int code) {
 }
 
 DialectGuess detectDialect(const Sample& sample) {
+    // Of delimiters that split the same records alike, the one that splits them into more
+    // fields: a tab-delimited file whose every line holds one comma in a value ("Smith, Ann")
+    // splits alike at commas too, into two fields.
     DelimiterChoice best;
     for (int delimiter : delimiterCandidates(sample)) {
         DelimiterChoice choice = chooseQuote(sample, delimiter);
-        if (rank(choice.score) > rank(best.score) + 1e-9) best = std::move(choice);
+        const double gain = rank(choice.score) - rank(best.score);
+        const bool finer = gain > -1e-9 && rank(choice.score) > 0 &&
+                           choice.score.records.size() == best.score.records.size() &&
+                           choice.score.columns > best.score.columns;
+        if (gain > 1e-9 || finer) best = std::move(choice);
     }
 
     DialectGuess guess;

@@ -307,6 +307,18 @@ const Case kCases[] = {
      TypeMode::Loose},
     // A line of one empty value, as writers quote it: the quote is known by that alone.
     {"quoted_empty_values_only", "h\n1\n\"\"\n2\n", -1, -1, '"', 1, 1, -1, -1, 3, {"h:integer"}},
+    // Tabs and one comma on every line split alike: the delimiter gives more fields.
+    {"tabs_with_a_comma_on_every_line",
+     "name, full\tcity\tn\nSmith, Ann\tOslo\t1\nDoe, Jo\tRome\t2\n",
+     -1,
+     '\t',
+     -1,
+     1,
+     1,
+     -1,
+     -1,
+     2,
+     {}},
     {"empty_column",
      "a,b,c\n1,,x\n2,,y\n",
      -1,
