@@ -3,27 +3,14 @@
 // column the layout found. The first byte chooses the options: fixed width, the type mode,
 // no header, and the target.
 
-#include <sys/mman.h>
-#include <unistd.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
 #include "infer.h"
+#include "memory_file.h"
 
 namespace {
-
-/// One file in memory, rewritten for every input, read by its /proc path.
-struct MemoryFile {
-    int fd = memfd_create("fuzz_infer", 0);
-    std::string path = "/proc/self/fd/" + std::to_string(fd);
-
-    void replace(const uint8_t* data, size_t size) const {
-        if (ftruncate(fd, 0) != 0 || pwrite(fd, data, size, 0) != static_cast<ssize_t>(size))
-            __builtin_trap();
-    }
-};
 
 constexpr textjob::infer::TypeMode kModes[] = {
     textjob::infer::TypeMode::Lossless, textjob::infer::TypeMode::Loose,

@@ -2,15 +2,13 @@
 // lines and characters cross them: every read must end, stay within the file, and hand out
 // NUL-terminated text that is valid UTF-8 (the sources vouch for it to the writers).
 
-#include <sys/mman.h>
-#include <unistd.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <string>
 
 #include "../runtime/txtfile_internal.h"
+#include "memory_file.h"
 #include "mvb/charset.h"
 #include "mvb/string.h"
 #include "mvb/txtfile.h"
@@ -23,17 +21,6 @@ constexpr int kEncodings[] = {-1,    0,     437,   850,   866,   932,   936,   9
                               12000, 12001, 20127, 28591, 28592, 28593, 28594, 28595, 28596, 28597,
                               28598, 28599, 28600, 28601, 28603, 28604, 28605, 54936, 65001};
 constexpr size_t kBufferBytes[] = {4, 5, 7, 13, 64, 4096, 1 << 20, 3};
-
-/// One file in memory, rewritten for every input, opened by its /proc path.
-struct MemoryFile {
-    int fd = memfd_create("fuzz_reader", 0);
-    std::string path = "/proc/self/fd/" + std::to_string(fd);
-
-    void replace(const uint8_t* data, size_t size) const {
-        if (ftruncate(fd, 0) != 0 || pwrite(fd, data, size, 0) != static_cast<ssize_t>(size))
-            __builtin_trap();
-    }
-};
 
 /// Text handed out is NUL-terminated UTF-8; a line's length is its UTF-8 length (other reads
 /// count bytes of the file's encoding).
