@@ -314,12 +314,25 @@ std::string describeCharacter(int code) {
     return text;
 }
 
+/// The delimiter that a first line "sep=X" names, as programs write above a table for
+/// spreadsheets to read it; 0 when the first line is no such line.
+int namedDelimiter(const Sample& sample) {
+    constexpr std::string_view kLead = "sep=";
+    if (sample.lines.size() < 2) return 0;
+    const std::string_view line = sample.line(0);
+    if (line.size() <= kLead.size() || line.substr(0, kLead.size()) != kLead) return 0;
+    int length = 0;
+    const int code = np_uchar_toint(line.data() + kLead.size(), &length);
+    return kLead.size() + static_cast<size_t>(length) == line.size() && code > 0 ? code : 0;
+}
+
 DialectGuess detectDialect(const Sample& sample) {
     // Of delimiters that split the same records alike, the one that splits them into more
     // fields: a tab-delimited file whose every line holds one comma in a value ("Smith, Ann")
     // splits alike at commas too, into two fields.
+    const int named = namedDelimiter(sample);
     DelimiterChoice best;
-    for (int delimiter : delimiterCandidates(sample)) {
+    for (int delimiter : named != 0 ? std::vector<int>{named} : delimiterCandidates(sample)) {
         DelimiterChoice choice = chooseQuote(sample, delimiter);
         const double gain = rank(choice.score) - rank(best.score);
         const bool finer = gain > -1e-9 && rank(choice.score) > 0 &&
@@ -344,8 +357,11 @@ DialectGuess detectDialect(const Sample& sample) {
         guess.notes.push_back("one column found; if the file has more, set DELIMITER by hand");
     } else {
         score = std::move(best.score);
+        const std::string namedBy =
+            named != 0 ? "named on line 1, \"" + std::string(sample.line(0)) + "\", skipped; "
+                       : std::string();
         guess.reasons.push_back("delimiter  " + describeCharacter(score.dialect.delimiter) + " (" +
-                                std::to_string(score.columns) + " fields on " +
+                                namedBy + std::to_string(score.columns) + " fields on " +
                                 percent(score.share) + " of " +
                                 std::to_string(score.records.size()) + " records looked at)");
         guess.reasons.push_back("quote      " + describeCharacter(score.dialect.quote) + " (" +
@@ -363,18 +379,20 @@ DialectGuess detectDialect(const Sample& sample) {
         countLineEnd(sample.lines[static_cast<size_t>(r.firstLine + r.lines - 1)], guess.lineEnds);
         if (r.lines > 1) guess.newlinesInValues = true;
     }
-    const size_t head = headRecords(guess.records, guess.columns);
+    // The line that names the delimiter is no part of the table.
+    const bool namingLine = named != 0 && rank(score) > 0;
+    const size_t head =
+        std::max<size_t>(headRecords(guess.records, guess.columns), namingLine ? 1 : 0);
     size_t usual = 0;
     for (size_t i = head; i < guess.records.size(); ++i)
         usual += guess.records[i].fields == guess.columns ? 1 : 0;
     const size_t body = guess.records.size() - head;
     // Lines are skipped only above a body that keeps to one field count: in a ragged file a
     // short line at the head is as likely data as a title.
-    if (usual * 10 >= body * 9) {
-        guess.headRecords = head;
-        for (size_t i = 0; i < head; ++i)
-            guess.headLines += guess.records[i].lines;
-    }
+    const size_t skipped = usual * 10 >= body * 9 ? head : namingLine ? 1 : 0;
+    guess.headRecords = skipped;
+    for (size_t i = 0; i < skipped; ++i)
+        guess.headLines += guess.records[i].lines;
     if (guess.columns > 1 && usual < body)
         guess.notes.push_back("not every record below the head lines has " +
                               std::to_string(guess.columns) + " fields (" +
