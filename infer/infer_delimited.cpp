@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <thread>
 #include <vector>
 
 #include "infer_columns.h"
@@ -42,11 +43,28 @@ uint64_t lostBlanksIn(const RecordSplitter& splitter, std::string_view record,
     return lost;
 }
 
+/// The bytes of the file a pass reads: all of it, or the records from byte `begin` up to byte
+/// `end` (0: the end of the file). A part after the first keeps the values that lose a type
+/// (see ColumnStats::append).
+struct PartOfFile {
+    uint64_t begin = 0;
+    uint64_t end = 0;
+    bool later = false;
+};
+
 Pass readAll(const FileLayout& layout, const Dialect& dialect, int headLines, bool header,
-             int columns, uint64_t byteLimit) {
+             int columns, uint64_t byteLimit, const PartOfFile& part = {}) {
     Pass pass;
     pass.columns.resize(static_cast<size_t>(columns));
+    const auto keepLosses = [&] {
+        if (part.later) {
+            for (ColumnStats& column : pass.columns)
+                column.keepLosses();
+        }
+    };
+    keepLosses();
     RecordReader reader(layout.readPath, layout.encoding, byteLimit);
+    if (part.end != 0) reader.readRange(part.begin, part.end);
     std::string_view line;
     for (int i = 0; i < headLines; ++i) {
         if (!reader.nextLine(line)) break;
@@ -64,8 +82,10 @@ Pass readAll(const FileLayout& layout, const Dialect& dialect, int headLines, bo
         const int found = splitter.split(record, dialect);
         if (found > columns) {
             ++pass.longRows;
-            if (static_cast<size_t>(found) > pass.columns.size())
+            if (static_cast<size_t>(found) > pass.columns.size()) {
                 pass.columns.resize(static_cast<size_t>(found));
+                keepLosses();
+            }
         } else if (found < columns) {
             ++pass.shortRows;
         }
@@ -85,6 +105,64 @@ Pass readAll(const FileLayout& layout, const Dialect& dialect, int headLines, bo
     }
     pass.stoppedEarly = reader.stoppedEarly();
     return pass;
+}
+
+/// Adds what a pass over the records right after those of `pass` found.
+void append(Pass& pass, const Pass& later) {
+    if (later.columns.size() > pass.columns.size()) pass.columns.resize(later.columns.size());
+    for (size_t i = 0; i < later.columns.size(); ++i)
+        pass.columns[i].append(later.columns[i]);
+    if (pass.lostBlanks == 0 && later.lostBlanks > 0)
+        pass.firstLostBlankRecord = pass.rows + later.firstLostBlankRecord;
+    pass.rows += later.rows;
+    pass.shortRows += later.shortRows;
+    pass.longRows += later.longRows;
+    pass.lostBlanks += later.lostBlanks;
+    pass.multiline = pass.multiline || later.multiline;
+}
+
+/// readAll() over the whole file, in two parts read side by side where the file is large and
+/// can be read from its middle: the records from the first that starts after the middle byte
+/// on a thread of their own, appended to those before. A fault in the second part sends the
+/// file through one pass, which reports it at its place in the whole file.
+Pass readAllInParts(const FileLayout& layout, const Dialect& dialect, int headLines, bool header,
+                    int columns, uint64_t byteLimit, uint64_t partsFromBytes) {
+    if (byteLimit != 0 || layout.fileBytes < partsFromBytes ||
+        std::thread::hardware_concurrency() < 2)
+        return readAll(layout, dialect, headLines, header, columns, byteLimit);
+    uint64_t middle = 0;
+    {
+        // The second part starts past the head lines and the header.
+        RecordReader probe(layout.readPath, layout.encoding, 0);
+        std::string_view text;
+        for (int i = 0; i < headLines && probe.nextLine(text); ++i) {
+        }
+        if (header) probe.nextRecord(dialect, text);
+        middle = probe.recordStartAfter(std::max(layout.fileBytes / 2, probe.position()), dialect);
+    }
+    if (middle == 0 || middle >= layout.fileBytes)
+        return readAll(layout, dialect, headLines, header, columns, byteLimit);
+    Pass second;
+    bool secondFailed = false;
+    std::thread reader([&] {
+        try {
+            second =
+                readAll(layout, dialect, 0, false, columns, 0, {middle, layout.fileBytes, true});
+        } catch (...) {
+            secondFailed = true;
+        }
+    });
+    Pass first;
+    try {
+        first = readAll(layout, dialect, headLines, header, columns, 0, {0, middle, false});
+    } catch (...) {
+        reader.join();
+        throw;
+    }
+    reader.join();
+    if (secondFailed) return readAll(layout, dialect, headLines, header, columns, byteLimit);
+    append(first, second);
+    return first;
 }
 
 /// Where the body begins: `headerLine` (from 1) when given, else after the head records.
@@ -178,8 +256,8 @@ void inferDelimited(const InferOptions& options, FileLayout& layout) {
     std::vector<std::string> first;
     const HeaderDecision header = chooseHeader(sample, guess, body, options, first);
 
-    Pass pass = readAll(layout, guess.dialect, headLines, header.header, guess.columns,
-                        options.sampleBytes);
+    Pass pass = readAllInParts(layout, guess.dialect, headLines, header.header, guess.columns,
+                               options.sampleBytes, options.partsFromBytes);
     if (pass.lostBlanks > 0 && !guess.blanksAreLayout) {
         // Blanks that matter appear past the head of the file: read again, keeping them.
         const uint64_t at = pass.firstLostBlankRecord;
@@ -189,8 +267,8 @@ void inferDelimited(const InferOptions& options, FileLayout& layout) {
                 reason = "blanks     kept (values have blanks at their edges, first in row " +
                          std::to_string(at) + ")";
         }
-        pass = readAll(layout, guess.dialect, headLines, header.header, guess.columns,
-                       options.sampleBytes);
+        pass = readAllInParts(layout, guess.dialect, headLines, header.header, guess.columns,
+                              options.sampleBytes, options.partsFromBytes);
     }
 
     layout.delimiter = guess.dialect.delimiter;

@@ -22,6 +22,9 @@ struct InferOptions {
     int headerLine = 0;        ///< the header is this line (from 1); 0: detect it
     bool noHeader = false;     ///< the file has no header line
     std::string encoding;      ///< the file's encoding, a name or number; empty: detect it
+    /// A delimited file of at least this many bytes is read in two parts side by side (where
+    /// it can be read from its middle); what is found is the same.
+    uint64_t partsFromBytes = uint64_t{32} << 20;
 };
 
 /// The encoding chosen for the file.

@@ -138,12 +138,37 @@ bool RecordReader::nextLine(std::string_view& line) {
     return true;
 }
 
-bool RecordReader::nextRecord(const Dialect& dialect, std::string_view& record) {
-    if (atLimit()) return false;
+namespace {
+
+MvbRecordQuoting quotingOf(const Dialect& dialect) {
     MvbRecordQuoting quoting;
     quoting.delimiterCode = dialect.delimiter;
     quoting.quoteCode = dialect.quote;
     quoting.parseFlags = dialect.keepBlanks ? MVS_PARSE_KEEP_BLANKS : 0u;
+    return quoting;
+}
+
+}  // namespace
+
+uint64_t RecordReader::position() const {
+    return file_->getPosition();
+}
+
+void RecordReader::readRange(uint64_t begin, uint64_t end) {
+    if (!file_->readRange(begin, end)) fail();
+}
+
+uint64_t RecordReader::recordStartAfter(uint64_t offset, const Dialect& dialect) {
+    const MvbRecordQuoting quoting = quotingOf(dialect);
+    uint64_t start = 0;
+    const int found = file_->findRecordStart(offset, &quoting, &start);
+    if (found < 0) fail();
+    return found == 1 ? start : 0;
+}
+
+bool RecordReader::nextRecord(const Dialect& dialect, std::string_view& record) {
+    if (atLimit()) return false;
+    const MvbRecordQuoting quoting = quotingOf(dialect);
     MvbTextSpan span;
     bool present = false;
     const int bytes = file_->readRecord(quoting, &span, &present);

@@ -66,6 +66,17 @@ class RecordReader {
     /// Throws InferError when reading fails or a quoted value never closes.
     bool nextRecord(const Dialect& dialect, std::string_view& record);
 
+    /// Reads only the records that start from byte `begin` (a record start, or 0 for the start
+    /// of the data) up to byte `end` (another, or the file's size). Throws InferError.
+    void readRange(uint64_t begin, uint64_t end);
+    /// The first byte at or after `offset` where a record of `dialect` starts, as a job split
+    /// into parts finds it; 0 when none can be told (a compressed file, or quotes that never
+    /// settle). Throws InferError when the file cannot be read.
+    uint64_t recordStartAfter(uint64_t offset, const Dialect& dialect);
+
+    /// The byte position reached.
+    uint64_t position() const;
+
     /// Lines or records read so far.
     uint64_t read() const { return read_; }
     /// True when the byte limit stopped reading before the end of the file.

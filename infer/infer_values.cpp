@@ -301,7 +301,27 @@ void ColumnStats::observeWriting(std::string_view text, bool plainWhole, const D
         lostText_ = text;
         lostWritten_ = writtenAs(text, firstBit(exact_ & ~kept));
     }
+    if (kept != exact_ && keepLosses_) losses_.push_back({exact_ & ~kept, std::string(text)});
     exact_ = kept;
+}
+
+void ColumnStats::append(const ColumnStats& later) {
+    // The first value of `later` to lose a type that this part kept is the first the whole
+    // file loses; the types that `later` lost before it, this part had lost already.
+    for (const Loss& loss : later.losses_) {
+        const unsigned lost = loss.types & exact_;
+        if (!lostText_.empty() || lost == 0) continue;
+        lostText_ = loss.text;
+        lostWritten_ = writtenAs(loss.text, firstBit(lost));
+    }
+    candidates_ &= later.candidates_;
+    exact_ &= later.exact_;
+    values_ += later.values_;
+    empty_ += later.empty_;
+    maxBytes_ = std::max(maxBytes_, later.maxBytes_);
+    maxChars_ = std::max(maxChars_, later.maxChars_);
+    realWidth_ = std::max(realWidth_, later.realWidth_);
+    dateTime_ = dateTime_ || later.dateTime_;
 }
 
 ColumnType ColumnStats::decide(TypeMode mode) const {

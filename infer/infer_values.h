@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "mvb/datavar.h"
 
@@ -68,6 +69,13 @@ class ColumnStats {
     /// Types that read every non-empty value seen so far.
     unsigned candidates() const { return candidates_; }
 
+    /// For the values of a part of the file read on its own (not the first part): keeps every
+    /// value that loses a type, so that append() can tell which of them the whole file loses.
+    void keepLosses() { keepLosses_ = true; }
+    /// Adds the values of `later`, read from the part of the file right after this one's (with
+    /// keepLosses()), as if they had been observed here one after another.
+    void append(const ColumnStats& later);
+
     uint64_t values() const { return values_; }
     uint64_t empty() const { return empty_; }
     int longestChars() const { return static_cast<int>(maxChars_); }
@@ -81,10 +89,18 @@ class ColumnStats {
     /// The type `candidates` give, with `width` for the values' widest text.
     ColumnType typeOf(unsigned candidates, int width) const;
 
+    /// A value that some types read but would write otherwise, and those types.
+    struct Loss {
+        unsigned types;
+        std::string text;
+    };
+
     unsigned candidates_ = kAnyType;
     unsigned exact_ = kAnyType;  ///< of the candidates, those that write every value back
     std::string lostText_;       ///< the first value a candidate would write otherwise
     std::string lostWritten_;    ///< how it would be written
+    std::vector<Loss> losses_;   ///< with keepLosses_: every value that lost types, in order
+    bool keepLosses_ = false;
     uint64_t values_ = 0;
     uint64_t empty_ = 0;
     size_t maxBytes_ = 0;

@@ -7,6 +7,7 @@
 
 #include "common/printable.h"
 #include "common/temp_files.h"
+#include "infer.h"
 #include "infer_layout.h"
 #include "infer_values.h"
 
@@ -807,6 +808,114 @@ TEST(InferValues, WholeNumbersOfUpToFifteenDigitsWriteBackAsReals) {
         }
     }
     EXPECT_EQ(textjob::infer::writtenAs("0", textjob::infer::kReal), "0");
+}
+
+}  // namespace
+
+namespace {
+
+// A file read in two parts side by side: each column's statistics of the first part, with
+// those of the second appended, decide as those of the whole file read in one pass, report
+// included (its value is the first that loses a type in the whole file).
+TEST(InferValues, PartsAppendedDecideAsOnePass) {
+    using textjob::infer::ColumnStats;
+    using textjob::infer::TypeMode;
+    const std::vector<std::string> pool = {"1",
+                                           "-7",
+                                           "007",
+                                           "3.280",
+                                           "2.5",
+                                           "1e5",
+                                           "0.1",
+                                           "true",
+                                           "TRUE",
+                                           "f",
+                                           "2024-01-31",
+                                           "2024-1-31",
+                                           "1/2/2024",
+                                           "13/2/2024",
+                                           "x",
+                                           "",
+                                           "-0",
+                                           "99999999999999999999",
+                                           "2024-01-31 10:00:00",
+                                           "3.28",
+                                           "12.000",
+                                           "0.10000000000000001"};
+    std::mt19937 random(7);
+    for (int round = 0; round < 3000; ++round) {
+        std::vector<std::string> values(1 + random() % 12);
+        for (std::string& v : values)
+            v = pool[random() % pool.size()];
+        const size_t split = random() % (values.size() + 1);
+        ColumnStats whole;
+        ColumnStats first;
+        ColumnStats second;
+        second.keepLosses();
+        for (size_t i = 0; i < values.size(); ++i) {
+            whole.observe(values[i]);
+            (i < split ? first : second).observe(values[i]);
+        }
+        first.append(second);
+        for (TypeMode mode : {TypeMode::Lossless, TypeMode::Loose, TypeMode::Text}) {
+            const auto a = whole.decide(mode);
+            const auto b = first.decide(mode);
+            ASSERT_EQ(a.name + "|" + std::to_string(a.outputWidth) + "|" + a.note,
+                      b.name + "|" + std::to_string(b.outputWidth) + "|" + b.note)
+                << testing::PrintToString(values) << " split at " << split;
+        }
+        ASSERT_EQ(whole.values(), first.values());
+        ASSERT_EQ(whole.longestChars(), first.longestChars());
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// Files read in two parts side by side (from any size here) give the job, the report and the
+// faults that one pass gives: records that cross the middle, blanks, extra and missing fields
+// and a type lost only in the second half, head lines, and a quote never closed at the end.
+TEST(InferDetect, PartsSideBySideFindWhatOnePassFinds) {
+    const auto rows = [](int count, const std::string& late) {
+        std::string text = "Report\nid,txt,num\n";
+        for (int i = 0; i < count; ++i) {
+            text += std::to_string(i) + (i % 7 == 0 ? ",\"two, words\"," : ",plain,") +
+                    std::to_string(i % 10) + ".5";
+            // Past the head of the file that decides the dialect.
+            text += i > count * 9 / 10 && i % 11 == 0 ? late : "";
+            text += "\n";
+        }
+        return text;
+    };
+    const std::string cases[] = {rows(2600, ""),
+                                 rows(2600, ",extra"),
+                                 rows(2600, "0"),
+                                 rows(2600, " "),
+                                 rows(2600, "\r"),
+                                 rows(2600, "") + "9,\"open,1.5\n",
+                                 rows(2, ""),
+                                 "\xEF\xBB\xBF" + rows(2600, ",x,y"),
+                                 rows(2600, ",\"a\nb\""),
+                                 rows(2600, "") + "1\n2\n"};
+    for (const std::string& bytes : cases) {
+        testfiles::TempDir dir;
+        const std::string path = dir.file("data.csv");
+        testfiles::writeFile(path, bytes);
+        std::string found[2];
+        for (int parts = 0; parts < 2; ++parts) {
+            textjob::infer::InferOptions options;
+            options.partsFromBytes = parts == 0 ? UINT64_MAX : 1;
+            try {
+                const auto result = textjob::infer::inferJob(
+                    path, options, textjob::infer::Target::Csv, dir.path());
+                found[parts] = result.jobText + result.report;
+            } catch (const InferError& e) {
+                found[parts] = e.what();
+            }
+        }
+        EXPECT_EQ(found[0], found[1]) << testfiles::printable(bytes.substr(0, 60));
+    }
 }
 
 }  // namespace
