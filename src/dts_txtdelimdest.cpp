@@ -266,6 +266,11 @@ bool DTS_TxtDelimDest::openFile(bool probe) {
         }
         if (i + 1 < rows) line_.append(delimiter);
     }
+    if (rows == 1 && line_.size() == 0 && !qualifier_.empty()) {
+        // One empty name would be a blank line, as a record of one empty value would.
+        line_.append(qualifier_);
+        line_.append(qualifier_);
+    }
     MvbTxtFile* file = file_.get();
     if (!writeBuiltLine(file, line_)) return file_.fail(host);
     file_.endRecord(false);
