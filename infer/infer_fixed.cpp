@@ -5,6 +5,7 @@
 #include "infer_fixed_columns.h"
 #include "infer_records.h"
 #include "infer_steps.h"
+#include "mvb/charset.h"
 
 namespace textjob::infer {
 namespace {
@@ -22,6 +23,34 @@ std::string_view fieldText(std::string_view line, const PlacedLine& placed, size
     const size_t a = begin == placed.chars.end() ? line.size() : begin->textPos;
     const size_t z = end == placed.chars.end() ? line.size() : end->textPos;
     std::string_view text = line.substr(a, z - a);
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t'))
+        text.remove_suffix(1);
+    return text;
+}
+
+/// Whether the byte offsets of `line` (its text as decoded) are its byte positions in the file,
+/// as they are for every line of a UTF-8 file, and for an ASCII line in an encoding whose
+/// ASCII characters take a byte each: its fields are then cut by offset, with no character
+/// placed one by one.
+bool offsetsArePositions(std::string_view line, int encoding) {
+    if (mvbIsUtf8Encoding(encoding)) return true;
+    if (np_uchar_chsize_min(encoding) != 1) return false;
+    unsigned char high = 0;
+    for (const char c : line)
+        high |= static_cast<unsigned char>(c);
+    return high < 0x80u;
+}
+
+/// fieldText() for a line whose offsets are its positions: the first character at or after
+/// each position begins and ends the field.
+std::string_view fieldTextByOffset(std::string_view line, size_t from, size_t to) {
+    const auto characterAt = [line](size_t at) {
+        while (at < line.size() && (static_cast<unsigned char>(line[at]) & 0xC0u) == 0x80u)
+            ++at;
+        return std::min(at, line.size());
+    };
+    const size_t a = characterAt(from);
+    std::string_view text = line.substr(a, std::max(a, characterAt(to)) - a);
     while (!text.empty() && (text.back() == ' ' || text.back() == '\t'))
         text.remove_suffix(1);
     return text;
@@ -82,13 +111,16 @@ Pass readAll(const InferOptions& options, const FileLayout& layout, const FixedC
         }
     }
     bool first = !firstIsHeader;
+    const int encoding = layout.encoding.number;
     while (reader.nextLine(line)) {
-        place(line, layout.encoding.number, placed);
-        pass.width = std::max(pass.width, placed.width);
+        const bool byOffset = offsetsArePositions(line, encoding);
+        if (!byOffset) place(line, encoding, placed);
+        const size_t width = byOffset ? line.size() : placed.width;
+        pass.width = std::max(pass.width, width);
         for (size_t f = 0; f < starts.size(); ++f) {
-            const size_t to = f + 1 < starts.size() ? starts[f + 1] : placed.width;
-            const std::string_view text =
-                fieldText(line, placed, starts[f], std::max(to, starts[f]));
+            const size_t to = std::max(f + 1 < starts.size() ? starts[f + 1] : width, starts[f]);
+            const std::string_view text = byOffset ? fieldTextByOffset(line, starts[f], to)
+                                                   : fieldText(line, placed, starts[f], to);
             if (first) {
                 pass.first.emplace_back(withoutLeadingBlanks(text));
             } else if (pass.stats[f].observeLength(text)) {
