@@ -28,33 +28,76 @@ std::string_view fieldText(std::string_view line, const PlacedLine& placed, size
     return text;
 }
 
-/// Whether the byte offsets of `line` (its text as decoded) are its byte positions in the file,
-/// as they are for every line of a UTF-8 file, and for an ASCII line in an encoding whose
-/// ASCII characters take a byte each: its fields are then cut by offset, with no character
-/// placed one by one.
-bool offsetsArePositions(std::string_view line, int encoding) {
-    if (mvbIsUtf8Encoding(encoding)) return true;
-    if (np_uchar_chsize_min(encoding) != 1) return false;
-    unsigned char high = 0;
-    for (const char c : line)
-        high |= static_cast<unsigned char>(c);
-    return high < 0x80u;
-}
+/// Cuts lines into fields at positions in the file, as fieldText() does, the cheapest way the
+/// encoding allows: by byte offset where those are the positions (every line of a UTF-8 file,
+/// an ASCII line where ASCII takes a byte each), by counting characters in a file of a byte
+/// per character, else by placing every character.
+class LineCutter {
+  public:
+    explicit LineCutter(int encoding)
+        : encoding_(encoding),
+          utf8_(mvbIsUtf8Encoding(encoding)),
+          asciiByte_(np_uchar_chsize_min(encoding) == 1),
+          byteEach_(np_uchar_xcsize_max(encoding) == 1) {}
 
-/// fieldText() for a line whose offsets are its positions: the first character at or after
-/// each position begins and ends the field.
-std::string_view fieldTextByOffset(std::string_view line, size_t from, size_t to) {
-    const auto characterAt = [line](size_t at) {
-        while (at < line.size() && (static_cast<unsigned char>(line[at]) & 0xC0u) == 0x80u)
+    /// Takes the next line; returns its width in bytes of the file.
+    size_t take(std::string_view line) {
+        line_ = line;
+        if (utf8_ || (asciiByte_ && isAscii(line))) {
+            mode_ = Mode::Offsets;
+            return line.size();
+        }
+        if (byteEach_) {
+            mode_ = Mode::Characters;
+            starts_.clear();
+            for (size_t at = 0; at < line.size(); ++at) {
+                if (!isContinuation(line[at])) starts_.push_back(at);
+            }
+            return starts_.size();
+        }
+        mode_ = Mode::Placed;
+        place(line, encoding_, placed_);
+        return placed_.width;
+    }
+
+    /// The text of the field from position `from` up to `to` (not before it), trailing blanks
+    /// removed.
+    std::string_view field(size_t from, size_t to) const {
+        if (mode_ == Mode::Placed) return fieldText(line_, placed_, from, to);
+        const size_t a = offsetOf(from);
+        std::string_view text = line_.substr(a, std::max(a, offsetOf(to)) - a);
+        while (!text.empty() && (text.back() == ' ' || text.back() == '\t'))
+            text.remove_suffix(1);
+        return text;
+    }
+
+  private:
+    enum class Mode { Offsets, Characters, Placed };
+
+    static bool isContinuation(char c) { return (static_cast<unsigned char>(c) & 0xC0u) == 0x80u; }
+    static bool isAscii(std::string_view line) {
+        unsigned char high = 0;
+        for (const char c : line)
+            high |= static_cast<unsigned char>(c);
+        return high < 0x80u;
+    }
+    /// The offset of the first character at or after position `at` (the line's size past it).
+    size_t offsetOf(size_t at) const {
+        if (mode_ == Mode::Characters) return at < starts_.size() ? starts_[at] : line_.size();
+        while (at < line_.size() && isContinuation(line_[at]))
             ++at;
-        return std::min(at, line.size());
-    };
-    const size_t a = characterAt(from);
-    std::string_view text = line.substr(a, std::max(a, characterAt(to)) - a);
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t'))
-        text.remove_suffix(1);
-    return text;
-}
+        return std::min(at, line_.size());
+    }
+
+    const int encoding_;
+    const bool utf8_;
+    const bool asciiByte_;
+    const bool byteEach_;
+    Mode mode_ = Mode::Offsets;
+    std::string_view line_;
+    std::vector<size_t> starts_;  ///< Characters: the offset of each character
+    PlacedLine placed_;
+};
 
 std::string_view withoutLeadingBlanks(std::string_view text) {
     while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
@@ -98,29 +141,25 @@ Pass readAll(const InferOptions& options, const FileLayout& layout, const FixedC
     pass.stats.resize(starts.size());
     RecordReader reader(layout.readPath, layout.encoding, options.sampleBytes);
     std::string_view line;
-    PlacedLine placed;
+    LineCutter cutter(layout.encoding.number);
+    const auto fieldEnd = [&](size_t f, size_t width) {
+        return std::max(f + 1 < starts.size() ? starts[f + 1] : width, starts[f]);
+    };
     for (size_t i = 0; i < skip && reader.nextLine(line); ++i) {
         if (i == headerLine) {
             // A header above the body (above a rule, say): its names at the columns found.
-            place(line, layout.encoding.number, placed);
-            for (size_t f = 0; f < starts.size(); ++f) {
-                const size_t to = f + 1 < starts.size() ? starts[f + 1] : placed.width;
-                pass.first.emplace_back(withoutLeadingBlanks(
-                    fieldText(line, placed, starts[f], std::max(to, starts[f]))));
-            }
+            const size_t width = cutter.take(line);
+            for (size_t f = 0; f < starts.size(); ++f)
+                pass.first.emplace_back(
+                    withoutLeadingBlanks(cutter.field(starts[f], fieldEnd(f, width))));
         }
     }
     bool first = !firstIsHeader;
-    const int encoding = layout.encoding.number;
     while (reader.nextLine(line)) {
-        const bool byOffset = offsetsArePositions(line, encoding);
-        if (!byOffset) place(line, encoding, placed);
-        const size_t width = byOffset ? line.size() : placed.width;
+        const size_t width = cutter.take(line);
         pass.width = std::max(pass.width, width);
         for (size_t f = 0; f < starts.size(); ++f) {
-            const size_t to = std::max(f + 1 < starts.size() ? starts[f + 1] : width, starts[f]);
-            const std::string_view text = byOffset ? fieldTextByOffset(line, starts[f], to)
-                                                   : fieldText(line, placed, starts[f], to);
+            const std::string_view text = cutter.field(starts[f], fieldEnd(f, width));
             if (first) {
                 pass.first.emplace_back(withoutLeadingBlanks(text));
             } else if (pass.stats[f].observeLength(text)) {

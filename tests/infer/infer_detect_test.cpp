@@ -919,3 +919,25 @@ TEST(InferDetect, PartsSideBySideFindWhatOnePassFinds) {
 }
 
 }  // namespace
+
+namespace {
+
+// Fixed-width values are cut at positions of the file, whatever the text's bytes: a letter of
+// two UTF-8 bytes is one byte of a windows-1252 file and two of a UTF-8 one. (Cut a byte early,
+// 12.50 would be 12.5, and the column real.)
+TEST(InferDetect, FixedWidthValuesCutAtFilePositionsInEveryEncoding) {
+    for (const std::string& zoe : {std::string("Zo\xEB "), std::string("Zo\xC3\xAB")}) {
+        testfiles::TempDir dir;
+        const std::string path = dir.file("data.txt");
+        testfiles::writeFile(path, zoe + " 12.50\nAnna 3.25 \nBo   1.75 \n");
+        InferOptions options;
+        options.fixedWidth = true;
+        options.noHeader = true;
+        const FileLayout layout = textjob::infer::inferLayout(path, options);
+        ASSERT_EQ(layout.columns.size(), 2u) << testfiles::printable(zoe);
+        EXPECT_EQ(layout.columns[1].startPos, 6);
+        EXPECT_EQ(layout.columns[1].type, "string") << testfiles::printable(zoe);
+    }
+}
+
+}  // namespace
