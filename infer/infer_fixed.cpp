@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <thread>
 #include <vector>
 
 #include "infer_columns.h"
@@ -133,13 +134,26 @@ struct Pass {
 
 /// Reads every line after the first `skip`; with `headerLine` (an index below `skip`) the names
 /// come from that line, else the first line read is kept apart in `first`.
+/// The lines a pass reads: all of them, or those from byte `begin` up to byte `end` (0: the
+/// end of the file), as the part after the first (`later`) or before the last.
+struct PartOfFile {
+    uint64_t begin = 0;
+    uint64_t end = 0;
+    bool later = false;
+};
+
 Pass readAll(const InferOptions& options, const FileLayout& layout, const FixedColumns& columns,
-             size_t skip, size_t headerLine) {
+             size_t skip, size_t headerLine, const PartOfFile& part = {}) {
     const bool firstIsHeader = headerLine < skip;
     Pass pass;
     const std::vector<size_t>& starts = columns.starts;
     pass.stats.resize(starts.size());
+    if (part.later) {
+        for (ColumnStats& column : pass.stats)
+            column.keepLosses();
+    }
     RecordReader reader(layout.readPath, layout.encoding, options.sampleBytes);
+    if (part.end != 0) reader.readRange(part.begin, part.end);
     std::string_view line;
     LineCutter cutter(layout.encoding.number);
     const auto fieldEnd = [&](size_t f, size_t width) {
@@ -154,7 +168,7 @@ Pass readAll(const InferOptions& options, const FileLayout& layout, const FixedC
                     withoutLeadingBlanks(cutter.field(starts[f], fieldEnd(f, width))));
         }
     }
-    bool first = !firstIsHeader;
+    bool first = !firstIsHeader && !part.later;
     while (reader.nextLine(line)) {
         const size_t width = cutter.take(line);
         pass.width = std::max(pass.width, width);
@@ -173,6 +187,51 @@ Pass readAll(const InferOptions& options, const FileLayout& layout, const FixedC
     return pass;
 }
 
+/// readAll() in two parts side by side where the file is large and can be read from its
+/// middle, as the delimited detection does (see readAllInParts() there): the lines from the
+/// first that starts after the middle byte, and after the head lines and the first row, on a
+/// thread of their own.
+Pass readAllInParts(const InferOptions& options, const FileLayout& layout,
+                    const FixedColumns& columns, size_t skip, size_t headerLine) {
+    if (options.sampleBytes != 0 || layout.fileBytes < options.partsFromBytes ||
+        std::thread::hardware_concurrency() < 2)
+        return readAll(options, layout, columns, skip, headerLine);
+    uint64_t middle = 0;
+    {
+        RecordReader probe(layout.readPath, layout.encoding, 0);
+        std::string_view line;
+        for (size_t i = 0; i <= skip && probe.nextLine(line); ++i) {
+        }
+        middle = probe.lineStartAfter(std::max(layout.fileBytes / 2, probe.position()));
+    }
+    if (middle == 0 || middle >= layout.fileBytes)
+        return readAll(options, layout, columns, skip, headerLine);
+    Pass second;
+    bool secondFailed = false;
+    std::thread reader([&] {
+        try {
+            second =
+                readAll(options, layout, columns, 0, headerLine, {middle, layout.fileBytes, true});
+        } catch (...) {
+            secondFailed = true;
+        }
+    });
+    Pass first;
+    try {
+        first = readAll(options, layout, columns, skip, headerLine, {0, middle, false});
+    } catch (...) {
+        reader.join();
+        throw;
+    }
+    reader.join();
+    if (secondFailed) return readAll(options, layout, columns, skip, headerLine);
+    for (size_t f = 0; f < first.stats.size(); ++f)
+        first.stats[f].append(second.stats[f]);
+    first.rows += second.rows;
+    first.width = std::max(first.width, second.width);
+    return first;
+}
+
 }  // namespace
 
 void inferFixedWidth(const InferOptions& options, FileLayout& layout) {
@@ -187,7 +246,7 @@ void inferFixedWidth(const InferOptions& options, FileLayout& layout) {
     }
     const size_t none = static_cast<size_t>(-1);
     const size_t headerLine = !headerAbove ? none : options.headerLine > 0 ? skip - 1 : skip - 2;
-    Pass pass = readAll(options, layout, columns, skip, headerLine);
+    Pass pass = readAllInParts(options, layout, columns, skip, headerLine);
     HeaderDecision header;
     if (headerAbove) {
         header.header = true;

@@ -166,6 +166,13 @@ uint64_t RecordReader::recordStartAfter(uint64_t offset, const Dialect& dialect)
     return found == 1 ? start : 0;
 }
 
+uint64_t RecordReader::lineStartAfter(uint64_t offset) {
+    uint64_t start = 0;
+    const int found = file_->findRecordStart(offset, nullptr, &start);
+    if (found < 0) fail();
+    return found == 1 ? start : 0;
+}
+
 bool RecordReader::nextRecord(const Dialect& dialect, std::string_view& record) {
     if (atLimit()) return false;
     const MvbRecordQuoting quoting = quotingOf(dialect);

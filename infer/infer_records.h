@@ -73,6 +73,8 @@ class RecordReader {
     /// into parts finds it; 0 when none can be told (a compressed file, or quotes that never
     /// settle). Throws InferError when the file cannot be read.
     uint64_t recordStartAfter(uint64_t offset, const Dialect& dialect);
+    /// The first byte at or after `offset` where a line starts; 0 when none can be told.
+    uint64_t lineStartAfter(uint64_t offset);
 
     /// The byte position reached.
     uint64_t position() const;

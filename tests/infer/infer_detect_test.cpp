@@ -941,3 +941,35 @@ TEST(InferDetect, FixedWidthValuesCutAtFilePositionsInEveryEncoding) {
 }
 
 }  // namespace
+
+namespace {
+
+// Fixed-width files read in two parts give what one pass gives: a header above the body,
+// values longest or losing a type only in the second half, letters of two bytes.
+TEST(InferDetect, FixedWidthPartsFindWhatOnePassFinds) {
+    const auto lines = [](const std::string& late) {
+        std::string text = "item   qty  price\n";
+        for (int i = 0; i < 400; ++i) {
+            text += (i % 5 == 0 ? "Bj\xC3\xB6rn " : "Ann    ") + std::to_string(100 + i % 900) +
+                    "  " + (i > 300 && i % 13 == 0 ? late : std::string("2.5")) + "\n";
+        }
+        return text;
+    };
+    for (const char* late : {"2.5", "2.50", "12345.5", "x"}) {
+        testfiles::TempDir dir;
+        const std::string path = dir.file("data.txt");
+        testfiles::writeFile(path, lines(late));
+        std::string found[2];
+        for (int parts = 0; parts < 2; ++parts) {
+            textjob::infer::InferOptions options;
+            options.fixedWidth = true;
+            options.partsFromBytes = parts == 0 ? UINT64_MAX : 1;
+            const auto result =
+                textjob::infer::inferJob(path, options, textjob::infer::Target::Csv, dir.path());
+            found[parts] = result.jobText + result.report;
+        }
+        EXPECT_EQ(found[0], found[1]) << late;
+    }
+}
+
+}  // namespace
