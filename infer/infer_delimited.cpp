@@ -1,11 +1,11 @@
 #include <algorithm>
-#include <thread>
 #include <vector>
 
 #include "infer_columns.h"
 #include "infer_dialect.h"
 #include "infer_fixed_columns.h"
 #include "infer_records.h"
+#include "infer_side_by_side.h"
 #include "infer_steps.h"
 #include "mvb/byte_scan.h"
 
@@ -127,8 +127,7 @@ void append(Pass& pass, const Pass& later) {
 /// file through one pass, which reports it at its place in the whole file.
 Pass readAllInParts(const FileLayout& layout, const Dialect& dialect, int headLines, bool header,
                     int columns, uint64_t byteLimit, uint64_t partsFromBytes) {
-    if (byteLimit != 0 || layout.fileBytes < partsFromBytes ||
-        std::thread::hardware_concurrency() < 2)
+    if (byteLimit != 0 || !worthTwoParts(layout.fileBytes, partsFromBytes))
         return readAll(layout, dialect, headLines, header, columns, byteLimit);
     uint64_t middle = 0;
     {
@@ -142,25 +141,17 @@ Pass readAllInParts(const FileLayout& layout, const Dialect& dialect, int headLi
     }
     if (middle == 0 || middle >= layout.fileBytes)
         return readAll(layout, dialect, headLines, header, columns, byteLimit);
-    Pass second;
-    bool secondFailed = false;
-    std::thread reader([&] {
-        try {
-            second =
-                readAll(layout, dialect, 0, false, columns, 0, {middle, layout.fileBytes, true});
-        } catch (...) {
-            secondFailed = true;
-        }
-    });
     Pass first;
-    try {
-        first = readAll(layout, dialect, headLines, header, columns, 0, {0, middle, false});
-    } catch (...) {
-        reader.join();
-        throw;
-    }
-    reader.join();
-    if (secondFailed) return readAll(layout, dialect, headLines, header, columns, byteLimit);
+    Pass second;
+    if (!readSideBySide(
+            [&] {
+                first = readAll(layout, dialect, headLines, header, columns, 0, {0, middle, false});
+            },
+            [&] {
+                second = readAll(layout, dialect, 0, false, columns, 0,
+                                 {middle, layout.fileBytes, true});
+            }))
+        return readAll(layout, dialect, headLines, header, columns, byteLimit);
     append(first, second);
     return first;
 }

@@ -1,10 +1,10 @@
 #include <algorithm>
-#include <thread>
 #include <vector>
 
 #include "infer_columns.h"
 #include "infer_fixed_columns.h"
 #include "infer_records.h"
+#include "infer_side_by_side.h"
 #include "infer_steps.h"
 #include "mvb/charset.h"
 
@@ -193,8 +193,7 @@ Pass readAll(const InferOptions& options, const FileLayout& layout, const FixedC
 /// thread of their own.
 Pass readAllInParts(const InferOptions& options, const FileLayout& layout,
                     const FixedColumns& columns, size_t skip, size_t headerLine) {
-    if (options.sampleBytes != 0 || layout.fileBytes < options.partsFromBytes ||
-        std::thread::hardware_concurrency() < 2)
+    if (options.sampleBytes != 0 || !worthTwoParts(layout.fileBytes, options.partsFromBytes))
         return readAll(options, layout, columns, skip, headerLine);
     uint64_t middle = 0;
     {
@@ -206,25 +205,17 @@ Pass readAllInParts(const InferOptions& options, const FileLayout& layout,
     }
     if (middle == 0 || middle >= layout.fileBytes)
         return readAll(options, layout, columns, skip, headerLine);
-    Pass second;
-    bool secondFailed = false;
-    std::thread reader([&] {
-        try {
-            second =
-                readAll(options, layout, columns, 0, headerLine, {middle, layout.fileBytes, true});
-        } catch (...) {
-            secondFailed = true;
-        }
-    });
     Pass first;
-    try {
-        first = readAll(options, layout, columns, skip, headerLine, {0, middle, false});
-    } catch (...) {
-        reader.join();
-        throw;
-    }
-    reader.join();
-    if (secondFailed) return readAll(options, layout, columns, skip, headerLine);
+    Pass second;
+    if (!readSideBySide(
+            [&] {
+                first = readAll(options, layout, columns, skip, headerLine, {0, middle, false});
+            },
+            [&] {
+                second = readAll(options, layout, columns, 0, headerLine,
+                                 {middle, layout.fileBytes, true});
+            }))
+        return readAll(options, layout, columns, skip, headerLine);
     for (size_t f = 0; f < first.stats.size(); ++f)
         first.stats[f].append(second.stats[f]);
     first.rows += second.rows;

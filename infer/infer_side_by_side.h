@@ -1,0 +1,38 @@
+#pragma once
+
+// Detection reads a large file in two parts at once: the second on a thread of its own.
+
+#include <cstdint>
+#include <thread>
+
+namespace textjob::infer {
+
+/// Whether a file of `bytes` is worth reading in two parts side by side.
+inline bool worthTwoParts(uint64_t bytes, uint64_t partsFromBytes) {
+    return bytes >= partsFromBytes && std::thread::hardware_concurrency() >= 2;
+}
+
+/// Runs `second` on a thread of its own while `first` runs here. Returns false when `second`
+/// threw (its fault is for one pass over the whole file to report at its place); a fault of
+/// `first` passes on once `second` has ended.
+template <class First, class Second>
+bool readSideBySide(First&& first, Second&& second) {
+    bool secondFailed = false;
+    std::thread thread([&] {
+        try {
+            second();
+        } catch (...) {
+            secondFailed = true;
+        }
+    });
+    try {
+        first();
+    } catch (...) {
+        thread.join();
+        throw;
+    }
+    thread.join();
+    return !secondFailed;
+}
+
+}  // namespace textjob::infer
