@@ -134,18 +134,41 @@ std::string readHead(const std::string& path, size_t limit, uint64_t& fileBytes)
     return head;
 }
 
-EncodingChoice chooseEncoding(std::string_view head, bool wholeFile) {
+namespace {
+
+void refuseEmpty(std::string_view head) {
     if (head.empty()) throw InferError("the file is empty: there is nothing to detect");
-    if (startsWith(head, "\xEF\xBB\xBF"))
-        return choice(kUtf8, "UTF-8", true, "byte-order mark EF BB BF");
-    if (startsWith(head, std::string_view("\xFF\xFE\0\0", 4)))
-        return choice(kUtf32Le, "UTF-32LE", true, "byte-order mark FF FE 00 00");
-    if (startsWith(head, std::string_view("\0\0\xFE\xFF", 4)))
-        return choice(kUtf32Be, "UTF-32BE", true, "byte-order mark 00 00 FE FF");
-    if (startsWith(head, "\xFF\xFE"))
-        return choice(kUtf16Le, "UTF-16LE", true, "byte-order mark FF FE");
-    if (startsWith(head, "\xFE\xFF"))
-        return choice(kUtf16Be, "UTF-16BE", true, "byte-order mark FE FF");
+}
+
+/// An encoding's byte-order mark.
+struct Mark {
+    int number;
+    const char* name;
+    std::string_view bytes;
+    const char* how;
+};
+// UTF-32LE's mark begins with UTF-16LE's: it is looked for first.
+constexpr Mark kMarks[] = {
+    {kUtf8, "UTF-8", "\xEF\xBB\xBF", "byte-order mark EF BB BF"},
+    {kUtf32Le, "UTF-32LE", std::string_view("\xFF\xFE\0\0", 4), "byte-order mark FF FE 00 00"},
+    {kUtf32Be, "UTF-32BE", std::string_view("\0\0\xFE\xFF", 4), "byte-order mark 00 00 FE FF"},
+    {kUtf16Le, "UTF-16LE", "\xFF\xFE", "byte-order mark FF FE"},
+    {kUtf16Be, "UTF-16BE", "\xFE\xFF", "byte-order mark FE FF"},
+};
+
+/// The mark the file begins with; null for none.
+const Mark* markOf(std::string_view head) {
+    for (const Mark& mark : kMarks) {
+        if (startsWith(head, mark.bytes)) return &mark;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+EncodingChoice chooseEncoding(std::string_view head, bool wholeFile) {
+    refuseEmpty(head);
+    if (const Mark* mark = markOf(head)) return choice(mark->number, mark->name, true, mark->how);
     switch (encodingFromNulPattern(head)) {
         case kUtf32Le:
             return choice(kUtf32Le, "UTF-32LE", false, "NUL bytes in places of UTF-32LE, no mark");
@@ -196,23 +219,15 @@ EncodingChoice chooseEncoding(std::string_view head, bool wholeFile) {
 }
 
 EncodingChoice givenEncoding(const std::string& text, std::string_view head) {
+    refuseEmpty(head);
     int number = 0;
     if (!mvbEncodingFromName(text.c_str(), &number)) {
         throw InferError("the encoding \"" + text + "\" is not one known here; the nearest: " +
                          std::string(mvbClosestEncodingNames(text.c_str()).view()));
     }
-    const struct {
-        int number;
-        std::string_view mark;
-    } marks[] = {{kUtf8, "\xEF\xBB\xBF"},
-                 {mvbEncodingDefault, "\xEF\xBB\xBF"},
-                 {kUtf32Le, std::string_view("\xFF\xFE\0\0", 4)},
-                 {kUtf32Be, std::string_view("\0\0\xFE\xFF", 4)},
-                 {kUtf16Le, "\xFF\xFE"},
-                 {kUtf16Be, "\xFE\xFF"}};
-    bool mark = false;
-    for (const auto& m : marks)
-        mark = mark || (m.number == number && startsWith(head, m.mark));
+    const Mark* found = markOf(head);
+    const bool mark = found != nullptr && (found->number == number ||
+                                           (found->number == kUtf8 && mvbIsUtf8Encoding(number)));
     return choice(number, text.c_str(), mark,
                   mark ? "as given, with its byte-order mark" : "as given");
 }

@@ -33,7 +33,8 @@ EncodingChoice chooseEncoding(std::string_view head, bool wholeFile);
 
 /// The encoding `text` names (a name or number, as an ENCODING property takes it), for a file
 /// whose encoding is given rather than detected; its byte-order mark is honoured where the
-/// file's first bytes are that encoding's. Throws InferError for a name of no encoding.
+/// file's first bytes are that encoding's. Throws InferError for an empty file and for a name
+/// of no encoding.
 EncodingChoice givenEncoding(const std::string& text, std::string_view head);
 
 /// The byte size of the code point `code` in the file's encoding (for fixed-width positions).

@@ -126,7 +126,6 @@ FileLayout inferLayout(const std::string& path, const InferOptions& options) {
     const std::string head = readHead(readPath, kHeadBytes, fileBytes);
     const bool wholeHead = head.size() < kHeadBytes;
     const bool given = !options.encoding.empty();
-    if (head.empty()) throw InferError("the file is empty: there is nothing to detect");
     EncodingChoice encoding =
         given ? givenEncoding(options.encoding, head) : chooseEncoding(head, wholeHead);
     for (;;) {
