@@ -43,15 +43,6 @@ uint64_t lostBlanksIn(const RecordSplitter& splitter, std::string_view record,
     return lost;
 }
 
-/// The bytes of the file a pass reads: all of it, or the records from byte `begin` up to byte
-/// `end` (0: the end of the file). A part after the first keeps the values that lose a type
-/// (see ColumnStats::append).
-struct PartOfFile {
-    uint64_t begin = 0;
-    uint64_t end = 0;
-    bool later = false;
-};
-
 Pass readAll(const FileLayout& layout, const Dialect& dialect, int headLines, bool header,
              int columns, uint64_t byteLimit, const PartOfFile& part = {}) {
     Pass pass;
@@ -137,7 +128,7 @@ Pass readAllInParts(const FileLayout& layout, const Dialect& dialect, int headLi
         for (int i = 0; i < headLines && probe.nextLine(text); ++i) {
         }
         if (header) probe.nextRecord(dialect, text);
-        middle = probe.recordStartAfter(std::max(layout.fileBytes / 2, probe.position()), dialect);
+        middle = probe.recordStartAfter(std::max(layout.fileBytes / 2, probe.position()), &dialect);
     }
     if (middle == 0 || middle >= layout.fileBytes)
         return readAll(layout, dialect, headLines, header, columns, byteLimit);

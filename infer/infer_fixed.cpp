@@ -132,16 +132,9 @@ struct Pass {
     bool stoppedEarly = false;
 };
 
-/// Reads every line after the first `skip`; with `headerLine` (an index below `skip`) the names
-/// come from that line, else the first line read is kept apart in `first`.
-/// The lines a pass reads: all of them, or those from byte `begin` up to byte `end` (0: the
-/// end of the file), as the part after the first (`later`) or before the last.
-struct PartOfFile {
-    uint64_t begin = 0;
-    uint64_t end = 0;
-    bool later = false;
-};
-
+/// Reads every line after the first `skip` (of `part`); with `headerLine` (an index below
+/// `skip`) the names come from that line, else the first line read is kept apart in `first`
+/// (but in a later part).
 Pass readAll(const InferOptions& options, const FileLayout& layout, const FixedColumns& columns,
              size_t skip, size_t headerLine, const PartOfFile& part = {}) {
     const bool firstIsHeader = headerLine < skip;
@@ -201,7 +194,7 @@ Pass readAllInParts(const InferOptions& options, const FileLayout& layout,
         std::string_view line;
         for (size_t i = 0; i <= skip && probe.nextLine(line); ++i) {
         }
-        middle = probe.lineStartAfter(std::max(layout.fileBytes / 2, probe.position()));
+        middle = probe.recordStartAfter(std::max(layout.fileBytes / 2, probe.position()), nullptr);
     }
     if (middle == 0 || middle >= layout.fileBytes)
         return readAll(options, layout, columns, skip, headerLine);

@@ -158,17 +158,12 @@ void RecordReader::readRange(uint64_t begin, uint64_t end) {
     if (!file_->readRange(begin, end)) fail();
 }
 
-uint64_t RecordReader::recordStartAfter(uint64_t offset, const Dialect& dialect) {
-    const MvbRecordQuoting quoting = quotingOf(dialect);
+uint64_t RecordReader::recordStartAfter(uint64_t offset, const Dialect* dialect) {
+    MvbRecordQuoting quoting;
+    if (dialect != nullptr) quoting = quotingOf(*dialect);
     uint64_t start = 0;
-    const int found = file_->findRecordStart(offset, &quoting, &start);
-    if (found < 0) fail();
-    return found == 1 ? start : 0;
-}
-
-uint64_t RecordReader::lineStartAfter(uint64_t offset) {
-    uint64_t start = 0;
-    const int found = file_->findRecordStart(offset, nullptr, &start);
+    const int found =
+        file_->findRecordStart(offset, dialect != nullptr ? &quoting : nullptr, &start);
     if (found < 0) fail();
     return found == 1 ? start : 0;
 }

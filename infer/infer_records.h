@@ -69,12 +69,10 @@ class RecordReader {
     /// Reads only the records that start from byte `begin` (a record start, or 0 for the start
     /// of the data) up to byte `end` (another, or the file's size). Throws InferError.
     void readRange(uint64_t begin, uint64_t end);
-    /// The first byte at or after `offset` where a record of `dialect` starts, as a job split
-    /// into parts finds it; 0 when none can be told (a compressed file, or quotes that never
-    /// settle). Throws InferError when the file cannot be read.
-    uint64_t recordStartAfter(uint64_t offset, const Dialect& dialect);
-    /// The first byte at or after `offset` where a line starts; 0 when none can be told.
-    uint64_t lineStartAfter(uint64_t offset);
+    /// The first byte at or after `offset` where a record of `dialect` starts (with none, a
+    /// line), as a job split into parts finds it; 0 when none can be told (a compressed file,
+    /// or quotes that never settle). Throws InferError when the file cannot be read.
+    uint64_t recordStartAfter(uint64_t offset, const Dialect* dialect);
 
     /// The byte position reached.
     uint64_t position() const;

@@ -7,6 +7,15 @@
 
 namespace textjob::infer {
 
+/// The bytes of the file a pass reads: all of it, or the records from byte `begin` up to byte
+/// `end` (0: the end of the file). A part after the first keeps the values that lose a type
+/// (see ColumnStats::append).
+struct PartOfFile {
+    uint64_t begin = 0;
+    uint64_t end = 0;
+    bool later = false;
+};
+
 /// Whether a file of `bytes` is worth reading in two parts side by side.
 inline bool worthTwoParts(uint64_t bytes, uint64_t partsFromBytes) {
     return bytes >= partsFromBytes && std::thread::hardware_concurrency() >= 2;
