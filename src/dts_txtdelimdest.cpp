@@ -201,6 +201,17 @@ uint32_t lineEndFlag(int endOfLine) noexcept {
     }
 }
 
+/// A line of one field that came out empty (an empty value, or an empty header name) would be
+/// a blank line, which many readers skip: with a qualifier it becomes an empty qualified value,
+/// which reads back the same.
+void qualifyLoneEmptyField(LineBuffer& line, int fields, std::string_view qualifier) {
+    if (fields != 1 || line.size() != 0 || qualifier.empty()) [[likely]] {
+        return;
+    }
+    line.append(qualifier);
+    line.append(qualifier);
+}
+
 }  // namespace
 
 StepPluginStep* createTxtDelimDest() {
@@ -266,11 +277,7 @@ bool DTS_TxtDelimDest::openFile(bool probe) {
         }
         if (i + 1 < rows) line_.append(delimiter);
     }
-    if (rows == 1 && line_.size() == 0 && !qualifier_.empty()) {
-        // One empty name would be a blank line, as a record of one empty value would.
-        line_.append(qualifier_);
-        line_.append(qualifier_);
-    }
+    qualifyLoneEmptyField(line_, rows, qualifier_);
     MvbTxtFile* file = file_.get();
     if (!writeBuiltLine(file, line_)) return file_.fail(host);
     file_.endRecord(false);
@@ -388,12 +395,7 @@ bool DTS_TxtDelimDest::writeRowAs(const StepOutputItems* items) {
             checked = isUtf8Text(text);
     }
     line_.commit(at);
-    if (count == 1 && haveQualifier && line_.size() == 0) [[unlikely]] {
-        // A record of one empty value would be a blank line, which many readers skip: it is
-        // written as an empty value between qualifiers, which reads back the same.
-        line_.append(qualifier);
-        line_.append(qualifier);
-    }
+    qualifyLoneEmptyField(line_, count, qualifier);
     bool written = false;
     if (checked) {
         written = file_.writeCheckedLine(line_, true);
