@@ -763,6 +763,16 @@ TEST(InferDetect, FixedWidthColumnsAtSharedBlanksAndDigitChanges) {
          "Alexandrina 12\n" + repeated("Bob         7\nCy          9\n", 4),
          {"column_1:string:1:12", "column_2:integer:13:2"},
          0},
+        // Values are cut at positions of the file: a letter of two UTF-8 bytes is one byte of a
+        // windows-1252 file. (Cut a byte early, 12.50 would read 12.5, and the column real.)
+        {"one_byte_encoding_cut_by_characters",
+         "Zo\xEB  12.50\nAnna 3.25 \nBo   1.75 \n",
+         {"column_1:string:1:5", "column_2:string:6:5"},
+         0},
+        {"utf8_cut_by_bytes",
+         "Zo\xC3\xAB 12.50\nAnna 3.25 \nBo   1.75 \n",
+         {"column_1:string:1:5", "column_2:string:6:5"},
+         0},
         // Right-aligned numbers right after left-aligned text begin where the widest begins.
         {"right_aligned_numbers_after_text",
          "NAME      QTY\nAlexandria 12\nBob       123\nCy          5\n",
@@ -874,8 +884,9 @@ TEST(InferValues, PartsAppendedDecideAsOnePass) {
 namespace {
 
 // Files read in two parts side by side (from any size here) give the job, the report and the
-// faults that one pass gives: records that cross the middle, blanks, extra and missing fields
-// and a type lost only in the second half, head lines, and a quote never closed at the end.
+// faults that one pass gives. Delimited: records that cross the middle, blanks, extra and
+// missing fields and types lost only late, head lines, a byte-order mark, a quote never
+// closed. Fixed width: values longest, lossy or of another type only late, letters of two bytes.
 TEST(InferDetect, PartsSideBySideFindWhatOnePassFinds) {
     const auto rows = [](int count, const std::string& late) {
         std::string text = "Report\nid,txt,num\n";
@@ -888,23 +899,36 @@ TEST(InferDetect, PartsSideBySideFindWhatOnePassFinds) {
         }
         return text;
     };
-    const std::string cases[] = {rows(2600, ""),
-                                 rows(2600, ",extra"),
-                                 rows(2600, "0"),
-                                 rows(2600, " "),
-                                 rows(2600, "\r"),
-                                 rows(2600, "") + "9,\"open,1.5\n",
-                                 rows(2, ""),
-                                 "\xEF\xBB\xBF" + rows(2600, ",x,y"),
-                                 rows(2600, ",\"a\nb\""),
-                                 rows(2600, "") + "1\n2\n"};
-    for (const std::string& bytes : cases) {
+    const auto lines = [](const std::string& late) {
+        std::string text = "item   qty  price\n";
+        for (int i = 0; i < 400; ++i) {
+            text += (i % 5 == 0 ? "Bj\xC3\xB6rn " : "Ann    ") + std::to_string(100 + i % 900) +
+                    "  " + (i > 300 && i % 13 == 0 ? late : std::string("2.5")) + "\n";
+        }
+        return text;
+    };
+    const std::pair<std::string, bool> cases[] = {{rows(2600, ""), false},
+                                                  {rows(2600, ",extra"), false},
+                                                  {rows(2600, "0"), false},
+                                                  {rows(2600, " "), false},
+                                                  {rows(2600, "\r"), false},
+                                                  {rows(2600, "") + "9,\"open,1.5\n", false},
+                                                  {rows(2, ""), false},
+                                                  {"\xEF\xBB\xBF" + rows(2600, ",x,y"), false},
+                                                  {rows(2600, ",\"a\nb\""), false},
+                                                  {rows(2600, "") + "1\n2\n", false},
+                                                  {lines("2.5"), true},
+                                                  {lines("2.50"), true},
+                                                  {lines("12345.5"), true},
+                                                  {lines("x"), true}};
+    for (const auto& [bytes, fixed] : cases) {
         testfiles::TempDir dir;
-        const std::string path = dir.file("data.csv");
+        const std::string path = dir.file("data.txt");
         testfiles::writeFile(path, bytes);
         std::string found[2];
         for (int parts = 0; parts < 2; ++parts) {
             textjob::infer::InferOptions options;
+            options.fixedWidth = fixed;
             options.partsFromBytes = parts == 0 ? UINT64_MAX : 1;
             try {
                 const auto result = textjob::infer::inferJob(
@@ -915,60 +939,6 @@ TEST(InferDetect, PartsSideBySideFindWhatOnePassFinds) {
             }
         }
         EXPECT_EQ(found[0], found[1]) << testfiles::printable(bytes.substr(0, 60));
-    }
-}
-
-}  // namespace
-
-namespace {
-
-// Fixed-width values are cut at positions of the file, whatever the text's bytes: a letter of
-// two UTF-8 bytes is one byte of a windows-1252 file and two of a UTF-8 one. (Cut a byte early,
-// 12.50 would be 12.5, and the column real.)
-TEST(InferDetect, FixedWidthValuesCutAtFilePositionsInEveryEncoding) {
-    for (const std::string& zoe : {std::string("Zo\xEB "), std::string("Zo\xC3\xAB")}) {
-        testfiles::TempDir dir;
-        const std::string path = dir.file("data.txt");
-        testfiles::writeFile(path, zoe + " 12.50\nAnna 3.25 \nBo   1.75 \n");
-        InferOptions options;
-        options.fixedWidth = true;
-        options.noHeader = true;
-        const FileLayout layout = textjob::infer::inferLayout(path, options);
-        ASSERT_EQ(layout.columns.size(), 2u) << testfiles::printable(zoe);
-        EXPECT_EQ(layout.columns[1].startPos, 6);
-        EXPECT_EQ(layout.columns[1].type, "string") << testfiles::printable(zoe);
-    }
-}
-
-}  // namespace
-
-namespace {
-
-// Fixed-width files read in two parts give what one pass gives: a header above the body,
-// values longest or losing a type only in the second half, letters of two bytes.
-TEST(InferDetect, FixedWidthPartsFindWhatOnePassFinds) {
-    const auto lines = [](const std::string& late) {
-        std::string text = "item   qty  price\n";
-        for (int i = 0; i < 400; ++i) {
-            text += (i % 5 == 0 ? "Bj\xC3\xB6rn " : "Ann    ") + std::to_string(100 + i % 900) +
-                    "  " + (i > 300 && i % 13 == 0 ? late : std::string("2.5")) + "\n";
-        }
-        return text;
-    };
-    for (const char* late : {"2.5", "2.50", "12345.5", "x"}) {
-        testfiles::TempDir dir;
-        const std::string path = dir.file("data.txt");
-        testfiles::writeFile(path, lines(late));
-        std::string found[2];
-        for (int parts = 0; parts < 2; ++parts) {
-            textjob::infer::InferOptions options;
-            options.fixedWidth = true;
-            options.partsFromBytes = parts == 0 ? UINT64_MAX : 1;
-            const auto result =
-                textjob::infer::inferJob(path, options, textjob::infer::Target::Csv, dir.path());
-            found[parts] = result.jobText + result.report;
-        }
-        EXPECT_EQ(found[0], found[1]) << late;
     }
 }
 
