@@ -129,7 +129,8 @@ ColumnLayout observedColumn(std::string name, std::string heading, const ColumnS
     column.longestChars = stats.longestChars();
     column.values = stats.values();
     column.empty = stats.empty();
-    if (!type.note.empty()) notes.push_back("column " + column.name + ": " + type.note);
+    if (!type.note.empty())
+        notes.push_back(std::string(kColumnNoteStart) + column.name + ": " + type.note);
     return column;
 }
 

@@ -4,6 +4,7 @@
 // made unique and non-empty.
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "infer_layout.h"
@@ -25,6 +26,9 @@ HeaderDecision decideHeader(const std::vector<std::string>& first,
 /// Field names from header texts: blanks trimmed, an empty one `column_N` (N from 1), a
 /// repeated one (in any case) `name_2`, `name_3`, ….
 std::vector<std::string> uniqueNames(const std::vector<std::string>& headings);
+
+/// How a note on one column begins: "column NAME: …".
+inline constexpr std::string_view kColumnNoteStart = "column ";
 
 /// The column `name`, showing `heading`, as `stats` saw its values: its type under `types`,
 /// its widths and counts. A note on why it did not get a likelier type goes to `notes`. The

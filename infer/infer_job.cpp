@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 #include <vector>
 
+#include "infer_columns.h"
 #include "infer_dialect.h"
 
 namespace textjob::infer {
@@ -169,6 +170,10 @@ Json destination(const FileLayout& layout, Target target) {
     return Json();
 }
 
+/// How many columns the report names; the job names them all.
+constexpr size_t kColumnsShown = 100;
+constexpr size_t kColumnNotesShown = 20;
+
 /// "name type", or for a string its length as the job gives it: "name string(MAX_LENGTH)".
 std::string columnText(const ColumnLayout& c, bool fixedWidth) {
     if (c.type != "string") return c.name + " " + c.type;
@@ -195,20 +200,34 @@ std::string explain(const FileLayout& layout) {
     for (const std::string& reason : layout.reasons)
         text += "  " + reason + "\n";
     text += "  rows       " + std::to_string(layout.rows) + "\n";
-    // Columns wrap at about 100 characters: "name type" or "name string(longest)".
-    std::string line = "  columns    " + std::to_string(layout.columns.size()) + ": ";
-    for (size_t i = 0; i < layout.columns.size(); ++i) {
-        const std::string piece = columnText(layout.columns[i], layout.fixedWidth) +
-                                  (i + 1 < layout.columns.size() ? ", " : "");
+    // Columns wrap at about 100 characters: "name type" or "name string(longest)". Of a wide
+    // file only the first ones: a report of thousands of lines is read by nobody, and the job
+    // names every column.
+    const size_t count = layout.columns.size();
+    const size_t shown = count > kColumnsShown ? kColumnsShown : count;
+    std::string line = "  columns    " + std::to_string(count) + ": ";
+    const auto add = [&](const std::string& piece) {
         if (line.size() + piece.size() > 100 && line.size() > 16) {
             text += line + "\n";
             line = "             ";
         }
         line += piece;
-    }
+    };
+    for (size_t i = 0; i < shown; ++i)
+        add(columnText(layout.columns[i], layout.fixedWidth) + (i + 1 < count ? ", " : ""));
+    if (shown < count)
+        add("and " + std::to_string(count - shown) + " more (the job lists every one)");
     text += line + "\n";
-    for (const std::string& note : layout.notes)
+    // So are the notes on columns (a type not given, and why): the first ones show the kind.
+    size_t columnNotes = 0;
+    for (const std::string& note : layout.notes) {
+        if (note.starts_with(kColumnNoteStart) && ++columnNotes > kColumnNotesShown) continue;
         text += "  unsure:    " + note + "\n";
+    }
+    if (columnNotes > kColumnNotesShown) {
+        text += "  unsure:    and " + std::to_string(columnNotes - kColumnNotesShown) +
+                " more columns with notes like these\n";
+    }
     return text;
 }
 

@@ -96,6 +96,26 @@ TEST_F(InferCommand, JobGoesToStandardOutputAndNamesTheFileFromItsFolder) {
     EXPECT_EQ(read("jobs/other.csv"), "\"id\"\n1\n");
 }
 
+TEST_F(InferCommand, ReportOfAWideFileNamesTheFirstColumnsAndTheJobAll) {
+    // 150 columns of reals with a trailing zero: each is kept as string, with a note.
+    std::string head, row;
+    for (int c = 0; c < 150; ++c) {
+        head += (c ? ",c" : "c") + std::to_string(c);
+        row += (c ? ",1." : "1.") + std::to_string(c % 9 + 1) + "0";
+    }
+    write("wide.csv", head + "\n" + row + "\n" + row + "\n");
+    ASSERT_EQ(textjob("infer wide.csv -o job.json"), 0) << err;
+    EXPECT_NE(err.find("columns    150: c0 string"), std::string::npos) << err;
+    const size_t more = err.find("and 50 more (the job lists every one)");
+    ASSERT_NE(more, std::string::npos) << err;
+    EXPECT_LT(err.find("c99 string"), more) << err;
+    EXPECT_EQ(err.find("c100 string"), std::string::npos) << err;
+    EXPECT_NE(err.find("column c19: kept as string"), std::string::npos) << err;
+    EXPECT_EQ(err.find("column c20: kept"), std::string::npos) << err;
+    EXPECT_NE(err.find("and 130 more columns with notes like these"), std::string::npos) << err;
+    EXPECT_NE(read("job.json").find("\"c149\""), std::string::npos);
+}
+
 TEST_F(InferCommand, ReadsGzipByContentAndStandardInput) {
     const std::string data = "id,name\n1,ann\n2,bob\n";
     write("data.csv", data);
