@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -7,7 +8,6 @@
 #include <iostream>
 #include <limits>
 #include <nlohmann/json.hpp>
-#include <sstream>
 #include <string_view>
 #include <type_traits>
 #include <unordered_map>
@@ -192,6 +192,7 @@ JobTable toTable(const Json& json, const std::string& where, JobDocumentBuilder&
         const Json& row = json[r];
         const std::string rowWhere = where + ", row " + std::to_string(r + 1);
         JobRow& out = table.rows.emplace_back();
+        if (row.is_array() || row.is_object()) out.cells.reserve(row.size());
         if (row.is_object()) {
             for (const auto& [column, cell] : order.items(row)) {
                 JobValue value;
@@ -266,6 +267,16 @@ JobStep toStep(const Json& json, size_t index, JobDocumentBuilder& order) {
     return step;
 }
 
+/// The rest of `in`, read straight into one string (a string stream and its copy would hold
+/// the text twice while the job is read).
+std::string readAll(std::istream& in) {
+    std::string text;
+    std::array<char, 1 << 16> piece;
+    while (in.read(piece.data(), piece.size()) || in.gcount() > 0)
+        text.append(piece.data(), static_cast<size_t>(in.gcount()));
+    return text;
+}
+
 }  // namespace
 
 JobDefinition parseJobText(const std::string& jsonText, const std::string& baseDirectory) {
@@ -302,13 +313,12 @@ JobDefinition parseJobText(const std::string& jsonText, const std::string& baseD
 JobDefinition parseJobFile(const std::string& path) {
     if (path == "-") {
         // A job piped in has no folder of its own: its relative paths start from the current one.
-        std::ostringstream text;
-        text << std::cin.rdbuf();
+        const std::string text = readAll(std::cin);
         if (std::cin.bad()) throw JobError("cannot read the job from standard input");
         std::error_code ec;
         const std::filesystem::path folder = std::filesystem::current_path(ec);
         try {
-            return parseJobText(text.str(), folder.string());
+            return parseJobText(text, folder.string());
         } catch (const JobError& e) {
             throw JobError(std::string("the job on standard input: ") + e.what());
         }
@@ -322,13 +332,12 @@ JobDefinition parseJobFile(const std::string& path) {
                                : std::string("no such job file; check the name and the folder "
                                              "(a relative path starts from the current folder)")));
     }
-    std::ostringstream text;
-    text << in.rdbuf();
+    const std::string text = readAll(in);
     if (in.bad()) throw JobError(path + ": cannot read the job file");
     std::error_code ec;
     std::filesystem::path folder = std::filesystem::absolute(path, ec).parent_path();
     try {
-        return parseJobText(text.str(), folder.string());
+        return parseJobText(text, folder.string());
     } catch (const JobError& e) {
         throw JobError(path + ": " + e.what());
     }
