@@ -17,6 +17,36 @@ constexpr int kGzipWindow = 15 + 16;
 
 }  // namespace
 
+size_t inflatedHead(int fd, char* into, size_t size) noexcept {
+    z_stream stream{};
+    if (size == 0 || inflateInit2(&stream, kGzipWindow) != Z_OK) {
+        return 0;
+    }
+    unsigned char input[4096];
+    off_t offset = 0;
+    stream.next_out = reinterpret_cast<Bytef*>(into);
+    stream.avail_out = static_cast<uInt>(size);
+    while (stream.avail_out > 0) {
+        if (stream.avail_in == 0) {
+            const ssize_t got = ::pread(fd, input, sizeof input, offset);
+            if (got <= 0) {
+                break;
+            }
+            offset += got;
+            stream.next_in = input;
+            stream.avail_in = static_cast<uInt>(got);
+        }
+        const int status = inflate(&stream, Z_NO_FLUSH);
+        if (status == Z_STREAM_END) {
+            inflateReset(&stream);  // the next member, if one follows
+        } else if (status != Z_OK) {
+            break;
+        }
+    }
+    inflateEnd(&stream);
+    return size - stream.avail_out;
+}
+
 GzipInput::GzipInput(std::string path, size_t inputBytes, bool mayWait)
     : path_(std::move(path)), mayWait_(mayWait), inputCapacity_(std::max<size_t>(inputBytes, 2)) {}
 

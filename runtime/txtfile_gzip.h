@@ -17,6 +17,11 @@ inline bool startsGzip(const char* bytes, size_t size) noexcept {
            static_cast<unsigned char>(bytes[1]) == 0x8Bu;
 }
 
+/// The first bytes (up to `size`) that the gzip file open as `fd` holds, read with pread() so
+/// that the file's offset stays where it is: their count, short when the data is shorter or
+/// damaged. An empty member before them is passed over.
+size_t inflatedHead(int fd, char* into, size_t size) noexcept;
+
 /// Inflates the gzip stream (one member or several in a row) read from a file descriptor,
 /// which the caller owns. A damaged stream, or one that the file cuts short, is an error.
 class GzipInput {

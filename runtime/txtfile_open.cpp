@@ -10,6 +10,7 @@
 #include "mvb/txtfile.h"
 #include "mvb/types.h"
 #include "txtfile_file.h"
+#include "txtfile_gzip.h"
 #include "txtfile_gzip_output.h"
 #include "txtfile_internal.h"
 #include "txtfile_replace.h"
@@ -191,9 +192,19 @@ bool probeWritable(const char* path, MvbString& errorText) {
 /// the one it would be written in: the two would be mixed in one file.
 bool appendFits(const char* path, int fd, const EncodingInfo& encoding, MvbString& errorText) {
     char head[4];
-    const ssize_t got = ::pread(fd, head, sizeof head, 0);
+    ssize_t got = ::pread(fd, head, sizeof head, 0);
     if (got <= 0) {
         return true;
+    }
+    // A file written compressed takes another gzip member: its mark is in what it holds.
+    if (hasGzipName(path) && !isStandardStream(path)) {
+        if (!startsGzip(head, static_cast<size_t>(got))) {
+            errorText.assign("cannot append to file \"" + std::string(path) +
+                             "\": its name ends in .gz, but it does not hold gzip data; write "
+                             "another file, or append to it under a name without .gz");
+            return false;
+        }
+        got = static_cast<ssize_t>(inflatedHead(fd, head, sizeof head));
     }
     const EncodingInfo* marked = encodingFromBom(head, static_cast<size_t>(got), &encoding);
     if (marked == nullptr || marked == &encoding || (marked->isUtf8() && encoding.isUtf8())) {
@@ -204,6 +215,24 @@ bool appendFits(const char* path, int fd, const EncodingInfo& encoding, MvbStrin
                      ": set ENCODING " + std::to_string(marked->number) +
                      " to add to it, or write another file");
     return false;
+}
+
+/// True when the file open as `fd`, of `size` bytes, does not end with a line end (LF or CR as
+/// a code unit of `encoding`): text appended to it would continue its last line.
+bool endsInsideLine(int fd, uint64_t size, const EncodingInfo& encoding) {
+    const auto unit = static_cast<size_t>(encoding.unitBytes);
+    unsigned char last[4] = {};
+    if (size < unit ||
+        ::pread(fd, last, unit, static_cast<off_t>(size - unit)) != static_cast<ssize_t>(unit)) {
+        return false;  // unreadable (a write-only file): left as it is
+    }
+    const size_t low = encoding.bigEndian ? unit - 1 : 0;
+    for (size_t i = 0; i < unit; ++i) {
+        if (i != low && last[i] != 0) {
+            return true;
+        }
+    }
+    return last[low] != '\n' && last[low] != '\r';
 }
 
 /// The writer of the open descriptor `fd`, which it takes; null with `errorText` set when
@@ -232,7 +261,13 @@ MvbTxtFile* startWriter(int fd, const char* path, int mode, const EncodingInfo& 
     }
     // A name ending in .gz is written compressed; appending to one adds a gzip member.
     const bool gzip = !isStandardStream(path) && hasGzipName(path);
-    if ((gzip && !writer->compressAsGzip()) || !writer->start(bom)) {
+    // Lines appended to a file whose last line has no line end begin on a line of their own.
+    // (A compressed file is not inflated whole to find its last character.)
+    const bool endLastLine = mode == MVB_OPEN_APPEND && size > 0 && !gzip &&
+                             (flags & MVB_FLAG_APPEND_LINES) != 0 &&
+                             endsInsideLine(fd, size, encoding);
+    if ((gzip && !writer->compressAsGzip()) || !writer->start(bom) ||
+        (endLastLine && !writer->writeLineEnd())) {
         if (temporary != nullptr) {
             ::unlink(temporary->c_str());
         }

@@ -232,7 +232,7 @@ bool DTS_TxtDelimDest::startStep() {
     }
     settings_.fileName = destFileName(host(), settings_.fileName);
     // A byte-order mark, like the header, goes only at the top of the whole output.
-    openFlags_ = lineEndFlag(settings_.endOfLine) |
+    openFlags_ = lineEndFlag(settings_.endOfLine) | MVB_FLAG_APPEND_LINES |
                  (settings_.byteOrderMark && writesTopOfOutput(host()) ? MVB_FLAG_WRITE_BOM : 0u) |
                  replaceFlag(settings_.append, settings_.inPlace);
     return openFile(true);

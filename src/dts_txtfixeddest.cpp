@@ -74,10 +74,10 @@ bool DTS_TxtFixedDest::startStep() {
     lineEnd.trim(true, true);
     writeLineEnd_ = false;
     if (lineEnd.compare("CRLF", true) == 0) {
-        openFlags_ |= MVB_FLAG_EOL_CRLF;
+        openFlags_ |= MVB_FLAG_EOL_CRLF | MVB_FLAG_APPEND_LINES;
         writeLineEnd_ = true;
     } else if (lineEnd.compare("LF", true) == 0) {
-        openFlags_ |= MVB_FLAG_EOL_LF;
+        openFlags_ |= MVB_FLAG_EOL_LF | MVB_FLAG_APPEND_LINES;
         writeLineEnd_ = true;
     }
     return openFile(true);

@@ -33,6 +33,9 @@ enum : uint32_t {
     /// create: write a regular (or missing) file under a temporary name beside it, put in its
     /// place only by MvbTxtFile::commit()
     MVB_FLAG_REPLACE_AT_END = 0x1000000u,
+    /// append: the text written is lines, so a file whose last line has no line end gets one
+    /// before them (else the first line written would continue that line)
+    MVB_FLAG_APPEND_LINES = 0x2000000u,
 };
 
 /// Flag of mvbDirectoryOpen (the only one the steps pass).

@@ -92,6 +92,34 @@ TEST(GzipWrite, EachRunIsAMemberThatReadsBackWhole) {
     }
 }
 
+TEST(GzipWrite, AppendLooksForTheMarkInWhatTheFileHolds) {
+    TempDir dir;
+    const std::string path = dir.file("marked.csv.gz");
+    MvbTxtFile* first = openWith(path, MVB_OPEN_CREATE, 65001, MVB_FLAG_WRITE_BOM);
+    ASSERT_NE(first, nullptr);
+    ASSERT_TRUE(first->writeLine("x"));
+    first->close();
+    const std::string before = readBytes(path);
+    for (uint32_t flags : {0u, uint32_t{MVB_FLAG_PROBE}}) {
+        MvbString error;
+        // UTF-16 after a UTF-8 mark is refused; UTF-8 adds a member.
+        EXPECT_EQ(mvbTxtFileOpen(path.c_str(), MVB_OPEN_APPEND, 1200, flags, error), nullptr);
+        EXPECT_NE(std::string(error.view()).find("UTF-8 byte-order mark"), std::string::npos)
+            << error.view();
+        EXPECT_EQ(readBytes(path), before);
+        MvbTxtFile* fits = mvbTxtFileOpen(path.c_str(), MVB_OPEN_APPEND, 65001, flags, error);
+        ASSERT_NE(fits, nullptr) << error.view();
+        fits->close();
+    }
+    // A name ending in .gz on a file of plain text: a gzip member would spoil it.
+    const std::string plain = dir.file("plain.csv.gz");
+    writeBytes(plain, "1,a\n");
+    MvbString error;
+    EXPECT_EQ(mvbTxtFileOpen(plain.c_str(), MVB_OPEN_APPEND, 65001, 0, error), nullptr);
+    EXPECT_NE(std::string(error.view()).find("does not hold gzip data"), std::string::npos);
+    EXPECT_EQ(readBytes(plain), "1,a\n");
+}
+
 TEST(GzipWrite, OtherNamesStayPlainText) {
     TempDir dir;
     for (const char* name : {"plain.csv", "archive.gzip", "x.gz.csv", "gz"}) {

@@ -109,6 +109,33 @@ TEST(Writing, AppendKeepsWhatIsThereAndCountsFromIt) {
     EXPECT_EQ(readBytes(path), "head\nmore!\n");
 }
 
+TEST(Writing, AppendedLinesStartOnALineOfTheirOwn) {
+    using namespace std::string_literals;
+    struct Case {
+        std::string before;
+        int encoding;
+        uint32_t flags;
+        std::string after;  ///< once the line "x" is appended
+    };
+    const Case cases[] = {
+        {"old", 65001, MVB_FLAG_APPEND_LINES, "old\nx\n"},
+        {"old\n", 65001, MVB_FLAG_APPEND_LINES, "old\nx\n"},
+        {"old\r", 65001, MVB_FLAG_APPEND_LINES | MVB_FLAG_EOL_CRLF, "old\rx\r\n"},
+        {"old", 65001, MVB_FLAG_APPEND_LINES | MVB_FLAG_EOL_CRLF, "old\r\nx\r\n"},
+        {"o\0"s, 1200, MVB_FLAG_APPEND_LINES, "o\0\n\0x\0\n\0"s},
+        {"\0\n"s, 1201, MVB_FLAG_APPEND_LINES, "\0\n\0x\0\n"s},
+        {"\n\0"s, 1201, MVB_FLAG_APPEND_LINES, "\n\0\0\n\0x\0\n"s},  // U+0A00 ends no line
+        {"old", 65001, 0, "oldx\n"},  // records that are not lines are joined
+    };
+    TempDir dir;
+    const std::string path = dir.file("f.txt");
+    for (const Case& c : cases) {
+        writeBytes(path, c.before);
+        EXPECT_EQ(writeLines(path, MVB_OPEN_APPEND, c.encoding, c.flags, {"x"}), c.after)
+            << c.encoding << " " << std::hex << c.flags;
+    }
+}
+
 TEST(Writing, AppendRefusesAFileMarkedForAnotherEncoding) {
     struct Case {
         std::string head;
