@@ -152,6 +152,20 @@ inline char* putQualified(char* at, std::string_view text, std::string_view qual
     return putQualifiedDoubling(at, text, qualifier);
 }
 
+/// True when `text` with the delimiter after it would not read back as one value: it holds
+/// the delimiter, or it ends with the first bytes of a delimiter that overlaps itself, which
+/// then begins inside the value ("a|" before "||" reads as "a" and a field starting "|").
+bool runsIntoDelimiter(std::string_view text, std::string_view delimiter) noexcept {
+    if (text.find(delimiter) != std::string_view::npos) return true;
+    for (size_t k = 1; k < delimiter.size() && k <= text.size(); ++k) {
+        if (text.ends_with(delimiter.substr(0, k)) &&
+            delimiter.substr(k) == delimiter.substr(0, delimiter.size() - k)) {
+            return true;
+        }
+    }
+    return false;
+}
+
 /// Writes `text` at `at` as it is, or as putQualified() does when it holds the delimiter, the
 /// qualifier, CR or LF or starts or ends with a blank; the room and the result are as there.
 template <bool Padded = false>
@@ -164,7 +178,7 @@ char* putQuotedWhenNeeded(char* at, std::string_view text, std::string_view deli
     const uint64_t found =
         copyFinding<Padded>(at, text, &high, delimiter[0], qualifier[0], '\r', '\n');
     const bool needed = (size != 0 && (isBlankByte(text[0]) || isBlankByte(text[size - 1]))) ||
-                        (found != 0 && (text.find(delimiter) != std::string_view::npos ||
+                        (found != 0 && (runsIntoDelimiter(text, delimiter) ||
                                         text.find(qualifier) != std::string_view::npos ||
                                         mvb::scan::holdsLineBreak(text)));
     if (!needed) [[likely]] {
@@ -289,6 +303,8 @@ void DTS_TxtDelimDest::checkUnqualified(std::string_view text, int field,
     const char* what = mvb::scan::holdsLineBreak(text) ? "a line break"
                        : text.find(settings_.delimiter.view()) != std::string_view::npos
                            ? "the delimiter"
+                       : runsIntoDelimiter(text, settings_.delimiter.view())
+                           ? "the delimiter's first bytes at its end"
                            : nullptr;
     if (what == nullptr) return;
     warnings_.broken(core_.rowCount(), field, item.name.view(), text, what,
