@@ -59,6 +59,23 @@ bool eachFieldOfLine(int count, const int* starts, const int* widths, size_t lin
     return true;
 }
 
+/// True when the first code units of `bytes` (up to 64 bytes) are all characters from U+0001
+/// to U+00FF in `wide`, a UTF-16 or UTF-32 encoding: the NULs of wide text, not of records
+/// padded with NULs, which break that pattern.
+bool wideTextOfLowCharacters(const char* bytes, size_t size, const EncodingInfo& wide) noexcept {
+    const auto unit = static_cast<size_t>(wide.unitBytes);
+    const size_t end = std::min<size_t>(size, 64) / unit * unit;
+    const size_t low = wide.bigEndian ? unit - 1 : 0;
+    for (size_t at = 0; at < end; at += unit) {
+        for (size_t i = 0; i < unit; ++i) {
+            if ((bytes[at + i] != 0) != (i == low)) {
+                return false;
+            }
+        }
+    }
+    return end >= 2 * unit;
+}
+
 }  // namespace
 
 TextReader::TextReader(int fd, std::string path, uint32_t flags, const FileTuning& tuning)
@@ -116,6 +133,16 @@ bool TextReader::start(const EncodingInfo* configured) {
             return false;
         }
         pos_ = marked->bom.size();
+    } else if (configured == nullptr && marked == nullptr && !replaceNuls_) {
+        // Read as UTF-8 for want of an encoding, text of two or four bytes a character would
+        // give rows of NULs and fragments: say what it looks like and how to read it.
+        const EncodingInfo* looks = encodingFromNulPattern(buffer_.get(), end_);
+        if (!looks->isUtf8() && wideTextOfLowCharacters(buffer_.get(), end_, *looks)) {
+            fail("file \"" + path_ + "\" starts with the NUL bytes of " + looks->name +
+                 " text without a byte-order mark, but is read as UTF-8: set ENCODING " +
+                 std::to_string(looks->number) + " (or BYTE_ORDER_MARK true, which finds it)");
+            return false;
+        }
     }
     encoding_ = chosen;
     utf8_ = chosen->isUtf8();

@@ -200,6 +200,36 @@ TEST(ByteOrderMark, DetectionReadsUtf16And32WithoutAMarkByTheirNuls) {
     }
 }
 
+TEST(ByteOrderMark, WideTextReadAsUtf8ForWantOfAnEncodingSaysWhatToSet) {
+    TempDir dir;
+    struct Case {
+        std::string bytes;
+        uint32_t flags;
+        const char* expected;  ///< in the error; null: the open works
+    };
+    const Case cases[] = {
+        {std::string("a\0b\0,\0c\0\n\0", 10), 0, "UTF-16LE text without a byte-order mark"},
+        {std::string("\0a\0b\0\n", 6), 0, "set ENCODING 1201"},
+        {std::string("a\0\0\0b\0\0\0\n\0\0\0", 12), 0, "set ENCODING 12000"},
+        // NULs that pad records, or that the reader is told to make blanks, are no such text.
+        {std::string("A\0\0\0B\0\n", 7), 0, nullptr},
+        {std::string("a\0b\0\n\0", 6), MVB_FLAG_REPLACE_NULS, nullptr},
+    };
+    const std::string path = (dir.path() / "wide.csv").string();
+    for (const Case& c : cases) {
+        writeBytes(path, c.bytes);
+        MvbString error;
+        MvbTxtFile* file = mvbTxtFileOpen(path.c_str(), MVB_OPEN_READ, -1, c.flags, error);
+        if (c.expected == nullptr) {
+            EXPECT_NE(file, nullptr) << error.view();
+            if (file != nullptr) file->close();
+            continue;
+        }
+        EXPECT_EQ(file, nullptr);
+        EXPECT_NE(std::string(error.view()).find(c.expected), std::string::npos) << error.view();
+    }
+}
+
 TEST(ByteOrderMark, DetectionWithoutAMarkFallsBackToUtf8) {
     MvbTxtFile* file = openWith(kFixtures + "utf8.csv", MVB_OPEN_READ, -1, MVB_FLAG_READ_BOM);
     ASSERT_NE(file, nullptr);
