@@ -618,6 +618,9 @@ bool mvs_record_continues(const char* line, int lineBytes, bool insideQuotes, in
     }
     const bool escapes = (flags & MVS_PARSE_UNESCAPE) != 0;
     const bool keepBlanks = (flags & MVS_PARSE_KEEP_BLANKS) != 0;
+    if (!keepBlanks && q.size == 1 && settings.isBlank(q.bytes[0])) {
+        return false;  // a quote that is a blank is trimmed with the blanks: it never opens
+    }
     if (q.size == 1 && d.size == 1 && !escapes) {
         return endsInsideQuotes(p, end, insideQuotes, d.bytes[0], q.bytes[0], keepBlanks,
                                 settings.blank1, settings.blank2);

@@ -220,6 +220,14 @@ TEST(DelimitedSource, QuotedLineEndsJoinRecordsAndMessagesCountRowsAndLines) {
                   "open.csv\" ends inside a quoted value: the record that starts at line 2"),
               std::string::npos)
         << open.errors()[0];
+
+    // A quote that is a blank is trimmed with the blanks, so it joins no lines either.
+    srctest::writeFile(dir.file("blank.csv"), "a, ,b\nc,d,e\n");
+    const auto blank = readSource(
+        kSource,
+        properties("blank.csv", stringFields(3), {{"QUOTE", " "}, {"NEWLINES_IN_VALUES", true}}),
+        dir.path());
+    EXPECT_EQ(blank.texts(), (Rows{{"a", "", "b"}, {"c", "d", "e"}}));
 }
 
 TEST(DelimitedSource, AQuotedLineEndIsOneLineInTheLineNumbersOfLaterMessages) {
