@@ -1,6 +1,8 @@
 #include "field_name_check.h"
 
 #include <algorithm>
+#include <string_view>
+#include <unordered_map>
 
 #include "step/host.h"
 #include "texthost/closest_name.h"
@@ -85,6 +87,24 @@ std::string unknownInputField(const JobDefinition& job, const Pipeline& pipeline
                 return text;
             }
         }
+    }
+    return {};
+}
+
+std::string sharedOutputName(const StepOutputItems* items, const std::string& stepName,
+                             const std::string& stepType) {
+    if (items == nullptr) return {};
+    std::unordered_map<std::string_view, int> seen;
+    for (int i = 0; i < items->count; ++i) {
+        const std::string_view name = items->items[i].name.view();
+        if (name.empty()) continue;
+        const auto [first, added] = seen.emplace(name, i);
+        if (added) continue;
+        return stepLabel(stepName, stepType, StepWord::Capital) + " names two of its fields " +
+               std::string(name) + " (fields " + std::to_string(first->second + 1) + " and " +
+               std::to_string(i + 1) +
+               "), and the steps after it would find only the first: give each field its own "
+               "name (the NAMEs of FIELDS and FILENAME_FIELD)";
     }
     return {};
 }

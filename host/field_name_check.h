@@ -15,4 +15,10 @@ namespace texthost {
 std::string unknownInputField(const JobDefinition& job, const Pipeline& pipeline,
                               const RunOptions& options);
 
+/// When two fields of `items` (a step's output) share a name, which a later step could never
+/// tell apart (it finds the first): a message naming the step, the name and both positions.
+/// Empty when each name is unique; unnamed fields are not looked at.
+std::string sharedOutputName(const StepOutputItems* items, const std::string& stepName,
+                             const std::string& stepType);
+
 }  // namespace texthost

@@ -5,6 +5,7 @@
 #include <memory>
 #include <thread>
 
+#include "field_name_check.h"
 #include "pipeline_impl.h"
 #include "texthost/closest_name.h"
 
@@ -122,6 +123,9 @@ bool Pipeline::prepareAndStart() {
             d.endCode = 2;
             return false;
         }
+        const std::string shared =
+            sharedOutputName(step->outputItems(), step->name(), step->typeId());
+        if (!shared.empty()) throw JobError(shared);
     }
     d.running = true;
     for (auto& step : d.steps) {

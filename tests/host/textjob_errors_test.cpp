@@ -101,6 +101,13 @@ INSTANTIATE_TEST_SUITE_P(
                   2,
                   {"FIELDS row 1: FIELDNAME idd is not a field of its input; did you mean id?"},
                   "-"},
+        ErrorCase{"FILENAME_FIELD named as a field of FIELDS",
+                  {"run", "@job.json", "--set", "in.FILENAME_FIELD=name"},
+                  jobWith(kFields),
+                  2,
+                  {"error: Step \"in\" (SOURCE_DELIMTEXT) names two of its fields name (fields 2 "
+                   "and 3)"},
+                  "-"},
         ErrorCase{"DELIMITER tab through --set",
                   {"run", "-q", "@job.json", "--set", "out.DELIMITER=tab"},
                   jobWith(kFields),
