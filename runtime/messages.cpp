@@ -27,8 +27,8 @@ constexpr CatalogueEntry kCatalogue[] = {
      "datetime, date_mdy, date_dmy or date_ymd (also accepted: bool, int, long, bigint, float, "
      "double, number, numeric, decimal, text, char, varchar)."},
     {270,
-     "MAX_OUTPUT_ROWS is not an integer: give the largest number of rows to read, or 0 for no "
-     "limit."},
+     "MAX_OUTPUT_ROWS is not an integer from -2147483648 to 2147483647: give the largest "
+     "number of rows to read, or 0 for no limit."},
     {304, "FILENAME is empty: set the file to write."},
     {311, "FIELDNAME \"%s\" is not one of the input fields."},
     {315, "The step has no input fields: connect a step that feeds it rows."},
@@ -37,13 +37,14 @@ constexpr CatalogueEntry kCatalogue[] = {
      "No input fields are connected and FIELDS is empty: connect a step that feeds this one, or "
      "list the fields to write in FIELDS."},
     {721,
-     "The length (MAX_LENGTH, LENGTH or WIDTH) of field \"%s\" is not a valid whole number; a "
-     "LENGTH must be at least 1."},
+     "The length (MAX_LENGTH, LENGTH or WIDTH) of field \"%s\" is not a whole number up to "
+     "2147483647; a LENGTH must be at least 1."},
     {722,
      "MAX_LENGTH of string field \"%s\" is below 1: give the largest number of characters the "
      "field holds."},
     {723,
-     "SKIPROWS is not an integer: give the number of lines to skip at the start of each file."},
+     "SKIPROWS is not an integer from -2147483648 to 2147483647: give the number of lines to "
+     "skip at the start of each file."},
     {724, "PRESERVE_WHITESPACE is not a boolean: use true or false."},
     {725, "UNESCAPE_BACKSLASH is not a boolean: use true or false."},
     {726, "FILENAME is empty: set the file to read."},
@@ -52,15 +53,17 @@ constexpr CatalogueEntry kCatalogue[] = {
     {734,
      "START_POS of a field in FIELDS is not a whole number of at least 1 (the first "
      "position is 1)."},
-    {735, "RECORDWIDTH is not an integer: give the width of one record in bytes."},
+    {735,
+     "RECORDWIDTH is not an integer from -2147483648 to 2147483647: give the width of one "
+     "record in bytes."},
     {736, "CRLF_TERMINATE is not a boolean: use true (one record per line) or false."},
     {737, "RECORDWIDTH is 0: give the width of one record in bytes."},
     {738,
      "RECORDWIDTH is smaller than the end of the last field (START_POS + LENGTH - 1): widen the "
      "record or move the fields."},
     {739,
-     "MAX_OUTPUT_ROWS is not an integer: give the largest number of records to read, or 0 for "
-     "no limit."},
+     "MAX_OUTPUT_ROWS is not an integer from -2147483648 to 2147483647: give the largest "
+     "number of records to read, or 0 for no limit."},
     {800,
      "Field \"%s\" starts at START_POS %s, inside the record part that the fields before it "
      "cover: list FIELDS in record order, without overlaps."},
