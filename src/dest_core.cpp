@@ -1,7 +1,10 @@
 #include "dest_core.h"
 
+#include <sys/stat.h>
+
 #include <cinttypes>
 #include <cstdio>
+#include <string>
 #include <string_view>
 #include <unordered_map>
 
@@ -63,10 +66,23 @@ void TextDestination::finishStep() {
             describeRun(text, sizeof text);
             host()->reportInfo(MvbString(text, false), true);
             host()->reportInfo(fileName(), false);
+            warnOfEarlierFile();
         }
     }
     abandonOthers();
     warnings_.reportSummary(true);
+}
+
+void TextDestination::warnOfEarlierFile() {
+    const std::string_view name = fileName().view();
+    struct stat info {};
+    if (appends() || core_.rowCount() != 0 || name == "-" ||
+        ::stat(std::string(name).c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+        return;
+    }
+    const std::string text = "No rows came, so " + std::string(name) +
+                             " was not written: it still holds what was there before this run";
+    host()->getLog()->logMessage(1, MvbString(text));
 }
 
 void TextDestination::keepPartial() {

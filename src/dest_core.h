@@ -145,6 +145,8 @@ class TextDestination : public TextStep {
     virtual void describeRun(char* text, size_t size) const = 0;
     /// The file the run writes (FILENAME).
     virtual const MvbString& fileName() const noexcept = 0;
+    /// The run adds to the end of the file (APPEND) rather than replacing it.
+    virtual bool appends() const noexcept { return false; }
 
     /// MVB_FLAG_REPLACE_AT_END unless the file is appended to or written in place.
     static uint32_t replaceFlag(bool append, bool inPlace) noexcept;
@@ -159,6 +161,9 @@ class TextDestination : public TextStep {
     int endOfData();
     /// Ends a file the run did not complete and says what was kept.
     void keepPartial();
+    /// After a run that got no rows, so wrote no file: warns when a file of that name is there,
+    /// which a reader would otherwise take for this run's output.
+    void warnOfEarlierFile();
 
     bool ended_ = false;  ///< the data ended and the file (if any) was completed
 };

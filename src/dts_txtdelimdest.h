@@ -42,6 +42,7 @@ class DTS_TxtDelimDest final : public TextDestination {
     bool writeRowAs(const StepOutputItems* items);
     void describeRun(char* text, size_t size) const override;
     const MvbString& fileName() const noexcept override { return settings_.fileName; }
+    bool appends() const noexcept override { return settings_.append; }
     /// Opens the file for writing (with `probe`, only proves it can be) and writes the header
     /// line when asked for. False after reporting the failure.
     bool openFile(bool probe);

@@ -33,6 +33,7 @@ class DTS_TxtFixedDest final : public TextDestination {
     bool writeRow(const StepOutputItems* items) override;
     void describeRun(char* text, size_t size) const override;
     const MvbString& fileName() const noexcept override { return settings_.fileName; }
+    bool appends() const noexcept override { return settings_.append; }
     /// Reads each FIELDS row's WIDTH; false after reporting the first that is unusable.
     bool readWidths();
     bool openFile(bool probe);

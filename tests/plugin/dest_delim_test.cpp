@@ -294,6 +294,20 @@ TEST(DelimDest, RunWithoutRowsCreatesNoFile) {
     EXPECT_FALSE(run.created);
     EXPECT_EQ(run.report.infos(),
               std::vector<std::string>{"Wrote 0 rows to text file " + dir.file("out.csv")});
+    EXPECT_TRUE(run.report.warnings().empty());
+
+    // A file an earlier run wrote is left as it is, and the run says so; one appended to is not
+    // said to hold anything else.
+    testfiles::writeFile(dir.file("out.csv"), "old\n");
+    for (const bool append : {false, true}) {
+        const Outcome again = runDelim(dir, {{{"a", mvbTypeString}}, {}},
+                                       {{"FIELDS", fieldsTable({{"a", "A"}})}, {"APPEND", append}});
+        EXPECT_EQ(again.output, "old\n");
+        const std::vector<std::string> warned{
+            "No rows came, so " + dir.file("out.csv") +
+            " was not written: it still holds what was there before this run"};
+        EXPECT_EQ(again.report.warnings(), append ? std::vector<std::string>{} : warned);
+    }
 }
 
 TEST(DelimDest, UnboundFieldIsAnEmptyField) {
