@@ -16,6 +16,7 @@ bool TextDestination::beginRun(std::source_location where) {
     warnings_.begin(host(), messages().sourceFile(), core_.fieldCount());
     writeFailed_ = false;
     ended_ = false;
+    wroteFile_ = false;
     file_.discard();
     if (host()->getInputItems(0, true) != nullptr) return true;
     fail(StepMessageId(315, where));
@@ -49,6 +50,7 @@ int TextDestination::endOfData() {
         return 2;
     }
     // The file must be complete (and in its place) before the run may say it was written.
+    wroteFile_ = file_.isOpen();
     if (file_.isOpen() && !(writeEnd() && file_.commit(host()))) {
         writeFailed_ = true;
         return 2;
@@ -76,8 +78,8 @@ void TextDestination::finishStep() {
 void TextDestination::warnOfEarlierFile() {
     const std::string_view name = fileName().view();
     struct stat info {};
-    if (appends() || core_.rowCount() != 0 || name == "-" ||
-        ::stat(std::string(name).c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+    if (wroteFile_ || appends() || name == "-" || ::stat(std::string(name).c_str(), &info) != 0 ||
+        !S_ISREG(info.st_mode)) {
         return;
     }
     const std::string text = "No rows came, so " + std::string(name) +
