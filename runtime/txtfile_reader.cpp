@@ -59,10 +59,11 @@ bool eachFieldOfLine(int count, const int* starts, const int* widths, size_t lin
     return true;
 }
 
-/// True when the first code units of `bytes` (up to 64 bytes) are all characters from U+0001
-/// to U+00FF in `wide`, a UTF-16 or UTF-32 encoding: the NULs of wide text, not of records
-/// padded with NULs, which break that pattern.
-bool wideTextOfLowCharacters(const char* bytes, size_t size, const EncodingInfo& wide) noexcept {
+/// True when the first code units of `bytes` (up to 64 bytes, at least `fewest` units) are all
+/// characters from U+0001 to U+00FF in `wide`, a UTF-16 or UTF-32 encoding: the NULs of wide
+/// text, not of records padded with NULs, which break that pattern.
+bool wideTextOfLowCharacters(const char* bytes, size_t size, const EncodingInfo& wide,
+                             size_t fewest) noexcept {
     const auto unit = static_cast<size_t>(wide.unitBytes);
     const size_t end = std::min<size_t>(size, 64) / unit * unit;
     const size_t low = wide.bigEndian ? unit - 1 : 0;
@@ -73,7 +74,7 @@ bool wideTextOfLowCharacters(const char* bytes, size_t size, const EncodingInfo&
             }
         }
     }
-    return end >= 2 * unit;
+    return end >= fewest * unit;
 }
 
 }  // namespace
@@ -123,7 +124,13 @@ bool TextReader::start(const EncodingInfo* configured) {
         chosen = marked;
         pos_ = marked->bom.size();
     } else if (honourBom_ && configured == nullptr) {
-        chosen = encodingFromNulPattern(buffer_.get(), end_);
+        // The NULs of wide text, over as many characters as were read (NULs that are data, as
+        // REPLACE_NULLS says they are, or that pad records, are no such text).
+        const EncodingInfo* looks = encodingFromNulPattern(buffer_.get(), end_);
+        if (!looks->isUtf8() && !replaceNuls_ &&
+            wideTextOfLowCharacters(buffer_.get(), end_, *looks, 1)) {
+            chosen = looks;
+        }
     } else if (chosen->isUtf8() && marked != nullptr) {
         // A UTF-8 mark is never text of a UTF-8 file; another mark means the wrong encoding.
         if (!marked->isUtf8()) {
@@ -137,7 +144,7 @@ bool TextReader::start(const EncodingInfo* configured) {
         // Read as UTF-8 for want of an encoding, text of two or four bytes a character would
         // give rows of NULs and fragments: say what it looks like and how to read it.
         const EncodingInfo* looks = encodingFromNulPattern(buffer_.get(), end_);
-        if (!looks->isUtf8() && wideTextOfLowCharacters(buffer_.get(), end_, *looks)) {
+        if (!looks->isUtf8() && wideTextOfLowCharacters(buffer_.get(), end_, *looks, 2)) {
             fail("file \"" + path_ + "\" starts with the NUL bytes of " + looks->name +
                  " text without a byte-order mark, but is read as UTF-8: set ENCODING " +
                  std::to_string(looks->number) + " (or BYTE_ORDER_MARK true, which finds it)");

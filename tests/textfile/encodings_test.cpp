@@ -198,6 +198,20 @@ TEST(ByteOrderMark, DetectionReadsUtf16And32WithoutAMarkByTheirNuls) {
             EXPECT_EQ(readAllLines(file), std::vector<std::string>{"ab"}) << c.encoding;
         }
     }
+    // NULs that pad records break the pattern past the first characters, and NULs read as
+    // blanks are data: neither file is wide text.
+    const std::pair<std::string, uint32_t> notWide[] = {
+        {std::string("A\0B\0CDEF\nGHIJKLMN\n", 18), 0},
+        {std::string("a\0b\0\n\0", 6), MVB_FLAG_REPLACE_NULS},
+    };
+    for (const auto& [bytes, flags] : notWide) {
+        const std::string path = (dir.path() / "padded.txt").string();
+        writeBytes(path, bytes);
+        MvbTxtFile* file = openWith(path, MVB_OPEN_READ, -1, MVB_FLAG_READ_BOM | flags);
+        ASSERT_NE(file, nullptr);
+        FileCloser closer{file};
+        EXPECT_EQ(file->getEncoding(), 65001) << flags;
+    }
 }
 
 TEST(ByteOrderMark, WideTextReadAsUtf8ForWantOfAnEncodingSaysWhatToSet) {
