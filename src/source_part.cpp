@@ -76,6 +76,12 @@ bool reportFailure(MvbTxtFile* file, StepHost* host) {
 bool readSourcePart(SourceFileSet& files, const RecordLayout& layout, StepHost* host,
                     PartReading* reading) {
     *reading = PartReading{};
+    if (layout.headRecords < 0 && layout.recordWidth == 0) {
+        // As the step was asked, but hardly as meant: say why no row will come.
+        host->getLog()->logMessage(
+            1, MvbString("SKIPROWS is negative, so every line of every file is skipped and the "
+                         "step gives no rows; give the number of head lines to skip, 0 or more"));
+    }
     const SourcePart part = sourcePartOf(host);
     MvbTxtFile* file = files.file();
     if (!part.split() || files.isFileSet() || file == nullptr) return true;

@@ -192,6 +192,18 @@ TEST(DelimitedSource, WarnsAboutMissingFieldsUpToTheLimit) {
     EXPECT_EQ(warnings[999], "Max warning count reached");
 }
 
+TEST(DelimitedSource, NegativeSkipRowsSkipsEveryLineAndSaysSo) {
+    TempDir dir;
+    srctest::writeFile(dir.file("in.csv"), "a\nb\n");
+    const auto read =
+        readSource(kSource, properties("in.csv", stringFields(1), {{"SKIPROWS", -1}}), dir.path());
+    EXPECT_TRUE(read.rows.empty());
+    ASSERT_EQ(read.warnings().size(), 1u);
+    EXPECT_NE(
+        read.warnings()[0].find("SKIPROWS is negative, so every line of every file is skipped"),
+        std::string::npos);
+}
+
 TEST(DelimitedSource, QuotedLineEndsJoinRecordsAndMessagesCountRowsAndLines) {
     TempDir dir;
     // Skipped head lines stay physical lines even where a quote opens; rows count records.
