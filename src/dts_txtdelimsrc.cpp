@@ -208,7 +208,7 @@ bool DTS_TxtDelimSrc::startStep() {
     delimiter_ = characterText(settings_.delimiterCode);
     quoteLead_ = quote_.empty() ? '\0' : quote_[0];
     const RecordLayout layout{settings_.newlinesInValues ? &quoting_ : nullptr, 0,
-                              settings_.skipRows};
+                              settings_.skipRows, settings_.maxOutputRows};
     PartReading part;
     if (!readSourcePart(files_, layout, host(), &part)) return false;
     rowsToSkip_ = part.skipsHead ? settings_.skipRows : 0;

@@ -188,7 +188,7 @@ bool DTS_TxtFixedSrc::startStep() {
     }
     if (!openSourceFiles(files_, settings_, messages())) return false;
     const RecordLayout layout{nullptr, settings_.lineMode ? 0 : settings_.recordWidth,
-                              settings_.skipRows};
+                              settings_.skipRows, settings_.maxOutputRows};
     PartReading part;
     if (!readSourcePart(files_, layout, host(), &part)) return false;
     // A part of a job may have been dealt no file, or none of its one file.

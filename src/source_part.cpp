@@ -83,6 +83,15 @@ bool readSourcePart(SourceFileSet& files, const RecordLayout& layout, StepHost* 
                          "step gives no rows; give the number of head lines to skip, 0 or more"));
     }
     const SourcePart part = sourcePartOf(host);
+    if (part.split() && layout.rowLimit > 0) {
+        // Each part counts its own rows: the parts joined are not the whole run's first rows.
+        host->getLog()->logMessage(
+            1, MvbString("MAX_OUTPUT_ROWS " + std::to_string(layout.rowLimit) +
+                         " counts the rows of this part only, so the parts joined may hold up "
+                         "to " +
+                         std::to_string(part.count) +
+                         " times as many; run the job whole to get the first rows of the data"));
+    }
     MvbTxtFile* file = files.file();
     if (!part.split() || files.isFileSet() || file == nullptr) return true;
 

@@ -11,6 +11,7 @@ struct RecordLayout {
     const MvbRecordQuoting* quoting = nullptr;
     int recordWidth = 0;  ///< records of this many bytes; 0 for lines
     int headRecords = 0;  ///< SKIPROWS: head records (physical lines) before the first record
+    int rowLimit = 0;     ///< MAX_OUTPUT_ROWS: the most rows a run gives; 0 or less: no limit
 };
 
 /// What a source reads of its one file in a run of one part of a job.

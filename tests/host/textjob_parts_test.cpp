@@ -214,6 +214,12 @@ TEST_F(PartsTest, WhatCannotBeSplitIsReadWholeByPartZero) {
     EXPECT_EQ(partFile(1, 2), "");
     ASSERT_EQ(textjob("run job.json", "TEXTJOB_PART=0/2"), 0) << read("stderr.txt");
     EXPECT_TRUE(partFile(0, 2) == whole);
+
+    // A row limit counts each part's rows, which joined are not the whole run's first rows.
+    ASSERT_EQ(textjob("run job.json --part 0/2 --set in.MAX_OUTPUT_ROWS=5"), 0);
+    EXPECT_NE(read("stderr.txt").find("MAX_OUTPUT_ROWS 5 counts the rows of this part only"),
+              std::string::npos)
+        << read("stderr.txt");
 }
 
 TEST_F(PartsTest, BadPartsAndReportsAreRefused) {
