@@ -1,6 +1,7 @@
 #include "infer_fixed_columns.h"
 
 #include <algorithm>
+#include <string_view>
 
 #include "infer_encoding.h"
 #include "mvb/charset.h"
@@ -19,8 +20,10 @@ bool isBlank(int code) {
 bool isDigitCode(int code) {
     return code >= '0' && code <= '9';
 }
+/// Of a number, or of a time of day ("17:08:23" is one value, not text and then 23).
 bool isNumberCode(int code) {
-    return isDigitCode(code) || code == '.' || code == ',' || code == '-' || code == '+';
+    return isDigitCode(code) || code == '.' || code == ',' || code == '-' || code == '+' ||
+           code == ':';
 }
 
 /// A line of dashes or equals signs in runs, such as sits under a header.
@@ -112,13 +115,48 @@ size_t numbersAfterText(const std::vector<PlacedLine>& lines, size_t first, size
     return someText && textEnd <= widest && widest > from ? widest : 0;
 }
 
+/// The character of `line` at byte position `at`; -1 past its end.
+int codeAt(const PlacedLine& line, size_t at) {
+    const size_t k = charsIn(line, at, at + 1).first;
+    return k < line.chars.size() && line.chars[k].filePos == at ? line.chars[k].code : -1;
+}
+
+/// Whether the characters of `line` from `at` on have the shape of `shape`, in which 9 stands
+/// for a digit and any other character for itself.
+bool shapedAs(const PlacedLine& line, size_t at, std::string_view shape) {
+    for (size_t i = 0; i < shape.size(); ++i) {
+        const int code = codeAt(line, at + i);
+        if (shape[i] == '9' ? !isDigitCode(code) : code != shape[i]) return false;
+    }
+    return true;
+}
+
+/// Whether the blank before `start` only parts a date from its time of day on every line from
+/// `first` on that has text there ("2024-02-29 13:00"): one value, not two columns.
+bool partsDateFromTime(const std::vector<PlacedLine>& lines, size_t first, size_t start) {
+    constexpr std::string_view kDate = "9999-99-99";
+    if (start < kDate.size() + 1) return false;
+    bool some = false;
+    for (size_t i = first; i < lines.size(); ++i) {
+        const PlacedLine& line = lines[i];
+        if (line.width <= start || isBlank(codeAt(line, start))) continue;
+        if (!shapedAs(line, start - kDate.size() - 1, kDate) || !shapedAs(line, start, "99:99"))
+            return false;
+        some = true;
+    }
+    return some;
+}
+
 /// Column starts from the lines from `from` on: the first text after positions blank on every
-/// line, and right-aligned numbers after text.
+/// line (but the blank in a date and time), and right-aligned numbers after text.
 std::vector<size_t> blankStarts(const std::vector<PlacedLine>& lines, size_t from) {
     const std::vector<bool> text = textPositions(lines, from);
     std::vector<size_t> starts;
     for (size_t b = 0; b < text.size(); ++b) {
-        if (text[b] && (b == 0 || !text[b - 1])) starts.push_back(b);
+        if (text[b] && (b == 0 || !text[b - 1]) &&
+            (b < 2 || !text[b - 2] || !partsDateFromTime(lines, from + 1, b))) {
+            starts.push_back(b);
+        }
     }
     if (starts.empty()) return starts;
     starts[0] = 0;
@@ -128,7 +166,7 @@ std::vector<size_t> blankStarts(const std::vector<PlacedLine>& lines, size_t fro
         split.push_back(starts[k]);
         const size_t to = k + 1 < starts.size() ? starts[k + 1] : text.size();
         const size_t at = numbersAfterText(lines, from + 1, starts[k], to);
-        if (at == 0) continue;
+        if (at == 0 || partsDateFromTime(lines, from + 1, at)) continue;
         // Not through a header name: the first line has a blank there or before it, or a
         // number begins there too.
         const PlacedLine& head = lines[from];

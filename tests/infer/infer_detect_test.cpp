@@ -773,6 +773,12 @@ TEST(InferDetect, FixedWidthColumnsAtSharedBlanksAndDigitChanges) {
          "Zo\xC3\xAB 12.50\nAnna 3.25 \nBo   1.75 \n",
          {"column_1:string:1:5", "column_2:string:6:5"},
          0},
+        // The blank between a date and its time of day, on every line, parts no columns, nor
+        // do the digits after a time's last colon begin right-aligned numbers.
+        {"dates_with_times",
+         "1 2024-02-29 13:00:00 x\n2 2024-03-01 07:15:09 y\n3 2024-03-02 23:59:58 z\n",
+         {"column_1:integer:1:2", "column_2:date:3:20", "column_3:string:23:1"},
+         0},
         // Right-aligned numbers right after left-aligned text begin where the widest begins.
         {"right_aligned_numbers_after_text",
          "NAME      QTY\nAlexandria 12\nBob       123\nCy          5\n",
