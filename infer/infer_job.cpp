@@ -90,7 +90,12 @@ class JobWriter {
 };
 
 Json step(const char* type, const char* name, Json properties) {
-    return Json{{"type", type}, {"name", name}, {"properties", std::move(properties)}};
+    // Members set one by one: a brace list would copy the properties (and so every field).
+    Json step = Json::object();
+    step["type"] = type;
+    step["name"] = name;
+    step["properties"] = std::move(properties);
+    return step;
 }
 
 Json source(const FileLayout& layout, const std::string& jobFolder) {
@@ -184,9 +189,12 @@ std::string columnText(const ColumnLayout& c, bool fixedWidth) {
 
 nlohmann::ordered_json jobOf(const FileLayout& layout, Target target,
                              const std::string& jobFolder) {
-    Json steps = Json::array({source(layout, jobFolder)});
+    Json steps = Json::array();
+    steps.push_back(source(layout, jobFolder));
     if (target != Target::None) steps.push_back(destination(layout, target));
-    return Json{{"steps", std::move(steps)}};
+    Json job = Json::object();
+    job["steps"] = std::move(steps);
+    return job;
 }
 
 std::string jobText(const nlohmann::ordered_json& job) {

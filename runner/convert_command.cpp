@@ -103,7 +103,6 @@ bool saveJob(Json job, const std::string& path) {
 
 int convertCommand(const CommandLine& line) {
     const ConvertRequest& request = line.convert;
-    Json job;
     try {
         if (request.input != "-" && request.output != "-" &&
             sameFile(request.input, request.output)) {
@@ -113,24 +112,29 @@ int convertCommand(const CommandLine& line) {
         const std::string kind = outputKind(request);
         SpooledInput spool;
         const std::string& read = request.input == "-" ? spool.fill() : request.input;
-        InferredJob inferred;
-        try {
-            inferred = inferJob(read, {request.types, request.headerLine, request.noHeader,
-                                       readsFixedWidth(request), request.inputEncoding,
-                                       kind == "tsv" ? "csv" : kind});
-        } catch (const std::runtime_error& e) {
-            std::fprintf(stderr, "error: %s: %s\n", request.input.c_str(), e.what());
-            return kExitStepFailed;
+        texthost::JobDefinition definition;
+        {
+            // What detection found, and the job as JSON, are let go before the run: the run
+            // needs only its definition (a file of many columns has large ones).
+            InferredJob inferred;
+            try {
+                inferred = inferJob(read, {request.types, request.headerLine, request.noHeader,
+                                           readsFixedWidth(request), request.inputEncoding,
+                                           kind == "tsv" ? "csv" : kind});
+            } catch (const std::runtime_error& e) {
+                std::fprintf(stderr, "error: %s: %s\n", request.input.c_str(), e.what());
+                return kExitStepFailed;
+            }
+            if (!line.quiet) std::fputs(inferred.report.c_str(), stderr);
+            Json job = convertJob(inferred.job, request, kind, destinationFeatures(line));
+            inferred = InferredJob{};
+            if (!request.saveJob.empty()) {
+                Json saved = job;
+                saved["steps"][0]["properties"]["FILENAME"] = request.input;
+                if (!saveJob(std::move(saved), request.saveJob)) return kExitStepFailed;
+            }
+            definition = texthost::parseJobText(job.dump(), fs::current_path().string());
         }
-        if (!line.quiet) std::fputs(inferred.report.c_str(), stderr);
-        job = convertJob(inferred.job, request, kind, destinationFeatures(line));
-        if (!request.saveJob.empty()) {
-            Json saved = job;
-            saved["steps"][0]["properties"]["FILENAME"] = request.input;
-            if (!saveJob(std::move(saved), request.saveJob)) return kExitStepFailed;
-        }
-        texthost::JobDefinition definition =
-            texthost::parseJobText(job.dump(), fs::current_path().string());
         return runParsedJob(definition, line);
     } catch (const ConvertError& e) {
         std::fprintf(stderr, "error: %s\n", e.what());
