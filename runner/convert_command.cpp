@@ -1,5 +1,6 @@
 #include "convert_command.h"
 
+#include <poll.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -12,15 +13,20 @@
 #include "convert_infer.h"
 #include "convert_job.h"
 #include "exit_status.h"
+#include "interrupt.h"
 #include "job_schema.h"
 #include "run_command.h"
 #include "texthost/describe.h"
+#include "texthost/run.h"
 
 namespace textjob {
 namespace {
 
 namespace fs = std::filesystem;
 using Json = nlohmann::ordered_json;
+
+/// A stop asked for (Ctrl-C, SIGTERM, SIGHUP) before the run began: nothing was written.
+struct StoppedBeforeTheRun {};
 
 /// Standard input copied to a file of its own, so that detection and the run can both read
 /// it; removed when done.
@@ -34,7 +40,9 @@ class SpooledInput {
         if (!path_.empty()) fs::remove(path_, ignored);
     }
 
-    /// Copies standard input; throws ConvertError when it cannot.
+    /// Copies standard input; throws ConvertError when it cannot, StoppedBeforeTheRun when a
+    /// stop comes first (a pipe or a terminal may hold back its end for as long as it likes,
+    /// so the copy waits for data a while at a time and looks for a stop in between).
     const std::string& fill() {
         std::string name = (fs::temp_directory_path() / "textjob-convert-XXXXXX").string();
         const int fd = mkstemp(name.data());
@@ -44,6 +52,13 @@ class SpooledInput {
         static constexpr size_t kChunk = size_t{1} << 20;
         std::vector<char> buffer(kChunk);
         for (;;) {
+            if (texthost::stopRequested()) {
+                ::close(fd);
+                throw StoppedBeforeTheRun{};
+            }
+            pollfd input{STDIN_FILENO, POLLIN, 0};
+            const int ready = ::poll(&input, 1, 100);
+            if (ready == 0 || (ready < 0 && errno == EINTR)) continue;
             const ssize_t got = ::read(STDIN_FILENO, buffer.data(), buffer.size());
             if (got == 0) break;
             if (got < 0 && errno == EINTR) continue;
@@ -63,6 +78,15 @@ class SpooledInput {
 bool sameFile(const std::string& a, const std::string& b) {
     std::error_code error;
     return fs::equivalent(a, b, error);
+}
+
+/// Whether `a` and `b` name one file, `b` perhaps not made yet.
+bool samePlace(const std::string& a, const std::string& b) {
+    if (sameFile(a, b)) return true;
+    std::error_code error;
+    const fs::path x = fs::weakly_canonical(fs::absolute(a), error);
+    const fs::path y = fs::weakly_canonical(fs::absolute(b), error);
+    return !error && x == y;
 }
 
 /// What the installed destination steps can do beyond the oldest version.
@@ -109,6 +133,17 @@ int convertCommand(const CommandLine& line) {
             throw ConvertError("the output " + request.output +
                                " is the input: write the conversion to another file");
         }
+        // The job is saved before anything is read: in place of the input or the output, it
+        // would be read as the data, or lost under it.
+        if (!request.saveJob.empty()) {
+            for (const std::string* file : {&request.input, &request.output}) {
+                if (*file != "-" && samePlace(*file, request.saveJob)) {
+                    throw ConvertError("--save-job " + request.saveJob + " is the " +
+                                       (file == &request.input ? "input" : "output") +
+                                       ": save the job to a file of its own");
+                }
+            }
+        }
         const std::string kind = outputKind(request);
         SpooledInput spool;
         const std::string& read = request.input == "-" ? spool.fill() : request.input;
@@ -126,6 +161,7 @@ int convertCommand(const CommandLine& line) {
                 return kExitStepFailed;
             }
             if (!line.quiet) std::fputs(inferred.report.c_str(), stderr);
+            if (texthost::stopRequested()) throw StoppedBeforeTheRun{};
             Json job = convertJob(inferred.job, request, kind, destinationFeatures(line));
             inferred = InferredJob{};
             if (!request.saveJob.empty()) {
@@ -136,6 +172,9 @@ int convertCommand(const CommandLine& line) {
             definition = texthost::parseJobText(job.dump(), fs::current_path().string());
         }
         return runParsedJob(definition, line);
+    } catch (const StoppedBeforeTheRun&) {
+        std::fprintf(stderr, "error: stopped before the conversion began: nothing was written\n");
+        return stoppedExitStatus();
     } catch (const ConvertError& e) {
         std::fprintf(stderr, "error: %s\n", e.what());
         return kExitBadJob;

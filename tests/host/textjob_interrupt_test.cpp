@@ -163,6 +163,28 @@ TEST_F(InterruptTest, AStopEndsASourceThatWaitsOnAPipe) {
     }
 }
 
+TEST_F(InterruptTest, AStopWhileConvertCopiesStandardInputWritesNothing) {
+    // Standard input is a pipe whose writer sent a little and keeps it open.
+    const fs::path pipe = folder / "in.pipe";
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+    const int writer = open(pipe.c_str(), O_RDWR | O_CLOEXEC);
+    ASSERT_GE(writer, 0);
+    ASSERT_EQ(write(writer, "a,b\n1,2\n", 8), 8);
+    testfiles::writeFile((folder / "out.csv").string(), "old\n");
+    ProcessSetup setup;
+    setup.standardInput = pipe.string();
+    TextjobProcess convert({"convert", "-", "out.csv"}, folder, setup);
+    ASSERT_TRUE(convert.started());
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    convert.interrupt();
+    EXPECT_EQ(convert.wait(seconds(10)), 130) << convert.err();
+    EXPECT_NE(convert.err().find("stopped before the conversion began: nothing was written"),
+              std::string::npos)
+        << convert.err();
+    EXPECT_EQ(testfiles::readFile((folder / "out.csv").string()), "old\n");
+    close(writer);
+}
+
 TEST_F(InterruptTest, SecondCtrlCEndsAProgramThatCannotStopAtOnce) {
     // The destination writes into a pipe whose reader never reads: once the pipe is full the
     // write waits, and the steps never get past the row where they stop. A second Ctrl-C, half

@@ -30,7 +30,11 @@ std::string slurp(const fs::path& path) {
 
 TextjobProcess::TextjobProcess(const std::vector<std::string>& args, const fs::path& folder,
                                bool stderrOnTerminal)
-    : TextjobProcess(args, folder, ProcessSetup{stderrOnTerminal}) {}
+    : TextjobProcess(args, folder, [stderrOnTerminal] {
+          ProcessSetup setup;
+          setup.stderrOnTerminal = stderrOnTerminal;
+          return setup;
+      }()) {}
 
 TextjobProcess::TextjobProcess(const std::vector<std::string>& args, const fs::path& folder,
                                const ProcessSetup& setup)
@@ -57,6 +61,10 @@ TextjobProcess::TextjobProcess(const std::vector<std::string>& args, const fs::p
     } else {
         posix_spawn_file_actions_addopen(&files, STDERR_FILENO, (folder / "err").c_str(),
                                          O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    }
+    if (!setup.standardInput.empty()) {
+        posix_spawn_file_actions_addopen(&files, STDIN_FILENO, setup.standardInput.c_str(),
+                                         O_RDONLY, 0);
     }
     int closedPipe[2] = {-1, -1};
     if (setup.outputToClosedPipe) {

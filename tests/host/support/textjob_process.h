@@ -18,6 +18,8 @@ struct ProcessSetup {
     bool outputToClosedPipe = false;
     /// The program's file-size limit in bytes (RLIMIT_FSIZE); 0 for the test's own.
     unsigned long long fileSizeLimit = 0;
+    /// A file (a named pipe, say) opened as standard input; empty for the test's own.
+    std::string standardInput;
 };
 
 /// A running textjob program (the build's bin/textjob) for end-to-end tests. Standard output
