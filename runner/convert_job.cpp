@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdlib>
 #include <filesystem>
 
+#include "mvb/charset.h"
 #include "mvb/html.h"
 #include "texthost/closest_name.h"
 
@@ -94,6 +96,32 @@ std::vector<Column> pickColumns(const std::vector<Column>& all, const ConvertReq
     return picked;
 }
 
+/// --delimiter as the destination takes it; throws ConvertError for one that the written file
+/// could not be read back by: not one character, or the qualifier or a line end.
+std::string checkedDelimiter(const std::string& text) {
+    const std::string delimiter = delimiterArgument(text);
+    long code = -1;
+    if (lower(delimiter).starts_with("0x") && delimiter.size() > 2) {
+        char* end = nullptr;
+        code = std::strtol(delimiter.c_str() + 2, &end, 16);
+        if (*end != '\0') code = -1;
+    } else if (!delimiter.empty()) {
+        int length = 0;
+        code = np_uchar_toint(delimiter.c_str(), &length);
+        if (static_cast<size_t>(length) != delimiter.size()) code = -1;
+    }
+    if (code <= 0) {
+        throw ConvertError("--delimiter " + text +
+                           ": give one character, \\t or tab, or a 0x code such as 0x3B");
+    }
+    if (code == '"' || code == '\n' || code == '\r') {
+        throw ConvertError("--delimiter " + text +
+                           ": the quote mark or a line end would make the file unreadable; "
+                           "give another character");
+    }
+    return delimiter;
+}
+
 /// `text` as HTML shows it: a report's headings and title are markup, and those of a
 /// conversion come from the input file, whose header may hold any text.
 std::string htmlText(std::string_view text) {
@@ -141,7 +169,7 @@ Json destination(const std::vector<Column>& columns, const ConvertRequest& reque
                                   : htmlText(std::filesystem::path(input).filename().string());
     } else {
         std::string delimiter = kind == "tsv" ? std::string("\t") : std::string(",");
-        if (!request.delimiter.empty()) delimiter = delimiterArgument(request.delimiter);
+        if (!request.delimiter.empty()) delimiter = checkedDelimiter(request.delimiter);
         properties["DELIMITER"] = delimiter == "\t" ? std::string("0x09") : delimiter;
         properties["QUALIFIER"] = "\"";
         if (features.quoteWhenNeeded) properties["QUOTE_WHEN_NEEDED"] = true;

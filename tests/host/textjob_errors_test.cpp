@@ -138,6 +138,13 @@ INSTANTIATE_TEST_SUITE_P(
                   2,
                   {"error: --save-job ", "in.csv is the input: save the job to a file of its own"},
                   "-"},
+        ErrorCase{"convert: the quote mark as the delimiter",
+                  {"convert", "@in.csv", "@out.csv", "--delimiter", "0x22"},
+                  "",
+                  2,
+                  {"error: --delimiter 0x22: the quote mark or a line end would make the file "
+                   "unreadable"},
+                  "-"},
         ErrorCase{"convert: an output name that says no kind",
                   {"convert", "@in.csv", "@out.xlsx"},
                   "",
