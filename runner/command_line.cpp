@@ -18,6 +18,17 @@ std::string checkThreads(const std::string& text) {
            "up (a thread per step on any machine)";
 }
 
+/// --header and --parts: a whole number from 1, said in words.
+CLI::Validator countFromOne(const char* what) {
+    return CLI::Validator(
+        [what](std::string& text) -> std::string {
+            int value = 0;
+            if (CLI::detail::lexical_cast(text, value) && value >= 1) return {};
+            return text + " is not " + what + ": give a whole number from 1 up";
+        },
+        "POSITIVE");
+}
+
 void declareRun(CLI::App& app, CommandLine& line) {
     CLI::App* run = app.add_subcommand("run", "Run a job file");
     run->add_option("job", line.jobPath,
@@ -58,7 +69,7 @@ void declareRun(CLI::App& app, CommandLine& line) {
                     "(JOB_COMPLETION_INDEX, with --parts N)");
     run->add_option("--parts", line.partCount,
                     "The number of parts N for --part auto (needed with JOB_COMPLETION_INDEX)")
-        ->check(CLI::PositiveNumber);
+        ->check(countFromOne("a number of parts"));
 }
 
 void declareCatalogue(CLI::App& app, CommandLine& line) {
@@ -96,7 +107,7 @@ void declareInfer(CLI::App& app, CommandLine& line) {
                               ->add_option("--header", line.inferHeaderLine,
                                            "The header is line N (from 1); lines above it are "
                                            "skipped")
-                              ->check(CLI::PositiveNumber);
+                              ->check(countFromOne("a line number (lines count from 1)"));
     infer->add_flag("--no-header", line.inferNoHeader, "The file has no header line")
         ->excludes(header);
     infer->add_flag("--fixed", line.inferFixed, "The file is fixed-width text");
@@ -149,7 +160,7 @@ void declareConvert(CLI::App& app, CommandLine& line) {
         convert
             ->add_option("--header", c.headerLine,
                          "IN's header is line N (from 1); lines above it are skipped")
-            ->check(CLI::PositiveNumber);
+            ->check(countFromOne("a line number (lines count from 1)"));
     convert
         ->add_flag("--no-header", c.noHeader,
                    "IN has no header line: every line is data, the columns are named by place")
