@@ -14,6 +14,8 @@ namespace {
 
 /// How many bytes the NUL pattern test looks at.
 constexpr size_t kPatternBytes = 4096;
+/// Below this many UTF-16 code units a NUL pattern must hold for half of them.
+constexpr size_t kFewUnits = 64;
 
 bool startsWith(std::string_view text, std::string_view prefix) {
     return text.substr(0, prefix.size()) == prefix;
@@ -45,8 +47,14 @@ int encodingFromNulPattern(std::string_view head) {
     const size_t even = zeros[0] + zeros[2];
     const size_t odd = zeros[1] + zeros[3];
     const size_t units16 = size / 2;
-    if (odd * 10 >= units16 && odd >= 4 * even) return kUtf16Le;
-    if (even * 10 >= units16 && even >= 4 * odd) return kUtf16Be;
+    // A tenth of the units is enough where there are many (text of other scripts has few
+    // NULs); of a few dozen, half must show it, so that one NUL in a short line of UTF-8 does
+    // not make it UTF-16.
+    const auto enough = [&](size_t n) {
+        return units16 < kFewUnits ? n * 2 >= units16 : n * 10 >= units16;
+    };
+    if (enough(odd) && odd >= 4 * even) return kUtf16Le;
+    if (enough(even) && even >= 4 * odd) return kUtf16Be;
     return 0;
 }
 

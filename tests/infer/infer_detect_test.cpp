@@ -724,6 +724,12 @@ TEST(InferDetect, NulPaddedTextReadsTheNulsAsBlanks) {
     EXPECT_EQ(layout.columns[0].longestChars, 5);
     EXPECT_EQ(layout.columns[1].startPos, 8);
     EXPECT_EQ(layout.columns[1].type, "integer");
+
+    // One NUL in a short delimited file is no sign of UTF-16: too few units show the pattern.
+    testfiles::writeFile(path, std::string("id,name\n1,a\0b\n2,c\n", 18));
+    const FileLayout shortFile = textjob::infer::inferLayout(path, InferOptions{});
+    EXPECT_EQ(shortFile.encoding.number, 65001) << shortFile.encoding.name;
+    EXPECT_EQ(shortFile.columns.size(), 2u);
 }
 
 TEST(InferDetect, FixedWidthColumnsAtSharedBlanksAndDigitChanges) {
