@@ -113,6 +113,7 @@ bool Pipeline::prepareAndStart() {
     if (d.running || d.endCode) finish();
     d.endCode.reset();
     d.rows = 0;
+    d.shared.valueLost = false;
     for (auto& step : d.steps) {
         const size_t errorsBefore = d.shared.log.errorCount();
         const int result = step->prepare(2);

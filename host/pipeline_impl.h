@@ -21,6 +21,7 @@ struct Pipeline::Impl {
         shared.runMode = options.runMode;
         shared.part = options.part;
         shared.partCount = options.partCount;
+        shared.strict = options.strict;
         if (options.onMessage) shared.log.setListener(options.onMessage);
     }
 

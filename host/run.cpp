@@ -30,16 +30,15 @@ std::vector<std::string> RunReport::infos() const {
     return textsOf(messages, RunMessage::Kind::Info);
 }
 
-bool RunReport::valuesLost() const {
+bool isValueLoss(std::string_view text) noexcept {
     constexpr std::string_view kLead = "Text Plugin 81";
+    return text.size() > kLead.size() + 1 && text.starts_with(kLead) && text[kLead.size()] >= '0' &&
+           text[kLead.size()] <= '9' && text[kLead.size() + 1] == ':';
+}
+
+bool RunReport::valuesLost() const {
     for (const RunMessage& m : messages) {
-        if (m.kind == RunMessage::Kind::Error) continue;
-        const std::string_view text = m.text;
-        if (text.size() > kLead.size() + 1 && text.starts_with(kLead) &&
-            text[kLead.size()] >= '0' && text[kLead.size()] <= '9' &&
-            text[kLead.size() + 1] == ':') {
-            return true;
-        }
+        if (m.kind != RunMessage::Kind::Error && isValueLoss(m.text)) return true;
     }
     return false;
 }

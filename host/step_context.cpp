@@ -1,8 +1,11 @@
 #include "step_context.h"
 
+#include <string>
+#include <string_view>
 #include <utility>
 
 #include "guarded_call.h"
+#include "texthost/run.h"
 
 namespace texthost {
 
@@ -37,6 +40,7 @@ bool StepContext::start() {
     endCode_.reset();
     rows_ = 0;
     inputFailed_ = false;
+    strictStop_ = false;
     if (queued_) queued_->reset();
     started_ = guardedCall(errors_, name_, false, [&] { return step_->start(); });
     return started_;
@@ -55,8 +59,9 @@ int StepContext::pullRow() {
     if (endCode_) return *endCode_;
     const uint64_t errorsBefore = errors_.count;
     stopAnswered_ = false;
+    inputEnded_ = false;
     int code = guardedCall(errors_, name_, 2, [&] { return step_->processRow(0); });
-    if (code == 2 && stopAnswered_ && hasOutput_) {
+    if (code == 2 && stopAnswered_ && hasOutput_ && !inputEnded_) {
         // The step filled and counted the row at which it was told to stop: it goes on with
         // the others, so that what the step says it read is what every later step gets.
         endCode_ = 2;
@@ -95,7 +100,19 @@ StepStatus StepContext::status() {
 }
 
 void StepContext::reportError(const MvbString& message) {
-    errors_.error(name_, message.view());
+    // A step says it was stopped at the user's request; in a strict run the host stopped it
+    // for a value lost, and says so.
+    constexpr std::string_view kUsersRequest = "The run was stopped at the user's request.";
+    const std::string_view text = message.view();
+    const size_t at = strictStop_ ? text.find(kUsersRequest) : std::string_view::npos;
+    if (at == std::string_view::npos) {
+        errors_.error(name_, text);
+        return;
+    }
+    errors_.error(name_, std::string(text.substr(0, at)) +
+                             "The run was stopped at the first value not kept as read "
+                             "(--strict)." +
+                             std::string(text.substr(at + kUsersRequest.size())));
 }
 
 void StepContext::reportInfo(const MvbString& text, bool newEntry) {
@@ -104,6 +121,7 @@ void StepContext::reportInfo(const MvbString& text, bool newEntry) {
 
 void StepContext::logMessage(int level, const MvbString& text) {
     if (level == 1) {
+        if (shared_.strict && isValueLoss(text.view())) shared_.valueLost = true;
         shared_.log.warning(name_, text.view());
     } else {
         shared_.log.info(name_, text.view(), true);
@@ -117,6 +135,7 @@ int StepContext::readInputRow(int port) {
     }
     const int code = queued_ ? queued_->readRow() : upstream_->pullRow();
     if (code != 0 && code != 1) inputFailed_ = true;
+    if (code == 1) inputEnded_ = true;
     return code;
 }
 
@@ -142,6 +161,12 @@ void StepContext::addUsedField(const MvbString& name, int /*flags*/) {
 }
 
 bool StepContext::shouldContinue() {
+    // A value lost in a strict run stops every step, so that none puts a file in place.
+    if (shared_.strict && shared_.valueLost.load()) {
+        stopAnswered_ = true;
+        strictStop_ = true;
+        return false;
+    }
     // One step stops the chain, the first: the others take every row it handed on and then
     // end with their input, so all of them end at the same row whatever runs in which thread.
     if (upstream_ != nullptr || !stopRequested()) return true;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -29,6 +30,9 @@ struct RunShared {
     /// of the whole job.
     int part = 0;
     int partCount = 0;
+    /// RunOptions::strict, and whether a step has since said it lost a value (any thread).
+    bool strict = false;
+    std::atomic<bool> valueLost{false};
 };
 
 /// Errors logged for one step, counted, so that a failure can tell whether the step reported
@@ -130,6 +134,10 @@ class StepContext final : public StepHost, public StepLog, public StepFlow, publ
     std::optional<int> endCode_;
     /// shouldContinue answered false during the processRow under way.
     bool stopAnswered_ = false;
+    /// The input ended during the processRow under way: a stop then came after the last row.
+    bool inputEnded_ = false;
+    /// This step was stopped because a value was lost in a strict run.
+    bool strictStop_ = false;
     bool inputFailed_ = false;
     std::vector<std::string> usedFields_;
     CountedErrors errors_{shared_.log};

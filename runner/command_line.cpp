@@ -40,7 +40,8 @@ void declareRun(CLI::App& app, CommandLine& line) {
     run->add_flag("-q,--quiet", line.quiet,
                   "Print errors and warnings only: no progress, no summary");
     run->add_flag("--strict", line.strict,
-                  "Fail the run (exit status 1) when a value could not be kept as read: a text "
+                  "Stop and fail the run (exit status 1, files a destination replaces left as "
+                  "they were) at the first value that could not be kept as read: a text "
                   "its field's type cannot read, a text cut at MAX_LENGTH or WIDTH, text "
                   "dropped after a NUL, a row's extra fields, text after a closing quote, a "
                   "value written so that the file cannot give it back");

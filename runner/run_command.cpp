@@ -122,6 +122,7 @@ int runParsedJob(texthost::JobDefinition& job, const CommandLine& line) {
     options.runMode = line.dryRun ? 0 : 1;
     options.pluginPath = line.pluginPath;
     options.threads = line.threads;
+    options.strict = line.strict;
     std::optional<JobPart> part;
     try {
         part = resolveJobPart(line, [](const char* name) { return std::getenv(name); });
@@ -177,10 +178,12 @@ int runParsedJob(texthost::JobDefinition& job, const CommandLine& line) {
     std::fflush(infoStream);
     if (report.badJob) return kExitBadJob;
     if (report.stopped) return stoppedExitStatus();
-    if (report.ok && line.strict && report.valuesLost()) {
+    if (line.strict && report.valuesLost()) {
         std::fprintf(stderr,
-                     "error: --strict: some values were not kept as read (see the warnings and "
-                     "the summary); the run counts as failed\n");
+                     "error: --strict: a value was not kept as read (see the warnings), so the "
+                     "run stopped there and failed: each file a destination replaces was left "
+                     "as it was, the rows written kept beside it as <file>.partial (a file "
+                     "appended to or written in place holds only those rows)\n");
         return kExitStepFailed;
     }
     return report.ok ? kExitOk : kExitStepFailed;

@@ -49,7 +49,12 @@ int TextDestination::endOfData() {
         writeFailed_ = true;
         return 2;
     }
-    // The file must be complete (and in its place) before the run may say it was written.
+    // The file must be complete (and in its place) before the run may say it was written; a
+    // host that stops the run at its end (a strict run that lost a value) keeps it out of place.
+    if (file_.isOpen() && !host()->shouldContinue()) {
+        fail(421);
+        return 2;
+    }
     wroteFile_ = file_.isOpen();
     if (file_.isOpen() && !(writeEnd() && file_.commit(host()))) {
         writeFailed_ = true;

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "step/plugin.h"
@@ -65,7 +66,16 @@ struct RunOptions {
     /// 0 runs the whole job.
     int part = 0;
     int partCount = 0;
+    /// Stops the run at the first value a step did not keep as read (a warning
+    /// isValueLoss() recognises), before a destination puts its file in place: every step
+    /// answers shouldContinue() false from then on.
+    bool strict = false;
 };
+
+/// Whether a step's warning says that a value was not kept as read: the "Text Plugin 81N:"
+/// messages (a text its field's type cannot read, a cut, text dropped, a value written so that
+/// the file cannot give it back) and their summaries.
+bool isValueLoss(std::string_view text) noexcept;
 
 struct RunReport {
     bool ok = false;        ///< every step succeeded and the data reached its end
