@@ -198,49 +198,42 @@ TEST(ByteOrderMark, DetectionReadsUtf16And32WithoutAMarkByTheirNuls) {
             EXPECT_EQ(readAllLines(file), std::vector<std::string>{"ab"}) << c.encoding;
         }
     }
-    // NULs that pad records break the pattern past the first characters, and NULs read as
-    // blanks are data: neither file is wide text.
-    const std::pair<std::string, uint32_t> notWide[] = {
-        {std::string("A\0B\0CDEF\nGHIJKLMN\n", 18), 0},
-        {std::string("a\0b\0\n\0", 6), MVB_FLAG_REPLACE_NULS},
-    };
-    for (const auto& [bytes, flags] : notWide) {
-        const std::string path = (dir.path() / "padded.txt").string();
-        writeBytes(path, bytes);
-        MvbTxtFile* file = openWith(path, MVB_OPEN_READ, -1, MVB_FLAG_READ_BOM | flags);
-        ASSERT_NE(file, nullptr);
-        FileCloser closer{file};
-        EXPECT_EQ(file->getEncoding(), 65001) << flags;
-    }
 }
 
-TEST(ByteOrderMark, WideTextReadAsUtf8ForWantOfAnEncodingSaysWhatToSet) {
+// Without a mark, NULs tell wide text only where every character read has them as a character
+// below U+0100 has: records padded with NULs, or NULs read as blanks, are no such text. Read as
+// UTF-8 for want of an encoding, such text fails the open naming the encoding to set.
+TEST(ByteOrderMark, NulsTellWideTextOnlyWhereEveryCharacterHasThem) {
     TempDir dir;
     struct Case {
         std::string bytes;
         uint32_t flags;
-        const char* expected;  ///< in the error; null: the open works
+        int encoding;          ///< what the file is read as; 0: the open fails
+        const char* expected;  ///< in the error
     };
     const Case cases[] = {
-        {std::string("a\0b\0,\0c\0\n\0", 10), 0, "UTF-16LE text without a byte-order mark"},
-        {std::string("\0a\0b\0\n", 6), 0, "set ENCODING 1201"},
-        {std::string("a\0\0\0b\0\0\0\n\0\0\0", 12), 0, "set ENCODING 12000"},
-        // NULs that pad records, or that the reader is told to make blanks, are no such text.
-        {std::string("A\0\0\0B\0\n", 7), 0, nullptr},
-        {std::string("a\0b\0\n\0", 6), MVB_FLAG_REPLACE_NULS, nullptr},
+        {std::string("A\0B\0CDEF\nGHIJKLMN\n", 18), MVB_FLAG_READ_BOM, 65001, nullptr},
+        {std::string("a\0b\0\n\0", 6), MVB_FLAG_READ_BOM | MVB_FLAG_REPLACE_NULS, 65001, nullptr},
+        {std::string("a\0b\0,\0c\0\n\0", 10), 0, 0, "UTF-16LE text without a byte-order mark"},
+        {std::string("\0a\0b\0\n", 6), 0, 0, "set ENCODING 1201"},
+        {std::string("a\0\0\0b\0\0\0\n\0\0\0", 12), 0, 0, "set ENCODING 12000"},
+        {std::string("A\0\0\0B\0\n", 7), 0, 65001, nullptr},
+        {std::string("a\0b\0\n\0", 6), MVB_FLAG_REPLACE_NULS, 65001, nullptr},
     };
     const std::string path = (dir.path() / "wide.csv").string();
     for (const Case& c : cases) {
         writeBytes(path, c.bytes);
         MvbString error;
         MvbTxtFile* file = mvbTxtFileOpen(path.c_str(), MVB_OPEN_READ, -1, c.flags, error);
-        if (c.expected == nullptr) {
-            EXPECT_NE(file, nullptr) << error.view();
-            if (file != nullptr) file->close();
+        if (c.encoding == 0) {
+            EXPECT_EQ(file, nullptr);
+            EXPECT_NE(std::string(error.view()).find(c.expected), std::string::npos)
+                << error.view();
             continue;
         }
-        EXPECT_EQ(file, nullptr);
-        EXPECT_NE(std::string(error.view()).find(c.expected), std::string::npos) << error.view();
+        ASSERT_NE(file, nullptr) << error.view();
+        EXPECT_EQ(file->getEncoding(), c.encoding) << c.flags;
+        file->close();
     }
 }
 
