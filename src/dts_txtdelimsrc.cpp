@@ -412,7 +412,12 @@ void DTS_TxtDelimSrc::checkExtraFields(const char* line, int lineBytes) {
     // Rare: the line is split again, whole, to see every extra field.
     extraLine_.assign(line, static_cast<size_t>(lineBytes));
     std::replace(extraLine_.begin(), extraLine_.end(), '\0', kNulMark);
-    extraFields_.resize(static_cast<size_t>(lineBytes) + 2);
+    // A field for each delimiter's first byte, and one more: not a pointer for every byte of
+    // a long line (one of 200 MB held 1.6 GB of them).
+    const size_t most =
+        delimiter_.empty() ? static_cast<size_t>(lineBytes)
+                           : static_cast<size_t>(std::count(line, line + lineBytes, delimiter_[0]));
+    extraFields_.resize(most + 2);
     const int found = mvs_parse_text_ex2(
         extraLine_.data(), extraFields_.data(), static_cast<int>(extraFields_.size()),
         extraLine_.data(), lineBytes, settings_.delimiterCode, settings_.quoteCode, parseFlags_);
