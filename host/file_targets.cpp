@@ -94,7 +94,14 @@ struct StepFile {
     FileIdentity id;
     int standard = kNotStandard;       ///< 0 or 1 for "-": standard input or output
     const ExtraFile* extra = nullptr;  ///< the extra file written beside the named one
+    bool keptRows = false;             ///< `<file>.partial`, where a failed run keeps its rows
 };
+
+/// How a message begins to name a file a step writes beside the one its property names.
+std::string besideText(const StepFile& write) {
+    if (write.keptRows) return "(should the run fail) its file ";
+    return write.extra != nullptr ? "its file " : "";
+}
 
 StepFile namedFile(const JobStep& step, const std::string& path) {
     return {&step, path, identify(path)};
@@ -143,7 +150,7 @@ std::optional<PatternRead> listPattern(const JobStep& step, const std::string& p
 
 /// "the file" text of a write, with the name it is known by elsewhere when that differs.
 std::string writtenText(const StepFile& write, const StepFile& other) {
-    std::string text = (write.extra != nullptr ? "its file " : "") + nameOf(write);
+    std::string text = besideText(write) + nameOf(write);
     if (nameOf(other) != nameOf(write)) text += ", which is " + nameOf(other);
     return text + ",";
 }
@@ -156,9 +163,9 @@ std::string writtenText(const StepFile& write, const StepFile& other) {
 }
 
 [[noreturn]] void refusePattern(const StepFile& write, const PatternRead& read) {
-    throw JobError(stepLabel(*write.step, StepWord::Capital) + " would write " +
-                   (write.extra != nullptr ? "its file " : "") + nameOf(write) +
-                   ", which the pattern " + quoted(read.pattern) + " of " + stepLabel(*read.step) +
+    throw JobError(stepLabel(*write.step, StepWord::Capital) + " would write " + besideText(write) +
+                   nameOf(write) + ", which the pattern " + quoted(read.pattern) + " of " +
+                   stepLabel(*read.step) +
                    " matches: the job would read its own output. Write to another folder, or "
                    "use a pattern that does not match the file written");
 }
@@ -166,7 +173,7 @@ std::string writtenText(const StepFile& write, const StepFile& other) {
 [[noreturn]] void refuseTwoWrites(const StepFile& first, const StepFile& second) {
     if (first.step == second.step) {
         throw JobError(stepLabel(*first.step, StepWord::Capital) + " would write " + nameOf(first) +
-                       " and its file " + nameOf(second) +
+                       " and " + besideText(second) + nameOf(second) +
                        ", which are one file: choose another file name");
     }
     std::string file = nameOf(first);
@@ -202,6 +209,13 @@ struct JobFiles {
     void addWrite(const JobStep& step, const StepFileRoles& roles, const FileProperty& property,
                   const std::string& path) {
         writes.push_back(path == "-" ? standardFile(step, STDOUT_FILENO) : namedFile(step, path));
+        if (path != "-" && !property.appendsIn(step)) {
+            // A file replaced at the end keeps a failed run's rows beside it: that file is
+            // written too, and must be no file the job reads or another step writes.
+            StepFile kept = namedFile(step, path + ".partial");
+            kept.keptRows = true;
+            writes.push_back(std::move(kept));
+        }
         for (const ExtraFile& extra : roles.extras) {
             if (extra.beside != property.property) continue;
             const MvbString folder = mvbParsePath(path.c_str(), nullptr);

@@ -131,6 +131,16 @@ INSTANTIATE_TEST_SUITE_P(
             2,
             {"\"one\" (DEST_DELIMTEXT) and \"two\" (DEST_FIXEDTEXT)", "\"out.csv\""},
             {"out.csv"}},
+        // A file replaced at the end keeps a failed run's rows as <file>.partial: that name is
+        // written too. (Appending keeps nothing beside the file.)
+        GuardCase{"RowsKeptForAFailedRunOntoAnotherOutput",
+                  "in.csv",
+                  {dest("DEST_DELIMTEXT", "out", "o.csv.partial"),
+                   dest("DEST_FIXEDTEXT", "fixed", "o.csv")},
+                  2,
+                  {"\"out\" (DEST_DELIMTEXT) and \"fixed\" (DEST_FIXEDTEXT) would both write "
+                   "\"o.csv.partial\""},
+                  {"o.csv", "o.csv.partial"}},
         GuardCase{"DotFileAPatternSpells",
                   "d/.*.csv",
                   {dest("DEST_DELIMTEXT", "out", "d/.all.csv")},
