@@ -164,7 +164,8 @@ void declareConvert(CLI::App& app, CommandLine& line) {
             ->check(countFromOne("a line number (lines count from 1)"));
     convert
         ->add_flag("--no-header", c.noHeader,
-                   "IN has no header line: every line is data, the columns are named by place")
+                   "IN has no header line: the columns are named by place (lines above the "
+                   "table that detection takes for a title are still skipped, as its report says)")
         ->excludes(header);
     convert->add_option("--input-encoding", c.inputEncoding,
                         "IN's encoding, a name or number, where detection cannot tell it (as "
