@@ -332,12 +332,15 @@ DialectGuess detectDialect(const Sample& sample) {
     // splits alike at commas too, into two fields.
     const int named = namedDelimiter(sample);
     DelimiterChoice best;
+    int rival = 0;  // a delimiter that splits the records as well as the best, into fewer fields
     for (int delimiter : named != 0 ? std::vector<int>{named} : delimiterCandidates(sample)) {
         DelimiterChoice choice = chooseQuote(sample, delimiter);
         const double gain = rank(choice.score) - rank(best.score);
-        const bool finer = gain > -1e-9 && rank(choice.score) > 0 &&
-                           choice.score.records.size() == best.score.records.size() &&
-                           choice.score.columns > best.score.columns;
+        const bool tie = gain > -1e-9 && gain <= 1e-9 && rank(choice.score) > 0 &&
+                         choice.score.records.size() == best.score.records.size();
+        const bool finer = tie && choice.score.columns > best.score.columns;
+        if (tie) rival = finer ? best.score.dialect.delimiter : delimiter;
+        if (gain > 1e-9 && !tie) rival = 0;
         if (gain > 1e-9 || finer) best = std::move(choice);
     }
 
@@ -357,6 +360,14 @@ DialectGuess detectDialect(const Sample& sample) {
         guess.notes.push_back("one column found; if the file has more, set DELIMITER by hand");
     } else {
         score = std::move(best.score);
+        if (rival != 0) {
+            guess.notes.push_back(
+                describeCharacter(score.dialect.delimiter) + " and " + describeCharacter(rival) +
+                " split every record looked at alike; " +
+                describeCharacter(score.dialect.delimiter) +
+                " gives more fields, so it was taken: if the values hold it, set DELIMITER to " +
+                describeCharacter(rival));
+        }
         const std::string namedBy =
             named != 0 ? "named on line 1, \"" + std::string(sample.line(0)) + "\", skipped; "
                        : std::string();

@@ -1,6 +1,7 @@
 // Detection over small generated files: each case is a file's bytes and what infer must find.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <string>
 #include <vector>
@@ -666,6 +667,25 @@ TEST(InferDetect, HeaderOptionsChooseTheHeaderLine) {
         EXPECT_EQ(layout.skipRows, c.skipRows) << c.headerLine;
         ASSERT_FALSE(layout.columns.empty());
         EXPECT_EQ(layout.columns[0].name, c.firstName) << c.headerLine;
+    }
+}
+
+// Of two delimiters that split every record alike, the one giving more fields is taken and
+// the other named: values may hold it (addresses with commas, decimal commas).
+TEST(InferDetect, ADelimiterThatSplitsAsWellIsNamedInANote) {
+    testfiles::TempDir dir;
+    const std::string path = dir.file("data.csv");
+    for (const auto& [bytes, note] : {
+             std::pair<std::string, std::string>{"1\tAnn\tMain St, Oslo\n2\tBo\tElm Rd, Rome\n",
+                                                 "TAB and ',' split every record"},
+             {"1,5;2,5\n3,25;4,75\n10,0;11,5\n", "set DELIMITER to ';'"},
+         }) {
+        testfiles::writeFile(path, bytes);
+        const FileLayout layout = textjob::infer::inferLayout(path, InferOptions{});
+        const auto said = [&](const std::string& text) {
+            return text.find(note) != std::string::npos;
+        };
+        EXPECT_TRUE(std::any_of(layout.notes.begin(), layout.notes.end(), said)) << note;
     }
 }
 
