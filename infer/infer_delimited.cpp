@@ -26,6 +26,7 @@ struct Pass {
     uint64_t lostBlanks = 0;  ///< unquoted values whose edge blanks the splitter drops
     uint64_t firstLostBlankRecord = 0;
     bool multiline = false;
+    uint64_t firstMultilineRow = 0;  ///< the first row whose quoted value spans lines
     bool stoppedEarly = false;
 };
 
@@ -86,6 +87,7 @@ Pass readAll(const FileLayout& layout, const Dialect& dialect, int headLines, bo
             pass.columns[static_cast<size_t>(i)].observe(value);
             lineBreak = lineBreak || (splitter.span(i).quoted && mvb::scan::holdsLineBreak(value));
         }
+        if (lineBreak && !pass.multiline) pass.firstMultilineRow = pass.rows + 1;
         if (lineBreak) pass.multiline = true;
         if (checkBlanks) {
             const uint64_t lost = lostBlanksIn(splitter, record, dialect);
@@ -105,6 +107,8 @@ void append(Pass& pass, const Pass& later) {
         pass.columns[i].append(later.columns[i]);
     if (pass.lostBlanks == 0 && later.lostBlanks > 0)
         pass.firstLostBlankRecord = pass.rows + later.firstLostBlankRecord;
+    if (!pass.multiline && later.multiline)
+        pass.firstMultilineRow = pass.rows + later.firstMultilineRow;
     pass.rows += later.rows;
     pass.shortRows += later.shortRows;
     pass.longRows += later.longRows;
@@ -257,6 +261,13 @@ void inferDelimited(const InferOptions& options, FileLayout& layout) {
     layout.quote = guess.dialect.quote;
     layout.preserveWhitespace = guess.dialect.keepBlanks;
     layout.newlinesInValues = guess.newlinesInValues || pass.multiline;
+    if (!guess.newlinesInValues && pass.multiline && pass.firstMultilineRow > 0) {
+        // Seen only past the lines the dialect was chosen from: one stray quote looks the same.
+        layout.notes.push_back(
+            "a quoted value spans lines first in row " + std::to_string(pass.firstMultilineRow) +
+            ", far into the file: if its quote is stray, the rows from there join into one; set "
+            "NEWLINES_IN_VALUES false to read each line as a row");
+    }
     layout.header = header.header;
     layout.headLines = headLines;
     const int headerLines =

@@ -689,6 +689,23 @@ TEST(InferDetect, ADelimiterThatSplitsAsWellIsNamedInANote) {
     }
 }
 
+// A quoted value that spans lines only past the lines the dialect is chosen from may be a
+// stray quote that joins rows: the report says where.
+TEST(InferDetect, AValueSpanningLinesOnlyFarIntoTheFileIsNamedInANote) {
+    testfiles::TempDir dir;
+    const std::string path = dir.file("data.csv");
+    std::string bytes = "id,name\n";
+    for (int i = 1; i <= 3000; ++i)
+        bytes += std::to_string(i) + (i == 2500 ? ",\"Smith\n" : ",\"n\"\n");
+    testfiles::writeFile(path, bytes);
+    const FileLayout layout = textjob::infer::inferLayout(path, InferOptions{});
+    EXPECT_TRUE(layout.newlinesInValues);
+    const auto said = [](const std::string& note) {
+        return note.find("spans lines first in row 2500") != std::string::npos;
+    };
+    EXPECT_TRUE(std::any_of(layout.notes.begin(), layout.notes.end(), said));
+}
+
 TEST(InferDetect, ReportsHeaderNamesAndLineEndsAsTheFileHasThem) {
     testfiles::TempDir dir;
     const std::string path = dir.file("data.csv");
