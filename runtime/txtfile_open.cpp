@@ -241,7 +241,7 @@ bool endsInsideLine(int fd, uint64_t size, const EncodingInfo& encoding) {
 /// removed when the start fails).
 MvbTxtFile* startWriter(int fd, const char* path, int mode, const EncodingInfo& encoding,
                         uint32_t flags, const FileTuning& tuning, const std::string* temporary,
-                        MvbString& errorText) {
+                        MvbString& errorText, const std::string& target = {}) {
     struct stat info {};
     uint64_t size = 0;
     bool atStart = mode == MVB_OPEN_CREATE;
@@ -257,7 +257,7 @@ MvbTxtFile* startWriter(int fd, const char* path, int mode, const EncodingInfo& 
     const bool bom = (flags & MVB_FLAG_WRITE_BOM) != 0 && atStart && !encoding.bom.empty();
     auto writer = std::make_unique<TextWriter>(fd, path, encoding, flags, tuning, size);
     if (temporary != nullptr) {
-        writer->replaceAtEnd(path, *temporary);
+        writer->replaceAtEnd(target.empty() ? std::string(path) : target, *temporary);
     }
     // A name ending in .gz is written compressed; appending to one adds a gzip member.
     const bool gzip = !isStandardStream(path) && hasGzipName(path);
@@ -280,10 +280,12 @@ MvbTxtFile* startWriter(int fd, const char* path, int mode, const EncodingInfo& 
 MvbTxtFile* openForWriting(const char* path, int mode, const EncodingInfo& encoding, uint32_t flags,
                            const FileTuning& tuning, MvbString& errorText) {
     const bool replacing = replacesAtEnd(path, mode, flags);
+    // A link stays: the file it names is the one replaced.
+    const std::string target = replacing ? linkTarget(path) : std::string(path);
     if ((flags & MVB_FLAG_PROBE) != 0) {
         std::string reason;
-        if (replacing && !probeReplacement(path, &reason)) {
-            errorText.assign(reason.empty() ? openFailure(path, errno, true) : reason);
+        if (replacing && !probeReplacement(target.c_str(), &reason)) {
+            errorText.assign(reason.empty() ? openFailure(target.c_str(), errno, true) : reason);
             return nullptr;
         }
         if (!replacing && !probeWritable(path, errorText)) {
@@ -317,12 +319,12 @@ MvbTxtFile* openForWriting(const char* path, int mode, const EncodingInfo& encod
     if (replacing) {
         std::string temporary;
         std::string reason;
-        const int fd = openReplacement(path, &temporary, &reason);
+        const int fd = openReplacement(target.c_str(), &temporary, &reason);
         if (fd < 0) {
-            errorText.assign(reason.empty() ? openFailure(path, errno, true) : reason);
+            errorText.assign(reason.empty() ? openFailure(target.c_str(), errno, true) : reason);
             return nullptr;
         }
-        return startWriter(fd, path, mode, encoding, flags, tuning, &temporary, errorText);
+        return startWriter(fd, path, mode, encoding, flags, tuning, &temporary, errorText, target);
     }
     int fd = ::open(path, direction | O_CREAT | O_CLOEXEC | access, 0666);
     if (fd < 0 && errno == EACCES && direction == O_RDWR) {

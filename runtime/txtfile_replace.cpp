@@ -54,12 +54,32 @@ bool existingWritable(const char* path, std::string* errorText) {
 
 }  // namespace
 
+std::string linkTarget(const char* path) {
+    std::string current = path;
+    // As the system follows links: a bounded number of them, so that a loop ends.
+    for (int hop = 0; hop < 40; ++hop) {
+        struct stat info {};
+        if (::lstat(current.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return current;
+        std::string named(static_cast<size_t>(info.st_size > 0 ? info.st_size : 4096), '\0');
+        const ssize_t got = ::readlink(current.c_str(), named.data(), named.size());
+        if (got <= 0) return current;
+        named.resize(static_cast<size_t>(got));
+        if (named.front() != '/') {
+            // A relative link names a file from the link's own folder.
+            const size_t slash = current.rfind('/');
+            if (slash != std::string::npos) named = current.substr(0, slash + 1) + named;
+        }
+        current = std::move(named);
+    }
+    return current;
+}
+
 bool replacesAtEnd(const char* path, int mode, uint32_t flags) {
     if ((flags & MVB_FLAG_REPLACE_AT_END) == 0 || mode != MVB_OPEN_CREATE) return false;
     if (path[0] == '-' && path[1] == '\0') return false;
     struct stat info {};
-    if (::lstat(path, &info) != 0) return errno == ENOENT;
-    return S_ISREG(info.st_mode);
+    if (::lstat(linkTarget(path).c_str(), &info) != 0) return errno == ENOENT;
+    return S_ISREG(info.st_mode) && info.st_nlink == 1;
 }
 
 int openReplacement(const char* path, std::string* temporary, std::string* errorText) {

@@ -10,9 +10,15 @@
 
 namespace mvb::txt {
 
-/// True when an open of `path` in `mode` with `flags` writes under a temporary name: the
-/// create mode with MVB_FLAG_REPLACE_AT_END, for a path that names no file yet or a regular
-/// file (not standard output, a link, a device, a pipe or a folder).
+/// The path that `path` names once its symbolic links are followed (the file a link names,
+/// which may not exist yet); `path` itself when it is no link. A file is replaced there, and
+/// the link stays.
+std::string linkTarget(const char* path);
+
+/// True when an open of `path` (a link followed: linkTarget()) in `mode` with `flags` writes
+/// under a temporary name: the create mode with MVB_FLAG_REPLACE_AT_END, for a path that names
+/// no file yet or a regular file of one name (not standard output, a device, a pipe, a folder,
+/// or a file with other hard links, which would keep the old text: such are written in place).
 bool replacesAtEnd(const char* path, int mode, uint32_t flags);
 
 /// Creates the temporary file that will replace `path`, in the same folder and, when `path`

@@ -11,6 +11,7 @@
 
 #include "support/dest_support.h"
 #include "texthost/pipeline.h"
+#include "texthost/run.h"
 
 using nlohmann::json;
 using namespace desttest;
@@ -143,6 +144,47 @@ TEST(DestReplace, LifeCycle) {
             EXPECT_EQ(name.find(".tmp"), std::string::npos) << name;
         }
     }
+}
+
+// A link stays a link: the file it names is replaced (created, for a link to no file yet), and
+// is left as it was when the run fails. A file with other hard links is written in place, so
+// that every name of it shows the rows.
+TEST(DestReplace, ALinkStaysAndTheFileItNamesIsReplaced) {
+    for (const bool fails : {false, true}) {
+        for (const bool dangling : {false, true}) {
+            SCOPED_TRACE(std::string(fails ? "failing" : "finished") +
+                         (dangling ? ", a link to no file" : ", a link"));
+            TempDir dir;
+            if (!dangling) writeFile(dir.file("real"), kOld);
+            ASSERT_EQ(symlink("real", dir.file("link").c_str()), 0);
+            const LifeCase c{"DEST_DELIMTEXT", fails ? End::FailsAtRow3 : End::Finished,
+                             Write::Replace};
+            texthost::RunOptions options;
+            options.extraSteps = {rowSource("ROWS", fiveRows(fails))};
+            const json job = {{"steps", {{{"type", "ROWS"}}, destStep(c, dir.file("link"))}}};
+            const texthost::RunReport report =
+                texthost::runJob(texthost::parseJobText(job.dump(), dir.path()), options);
+            EXPECT_EQ(report.ok, !fails);
+            EXPECT_TRUE(std::filesystem::is_symlink(dir.file("link")));
+            if (fails) {
+                EXPECT_EQ(fileExists(dir.file("real")), !dangling);
+                if (!dangling) {
+                    EXPECT_EQ(readFile(dir.file("real")), kOld);
+                }
+            } else {
+                EXPECT_EQ(rowLines(readFile(dir.file("real"))), 5u);
+            }
+        }
+    }
+    TempDir dir;
+    writeFile(dir.file("one"), kOld);
+    ASSERT_EQ(link(dir.file("one").c_str(), dir.file("two").c_str()), 0);
+    texthost::RunOptions options;
+    options.extraSteps = {rowSource("ROWS", fiveRows(false))};
+    const LifeCase c{"DEST_DELIMTEXT", End::Finished, Write::Replace};
+    const json job = {{"steps", {{{"type", "ROWS"}}, destStep(c, dir.file("one"))}}};
+    ASSERT_TRUE(texthost::runJob(texthost::parseJobText(job.dump(), dir.path()), options).ok);
+    EXPECT_EQ(rowLines(readFile(dir.file("two"))), 5u);
 }
 
 TEST(DestReplace, FolderWithoutWritePermissionIsAClearError) {
