@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <set>
 #include <vector>
 
 #include "infer_columns.h"
@@ -120,6 +121,16 @@ FixedColumns columnsOfHead(const InferOptions& options, FileLayout& layout) {
     if (lines.empty()) throw InferError("the file holds no line of text");
     FixedColumns found = findFixedColumns(lines);
     if (found.starts.empty()) throw InferError("every line is blank: there are no columns to find");
+    // Lines of one length in characters and of several in bytes line up by characters (the
+    // first line below the head is left out: a header is often shorter than the values).
+    std::set<size_t> characters;
+    std::set<size_t> bytes;
+    for (size_t i = found.headLines + 1; i < lines.size(); ++i) {
+        if (lines[i].chars.empty()) continue;
+        characters.insert(lines[i].chars.size());
+        bytes.insert(lines[i].width);
+    }
+    found.alignedByCharacters = characters.size() == 1 && bytes.size() > 1;
     return found;
 }
 
@@ -272,6 +283,12 @@ void inferFixedWidth(const InferOptions& options, FileLayout& layout) {
                                    : "line " + std::to_string(layout.headLines + 1) +
                                          " was taken as data; if it is the header, use --header " +
                                          std::to_string(layout.headLines + 1));
+    if (columns.alignedByCharacters && columns.starts.size() > 1) {
+        layout.notes.push_back(
+            "the lines are of one length in characters but not in bytes: they seem to line up "
+            "by characters, while columns are at byte positions of the file, so values after a "
+            "character of more than one byte are cut in the wrong places");
+    }
     std::vector<std::string> headings = header.header ? pass.first : std::vector<std::string>{};
     headings.resize(columns.starts.size());
     for (std::string& h : headings)

@@ -32,6 +32,10 @@ struct FixedColumns {
     size_t headLines = 0;          ///< lines above the body (titles, a rule, the header above it)
     bool headerAboveRule = false;  ///< the line above a rule names the columns
     std::string why;               ///< how the columns were found, in a few words
+    /// The lines below the head are of one length in characters but not in bytes (UTF-8
+    /// letters beyond ASCII in a report lined up by characters): as positions are bytes, values
+    /// after such a character are cut in the wrong places.
+    bool alignedByCharacters = false;
 };
 
 /// The columns of `lines` (the head of a file).

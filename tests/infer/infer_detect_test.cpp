@@ -822,6 +822,12 @@ TEST(InferDetect, FixedWidthColumnsAtSharedBlanksAndDigitChanges) {
          "1 2024-02-29 13:00:00 x\n2 2024-03-01 07:15:09 y\n3 2024-03-02 23:59:58 z\n",
          {"column_1:integer:1:2", "column_2:date:3:20", "column_3:string:23:1"},
          0},
+        // Lined up by characters, not bytes: the columns are found at byte positions, and a
+        // note says so (see below).
+        {"lined_up_by_characters",
+         "Name   City\nAnna   Oslo\nJ\xC3\xB6rg   Bonn\nBo     Rome\n",
+         {"Name:string:1:7", "City:string:8:5"},
+         1},
         // Right-aligned numbers right after left-aligned text begin where the widest begins.
         {"right_aligned_numbers_after_text",
          "NAME      QTY\nAlexandria 12\nBob       123\nCy          5\n",
@@ -842,6 +848,11 @@ TEST(InferDetect, FixedWidthColumnsAtSharedBlanksAndDigitChanges) {
         }
         EXPECT_EQ(columns, c.columns) << c.name;
         EXPECT_EQ(layout.skipRows, c.skipRows) << c.name;
+        const bool saysCharacters =
+            std::any_of(layout.notes.begin(), layout.notes.end(), [](const std::string& note) {
+                return note.find("line up by characters") != std::string::npos;
+            });
+        EXPECT_EQ(saysCharacters, std::string(c.name) == "lined_up_by_characters") << c.name;
     }
 }
 
