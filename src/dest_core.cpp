@@ -87,8 +87,9 @@ void TextDestination::warnOfEarlierFile() {
         !S_ISREG(info.st_mode)) {
         return;
     }
-    const std::string text = "No rows came, so " + std::string(name) +
-                             " was not written: it still holds what was there before this run";
+    const std::string text =
+        "No rows came, so " + std::string(name) +
+        " was left as it was: it holds what an earlier run wrote, not this run's output";
     host()->getLog()->logMessage(1, MvbString(text));
 }
 

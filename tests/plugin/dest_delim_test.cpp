@@ -305,7 +305,7 @@ TEST(DelimDest, RunWithoutRowsCreatesNoFile) {
         EXPECT_EQ(again.output, "old\n");
         const std::vector<std::string> warned{
             "No rows came, so " + dir.file("out.csv") +
-            " was not written: it still holds what was there before this run"};
+            " was left as it was: it holds what an earlier run wrote, not this run's output"};
         EXPECT_EQ(again.report.warnings(), append ? std::vector<std::string>{} : warned);
     }
 }
