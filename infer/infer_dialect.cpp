@@ -34,6 +34,7 @@ struct Score {
     uint64_t blanksBeforeQuote = 0;
     uint64_t afterDelimiter = 0;  ///< non-empty unquoted values that follow a delimiter
     uint64_t oneBlankLead = 0;    ///< of those, the ones that begin with exactly one blank
+    uint64_t pastLayout = 0;      ///< unquoted values with edge blanks besides such a one
     std::vector<SampleRecord> records;
     bool openAtEnd = false;  ///< the file ends inside a quoted value
 };
@@ -51,15 +52,18 @@ void weighFields(const RecordSplitter& splitter, std::string_view record, const 
             continue;
         }
         if (span.end <= span.begin) continue;
-        if (isTrimmedBlank(record[span.begin], dialect) ||
-            isTrimmedBlank(record[span.end - 1], dialect))
-            ++score.edgeBlanks;
+        const bool leads = isTrimmedBlank(record[span.begin], dialect);
+        const bool trails = isTrimmedBlank(record[span.end - 1], dialect);
+        if (leads || trails) ++score.edgeBlanks;
+        bool oneLead = false;
         if (i > 0) {
             ++score.afterDelimiter;
-            if (record[span.begin] == ' ' &&
-                (span.end - span.begin == 1 || !isTrimmedBlank(record[span.begin + 1], dialect)))
-                ++score.oneBlankLead;
+            oneLead =
+                record[span.begin] == ' ' &&
+                (span.end - span.begin == 1 || !isTrimmedBlank(record[span.begin + 1], dialect));
+            if (oneLead) ++score.oneBlankLead;
         }
+        if ((leads && !oneLead) || (trails && span.end - span.begin > 1)) ++score.pastLayout;
     }
 }
 
@@ -290,6 +294,11 @@ void decideBlanks(const Score& s, DialectGuess& guess) {
         guess.blanksAreLayout = true;
         guess.reasons.push_back(
             "blanks     dropped around values (one blank follows every delimiter: layout)");
+        if (s.pastLayout > 0) {
+            guess.notes.push_back(std::to_string(s.pastLayout) +
+                                  " values lose blanks besides the one after the delimiter "
+                                  "(PRESERVE_WHITESPACE true keeps every blank, that one too)");
+        }
     } else {
         guess.dialect.keepBlanks = true;
         guess.reasons.push_back("blanks     kept (" + std::to_string(s.edgeBlanks) +

@@ -689,6 +689,21 @@ TEST(InferDetect, ADelimiterThatSplitsAsWellIsNamedInANote) {
     }
 }
 
+// One blank after every delimiter is layout, dropped; a note counts the values that lose more.
+TEST(InferDetect, BlanksLostBesidesTheLayoutBlankAreCounted) {
+    testfiles::TempDir dir;
+    const std::string path = dir.file("data.csv");
+    testfiles::writeFile(path,
+                         "id, name\n1, Ann\n2,   Bob\n3, Cy  \n4, Di\n5, Ed\n6, Fa\n7, Gi\n"
+                         "8, Ho\n9, Io\n10, Ju\n");
+    const FileLayout layout = textjob::infer::inferLayout(path, InferOptions{});
+    EXPECT_FALSE(layout.preserveWhitespace);
+    const auto said = [](const std::string& note) {
+        return note.starts_with("2 values lose blanks besides the one after the delimiter");
+    };
+    EXPECT_TRUE(std::any_of(layout.notes.begin(), layout.notes.end(), said));
+}
+
 // A quoted value that spans lines only past the lines the dialect is chosen from may be a
 // stray quote that joins rows: the report says where.
 TEST(InferDetect, AValueSpanningLinesOnlyFarIntoTheFileIsNamedInANote) {
