@@ -35,6 +35,11 @@ std::string failure(const char* path, const std::string& what, int error) {
 std::string folderFailure(const char* path, const std::string& folder, int error) {
     if (error != EACCES && error != EPERM && error != EROFS) return {};
     const std::string shown = folder.empty() ? "." : folder;
+    // Writing in place helps only where the file is there to be written.
+    struct stat info {};
+    if (::stat(path, &info) != 0) {
+        return failure(path, "the folder \"" + shown + "\" cannot be written", error);
+    }
     return failure(path,
                    "the file is written under a temporary name in its folder \"" + shown +
                        "\" and renamed into place at the end, but the folder cannot be "
