@@ -272,10 +272,27 @@ long TextReader::readBytes(char* into, size_t room) {
         if (got >= 0 || errno != EINTR) {
             if (got < 0) {
                 systemError(errno);
+            } else if (got == 0 && !mayWait_ && size_ != 0 && !longAsRead(into)) {
+                return -1;
             }
             return got;
         }
     }
+}
+
+bool TextReader::longAsRead(const char* end) {
+    // A regular file that ends before what was read from it was cut while it was read (a log
+    // emptied by its writer, say): the rows from there would be cut or made up. (Files of the
+    // system, such as those under /proc, say 0 bytes from the start: they are not checked.)
+    struct stat info {};
+    const uint64_t read = bufferOffset_ + static_cast<uint64_t>(end - buffer_.get());
+    if (::fstat(fd_, &info) != 0 || static_cast<uint64_t>(info.st_size) >= read) {
+        return true;
+    }
+    fail("file \"" + path_ + "\" was cut shorter while it was read: it holds " +
+         std::to_string(info.st_size) + " bytes, of which " + std::to_string(read) +
+         " were read; read it again once it is complete");
+    return false;
 }
 
 void TextReader::acceptNewBytes(size_t from) noexcept {

@@ -131,6 +131,10 @@ class TextReader {
     /// What readBytes may take of `room`: no byte at or past `limit_`, and while scanning for
     /// a record start, a small piece.
     size_t roomBefore(const char* into, size_t room) const noexcept;
+    /// At the end of a regular file's data, read up to `end` in the buffer: true when the file
+    /// is still as long as what was read from it, else false after failing (it was cut while
+    /// it was read).
+    bool longAsRead(const char* end);
 
     int fail(std::string text);
     int decodeError(size_t at);

@@ -3,6 +3,7 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -211,6 +212,24 @@ TEST(InvalidInput, FieldReadsFailAtABadByteInALaterLineOnlyWhenTheyReachIt) {
         EXPECT_LT(file->skip(-1, &lineEnded), 0);
         EXPECT_THAT(lastError(file), HasSubstr("line 2, byte offset 6"));
     }
+}
+
+TEST(InvalidInput, AFileCutShorterWhileReadFailsAtItsEnd) {
+    TempDir dir;
+    const std::string path = dir.file("log.txt");
+    writeBytes(path, "line 1\nline 2\nline 3\n");
+    MvbTxtFile* file = openWith(path, MVB_OPEN_READ, 65001, 0, 8);
+    ASSERT_NE(file, nullptr);
+    FileCloser closer{file};
+    MvbTextSpan span;
+    bool present = false;
+    ASSERT_GT(file->readLine(-1, &span, &present), 0);
+    ASSERT_EQ(truncate(path.c_str(), 3), 0);  // emptied by its writer, say, while read
+    int got = 0;
+    while ((got = file->readLine(-1, &span, &present)) > 0) {
+    }
+    EXPECT_LT(got, 0);
+    EXPECT_THAT(lastError(file), HasSubstr("was cut shorter while it was read"));
 }
 
 TEST(InvalidInput, OverlongLineFailsInsteadOfGrowingWithoutBound) {
