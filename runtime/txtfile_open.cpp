@@ -279,9 +279,9 @@ MvbTxtFile* startWriter(int fd, const char* path, int mode, const EncodingInfo& 
 
 MvbTxtFile* openForWriting(const char* path, int mode, const EncodingInfo& encoding, uint32_t flags,
                            const FileTuning& tuning, MvbString& errorText) {
-    const bool replacing = replacesAtEnd(path, mode, flags);
     // A link stays: the file it names is the one replaced.
-    const std::string target = replacing ? linkTarget(path) : std::string(path);
+    const std::string target = isStandardStream(path) ? std::string(path) : linkTarget(path);
+    const bool replacing = replacesAtEnd(target.c_str(), mode, flags);
     if ((flags & MVB_FLAG_PROBE) != 0) {
         std::string reason;
         if (replacing && !probeReplacement(target.c_str(), &reason)) {

@@ -83,7 +83,7 @@ bool replacesAtEnd(const char* path, int mode, uint32_t flags) {
     if ((flags & MVB_FLAG_REPLACE_AT_END) == 0 || mode != MVB_OPEN_CREATE) return false;
     if (path[0] == '-' && path[1] == '\0') return false;
     struct stat info {};
-    if (::lstat(linkTarget(path).c_str(), &info) != 0) return errno == ENOENT;
+    if (::lstat(path, &info) != 0) return errno == ENOENT;
     return S_ISREG(info.st_mode) && info.st_nlink == 1;
 }
 

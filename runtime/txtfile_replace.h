@@ -15,10 +15,11 @@ namespace mvb::txt {
 /// the link stays.
 std::string linkTarget(const char* path);
 
-/// True when an open of `path` (a link followed: linkTarget()) in `mode` with `flags` writes
-/// under a temporary name: the create mode with MVB_FLAG_REPLACE_AT_END, for a path that names
-/// no file yet or a regular file of one name (not standard output, a device, a pipe, a folder,
-/// or a file with other hard links, which would keep the old text: such are written in place).
+/// True when an open of `path` (its links followed already: linkTarget()) in `mode` with `flags`
+/// writes under a temporary name: the create mode with MVB_FLAG_REPLACE_AT_END, for a path that
+/// names no file yet or a regular file of one name (not standard output, a device, a pipe, a
+/// folder, or a file with other hard links, which would keep the old text: such are written in
+/// place).
 bool replacesAtEnd(const char* path, int mode, uint32_t flags);
 
 /// Creates the temporary file that will replace `path`, in the same folder and, when `path`
