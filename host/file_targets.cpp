@@ -9,6 +9,7 @@
 
 #include "mvb/directory.h"
 #include "mvb/path.h"
+#include "mvb/txtfile.h"
 
 namespace texthost {
 namespace {
@@ -212,7 +213,7 @@ struct JobFiles {
         if (path != "-" && !property.appendsIn(step)) {
             // A file replaced at the end keeps a failed run's rows beside it: that file is
             // written too, and must be no file the job reads or another step writes.
-            StepFile kept = namedFile(step, path + ".partial");
+            StepFile kept = namedFile(step, path + MVB_KEPT_RECORDS_SUFFIX);
             kept.keptRows = true;
             writes.push_back(std::move(kept));
         }

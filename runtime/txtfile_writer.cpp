@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "mvb/text_bytes.h"
+#include "mvb/txtfile.h"
 #include "mvb/types.h"
 #include "txtfile_replace.h"
 #include "utf8_internal.h"
@@ -125,7 +126,7 @@ uint64_t TextWriter::abandon(bool keep, std::string* keptAs) {
     }
     if (keep && records > 0) {
         std::string reason;
-        const std::string partial = target_ + ".partial";
+        const std::string partial = target_ + MVB_KEPT_RECORDS_SUFFIX;
         if (putInPlace(fd_, temporary_, partial, syncError, &reason)) {
             *keptAs = partial;
         } else {

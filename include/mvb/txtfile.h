@@ -6,6 +6,10 @@
 #include "mvb/string.h"
 #include "mvb/types.h"
 
+/// What abandon() adds to the name of a file replaced at the end for the whole records that a
+/// run which did not finish keeps beside it.
+inline constexpr const char* MVB_KEPT_RECORDS_SUFFIX = ".partial";
+
 /// Decoded UTF-8 text handed out by an MvbTxtFile read. It points into the file's own buffer,
 /// is NUL-terminated after `bytes` bytes (NULs read from the file may appear inside), and stays
 /// valid until the next operation on the same file.
