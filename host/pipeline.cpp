@@ -11,6 +11,12 @@
 
 namespace texthost {
 
+RunOptions Pipeline::Impl::pluginsFromHere(RunOptions options) {
+    options.pluginPath =
+        pluginPathsFromHere(options.pluginPath.empty() ? defaultPluginPath() : options.pluginPath);
+    return options;
+}
+
 std::function<StepPluginStep*()> Pipeline::Impl::resolve(const JobStep& step) {
     for (const HostStepType& type : options.extraSteps) {
         if (type.typeId == step.type) return type.create;
@@ -20,8 +26,7 @@ std::function<StepPluginStep*()> Pipeline::Impl::resolve(const JobStep& step) {
     }
     if (!plugin) {
         try {
-            plugin = std::make_unique<PluginSet>(options.pluginPath.empty() ? defaultPluginPath()
-                                                                            : options.pluginPath);
+            plugin = std::make_unique<PluginSet>(options.pluginPath);
         } catch (const JobError& e) {
             throw JobError(std::string(e.what()) + " (needed for step \"" + step.name +
                            "\" of type " + step.type + ")");

@@ -17,7 +17,7 @@ namespace texthost {
 
 struct Pipeline::Impl {
     explicit Impl(const JobDefinition& job, const RunOptions& runOptions)
-        : options(runOptions), workingDirectory(job.baseDirectory) {
+        : options(pluginsFromHere(runOptions)), workingDirectory(job.baseDirectory) {
         shared.runMode = options.runMode;
         shared.part = options.part;
         shared.partCount = options.partCount;
@@ -25,6 +25,9 @@ struct Pipeline::Impl {
         if (options.onMessage) shared.log.setListener(options.onMessage);
     }
 
+    /// The options with their plug-in paths made absolute before the run moves to the job's
+    /// folder (the default path when they name none).
+    static RunOptions pluginsFromHere(RunOptions options);
     std::function<StepPluginStep*()> resolve(const JobStep& step);
     void build(const JobDefinition& job);
     /// Adds a host message for a failure the step did not report itself.

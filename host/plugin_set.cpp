@@ -1,9 +1,28 @@
+#include <filesystem>
 #include <string>
 
 #include "texthost/job.h"
 #include "texthost/plugin_library.h"
 
 namespace texthost {
+
+std::string pluginPathsFromHere(const std::string& paths) {
+    std::string absolute;
+    for (size_t at = 0; at <= paths.size();) {
+        size_t end = paths.find(':', at);
+        if (end == std::string::npos) end = paths.size();
+        std::filesystem::path path = paths.substr(at, end - at);
+        std::error_code ec;
+        if (!path.empty() && path.is_relative()) {
+            const std::filesystem::path made = std::filesystem::absolute(path, ec);
+            if (!ec) path = made;
+        }
+        if (at != 0) absolute += ':';
+        absolute += path.string();
+        at = end + 1;
+    }
+    return absolute;
+}
 
 PluginSet::PluginSet(const std::string& paths) {
     for (size_t at = 0; at <= paths.size();) {

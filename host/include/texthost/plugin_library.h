@@ -14,6 +14,11 @@ namespace texthost {
 /// of the build tree or of the installed tree, wherever that was moved).
 std::string defaultPluginPath();
 
+/// `paths` (a list as PluginSet takes it) with each relative path made absolute from the current
+/// folder: a run works from its job's folder, and the plug-ins named on the command line or in
+/// TEXT_PLUGIN_PATH are still the ones found from where the program was started.
+std::string pluginPathsFromHere(const std::string& paths);
+
 /// One step type of a plug-in's catalogue.
 struct PluginStepType {
     std::string typeId;
