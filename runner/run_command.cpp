@@ -21,15 +21,20 @@
 namespace textjob {
 namespace {
 
-/// True when a step whose type starts with `typePrefix` names the standard stream ("-") as
-/// its FILENAME.
+/// True when a source (`typePrefix` SOURCE_) or destination (DEST_) names its standard stream as
+/// its FILENAME: "-", or the system's own name of standard input or output.
 bool usesStandardStream(const texthost::JobDefinition& job, std::string_view typePrefix) {
+    const int descriptor = typePrefix == "SOURCE_" ? 0 : 1;
+    const std::string names[] = {"-", descriptor == 0 ? "/dev/stdin" : "/dev/stdout",
+                                 "/dev/fd/" + std::to_string(descriptor),
+                                 "/proc/self/fd/" + std::to_string(descriptor)};
     for (const texthost::JobStep& step : job.steps) {
         if (step.type.rfind(typePrefix, 0) != 0) continue;
         for (const texthost::JobProperty& property : step.properties) {
-            if (property.name == "FILENAME" && !property.isTable &&
-                property.value.asString().view() == "-") {
-                return true;
+            if (property.name != "FILENAME" || property.isTable) continue;
+            const std::string_view name = property.value.asString().view();
+            for (const std::string& standard : names) {
+                if (name == standard) return true;
             }
         }
     }
@@ -107,14 +112,7 @@ std::optional<texthost::JobDefinition> readJobFile(const std::string& path) {
 int runCommand(const CommandLine& line) {
     std::optional<texthost::JobDefinition> read = readJobFile(line.jobPath);
     if (!read) return kExitBadJob;
-    texthost::JobDefinition& job = *read;
-    if (line.jobPath == "-" && usesStandardStream(job, "SOURCE_")) {
-        std::fprintf(stderr,
-                     "error: the job came from standard input, so its source cannot read its data "
-                     "there too: give the source a FILENAME, or save the job to a file\n");
-        return kExitBadJob;
-    }
-    return runParsedJob(job, line);
+    return runParsedJob(*read, line);
 }
 
 int runParsedJob(texthost::JobDefinition& job, const CommandLine& line) {
@@ -142,6 +140,13 @@ int runParsedJob(texthost::JobDefinition& job, const CommandLine& line) {
         if (line.inPlace) writeInPlace(job);
     } catch (const texthost::JobError& e) {
         std::fprintf(stderr, "error: %s\n", e.what());
+        return kExitBadJob;
+    }
+    // Asked of the job as it runs, --set included.
+    if (line.jobPath == "-" && usesStandardStream(job, "SOURCE_")) {
+        std::fprintf(stderr,
+                     "error: the job came from standard input, so its source cannot read its data "
+                     "there too: give the source a FILENAME, or save the job to a file\n");
         return kExitBadJob;
     }
     warnOfEmptyDestinations(job);
