@@ -206,7 +206,8 @@ PropertyOverride parseOverride(std::string_view argument) {
     }
     o.step = std::string(target.substr(0, dot));
     o.property = std::string(target.substr(dot + 1));
-    o.value = valueFromText(argument.substr(equals + 1));
+    o.text = std::string(argument.substr(equals + 1));
+    o.value = valueFromText(o.text);
     return o;
 }
 
@@ -258,6 +259,12 @@ void applyOverrides(JobDefinition& job, const std::vector<PropertyOverride>& ove
         given->isTable = false;
         given->table = {};
         given->value = o.value;
+        // A property that takes text keeps the text as typed: out.FILENAME=2024.10 names that
+        // file, not 2024.1. A text in double quotes still gives the text inside them.
+        const int type = o.value.getType();
+        if (property->type == mvbTypeString && type != mvbTypeString && type != mvbTypeNull) {
+            given->value.assign(o.text);
+        }
     }
 }
 

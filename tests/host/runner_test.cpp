@@ -214,6 +214,33 @@ TEST_F(RunnerTest, SetOverridesScalarPropertiesOfNamedSteps) {
     run({"run", "--set", "DEST_DELIMTEXT.INCLUDE_HEADER=true", unnamed});
     EXPECT_EQ(exitStatus, 0) << err;
     EXPECT_EQ(slurp(folder / "h.csv"), "NAME\nann\nbob\ncy\n");
+    // A property that takes text keeps what was typed, though it reads as a number.
+    run({"run", job, "--set", "out.FILENAME=2024.10"});
+    EXPECT_EQ(exitStatus, 0) << err;
+    EXPECT_TRUE(fs::exists(folder / "2024.10"));
+}
+
+TEST_F(RunnerTest, ARelativePluginPathIsFoundFromWhereTheRunStarts) {
+    // The run works from the job's folder; the plug-in's path is the command line's.
+    fs::create_directories(folder / "jobs");
+    const std::string job = writeJob(R"({"steps": [{"type": "FAKE_SOURCE"}]})", "jobs/job.json");
+    run({"--plugin", fs::relative(HOST_TEST_FAKE_PLUGIN).string(), "run", job});
+    EXPECT_EQ(exitStatus, 0) << err;
+}
+
+TEST_F(RunnerTest, AJobOnStandardInputLeavesNoStandardInputForItsSource) {
+    const std::string job = writeJob(jobOf({sourceStep("in.csv"), delimitedDestStep("copy.csv")}));
+    for (const char* name : {"-", "/dev/stdin"}) {
+        ProcessSetup setup;
+        setup.standardInput = job;
+        TextjobProcess process({"run", "-", "--set", std::string("src.FILENAME=") + name}, folder,
+                               setup);
+        ASSERT_TRUE(process.started());
+        EXPECT_EQ(process.wait(), 2) << name;
+        EXPECT_NE(process.err().find("its source cannot read its data there too"),
+                  std::string::npos)
+            << process.err();
+    }
 }
 
 /// A job or command that a new user might get wrong: the exit status and the one error line.

@@ -68,7 +68,8 @@ struct PropertyOverride {
     std::string argument;  ///< the text as given, for messages
     std::string step;      ///< the step's name (its type id when the job names it not)
     std::string property;
-    JobValue value;
+    JobValue value;    ///< the value as valueFromText reads it
+    std::string text;  ///< the value's text as given
 };
 
 /// Reads the text of a value as a JSON scalar would be read when it is one (a number, true,
