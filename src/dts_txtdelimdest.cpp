@@ -53,7 +53,7 @@ constexpr PropertyRow<Settings> kProperties[kPropertyCount] = {
      .text = &Settings::delimiter,
      .description = "text between fields (any length), or 0x and a hexadecimal character code"},
     {.name = "QUALIFIER",
-     .kind = Kind::Text,
+     .kind = Kind::Marks,
      .text = &Settings::qualifier,
      .description = "written around each non-null value that is not an integer or real and "
                     "around each header name; doubled inside a value"},

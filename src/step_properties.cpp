@@ -1,6 +1,7 @@
 #include "step_properties.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 
@@ -170,6 +171,34 @@ void reportUnusable(const StepMessages& messages, PropertyKind kind, StepMessage
             messages.report(id);
             break;
     }
+}
+
+bool numberForCharacters(PropertyKind kind, const MvbDatavar& value) noexcept {
+    if (kind != PropertyKind::Character && kind != PropertyKind::Delimiter &&
+        kind != PropertyKind::Marks) {
+        return false;
+    }
+    const int type = value.getType();
+    return type == mvbTypeInteger || type == mvbTypeReal || type == mvbTypeBoolean;
+}
+
+void warnNumberForCharacters(const StepMessages& messages, const char* name, PropertyKind kind,
+                             const MvbDatavar& value, const std::string& readAs, int line) {
+    std::string wanted = "a character in quotes";
+    bool unreadable = false;
+    const int code = value.asInt(&unreadable);
+    if (kind == PropertyKind::Delimiter && !unreadable && code > 0 &&
+        !characterText(code).empty()) {
+        // The number may be meant as a character code, which the 0x form gives.
+        char hex[16];
+        std::snprintf(hex, sizeof hex, "0x%X", static_cast<unsigned>(code));
+        wanted +=
+            " (\"" + std::string(hex) + "\" is the character of code " + std::to_string(code) + ")";
+    }
+    StepMessageId id(831);
+    id.line = line;
+    messages.warn(id, std::string_view(name), value.asString().view(), std::string_view(wanted),
+                  std::string_view("\"" + readAs + "\""));
 }
 
 bool readText(const MvbDatavar& value, PropertyKind kind, bool required, MvbString* setting) {

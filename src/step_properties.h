@@ -29,6 +29,7 @@ enum class PropertyKind {
     Encoding,   ///< an encoding number, or an encoding's name (see readEncodingNumber)
     Character,  ///< the code of the text's first character
     Delimiter,  ///< "0x" and a hexadecimal character code, or the text itself; see decodeDelimiter
+    Marks,      ///< text as given, of characters that mark the data (a qualifier around values)
 };
 
 /// A column of a table property.
@@ -108,6 +109,12 @@ bool readNumber(const MvbDatavar& value, PropertyKind kind, int message, int* se
 void warnLenient(const StepMessages& messages, const char* name, PropertyKind kind,
                  const MvbDatavar& value, const std::string& readAs, int line);
 bool readText(const MvbDatavar& value, PropertyKind kind, bool required, MvbString* setting);
+/// True when a property of characters (a delimiter, quote or qualifier) was given a number or
+/// a boolean: its text is then the digits or the word, seldom what a job means (59 for ';').
+bool numberForCharacters(PropertyKind kind, const MvbDatavar& value) noexcept;
+/// Warns (message 831) that such a value is read as the characters `readAs`.
+void warnNumberForCharacters(const StepMessages& messages, const char* name, PropertyKind kind,
+                             const MvbDatavar& value, const std::string& readAs, int line);
 /// Reports message `id` for a value that cannot be used, with the arguments its kind's text
 /// takes: the value for a delimiter; the value and the nearest names for an encoding.
 void reportUnusable(const StepMessages& messages, PropertyKind kind, StepMessageId id,
@@ -214,6 +221,13 @@ bool readSettings(const StepMessages& messages, std::span<const PropertyRow<Sett
         } else if (row.text != nullptr) {
             usable =
                 property_detail::readText(value, row.kind, row.required, &(settings.*row.text));
+        }
+        if (usable && property_detail::numberForCharacters(row.kind, value)) [[unlikely]] {
+            property_detail::warnNumberForCharacters(messages, row.name, row.kind, value,
+                                                     row.text != nullptr
+                                                         ? std::string((settings.*row.text).view())
+                                                         : characterText(settings.*row.number),
+                                                     static_cast<int>(where.line()));
         }
         if (usable) continue;
         property_detail::reportUnusable(messages, row.kind, StepMessageId(row.message, where),

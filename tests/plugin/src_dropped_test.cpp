@@ -112,6 +112,11 @@ TEST(SourceDropped, LenientPropertyValuesAreWarnedAndReadAsBefore) {
     const std::vector<Case> cases = {
         {{{"REPLACE_NULLS", "ture"}}, "REPLACE_NULLS \"ture\"", "read as false"},
         {{{"REPLACE_NULLS", "yes please"}}, "REPLACE_NULLS \"yes please\"", "read as false"},
+        // A number for a character is its digits, seldom what was meant.
+        {{{"DELIMITER", 59}},
+         "DELIMITER \"59\"",
+         "(\"0x3B\" is the character of code 59); it is read as \"5\""},
+        {{{"QUOTE", 34}}, "QUOTE \"34\" is not a character in quotes", "read as \"3\""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.named);
