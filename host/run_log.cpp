@@ -4,14 +4,16 @@ namespace texthost {
 namespace {
 
 /// Summary pieces are separate columns of one entry: where neither side brings a blank or
-/// punctuation to the seam they would run together ("a.csv" "3 rows read"), so a comma parts
-/// them.
-bool needsComma(std::string_view before, std::string_view after) {
-    if (before.empty() || after.empty()) return false;
+/// punctuation to the seam they would run together. A count after a name is a column of its
+/// own ("a.csv, 3 rows read"); a name after the words that lead to it reads on ("Wrote 3 rows
+/// to text file a.txt").
+std::string_view seam(std::string_view before, std::string_view after) {
+    if (before.empty() || after.empty()) return {};
     const char last = before.back();
     const char first = after.front();
-    if (last == ' ' || last == '\t' || first == ' ' || first == '\t') return false;
-    return std::string_view(",;:.)!?").find(first) == std::string_view::npos;
+    if (last == ' ' || last == '\t' || first == ' ' || first == '\t') return {};
+    if (std::string_view(",;:.)!?").find(first) != std::string_view::npos) return {};
+    return first >= '0' && first <= '9' ? ", " : " ";
 }
 
 }  // namespace
@@ -34,7 +36,7 @@ void RunLog::info(std::string_view step, std::string_view text, bool newEntry) {
     if (!newEntry && !messages_.empty()) {
         RunMessage& last = messages_.back();
         if (last.kind == RunMessage::Kind::Info && last.step == step) {
-            if (needsComma(last.text, text)) last.text.append(", ");
+            last.text.append(seam(last.text, text));
             last.text.append(text);
             return;
         }

@@ -68,9 +68,9 @@ TEST_F(PipelineTest, DrivesEveryStepThroughItsLifeCycleInChainOrder) {
     // parts pieces that bring no blank or punctuation to the seam.
     ASSERT_EQ(report.messages.size(), 3u);
     EXPECT_EQ(report.messages[0].step, "src");
-    EXPECT_EQ(report.messages[0].text, "src handled 2 rows, done; ok");
+    EXPECT_EQ(report.messages[0].text, "src handled 2 rows done; ok");
     EXPECT_EQ(report.messages[2].step, "second");
-    EXPECT_EQ(report.messages[2].text, "pass2 handled 2 rows, done; ok");
+    EXPECT_EQ(report.messages[2].text, "pass2 handled 2 rows done; ok");
 }
 
 TEST_F(PipelineTest, ReadsPropertiesByIndexWithDefaultsAndKeepsWrongKinds) {
@@ -303,8 +303,8 @@ TEST_F(PipelineTest, WarningsKeepTheirOrderAndStep) {
     EXPECT_EQ(report.messages[0].kind, RunMessage::Kind::Warning);
     EXPECT_EQ(report.messages[0].step, "out");
     EXPECT_EQ(report.messages[0].text, "careful");
-    EXPECT_EQ(report.infos(), (std::vector<std::string>{"src handled 0 rows, done; ok",
-                                                        "pass1 handled 0 rows, done; ok"}));
+    EXPECT_EQ(report.infos(), (std::vector<std::string>{"src handled 0 rows done; ok",
+                                                        "pass1 handled 0 rows done; ok"}));
 }
 
 TEST_F(PipelineTest, ReportsProgressWhileRowsFlow) {

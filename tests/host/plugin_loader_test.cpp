@@ -64,7 +64,7 @@ TEST(PluginLoaderTest, RunsAJobOfPluginAndHostSteps) {
     EXPECT_TRUE(report.ok);
     EXPECT_EQ(report.rows, 4u);
     EXPECT_EQ(report.infos(),
-              (std::vector<std::string>{"fake source done", "pass1 handled 4 rows, done; ok"}));
+              (std::vector<std::string>{"fake source done", "pass1 handled 4 rows done; ok"}));
 }
 
 TEST(PluginLoaderTest, JobNeedingAMissingPluginNamesPathAndStep) {

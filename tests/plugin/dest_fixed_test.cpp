@@ -239,20 +239,20 @@ TEST(FixedDest, SummaryAppendAndEmptyRun) {
     const Outcome first = runFixed(dir, nameAndCount(), {{"FIELDS", fields}, {"LINE_END", "lf"}});
     ASSERT_TRUE(first.report.ok) << joined(first.report.errors());
     EXPECT_EQ(first.report.infos(),
-              std::vector<std::string>{"Wrote 2 rows to text file, " + dir.file("out.txt")});
+              std::vector<std::string>{"Wrote 2 rows to text file " + dir.file("out.txt")});
 
     const Outcome appended =
         runFixed(dir, nameAndCount(), {{"FIELDS", fields}, {"LINE_END", "lf"}, {"APPEND", true}});
     EXPECT_EQ(appended.output, "ab  \nxyz \nab  \nxyz \n");
     EXPECT_EQ(appended.report.infos(),
-              std::vector<std::string>{"Wrote 2 rows to text file, " + dir.file("out.txt")});
+              std::vector<std::string>{"Wrote 2 rows to text file " + dir.file("out.txt")});
 
     TempDir empty;
     const Outcome none = runFixed(empty, {{{"name", mvbTypeString}}, {}}, {{"FIELDS", fields}});
     ASSERT_TRUE(none.report.ok) << joined(none.report.errors());
     EXPECT_FALSE(none.created);
     EXPECT_EQ(none.report.infos(),
-              std::vector<std::string>{"Wrote 0 rows to text file, " + empty.file("out.txt")});
+              std::vector<std::string>{"Wrote 0 rows to text file " + empty.file("out.txt")});
 }
 
 TEST(FixedDest, UnboundFieldIsBlanksAtItsWidth) {
