@@ -38,31 +38,42 @@ class JobDocumentBuilder {
     JobDocumentBuilder(const std::string& text, Json& root)
         : text_(text), root_(root), dom_(root) {}
 
-    bool null() { return dom_.null(); }
-    bool boolean(bool value) { return dom_.boolean(value); }
-    bool number_integer(number_integer_t value) { return dom_.number_integer(value); }
-    bool number_unsigned(number_unsigned_t value) { return dom_.number_unsigned(value); }
+    bool null() { return counted(dom_.null()); }
+    bool boolean(bool value) { return counted(dom_.boolean(value)); }
+    bool number_integer(number_integer_t value) { return counted(dom_.number_integer(value)); }
+    bool number_unsigned(number_unsigned_t value) { return counted(dom_.number_unsigned(value)); }
     bool number_float(number_float_t value, const string_t& text) {
-        return dom_.number_float(value, text);
+        return counted(dom_.number_float(value, text));
     }
-    bool string(string_t& value) { return dom_.string(value); }
-    bool binary(binary_t& value) { return dom_.binary(value); }
-    bool start_array(std::size_t size) { return dom_.start_array(size); }
-    bool end_array() { return dom_.end_array(); }
+    bool string(string_t& value) { return counted(dom_.string(value)); }
+    bool binary(binary_t& value) { return counted(dom_.binary(value)); }
+    bool start_array(std::size_t size) {
+        counted(true);
+        path_.push_back({true, 0, {}});
+        return dom_.start_array(size);
+    }
+    bool end_array() {
+        path_.pop_back();
+        return dom_.end_array();
+    }
     bool start_object(std::size_t size) {
+        counted(true);
+        path_.push_back({false, 0, {}});
         open_.push_back({keyLists_.size(), {}});
         keyLists_.emplace_back();
         return dom_.start_object(size);
     }
     bool key(string_t& key) {
         if (!open_.back().seen.insert(key).second) {
-            throw JobError("the key \"" + key +
+            throw JobError(openObjectPlace() + ": the key \"" + key +
                            "\" appears twice in one object; give each key once");
         }
         keyLists_[open_.back().list].push_back(key);
+        path_.back().key = key;
         return dom_.key(key);
     }
     bool end_object() {
+        path_.pop_back();
         open_.pop_back();
         return dom_.end_object();
     }
@@ -123,6 +134,50 @@ class JobDocumentBuilder {
         }
     }
 
+    /// One array or object the reader is inside: the number of values of an array so far, or
+    /// the key of an object's value being read.
+    struct Place {
+        bool array = false;
+        size_t values = 0;
+        std::string key;
+    };
+
+    /// Counts a value of the array it is in.
+    bool counted(bool result) {
+        if (!path_.empty() && path_.back().array) ++path_.back().values;
+        return result;
+    }
+
+    /// The object being read, as messages about a job name its parts ("step 2, property
+    /// FIELDS, row 3"); past those, a JSON pointer.
+    std::string openObjectPlace() const {
+        std::vector<std::string> steps;
+        for (size_t i = 0; i + 1 < path_.size(); ++i) {
+            steps.push_back(path_[i].array ? std::to_string(path_[i].values - 1) : path_[i].key);
+        }
+        if (steps.empty()) return "the job";
+        const auto number = [&](size_t i) { return std::to_string(std::stoull(steps[i]) + 1); };
+        std::string place;
+        size_t named = 0;
+        if (steps.size() >= 2 && steps[0] == "steps" && path_[1].array) {
+            place = "step " + number(1);
+            named = 2;
+        }
+        if (named == 2 && steps.size() >= 3 && steps[2] == "properties") {
+            named = steps.size() >= 4 ? 4 : 3;
+            place += named == 4 ? ", property " + steps[3] : ", properties";
+        }
+        if (named == 4 && steps.size() >= 5 && path_[4].array) {
+            place += ", row " + number(4);
+            named = 5;
+        }
+        if (named == steps.size()) return place;
+        std::string pointer;
+        for (const std::string& step : steps)
+            pointer += "/" + step;
+        return place.empty() ? "at " + pointer : place + " (at " + pointer + ")";
+    }
+
     struct OpenObject {
         size_t list = 0;  ///< index of its key list
         std::unordered_set<std::string> seen;
@@ -142,6 +197,7 @@ class JobDocumentBuilder {
     Json& root_;
     nlohmann::detail::json_sax_dom_parser<Json> dom_;
     std::vector<OpenObject> open_;
+    std::vector<Place> path_;
     std::vector<std::vector<std::string>> keyLists_;  ///< per object, in the order they begin
     std::unordered_map<const Json::object_t*, const std::vector<std::string>*> keysOf_;
     bool ordered_ = false;

@@ -105,7 +105,7 @@ INSTANTIATE_TEST_SUITE_P(
                {"row 2, cell 2", "a cell must be"}},
         BadJob{"DuplicateKey",
                R"({"steps": [{"type": "T", "properties": {"ROWS": 1, "LABEL": "", "ROWS": 2}}]})",
-               {"the key \"ROWS\" appears twice"}},
+               {"step 1, properties: the key \"ROWS\" appears twice"}},
         BadJob{"HugeNumber",
                R"({"steps": [{"type": "T", "properties": {"N": 18446744073709551615}}]})",
                {"too large"}},
@@ -118,7 +118,13 @@ INSTANTIATE_TEST_SUITE_P(
                {"not valid JSON", "too large"}},
         BadJob{"DuplicateKeyInARow",
                R"({"steps": [{"type": "T", "properties": {"F": [{"A": 1, "B": 2, "A": 3}]}}]})",
-               {"the key \"A\" appears twice"}}),
+               {"step 1, property F, row 1: the key \"A\" appears twice"}},
+        BadJob{"DuplicateKeyInASecondStep",
+               R"({"steps": [{"type": "T"}, {"type": "U", "type": "V"}]})",
+               {"step 2: the key \"type\" appears twice"}},
+        BadJob{"DuplicateKeyAtTheTop",
+               R"({"steps": [], "x": {"y": [1, {"z": 1, "z": 2}]}})",
+               {"at /x/y/1: the key \"z\" appears twice"}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 /// Jobs that parse but do not fit the steps' declarations.
