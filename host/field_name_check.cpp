@@ -97,7 +97,12 @@ std::string sharedOutputName(const StepOutputItems* items, const std::string& st
     std::unordered_map<std::string_view, int> seen;
     for (int i = 0; i < items->count; ++i) {
         const std::string_view name = items->items[i].name.view();
-        if (name.empty()) continue;
+        if (name.empty()) {
+            return stepLabel(stepName, stepType, StepWord::Capital) + " gives its field " +
+                   std::to_string(i + 1) +
+                   " no name, and the steps after it could not name it: give each field a name "
+                   "(the NAMEs of FIELDS)";
+        }
         const auto [first, added] = seen.emplace(name, i);
         if (added) continue;
         return stepLabel(stepName, stepType, StepWord::Capital) + " names two of its fields " +

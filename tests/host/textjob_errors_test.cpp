@@ -108,6 +108,16 @@ INSTANTIATE_TEST_SUITE_P(
                   {"error: Step \"in\" (SOURCE_DELIMTEXT) names two of its fields name (fields 2 "
                    "and 3)"},
                   "-"},
+        ErrorCase{"a source field without a name",
+                  {"run", "@job.json"},
+                  [] {
+                      std::string job = jobWith("");
+                      job.replace(job.find(R"("NAME": "name")"), 14, R"("NAME": "")");
+                      return job;
+                  }(),
+                  2,
+                  {"error: Step \"in\" (SOURCE_DELIMTEXT) gives its field 2 no name"},
+                  "-"},
         ErrorCase{"DELIMITER tab through --set",
                   {"run", "-q", "@job.json", "--set", "out.DELIMITER=tab"},
                   jobWith(kFields),
