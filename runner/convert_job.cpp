@@ -137,13 +137,34 @@ std::string htmlText(std::string_view text) {
     return out;
 }
 
-Json fieldRows(const std::vector<Column>& columns, bool fixed, bool html) {
+/// The room a fixed-width column takes in the output's encoding (WIDTH counts its bytes), from
+/// the longest value in UTF-8 bytes: an ASCII byte becomes one character of the encoding's
+/// smallest size, and a character of two UTF-8 bytes or more at most one of its largest.
+struct EncodedRoom {
+    int perUtf8Byte = 1;
+    int blank = 1;  ///< the blank between two columns
+};
+
+EncodedRoom encodedRoom(const std::string& encoding) {
+    int number = 0;
+    if (encoding.empty() || !mvbEncodingFromName(encoding.c_str(), &number) || number == 65001) {
+        return {};
+    }
+    const int smallest = np_uchar_chsize_min(number);
+    const int largest = np_uchar_xcsize_max(number);
+    return {std::max(smallest, (largest + 1) / 2), smallest};
+}
+
+Json fieldRows(const std::vector<Column>& columns, bool fixed, bool html,
+               const std::string& encoding) {
     Json rows = Json::array();
+    const EncodedRoom room = encodedRoom(encoding);
     for (size_t i = 0; i < columns.size(); ++i) {
         const Column& c = columns[i];
         if (fixed) {
-            // One blank between columns: every column but the last is a byte wider.
-            const int width = std::max(c.width, 1) + (i + 1 < columns.size() ? 1 : 0);
+            // One blank between columns: every column but the last is a character wider.
+            const int width =
+                std::max(c.width, 1) * room.perUtf8Byte + (i + 1 < columns.size() ? room.blank : 0);
             rows.push_back({{"FIELDNAME", c.field}, {"WIDTH", width}});
         } else {
             rows.push_back(
@@ -156,7 +177,7 @@ Json fieldRows(const std::vector<Column>& columns, bool fixed, bool html) {
 Json destination(const std::vector<Column>& columns, const ConvertRequest& request,
                  const std::string& kind, const DestinationFeatures& features, const Json& source) {
     Json properties = {{"FILENAME", request.output}};
-    properties["FIELDS"] = fieldRows(columns, kind == "fixed", kind == "html");
+    properties["FIELDS"] = fieldRows(columns, kind == "fixed", kind == "html", request.encoding);
     std::string type = "DEST_DELIMTEXT";
     if (kind == "fixed") {
         type = "DEST_FIXEDTEXT";

@@ -32,16 +32,16 @@ def read_delimited(path, encoding, delimiter):
     return list(csv.reader(io.StringIO(text, newline=""), delimiter=delimiter))
 
 
-def read_fixed(path, job_path):
+def read_fixed(path, job_path, encoding="utf-8"):
     with open(job_path, encoding="utf-8") as f:
         job = json.load(f)
     widths = [row["WIDTH"] for row in job["steps"][1]["properties"]["FIELDS"]]
     rows = []
     with open(path, "rb") as f:
-        for line in f.read().split(b"\n")[:-1]:
-            cells, at = [], 0
+        for text in f.read().decode(encoding).split("\n")[:-1]:
+            line, cells, at = text.encode(encoding), [], 0
             for width in widths:
-                cells.append(line[at:at + width].decode("utf-8").rstrip(" "))
+                cells.append(line[at:at + width].decode(encoding).rstrip(" "))
                 at += width
             rows.append(cells)
     return rows
@@ -181,6 +181,10 @@ def main():
          lambda p: read_fixed(p, p + ".job.json"), expected_rows(cabinet_rows, strip=True)[1:]),
         # Back from fixed width: IN named .fixed, or given --fixed, is read as fixed-width columns
         # (of values without blanks inside, which detection would take for column gaps).
+        # WIDTH counts bytes of the output's encoding: room for each value there.
+        ("CSV to fixed width in UTF-16", cabinet, ["--encoding", "UTF-16LE"], "cabinet16.txt",
+         lambda p: read_fixed(p, p + ".job.json", "utf-16-le"),
+         expected_rows(cabinet_rows, strip=True)[1:]),
         ("CSV to .fixed", plain, [], "plain.fixed",
          lambda p: read_fixed(p, p + ".job.json"), plain_rows[1:]),
         ("fixed width named .fixed back to CSV", os.path.join(args.work, "plain.fixed"),
