@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <cinttypes>
 #include <cstdio>
 #include <string>
@@ -82,14 +83,19 @@ void TextDestination::finishStep() {
 
 void TextDestination::warnOfEarlierFile() {
     const std::string_view name = fileName().view();
+    if (wroteFile_ || appends() || name == "-") return;
     struct stat info {};
-    if (wroteFile_ || appends() || name == "-" || ::stat(std::string(name).c_str(), &info) != 0 ||
-        !S_ISREG(info.st_mode)) {
+    std::string text;
+    if (::stat(std::string(name).c_str(), &info) != 0) {
+        // A job that reads no rows writes no file: said, for whoever looks for one.
+        if (errno != ENOENT) return;
+        text = "No rows came, so " + std::string(name) + " was not written";
+    } else if (S_ISREG(info.st_mode)) {
+        text = "No rows came, so " + std::string(name) +
+               " was left as it was: it holds what an earlier run wrote, not this run's output";
+    } else {
         return;
     }
-    const std::string text =
-        "No rows came, so " + std::string(name) +
-        " was left as it was: it holds what an earlier run wrote, not this run's output";
     host()->getLog()->logMessage(1, MvbString(text));
 }
 

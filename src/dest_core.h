@@ -161,8 +161,8 @@ class TextDestination : public TextStep {
     int endOfData();
     /// Ends a file the run did not complete and says what was kept.
     void keepPartial();
-    /// After a run that wrote no file (it got no rows): warns when a file of that name is
-    /// there, which a reader would otherwise take for this run's output.
+    /// After a run that wrote no file (it got no rows): warns that there is none, or that a
+    /// file of that name is there, which a reader would otherwise take for this run's output.
     void warnOfEarlierFile();
 
     bool ended_ = false;      ///< the data ended and the file (if any) was completed
