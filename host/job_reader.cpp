@@ -379,6 +379,10 @@ JobDefinition parseJobFile(const std::string& path) {
             throw JobError(std::string("the job on standard input: ") + e.what());
         }
     }
+    std::error_code folderError;
+    if (std::filesystem::is_directory(path, folderError)) {
+        throw JobError(path + ": is a folder, not a job file; give the job file's path");
+    }
     std::ifstream in(path, std::ios::binary);
     if (!in) {
         std::error_code ec;

@@ -57,7 +57,7 @@ constexpr CatalogueEntry kCatalogue[] = {
      "RECORDWIDTH is not an integer from -2147483648 to 2147483647: give the width of one "
      "record in bytes."},
     {736, "CRLF_TERMINATE is not a boolean: use true (one record per line) or false."},
-    {737, "RECORDWIDTH is 0: give the width of one record in bytes."},
+    {737, "RECORDWIDTH is 0 or not given: give the width of one record in bytes."},
     {738,
      "RECORDWIDTH is smaller than the end of the last field (START_POS + LENGTH - 1): widen the "
      "record or move the fields."},

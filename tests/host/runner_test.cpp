@@ -355,6 +355,9 @@ TEST_F(RunnerTest, UsageErrorsExitWithTwo) {
         EXPECT_EQ(exitStatus, 2) << (args.empty() ? "" : args[0]);
         EXPECT_FALSE(err.empty());
     }
+    run({"run", folder.string()});
+    EXPECT_EQ(exitStatus, 2);
+    EXPECT_NE(err.find("is a folder, not a job file"), std::string::npos) << err;
 }
 
 TEST_F(RunnerTest, HelpAndVersion) {
