@@ -272,4 +272,28 @@ void refuseWriteClashes(const JobDefinition& job, const std::vector<StepFileRole
     }
 }
 
+void refuseUnwritableFolders(const JobDefinition& job, const std::vector<StepFileRoles>& roles) {
+    for (size_t s = 0; s < job.steps.size() && s < roles.size(); ++s) {
+        const JobStep& step = job.steps[s];
+        for (const FileProperty* property : roles[s].written()) {
+            const std::string path = fileNameIn(step, property->property);
+            if (path.empty() || path == "-") continue;
+            const std::string shown = splitPath(path).first;
+            struct stat info {};
+            std::string why;
+            if (::stat(shown.c_str(), &info) != 0) {
+                why = "does not exist";
+            } else if (!S_ISDIR(info.st_mode)) {
+                why = "is no folder";
+            } else if (::access(shown.c_str(), W_OK | X_OK) != 0) {
+                why = "cannot be written";
+            }
+            if (!why.empty()) {
+                throw JobError(stepLabel(step, StepWord::Capital) + " cannot write file " +
+                               quoted(path) + ": the folder " + quoted(shown) + " " + why);
+            }
+        }
+    }
+}
+
 }  // namespace texthost

@@ -24,4 +24,9 @@ namespace texthost {
 /// steps and the file; touches no file.
 void refuseWriteClashes(const JobDefinition& job, const std::vector<StepFileRoles>& roles);
 
+/// For a dry run, whose destinations open nothing: refuses a job with a file to write in a
+/// folder that is not there or cannot be written, as a real run would fail on it. Throws
+/// JobError naming the step, the file and the folder.
+void refuseUnwritableFolders(const JobDefinition& job, const std::vector<StepFileRoles>& roles);
+
 }  // namespace texthost

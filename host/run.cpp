@@ -47,7 +47,9 @@ RunReport runJob(const JobDefinition& job, const RunOptions& options) {
     RunReport report;
     try {
         Pipeline pipeline(job, options);
-        refuseWriteClashes(job, fileRolesOf(pipeline));
+        const std::vector<StepFileRoles> roles = fileRolesOf(pipeline);
+        refuseWriteClashes(job, roles);
+        if (options.runMode == 0) refuseUnwritableFolders(job, roles);
         int code = 2;
         std::string unknownField;
         if (pipeline.prepareAndStart()) {
