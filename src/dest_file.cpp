@@ -1,5 +1,7 @@
 #include "dest_file.h"
 
+#include <string>
+
 #include "mvb/parts.h"
 #include "mvb/types.h"
 
@@ -40,9 +42,11 @@ bool DestFile::open(StepHost* host, const MvbString& path, int mode, int encodin
     return true;
 }
 
-bool DestFile::fail(StepHost* host) const {
+bool DestFile::fail(StepHost* host, uint64_t row) const {
     MvbString error;
     if (file_ != nullptr) file_->getLastError(error);
+    if (row != 0)
+        error = MvbString(std::string(error.view()) + " (writing row " + std::to_string(row) + ")");
     host->reportError(error);
     return false;
 }

@@ -66,7 +66,9 @@ class DestFile {
     }
 
     /// Reports the file's last error text; returns false so callers can `return fail(...)`.
-    bool fail(StepHost* host) const;
+    /// A failure while writing row `row` (counted from 1) names the row, so that a character
+    /// the encoding lacks can be found in a large file.
+    bool fail(StepHost* host, uint64_t row = 0) const;
 
     /// Writes out what is buffered, puts a file that replaces another in its place, and closes
     /// it. False after reporting the file's error text; the file then stays open for abandon().

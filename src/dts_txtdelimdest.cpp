@@ -420,7 +420,7 @@ bool DTS_TxtDelimDest::writeRowAs(const StepOutputItems* items) {
         line_.leaveRoom();
         written = writeBuiltLine(file_.get(), line_);
     }
-    return written || file_.fail(core_.host());
+    return written || file_.fail(core_.host(), core_.rowCount());
 }
 
 void DTS_TxtDelimDest::describeRun(char* text, size_t size) const {

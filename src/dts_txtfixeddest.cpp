@@ -261,7 +261,7 @@ bool DTS_TxtFixedDest::writeRow(const StepOutputItems* items) {
     if (utf8File_ && writeRecordAtOnce(items)) return true;
     // A failed write leaves nothing of its text in the file.
     if (!writeRecordByFields(items) || (writeLineEnd_ && !file_.get()->writeLine(""))) {
-        return file_.fail(core_.host());
+        return file_.fail(core_.host(), core_.rowCount());
     }
     return true;
 }

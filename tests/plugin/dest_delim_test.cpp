@@ -312,6 +312,17 @@ TEST(DelimDest, RunWithoutRowsCreatesNoFile) {
     }
 }
 
+TEST(DelimDest, ACharacterTheEncodingLacksNamesItsRow) {
+    TempDir dir;
+    const Outcome run = runDelim(
+        dir, {{{"s", mvbTypeString}}, {{text("ok")}, {text("Zo\xc3\xab \xe2\x86\x92 Ann")}}},
+        {{"FIELDS", fieldsTable({{"s", ""}})}, {"ENCODING", "latin1"}});
+    EXPECT_FALSE(run.report.ok);
+    EXPECT_TRUE(anyContains(run.report.errors(), "cannot write character U+2192"))
+        << joined(run.report.errors());
+    EXPECT_TRUE(anyContains(run.report.errors(), "(writing row 2)")) << joined(run.report.errors());
+}
+
 TEST(DelimDest, UnboundFieldIsAnEmptyField) {
     TempDir dir;
     const Outcome run = runDelim(
