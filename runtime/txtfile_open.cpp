@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <string>
+#include <string_view>
 
 #include "encoding_table.h"
 #include "mvb/path.h"
@@ -190,7 +191,7 @@ bool probeWritable(const char* path, MvbString& errorText) {
 
 /// Refuses to append to a file whose byte-order mark says that it holds another encoding than
 /// the one it would be written in: the two would be mixed in one file.
-bool appendFits(const char* path, int fd, const EncodingInfo& encoding, MvbString& errorText) {
+bool markFits(const char* path, int fd, const EncodingInfo& encoding, MvbString& errorText) {
     char head[4];
     ssize_t got = ::pread(fd, head, sizeof head, 0);
     if (got <= 0) {
@@ -206,7 +207,9 @@ bool appendFits(const char* path, int fd, const EncodingInfo& encoding, MvbStrin
         }
         got = static_cast<ssize_t>(inflatedHead(fd, head, sizeof head));
     }
-    const EncodingInfo* marked = encodingFromBom(head, static_cast<size_t>(got), &encoding);
+    // No encoding is preferred: a UTF-32LE mark is also the start of a UTF-16LE one, and only
+    // the longer mark tells the two apart.
+    const EncodingInfo* marked = encodingFromBom(head, static_cast<size_t>(got), nullptr);
     if (marked == nullptr || marked == &encoding || (marked->isUtf8() && encoding.isUtf8())) {
         return true;
     }
@@ -217,12 +220,48 @@ bool appendFits(const char* path, int fd, const EncodingInfo& encoding, MvbStrin
     return false;
 }
 
+/// Refuses to append to a file that ends inside a code unit of the encoding it would be
+/// written in: all that is added would be out of step with the units it holds. (A compressed
+/// file's size says nothing of what it holds.)
+bool unitsFit(const char* path, int fd, const EncodingInfo& encoding, MvbString& errorText) {
+    struct stat info {};
+    const auto unit = static_cast<uint64_t>(encoding.unitBytes);
+    if ((hasGzipName(path) && !isStandardStream(path)) || fstat(fd, &info) != 0 ||
+        !S_ISREG(info.st_mode) || static_cast<uint64_t>(info.st_size) % unit == 0) {
+        return true;
+    }
+    const auto size = static_cast<uint64_t>(info.st_size);
+    errorText.assign("cannot append to file \"" + std::string(path) + "\": it is " +
+                     std::to_string(size) + (size == 1 ? " byte" : " bytes") +
+                     " long, not a whole number of " + encoding.name + " code units (" +
+                     std::to_string(unit) +
+                     " bytes each), so what is added would not line up with what it holds: set "
+                     "the ENCODING it was written in, or write another file");
+    return false;
+}
+
+/// Refuses an append that would mix encodings or misalign the file's code units.
+bool appendFits(const char* path, int fd, const EncodingInfo& encoding, MvbString& errorText) {
+    return markFits(path, fd, encoding, errorText) && unitsFit(path, fd, encoding, errorText);
+}
+
+/// True when the `size` bytes of the file open as `fd` are no more than `encoding`'s
+/// byte-order mark.
+bool onlyMark(int fd, uint64_t size, const EncodingInfo& encoding) {
+    char head[4];
+    const size_t length = encoding.bom.size();
+    return length > 0 && size == length &&
+           ::pread(fd, head, length, 0) == static_cast<ssize_t>(length) &&
+           std::string_view(head, length) == encoding.bom;
+}
+
 /// True when the file open as `fd`, of `size` bytes, does not end with a line end (LF or CR as
-/// a code unit of `encoding`): text appended to it would continue its last line.
+/// a code unit of `encoding`): text appended to it would continue its last line. A file of
+/// only a byte-order mark has no line to end.
 bool endsInsideLine(int fd, uint64_t size, const EncodingInfo& encoding) {
     const auto unit = static_cast<size_t>(encoding.unitBytes);
     unsigned char last[4] = {};
-    if (size < unit ||
+    if (size < unit || onlyMark(fd, size, encoding) ||
         ::pread(fd, last, unit, static_cast<off_t>(size - unit)) != static_cast<ssize_t>(unit)) {
         return false;  // unreadable (a write-only file): left as it is
     }

@@ -125,6 +125,10 @@ TEST(Writing, AppendedLinesStartOnALineOfTheirOwn) {
         {"o\0"s, 1200, MVB_FLAG_APPEND_LINES, "o\0\n\0x\0\n\0"s},
         {"\0\n"s, 1201, MVB_FLAG_APPEND_LINES, "\0\n\0x\0\n"s},
         {"\n\0"s, 1201, MVB_FLAG_APPEND_LINES, "\n\0\0\n\0x\0\n"s},  // U+0A00 ends no line
+        // A file of only a mark has no line to end.
+        {"\xEF\xBB\xBF", 65001, MVB_FLAG_APPEND_LINES, "\xEF\xBB\xBFx\n"},
+        {"\xFF\xFE", 1200, MVB_FLAG_APPEND_LINES, "\xFF\xFEx\0\n\0"s},
+        {"\xFF\xFE\0\0"s, 12000, MVB_FLAG_APPEND_LINES, "\xFF\xFE\0\0x\0\0\0\n\0\0\0"s},
         {"old", 65001, 0, "oldx\n"},  // records that are not lines are joined
     };
     TempDir dir;
@@ -136,17 +140,28 @@ TEST(Writing, AppendedLinesStartOnALineOfTheirOwn) {
     }
 }
 
-TEST(Writing, AppendRefusesAFileMarkedForAnotherEncoding) {
+TEST(Writing, AppendRefusesAFileOfAnotherEncoding) {
+    using namespace std::string_literals;
+    constexpr const char* kMark = "byte-order mark";
     struct Case {
         std::string head;
         int encoding;
-        bool refused;
+        const char* refusal;  ///< what the refusal says; null when the append goes ahead
     };
     const Case cases[] = {
-        {"\xFF\xFEx\0", 65001, true}, {"\xFF\xFEx\0", -1, true},
-        {"\xFE\xFF\0x", 1200, true},  {"\xEF\xBB\xBFx", 1252, true},
-        {"\xFF\xFEx\0", 1200, false}, {"\xEF\xBB\xBFx", 65001, false},
-        {"\xEF\xBB\xBFx", -1, false}, {"plain", 1200, false},
+        {"\xFF\xFEx\0"s, 65001, kMark},
+        {"\xFF\xFEx\0"s, -1, kMark},
+        {"\xFE\xFF\0x"s, 1200, kMark},
+        {"\xEF\xBB\xBFx", 1252, kMark},
+        {"\xFF\xFE\0\0k\0\0\0"s, 1200, kMark},  // a UTF-32LE mark starts as a UTF-16LE one does
+        {"\xFF\xFE\0\0"s, 1200, kMark},
+        {"x", 1200, "it is 1 byte long, not a whole number of UTF-16LE code units (2 bytes"},
+        {"abcdef", 12001, "it is 6 bytes long, not a whole number of UTF-32BE code units (4"},
+        {"\xFF\xFEx\0"s, 1200, nullptr},
+        {"\xFF\xFE\0\0k\0\0\0"s, 12000, nullptr},
+        {"\xEF\xBB\xBFx", 65001, nullptr},
+        {"\xEF\xBB\xBFx", -1, nullptr},
+        {"plaintxt", 1200, nullptr},
     };
     TempDir dir;
     const std::string path = (dir.path() / "marked.txt").string();
@@ -156,11 +171,12 @@ TEST(Writing, AppendRefusesAFileMarkedForAnotherEncoding) {
             MvbString error;
             MvbTxtFile* file =
                 mvbTxtFileOpen(path.c_str(), MVB_OPEN_APPEND, c.encoding, flags, error);
-            EXPECT_EQ(file == nullptr, c.refused) << c.encoding << " " << error.view();
+            EXPECT_EQ(file == nullptr, c.refusal != nullptr) << c.encoding << " " << error.view();
             if (file != nullptr) {
                 file->close();
-            } else {
-                EXPECT_THAT(std::string(error.view()), HasSubstr("byte-order mark"));
+            } else if (c.refusal != nullptr) {
+                EXPECT_THAT(std::string(error.view()), HasSubstr(c.refusal));
+                EXPECT_THAT(std::string(error.view()), HasSubstr(path));
             }
             EXPECT_EQ(readBytes(path), c.head) << "an open for appending changes nothing";
         }
