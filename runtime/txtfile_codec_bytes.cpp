@@ -18,21 +18,22 @@
 namespace mvb::txt {
 namespace {
 
-/// The code pages whose characters are each one byte and one code point. Code pages 1255 and
-/// 1258 are not among them: the system's converter joins a letter and the accents after it into
-/// one character, which takes more than a table.
+/// The code pages whose characters are each one byte and one code point. In code pages 1255
+/// and 1258 too each byte is read as a character of its own, accents included: the system's
+/// converter would join a letter and the accents after it into one character, so that text
+/// read and written again would not keep its bytes (kReadByTableOnly).
 constexpr std::string_view kSingleByte[] = {
-    "ASCII",       "CP437",       "CP850",       "CP866",       "CP1250",
-    "CP1251",      "CP1252",      "CP1253",      "CP1254",      "CP1256",
-    "CP1257",      "ISO-8859-1",  "ISO-8859-2",  "ISO-8859-3",  "ISO-8859-4",
-    "ISO-8859-5",  "ISO-8859-6",  "ISO-8859-7",  "ISO-8859-8",  "ISO-8859-9",
-    "ISO-8859-10", "ISO-8859-11", "ISO-8859-13", "ISO-8859-14", "ISO-8859-15"};
+    "ASCII",       "CP437",       "CP850",      "CP866",      "CP1250",      "CP1251",
+    "CP1252",      "CP1253",      "CP1254",     "CP1255",     "CP1256",      "CP1257",
+    "CP1258",      "ISO-8859-1",  "ISO-8859-2", "ISO-8859-3", "ISO-8859-4",  "ISO-8859-5",
+    "ISO-8859-6",  "ISO-8859-7",  "ISO-8859-8", "ISO-8859-9", "ISO-8859-10", "ISO-8859-11",
+    "ISO-8859-13", "ISO-8859-14", "ISO-8859-15"};
 
 constexpr int kNoCode = -1;
 
 /// The code point of each byte of `name` (kNoCode where the code page has none), as the
 /// system's converter reads the byte on its own. False when the system does not know the code
-/// page, or reads some byte as more than one code point or not on its own.
+/// page, or reads some byte as more than one code point.
 bool readTable(const char* name, int (&codes)[256]) {
     const iconv_t handle = iconv_open("UTF-32LE", name);
     if (handle == reinterpret_cast<iconv_t>(-1)) {
@@ -51,6 +52,9 @@ bool readTable(const char* name, int (&codes)[256]) {
         if (iconv(handle, &inPos, &inLeft, &outPos, &outLeft) == static_cast<size_t>(-1)) {
             sound = errno == EILSEQ;
         } else {
+            // A code page that joins a letter with the accents after it holds the letter back
+            // to see what follows: the flush gives it.
+            iconv(handle, nullptr, nullptr, &outPos, &outLeft);
             sound = outLeft == sizeof out - 4;
             codes[byte] = out[0] | (out[1] << 8) | (out[2] << 16) | (out[3] << 24);
         }
@@ -79,6 +83,7 @@ bool writeTable(const char* name, const std::vector<int>& codes, std::vector<int
         char* outPos = out;
         size_t outLeft = sizeof out;
         if (iconv(handle, &inPos, &inLeft, &outPos, &outLeft) != static_cast<size_t>(-1) &&
+            iconv(handle, nullptr, nullptr, &outPos, &outLeft) != static_cast<size_t>(-1) &&
             outLeft == sizeof out - 1) {
             bytes[k] = static_cast<unsigned char>(out[0]);
         }
@@ -236,6 +241,11 @@ class SingleByteEncoder final : public DirectCodec {
     bool asciiSame_;
 };
 
+/// Code pages read through the table but written through the system's converter, which
+/// writes a joined character the page has no byte for as the letter and its accents (and never
+/// joins what it is given).
+constexpr std::string_view kReadByTableOnly[] = {"CP1255", "CP1258"};
+
 bool isSingleByte(std::string_view name) noexcept {
     return std::find(std::begin(kSingleByte), std::end(kSingleByte), name) != std::end(kSingleByte);
 }
@@ -243,7 +253,9 @@ bool isSingleByte(std::string_view name) noexcept {
 }  // namespace
 
 std::unique_ptr<DirectCodec> makeSingleByteCodec(const char* name, bool decoding) {
-    if (!isSingleByte(name)) {
+    if (!isSingleByte(name) ||
+        (!decoding && std::find(std::begin(kReadByTableOnly), std::end(kReadByTableOnly),
+                                std::string_view(name)) != std::end(kReadByTableOnly))) {
         return nullptr;
     }
     int codes[256];

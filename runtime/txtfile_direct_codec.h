@@ -4,8 +4,10 @@
 // fixed size: the single-byte code pages and UTF-16. They are done here, a run of ASCII a
 // word at a time, rather than through the C library's converter, which takes each piece of
 // text through a chain of calls and a pass into 32-bit code points and back. Each gives
-// exactly what that converter gives, and fails where it fails, at the same byte. Private to
-// the runtime library.
+// exactly what that converter gives, and fails where it fails, at the same byte, with one
+// exception: read in code pages 1255 and 1258, every byte stays a character of its own, where
+// that converter joins a letter and the accents after it into one (writing them is left to it).
+// Private to the runtime library.
 
 #include <cstddef>
 #include <memory>

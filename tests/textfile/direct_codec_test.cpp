@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "mvb/charset.h"
@@ -197,22 +198,43 @@ TEST(DirectCodec, WritesWhatTheSystemConverterWrites) {
     }
 }
 
-// Code pages 1255 and 1258 stay with the system's converter, which joins a letter and the
-// accent after it into one character.
-TEST(DirectCodec, CodePagesThatJoinAccentsStillJoinThem) {
+// In code pages 1255 and 1258 every byte is a character of its own: a letter and the accents
+// after it are not joined when read, so that text read and written again in the same code page
+// keeps its bytes.
+TEST(DirectCodec, CodePagesWithAccentsKeepEachByteACharacter) {
     TempDir dir;
-    const std::string path = dir.file("in.txt");
+    const std::string path = dir.file("f.txt");
     const struct {
         const char* name;
         std::string bytes;
         std::string text;
-    } cases[] = {{"CP1258", "a\xEC\n", "\xC3\xA1"}, {"CP1255", "\xE0\xC8\n", "\xEF\xAC\xAF"}};
+    } cases[] = {
+        {"CP1258", "a\xEC", "a\u0301"},
+        {"CP1258", "A\xDE\xD2", "A\u0303\u0309"},
+        {"CP1255", "\xE1\xCC", "\u05D1\u05BC"},
+    };
     for (const auto& c : cases) {
-        writeBytes(path, c.bytes);
+        SCOPED_TRACE(std::string(c.name) + " " + c.text);
+        writeBytes(path, c.bytes + "\n");
         MvbTxtFile* file = openWith(path, MVB_OPEN_READ, numberOf(c.name), 0);
         ASSERT_NE(file, nullptr);
-        EXPECT_EQ(readAllLines(file), std::vector<std::string>{c.text}) << c.name;
+        EXPECT_EQ(readAllLines(file), std::vector<std::string>{c.text});
         file->close();
+        file = openWith(path, MVB_OPEN_CREATE, numberOf(c.name), 0);
+        ASSERT_NE(file, nullptr);
+        EXPECT_TRUE(file->writeLine(c.text.c_str())) << lastError(file);
+        EXPECT_TRUE(file->flush()) << lastError(file);
+        file->close();
+        EXPECT_EQ(readBytes(path), c.bytes + "\n");
+    }
+    // A joined character that the code page has no byte for is written as its parts.
+    for (const auto& [name, text, bytes] : {std::tuple{"CP1258", "\u1EA0", "A\xF2\n"},
+                                            std::tuple{"CP1255", "\uFB31", "\xE1\xCC\n"}}) {
+        MvbTxtFile* file = openWith(path, MVB_OPEN_CREATE, numberOf(name), 0);
+        ASSERT_NE(file, nullptr);
+        EXPECT_TRUE(file->writeLine(text)) << name;
+        file->close();
+        EXPECT_EQ(readBytes(path), bytes) << name;
     }
 }
 
