@@ -22,7 +22,8 @@ bool takesValue(const CLI::App& app, const CLI::App* command, std::string_view n
     for (const CLI::App* in : {command, &app}) {
         if (in == nullptr) continue;
         for (const CLI::Option* option : in->get_options()) {
-            if (option->check_name(std::string(name))) return option->get_type_size_max() != 0;
+            // A flag expects no value, though its type (the bool it sets) has a size.
+            if (option->check_name(std::string(name))) return option->get_expected_max() != 0;
         }
     }
     return false;
