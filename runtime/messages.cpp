@@ -90,6 +90,7 @@ constexpr CatalogueEntry kCatalogue[] = {
     {818,
      "Row %s, field \"%s\": the text \"%s\" after the closing quote was kept as part of "
      "the value."},
+    {819, "Row %s, field \"%s\": \"%s\" has more digits than a real holds; it is read as %s."},
     {830, "NEWLINES_IN_VALUES is not a boolean: use true or false."},
     {831, "%s \"%s\" is not %s; it is read as %s."},
     {840,

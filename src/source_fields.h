@@ -82,6 +82,7 @@ enum class FieldOutcome {
     Read,        ///< the value holds the text as its type reads it
     Unreadable,  ///< the type cannot read the text: the value is null
     Cut,         ///< a string longer than the field's length: the value holds its head
+    Rounded,     ///< a real of more digits than a real holds: the value is the nearest one
 };
 
 /// Sets a field's value from its text by the field's type code. The rules are those of the
@@ -148,7 +149,15 @@ class SourceFieldConverter {
             value.setNull();
             return FieldOutcome::Read;
         }
-        return value.assignConverted(text, type) ? FieldOutcome::Read : FieldOutcome::Unreadable;
+        if (!value.assignConverted(text, type)) return FieldOutcome::Unreadable;
+        // Only a text of more than 15 digits can hold more than a real keeps.
+        if (type == mvbTypeReal && text.size() > 15) [[unlikely]] {
+            bool unused = false;
+            if (!mvb::text::realKeepsDigits(text, value.asReal(&unused))) {
+                return FieldOutcome::Rounded;
+            }
+        }
+        return FieldOutcome::Read;
     }
     /// A date value from its text; null (Unreadable) when the text is no date in `dateFormat`.
     static FieldOutcome convertDate(MvbDatavar& value, int dateFormat, std::string_view text);

@@ -1,5 +1,6 @@
 #include "value_warnings.h"
 
+#include <algorithm>
 #include <charconv>
 
 #include "mvb/message.h"
@@ -131,7 +132,19 @@ void ValueWarnings::notRead(uint64_t row, int field, const StepOutputItem& item,
         cut(row, field, item.name.view(), "MAX_LENGTH", item.length, text, where);
     } else if (outcome == FieldOutcome::Unreadable) {
         unreadable(row, field, item.name.view(), item.type, dateFormat, text, where);
+    } else if (outcome == FieldOutcome::Rounded) {
+        char readAs[MvbDatavar::kScalarTextRoom];
+        const int length = item.value.formatScalar(readAs);
+        rounded(row, field, item.name.view(), text,
+                std::string_view(readAs, static_cast<size_t>(std::max(length, 0))), where);
     }
+}
+
+void ValueWarnings::rounded(uint64_t row, int field, std::string_view name, std::string_view text,
+                            std::string_view readAs, std::source_location where) {
+    if (FieldCounts* counts = counted(field, name)) ++counts->rounded;
+    char digits[24];
+    warnMessage(819, static_cast<int>(where.line()), numberText(row, digits), name, text, readAs);
 }
 
 void ValueWarnings::droppedAfterNul(uint64_t row, int field, std::string_view name,
@@ -187,7 +200,7 @@ void ValueWarnings::reportSummary(bool destination, std::source_location where) 
     for (int i = 0; i < fieldCount_; ++i) {
         const FieldCounts& counts = fields_[i];
         if (counts.unreadable == 0 && counts.cut == 0 && counts.dropped == 0 &&
-            counts.afterQuote == 0 && counts.broken == 0)
+            counts.afterQuote == 0 && counts.broken == 0 && counts.rounded == 0)
             continue;
         if (!list.empty()) list.append("; ");
         list.append("field \"").append(counts.name).append("\": ");
@@ -206,6 +219,11 @@ void ValueWarnings::reportSummary(bool destination, std::source_location where) 
             char digits[24];
             const auto end = std::to_chars(digits, digits + sizeof digits, counts.limit);
             list.append(digits, end.ptr);
+        }
+        if (counts.rounded != 0) {
+            if (list.size() != start) list.append(", ");
+            appendCount(list, counts.rounded, "real", "reals");
+            list.append(" of more digits than a real holds, rounded");
         }
         if (counts.dropped != 0) {
             if (list.size() != start) list.append(", ");

@@ -18,7 +18,7 @@
 ///
 /// The first 999 warnings of a run are logged, the 1000th is "Max warning count reached" and
 /// later ones are only counted. Each value warning and the summary are catalogue messages
-/// 810-818, so that whoever reads the log can tell a run that lost values by their numbers.
+/// 810-819, so that whoever reads the log can tell a run that lost values by their numbers.
 /// Nothing here runs for a value that was read whole: the row path only calls in when a value
 /// was changed.
 class ValueWarnings {
@@ -45,6 +45,10 @@ class ValueWarnings {
     /// was not read whole from `text`, as `outcome` (Unreadable or Cut at MAX_LENGTH) says.
     void notRead(uint64_t row, int field, const StepOutputItem& item, int dateFormat,
                  std::string_view text, FieldOutcome outcome,
+                 std::source_location where = std::source_location::current());
+    /// `text` has more digits than a real holds and was read as `readAs`, the nearest real.
+    void rounded(uint64_t row, int field, std::string_view name, std::string_view text,
+                 std::string_view readAs,
                  std::source_location where = std::source_location::current());
     /// `dropped` followed a NUL character inside the field and is not part of the value.
     void droppedAfterNul(uint64_t row, int field, std::string_view name, std::string_view dropped,
@@ -80,6 +84,7 @@ class ValueWarnings {
         uint64_t dropped = 0;
         uint64_t afterQuote = 0;
         uint64_t broken = 0;
+        uint64_t rounded = 0;
         const char* brokenOutcome = "";
         int type = 0;
         int dateFormat = 0;

@@ -22,6 +22,12 @@ namespace mvb::text {
 /// Reads a whole decimal real (fixed or exponent form, inf, nan) with an optional sign,
 /// blanks around allowed. Out-of-range values fail.
 [[nodiscard]] MVB_API bool parseReal(std::string_view text, double* value) noexcept;
+/// True when `value`, read from `text` by parseReal, keeps every significant digit of the
+/// text (its shortest digits are the text's, trailing zeros aside); false when the text has
+/// more digits than a real holds, so that writing the value back gives other digits
+/// (12345678901234567.89 reads as 12345678901234568). Any text of at most 15 significant
+/// digits is kept; so is one that is not a plain or exponent number (inf, nan).
+[[nodiscard]] MVB_API bool realKeepsDigits(std::string_view text, double value) noexcept;
 /// Writes the shortest digits that read back as `value`, in plain decimal notation when
 /// 1e-6 <= |value| < 1e21 (`2000000`, `0.0001`) and with an exponent otherwise (`1e-07`,
 /// `1e+21`); zero keeps its sign (`-0`). `out` holds at least 32 bytes (25 are the most

@@ -97,6 +97,22 @@ TEST(SourceValues, AValueTheTypeCannotReadIsNullAndSaid) {
     }
 }
 
+TEST(SourceValues, ARealOfMoreDigitsThanARealHoldsIsWarnedAsRounded) {
+    TempDir dir;
+    srctest::writeFile(dir.file("in.csv"), "9007199254740993\n0.30000000000000004\n");
+    const auto read = readSource(
+        "SOURCE_DELIMTEXT", {{"FILENAME", "in.csv"}, {"FIELDS", {{"r", "real", 0}}}}, dir.path());
+    EXPECT_EQ(read.texts(), (Rows{{"9007199254740992"}, {"0.30000000000000004"}}));
+    const std::string warnings = srctest::joinedTexts(read.warnings());
+    EXPECT_NE(warnings.find("Text Plugin 819: Row 1, field \"r\": \"9007199254740993\" has more "
+                            "digits than a real holds; it is read as 9007199254740992."),
+              std::string::npos)
+        << warnings;
+    EXPECT_EQ(warnings.find("Row 2"), std::string::npos) << warnings;
+    EXPECT_NE(srctest::joinedTexts(read.infos()).find("1 real of more digits than a real holds"),
+              std::string::npos);
+}
+
 TEST(SourceValues, SummaryCountsEachFieldAndCutStrings) {
     TempDir dir;
     srctest::writeFile(dir.file("in.csv"),

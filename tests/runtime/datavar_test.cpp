@@ -281,6 +281,25 @@ TEST(Datavar, RealsInPlainNotationWithinTheRangeAndReadBackExactly) {
 // Reals with few digits take a shorter way to their text than the general shortest-digit
 // search; it must give the very bytes the general formatter does, at every digit count, size
 // and sign and at the edges of the shorter way's range.
+// A text keeps its digits when the real read from it is written with the same ones.
+TEST(Datavar, RealsKeepTheirDigitsUpToWhatARealHolds) {
+    const struct {
+        const char* text;
+        bool kept;
+    } cases[] = {
+        {"123456789012345", true},         {"0.30000000000000004", true},
+        {"1234567890123456.000", true},    {"-0.00012345678901234567", true},
+        {"1.7976931348623157e308", true},  {" +0.30000000000000004e1 ", true},
+        {"9007199254740993", false},       {"12345678901234567.89", false},
+        {"0.10000000000000000555", false}, {"1.00000000000000000001e-5", false},
+    };
+    for (const auto& c : cases) {
+        double value = 0;
+        ASSERT_TRUE(mvb::text::parseReal(c.text, &value)) << c.text;
+        EXPECT_EQ(mvb::text::realKeepsDigits(c.text, value), c.kept) << c.text;
+    }
+}
+
 TEST(Datavar, RealTextOfFewDigitsIsTheGeneralText) {
     std::mt19937_64 random(20261208);
     std::vector<double> values = {1e6, 1e5, 123456.0, 1e-4, 1e-5, 0.001, 1e-6, 9.5e-7, 1.5e-6, 1e14,
