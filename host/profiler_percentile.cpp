@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <limits>
 
 namespace texthost::profiler {
 
@@ -49,11 +50,16 @@ double PercentileEstimator::percentile(double p) {
     const double fraction = h - static_cast<double>(low);
     // Equal neighbours and whole ranks answer without arithmetic, which keeps infinities intact.
     if (fraction == 0.0 || a == b) return a;
+    // An infinite neighbour: every point between it and a finite one is infinite too, and
+    // between the two infinities none is defined.
+    if (std::isinf(a) || std::isinf(b)) {
+        if (std::isinf(a) && std::isinf(b)) return std::numeric_limits<double>::quiet_NaN();
+        return std::isinf(a) ? a : b;
+    }
     const double span = b - a;
     // Neighbours of opposite signs near the limits of the range: their span overflows, while
     // the weighted mean of the two, which lies between them, cannot.
-    if (std::isinf(span) && std::isfinite(a) && std::isfinite(b))
-        return (1.0 - fraction) * a + fraction * b;
+    if (std::isinf(span)) return (1.0 - fraction) * a + fraction * b;
     return a + fraction * span;
 }
 

@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <limits>
 #include <tuple>
 
 namespace texthost::profiler {
@@ -121,7 +122,12 @@ void FieldProfile::addBoolean(bool value) noexcept {
 }
 
 void FieldProfile::addNumber(double value) {
-    const uint64_t n = valueCount();
+    percentiles_.add(value);
+    if (std::isinf(value)) {
+        ++(value > 0 ? positiveInfinities_ : negativeInfinities_);
+        return;
+    }
+    const uint64_t n = valueCount() - positiveInfinities_ - negativeInfinities_;
     const long double x = value;
     const long double delta = x - mean_;
     mean_ += delta / static_cast<long double>(n);
@@ -132,7 +138,15 @@ void FieldProfile::addNumber(double value) {
         sumCompensation_ += std::fabs(sum_) >= std::fabs(x) ? (sum_ - t) + x : (x - t) + sum_;
         sum_ = t;
     }
-    percentiles_.add(value);
+}
+
+double FieldProfile::withInfinities(double finite) const noexcept {
+    if (positiveInfinities_ != 0 && negativeInfinities_ != 0) {
+        return std::numeric_limits<double>::quiet_NaN();
+    }
+    if (positiveInfinities_ != 0) return std::numeric_limits<double>::infinity();
+    if (negativeInfinities_ != 0) return -std::numeric_limits<double>::infinity();
+    return finite;
 }
 
 void FieldProfile::addInteger(int64_t value) {
@@ -172,7 +186,7 @@ void FieldProfile::addDate(const MvbDate& value) noexcept {
 
 double FieldProfile::sum() const noexcept {
     if (kind_ == FieldKind::Integer) return static_cast<double>(intSum_);
-    return static_cast<double>(sum_ + sumCompensation_);
+    return withInfinities(static_cast<double>(sum_ + sumCompensation_));
 }
 
 double FieldProfile::mean() const noexcept {
@@ -181,12 +195,15 @@ double FieldProfile::mean() const noexcept {
     // The sum divided once is closer than the running mean.
     const long double total =
         kind_ == FieldKind::Integer ? static_cast<long double>(intSum_) : sum_ + sumCompensation_;
-    return static_cast<double>(total / static_cast<long double>(n));
+    return withInfinities(static_cast<double>(total / static_cast<long double>(n)));
 }
 
 double FieldProfile::standardDeviation() const noexcept {
     const uint64_t n = valueCount();
     if (!numeric() || n < 2) return 0.0;
+    if (positiveInfinities_ + negativeInfinities_ != 0) {
+        return std::numeric_limits<double>::quiet_NaN();
+    }
     return static_cast<double>(std::sqrt(m2_ / static_cast<long double>(n - 1)));
 }
 

@@ -102,7 +102,14 @@ class FieldProfile {
     uint64_t records_ = 0;
     uint64_t nulls_ = 0;
 
-    // Welford's running mean and sum of squared deviations.
+    // The infinite values of a real field, kept out of the sums below: a sum or mean with
+    // them is infinite (undefined with both), a standard deviation undefined.
+    uint64_t positiveInfinities_ = 0;
+    uint64_t negativeInfinities_ = 0;
+    /// A sum or mean as the infinities make it; `finite` when there are none.
+    double withInfinities(double finite) const noexcept;
+
+    // Welford's running mean and sum of squared deviations of the finite values.
     long double mean_ = 0.0L;
     long double m2_ = 0.0L;
     // Neumaier-compensated sum of a real field.

@@ -52,11 +52,19 @@ TEST(PercentileEstimator, InterpolatesBetweenClosestRanks) {
         // Neighbours whose difference overflows a double.
         {{1e308, 1e308, -1e308}, 25, 0},
         {{-1.5e308, 1.5e308}, 75, 0.75e308},
+        // An infinite neighbour makes every point towards it infinite.
+        {{-HUGE_VAL, 1, 2}, 25, -HUGE_VAL},
+        {{5, HUGE_VAL}, 25, HUGE_VAL},
     };
     for (const Case& c : cases) {
+        if (std::isinf(c.expected)) {
+            EXPECT_EQ(percentileOf(c.values, c.p), c.expected) << "p=" << c.p;
+            continue;
+        }
         EXPECT_NEAR(percentileOf(c.values, c.p), c.expected, 1e-12 * std::max(1.0, c.expected))
             << "p=" << c.p;
     }
+    EXPECT_TRUE(std::isnan(percentileOf({-HUGE_VAL, HUGE_VAL}, 50)));
 }
 
 TEST(PercentileEstimator, SwitchesToABoundedSampleAtItsLimit) {
@@ -150,6 +158,18 @@ TEST(FieldProfile, HandComputedFiguresPerKind) {
           {Statistic::Minimum, "-2.5"},
           {Statistic::Maximum, "1.5"},
           {Statistic::Percentile, "0.25"}}},
+        {"an infinite real makes the sum and mean infinite and the spread undefined",
+         FieldKind::Real,
+         {MvbDatavar(5.0), MvbDatavar(HUGE_VAL), MvbDatavar(1.0)},
+         {{Statistic::Count, "3"},
+          {Statistic::Sum, "inf"},
+          {Statistic::Mean, "inf"},
+          {Statistic::StandardDeviation, "nan"},
+          {Statistic::Maximum, "inf"}}},
+        {"infinities of both signs leave the sum undefined",
+         FieldKind::Real,
+         {MvbDatavar(-HUGE_VAL), MvbDatavar(HUGE_VAL), MvbDatavar(2.0)},
+         {{Statistic::Sum, "nan"}, {Statistic::Mean, "nan"}, {Statistic::Minimum, "-inf"}}},
         {"one number has no standard deviation",
          FieldKind::Real,
          {MvbDatavar(2.0)},
