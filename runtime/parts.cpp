@@ -59,8 +59,13 @@ std::string mvbPartFileName(const std::string& path, int part, int count) {
     }
     const std::string tag = ".part-" + number + "-of-" + paddedNumber(count, count);
     const size_t nameStart = path.rfind('/') == std::string::npos ? 0 : path.rfind('/') + 1;
-    const size_t dot = path.rfind('.');
+    size_t dot = path.rfind('.');
     // A leading dot names a hidden file, not an extension.
     if (dot == std::string::npos || dot <= nameStart) return path + tag;
+    // A compressed file keeps the extension of what it holds: out.part-0000-of-0002.csv.gz.
+    if (path.compare(dot, std::string::npos, ".gz") == 0) {
+        const size_t inner = path.rfind('.', dot - 1);
+        if (inner != std::string::npos && inner > nameStart) dot = inner;
+    }
     return path.substr(0, dot) + tag + path.substr(dot);
 }

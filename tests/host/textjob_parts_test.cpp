@@ -356,6 +356,8 @@ TEST(JobPart, EachPartWritesAFileOfItsOwn) {
              {"out.csv", 3, 16, "out.part-0003-of-0016.csv"},
              {"d.v2/out", 0, 2, "d.v2/out.part-0000-of-0002"},
              {"d/.hidden", 1, 2, "d/.hidden.part-0001-of-0002"},
+             {"d/out.csv.gz", 1, 2, "d/out.part-0001-of-0002.csv.gz"},
+             {"d.v2/out.gz", 0, 2, "d.v2/out.part-0000-of-0002.gz"},
              {"out-{part}.csv", 3, 16, "out-0003.csv"},
              {"{part}/{part}.txt", 7, 8, "0007/0007.txt"},
              {"a.csv", 12345, 20000, "a.part-12345-of-20000.csv"},
