@@ -1,5 +1,7 @@
 #include "source_part.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <string>
 #include <vector>
@@ -99,6 +101,13 @@ bool readSourcePart(SourceFileSet& files, const RecordLayout& layout, StepHost* 
     const int movable = file->findRecordStart(0, nullptr, &dataStart);
     if (movable < 0) return reportFailure(file, host);
     if (movable == 0) {
+        struct stat info {};
+        if (::stat(files.currentName().asCstr(), &info) == 0 && S_ISREG(info.st_mode) &&
+            info.st_size == 0) {
+            // An empty file: no part has anything of it to read.
+            if (part.index != 0) files.closeFile();
+            return true;
+        }
         leaveToFirstPart(files, part, host,
                          "it is standard input or gzip data, which is read from its start only");
         return true;

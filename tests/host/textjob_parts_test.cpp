@@ -222,6 +222,16 @@ TEST_F(PartsTest, WhatCannotBeSplitIsReadWholeByPartZero) {
         << read("stderr.txt");
 }
 
+TEST_F(PartsTest, AnEmptyFileIsNothingForAnyPart) {
+    testfiles::writeFile(scratch.file("in.txt"), "");
+    testfiles::writeFile(
+        scratch.file("job.json"),
+        replaced(kDelimitedJob, {{"%IN%", "in.txt"}, {"%SKIP%", "0"}, {"%NEWLINES%", "false"}}));
+    ASSERT_EQ(textjob("run job.json --part 1/2"), 0) << read("stderr.txt");
+    EXPECT_EQ(read("stderr.txt").find("read whole by part 0"), std::string::npos)
+        << read("stderr.txt");
+}
+
 TEST_F(PartsTest, BadPartsAndReportsAreRefused) {
     testfiles::writeFile(scratch.file("in.txt"), "a\n");
     testfiles::writeFile(scratch.file("job.json"), R"({"steps": [
