@@ -77,11 +77,12 @@ bool printByteRanges(const texthost::JobDefinition& job, const texthost::JobStep
         std::printf("  reads %s, which cannot be found or is not a file\n", name.c_str());
         return false;
     }
-    std::printf("  reads %s, %llu bytes, split by byte ranges\n", name.c_str(), size);
     if (startsGzip(path)) {
+        std::printf("  reads %s, %llu bytes\n", name.c_str(), size);
         printWholeByFirstPart("gzip data is read from its start only");
         return true;
     }
+    std::printf("  reads %s, %llu bytes, split by byte ranges\n", name.c_str(), size);
     if (isTrue(step, "NEWLINES_IN_VALUES")) {
         std::printf(
             "  (quoted values may hold line ends: each part finds its first record by the "
@@ -129,7 +130,7 @@ bool printDealtFiles(MvbDirectoryListing* listing, const std::string& name, int 
             ++files;
             bytes += sizes[i];
         }
-        std::printf("  part %d: %zu files, %llu bytes\n", k, files, bytes);
+        std::printf("  part %d: %zu file%s, %llu bytes\n", k, files, files == 1 ? "" : "s", bytes);
         for (size_t i = 0; i < names.size(); ++i) {
             if (parts[i] == k)
                 std::printf("    %s (%llu bytes)\n", names[i].c_str(),
