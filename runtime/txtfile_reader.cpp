@@ -178,6 +178,9 @@ int TextReader::systemError(int error) {
 }
 
 int TextReader::decodeError(size_t at) {
+    if (uncountedFrom_ != kFailed && uncountedFrom_ < at) {
+        countDataLines(uncountedFrom_, at);
+    }
     // A byte that is not UTF-8 almost always means a file in another encoding: say how to
     // read it as that one.
     const char* hint = encoding_->isUtf8()
@@ -627,7 +630,11 @@ long TextReader::take(long count, bool stopAtLineEnd, bool keep, bool* lineEnded
                              : countEnds ? CutMode::Cut
                              : eof_      ? CutMode::Strict
                                          : CutMode::Partial;
+        // Line ends in the text are counted once it is decoded; a failure in it counts those
+        // before the fault itself.
+        uncountedFrom_ = stopAtLineEnd ? kFailed : pos_;
         const size_t done = decode(pos_, to, mode, keep);
+        uncountedFrom_ = kFailed;
         if (done == kFailed) {
             return -1;
         }

@@ -181,6 +181,8 @@ class TextReader {
     uint64_t lastCr_ = 0;      ///< file offset of the last CR read (single-byte units)
     uint64_t linesDone_ = 0;   ///< line ends consumed, for the line number in messages
     uint64_t recordLine_ = 0;  ///< while a record is read: the line it starts on (1-based)
+    /// While take() decodes text whose line ends are not yet counted: where that text starts.
+    size_t uncountedFrom_ = kFailed;
 
     size_t savedAt_ = kFailed;  ///< where a NUL stands in for a byte of the file
     char savedByte_ = 0;

@@ -154,6 +154,23 @@ TEST_P(InvalidInput, FailsWithFileLineAndOffset) {
     EXPECT_LT(file->read(1, &span), 0);
 }
 
+// Read in pieces of many lines (as detection reads a file), the failure names the same line.
+TEST_P(InvalidInput, PieceReadsNameTheSameLine) {
+    const auto& [c, bufferBytes] = GetParam();
+    TempDir dir;
+    const std::string path = dir.file("bad.txt");
+    writeBytes(path, c.bytes);
+    MvbTxtFile* file = openWith(path, MVB_OPEN_READ, c.encoding, 0, bufferBytes);
+    ASSERT_NE(file, nullptr);
+    FileCloser closer{file};
+    MvbTextSpan span;
+    int got = 0;
+    while ((got = file->readWhole(1 << 16, &span)) > 0) {
+    }
+    ASSERT_LT(got, 0);
+    EXPECT_THAT(lastError(file), HasSubstr(c.line + ", " + c.offset));
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Cases, InvalidInput,
     ::testing::Combine(::testing::Values(InvalidCase{"utf8_stray_byte", "ok\nbad \xFF here\n",
