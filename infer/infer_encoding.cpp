@@ -58,6 +58,143 @@ int encodingFromNulPattern(std::string_view head) {
     return 0;
 }
 
+/// A UTF-16 code unit that text holds: a printable character, a tab or a line end (the
+/// surrogates of a pair are looked at by the caller).
+bool textUnit(unsigned unit) {
+    if (unit == '\t' || unit == '\n' || unit == '\r') return true;
+    return unit >= 0x20u && !(unit >= 0x7Fu && unit <= 0x9Fu) &&
+           !(unit >= 0xDC00u && unit <= 0xF8FFu) && !(unit >= 0xFDD0u && unit <= 0xFDEFu) &&
+           unit < 0xFFFEu;
+}
+
+/// The head read as UTF-16 in one byte order, when few of its characters are Latin (so that
+/// the NUL pattern does not hold): units of text, units of none, LF units and all LF bytes.
+struct WideUnits {
+    size_t text = 0;
+    size_t other = 0;
+    size_t lineFeeds = 0;
+    size_t lfBytes = 0;
+
+    /// Every unit is text, and most bytes 0A are its line ends: UTF-16 beyond doubt.
+    bool sure() const { return other == 0 && text >= 8 && lineFeeds * 2 > lfBytes; }
+    /// Nearly every unit is text, with line ends.
+    bool likely() const { return other * 20 <= text && lineFeeds * 2 > lfBytes; }
+};
+
+WideUnits wideUnits(std::string_view head, bool wholeFile, bool bigEndian) {
+    WideUnits found;
+    const size_t size = std::min(head.size(), kPatternBytes);
+    const auto unitAt = [&](size_t at) {
+        const auto first = static_cast<unsigned char>(head[at]);
+        const auto second = static_cast<unsigned char>(head[at + 1]);
+        return bigEndian ? (first << 8u) | second : (second << 8u) | first;
+    };
+    found.lfBytes = static_cast<size_t>(std::count(head.begin(), head.begin() + size, '\n'));
+    size_t at = 0;
+    for (; at + 2 <= size; at += 2) {
+        const unsigned unit = unitAt(at);
+        if (unit >= 0xD800u && unit <= 0xDBFFu) {
+            if (at + 4 > size) break;  // the read may have cut the pair
+            const unsigned low = unitAt(at + 2);
+            if (low >= 0xDC00u && low <= 0xDFFFu) {
+                found.text += 2;
+                at += 2;
+                continue;
+            }
+        }
+        if (unit == '\n') ++found.lineFeeds;
+        ++(textUnit(unit) ? found.text : found.other);
+    }
+    if (at < size && wholeFile && size == head.size()) ++found.other;  // half a unit at the end
+    return found;
+}
+
+/// UTF-16 text without a mark whose characters are mostly not Latin: the encoding when sure,
+/// else 0, with `likely` the one it may be (0 for none).
+int encodingFromWideUnits(std::string_view head, bool wholeFile, int& likely) {
+    const WideUnits le = wideUnits(head, wholeFile, false);
+    const WideUnits be = wideUnits(head, wholeFile, true);
+    likely = le.likely() == be.likely() ? 0 : le.likely() ? kUtf16Le : kUtf16Be;
+    if (le.sure() != be.sure()) return le.sure() ? kUtf16Le : kUtf16Be;
+    return 0;
+}
+
+/// Of text read as bytes: its UTF-8 characters of more than one byte and its bytes of none.
+struct Utf8Mix {
+    uint64_t wide = 0;     ///< characters of two to four bytes
+    uint64_t invalid = 0;  ///< bytes of no UTF-8 character
+    uint64_t first = 0;    ///< the offset of the first of those
+    uint64_t line = 0;     ///< its line, from 1
+    uint64_t lineEnds = 0;
+    uint64_t offset = 0;  ///< of the text looked at next
+};
+
+/// The length of the UTF-8 character of more than one byte at `at`, or 0 for none.
+size_t wideUtf8At(std::string_view text, size_t at) {
+    const auto byte = [&](size_t i) {
+        return i < text.size() ? static_cast<unsigned char>(text[i]) : 0u;
+    };
+    const unsigned lead = byte(at);
+    const size_t length = lead >= 0xC2u && lead <= 0xDFu   ? 2
+                          : lead >= 0xE0u && lead <= 0xEFu ? 3
+                          : lead >= 0xF0u && lead <= 0xF4u ? 4
+                                                           : 0;
+    if (length == 0) return 0;
+    // The second byte's range excludes overlong forms, surrogates and code points past
+    // U+10FFFF.
+    const unsigned second = byte(at + 1);
+    const unsigned low = lead == 0xE0u ? 0xA0u : lead == 0xF0u ? 0x90u : 0x80u;
+    const unsigned high = lead == 0xEDu ? 0x9Fu : lead == 0xF4u ? 0x8Fu : 0xBFu;
+    if (second < low || second > high) return 0;
+    for (size_t i = 2; i < length; ++i) {
+        if ((byte(at + i) & 0xC0u) != 0x80u) return 0;
+    }
+    return length;
+}
+
+/// Adds the bytes of `text` to `mix`, but for a character or a CR LF that its end may cut
+/// when more follows (`last` false); returns the bytes added.
+size_t addUtf8Mix(std::string_view text, bool last, Utf8Mix& mix) {
+    const size_t stop = last ? text.size() : text.size() < 4 ? 0 : text.size() - 4;
+    size_t at = 0;
+    while (at < text.size() && (at < stop || last)) {
+        const auto c = static_cast<unsigned char>(text[at]);
+        if (c < 0x80u) {
+            if (c == '\n' || (c == '\r' && (at + 1 == text.size() || text[at + 1] != '\n')))
+                ++mix.lineEnds;
+            ++at;
+        } else if (const size_t length = wideUtf8At(text, at); length > 0) {
+            ++mix.wide;
+            at += length;
+        } else {
+            if (mix.invalid++ == 0) {
+                mix.first = mix.offset + at;
+                mix.line = mix.lineEnds + 1;
+            }
+            ++at;
+        }
+    }
+    mix.offset += at;
+    return at;
+}
+
+/// The file is UTF-8 but for a few bytes: the note that says so, and what reading it as
+/// windows-1252 does; empty for text of another encoding, which holds few valid sequences of
+/// UTF-8 of more than a byte (fewer than bytes of none).
+std::string mostlyUtf8Note(const Utf8Mix& mix, const std::string& encodingOption) {
+    if (mix.wide == 0 || mix.invalid == 0 || mix.invalid > mix.wide) return {};
+    const bool one = mix.invalid == 1;
+    return "the file is UTF-8 but for " + std::to_string(mix.invalid) + (one ? " byte" : " bytes") +
+           " (the first at line " + std::to_string(mix.line) + ", byte offset " +
+           std::to_string(mix.first) + "): read as windows-1252, " +
+           (mix.wide == 1 ? std::string("its one UTF-8 character of more than a byte turns into "
+                                        "two to four characters")
+                          : "each of its " + std::to_string(mix.wide) +
+                                " UTF-8 characters of more than a byte turns into two to four "
+                                "characters") +
+           "; fix " + (one ? "that byte" : "those bytes") + ", or " + giveEncoding(encodingOption);
+}
+
 /// Counts NUL bytes and other control characters. Separators 0x1C to 0x1F are not counted:
 /// some files use them as delimiters.
 void countControls(std::string_view head, size_t& nuls, size_t& controls, size_t& firstNul) {
@@ -99,6 +236,20 @@ std::string sizeText(size_t bytes, bool wholeFile) {
     return "the first " + std::to_string(bytes / 1024) + " KB";
 }
 
+/// Appends the bytes of the file that `span`, read as ISO-8859-1, holds: each of its
+/// characters is one byte of the file.
+void appendFileBytes(const MvbTextSpan& span, std::string& bytes) {
+    for (int i = 0; i < span.bytes; ++i) {
+        const auto c = static_cast<unsigned char>(span.text[i]);
+        if (c < 0x80u || i + 1 == span.bytes) {
+            bytes += static_cast<char>(c);
+        } else {
+            bytes += static_cast<char>(((c & 0x03u) << 6) |
+                                       (static_cast<unsigned char>(span.text[++i]) & 0x3Fu));
+        }
+    }
+}
+
 }  // namespace
 
 std::string readHead(const std::string& path, size_t limit, uint64_t& fileBytes) {
@@ -128,18 +279,28 @@ std::string readHead(const std::string& path, size_t limit, uint64_t& fileBytes)
             throw InferError(std::string(error.view()));
         }
         if (got == 0) break;
-        for (int i = 0; i < span.bytes; ++i) {
-            const auto c = static_cast<unsigned char>(span.text[i]);
-            if (c < 0x80u || i + 1 == span.bytes) {
-                head += static_cast<char>(c);
-            } else {
-                head += static_cast<char>(((c & 0x03u) << 6) |
-                                          (static_cast<unsigned char>(span.text[++i]) & 0x3Fu));
-            }
-        }
+        appendFileBytes(span, head);
     }
     file->close();
     return head;
+}
+
+std::string mostlyUtf8FileNote(const std::string& path, const std::string& encodingOption) {
+    MvbString error;
+    MvbTxtFile* file = mvbTxtFileOpen(path.c_str(), MVB_OPEN_READ, kLatin1, 0, error);
+    if (file == nullptr) return {};
+    Utf8Mix mix;
+    std::string bytes;
+    for (;;) {
+        MvbTextSpan span;
+        const int got = file->read(1 << 16, &span);
+        if (got < 0) break;
+        appendFileBytes(span, bytes);
+        bytes.erase(0, addUtf8Mix(bytes, got == 0, mix));
+        if (got == 0) break;
+    }
+    file->close();
+    return mostlyUtf8Note(mix, encodingOption);
 }
 
 namespace {
@@ -174,7 +335,23 @@ const Mark* markOf(std::string_view head) {
 
 }  // namespace
 
-EncodingChoice chooseEncoding(std::string_view head, bool wholeFile) {
+std::string giveEncoding(const std::string& option, const std::string& name,
+                         const std::string& examples) {
+    if (!name.empty()) {
+        if (!option.empty()) return "give " + option + " " + name;
+        return "give the encoding " + name + " (infer --encoding " + name +
+               ", convert --input-encoding " + name + ")";
+    }
+    const std::string what = "give the file's encoding";
+    if (option.empty()) {
+        return what + (examples.empty() ? "" : ", " + examples) +
+               " (infer --encoding, convert --input-encoding)";
+    }
+    return what + (examples.empty() ? "" : " (" + examples + ")") + " with " + option;
+}
+
+EncodingChoice chooseEncoding(std::string_view head, bool wholeFile,
+                              const std::string& encodingOption) {
     refuseEmpty(head);
     if (const Mark* mark = markOf(head)) return choice(mark->number, mark->name, true, mark->how);
     switch (encodingFromNulPattern(head)) {
@@ -189,6 +366,24 @@ EncodingChoice chooseEncoding(std::string_view head, bool wholeFile) {
         default:
             break;
     }
+    int likelyWide = 0;
+    switch (encodingFromWideUnits(head, wholeFile, likelyWide)) {
+        case kUtf16Le:
+            return choice(kUtf16Le, "UTF-16LE", false,
+                          "every unit a character of UTF-16LE, line ends 0A 00, no mark");
+        case kUtf16Be:
+            return choice(kUtf16Be, "UTF-16BE", false,
+                          "every unit a character of UTF-16BE, line ends 00 0A, no mark");
+        default:
+            break;
+    }
+    // Text of two bytes a character that is not all characters still says what it may be.
+    const std::string notText =
+        likelyWide == 0
+            ? ": infer reads delimited and fixed-width text files"
+            : "; it may be " + std::string(likelyWide == kUtf16Le ? "UTF-16LE" : "UTF-16BE") +
+                  " text without a byte-order mark: if so, " +
+                  giveEncoding(encodingOption, likelyWide == kUtf16Le ? "UTF-16LE" : "UTF-16BE");
     size_t nuls = 0;
     size_t controls = 0;
     size_t firstNul = 0;
@@ -196,7 +391,7 @@ EncodingChoice chooseEncoding(std::string_view head, bool wholeFile) {
     if (controls * 20 > head.size()) {
         throw InferError("the file is not text (" + std::to_string(controls) +
                          " control characters in its first " + std::to_string(head.size()) +
-                         " bytes): infer reads delimited and fixed-width text files");
+                         " bytes)" + notText);
     }
     const std::string_view checked = wholeFile ? head : withoutCutSequence(head);
     const std::string seen = sizeText(head.size(), wholeFile);
@@ -206,9 +401,7 @@ EncodingChoice chooseEncoding(std::string_view head, bool wholeFile) {
         // mark data that is not text.
         if (!utf8) {
             throw InferError("the file is not text (a NUL byte at offset " +
-                             std::to_string(firstNul) +
-                             " and bytes that are not UTF-8): infer reads delimited and "
-                             "fixed-width text files");
+                             std::to_string(firstNul) + " and bytes that are not UTF-8)" + notText);
         }
         EncodingChoice chosen =
             choice(kUtf8, "UTF-8", false,
@@ -221,6 +414,16 @@ EncodingChoice chooseEncoding(std::string_view head, bool wholeFile) {
         if (allAscii(checked))
             return choice(kUtf8, "UTF-8", false, "only ASCII bytes in " + seen + ", no mark");
         return choice(kUtf8, "UTF-8", false, "every byte sequence valid in " + seen + ", no mark");
+    }
+    Utf8Mix mix;
+    addUtf8Mix(checked, true, mix);
+    if (std::string note = mostlyUtf8Note(mix, encodingOption); !note.empty()) {
+        EncodingChoice chosen = choice(kWindows1252, "windows-1252", false,
+                                       "UTF-8 but for " + std::to_string(mix.invalid) +
+                                           (mix.invalid == 1 ? " byte in " : " bytes in ") + seen +
+                                           ", no mark; unsure");
+        chosen.note = std::move(note);
+        return chosen;
     }
     return choice(kWindows1252, "windows-1252", false,
                   "not valid UTF-8 in " + seen + ", no mark; unsure");

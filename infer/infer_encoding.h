@@ -27,9 +27,21 @@ enum : int {
 /// its size. Throws InferError when the file cannot be read.
 std::string readHead(const std::string& path, size_t limit, uint64_t& fileBytes);
 
-/// Chooses the encoding from the file's first bytes (`wholeFile`: they are all of it). Throws
-/// InferError for an empty file and for one that is not text.
-EncodingChoice chooseEncoding(std::string_view head, bool wholeFile);
+/// Chooses the encoding from the file's first bytes (`wholeFile`: they are all of it); advice
+/// names `encodingOption` (see InferOptions). Throws InferError for an empty file and for one
+/// that is not text.
+EncodingChoice chooseEncoding(std::string_view head, bool wholeFile,
+                              const std::string& encodingOption = {});
+
+/// For a file read as windows-1252 that is UTF-8 but for a few bytes: a note that says so,
+/// where the first of them is and what to do (see InferOptions for `encodingOption`); empty
+/// otherwise. Reads the whole file.
+std::string mostlyUtf8FileNote(const std::string& path, const std::string& encodingOption);
+
+/// Advice to give the encoding `name` (empty: the file's encoding, with `examples` after it)
+/// with `option`, the option of the command that asked (empty: that of each command).
+std::string giveEncoding(const std::string& option, const std::string& name = {},
+                         const std::string& examples = {});
 
 /// The encoding `text` names (a name or number, as an ENCODING property takes it), for a file
 /// whose encoding is given rather than detected; its byte-order mark is honoured where the

@@ -116,6 +116,19 @@ std::string encodingReason(const EncodingChoice& encoding, bool readWhole) {
     return "encoding   " + encoding.name + " (" + how + ")";
 }
 
+/// The runtime's text for bytes the file's encoding has no character for, with advice for the
+/// command that asked in place of that for a job's step; other texts as they stand.
+std::string withEncodingAdvice(const std::string& text, const EncodingChoice& encoding, bool given,
+                               const InferOptions& options) {
+    if (!text.starts_with("invalid or incomplete ")) return text;
+    std::string said = text.substr(0, text.find(": the file is not UTF-8; set ENCODING"));
+    const std::string advice = giveEncoding(
+        options.encodingOption, {}, encoding.number == kUtf8 ? "such as 1252 or latin1" : "");
+    if (given) return said + ": the file is not " + encoding.name + " throughout; " + advice;
+    return said + ": its start says " + encoding.name + " (" + encoding.how +
+           ") but the bytes there are not; fix them, or " + advice;
+}
+
 }  // namespace
 
 FileLayout inferLayout(const std::string& path, const InferOptions& options) {
@@ -126,8 +139,8 @@ FileLayout inferLayout(const std::string& path, const InferOptions& options) {
     const std::string head = readHead(readPath, kHeadBytes, fileBytes);
     const bool wholeHead = head.size() < kHeadBytes;
     const bool given = !options.encoding.empty();
-    EncodingChoice encoding =
-        given ? givenEncoding(options.encoding, head) : chooseEncoding(head, wholeHead);
+    EncodingChoice encoding = given ? givenEncoding(options.encoding, head)
+                                    : chooseEncoding(head, wholeHead, options.encodingOption);
     for (;;) {
         FileLayout layout;
         layout.path = path;
@@ -145,13 +158,14 @@ FileLayout inferLayout(const std::string& path, const InferOptions& options) {
             // A file that looked like UTF-8 at its head may not be further on; one that is not
             // windows-1252 either (bytes that encoding leaves undefined) reads as ISO-8859-1,
             // which has a character for every byte.
-            if (given) throw;
+            if (given) throw InferError(withEncodingAdvice(e.what(), encoding, given, options));
             if (encoding.number == kUtf8 && !encoding.byteOrderMark && !fileIsUtf8(readPath)) {
                 encoding.number = kWindows1252;
                 encoding.name = "windows-1252";
                 encoding.how =
                     "UTF-8 at the head, but not further on: read as windows-1252 "
                     "(unsure)";
+                encoding.note = mostlyUtf8FileNote(readPath, options.encodingOption);
                 continue;
             }
             if (encoding.number == kWindows1252) {
@@ -160,9 +174,10 @@ FileLayout inferLayout(const std::string& path, const InferOptions& options) {
                 encoding.how =
                     "not valid UTF-8, and bytes windows-1252 leaves undefined: read "
                     "as ISO-8859-1 (unsure)";
+                encoding.note.clear();
                 continue;
             }
-            throw;
+            throw InferError(withEncodingAdvice(e.what(), encoding, given, options));
         }
         const std::vector<std::string> first = {encodingReason(encoding, layout.wholeFile),
                                                 lineEndReason(layout)};
@@ -172,11 +187,13 @@ FileLayout inferLayout(const std::string& path, const InferOptions& options) {
                                    " bytes were read: types and lengths come from part of the "
                                    "file");
         }
-        if (!given && (encoding.number == kWindows1252 || encoding.number == kLatin1))
+        if (!encoding.note.empty()) {
+            layout.notes.push_back(encoding.note);
+        } else if (!given && (encoding.number == kWindows1252 || encoding.number == kLatin1)) {
             layout.notes.push_back("encoding " + encoding.name +
-                                   " is a guess: check accented letters in the output, or "
-                                   "give the file's encoding (infer --encoding, convert "
-                                   "--input-encoding)");
+                                   " is a guess: check accented letters in the output, or " +
+                                   giveEncoding(options.encodingOption));
+        }
         return layout;
     }
 }

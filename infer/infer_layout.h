@@ -22,6 +22,9 @@ struct InferOptions {
     int headerLine = 0;        ///< the header is this line (from 1); 0: detect it
     bool noHeader = false;     ///< the file has no header line
     std::string encoding;      ///< the file's encoding, a name or number; empty: detect it
+    /// The option of the command that asked which gives the file's encoding ("--encoding"),
+    /// for advice; empty: advice names the option of each command.
+    std::string encodingOption;
     /// A delimited file of at least this many bytes is read in two parts side by side (where
     /// it can be read from its middle); what is found is the same.
     uint64_t partsFromBytes = uint64_t{32} << 20;
@@ -34,6 +37,7 @@ struct EncodingChoice {
     bool byteOrderMark = false;  ///< the file starts with this encoding's byte-order mark
     bool nulsAsBlanks = false;   ///< NUL bytes pad the text: read them as blanks (REPLACE_NULLS)
     std::string how;             ///< why this one, in a few words
+    std::string note;            ///< what the user should know of the choice; empty: nothing
 };
 
 /// Line ends counted in the head of the file.

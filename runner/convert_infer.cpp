@@ -13,6 +13,7 @@ InferredJob inferJob(const std::string& path, const InferRequest& request) {
     options.noHeader = request.noHeader;
     options.fixedWidth = request.fixed;
     options.encoding = request.encoding;
+    options.encodingOption = "--input-encoding";
     infer::Target target = infer::Target::Csv;
     infer::targetFromName(request.target, target);
     infer::InferResult result = infer::inferJob(path, options, target, ".");

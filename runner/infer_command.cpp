@@ -30,6 +30,7 @@ infer::InferOptions optionsFrom(const CommandLine& line) {
     options.headerLine = line.inferHeaderLine;
     options.noHeader = line.inferNoHeader;
     options.encoding = line.inferEncoding;
+    options.encodingOption = "--encoding";
     return options;
 }
 

@@ -60,6 +60,18 @@ std::string u32le(const std::string& ascii) {
     return out;
 }
 
+/// Text of any script as UTF-16 bytes.
+std::string utf16(std::u16string_view text, bool bigEndian) {
+    std::string out;
+    for (char16_t unit : text) {
+        const char low = static_cast<char>(unit & 0xFFu);
+        const char high = static_cast<char>(unit >> 8u);
+        out += bigEndian ? high : low;
+        out += bigEndian ? low : high;
+    }
+    return out;
+}
+
 std::string repeated(const std::string& text, int times) {
     std::string out;
     for (int i = 0; i < times; ++i)
@@ -144,6 +156,29 @@ const Case kCases[] = {
      2,
      {"id:integer", "v:string"}},
     {"utf32le_no_bom", u32le("id,v\n1,x\n2,y\n"), 12000, ',', -1, 1, 1, -1, -1, 2, {}},
+    // Too few Latin characters for the NUL pattern; every unit is a character of the one order.
+    {"utf16le_no_bom_not_latin",
+     utf16(u"名字,城市\n张伟,北京\n", false),
+     1200,
+     ',',
+     -1,
+     -1,
+     -1,
+     -1,
+     -1,
+     1,
+     {}},
+    {"utf16be_no_bom_not_latin",
+     utf16(u"Имя,Город\nИван,Москва\n", true),
+     1201,
+     ',',
+     -1,
+     -1,
+     -1,
+     -1,
+     -1,
+     1,
+     {}},
     {"windows1252", "id,city\n1,K\xF6ln\n2,\x80 5\n", 1252, ',', -1, 1, 1, -1, -1, 2, {}},
     {"windows1252_past_the_head",
      "id,v\n" +
@@ -574,6 +609,8 @@ TEST(InferDetect, RefusesFilesWithNothingToRead) {
         const char* name;
         std::string bytes;
         const char* says;
+        std::string encoding = {};        ///< given
+        std::string encodingOption = {};  ///< of the command that asks
     } cases[] = {
         {"empty", "", "empty"},
         {"binary",
@@ -582,13 +619,34 @@ TEST(InferDetect, RefusesFilesWithNothingToRead) {
                      20),
          "not text"},
         {"only_a_mark", "\xEF\xBB\xBF", "no line"},
+        // A bad byte further on, read in pieces: its line, and how to give the encoding.
+        {"bad_byte_after_a_mark", "\xEF\xBB\xBFid,name\n1,a\n2,b\n3,Jos\xE9\n",
+         "at line 4, byte offset 24: its start says UTF-8 (byte-order mark EF BB BF) but the bytes "
+         "there are not; fix them, or give the file's encoding (such as 1252 or latin1) with "
+         "--input-encoding",
+         "", "--input-encoding"},
+        {"bad_unit_in_utf16",
+         u16le("id,name\n1,ab\n2,cd\n") + std::string("\0\xD8", 2) + u16le("x\n"),
+         "at line 4, byte offset 36: its start says UTF-16LE", "", "--encoding"},
+        {"bad_byte_in_the_encoding_given", "id,name\n1,a\n2,b\n3,Jos\xE9\n",
+         "at line 4, byte offset 21: the file is not UTF-8 throughout; give the file's encoding, "
+         "such as 1252 or latin1 (infer --encoding, convert --input-encoding)",
+         "UTF-8"},
+        // Units of UTF-16 characters but one, and its line ends: what it may be.
+        {"utf16_but_for_a_unit",
+         utf16(u"名字城市地址,电话号码\n张伟北京大街,一二\u0001四\n张伟北京大街,一二三四\n", false),
+         "it may be UTF-16LE text without a byte-order mark: if so, give --encoding UTF-16LE", "",
+         "--encoding"},
     };
     for (const auto& c : cases) {
         testfiles::TempDir dir;
         const std::string path = dir.file("data");
         testfiles::writeFile(path, c.bytes);
+        InferOptions options;
+        options.encoding = c.encoding;
+        options.encodingOption = c.encodingOption;
         try {
-            textjob::infer::inferLayout(path, InferOptions{});
+            textjob::infer::inferLayout(path, options);
             ADD_FAILURE() << c.name << ": no error";
         } catch (const InferError& e) {
             EXPECT_NE(std::string(e.what()).find(c.says), std::string::npos)
@@ -689,6 +747,11 @@ TEST(InferDetect, NotesSayWhatDetectionCouldNotBeSureOf) {
         {"id, name\n1, Ann\n2,   Bob\n3, Cy  \n4, Di\n5, Ed\n6, Fa\n7, Gi\n8, Ho\n9, Io\n10, Ju\n",
          "2 values lose blanks besides the one after the delimiter"},
         {farQuoteFile(), "spans lines first in row 2500"},
+        {"id,name\n1,caf\xC3\xA9\n2,na\xEFve\n",
+         "the file is UTF-8 but for 1 byte (the first at line 3, byte offset 20): read as "
+         "windows-1252, its one UTF-8 character"},
+        {"id,name\n" + repeated("1,abc\n", 20000) + repeated("2,caf\xC3\xA9\n", 3) + "3,na\xEFve\n",
+         "the file is UTF-8 but for 1 byte (the first at line 20005, byte offset 120036)"},
     };
     testfiles::TempDir dir;
     const std::string path = dir.file("data.csv");
