@@ -32,9 +32,9 @@ bool usesStandardStream(const texthost::JobDefinition& job, std::string_view typ
         if (step.type.rfind(typePrefix, 0) != 0) continue;
         for (const texthost::JobProperty& property : step.properties) {
             if (property.name != "FILENAME" || property.isTable) continue;
-            const std::string_view name = property.value.asString().view();
+            const MvbString name = property.value.asString();
             for (const std::string& standard : names) {
-                if (name == standard) return true;
+                if (name.view() == standard) return true;
             }
         }
     }
