@@ -149,9 +149,11 @@ class SourceFieldConverter {
             value.setNull();
             return FieldOutcome::Read;
         }
-        if (!value.assignConverted(text, type)) return FieldOutcome::Unreadable;
+        if (!value.assignConverted(text, type)) [[unlikely]] {
+            return FieldOutcome::Unreadable;
+        }
         // Only a text of more than 15 digits can hold more than a real keeps.
-        if (type == mvbTypeReal && text.size() > 15) [[unlikely]] {
+        if (text.size() > 15 && type == mvbTypeReal) [[unlikely]] {
             bool unused = false;
             if (!mvb::text::realKeepsDigits(text, value.asReal(&unused))) {
                 return FieldOutcome::Rounded;
