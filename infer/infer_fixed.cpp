@@ -138,6 +138,9 @@ FixedColumns columnsOfHead(const InferOptions& options, FileLayout& layout) {
 struct Pass {
     std::vector<std::string> first;  ///< the header line's texts, or the first row's
     std::vector<ColumnStats> stats;
+    /// Per column, the values with blanks before them: a right-aligned column's padding,
+    /// which the source keeps in a string.
+    std::vector<uint64_t> padded;
     uint64_t rows = 0;
     size_t width = 0;  ///< the widest line, in bytes of the file
     bool stoppedEarly = false;
@@ -152,6 +155,7 @@ Pass readAll(const InferOptions& options, const FileLayout& layout, const FixedC
     Pass pass;
     const std::vector<size_t>& starts = columns.starts;
     pass.stats.resize(starts.size());
+    pass.padded.resize(starts.size());
     if (part.later) {
         for (ColumnStats& column : pass.stats)
             column.keepLosses();
@@ -181,7 +185,9 @@ Pass readAll(const InferOptions& options, const FileLayout& layout, const FixedC
             if (first) {
                 pass.first.emplace_back(withoutLeadingBlanks(text));
             } else if (pass.stats[f].observeLength(text)) {
-                pass.stats[f].observeTypes(withoutLeadingBlanks(text));
+                const std::string_view value = withoutLeadingBlanks(text);
+                pass.padded[f] += value.size() != text.size();
+                pass.stats[f].observeTypes(value);
             }
         }
         first = false;
@@ -220,8 +226,10 @@ Pass readAllInParts(const InferOptions& options, const FileLayout& layout,
                                  {middle, layout.fileBytes, true});
             }))
         return readAll(options, layout, columns, skip, headerLine);
-    for (size_t f = 0; f < first.stats.size(); ++f)
+    for (size_t f = 0; f < first.stats.size(); ++f) {
         first.stats[f].append(second.stats[f]);
+        first.padded[f] += second.padded[f];
+    }
     first.rows += second.rows;
     first.width = std::max(first.width, second.width);
     return first;
@@ -298,6 +306,14 @@ void inferFixedWidth(const InferOptions& options, FileLayout& layout) {
         ColumnLayout column = observedColumn(names[f], header.header ? headings[f] : names[f],
                                              pass.stats[f], options.types, layout.notes);
         column.startPos = static_cast<int>(columns.starts[f]) + 1;
+        if (column.type == "string" && pass.padded[f] != 0) {
+            const bool one = pass.padded[f] == 1;
+            layout.notes.push_back(std::string(kColumnNoteStart) + column.name + ": " +
+                                   std::to_string(pass.padded[f]) +
+                                   (one ? " value keeps the blanks that pad it"
+                                        : " values keep the blanks that pad them") +
+                                   " on the left, as a string is read with its leading blanks");
+        }
         const size_t to = f + 1 < columns.starts.size() ? columns.starts[f + 1] : width;
         column.length = static_cast<int>(to - columns.starts[f]);
         layout.columns.push_back(std::move(column));

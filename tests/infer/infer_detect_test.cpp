@@ -894,6 +894,11 @@ TEST(InferDetect, FixedWidthColumnsAtSharedBlanksAndDigitChanges) {
          "NAME      QTY\nAlexandria 12\nBob       123\nCy          5\n",
          {"NAME:string:1:10", "QTY:integer:11:3"},
          1},
+        // Right-aligned texts that stay strings keep their padding, and a note says so.
+        {"right_aligned_strings",
+         "name   code  price\nalpha   007  1.50\nbeta   0123 12.25\ngamma    12  3.00\n",
+         {"name:string:1:7", "code:string:8:5", "price:string:13:6"},
+         1},
     };
     for (const auto& c : cases) {
         testfiles::TempDir dir;
@@ -914,6 +919,12 @@ TEST(InferDetect, FixedWidthColumnsAtSharedBlanksAndDigitChanges) {
                 return note.find("line up by characters") != std::string::npos;
             });
         EXPECT_EQ(saysCharacters, std::string(c.name) == "lined_up_by_characters") << c.name;
+        if (std::string(c.name) == "right_aligned_strings") {
+            EXPECT_TRUE(std::any_of(layout.notes.begin(), layout.notes.end(), [](const auto& n) {
+                return n.find("column code: 2 values keep the blanks that pad them") !=
+                       std::string::npos;
+            }));
+        }
     }
 }
 
