@@ -1,46 +1,55 @@
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "texthost/job.h"
 #include "texthost/plugin_library.h"
 
 namespace texthost {
 
+namespace {
+
+/// The paths of a list separated by ':', empty ones left out.
+std::vector<std::string> pathsOf(const std::string& list) {
+    std::vector<std::string> paths;
+    for (size_t at = 0; at <= list.size();) {
+        size_t end = list.find(':', at);
+        if (end == std::string::npos) end = list.size();
+        if (end > at) paths.push_back(list.substr(at, end - at));
+        at = end + 1;
+    }
+    return paths;
+}
+
+}  // namespace
+
 std::string pluginPathsFromHere(const std::string& paths) {
     std::string absolute;
-    for (size_t at = 0; at <= paths.size();) {
-        size_t end = paths.find(':', at);
-        if (end == std::string::npos) end = paths.size();
-        std::filesystem::path path = paths.substr(at, end - at);
+    for (const std::string& given : pathsOf(paths)) {
+        std::filesystem::path path = given;
         std::error_code ec;
-        if (!path.empty() && path.is_relative()) {
+        if (path.is_relative()) {
             const std::filesystem::path made = std::filesystem::absolute(path, ec);
             if (!ec) path = made;
         }
-        if (at != 0) absolute += ':';
+        if (!absolute.empty()) absolute += ':';
         absolute += path.string();
-        at = end + 1;
     }
-    return absolute;
+    // A list of no path stays as given, for the message that names it.
+    return absolute.empty() ? paths : absolute;
 }
 
 PluginSet::PluginSet(const std::string& paths) {
-    for (size_t at = 0; at <= paths.size();) {
-        size_t end = paths.find(':', at);
-        if (end == std::string::npos) end = paths.size();
-        if (end > at) {
-            auto& library = libraries_.emplace_back(
-                std::make_unique<PluginLibrary>(paths.substr(at, end - at)));
-            for (const PluginStepType& type : library->stepTypes()) {
-                for (const auto& earlier : libraries_) {
-                    if (earlier == library || earlier->find(type.typeId) == nullptr) continue;
-                    throw JobError("Step type " + type.typeId + " is offered by both " +
-                                   earlier->path() + " and " + library->path() +
-                                   ": load only one of them");
-                }
+    for (const std::string& path : pathsOf(paths)) {
+        auto& library = libraries_.emplace_back(std::make_unique<PluginLibrary>(path));
+        for (const PluginStepType& type : library->stepTypes()) {
+            for (const auto& earlier : libraries_) {
+                if (earlier == library || earlier->find(type.typeId) == nullptr) continue;
+                throw JobError("Step type " + type.typeId + " is offered by both " +
+                               earlier->path() + " and " + library->path() +
+                               ": load only one of them");
             }
         }
-        at = end + 1;
     }
     if (libraries_.empty()) throw JobError("No plug-in library named in \"" + paths + "\"");
 }
