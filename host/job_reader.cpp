@@ -156,7 +156,8 @@ class JobDocumentBuilder {
             steps.push_back(path_[i].array ? std::to_string(path_[i].values - 1) : path_[i].key);
         }
         if (steps.empty()) return "the job";
-        const auto number = [&](size_t i) { return std::to_string(std::stoull(steps[i]) + 1); };
+        // An array's count of values so far is the number, from 1, of the one being read.
+        const auto number = [&](size_t i) { return std::to_string(path_[i].values); };
         std::string place;
         size_t named = 0;
         if (steps.size() >= 2 && steps[0] == "steps" && path_[1].array) {
