@@ -97,6 +97,8 @@ class FieldProfile {
 
   private:
     void addNumber(double value);
+    /// A sum or mean as the infinities make it; `finite` when there are none.
+    double withInfinities(double finite) const noexcept;
 
     FieldKind kind_;
     uint64_t records_ = 0;
@@ -106,8 +108,6 @@ class FieldProfile {
     // them is infinite (undefined with both), a standard deviation undefined.
     uint64_t positiveInfinities_ = 0;
     uint64_t negativeInfinities_ = 0;
-    /// A sum or mean as the infinities make it; `finite` when there are none.
-    double withInfinities(double finite) const noexcept;
 
     // Welford's running mean and sum of squared deviations of the finite values.
     long double mean_ = 0.0L;
