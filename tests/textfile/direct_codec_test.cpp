@@ -4,7 +4,6 @@
 #include <cstdint>
 #include <random>
 #include <string>
-#include <tuple>
 #include <vector>
 
 #include "mvb/charset.h"
@@ -208,10 +207,13 @@ TEST(DirectCodec, CodePagesWithAccentsKeepEachByteACharacter) {
         const char* name;
         std::string bytes;
         std::string text;
+        /// A joined character the code page has no byte for, written as the text's parts.
+        std::string joined = {};
     } cases[] = {
         {"CP1258", "a\xEC", "a\u0301"},
         {"CP1258", "A\xDE\xD2", "A\u0303\u0309"},
-        {"CP1255", "\xE1\xCC", "\u05D1\u05BC"},
+        {"CP1258", "A\xF2", "A\u0323", "\u1EA0"},
+        {"CP1255", "\xE1\xCC", "\u05D1\u05BC", "\uFB31"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.name) + " " + c.text);
@@ -220,21 +222,15 @@ TEST(DirectCodec, CodePagesWithAccentsKeepEachByteACharacter) {
         ASSERT_NE(file, nullptr);
         EXPECT_EQ(readAllLines(file), std::vector<std::string>{c.text});
         file->close();
-        file = openWith(path, MVB_OPEN_CREATE, numberOf(c.name), 0);
-        ASSERT_NE(file, nullptr);
-        EXPECT_TRUE(file->writeLine(c.text.c_str())) << lastError(file);
-        EXPECT_TRUE(file->flush()) << lastError(file);
-        file->close();
-        EXPECT_EQ(readBytes(path), c.bytes + "\n");
-    }
-    // A joined character that the code page has no byte for is written as its parts.
-    for (const auto& [name, text, bytes] : {std::tuple{"CP1258", "\u1EA0", "A\xF2\n"},
-                                            std::tuple{"CP1255", "\uFB31", "\xE1\xCC\n"}}) {
-        MvbTxtFile* file = openWith(path, MVB_OPEN_CREATE, numberOf(name), 0);
-        ASSERT_NE(file, nullptr);
-        EXPECT_TRUE(file->writeLine(text)) << name;
-        file->close();
-        EXPECT_EQ(readBytes(path), bytes) << name;
+        for (const std::string& written : {c.text, c.joined}) {
+            if (written.empty()) continue;
+            file = openWith(path, MVB_OPEN_CREATE, numberOf(c.name), 0);
+            ASSERT_NE(file, nullptr);
+            EXPECT_TRUE(file->writeLine(written.c_str())) << lastError(file);
+            EXPECT_TRUE(file->flush()) << lastError(file);
+            file->close();
+            EXPECT_EQ(readBytes(path), c.bytes + "\n") << written;
+        }
     }
 }
 
