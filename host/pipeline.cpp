@@ -162,6 +162,10 @@ int Pipeline::pull() {
     return code;
 }
 
+void Pipeline::leaveLastOutputUnread() {
+    if (!impl_->steps.empty()) impl_->steps.back()->leaveOutputUnread();
+}
+
 void Pipeline::finish() {
     Impl& d = *impl_;
     for (auto& step : d.steps)

@@ -47,6 +47,7 @@ RunReport runJob(const JobDefinition& job, const RunOptions& options) {
     RunReport report;
     try {
         Pipeline pipeline(job, options);
+        pipeline.leaveLastOutputUnread();
         const std::vector<StepFileRoles> roles = fileRolesOf(pipeline);
         refuseWriteClashes(job, roles);
         if (options.runMode == 0) refuseUnwritableFolders(job, roles);

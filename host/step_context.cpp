@@ -146,6 +146,14 @@ StepOutputItems* StepContext::getInputItems(int port, bool /*current*/) {
     return &upstream_->output_;
 }
 
+StepOutputItems* StepContext::getOutputRow() {
+    if (outputUnread_ && started_) {
+        StepOutputItems* input = getInputItems(0, true);
+        if (input != nullptr && input->count == output_.count) return input;
+    }
+    return &output_;
+}
+
 StepOutputItems* StepContext::createOutputItems(int count) {
     if (count < 0) count = 0;
     outputStorage_ = std::vector<StepOutputItem>(static_cast<size_t>(count));

@@ -87,6 +87,10 @@ class StepContext final : public StepHost, public StepLog, public StepFlow, publ
     const StepOutputItems* outputItems() const { return hasOutput_ ? &output_ : nullptr; }
     /// Changes each time the step declares a new output list.
     uint64_t outputGeneration() const { return outputGeneration_; }
+    /// Nothing reads this step's output rows: once it started, a step whose output list is as
+    /// long as its input list gets its input row as its output row, so that handing a row on
+    /// unchanged moves nothing. Its own output list then holds no values.
+    void leaveOutputUnread() { outputUnread_ = upstream_ != nullptr; }
     /// The step's own input list; null when it reads the upstream output row directly.
     QueuedInput* queuedInput() { return queued_.get(); }
     const std::vector<std::string>& usedFields() const { return usedFields_; }
@@ -101,7 +105,7 @@ class StepContext final : public StepHost, public StepLog, public StepFlow, publ
     int readInputRow(int port) override;
     StepOutputItems* getInputItems(int port, bool current) override;
     StepOutputItems* createOutputItems(int count) override;
-    StepOutputItems* getOutputRow() override { return &output_; }
+    StepOutputItems* getOutputRow() override;
     void clearUsedFields() override { usedFields_.clear(); }
     void addUsedField(const MvbString& name, int flags) override;
     int getRunMode() override { return shared_.runMode; }
@@ -129,6 +133,7 @@ class StepContext final : public StepHost, public StepLog, public StepFlow, publ
     StepOutputItems output_;
     uint64_t outputGeneration_ = 0;
     bool hasOutput_ = false;
+    bool outputUnread_ = false;
     bool started_ = false;
     uint64_t rows_ = 0;
     std::optional<int> endCode_;

@@ -219,7 +219,8 @@ int DestinationCore::takeRow(StepOutputItems** items) {
     }
     if (status != 0) return status;
     ++rowCount_;
-    if (in != nullptr && out != nullptr) {
+    // A host whose last step's rows go nowhere may give the input row as the output row.
+    if (in != nullptr && out != nullptr && in != out) {
         const int count = in->count < out->count ? in->count : out->count;
         // Held here: a value's store could, as far as the compiler knows, move either list.
         const StepOutputItem* const from = in->items;

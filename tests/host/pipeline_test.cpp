@@ -131,6 +131,26 @@ TEST_F(PipelineTest, PassesRowsThroughAndEndsOnce) {
     EXPECT_EQ(journal.with("pass1:end").size(), 1u);
 }
 
+TEST_F(PipelineTest, LastStepLeftUnreadHandsOnItsInputRowInPlace) {
+    for (const int threads : {1, 2}) {
+        options.threads = threads;
+        Pipeline pipeline(job(R"({"steps": [
+            {"type": "TEST_SOURCE", "properties": {"ROWS": 3, "FIELDS": [["A", 5], ["B", 6]]}},
+            {"type": "TEST_PASS"}]})"),
+                          options);
+        pipeline.leaveLastOutputUnread();
+        ASSERT_TRUE(pipeline.prepareAndStart());
+        StepHost* source = testStep(pipeline, 0)->host();
+        StepHost* last = testStep(pipeline, 1)->host();
+        EXPECT_EQ(source->getOutputRow(), pipeline.outputItems(0)) << threads;
+        ASSERT_EQ(last->getOutputRow(), last->getInputItems(0, true)) << threads;
+        bool stopped = false;
+        EXPECT_EQ(pipeline.run(stopped), 1) << threads;
+        EXPECT_EQ(pipeline.rowsPulled(), 3u) << threads;
+        EXPECT_EQ(last->getInputItems(0, true)->items[1].value.asInt(nullptr), 6) << threads;
+    }
+}
+
 TEST_F(PipelineTest, DestinationSeesUpstreamTypeExpectedRowsAndRunMode) {
     options.runMode = 0;
     Pipeline pipeline(job(R"({"steps": [{"type": "TEST_SOURCE", "properties": {"ROWS": 250}},

@@ -54,6 +54,10 @@ class Pipeline {
     /// failure), as pull() would; `stopped` tells that a stop request ended it. Progress goes
     /// to RunOptions::onProgress from the calling thread when threaded.
     int run(bool& stopped);
+    /// Nothing will read the last step's output rows (outputItems() of it): the host may hand
+    /// that step its input row as its output row, so that a destination passes each row on
+    /// without copying its values. Called before prepareAndStart().
+    void leaveLastOutputUnread();
     /// finish() of every started step, in chain order, once.
     void finish();
 
