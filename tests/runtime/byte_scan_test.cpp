@@ -99,4 +99,22 @@ TEST(ByteScan, FindByteStopsAtTheFirstOccurrence) {
     }
 }
 
+// Padding is cut from the end whatever the text's length and wherever its last kept byte lies:
+// each text is held in exactly its own bytes (the sanitizers catch a read outside them), with
+// blanks, tabs and bytes one bit away from them (which a word-wise compare could mistake) on
+// both sides of the last kept byte.
+TEST(ByteScan, TrimmedBlankLengthIsWhereTheLastKeptByteEnds) {
+    std::mt19937 random(20261211);
+    for (size_t length = 0; length <= 40; ++length) {
+        for (size_t kept = 0; kept <= length; ++kept) {
+            std::vector<char> text(length);
+            for (size_t i = 0; i < length; ++i)
+                text[i] = i + 1 < kept ? "x \t!\x08\xA0"[random() % 6] : " \t"[random() % 2];
+            if (kept != 0) text[kept - 1] = "x!\x08\xA0\x01"[random() % 5];
+            ASSERT_EQ(mvbTrimmedBlankLength(text.data(), length), kept)
+                << "length " << length << ", kept " << kept;
+        }
+    }
+}
+
 }  // namespace
