@@ -233,6 +233,9 @@ TEST(FixedWidthSource, DeclaresSizesFromTheProbedEncoding) {
                                                           "a\0b\0\n\0",
                                                           8));
     srctest::writeFile(dir.file("plain.dat"), "ab\n");
+    srctest::writeFile(dir.file("utf8.dat"),
+                       "\xEF\xBB\xBF"
+                       "0123456789\n");
     struct ProbeCase {
         const char* file;
         json extra;
@@ -242,6 +245,9 @@ TEST(FixedWidthSource, DeclaresSizesFromTheProbedEncoding) {
     const ProbeCase cases[] = {
         {"utf16.dat", {{"BYTE_ORDER_MARK", true}}, 5, 40},
         {"plain.dat", {{"ENCODING", 28591}}, 10, 10},
+        // A mark may choose an encoding of shorter characters than the configured one: the
+        // field is not held to the characters of the configured encoding.
+        {"utf8.dat", {{"ENCODING", 1200}, {"BYTE_ORDER_MARK", true}}, 10, 40},
         {"plain.dat", json::object(), 10, 40},
         {"missing.dat", json::object(), 10, 40},
     };
