@@ -79,6 +79,12 @@ bool DTS_TxtFixedDest::startStep() {
     } else if (lineEnd.compare("LF", true) == 0) {
         openFlags_ |= MVB_FLAG_EOL_LF | MVB_FLAG_APPEND_LINES;
         writeLineEnd_ = true;
+    } else if (!lineEnd.empty()) {
+        // Any other text writes records without line ends, as they are in a file of records;
+        // "CR", or a number as the delimited destination's END_OF_LINE takes, seldom means it.
+        messages().warn(StepMessageId(831), std::string_view("LINE_END"), settings_.lineEnd.view(),
+                        std::string_view("CRLF or LF"),
+                        std::string_view("no line end: the records follow one another"));
     }
     return openFile(true);
 }

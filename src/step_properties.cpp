@@ -201,6 +201,33 @@ void warnNumberForCharacters(const StepMessages& messages, const char* name, Pro
                   std::string_view("\"" + readAs + "\""));
 }
 
+bool severalCharacters(PropertyKind kind, const MvbDatavar& value) {
+    if ((kind != PropertyKind::Character && kind != PropertyKind::Delimiter) ||
+        value.getType() != mvbTypeString) {
+        return false;
+    }
+    const MvbString text = value.asString();
+    int code = 0;
+    if (text.empty() || (kind == PropertyKind::Delimiter &&
+                         decodeDelimiter(text.view(), &code) == DecodedDelimiter::Code)) {
+        return false;
+    }
+    int firstBytes = 0;
+    np_uchar_toint(text.asCstr(), &firstBytes);
+    return firstBytes > 0 && static_cast<size_t>(firstBytes) < text.view().size();
+}
+
+void warnSeveralCharacters(const StepMessages& messages, const char* name, PropertyKind kind,
+                           const MvbDatavar& value, const std::string& readAs, int line) {
+    StepMessageId id(831);
+    id.line = line;
+    messages.warn(id, std::string_view(name), value.asString().view(),
+                  std::string_view(kind == PropertyKind::Delimiter
+                                       ? "one character (or 0x and its code: 0x09 is a tab)"
+                                       : "one character"),
+                  std::string_view("its first, \"" + readAs + "\""));
+}
+
 bool readText(const MvbDatavar& value, PropertyKind kind, bool required, MvbString* setting) {
     const MvbString text = value.asString();
     if (text.empty()) return !required;

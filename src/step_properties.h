@@ -115,6 +115,12 @@ bool numberForCharacters(PropertyKind kind, const MvbDatavar& value) noexcept;
 /// Warns (message 831) that such a value is read as the characters `readAs`.
 void warnNumberForCharacters(const StepMessages& messages, const char* name, PropertyKind kind,
                              const MvbDatavar& value, const std::string& readAs, int line);
+/// True when a property read as one character (a source's delimiter or quote) was given a text
+/// of several, of which only the first counts ("tab", or a backslash and a letter).
+bool severalCharacters(PropertyKind kind, const MvbDatavar& value);
+/// Warns (message 831) that such a value is read as its first character, `readAs`.
+void warnSeveralCharacters(const StepMessages& messages, const char* name, PropertyKind kind,
+                           const MvbDatavar& value, const std::string& readAs, int line);
 /// Reports message `id` for a value that cannot be used, with the arguments its kind's text
 /// takes: the value for a delimiter; the value and the nearest names for an encoding.
 void reportUnusable(const StepMessages& messages, PropertyKind kind, StepMessageId id,
@@ -228,6 +234,12 @@ bool readSettings(const StepMessages& messages, std::span<const PropertyRow<Sett
                                                          ? std::string((settings.*row.text).view())
                                                          : characterText(settings.*row.number),
                                                      static_cast<int>(where.line()));
+        }
+        if (usable && row.number != nullptr && property_detail::severalCharacters(row.kind, value))
+            [[unlikely]] {
+            property_detail::warnSeveralCharacters(messages, row.name, row.kind, value,
+                                                   characterText(settings.*row.number),
+                                                   static_cast<int>(where.line()));
         }
         if (usable) continue;
         property_detail::reportUnusable(messages, row.kind, StepMessageId(row.message, where),

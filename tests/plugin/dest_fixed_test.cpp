@@ -83,6 +83,7 @@ TEST(FixedDest, LineEnds) {
         {"CR", "ab   12 xyz  -3 "},
         {"", "ab   12 xyz  -3 "},
         {"unix", "ab   12 xyz  -3 "},
+        {2, "ab   12 xyz  -3 "},
     };
     for (const auto& [lineEnd, expected] : cases) {
         SCOPED_TRACE(lineEnd.dump());
@@ -92,6 +93,10 @@ TEST(FixedDest, LineEnds) {
             {{"FIELDS", fieldsTable({{"name", 5}, {"count", 3}}, "WIDTH")}, {"LINE_END", lineEnd}});
         ASSERT_TRUE(run.report.ok) << joined(run.report.errors());
         EXPECT_EQ(run.output, expected);
+        // A text that names no line end is warned, as it seldom means none.
+        const bool named = expected.back() == '\n' || lineEnd == "";
+        EXPECT_EQ(joined(run.report.warnings()).find("LINE_END") == std::string::npos, named)
+            << joined(run.report.warnings());
     }
 }
 

@@ -117,6 +117,9 @@ TEST(SourceDropped, LenientPropertyValuesAreWarnedAndReadAsBefore) {
          "DELIMITER \"59\"",
          "(\"0x3B\" is the character of code 59); it is read as \"5\""},
         {{{"QUOTE", 34}}, "QUOTE \"34\" is not a character in quotes", "read as \"3\""},
+        // A text of several characters counts by its first.
+        {{{"DELIMITER", "tab"}}, "DELIMITER \"tab\" is not one character", "its first, \"t\""},
+        {{{"QUOTE", "\u00AB\u00BB"}}, "QUOTE \"\u00AB\u00BB\"", "its first, \"\u00AB\""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.named);
