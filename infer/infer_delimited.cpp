@@ -27,6 +27,8 @@ struct Pass {
     uint64_t firstLostBlankRecord = 0;
     bool multiline = false;
     uint64_t firstMultilineRow = 0;  ///< the first row whose quoted value spans lines
+    uint64_t strayQuotes = 0;        ///< lines joined by a stray quote, each read alone
+    uint64_t firstStrayRow = 0;      ///< the row of the first of them
     bool stoppedEarly = false;
 };
 
@@ -44,8 +46,12 @@ uint64_t lostBlanksIn(const RecordSplitter& splitter, std::string_view record,
     return lost;
 }
 
-Pass readAll(const FileLayout& layout, const Dialect& dialect, int headLines, bool header,
-             int columns, uint64_t byteLimit, const PartOfFile& part = {}) {
+/// Reads the records as a job of `dialect` reads them: with `joinLines` (NEWLINES_IN_VALUES) a
+/// quoted value goes on over line ends, else each line is a row. Lines joined by a quote are
+/// still found with `joinLines` false, as values with line breaks past the sample (`multiline`)
+/// unless a stray quote joined them, when each is taken alone.
+Pass readAll(const FileLayout& layout, const Dialect& dialect, bool joinLines, int headLines,
+             bool header, int columns, uint64_t byteLimit, const PartOfFile& part = {}) {
     Pass pass;
     pass.columns.resize(static_cast<size_t>(columns));
     const auto keepLosses = [&] {
@@ -70,8 +76,7 @@ Pass readAll(const FileLayout& layout, const Dialect& dialect, int headLines, bo
         if (mvb::scan::holdsLineBreak(record)) pass.multiline = true;
     }
     const bool checkBlanks = !dialect.keepBlanks;
-    while (reader.nextRecord(dialect, record)) {
-        const int found = splitter.split(record, dialect);
+    const auto take = [&](std::string_view record, int found) {
         if (found > columns) {
             ++pass.longRows;
             if (static_cast<size_t>(found) > pass.columns.size()) {
@@ -95,6 +100,25 @@ Pass readAll(const FileLayout& layout, const Dialect& dialect, int headLines, bo
             pass.lostBlanks += lost;
         }
         ++pass.rows;
+    };
+    while (reader.nextRecord(dialect, record)) {
+        const int found = splitter.split(record, dialect);
+        if (!joinLines && mvb::scan::holdsLineBreak(record) && splitter.closesBadly()) {
+            // A stray quote joined these lines: each is a row, as the job reads them.
+            if (pass.strayQuotes++ == 0) pass.firstStrayRow = pass.rows + 1;
+            for (std::string_view rest = record; !rest.empty();) {
+                const std::string_view line = rest.substr(0, rest.find_first_of("\r\n"));
+                rest.remove_prefix(line.size());
+                if (rest.starts_with("\r\n")) {
+                    rest.remove_prefix(2);
+                } else if (!rest.empty()) {
+                    rest.remove_prefix(1);
+                }
+                take(line, splitter.split(line, dialect));
+            }
+            continue;
+        }
+        take(record, found);
     }
     pass.stoppedEarly = reader.stoppedEarly();
     return pass;
@@ -109,6 +133,9 @@ void append(Pass& pass, const Pass& later) {
         pass.firstLostBlankRecord = pass.rows + later.firstLostBlankRecord;
     if (!pass.multiline && later.multiline)
         pass.firstMultilineRow = pass.rows + later.firstMultilineRow;
+    if (pass.strayQuotes == 0 && later.strayQuotes > 0)
+        pass.firstStrayRow = pass.rows + later.firstStrayRow;
+    pass.strayQuotes += later.strayQuotes;
     pass.rows += later.rows;
     pass.shortRows += later.shortRows;
     pass.longRows += later.longRows;
@@ -120,10 +147,10 @@ void append(Pass& pass, const Pass& later) {
 /// can be read from its middle: the records from the first that starts after the middle byte
 /// on a thread of their own, appended to those before. A fault in the second part sends the
 /// file through one pass, which reports it at its place in the whole file.
-Pass readAllInParts(const FileLayout& layout, const Dialect& dialect, int headLines, bool header,
-                    int columns, uint64_t byteLimit, uint64_t partsFromBytes) {
+Pass readAllInParts(const FileLayout& layout, const Dialect& dialect, bool joinLines, int headLines,
+                    bool header, int columns, uint64_t byteLimit, uint64_t partsFromBytes) {
     if (byteLimit != 0 || !worthTwoParts(layout.fileBytes, partsFromBytes))
-        return readAll(layout, dialect, headLines, header, columns, byteLimit);
+        return readAll(layout, dialect, joinLines, headLines, header, columns, byteLimit);
     uint64_t middle = 0;
     {
         // The second part starts past the head lines and the header.
@@ -135,18 +162,19 @@ Pass readAllInParts(const FileLayout& layout, const Dialect& dialect, int headLi
         middle = probe.recordStartAfter(std::max(layout.fileBytes / 2, probe.position()), &dialect);
     }
     if (middle == 0 || middle >= layout.fileBytes)
-        return readAll(layout, dialect, headLines, header, columns, byteLimit);
+        return readAll(layout, dialect, joinLines, headLines, header, columns, byteLimit);
     Pass first;
     Pass second;
     if (!readSideBySide(
             [&] {
-                first = readAll(layout, dialect, headLines, header, columns, 0, {0, middle, false});
+                first = readAll(layout, dialect, joinLines, headLines, header, columns, 0,
+                                {0, middle, false});
             },
             [&] {
-                second = readAll(layout, dialect, 0, false, columns, 0,
+                second = readAll(layout, dialect, joinLines, 0, false, columns, 0,
                                  {middle, layout.fileBytes, true});
             }))
-        return readAll(layout, dialect, headLines, header, columns, byteLimit);
+        return readAll(layout, dialect, joinLines, headLines, header, columns, byteLimit);
     append(first, second);
     return first;
 }
@@ -242,8 +270,9 @@ void inferDelimited(const InferOptions& options, FileLayout& layout) {
     std::vector<std::string> first;
     const HeaderDecision header = chooseHeader(sample, guess, body, options, first);
 
-    Pass pass = readAllInParts(layout, guess.dialect, headLines, header.header, guess.columns,
-                               options.sampleBytes, options.partsFromBytes);
+    Pass pass =
+        readAllInParts(layout, guess.dialect, guess.newlinesInValues, headLines, header.header,
+                       guess.columns, options.sampleBytes, options.partsFromBytes);
     if (pass.lostBlanks > 0 && !guess.blanksAreLayout) {
         // Blanks that matter appear past the head of the file: read again, keeping them.
         const uint64_t at = pass.firstLostBlankRecord;
@@ -253,8 +282,9 @@ void inferDelimited(const InferOptions& options, FileLayout& layout) {
                 reason = "blanks     kept (values have blanks at their edges, first in row " +
                          std::to_string(at) + ")";
         }
-        pass = readAllInParts(layout, guess.dialect, headLines, header.header, guess.columns,
-                              options.sampleBytes, options.partsFromBytes);
+        pass =
+            readAllInParts(layout, guess.dialect, guess.newlinesInValues, headLines, header.header,
+                           guess.columns, options.sampleBytes, options.partsFromBytes);
     }
 
     layout.delimiter = guess.dialect.delimiter;
@@ -267,6 +297,16 @@ void inferDelimited(const InferOptions& options, FileLayout& layout) {
             "a quoted value spans lines first in row " + std::to_string(pass.firstMultilineRow) +
             ", far into the file: if its quote is stray, the rows from there join into one; set "
             "NEWLINES_IN_VALUES false to read each line as a row");
+    }
+    if (pass.strayQuotes > 0) {
+        // Past the lines the dialect was chosen from (those have a note of their own).
+        layout.notes.push_back(
+            "quote: the " + describeCharacter(guess.dialect.quote) + " that opens a value in row " +
+            std::to_string(pass.firstStrayRow) +
+            " closes it neither on that line nor cleanly on a later one (" +
+            std::to_string(pass.strayQuotes) +
+            (pass.strayQuotes == 1 ? " such row" : " such rows") +
+            "): such a line is read as a row alone, its value running to the line's end");
     }
     layout.header = header.header;
     layout.headLines = headLines;

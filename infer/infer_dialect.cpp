@@ -36,14 +36,21 @@ struct Score {
     uint64_t oneBlankLead = 0;    ///< of those, the ones that begin with exactly one blank
     uint64_t pastLayout = 0;      ///< unquoted values with edge blanks besides such a one
     std::vector<SampleRecord> records;
-    bool openAtEnd = false;  ///< the file ends inside a quoted value
+    /// Lines whose quote opens a value that closes on no later line, or with text after it:
+    /// a stray quote, not a value with line breaks. Each is read as a record alone, as the
+    /// source reads lines without NEWLINES_IN_VALUES, and its open value is not weighed.
+    uint64_t strayQuotes = 0;
+    int firstStrayLine = -1;  ///< 0-based line of the first of them
 };
 
 void weighFields(const RecordSplitter& splitter, std::string_view record, const Dialect& dialect,
-                 Score& score, SampleRecord& sampled) {
+                 Score& score, SampleRecord& sampled, bool strayQuote = false) {
     for (int i = 0; i < splitter.count(); ++i) {
         const FieldSpan& span = splitter.span(i);
         if (!splitter.field(i).empty()) ++sampled.filled;
+        // The value a stray quote opens runs to the line's end: no quoted value, no fault of
+        // one (it is counted as the stray quote it is).
+        if (strayQuote && span.quoted && !span.cleanClose && span.end == record.size()) continue;
         if (span.quoted) {
             ++score.quoted;
             if (!splitter.field(i).empty()) ++score.quotedWithText;
@@ -82,16 +89,23 @@ Score scoreDialect(const Sample& sample, const Dialect& dialect) {
             ++last;
             open = leavesQuoteOpen(sample.line(last), dialect, true);
         }
-        if (open) {
-            // The sample ends inside a quoted value: past the sample the value may close, so
-            // the cut record is not counted; at the end of the file it never closes.
-            score.openAtEnd = sample.whole;
-            if (!sample.whole) break;
+        // The sample ends inside a quoted value: past the sample the value may close, so the
+        // cut record is not counted.
+        if (open && !sample.whole) break;
+        std::string_view text = sample.span(i, last);
+        record.fields = splitter.split(text, dialect);
+        // A value that closes on no line, or whose closing quote on a later line has text
+        // after it (the quote that opens the next line's value, say), was opened by a stray
+        // quote: its line is a record alone, as without NEWLINES_IN_VALUES.
+        const bool stray = open || (last > i && splitter.closesBadly());
+        if (stray) {
+            last = i;
+            text = sample.line(i);
+            record.fields = splitter.split(text, dialect);
+            if (score.strayQuotes++ == 0) score.firstStrayLine = static_cast<int>(i);
         }
         record.lines = static_cast<int>(last - i + 1);
-        const std::string_view text = sample.span(i, last);
-        record.fields = splitter.split(text, dialect);
-        weighFields(splitter, text, dialect, score, record);
+        weighFields(splitter, text, dialect, score, record, stray);
         score.records.push_back(record);
         i = last + 1;
     }
@@ -111,7 +125,7 @@ Score scoreDialect(const Sample& sample, const Dialect& dialect) {
 
 /// Better when more records agree on a field count of at least 2.
 double rank(const Score& s) {
-    return s.columns >= 2 && !s.openAtEnd ? s.share : 0;
+    return s.columns >= 2 ? s.share : 0;
 }
 
 /// A quote that encloses whole values: some values begin with it, nearly all of them close it
@@ -122,7 +136,7 @@ bool encloses(const Score& quoted, const Score& none) {
     const bool holdsText =
         quoted.quotedWithText * 2 >= quoted.quoted || quoted.dialect.quote == '"';
     return quoted.quoted > 0 && quoted.badClose * 20 <= quoted.quoted && holdsText &&
-           !quoted.openAtEnd && rank(quoted) >= rank(none) - 1e-9;
+           rank(quoted) >= rank(none) - 1e-9;
 }
 
 bool isPunctuation(int c) {
@@ -206,10 +220,13 @@ DelimiterChoice chooseQuote(const Sample& sample, int delimiter) {
                             describeCharacter(best->dialect.quote) + " (read as text)";
         return choice;
     }
-    if (first.quoted == 0 || first.openAtEnd) {
-        // No value begins with a quote: `"` stays, so that a quoted value reads as one.
-        choice.score = first.openAtEnd ? none : first;
-        if (first.openAtEnd) {
+    if (first.quoted == 0) {
+        // No value is enclosed in quotes: `"` stays, so that a quoted value reads as one,
+        // unless it only opens values that close nowhere, which it would run to their lines'
+        // ends.
+        const bool neverCloses = first.strayQuotes > 0;
+        choice.score = neverCloses ? none : first;
+        if (neverCloses) {
             choice.rejectedQuote = true;
             choice.why = "a '\"' opens a value that never closes";
         } else {
@@ -391,6 +408,15 @@ DialectGuess detectDialect(const Sample& sample) {
                 "'\"' begins values but does not enclose them: QUOTE left "
                 "empty, so quotes are read as text");
         if (!best.unsure.empty()) guess.notes.push_back("quote: " + best.unsure);
+        if (score.dialect.quote != 0 && score.strayQuotes > 0) {
+            guess.notes.push_back(
+                "quote: the " + describeCharacter(score.dialect.quote) +
+                " that opens a value on line " + std::to_string(score.firstStrayLine + 1) +
+                " closes it neither on that line nor cleanly on a later one (" +
+                std::to_string(score.strayQuotes) +
+                (score.strayQuotes == 1 ? " such line" : " such lines") +
+                "): such a line is read alone, its value running to the line's end");
+        }
     }
     guess.dialect = score.dialect;
     guess.columns = std::max(1, score.columns);

@@ -37,6 +37,15 @@ class RecordSplitter {
     int count() const { return static_cast<int>(views_.size()); }
     std::string_view field(int i) const { return views_[static_cast<size_t>(i)]; }
     const FieldSpan& span(int i) const { return spans_[static_cast<size_t>(i)]; }
+    /// Whether a quoted field of the last split closes with text after it, or not at all: in
+    /// a record joined from several lines, the work of a stray quote rather than of a value
+    /// that holds line breaks.
+    bool closesBadly() const {
+        for (const FieldSpan& s : spans_) {
+            if (s.quoted && !s.cleanClose) return true;
+        }
+        return false;
+    }
 
   private:
     /// Makes the splitter ready for `dialect` when the last record had another one.

@@ -728,25 +728,29 @@ TEST(InferDetect, HeaderOptionsChooseTheHeaderLine) {
     }
 }
 
-std::string farQuoteFile() {
+std::string farQuoteFile(const char* value) {
     std::string bytes = "id,name\n";
     for (int i = 1; i <= 3000; ++i)
-        bytes += std::to_string(i) + (i == 2500 ? ",\"Smith\n" : ",\"n\"\n");
+        bytes += std::to_string(i) + (i == 2500 ? value : ",\"n\"\n");
     return bytes;
 }
 
 // What detection decides but cannot be sure of is said in a note: of two delimiters that split
 // every record alike, the one not taken (values may hold the one taken: addresses with commas,
 // decimal commas); values that lose more blanks than the one after each delimiter taken for
-// layout; a quoted value that spans lines only past the lines the dialect is chosen from,
-// where a stray quote joins rows.
+// layout; a quoted value that spans lines only past the lines the dialect is chosen from; a
+// stray quote, whose line is read alone, there or among those lines.
 TEST(InferDetect, NotesSayWhatDetectionCouldNotBeSureOf) {
     const std::pair<std::string, std::string> cases[] = {
         {"1\tAnn\tMain St, Oslo\n2\tBo\tElm Rd, Rome\n", "TAB and ',' split every record"},
         {"1,5;2,5\n3,25;4,75\n10,0;11,5\n", "set DELIMITER to ';'"},
         {"id, name\n1, Ann\n2,   Bob\n3, Cy  \n4, Di\n5, Ed\n6, Fa\n7, Gi\n8, Ho\n9, Io\n10, Ju\n",
          "2 values lose blanks besides the one after the delimiter"},
-        {farQuoteFile(), "spans lines first in row 2500"},
+        {farQuoteFile(",\"Smith\nJones\"\n"), "spans lines first in row 2500"},
+        // A quote that opens a value the next line's quote closes, text after it: stray.
+        {farQuoteFile(",\"Smith\n"), "in row 2500 closes it neither on that line nor cleanly"},
+        {"id,name\n1,\"a, b\"\n2,\"Smith\n3,\"c, d\"\n",
+         "on line 3 closes it neither on that line nor cleanly"},
         {"id,name\n1,caf\xC3\xA9\n2,na\xEFve\n",
          "the file is UTF-8 but for 1 byte (the first at line 3, byte offset 20): read as "
          "windows-1252, its one UTF-8 character"},
