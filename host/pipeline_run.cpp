@@ -170,7 +170,8 @@ int Pipeline::run(bool& stopped) {
         for (;;) {
             const int code = pull();
             if (code != 0) {
-                stopped = stopRequested();
+                // A stop that came once every file was in place stopped nothing.
+                stopped = code != 1 && stopRequested();
                 return code;
             }
             if (stop.expired()) [[unlikely]] {
@@ -281,7 +282,7 @@ int Pipeline::run(bool& stopped) {
     bool forced = false;
     for (const StepThread& t : threads)
         forced = forced || t.forcedStop;
-    stopped = forced || stopRequested();
+    stopped = forced || (last.code != 1 && stopRequested());
     return last.code;
 }
 

@@ -177,7 +177,10 @@ bool StepContext::shouldContinue() {
     }
     // One step stops the chain, the first: the others take every row it handed on and then
     // end with their input, so all of them end at the same row whatever runs in which thread.
-    if (upstream_ != nullptr || !stopRequested()) return true;
+    // Once its input has ended, a later step is stopped too: the data may have ended only
+    // because the stop ended what fed the first step (the program writing to its pipe, say),
+    // and no file of a stopped run is put in place.
+    if (!stopRequested() || (upstream_ != nullptr && !inputEnded_)) return true;
     stopAnswered_ = true;
     return false;
 }

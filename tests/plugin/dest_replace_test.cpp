@@ -21,7 +21,8 @@ namespace {
 const std::string kOld = "old contents\n";
 
 /// How the run ends. A stop asked for before the third row ends the run after that row.
-enum class End { Finished, FailsAtRow3, StoppedAtRow3 };
+// A stop at the end: the data ended after the stop came (its writer was stopped with it).
+enum class End { Finished, FailsAtRow3, StoppedAtRow3, StoppedAtTheEnd };
 enum class Write { Replace, Append, InPlace };
 
 struct LifeCase {
@@ -73,7 +74,8 @@ std::vector<std::string> namesIn(const TempDir& dir) {
 TEST(DestReplace, LifeCycle) {
     std::vector<LifeCase> cases;
     for (const char* type : {"DEST_DELIMTEXT", "DEST_FIXEDTEXT", "DEST_HTML"}) {
-        for (const End end : {End::Finished, End::FailsAtRow3, End::StoppedAtRow3}) {
+        for (const End end :
+             {End::Finished, End::FailsAtRow3, End::StoppedAtRow3, End::StoppedAtTheEnd}) {
             for (const Write write : {Write::Replace, Write::Append, Write::InPlace}) {
                 const bool html = std::string(type) == "DEST_HTML";
                 // The report is UTF-8 and is never appended to.
@@ -97,7 +99,9 @@ TEST(DestReplace, LifeCycle) {
         ASSERT_TRUE(pipeline.prepareAndStart());
         int code = 0;
         for (int row = 1; code == 0; ++row) {
-            if (c.end == End::StoppedAtRow3 && row == 3) texthost::requestStop();
+            if ((c.end == End::StoppedAtRow3 && row == 3) ||
+                (c.end == End::StoppedAtTheEnd && row == 6))
+                texthost::requestStop();
             code = pipeline.pull();
         }
         texthost::clearStopRequest();
@@ -107,7 +111,9 @@ TEST(DestReplace, LifeCycle) {
             if (m.kind == texthost::RunMessage::Kind::Info) infos += m.text + "\n";
         }
 
-        const size_t rowsKept = c.end == End::FailsAtRow3 ? 2 : 3;
+        const size_t rowsKept = c.end == End::FailsAtRow3       ? 2
+                                : c.end == End::StoppedAtTheEnd ? 5
+                                                                : 3;
         const std::string written = readFile(target);
         const bool partialExists = fileExists(target + ".partial");
         if (c.end == End::Finished) {
