@@ -284,17 +284,20 @@ long TextReader::readBytes(char* into, size_t room) {
 }
 
 bool TextReader::longAsRead(const char* end) {
-    // A regular file that ends before what was read from it was cut while it was read (a log
-    // emptied by its writer, say): the rows from there would be cut or made up. (Files of the
-    // system, such as those under /proc, say 0 bytes from the start: they are not checked.)
+    // A regular file that ends before what was read from it, or before the size it had when
+    // it was opened, was cut while it was read (a log emptied by its writer, a copy cut short
+    // ahead of the reader): the rows from there would be cut, made up or missing. A file that
+    // grew is read to its new end. (Files of the system, such as those under /proc, say 0
+    // bytes from the start: they are not checked.)
     struct stat info {};
     const uint64_t read = bufferOffset_ + static_cast<uint64_t>(end - buffer_.get());
-    if (::fstat(fd_, &info) != 0 || static_cast<uint64_t>(info.st_size) >= read) {
+    const uint64_t now = ::fstat(fd_, &info) == 0 ? static_cast<uint64_t>(info.st_size) : read;
+    if (now >= read && read >= size_) {
         return true;
     }
     fail("file \"" + path_ + "\" was cut shorter while it was read: it holds " +
-         std::to_string(info.st_size) + " bytes, of which " + std::to_string(read) +
-         " were read; read it again once it is complete");
+         std::to_string(now) + " bytes (" + std::to_string(size_) + " when it was opened), of " +
+         "which " + std::to_string(read) + " were read; read it again once it is complete");
     return false;
 }
 
