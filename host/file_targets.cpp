@@ -36,7 +36,16 @@ FileIdentity identify(const std::string& path) {
         id.inode = info.st_ino;
     }
     std::error_code error;
-    const std::filesystem::path absolute = std::filesystem::absolute(path, error);
+    std::filesystem::path absolute = std::filesystem::absolute(path, error);
+    // A link to a file not there yet names that file: writing through it creates it. (The
+    // system follows at most 40 links in a row; so does this.)
+    for (int links = 0; !id.exists && links < 40; ++links) {
+        std::error_code linkError;
+        if (!std::filesystem::is_symlink(absolute, linkError)) break;
+        const std::filesystem::path target = std::filesystem::read_symlink(absolute, linkError);
+        if (linkError) break;
+        absolute = target.is_absolute() ? target : absolute.parent_path() / target;
+    }
     const std::filesystem::path resolved = std::filesystem::weakly_canonical(absolute, error);
     id.resolved = (error ? absolute.lexically_normal() : resolved).string();
     return id;

@@ -50,6 +50,7 @@ class FileGuardTest : public ::testing::TestWithParam<GuardCase> {
         for (const char* name : {"in.csv", "d/a.csv", "d/b.csv"})
             std::ofstream(folder / name, std::ios::binary) << kInput;
         fs::create_symlink("in.csv", folder / "link.csv");
+        fs::create_symlink("d/new.csv", folder / "dangling.csv");  // to a file not there yet
     }
     void TearDown() override { fs::remove_all(folder); }
 
@@ -131,6 +132,13 @@ INSTANTIATE_TEST_SUITE_P(
             2,
             {"\"one\" (DEST_DELIMTEXT) and \"two\" (DEST_FIXEDTEXT)", "\"out.csv\""},
             {"out.csv"}},
+        GuardCase{"TwoDestinationsOnOneNewFileOneThroughALink",
+                  "in.csv",
+                  {dest("DEST_DELIMTEXT", "one", "d/new.csv"),
+                   dest("DEST_DELIMTEXT", "two", "dangling.csv")},
+                  2,
+                  {"\"one\" (DEST_DELIMTEXT) and \"two\" (DEST_DELIMTEXT)"},
+                  {"d/new.csv"}},
         // A file replaced at the end keeps a failed run's rows as <file>.partial: that name is
         // written too. (Appending keeps nothing beside the file.)
         GuardCase{"RowsKeptForAFailedRunOntoAnotherOutput",
