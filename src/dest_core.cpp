@@ -101,7 +101,15 @@ void TextDestination::warnOfEarlierFile() {
 
 void TextDestination::keepPartial() {
     MvbString keptAs;
-    const uint64_t rows = file_.abandon(true, &keptAs);
+    MvbString error;
+    const uint64_t rows = file_.abandon(true, &keptAs, &error);
+    // The rows still buffered may fail to go out now (a full disk): what reached the file is
+    // all that is kept, and a run that wrote nothing never says it wrote.
+    const bool failedNow = !error.empty() && !writeFailed_;
+    if (failedNow) {
+        writeFailed_ = true;
+        host()->reportError(error);
+    }
     if (!keptAs.empty()) {
         char text[96];
         std::snprintf(text, sizeof text, "Kept the %" PRIu64 " whole rows written in ", rows);

@@ -60,7 +60,7 @@ bool DestFile::commit(StepHost* host) {
     return true;
 }
 
-uint64_t DestFile::abandon(bool keep, MvbString* keptAs) noexcept {
+uint64_t DestFile::abandon(bool keep, MvbString* keptAs, MvbString* error) noexcept {
     if (file_ == nullptr) return 0;
     MvbTxtFile* file = file_;
     file_ = nullptr;
@@ -68,6 +68,7 @@ uint64_t DestFile::abandon(bool keep, MvbString* keptAs) noexcept {
     // A file of no rows is not worth keeping: it holds no more than a header or a page head.
     const uint64_t records = file->abandon(keep && rows_ != 0, kept);
     if (keptAs != nullptr) *keptAs = kept;
+    if (error != nullptr) file->getLastError(*error);
     file->close();
     return records > otherRecords_ ? records - otherRecords_ : 0;
 }

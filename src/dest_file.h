@@ -78,7 +78,9 @@ class DestFile {
     /// closes it; a file that was to replace another leaves that one as it was and is kept,
     /// with `keep`, as `<file>.partial` (named in `*keptAs`, empty when nothing was kept).
     /// Returns the whole rows the file holds from this run.
-    uint64_t abandon(bool keep, MvbString* keptAs) noexcept;
+    /// `*error` (when given) receives the file's error text when a write failed, this last
+    /// one of what was buffered included; empty when none did.
+    uint64_t abandon(bool keep, MvbString* keptAs, MvbString* error = nullptr) noexcept;
 
     /// Closes the file as abandon() does, keeping what it holds.
     void discard() noexcept;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -37,8 +38,9 @@ TEST(DestFailure, FullDiskIsReportedAndNeverWritten) {
         {"DEST_HTML", fieldsTable({{"s", "S"}, {"n", "N"}}), "report.html"},
         {"DEST_HTML", fieldsTable({{"s", "S"}, {"n", "N"}}), "marovind.css"},
     };
-    // One row fails only when the buffer is written out at the end; many rows fail on the way.
-    for (const int rowCount : {1, 60000}) {
+    // One row fails only when the buffer is written out at the end, or when a stopped run
+    // keeps what it wrote (0 rows: stopped); many rows fail on the way.
+    for (const int rowCount : {0, 1, 60000}) {
         for (const auto& c : cases) {
             SCOPED_TRACE(std::string(c.type) + " " + c.linkedName + " rows " +
                          std::to_string(rowCount));
@@ -49,13 +51,19 @@ TEST(DestFailure, FullDiskIsReportedAndNeverWritten) {
                 fileName = dir.file("report.html");
             }
             texthost::RunOptions options;
-            options.extraSteps = {rowSource("ROWS", manyRows(rowCount))};
+            TestRows rows = manyRows(std::max(rowCount, 2));
+            rows.honoursStop = rowCount == 0;
+            options.extraSteps = {rowSource("ROWS", rows)};
             const json steps = {
                 {{"type", "ROWS"}},
                 {{"type", c.type}, {"properties", {{"FILENAME", fileName}, {"FIELDS", c.fields}}}}};
+            if (rowCount == 0) texthost::requestStop();
             const auto report = runJobFile(dir, steps, options);
+            texthost::clearStopRequest();
             EXPECT_FALSE(report.ok);
-            EXPECT_TRUE(anyContains(report.errors(), "No space left on device"))
+            // A stopped report writes no style sheet.
+            const bool written = rowCount != 0 || std::string(c.linkedName) != "marovind.css";
+            EXPECT_EQ(anyContains(report.errors(), "No space left on device"), written)
                 << joined(report.errors());
             EXPECT_FALSE(anyContains(report.infos(), "Wrote")) << joined(report.infos());
         }
