@@ -35,8 +35,11 @@ const JobProperty* scalarIn(const JobStep& step, std::string_view property) {
 }  // namespace
 
 bool FileProperty::appendsIn(const JobStep& step) const {
-    if (role != FileRole::Appended) return false;
-    const JobProperty* given = scalarIn(step, condition);
+    return role == FileRole::Appended && flagIn(step, condition);
+}
+
+bool flagIn(const JobStep& step, std::string_view property) {
+    const JobProperty* given = scalarIn(step, property);
     if (given == nullptr) return false;
     bool unreadable = false;
     const bool value = given->value.asBool(&unreadable);

@@ -281,7 +281,8 @@ void refuseWriteClashes(const JobDefinition& job, const std::vector<StepFileRole
     }
 }
 
-void refuseUnwritableFolders(const JobDefinition& job, const std::vector<StepFileRoles>& roles) {
+std::optional<RunMessage> unwritableFolder(const JobDefinition& job,
+                                           const std::vector<StepFileRoles>& roles) {
     for (size_t s = 0; s < job.steps.size() && s < roles.size(); ++s) {
         const JobStep& step = job.steps[s];
         for (const FileProperty* property : roles[s].written()) {
@@ -294,15 +295,19 @@ void refuseUnwritableFolders(const JobDefinition& job, const std::vector<StepFil
                 why = "does not exist";
             } else if (!S_ISDIR(info.st_mode)) {
                 why = "is no folder";
-            } else if (::access(shown.c_str(), W_OK | X_OK) != 0) {
+            } else if (::access(shown.c_str(), W_OK | X_OK) != 0 &&
+                       !((property->appendsIn(step) || flagIn(step, "IN_PLACE")) &&
+                         ::access(path.c_str(), F_OK) == 0)) {
                 why = "cannot be written";
             }
             if (!why.empty()) {
-                throw JobError(stepLabel(step, StepWord::Capital) + " cannot write file " +
-                               quoted(path) + ": the folder " + quoted(shown) + " " + why);
+                return RunMessage{RunMessage::Kind::Error, step.name,
+                                  "cannot write file " + quoted(path) + ": the folder " +
+                                      quoted(shown) + " " + why};
             }
         }
     }
+    return std::nullopt;
 }
 
 }  // namespace texthost

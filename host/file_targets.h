@@ -1,9 +1,11 @@
 #pragma once
 
+#include <optional>
 #include <vector>
 
 #include "texthost/file_roles.h"
 #include "texthost/job.h"
+#include "texthost/run.h"
 
 namespace texthost {
 
@@ -24,9 +26,11 @@ namespace texthost {
 /// steps and the file; touches no file.
 void refuseWriteClashes(const JobDefinition& job, const std::vector<StepFileRoles>& roles);
 
-/// For a dry run, whose destinations open nothing: refuses a job with a file to write in a
-/// folder that is not there or cannot be written, as a real run would fail on it. Throws
-/// JobError naming the step, the file and the folder.
-void refuseUnwritableFolders(const JobDefinition& job, const std::vector<StepFileRoles>& roles);
+/// For a dry run, whose destinations open nothing: the failure a real run would meet first on
+/// a file to write in a folder that is not there or cannot be written (unless the file is there
+/// and is appended to or written in place, which needs no room in the folder), as that run's
+/// destination says it, under its step's name; none when there is none.
+std::optional<RunMessage> unwritableFolder(const JobDefinition& job,
+                                           const std::vector<StepFileRoles>& roles);
 
 }  // namespace texthost

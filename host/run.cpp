@@ -1,5 +1,6 @@
 #include "texthost/run.h"
 
+#include <optional>
 #include <string_view>
 
 #include "field_name_check.h"
@@ -50,7 +51,14 @@ RunReport runJob(const JobDefinition& job, const RunOptions& options) {
         pipeline.leaveLastOutputUnread();
         const std::vector<StepFileRoles> roles = fileRolesOf(pipeline);
         refuseWriteClashes(job, roles);
-        if (options.runMode == 0) refuseUnwritableFolders(job, roles);
+        if (options.runMode == 0) {
+            // A dry run fails where the run would, before anything is read.
+            if (std::optional<RunMessage> refused = unwritableFolder(job, roles)) {
+                if (options.onMessage) options.onMessage(*refused);
+                report.messages.push_back(std::move(*refused));
+                return report;
+            }
+        }
         int code = 2;
         std::string unknownField;
         if (pipeline.prepareAndStart()) {

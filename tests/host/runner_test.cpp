@@ -318,9 +318,9 @@ INSTANTIATE_TEST_SUITE_P(
         BadInput{"DryRunOutputFolderMissing",
                  {kSource, delimitedDestStep("nodir/copy.csv")},
                  {"--dry-run"},
-                 2,
-                 "Step \"out\" (DEST_DELIMTEXT) cannot write file \"nodir/copy.csv\": the folder "
-                 "\"nodir\" does not exist"},
+                 1,
+                 "error: out: cannot write file \"nodir/copy.csv\": the folder \"nodir\" does "
+                 "not exist"},
         BadInput{"PatternMatchesNothing",
                  {sourceStep("x*.csv"), kDest},
                  {},

@@ -62,5 +62,7 @@ std::string roleText(const FileProperty& property);
 
 /// The text value of `property` in `step`; empty for a missing, non-text or empty one.
 std::string fileNameIn(const JobStep& step, std::string_view property);
+/// True when `property` of `step` is a boolean true (or a text that reads as one).
+bool flagIn(const JobStep& step, std::string_view property);
 
 }  // namespace texthost
