@@ -39,16 +39,48 @@ bool isRule(const PlacedLine& line) {
     return marks >= 3;
 }
 
-/// Column starts from a rule: the start of each run of marks.
-std::vector<size_t> ruleStarts(const PlacedLine& rule) {
-    std::vector<size_t> starts;
+/// The runs of marks of a rule, as the byte positions where each begins and ends.
+std::vector<std::pair<size_t, size_t>> ruleRuns(const PlacedLine& rule) {
+    std::vector<std::pair<size_t, size_t>> runs;
     bool inRun = false;
     for (const Placed& c : rule.chars) {
         const bool mark = c.code == '-' || c.code == '=';
-        if (mark && !inRun) starts.push_back(c.filePos);
+        if (mark && !inRun) runs.emplace_back(c.filePos, c.filePos);
+        if (mark) runs.back().second = c.filePos + 1;
         inRun = mark;
     }
-    if (!starts.empty()) starts[0] = 0;
+    return runs;
+}
+
+/// Column starts from a rule: the start of each run of marks, or earlier where a value of the
+/// lines from `from` on reaches into the blanks before its run without a blank between (a
+/// number aligned to the right that is wider than its run, its sign before it, say). A value
+/// that fills the blanks up to the run before is not looked at: whose it is cannot be told.
+std::vector<size_t> ruleStarts(const std::vector<PlacedLine>& lines, size_t from,
+                               const PlacedLine& rule) {
+    const std::vector<std::pair<size_t, size_t>> runs = ruleRuns(rule);
+    std::vector<size_t> starts;
+    for (const auto& run : runs)
+        starts.push_back(run.first);
+    if (starts.empty()) return starts;
+    starts[0] = 0;
+    for (size_t i = from; i < lines.size(); ++i) {
+        const std::vector<Placed>& chars = lines[i].chars;
+        size_t k = 1;
+        for (size_t j = 0; j < chars.size() && k < runs.size(); ++j) {
+            while (k < runs.size() && runs[k].first < chars[j].filePos)
+                ++k;
+            if (k == runs.size() || chars[j].filePos != runs[k].first) continue;
+            size_t first = j;
+            while (first > 0 && !isBlank(chars[first - 1].code) &&
+                   chars[first - 1].filePos >= runs[k - 1].second)
+                --first;
+            const bool reachesRunBefore = first > 0 && !isBlank(chars[first - 1].code);
+            if (!isBlank(chars[j].code) && !reachesRunBefore)
+                starts[k] = std::min(starts[k], chars[first].filePos);
+            ++k;
+        }
+    }
     return starts;
 }
 
@@ -200,7 +232,7 @@ FixedColumns findFixedColumns(const std::vector<PlacedLine>& lines) {
     FixedColumns found;
     for (size_t i = 0; i < lines.size() && i < kRuleLines; ++i) {
         if (!isRule(lines[i]) || i + 1 >= lines.size()) continue;
-        found.starts = ruleStarts(lines[i]);
+        found.starts = ruleStarts(lines, i + 1, lines[i]);
         found.headLines = i + 1;
         found.headerAboveRule = i > 0 && !lines[i - 1].chars.empty();
         found.why = "the rule on line " + std::to_string(i + 1) + " marks them";

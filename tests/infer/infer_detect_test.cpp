@@ -860,6 +860,12 @@ TEST(InferDetect, FixedWidthColumnsAtSharedBlanksAndDigitChanges) {
          "Sao Paulo    12325232\n",
          {"City:string:1:11", "Population:integer:12:10"},
          4},
+        // A number wider than its run of the rule begins in the blanks before it: its column
+        // does too, so that its sign stays with it.
+        {"value_wider_than_its_rule",
+         "Item    Amount\n------  ------\nApple     1.50\nPear   -100.25\nFig      12.00\n",
+         {"Item:string:1:7", "Amount:string:8:7"},
+         2},
         // A title that runs across the blanks between columns is a head line.
         {"title_across_the_blanks",
          "Quarterly totals for all the regions\n" +
