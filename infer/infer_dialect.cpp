@@ -345,7 +345,10 @@ std::string describeCharacter(int code) {
 int namedDelimiter(const Sample& sample) {
     constexpr std::string_view kLead = "sep=";
     if (sample.lines.size() < 2) return 0;
-    const std::string_view line = sample.line(0);
+    std::string_view line = sample.line(0);
+    // Some writers quote the line as a value: "sep=;".
+    if (line.size() > 2 && line.front() == '"' && line.back() == '"')
+        line = line.substr(1, line.size() - 2);
     if (line.size() <= kLead.size() || line.substr(0, kLead.size()) != kLead) return 0;
     int length = 0;
     const int code = np_uchar_toint(line.data() + kLead.size(), &length);
