@@ -75,6 +75,7 @@ void TextDestination::finishStep() {
             host()->reportInfo(MvbString(text, false), true);
             host()->reportInfo(fileName(), false);
             warnOfEarlierFile();
+            warnOfEarlierPartial();
         }
     }
     abandonOthers();
@@ -97,6 +98,18 @@ void TextDestination::warnOfEarlierFile() {
         return;
     }
     host()->getLog()->logMessage(1, MvbString(text));
+}
+
+void TextDestination::warnOfEarlierPartial() {
+    if (!wroteFile_ || fileName().view() == "-") return;
+    const std::string partial = std::string(fileName().view()) + MVB_KEPT_RECORDS_SUFFIX;
+    struct stat info {};
+    if (::stat(partial.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return;
+    // The rows an earlier run kept when it did not finish: whoever looks for this run's
+    // output must not take them for it.
+    host()->getLog()->logMessage(
+        1, MvbString(partial + " is still there from an earlier run that did not finish: it "
+                               "holds that run's rows, not this one's"));
 }
 
 void TextDestination::keepPartial() {

@@ -193,6 +193,27 @@ TEST(DestReplace, ALinkStaysAndTheFileItNamesIsReplaced) {
     EXPECT_EQ(rowLines(readFile(dir.file("two"))), 5u);
 }
 
+// The rows an earlier failed run kept stay, but a run that puts its file in place says they
+// are not its own.
+TEST(DestReplace, RowsAnEarlierRunKeptAreWarnedOfOnceTheFileIsInPlace) {
+    for (const bool failedBefore : {false, true}) {
+        TempDir dir;
+        const std::string target = dir.file("out");
+        if (failedBefore) writeFile(target + ".partial", kOld);
+        texthost::RunOptions options;
+        options.extraSteps = {rowSource("ROWS", fiveRows(false))};
+        const LifeCase c{"DEST_DELIMTEXT", End::Finished, Write::Replace};
+        const json job = {{"steps", {{{"type", "ROWS"}}, destStep(c, target)}}};
+        const texthost::RunReport report =
+            texthost::runJob(texthost::parseJobText(job.dump(), dir.path()), options);
+        ASSERT_TRUE(report.ok);
+        EXPECT_EQ(anyContains(report.warnings(), "out.partial is still there from an earlier run"),
+                  failedBefore)
+            << joined(report.warnings());
+        EXPECT_EQ(fileExists(target + ".partial"), failedBefore);
+    }
+}
+
 TEST(DestReplace, FolderWithoutWritePermissionIsAClearError) {
     if (geteuid() == 0) GTEST_SKIP() << "permissions do not bind the superuser";
     TempDir dir;
