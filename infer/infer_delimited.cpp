@@ -298,7 +298,7 @@ void inferDelimited(const InferOptions& options, FileLayout& layout) {
             ", far into the file: if its quote is stray, the rows from there join into one; set "
             "NEWLINES_IN_VALUES false to read each line as a row");
     }
-    if (pass.strayQuotes > 0) {
+    if (pass.strayQuotes > 0 && guess.strayQuotes == 0) {
         // Past the lines the dialect was chosen from (those have a note of their own).
         layout.notes.push_back(
             "quote: the " + describeCharacter(guess.dialect.quote) + " that opens a value in row " +

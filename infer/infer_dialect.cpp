@@ -422,6 +422,7 @@ DialectGuess detectDialect(const Sample& sample) {
         }
     }
     guess.dialect = score.dialect;
+    guess.strayQuotes = score.dialect.quote != 0 ? score.strayQuotes : 0;
     guess.columns = std::max(1, score.columns);
     guess.records = score.records;
     for (const SampleRecord& r : guess.records) {

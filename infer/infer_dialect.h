@@ -23,6 +23,7 @@ struct DialectGuess {
     Dialect dialect;
     int columns = 1;                ///< the field count most records have
     bool newlinesInValues = false;  ///< a quoted value in the sample holds a line break
+    uint64_t strayQuotes = 0;       ///< sample lines whose quote closes on no later line cleanly
     /// True when blanks at the edges of values were judged to be layout (a blank after every
     /// delimiter, or blanks before quotes): they are dropped on purpose.
     bool blanksAreLayout = false;
