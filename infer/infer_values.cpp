@@ -274,7 +274,14 @@ void ColumnStats::observeTypes(std::string_view text) {
     if ((candidates_ & kAnyDate) != 0) {
         reading |= datesReading(text, candidates_, dateTime_, dates);
     }
+    if (keepLosses_ && (candidates_ & ~reading) != 0)
+        narrowings_.push_back({candidates_ & ~reading, values_ - 1, std::string(text)});
+    if ((candidates_ & reading) == 0 && typedValues_ != 0 && unreadText_.empty()) {
+        unreadText_ = text;
+        unreadAs_ = typeOf(candidates_, 1).name;
+    }
     candidates_ &= reading;
+    if (candidates_ != 0) ++typedValues_;
     exact_ &= candidates_;
     if (exact_ != 0) observeWriting(text, plainWhole, dates);
 }
@@ -314,6 +321,25 @@ void ColumnStats::append(const ColumnStats& later) {
         lostText_ = loss.text;
         lostWritten_ = writtenAs(loss.text, firstBit(lost));
     }
+    // Read one after another, the later values narrow this part's types where they narrowed
+    // their own, and the first to leave none is why the column is a string.
+    if (candidates_ != 0) {
+        unsigned types = candidates_;
+        uint64_t typed = later.values_;
+        for (const Narrowing& n : later.narrowings_) {
+            if ((types & ~n.types) != 0) {
+                types &= ~n.types;
+                continue;
+            }
+            typed = n.before;
+            if (typedValues_ + n.before != 0) {
+                unreadText_ = n.text;
+                unreadAs_ = typeOf(types, 1).name;
+            }
+            break;
+        }
+        typedValues_ += typed;
+    }
     candidates_ &= later.candidates_;
     exact_ &= later.exact_;
     values_ += later.values_;
@@ -327,7 +353,14 @@ void ColumnStats::append(const ColumnStats& later) {
 ColumnType ColumnStats::decide(TypeMode mode) const {
     ColumnType type;
     type.outputWidth = std::max<int>(1, static_cast<int>(maxBytes_));
-    if (mode == TypeMode::Text || values_ == 0 || candidates_ == 0) return type;
+    if (mode == TypeMode::Text || values_ == 0) return type;
+    if (candidates_ == 0) {
+        if (!unreadText_.empty() && unreadAs_ != type.name) {
+            type.note = "kept as " + type.name + ": " + unreadText_ + " reads as no " + unreadAs_ +
+                        ", as the values before it do";
+        }
+        return type;
+    }
     if (mode == TypeMode::Lossless) {
         ColumnType exact = exact_ == 0 ? type : typeOf(exact_, type.outputWidth);
         const ColumnType loose = typeOf(candidates_, type.outputWidth);

@@ -99,7 +99,20 @@ class ColumnStats {
     unsigned exact_ = kAnyType;  ///< of the candidates, those that write every value back
     std::string lostText_;       ///< the first value a candidate would write otherwise
     std::string lostWritten_;    ///< how it would be written
-    std::vector<Loss> losses_;   ///< with keepLosses_: every value that lost types, in order
+    /// The first value no type read that read every value before it (some did), and the type
+    /// those values had: why a column of typed values is a string.
+    std::string unreadText_;
+    std::string unreadAs_;
+    uint64_t typedValues_ = 0;  ///< values read while some type still read every one
+    /// With keepLosses_: every value that some types read before it did not, with those types
+    /// and the values before it in this part (at most one per type: the types only go).
+    struct Narrowing {
+        unsigned types;
+        uint64_t before;
+        std::string text;
+    };
+    std::vector<Narrowing> narrowings_;
+    std::vector<Loss> losses_;  ///< with keepLosses_: every value that lost types, in order
     bool keepLosses_ = false;
     uint64_t values_ = 0;
     uint64_t empty_ = 0;

@@ -762,6 +762,9 @@ TEST(InferDetect, NotesSayWhatDetectionCouldNotBeSureOf) {
         {farQuoteFile(",\"Smith\n"), "in row 2500 closes it neither on that line nor cleanly"},
         {"id,name\n1,\"a, b\"\n2,\"Smith\n3,\"c, d\"\n",
          "on line 3 closes it neither on that line nor cleanly"},
+        // Why a column of typed values is a string: the first value that no type reads.
+        {"id,day\n1,2023-02-28\n2,2023-02-29\n3,2023-03-01\n",
+         "column day: kept as string: 2023-02-29 reads as no date, as the values before it do"},
         {"id,name\n1,caf\xC3\xA9\n2,na\xEFve\n",
          "the file is UTF-8 but for 1 byte (the first at line 3, byte offset 20): read as "
          "windows-1252, its one UTF-8 character"},
