@@ -45,7 +45,9 @@ void onStopSignal(int signal) {
     if (texthost::stopRequested()) {
         if (now - gFirstStopAt.load() < kSameStopNs) return;
         static const char kQuit[] =
-            "\nStopped at once: the files being written may be incomplete or cut mid-line\n";
+            "\nStopped at once: a file replaced at the end was left as it was, the rows written "
+            "for it in a temporary file beside it (.NAME.*.tmp), which may end mid-line; a file "
+            "written in place or appended to may end mid-line\n";
         say(kQuit, sizeof kQuit - 1);
         const int first = gStopSignal.load();
         _exit(128 + (first != 0 ? first : signal));
