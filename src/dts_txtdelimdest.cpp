@@ -97,6 +97,11 @@ constexpr PropertyRow<Settings> kProperties[kPropertyCount] = {
 /// The characters of formatted numbers, dates and booleans.
 constexpr std::string_view kFormattedBytes = "0123456789-+: .eEinfatrulsINFATRULS";
 
+/// `text` in double quotes, for a message.
+std::string quotedText(std::string_view text) {
+    return "\"" + std::string(text) + "\"";
+}
+
 bool isBlankByte(char c) noexcept {
     return c == ' ' || c == '\t';
 }
@@ -245,6 +250,7 @@ bool DTS_TxtDelimDest::startStep() {
         return false;
     }
     settings_.fileName = destFileName(host(), settings_.fileName);
+    warnOfUnreadableSettings();
     // A byte-order mark, like the header, goes only at the top of the whole output.
     openFlags_ = lineEndFlag(settings_.endOfLine) | MVB_FLAG_APPEND_LINES |
                  (settings_.byteOrderMark && writesTopOfOutput(host()) ? MVB_FLAG_WRITE_BOM : 0u) |
@@ -281,6 +287,12 @@ bool DTS_TxtDelimDest::openFile(bool probe) {
         const MvbString name = table->getCell(1, i, true).asString();
         if (qualifier_.empty()) {
             line_.append(name.view());
+            if (const char* what = breaksUnqualified(name.view())) [[unlikely]] {
+                host->getLog()->logMessage(
+                    1, MvbString("Header name " + quotedText(name.view()) + " holds " + what +
+                                 ": written without a qualifier, the header does not read back "
+                                 "as one name a column (set QUALIFIER or QUOTE_WHEN_NEEDED)"));
+            }
         } else {
             char* at = line_.reserve(2 * (name.view().size() + qualifier_.size()));
             bool ascii = false;
@@ -298,14 +310,36 @@ bool DTS_TxtDelimDest::openFile(bool probe) {
     return true;
 }
 
+const char* DTS_TxtDelimDest::breaksUnqualified(std::string_view text) const {
+    return mvb::scan::holdsLineBreak(text)                                   ? "a line break"
+           : text.find(settings_.delimiter.view()) != std::string_view::npos ? "the delimiter"
+           : runsIntoDelimiter(text, settings_.delimiter.view())
+               ? "the delimiter's first bytes at its end"
+               : nullptr;
+}
+
+void DTS_TxtDelimDest::warnOfUnreadableSettings() {
+    const std::string_view delimiter = settings_.delimiter.view();
+    const std::string_view qualifier = !settings_.qualifier.empty() ? settings_.qualifier.view()
+                                       : settings_.quoteWhenNeeded  ? std::string_view("\"")
+                                                                    : std::string_view();
+    std::string why;
+    if (mvb::scan::holdsLineBreak(delimiter)) {
+        why = "DELIMITER " + quotedText(delimiter) +
+              " holds a line end: each value reads back as a line of its own";
+    } else if (!qualifier.empty() && !delimiter.empty() &&
+               (delimiter.find(qualifier[0]) != std::string_view::npos ||
+                qualifier.find(delimiter[0]) != std::string_view::npos)) {
+        why = "DELIMITER " + quotedText(delimiter) + " and QUALIFIER " + quotedText(qualifier) +
+              " share characters: a reader may not tell a qualifier from a delimiter, and the "
+              "file may not read back as written";
+    }
+    if (!why.empty()) host()->getLog()->logMessage(1, MvbString(why));
+}
+
 void DTS_TxtDelimDest::checkUnqualified(std::string_view text, int field,
                                         const StepOutputItem& item) {
-    const char* what = mvb::scan::holdsLineBreak(text) ? "a line break"
-                       : text.find(settings_.delimiter.view()) != std::string_view::npos
-                           ? "the delimiter"
-                       : runsIntoDelimiter(text, settings_.delimiter.view())
-                           ? "the delimiter's first bytes at its end"
-                           : nullptr;
+    const char* what = breaksUnqualified(text);
     if (what == nullptr) return;
     warnings_.broken(core_.rowCount(), field, item.name.view(), text, what,
                      "written without a qualifier, it does not read back as one value (set "

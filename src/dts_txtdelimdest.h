@@ -49,6 +49,12 @@ class DTS_TxtDelimDest final : public TextDestination {
     /// Warns when `text`, written without a qualifier in field `field`, holds the delimiter,
     /// CR or LF, which a reader would take for the end of the value.
     void checkUnqualified(std::string_view text, int field, const StepOutputItem& item);
+    /// What in `text`, written without a qualifier, keeps it from reading back as one value
+    /// (a line break, the delimiter); null when nothing does.
+    const char* breaksUnqualified(std::string_view text) const;
+    /// Warns of a delimiter and qualifier with which the file cannot be read back as written:
+    /// a delimiter that holds a line end, or one that shares bytes with the qualifier.
+    void warnOfUnreadableSettings();
 
     DelimDestSettings settings_;
     uint32_t openFlags_ = 0;

@@ -209,6 +209,32 @@ TEST(DelimDest, Delimiters) {
     }
 }
 
+// Settings with which the file does not read back as written are written as asked, with a
+// warning: a header name that holds the delimiter without a qualifier, a delimiter that shares
+// characters with the qualifier or holds a line end.
+TEST(DelimDest, SettingsThatDoNotReadBackAreWarnedOf) {
+    const std::vector<std::pair<json, std::string>> cases = {
+        {{{"INCLUDE_HEADER", true}, {"FIELDS", fieldsTable({{"a", "x, y"}, {"b", "z"}})}},
+         "Header name \"x, y\" holds the delimiter"},
+        {{{"QUALIFIER", ","}}, "DELIMITER \",\" and QUALIFIER \",\" share characters"},
+        {{{"DELIMITER", "ab"}, {"QUALIFIER", "a"}}, "share characters"},
+        {{{"DELIMITER", "0x0A"}}, "holds a line end"},
+        {{{"INCLUDE_HEADER", true}, {"QUALIFIER", "\""}}, ""},
+    };
+    for (auto [properties, warning] : cases) {
+        SCOPED_TRACE(properties.dump());
+        TempDir dir;
+        if (!properties.contains("FIELDS"))
+            properties["FIELDS"] = fieldsTable({{"a", ""}, {"b", ""}});
+        const Outcome run = runDelim(dir, twoStrings(), properties);
+        ASSERT_TRUE(run.report.ok) << joined(run.report.errors());
+        EXPECT_EQ(joined(run.report.warnings()).find(warning) != std::string::npos &&
+                      !run.report.warnings().empty(),
+                  !warning.empty())
+            << joined(run.report.warnings());
+    }
+}
+
 TEST(DelimDest, HexDelimiterWithoutCodeFailsWith57) {
     for (const char* delimiter : {"0x", "0xZ", "0x110000", "0xD800", "0xDFFF"}) {
         SCOPED_TRACE(delimiter);
