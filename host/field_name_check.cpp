@@ -71,14 +71,17 @@ std::string unknownInputField(const JobDefinition& job, const Pipeline& pipeline
                 const JobRow& row = property.table.rows[r];
                 if (row.positional && positional == -2)
                     positional = fieldNameColumn(step.type, options);
+                // A row without a FIELDNAME (or a null one) names no field, as an empty one.
                 std::string name;
-                if (!fieldNameOf(row, positional, name)) continue;
+                fieldNameOf(row, positional, name);
                 if (findOutputItemByName(input, MvbString(name)) >= 0) continue;
                 const std::vector<std::string> names = namesOf(*input);
-                const std::string best = closestName(name, names);
+                const std::string best = name.empty() ? std::string() : closestName(name, names);
                 std::string text = "step \"" + step.name + "\" (" + step.type + "), FIELDS row " +
-                                   std::to_string(r + 1) + ": FIELDNAME " + name +
-                                   " is not a field of its input";
+                                   std::to_string(r + 1) + ": " +
+                                   (name.empty() ? std::string("no FIELDNAME names a field")
+                                                 : "FIELDNAME " + name) +
+                                   (name.empty() ? "" : " is not a field of its input");
                 text += best.empty() ? "." : "; did you mean " + best + "?";
                 text += names.size() <= kListedFields
                             ? " Input fields: " + joinNames(names)
