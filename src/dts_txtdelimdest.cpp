@@ -273,8 +273,9 @@ bool DTS_TxtDelimDest::openFile(bool probe) {
     qualifierFitsFormatted_ =
         qualifier_.size() == 1 && kFormattedBytes.find(qualifier_[0]) == std::string_view::npos;
     const std::string_view delimiter = settings_.delimiter.view();
-    delimiterFitsFormatted_ =
-        !delimiter.empty() && kFormattedBytes.find(delimiter[0]) != std::string_view::npos;
+    separatorsFitFormatted_ =
+        (!delimiter.empty() && kFormattedBytes.find(delimiter[0]) != std::string_view::npos) ||
+        (!qualifier_.empty() && kFormattedBytes.find(qualifier_[0]) != std::string_view::npos);
     if (probe || !settings_.includeHeader || !writesTopOfOutput(host)) return true;
 
     // The header is written at the top of every run, an appending one too (of a job split into
@@ -339,6 +340,14 @@ void DTS_TxtDelimDest::warnOfUnreadableSettings() {
 
 void DTS_TxtDelimDest::checkUnqualified(std::string_view text, int field,
                                         const StepOutputItem& item) {
+    if (!qualifier_.empty() && text.starts_with(qualifier_)) {
+        // A number is never enclosed: one that begins with the qualifier reads as enclosed.
+        warnings_.broken(core_.rowCount(), field, item.name.view(), text,
+                         "the qualifier at its start",
+                         "a number is written without a qualifier, and a reader takes it for an "
+                         "enclosed value (choose a QUALIFIER no number begins with)");
+        return;
+    }
     const char* what = breaksUnqualified(text);
     if (what == nullptr) return;
     warnings_.broken(core_.rowCount(), field, item.name.view(), text, what,
@@ -416,7 +425,7 @@ bool DTS_TxtDelimDest::writeRowAs(const StepOutputItems* items) {
                 *at++ = qualifier[0];
             } else {
                 const auto length = static_cast<size_t>(value.formatScalar(at));
-                if (delimiterFitsFormatted_) [[unlikely]] {
+                if (separatorsFitFormatted_) [[unlikely]] {
                     checkUnqualified(std::string_view(at, length), i, *item);
                 }
                 at += length;

@@ -64,9 +64,10 @@ class DTS_TxtDelimDest final : public TextDestination {
     /// The qualifier is one byte that no formatted date or boolean holds, so such a value is
     /// formatted straight into the line between two qualifiers.
     bool qualifierFitsFormatted_ = false;
-    /// The delimiter starts with a byte that a formatted number, date or boolean may hold, so
-    /// such a value written without a qualifier is looked at for it.
-    bool delimiterFitsFormatted_ = false;
+    /// The delimiter starts with a byte that a formatted number, date or boolean may hold, or
+    /// the qualifier does (a number, never enclosed, may then begin with it), so such a value
+    /// written without a qualifier is looked at for them.
+    bool separatorsFitFormatted_ = false;
     /// What encloses a value: QUALIFIER, or `"` when only QUOTE_WHEN_NEEDED asks for one.
     std::string_view qualifier_;
     /// For each FIELDS row, whether its values are enclosed in the qualifier whatever they hold
