@@ -33,8 +33,10 @@ std::vector<std::string> RunReport::infos() const {
 
 bool isValueLoss(std::string_view text) noexcept {
     constexpr std::string_view kLead = "Text Plugin 81";
-    return text.size() > kLead.size() + 1 && text.starts_with(kLead) && text[kLead.size()] >= '0' &&
-           text[kLead.size()] <= '9' && text[kLead.size() + 1] == ':';
+    return (text.size() > kLead.size() + 1 && text.starts_with(kLead) &&
+            text[kLead.size()] >= '0' && text[kLead.size()] <= '9' &&
+            text[kLead.size() + 1] == ':') ||
+           text.starts_with("Text Plugin 820:");
 }
 
 bool RunReport::valuesLost() const {

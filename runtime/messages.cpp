@@ -91,6 +91,10 @@ constexpr CatalogueEntry kCatalogue[] = {
      "Row %s, field \"%s\": the text \"%s\" after the closing quote was kept as part of "
      "the value."},
     {819, "Row %s, field \"%s\": \"%s\" has more digits than a real holds; it is read as %s."},
+    {820,
+     "Row %s, field \"%s\": its quote does not close on the line, so the value runs to the "
+     "line's end, its delimiters read as text (set NEWLINES_IN_VALUES true if values hold line "
+     "breaks)."},
     {830, "NEWLINES_IN_VALUES is not a boolean: use true or false."},
     {831, "%s \"%s\" is not %s; it is read as %s."},
     {840,

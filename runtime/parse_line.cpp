@@ -205,7 +205,7 @@ class Splitter {
             if (isQuoted) {
                 r = quoted(r, w);
                 protectedEnd = w;
-                if (r != end_ && !s_.delimiter.at(r, end_)) {
+                if ((r != end_ && !s_.delimiter.at(r, end_)) || open_) {
                     *textAfterQuote = true;
                 }
             }
@@ -296,6 +296,7 @@ class Splitter {
             copyBytes(w, r, static_cast<size_t>(stop - r));
             r = stop;
             if (r == end_) {
+                open_ = true;  // never closed: the field runs to the end of the line
                 return r;
             }
             if (Escapes && *r == '\\') {
@@ -319,6 +320,7 @@ class Splitter {
     const Settings& s_;
     char* const begin_;
     char* const end_;
+    bool open_ = false;  ///< a quoted field's quote never closed
     [[no_unique_address]] std::conditional_t<Escapes, EscapeStops, NoStops> stops_;
 };
 
@@ -413,7 +415,8 @@ int splitQuoted(const Settings& s, char* line, char* end, char** fields, int* le
                 copyBytes(w, line + r, closing - r);
                 r = closing;
                 if (r == size) {
-                    break;  // never closed: the field runs to the end of the line
+                    *textAfterQuote = true;  // never closed: the field runs to the line's end
+                    break;
                 }
                 ++r;
                 if (r == size || line[r] != quote) {

@@ -364,10 +364,12 @@ size_t findInLine(std::string_view line, size_t from, char c) noexcept {
 
 /// The text after the closing quote of the quoted field whose text starts at `from` in `line`
 /// (just after its opening quote), up to the next delimiter, without blanks around it; empty
-/// when there is none or the quote is never closed. Quotes are read as the splitter reads
-/// them: a doubled quote is one quote, and with `escapes` a backslash takes the byte after it.
+/// when there is none or the quote is never closed (`*closes` false). Quotes are read as the
+/// splitter reads them: a doubled quote is one quote, and with `escapes` a backslash takes the
+/// byte after it.
 std::string_view textAfterClosingQuote(std::string_view line, size_t from, std::string_view quote,
-                                       std::string_view delimiter, bool escapes) {
+                                       std::string_view delimiter, bool escapes, bool* closes) {
+    *closes = false;
     // Quotes and delimiters are mostly one byte: those are found and compared as bytes.
     const auto quoteAt = [&](size_t at) {
         return quote.size() == 1 ? at < line.size() && line[at] == quote[0]
@@ -396,6 +398,7 @@ std::string_view textAfterClosingQuote(std::string_view line, size_t from, std::
         if (!quoteAt(at)) break;
         at += quote.size();
     }
+    *closes = true;
     size_t end =
         delimiter.size() == 1 ? findInLine(line, at, delimiter[0]) : line.find(delimiter, at);
     if (end == std::string_view::npos) end = line.size();
@@ -439,11 +442,16 @@ void DTS_TxtDelimSrc::checkAfterQuotes(const char* scratch, std::string_view lin
         if (start < quote.size() || scratch[start - 1] != quote.back()) continue;
         if (quote.size() > 1 && line.compare(start - quote.size(), quote.size(), quote) != 0)
             continue;
-        const std::string_view after =
-            textAfterClosingQuote(line, start, quote, delimiter_, settings_.unescapeBackslash);
-        if (!after.empty()) [[unlikely]] {
+        bool closes = false;
+        const std::string_view after = textAfterClosingQuote(line, start, quote, delimiter_,
+                                                             settings_.unescapeBackslash, &closes);
+        if (!after.empty() || !closes) [[unlikely]] {
             StepOutputItems* row = host()->getOutputRow();
-            warnings_.afterQuote(rowCount_ + 1, i, row->items[i].name.view(), after);
+            if (closes) {
+                warnings_.afterQuote(rowCount_ + 1, i, row->items[i].name.view(), after);
+            } else {
+                warnings_.openQuote(rowCount_ + 1, i, row->items[i].name.view());
+            }
         }
     }
 }

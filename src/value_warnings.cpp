@@ -161,6 +161,15 @@ void ValueWarnings::afterQuote(uint64_t row, int field, std::string_view name,
     warnMessage(818, static_cast<int>(where.line()), numberText(row, digits), name, trailing, {});
 }
 
+void ValueWarnings::openQuote(uint64_t row, int field, std::string_view name,
+                              std::source_location where) {
+    if (FieldCounts* counts = counted(field, name)) ++counts->openQuote;
+    if (capped()) return;
+    char digits[24];
+    warn(mvb_get_message(sourceFile_, static_cast<int>(where.line()), "Text Plugin", 820,
+                         numberText(row, digits), name));
+}
+
 void ValueWarnings::extraFields(uint64_t row, int found, int expected, std::string_view dropped,
                                 std::source_location where) {
     lost_ = true;
@@ -200,7 +209,8 @@ void ValueWarnings::reportSummary(bool destination, std::source_location where) 
     for (int i = 0; i < fieldCount_; ++i) {
         const FieldCounts& counts = fields_[i];
         if (counts.unreadable == 0 && counts.cut == 0 && counts.dropped == 0 &&
-            counts.afterQuote == 0 && counts.broken == 0 && counts.rounded == 0)
+            counts.afterQuote == 0 && counts.openQuote == 0 && counts.broken == 0 &&
+            counts.rounded == 0)
             continue;
         if (!list.empty()) list.append("; ");
         list.append("field \"").append(counts.name).append("\": ");
@@ -234,6 +244,11 @@ void ValueWarnings::reportSummary(bool destination, std::source_location where) 
             if (list.size() != start) list.append(", ");
             appendCount(list, counts.afterQuote, "text", "texts");
             list.append(" after a closing quote kept in the value");
+        }
+        if (counts.openQuote != 0) {
+            if (list.size() != start) list.append(", ");
+            appendCount(list, counts.openQuote, "value", "values");
+            list.append(" whose quote did not close on its line");
         }
         if (counts.broken != 0) {
             if (list.size() != start) list.append(", ");

@@ -57,6 +57,11 @@ class ValueWarnings {
     /// of the value, which the file did not mean as one.
     void afterQuote(uint64_t row, int field, std::string_view name, std::string_view trailing,
                     std::source_location where = std::source_location::current());
+    /// The field's opening quote never closed on its line: the value ran to the line's end,
+    /// the delimiters in it taken for text (a quote the file did not mean, or a value whose
+    /// line breaks are read without NEWLINES_IN_VALUES).
+    void openQuote(uint64_t row, int field, std::string_view name,
+                   std::source_location where = std::source_location::current());
     /// The row held `found` fields where FIELDS has `expected`; the extra ones, the first of
     /// which that holds more than blanks is `dropped`, are not part of the row.
     void extraFields(uint64_t row, int found, int expected, std::string_view dropped,
@@ -83,6 +88,7 @@ class ValueWarnings {
         uint64_t cut = 0;
         uint64_t dropped = 0;
         uint64_t afterQuote = 0;
+        uint64_t openQuote = 0;
         uint64_t broken = 0;
         uint64_t rounded = 0;
         const char* brokenOutcome = "";

@@ -25,9 +25,9 @@ MVB_API int mvs_parse_text_ex2(char* line, char** fields, int capacity, char* ou
 /// length in `lengths[i]` as well when `lengths` is not null (room for `capacity`): the caller
 /// need not measure the NUL-terminated fields again. A field's bytes may themselves hold NULs
 /// then. `*textAfterQuote` (when not null) tells whether the closing quote of a quoted field is
-/// followed by anything but the delimiter or the end of the line (blanks included), so that a
-/// caller that looks for text there need not look in most lines. Returns the number of fields
-/// stored.
+/// followed by anything but the delimiter or the end of the line (blanks included), or whether
+/// a quoted field's quote never closes, so that a caller that looks at quotes again need not
+/// look in most lines. Returns the number of fields stored.
 MVB_API int mvs_split_text(char* line, int lineBytes, char** fields, int* lengths, int capacity,
                            int delimiterCode, int quoteCode, unsigned flags,
                            bool* textAfterQuote) noexcept;

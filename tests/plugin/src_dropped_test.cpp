@@ -26,6 +26,7 @@ struct LineCase {
     const char* afterQuote;          ///< the text warned about after a closing quote; "" for none
     const char* shown;               ///< a text the warning must name; "" for none
     json settings = json::object();  ///< properties besides FILENAME, QUOTE and FIELDS
+    bool openQuote = false;          ///< a quote that never closes on the line is warned of
 };
 
 TEST(SourceDropped, RowWidthsAndTextAfterClosingQuotes) {
@@ -51,7 +52,10 @@ TEST(SourceDropped, RowWidthsAndTextAfterClosingQuotes) {
          "junk",
          {{"UNESCAPE_BACKSLASH", true}}},
         {"3,\"4\\\\\"x", {"3", "4\\x"}, false, "x", "x", {{"UNESCAPE_BACKSLASH", true}}},
-        {"3,\"4\\\"", {"3", "4\""}, false, "", "", {{"UNESCAPE_BACKSLASH", true}}},
+        {"3,\"4\\\"", {"3", "4\""}, false, "", "", {{"UNESCAPE_BACKSLASH", true}}, true},
+        // A quote that never closes runs its value over the delimiters after it.
+        {"1,\"2,3", {"1", "2,3"}, false, "", "", json::object(), true},
+        {"1,«2,3", {"1", "2,3"}, false, "", "", {{"QUOTE", "«"}}, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.line);
@@ -78,8 +82,10 @@ TEST(SourceDropped, RowWidthsAndTextAfterClosingQuotes) {
                       std::string::npos)
                 << joinedTexts(warnings);
         }
+        EXPECT_EQ(countStarting(warnings, "Text Plugin 820:"), c.openQuote ? 1u : 0u)
+            << joinedTexts(warnings);
         // Whatever was dropped or reshaped is in the summary, which --strict fails on.
-        const bool lost = c.extraCounted || *c.afterQuote != '\0';
+        const bool lost = c.extraCounted || *c.afterQuote != '\0' || c.openQuote;
         EXPECT_EQ(countStarting(read.infos(), "Text Plugin 814:"), lost ? 1u : 0u)
             << joinedTexts(read.infos());
     }
