@@ -169,19 +169,17 @@ void StepContext::addUsedField(const MvbString& name, int /*flags*/) {
 }
 
 bool StepContext::shouldContinue() {
-    // A value lost in a strict run stops every step, so that none puts a file in place.
-    if (shared_.strict && shared_.valueLost.load()) {
-        stopAnswered_ = true;
-        strictStop_ = true;
-        return false;
-    }
-    // One step stops the chain, the first: the others take every row it handed on and then
-    // end with their input, so all of them end at the same row whatever runs in which thread.
-    // Once its input has ended, a later step is stopped too: the data may have ended only
-    // because the stop ended what fed the first step (the program writing to its pipe, say),
-    // and no file of a stopped run is put in place.
-    if (!stopRequested() || (upstream_ != nullptr && !inputEnded_)) return true;
+    // A stop request, or a value lost in a strict run, stops the chain at one step, the first:
+    // the others take every row it handed on and then end with their input, so all of them
+    // end at the same row whatever runs in which thread. Once its input has ended, a later
+    // step is stopped too: the data may have ended only because the stop ended what fed the
+    // first step (the program writing to its pipe, say), and no file of a stopped run is put
+    // in place.
+    const bool valueLost = shared_.strict && shared_.valueLost.load();
+    if (!valueLost && !stopRequested()) return true;
+    if (upstream_ != nullptr && !inputEnded_) return true;
     stopAnswered_ = true;
+    if (valueLost) strictStop_ = true;
     return false;
 }
 

@@ -375,6 +375,27 @@ TEST_F(ThreadedTextjobTest, EveryStopEndsEveryDestinationAtTheSameRow) {
         EXPECT_EQ(static_cast<int64_t>(records.size() / 18), read);
         EXPECT_EQ(occurrences(written("out.html"), "<TR class=\"rowon\"><td>"), read);
     }
+    // A value lost in a --strict run (the fixed-width file cuts every note, and a real does
+    // not read far into the file) stops it as a stop request does: the source at its next
+    // check, every destination at the rows it handed on, with one thread or two.
+    const size_t bad = csv.find("\n200000,") + 1;
+    write("bad.csv", csv.substr(0, bad) + "200000,n,x.5" + csv.substr(csv.find(",plain", bad)));
+    for (const char* threads : {"1", "2"}) {
+        SCOPED_TRACE(std::string("--threads ") + threads);
+        std::filesystem::remove_all(folder / "written");
+        std::filesystem::create_directories(folder / "written");
+        TextjobProcess process(
+            {"run", "--strict", "--threads", threads, (folder / "job.json").string(), "--set",
+             "in.FILENAME=bad.csv", "--set", "in.SKIPROWS=0"},
+            folder);
+        ASSERT_TRUE(process.started());
+        ASSERT_EQ(process.wait(), 1) << process.err();
+        const int64_t read = numberAfter(process.out(), "Input file: bad.csv, ");
+        EXPECT_GT(read, 0) << process.out();
+        EXPECT_LT(read, 400000) << process.out();
+        for (const std::string step : {"csv: ", "fixed: ", "html: "})
+            EXPECT_EQ(numberAfter(process.out(), step + "Kept the "), read) << process.out();
+    }
 }
 
 }  // namespace
