@@ -170,8 +170,7 @@ int Pipeline::run(bool& stopped) {
         for (;;) {
             const int code = pull();
             if (code != 0) {
-                // A stop that came once every file was in place stopped nothing.
-                stopped = code != 1 && stopRequested();
+                stopped = stopRequested();
                 return code;
             }
             if (stop.expired()) [[unlikely]] {
@@ -282,7 +281,7 @@ int Pipeline::run(bool& stopped) {
     bool forced = false;
     for (const StepThread& t : threads)
         forced = forced || t.forcedStop;
-    stopped = forced || (last.code != 1 && stopRequested());
+    stopped = forced || stopRequested();
     return last.code;
 }
 

@@ -76,8 +76,16 @@ RunReport runJob(const JobDefinition& job, const RunOptions& options) {
         report.rowsRead = pipeline.rowsRead();
         report.messages = pipeline.messages();
         if (report.stopped) {
-            RunMessage stop{RunMessage::Kind::Error, "",
-                            "The run was stopped after " + std::to_string(report.rowsRead) +
+            const std::string rows = std::to_string(report.rowsRead);
+            // A stop that came as the data ended, too late to keep the files out of place: the
+            // data may have ended only because the stop ended what wrote it.
+            RunMessage stop{
+                RunMessage::Kind::Error, "",
+                code == 1 ? "The run was stopped as its data ended, after " + rows +
+                                " rows were read: the files were put in place, but the stop may "
+                                "have cut the data short (a program writing to a pipe stopped "
+                                "with it). Check them, or run the job again"
+                          : "The run was stopped after " + rows +
                                 " rows were read, before the end of the data: each file a "
                                 "destination replaces was left as it was, the rows written "
                                 "kept beside it as <file>.partial (a file appended to or "
