@@ -206,55 +206,52 @@ void ValueWarnings::reportSummary(bool destination, std::source_location where) 
         appendCount(list, extraRows_, "row", "rows");
         list.append(" with more fields than FIELDS, the extra fields dropped");
     }
+    std::string part;  // one field's clauses
+    // A clause of the field's part: "N values" (or the noun given) after a comma, for the
+    // caller to end.
+    const auto clause = [&part](uint64_t count, std::string_view one,
+                                std::string_view many) -> std::string& {
+        if (!part.empty()) part.append(", ");
+        appendCount(part, count, one, many);
+        return part;
+    };
     for (int i = 0; i < fieldCount_; ++i) {
         const FieldCounts& counts = fields_[i];
-        if (counts.unreadable == 0 && counts.cut == 0 && counts.dropped == 0 &&
-            counts.afterQuote == 0 && counts.openQuote == 0 && counts.broken == 0 &&
-            counts.rounded == 0)
-            continue;
-        if (!list.empty()) list.append("; ");
-        list.append("field \"").append(counts.name).append("\": ");
-        const size_t start = list.size();
+        part.clear();
         if (counts.unreadable != 0) {
-            appendCount(list, counts.unreadable, "value", "values");
-            list.append(" unreadable as ")
+            clause(counts.unreadable, "value", "values")
+                .append(" unreadable as ")
                 .append(fieldTypeName(counts.type, counts.dateFormat))
                 .append(" and set to null");
         }
         if (counts.cut != 0) {
-            if (list.size() != start) list.append(", ");
-            appendCount(list, counts.cut, destination ? "value" : "string",
-                        destination ? "values" : "strings");
-            list.append(" cut at ").append(counts.limitName).push_back(' ');
+            clause(counts.cut, destination ? "value" : "string", destination ? "values" : "strings")
+                .append(" cut at ")
+                .append(counts.limitName)
+                .push_back(' ');
             char digits[24];
             const auto end = std::to_chars(digits, digits + sizeof digits, counts.limit);
-            list.append(digits, end.ptr);
+            part.append(digits, end.ptr);
         }
-        if (counts.rounded != 0) {
-            if (list.size() != start) list.append(", ");
-            appendCount(list, counts.rounded, "real", "reals");
-            list.append(" of more digits than a real holds, rounded");
-        }
-        if (counts.dropped != 0) {
-            if (list.size() != start) list.append(", ");
-            appendCount(list, counts.dropped, "text", "texts");
-            list.append(" after a NUL character dropped");
-        }
-        if (counts.afterQuote != 0) {
-            if (list.size() != start) list.append(", ");
-            appendCount(list, counts.afterQuote, "text", "texts");
-            list.append(" after a closing quote kept in the value");
-        }
-        if (counts.openQuote != 0) {
-            if (list.size() != start) list.append(", ");
-            appendCount(list, counts.openQuote, "value", "values");
-            list.append(" whose quote did not close on its line");
-        }
+        if (counts.rounded != 0)
+            clause(counts.rounded, "real", "reals")
+                .append(" of more digits than a real holds, rounded");
+        if (counts.dropped != 0)
+            clause(counts.dropped, "text", "texts").append(" after a NUL character dropped");
+        if (counts.afterQuote != 0)
+            clause(counts.afterQuote, "text", "texts")
+                .append(" after a closing quote kept in the value");
+        if (counts.openQuote != 0)
+            clause(counts.openQuote, "value", "values")
+                .append(" whose quote did not close on its line");
         if (counts.broken != 0) {
-            if (list.size() != start) list.append(", ");
-            appendCount(list, counts.broken, "value", "values");
-            list.append(" that the file cannot give back: ").append(counts.brokenOutcome);
+            clause(counts.broken, "value", "values")
+                .append(" that the file cannot give back: ")
+                .append(counts.brokenOutcome);
         }
+        if (part.empty()) continue;
+        if (!list.empty()) list.append("; ");
+        list.append("field \"").append(counts.name).append("\": ").append(part);
     }
     host_->reportInfo(mvb_get_message(sourceFile_, static_cast<int>(where.line()), "Text Plugin",
                                       destination ? 815 : 814, list),

@@ -18,7 +18,7 @@
 ///
 /// The first 999 warnings of a run are logged, the 1000th is "Max warning count reached" and
 /// later ones are only counted. Each value warning and the summary are catalogue messages
-/// 810-819, so that whoever reads the log can tell a run that lost values by their numbers.
+/// 810-820, so that whoever reads the log can tell a run that lost values by their numbers.
 /// Nothing here runs for a value that was read whole: the row path only calls in when a value
 /// was changed.
 class ValueWarnings {
