@@ -146,15 +146,24 @@ bool readNumber(const MvbDatavar& value, PropertyKind kind, int message, int* se
     return true;
 }
 
+namespace {
+
+/// Message 831: property `name`'s value is not `wanted`, and is read as `readAs`.
+void warnReadAs(const StepMessages& messages, const char* name, const MvbDatavar& value,
+                std::string_view wanted, std::string_view readAs, int line) {
+    StepMessageId id(831);
+    id.line = line;
+    messages.warn(id, std::string_view(name), value.asString().view(), wanted, readAs);
+}
+
+}  // namespace
+
 void warnLenient(const StepMessages& messages, const char* name, PropertyKind kind,
                  const MvbDatavar& value, const std::string& readAs, int line) {
     const char* wanted = kind == PropertyKind::Boolean    ? "a boolean (true or false)"
                          : kind == PropertyKind::Encoding ? "an encoding number or name"
                                                           : "a whole number";
-    StepMessageId id(831);
-    id.line = line;
-    messages.warn(id, std::string_view(name), value.asString().view(), std::string_view(wanted),
-                  std::string_view(readAs));
+    warnReadAs(messages, name, value, wanted, readAs, line);
 }
 
 void reportUnusable(const StepMessages& messages, PropertyKind kind, StepMessageId id,
@@ -195,10 +204,7 @@ void warnNumberForCharacters(const StepMessages& messages, const char* name, Pro
         wanted +=
             " (\"" + std::string(hex) + "\" is the character of code " + std::to_string(code) + ")";
     }
-    StepMessageId id(831);
-    id.line = line;
-    messages.warn(id, std::string_view(name), value.asString().view(), std::string_view(wanted),
-                  std::string_view("\"" + readAs + "\""));
+    warnReadAs(messages, name, value, wanted, "\"" + readAs + "\"", line);
 }
 
 bool severalCharacters(PropertyKind kind, const MvbDatavar& value) {
@@ -219,13 +225,10 @@ bool severalCharacters(PropertyKind kind, const MvbDatavar& value) {
 
 void warnSeveralCharacters(const StepMessages& messages, const char* name, PropertyKind kind,
                            const MvbDatavar& value, const std::string& readAs, int line) {
-    StepMessageId id(831);
-    id.line = line;
-    messages.warn(id, std::string_view(name), value.asString().view(),
-                  std::string_view(kind == PropertyKind::Delimiter
-                                       ? "one character (or 0x and its code: 0x09 is a tab)"
-                                       : "one character"),
-                  std::string_view("its first, \"" + readAs + "\""));
+    warnReadAs(messages, name, value,
+               kind == PropertyKind::Delimiter ? "one character (or 0x and its code: 0x09 is a tab)"
+                                               : "one character",
+               "its first, \"" + readAs + "\"", line);
 }
 
 bool readText(const MvbDatavar& value, PropertyKind kind, bool required, MvbString* setting) {
