@@ -250,12 +250,13 @@ bool DTS_TxtDelimDest::startStep() {
         return false;
     }
     settings_.fileName = destFileName(host(), settings_.fileName);
-    warnOfUnreadableSettings();
     // A byte-order mark, like the header, goes only at the top of the whole output.
     openFlags_ = lineEndFlag(settings_.endOfLine) | MVB_FLAG_APPEND_LINES |
                  (settings_.byteOrderMark && writesTopOfOutput(host()) ? MVB_FLAG_WRITE_BOM : 0u) |
                  replaceFlag(settings_.append, settings_.inPlace);
-    return openFile(true);
+    if (!openFile(true)) return false;
+    warnOfUnreadableSettings();
+    return true;
 }
 
 bool DTS_TxtDelimDest::openFile(bool probe) {
@@ -321,9 +322,7 @@ const char* DTS_TxtDelimDest::breaksUnqualified(std::string_view text) const {
 
 void DTS_TxtDelimDest::warnOfUnreadableSettings() {
     const std::string_view delimiter = settings_.delimiter.view();
-    const std::string_view qualifier = !settings_.qualifier.empty() ? settings_.qualifier.view()
-                                       : settings_.quoteWhenNeeded  ? std::string_view("\"")
-                                                                    : std::string_view();
+    const std::string_view qualifier = qualifier_;  // as openFile() chose it
     std::string why;
     if (mvb::scan::holdsLineBreak(delimiter)) {
         why = "DELIMITER " + quotedText(delimiter) +

@@ -53,7 +53,8 @@ class DTS_TxtDelimDest final : public TextDestination {
     /// (a line break, the delimiter); null when nothing does.
     const char* breaksUnqualified(std::string_view text) const;
     /// Warns of a delimiter and qualifier with which the file cannot be read back as written:
-    /// a delimiter that holds a line end, or one that shares bytes with the qualifier.
+    /// a delimiter that holds a line end, or one that shares bytes with the qualifier (as
+    /// openFile() chose it).
     void warnOfUnreadableSettings();
 
     DelimDestSettings settings_;
