@@ -32,11 +32,16 @@ std::vector<std::string> RunReport::infos() const {
 }
 
 bool isValueLoss(std::string_view text) noexcept {
-    constexpr std::string_view kLead = "Text Plugin 81";
-    return (text.size() > kLead.size() + 1 && text.starts_with(kLead) &&
-            text[kLead.size()] >= '0' && text[kLead.size()] <= '9' &&
-            text[kLead.size() + 1] == ':') ||
-           text.starts_with("Text Plugin 820:");
+    // "Text Plugin NNN:" with NNN from 810 to 820.
+    constexpr std::string_view kLead = "Text Plugin ";
+    if (text.size() < kLead.size() + 4 || !text.starts_with(kLead) || text[kLead.size() + 3] != ':')
+        return false;
+    int number = 0;
+    for (size_t i = kLead.size(); i < kLead.size() + 3; ++i) {
+        if (text[i] < '0' || text[i] > '9') return false;
+        number = number * 10 + (text[i] - '0');
+    }
+    return number >= 810 && number <= 820;
 }
 
 bool RunReport::valuesLost() const {

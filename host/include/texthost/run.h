@@ -72,10 +72,10 @@ struct RunOptions {
     bool strict = false;
 };
 
-/// Whether a step's warning says that a value was not kept as read: the "Text Plugin 81N:"
-/// messages (a text its field's type cannot read, a cut, text dropped, a value written so that
-/// the file cannot give it back) and their summaries, and "Text Plugin 820:" (a quote that
-/// never closed on its line ran its value over the delimiters after it).
+/// Whether a step's warning says that a value was not kept as read: the "Text Plugin 810:" to
+/// "Text Plugin 820:" messages (a text its field's type cannot read, a cut, text dropped, a
+/// value written so that the file cannot give it back, a quote that never closed on its line)
+/// and their summaries.
 bool isValueLoss(std::string_view text) noexcept;
 
 struct RunReport {
@@ -91,7 +91,7 @@ struct RunReport {
     std::vector<std::string> infos() const;     ///< summary texts, in order
     /// True when a step said that it did not keep some value as it was (read as null, cut, or
     /// text dropped after a NUL): a warning or summary of the plug-in's messages 810-820,
-    /// recognised by their "Text Plugin 81N:" lead. The summaries come whatever the warning
+    /// recognised by their "Text Plugin 8NN:" lead. The summaries come whatever the warning
     /// cap let through, so no such value goes unseen.
     bool valuesLost() const;
 };
