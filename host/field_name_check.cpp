@@ -77,11 +77,11 @@ std::string unknownInputField(const JobDefinition& job, const Pipeline& pipeline
                 if (findOutputItemByName(input, MvbString(name)) >= 0) continue;
                 const std::vector<std::string> names = namesOf(*input);
                 const std::string best = name.empty() ? std::string() : closestName(name, names);
-                std::string text = "step \"" + step.name + "\" (" + step.type + "), FIELDS row " +
-                                   std::to_string(r + 1) + ": " +
-                                   (name.empty() ? std::string("no FIELDNAME names a field")
-                                                 : "FIELDNAME " + name) +
-                                   (name.empty() ? "" : " is not a field of its input");
+                std::string text =
+                    "step \"" + step.name + "\" (" + step.type + "), FIELDS row " +
+                    std::to_string(r + 1) + ": " +
+                    (name.empty() ? std::string("no FIELDNAME names a field")
+                                  : "FIELDNAME " + name + " is not a field of its input");
                 text += best.empty() ? "." : "; did you mean " + best + "?";
                 text += names.size() <= kListedFields
                             ? " Input fields: " + joinNames(names)
