@@ -211,7 +211,8 @@ TEST(DelimDest, Delimiters) {
 
 // Settings with which the file does not read back as written are written as asked, with a
 // warning: a header name that holds the delimiter without a qualifier, a delimiter that shares
-// characters with the qualifier or holds a line end.
+// characters with the qualifier or holds a line end, and a number (never enclosed) that begins
+// with the qualifier, counted as a value the file cannot hold (816).
 TEST(DelimDest, SettingsThatDoNotReadBackAreWarnedOf) {
     const std::vector<std::pair<json, std::string>> cases = {
         {{{"INCLUDE_HEADER", true}, {"FIELDS", fieldsTable({{"a", "x, y"}, {"b", "z"}})}},
@@ -219,14 +220,17 @@ TEST(DelimDest, SettingsThatDoNotReadBackAreWarnedOf) {
         {{{"QUALIFIER", ","}}, "DELIMITER \",\" and QUALIFIER \",\" share characters"},
         {{{"DELIMITER", "ab"}, {"QUALIFIER", "a"}}, "share characters"},
         {{{"DELIMITER", "0x0A"}}, "holds a line end"},
+        {{{"QUALIFIER", "7"}}, "Text Plugin 816: Row 1, field \"a\": \"7\" holds the qualifier"},
         {{{"INCLUDE_HEADER", true}, {"QUALIFIER", "\""}}, ""},
     };
+    const TestRows rows = {{{"a", mvbTypeInteger}, {"b", mvbTypeString}},
+                           {{integer(7), text("b")}}};
     for (auto [properties, warning] : cases) {
         SCOPED_TRACE(properties.dump());
         TempDir dir;
         if (!properties.contains("FIELDS"))
             properties["FIELDS"] = fieldsTable({{"a", ""}, {"b", ""}});
-        const Outcome run = runDelim(dir, twoStrings(), properties);
+        const Outcome run = runDelim(dir, rows, properties);
         ASSERT_TRUE(run.report.ok) << joined(run.report.errors());
         EXPECT_EQ(joined(run.report.warnings()).find(warning) != std::string::npos &&
                       !run.report.warnings().empty(),

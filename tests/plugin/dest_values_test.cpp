@@ -59,22 +59,6 @@ texthost::RunReport writeOne(const TempDir& dir, const std::string& type, const 
     return runJobFile(dir, steps, options);
 }
 
-// A number is never enclosed: one that begins with the qualifier (7 with QUALIFIER "7", or a
-// negative number with "-") would read back as an enclosed value.
-TEST(DestValues, ANumberThatBeginsWithTheQualifierIsCounted) {
-    for (const char* qualifier : {"7", "\""}) {
-        SCOPED_TRACE(qualifier);
-        TempDir dir;
-        const auto report = writeOne(
-            dir, "DEST_DELIMTEXT", "plain",
-            {{"FIELDS", fieldsTable({{"id", "id"}, {"v", "v"}})}, {"QUALIFIER", qualifier}});
-        ASSERT_TRUE(report.ok) << joined(report.errors());
-        EXPECT_EQ(countStarting(report.warnings(), "Text Plugin 816:"),
-                  std::string(qualifier) == "7" ? 1u : 0u)
-            << joined(report.warnings());
-    }
-}
-
 TEST(DestValues, DelimitedReadsBackOrCountsWhatItCannotHold) {
     const json fields = fieldsTable({{"id", "id"}, {"v", "v"}});
     const std::vector<Mode> modes = {
