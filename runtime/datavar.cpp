@@ -37,6 +37,7 @@ void MvbDatavar::assign(int64_t value) noexcept {
 void MvbDatavar::assign(double value) noexcept {
     type_ = mvbTypeReal;
     real_ = value;
+    realText_ = false;
 }
 
 void MvbDatavar::assign(const char* text) {

@@ -223,8 +223,13 @@ inline bool parseShortPlainInt(std::string_view text, int64_t* value) noexcept {
 
 /// parseReal's shortcut for the shortest plain reals: after an optional minus sign at most
 /// eight bytes, all digits but at most one point with digits on both sides. Their digits are
-/// read as one word, without a loop. False for any other text.
-inline bool parseShortPlainReal(std::string_view text, double* value) noexcept {
+/// read as one word, without a loop. False for any other text. `*asWritten` tells whether the
+/// text is the one formatReal() writes for the value read: no zero leads its digits (but the
+/// one before the point of a value below 1, or the whole of a zero) and none ends a fraction.
+/// Such a text has at most 15 significant digits (here 8), and the value read from one keeps
+/// them: written back to 15 digits it gives the text's digits again, so no other text of that
+/// many digits or fewer reads as the same value, and the text is the shortest one that does.
+inline bool parseShortPlainReal(std::string_view text, double* value, bool* asWritten) noexcept {
     ShortNumber number;
     if (!shortNumber(text, &number)) {
         return false;
@@ -251,6 +256,12 @@ inline bool parseShortPlainReal(std::string_view text, double* value) noexcept {
     }
     const double result = static_cast<double>(digitsValue(digits, count)) / kPowers[fraction];
     *value = negative ? -result : result;
+    // The first byte, the last one (the word's bytes past the text are zero) and whether the
+    // one after the first is the point.
+    const auto first = static_cast<char>(bits & 0xFF);
+    const auto last = static_cast<char>((bits >> (8 * (size - 1))) & 0xFF);
+    const bool pointSecond = fraction != 0 && fraction == size - 2;
+    *asWritten = (first != '0' || size == 1 || pointSecond) && (fraction == 0 || last != '0');
     return true;
 }
 
@@ -313,9 +324,18 @@ bool parseInt64(std::string_view text, int64_t* value) noexcept {
 }
 
 bool parseReal(std::string_view text, double* value) noexcept {
-    if (parseShortPlainReal(text, value)) [[likely]] {
+    bool asWritten = false;
+    if (parseShortPlainReal(text, value, &asWritten)) [[likely]] {
         return true;
     }
+    return parseLongerReal(text, value);
+}
+
+bool parseRealAsWritten(std::string_view text, double* value, bool* asWritten) noexcept {
+    if (parseShortPlainReal(text, value, asWritten)) [[likely]] {
+        return true;
+    }
+    *asWritten = false;
     return parseLongerReal(text, value);
 }
 

@@ -128,7 +128,7 @@ class SourceFieldConverter {
         // The number kinds (boolean, integer, real) are neighbours.
         static_assert(mvbTypeInteger == mvbTypeBoolean + 1 && mvbTypeReal == mvbTypeBoolean + 2);
         if (static_cast<unsigned>(type - mvbTypeBoolean) <= mvbTypeReal - mvbTypeBoolean) {
-            return convertNumber(item.value, type, text);
+            return convertNumber<ReadAhead>(item.value, type, text);
         }
         if (type == mvbTypeDate) {
             if (text.empty()) {
@@ -143,13 +143,16 @@ class SourceFieldConverter {
 
   private:
     /// The number of kind `type` read straight from the text, or null when the text is not one.
+    template <bool ReadAhead>
     [[gnu::always_inline]] static FieldOutcome convertNumber(MvbDatavar& value, int type,
                                                              std::string_view text) noexcept {
         if (text.empty()) {
             value.setNull();
             return FieldOutcome::Read;
         }
-        if (!value.assignConverted(text, type)) [[unlikely]] {
+        const bool converted =
+            ReadAhead ? value.assignConvertedPadded(text, type) : value.assignConverted(text, type);
+        if (!converted) [[unlikely]] {
             return FieldOutcome::Unreadable;
         }
         // Only a text of more than 15 digits can hold more than a real keeps.

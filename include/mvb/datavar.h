@@ -22,6 +22,11 @@ namespace mvb::text {
 /// Reads a whole decimal real (fixed or exponent form, inf, nan) with an optional sign,
 /// blanks around allowed. Out-of-range values fail.
 [[nodiscard]] MVB_API bool parseReal(std::string_view text, double* value) noexcept;
+/// parseReal() that also tells whether `text` is exactly what formatReal() writes for the
+/// value read, so that the text can stand for it (`12.5`, `-0.03`; not `12.50`, `012.5`).
+/// `*asWritten` false says nothing: only the short plain texts are told.
+[[nodiscard]] MVB_API bool parseRealAsWritten(std::string_view text, double* value,
+                                              bool* asWritten) noexcept;
 /// True when `value`, read from `text` by parseReal, keeps every significant digit of the
 /// text (its shortest digits are the text's, trailing zeros aside); false when the text has
 /// more digits than a real holds, so that writing the value back gives other digits
@@ -66,6 +71,11 @@ class MVB_API MvbDatavar {
                 knownUtf8_ = other.knownUtf8_;
                 break;
             case mvbTypeNull:
+                break;
+            case mvbTypeReal:
+                real_ = other.real_;
+                realText_ = other.realText_;
+                if (realText_) text_ = other.text_;
                 break;
             default:
                 std::memcpy(static_cast<void*>(&date_), &other.date_, kScalarBytes);
@@ -151,6 +161,11 @@ class MVB_API MvbDatavar {
             case mvbTypeInteger:
                 return mvb::text::formatInt64(int_, out);
             case mvbTypeReal:
+                if (realText_) {
+                    // The text the real was read from, which is the one formatReal() writes.
+                    std::memcpy(out, text_.data(), kRealTextBytes);
+                    return static_cast<int>(text_.size());
+                }
                 return mvb::text::formatReal(real_, out);
             case mvbTypeDate:
                 return date_.format(out, kScalarTextRoom);
@@ -187,24 +202,12 @@ class MVB_API MvbDatavar {
     /// none of these. Inline, as a source converts most of its fields this way on every row
     /// (the library still exports it, for plug-ins built when it was not inline).
     MVB_API bool assignConverted(std::string_view text, int type) noexcept {
-        switch (type) {
-            case mvbTypeBoolean:
-                if (!mvb::text::parseBool(text, &bool_)) break;
-                type_ = mvbTypeBoolean;
-                return true;
-            case mvbTypeInteger:
-                if (!mvb::text::parseInt64(text, &int_)) break;
-                type_ = mvbTypeInteger;
-                return true;
-            case mvbTypeReal:
-                if (!mvb::text::parseReal(text, &real_)) break;
-                type_ = mvbTypeReal;
-                return true;
-            default:
-                break;
-        }
-        setNull();
-        return false;
+        return convertFrom<false>(text, type);
+    }
+    /// assignConverted() from bytes that can be read for mvb::TextBytes::kPaddedReadBytes from
+    /// the text's start, whatever its length (see assignKnownUtf8Padded()).
+    bool assignConvertedPadded(std::string_view text, int type) noexcept {
+        return convertFrom<true>(text, type);
     }
 
     /// Cuts a string value to at most `length` characters, never splitting one. `byteSize`
@@ -218,9 +221,10 @@ class MVB_API MvbDatavar {
     /// A value laid flat in a stream of bytes, as pack() writes it and unpack() reads it, so that
     /// a row crosses to another thread as the few bytes of its values rather than as the value
     /// objects themselves. A packed value is a tag byte (the kind, a boolean's value, the UTF-8
-    /// mark), then nothing for null and booleans, the bytes of an integer, real or date (a fixed
-    /// size: no loop on either side), or a string's length in 7-bit groups (low bits first) and
-    /// its bytes. Nothing is aligned.
+    /// mark, a real's kept text), then nothing for null and booleans, the bytes of an integer,
+    /// real or date (a fixed size: no loop on either side), for a real with its text that
+    /// text's length in a byte and its bytes, or a string's length in 7-bit groups (low bits
+    /// first) and its bytes. Nothing is aligned.
     /// Bytes pack() writes for this value.
     size_t packedSize() const noexcept {
         switch (type_) {
@@ -229,24 +233,26 @@ class MVB_API MvbDatavar {
                 return 1;
             case mvbTypeString:
                 return 1 + packedGroups(text_.size()) + text_.size();
+            case mvbTypeReal:
+                return 1 + sizeof(double) + (realText_ ? 1 + text_.size() : 0);
             case mvbTypeDate:
                 return 1 + sizeof(MvbDate);
             default:
                 return 1 + sizeof(int64_t);
         }
     }
-    /// The room pack() needs for any value but a string's text: a row of `n` values fits in
-    /// `n` times this and the bytes of its strings. (Only a string's text counts: the text a
-    /// value of another kind still keeps from an earlier string takes no room.)
+    /// The room pack() needs for any value but a string's text or a real's kept text: a row of
+    /// `n` values fits in `n` times this and the bytes of those texts. (The text a value of
+    /// another kind still keeps from an earlier string takes no room.)
     static constexpr size_t packedFixedBytes() noexcept { return kPackedBoundBytes; }
     /// Bytes past the room it counts that packWithin() may write over (and leave meaning
     /// nothing).
     static constexpr size_t kPackWithinOverrun = 16;
     /// pack() when the value's text fits in `*spare` more bytes than packedFixedBytes() at
     /// `out`, taking the text's bytes off `*spare`; null (nothing written) when it does not.
-    /// Only a string's text is counted: a row that starts with room for packedFixedBytes()
-    /// per value needs no other check. A short text is copied as one block, which may write
-    /// over kPackWithinOverrun bytes past that room.
+    /// Only a string's text or a real's kept text is counted: a row that starts with room for
+    /// packedFixedBytes() per value needs no other check. A short text is copied as one block,
+    /// which may write over kPackWithinOverrun bytes past that room.
     unsigned char* packWithin(unsigned char* out, size_t* spare) const noexcept {
         if (type_ == mvbTypeString) {
             const size_t size = text_.size();
@@ -262,6 +268,19 @@ class MVB_API MvbDatavar {
                 text_.copyBlock(reinterpret_cast<char*>(out + 2));
                 return out + 2 + size;
             }
+        } else if (type_ == mvbTypeReal && realText_) {
+            // The real, its text's length and the text, copied as one block.
+            const size_t size = text_.size();
+            if (size > *spare) return nullptr;
+            *spare -= size;
+            static_assert(2 + sizeof(double) <= kPackedBoundBytes);
+            static_assert(2 + sizeof(double) + kRealTextBytes <=
+                          kPackedBoundBytes + kPackWithinOverrun);
+            out[0] = kRealWithText;
+            std::memcpy(out + 1, &real_, sizeof(double));
+            out[1 + sizeof(double)] = static_cast<unsigned char>(size);
+            std::memcpy(out + 2 + sizeof(double), text_.data(), kRealTextBytes);
+            return out + 2 + sizeof(double) + size;
         }
         return pack(out);
     }
@@ -285,6 +304,13 @@ class MVB_API MvbDatavar {
                 *out = type;
                 std::memcpy(out + 1, &date_, sizeof(MvbDate));
                 return out + 1 + sizeof(MvbDate);
+            case mvbTypeReal:
+                *out = realText_ ? kRealWithText : type;
+                std::memcpy(out + 1, &real_, sizeof(double));
+                if (!realText_) return out + 1 + sizeof(double);
+                out[1 + sizeof(double)] = static_cast<unsigned char>(text_.size());
+                std::memcpy(out + 2 + sizeof(double), text_.data(), text_.size());
+                return out + 2 + sizeof(double) + text_.size();
             default:
                 *out = type;
                 std::memcpy(out + 1, &int_, sizeof(int64_t));
@@ -317,6 +343,16 @@ class MVB_API MvbDatavar {
                 std::memcpy(static_cast<void*>(&date_), in, sizeof(MvbDate));
                 in += sizeof(MvbDate);
                 break;
+            case mvbTypeReal:
+                std::memcpy(&real_, in, sizeof(double));
+                in += sizeof(double);
+                realText_ = (tag & kPackedRealText) != 0;
+                if (realText_) {
+                    const size_t size = *in++;
+                    text_.assignPadded(reinterpret_cast<const char*>(in), size);
+                    in += size;
+                }
+                break;
             default:
                 std::memcpy(&int_, in, sizeof(int64_t));
                 in += sizeof(int64_t);
@@ -327,6 +363,37 @@ class MVB_API MvbDatavar {
     }
 
   private:
+    /// assignConverted(), the real's text copied as one block when `Padded`.
+    template <bool Padded>
+    bool convertFrom(std::string_view text, int type) noexcept {
+        switch (type) {
+            case mvbTypeBoolean:
+                if (!mvb::text::parseBool(text, &bool_)) break;
+                type_ = mvbTypeBoolean;
+                return true;
+            case mvbTypeInteger:
+                if (!mvb::text::parseInt64(text, &int_)) break;
+                type_ = mvbTypeInteger;
+                return true;
+            case mvbTypeReal:
+                if (!mvb::text::parseRealAsWritten(text, &real_, &realText_)) break;
+                // A text that formatReal() would write again is kept, and written instead.
+                if (realText_) {
+                    if constexpr (Padded) {
+                        text_.assignPadded(text.data(), text.size());
+                    } else {
+                        text_.assign(text.data(), text.size());
+                    }
+                }
+                type_ = mvbTypeReal;
+                return true;
+            default:
+                break;
+        }
+        setNull();
+        return false;
+    }
+
     /// The bytes of the non-string kinds' storage (the union below), copied as one.
     static constexpr size_t kScalarBytes = sizeof(MvbDate) > sizeof(int64_t) ? sizeof(MvbDate)
                                                                              : sizeof(int64_t);
@@ -365,10 +432,20 @@ class MVB_API MvbDatavar {
     static constexpr unsigned char kPackedKindMask = 0x0F;
     static constexpr unsigned char kPackedKnownUtf8 = 0x10;
     static constexpr unsigned char kPackedTrue = 0x20;
+    /// A real followed by the length and bytes of the text it stands for (see realText_).
+    static constexpr unsigned char kPackedRealText = 0x40;
+    static constexpr unsigned char kRealWithText = mvbTypeReal | kPackedRealText;
+    /// Bytes copied as one block for a real's text: the longest such text (a sign and eight
+    /// bytes) fits, and a text's storage holds at least this many.
+    static constexpr size_t kRealTextBytes = 16;
+    static_assert(kRealTextBytes <= mvb::TextBytes::kPaddedReadBytes);
 
     int type_ = mvbTypeNull;
     /// The string was proven to be UTF-8 when it was assigned (see assignKnownUtf8()).
     bool knownUtf8_ = false;
+    /// A real read from a text that formatReal() would write for it again: text_ holds that
+    /// text, which stands for the value when it is written. Set wherever a real is assigned.
+    bool realText_ = false;
     union {
         bool bool_;
         int64_t int_ = 0;

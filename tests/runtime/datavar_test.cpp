@@ -336,6 +336,71 @@ TEST(Datavar, RealTextOfFewDigitsIsTheGeneralText) {
     }
 }
 
+// A real read from a text keeps that text to write it when it is what the general formatter
+// writes for the value. Every text of up to five characters of digits and points, with and
+// without a minus sign, and random ones of six to nine: read as a real, each writes the general
+// text, and every text of that text's shape (no zero leading its digits, none ending a
+// fraction) is kept, so that the test sees the kept text written and not only the formatter.
+TEST(Datavar, RealReadFromItsOwnTextWritesTheGeneralText) {
+    std::vector<std::string> texts;
+    const std::string kChars = "0123456789.";
+    for (size_t length = 1; length <= 5; ++length) {
+        std::string word(length, '0');
+        std::vector<size_t> at(length, 0);
+        for (;;) {
+            for (size_t i = 0; i < length; ++i)
+                word[i] = kChars[at[i]];
+            texts.push_back(word);
+            size_t i = 0;
+            while (i < length && ++at[i] == kChars.size())
+                at[i++] = 0;
+            if (i == length) break;
+        }
+    }
+    std::mt19937_64 random(20261210);
+    for (int i = 0; i < 300000; ++i) {
+        std::string word(6 + random() % 4, '0');
+        for (char& c : word)
+            c = random() % 4 == 0 ? '0' : static_cast<char>('0' + random() % 10);
+        if (random() % 8 != 0) word[1 + random() % (word.size() - 2)] = '.';
+        texts.push_back(word);
+    }
+    int kept = 0;
+    for (const std::string& digitsAndPoints : texts) {
+        for (const std::string& number : {digitsAndPoints, "-" + digitsAndPoints}) {
+            double value = 0;
+            bool asWritten = false;
+            if (!mvb::text::parseRealAsWritten(number, &value, &asWritten)) continue;
+            const std::string_view digits = std::string_view(number).substr(number[0] == '-');
+            const size_t point = digits.find('.');
+            const bool pointInside = point == std::string_view::npos ||
+                                     (point != 0 && point + 1 != digits.size());
+            const bool shaped = pointInside &&
+                                (digits[0] != '0' || digits.size() == 1 || point == 1) &&
+                                (point == std::string_view::npos || digits.back() != '0');
+            ASSERT_EQ(asWritten, shaped && digits.size() <= 8) << number;
+            kept += asWritten ? 1 : 0;
+            char expected[64];
+            const int expectedLength = mvb::text::formatRealGeneral(value, expected);
+            MvbDatavar read;
+            ASSERT_TRUE(read.assignConverted(number, mvbTypeReal)) << number;
+            ASSERT_EQ(read.asReal(nullptr), value) << number;
+            char buffer[64];
+            const int length = read.formatText(buffer, static_cast<int>(sizeof buffer));
+            ASSERT_EQ(std::string_view(buffer, static_cast<size_t>(length)),
+                      std::string_view(expected, static_cast<size_t>(expectedLength)))
+                << number;
+            // A copy writes the same, and the value once given a real of its own writes that.
+            MvbDatavar copy("a text that held the storage before");
+            copy = read;
+            EXPECT_EQ(text(copy), std::string(expected, static_cast<size_t>(expectedLength)));
+            read.assign(0.5);
+            EXPECT_EQ(text(read), "0.5");
+        }
+    }
+    EXPECT_GT(kept, 100000);
+}
+
 TEST(Datavar, PlainRealsReadTheSameDoubleAsTheFullParse) {
     // Plain decimals are read by a shortcut up to 15 digits; around that limit and at every
     // position of the point it must give exactly what std::from_chars gives.
@@ -639,13 +704,22 @@ TEST(Datavar, PackedRowUnpacksAsItWas) {
     // Lengths whose count takes one, two and three bytes, at each edge.
     for (const size_t length : {127, 128, 16383, 16384})
         row.emplace_back().assignKnownUtf8(std::string(length, 'L'));
+    // A real read from the text it is written as crosses with that text, whose bytes count as
+    // a string's do; one read from another text crosses as a real alone.
+    std::vector<size_t> keptText(row.size(), 0);
+    for (const auto& [number, kept] : {std::pair{"12.5", true}, std::pair{"12.50", false},
+                                       std::pair{"-0.000001", true}, std::pair{"0", true}}) {
+        ASSERT_TRUE(row.emplace_back().assignConverted(number, mvbTypeReal));
+        keptText.push_back(kept ? std::strlen(number) : 0);
+    }
 
     size_t size = 0;
-    for (const MvbDatavar& value : row) {
+    for (size_t i = 0; i < row.size(); ++i) {
+        const MvbDatavar& value = row[i];
         // The room a filler leaves for a value before it knows the value's size, the fixed part
         // and the text it counts off the spare room, holds the value: the text's bytes
         // exactly, and one byte less refuses it without counting anything.
-        const size_t text = value.stringView().size();
+        const size_t text = value.stringView().size() + keptText[i];
         EXPECT_GE(MvbDatavar::packedFixedBytes() + text, value.packedSize());
         std::vector<unsigned char> room(MvbDatavar::packedFixedBytes() + text +
                                         MvbDatavar::kPackWithinOverrun);
@@ -681,6 +755,7 @@ TEST(Datavar, PackedRowUnpacksAsItWas) {
         EXPECT_EQ(back[i].isKnownUtf8(), row[i].isKnownUtf8());
         EXPECT_EQ(back[i].stringView(), row[i].stringView());
         EXPECT_EQ(text(back[i]), text(row[i]));
+        EXPECT_EQ(back[i].packedSize(), row[i].packedSize());  // a real's text kept, too
     }
     EXPECT_TRUE(std::signbit(back[11].asReal(nullptr)));
 }
