@@ -32,7 +32,7 @@ std::vector<std::string> RunReport::infos() const {
 }
 
 bool isValueLoss(std::string_view text) noexcept {
-    // "Text Plugin NNN:" with NNN from 810 to 820.
+    // "Text Plugin NNN:" with NNN from 810 to 821.
     constexpr std::string_view kLead = "Text Plugin ";
     if (text.size() < kLead.size() + 4 || !text.starts_with(kLead) || text[kLead.size() + 3] != ':')
         return false;
@@ -41,7 +41,7 @@ bool isValueLoss(std::string_view text) noexcept {
         if (text[i] < '0' || text[i] > '9') return false;
         number = number * 10 + (text[i] - '0');
     }
-    return number >= 810 && number <= 820;
+    return number >= 810 && number <= 821;
 }
 
 bool RunReport::valuesLost() const {

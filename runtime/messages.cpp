@@ -95,6 +95,9 @@ constexpr CatalogueEntry kCatalogue[] = {
      "Row %s, field \"%s\": its quote does not close on the line, so the value runs to the "
      "line's end, its delimiters read as text (set NEWLINES_IN_VALUES true if values hold line "
      "breaks)."},
+    {821,
+     "Row %s, field \"%s\": \"%s\" holds the replacement character U+FFFD for the part of a "
+     "character that the field's edge (START_POS, LENGTH) cuts."},
     {830, "NEWLINES_IN_VALUES is not a boolean: use true or false."},
     {831, "%s \"%s\" is not %s; it is read as %s."},
     {840,

@@ -74,6 +74,10 @@ int TextFile::readWhole(int count, MvbTextSpan* text) {
     return reader_ ? reader_->readWhole(count, text) : refuseRead();
 }
 
+uint64_t TextFile::getCutCharacters() const {
+    return reader_ ? reader_->cutCharacters() : 0;
+}
+
 int TextFile::readInLine(int count, MvbTextSpan* text, bool* lineEnded) {
     return reader_ ? reader_->readInLine(count, text, lineEnded) : refuseRead();
 }

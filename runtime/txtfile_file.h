@@ -23,6 +23,7 @@ class TextFile final : public MvbTxtFile {
     void getLastError(MvbString& text) const override;
     int read(int count, MvbTextSpan* text) override;
     int readWhole(int count, MvbTextSpan* text) override;
+    uint64_t getCutCharacters() const override;
     int readInLine(int count, MvbTextSpan* text, bool* lineEnded) override;
     bool readLineFields(int count, const int* starts, const int* widths,
                         MvbTextSpan* texts) override;

@@ -530,6 +530,7 @@ size_t TextReader::decodeUtf8(size_t from, size_t to, CutMode mode, bool keep) {
         out_.append(buffer_.get() + from, whole - from);
         if (whole < to) {
             out_.append(kReplacementChar, 3);
+            ++cutCharacters_;
         }
     }
     return to;
@@ -562,6 +563,7 @@ size_t TextReader::decode(size_t from, size_t to, CutMode mode, bool keep) {
         pendingCut_ = stop + length - to;
         if (keep) {
             target.append(kReplacementChar, 3);
+            ++cutCharacters_;
         }
     }
     if (keep && replaceNuls_) {
@@ -581,6 +583,7 @@ bool TextReader::takePendingCut(size_t limit, bool keep, size_t* taken) {
     *taken = bytes;
     if (keep) {
         out_.append(kReplacementChar, 3);
+        ++cutCharacters_;
     }
     return true;
 }

@@ -51,6 +51,8 @@ class TextReader {
     int readRecord(const MvbRecordQuoting& quoting, MvbTextSpan* record, bool* present);
     int read(int count, MvbTextSpan* text);
     int readWhole(int count, MvbTextSpan* text);
+    /// MvbTxtFile::getCutCharacters().
+    uint64_t cutCharacters() const noexcept { return cutCharacters_; }
     int readInLine(int count, MvbTextSpan* text, bool* lineEnded);
     bool readLineFields(int count, const int* starts, const int* widths, MvbTextSpan* texts);
     int skip(int count, bool* lineEnded);
@@ -175,8 +177,9 @@ class TextReader {
     /// Not a plain file: a read may wait for data, a wait that a stop of the run ends.
     bool mayWait_ = false;
 
-    bool pendingCr_ = false;  ///< a line ended with CR at the end of the data read so far
-    size_t pendingCut_ = 0;   ///< bytes of a character cut by a count, still to be skipped
+    bool pendingCr_ = false;      ///< a line ended with CR at the end of the data read so far
+    size_t pendingCut_ = 0;       ///< bytes of a character cut by a count, still to be skipped
+    uint64_t cutCharacters_ = 0;  ///< replacement characters handed out for parts of cut ones
     bool sawCr_ = false;
     uint64_t lastCr_ = 0;      ///< file offset of the last CR read (single-byte units)
     uint64_t linesDone_ = 0;   ///< line ends consumed, for the line number in messages

@@ -327,8 +327,13 @@ DTS_TxtFixedSrc::Record DTS_TxtFixedSrc::readLineRecord(StepOutputItem* items, M
             }
         }
         MvbTextSpan text;
+        const uint64_t cutBefore = file->getCutCharacters();
         const int got = file->readInLine(fieldLengths_[i], &text, &lineEnded);
         if (got < 0) return Record::Failed;
+        if (file->getCutCharacters() != cutBefore) [[unlikely]] {
+            warnings_.cutCharacter(rowCount_ + 1, i, item.name.view(),
+                                   {text.text, static_cast<size_t>(text.bytes)});
+        }
         position += got;
         if (got == 0) {
             // Only a line with nothing at all is the end of the file: a last line without a
@@ -365,8 +370,13 @@ DTS_TxtFixedSrc::Record DTS_TxtFixedSrc::readBlockRecord(StepOutputItem* items, 
             position += skipped;
         }
         MvbTextSpan text;
+        const uint64_t cutBefore = file->getCutCharacters();
         const int got = file->read(fieldLengths_[i], &text);
         if (got < 0) return Record::Failed;
+        if (file->getCutCharacters() != cutBefore) [[unlikely]] {
+            warnings_.cutCharacter(rowCount_ + 1, i, item.name.view(),
+                                   {text.text, static_cast<size_t>(text.bytes)});
+        }
         position += got;
         if (got == 0) {
             if (i == 0) return Record::EndOfFile;

@@ -170,6 +170,13 @@ void ValueWarnings::openQuote(uint64_t row, int field, std::string_view name,
                          numberText(row, digits), name));
 }
 
+void ValueWarnings::cutCharacter(uint64_t row, int field, std::string_view name,
+                                 std::string_view text, std::source_location where) {
+    if (FieldCounts* counts = counted(field, name)) ++counts->cutCharacter;
+    char digits[24];
+    warnMessage(821, static_cast<int>(where.line()), numberText(row, digits), name, text, {});
+}
+
 void ValueWarnings::extraFields(uint64_t row, int found, int expected, std::string_view dropped,
                                 std::source_location where) {
     lost_ = true;
@@ -244,6 +251,9 @@ void ValueWarnings::reportSummary(bool destination, std::source_location where) 
         if (counts.openQuote != 0)
             clause(counts.openQuote, "value", "values")
                 .append(" whose quote did not close on its line");
+        if (counts.cutCharacter != 0)
+            clause(counts.cutCharacter, "value", "values")
+                .append(" with a character cut by the field's edge");
         if (counts.broken != 0) {
             clause(counts.broken, "value", "values")
                 .append(" that the file cannot give back: ")

@@ -18,7 +18,7 @@
 ///
 /// The first 999 warnings of a run are logged, the 1000th is "Max warning count reached" and
 /// later ones are only counted. Each value warning and the summary are catalogue messages
-/// 810-820, so that whoever reads the log can tell a run that lost values by their numbers.
+/// 810-821, so that whoever reads the log can tell a run that lost values by their numbers.
 /// Nothing here runs for a value that was read whole: the row path only calls in when a value
 /// was changed.
 class ValueWarnings {
@@ -62,6 +62,10 @@ class ValueWarnings {
     /// line breaks are read without NEWLINES_IN_VALUES).
     void openQuote(uint64_t row, int field, std::string_view name,
                    std::source_location where = std::source_location::current());
+    /// The field's edge in a fixed-width record cut a character of the file, and `text`, the
+    /// value as read, holds a replacement character for the part of it inside the field.
+    void cutCharacter(uint64_t row, int field, std::string_view name, std::string_view text,
+                      std::source_location where = std::source_location::current());
     /// The row held `found` fields where FIELDS has `expected`; the extra ones, the first of
     /// which that holds more than blanks is `dropped`, are not part of the row.
     void extraFields(uint64_t row, int found, int expected, std::string_view dropped,
@@ -89,6 +93,7 @@ class ValueWarnings {
         uint64_t dropped = 0;
         uint64_t afterQuote = 0;
         uint64_t openQuote = 0;
+        uint64_t cutCharacter = 0;
         uint64_t broken = 0;
         uint64_t rounded = 0;
         const char* brokenOutcome = "";

@@ -153,6 +153,11 @@ class MVB_API MvbTxtFile {
     /// character is cut into replacement characters (read() cuts it, as fields of a fixed
     /// width must). A count smaller than the next character reads as read() does.
     virtual int readWhole(int count, MvbTextSpan* text) = 0;
+    /// How many replacement characters (U+FFFD) reads have handed out so far for parts of
+    /// characters that their counts cut: read() and readInLine() give each part of such a
+    /// character, on either side of the count's end, as one. A reader of fixed fields tells by
+    /// it which fields lost a character.
+    virtual uint64_t getCutCharacters() const = 0;
 
   protected:
     virtual ~MvbTxtFile();

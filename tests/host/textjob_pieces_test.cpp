@@ -72,7 +72,7 @@ TEST(SetValue, SplitsStepAndPropertyAtTheLastDotBeforeTheEqualsSign) {
     }
 }
 
-// --strict reads lost values from the messages 810-819 of steps, warnings and summaries alike.
+// --strict reads lost values from the messages 810-821 of steps, warnings and summaries alike.
 TEST(ValuesLost, RecognisesTheLostValueMessagesOnly) {
     using Kind = texthost::RunMessage::Kind;
     struct Case {
@@ -85,7 +85,8 @@ TEST(ValuesLost, RecognisesTheLostValueMessagesOnly) {
         {Kind::Info, "Text Plugin 814: Values not kept as read: ...", true},
         {Kind::Info, "Text Plugin 819: anything", true},
         {Kind::Warning, "Text Plugin 820: Row 1, field \"a\": its quote ...", true},
-        {Kind::Warning, "Text Plugin 821: another helper's message", false},
+        {Kind::Warning, "Text Plugin 821: Row 1, field \"a\": \"a\xEF\xBF\xBD\" holds ...", true},
+        {Kind::Warning, "Text Plugin 822: another helper's message", false},
         {Kind::Warning, "Text Plugin 81: short", false},
         {Kind::Warning, "Text Plugin 8100: long", false},
         {Kind::Error, "Text Plugin 810: an error is no lost value", false},

@@ -1,6 +1,7 @@
 // The fixed-width text source driven through the host's pipeline over generated files.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -34,21 +35,36 @@ json properties(const std::string& file, const json& fields, int width, bool lin
     return all;
 }
 
-TEST(FixedWidthSource, FieldsThatCutAUtf16CharacterKeepAReplacementForEachPart) {
+// A field's edge that cuts a character leaves a replacement for each part of it, and a warning
+// (a value not kept as read) for each field that holds one: in records of UTF-16 units, and in
+// lines of UTF-8, where the line is read field by field.
+TEST(FixedWidthSource, FieldsThatCutACharacterKeepAReplacementForEachPartAndWarn) {
     TempDir dir;
     std::string bytes;
     for (char c : std::string("abcdef"))
         bytes += std::string{c, '\0'};
     srctest::writeFile(dir.file("cut.dat"), bytes);
+    srctest::writeFile(dir.file("cut.txt"), "ab\xE4\xB8\xAD\xE5\x9B\xBDz\nabcdefgh\n");
     const json fields = json::array({{"f1", "string", 1, 3},
                                      {"f2", "string", 4, 3},
                                      {"f3", "string", 7, 3},
                                      {"f4", "string", 10, 3}});
-    const auto read = readSource(
-        kSource, properties("cut.dat", fields, 12, false, {{"ENCODING", 1200}}), dir.path());
     const std::string fffd = "\xEF\xBF\xBD";
-    EXPECT_EQ(read.texts(), (Rows{{"a" + fffd, fffd + "c", "d" + fffd, fffd + "f"}}))
-        << srctest::joinedTexts(read.errors());
+    const auto records = readSource(
+        kSource, properties("cut.dat", fields, 12, false, {{"ENCODING", 1200}}), dir.path());
+    EXPECT_EQ(records.texts(), (Rows{{"a" + fffd, fffd + "c", "d" + fffd, fffd + "f"}}))
+        << srctest::joinedTexts(records.errors());
+    const auto lines = readSource(kSource, properties("cut.txt", fields, 12, true), dir.path());
+    EXPECT_EQ(lines.texts(), (Rows{{"ab" + fffd, fffd + fffd, fffd + "z", "<null>"},
+                                   {"abc", "def", "gh", "<null>"}}));
+    for (const auto& [read, warned] : {std::pair{&records, 4}, std::pair{&lines, 3}}) {
+        const std::vector<std::string> warnings = read->warnings();
+        EXPECT_EQ(
+            std::count_if(warnings.begin(), warnings.end(),
+                          [](const std::string& w) { return w.find(" 821: Row 1,") != w.npos; }),
+            warned)
+            << srctest::joinedTexts(warnings);
+    }
 }
 
 struct ReadCase {

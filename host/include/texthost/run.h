@@ -90,7 +90,7 @@ struct RunReport {
     std::vector<std::string> warnings() const;  ///< warning texts, in order
     std::vector<std::string> infos() const;     ///< summary texts, in order
     /// True when a step said that it did not keep some value as it was (read as null, cut, or
-    /// text dropped after a NUL): a warning or summary of the plug-in's messages 810-820,
+    /// text dropped after a NUL): a warning or summary of the plug-in's messages 810-821,
     /// recognised by their "Text Plugin 8NN:" lead. The summaries come whatever the warning
     /// cap let through, so no such value goes unseen.
     bool valuesLost() const;
