@@ -59,22 +59,27 @@ bool eachFieldOfLine(int count, const int* starts, const int* widths, size_t lin
     return true;
 }
 
-/// True when the first code units of `bytes` (up to 64 bytes, at least `fewest` units) are all
-/// characters from U+0001 to U+00FF in `wide`, a UTF-16 or UTF-32 encoding: the NULs of wide
-/// text, not of records padded with NULs, which break that pattern.
+/// True when the first code units of `bytes` (up to 64 bytes, at least `fewest` units) have the
+/// NULs of text in `wide`, a UTF-16 or UTF-32 encoding: no unit is NUL (records padded with
+/// NULs have such units) or beyond U+10FFFF, and at least half of them are characters from
+/// U+0001 to U+00FF (digits, delimiters, line ends, Latin letters), whose other bytes are NULs.
+/// Text of other characters alone has too few NULs to be told by them.
 bool wideTextOfLowCharacters(const char* bytes, size_t size, const EncodingInfo& wide,
                              size_t fewest) noexcept {
     const auto unit = static_cast<size_t>(wide.unitBytes);
     const size_t end = std::min<size_t>(size, 64) / unit * unit;
-    const size_t low = wide.bigEndian ? unit - 1 : 0;
+    size_t lowUnits = 0;
     for (size_t at = 0; at < end; at += unit) {
+        uint32_t value = 0;
         for (size_t i = 0; i < unit; ++i) {
-            if ((bytes[at + i] != 0) != (i == low)) {
-                return false;
-            }
+            const auto byte =
+                static_cast<unsigned char>(bytes[at + (wide.bigEndian ? i : unit - 1 - i)]);
+            value = value << 8 | byte;
         }
+        if (value == 0 || value > 0x10FFFF) return false;
+        lowUnits += value <= 0xFF ? 1 : 0;
     }
-    return end >= fewest * unit;
+    return end >= fewest * unit && 2 * lowUnits * unit >= end;
 }
 
 }  // namespace
@@ -140,6 +145,14 @@ bool TextReader::start(const EncodingInfo* configured) {
             return false;
         }
         pos_ = marked->bom.size();
+    } else if (!chosen->isUtf8() && chosen->unitBytes > 1 && marked != nullptr &&
+               marked->number != chosen->number) {
+        // Another encoding's mark, read in units of two or four bytes, is no text: the file is
+        // of that encoding, or of the other byte order.
+        fail("file \"" + path_ + "\" starts with a " + marked->name +
+             " byte-order mark but is read as " + chosen->name +
+             ": set BYTE_ORDER_MARK true or ENCODING " + std::to_string(marked->number));
+        return false;
     } else if (configured == nullptr && marked == nullptr && !replaceNuls_) {
         // Read as UTF-8 for want of an encoding, text of two or four bytes a character would
         // give rows of NULs and fragments: say what it looks like and how to read it.

@@ -200,10 +200,11 @@ TEST(ByteOrderMark, DetectionReadsUtf16And32WithoutAMarkByTheirNuls) {
     }
 }
 
-// Without a mark, NULs tell wide text only where every character read has them as a character
-// below U+0100 has: records padded with NULs, or NULs read as blanks, are no such text. Read as
-// UTF-8 for want of an encoding, such text fails the open naming the encoding to set.
-TEST(ByteOrderMark, NulsTellWideTextOnlyWhereEveryCharacterHasThem) {
+// Without a mark, NULs tell wide text where at least half of the characters read have them as a
+// character below U+0100 has, and no unit is NUL or beyond U+10FFFF: records padded with NULs,
+// or NULs read as blanks, are no such text. Read as UTF-8 for want of an encoding, such text
+// fails the open naming the encoding to set.
+TEST(ByteOrderMark, NulsTellWideTextWhereMostCharactersHaveThem) {
     TempDir dir;
     struct Case {
         std::string bytes;
@@ -218,6 +219,18 @@ TEST(ByteOrderMark, NulsTellWideTextOnlyWhereEveryCharacterHasThem) {
         {std::string("\0a\0b\0\n", 6), 0, 0, "set ENCODING 1201"},
         {std::string("a\0\0\0b\0\0\0\n\0\0\0", 12), 0, 0, "set ENCODING 12000"},
         {std::string("A\0\0\0B\0\n", 7), 0, 65001, nullptr},
+        // Characters of two bytes (U+4E2D, U+5C71) among the delimiters and digits.
+        {std::string("i\0d\0\n\0"
+                     "1\0,\0\x2D\x4E\x71\x5C\n\0",
+                     18),
+         0, 0, "set ENCODING 1200"},
+        {std::string("i\0d\0\n\0"
+                     "1\0,\0\x2D\x4E\x71\x5C\n\0",
+                     18),
+         MVB_FLAG_READ_BOM, 1200, nullptr},
+        // A NUL unit, or one beyond U+10FFFF, is no such text.
+        {std::string("a\0b\0\0\0c\0", 8), 0, 65001, nullptr},
+        {std::string("a\0\0\0b\0c\0", 8), 0, 65001, nullptr},
         {std::string("a\0b\0\n\0", 6), MVB_FLAG_REPLACE_NULS, 65001, nullptr},
     };
     const std::string path = (dir.path() / "wide.csv").string();
@@ -243,6 +256,54 @@ TEST(ByteOrderMark, DetectionWithoutAMarkFallsBackToUtf8) {
     FileCloser closer{file};
     EXPECT_EQ(file->getEncoding(), 65001);
     EXPECT_EQ(file->getPosition(), 0u);
+}
+
+// Read in units of two or four bytes, the mark of another encoding or byte order is no text: the
+// open fails naming what to set. The encoding's own mark is read as text, as marks are not
+// honoured.
+TEST(ByteOrderMark, AnotherMarkOnAWideReadSaysWhatToSet) {
+    TempDir dir;
+    struct Case {
+        std::string bytes;
+        int encoding;
+        const char* expected;  ///< in the error; null when the open succeeds
+    };
+    const Case cases[] = {
+        {std::string("\xFF\xFE"
+                     "a\0\n\0",
+                     6),
+         1201, "UTF-16LE byte-order mark but is read as UTF-16BE"},
+        {std::string("\xFE\xFF\0a\0\n", 6), 1200, "set BYTE_ORDER_MARK true or ENCODING 1201"},
+        {std::string("\xEF\xBB\xBF"
+                     "ab",
+                     5),
+         1200, "UTF-8 byte-order mark"},
+        {std::string("\xFF\xFE"
+                     "a\0\n\0",
+                     6),
+         12000, "UTF-16LE byte-order mark"},
+        {std::string("\xFF\xFE\0\0"
+                     "a\0\0\0",
+                     8),
+         12000, nullptr},
+        {std::string("\xFF\xFE"
+                     "a\0\n\0",
+                     6),
+         1200, nullptr},
+    };
+    const std::string path = (dir.path() / "marked.csv").string();
+    for (const Case& c : cases) {
+        writeBytes(path, c.bytes);
+        MvbString error;
+        MvbTxtFile* file = mvbTxtFileOpen(path.c_str(), MVB_OPEN_READ, c.encoding, 0, error);
+        if (c.expected == nullptr) {
+            ASSERT_NE(file, nullptr) << error.view();
+            file->close();
+            continue;
+        }
+        EXPECT_EQ(file, nullptr);
+        EXPECT_NE(std::string(error.view()).find(c.expected), std::string::npos) << error.view();
+    }
 }
 
 TEST(ByteOrderMark, ConfiguredEncodingGivesWayToTheMarkOfAnother) {
