@@ -20,8 +20,8 @@ bool hasGzipName(const std::string& path) noexcept {
     return end[0] == '.' && (end[1] == 'g' || end[1] == 'G') && (end[2] == 'z' || end[2] == 'Z');
 }
 
-GzipOutput::GzipOutput(std::string path, Sink sink)
-    : path_(std::move(path)), sink_(std::move(sink)) {}
+GzipOutput::GzipOutput(std::string path, Sink sink, bool emptyFile)
+    : path_(std::move(path)), sink_(std::move(sink)), memberOpen_(emptyFile) {}
 
 GzipOutput::~GzipOutput() {
     if (open_) {
@@ -73,7 +73,7 @@ bool GzipOutput::write(const char* bytes, size_t size) {
 }
 
 bool GzipOutput::finish() {
-    if (!memberOpen_) return true;
+    if (!memberOpen_ || !open_) return true;
     stream_.next_in = nullptr;
     stream_.avail_in = 0;
     if (!run(Z_FINISH)) return false;

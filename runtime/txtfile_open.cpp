@@ -305,7 +305,7 @@ MvbTxtFile* startWriter(int fd, const char* path, int mode, const EncodingInfo& 
     const bool endLastLine = mode == MVB_OPEN_APPEND && size > 0 && !gzip &&
                              (flags & MVB_FLAG_APPEND_LINES) != 0 &&
                              endsInsideLine(fd, size, encoding);
-    if ((gzip && !writer->compressAsGzip()) || !writer->start(bom) ||
+    if ((gzip && !writer->compressAsGzip(atStart)) || !writer->start(bom) ||
         (endLastLine && !writer->writeLineEnd())) {
         if (temporary != nullptr) {
             ::unlink(temporary->c_str());

@@ -183,9 +183,10 @@ bool TextWriter::usable() {
     return true;
 }
 
-bool TextWriter::compressAsGzip() {
+bool TextWriter::compressAsGzip(bool emptyFile) {
     gzip_ = std::make_unique<GzipOutput>(
-        path_, [this](const char* bytes, size_t size) { return writeFile(bytes, size, nullptr); });
+        path_, [this](const char* bytes, size_t size) { return writeFile(bytes, size, nullptr); },
+        emptyFile);
     if (gzip_->start()) return true;
     return refuse(gzip_->error());
 }

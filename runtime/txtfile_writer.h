@@ -32,9 +32,10 @@ class TextWriter {
     /// Closes the descriptor; buffered output that flush() did not write is lost.
     ~TextWriter();
 
-    /// Makes every byte after this go to the file deflated as gzip; flush() ends a gzip member.
+    /// Makes every byte after this go to the file deflated as gzip; flush() ends a gzip member
+    /// (an empty one when the file holds nothing yet, `emptyFile`, and nothing was written).
     /// Call before start(). False with error() set when the compressor cannot be had.
-    [[nodiscard]] bool compressAsGzip();
+    [[nodiscard]] bool compressAsGzip(bool emptyFile);
     /// Prepares the converter, the line end and the blank; puts the byte-order mark first
     /// when `writeBom`. False with error() set when the system cannot convert.
     [[nodiscard]] bool start(bool writeBom);

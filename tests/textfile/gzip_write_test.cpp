@@ -66,6 +66,7 @@ TEST(GzipWrite, EachRunIsAMemberThatReadsBackWhole) {
         {"appended run", "c.csv.gz", 65001, {{"1,a"}, {"2,b", "3,c"}}, ""},
         {"large run", "d.csv.gz", 65001, {many}, ""},
         {"other encoding", "e.txt.gz", 1252, {{"Zürich"}}, std::string("Z\xFCrich\n")},
+        {"runs of no lines", "f.csv.gz", 65001, {{}, {"1,a"}}, ""},
     };
     TempDir dir;
     for (const Case& c : cases) {
