@@ -2,6 +2,7 @@
 
 #include <exception>
 
+#include "mvb/parts.h"
 #include "mvb/types.h"
 #include "texthost/pipeline.h"
 
@@ -54,6 +55,10 @@ std::vector<const FileProperty*> StepFileRoles::written() const {
     return found;
 }
 
+std::string StepFileRoles::writtenFile(const std::string& path) const {
+    return partCount > 0 ? mvbPartFileName(path, part, partCount) : path;
+}
+
 const FileProperty* StepFileRoles::find(std::string_view property) const {
     for (const FileProperty& p : properties) {
         if (p.property == property) return &p;
@@ -91,8 +96,11 @@ StepFileRoles fileRolesOf(StepPluginStep* step) {
 
 std::vector<StepFileRoles> fileRolesOf(const Pipeline& pipeline) {
     std::vector<StepFileRoles> all;
-    for (int i = 0; i < pipeline.stepCount(); ++i)
-        all.push_back(fileRolesOf(pipeline.step(i)));
+    for (int i = 0; i < pipeline.stepCount(); ++i) {
+        StepFileRoles& roles = all.emplace_back(fileRolesOf(pipeline.step(i)));
+        roles.part = pipeline.part();
+        roles.partCount = pipeline.partCount();
+    }
     return all;
 }
 

@@ -247,7 +247,7 @@ void refuseWriteClashes(const JobDefinition& job, const std::vector<StepFileRole
             const std::string path = fileNameIn(step, property.property);
             if (path.empty()) continue;
             if (property.writes()) {
-                files.addWrite(step, roles[s], property, path);
+                files.addWrite(step, roles[s], property, roles[s].writtenFile(path));
             } else {
                 files.addRead(step, property, path);
             }
@@ -286,8 +286,9 @@ std::optional<RunMessage> unwritableFolder(const JobDefinition& job,
     for (size_t s = 0; s < job.steps.size() && s < roles.size(); ++s) {
         const JobStep& step = job.steps[s];
         for (const FileProperty* property : roles[s].written()) {
-            const std::string path = fileNameIn(step, property->property);
-            if (path.empty() || path == "-") continue;
+            const std::string named = fileNameIn(step, property->property);
+            if (named.empty() || named == "-") continue;
+            const std::string path = roles[s].writtenFile(named);
             const std::string shown = splitPath(path).first;
             struct stat info {};
             std::string why;

@@ -15,7 +15,8 @@ namespace texthost {
 /// step writes is compared with every file the job reads (a pattern's listing, and any file
 /// the pattern would match in its folder, since a later run would read it) and with the files
 /// the other writes name. Files are the same when they have the same device and inode, or,
-/// when they do not exist yet, the same resolved path.
+/// when they do not exist yet, the same resolved path. In a part of a job (StepFileRoles::
+/// partCount) a step writes the part's own files, and those are the ones compared.
 ///
 /// "-" is standard input when read and standard output when written; their descriptors are
 /// compared by device and inode as named files are, except that a write never clashes with a

@@ -200,6 +200,13 @@ std::vector<StepStatus> Pipeline::status() const {
     return all;
 }
 
+int Pipeline::part() const {
+    return impl_->shared.part;
+}
+int Pipeline::partCount() const {
+    return impl_->shared.partCount;
+}
+
 uint64_t Pipeline::rowsPulled() const {
     return impl_->rows;
 }

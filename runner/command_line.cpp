@@ -213,6 +213,13 @@ std::optional<CommandLine> parseCommandLine(int argc, char** argv, int& exitStat
     declareCommandLine(app, line);
     try {
         app.parse(argc, argv);
+        // An empty part is not "no part": a launcher whose variable was empty would otherwise
+        // run the whole job in every task. (Left out, the part may come from TEXTJOB_PART.)
+        if (line.part.empty() && app.get_subcommand("run")->count("--part") > 0) {
+            throw CLI::ValidationError("--part",
+                                       "an empty value is not a part: give K/N, part K "
+                                       "(0-based) of N parts, such as 3/16, or auto");
+        }
     } catch (const CLI::Error& e) {
         if (e.get_exit_code() == static_cast<int>(CLI::ExitCodes::Success)) {
             app.exit(e);  // --help or --version: what was asked for, on standard output

@@ -149,12 +149,18 @@ bool printSource(const texthost::JobDefinition& job, const texthost::JobStep& st
     return printByteRanges(job, step, name, count);
 }
 
-void printDestination(const texthost::JobStep& step, int count) {
+void printDestination(const texthost::JobDefinition& job, const texthost::JobStep& step,
+                      int count) {
     if (step.type == "DEST_HTML" || step.type == "PROFILER") {
         std::printf("  cannot run in parts: it covers every row in one report\n");
         return;
     }
     const std::string name = textOf(step, "FILENAME");
+    if (mvbPartKeepsFileName(resolved(job, name))) {
+        std::printf("  every part writes %s itself (standard output, a device or a pipe)\n",
+                    name.c_str());
+        return;
+    }
     for (int k = 0; k < count; ++k)
         std::printf("  part %d writes %s\n", k, mvbPartFileName(name, k, count).c_str());
 }
@@ -181,7 +187,7 @@ int partsCommand(const CommandLine& line) {
         if (source) {
             ok = printSource(job, step, line.partCount) && ok;
         } else {
-            printDestination(step, line.partCount);
+            printDestination(job, step, line.partCount);
         }
     }
     return ok ? kExitOk : kExitStepFailed;

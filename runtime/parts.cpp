@@ -1,7 +1,11 @@
 #include "mvb/parts.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
+#include <string_view>
 
 namespace {
 
@@ -45,8 +49,24 @@ std::string paddedNumber(int number, int count) {
 
 }  // namespace
 
+bool mvbPartKeepsFileName(const std::string& path) {
+    if (path == "-") return true;
+    // /dev/stdout and /dev/fd/1 name what a descriptor is, which a regular file can be too.
+    // (Other names in /dev, such as /dev/shm/out.csv, go by what they are.)
+    std::error_code error;
+    const std::string absolute = std::filesystem::absolute(path, error).lexically_normal();
+    for (const std::string_view name :
+         {"/dev/stdout", "/dev/stderr", "/dev/fd/", "/proc/self/fd/"}) {
+        if (!error && absolute.starts_with(name) &&
+            (name.back() == '/' || absolute.size() == name.size()))
+            return true;
+    }
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode);
+}
+
 std::string mvbPartFileName(const std::string& path, int part, int count) {
-    if (path == "-") return path;
+    if (mvbPartKeepsFileName(path)) return path;
     const std::string number = paddedNumber(part, count);
     const size_t marker = path.find("{part}");
     if (marker != std::string::npos) {
@@ -62,8 +82,9 @@ std::string mvbPartFileName(const std::string& path, int part, int count) {
     size_t dot = path.rfind('.');
     // A leading dot names a hidden file, not an extension.
     if (dot == std::string::npos || dot <= nameStart) return path + tag;
-    // A compressed file keeps the extension of what it holds: out.part-0000-of-0002.csv.gz.
-    if (path.compare(dot, std::string::npos, ".gz") == 0) {
+    // A compressed file keeps the extension of what it holds: out.part-0000-of-0002.csv.gz
+    // (".gz" in any case, as such a name is written compressed in any case).
+    if (path.size() - dot == 3 && (path[dot + 1] | 0x20) == 'g' && (path[dot + 2] | 0x20) == 'z') {
         const size_t inner = path.rfind('.', dot - 1);
         if (inner != std::string::npos && inner > nameStart) dot = inner;
     }

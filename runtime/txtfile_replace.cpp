@@ -60,6 +60,10 @@ bool existingWritable(const char* path, std::string* errorText) {
 }  // namespace
 
 std::string linkTarget(const char* path) {
+    // What the path leads to is no regular file (a device; a pipe, through /dev/stdout): it is
+    // written in place, and a link on the way need not name a path ("pipe:[…]").
+    struct stat reached {};
+    if (::stat(path, &reached) == 0 && !S_ISREG(reached.st_mode)) return path;
     std::string current = path;
     // As the system follows links: a bounded number of them, so that a loop ends.
     for (int hop = 0; hop < 40; ++hop) {

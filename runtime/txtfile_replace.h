@@ -11,8 +11,8 @@
 namespace mvb::txt {
 
 /// The path that `path` names once its symbolic links are followed (the file a link names,
-/// which may not exist yet); `path` itself when it is no link. A file is replaced there, and
-/// the link stays.
+/// which may not exist yet); `path` itself when it is no link, or when it leads to no regular
+/// file (a device or a pipe, written in place). A file is replaced there, and the link stays.
 std::string linkTarget(const char* path);
 
 /// True when an open of `path` (its links followed already: linkTarget()) in `mode` with `flags`

@@ -21,8 +21,16 @@ MVB_API void mvbDealFiles(const uint64_t* sizes, size_t fileCount, int count, in
 /// begins (the first record starting at or after it); the size for `part == count`.
 MVB_API uint64_t mvbPartOffset(uint64_t size, int part, int count) noexcept;
 
+/// True when every part writes `path` itself, as one run of the whole job does, rather than
+/// a file of its own: "-" (standard output), the names of a descriptor (/dev/stdout,
+/// /dev/stderr, /dev/fd/N, /proc/self/fd/N), and a path that is there but is no regular file
+/// (a device such as /dev/null, a named pipe, a socket, a folder). Relative paths resolve
+/// against the working directory.
+MVB_API bool mvbPartKeepsFileName(const std::string& path);
+
 /// The name of the file that part `part` of `count` writes for `path`: "{part}" in the name
 /// becomes the part's number, zero-padded to four digits (or to the digits of count - 1);
-/// without it, ".part-0003-of-0016" goes before the file name's extension, or at its end when
-/// it has none. "-" (standard output) stays as it is.
+/// without it, ".part-0003-of-0016" goes before the file name's extension (before both of
+/// ".csv.gz", in any case), or at its end when it has none. A path that
+/// mvbPartKeepsFileName() keeps stays as it is.
 MVB_API std::string mvbPartFileName(const std::string& path, int part, int count);

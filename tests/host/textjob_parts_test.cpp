@@ -1,6 +1,7 @@
 // A job run in parts (textjob run --part K/N): the parts' output files, joined in part order,
 // are byte for byte the output of one run of the whole job.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <cstdint>
@@ -247,6 +248,38 @@ TEST_F(PartsTest, BadPartsAndReportsAreRefused) {
     EXPECT_NE(read("stderr.txt").find("--part 2/2: the part K must be 0 to N-1 (1)"),
               std::string::npos)
         << read("stderr.txt");
+    EXPECT_EQ(textjob("run job.json --part ''"), 2);
+    EXPECT_NE(read("stderr.txt").find("--part: an empty value is not a part"), std::string::npos)
+        << read("stderr.txt");
+}
+
+TEST_F(PartsTest, APartNeverWritesIntoWhatTheJobReads) {
+    const std::string input = "1,a,b\n2,c,d\n";
+    testfiles::writeFile(scratch.file("out.part-0001-of-0002.csv"), input);
+    for (const char* source : {"out.part-0001-of-0002.csv", "out.part-*.csv"}) {
+        testfiles::writeFile(
+            scratch.file("job.json"),
+            replaced(kDelimitedJob, {{"%IN%", source}, {"%SKIP%", "0"}, {"%NEWLINES%", "false"}}));
+        for (const std::string run : {"run -n", "run"}) {
+            EXPECT_EQ(textjob(run + " job.json --part 1/2"), 2) << source << ": " << run;
+            EXPECT_NE(read("stderr.txt").find("would write \"out.part-0001-of-0002.csv\""),
+                      std::string::npos)
+                << read("stderr.txt");
+            EXPECT_EQ(read("out.part-0001-of-0002.csv"), input);
+        }
+    }
+}
+
+TEST_F(PartsTest, DevicesAndPipesAreWrittenAsTheyAre) {
+    testfiles::writeFile(scratch.file("in.txt"), "1,a,b\n2,c,d\n");
+    testfiles::writeFile(
+        scratch.file("job.json"),
+        replaced(kDelimitedJob, {{"%IN%", "in.txt"}, {"%SKIP%", "0"}, {"%NEWLINES%", "false"}}));
+    textjob("run job.json -q --part 1/2 --set out.FILENAME=/dev/stdout 2>&1 | cat");
+    EXPECT_EQ(read("stdout.txt"), "\"2\",\"c\",\"d\"\n");
+    const std::string pipe = scratch.file("pipe.csv");
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+    EXPECT_EQ(mvbPartFileName(pipe, 1, 2), pipe);
 }
 
 TEST_F(PartsTest, GnuParallelRunsThePartsOfAJob) {
@@ -372,6 +405,10 @@ TEST(JobPart, EachPartWritesAFileOfItsOwn) {
              {"{part}/{part}.txt", 7, 8, "0007/0007.txt"},
              {"a.csv", 12345, 20000, "a.part-12345-of-20000.csv"},
              {"-", 1, 2, "-"},
+             {"/dev/null", 1, 2, "/dev/null"},
+             {"/dev/fd/1", 1, 2, "/dev/fd/1"},
+             {"/dev/shm/o.csv", 1, 2, "/dev/shm/o.part-0001-of-0002.csv"},
+             {"out.CSV.GZ", 1, 2, "out.part-0001-of-0002.CSV.GZ"},
          }) {
         EXPECT_EQ(mvbPartFileName(c.path, c.part, c.count), c.expected) << c.path;
     }

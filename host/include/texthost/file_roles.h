@@ -41,7 +41,14 @@ struct ExtraFile {
 struct StepFileRoles {
     std::vector<FileProperty> properties;
     std::vector<ExtraFile> extras;
+    /// The part of a job split into parts that the step runs as (StepHost::getPart), 0-based,
+    /// and the number of parts; 0 parts for a run of the whole job.
+    int part = 0;
+    int partCount = 0;
 
+    /// The file the step writes for the name `path` that a written property gives: in a part
+    /// of a job the part's own file (mvbPartFileName), else `path` itself.
+    std::string writtenFile(const std::string& path) const;
     /// The properties naming files the step writes (Written or Appended), in declaration order.
     std::vector<const FileProperty*> written() const;
     /// The property of this name; null when it names no file.
@@ -53,7 +60,7 @@ struct StepFileRoles {
 /// property that names no written file are left out.
 StepFileRoles fileRolesOf(StepPluginStep* step);
 
-/// fileRolesOf every step of `pipeline`, in chain order.
+/// fileRolesOf every step of `pipeline`, in chain order, with the part the pipeline runs.
 std::vector<StepFileRoles> fileRolesOf(const Pipeline& pipeline);
 
 /// How `describe` shows a role: "file read", "file or pattern read", "file written", "file

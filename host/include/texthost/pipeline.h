@@ -74,6 +74,11 @@ class Pipeline {
     /// getStatus of every step that started.
     std::vector<StepStatus> status() const;
 
+    /// The part of a job split into parts that this run is (RunOptions::part, 0-based) and the
+    /// number of parts; 0 parts for a run of the whole job.
+    int part() const;
+    int partCount() const;
+
     /// Rows pull() passed through (answers 0).
     uint64_t rowsPulled() const;
     /// Rows the first step (the source) handed on in this run.
