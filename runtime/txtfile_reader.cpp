@@ -200,9 +200,14 @@ int TextReader::decodeError(size_t at) {
                            ? ": the file is not UTF-8; set ENCODING to its encoding (such as "
                              "1252 or latin1), or let textjob infer find it"
                            : "";
+    // A part of the file counts its lines from where its reading starts.
+    const std::string from = rangeBegin_ == 0
+                                 ? std::string()
+                                 : " counted from byte offset " + std::to_string(rangeBegin_) +
+                                       " (where this part's reading starts)";
     return fail("invalid or incomplete " + std::string(encoding_->name) +
                 " byte sequence in file \"" + path_ + "\" at line " +
-                std::to_string(linesDone_ + 1) + ", byte offset " +
+                std::to_string(linesDone_ + 1) + from + ", byte offset " +
                 std::to_string(bufferOffset_ + at) + hint);
 }
 

@@ -223,6 +223,25 @@ TEST_F(PartsTest, WhatCannotBeSplitIsReadWholeByPartZero) {
         << read("stderr.txt");
 }
 
+// A part counts its lines from where its reading starts, and a message that gives a line says
+// so: the byte offset is the file's.
+TEST_F(PartsTest, ALineNumberOfAPartSaysWhereItCountsFrom) {
+    std::string data;
+    for (int i = 0; i < 1000; ++i)
+        data += std::to_string(i) + ",abc\n";
+    const size_t bad = data.size() + 6;  // the byte after "1000,b"
+    data += "1000,b\xFF\n1001,abc\n";
+    testfiles::writeFile(scratch.file("in.txt"), data);
+    testfiles::writeFile(
+        scratch.file("job.json"),
+        replaced(kDelimitedJob, {{"%IN%", "in.txt"}, {"%SKIP%", "0"}, {"%NEWLINES%", "false"}}));
+    ASSERT_EQ(textjob("run job.json --part 1/2"), 1);
+    const std::string error = read("stderr.txt");
+    EXPECT_NE(error.find("(where this part's reading starts), byte offset " + std::to_string(bad)),
+              std::string::npos)
+        << error;
+}
+
 TEST_F(PartsTest, AnEmptyFileIsNothingForAnyPart) {
     testfiles::writeFile(scratch.file("in.txt"), "");
     testfiles::writeFile(
