@@ -7,6 +7,7 @@
 
 #include "infer_columns.h"
 #include "infer_dialect.h"
+#include "mvb/html.h"
 
 namespace textjob::infer {
 namespace {
@@ -147,7 +148,11 @@ Json destination(const FileLayout& layout, Target target) {
         if (target == Target::Fixed) {
             fields.push_back(Json{{"FIELDNAME", c.name}, {"WIDTH", c.outputWidth}});
         } else {
-            fields.push_back(Json{{"FIELDNAME", c.name}, {"OUTPUTNAME", c.heading}});
+            // A report's headings are markup: the file's own are shown as they read.
+            fields.push_back(
+                Json{{"FIELDNAME", c.name},
+                     {"OUTPUTNAME",
+                      target == Target::Html ? mvb::html::escapedText(c.heading) : c.heading}});
         }
     }
     Json p = Json::object();
@@ -166,8 +171,9 @@ Json destination(const FileLayout& layout, Target target) {
         case Target::Html:
             p["FILENAME"] = stem + ".html";
             p["FIELDS"] = std::move(fields);
-            p["TITLE"] = layout.path == "-" ? std::string("standard input")
-                                            : fs::path(layout.path).filename().string();
+            p["TITLE"] = layout.path == "-"
+                             ? std::string("standard input")
+                             : mvb::html::escapedText(fs::path(layout.path).filename().string());
             return step("DEST_HTML", "out", std::move(p));
         case Target::None:
             break;

@@ -122,21 +122,6 @@ std::string checkedDelimiter(const std::string& text) {
     return delimiter;
 }
 
-/// `text` as HTML shows it: a report's headings and title are markup, and those of a
-/// conversion come from the input file, whose header may hold any text.
-std::string htmlText(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (const char c : text) {
-        if (const char* entity = mvb::html::entityFor(c)) {
-            out += entity;
-        } else {
-            out += c;
-        }
-    }
-    return out;
-}
-
 /// The room a fixed-width column takes in the output's encoding (WIDTH counts its bytes), from
 /// the longest value in UTF-8 bytes: an ASCII byte becomes one character of the encoding's
 /// smallest size, and a character of two UTF-8 bytes or more at most one of its largest.
@@ -167,8 +152,8 @@ Json fieldRows(const std::vector<Column>& columns, bool fixed, bool html,
                 std::max(c.width, 1) * room.perUtf8Byte + (i + 1 < columns.size() ? room.blank : 0);
             rows.push_back({{"FIELDNAME", c.field}, {"WIDTH", width}});
         } else {
-            rows.push_back(
-                {{"FIELDNAME", c.field}, {"OUTPUTNAME", html ? htmlText(c.heading) : c.heading}});
+            rows.push_back({{"FIELDNAME", c.field},
+                            {"OUTPUTNAME", html ? mvb::html::escapedText(c.heading) : c.heading}});
         }
     }
     return rows;
@@ -185,9 +170,9 @@ Json destination(const std::vector<Column>& columns, const ConvertRequest& reque
     } else if (kind == "html") {
         type = "DEST_HTML";
         const std::string input = source.at("properties").at("FILENAME").get<std::string>();
-        properties["TITLE"] = input == "-"
-                                  ? std::string("standard input")
-                                  : htmlText(std::filesystem::path(input).filename().string());
+        properties["TITLE"] =
+            input == "-" ? std::string("standard input")
+                         : mvb::html::escapedText(std::filesystem::path(input).filename().string());
     } else {
         std::string delimiter = kind == "tsv" ? std::string("\t") : std::string(",");
         if (!request.delimiter.empty()) delimiter = checkedDelimiter(request.delimiter);

@@ -75,9 +75,13 @@ TEST_F(InferCommand, EachTargetRunsAsWritten) {
     ASSERT_EQ(textjob("run -q job.json"), 0) << err;
     EXPECT_EQ(read("data.out.txt"), "1a  b\n2c   \n");
 
-    ASSERT_EQ(textjob("infer data.csv --to html -o job.json"), 0) << err;
+    // The file's headings and name are shown as they read, not taken for markup.
+    write("r&d.csv", "<b>id</b>,a&amp;b\n1,2\n");
+    ASSERT_EQ(textjob("infer 'r&d.csv' --to html -o job.json"), 0) << err;
     ASSERT_EQ(textjob("run -q job.json"), 0) << err;
-    EXPECT_NE(read("data.html").find("<title>data.csv"), std::string::npos);
+    const std::string page = read("r&d.html");
+    for (const char* shown : {"<title>r&amp;d.csv", "&lt;b&gt;id&lt;/b&gt;", "a&amp;amp;b"})
+        EXPECT_NE(page.find(shown), std::string::npos) << shown << "\n" << page;
 }
 
 TEST_F(InferCommand, JobGoesToStandardOutputAndNamesTheFileFromItsFolder) {
