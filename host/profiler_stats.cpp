@@ -121,17 +121,21 @@ void FieldProfile::addBoolean(bool value) noexcept {
     (value ? sawTrue_ : sawFalse_) = true;
 }
 
-void FieldProfile::addNumber(double value) {
+void FieldProfile::addNumber(long double x) {
+    const auto value = static_cast<double>(x);
     percentiles_.add(value);
     if (std::isinf(value)) {
         ++(value > 0 ? positiveInfinities_ : negativeInfinities_);
         return;
     }
     const uint64_t n = valueCount() - positiveInfinities_ - negativeInfinities_;
-    const long double x = value;
-    const long double delta = x - mean_;
+    // The deviations are taken from the first value: large values close together (timestamps
+    // in nanoseconds) keep the digits that differ, which a real of their own size has lost.
+    if (n == 1) shift_ = x;
+    const long double shifted = x - shift_;
+    const long double delta = shifted - mean_;
     mean_ += delta / static_cast<long double>(n);
-    m2_ += delta * (x - mean_);
+    m2_ += delta * (shifted - mean_);
 
     if (kind_ == FieldKind::Real) {
         const long double t = sum_ + x;
@@ -155,7 +159,7 @@ void FieldProfile::addInteger(int64_t value) {
     if (first || value < minInt_) minInt_ = value;
     if (first || value > maxInt_) maxInt_ = value;
     intSum_ += value;
-    addNumber(static_cast<double>(value));
+    addNumber(static_cast<long double>(value));  // exact where a long double has 64 bits
 }
 
 void FieldProfile::addReal(double value) {

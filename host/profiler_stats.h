@@ -96,7 +96,7 @@ class FieldProfile {
     void format(Statistic statistic, double percent, std::string& out);
 
   private:
-    void addNumber(double value);
+    void addNumber(long double x);
     /// A sum or mean as the infinities make it; `finite` when there are none.
     double withInfinities(double finite) const noexcept;
 
@@ -109,7 +109,9 @@ class FieldProfile {
     uint64_t positiveInfinities_ = 0;
     uint64_t negativeInfinities_ = 0;
 
-    // Welford's running mean and sum of squared deviations of the finite values.
+    // Welford's running mean and sum of squared deviations of the finite values, less the
+    // first of them (`shift_`).
+    long double shift_ = 0.0L;
     long double mean_ = 0.0L;
     long double m2_ = 0.0L;
     // Neumaier-compensated sum of a real field.

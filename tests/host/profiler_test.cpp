@@ -268,6 +268,14 @@ TEST(FieldProfile, WelfordKeepsTheSpreadOfLargeNearlyEqualValues) {
         profile.add(MvbDatavar(1e9 + v));
     EXPECT_NEAR(profile.standardDeviation(), std::sqrt(30.0), 1e-6);
     EXPECT_EQ(cell(profile, Statistic::Mean), "1000000010");
+    // Integers beyond what a real holds (timestamps in nanoseconds): base + 0, 1, 2, ... has
+    // the spread of 0, 1, 2, ..., whatever the base.
+    for (const int64_t base : {int64_t{1} << 53, int64_t{1700000000000000000}, int64_t{4} << 60}) {
+        FieldProfile integers(FieldKind::Integer);
+        for (int k = 0; k < 30; ++k)
+            integers.add(MvbDatavar(base + k % 3));
+        EXPECT_NEAR(integers.standardDeviation(), std::sqrt(20.0 / 29.0), 1e-12) << base;
+    }
 }
 
 }  // namespace
