@@ -239,11 +239,12 @@ bool DTS_TxtHtmlDest::emit(bool endLine, bool checked) {
 
 bool DTS_TxtHtmlDest::appendSectionStart(const StepOutputItems* items) {
     if (sectionIndex_ != 0) {
-        // A FIELDS row that names no input field has no data, so it never breaks a section.
-        const MvbDatavar* first = core_.fieldValue(items, 0);
-        const bool empty =
-            first != nullptr &&
-            (first->isNull() || (first->getType() == mvbTypeString && first->stringView().empty()));
+        // The profile's rows between its sections have no statistic: its first field, whichever
+        // FIELDS row shows it (or none). Another field's empty cell is data of its own.
+        const MvbDatavar* statistic = items->count > 0 ? &items->items[0].value : nullptr;
+        const bool empty = statistic != nullptr &&
+                           (statistic->isNull() || (statistic->getType() == mvbTypeString &&
+                                                    statistic->stringView().empty()));
         if (!empty) return false;
     }
     bool spacer = false;

@@ -299,6 +299,16 @@ TEST(HtmlDest, HostProfilerFeedsTheSectionedLayout) {
         EXPECT_EQ(count(html, "<a name=\"Lbl" + std::to_string(label) + "\">"), 1u);
     }
     EXPECT_NE(html.find("<TR class=\"rowon\"><td>Mean</td>"), std::string::npos) << html;
+
+    // The sections break where the statistic is empty, wherever FIELDS shows it: a string
+    // field first, empty in most of the profile's rows, keeps every row.
+    json shuffled = steps;
+    shuffled[2]["properties"]["FIELDS"] =
+        fieldsTable({{"letter", "Letter"}, {"STATISTIC", "Statistic"}, {"number", "Number"}});
+    ASSERT_TRUE(runJobFile(dir, shuffled).ok);
+    const std::string other = readFile(dir.file("report.html"));
+    EXPECT_EQ(count(other, "<TR class=\"rowon\"><td"), count(html, "<TR class=\"rowon\"><td"));
+    EXPECT_NE(other.find("<td>Mean</td>"), std::string::npos) << other;
 }
 
 }  // namespace
