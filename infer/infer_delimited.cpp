@@ -179,8 +179,14 @@ Pass readAllInParts(const FileLayout& layout, const Dialect& dialect, bool joinL
     return first;
 }
 
-/// Where the body begins: `headerLine` (from 1) when given, else after the head records.
+/// Where the body begins: at the first line when the file has no header (it is data, as is
+/// anything above a table that would otherwise be taken for head lines), at `headerLine` (from
+/// 1) when given, else after the head records.
 size_t bodyStart(const DialectGuess& guess, const InferOptions& options, int& headLines) {
+    if (options.noHeader) {
+        headLines = 0;
+        return 0;
+    }
     if (options.headerLine <= 0) {
         headLines = guess.headLines;
         return guess.headRecords;

@@ -709,7 +709,7 @@ TEST(InferDetect, HeaderOptionsChooseTheHeaderLine) {
         {0, false, true, 3, "id"},  // found: below the two head lines
         {3, false, true, 3, "id"},
         {4, false, true, 4, "1"},
-        {0, true, false, 2, "column_1"},
+        {0, true, false, 0, "column_1"},  // no header: every line is data, "Title" too
     };
     testfiles::TempDir dir;
     const std::string path = dir.file("data.csv");
