@@ -132,11 +132,22 @@ double rank(const Score& s) {
 /// right before the delimiter, most hold text, and it reads the records as well as no quote.
 /// A value of two `"` alone is the empty value as every writer of CSV gives it (one that
 /// quotes only what needs it, a line of one empty value): `"` need not enclose text.
+/// Another quote than `"` must also do something, or be the file's habit: a value it encloses
+/// holds the delimiter or a line break (the records split otherwise without it), or it
+/// encloses values on one record in ten at least. A lone `'Hello'` is text that happens to be
+/// in apostrophes, which reading it as quoted would drop.
 bool encloses(const Score& quoted, const Score& none) {
     const bool holdsText =
         quoted.quotedWithText * 2 >= quoted.quoted || quoted.dialect.quote == '"';
-    return quoted.quoted > 0 && quoted.badClose * 20 <= quoted.quoted && holdsText &&
-           rank(quoted) >= rank(none) - 1e-9;
+    if (quoted.quoted == 0 || quoted.badClose * 20 > quoted.quoted || !holdsText ||
+        rank(quoted) < rank(none) - 1e-9) {
+        return false;
+    }
+    if (quoted.dialect.quote == '"') return true;
+    bool splitsOtherwise = quoted.records.size() != none.records.size();
+    for (size_t i = 0; !splitsOtherwise && i < quoted.records.size(); ++i)
+        splitsOtherwise = quoted.records[i].fields != none.records[i].fields;
+    return splitsOtherwise || (quoted.quoted >= 2 && quoted.quoted * 10 >= quoted.records.size());
 }
 
 bool isPunctuation(int c) {

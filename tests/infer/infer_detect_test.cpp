@@ -121,6 +121,10 @@ const Case kCases[] = {
     {"double_quote", "n,t\n1,\"a,b\"\n2,\"c \"\"d\"\"\"\n", -1, ',', '"', 1, 1, 0, -1, 2, {}},
     {"single_quote", "n,t\n1,'a,b'\n2,'c,d'\n", -1, ',', '\'', 1, 1, 0, -1, 2, {}},
     {"no_quote_used", "n,t\n1,it's\n2,ok\n", -1, ',', '"', 1, -1, -1, -1, 2, {}},
+    {.name = "one_value_in_apostrophes",
+     .bytes = "n,t\n1,a\n2,b\n3,c\n4,d\n5,e\n6,f\n7,g\n8,h\n9,i\n10,'Hello'\n11,k\n12,l\n",
+     .quote = '"',
+     .types = {}},
     // Encodings.
     {"utf8_bom",
      "\xEF\xBB\xBFid,v\n1,x\n",
