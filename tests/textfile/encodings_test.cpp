@@ -222,11 +222,11 @@ TEST(ByteOrderMark, NulsTellWideTextWhereMostCharactersHaveThem) {
         // Characters of two bytes (U+4E2D, U+5C71) among the delimiters and digits.
         {std::string("i\0d\0\n\0"
                      "1\0,\0\x2D\x4E\x71\x5C\n\0",
-                     18),
+                     16),
          0, 0, "set ENCODING 1200"},
         {std::string("i\0d\0\n\0"
                      "1\0,\0\x2D\x4E\x71\x5C\n\0",
-                     18),
+                     16),
          MVB_FLAG_READ_BOM, 1200, nullptr},
         // A NUL unit, or one beyond U+10FFFF, is no such text.
         {std::string("a\0b\0\0\0c\0", 8), 0, 65001, nullptr},
