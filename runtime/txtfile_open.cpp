@@ -70,7 +70,9 @@ std::string openFailure(const char* path, int error, bool writing) {
         case EISDIR:
             return std::string("cannot ") + verb + " file " + file + ": it is a folder, not a file";
         case ECANCELED:
-            return std::string("cannot ") + verb + " file " + file + ": " + stoppedWaitReason();
+            return std::string("cannot ") + verb + " file " + file + ": " +
+                   (writing ? "the run was stopped while the pipe waited for a program to read it"
+                            : stoppedWaitReason());
         case EACCES:
         case EPERM:
             return std::string("cannot ") + verb + " file " + file + ": no permission (" +
@@ -364,6 +366,17 @@ MvbTxtFile* openForWriting(const char* path, int mode, const EncodingInfo& encod
             return nullptr;
         }
         return startWriter(fd, path, mode, encoding, flags, tuning, &temporary, errorText, target);
+    }
+    struct stat existing {};
+    if (::stat(path, &existing) == 0 && S_ISFIFO(existing.st_mode)) {
+        // A named pipe takes the rows as they come, once a program reads it: the wait for one
+        // ends with a stop of the run.
+        const int fd = openPipeForWriting(path);
+        if (fd < 0) {
+            errorText.assign(openFailure(path, errno, true));
+            return nullptr;
+        }
+        return startWriter(fd, path, mode, encoding, flags, tuning, nullptr, errorText);
     }
     int fd = ::open(path, direction | O_CREAT | O_CLOEXEC | access, 0666);
     if (fd < 0 && errno == EACCES && direction == O_RDWR) {

@@ -57,6 +57,30 @@ int openPipeForReading(const char* path) noexcept {
     return fd;
 }
 
+int openPipeForWriting(const char* path) noexcept {
+    // Without a reader the open fails at once (ENXIO) rather than waiting: it is tried again a
+    // slice later, until a program opens the pipe to read or the waits are stopped.
+    for (;;) {
+        const int fd = ::open(path, O_WRONLY | O_CLOEXEC | O_NONBLOCK);
+        if (fd >= 0) {
+            const int flags = ::fcntl(fd, F_GETFL);
+            if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+                const int error = errno;
+                ::close(fd);
+                errno = error;
+                return -1;
+            }
+            return fd;
+        }
+        if (errno != ENXIO && errno != EINTR) return -1;
+        if (gWaitsStopped.load(std::memory_order_relaxed)) {
+            errno = ECANCELED;
+            return -1;
+        }
+        ::poll(nullptr, 0, kWaitSliceMs);
+    }
+}
+
 const char* stoppedWaitReason() noexcept {
     return "the run was stopped while the file waited for data";
 }

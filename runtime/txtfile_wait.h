@@ -16,6 +16,11 @@ bool waitForData(int fd) noexcept;
 /// descriptor returned blocks on reads as a plain open's would.
 int openPipeForReading(const char* path) noexcept;
 
+/// Opens the named pipe `path` for writing, waiting as open() does until a program reads it,
+/// but ending the wait when the waits are stopped (-1 with errno ECANCELED). The descriptor
+/// returned blocks on writes as a plain open's would.
+int openPipeForWriting(const char* path) noexcept;
+
 /// The failure text of a read whose wait was stopped.
 const char* stoppedWaitReason() noexcept;
 

@@ -163,6 +163,21 @@ TEST_F(InterruptTest, AStopEndsASourceThatWaitsOnAPipe) {
     }
 }
 
+TEST_F(InterruptTest, AStopEndsADestinationThatWaitsForAPipesReader) {
+    // The destination's file is a named pipe that no program reads: opening it waits, and the
+    // stop ends the wait.
+    testfiles::writeFile((folder / "in.csv").string(), "id,name\n1,a\n");
+    ASSERT_EQ(mkfifo((folder / "copy.csv").c_str(), 0600), 0);
+    TextjobProcess job({"run", writeJob("in.csv")}, folder);
+    ASSERT_TRUE(job.started());
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    job.signal(SIGTERM);
+    EXPECT_EQ(job.wait(seconds(10)), 143) << job.err();
+    EXPECT_NE(job.err().find("stopped while the pipe waited for a program to read it"),
+              std::string::npos)
+        << job.err();
+}
+
 TEST_F(InterruptTest, AStopWhileConvertCopiesStandardInputWritesNothing) {
     // Standard input is a pipe whose writer sent a little and keeps it open.
     const fs::path pipe = folder / "in.pipe";
