@@ -119,6 +119,7 @@ bool Pipeline::prepareAndStart() {
     d.endCode.reset();
     d.rows = 0;
     d.shared.valueLost = false;
+    d.shared.endDecision = 0;
     for (auto& step : d.steps) {
         const size_t errorsBefore = d.shared.log.errorCount();
         const int result = step->prepare(2);

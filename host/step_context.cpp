@@ -174,10 +174,18 @@ bool StepContext::shouldContinue() {
     // end at the same row whatever runs in which thread. Once its input has ended, a later
     // step is stopped too: the data may have ended only because the stop ended what fed the
     // first step (the program writing to its pipe, say), and no file of a stopped run is put
-    // in place.
+    // in place. The first later step whose input has ended decides for every other one: a stop
+    // that comes once it has put its file in place lets the others do so too.
     const bool valueLost = shared_.strict && shared_.valueLost.load();
-    if (!valueLost && !stopRequested()) return true;
-    if (upstream_ != nullptr && !inputEnded_) return true;
+    const bool stop = valueLost || stopRequested();
+    if (upstream_ != nullptr && inputEnded_) {
+        int decided = 0;
+        if (shared_.endDecision.compare_exchange_strong(decided, stop ? 2 : 1))
+            decided = stop ? 2 : 1;
+        if (decided == 1) return true;
+    } else if (!stop || upstream_ != nullptr) {
+        return true;
+    }
     stopAnswered_ = true;
     if (valueLost) strictStop_ = true;
     return false;

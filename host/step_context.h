@@ -33,6 +33,10 @@ struct RunShared {
     /// RunOptions::strict, and whether a step has since said it lost a value (any thread).
     bool strict = false;
     std::atomic<bool> valueLost{false};
+    /// Whether the steps whose input has ended go on and put their files in place (1) or stop
+    /// (2), decided once, by the first of them to ask (0 until then): a stop that comes between
+    /// two of them finds every file in place or none.
+    std::atomic<int> endDecision{0};
 };
 
 /// Errors logged for one step, counted, so that a failure can tell whether the step reported

@@ -262,6 +262,26 @@ TEST_F(PipelineTest, StepsStopOnceAStopIsRequested) {
     EXPECT_EQ(journal.with("pass1:input failed 2").size(), 1u);
 }
 
+// Once their input has ended, the later steps go on or stop as the first of them to ask was
+// told, so that a stop that comes between two of them finds every file in place or none.
+TEST_F(PipelineTest, StepsWhoseInputEndedAllDoAsTheFirstToAskWasTold) {
+    for (const bool stopFirst : {false, true}) {
+        SCOPED_TRACE(stopFirst ? "stop before the first asks" : "stop after the first asks");
+        texthost::clearStopRequest();
+        Pipeline pipeline(job(R"({"steps": [{"type": "TEST_SOURCE", "properties": {"ROWS": 1}},
+                                             {"type": "TEST_PASS"}, {"type": "TEST_PASS"}]})"),
+                          options);
+        ASSERT_TRUE(pipeline.prepareAndStart());
+        ASSERT_EQ(pipeline.pull(), 0);
+        ASSERT_EQ(pipeline.pull(), 1);
+        if (stopFirst) texthost::requestStop();
+        EXPECT_EQ(testStep(pipeline, 1)->host()->shouldContinue(), !stopFirst);
+        if (stopFirst) texthost::clearStopRequest();
+        if (!stopFirst) texthost::requestStop();
+        EXPECT_EQ(testStep(pipeline, 2)->host()->shouldContinue(), !stopFirst);
+    }
+}
+
 TEST_F(PipelineTest, RunReportsAStoppedRunAndStillFinishesTheSteps) {
     texthost::requestStop();
     const RunReport report = texthost::runJob(
