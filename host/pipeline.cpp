@@ -208,6 +208,10 @@ int Pipeline::partCount() const {
     return impl_->shared.partCount;
 }
 
+bool Pipeline::stoppedAsDataEnded() const {
+    return impl_->shared.endDecision.load() == 2;
+}
+
 uint64_t Pipeline::rowsPulled() const {
     return impl_->rows;
 }

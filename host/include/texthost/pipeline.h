@@ -78,6 +78,9 @@ class Pipeline {
     /// number of parts; 0 parts for a run of the whole job.
     int part() const;
     int partCount() const;
+    /// True when the steps whose input had ended were told to stop: the data had all been read
+    /// when the stop (or a value lost in a strict run) stopped them.
+    bool stoppedAsDataEnded() const;
 
     /// Rows pull() passed through (answers 0).
     uint64_t rowsPulled() const;
