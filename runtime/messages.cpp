@@ -100,6 +100,9 @@ constexpr CatalogueEntry kCatalogue[] = {
      "character that the field's edge (START_POS, LENGTH) cuts."},
     {830, "NEWLINES_IN_VALUES is not a boolean: use true or false."},
     {831, "%s \"%s\" is not %s; it is read as %s."},
+    {832,
+     "APPEND is not a boolean: use true or false (read as false, it would replace the file it "
+     "means to add to)."},
     {840,
      "STYLE \"%s\" is not a report style: leave it empty for the classic page, or use modern."},
 };

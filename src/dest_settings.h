@@ -52,6 +52,8 @@ template <class Settings>
 inline constexpr PropertyRow<Settings> kDestAppendRow{
     .name = "APPEND",
     .kind = PropertyKind::Boolean,
+    // Not read leniently: a value taken for false would replace the file it means to add to.
+    .message = 832,
     .declaresDefault = true,
     .flag = &DestFileSettings::append,
     .description = "add to the end of the file instead of replacing it"};

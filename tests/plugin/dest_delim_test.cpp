@@ -376,6 +376,8 @@ TEST(DelimDest, StartChecksFileNameAndHeaderFlag) {
     const std::vector<std::pair<json, std::string>> cases = {
         {{{"FILENAME", ""}}, "Text Plugin 304:"},
         {{{"INCLUDE_HEADER", "maybe"}}, "Text Plugin 729:"},
+        // Read leniently as false, it would replace the file it means to add to.
+        {{{"APPEND", "on"}}, "Text Plugin 832:"},
         {{{"ENCODING", "utf-9"}}, "Text Plugin 801:"},
         {{{"FILENAME", "/nonexistent-dir/out.csv"}}, "/nonexistent-dir/out.csv"},
     };
