@@ -306,6 +306,11 @@ std::optional<RunMessage> unwritableFolder(const JobDefinition& job,
                                   "cannot write file " + quoted(path) + ": the folder " +
                                       quoted(shown) + " " + why};
             }
+            if (::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
+                return RunMessage{
+                    RunMessage::Kind::Error, step.name,
+                    "cannot write file " + quoted(path) + ": it is a folder, not a file"};
+            }
         }
     }
     return std::nullopt;

@@ -321,6 +321,11 @@ INSTANTIATE_TEST_SUITE_P(
                  1,
                  "error: out: cannot write file \"nodir/copy.csv\": the folder \"nodir\" does "
                  "not exist"},
+        BadInput{"DryRunOutputIsAFolder",
+                 {kSource, delimitedDestStep(".")},
+                 {"--dry-run"},
+                 1,
+                 "error: out: cannot write file \".\": it is a folder, not a file"},
         BadInput{"PatternMatchesNothing",
                  {sourceStep("x*.csv"), kDest},
                  {},
