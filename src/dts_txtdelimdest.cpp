@@ -102,6 +102,22 @@ std::string quotedText(std::string_view text) {
     return "\"" + std::string(text) + "\"";
 }
 
+/// True when `text` is the name of a delimiter character ("tab", "comma") or its escape written
+/// out ("\t"), which a job may mean as the character.
+bool namesACharacter(std::string_view text) noexcept {
+    constexpr std::string_view kNames[] = {"tab",  "\\t",   "comma", "semicolon",
+                                           "pipe", "space", "colon", "bar"};
+    for (const std::string_view name : kNames) {
+        if (text.size() == name.size() &&
+            std::equal(text.begin(), text.end(), name.begin(), [](char a, char b) {
+                return (a >= 'A' && a <= 'Z' ? static_cast<char>(a + 32) : a) == b;
+            })) {
+            return true;
+        }
+    }
+    return false;
+}
+
 bool isBlankByte(char c) noexcept {
     return c == ' ' || c == '\t';
 }
@@ -333,6 +349,11 @@ void DTS_TxtDelimDest::warnOfUnreadableSettings() {
         why = "DELIMITER " + quotedText(delimiter) + " and QUALIFIER " + quotedText(qualifier) +
               " share characters: a reader may not tell a qualifier from a delimiter, and the "
               "file may not read back as written";
+    } else if (namesACharacter(delimiter)) {
+        why = "DELIMITER " + quotedText(delimiter) + " is written as those " +
+              std::to_string(delimiter.size()) +
+              " characters between the values; for the character it names, give the character "
+              "itself or its code (\"0x09\" is a tab)";
     }
     if (!why.empty()) host()->getLog()->logMessage(1, MvbString(why));
 }
