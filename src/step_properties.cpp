@@ -118,6 +118,12 @@ bool readFlag(const MvbDatavar& value, int message, bool* setting, bool* lenient
     if (value.isNull()) return true;
     bool unreadable = false;
     const bool flag = value.asBool(&unreadable);
+    // A number is a boolean as 0 and 1 only, as its text would be (2, -1 or 1.5 is none).
+    const int type = value.getType();
+    if (type == mvbTypeInteger || type == mvbTypeReal) {
+        const double number = value.asReal(nullptr);
+        unreadable = unreadable || (number != 0 && number != 1);
+    }
     if (unreadable && message != 0) return false;
     *setting = flag && !unreadable;
     *lenient = unreadable;
@@ -137,8 +143,9 @@ bool readNumber(const MvbDatavar& value, PropertyKind kind, int message, int* se
         *lenient = message == 0;
         return message == 0;
     }
-    // A lenient read passes on what the value yields, 0 when it is no integer.
-    bool unreadable = false;
+    // A lenient read passes on what the value yields, 0 when it is no integer. A boolean is
+    // no number, though it yields one (true as 1).
+    bool unreadable = value.getType() == mvbTypeBoolean;
     const int number = value.asInt(&unreadable);
     if (unreadable && message != 0) return false;
     *setting = number;

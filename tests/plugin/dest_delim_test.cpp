@@ -380,6 +380,7 @@ TEST(DelimDest, StartChecksFileNameAndHeaderFlag) {
         {{{"INCLUDE_HEADER", "maybe"}}, "Text Plugin 729:"},
         // Read leniently as false, it would replace the file it means to add to.
         {{{"APPEND", "on"}}, "Text Plugin 832:"},
+        {{{"INCLUDE_HEADER", 2}}, "Text Plugin 729:"},
         {{{"ENCODING", "utf-9"}}, "Text Plugin 801:"},
         {{{"FILENAME", "/nonexistent-dir/out.csv"}}, "/nonexistent-dir/out.csv"},
     };

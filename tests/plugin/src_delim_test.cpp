@@ -89,6 +89,7 @@ TEST(DelimitedSource, ReportsEachConfigurationErrorByNumber) {
         {{{"FIELDS", json::array({{"a", "string", 0}})}}, 722},
         {{{"SKIPROWS", "one"}}, 723},
         {{{"MAX_OUTPUT_ROWS", "all"}}, 270},
+        {{{"MAX_OUTPUT_ROWS", true}}, 270},  // no number, though it would yield 1
         {{{"PRESERVE_WHITESPACE", "maybe"}}, 724},
         {{{"UNESCAPE_BACKSLASH", "maybe"}}, 725},
         {{{"FILENAME", ""}}, 726},

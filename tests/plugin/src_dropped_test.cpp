@@ -118,6 +118,8 @@ TEST(SourceDropped, LenientPropertyValuesAreWarnedAndReadAsBefore) {
     const std::vector<Case> cases = {
         {{{"REPLACE_NULLS", "ture"}}, "REPLACE_NULLS \"ture\"", "read as false"},
         {{{"REPLACE_NULLS", "yes please"}}, "REPLACE_NULLS \"yes please\"", "read as false"},
+        // A number is a boolean as 0 or 1 only, as its text is.
+        {{{"REPLACE_NULLS", 2}}, "REPLACE_NULLS \"2\"", "read as false"},
         // A number for a character is its digits, seldom what was meant.
         {{{"DELIMITER", 59}},
          "DELIMITER \"59\"",
