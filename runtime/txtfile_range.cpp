@@ -57,6 +57,7 @@ bool TextReader::restartAt(uint64_t offset) {
     pendingCut_ = 0;
     sawCr_ = false;
     lastCr_ = 0;
+    noLfFrom_ = noLfTo_ = 0;
     linesDone_ = 0;
     out_.clear();
     if (!utf8_) {

@@ -358,7 +358,17 @@ unsigned TextReader::unitAt(size_t at) const noexcept {
 size_t TextReader::findLineEnd(size_t from, size_t to) const noexcept {
     const char* base = buffer_.get();
     if (unit_ == 1) [[likely]] {
-        size_t end = static_cast<size_t>(mvb::scan::findByte(base + from, base + to, '\n') - base);
+        const uint64_t first = bufferOffset_ + from;
+        const bool known = first >= noLfFrom_ && first < noLfTo_;
+        const size_t scanFrom = known ? std::min<size_t>(to, noLfTo_ - bufferOffset_) : from;
+        size_t end =
+            static_cast<size_t>(mvb::scan::findByte(base + scanFrom, base + to, '\n') - base);
+        if (known) {
+            noLfTo_ = bufferOffset_ + end;
+        } else {
+            noLfFrom_ = first;
+            noLfTo_ = bufferOffset_ + end;
+        }
         // Most files hold no CR at all: look for one only where one was read.
         if (sawCr_ && lastCr_ >= bufferOffset_ + from) {
             if (const void* cr = std::memchr(base + from, '\r', end - from)) {

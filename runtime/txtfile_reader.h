@@ -181,7 +181,11 @@ class TextReader {
     size_t pendingCut_ = 0;       ///< bytes of a character cut by a count, still to be skipped
     uint64_t cutCharacters_ = 0;  ///< replacement characters handed out for parts of cut ones
     bool sawCr_ = false;
-    uint64_t lastCr_ = 0;      ///< file offset of the last CR read (single-byte units)
+    uint64_t lastCr_ = 0;  ///< file offset of the last CR read (single-byte units)
+    /// File offsets [noLfFrom_, noLfTo_) hold no LF (single-byte units): the lines of a file of
+    /// CR line ends are not each searched for one to the end of the data read.
+    mutable uint64_t noLfFrom_ = 0;
+    mutable uint64_t noLfTo_ = 0;
     uint64_t linesDone_ = 0;   ///< line ends consumed, for the line number in messages
     uint64_t recordLine_ = 0;  ///< while a record is read: the line it starts on (1-based)
     /// While take() decodes text whose line ends are not yet counted: where that text starts.
