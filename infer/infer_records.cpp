@@ -54,10 +54,17 @@ Sample readSample(const std::string& path, const EncodingChoice& encoding, uint6
     MvbTxtFile* file = openText(path, encoding);
     Sample sample;
     constexpr int kChunk = 1 << 16;
+    // The limit ends the sample once it holds two whole lines at least (a header and a row),
+    // however long they are, up to the longest record a run reads.
+    constexpr uint64_t kLongestRecord = uint64_t{1} << 28;
     size_t lineFeeds = 0;
+    size_t returns = 0;
     try {
         for (;;) {
-            if (byteLimit != 0 && file->getPosition() >= byteLimit) break;
+            if (byteLimit != 0 && file->getPosition() >= byteLimit &&
+                (std::max(lineFeeds, returns) >= 2 || sample.text.size() >= kLongestRecord)) {
+                break;
+            }
             MvbTextSpan span;
             const int got = file->readWhole(kChunk, &span);
             if (got < 0) throw InferError(lastError(file));
@@ -67,6 +74,7 @@ Sample readSample(const std::string& path, const EncodingChoice& encoding, uint6
             }
             sample.text.append(span.text, static_cast<size_t>(span.bytes));
             lineFeeds += static_cast<size_t>(std::count(span.text, span.text + span.bytes, '\n'));
+            returns += static_cast<size_t>(std::count(span.text, span.text + span.bytes, '\r'));
             // Enough lines already: the rest of the file is not looked at.
             if (lineFeeds > maxLines) break;
         }
@@ -114,7 +122,9 @@ void RecordReader::fail() {
 
 bool RecordReader::atLimit() {
     if (ended_) return true;
-    if (byteLimit_ == 0 || file_->getPosition() < byteLimit_) return false;
+    // As the sample does, the limit leaves two lines at least to read, however long they are
+    // (or, compressed, however many bytes of the file the first of them took).
+    if (byteLimit_ == 0 || file_->getPosition() < byteLimit_ || read_ < 2) return false;
     ended_ = true;
     MvbTextSpan rest;
     bool present = false;

@@ -816,6 +816,19 @@ TEST(InferDetect, SampleBytesReadsPartOfTheFile) {
     EXPECT_FALSE(layout.wholeFile);
     EXPECT_LT(layout.rows, 20000u);
     EXPECT_FALSE(layout.notes.empty());
+
+    // A first line longer than the sample is still read whole, with a row after it, plain and
+    // compressed (where the limit counts the compressed bytes).
+    std::string wide = "c0";
+    for (int c = 1; c < 1000; ++c)
+        wide += ",c" + std::to_string(c);
+    testfiles::writeFile(path, wide + "\n" + std::string(999, ',') + "\n");
+    ASSERT_EQ(std::system(("gzip -kf '" + path + "'").c_str()), 0);
+    for (const std::string& file : {path, path + ".gz"}) {
+        const FileLayout layout = textjob::infer::inferLayout(file, options);
+        EXPECT_EQ(layout.columns.size(), 1000u) << file;
+        EXPECT_EQ(layout.rows, 1u) << file;
+    }
 }
 
 TEST(InferDetect, NulPaddedTextReadsTheNulsAsBlanks) {
