@@ -330,10 +330,7 @@ DTS_TxtFixedSrc::Record DTS_TxtFixedSrc::readLineRecord(StepOutputItem* items, M
         const uint64_t cutBefore = file->getCutCharacters();
         const int got = file->readInLine(fieldLengths_[i], &text, &lineEnded);
         if (got < 0) return Record::Failed;
-        if (file->getCutCharacters() != cutBefore) [[unlikely]] {
-            warnings_.cutCharacter(rowCount_ + 1, i, item.name.view(),
-                                   {text.text, static_cast<size_t>(text.bytes)});
-        }
+        warnIfCut(file, cutBefore, i, item, text);
         position += got;
         if (got == 0) {
             // Only a line with nothing at all is the end of the file: a last line without a
@@ -373,10 +370,7 @@ DTS_TxtFixedSrc::Record DTS_TxtFixedSrc::readBlockRecord(StepOutputItem* items, 
         const uint64_t cutBefore = file->getCutCharacters();
         const int got = file->read(fieldLengths_[i], &text);
         if (got < 0) return Record::Failed;
-        if (file->getCutCharacters() != cutBefore) [[unlikely]] {
-            warnings_.cutCharacter(rowCount_ + 1, i, item.name.view(),
-                                   {text.text, static_cast<size_t>(text.bytes)});
-        }
+        warnIfCut(file, cutBefore, i, item, text);
         position += got;
         if (got == 0) {
             if (i == 0) return Record::EndOfFile;
@@ -395,6 +389,16 @@ DTS_TxtFixedSrc::Record DTS_TxtFixedSrc::readBlockRecord(StepOutputItem* items, 
         }
     }
     return Record::Produced;
+}
+
+void DTS_TxtFixedSrc::warnIfCut(const MvbTxtFile* file, uint64_t cutBefore, int field,
+                                const StepOutputItem& item, const MvbTextSpan& text) {
+    if (file->getCutCharacters() == cutBefore) [[likely]] {
+        return;
+    }
+    const auto bytes = static_cast<size_t>(text.bytes);
+    warnings_.cutCharacter(rowCount_ + 1, field, item.name.view(),
+                           {text.text, mvbTrimmedBlankLength(text.text, bytes)});
 }
 
 void DTS_TxtFixedSrc::assignField(StepOutputItem& item, int field, const MvbTextSpan& text) {

@@ -53,6 +53,10 @@ class DTS_TxtFixedSrc final : public TextSource {
     /// a reported failure.
     int openNextFile();
     void assignField(StepOutputItem& item, int field, const MvbTextSpan& text);
+    /// Warns (821) when the read of field `field` that gave `text` cut a character: `file`
+    /// counts more of them than `cutBefore`, its count before the read.
+    void warnIfCut(const MvbTxtFile* file, uint64_t cutBefore, int field,
+                   const StepOutputItem& item, const MvbTextSpan& text);
     /// The part of a field's text before its first NUL, without trailing blanks; warns when
     /// text follows the NUL.
     std::string_view valueBeforeNul(const StepOutputItem& item, int field, std::string_view text);
