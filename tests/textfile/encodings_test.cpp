@@ -203,15 +203,23 @@ TEST(ByteOrderMark, DetectionReadsUtf16And32WithoutAMarkByTheirNuls) {
 // Without a mark, NULs tell wide text where at least half of the characters read have them as a
 // character below U+0100 has, and no unit is NUL or beyond U+10FFFF: records padded with NULs,
 // or NULs read as blanks, are no such text. Read as UTF-8 for want of an encoding, such text
-// fails the open naming the encoding to set.
-TEST(ByteOrderMark, NulsTellWideTextWhereMostCharactersHaveThem) {
+// fails the open naming the encoding to set. Read in units of two or four bytes, the mark of
+// another encoding or byte order is no text either and fails the open; the encoding's own mark
+// is read as text, as marks are not honoured.
+TEST(ByteOrderMark, WideTextIsToldByItsNulsAndAnotherMarkIsNoText) {
+    using namespace std::string_literals;
     TempDir dir;
     struct Case {
         std::string bytes;
         uint32_t flags;
         int encoding;          ///< what the file is read as; 0: the open fails
         const char* expected;  ///< in the error
+        int configured = -1;   ///< the ENCODING given
     };
+    const std::string cjk =
+        "i\0d\0\n\0"
+        "1\0,\0\x2D\x4E\x71\x5C\n\0"s;   // U+4E2D, U+5C71 among ASCII
+    const std::string le = "\xFF\xFE"s;  // the UTF-16LE mark
     const Case cases[] = {
         {std::string("A\0B\0CDEF\nGHIJKLMN\n", 18), MVB_FLAG_READ_BOM, 65001, nullptr},
         {std::string("a\0b\0\n\0", 6), MVB_FLAG_READ_BOM | MVB_FLAG_REPLACE_NULS, 65001, nullptr},
@@ -219,25 +227,26 @@ TEST(ByteOrderMark, NulsTellWideTextWhereMostCharactersHaveThem) {
         {std::string("\0a\0b\0\n", 6), 0, 0, "set ENCODING 1201"},
         {std::string("a\0\0\0b\0\0\0\n\0\0\0", 12), 0, 0, "set ENCODING 12000"},
         {std::string("A\0\0\0B\0\n", 7), 0, 65001, nullptr},
-        // Characters of two bytes (U+4E2D, U+5C71) among the delimiters and digits.
-        {std::string("i\0d\0\n\0"
-                     "1\0,\0\x2D\x4E\x71\x5C\n\0",
-                     16),
-         0, 0, "set ENCODING 1200"},
-        {std::string("i\0d\0\n\0"
-                     "1\0,\0\x2D\x4E\x71\x5C\n\0",
-                     16),
-         MVB_FLAG_READ_BOM, 1200, nullptr},
+        {cjk, 0, 0, "set ENCODING 1200"},
+        {cjk, MVB_FLAG_READ_BOM, 1200, nullptr},
         // A NUL unit, or one beyond U+10FFFF, is no such text.
         {std::string("a\0b\0\0\0c\0", 8), 0, 65001, nullptr},
         {std::string("a\0\0\0b\0c\0", 8), 0, 65001, nullptr},
         {std::string("a\0b\0\n\0", 6), MVB_FLAG_REPLACE_NULS, 65001, nullptr},
+        // Marks read in wide units.
+        {le + "a\0\n\0"s, 0, 0, "UTF-16LE byte-order mark but is read as UTF-16BE", 1201},
+        {"\xFE\xFF\0a\0\n"s, 0, 0, "set BYTE_ORDER_MARK true or ENCODING 1201", 1200},
+        {"\xEF\xBB\xBF"s + "ab", 0, 0, "UTF-8 byte-order mark", 1200},
+        {le + "a\0\n\0"s, 0, 0, "UTF-16LE byte-order mark", 12000},
+        {le + "\0\0a\0\0\0"s, 0, 12000, nullptr, 12000},
+        {le + "a\0\n\0"s, 0, 1200, nullptr, 1200},
     };
     const std::string path = (dir.path() / "wide.csv").string();
     for (const Case& c : cases) {
         writeBytes(path, c.bytes);
         MvbString error;
-        MvbTxtFile* file = mvbTxtFileOpen(path.c_str(), MVB_OPEN_READ, -1, c.flags, error);
+        MvbTxtFile* file =
+            mvbTxtFileOpen(path.c_str(), MVB_OPEN_READ, c.configured, c.flags, error);
         if (c.encoding == 0) {
             EXPECT_EQ(file, nullptr);
             EXPECT_NE(std::string(error.view()).find(c.expected), std::string::npos)
@@ -256,54 +265,6 @@ TEST(ByteOrderMark, DetectionWithoutAMarkFallsBackToUtf8) {
     FileCloser closer{file};
     EXPECT_EQ(file->getEncoding(), 65001);
     EXPECT_EQ(file->getPosition(), 0u);
-}
-
-// Read in units of two or four bytes, the mark of another encoding or byte order is no text: the
-// open fails naming what to set. The encoding's own mark is read as text, as marks are not
-// honoured.
-TEST(ByteOrderMark, AnotherMarkOnAWideReadSaysWhatToSet) {
-    TempDir dir;
-    struct Case {
-        std::string bytes;
-        int encoding;
-        const char* expected;  ///< in the error; null when the open succeeds
-    };
-    const Case cases[] = {
-        {std::string("\xFF\xFE"
-                     "a\0\n\0",
-                     6),
-         1201, "UTF-16LE byte-order mark but is read as UTF-16BE"},
-        {std::string("\xFE\xFF\0a\0\n", 6), 1200, "set BYTE_ORDER_MARK true or ENCODING 1201"},
-        {std::string("\xEF\xBB\xBF"
-                     "ab",
-                     5),
-         1200, "UTF-8 byte-order mark"},
-        {std::string("\xFF\xFE"
-                     "a\0\n\0",
-                     6),
-         12000, "UTF-16LE byte-order mark"},
-        {std::string("\xFF\xFE\0\0"
-                     "a\0\0\0",
-                     8),
-         12000, nullptr},
-        {std::string("\xFF\xFE"
-                     "a\0\n\0",
-                     6),
-         1200, nullptr},
-    };
-    const std::string path = (dir.path() / "marked.csv").string();
-    for (const Case& c : cases) {
-        writeBytes(path, c.bytes);
-        MvbString error;
-        MvbTxtFile* file = mvbTxtFileOpen(path.c_str(), MVB_OPEN_READ, c.encoding, 0, error);
-        if (c.expected == nullptr) {
-            ASSERT_NE(file, nullptr) << error.view();
-            file->close();
-            continue;
-        }
-        EXPECT_EQ(file, nullptr);
-        EXPECT_NE(std::string(error.view()).find(c.expected), std::string::npos) << error.view();
-    }
 }
 
 TEST(ByteOrderMark, ConfiguredEncodingGivesWayToTheMarkOfAnother) {
