@@ -85,21 +85,19 @@ RunReport runJob(const JobDefinition& job, const RunOptions& options) {
             // A stop that came as the data ended, too late to keep the files out of place: the
             // data may have ended only because the stop ended what wrote it. One that came
             // before the steps whose data had ended put their files in place kept them out.
-            const std::string kept =
-                "each file a destination replaces was left as it was, the rows written kept "
-                "beside it as <file>.partial (a file appended to or written in place holds only "
-                "those rows). Run the job again to process all of it";
-            RunMessage stop{RunMessage::Kind::Error, "",
-                            code == 1 ? "The run was stopped as its data ended, after " + rows +
-                                            " rows were read: the files were put in place, but "
-                                            "the stop may have cut the data short (a program "
-                                            "writing to a pipe stopped with it). Check them, or "
-                                            "run the job again"
-                            : pipeline.stoppedAsDataEnded()
-                                ? "The run was stopped as its data ended, after " + rows +
-                                      " rows were read: " + kept
-                                : "The run was stopped after " + rows +
-                                      " rows were read, before the end of the data: " + kept};
+            const bool dataEnded = code == 1 || pipeline.stoppedAsDataEnded();
+            std::string text = "The run was stopped " +
+                               std::string(dataEnded ? "as its data ended, after " : "after ") +
+                               rows + " rows were read" +
+                               (dataEnded ? ": " : ", before the end of the data: ");
+            text += code == 1 ? "the files were put in place, but the stop may have cut the data "
+                                "short (a program writing to a pipe stopped with it). Check "
+                                "them, or run the job again"
+                              : "each file a destination replaces was left as it was, the rows "
+                                "written kept beside it as <file>.partial (a file appended to or "
+                                "written in place holds only those rows). Run the job again to "
+                                "process all of it";
+            RunMessage stop{RunMessage::Kind::Error, "", std::move(text)};
             if (options.onMessage) options.onMessage(stop);
             report.messages.push_back(std::move(stop));
         }
