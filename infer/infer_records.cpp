@@ -56,13 +56,13 @@ Sample readSample(const std::string& path, const EncodingChoice& encoding, uint6
     constexpr int kChunk = 1 << 16;
     // The limit ends the sample once it holds two whole lines at least (a header and a row),
     // however long they are, up to the longest record a run reads.
-    constexpr uint64_t kLongestRecord = uint64_t{1} << 28;
     size_t lineFeeds = 0;
     size_t returns = 0;
     try {
         for (;;) {
             if (byteLimit != 0 && file->getPosition() >= byteLimit &&
-                (std::max(lineFeeds, returns) >= 2 || sample.text.size() >= kLongestRecord)) {
+                (std::max(lineFeeds, returns) >= 2 ||
+                 sample.text.size() >= kMvbLongestRecordBytes)) {
                 break;
             }
             MvbTextSpan span;

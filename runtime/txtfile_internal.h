@@ -20,7 +20,7 @@ struct FileTuning {
     size_t bufferBytes = size_t{256} << 10;
     /// Longest line or single read, in bytes of the file, that the reader holds; a longer one
     /// fails instead of growing memory without bound.
-    size_t maxRecordBytes = size_t{256} << 20;
+    size_t maxRecordBytes = kMvbLongestRecordBytes;
     /// Bytes written between the syncs of a file that replaces another, or the write-outs of
     /// any other (see EarlyWriteBack): the sync at the end finds about this much left to write
     /// (for a 256 MB file on the test machine, 5 ms with 8 MB against 21 ms with 32 MB), and the

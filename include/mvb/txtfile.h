@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "mvb/export.h"
@@ -25,6 +26,10 @@ struct MvbRecordQuoting {
     int quoteCode = 0;
     unsigned parseFlags = 0;
 };
+
+/// The longest line or record, in bytes of the file, that a file opened for reading holds; a
+/// longer one fails to read.
+inline constexpr size_t kMvbLongestRecordBytes = size_t{256} << 20;
 
 /// An open text file with an encoding, a line-end convention, a byte size and a byte position.
 ///
