@@ -274,14 +274,19 @@ fi
 # file (the source's rows go nowhere). Three rounds (TEXT_BENCH_ROUNDS: more, on a machine whose
 # speed comes and goes); the least CPU of each job counts, as whatever else the machine does
 # only adds to it. The rounds also run CSV to CSV with a thread per step, next to its one-thread
-# run, for the ratio of the two.
+# run, for the ratio of the two, and the fixed-width and HTML jobs with a thread per step, whose
+# single runs above spread too widely to compare (274 to 385 MB/s for one build).
 rounds="${TEXT_BENCH_ROUNDS:-3}"
 for round in $(seq "$rounds"); do
     measure "source_1t_$round" "$input" "$textjob" run --threads 1 "$work/source_only.json"
     measure "csv_to_csv_$round" "$input" "$textjob" run "$work/csv_to_csv.json"
     measure "csv_to_csv_1t_$round" "$input" "$textjob" run --threads 1 "$work/csv_to_csv.json"
     measure "csv_to_fixed_1t_$round" "$input" "$textjob" run --threads 1 "$work/csv_to_fixed.json"
+    fixed_bytes=$(stat -c %s "$work/out_fixed.txt")
+    # Reads what the job before it wrote, which the next job's start deletes.
+    measure "fixed_to_csv_$round" "$work/out_fixed.txt" "$textjob" run "$work/fixed_to_csv.json"
     measure "csv_to_html_1t_$round" "$input" "$textjob" run --threads 1 "$work/csv_to_html.json"
+    measure "csv_to_html_$round" "$input" "$textjob" run "$work/csv_to_html.json"
     if [ "$yardsticks" = 1 ]; then yardstick_round "$round"; fi
 done
 least() {  # the least CPU seconds of the rounds of job $1
@@ -295,6 +300,10 @@ awk -v s="$(least source_1t)" -v d="$(least csv_to_csv_1t)" -v f="$(least csv_to
     printf "own CPU, one thread (least of %d): delimited source %.2f s (%.1f MB/s at its least " \
         "time); destinations: delimited %.2f s, fixed-width %.2f s, HTML %.2f s\n", r, s,
         b / 1e6 / w, d - s, f - s, h - s }'
+awk -v f="$(least_wall fixed_to_csv)" -v h="$(least_wall csv_to_html)" -v r="$rounds" \
+    -v fb="$fixed_bytes" -v b="$bytes" 'BEGIN {
+    printf "a thread per step (least of %d each): fixed-width to CSV %.1f MB/s, CSV to HTML " \
+        "%.1f MB/s\n", r, fb / 1e6 / f, b / 1e6 / h }'
 if [ "$yardsticks" = 1 ]; then
     # A single run of either side says little where the machine's speed comes and goes (a run
     # of Polars took from 1.4 s to 3.3 s in one session here): the least of each one's rounds.
