@@ -85,17 +85,57 @@ inline bool holdsLineBreak(std::string_view text) noexcept {
 }  // namespace mvb::scan
 
 /// Byte length of `text` (`bytes` long) without its trailing blanks and tabs. Padding is mostly
-/// blanks: eight bytes are looked at at a time while eight remain, and the last byte that is no
-/// blank is found in the word without a loop.
+/// blanks: sixteen bytes are looked at at a time (eight without SSE2) while more than fifteen
+/// remain, and what is left is looked at as at most two words that may overlap, so that the
+/// usual short field takes one or two steps whatever its length, and the last byte that is no
+/// blank is found in the step's mask without a loop.
 inline size_t mvbTrimmedBlankLength(const char* text, size_t bytes) noexcept {
     using namespace mvb::scan;
-    constexpr uint64_t kBlanks = kOnes * ' ';
-    constexpr uint64_t kTabs = kOnes * '\t';
-    while (bytes >= 8) {
-        const uint64_t word = load(text + bytes - 8);
-        const uint64_t kept = nonZeroBytes(word ^ kBlanks) & nonZeroBytes(word ^ kTabs);
-        if (kept != 0) return bytes - static_cast<size_t>(std::countl_zero(kept)) / 8;
+    // The high bit of each byte of `word` that is neither a blank nor a tab.
+    const auto keptBytes = [](uint64_t word) noexcept {
+        return nonZeroBytes(word ^ (kOnes * ' ')) & nonZeroBytes(word ^ (kOnes * '\t'));
+    };
+    // Bytes of a word up to and with its last kept byte (`kept` not zero).
+    const auto keptPrefix = [](uint64_t kept) noexcept {
+        return 8 - static_cast<size_t>(std::countl_zero(kept)) / 8;
+    };
+#if defined(__SSE2__)
+    const __m128i blanks = _mm_set1_epi8(' ');
+    const __m128i tabs = _mm_set1_epi8('\t');
+    while (bytes >= 16) {
+        const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + bytes - 16));
+        const auto padding = static_cast<unsigned>(_mm_movemask_epi8(
+            _mm_or_si128(_mm_cmpeq_epi8(chunk, blanks), _mm_cmpeq_epi8(chunk, tabs))));
+        const unsigned kept = ~padding & 0xFFFFu;
+        if (kept != 0) return bytes - 16 + static_cast<size_t>(std::bit_width(kept));
+        bytes -= 16;
+    }
+#else
+    while (bytes >= 16) {
+        const uint64_t kept = keptBytes(load(text + bytes - 8));
+        if (kept != 0) return bytes - 8 + keptPrefix(kept);
         bytes -= 8;
+    }
+#endif
+    if (bytes >= 8) {
+        const uint64_t kept = keptBytes(load(text + bytes - 8));
+        if (kept != 0) return bytes - 8 + keptPrefix(kept);
+        // The first word reaches at most to where the last one starts, and what it shares
+        // with that one is padding.
+        const uint64_t first = keptBytes(load(text));
+        return first != 0 ? keptPrefix(first) : 0;
+    }
+    if (bytes >= 4) {
+        // The first four bytes in the low half, the last four in the high one: they overlap,
+        // and where they do the low half's copy is padding when the high half's is.
+        uint32_t head;
+        uint32_t tail;
+        std::memcpy(&head, text, sizeof head);
+        std::memcpy(&tail, text + bytes - 4, sizeof tail);
+        const uint64_t kept = keptBytes(head | (uint64_t{tail} << 32));
+        if (kept == 0) return 0;
+        const size_t end = keptPrefix(kept);
+        return end > 4 ? bytes - 8 + end : end;
     }
     while (bytes > 0 && (text[bytes - 1] == ' ' || text[bytes - 1] == '\t'))
         --bytes;
