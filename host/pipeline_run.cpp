@@ -252,7 +252,16 @@ int Pipeline::run(bool& stopped) {
             for (StepThread& t : threads) {
                 {
                     const std::lock_guard<std::mutex> statusHold(t.statusMutex);
-                    if (t.status) status.push_back(*t.status);
+                    if (t.status) {
+                        status.push_back(*t.status);
+                        // A thread that has not answered since the last interval is inside a
+                        // call of its step (a wait for data, say): the host's count of its rows
+                        // is read as it stands, rather than the one of the last answer.
+                        if (t.statusWanted.load(std::memory_order_relaxed)) {
+                            status.back().current = false;
+                            status.back().rows = t.step->rowCount();
+                        }
+                    }
                 }
                 t.statusWanted.store(true, std::memory_order_relaxed);
             }

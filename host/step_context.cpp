@@ -38,7 +38,7 @@ int StepContext::prepare(int flags) {
 
 bool StepContext::start() {
     endCode_.reset();
-    rows_ = 0;
+    rows_.store(0, std::memory_order_relaxed);
     inputFailed_ = false;
     strictStop_ = false;
     if (queued_) queued_->reset();
@@ -68,7 +68,7 @@ int StepContext::pullRow() {
         code = 0;
     }
     if (code == 0) {
-        ++rows_;
+        rows_.store(rows_.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
         if (!shared_.threaded && (++shared_.rowsHandedOn & 1023) == 0 && shared_.onRows)
             [[unlikely]] {
             shared_.onRows();
@@ -92,7 +92,7 @@ StepStatus StepContext::status() {
     s.ok = guardedCall(errors_, name_, false, [&] { return step_->getStatus(&percent, &text); });
     s.percent = percent;
     s.text = std::string(text.view());
-    s.rows = rows_;
+    s.rows = rowCount();
     uint64_t total = 0;
     s.totalKnown = guardedCall(errors_, name_, false, [&] { return step_->getProgress(&total); });
     s.total = s.totalKnown ? total : 0;

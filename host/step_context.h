@@ -85,8 +85,9 @@ class StepContext final : public StepHost, public StepLog, public StepFlow, publ
     const std::string& typeId() const { return typeId_; }
     PropertyStore& properties() { return properties_; }
     bool started() const { return started_; }
-    /// Rows this step handed on since its last start.
-    uint64_t rowCount() const { return rows_; }
+    /// Rows this step handed on since its last start. Another thread may read it while the
+    /// step's own thread counts (the progress line's count of a step inside a long call).
+    uint64_t rowCount() const { return rows_.load(std::memory_order_relaxed); }
     /// Null until the step declared its output fields.
     const StepOutputItems* outputItems() const { return hasOutput_ ? &output_ : nullptr; }
     /// Changes each time the step declares a new output list.
@@ -139,7 +140,8 @@ class StepContext final : public StepHost, public StepLog, public StepFlow, publ
     bool hasOutput_ = false;
     bool outputUnread_ = false;
     bool started_ = false;
-    uint64_t rows_ = 0;
+    /// Written by the step's thread only: the count is stored, not added atomically.
+    std::atomic<uint64_t> rows_{0};
     std::optional<int> endCode_;
     /// shouldContinue answered false during the processRow under way.
     bool stopAnswered_ = false;

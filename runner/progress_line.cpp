@@ -75,7 +75,9 @@ ProgressSample sampleProgress(const std::vector<texthost::StepStatus>& status, d
     sample.totalKnown = source.totalKnown;
     sample.total = source.total;
     bool sizeKnown = false;
-    sample.sizeRead = sizeReadFrom(source.text, sizeKnown);
+    // The size a step inside a long call (a wait for a pipe's data) said is of an earlier
+    // moment than the rows counted since: it is left out until the step answers again.
+    if (source.current) sample.sizeRead = sizeReadFrom(source.text, sizeKnown);
     // A source that knows neither its size nor its rows (a pipe) has no percentage to give.
     const bool totalKnown = sizeKnown || (source.totalKnown && source.total > 0);
     if (!totalKnown) return sample;

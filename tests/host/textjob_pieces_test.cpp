@@ -161,6 +161,10 @@ TEST(ProgressLine, FromAPipeShowsRowsBytesAndRateOnly) {
     EXPECT_EQ(textjob::formatProgressLine(sample), "3,941,376 rows | 333567 KB | 985,344 rows/s");
     pipe.totalKnown = true;  // a total of 0 rows is no total either
     EXPECT_EQ(textjob::sampleProgress({pipe}, 4.0).percent, -1);
+    // Waiting for data since it was last asked: the bytes it said then are left out.
+    pipe.current = false;
+    EXPECT_EQ(textjob::formatProgressLine(textjob::sampleProgress({pipe}, 4.0)),
+              "3,941,376 rows | 985,344 rows/s");
 }
 
 TEST(ProgressLine, TheSummaryGivesTheElapsedTimeAndRate) {

@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -182,6 +183,29 @@ TEST(ThreadedStopTest, AStopRequestMidwayEndsEveryStepAndIsReported) {
     EXPECT_TRUE(journal.with("pass2:out of order").empty());
     for (const char* step : {"src", "pass1", "pass2"})
         EXPECT_EQ(journal.with(std::string(step) + ":finish").size(), 1u) << step;
+}
+
+// A step inside a long call (a source waiting for data) cannot be asked for its status: the
+// progress reports count its rows as they stand, not as they stood at its last answer.
+TEST(ThreadedProgressTest, ASourceThatWaitsIsShownWithTheRowsItGaveSoFar) {
+    Journal journal;
+    texthost::RunOptions options;
+    options.extraSteps = testStepTypes(journal);
+    options.pluginPath = "/nonexistent/libtext.so";
+    options.threads = 2;
+    options.progressIntervalMs = 20;
+    uint64_t mostWhileWaiting = 0;
+    options.onProgress = [&](const std::vector<texthost::StepStatus>& status) {
+        if (!status.empty() && !status.front().current)
+            mostWhileWaiting = std::max(mostWhileWaiting, status.front().rows);
+    };
+    const RunReport report = texthost::runJob(texthost::parseJobText(R"({"steps": [
+        {"type": "TEST_SOURCE", "properties": {"ROWS": 5001, "PAUSE_AT": 5001}},
+        {"type": "TEST_PASS"}]})",
+                                                                     ""),
+                                              options);
+    EXPECT_TRUE(report.ok);
+    EXPECT_EQ(mostWhileWaiting, 5000u);
 }
 
 /// The lines of a run's messages, each step's own in their order: with a thread per step, the

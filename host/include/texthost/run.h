@@ -39,6 +39,10 @@ struct StepStatus {
     uint64_t rows = 0;        ///< rows the step has handed on in this run, counted by the host
     uint64_t total = 0;       ///< getProgress: the step's expected or estimated total of rows
     bool totalKnown = false;  ///< what getProgress returned
+    /// False when the step was inside a call (waiting for data, say) through the whole last
+    /// interval, so that it could not be asked: `rows` is counted now, the rest is of the
+    /// last time it was asked.
+    bool current = true;
 };
 
 struct RunOptions {

@@ -1,7 +1,9 @@
 #include "test_step.h"
 
+#include <chrono>
 #include <filesystem>
 #include <memory>
+#include <thread>
 
 #include "mvb/datavar.h"
 
@@ -46,6 +48,7 @@ bool TestStep::initialize(StepHost* host, int* inputCount, int* outputCount) {
     schema->declareProperty(MvbString("WARNING", true), mvbTypeString);
     schema->declareProperty(MvbString("SILENT_FAIL_AT", true), mvbTypeInteger);
     schema->declareProperty(MvbString("RESHAPE_AT", true), mvbTypeInteger);
+    schema->declareProperty(MvbString("PAUSE_AT", true), mvbTypeInteger);
     note("initialize");
     return true;
 }
@@ -91,6 +94,7 @@ bool TestStep::start() {
     failAt_ = values->getValue(kFailAt, true).asInt64(nullptr);
     silentFailAt_ = values->getValue(kSilentFail, true).asInt64(nullptr);
     reshapeAt_ = values->getValue(kReshapeAt, true).asInt64(nullptr);
+    pauseAt_ = values->getValue(kPauseAt, true).asInt64(nullptr);
     rows_ = 0;
     startDirectory_ = std::filesystem::current_path().string();
     note("start mode=" + std::to_string(host_->getRunMode()));
@@ -115,6 +119,8 @@ int TestStep::processRow(int) {
         }
         if (reshapeAt_ != 0 && static_cast<int64_t>(rows_) + 1 == reshapeAt_)
             host_->createOutputItems(1);
+        if (pauseAt_ != 0 && static_cast<int64_t>(rows_) + 1 == pauseAt_)
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
         StepOutputItems* row = host_->getOutputRow();
         for (int i = 0; i < row->count; ++i) {
             row->items[i].value.assign(static_cast<int64_t>(rows_ + 1) * (i + 1));

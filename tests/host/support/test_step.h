@@ -29,6 +29,7 @@ enum TestProperty : int {
     kWarning = 5,     ///< string: logged as a warning by start when not empty
     kSilentFail = 6,  ///< integer, default 0: processRow answers 2 at this row, unreported
     kReshapeAt = 7,   ///< integer, default 0: a source declares a one-field output at this row
+    kPauseAt = 8,     ///< integer, default 0: a source waits 0.3 s before giving this row
 };
 
 /// A small step for driving the host: a source (no input) that produces ROWS rows whose
@@ -69,6 +70,7 @@ class TestStep final : public StepPluginStep {
     int64_t failAt_ = 0;
     int64_t silentFailAt_ = 0;
     int64_t reshapeAt_ = 0;
+    int64_t pauseAt_ = 0;
     std::string startDirectory_;
 };
 
