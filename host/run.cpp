@@ -90,13 +90,18 @@ RunReport runJob(const JobDefinition& job, const RunOptions& options) {
                                std::string(dataEnded ? "as its data ended, after " : "after ") +
                                rows + " rows were read" +
                                (dataEnded ? ": " : ", before the end of the data: ");
-            text += code == 1 ? "the files were put in place, but the stop may have cut the data "
-                                "short (a program writing to a pipe stopped with it). Check "
-                                "them, or run the job again"
-                              : "each file a destination replaces was left as it was, the rows "
-                                "written kept beside it as <file>.partial (a file appended to or "
-                                "written in place holds only those rows). Run the job again to "
-                                "process all of it";
+            if (options.runMode != 1) {
+                text += "a dry run, no file was written";
+            } else {
+                text += code == 1
+                            ? "the files were put in place, but the stop may have cut the data "
+                              "short (a program writing to a pipe stopped with it). Check them, "
+                              "or run the job again"
+                            : "each file a destination replaces was left as it was, the rows "
+                              "written kept beside it as <file>.partial (a file appended to or "
+                              "written in place holds only those rows). Run the job again to "
+                              "process all of it";
+            }
             RunMessage stop{RunMessage::Kind::Error, "", std::move(text)};
             if (options.onMessage) options.onMessage(stop);
             report.messages.push_back(std::move(stop));

@@ -185,10 +185,12 @@ int runParsedJob(texthost::JobDefinition& job, const CommandLine& line) {
     if (report.stopped) return stoppedExitStatus();
     if (line.strict && report.valuesLost()) {
         std::fprintf(stderr,
-                     "error: --strict: a value was not kept as read (see the warnings), so the "
-                     "run stopped there and failed: each file a destination replaces was left "
-                     "as it was, the rows written kept beside it as <file>.partial (a file "
-                     "appended to or written in place holds only those rows)\n");
+                     "error: --strict: a value was not kept as read (see the warnings), "
+                     "so the run stopped there and failed: %s\n",
+                     line.dryRun ? "a dry run, no file was written"
+                                 : "each file a destination replaces was left as it was, the "
+                                   "rows written kept beside it as <file>.partial (a file "
+                                   "appended to or written in place holds only those rows)");
         return kExitStepFailed;
     }
     return report.ok ? kExitOk : kExitStepFailed;
