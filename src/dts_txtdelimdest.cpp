@@ -370,9 +370,15 @@ void DTS_TxtDelimDest::checkUnqualified(std::string_view text, int field,
     }
     const char* what = breaksUnqualified(text);
     if (what == nullptr) return;
+    // With a QUALIFIER, only numbers are written without it, and only QUOTE_WHEN_NEEDED
+    // encloses one.
     warnings_.broken(core_.rowCount(), field, item.name.view(), text, what,
-                     "written without a qualifier, it does not read back as one value (set "
-                     "QUALIFIER or QUOTE_WHEN_NEEDED)");
+                     qualifier_.empty()
+                         ? "written without a qualifier, it does not read back as one value "
+                           "(set QUALIFIER or QUOTE_WHEN_NEEDED)"
+                         : "a number is written without a qualifier, and it does not read back "
+                           "as one value (set QUOTE_WHEN_NEEDED, or choose a DELIMITER no number "
+                           "holds)");
 }
 
 bool DTS_TxtDelimDest::writeRow(const StepOutputItems* items) {

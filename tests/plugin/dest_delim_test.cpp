@@ -212,8 +212,8 @@ TEST(DelimDest, Delimiters) {
 // Settings with which the file does not read back as written are written as asked, with a
 // warning: a header name that holds the delimiter without a qualifier, a delimiter that shares
 // characters with the qualifier, holds a line end or spells a character's name, and a number
-// (never enclosed) that begins with the qualifier, counted as a value the file cannot hold
-// (816).
+// (never enclosed) that begins with the qualifier or holds the delimiter, counted as a value the
+// file cannot hold (816), with the setting that helps.
 TEST(DelimDest, SettingsThatDoNotReadBackAreWarnedOf) {
     const std::vector<std::pair<json, std::string>> cases = {
         {{{"INCLUDE_HEADER", true}, {"FIELDS", fieldsTable({{"a", "x, y"}, {"b", "z"}})}},
@@ -223,6 +223,8 @@ TEST(DelimDest, SettingsThatDoNotReadBackAreWarnedOf) {
         {{{"DELIMITER", "0x0A"}}, "holds a line end"},
         {{{"DELIMITER", "Tab"}}, "DELIMITER \"Tab\" is written as those 3 characters"},
         {{{"QUALIFIER", "7"}}, "Text Plugin 816: Row 1, field \"a\": \"7\" holds the qualifier"},
+        {{{"DELIMITER", "7"}, {"QUALIFIER", "\""}},
+         "(set QUOTE_WHEN_NEEDED, or choose a DELIMITER"},
         {{{"INCLUDE_HEADER", true}, {"QUALIFIER", "\""}}, ""},
     };
     const TestRows rows = {{{"a", mvbTypeInteger}, {"b", mvbTypeString}},
