@@ -201,11 +201,17 @@ bool DTS_TxtDelimSrc::startStep() {
                   (settings_.unescapeBackslash ? MVS_PARSE_UNESCAPE : 0u);
     quoting_ = MvbRecordQuoting{settings_.delimiterCode, settings_.quoteCode, parseFlags_};
     mvs_split_prepare(settings_.delimiterCode, settings_.quoteCode, parseFlags_, &splitPlan_);
+    delimiter_ = characterText(settings_.delimiterCode);
     // A quote that is also the delimiter quotes nothing.
     quote_ = settings_.quoteCode != 0 && settings_.quoteCode != settings_.delimiterCode
                  ? characterText(settings_.quoteCode)
                  : std::string();
-    delimiter_ = characterText(settings_.delimiterCode);
+    if (settings_.quoteCode != 0 && quote_.empty()) {
+        host()->getLog()->logMessage(
+            1, MvbString("QUOTE \"" + delimiter_ +
+                         "\" is also the DELIMITER: it encloses nothing, and every one splits "
+                         "the line"));
+    }
     quoteLead_ = quote_.empty() ? '\0' : quote_[0];
     const RecordLayout layout{settings_.newlinesInValues ? &quoting_ : nullptr, 0,
                               settings_.skipRows, settings_.maxOutputRows};

@@ -40,6 +40,7 @@ struct SplitCase {
     json extra;
     std::string line;
     std::vector<std::string> expected;
+    const char* warning = nullptr;  ///< a warning the start gives
 };
 
 TEST(DelimitedSource, SplitsLinesAsConfigured) {
@@ -59,6 +60,11 @@ TEST(DelimitedSource, SplitsLinesAsConfigured) {
          {"a,b", "say \"hi\""}},
         {"other quote character", {{"QUOTE", "'"}}, "'x,y',z", {"x,y", "z"}},
         {"no quote character", json::object(), R"("a,b")", {"\"a", "b\""}},
+        {"a quote that is the delimiter",
+         {{"QUOTE", ","}},
+         "a,b",
+         {"a", "b"},
+         "QUOTE \",\" is also the DELIMITER"},
         {"blanks trimmed", {{"QUOTE", "\""}}, "  a  ,  \" b \"  ", {"a", " b "}},
         {"blanks kept",
          {{"QUOTE", "\""}, {"PRESERVE_WHITESPACE", true}},
@@ -75,6 +81,10 @@ TEST(DelimitedSource, SplitsLinesAsConfigured) {
             readSource(kSource, properties("in.csv", stringFields(2), c.extra), dir.path());
         ASSERT_TRUE(read.started) << srctest::joinedTexts(read.errors());
         EXPECT_EQ(read.texts(), Rows{c.expected});
+        EXPECT_EQ(
+            srctest::joinedTexts(read.warnings()).find(c.warning != nullptr ? c.warning : "QUOTE"),
+            c.warning != nullptr ? 0u : std::string::npos)
+            << srctest::joinedTexts(read.warnings());
     }
 }
 
