@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string_view>
 
 #include "dest_line_buffer.h"
 #include "mvb/string.h"
@@ -64,6 +65,21 @@ class DestFile {
         file_->markRecordEnd();
         ++(row ? rows_ : otherRecords_);
     }
+
+    /// True while no record was written to the file since it was opened.
+    bool beforeFirstRecord() const noexcept { return rows_ + otherRecords_ == 0; }
+    /// True when `text`, what the file's first record begins with, starts with U+FEFF at the
+    /// file's very top (no byte-order mark or earlier text before it): read back, that
+    /// character is taken for a byte-order mark and dropped.
+    bool markAtTop(std::string_view text) const noexcept {
+        return text.starts_with(kUtf8Mark) && file_->getPosition() == 0;
+    }
+    static constexpr std::string_view kUtf8Mark = "\xEF\xBB\xBF";
+    /// What markAtTop() means, and what keeps the character: a warning's parts.
+    static constexpr const char* kMarkAtTopWhat = "U+FEFF at the start of the file";
+    static constexpr const char* kMarkAtTopOutcome =
+        "a reader takes it for a byte-order mark and drops it (set BYTE_ORDER_MARK, so that a "
+        "mark comes before it)";
 
     /// Reports the file's last error text; returns false so callers can `return fail(...)`.
     /// A failure while writing row `row` (counted from 1) names the row, so that a character

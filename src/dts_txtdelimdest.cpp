@@ -322,6 +322,11 @@ bool DTS_TxtDelimDest::openFile(bool probe) {
         if (i + 1 < rows) line_.append(delimiter);
     }
     qualifyLoneEmptyField(line_, rows, qualifier_);
+    if (file_.markAtTop({line_.data(), line_.size()})) [[unlikely]] {
+        host->getLog()->logMessage(
+            1, MvbString(std::string("Header line: ") + DestFile::kMarkAtTopWhat + ": " +
+                         DestFile::kMarkAtTopOutcome));
+    }
     MvbTxtFile* file = file_.get();
     if (!writeBuiltLine(file, line_)) return file_.fail(host);
     file_.endRecord(false);
@@ -481,6 +486,13 @@ bool DTS_TxtDelimDest::writeRowAs(const StepOutputItems* items) {
     }
     line_.commit(at);
     qualifyLoneEmptyField(line_, count, qualifier);
+    if (file_.beforeFirstRecord() && count != 0 && fields[0] != nullptr &&
+        file_.markAtTop({line_.data(), line_.size()})) [[unlikely]] {
+        ValueTextBuffer buffer;
+        warnings_.broken(core_.rowCount(), 0, fields[0]->name.view(),
+                         destValueText(&fields[0]->value, buffer), DestFile::kMarkAtTopWhat,
+                         DestFile::kMarkAtTopOutcome);
+    }
     bool written = false;
     if (checked) {
         written = file_.writeCheckedLine(line_, true);

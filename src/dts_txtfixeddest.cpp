@@ -264,6 +264,17 @@ bool DTS_TxtFixedDest::writeRecordByFields(const StepOutputItems* items) {
 }
 
 bool DTS_TxtFixedDest::writeRow(const StepOutputItems* items) {
+    // A field narrower than the character's three bytes drops it whole.
+    if (file_.beforeFirstRecord() && core_.fieldCount() != 0 && fieldWidths_[0] >= 3) [[unlikely]] {
+        ValueTextBuffer buffer;
+        const std::string_view text = destValueText(core_.fieldValue(items, 0), buffer);
+        if (file_.markAtTop(text)) {
+            const StepOutputItem* item = core_.fieldItem(items, 0);
+            warnings_.broken(core_.rowCount(), 0,
+                             item != nullptr ? item->name.view() : std::string_view(), text,
+                             DestFile::kMarkAtTopWhat, DestFile::kMarkAtTopOutcome);
+        }
+    }
     if (utf8File_ && writeRecordAtOnce(items)) return true;
     // A failed write leaves nothing of its text in the file.
     if (!writeRecordByFields(items) || (writeLineEnd_ && !file_.get()->writeLine(""))) {

@@ -104,6 +104,31 @@ TEST(DestRoundTrip, EncodingsReadBackWithTheirEncoding) {
     }
 }
 
+// A first value that begins with U+FEFF, written at the file's top without a mark, reads back
+// as a mark and is lost: the destination warns (816); with BYTE_ORDER_MARK the mark comes
+// first and the value reads back whole.
+TEST(DestRoundTrip, AFirstValueBeginningWithUFEFFIsWarnedOfOrKeptBehindAMark) {
+    const std::string feff = "\xEF\xBB\xBF";
+    for (const bool mark : {false, true}) {
+        SCOPED_TRACE(mark);
+        TempDir dir;
+        writeFile(dir.file("in.csv"), "1,\"" + feff + "ab\",x,y\n");
+        json source = sourceStep(dir.file("in.csv"));
+        source["properties"]["SKIPROWS"] = 0;
+        const auto report = runJobFile(
+            dir, {source,
+                  delimDest(dir.file("out.csv"), {{"QUALIFIER", ""},
+                                                  {"INCLUDE_HEADER", false},
+                                                  {"BYTE_ORDER_MARK", mark},
+                                                  {"FIELDS", fieldsTable({{"name", "name"}})}})});
+        ASSERT_TRUE(report.ok) << joined(report.errors());
+        EXPECT_EQ(anyContains(report.warnings(), "U+FEFF at the start of the file"), !mark)
+            << joined(report.warnings());
+        const std::string readBack = readDelimited(dir.file("out.csv"), {"name"}).at(0).at(0);
+        EXPECT_EQ(readBack, mark ? feff + "ab" : "ab");
+    }
+}
+
 TEST(DestRoundTrip, Windows1252WritesOneBytePerCharacter) {
     TempDir dir;
     writeFile(dir.file("in.csv"), "id,name,note,tail\n7,\xC3\xA9,\xE2\x82\xAC,\n");
