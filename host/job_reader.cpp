@@ -45,7 +45,18 @@ class JobDocumentBuilder {
     bool number_float(number_float_t value, const string_t& text) {
         return counted(dom_.number_float(value, text));
     }
-    bool string(string_t& value) { return counted(dom_.string(value)); }
+    bool string(string_t& value) {
+        // Counted first, so that the place names this value's own index in an array.
+        counted(true);
+        // The steps take their texts as C strings, which would end at a NUL: a file name
+        // "in.csv\u0000x" would read in.csv.
+        if (value.find('\0') != string_t::npos) {
+            throw JobError(valuePlace() +
+                           ": the text holds a NUL character (\\u0000), which no job text may "
+                           "hold");
+        }
+        return dom_.string(value);
+    }
     bool binary(binary_t& value) { return counted(dom_.binary(value)); }
     bool start_array(std::size_t size) {
         counted(true);
@@ -150,9 +161,13 @@ class JobDocumentBuilder {
 
     /// The object being read, as messages about a job name its parts ("step 2, property
     /// FIELDS, row 3"); past those, a JSON pointer.
-    std::string openObjectPlace() const {
+    std::string openObjectPlace() const { return placeOf(path_.size() - 1); }
+    /// Where the value being read lies: its object's place and its own key or index.
+    std::string valuePlace() const { return placeOf(path_.size()); }
+    /// The place of what the first `depth` open containers lead to.
+    std::string placeOf(size_t depth) const {
         std::vector<std::string> steps;
-        for (size_t i = 0; i + 1 < path_.size(); ++i) {
+        for (size_t i = 0; i < depth; ++i) {
             steps.push_back(path_[i].array ? std::to_string(path_[i].values - 1) : path_[i].key);
         }
         if (steps.empty()) return "the job";

@@ -124,7 +124,13 @@ INSTANTIATE_TEST_SUITE_P(
                {"step 2: the key \"type\" appears twice"}},
         BadJob{"DuplicateKeyAtTheTop",
                R"({"steps": [], "x": {"y": [1, {"z": 1, "z": 2}]}})",
-               {"at /x/y/1: the key \"z\" appears twice"}}),
+               {"at /x/y/1: the key \"z\" appears twice"}},
+        BadJob{"NulInAProperty",
+               R"({"steps": [{"type": "T", "properties": {"FILENAME": "in.csv\u0000x"}}]})",
+               {"step 1, property FILENAME: the text holds a NUL character"}},
+        BadJob{"NulInAPositionalCell",
+               R"({"steps": [{"type": "T", "properties": {"F": [["a", "b\u0000"]]}}]})",
+               {"step 1, property F, row 1 (at /steps/0/properties/F/0/1)", "NUL"}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 /// Jobs that parse but do not fit the steps' declarations.
