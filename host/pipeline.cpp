@@ -120,6 +120,7 @@ bool Pipeline::prepareAndStart() {
     d.rows = 0;
     d.shared.valueLost = false;
     d.shared.endDecision = 0;
+    d.errorsBefore = d.shared.log.errorCount();
     for (auto& step : d.steps) {
         const size_t errorsBefore = d.shared.log.errorCount();
         const int result = step->prepare(2);
@@ -169,6 +170,8 @@ void Pipeline::leaveLastOutputUnread() {
 
 void Pipeline::finish() {
     Impl& d = *impl_;
+    d.shared.endedWell = d.endCode == 1 && d.shared.log.errorCount() == d.errorsBefore &&
+                         d.shared.endDecision.load() != 2;
     for (auto& step : d.steps)
         step->finish();
     d.running = false;

@@ -51,6 +51,8 @@ struct Pipeline::Impl {
     bool threaded = false;
     bool running = false;
     std::optional<int> endCode;
+    /// Errors logged before this run's steps were prepared.
+    size_t errorsBefore = 0;
     uint64_t rows = 0;
 };
 

@@ -76,10 +76,12 @@ RunReport runJob(const JobDefinition& job, const RunOptions& options) {
             if (!report.stopped) unknownField = unknownInputField(job, pipeline, options);
         }
         pipeline.finish();
-        report.ok = code == 1;
         report.rows = pipeline.rowsPulled();
         report.rowsRead = pipeline.rowsRead();
         report.messages = pipeline.messages();
+        // A step that reported an error failed, whatever it answered (one that reports from
+        // finish(), which answers nothing, included).
+        report.ok = code == 1 && report.errors().empty();
         if (report.stopped) {
             const std::string rows = std::to_string(report.rowsRead);
             // A stop that came as the data ended, too late to keep the files out of place: the

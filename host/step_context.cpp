@@ -49,10 +49,12 @@ bool StepContext::start() {
 void StepContext::finish() {
     if (!started_) return;
     started_ = false;
+    finishing_ = true;
     guardedCall(errors_, name_, false, [&] {
         step_->finish();
         return true;
     });
+    finishing_ = false;
 }
 
 int StepContext::pullRow() {
@@ -176,6 +178,7 @@ bool StepContext::shouldContinue() {
     // first step (the program writing to its pipe, say), and no file of a stopped run is put
     // in place. The first later step whose input has ended decides for every other one: a stop
     // that comes once it has put its file in place lets the others do so too.
+    if (finishing_) return shared_.endedWell;
     const bool valueLost = shared_.strict && shared_.valueLost.load();
     const bool stop = valueLost || stopRequested();
     if (upstream_ != nullptr && inputEnded_) {

@@ -37,6 +37,10 @@ struct RunShared {
     /// (2), decided once, by the first of them to ask (0 until then): a stop that comes between
     /// two of them finds every file in place or none.
     std::atomic<int> endDecision{0};
+    /// Set once every step has ended, before they finish: the run ended well (its data ended,
+    /// nothing failed or was stopped). Asked in finish(), shouldContinue() answers it, so that
+    /// the destinations put their files in place only then, all of them or none.
+    bool endedWell = false;
 };
 
 /// Errors logged for one step, counted, so that a failure can tell whether the step reported
@@ -140,6 +144,8 @@ class StepContext final : public StepHost, public StepLog, public StepFlow, publ
     bool hasOutput_ = false;
     bool outputUnread_ = false;
     bool started_ = false;
+    /// Inside the step's finish().
+    bool finishing_ = false;
     /// Written by the step's thread only: the count is stored, not added atomically.
     std::atomic<uint64_t> rows_{0};
     std::optional<int> endCode_;

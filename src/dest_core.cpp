@@ -50,14 +50,16 @@ int TextDestination::endOfData() {
         writeFailed_ = true;
         return 2;
     }
-    // The file must be complete (and in its place) before the run may say it was written; a
-    // host that stops the run at its end (a strict run that lost a value) keeps it out of place.
+    // A host that stops the run at its end (a strict run that lost a value) keeps the file out
+    // of place.
     if (file_.isOpen() && !host()->shouldContinue()) {
         fail(421);
         return 2;
     }
     wroteFile_ = file_.isOpen();
-    if (file_.isOpen() && !(writeEnd() && file_.commit(host()))) {
+    // The file is complete and its bytes are out, so that a full disk fails the run now; it
+    // takes its place when the run ends (finishStep()), once no other step failed either.
+    if (file_.isOpen() && !(writeEnd() && file_.flush(host()))) {
         writeFailed_ = true;
         return 2;
     }
@@ -67,6 +69,13 @@ int TextDestination::endOfData() {
 
 void TextDestination::finishStep() {
     if (core_.writes()) {
+        // The file takes its place only when the whole run ended well: asked at the end, the
+        // host answers false once any step failed or the run was stopped before its end, and
+        // every file of the run then stays out of place, each destination's alike.
+        if (file_.isOpen() && ended_ && !writeFailed_ && host()->shouldContinue() &&
+            !(commitOthers() && file_.commit(host()))) {
+            writeFailed_ = true;
+        }
         if (file_.isOpen()) {
             keepPartial();
         } else if (ended_ && !writeFailed_) {

@@ -135,9 +135,11 @@ class TextDestination : public TextStep {
     virtual bool openForRows() = 0;
     /// Writes the FIELDS of the row in `items` as one record; false after reporting a failure.
     virtual bool writeRow(const StepOutputItems* items) = 0;
-    /// Writes what follows the last row and completes the files beside the main one; false
-    /// after reporting a failure.
+    /// Writes what follows the last row; false after reporting a failure.
     virtual bool writeEnd() { return true; }
+    /// Puts the files beside the main one in place, just before it; false after reporting a
+    /// failure.
+    virtual bool commitOthers() { return true; }
     /// Drops the files beside the main one of a run that did not reach its end.
     virtual void abandonOthers() noexcept {}
     /// The first piece of the summary of a run that wrote its file ("Wrote N rows to text

@@ -86,6 +86,8 @@ class DestFile {
     /// the encoding lacks can be found in a large file.
     bool fail(StepHost* host, uint64_t row = 0) const;
 
+    /// Writes out what is buffered. False after reporting the file's error text.
+    bool flush(StepHost* host) const { return file_->flush() || fail(host); }
     /// Writes out what is buffered, puts a file that replaces another in its place, and closes
     /// it. False after reporting the file's error text; the file then stays open for abandon().
     bool commit(StepHost* host);

@@ -361,8 +361,14 @@ inline char* putEscapedCell(char* at, std::string_view text, bool* ascii) noexce
 bool DTS_TxtHtmlDest::writeEnd() {
     out_.clear();
     appendTail();
-    // The style sheet takes its place with the report, which the caller completes next.
-    return emit(false) && (modern_ || sheet_.commit(core_.host()));
+    // The style sheet's bytes go out with the report's, so that a full disk fails the run now.
+    return emit(false) && (!sheet_.isOpen() || sheet_.flush(core_.host()));
+}
+
+bool DTS_TxtHtmlDest::commitOthers() {
+    // The style sheet takes its place with the report, just before it; one written in place
+    // was complete at the start.
+    return !sheet_.isOpen() || sheet_.commit(core_.host());
 }
 
 bool DTS_TxtHtmlDest::writeRow(const StepOutputItems* items) {

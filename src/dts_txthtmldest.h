@@ -32,6 +32,7 @@ class DTS_TxtHtmlDest final : public TextDestination {
     bool writeRow(const StepOutputItems* items) override;
     /// Writes the closing tail and puts the style sheet in its place.
     bool writeEnd() override;
+    bool commitOthers() override;
     void abandonOthers() noexcept override { sheet_.abandon(false, nullptr); }
     void describeRun(char* text, size_t size) const override;
     const MvbString& fileName() const noexcept override { return settings_.fileName; }

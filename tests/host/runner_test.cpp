@@ -178,6 +178,27 @@ TEST_F(RunnerTest, StrictFailsARunThatLostAValue) {
     }
 }
 
+// A step that fails, before the end of the data or at it, leaves every destination's file as
+// it was, the one of a destination ahead of it in the chain too, which reached the end of its
+// data: none is put in place until the whole run ended well.
+TEST_F(RunnerTest, AFailedStepKeepsTheFileOfEveryDestinationAsItWas) {
+    writeFile("in.csv", "id,name\n1,ann\n2,caf\xC3\xA9\n3,cy\n");
+    const std::string job = writeJob(
+        jobOf({sourceStep("in.csv"), delimitedDestStep("copy.csv"),
+               R"({"type": "DEST_FIXEDTEXT", "name": "fx", "properties": {"FILENAME": "fixed.txt",
+             "ENCODING": "ascii", "FIELDS": [{"FIELDNAME": "name", "WIDTH": 6}]}})"}));
+    for (const char* threads : {"1", "2"}) {
+        SCOPED_TRACE(threads);
+        writeFile("copy.csv", "old\n");
+        writeFile("fixed.txt", "old\n");
+        run({"run", "--threads", threads, job});
+        EXPECT_EQ(exitStatus, 1) << err;
+        EXPECT_EQ(testfiles::readFile((folder / "copy.csv").string()), "old\n");
+        EXPECT_EQ(testfiles::readFile((folder / "fixed.txt").string()), "old\n");
+        EXPECT_TRUE(fs::exists(folder / "copy.csv.partial"));
+    }
+}
+
 TEST_F(RunnerTest, DryRunPassesEveryRowButWritesNoFile) {
     const std::string job =
         writeJob(jobOf({sourceStep("in.csv"), delimitedDestStep("copy.csv"),

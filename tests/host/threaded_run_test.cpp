@@ -185,6 +185,23 @@ TEST(ThreadedStopTest, AStopRequestMidwayEndsEveryStepAndIsReported) {
         EXPECT_EQ(journal.with(std::string(step) + ":finish").size(), 1u) << step;
 }
 
+// A step that reports an error fails the run whatever it answered, from finish() too.
+TEST(ThreadedChainErrors, AnErrorReportedInFinishFailsTheRun) {
+    for (const int threads : {1, 2}) {
+        Journal journal;
+        texthost::RunOptions options;
+        options.extraSteps = testStepTypes(journal);
+        options.pluginPath = "/nonexistent/libtext.so";
+        options.threads = threads;
+        const RunReport report = texthost::runJob(texthost::parseJobText(R"({"steps": [
+            {"type": "TEST_SOURCE"}, {"type": "TEST_PASS", "properties": {"FINISH_ERROR": true}}]})",
+                                                                         ""),
+                                                  options);
+        EXPECT_FALSE(report.ok) << threads;
+        EXPECT_EQ(report.errors().size(), 1u) << threads;
+    }
+}
+
 // A step inside a long call (a source waiting for data) cannot be asked for its status: the
 // progress reports count its rows as they stand, not as they stood at its last answer.
 TEST(ThreadedProgressTest, ASourceThatWaitsIsShownWithTheRowsItGaveSoFar) {

@@ -49,6 +49,7 @@ bool TestStep::initialize(StepHost* host, int* inputCount, int* outputCount) {
     schema->declareProperty(MvbString("SILENT_FAIL_AT", true), mvbTypeInteger);
     schema->declareProperty(MvbString("RESHAPE_AT", true), mvbTypeInteger);
     schema->declareProperty(MvbString("PAUSE_AT", true), mvbTypeInteger);
+    schema->declareProperty(MvbString("FINISH_ERROR", true), mvbTypeBoolean);
     note("initialize");
     return true;
 }
@@ -158,6 +159,8 @@ int TestStep::processRow(int) {
 
 void TestStep::finish() {
     note("finish");
+    if (host_->getPropertyValues()->getValue(kFinishError, true).asBool(nullptr))
+        host_->reportError(MvbString("finish failed as asked", true));
     host_->reportInfo(MvbString(tag_ + " handled "), true);
     host_->reportInfo(MvbString(std::to_string(rows_)), false);
     host_->reportInfo(MvbString(" rows", true), false);
