@@ -43,6 +43,7 @@ bool StepContext::start() {
     strictStop_ = false;
     if (queued_) queued_->reset();
     started_ = guardedCall(errors_, name_, false, [&] { return step_->start(); });
+    startGeneration_ = outputGeneration_;
     return started_;
 }
 
@@ -68,6 +69,13 @@ int StepContext::pullRow() {
         // the others, so that what the step says it read is what every later step gets.
         endCode_ = 2;
         code = 0;
+    }
+    if (code == 0 && outputGeneration_ != startGeneration_) [[unlikely]] {
+        // The next step's input was made for the fields declared before rows began to flow:
+        // its values would no longer be this step's.
+        errors_.error(name_, "the step changed its output fields while handing on rows");
+        code = 2;
+        endCode_ = 2;
     }
     if (code == 0) {
         rows_.store(rows_.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);

@@ -141,6 +141,8 @@ class StepContext final : public StepHost, public StepLog, public StepFlow, publ
     std::vector<StepOutputItem> outputStorage_;
     StepOutputItems output_;
     uint64_t outputGeneration_ = 0;
+    /// outputGeneration_ when the step started: rows must flow with the fields declared then.
+    uint64_t startGeneration_ = 0;
     bool hasOutput_ = false;
     bool outputUnread_ = false;
     bool started_ = false;
