@@ -64,6 +64,16 @@ PluginLibrary::PluginLibrary(const std::string& path) : path_(path) {
         for (int i = 0; i < count; ++i) {
             PluginStepType type;
             type.typeId = std::string(factory_->getStepTypeId(i).view());
+            // A job names its steps' types: one without a name, or one the library offers
+            // twice, could never be told apart.
+            if (type.typeId.empty()) {
+                throw JobError("The plug-in " + path_ + " offers a step type without a name (" +
+                               std::to_string(i + 1) + " of " + std::to_string(count) + ")");
+            }
+            if (find(type.typeId) != nullptr) {
+                throw JobError("The plug-in " + path_ + " offers step type " + type.typeId +
+                               " twice");
+            }
             type.description = std::string(factory_->getStepDescription(i).view());
             type.create = factory_->getStepCreateFunction(i);
             types_.push_back(std::move(type));

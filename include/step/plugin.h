@@ -61,7 +61,9 @@ struct StepPluginEntry {
     StepPluginFactory* (*createFactory)() = nullptr;
 };
 
-/// Name of the entry function the host looks up in a plug-in library.
+/// Name of the entry function the host looks up in a plug-in library. It fills the entry (the
+/// plug-in's name and the function that creates its factory) and answers 0; any other answer
+/// refuses the load, and the host names the library and the answer.
 inline constexpr const char* kStepEntryFunctionName = "dtstep_text_entry";
 using StepEntryFunction = int (*)(StepPluginEntry*);
 

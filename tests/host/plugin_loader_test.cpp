@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <utility>
 
 #include "support/test_step.h"
 #include "texthost/plugin_library.h"
@@ -49,6 +50,18 @@ TEST(PluginLoaderTest, ReadsTheCatalogue) {
     EXPECT_EQ(library.stepTypes()[0].description, "Fake source");
     EXPECT_NE(library.find("FAKE_SOURCE"), nullptr);
     EXPECT_EQ(library.find("fake_source"), nullptr);
+}
+
+// A job could not tell apart two types of one name, nor name a type without one.
+TEST(PluginLoaderTest, ATypeOfferedTwiceOrWithoutANameIsRefused) {
+    for (const auto& [extra, said] :
+         {std::pair{"twice", "offers step type FAKE_SOURCE twice"},
+          std::pair{"nameless", "offers a step type without a name (2 of 2)"}}) {
+        setenv("HOST_TEST_FAKE_TYPES", extra, 1);
+        const std::string message = loadError(HOST_TEST_FAKE_PLUGIN);
+        unsetenv("HOST_TEST_FAKE_TYPES");
+        EXPECT_NE(message.find(said), std::string::npos) << message;
+    }
 }
 
 TEST(PluginLoaderTest, RunsAJobOfPluginAndHostSteps) {
