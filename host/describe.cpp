@@ -32,8 +32,10 @@ class Describer {
         PluginSet& library = plugin();
         if (const PluginStepType* type = library.find(typeId)) {
             StepCreateFunction create = type->create;
-            return describe(type->typeId, type->description,
-                            [create] { return create != nullptr ? create() : nullptr; });
+            return describe(
+                type->typeId, type->description,
+                [create] { return create != nullptr ? create() : nullptr; },
+                " of the plug-in " + library.libraryOf(typeId));
         }
         std::vector<std::string> valid;
         for (const HostStepType& type : listStepTypes(options_))
@@ -51,8 +53,11 @@ class Describer {
         return *plugin_;
     }
 
+    /// `offeredBy` follows the type's name in messages: which plug-in offers it.
     StepDescription describe(const std::string& typeId, const std::string& description,
-                             const std::function<StepPluginStep*()>& create) {
+                             const std::function<StepPluginStep*()>& create,
+                             const std::string& offeredBy = {}) {
+        const std::string label = "Step type " + typeId + offeredBy;
         StepDescription d;
         d.typeId = typeId;
         d.description = description;
@@ -62,15 +67,17 @@ class Describer {
         try {
             step = create();
         } catch (const std::exception& e) {
-            throw JobError("Step type " + typeId + " could not be created: " + e.what());
+            throw JobError(label + " could not be created: " + e.what());
         }
-        if (step == nullptr) throw JobError("Step type " + typeId + " could not be created");
+        if (step == nullptr) {
+            throw JobError(label + " could not be created: the plug-in gave no step");
+        }
         context.attach(step, nullptr);
         if (!context.initialize(&d.inputs, &d.outputs)) {
             std::string why;
             for (const RunMessage& m : shared.log.messages())
                 why += ": " + m.text;
-            throw JobError("Step type " + typeId + " failed to initialize" + why);
+            throw JobError(label + " failed to initialize" + why);
         }
         int index = 0;
         for (const PropertyStore::Property& p : context.properties().properties()) {

@@ -28,8 +28,9 @@ std::function<StepPluginStep*()> Pipeline::Impl::resolve(const JobStep& step) {
         try {
             plugin = std::make_unique<PluginSet>(options.pluginPath);
         } catch (const JobError& e) {
-            throw JobError(std::string(e.what()) + " (needed for step \"" + step.name +
-                           "\" of type " + step.type + ")");
+            // Every plug-in is loaded for the first step that needs one, whichever failed.
+            throw JobError(std::string(e.what()) + " (the plug-ins were loaded for step \"" +
+                           step.name + "\" of type " + step.type + ")");
         }
     }
     if (const PluginStepType* type = plugin->find(step.type)) {
@@ -58,21 +59,22 @@ void Pipeline::Impl::build(const JobDefinition& job) {
         StepContext* upstream = steps.empty() ? nullptr : steps.back().get();
         auto& context =
             steps.emplace_back(std::make_unique<StepContext>(jobStep.name, jobStep.type, shared));
+        // A step of a plug-in is named with the library that offers it.
+        const std::string library = plugin ? plugin->libraryOf(jobStep.type) : std::string();
+        const std::string label = stepLabel(jobStep, StepWord::Capital) +
+                                  (library.empty() ? "" : " of the plug-in " + library);
         StepPluginStep* created = nullptr;
         try {
             created = create();
         } catch (const std::exception& e) {
-            throw JobError(stepLabel(jobStep, StepWord::Capital) +
-                           " could not be created: " + e.what());
+            throw JobError(label + " could not be created: " + e.what());
         }
-        if (created == nullptr) {
-            throw JobError(stepLabel(jobStep, StepWord::Capital) + " could not be created");
-        }
+        if (created == nullptr) throw JobError(label + " could not be created");
         context->attach(created, upstream, threaded);
         int inputCount = -1;
         int outputCount = -1;
         if (!context->initialize(&inputCount, &outputCount)) {
-            throw JobError(stepLabel(jobStep, StepWord::Capital) + " failed to initialize");
+            throw JobError(label + " failed to initialize");
         }
         if (i == 0 && inputCount != 0) {
             throw JobError(stepLabel(jobStep, StepWord::Capital) +

@@ -68,4 +68,11 @@ const PluginStepType* PluginSet::find(std::string_view typeId) const {
     return nullptr;
 }
 
+std::string PluginSet::libraryOf(std::string_view typeId) const {
+    for (const auto& library : libraries_) {
+        if (library->find(typeId) != nullptr) return library->path();
+    }
+    return {};
+}
+
 }  // namespace texthost

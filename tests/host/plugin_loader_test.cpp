@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "support/test_step.h"
+#include "texthost/describe.h"
 #include "texthost/plugin_library.h"
 #include "texthost/run.h"
 
@@ -62,6 +63,31 @@ TEST(PluginLoaderTest, ATypeOfferedTwiceOrWithoutANameIsRefused) {
         unsetenv("HOST_TEST_FAKE_TYPES");
         EXPECT_NE(message.find(said), std::string::npos) << message;
     }
+}
+
+// A step of a plug-in that cannot be set up is named with its library, in a run and in the
+// catalogue alike.
+TEST(PluginLoaderTest, AStepThatFailsToInitializeIsNamedWithItsLibrary) {
+    setenv("HOST_TEST_FAKE_TYPES", "initfail", 1);
+    texthost::RunOptions options;
+    options.pluginPath = HOST_TEST_FAKE_PLUGIN;
+    const texthost::RunReport report = texthost::runJob(
+        texthost::parseJobText(R"({"steps": [{"type": "FAKE_SOURCE", "name": "f"}]})", ""),
+        options);
+    std::string listing;
+    try {
+        texthost::describeStepTypes(options);
+    } catch (const texthost::JobError& e) {
+        listing = e.what();
+    }
+    unsetenv("HOST_TEST_FAKE_TYPES");
+    const std::string library = std::string("of the plug-in ") + HOST_TEST_FAKE_PLUGIN;
+    ASSERT_FALSE(report.errors().empty());
+    EXPECT_NE(report.errors().front().find(library + " failed to initialize"), std::string::npos)
+        << report.errors().front();
+    EXPECT_NE(listing.find("Step type FAKE_SOURCE " + library + " failed to initialize"),
+              std::string::npos)
+        << listing;
 }
 
 TEST(PluginLoaderTest, RunsAJobOfPluginAndHostSteps) {

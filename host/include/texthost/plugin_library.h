@@ -67,6 +67,8 @@ class PluginSet {
     std::vector<PluginStepType> stepTypes() const;
     /// The step type with this id; null when no library offers it.
     const PluginStepType* find(std::string_view typeId) const;
+    /// The path of the library that offers the step type with this id; empty when none does.
+    std::string libraryOf(std::string_view typeId) const;
 
   private:
     std::vector<std::unique_ptr<PluginLibrary>> libraries_;
