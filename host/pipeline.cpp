@@ -136,6 +136,15 @@ bool Pipeline::prepareAndStart() {
         const std::string shared =
             sharedOutputName(step->outputItems(), step->name(), step->typeId());
         if (!shared.empty()) throw JobError(shared);
+        // The next step reads this one's fields: without any it would only say that nothing
+        // feeds it.
+        if (step->outputItems() == nullptr && step != d.steps.back()) {
+            d.shared.log.error(step->name(),
+                               "the step declared no output fields, so the step "
+                               "after it has no input to read");
+            d.endCode = 2;
+            return false;
+        }
     }
     d.running = true;
     for (auto& step : d.steps) {

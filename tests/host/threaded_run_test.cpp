@@ -206,6 +206,23 @@ TEST(ThreadedChainErrors, AnErrorReportedInFinishFailsTheRun) {
     }
 }
 
+// A step that declares no output fields is named as the fault, not the step after it.
+TEST(ThreadedChainErrors, AStepThatDeclaresNoFieldsIsNamed) {
+    Journal journal;
+    texthost::RunOptions options;
+    options.extraSteps = testStepTypes(journal);
+    options.pluginPath = "/nonexistent/libtext.so";
+    const RunReport report = texthost::runJob(texthost::parseJobText(R"({"steps": [
+        {"type": "TEST_SOURCE"}, {"type": "TEST_PASS", "properties": {"NO_OUTPUT": true}},
+        {"type": "TEST_PASS"}]})",
+                                                                     ""),
+                                              options);
+    EXPECT_FALSE(report.ok);
+    ASSERT_EQ(report.errors().size(), 1u);
+    EXPECT_EQ(report.errors().front(),
+              "the step declared no output fields, so the step after it has no input to read");
+}
+
 // A step inside a long call (a source waiting for data) cannot be asked for its status: the
 // progress reports count its rows as they stand, not as they stood at its last answer.
 TEST(ThreadedProgressTest, ASourceThatWaitsIsShownWithTheRowsItGaveSoFar) {

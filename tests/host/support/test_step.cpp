@@ -50,6 +50,7 @@ bool TestStep::initialize(StepHost* host, int* inputCount, int* outputCount) {
     schema->declareProperty(MvbString("RESHAPE_AT", true), mvbTypeInteger);
     schema->declareProperty(MvbString("PAUSE_AT", true), mvbTypeInteger);
     schema->declareProperty(MvbString("FINISH_ERROR", true), mvbTypeBoolean);
+    schema->declareProperty(MvbString("NO_OUTPUT", true), mvbTypeBoolean);
     note("initialize");
     return true;
 }
@@ -62,6 +63,8 @@ void TestStep::release() {
 int TestStep::prepare(int flags) {
     StepOutputItems* input = host_->getInputItems(0, (flags & 1) == 0);
     note("prepare " + std::to_string(flags) + (input != nullptr ? " input" : " no-input"));
+    if (host_->getPropertyValues()->getValue(kNoOutput, true).asBool(nullptr))
+        return (flags & 1) != 0 ? 3 : 7;
     if (!source_) {
         if (input == nullptr) {
             host_->reportError(MvbString("no input fields", true));

@@ -31,6 +31,7 @@ enum TestProperty : int {
     kReshapeAt = 7,    ///< integer, default 0: a source declares a one-field output at this row
     kPauseAt = 8,      ///< integer, default 0: a source waits 0.3 s before giving this row
     kFinishError = 9,  ///< boolean, default false: finish reports an error
+    kNoOutput = 10,    ///< boolean, default false: prepare declares no output fields
 };
 
 /// A small step for driving the host: a source (no input) that produces ROWS rows whose
