@@ -74,6 +74,10 @@ int TextFile::readWhole(int count, MvbTextSpan* text) {
     return reader_ ? reader_->readWhole(count, text) : refuseRead();
 }
 
+bool TextFile::replacesAtEnd() const {
+    return writer_ && writer_->replacing();
+}
+
 uint64_t TextFile::getCutCharacters() const {
     return reader_ ? reader_->cutCharacters() : 0;
 }

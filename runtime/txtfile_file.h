@@ -24,6 +24,7 @@ class TextFile final : public MvbTxtFile {
     int read(int count, MvbTextSpan* text) override;
     int readWhole(int count, MvbTextSpan* text) override;
     uint64_t getCutCharacters() const override;
+    bool replacesAtEnd() const override;
     int readInLine(int count, MvbTextSpan* text, bool* lineEnded) override;
     bool readLineFields(int count, const int* starts, const int* widths,
                         MvbTextSpan* texts) override;

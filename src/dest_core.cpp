@@ -124,6 +124,7 @@ void TextDestination::warnOfEarlierPartial() {
 void TextDestination::keepPartial() {
     MvbString keptAs;
     MvbString error;
+    const bool replaces = file_.replacesAtEnd();
     const uint64_t rows = file_.abandon(true, &keptAs, &error);
     // The rows still buffered may fail to go out now (a full disk): what reached the file is
     // all that is kept, and a run that wrote nothing never says it wrote.
@@ -138,6 +139,12 @@ void TextDestination::keepPartial() {
         host()->reportInfo(MvbString(text, false), true);
         host()->reportInfo(keptAs, false);
         host()->reportInfo(MvbString(": the run did not finish, so ", true), false);
+        host()->reportInfo(fileName(), false);
+        host()->reportInfo(MvbString(" was left as it was", true), false);
+    } else if (!writeFailed_ && replaces) {
+        // No row to keep, and the target is as it was.
+        host()->reportInfo(MvbString("No rows were kept: the run did not finish, so ", true),
+                           true);
         host()->reportInfo(fileName(), false);
         host()->reportInfo(MvbString(" was left as it was", true), false);
     } else if (!writeFailed_) {

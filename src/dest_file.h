@@ -66,6 +66,8 @@ class DestFile {
         ++(row ? rows_ : otherRecords_);
     }
 
+    /// The file replaces its target when it is committed (else it is written in place).
+    bool replacesAtEnd() const noexcept { return file_ != nullptr && file_->replacesAtEnd(); }
     /// True while no record was written to the file since it was opened.
     bool beforeFirstRecord() const noexcept { return rows_ + otherRecords_ == 0; }
     /// True when `text`, what the file's first record begins with, starts with U+FEFF at the

@@ -163,6 +163,10 @@ class MVB_API MvbTxtFile {
     /// character, on either side of the count's end, as one. A reader of fixed fields tells by
     /// it which fields lost a character.
     virtual uint64_t getCutCharacters() const = 0;
+    /// True for a file written to a temporary file of its own that takes the target's place at
+    /// commit(); false for one written in place (appended to, a device, a pipe, IN_PLACE), or
+    /// read.
+    virtual bool replacesAtEnd() const = 0;
 
   protected:
     virtual ~MvbTxtFile();

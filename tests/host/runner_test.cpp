@@ -197,6 +197,20 @@ TEST_F(RunnerTest, AFailedStepKeepsTheFileOfEveryDestinationAsItWas) {
         EXPECT_EQ(testfiles::readFile((folder / "fixed.txt").string()), "old\n");
         EXPECT_TRUE(fs::exists(folder / "copy.csv.partial"));
     }
+    // A report that got no row before the failure says it kept none, not that it wrote.
+    writeFile("in.csv", "id,name\n1,caf\xC3\xA9\n");
+    writeFile("report.html", "old\n");
+    run({"run", "--threads", "1",
+         writeJob(jobOf({sourceStep("in.csv"), R"({"type": "DEST_FIXEDTEXT", "name": "fx",
+             "properties": {"FILENAME": "fixed.txt", "ENCODING": "ascii", "FIELDS":
+             [{"FIELDNAME": "name", "WIDTH": 6}]}})",
+                         R"({"type": "DEST_HTML", "name": "ht", "properties": {"FILENAME":
+             "report.html", "STYLE": "modern", "FIELDS": [{"FIELDNAME": "id"}]}})"}))});
+    EXPECT_NE(out.find("ht: No rows were kept: the run did not finish, so report.html was left "
+                       "as it was"),
+              std::string::npos)
+        << out;
+    EXPECT_EQ(testfiles::readFile((folder / "report.html").string()), "old\n");
 }
 
 TEST_F(RunnerTest, DryRunPassesEveryRowButWritesNoFile) {
