@@ -1,5 +1,8 @@
 #include "dts_txthtmldest.h"
 
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <charconv>
 #include <cinttypes>
 #include <cstdio>
@@ -67,6 +70,15 @@ std::string todayText() {
     return text;
 }
 
+/// True when the report `path` is (or will be) a file of a folder, beside which the style sheet
+/// goes; false for standard output, a device or a pipe, where a sheet beside it would land in
+/// /dev or the working folder.
+bool reportIsAFile(const MvbString& path) {
+    if (path.view() == "-") return false;
+    struct stat info {};
+    return ::stat(path.asCstr(), &info) != 0 ? errno == ENOENT : S_ISREG(info.st_mode);
+}
+
 }  // namespace
 
 StepPluginStep* createTxtHtmlDest() {
@@ -99,7 +111,14 @@ bool DTS_TxtHtmlDest::startStep() {
         return false;
     }
     const uint32_t flags = replaceFlag(false, settings_.inPlace);
-    if (!modern_ && !writeStyleSheet(flags)) return false;
+    if (!modern_ && !reportIsAFile(settings_.fileName)) {
+        host()->getLog()->logMessage(
+            1, MvbString("The report " + std::string(settings_.fileName.view()) +
+                         " is no file of a folder, so no style sheet is written beside it: the "
+                         "page shows unstyled (STYLE modern holds its sheet inside)"));
+    } else if (!modern_ && !writeStyleSheet(flags)) {
+        return false;
+    }
     if (!file_.open(host(), settings_.fileName, MVB_OPEN_CREATE, 0, flags, false)) {
         sheet_.abandon(false, nullptr);
         return false;

@@ -213,6 +213,18 @@ TEST_F(RunnerTest, AFailedStepKeepsTheFileOfEveryDestinationAsItWas) {
     EXPECT_EQ(testfiles::readFile((folder / "report.html").string()), "old\n");
 }
 
+// A classic report on standard output (or a device, a pipe) has no folder of its own: no
+// style sheet is written into the working folder (or /dev) for it.
+TEST_F(RunnerTest, AReportThatIsNoFileGetsNoStyleSheetBesideIt) {
+    run({"run", writeJob(jobOf({sourceStep("in.csv"),
+                                R"({"type": "DEST_HTML", "name": "ht", "properties": {"FILENAME":
+             "-", "FIELDS": [{"FIELDNAME": "id"}]}})"}))});
+    EXPECT_EQ(exitStatus, 0) << err;
+    EXPECT_NE(out.find("<td>3</td>"), std::string::npos) << out;
+    EXPECT_NE(err.find("no style sheet is written beside it"), std::string::npos) << err;
+    EXPECT_FALSE(fs::exists(folder / "marovind.css"));
+}
+
 TEST_F(RunnerTest, DryRunPassesEveryRowButWritesNoFile) {
     const std::string job =
         writeJob(jobOf({sourceStep("in.csv"), delimitedDestStep("copy.csv"),
