@@ -129,9 +129,19 @@ uint64_t TextWriter::abandon(bool keep, std::string* keptAs) {
         const std::string partial = target_ + MVB_KEPT_RECORDS_SUFFIX;
         if (putInPlace(fd_, temporary_, partial, syncError, &reason)) {
             *keptAs = partial;
-        } else {
-            *keptAs = temporary_;  // the records stay where they are rather than be lost
+            return records;
         }
+        // The records stay where they are rather than be lost, unless the temporary file is
+        // gone too (its folder was removed): then nothing was kept, and the reason is told.
+        struct stat info {};
+        if (::fstat(fd_, &info) == 0 && info.st_nlink == 0) {
+            if (!failed_) {
+                failed_ = true;
+                error_ = "the rows written could not be kept: " + reason;
+            }
+            return 0;
+        }
+        *keptAs = temporary_;
         return records;
     }
     ::unlink(temporary_.c_str());

@@ -6,11 +6,13 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
@@ -166,6 +168,28 @@ TEST(EarlyWriteBack, AFileOfManyStretchesIsPutInPlaceOrKeptWhole) {
             EXPECT_EQ(readBytes(target + ".partial"), records);
         }
     }
+}
+
+// A file whose folder was removed while it was written keeps no rows, and says so, rather than
+// name a temporary file that is gone as where they are.
+TEST(Abandon, RowsWhoseFolderWasRemovedAreNotSaidToBeKept) {
+    TempDir dir;
+    const std::string folder = dir.file("gone");
+    ASSERT_EQ(::mkdir(folder.c_str(), 0755), 0);
+    MvbString error;
+    MvbTxtFile* file = mvbTxtFileOpen((folder + "/out.txt").c_str(), MVB_OPEN_CREATE,
+                                      mvbEncodingUtf8, MVB_FLAG_REPLACE_AT_END, error);
+    ASSERT_NE(file, nullptr) << error.asCstr();
+    ASSERT_TRUE(file->writeChars("row\n", 4));
+    file->markRecordEnd();
+    ASSERT_TRUE(file->flush());
+    std::filesystem::remove_all(folder);
+    MvbString keptAs;
+    EXPECT_EQ(file->abandon(true, keptAs), 0u);
+    EXPECT_EQ(keptAs.view(), "");
+    EXPECT_NE(lastError(file).find("the rows written could not be kept"), std::string::npos)
+        << lastError(file);
+    file->close();
 }
 
 }  // namespace
