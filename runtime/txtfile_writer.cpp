@@ -35,6 +35,7 @@ TextWriter::TextWriter(int fd, std::string path, const EncodingInfo& encoding, u
       blank_(" "),
       capacity_(std::max<size_t>(tuning.bufferBytes, 64)),
       written_(startOffset),
+      startOffset_(startOffset),
       syncStretch_(tuning.syncStretchBytes) {
     struct stat info {};
     regular_ = fd_ >= 0 && ::fstat(fd_, &info) == 0 && S_ISREG(info.st_mode);
@@ -111,11 +112,26 @@ uint64_t TextWriter::abandon(bool keep, std::string* keptAs) {
             records = mark.records;
         }
     }
+    if (gzip_ && failed_) {
+        // A write of compressed bytes failed: the member can be neither ended nor cut at a
+        // record end, and one cut short reads as a corrupt file. None of its rows are kept; a
+        // file written in place is cut back to where this run began, so that what it held
+        // before still reads.
+        if (regular_ && !replacing()) {
+            static_cast<void>(::ftruncate(fd_, static_cast<off_t>(startOffset_)));
+        } else if (replacing()) {
+            ::unlink(temporary_.c_str());
+        }
+        error_ +=
+            " (the compressed rows written could not be kept: a member cut short cannot "
+            "be read)";
+        return 0;
+    }
     if (gzip_) {
         // Compressed bytes cannot be cut at a record end, so the member is ended where the
         // compressor stands: after the whole records, unless a record longer than the buffer
         // failed after its start had gone to the compressor.
-        if (!failed_ && !gzip_->finish()) {
+        if (!gzip_->finish()) {
             failed_ = true;
         }
     } else if (regular_ && written_ > end && ::ftruncate(fd_, static_cast<off_t>(end)) == 0) {

@@ -136,7 +136,8 @@ class TextWriter {
     std::unique_ptr<char[]> buffer_;
     size_t capacity_;
     size_t used_ = 0;
-    uint64_t written_;  ///< file offset where the buffered bytes go
+    uint64_t written_;            ///< file offset where the buffered bytes go
+    const uint64_t startOffset_;  ///< the file's size when it was opened: this run's start
     bool failed_ = false;
     ByteBuffer scratch_;
     std::unique_ptr<GzipOutput> gzip_;  ///< set for a file written as gzip

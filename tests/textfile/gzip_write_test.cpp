@@ -1,11 +1,17 @@
 // Files whose names end in .gz are written as gzip: each run's text is one member, an
 // appending run adds a member, and the runtime's own reader gives back every line.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <zlib.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
+#include "mvb/charset.h"
 #include "mvb/txtfile.h"
 #include "mvb/types.h"
 #include "support/textfile_support.h"
@@ -127,6 +133,59 @@ TEST(GzipWrite, OtherNamesStayPlainText) {
         const std::string path = dir.file(name);
         writeRun(path, MVB_OPEN_CREATE, 65001, {"1,a"});
         EXPECT_EQ(readBytes(path), "1,a\n") << name;
+    }
+}
+
+// A write of compressed bytes that fails (a file size limit here, as a full disk would) leaves
+// a member that cannot be ended: no rows are said to be kept, a replacing file leaves nothing
+// beside its target, and an appended file is cut back to the members it held, which read whole.
+TEST(GzipWrite, AFailedWriteKeepsNoMemberCutShort) {
+    for (const bool append : {false, true}) {
+        SCOPED_TRACE(append);
+        TempDir dir;
+        const std::string path = dir.file("out.csv.gz");
+        if (append) writeRun(path, MVB_OPEN_CREATE, mvbEncodingUtf8, {"kept"});
+        const size_t before = readBytes(path).size();
+        const pid_t child = fork();
+        ASSERT_NE(child, -1);
+        if (child == 0) {
+            signal(SIGXFSZ, SIG_IGN);
+            const rlimit limit{32 << 10, 32 << 10};
+            setrlimit(RLIMIT_FSIZE, &limit);
+            MvbString error;
+            MvbTxtFile* file =
+                mvbTxtFileOpen(path.c_str(), append ? MVB_OPEN_APPEND : MVB_OPEN_CREATE,
+                               mvbEncodingUtf8, append ? 0u : MVB_FLAG_REPLACE_AT_END, error);
+            if (file == nullptr) _exit(10);
+            uint64_t state = 88172645463325252ull;
+            bool failed = false;
+            for (int row = 0; row < 200000 && !failed; ++row) {
+                state ^= state << 13, state ^= state >> 7, state ^= state << 17;
+                const std::string line = std::to_string(state) + "\n";
+                failed = !file->writeChars(line.data(), static_cast<int>(line.size()));
+                file->markRecordEnd();
+            }
+            failed = failed || !file->flush();
+            MvbString keptAs;
+            const uint64_t kept = file->abandon(true, keptAs);
+            file->close();
+            _exit(!failed ? 11 : kept != 0 || !keptAs.empty() ? 12 : 0);
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), 0);
+        EXPECT_FALSE(std::filesystem::exists(path + ".partial"));
+        size_t entries = 0;
+        for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(dir.path()))
+            ++entries;
+        EXPECT_EQ(entries, append ? 1u : 0u);
+        if (append) {
+            const std::string bytes = readBytes(path);
+            EXPECT_EQ(bytes.size(), before);
+            int members = 0;
+            EXPECT_TRUE(gunzip(bytes, members) == "kept\n");  // not printed: it may be long
+        }
     }
 }
 
