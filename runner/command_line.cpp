@@ -176,6 +176,9 @@ void declareConvert(CLI::App& app, CommandLine& line) {
                         "Also write the job that ran to this file, to edit and run again");
     convert->add_flag("-q,--quiet", line.quiet,
                       "Print errors and warnings only: no detection report, no summary");
+    convert->add_flag("--in-place", line.inPlace,
+                      "Write OUT straight in place (as run --in-place), not under a temporary "
+                      "name renamed into place at the end: for a folder that cannot be written");
 }
 
 }  // namespace

@@ -212,6 +212,8 @@ def main():
         ("no header line", cabinet, ["--no-header"], "cabinet-no-header.csv",
          lambda p: read_delimited(p, "utf-8", ","),
          [[f"column_{i + 1}" for i in range(len(cabinet_rows[0]))]] + expected_rows(cabinet_rows)),
+        ("written in place", cabinet, ["--in-place"], "cabinet-in-place.csv",
+         lambda p: read_delimited(p, "utf-8", ","), expected_rows(cabinet_rows)),
         ("standard input to standard output", cabinet, ["--to", "tsv"], "-",
          lambda p: read_delimited(p, "utf-8", "\t"), expected_rows(cabinet_rows)),
     ]
