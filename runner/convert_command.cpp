@@ -1,12 +1,17 @@
 #include "convert_command.h"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <stdexcept>
+#include <string>
 #include <system_error>
 #include <vector>
 
@@ -28,6 +33,27 @@ using Json = nlohmann::ordered_json;
 /// A stop asked for (Ctrl-C, SIGTERM, SIGHUP) before the run began: nothing was written.
 struct StoppedBeforeTheRun {};
 
+/// Standard input could not be copied (a full disk, no temporary folder): the conversion
+/// fails as a run that cannot write does.
+struct SpoolFailure : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+/// Writes all of `bytes` (`size` of them) to `fd`; false with errno set when it cannot.
+bool writeAll(int fd, const char* bytes, size_t size) {
+    while (size > 0) {
+        const ssize_t wrote = ::write(fd, bytes, size);
+        if (wrote < 0 && errno == EINTR) continue;
+        if (wrote <= 0) {
+            if (wrote == 0) errno = ENOSPC;
+            return false;
+        }
+        bytes += wrote;
+        size -= static_cast<size_t>(wrote);
+    }
+    return true;
+}
+
 /// Standard input copied to a file of its own, so that detection and the run can both read
 /// it; removed when done.
 class SpooledInput {
@@ -44,10 +70,30 @@ class SpooledInput {
     /// stop comes first (a pipe or a terminal may hold back its end for as long as it likes,
     /// so the copy waits for data a while at a time and looks for a stop in between).
     const std::string& fill() {
-        std::string name = (fs::temp_directory_path() / "textjob-convert-XXXXXX").string();
+        // Standard input closed when the program started has a stand-in of the program's own
+        // (close-on-exec, as no inherited descriptor is), which reads as an empty file.
+        if (const int flags = ::fcntl(STDIN_FILENO, F_GETFD);
+            flags == -1 || (flags & FD_CLOEXEC) != 0) {
+            throw SpoolFailure(
+                "cannot read standard input (\"-\"): it was closed when the "
+                "program started; name a file, or start the program with "
+                "standard input open");
+        }
+        std::error_code error;
+        const fs::path folder = fs::temp_directory_path(error);
+        if (error) {
+            const char* tmpdir = std::getenv("TMPDIR");
+            throw SpoolFailure("cannot find the temporary folder to hold standard input in" +
+                               (tmpdir != nullptr ? " (TMPDIR is \"" + std::string(tmpdir) + "\")"
+                                                  : std::string()) +
+                               ": " + error.message());
+        }
+        std::string name = (folder / "textjob-convert-XXXXXX").string();
         const int fd = mkstemp(name.data());
-        if (fd < 0)
-            throw ConvertError("cannot make a file to hold standard input in the temp folder");
+        if (fd < 0) {
+            throw SpoolFailure("cannot make a file to hold standard input in " + folder.string() +
+                               ": " + std::strerror(errno));
+        }
         path_ = name;
         static constexpr size_t kChunk = size_t{1} << 20;
         std::vector<char> buffer(kChunk);
@@ -62,9 +108,20 @@ class SpooledInput {
             const ssize_t got = ::read(STDIN_FILENO, buffer.data(), buffer.size());
             if (got == 0) break;
             if (got < 0 && errno == EINTR) continue;
-            if (got < 0 || ::write(fd, buffer.data(), static_cast<size_t>(got)) != got) {
+            if (got < 0) {
+                const int reason = errno;
                 ::close(fd);
-                throw ConvertError("cannot copy standard input to " + path_ + " to read it");
+                throw SpoolFailure(reason == EBADF
+                                       ? std::string("standard input is closed: there is nothing "
+                                                     "to read")
+                                       : "cannot read standard input: " +
+                                             std::string(std::strerror(reason)));
+            }
+            if (!writeAll(fd, buffer.data(), static_cast<size_t>(got))) {
+                const int reason = errno;
+                ::close(fd);
+                throw SpoolFailure("cannot copy standard input to " + path_ +
+                                   " to read it: " + std::strerror(reason));
             }
         }
         ::close(fd);
@@ -172,6 +229,9 @@ int convertCommand(const CommandLine& line) {
             definition = texthost::parseJobText(job.dump(), fs::current_path().string());
         }
         return runParsedJob(definition, line);
+    } catch (const SpoolFailure& e) {
+        std::fprintf(stderr, "error: %s\n", e.what());
+        return kExitStepFailed;
     } catch (const StoppedBeforeTheRun&) {
         std::fprintf(stderr, "error: stopped before the conversion began: nothing was written\n");
         return stoppedExitStatus();

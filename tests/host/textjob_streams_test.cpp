@@ -9,6 +9,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "common/temp_files.h"
@@ -193,6 +194,17 @@ TEST_F(StreamsTest, AStreamClosedAtStartIsNoFileForData) {
                   1);
         const std::string err = slurpFile(folder / "err.txt");
         EXPECT_NE(err.find(c.fragment), std::string::npos) << err;
+    }
+    // convert copies standard input before it reads it: closed, or with no folder to copy it
+    // to, it fails as a run that cannot read or write does, saying why.
+    for (const auto& [shell, fragment] :
+         {std::pair{"$TEXTJOB convert - o.csv <&- 2>err.txt",
+                    "cannot read standard input (\"-\"): it was closed when the program started"},
+          std::pair{"TMPDIR=/nonexistent $TEXTJOB convert - o.csv <in.csv 2>err.txt",
+                    "(TMPDIR is \"/nonexistent\"): No such file or directory"}}) {
+        EXPECT_EQ(runShell(jobWith("in.csv", "o.csv"), shell), 1) << shell;
+        const std::string err = slurpFile(folder / "err.txt");
+        EXPECT_NE(err.find(fragment), std::string::npos) << err;
     }
     // Standard output on /dev/null from the start is the user's choice, and takes the data.
     EXPECT_EQ(runShell(jobWith("in.csv", "-"), "$TEXTJOB run job.json >/dev/null 2>err.txt"), 0)
