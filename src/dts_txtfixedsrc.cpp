@@ -239,7 +239,8 @@ bool DTS_TxtFixedSrc::checkFieldOrder() {
 bool DTS_TxtFixedSrc::skipHeadRecords() {
     rowsToSkip_ = 0;
     if (settings_.skipRows == 0) return true;
-    if (settings_.lineMode) {
+    // A negative SKIPROWS skips every record of every file, as it skips every line.
+    if (settings_.lineMode || settings_.skipRows < 0) {
         rowsToSkip_ = settings_.skipRows;
         return true;
     }
@@ -352,6 +353,7 @@ DTS_TxtFixedSrc::Record DTS_TxtFixedSrc::readLineRecord(StepOutputItem* items, M
 }
 
 DTS_TxtFixedSrc::Record DTS_TxtFixedSrc::readBlockRecord(StepOutputItem* items, MvbTxtFile* file) {
+    if (rowsToSkip_ < 0) return Record::EndOfFile;
     bool ended = false;
     int position = 0;
     for (int i = 0; i < fieldCount_; ++i) {

@@ -78,11 +78,13 @@ bool reportFailure(MvbTxtFile* file, StepHost* host) {
 bool readSourcePart(SourceFileSet& files, const RecordLayout& layout, StepHost* host,
                     PartReading* reading) {
     *reading = PartReading{};
-    if (layout.headRecords < 0 && layout.recordWidth == 0) {
+    if (layout.headRecords < 0) {
         // As the step was asked, but hardly as meant: say why no row will come.
+        const char* what = layout.recordWidth == 0 ? "line" : "record";
         host->getLog()->logMessage(
-            1, MvbString("SKIPROWS is negative, so every line of every file is skipped and the "
-                         "step gives no rows; give the number of head lines to skip, 0 or more"));
+            1, MvbString("SKIPROWS is negative, so every " + std::string(what) +
+                         " of every file is skipped and the step gives no rows; give the number "
+                         "of head " + what + "s to skip, 0 or more"));
     }
     const SourcePart part = sourcePartOf(host);
     if (part.split() && layout.rowLimit > 0) {

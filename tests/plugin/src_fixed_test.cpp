@@ -184,6 +184,21 @@ TEST(FixedWidthSource, SkipsHeadRecordsOfEveryFile) {
         EXPECT_TRUE(srctest::isRunSummary(read.infos(), "l*.txt", 3))
             << srctest::joinedTexts(read.infos());
     }
+    // A negative SKIPROWS skips every record, as it skips every line.
+    for (const bool lineMode : {false, true}) {
+        SCOPED_TRACE(lineMode);
+        const auto read = readSource(
+            kSource,
+            properties(lineMode ? "l*.txt" : "r*.dat", fields, 4, lineMode, {{"SKIPROWS", -1}}),
+            dir.path());
+        EXPECT_TRUE(read.started) << srctest::joinedTexts(read.errors());
+        EXPECT_TRUE(read.errors().empty()) << srctest::joinedTexts(read.errors());
+        EXPECT_TRUE(read.texts().empty());
+        EXPECT_NE(srctest::joinedTexts(read.warnings())
+                      .find(lineMode ? "every line of every file is skipped"
+                                     : "every record of every file is skipped"),
+                  std::string::npos);
+    }
 }
 
 TEST(FixedWidthSource, ReadsRecordsWithoutFieldsUntilTheFileEnds) {
