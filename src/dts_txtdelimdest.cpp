@@ -341,6 +341,18 @@ const char* DTS_TxtDelimDest::breaksUnqualified(std::string_view text) const {
                : nullptr;
 }
 
+namespace {
+
+/// Characters of the UTF-8 `text`: its bytes that are no continuation byte.
+size_t characterCount(std::string_view text) noexcept {
+    size_t count = 0;
+    for (const char c : text)
+        count += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+    return count;
+}
+
+}  // namespace
+
 void DTS_TxtDelimDest::warnOfUnreadableSettings() {
     const std::string_view delimiter = settings_.delimiter.view();
     const std::string_view qualifier = qualifier_;  // as openFile() chose it
@@ -359,6 +371,15 @@ void DTS_TxtDelimDest::warnOfUnreadableSettings() {
               std::to_string(delimiter.size()) +
               " characters between the values; for the character it names, give the character "
               "itself or its code (\"0x09\" is a tab)";
+    } else if (characterCount(delimiter) > 1 || characterCount(qualifier) > 1) {
+        const bool longDelimiter = characterCount(delimiter) > 1;
+        const std::string_view text = longDelimiter ? delimiter : qualifier;
+        why = std::string(longDelimiter ? "DELIMITER " : "QUALIFIER ") + quotedText(text) + " is " +
+              std::to_string(characterCount(text)) +
+              " characters, written whole; a delimited source reads only the first character of "
+              "its " +
+              (longDelimiter ? "DELIMITER" : "QUOTE") +
+              ", so the file does not read back here as written";
     }
     if (!why.empty()) host()->getLog()->logMessage(1, MvbString(why));
 }

@@ -222,6 +222,8 @@ TEST(DelimDest, SettingsThatDoNotReadBackAreWarnedOf) {
         {{{"DELIMITER", "ab"}, {"QUALIFIER", "a"}}, "share characters"},
         {{{"DELIMITER", "0x0A"}}, "holds a line end"},
         {{{"DELIMITER", "Tab"}}, "DELIMITER \"Tab\" is written as those 3 characters"},
+        {{{"DELIMITER", "||"}}, "DELIMITER \"||\" is 2 characters, written whole"},
+        {{{"QUALIFIER", "<>"}}, "QUALIFIER \"<>\" is 2 characters, written whole"},
         {{{"QUALIFIER", "7"}}, "Text Plugin 816: Row 1, field \"a\": \"7\" holds the qualifier"},
         {{{"DELIMITER", "7"}, {"QUALIFIER", "\""}},
          "(set QUOTE_WHEN_NEEDED, or choose a DELIMITER"},
