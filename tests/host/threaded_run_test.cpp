@@ -8,6 +8,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <string>
 #include <string_view>
@@ -135,23 +136,31 @@ INSTANTIATE_TEST_SUITE_P(
         ChainCase{"RowsWiderThanABatch", kWideChain.c_str(), true, 40}),
     [](const auto& info) { return std::string(info.param.name); });
 
+/// Runs the chain `steps` (a JSON array) of test steps with `threads` threads; `adjust` sets
+/// further options.
+RunReport runTestChain(const char* steps, int threads,
+                       const std::function<void(texthost::RunOptions&)>& adjust = {}) {
+    Journal journal;
+    texthost::RunOptions options;
+    options.extraSteps = testStepTypes(journal);
+    options.pluginPath = "/nonexistent/libtext.so";
+    options.threads = threads;
+    if (adjust) adjust(options);
+    return texthost::runJob(texthost::parseJobText(std::string(R"({"steps": )") + steps + "}", ""),
+                            options);
+}
+
 // The next step's input list was made for the fields declared before rows began to flow: a
 // source that declares others midway ends the run with an error, never a row read past its end
 // (nor, in one thread, rows of values lost).
 TEST(ThreadedChainShapeTest, OutputFieldsChangedMidwayEndTheRun) {
     for (const int threads : {1, 2}) {
         SCOPED_TRACE(threads);
-        Journal journal;
-        texthost::RunOptions options;
-        options.extraSteps = testStepTypes(journal);
-        options.pluginPath = "/nonexistent/libtext.so";
-        options.threads = threads;
-        const RunReport report = texthost::runJob(texthost::parseJobText(R"({"steps": [
+        const RunReport report = runTestChain(R"([
             {"type": "TEST_SOURCE", "properties": {"ROWS": 5000, "RESHAPE_AT": 700,
                                                    "FIELDS": [["A", 5], ["B", 6], ["C", 7]]}},
-            {"type": "TEST_PASS"}]})",
-                                                                         ""),
-                                                  options);
+            {"type": "TEST_PASS"}])",
+                                              threads);
         EXPECT_FALSE(report.ok);
         EXPECT_EQ(report.rows, 699u);
         ASSERT_FALSE(report.errors().empty());
@@ -192,15 +201,9 @@ TEST(ThreadedStopTest, AStopRequestMidwayEndsEveryStepAndIsReported) {
 // A step that reports an error fails the run whatever it answered, from finish() too.
 TEST(ThreadedChainErrors, AnErrorReportedInFinishFailsTheRun) {
     for (const int threads : {1, 2}) {
-        Journal journal;
-        texthost::RunOptions options;
-        options.extraSteps = testStepTypes(journal);
-        options.pluginPath = "/nonexistent/libtext.so";
-        options.threads = threads;
-        const RunReport report = texthost::runJob(texthost::parseJobText(R"({"steps": [
-            {"type": "TEST_SOURCE"}, {"type": "TEST_PASS", "properties": {"FINISH_ERROR": true}}]})",
-                                                                         ""),
-                                                  options);
+        const RunReport report = runTestChain(R"([{"type": "TEST_SOURCE"},
+            {"type": "TEST_PASS", "properties": {"FINISH_ERROR": true}}])",
+                                              threads);
         EXPECT_FALSE(report.ok) << threads;
         EXPECT_EQ(report.errors().size(), 1u) << threads;
     }
@@ -208,15 +211,9 @@ TEST(ThreadedChainErrors, AnErrorReportedInFinishFailsTheRun) {
 
 // A step that declares no output fields is named as the fault, not the step after it.
 TEST(ThreadedChainErrors, AStepThatDeclaresNoFieldsIsNamed) {
-    Journal journal;
-    texthost::RunOptions options;
-    options.extraSteps = testStepTypes(journal);
-    options.pluginPath = "/nonexistent/libtext.so";
-    const RunReport report = texthost::runJob(texthost::parseJobText(R"({"steps": [
-        {"type": "TEST_SOURCE"}, {"type": "TEST_PASS", "properties": {"NO_OUTPUT": true}},
-        {"type": "TEST_PASS"}]})",
-                                                                     ""),
-                                              options);
+    const RunReport report = runTestChain(R"([{"type": "TEST_SOURCE"},
+        {"type": "TEST_PASS", "properties": {"NO_OUTPUT": true}}, {"type": "TEST_PASS"}])",
+                                          0);
     EXPECT_FALSE(report.ok);
     ASSERT_EQ(report.errors().size(), 1u);
     EXPECT_EQ(report.errors().front(),
@@ -226,22 +223,17 @@ TEST(ThreadedChainErrors, AStepThatDeclaresNoFieldsIsNamed) {
 // A step inside a long call (a source waiting for data) cannot be asked for its status: the
 // progress reports count its rows as they stand, not as they stood at its last answer.
 TEST(ThreadedProgressTest, ASourceThatWaitsIsShownWithTheRowsItGaveSoFar) {
-    Journal journal;
-    texthost::RunOptions options;
-    options.extraSteps = testStepTypes(journal);
-    options.pluginPath = "/nonexistent/libtext.so";
-    options.threads = 2;
-    options.progressIntervalMs = 20;
     uint64_t mostWhileWaiting = 0;
-    options.onProgress = [&](const std::vector<texthost::StepStatus>& status) {
-        if (!status.empty() && !status.front().current)
-            mostWhileWaiting = std::max(mostWhileWaiting, status.front().rows);
-    };
-    const RunReport report = texthost::runJob(texthost::parseJobText(R"({"steps": [
-        {"type": "TEST_SOURCE", "properties": {"ROWS": 5001, "PAUSE_AT": 5001}},
-        {"type": "TEST_PASS"}]})",
-                                                                     ""),
-                                              options);
+    const RunReport report = runTestChain(
+        R"([{"type": "TEST_SOURCE", "properties": {"ROWS": 5001, "PAUSE_AT": 5001}},
+            {"type": "TEST_PASS"}])",
+        2, [&](texthost::RunOptions& options) {
+            options.progressIntervalMs = 20;
+            options.onProgress = [&](const std::vector<texthost::StepStatus>& status) {
+                if (!status.empty() && !status.front().current)
+                    mostWhileWaiting = std::max(mostWhileWaiting, status.front().rows);
+            };
+        });
     EXPECT_TRUE(report.ok);
     EXPECT_EQ(mostWhileWaiting, 5000u);
 }
