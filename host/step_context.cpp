@@ -140,7 +140,11 @@ void StepContext::logMessage(int level, const MvbString& text) {
 
 int StepContext::readInputRow(int port) {
     if (port != 0 || upstream_ == nullptr) {
-        errors_.error(name_, "the step asked for an input row, but nothing feeds it");
+        errors_.error(name_, port != 0
+                                 ? "the step asked for an input row of port " +
+                                       std::to_string(port) + ", but a step has one input, port 0"
+                                 : std::string("the step asked for an input row, but "
+                                               "nothing feeds it"));
         return 2;
     }
     const int code = queued_ ? queued_->readRow() : upstream_->pullRow();
