@@ -89,6 +89,22 @@ DTS_TxtHtmlDest::DTS_TxtHtmlDest() noexcept
     : TextDestination("src/dts_txthtmldest",
                       kStepPropertyTable<Settings, kProperties, kHtmlStyleSheetFiles>) {}
 
+bool DTS_TxtHtmlDest::readsAProfile() {
+    StepFlow* flow = host()->getFlow();
+    StepNode* node = flow != nullptr ? flow->getInputNode(0, 0, 0) : nullptr;
+    return node != nullptr && node->getTypeId().compare("PROFILER", true) == 0;
+}
+
+int DTS_TxtHtmlDest::prepareStep(int flags) {
+    const int result = TextDestination::prepareStep(flags);
+    // The sections break where the statistic is empty: the host must hand it on even when no
+    // FIELDS row shows it.
+    const StepOutputItems* items = host()->getInputItems(0, (flags & 1) == 0);
+    if (items != nullptr && items->count > 0 && readsAProfile())
+        host()->addUsedField(items->items[0].name, 0);
+    return result;
+}
+
 bool DTS_TxtHtmlDest::startStep() {
     sectionIndex_ = 0;
     host()->getOutputRow();
@@ -131,9 +147,7 @@ bool DTS_TxtHtmlDest::startStep() {
     for (int i = 0; i < fieldCount; ++i)
         headings_.push_back(table->getCell(1, i, true).asString());
 
-    StepFlow* flow = host()->getFlow();
-    StepNode* node = flow != nullptr ? flow->getInputNode(0, 0, 0) : nullptr;
-    profilerLayout_ = node != nullptr && node->getTypeId().compare("PROFILER", true) == 0;
+    profilerLayout_ = readsAProfile();
     if (!writeHead(settings_.title)) return false;
     file_.endRecord(false);
     return true;

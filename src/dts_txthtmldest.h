@@ -19,13 +19,17 @@ struct HtmlDestSettings {
 /// DEST_HTML: passes every row on and, in a run that writes, renders each row as a row of an
 /// HTML table. `start` writes the style sheet beside the report and the report's page head;
 /// the end of the data writes the closing tail. Fed by a step of type PROFILER, the table is
-/// laid out in four titled sections, a row whose first shown field is empty closing one
-/// section and opening the next.
+/// laid out in four titled sections, a row whose statistic (the profile's first field) is empty
+/// closing one section and opening the next.
 class DTS_TxtHtmlDest final : public TextDestination {
   public:
     DTS_TxtHtmlDest() noexcept;
 
   private:
+    /// Binds FIELDS; a profile's statistic is read too, whether FIELDS shows it or not.
+    int prepareStep(int flags) override;
+    /// True when the step before this one is a PROFILER.
+    bool readsAProfile();
     bool startStep() override;
     /// The report is opened by start: a run without it has failed to start.
     bool openForRows() override { return false; }

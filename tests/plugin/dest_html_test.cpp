@@ -309,6 +309,16 @@ TEST(HtmlDest, HostProfilerFeedsTheSectionedLayout) {
     const std::string other = readFile(dir.file("report.html"));
     EXPECT_EQ(count(other, "<TR class=\"rowon\"><td"), count(html, "<TR class=\"rowon\"><td"));
     EXPECT_NE(other.find("<td>Mean</td>"), std::string::npos) << other;
+
+    // Without the statistic among FIELDS it is still read, with a thread per step too (which
+    // hands on only the fields a step reads).
+    json unshown = steps;
+    unshown[2]["properties"]["FIELDS"] = fieldsTable({{"number", "Number"}});
+    texthost::RunOptions threads;
+    threads.threads = 2;
+    ASSERT_TRUE(runJobFile(dir, unshown, threads).ok);
+    EXPECT_EQ(count(readFile(dir.file("report.html")), "<TR class=\"rowon\"><td"),
+              count(html, "<TR class=\"rowon\"><td"));
 }
 
 }  // namespace
