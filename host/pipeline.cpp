@@ -181,8 +181,11 @@ void Pipeline::leaveLastOutputUnread() {
 
 void Pipeline::finish() {
     Impl& d = *impl_;
+    // A value lost in a strict run fails it, even where the step that lost it was the last
+    // to end and no step was left to stop.
     d.shared.endedWell = d.endCode == 1 && d.shared.log.errorCount() == d.errorsBefore &&
-                         d.shared.endDecision.load() != 2;
+                         d.shared.endDecision.load() != 2 &&
+                         !(d.shared.strict && d.shared.valueLost.load());
     for (auto& step : d.steps)
         step->finish();
     d.running = false;

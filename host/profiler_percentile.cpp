@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstddef>
 #include <limits>
+#include <utility>
+#include <vector>
 
 namespace texthost::profiler {
 
@@ -18,49 +20,109 @@ uint64_t PercentileEstimator::nextRandom() noexcept {
     return z ^ (z >> 31);
 }
 
-void PercentileEstimator::add(double value) {
+template <class T>
+void PercentileEstimator::keep(std::vector<T>& kept, T value) {
     ++count_;
-    if (kept_.size() < limit_) {
-        if (kept_.size() == kept_.capacity()) [[unlikely]] {
+    if (kept.size() < limit_) {
+        if (kept.size() == kept.capacity()) [[unlikely]] {
             // Grow geometrically but never past the limit, so the storage stays within it.
-            const size_t grown = std::max<size_t>(64, kept_.capacity() * 2);
-            kept_.reserve(std::min(limit_, grown));
+            const size_t grown = std::max<size_t>(64, kept.capacity() * 2);
+            kept.reserve(std::min(limit_, grown));
         }
-        kept_.push_back(value);
+        kept.push_back(value);
         return;
     }
     // Value number count_ replaces a kept one with probability limit_ / count_. The modulo's
     // bias is below count_ / 2^64, far under any other error here.
     const uint64_t slot = nextRandom() % count_;
-    if (slot < limit_) kept_[static_cast<size_t>(slot)] = value;
+    if (slot < limit_) kept[static_cast<size_t>(slot)] = value;
 }
 
+void PercentileEstimator::add(double value) {
+    keep(kept_, value);
+}
+
+void PercentileEstimator::addInteger(int64_t value) {
+    keep(keptIntegers_, value);
+}
+
+namespace {
+
+/// The rank h = (n − 1)·p/100 as its whole part and the part beyond, the latter as
+/// `hundredths` of a rank (exact) when p is whole, else as `fraction`.
+struct Rank {
+    size_t low = 0;
+    uint64_t hundredths = 0;
+    long double fraction = 0;
+    bool whole = true;
+    bool between() const noexcept { return whole ? hundredths != 0 : fraction != 0; }
+};
+
+Rank rankOf(size_t n, double p) noexcept {
+    p = std::clamp(p, 0.0, 100.0);
+    Rank rank;
+    if (p == std::floor(p)) {
+        const uint64_t scaled = static_cast<uint64_t>(n - 1) * static_cast<uint64_t>(p);
+        rank.low = static_cast<size_t>(scaled / 100);
+        rank.hundredths = scaled % 100;
+        return rank;
+    }
+    const long double h = static_cast<long double>(n - 1) * p / 100;
+    rank.whole = false;
+    rank.low = static_cast<size_t>(std::floor(h));
+    rank.fraction = h - static_cast<long double>(rank.low);
+    return rank;
+}
+
+/// Ranks `rank.low` and the next one of `kept`: the first in place, the second as the smallest
+/// of the values that partitioning left above it.
+template <class T>
+std::pair<T, T> neighbours(std::vector<T>& kept, size_t low) {
+    const auto lowAt = kept.begin() + static_cast<std::ptrdiff_t>(low);
+    std::nth_element(kept.begin(), lowAt, kept.end());
+    return {*lowAt, *std::min_element(lowAt + 1, kept.end())};
+}
+
+/// a + (b − a) times the rank's part beyond its whole, in long double (which holds every
+/// double and integer exactly), rounded once to a double.
+double interpolate(long double a, long double b, const Rank& rank) noexcept {
+    const long double step = rank.whole ? (b - a) * static_cast<long double>(rank.hundredths) / 100
+                                        : (b - a) * rank.fraction;
+    return static_cast<double>(a + step);
+}
+
+}  // namespace
+
 double PercentileEstimator::percentile(double p) {
+    if (!keptIntegers_.empty()) {
+        const size_t n = keptIntegers_.size();
+        const Rank rank = rankOf(n, p);
+        if (rank.low + 1 >= n) {
+            return static_cast<double>(
+                *std::max_element(keptIntegers_.begin(), keptIntegers_.end()));
+        }
+        const auto [a, b] = neighbours(keptIntegers_, rank.low);
+        if (!rank.between() || a == b) return static_cast<double>(a);
+        if (!rank.whole) return interpolate(a, b, rank);
+        // a·(100 − k) + b·k hundredths, exactly: the answer is rounded once, by the division.
+        const Int128 total = static_cast<Int128>(a) * static_cast<Int128>(100 - rank.hundredths) +
+                             static_cast<Int128>(b) * static_cast<Int128>(rank.hundredths);
+        return static_cast<double>(static_cast<long double>(total) / 100);
+    }
     const size_t n = kept_.size();
     if (n == 0) return 0.0;
-    const double h = static_cast<double>(n - 1) * std::clamp(p, 0.0, 100.0) / 100.0;
-    const size_t low = static_cast<size_t>(std::floor(h));
-    if (low + 1 >= n) return *std::max_element(kept_.begin(), kept_.end());
-    // Only the two ranks the answer needs are found: rank `low` in place, and rank low + 1 as
-    // the smallest of the values that partitioning left above it.
-    const auto lowAt = kept_.begin() + static_cast<std::ptrdiff_t>(low);
-    std::nth_element(kept_.begin(), lowAt, kept_.end());
-    const double a = *lowAt;
-    const double b = *std::min_element(lowAt + 1, kept_.end());
-    const double fraction = h - static_cast<double>(low);
+    const Rank rank = rankOf(n, p);
+    if (rank.low + 1 >= n) return *std::max_element(kept_.begin(), kept_.end());
+    const auto [a, b] = neighbours(kept_, rank.low);
     // Equal neighbours and whole ranks answer without arithmetic, which keeps infinities intact.
-    if (fraction == 0.0 || a == b) return a;
+    if (!rank.between() || a == b) return a;
     // An infinite neighbour: every point between it and a finite one is infinite too, and
     // between the two infinities none is defined.
     if (std::isinf(a) || std::isinf(b)) {
         if (std::isinf(a) && std::isinf(b)) return std::numeric_limits<double>::quiet_NaN();
         return std::isinf(a) ? a : b;
     }
-    const double span = b - a;
-    // Neighbours of opposite signs near the limits of the range: their span overflows, while
-    // the weighted mean of the two, which lies between them, cannot.
-    if (std::isinf(span)) return (1.0 - fraction) * a + fraction * b;
-    return a + fraction * span;
+    return interpolate(a, b, rank);
 }
 
 }  // namespace texthost::profiler

@@ -6,6 +6,9 @@
 
 namespace texthost::profiler {
 
+/// A 128-bit integer: wide enough for the exact sum of any count of 64-bit values.
+__extension__ typedef __int128 Int128;
+
 /// Percentiles of a stream of numbers in bounded memory.
 ///
 /// Up to `exactLimit` values every value is kept and the percentiles are exact. From value
@@ -23,7 +26,9 @@ namespace texthost::profiler {
 ///
 /// Method: the p-th percentile of n sorted values x[0..n−1] is the linear interpolation between
 /// the closest ranks: h = (n − 1)·p/100, x[⌊h⌋] + (h − ⌊h⌋)·(x[⌊h⌋+1] − x[⌊h⌋]). So the 50th
-/// percentile of 1, 2, 3, 4 is 2.5 and the 25th is 1.75.
+/// percentile of 1, 2, 3, 4 is 2.5 and the 25th is 1.75. For a whole p the rank is found in
+/// integers, and integers are kept as integers and interpolated exactly, so that the answer is
+/// the true value rounded once to a double.
 class PercentileEstimator {
   public:
     /// Values kept exactly before sampling begins.
@@ -33,8 +38,10 @@ class PercentileEstimator {
     /// different (but still reproducible) samples.
     explicit PercentileEstimator(size_t exactLimit = kDefaultExactLimit, uint64_t seed = 0);
 
-    /// Adds one value. NaN must not be added (it has no place in an order).
+    /// Adds one value. NaN must not be added (it has no place in an order). An estimator takes
+    /// reals (add) or integers (addInteger), not both.
     void add(double value);
+    void addInteger(int64_t value);
 
     /// Values added since construction.
     uint64_t count() const noexcept { return count_; }
@@ -43,9 +50,9 @@ class PercentileEstimator {
     /// The most values ever kept.
     size_t limit() const noexcept { return limit_; }
     /// Values kept now (at most limit()).
-    size_t keptCount() const noexcept { return kept_.size(); }
+    size_t keptCount() const noexcept { return kept_.size() + keptIntegers_.size(); }
     /// Values the kept storage has room for; never more than limit().
-    size_t keptCapacity() const noexcept { return kept_.capacity(); }
+    size_t keptCapacity() const noexcept { return kept_.capacity() + keptIntegers_.capacity(); }
 
     /// The `p`-th percentile (0 ≤ p ≤ 100) by the method above; 0 when no value was added.
     /// Reorders the kept values (a partial selection, linear on average).
@@ -53,8 +60,12 @@ class PercentileEstimator {
 
   private:
     uint64_t nextRandom() noexcept;
+    /// Keeps `value`, or lets it replace a kept one at random once `kept` is full.
+    template <class T>
+    void keep(std::vector<T>& kept, T value);
 
     std::vector<double> kept_;
+    std::vector<int64_t> keptIntegers_;
     size_t limit_;
     uint64_t count_ = 0;
     uint64_t state_;

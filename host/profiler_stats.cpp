@@ -123,7 +123,6 @@ void FieldProfile::addBoolean(bool value) noexcept {
 
 void FieldProfile::addNumber(long double x) {
     const auto value = static_cast<double>(x);
-    percentiles_.add(value);
     if (std::isinf(value)) {
         ++(value > 0 ? positiveInfinities_ : negativeInfinities_);
         return;
@@ -159,6 +158,7 @@ void FieldProfile::addInteger(int64_t value) {
     if (first || value < minInt_) minInt_ = value;
     if (first || value > maxInt_) maxInt_ = value;
     intSum_ += value;
+    percentiles_.addInteger(value);
     addNumber(static_cast<long double>(value));  // exact where a long double has 64 bits
 }
 
@@ -169,8 +169,10 @@ void FieldProfile::addReal(double value) {
     }
     const bool first = valueCount() == 0;
     ++records_;
-    if (first || value < minReal_) minReal_ = value;
-    if (first || value > maxReal_) maxReal_ = value;
+    // Of two zeros the negative one is the smaller, whichever came first.
+    if (first || value < minReal_ || (value == minReal_ && std::signbit(value))) minReal_ = value;
+    if (first || value > maxReal_ || (value == maxReal_ && !std::signbit(value))) maxReal_ = value;
+    percentiles_.add(value);
     addNumber(value);
 }
 

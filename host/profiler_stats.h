@@ -11,9 +11,6 @@
 
 namespace texthost::profiler {
 
-/// A 128-bit integer: wide enough for the exact sum of any count of 64-bit values.
-__extension__ typedef __int128 Int128;
-
 /// How a field's values are read, summed and ordered; follows the field's declared type.
 enum class FieldKind {
     Boolean,  ///< ordered false < true; not numeric

@@ -148,6 +148,9 @@ TEST_F(RunnerTest, StrictFailsARunThatLostAValue) {
         {"unreadable integer", jobOf({sourceStep("bad.csv")}), 0, 1, "Text Plugin 810:"},
         {"string cut at MAX_LENGTH", jobOf({sourceStep("long.csv")}), 0, 1, "Text Plugin 811:"},
         {"value cut at WIDTH", jobOf({sourceStep("in.csv"), fixedCut}), 0, 1, "Text Plugin 813:"},
+        {"value cut by the last destination",
+         jobOf({sourceStep("in.csv"), delimitedDestStep("copy.csv"), fixedCut}), 0, 1,
+         "Text Plugin 813:"},
         {"a failed step stays 1", jobOf({sourceStep("missing.csv")}), 1, 1, nullptr},
     };
     for (const Case& c : cases) {
@@ -158,8 +161,10 @@ TEST_F(RunnerTest, StrictFailsARunThatLostAValue) {
         if (c.said != nullptr) {
             EXPECT_NE(err.find(c.said), std::string::npos) << err;
         }
-        // The run stops at the first value lost, before a destination replaces its file.
+        // The run stops at the first value lost, before a destination replaces its file, one
+        // ahead of the step that lost it too.
         writeFile("fixed.txt", "old\n");
+        writeFile("copy.csv", "old\n");
         run({"run", "--strict", "--quiet", job});
         EXPECT_EQ(exitStatus, c.strict) << err;
         const bool failed = c.strict == 1 && c.plain == 0;
@@ -167,6 +172,9 @@ TEST_F(RunnerTest, StrictFailsARunThatLostAValue) {
         if (c.job.find("fixed.txt") != std::string::npos) {
             EXPECT_EQ(testfiles::readFile((folder / "fixed.txt").string()),
                       failed ? "old\n" : "nn\n");
+        }
+        if (failed) {
+            EXPECT_EQ(testfiles::readFile((folder / "copy.csv").string()), "old\n");
         }
         // A dry run fails alike on a value a source lost (destinations write nothing in one),
         // and keeps no rows beside a file that it never wrote.
