@@ -67,6 +67,26 @@ TEST(PercentileEstimator, InterpolatesBetweenClosestRanks) {
     EXPECT_TRUE(std::isnan(percentileOf({-HUGE_VAL, HUGE_VAL}, 50)));
 }
 
+// The answer is the true value rounded once: the rank of a whole percentile is found in
+// integers (0.99 · 99 is not 98.01 in doubles), and integers beyond 2^53 are not rounded before
+// they are interpolated.
+TEST(PercentileEstimator, IsTheTrueValueRoundedOnce) {
+    std::vector<double> zeros(99, 0.0);
+    zeros.push_back(1e10);
+    EXPECT_EQ(percentileOf(zeros, 99, 1000), 1e8);
+    const std::pair<std::vector<int64_t>, double> integers[] = {
+        {{-9007199254740993, 9007199254740992}, -0.5},
+        {{INT64_MIN, INT64_MAX}, -0.5},
+        {{9007199254740993, 9007199254740995}, 9007199254740994.0},
+    };
+    for (const auto& [values, median] : integers) {
+        PercentileEstimator estimator;
+        for (const int64_t v : values)
+            estimator.addInteger(v);
+        EXPECT_EQ(estimator.percentile(50), median) << values.front();
+    }
+}
+
 TEST(PercentileEstimator, SwitchesToABoundedSampleAtItsLimit) {
     PercentileEstimator estimator(1000, 3);
     for (int i = 1; i <= 1000; ++i)
@@ -258,6 +278,17 @@ TEST(FieldProfile, SpreadAndPercentilesOfIntegers) {
     for (const auto& [p, value] : expected) {
         EXPECT_NEAR(std::strtod(cell(profile, Statistic::Percentile, p).c_str(), nullptr), value,
                     1e-12);
+    }
+}
+
+// Of two zeros the negative one is the smaller, in whichever order they come.
+TEST(FieldProfile, NegativeZeroIsTheMinimumOfTwoZeros) {
+    for (const bool negativeFirst : {true, false}) {
+        FieldProfile profile(FieldKind::Real);
+        profile.add(MvbDatavar(negativeFirst ? -0.0 : 0.0));
+        profile.add(MvbDatavar(negativeFirst ? 0.0 : -0.0));
+        EXPECT_EQ(cell(profile, Statistic::Minimum), "-0") << negativeFirst;
+        EXPECT_EQ(cell(profile, Statistic::Maximum), "0") << negativeFirst;
     }
 }
 
