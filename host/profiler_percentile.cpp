@@ -104,7 +104,8 @@ double PercentileEstimator::percentile(double p) {
         const auto [a, b] = neighbours(keptIntegers_, rank.low);
         if (!rank.between() || a == b) return static_cast<double>(a);
         if (!rank.whole) return interpolate(a, b, rank);
-        // a·(100 − k) + b·k hundredths, exactly: the answer is rounded once, by the division.
+        // a·(100 − k) + b·k hundredths, exact in 128 bits: only the division and the narrowing
+        // to a double round it.
         const Int128 total = static_cast<Int128>(a) * static_cast<Int128>(100 - rank.hundredths) +
                              static_cast<Int128>(b) * static_cast<Int128>(rank.hundredths);
         return static_cast<double>(static_cast<long double>(total) / 100);
