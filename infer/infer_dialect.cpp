@@ -18,6 +18,8 @@ constexpr int kUsualDelimiters[] = {',', '\t', ';', '|'};
 /// brackets, letters, digits, blanks) are left out: a column of dates would otherwise "split"
 /// at its dashes.
 constexpr std::string_view kOtherDelimiters = "!#$%&*<=>?@^`~";
+/// Those of them that values often hold once (a percent, a price, an address, a number sign).
+constexpr std::string_view kValueSymbols = "!#$%&*<=>?@";
 /// Quotes besides these two are weighed only when they stand at both edges of fields often.
 constexpr int kUsualQuotes[] = {'"', '\''};
 /// How many other quote characters are weighed per delimiter, the most frequent first.
@@ -375,6 +377,14 @@ DialectGuess detectDialect(const Sample& sample) {
     int rival = 0;  // a delimiter that splits the records as well as the best, into fewer fields
     for (int delimiter : named != 0 ? std::vector<int>{named} : delimiterCandidates(sample)) {
         DelimiterChoice choice = chooseQuote(sample, delimiter);
+        // A symbol that values often hold splits a table only where it makes three fields or
+        // more: once on a line it is far likelier part of a value ("12%", "$5", "Order #12",
+        // "ann@example.com"), which splitting there would tear apart.
+        if (named == 0 && delimiter > 0x20 &&
+            kValueSymbols.find(static_cast<char>(delimiter)) != std::string_view::npos &&
+            choice.score.columns < 3) {
+            continue;
+        }
         const double gain = rank(choice.score) - rank(best.score);
         const bool tie = gain > -1e-9 && gain <= 1e-9 && rank(choice.score) > 0 &&
                          choice.score.records.size() == best.score.records.size();
