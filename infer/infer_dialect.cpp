@@ -458,9 +458,14 @@ DialectGuess detectDialect(const Sample& sample) {
     for (size_t i = head; i < guess.records.size(); ++i)
         usual += guess.records[i].fields == guess.columns ? 1 : 0;
     const size_t body = guess.records.size() - head;
+    // Records after the table's last one of its field count (blank lines, a total, a note
+    // below it) do not make the table ragged.
+    size_t tail = 0;
+    while (tail < body && guess.records[guess.records.size() - 1 - tail].fields != guess.columns)
+        ++tail;
     // Lines are skipped only above a body that keeps to one field count: in a ragged file a
     // short line at the head is as likely data as a title.
-    const size_t skipped = usual * 10 >= body * 9 ? head : namingLine ? 1 : 0;
+    const size_t skipped = usual * 10 >= (body - tail) * 9 ? head : namingLine ? 1 : 0;
     guess.headRecords = skipped;
     for (size_t i = 0; i < skipped; ++i)
         guess.headLines += guess.records[i].lines;

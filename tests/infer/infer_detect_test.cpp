@@ -362,6 +362,13 @@ const Case kCases[] = {
      -1,
      2,
      {"a:integer", "b:string"}},
+    // A title above the table is skipped whatever follows the table: a blank line, a total.
+    {.name = "title_above_and_lines_below_the_table",
+     .bytes = "Report 2024\nname,city,amount\nAl,Rome,1.5\nBo,Oslo,2.5\nCy,Lima,3\n\nTotal 7\n",
+     .delimiter = ',',
+     .header = 1,
+     .skipRows = 2,
+     .types = {"name:string", "city:string", "amount:real"}},
     // A symbol once on every line is part of the values: one column, nothing split off.
     {.name = "percent_sign_in_every_value",
      .bytes = "pct\n12%\n50%\n7.5%\n",
