@@ -372,8 +372,12 @@ ColumnType ColumnStats::decide(TypeMode mode) const {
         ColumnType exact = exact_ == 0 ? type : typeOf(exact_, type.outputWidth);
         const ColumnType loose = typeOf(candidates_, type.outputWidth);
         if (exact.name != loose.name && !lostText_.empty()) {
+            // Written as the loose type writes it: the text lost a type the loose one may
+            // not be (a date read in both orders while the column reads day first).
+            std::string written = writtenAs(lostText_, firstBit(candidates_));
+            if (written.empty()) written = lostWritten_;
             exact.note = "kept as " + exact.name + ": " + lostText_ + " would be written " +
-                         (lostWritten_.empty() ? std::string("otherwise") : lostWritten_) +
+                         (written.empty() ? std::string("otherwise") : written) +
                          " (--types loose reads it as " + loose.name + ")";
         }
         // Every value is written back as it stands.

@@ -783,6 +783,9 @@ TEST(InferDetect, NotesSayWhatDetectionCouldNotBeSureOf) {
         // Why a column of typed values is a string: the first value that no type reads.
         {"id,day\n1,2023-02-28\n2,2023-02-29\n3,2023-03-01\n",
          "column day: kept as string: 2023-02-29 reads as no date, as the values before it do"},
+        // What a value would become is said in the order the loose type reads it.
+        {"id,d\n1,05/01/2024\n2,31/12/2023\n",
+         "05/01/2024 would be written 2024-01-05 (--types loose reads it as date_dmy)"},
         {"id,name\n1,caf\xC3\xA9\n2,na\xEFve\n",
          "the file is UTF-8 but for 1 byte (the first at line 3, byte offset 20): read as "
          "windows-1252, its one UTF-8 character"},
