@@ -259,6 +259,12 @@ void ColumnStats::observeTypes(std::string_view text) {
     if ((candidates_ & (kInteger | kReal)) != 0) {
         bool exponent = false;
         reading |= numbersReading(text, candidates_, exponent, plainWhole);
+        if ((reading & (kInteger | kReal)) == 0 && numberLikeText_.empty()) {
+            // Read as a number it would come back otherwise: why the column stays a string.
+            numberLikeWritten_ = writtenAs(text, kInteger);
+            if (numberLikeWritten_.empty()) numberLikeWritten_ = writtenAs(text, kReal);
+            if (!numberLikeWritten_.empty()) numberLikeText_ = text;
+        }
         if ((reading & kReal) != 0 && (reading & kInteger) == 0 &&
             (text.size() > static_cast<size_t>(realWidth_) || exponent)) {
             // A real is written in its shortest form. Without an exponent that is never longer
@@ -347,6 +353,10 @@ void ColumnStats::append(const ColumnStats& later) {
         }
         typedValues_ += typed;
     }
+    if (numberLikeText_.empty() && (candidates_ & (kInteger | kReal)) != 0) {
+        numberLikeText_ = later.numberLikeText_;
+        numberLikeWritten_ = later.numberLikeWritten_;
+    }
     candidates_ &= later.candidates_;
     exact_ &= later.exact_;
     values_ += later.values_;
@@ -365,6 +375,9 @@ ColumnType ColumnStats::decide(TypeMode mode) const {
         if (!unreadText_.empty() && unreadAs_ != type.name) {
             type.note = "kept as " + type.name + ": " + unreadText_ + " reads as no " + unreadAs_ +
                         ", as the values before it do";
+        } else if (!numberLikeText_.empty()) {
+            type.note = "kept as " + type.name + ": " + numberLikeText_ + " would be written " +
+                        numberLikeWritten_ + " as a number";
         }
         return type;
     }

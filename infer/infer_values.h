@@ -103,6 +103,10 @@ class ColumnStats {
     /// those values had: why a column of typed values is a string.
     std::string unreadText_;
     std::string unreadAs_;
+    /// The first value that the sources read as a number but that no number type keeps as it
+    /// stands (`007`, `+1.5`, `.5`), and the text it would be written as.
+    std::string numberLikeText_;
+    std::string numberLikeWritten_;
     uint64_t typedValues_ = 0;  ///< values read while some type still read every one
     /// With keepLosses_: every value that some types read before it did not, with those types
     /// and the values before it in this part (at most one per type: the types only go).

@@ -783,6 +783,8 @@ TEST(InferDetect, NotesSayWhatDetectionCouldNotBeSureOf) {
         // Why a column of typed values is a string: the first value that no type reads.
         {"id,day\n1,2023-02-28\n2,2023-02-29\n3,2023-03-01\n",
          "column day: kept as string: 2023-02-29 reads as no date, as the values before it do"},
+        {"id,zip\n1,02134\n2,10001\n",
+         "column zip: kept as string: 02134 would be written 2134 as a number"},
         // What a value would become is said in the order the loose type reads it.
         {"id,d\n1,05/01/2024\n2,31/12/2023\n",
          "05/01/2024 would be written 2024-01-05 (--types loose reads it as date_dmy)"},
