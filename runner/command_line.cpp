@@ -109,7 +109,9 @@ void declareInfer(CLI::App& app, CommandLine& line) {
                                            "The header is line N (from 1); lines above it are "
                                            "skipped")
                               ->check(countFromOne("a line number (lines count from 1)"));
-    infer->add_flag("--no-header", line.inferNoHeader, "The file has no header line")
+    infer
+        ->add_flag("--no-header", line.inferNoHeader,
+                   "The file has no header line: every line is data")
         ->excludes(header);
     infer->add_flag("--fixed", line.inferFixed, "The file is fixed-width text");
     infer->add_option("--encoding", line.inferEncoding,
@@ -164,8 +166,7 @@ void declareConvert(CLI::App& app, CommandLine& line) {
             ->check(countFromOne("a line number (lines count from 1)"));
     convert
         ->add_flag("--no-header", c.noHeader,
-                   "IN has no header line: the columns are named by place (lines above the "
-                   "table that detection takes for a title are still skipped, as its report says)")
+                   "IN has no header line: every line is data, the columns named by place")
         ->excludes(header);
     convert->add_option("--input-encoding", c.inputEncoding,
                         "IN's encoding, a name or number, where detection cannot tell it (as "

@@ -32,6 +32,8 @@ DecodedDelimiter decodeDelimiter(std::string_view text, int* code) {
 bool readEncodingNumber(const MvbDatavar& value, int* number) {
     if (value.getType() == mvbTypeString)
         return mvbEncodingFromName(value.asString().asCstr(), number);
+    // A boolean is no encoding number, though it yields one (true as 1).
+    if (value.getType() == mvbTypeBoolean) return false;
     bool unreadable = false;
     const int read = value.asInt(&unreadable);
     if (unreadable) return false;
@@ -144,11 +146,12 @@ bool readNumber(const MvbDatavar& value, PropertyKind kind, int message, int* se
         return message == 0;
     }
     // A lenient read passes on what the value yields, 0 when it is no integer. A boolean is
-    // no number, though it yields one (true as 1).
-    bool unreadable = value.getType() == mvbTypeBoolean;
+    // no number, though it yields one (true as 1): it reads as 0 too.
+    const bool boolean = value.getType() == mvbTypeBoolean;
+    bool unreadable = boolean;
     const int number = value.asInt(&unreadable);
     if (unreadable && message != 0) return false;
-    *setting = number;
+    *setting = boolean ? 0 : number;
     *lenient = unreadable;
     return true;
 }

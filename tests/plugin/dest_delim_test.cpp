@@ -262,8 +262,15 @@ TEST(DelimDest, HexDelimiterWithoutCodeFailsWith57) {
 
 TEST(DelimDest, EndOfLine) {
     const std::vector<std::pair<json, std::string>> cases = {
-        {1, "a\rb\r"}, {2, "a\nb\n"}, {3, "a\r\nb\r\n"},   {4, "a\nb\n"},
-        {0, "a\nb\n"}, {7, "a\nb\n"}, {"three", "a\nb\n"},
+        {1, "a\rb\r"},
+        {2, "a\nb\n"},
+        {3, "a\r\nb\r\n"},
+        {4, "a\nb\n"},
+        {0, "a\nb\n"},
+        {7, "a\nb\n"},
+        {"three", "a\nb\n"},
+        // A JSON boolean is no number: read as 0, not as the 1 (CR) it yields.
+        {true, "a\nb\n"},
     };
     for (const auto& [endOfLine, expected] : cases) {
         SCOPED_TRACE(endOfLine.dump());
