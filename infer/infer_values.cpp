@@ -263,7 +263,7 @@ void ColumnStats::observeTypes(std::string_view text) {
             // Read as a number it would come back otherwise: why the column stays a string.
             numberLikeWritten_ = writtenAs(text, kInteger);
             if (numberLikeWritten_.empty()) numberLikeWritten_ = writtenAs(text, kReal);
-            if (!numberLikeWritten_.empty()) numberLikeText_ = text;
+            if (!numberLikeWritten_.empty() && numberLikeWritten_ != text) numberLikeText_ = text;
         }
         if ((reading & kReal) != 0 && (reading & kInteger) == 0 &&
             (text.size() > static_cast<size_t>(realWidth_) || exponent)) {
