@@ -146,6 +146,10 @@ bool encloses(const Score& quoted, const Score& none) {
         return false;
     }
     if (quoted.dialect.quote == '"') return true;
+    // A character that is no usual quote and joins lines into one record is far likelier text
+    // at the edges of two values ("_" here and "y_" on the next line) than a quote.
+    const bool usual = quoted.dialect.quote == '\'';
+    if (!usual && quoted.records.size() != none.records.size()) return false;
     bool splitsOtherwise = quoted.records.size() != none.records.size();
     for (size_t i = 0; !splitsOtherwise && i < quoted.records.size(); ++i)
         splitsOtherwise = quoted.records[i].fields != none.records[i].fields;

@@ -364,6 +364,12 @@ const Case kCases[] = {
      -1,
      2,
      {"a:integer", "b:string"}},
+    // An underscore at the edges of two values on two lines is text, not a quote joining them.
+    {.name = "underscores_at_value_edges_join_no_lines",
+     .bytes = "a,b,c\n_,x,1\ny_,z,2\n_pq_,r,3\ns,t,4\n",
+     .quote = '"',
+     .rows = 4,
+     .types = {}},
     // A title above the table is skipped whatever follows the table: a blank line, a total.
     {.name = "title_above_and_lines_below_the_table",
      .bytes = "Report 2024\nname,city,amount\nAl,Rome,1.5\nBo,Oslo,2.5\nCy,Lima,3\n\nTotal 7\n",
