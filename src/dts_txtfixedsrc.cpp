@@ -167,7 +167,7 @@ int DTS_TxtFixedSrc::prepareStep(int flags) {
             item.length = 0;
             item.byteSize = 0;
         }
-        recordExtent_ = std::max(recordExtent_, saturate(int64_t{startOffsets_[i]} + length));
+        recordExtent_ = std::max(recordExtent_, int64_t{startOffsets_[i]} + length);
     }
     fileNameFieldIndex_ = declareFileNameField(items, fieldCount_, fileNameField);
     return (flags & 1) != 0 ? 3 : 7;
@@ -375,7 +375,9 @@ DTS_TxtFixedSrc::Record DTS_TxtFixedSrc::readBlockRecord(StepOutputItem* items, 
         warnIfCut(file, cutBefore, i, item, text);
         position += got;
         if (got == 0) {
-            if (i == 0) return Record::EndOfFile;
+            // Only nothing at all is the end of the file: a short last record that ends
+            // before the first field is a row of nulls, as a short line is.
+            if (i == 0 && position == 0) return Record::EndOfFile;
             ended = true;
             item.value.setNull();
             continue;

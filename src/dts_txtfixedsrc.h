@@ -66,6 +66,8 @@ class DTS_TxtFixedSrc final : public TextSource {
     std::unique_ptr<int[]> fieldLengths_;        ///< LENGTH of each field
     std::unique_ptr<MvbTextSpan[]> fieldTexts_;  ///< a line's fields, read at once
     int64_t expectedRows_ = -1;                  ///< -1 while unknown
-    int recordExtent_ = 0;  ///< the largest start offset + length over the fields
+    /// The largest start offset + length over the fields, unsaturated: a field that ends past
+    /// the largest RECORDWIDTH must not seem to end at it.
+    int64_t recordExtent_ = 0;
     int rowsToSkip_ = 0;    ///< head lines still to skip in the current file (line mode)
 };

@@ -201,6 +201,15 @@ TEST(FixedWidthSource, SkipsHeadRecordsOfEveryFile) {
     }
 }
 
+// A last record that ends before its first field is a row of nulls, as a short line is.
+TEST(FixedWidthSource, AShortLastRecordBeforeTheFirstFieldIsARowOfNulls) {
+    TempDir dir;
+    srctest::writeFile(dir.file("in.dat"), "xxAAyyxx");
+    const json fields = json::array({{"a", "string", 3, 2}, {"b", "string", 5, 2}});
+    EXPECT_EQ(readSource(kSource, properties("in.dat", fields, 6, false), dir.path()).texts(),
+              (Rows{{"AA", "yy"}, {"<null>", "<null>"}}));
+}
+
 TEST(FixedWidthSource, ReadsRecordsWithoutFieldsUntilTheFileEnds) {
     TempDir dir;
     srctest::writeFile(dir.file("in.dat"), "aaaa\nbbbb\ncccc\n");
@@ -230,6 +239,9 @@ TEST(FixedWidthSource, ReportsEachConfigurationErrorByNumber) {
         {{{"RECORDWIDTH", 0}, {"CRLF_TERMINATE", true}}, 737},
         {{{"FIELDS", twoSpans}, {"RECORDWIDTH", 14}}, 738},
         {{{"FIELDS", json::array()}, {"RECORDWIDTH", -1}}, 738},
+        // A field that ends past the largest width does not seem to end at it.
+        {{{"FIELDS", json::array({{"a", "string", 2147483647, 5}})}, {"RECORDWIDTH", 2147483647}},
+         738},
         {{{"SKIPROWS", "one"}}, 723},
         {{{"MAX_OUTPUT_ROWS", "all"}}, 739},
         {{{"FILENAME", ""}}, 726},
