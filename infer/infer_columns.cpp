@@ -1,6 +1,7 @@
 #include "infer_columns.h"
 
 #include <set>
+#include <unordered_map>
 #include <utility>
 
 namespace textjob::infer {
@@ -96,6 +97,13 @@ HeaderDecision decideHeader(const std::vector<std::string>& first,
     return decision;
 }
 
+void refuseColumnsPastLimit(size_t columns) {
+    if (columns <= kMostColumns) return;
+    throw InferError("the file has " + std::to_string(columns) + " columns, more than the " +
+                     std::to_string(kMostColumns) +
+                     " detection describes: write the job for it by hand");
+}
+
 std::vector<std::string> uniqueNames(const std::vector<std::string>& headings) {
     std::vector<std::string> names(headings.size());
     std::set<std::string> taken;
@@ -104,15 +112,18 @@ std::vector<std::string> uniqueNames(const std::vector<std::string>& headings) {
         const std::string name = trimBlanks(headings[i]);
         if (!name.empty() && taken.insert(lowerCase(name)).second) names[i] = name;
     }
+    // The next number to try after each repeated name, so that many columns of one name
+    // (a header of 100,000 "x") are numbered in one pass rather than each from 2 again.
+    std::unordered_map<std::string, int> nextNumber;
     for (size_t i = 0; i < headings.size(); ++i) {
         if (!names[i].empty()) continue;
         std::string base = trimBlanks(headings[i]);
         const bool repeated = !base.empty();
         if (!repeated) base = "column_" + std::to_string(i + 1);
+        int& n = nextNumber.try_emplace(lowerCase(base), 2).first->second;
         std::string name = base;
-        for (int n = 2; !taken.insert(lowerCase(name)).second; ++n) {
-            name = base + "_" + std::to_string(n);
-        }
+        while (!taken.insert(lowerCase(name)).second)
+            name = base + "_" + std::to_string(n++);
         names[i] = name;
     }
     return names;

@@ -53,6 +53,7 @@ uint64_t lostBlanksIn(const RecordSplitter& splitter, std::string_view record,
 Pass readAll(const FileLayout& layout, const Dialect& dialect, bool joinLines, int headLines,
              bool header, int columns, uint64_t byteLimit, const PartOfFile& part = {}) {
     Pass pass;
+    refuseColumnsPastLimit(static_cast<size_t>(columns));
     pass.columns.resize(static_cast<size_t>(columns));
     const auto keepLosses = [&] {
         if (part.later) {
@@ -80,6 +81,7 @@ Pass readAll(const FileLayout& layout, const Dialect& dialect, bool joinLines, i
         if (found > columns) {
             ++pass.longRows;
             if (static_cast<size_t>(found) > pass.columns.size()) {
+                refuseColumnsPastLimit(static_cast<size_t>(found));
                 pass.columns.resize(static_cast<size_t>(found));
                 keepLosses();
             }

@@ -154,6 +154,7 @@ Pass readAll(const InferOptions& options, const FileLayout& layout, const FixedC
     const bool firstIsHeader = headerLine < skip;
     Pass pass;
     const std::vector<size_t>& starts = columns.starts;
+    refuseColumnsPastLimit(starts.size());
     pass.stats.resize(starts.size());
     pass.padded.resize(starts.size());
     if (part.later) {

@@ -94,6 +94,11 @@ class InferError : public std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
+/// The most columns detection describes: each costs it about a kilobyte, and a job of more
+/// fields is no longer one a person edits. Throws InferError past it.
+inline constexpr size_t kMostColumns = 250000;
+void refuseColumnsPastLimit(size_t columns);
+
 /// Reads the file at `path` ("-": standard input, which is copied to a temporary file first)
 /// and detects its layout. Throws InferError.
 FileLayout inferLayout(const std::string& path, const InferOptions& options);
