@@ -1,6 +1,8 @@
 #include "infer_records.h"
 
 #include <algorithm>
+#include <string>
+#include <string_view>
 
 #include "mvb/parse.h"
 #include "mvb/string.h"
@@ -55,14 +57,14 @@ Sample readSample(const std::string& path, const EncodingChoice& encoding, uint6
     Sample sample;
     constexpr int kChunk = 1 << 16;
     // The limit ends the sample once it holds two whole lines at least (a header and a row),
-    // however long they are, up to the longest record a run reads.
+    // however long they are, up to the longest record a run reads (a longer one fails below).
     size_t lineFeeds = 0;
     size_t returns = 0;
+    size_t lineStart = 0;  ///< where the last line begun in the sample's text begins
     try {
         for (;;) {
             if (byteLimit != 0 && file->getPosition() >= byteLimit &&
-                (std::max(lineFeeds, returns) >= 2 ||
-                 sample.text.size() >= kMvbLongestRecordBytes)) {
+                std::max(lineFeeds, returns) >= 2) {
                 break;
             }
             MvbTextSpan span;
@@ -75,6 +77,16 @@ Sample readSample(const std::string& path, const EncodingChoice& encoding, uint6
             sample.text.append(span.text, static_cast<size_t>(span.bytes));
             lineFeeds += static_cast<size_t>(std::count(span.text, span.text + span.bytes, '\n'));
             returns += static_cast<size_t>(std::count(span.text, span.text + span.bytes, '\r'));
+            // A line longer than a run reads at once fails here as the run would: holding
+            // more of it would take memory without bound (a small .gz may hold gigabytes).
+            const std::string_view chunk(span.text, static_cast<size_t>(span.bytes));
+            if (const size_t last = chunk.find_last_of("\r\n"); last != std::string_view::npos)
+                lineStart = sample.text.size() - chunk.size() + last + 1;
+            if (sample.text.size() - lineStart > kMvbLongestRecordBytes) {
+                throw InferError("line " + std::to_string(std::max(lineFeeds, returns) + 1) +
+                                 " is longer than " + std::to_string(kMvbLongestRecordBytes) +
+                                 " bytes, the most that is read at once");
+            }
             // Enough lines already: the rest of the file is not looked at.
             if (lineFeeds > maxLines) break;
         }
