@@ -60,6 +60,7 @@ class JobDocumentBuilder {
     bool binary(binary_t& value) { return counted(dom_.binary(value)); }
     bool start_array(std::size_t size) {
         counted(true);
+        refuseDeepNesting();
         path_.push_back({true, 0, {}});
         return dom_.start_array(size);
     }
@@ -69,6 +70,7 @@ class JobDocumentBuilder {
     }
     bool start_object(std::size_t size) {
         counted(true);
+        refuseDeepNesting();
         path_.push_back({false, 0, {}});
         open_.push_back({keyLists_.size(), {}});
         keyLists_.emplace_back();
@@ -92,7 +94,9 @@ class JobDocumentBuilder {
     bool parse_error(std::size_t position, const std::string& token, const Exception& error) {
         if constexpr (std::is_same_v<Exception, Json::out_of_range>) {
             // The only such error while reading text: a number beyond the range of a double.
-            throw JobError("not valid JSON: the number " + token + " at " +
+            // A number of a million digits is not echoed whole.
+            const std::string shown = token.size() <= 40 ? token : token.substr(0, 40) + "…";
+            throw JobError("not valid JSON: the number " + shown + " at " +
                            lineAndColumn(position) +
                            " is too large; a number in a job must lie within "
                            "±1.7976931348623157e308");
@@ -198,6 +202,16 @@ class JobDocumentBuilder {
         size_t list = 0;  ///< index of its key list
         std::unordered_set<std::string> seen;
     };
+
+    /// A job is a few levels deep (steps, a step, its properties, a table, a row): text nested
+    /// far deeper is no job, and reading it whole would take memory for nothing.
+    void refuseDeepNesting() const {
+        constexpr size_t kDeepest = 64;
+        if (path_.size() >= kDeepest) {
+            throw JobError("not valid as a job: arrays and objects nested more than " +
+                           std::to_string(kDeepest) + " deep (" + openObjectPlace() + ")");
+        }
+    }
 
     /// "line L, column C" of the byte just past `position` bytes of the text.
     std::string lineAndColumn(std::size_t position) const {

@@ -130,7 +130,18 @@ INSTANTIATE_TEST_SUITE_P(
                {"step 1, property FILENAME: the text holds a NUL character"}},
         BadJob{"NulInAPositionalCell",
                R"({"steps": [{"type": "T", "properties": {"F": [["a", "b\u0000"]]}}]})",
-               {"step 1, property F, row 1 (at /steps/0/properties/F/0/1)", "NUL"}}),
+               {"step 1, property F, row 1 (at /steps/0/properties/F/0/1)", "NUL"}},
+        BadJob{"NestedTooDeep",
+               "[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[",
+               {"nested more than 64 deep"}},
+        BadJob{
+            "ALongNumberIsNotEchoedWhole",
+            R"({"steps": [], "n": 1000000000000000000000000000000000000000000000000000000000000)"
+            R"(000000000000000000000000000000000000000000000000000000000000000000000000000000000)"
+            R"(000000000000000000000000000000000000000000000000000000000000000000000000000000000)"
+            R"(000000000000000000000000000000000000000000000000000000000000000000000000000000000)"
+            R"(0000000000000000000000000000000000000000000000000000000})",
+            {"the number 1000000000000000000000000000000000000000… at"}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 /// Jobs that parse but do not fit the steps' declarations.
