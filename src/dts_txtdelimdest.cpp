@@ -98,8 +98,23 @@ constexpr PropertyRow<Settings> kProperties[kPropertyCount] = {
 constexpr std::string_view kFormattedBytes = "0123456789-+: .eEinfatrulsINFATRULS";
 
 /// `text` in double quotes, for a message.
+/// `text` in quotes for a message, its control characters written as escapes (a CR would
+/// otherwise move the terminal's cursor back over the message).
 std::string quotedText(std::string_view text) {
-    return "\"" + std::string(text) + "\"";
+    std::string quoted = "\"";
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte >= 0x20 && byte != 0x7F) {
+            quoted.push_back(c);
+        } else if (c == '\n' || c == '\r' || c == '\t') {
+            quoted += c == '\n' ? "\\n" : c == '\r' ? "\\r" : "\\t";
+        } else {
+            char escape[8];
+            std::snprintf(escape, sizeof escape, "\\x%02X", byte);
+            quoted += escape;
+        }
+    }
+    return quoted + "\"";
 }
 
 /// True when `text` is the name of a delimiter character ("tab", "comma") or its escape written
@@ -360,6 +375,9 @@ void DTS_TxtDelimDest::warnOfUnreadableSettings() {
     if (mvb::scan::holdsLineBreak(delimiter)) {
         why = "DELIMITER " + quotedText(delimiter) +
               " holds a line end: each value reads back as a line of its own";
+    } else if (mvb::scan::holdsLineBreak(qualifier)) {
+        why = "QUALIFIER " + quotedText(qualifier) +
+              " holds a line end: each value it encloses reads back as lines of their own";
     } else if (!qualifier.empty() && !delimiter.empty() &&
                (delimiter.find(qualifier[0]) != std::string_view::npos ||
                 qualifier.find(delimiter[0]) != std::string_view::npos)) {

@@ -221,6 +221,7 @@ TEST(DelimDest, SettingsThatDoNotReadBackAreWarnedOf) {
         {{{"QUALIFIER", ","}}, "DELIMITER \",\" and QUALIFIER \",\" share characters"},
         {{{"DELIMITER", "ab"}, {"QUALIFIER", "a"}}, "share characters"},
         {{{"DELIMITER", "0x0A"}}, "holds a line end"},
+        {{{"QUALIFIER", "\r"}}, "QUALIFIER \"\\r\" holds a line end"},
         {{{"DELIMITER", "Tab"}}, "DELIMITER \"Tab\" is written as those 3 characters"},
         {{{"DELIMITER", "||"}}, "DELIMITER \"||\" is 2 characters, written whole"},
         {{{"QUALIFIER", "<>"}}, "QUALIFIER \"<>\" is 2 characters, written whole"},
