@@ -52,7 +52,9 @@ class DTS_TxtDelimSrc final : public TextSource {
     void warnMissingFields();
     /// A line held more fields than FIELDS (`line`, `lineBytes` as read): counts and warns
     /// unless the extra fields hold only blanks.
-    void checkExtraFields(const char* line, int lineBytes);
+    /// Warns of the first extra field of a line that holds more than FIELDS, with the line's
+    /// count of fields. `hasQuote`: the line holds the quote's first byte.
+    void checkExtraFields(const char* line, int lineBytes, bool hasQuote);
     /// Warns about each quoted field of the split line (`scratch`, split from `line` as read)
     /// that text follows after its closing quote.
     void checkAfterQuotes(const char* scratch, std::string_view line, int found);

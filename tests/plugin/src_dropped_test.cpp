@@ -36,6 +36,7 @@ TEST(SourceDropped, RowWidthsAndTextAfterClosingQuotes) {
         {"1,2,  ", {"1", "2"}, false, "", ""},
         {"1,2,LOST", {"1", "2"}, true, "", "LOST"},
         {"1,2,,later", {"1", "2"}, true, "", "later"},
+        {"1,2, kept ", {"1", "2"}, true, "", " kept ", {{"PRESERVE_WHITESPACE", true}}},
         {"1,\"2,3\",x", {"1", "2,3"}, true, "", "x"},
         {"3,\"4\"junk", {"3", "4junk"}, false, "junk", "junk"},
         {"3,\"4\"  ", {"3", "4"}, false, "", ""},
