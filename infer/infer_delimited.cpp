@@ -51,7 +51,8 @@ uint64_t lostBlanksIn(const RecordSplitter& splitter, std::string_view record,
 /// still found with `joinLines` false, as values with line breaks past the sample (`multiline`)
 /// unless a stray quote joined them, when each is taken alone.
 Pass readAll(const FileLayout& layout, const Dialect& dialect, bool joinLines, int headLines,
-             bool header, int columns, uint64_t byteLimit, const PartOfFile& part = {}) {
+             bool header, int columns, uint64_t byteLimit, const PartOfFile& part = {},
+             bool linesOnly = false) {
     Pass pass;
     refuseColumnsPastLimit(static_cast<size_t>(columns));
     pass.columns.resize(static_cast<size_t>(columns));
@@ -70,7 +71,11 @@ Pass readAll(const FileLayout& layout, const Dialect& dialect, bool joinLines, i
     }
     RecordSplitter splitter;
     std::string_view record;
-    if (header && reader.nextRecord(dialect, record)) {
+    // With `linesOnly` every line is a record, quotes or not (a quote that never closes).
+    const auto next = [&] {
+        return linesOnly ? reader.nextLine(record) : reader.nextRecord(dialect, record);
+    };
+    if (header && next()) {
         const int found = splitter.split(record, dialect);
         for (int i = 0; i < found; ++i)
             pass.headings.emplace_back(splitter.field(i));
@@ -103,7 +108,7 @@ Pass readAll(const FileLayout& layout, const Dialect& dialect, bool joinLines, i
         }
         ++pass.rows;
     };
-    while (reader.nextRecord(dialect, record)) {
+    while (next()) {
         const int found = splitter.split(record, dialect);
         if (!joinLines && mvb::scan::holdsLineBreak(record) && splitter.closesBadly()) {
             // A stray quote joined these lines: each is a row, as the job reads them.
@@ -278,9 +283,25 @@ void inferDelimited(const InferOptions& options, FileLayout& layout) {
     std::vector<std::string> first;
     const HeaderDecision header = chooseHeader(sample, guess, body, options, first);
 
-    Pass pass =
-        readAllInParts(layout, guess.dialect, guess.newlinesInValues, headLines, header.header,
-                       guess.columns, options.sampleBytes, options.partsFromBytes);
+    Pass pass;
+    try {
+        pass =
+            readAllInParts(layout, guess.dialect, guess.newlinesInValues, headLines, header.header,
+                           guess.columns, options.sampleBytes, options.partsFromBytes);
+    } catch (const InferError& e) {
+        // A quote that opens a value and closes nowhere after it (past the lines the dialect
+        // was chosen from) is stray: the job reads each line alone, as the run must, rather
+        // than fail at the end of the file.
+        const std::string_view why = e.what();
+        if (why.find("ends inside a quoted value") == why.npos) throw;
+        guess.newlinesInValues = false;
+        pass = readAll(layout, guess.dialect, false, headLines, header.header, guess.columns,
+                       options.sampleBytes, {}, true);
+        layout.notes.push_back("quote: a " + describeCharacter(guess.dialect.quote) +
+                               " opens a value that never closes before the end of the file: "
+                               "NEWLINES_IN_VALUES false, each line read as a row (that value "
+                               "running to its line's end)");
+    }
     if (pass.lostBlanks > 0 && !guess.blanksAreLayout) {
         // Blanks that matter appear past the head of the file: read again, keeping them.
         const uint64_t at = pass.firstLostBlankRecord;

@@ -364,6 +364,13 @@ const Case kCases[] = {
      -1,
      2,
      {"a:integer", "b:string"}},
+    // A quote that never closes, opened within the lines the dialect is chosen from and left
+    // open past them: each line is a row, not a failure at the end of the file.
+    {.name = "quote_that_never_closes_far_from_the_end",
+     .bytes = "a,b\n1,\"abc\n" + repeated("x,y\n", 2100),
+     .newlines = 0,
+     .rows = 2101,
+     .types = {}},
     // An underscore at the edges of two values on two lines is text, not a quote joining them.
     {.name = "underscores_at_value_edges_join_no_lines",
      .bytes = "a,b,c\n_,x,1\ny_,z,2\n_pq_,r,3\ns,t,4\n",
