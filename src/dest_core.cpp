@@ -143,8 +143,7 @@ void TextDestination::keepPartial() {
         host()->reportInfo(MvbString(" was left as it was", true), false);
     } else if (replaces) {
         // No row to keep (none came, or none reached the disk), and the target is as it was.
-        host()->reportInfo(MvbString("No rows were kept: the run did not finish, so ", true),
-                           true);
+        host()->reportInfo(MvbString("No rows were kept: the run did not finish, so ", true), true);
         host()->reportInfo(fileName(), false);
         host()->reportInfo(MvbString(" was left as it was", true), false);
     } else if (!writeFailed_) {

@@ -69,5 +69,5 @@ class DTS_TxtFixedSrc final : public TextSource {
     /// The largest start offset + length over the fields, unsaturated: a field that ends past
     /// the largest RECORDWIDTH must not seem to end at it.
     int64_t recordExtent_ = 0;
-    int rowsToSkip_ = 0;    ///< head lines still to skip in the current file (line mode)
+    int rowsToSkip_ = 0;  ///< head lines still to skip in the current file (line mode)
 };

@@ -84,7 +84,8 @@ bool readSourcePart(SourceFileSet& files, const RecordLayout& layout, StepHost* 
         host->getLog()->logMessage(
             1, MvbString("SKIPROWS is negative, so every " + std::string(what) +
                          " of every file is skipped and the step gives no rows; give the number "
-                         "of head " + what + "s to skip, 0 or more"));
+                         "of head " +
+                         what + "s to skip, 0 or more"));
     }
     const SourcePart part = sourcePartOf(host);
     if (part.split() && layout.rowLimit > 0) {

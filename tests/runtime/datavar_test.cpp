@@ -373,8 +373,8 @@ TEST(Datavar, RealReadFromItsOwnTextWritesTheGeneralText) {
             if (!mvb::text::parseRealAsWritten(number, &value, &asWritten)) continue;
             const std::string_view digits = std::string_view(number).substr(number[0] == '-');
             const size_t point = digits.find('.');
-            const bool pointInside = point == std::string_view::npos ||
-                                     (point != 0 && point + 1 != digits.size());
+            const bool pointInside =
+                point == std::string_view::npos || (point != 0 && point + 1 != digits.size());
             const bool shaped = pointInside &&
                                 (digits[0] != '0' || digits.size() == 1 || point == 1) &&
                                 (point == std::string_view::npos || digits.back() != '0');

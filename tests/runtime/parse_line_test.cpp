@@ -225,7 +225,8 @@ TEST(Splitter, QuotedLinesSplitAsTheEscapePathSplitsThem) {
     const char* const pieces[] = {"a", "bc", " ", ",", "\"", "\"\"", "\xC3\xA9", "\t", ", \""};
     // Every third line is of whole fields, quoted or not, with blanks around some: the lines
     // most files hold.
-    const char* const wholeFields[] = {"a", " b ", "\"c d\"", " \"e,f\" ", "\"\"", "\"\xC3\xA9\"\t", ""};
+    const char* const wholeFields[] = {"a", " b ", "\"c d\"", " \"e,f\" ", "\"\"", "\"\xC3\xA9\"\t",
+                                       ""};
     for (int round = 0; round < 3000; ++round) {
         const size_t length = random() % 3 == 0 ? 480 + random() % 80 : random() % 1200;
         std::string line;
