@@ -29,6 +29,17 @@ bool takesValue(const CLI::App& app, const CLI::App* command, std::string_view n
     return false;
 }
 
+/// True when `name` ("-q") names an option of `command` or the program.
+bool isOption(const CLI::App& app, const CLI::App* command, std::string_view name) {
+    for (const CLI::App* in : {command, &app}) {
+        if (in == nullptr) continue;
+        for (const CLI::Option* option : in->get_options()) {
+            if (option->check_name(std::string(name))) return true;
+        }
+    }
+    return false;
+}
+
 }  // namespace
 
 std::vector<const CLI::App*> visibleSubcommands(const CLI::App& app) {
@@ -65,6 +76,14 @@ std::string usageHint(const CLI::App& app, int argc, const char* const* argv) {
         }
         if (argument.size() > 1 && argument[0] == '-') {
             if (argument.size() == 2 && takesValue(app, command, argument)) ++i;
+            // A file named so ("-x.csv") is read as short options ("-x").
+            if (argument.size() > 2 && command != nullptr &&
+                !isOption(app, command, argument.substr(0, 2))) {
+                return "; " + std::string(argument) +
+                       " begins with '-' and was read as an option: to name a file so, put -- "
+                       "before the names (textjob " +
+                       command->get_name() + " -- " + std::string(argument) + " ...)";
+            }
             continue;
         }
         if (command != nullptr) continue;  // an argument of the subcommand
