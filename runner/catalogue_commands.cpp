@@ -32,17 +32,40 @@ bool describeAll(const CommandLine& line, std::vector<texthost::StepDescription>
     }
 }
 
+/// Every step type that can be described, each one that cannot said on standard error (a
+/// plug-in with one faulty type still lists the others); false when one could not.
+bool describeEach(const CommandLine& line, std::vector<texthost::StepDescription>& all) {
+    std::vector<texthost::HostStepType> types;
+    try {
+        types = texthost::listStepTypes(optionsFor(line));
+    } catch (const texthost::JobError& e) {
+        std::fprintf(stderr, "error: %s\n", e.what());
+        return false;
+    }
+    bool every = true;
+    for (const texthost::HostStepType& type : types) {
+        try {
+            all.push_back(texthost::describeStepType(type.typeId, optionsFor(line)));
+        } catch (const texthost::JobError& e) {
+            std::fprintf(stderr, "error: %s\n", e.what());
+            every = false;
+        }
+    }
+    return every;
+}
+
 }  // namespace
 
 int stepsCommand(const CommandLine& line) {
     std::vector<texthost::StepDescription> all;
-    if (!describeAll(line, all)) return kExitBadJob;
+    const bool every = describeEach(line, all);
+    if (all.empty()) return kExitBadJob;
     if (line.json) {
         nlohmann::ordered_json list = nlohmann::ordered_json::array();
         for (const texthost::StepDescription& d : all)
             list.push_back(stepJson(d));
         std::printf("%s\n", list.dump(2).c_str());
-        return kExitOk;
+        return every ? kExitOk : kExitBadJob;
     }
     std::printf("%-18s %-12s %-6s %-7s %s\n", "TYPE", "ROLE", "INPUTS", "OUTPUTS", "DESCRIPTION");
     for (const texthost::StepDescription& d : all) {
@@ -54,7 +77,8 @@ int stepsCommand(const CommandLine& line) {
         "A destination writes them to its file and passes them on; a transform passes on rows\n"
         "of its own.\n"
         "textjob describe TYPE lists a type's properties.\n");
-    return kExitOk;
+    // A type that could not be described was said on standard error; the list has the rest.
+    return every ? kExitOk : kExitBadJob;
 }
 
 int describeCommand(const CommandLine& line) {

@@ -233,6 +233,16 @@ TEST_F(RunnerTest, AReportThatIsNoFileGetsNoStyleSheetBesideIt) {
     EXPECT_FALSE(fs::exists(folder / "marovind.css"));
 }
 
+// A plug-in step type that cannot be set up is said, and the other types are still listed.
+TEST_F(RunnerTest, StepsListsTheTypesThatCanBeDescribed) {
+    setenv("HOST_TEST_FAKE_TYPES", "initfail", 1);
+    runFake({"steps"});
+    unsetenv("HOST_TEST_FAKE_TYPES");
+    EXPECT_EQ(exitStatus, 2);
+    EXPECT_NE(err.find("Step type FAKE_SOURCE of the plug-in"), std::string::npos) << err;
+    EXPECT_NE(out.find("PROFILER"), std::string::npos) << out;
+}
+
 TEST_F(RunnerTest, DryRunPassesEveryRowButWritesNoFile) {
     const std::string job =
         writeJob(jobOf({sourceStep("in.csv"), delimitedDestStep("copy.csv"),
