@@ -97,24 +97,10 @@ constexpr PropertyRow<Settings> kProperties[kPropertyCount] = {
 /// The characters of formatted numbers, dates and booleans.
 constexpr std::string_view kFormattedBytes = "0123456789-+: .eEinfatrulsINFATRULS";
 
-/// `text` in double quotes, for a message.
-/// `text` in quotes for a message, its control characters written as escapes (a CR would
-/// otherwise move the terminal's cursor back over the message).
+/// `text` in double quotes for a message, as values are shown in warnings: its control
+/// characters as escapes (a CR would move the terminal's cursor back over the message).
 std::string quotedText(std::string_view text) {
-    std::string quoted = "\"";
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte >= 0x20 && byte != 0x7F) {
-            quoted.push_back(c);
-        } else if (c == '\n' || c == '\r' || c == '\t') {
-            quoted += c == '\n' ? "\\n" : c == '\r' ? "\\r" : "\\t";
-        } else {
-            char escape[8];
-            std::snprintf(escape, sizeof escape, "\\x%02X", byte);
-            quoted += escape;
-        }
-    }
-    return quoted + "\"";
+    return "\"" + shortenedText(text) + "\"";
 }
 
 /// True when `text` is the name of a delimiter character ("tab", "comma") or its escape written
@@ -356,18 +342,6 @@ const char* DTS_TxtDelimDest::breaksUnqualified(std::string_view text) const {
                : nullptr;
 }
 
-namespace {
-
-/// Characters of the UTF-8 `text`: its bytes that are no continuation byte.
-size_t characterCount(std::string_view text) noexcept {
-    size_t count = 0;
-    for (const char c : text)
-        count += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
-    return count;
-}
-
-}  // namespace
-
 void DTS_TxtDelimDest::warnOfUnreadableSettings() {
     const std::string_view delimiter = settings_.delimiter.view();
     const std::string_view qualifier = qualifier_;  // as openFile() chose it
@@ -389,11 +363,13 @@ void DTS_TxtDelimDest::warnOfUnreadableSettings() {
               std::to_string(delimiter.size()) +
               " characters between the values; for the character it names, give the character "
               "itself or its code (\"0x09\" is a tab)";
-    } else if (characterCount(delimiter) > 1 || characterCount(qualifier) > 1) {
-        const bool longDelimiter = characterCount(delimiter) > 1;
+    } else if (const int delimiterChars = settings_.delimiter.length(),
+               qualifierChars = MvbString(std::string(qualifier_).c_str(), false).length();
+               delimiterChars > 1 || qualifierChars > 1) {
+        const bool longDelimiter = delimiterChars > 1;
         const std::string_view text = longDelimiter ? delimiter : qualifier;
         why = std::string(longDelimiter ? "DELIMITER " : "QUALIFIER ") + quotedText(text) + " is " +
-              std::to_string(characterCount(text)) +
+              std::to_string(longDelimiter ? delimiterChars : qualifierChars) +
               " characters, written whole; a delimited source reads only the first character of "
               "its " +
               (longDelimiter ? "DELIMITER" : "QUOTE") +
