@@ -93,22 +93,44 @@ double interpolate(long double a, long double b, const Rank& rank) noexcept {
 
 }  // namespace
 
+bool PercentileEstimator::integerPercentile(double p, int64_t* whole, double* between) {
+    const size_t n = keptIntegers_.size();
+    const Rank rank = rankOf(n, p);
+    if (rank.low + 1 >= n) {
+        *whole = *std::max_element(keptIntegers_.begin(), keptIntegers_.end());
+        return true;
+    }
+    const auto [a, b] = neighbours(keptIntegers_, rank.low);
+    if (!rank.between() || a == b) {
+        *whole = a;
+        return true;
+    }
+    if (!rank.whole) {
+        *between = interpolate(a, b, rank);
+        return false;
+    }
+    // a·(100 − k) + b·k hundredths, exact in 128 bits: only the division and the narrowing to
+    // a double round it, and a whole number of hundreds lies between a and b.
+    const Int128 total = static_cast<Int128>(a) * static_cast<Int128>(100 - rank.hundredths) +
+                         static_cast<Int128>(b) * static_cast<Int128>(rank.hundredths);
+    if (total % 100 == 0) {
+        *whole = static_cast<int64_t>(total / 100);
+        return true;
+    }
+    *between = static_cast<double>(static_cast<long double>(total) / 100);
+    return false;
+}
+
+bool PercentileEstimator::wholePercentile(double p, int64_t* whole) {
+    double between = 0;
+    return !keptIntegers_.empty() && integerPercentile(p, whole, &between);
+}
+
 double PercentileEstimator::percentile(double p) {
     if (!keptIntegers_.empty()) {
-        const size_t n = keptIntegers_.size();
-        const Rank rank = rankOf(n, p);
-        if (rank.low + 1 >= n) {
-            return static_cast<double>(
-                *std::max_element(keptIntegers_.begin(), keptIntegers_.end()));
-        }
-        const auto [a, b] = neighbours(keptIntegers_, rank.low);
-        if (!rank.between() || a == b) return static_cast<double>(a);
-        if (!rank.whole) return interpolate(a, b, rank);
-        // a·(100 − k) + b·k hundredths, exact in 128 bits: only the division and the narrowing
-        // to a double round it.
-        const Int128 total = static_cast<Int128>(a) * static_cast<Int128>(100 - rank.hundredths) +
-                             static_cast<Int128>(b) * static_cast<Int128>(rank.hundredths);
-        return static_cast<double>(static_cast<long double>(total) / 100);
+        int64_t whole = 0;
+        double between = 0;
+        return integerPercentile(p, &whole, &between) ? static_cast<double>(whole) : between;
     }
     const size_t n = kept_.size();
     if (n == 0) return 0.0;

@@ -57,8 +57,15 @@ class PercentileEstimator {
     /// The `p`-th percentile (0 ≤ p ≤ 100) by the method above; 0 when no value was added.
     /// Reorders the kept values (a partial selection, linear on average).
     double percentile(double p);
+    /// percentile() of integers (addInteger) when it is a whole number: true with it, exactly,
+    /// in `*whole`, so that it need not be written as a rounded double. False for a percentile
+    /// that falls between two integers, for reals and when no value was added.
+    bool wholePercentile(double p, int64_t* whole);
 
   private:
+    /// percentile() of the kept integers: true with a whole one in `*whole`, else false with
+    /// the value between two integers, rounded once, in `*between`.
+    bool integerPercentile(double p, int64_t* whole, double* between);
     uint64_t nextRandom() noexcept;
     /// Keeps `value`, or lets it replace a kept one at random once `kept` is full.
     template <class T>

@@ -245,9 +245,18 @@ void FieldProfile::format(Statistic statistic, double percent, std::string& out)
             case Statistic::StandardDeviation:
                 if (n >= 2) putFigure(out, standardDeviation());
                 return;
-            case Statistic::Percentile:
-                if (n != 0) putFigure(out, percentiles_.percentile(percent));
+            case Statistic::Percentile: {
+                if (n == 0) return;
+                // A whole percentile of integers is written whole, as the minimum is, rather
+                // than rounded to the figures' digits.
+                int64_t whole = 0;
+                if (percentiles_.wholePercentile(percent, &whole)) {
+                    putInteger(out, whole);
+                } else {
+                    putFigure(out, percentiles_.percentile(percent));
+                }
                 return;
+            }
             default:
                 break;
         }

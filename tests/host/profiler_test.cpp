@@ -7,6 +7,7 @@
 #include <limits>
 #include <map>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "../../host/profiler_percentile.h"
@@ -84,6 +85,22 @@ TEST(PercentileEstimator, IsTheTrueValueRoundedOnce) {
         for (const int64_t v : values)
             estimator.addInteger(v);
         EXPECT_EQ(estimator.percentile(50), median) << values.front();
+    }
+    // A whole percentile of integers is told exactly, to be written without rounding.
+    const std::tuple<std::vector<int64_t>, double, bool, int64_t> wholes[] = {
+        {{1234567890123456789, 1234567890123456789}, 50, true, 1234567890123456789},
+        {{INT64_MAX - 2, INT64_MAX}, 50, true, INT64_MAX - 1},
+        {{0, 1000, INT64_MAX}, 100, true, INT64_MAX},
+        {{1, 2}, 50, false, 0},
+        {{0, 100}, 37.5, false, 0},
+    };
+    for (const auto& [values, p, isWhole, expected] : wholes) {
+        PercentileEstimator estimator;
+        for (const int64_t v : values)
+            estimator.addInteger(v);
+        int64_t whole = 0;
+        EXPECT_EQ(estimator.wholePercentile(p, &whole), isWhole) << values.front();
+        EXPECT_EQ(whole, expected) << values.front();
     }
 }
 
