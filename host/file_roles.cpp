@@ -72,7 +72,11 @@ StepFileRoles fileRolesOf(StepPluginStep* step) {
     const StepFiles* files = nullptr;
     try {
         files = static_cast<const StepFiles*>(step->queryExtension(kStepFilesExtension));
-    } catch (const std::exception&) {
+    } catch (const std::exception& e) {
+        roles.failure = e.what();
+        return roles;
+    } catch (...) {
+        roles.failure = "an unknown exception";
         return roles;
     }
     if (files == nullptr) return roles;

@@ -243,6 +243,15 @@ void refuseWriteClashes(const JobDefinition& job, const std::vector<StepFileRole
     JobFiles files;
     for (size_t s = 0; s < job.steps.size() && s < roles.size(); ++s) {
         const JobStep& step = job.steps[s];
+        // Without the step's files the run could write what it reads.
+        if (!roles[s].failure.empty()) {
+            throw JobError(stepLabel(step, StepWord::Capital) +
+                           " failed when asked which files it reads and writes (unexpected "
+                           "failure: " +
+                           roles[s].failure +
+                           "), so the run cannot make sure that it does not write a file it "
+                           "reads");
+        }
         for (const FileProperty& property : roles[s].properties) {
             const std::string path = fileNameIn(step, property.property);
             if (path.empty()) continue;

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -41,6 +42,7 @@ class FileStep final : public StepPluginStep {
     bool getStatus(int*, MvbString*) override { return false; }
     bool getProgress(uint64_t*) override { return false; }
     void* queryExtension(int id) override {
+        if (files_ == nullptr) throw std::runtime_error("no files today");
         return id == kStepFilesExtension ? const_cast<StepFiles*>(files_) : nullptr;
     }
     void notifyEvent(int, int) override {}
@@ -60,13 +62,16 @@ const StepFileProperty kProperties[] = {{"IN", kStepFileRead, nullptr},
 const StepExtraFile kExtras[] = {{"note.txt", "OUT", 0}, {"bad.txt", "IN", 0}};
 const StepFiles kFiles{4, kProperties, 2, kExtras};
 
-texthost::RunOptions optionsWith(int transformInputs) {
+/// The destination's files are kFiles, or with `destThrows` it throws when asked for them.
+texthost::RunOptions optionsWith(int transformInputs, bool destThrows = false) {
     texthost::RunOptions options;
     options.threads = 1;
     options.extraSteps = {
         {"FILE_SOURCE", "reads IN", [] { return new FileStep(0, &kFiles); }},
         {"FILE_DEST", "writes OUT",
-         [transformInputs] { return new FileStep(transformInputs, &kFiles); }},
+         [transformInputs, destThrows] {
+             return new FileStep(transformInputs, destThrows ? nullptr : &kFiles);
+         }},
     };
     return options;
 }
@@ -125,6 +130,18 @@ TEST(FileRoles, GuardAStepTypeTheHostDoesNotKnow) {
         EXPECT_NE(errors[0].find(c.refusal), std::string::npos) << errors[0];
         EXPECT_NE(errors[0].find("step \"a\" (FILE_SOURCE) reads"), std::string::npos);
     }
+}
+
+// A step that throws rather than name its files could write what the run reads: refused.
+TEST(FileRoles, AStepThatFailsToNameItsFilesIsRefused) {
+    const texthost::JobDefinition job = texthost::parseJobText(jobText("x", "y", "false"), "");
+    const texthost::RunReport report = texthost::runJob(job, optionsWith(1, true));
+    EXPECT_TRUE(report.badJob);
+    ASSERT_EQ(report.errors().size(), 1u);
+    EXPECT_NE(report.errors()[0].find("Step \"b\" (FILE_DEST) failed when asked which files it "
+                                      "reads and writes (unexpected failure: no files today)"),
+              std::string::npos)
+        << report.errors()[0];
 }
 
 TEST(FileRoles, AStepDeclaringTwoInputsIsRefused) {

@@ -45,6 +45,8 @@ struct StepFileRoles {
     /// and the number of parts; 0 parts for a run of the whole job.
     int part = 0;
     int partCount = 0;
+    /// What the step threw when asked for its files; empty when it answered.
+    std::string failure;
 
     /// The file the step writes for the name `path` that a written property gives: in a part
     /// of a job the part's own file (mvbPartFileName), else `path` itself.
@@ -55,7 +57,8 @@ struct StepFileRoles {
     const FileProperty* find(std::string_view property) const;
 };
 
-/// What `step` answers to kStepFilesExtension, copied. Empty when it answers null or throws;
+/// What `step` answers to kStepFilesExtension, copied. Empty when it answers null, and when it
+/// throws, with what it threw in `failure`;
 /// entries without a name, with a role the host does not know, or extra files beside a
 /// property that names no written file are left out.
 StepFileRoles fileRolesOf(StepPluginStep* step);
