@@ -283,25 +283,32 @@ void inferDelimited(const InferOptions& options, FileLayout& layout) {
     std::vector<std::string> first;
     const HeaderDecision header = chooseHeader(sample, guess, body, options, first);
 
-    Pass pass;
-    try {
-        pass =
-            readAllInParts(layout, guess.dialect, guess.newlinesInValues, headLines, header.header,
-                           guess.columns, options.sampleBytes, options.partsFromBytes);
-    } catch (const InferError& e) {
-        // A quote that opens a value and closes nowhere after it (past the lines the dialect
-        // was chosen from) is stray: the job reads each line alone, as the run must, rather
-        // than fail at the end of the file.
-        const std::string_view why = e.what();
-        if (why.find("ends inside a quoted value") == why.npos) throw;
-        guess.newlinesInValues = false;
-        pass = readAll(layout, guess.dialect, false, headLines, header.header, guess.columns,
+    // A quote that opens a value and closes nowhere after it (past the lines the dialect was
+    // chosen from) is stray: the job reads each line alone, as the run must, rather than fail
+    // at the end of the file.
+    bool strayAtEnd = false;
+    const auto readPass = [&]() -> Pass {
+        if (!strayAtEnd) {
+            try {
+                return readAllInParts(layout, guess.dialect, guess.newlinesInValues, headLines,
+                                      header.header, guess.columns, options.sampleBytes,
+                                      options.partsFromBytes);
+            } catch (const InferError& e) {
+                const std::string_view why = e.what();
+                if (why.find("ends inside a quoted value") == why.npos) throw;
+                strayAtEnd = true;
+                guess.newlinesInValues = false;
+                layout.notes.push_back(
+                    "quote: a " + describeCharacter(guess.dialect.quote) +
+                    " opens a value that never closes before the end of the file: "
+                    "NEWLINES_IN_VALUES false, each line read as a row (that value running to "
+                    "its line's end)");
+            }
+        }
+        return readAll(layout, guess.dialect, false, headLines, header.header, guess.columns,
                        options.sampleBytes, {}, true);
-        layout.notes.push_back("quote: a " + describeCharacter(guess.dialect.quote) +
-                               " opens a value that never closes before the end of the file: "
-                               "NEWLINES_IN_VALUES false, each line read as a row (that value "
-                               "running to its line's end)");
-    }
+    };
+    Pass pass = readPass();
     if (pass.lostBlanks > 0 && !guess.blanksAreLayout) {
         // Blanks that matter appear past the head of the file: read again, keeping them.
         const uint64_t at = pass.firstLostBlankRecord;
@@ -311,9 +318,7 @@ void inferDelimited(const InferOptions& options, FileLayout& layout) {
                 reason = "blanks     kept (values have blanks at their edges, first in row " +
                          std::to_string(at) + ")";
         }
-        pass =
-            readAllInParts(layout, guess.dialect, guess.newlinesInValues, headLines, header.header,
-                           guess.columns, options.sampleBytes, options.partsFromBytes);
+        pass = readPass();
     }
 
     layout.delimiter = guess.dialect.delimiter;

@@ -371,6 +371,12 @@ const Case kCases[] = {
      .newlines = 0,
      .rows = 2101,
      .types = {}},
+    // The same where a blank after a closing quote has the file read again keeping blanks.
+    {.name = "quote_that_never_closes_after_kept_blanks",
+     .bytes = "id,c\n1,\"a\nb\" \n2,\"oops\n",
+     .newlines = 0,
+     .rows = 3,
+     .types = {}},
     // An underscore at the edges of two values on two lines is text, not a quote joining them.
     {.name = "underscores_at_value_edges_join_no_lines",
      .bytes = "a,b,c\n_,x,1\ny_,z,2\n_pq_,r,3\ns,t,4\n",
