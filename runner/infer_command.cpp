@@ -60,6 +60,24 @@ int inferCommand(const CommandLine& line) {
         referenced.update(result.job);
         result.jobText = infer::jobText(referenced);
     }
+    if (!line.inferJobPath.empty()) {
+        // The file the job writes, named relative to the job's folder.
+        for (const auto& step : result.job["steps"]) {
+            const auto& name = step["properties"]["FILENAME"];
+            if (!step["type"].get<std::string>().starts_with("DEST_") || !name.is_string())
+                continue;
+            std::error_code error;
+            const fs::path written =
+                fs::weakly_canonical(fs::path(jobFolder) / name.get<std::string>(), error);
+            const fs::path job = fs::weakly_canonical(line.inferJobPath, error);
+            if (error || written != job) continue;
+            std::fprintf(stderr,
+                         "error: the job file %s is the file the job writes, so its first run "
+                         "would replace it: name the job otherwise\n",
+                         line.inferJobPath.c_str());
+            return kExitBadJob;
+        }
+    }
     std::fputs(result.report.c_str(), stderr);
     if (line.inferJobPath.empty()) {
         std::fputs(result.jobText.c_str(), stdout);

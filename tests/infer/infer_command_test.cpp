@@ -152,12 +152,14 @@ TEST_F(InferCommand, FailuresSayWhatAndExitNonZero) {
         {"infer empty.csv", 1, "empty"},
         {"infer data.csv --to xml", 2, "xml"},
         {"infer data.csv -o data.csv", 2, "replace the file it reads"},
+        {"infer data.csv -o data.out.csv", 2, "is the file the job writes"},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(textjob(c.args), c.status) << c.args;
         EXPECT_NE(err.find(c.says), std::string::npos) << c.args << ": " << err;
     }
     EXPECT_EQ(read("data.csv"), "id\n1\n");
+    EXPECT_FALSE(fs::exists(dir.file("data.out.csv")));
 }
 
 }  // namespace
