@@ -387,7 +387,9 @@ EncodingChoice chooseEncoding(std::string_view head, bool wholeFile,
     size_t nuls = 0;
     size_t controls = 0;
     size_t firstNul = 0;
-    countControls(head, nuls, controls, firstNul);
+    // The end-of-file byte that old exports put after the text is no sign of a binary file.
+    const bool endMark = wholeFile && !head.empty() && head.back() == '\x1A';
+    countControls(endMark ? head.substr(0, head.size() - 1) : head, nuls, controls, firstNul);
     if (controls * 20 > head.size()) {
         throw InferError("the file is not text (" + std::to_string(controls) +
                          " control characters in its first " + std::to_string(head.size()) +

@@ -371,6 +371,12 @@ const Case kCases[] = {
      .newlines = 0,
      .rows = 2101,
      .types = {}},
+    // The end-of-file byte of old exports after a short text: text all the same.
+    {.name = "end_of_file_byte_after_short_text",
+     .bytes = "a,b\r\n1,2\r\n3,4\r\n\x1A",
+     .newlines = 0,
+     .rows = -1,
+     .types = {}},
     // The same where a blank after a closing quote has the file read again keeping blanks.
     {.name = "quote_that_never_closes_after_kept_blanks",
      .bytes = "id,c\n1,\"a\nb\" \n2,\"oops\n",
