@@ -78,11 +78,28 @@ PluginLibrary::PluginLibrary(const std::string& path) : path_(path) {
             type.create = factory_->getStepCreateFunction(i);
             types_.push_back(std::move(type));
         }
-    } catch (...) {
-        if (factory_ != nullptr) factory_->release();
-        dlclose(handle_);
+    } catch (const JobError&) {
+        unload();
         throw;
+    } catch (const std::exception& e) {
+        // Thrown by the library's own code: its load fails, named as the others are.
+        unload();
+        throw JobError("The plug-in " + path_ + " failed while loading: " + e.what());
+    } catch (...) {
+        unload();
+        throw JobError("The plug-in " + path_ + " failed while loading (unknown exception)");
     }
+}
+
+void PluginLibrary::unload() noexcept {
+    try {
+        if (factory_ != nullptr) factory_->release();
+    } catch (...) {
+        // Its release failing too leaves nothing more to do for it.
+    }
+    factory_ = nullptr;
+    dlclose(handle_);
+    handle_ = nullptr;
 }
 
 PluginLibrary::~PluginLibrary() {

@@ -53,11 +53,13 @@ TEST(PluginLoaderTest, ReadsTheCatalogue) {
     EXPECT_EQ(library.find("fake_source"), nullptr);
 }
 
-// A job could not tell apart two types of one name, nor name a type without one.
+// A job could not tell apart two types of one name, nor name a type without one; a library
+// that throws while it loads is named as one that refuses to.
 TEST(PluginLoaderTest, ATypeOfferedTwiceOrWithoutANameIsRefused) {
     for (const auto& [extra, said] :
          {std::pair{"twice", "offers step type FAKE_SOURCE twice"},
-          std::pair{"nameless", "offers a step type without a name (2 of 2)"}}) {
+          std::pair{"nameless", "offers a step type without a name (2 of 2)"},
+          std::pair{"throws", "failed while loading: no catalogue"}}) {
         setenv("HOST_TEST_FAKE_TYPES", extra, 1);
         const std::string message = loadError(HOST_TEST_FAKE_PLUGIN);
         unsetenv("HOST_TEST_FAKE_TYPES");

@@ -49,6 +49,9 @@ class PluginLibrary {
     const PluginStepType* find(std::string_view typeId) const;
 
   private:
+    /// Releases the factory, if made, and closes the library, after a failed load.
+    void unload() noexcept;
+
     std::string path_;
     std::string name_;
     void* handle_ = nullptr;
