@@ -8,6 +8,7 @@
 #include "field_name_check.h"
 #include "pipeline_impl.h"
 #include "texthost/closest_name.h"
+#include "texthost/file_roles.h"
 
 namespace texthost {
 
@@ -186,7 +187,18 @@ void Pipeline::finish() {
     d.shared.endedWell = d.endCode == 1 && d.shared.log.errorCount() == d.errorsBefore &&
                          d.shared.endDecision.load() != 2 &&
                          !(d.shared.strict && d.shared.valueLost.load());
-    for (auto& step : d.steps)
+    d.shared.errorsAtFinish = d.shared.log.errorCount();
+    // The steps that write no file finish first: one of them that fails in its finish then
+    // keeps every file out of place, wherever it stands in the chain.
+    std::vector<StepContext*> writers;
+    for (auto& step : d.steps) {
+        if (fileRolesOf(step->step()).written().empty()) {
+            step->finish();
+        } else {
+            writers.push_back(step.get());
+        }
+    }
+    for (StepContext* step : writers)
         step->finish();
     d.running = false;
 }

@@ -190,7 +190,7 @@ bool StepContext::shouldContinue() {
     // first step (the program writing to its pipe, say), and no file of a stopped run is put
     // in place. The first later step whose input has ended decides for every other one: a stop
     // that comes once it has put its file in place lets the others do so too.
-    if (finishing_) return shared_.endedWell;
+    if (finishing_) return shared_.endedWell && shared_.log.errorCount() == shared_.errorsAtFinish;
     const bool valueLost = shared_.strict && shared_.valueLost.load();
     const bool stop = valueLost || stopRequested();
     if (upstream_ != nullptr && inputEnded_) {

@@ -39,8 +39,12 @@ struct RunShared {
     std::atomic<int> endDecision{0};
     /// Set once every step has ended, before they finish: the run ended well (its data ended,
     /// nothing failed or was stopped). Asked in finish(), shouldContinue() answers it, so that
-    /// the destinations put their files in place only then, all of them or none.
+    /// the destinations put their files in place only then, all of them or none (and only
+    /// while no step has reported an error from its own finish).
     bool endedWell = false;
+    /// Errors logged when the steps began to finish: one that a step reports from its finish
+    /// keeps the files of the steps that finish after it out of place.
+    size_t errorsAtFinish = 0;
 };
 
 /// Errors logged for one step, counted, so that a failure can tell whether the step reported

@@ -152,6 +152,31 @@ TEST(DestReplace, LifeCycle) {
     }
 }
 
+// A step that fails in its finish, before the destination in the chain or after it, fails the
+// run: the old file stays, whatever thread each step ran in.
+TEST(DestReplace, AnErrorFromAnotherStepsFinishKeepsTheOldFile) {
+    for (const bool after : {false, true}) {
+        for (const int threads : {1, 2}) {
+            SCOPED_TRACE(std::string(after ? "after" : "before") + " " + std::to_string(threads));
+            TempDir dir;
+            const std::string target = dir.file("out");
+            writeFile(target, kOld);
+            texthost::RunOptions options;
+            options.threads = threads;
+            options.extraSteps = {rowSource("ROWS", fiveRows(false)), failsInFinish("FAILS")};
+            const json dest = destStep({"DEST_DELIMTEXT", End::Finished, Write::Replace}, target);
+            const json job = {{"steps", after
+                                            ? json{{{"type", "ROWS"}}, dest, {{"type", "FAILS"}}}
+                                            : json{{{"type", "ROWS"}}, {{"type", "FAILS"}}, dest}}};
+            const texthost::RunReport report =
+                texthost::runJob(texthost::parseJobText(job.dump(), dir.path()), options);
+            EXPECT_FALSE(report.ok);
+            EXPECT_EQ(readFile(target), kOld);
+            EXPECT_EQ(rowLines(readFile(target + ".partial")), 5u);
+        }
+    }
+}
+
 // A link stays a link: the file it names is replaced (created, for a link to no file yet), and
 // is left as it was when the run fails. A file with other hard links is written in place, so
 // that every name of it shows the rows.

@@ -96,6 +96,48 @@ class LenientStep final : public StepPluginStep {
     StepPluginStep* inner_;
 };
 
+/// Hands its input rows on as they are and reports an error from its finish.
+class FailsInFinishStep final : public StepPluginStep {
+  public:
+    bool initialize(StepHost* host, int* inputCount, int* outputCount) override {
+        host_ = host;
+        *inputCount = 1;
+        *outputCount = 1;
+        return true;
+    }
+    void release() override { delete this; }
+    int prepare(int flags) override {
+        const StepOutputItems* in = host_->getInputItems(0, true);
+        if (in == nullptr) return 0;
+        StepOutputItems* out = host_->createOutputItems(in->count);
+        for (int k = 0; k < in->count; ++k) {
+            out->items[k].name = in->items[k].name;
+            out->items[k].type = in->items[k].type;
+            out->items[k].length = in->items[k].length;
+            out->items[k].byteSize = in->items[k].byteSize;
+        }
+        return (flags & 1) != 0 ? 3 : 7;
+    }
+    bool start() override { return true; }
+    int processRow(int) override {
+        const int code = host_->readInputRow(0);
+        if (code != 0) return code;
+        const StepOutputItems* in = host_->getInputItems(0, false);
+        StepOutputItems* out = host_->getOutputRow();
+        for (int k = 0; k < out->count; ++k)
+            out->items[k].value = in->items[k].value;
+        return 0;
+    }
+    void finish() override { host_->reportError(MvbString("failed in finish", true)); }
+    bool getStatus(int*, MvbString*) override { return false; }
+    bool getProgress(uint64_t*) override { return false; }
+    void* queryExtension(int) override { return nullptr; }
+    void notifyEvent(int, int) override {}
+
+  private:
+    StepHost* host_ = nullptr;
+};
+
 const texthost::PluginLibrary& plugin() {
     static const texthost::PluginLibrary library(texthost::defaultPluginPath());
     return library;
@@ -106,6 +148,10 @@ const texthost::PluginLibrary& plugin() {
 texthost::HostStepType rowSource(std::string typeId, TestRows rows) {
     auto shared = std::make_shared<const TestRows>(std::move(rows));
     return {typeId, "test rows", [shared] { return new RowSourceStep(shared); }};
+}
+
+texthost::HostStepType failsInFinish(std::string typeId) {
+    return {typeId, "fails in finish", [] { return new FailsInFinishStep(); }};
 }
 
 texthost::HostStepType lenientStep(std::string typeId, std::string pluginTypeId) {

@@ -33,6 +33,10 @@ struct TestRows {
 /// A host step type `typeId` whose steps emit `rows` (a source with no properties).
 texthost::HostStepType rowSource(std::string typeId, TestRows rows);
 
+/// A host step type `typeId` whose steps hand their input rows on and report an error from
+/// their finish.
+texthost::HostStepType failsInFinish(std::string typeId);
+
 /// A host step type `typeId` that creates the plug-in's step `pluginTypeId` and forwards every
 /// call, except that prepare never gets the validating bit: FIELDS names missing from the
 /// input are then kept unbound instead of failing the run.
