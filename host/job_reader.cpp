@@ -1,3 +1,5 @@
+#include <unistd.h>
+
 #include <algorithm>
 #include <array>
 #include <cerrno>
@@ -5,7 +7,6 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <iostream>
 #include <limits>
 #include <nlohmann/json.hpp>
 #include <string_view>
@@ -14,6 +15,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "mvb/txtfile.h"
 #include "texthost/job.h"
 
 namespace texthost {
@@ -399,8 +401,20 @@ JobDefinition parseJobText(const std::string& jsonText, const std::string& baseD
 JobDefinition parseJobFile(const std::string& path) {
     if (path == "-") {
         // A job piped in has no folder of its own: its relative paths start from the current one.
-        const std::string text = readAll(std::cin);
-        if (std::cin.bad()) throw JobError("cannot read the job from standard input");
+        // Read as the sources read a pipe, so that a stop ends a wait for a job never sent.
+        std::string text;
+        char buffer[1 << 14];
+        for (;;) {
+            const long got = mvbReadWaiting(STDIN_FILENO, buffer, sizeof buffer);
+            if (got == 0) break;
+            if (got < 0) {
+                if (errno == ECANCELED)
+                    throw JobError("the run was stopped before the job on standard input was read");
+                throw JobError(std::string("cannot read the job from standard input: ") +
+                               std::strerror(errno));
+            }
+            text.append(buffer, static_cast<size_t>(got));
+        }
         std::error_code ec;
         const std::filesystem::path folder = std::filesystem::current_path(ec);
         try {

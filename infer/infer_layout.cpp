@@ -21,34 +21,36 @@ namespace {
 /// The head of the file that chooses the encoding.
 constexpr size_t kHeadBytes = 64u * 1024u;
 
-/// A copy of standard input in a temporary file, removed when this ends: detection reads its
-/// input more than once.
+/// A copy of standard input in a temporary file, read through /proc/self/fd: detection reads
+/// its input more than once. The file has no name from the start, so that nothing is left
+/// behind however the program ends. Standard input is read as the sources read a pipe: a stop
+/// ends a wait for data that does not come.
 class StandardInputCopy {
   public:
     StandardInputCopy() {
         const char* folder = std::getenv("TMPDIR");
-        path_ = std::string(folder != nullptr && *folder != '\0' ? folder : "/tmp") +
-                "/textjob-infer-XXXXXX";
-        const int fd = ::mkstemp(path_.data());
-        if (fd < 0)
-            throw InferError("cannot make a temporary copy of standard input in " + path_ + ": " +
+        std::string name = std::string(folder != nullptr && *folder != '\0' ? folder : "/tmp") +
+                           "/textjob-infer-XXXXXX";
+        fd_ = ::mkstemp(name.data());
+        if (fd_ < 0)
+            throw InferError("cannot make a temporary copy of standard input in " + name + ": " +
                              std::strerror(errno));
+        ::unlink(name.c_str());
+        path_ = "/proc/self/fd/" + std::to_string(fd_);
         std::vector<char> buffer(1u << 16);
         for (;;) {
-            const ssize_t got = ::read(STDIN_FILENO, buffer.data(), buffer.size());
-            if (got < 0 && errno == EINTR) continue;
+            const long got = mvbReadWaiting(STDIN_FILENO, buffer.data(), buffer.size());
             if (got == 0) break;
-            if (got < 0 || !writeAll(fd, buffer.data(), static_cast<size_t>(got))) {
+            if (got < 0 || !writeAll(fd_, buffer.data(), static_cast<size_t>(got))) {
                 const int error = errno;
-                ::close(fd);
-                ::unlink(path_.c_str());
-                throw InferError(std::string("cannot copy standard input: ") +
+                ::close(fd_);
+                if (error == ECANCELED) throw InferError("stopped before the end of the data");
+                throw InferError(std::string("cannot copy standard input to ") + name + ": " +
                                  std::strerror(error));
             }
         }
-        ::close(fd);
     }
-    ~StandardInputCopy() { ::unlink(path_.c_str()); }
+    ~StandardInputCopy() { ::close(fd_); }
     StandardInputCopy(const StandardInputCopy&) = delete;
     StandardInputCopy& operator=(const StandardInputCopy&) = delete;
 
@@ -59,13 +61,17 @@ class StandardInputCopy {
         while (size > 0) {
             const ssize_t put = ::write(fd, bytes, size);
             if (put < 0 && errno == EINTR) continue;
-            if (put <= 0) return false;
+            if (put <= 0) {
+                if (put == 0) errno = ENOSPC;
+                return false;
+            }
             bytes += put;
             size -= static_cast<size_t>(put);
         }
         return true;
     }
 
+    int fd_ = -1;
     std::string path_;
 };
 

@@ -8,7 +8,9 @@
 #include "exit_status.h"
 #include "infer.h"
 #include "infer_job.h"
+#include "interrupt.h"
 #include "job_schema.h"
+#include "texthost/run.h"
 
 namespace textjob {
 namespace {
@@ -51,7 +53,12 @@ int inferCommand(const CommandLine& line) {
         result = infer::inferJob(line.inferFile, optionsFrom(line), target, jobFolder);
     } catch (const infer::InferError& e) {
         std::fprintf(stderr, "error: %s: %s\n", line.inferFile.c_str(), e.what());
-        return kExitStepFailed;
+        return texthost::stopRequested() ? stoppedExitStatus() : kExitStepFailed;
+    }
+    // Stopped while it read: no job is written, as none is run.
+    if (texthost::stopRequested()) {
+        std::fprintf(stderr, "infer: %s: stopped; no job was written\n", line.inferFile.c_str());
+        return stoppedExitStatus();
     }
     // The job names the schema installed with the program, so that an editor completes and
     // checks it.

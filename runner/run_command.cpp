@@ -111,7 +111,8 @@ std::optional<texthost::JobDefinition> readJobFile(const std::string& path) {
 
 int runCommand(const CommandLine& line) {
     std::optional<texthost::JobDefinition> read = readJobFile(line.jobPath);
-    if (!read) return kExitBadJob;
+    // A stop while the job was read from standard input ends the program as a stopped run.
+    if (!read) return texthost::stopRequested() ? stoppedExitStatus() : kExitBadJob;
     return runParsedJob(*read, line);
 }
 

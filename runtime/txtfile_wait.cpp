@@ -94,3 +94,11 @@ void mvbTxtFileStopWaits() noexcept {
 void mvbTxtFileResumeWaits() noexcept {
     mvb::txt::gWaitsStopped.store(false, std::memory_order_relaxed);
 }
+
+long mvbReadWaiting(int fd, void* buffer, size_t size) noexcept {
+    for (;;) {
+        if (!mvb::txt::waitForData(fd)) return -1;
+        const ssize_t got = ::read(fd, buffer, size);
+        if (got >= 0 || errno != EINTR) return static_cast<long>(got);
+    }
+}

@@ -190,3 +190,8 @@ MVB_API MvbTxtFile* mvbTxtFileOpen(const char* path, int mode, int encoding, uin
 MVB_API void mvbTxtFileStopWaits() noexcept;
 /// Lets the files wait for data again, for a new run.
 MVB_API void mvbTxtFileResumeWaits() noexcept;
+/// read() of the descriptor `fd` that waits for data as the text files do: a wait on a pipe or
+/// a terminal that has nothing to give ends within a tenth of a second of
+/// mvbTxtFileStopWaits(), with -1 and errno ECANCELED. Otherwise what read() answers, an
+/// interrupted read tried again.
+MVB_API long mvbReadWaiting(int fd, void* buffer, size_t size) noexcept;

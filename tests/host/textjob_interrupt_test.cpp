@@ -11,6 +11,7 @@
 #include <fstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "common/temp_files.h"
 #include "support/textjob_process.h"
@@ -178,26 +179,42 @@ TEST_F(InterruptTest, AStopEndsADestinationThatWaitsForAPipesReader) {
         << job.err();
 }
 
-TEST_F(InterruptTest, AStopWhileConvertCopiesStandardInputWritesNothing) {
-    // Standard input is a pipe whose writer sent a little and keeps it open.
-    const fs::path pipe = folder / "in.pipe";
-    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
-    const int writer = open(pipe.c_str(), O_RDWR | O_CLOEXEC);
-    ASSERT_GE(writer, 0);
-    ASSERT_EQ(write(writer, "a,b\n1,2\n", 8), 8);
+// A program that reads standard input to its end before anything else (a conversion, a
+// detection, a job given as "-") ends on a stop while it waits, writing nothing.
+TEST_F(InterruptTest, AStopWhileStandardInputIsReadWritesNothing) {
+    const struct {
+        std::vector<std::string> args;
+        const char* says;
+        const char* leaves;  ///< a file that must not be there after
+    } cases[] = {
+        {{"convert", "-", "out.csv"},
+         "stopped before the conversion began: nothing was written",
+         nullptr},
+        {{"infer", "-", "-o", "job.json"}, "stopped before the end of the data", "job.json"},
+        {{"run", "-"}, "stopped before the job on standard input was read", nullptr},
+    };
     testfiles::writeFile((folder / "out.csv").string(), "old\n");
-    ProcessSetup setup;
-    setup.standardInput = pipe.string();
-    TextjobProcess convert({"convert", "-", "out.csv"}, folder, setup);
-    ASSERT_TRUE(convert.started());
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    convert.interrupt();
-    EXPECT_EQ(convert.wait(seconds(10)), 130) << convert.err();
-    EXPECT_NE(convert.err().find("stopped before the conversion began: nothing was written"),
-              std::string::npos)
-        << convert.err();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args[0]);
+        // Standard input is a pipe whose writer sent a little and keeps it open.
+        const fs::path pipe = folder / "in.pipe";
+        ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+        const int writer = open(pipe.c_str(), O_RDWR | O_CLOEXEC);
+        ASSERT_GE(writer, 0);
+        ASSERT_EQ(write(writer, "a,b\n1,2\n", 8), 8);
+        ProcessSetup setup;
+        setup.standardInput = pipe.string();
+        TextjobProcess program(c.args, folder, setup);
+        ASSERT_TRUE(program.started());
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        program.interrupt();
+        EXPECT_EQ(program.wait(seconds(10)), 130) << program.err();
+        EXPECT_NE(program.err().find(c.says), std::string::npos) << program.err();
+        EXPECT_TRUE(c.leaves == nullptr || !fs::exists(folder / c.leaves));
+        close(writer);
+        fs::remove(pipe);
+    }
     EXPECT_EQ(testfiles::readFile((folder / "out.csv").string()), "old\n");
-    close(writer);
 }
 
 TEST_F(InterruptTest, SecondCtrlCEndsAProgramThatCannotStopAtOnce) {
