@@ -94,17 +94,30 @@ int StepContext::pullRow() {
     return code;
 }
 
+template <class Ask>
+bool StepContext::askProgress(Ask&& ask) {
+    if (progressFailed_.load(std::memory_order_relaxed)) return false;
+    bool threw = true;
+    const bool answer = guardedCall(errors_, name_, false, [&] {
+        const bool given = ask();
+        threw = false;
+        return given;
+    });
+    if (threw) progressFailed_.store(true, std::memory_order_relaxed);
+    return answer;
+}
+
 StepStatus StepContext::status() {
     StepStatus s;
     s.step = name_;
     MvbString text;
     int percent = 0;
-    s.ok = guardedCall(errors_, name_, false, [&] { return step_->getStatus(&percent, &text); });
+    s.ok = askProgress([&] { return step_->getStatus(&percent, &text); });
     s.percent = percent;
     s.text = std::string(text.view());
     s.rows = rowCount();
     uint64_t total = 0;
-    s.totalKnown = guardedCall(errors_, name_, false, [&] { return step_->getProgress(&total); });
+    s.totalKnown = askProgress([&] { return step_->getProgress(&total); });
     s.total = s.totalKnown ? total : 0;
     return s;
 }
@@ -224,8 +237,7 @@ MvbString StepContext::getTypeId() {
 
 bool StepContext::getExpectedRows(uint64_t* rows) {
     uint64_t total = 0;
-    const bool known =
-        guardedCall(errors_, name_, false, [&] { return step_->getProgress(&total); });
+    const bool known = askProgress([&] { return step_->getProgress(&total); });
     if (known && rows != nullptr) *rows = total;
     return known;
 }

@@ -136,6 +136,12 @@ class StepContext final : public StepHost, public StepLog, public StepFlow, publ
     bool getExpectedRows(uint64_t* rows) override;
 
   private:
+    /// getStatus or getProgress of the step, through `ask`: once one of them threw (reported
+    /// as an error), neither is asked again and both answer false, so that the failure is told
+    /// once rather than at every progress point.
+    template <class Ask>
+    bool askProgress(Ask&& ask);
+
     std::string name_;
     std::string typeId_;
     RunShared& shared_;
@@ -165,6 +171,8 @@ class StepContext final : public StepHost, public StepLog, public StepFlow, publ
     std::vector<std::string> usedFields_;
     CountedErrors errors_{shared_.log};
     std::unique_ptr<QueuedInput> queued_;
+    /// The step threw from getStatus or getProgress (asked from more than one thread).
+    std::atomic<bool> progressFailed_{false};
 };
 
 }  // namespace texthost

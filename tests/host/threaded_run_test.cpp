@@ -209,6 +209,22 @@ TEST(ThreadedChainErrors, AnErrorReportedInFinishFailsTheRun) {
     }
 }
 
+// A step that throws when asked for its progress fails the run, told once, not at every
+// progress point.
+TEST(ThreadedChainErrors, AStepWhoseProgressThrowsIsToldOnce) {
+    for (const int threads : {1, 2}) {
+        const RunReport report = runTestChain(
+            R"([{"type": "TEST_SOURCE", "properties": {"ROWS": 200000, "PROGRESS_THROWS": true}},
+                {"type": "TEST_PASS"}])",
+            threads, [](texthost::RunOptions& options) {
+                options.onProgress = [](const auto&) {};
+                options.progressIntervalMs = 0;
+            });
+        EXPECT_FALSE(report.ok) << threads;
+        EXPECT_EQ(report.errors().size(), 1u) << threads;
+    }
+}
+
 // A step that declares no output fields is named as the fault, not the step after it.
 TEST(ThreadedChainErrors, AStepThatDeclaresNoFieldsIsNamed) {
     const RunReport report = runTestChain(R"([{"type": "TEST_SOURCE"},

@@ -51,6 +51,7 @@ bool TestStep::initialize(StepHost* host, int* inputCount, int* outputCount) {
     schema->declareProperty(MvbString("PAUSE_AT", true), mvbTypeInteger);
     schema->declareProperty(MvbString("FINISH_ERROR", true), mvbTypeBoolean);
     schema->declareProperty(MvbString("NO_OUTPUT", true), mvbTypeBoolean);
+    schema->declareProperty(MvbString("PROGRESS_THROWS", true), mvbTypeBoolean);
     note("initialize");
     return true;
 }
@@ -172,12 +173,16 @@ void TestStep::finish() {
 }
 
 bool TestStep::getStatus(int* percent, MvbString* text) {
+    if (host_->getPropertyValues()->getValue(kProgressThrows, true).asBool(nullptr))
+        throw std::runtime_error("no status");
     *percent = 0;
     text->assign("Handled " + std::to_string(rows_) + " rows");
     return true;
 }
 
 bool TestStep::getProgress(uint64_t* total) {
+    if (host_->getPropertyValues()->getValue(kProgressThrows, true).asBool(nullptr))
+        throw std::runtime_error("no progress");
     if (!source_) return false;
     *total = static_cast<uint64_t>(rowLimit_);
     return true;

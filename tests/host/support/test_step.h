@@ -21,17 +21,18 @@ struct Journal {
 
 /// Property indexes of the test steps, in declaration order.
 enum TestProperty : int {
-    kRows = 0,         ///< integer, default 3: rows a source produces
-    kFailAt = 1,       ///< integer, default 0: processRow fails (reported) at this row
-    kLabel = 2,        ///< string, no default
-    kFields = 3,       ///< table FIELDNAME (string), WIDTH (integer): a source's output fields
-    kFailStart = 4,    ///< boolean, default false: start reports an error and fails
-    kWarning = 5,      ///< string: logged as a warning by start when not empty
-    kSilentFail = 6,   ///< integer, default 0: processRow answers 2 at this row, unreported
-    kReshapeAt = 7,    ///< integer, default 0: a source declares a one-field output at this row
-    kPauseAt = 8,      ///< integer, default 0: a source waits 0.3 s before giving this row
-    kFinishError = 9,  ///< boolean, default false: finish reports an error
-    kNoOutput = 10,    ///< boolean, default false: prepare declares no output fields
+    kRows = 0,             ///< integer, default 3: rows a source produces
+    kFailAt = 1,           ///< integer, default 0: processRow fails (reported) at this row
+    kLabel = 2,            ///< string, no default
+    kFields = 3,           ///< table FIELDNAME (string), WIDTH (integer): a source's output fields
+    kFailStart = 4,        ///< boolean, default false: start reports an error and fails
+    kWarning = 5,          ///< string: logged as a warning by start when not empty
+    kSilentFail = 6,       ///< integer, default 0: processRow answers 2 at this row, unreported
+    kReshapeAt = 7,        ///< integer, default 0: a source declares a one-field output at this row
+    kPauseAt = 8,          ///< integer, default 0: a source waits 0.3 s before giving this row
+    kFinishError = 9,      ///< boolean, default false: finish reports an error
+    kNoOutput = 10,        ///< boolean, default false: prepare declares no output fields
+    kProgressThrows = 11,  ///< boolean, default false: getStatus and getProgress throw
 };
 
 /// A small step for driving the host: a source (no input) that produces ROWS rows whose
