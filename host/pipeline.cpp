@@ -182,6 +182,14 @@ void Pipeline::leaveLastOutputUnread() {
 
 void Pipeline::finish() {
     Impl& d = *impl_;
+    // A source that never asked which part of the job it runs read all of its data in this
+    // part: the parts joined would hold it as many times as there are parts.
+    if (d.endCode == 1 && d.shared.partCount > 0 && !d.steps.empty() &&
+        d.steps.front()->started() && !d.steps.front()->askedForPart()) {
+        d.shared.log.error(d.steps.front()->name(),
+                           "the step cannot run in parts: it never asked which part of its data "
+                           "to read, so every part would hold all of it");
+    }
     // A value lost in a strict run fails it, even where the step that lost it was the last
     // to end and no step was left to stop.
     d.shared.endedWell = d.endCode == 1 && d.shared.log.errorCount() == d.errorsBefore &&

@@ -220,6 +220,7 @@ bool StepContext::shouldContinue() {
 }
 
 bool StepContext::getPart(int* index, int* count) {
+    askedPart_.store(true, std::memory_order_relaxed);
     if (shared_.partCount < 1) return false;
     if (index != nullptr) *index = shared_.part;
     if (count != nullptr) *count = shared_.partCount;

@@ -93,6 +93,8 @@ class StepContext final : public StepHost, public StepLog, public StepFlow, publ
     const std::string& typeId() const { return typeId_; }
     PropertyStore& properties() { return properties_; }
     bool started() const { return started_; }
+    /// The step has asked which part of the job it runs (getPart) since it was made.
+    bool askedForPart() const { return askedPart_.load(std::memory_order_relaxed); }
     /// Rows this step handed on since its last start. Another thread may read it while the
     /// step's own thread counts (the progress line's count of a step inside a long call).
     uint64_t rowCount() const { return rows_.load(std::memory_order_relaxed); }
@@ -171,6 +173,8 @@ class StepContext final : public StepHost, public StepLog, public StepFlow, publ
     std::vector<std::string> usedFields_;
     CountedErrors errors_{shared_.log};
     std::unique_ptr<QueuedInput> queued_;
+    /// The step asked which part of the job it runs (getPart), from any thread.
+    std::atomic<bool> askedPart_{false};
     /// The step threw from getStatus or getProgress (asked from more than one thread).
     std::atomic<bool> progressFailed_{false};
 };

@@ -118,6 +118,9 @@ class StepHost {
     virtual StepOutputItems* createOutputItems(int count) = 0;
     /// The output row buffer, whose values the step fills.
     virtual StepOutputItems* getOutputRow() = 0;
+    /// The input fields this step reads, named one by one after a clear, in prepare: a field
+    /// that no later step names may reach this step as a null once the steps run in threads of
+    /// their own. A step that names none reads every field.
     virtual void clearUsedFields() = 0;
     virtual void addUsedField(const MvbString& name, int flags) = 0;
     /// 1: a real run, in which files are written; other values write nothing.
@@ -127,7 +130,7 @@ class StepHost {
     /// True when this run is one part of a job split into `*count` parts that run apart from
     /// each other; `*index` (0-based) says which (either pointer may be null). Sources then
     /// read only their part of the data and destinations write files of their own. False for
-    /// a run of the whole job.
+    /// a run of the whole job. A source that never asks fails a part run.
     virtual bool getPart(int* index, int* count) = 0;
 
   protected:

@@ -225,6 +225,18 @@ TEST(ThreadedChainErrors, AStepWhoseProgressThrowsIsToldOnce) {
     }
 }
 
+// A source that never asks which part it reads would put all of its rows in every part.
+TEST(ThreadedChainErrors, ASourceThatIgnoresPartsFailsAPartRun) {
+    const RunReport report = runTestChain(R"([{"type": "TEST_SOURCE"}, {"type": "TEST_PASS"}])", 1,
+                                          [](texthost::RunOptions& options) {
+                                              options.part = 1;
+                                              options.partCount = 2;
+                                          });
+    EXPECT_FALSE(report.ok);
+    ASSERT_EQ(report.errors().size(), 1u);
+    EXPECT_NE(report.errors()[0].find("never asked which part"), std::string::npos);
+}
+
 // A step that declares no output fields is named as the fault, not the step after it.
 TEST(ThreadedChainErrors, AStepThatDeclaresNoFieldsIsNamed) {
     const RunReport report = runTestChain(R"([{"type": "TEST_SOURCE"},
