@@ -41,12 +41,19 @@ constexpr int kMostBatchRows = 2048;
 constexpr int kBatchesPerQueue = 16;
 
 /// Marks of the fields of `items` whose names `readers` (the steps after the one that gives
-/// them) said they use: a step hands its input on to the next, so a field crosses while any
-/// later step names it. Empty when one of them names no field, as such a step may read any,
-/// and when every field is read.
+/// them, the next one first) said they use: a step hands its input on to the next, so a field
+/// crosses while any later step names it. Empty when one of them names no field, as such a
+/// step may read any, when the next one names a field that `items` lacks, as its names cannot
+/// be trusted then (nothing is left out on a misspelt name), and when every field is read.
 std::vector<unsigned char> fieldsRead(const StepOutputItems* items,
                                       const std::vector<const StepContext*>& readers) {
-    if (items == nullptr) return {};
+    if (items == nullptr || readers.empty()) return {};
+    std::unordered_set<std::string_view> given;
+    for (int k = 0; k < items->count; ++k)
+        given.insert(items->items[k].name.view());
+    for (const std::string& name : readers.front()->usedFields()) {
+        if (!given.contains(name)) return {};
+    }
     std::unordered_set<std::string_view> names;
     for (const StepContext* reader : readers) {
         const std::vector<std::string>& used = reader->usedFields();

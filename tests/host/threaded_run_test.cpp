@@ -169,6 +169,27 @@ TEST(ThreadedChainShapeTest, OutputFieldsChangedMidwayEndTheRun) {
     }
 }
 
+// Only the fields a step names as used cross to its thread, unless it names one its input
+// lacks: a misspelt name leaves nothing out.
+TEST(ThreadedChainShapeTest, AStepNamingAFieldItsInputLacksGetsEveryField) {
+    for (const char* used : {"N", "nope"}) {
+        SCOPED_TRACE(used);
+        Journal journal;
+        texthost::RunOptions options;
+        options.extraSteps = testStepTypes(journal);
+        options.pluginPath = "/nonexistent/libtext.so";
+        options.threads = 2;
+        const RunReport report = texthost::runJob(
+            texthost::parseJobText(std::string(R"({"steps": [{"type": "TEST_SOURCE"},
+                {"type": "TEST_PASS", "properties": {"USED": ")") +
+                                       used + R"("}}]})",
+                                   ""),
+            options);
+        EXPECT_TRUE(report.ok);
+        EXPECT_TRUE(journal.with("pass1:out of order").empty());
+    }
+}
+
 TEST(ThreadedStopTest, AStopRequestMidwayEndsEveryStepAndIsReported) {
     texthost::clearStopRequest();
     Journal journal;

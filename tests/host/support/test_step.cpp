@@ -52,6 +52,7 @@ bool TestStep::initialize(StepHost* host, int* inputCount, int* outputCount) {
     schema->declareProperty(MvbString("FINISH_ERROR", true), mvbTypeBoolean);
     schema->declareProperty(MvbString("NO_OUTPUT", true), mvbTypeBoolean);
     schema->declareProperty(MvbString("PROGRESS_THROWS", true), mvbTypeBoolean);
+    schema->declareProperty(MvbString("USED", true), mvbTypeString);
     note("initialize");
     return true;
 }
@@ -70,6 +71,11 @@ int TestStep::prepare(int flags) {
         if (input == nullptr) {
             host_->reportError(MvbString("no input fields", true));
             return 0;
+        }
+        if (const MvbDatavar used = host_->getPropertyValues()->getValue(kUsed, true);
+            !used.isNull()) {
+            host_->clearUsedFields();
+            host_->addUsedField(used.asString(), 0);
         }
         StepOutputItems* output = host_->createOutputItems(input->count);
         for (int i = 0; i < input->count; ++i) {
