@@ -184,6 +184,19 @@ void Pipeline::finish() {
     Impl& d = *impl_;
     // A source that never asked which part of the job it runs read all of its data in this
     // part: the parts joined would hold it as many times as there are parts.
+    // A step that ended its data before its input did (the first rows only, say) leaves the
+    // steps before it short of their end: one that writes a file keeps it out of place, and
+    // the run says so and fails rather than end well without that file.
+    if (d.endCode == 1) {
+        for (size_t i = 0; i + 1 < d.steps.size(); ++i) {
+            StepContext& step = *d.steps[i];
+            if (!step.started() || step.reachedEnd() || fileRolesOf(step.step()).written().empty())
+                continue;
+            d.shared.log.error(step.name(),
+                               "the step did not reach the end of its data, as a step after it "
+                               "ended the data first: its files were kept out of place");
+        }
+    }
     if (d.endCode == 1 && d.shared.partCount > 0 && !d.steps.empty() &&
         d.steps.front()->started() && !d.steps.front()->askedForPart()) {
         d.shared.log.error(d.steps.front()->name(),

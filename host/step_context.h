@@ -93,6 +93,8 @@ class StepContext final : public StepHost, public StepLog, public StepFlow, publ
     const std::string& typeId() const { return typeId_; }
     PropertyStore& properties() { return properties_; }
     bool started() const { return started_; }
+    /// True once the step's processRow answered 1, the end of its data, in this run.
+    bool reachedEnd() const { return endCode_ == 1; }
     /// The step has asked which part of the job it runs (getPart) since it was made.
     bool askedForPart() const { return askedPart_.load(std::memory_order_relaxed); }
     /// Rows this step handed on since its last start. Another thread may read it while the

@@ -163,7 +163,8 @@ TEST(DestReplace, AnErrorFromAnotherStepsFinishKeepsTheOldFile) {
             writeFile(target, kOld);
             texthost::RunOptions options;
             options.threads = threads;
-            options.extraSteps = {rowSource("ROWS", fiveRows(false)), failsInFinish("FAILS")};
+            options.extraSteps = {rowSource("ROWS", fiveRows(false)),
+                                  passStep("FAILS", {.failsInFinish = true})};
             const json dest = destStep({"DEST_DELIMTEXT", End::Finished, Write::Replace}, target);
             const json job = {{"steps", after
                                             ? json{{{"type", "ROWS"}}, dest, {{"type", "FAILS"}}}
@@ -174,6 +175,31 @@ TEST(DestReplace, AnErrorFromAnotherStepsFinishKeepsTheOldFile) {
             EXPECT_EQ(readFile(target), kOld);
             EXPECT_EQ(rowLines(readFile(target + ".partial")), 5u);
         }
+    }
+}
+
+// A step after the destination that ends the data early (the first rows only) leaves the
+// destination short of its end: its file stays out of place and the run fails, saying so.
+TEST(DestReplace, AStepThatEndsTheDataEarlyKeepsTheFilesBeforeItOutOfPlace) {
+    TestRows rows{{{"s", mvbTypeString}}, {}};
+    for (int i = 1; i <= 100000; ++i)
+        rows.rows.push_back({text(("row" + std::to_string(i)).c_str())});
+    for (const int threads : {1, 2}) {
+        SCOPED_TRACE(threads);
+        TempDir dir;
+        const std::string target = dir.file("out");
+        writeFile(target, kOld);
+        texthost::RunOptions options;
+        options.threads = threads;
+        options.extraSteps = {rowSource("ROWS", rows), passStep("HEAD", {.endsAfterRows = 2})};
+        const json dest = destStep({"DEST_DELIMTEXT", End::Finished, Write::Replace}, target);
+        const json job = {{"steps", {{{"type", "ROWS"}}, dest, {{"type", "HEAD"}}}}};
+        const texthost::RunReport report =
+            texthost::runJob(texthost::parseJobText(job.dump(), dir.path()), options);
+        EXPECT_FALSE(report.ok);
+        ASSERT_EQ(report.errors().size(), 1u);
+        EXPECT_NE(report.errors()[0].find("did not reach the end of its data"), std::string::npos);
+        EXPECT_EQ(readFile(target), kOld);
     }
 }
 

@@ -96,9 +96,10 @@ class LenientStep final : public StepPluginStep {
     StepPluginStep* inner_;
 };
 
-/// Hands its input rows on as they are and reports an error from its finish.
-class FailsInFinishStep final : public StepPluginStep {
+/// Hands its input rows on as they are, as `behaviour` says.
+class PassStep final : public StepPluginStep {
   public:
+    explicit PassStep(PassBehaviour behaviour) : behaviour_(behaviour) {}
     bool initialize(StepHost* host, int* inputCount, int* outputCount) override {
         host_ = host;
         *inputCount = 1;
@@ -118,8 +119,13 @@ class FailsInFinishStep final : public StepPluginStep {
         }
         return (flags & 1) != 0 ? 3 : 7;
     }
-    bool start() override { return true; }
+    bool start() override {
+        rows_ = 0;
+        return true;
+    }
     int processRow(int) override {
+        if (rows_ == behaviour_.endsAfterRows) return 1;
+        ++rows_;
         const int code = host_->readInputRow(0);
         if (code != 0) return code;
         const StepOutputItems* in = host_->getInputItems(0, false);
@@ -128,7 +134,9 @@ class FailsInFinishStep final : public StepPluginStep {
             out->items[k].value = in->items[k].value;
         return 0;
     }
-    void finish() override { host_->reportError(MvbString("failed in finish", true)); }
+    void finish() override {
+        if (behaviour_.failsInFinish) host_->reportError(MvbString("failed in finish", true));
+    }
     bool getStatus(int*, MvbString*) override { return false; }
     bool getProgress(uint64_t*) override { return false; }
     void* queryExtension(int) override { return nullptr; }
@@ -136,6 +144,8 @@ class FailsInFinishStep final : public StepPluginStep {
 
   private:
     StepHost* host_ = nullptr;
+    PassBehaviour behaviour_;
+    int64_t rows_ = 0;
 };
 
 const texthost::PluginLibrary& plugin() {
@@ -150,8 +160,8 @@ texthost::HostStepType rowSource(std::string typeId, TestRows rows) {
     return {typeId, "test rows", [shared] { return new RowSourceStep(shared); }};
 }
 
-texthost::HostStepType failsInFinish(std::string typeId) {
-    return {typeId, "fails in finish", [] { return new FailsInFinishStep(); }};
+texthost::HostStepType passStep(std::string typeId, PassBehaviour behaviour) {
+    return {typeId, "passes rows on", [behaviour] { return new PassStep(behaviour); }};
 }
 
 texthost::HostStepType lenientStep(std::string typeId, std::string pluginTypeId) {

@@ -33,9 +33,14 @@ struct TestRows {
 /// A host step type `typeId` whose steps emit `rows` (a source with no properties).
 texthost::HostStepType rowSource(std::string typeId, TestRows rows);
 
-/// A host step type `typeId` whose steps hand their input rows on and report an error from
-/// their finish.
-texthost::HostStepType failsInFinish(std::string typeId);
+/// What a passStep does besides handing its input rows on.
+struct PassBehaviour {
+    bool failsInFinish = false;  ///< reports an error from its finish
+    int64_t endsAfterRows = -1;  ///< ends its data after this many rows (-1: with its input)
+};
+
+/// A host step type `typeId` whose steps hand their input rows on as `behaviour` says.
+texthost::HostStepType passStep(std::string typeId, PassBehaviour behaviour);
 
 /// A host step type `typeId` that creates the plug-in's step `pluginTypeId` and forwards every
 /// call, except that prepare never gets the validating bit: FIELDS names missing from the
