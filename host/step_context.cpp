@@ -160,6 +160,13 @@ int StepContext::readInputRow(int port) {
                                                "nothing feeds it"));
         return 2;
     }
+    if (!upstream_->started_) {
+        // Asked in prepare, say: the step before it has no rows to give yet.
+        errors_.error(name_,
+                      "the step asked for an input row before the steps before it "
+                      "started (rows are read once the run has begun)");
+        return 2;
+    }
     const int code = queued_ ? queued_->readRow() : upstream_->pullRow();
     if (code != 0 && code != 1) inputFailed_ = true;
     if (code == 1) inputEnded_ = true;

@@ -259,6 +259,18 @@ TEST(ThreadedChainErrors, ASourceThatIgnoresPartsFailsAPartRun) {
 }
 
 // A step that declares no output fields is named as the fault, not the step after it.
+// A step that asks for a row before the run began is the one named.
+TEST(ThreadedChainErrors, AStepReadingARowInPrepareIsNamed) {
+    const RunReport report = runTestChain(R"([{"type": "TEST_SOURCE"},
+        {"type": "TEST_PASS", "name": "mid", "properties": {"READ_IN_PREPARE": true}}])",
+                                          1);
+    EXPECT_FALSE(report.ok);
+    ASSERT_FALSE(report.messages.empty());
+    EXPECT_EQ(report.messages.front().step, "mid");
+    EXPECT_NE(report.messages.front().text.find("before the steps before it started"),
+              std::string::npos);
+}
+
 TEST(ThreadedChainErrors, AStepThatDeclaresNoFieldsIsNamed) {
     const RunReport report = runTestChain(R"([{"type": "TEST_SOURCE"},
         {"type": "TEST_PASS", "properties": {"NO_OUTPUT": true}}, {"type": "TEST_PASS"}])",

@@ -53,6 +53,7 @@ bool TestStep::initialize(StepHost* host, int* inputCount, int* outputCount) {
     schema->declareProperty(MvbString("NO_OUTPUT", true), mvbTypeBoolean);
     schema->declareProperty(MvbString("PROGRESS_THROWS", true), mvbTypeBoolean);
     schema->declareProperty(MvbString("USED", true), mvbTypeString);
+    schema->declareProperty(MvbString("READ_IN_PREPARE", true), mvbTypeBoolean);
     note("initialize");
     return true;
 }
@@ -72,6 +73,9 @@ int TestStep::prepare(int flags) {
             host_->reportError(MvbString("no input fields", true));
             return 0;
         }
+        if (host_->getPropertyValues()->getValue(kReadInPrepare, true).asBool(nullptr) &&
+            host_->readInputRow(0) != 0)
+            return 0;
         if (const MvbDatavar used = host_->getPropertyValues()->getValue(kUsed, true);
             !used.isNull()) {
             host_->clearUsedFields();

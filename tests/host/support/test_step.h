@@ -34,6 +34,7 @@ enum TestProperty : int {
     kNoOutput = 10,        ///< boolean, default false: prepare declares no output fields
     kProgressThrows = 11,  ///< boolean, default false: getStatus and getProgress throw
     kUsed = 12,            ///< string: the one input field a pass names as used, in prepare
+    kReadInPrepare = 13,   ///< boolean, default false: a pass asks for an input row in prepare
 };
 
 /// A small step for driving the host: a source (no input) that produces ROWS rows whose
