@@ -496,8 +496,14 @@ bool DTS_TxtDelimDest::writeRowAs(const StepOutputItems* items) {
                 checkUnqualified(text, i, *item);
             }
         }
-        if (!ascii && type == mvbTypeString && checked && !value.isKnownUtf8())
-            checked = isUtf8Text(text);
+        if (type == mvbTypeString && !value.isKnownUtf8()) [[unlikely]] {
+            // A text from another step may hold what no text read from a file does.
+            if (!ascii && checked) checked = isUtf8Text(text);
+            if (text.find('\0') != std::string_view::npos) {
+                warnings_.broken(core_.rowCount(), i, item->name.view(), text, "a NUL character",
+                                 "a reader of the file takes the value to end there");
+            }
+        }
     }
     line_.commit(at);
     qualifyLoneEmptyField(line_, count, qualifier);

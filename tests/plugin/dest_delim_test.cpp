@@ -246,6 +246,20 @@ TEST(DelimDest, SettingsThatDoNotReadBackAreWarnedOf) {
     }
 }
 
+// A NUL in a text another step gives is written, but warned of: a reader stops at it.
+TEST(DelimDest, ATextHoldingANulIsWarnedOf) {
+    MvbDatavar withNul;
+    withNul.assign(std::string_view("be\0fore", 7));
+    const TestRows rows = {{{"a", mvbTypeString}, {"b", mvbTypeString}}, {{withNul, text("b")}}};
+    TempDir dir;
+    const Outcome run = runDelim(dir, rows, {{"FIELDS", fieldsTable({{"a", ""}, {"b", ""}})}});
+    ASSERT_TRUE(run.report.ok) << joined(run.report.errors());
+    EXPECT_TRUE(anyContains(run.report.warnings(),
+                            "Text Plugin 816: Row 1, field \"a\": \"be\\0fore\" holds a NUL "
+                            "character"))
+        << joined(run.report.warnings());
+}
+
 TEST(DelimDest, HexDelimiterWithoutCodeFailsWith57) {
     for (const char* delimiter : {"0x", "0xZ", "0x110000", "0xD800", "0xDFFF"}) {
         SCOPED_TRACE(delimiter);
