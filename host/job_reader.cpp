@@ -415,6 +415,11 @@ JobDefinition parseJobFile(const std::string& path) {
             }
             text.append(buffer, static_cast<size_t>(got));
         }
+        if (text.empty()) {
+            throw JobError(
+                "no job came on standard input: it was empty (or closed); pipe the job in, or "
+                "give the job file's path");
+        }
         std::error_code ec;
         const std::filesystem::path folder = std::filesystem::current_path(ec);
         try {
