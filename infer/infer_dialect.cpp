@@ -467,9 +467,16 @@ DialectGuess detectDialect(const Sample& sample) {
     size_t tail = 0;
     while (tail < body && guess.records[guess.records.size() - 1 - tail].fields != guess.columns)
         ++tail;
+    // Blank lines inside the table (between groups of rows, before a total) are layout, not
+    // rows of another field count.
+    size_t blank = 0;
+    for (size_t i = head; i + tail < guess.records.size(); ++i) {
+        const SampleRecord& r = guess.records[i];
+        blank += r.fields != guess.columns && r.filled == 0 ? 1 : 0;
+    }
     // Lines are skipped only above a body that keeps to one field count: in a ragged file a
     // short line at the head is as likely data as a title.
-    const size_t skipped = usual * 10 >= (body - tail) * 9 ? head : namingLine ? 1 : 0;
+    const size_t skipped = usual * 10 >= (body - tail - blank) * 9 ? head : namingLine ? 1 : 0;
     guess.headRecords = skipped;
     for (size_t i = 0; i < skipped; ++i)
         guess.headLines += guess.records[i].lines;

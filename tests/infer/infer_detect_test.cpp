@@ -396,6 +396,13 @@ const Case kCases[] = {
      .header = 1,
      .skipRows = 2,
      .types = {"name:string", "city:string", "amount:real"}},
+    // A blank line between groups of rows, or before a total, does not make the table ragged.
+    {.name = "title_above_a_table_with_a_blank_line_inside",
+     .bytes = "Sales by region\nName;Town;Amount\nA;B;1\nC;D;2\n\nE;F;3\nG;H;4\n",
+     .delimiter = ';',
+     .header = 1,
+     .skipRows = 2,
+     .types = {"Name:string", "Town:string", "Amount:integer"}},
     // A symbol once on every line is part of the values: one column, nothing split off.
     {.name = "percent_sign_in_every_value",
      .bytes = "pct\n12%\n50%\n7.5%\n",
