@@ -363,8 +363,9 @@ void inferDelimited(const InferOptions& options, FileLayout& layout) {
     layout.reasons.push_back("header     " + headerReason);
     if (header.unsure) layout.notes.push_back(unsureHeaderNote(header, headLines));
     if (pass.shortRows > 0)
-        layout.notes.push_back(std::to_string(pass.shortRows) +
-                               " rows have fewer fields than the columns (read as null)");
+        layout.notes.push_back(
+            std::to_string(pass.shortRows) +
+            " rows have fewer fields than most (their missing fields read as null)");
     if (pass.longRows > 0)
         layout.notes.push_back(std::to_string(pass.longRows) +
                                " rows have more fields than most: columns added for them");
