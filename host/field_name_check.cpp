@@ -97,14 +97,17 @@ std::string unknownInputField(const JobDefinition& job, const Pipeline& pipeline
 std::string sharedOutputName(const StepOutputItems* items, const std::string& stepName,
                              const std::string& stepType) {
     if (items == nullptr) return {};
+    // The text sources name their fields in FIELDS (and FILENAME_FIELD); another step's own
+    // settings are its own.
+    const bool textSource = stepType == "SOURCE_DELIMTEXT" || stepType == "SOURCE_FIXEDTEXT";
     std::unordered_map<std::string_view, int> seen;
     for (int i = 0; i < items->count; ++i) {
         const std::string_view name = items->items[i].name.view();
         if (name.empty()) {
             return stepLabel(stepName, stepType, StepWord::Capital) + " gives its field " +
                    std::to_string(i + 1) +
-                   " no name, and the steps after it could not name it: give each field a name "
-                   "(the NAMEs of FIELDS)";
+                   " no name, and the steps after it could not name it: give each field a name" +
+                   (textSource ? " (the NAMEs of FIELDS)" : "");
         }
         const auto [first, added] = seen.emplace(name, i);
         if (added) continue;
@@ -112,7 +115,8 @@ std::string sharedOutputName(const StepOutputItems* items, const std::string& st
                std::string(name) + " (fields " + std::to_string(first->second + 1) + " and " +
                std::to_string(i + 1) +
                "), and the steps after it would find only the first: give each field its own "
-               "name (the NAMEs of FIELDS and FILENAME_FIELD)";
+               "name" +
+               (textSource ? " (the NAMEs of FIELDS and FILENAME_FIELD)" : "");
     }
     return {};
 }

@@ -259,6 +259,18 @@ TEST(ThreadedChainErrors, ASourceThatIgnoresPartsFailsAPartRun) {
 }
 
 // A step that declares no output fields is named as the fault, not the step after it.
+// Two fields of one name are refused, with advice on settings only the step has.
+TEST(ThreadedChainErrors, TwoFieldsOfOneNameAreRefused) {
+    const RunReport report = runTestChain(
+        R"([{"type": "TEST_SOURCE", "properties": {"FIELDS": [["A", 5], ["A", 6]]}},
+            {"type": "TEST_PASS"}])",
+        1);
+    ASSERT_EQ(report.errors().size(), 1u);
+    EXPECT_NE(report.errors()[0].find("names two of its fields A (fields 1 and 2)"),
+              std::string::npos);
+    EXPECT_EQ(report.errors()[0].find("FIELDS"), std::string::npos) << report.errors()[0];
+}
+
 // A step that asks for a row before the run began is the one named.
 TEST(ThreadedChainErrors, AStepReadingARowInPrepareIsNamed) {
     const RunReport report = runTestChain(R"([{"type": "TEST_SOURCE"},
