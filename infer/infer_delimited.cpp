@@ -267,7 +267,7 @@ void inferDelimited(const InferOptions& options, FileLayout& layout) {
     const Sample sample =
         readSample(layout.readPath, layout.encoding, sampleLimit(options), kSampleLines);
     if (sample.lines.empty()) throw InferError("the file holds no line of text");
-    DialectGuess guess = detectDialect(sample);
+    DialectGuess guess = detectDialect(sample, options.delimiter);
     if (guess.columns == 1 && sample.lines.size() > 1) {
         const size_t aligned = alignedColumns(sample, layout.encoding.number);
         if (aligned > 1)

@@ -372,14 +372,22 @@ int namedDelimiter(const Sample& sample) {
     return kLead.size() + static_cast<size_t>(length) == line.size() && code > 0 ? code : 0;
 }
 
-DialectGuess detectDialect(const Sample& sample) {
+DialectGuess detectDialect(const Sample& sample, int givenDelimiter) {
     // Of delimiters that split the same records alike, the one that splits them into more
     // fields: a tab-delimited file whose every line holds one comma in a value ("Smith, Ann")
     // splits alike at commas too, into two fields.
     const int named = namedDelimiter(sample);
     DelimiterChoice best;
+    if (givenDelimiter != 0) {
+        // Taken as given, however its fields line up; a first line naming a delimiter is
+        // still no part of the table.
+        best = chooseQuote(sample, givenDelimiter);
+    }
     int rival = 0;  // a delimiter that splits the records as well as the best, into fewer fields
-    for (int delimiter : named != 0 ? std::vector<int>{named} : delimiterCandidates(sample)) {
+    const std::vector<int> candidates = givenDelimiter != 0 ? std::vector<int>{}
+                                        : named != 0        ? std::vector<int>{named}
+                                                            : delimiterCandidates(sample);
+    for (int delimiter : candidates) {
         DelimiterChoice choice = chooseQuote(sample, delimiter);
         // A symbol that values often hold splits a table only where it makes three fields or
         // more: once on a line it is far likelier part of a value ("12%", "$5", "Order #12",
@@ -400,7 +408,7 @@ DialectGuess detectDialect(const Sample& sample) {
 
     DialectGuess guess;
     Score score;
-    if (rank(best.score) == 0) {
+    if (rank(best.score) == 0 && givenDelimiter == 0) {
         const int unused = unusedDelimiter(sample);
         // Each line one value as it stands, unless `"` encloses whole lines without fault.
         Score single = scoreDialect(sample, Dialect{unused, '"', false});
@@ -419,12 +427,14 @@ DialectGuess detectDialect(const Sample& sample) {
                 describeCharacter(score.dialect.delimiter) + " and " + describeCharacter(rival) +
                 " split every record looked at alike; " +
                 describeCharacter(score.dialect.delimiter) +
-                " gives more fields, so it was taken: if the values hold it, set DELIMITER to " +
-                describeCharacter(rival));
+                " gives more fields, so it was taken: if the values hold it, give the "
+                "delimiter " +
+                describeCharacter(rival) + " (infer --delimiter, convert --input-delimiter)");
         }
         const std::string namedBy =
-            named != 0 ? "named on line 1, \"" + std::string(sample.line(0)) + "\", skipped; "
-                       : std::string();
+            givenDelimiter != 0 ? std::string("given; ")
+            : named != 0 ? "named on line 1, \"" + std::string(sample.line(0)) + "\", skipped; "
+                         : std::string();
         guess.reasons.push_back("delimiter  " + describeCharacter(score.dialect.delimiter) + " (" +
                                 namedBy + std::to_string(score.columns) + " fields on " +
                                 percent(score.share) + " of " +

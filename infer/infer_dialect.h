@@ -36,7 +36,7 @@ struct DialectGuess {
 };
 
 /// Decides the dialect from the head of the file.
-DialectGuess detectDialect(const Sample& sample);
+DialectGuess detectDialect(const Sample& sample, int givenDelimiter = 0);
 
 /// Printable text of a delimiter or quote: ',' or TAB or U+001F.
 std::string describeCharacter(int code);

@@ -22,6 +22,7 @@ struct InferOptions {
     int headerLine = 0;        ///< the header is this line (from 1); 0: detect it
     bool noHeader = false;     ///< the file has no header line
     std::string encoding;      ///< the file's encoding, a name or number; empty: detect it
+    int delimiter = 0;         ///< the file's delimiter, a character's code; 0: detect it
     /// The option of the command that asked which gives the file's encoding ("--encoding"),
     /// for advice; empty: advice names the option of each command.
     std::string encodingOption;

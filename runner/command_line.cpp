@@ -113,7 +113,13 @@ void declareInfer(CLI::App& app, CommandLine& line) {
         ->add_flag("--no-header", line.inferNoHeader,
                    "The file has no header line: every line is data")
         ->excludes(header);
-    infer->add_flag("--fixed", line.inferFixed, "The file is fixed-width text");
+    CLI::Option* fixed =
+        infer->add_flag("--fixed", line.inferFixed, "The file is fixed-width text");
+    infer
+        ->add_option("--delimiter", line.inferDelimiter,
+                     "The file's delimiter, where detection does not tell it: one character, "
+                     "\\t or tab, or a 0x code")
+        ->excludes(fixed);
     infer->add_option("--encoding", line.inferEncoding,
                       "The file's encoding, a name or number (Shift_JIS, 936, ...), where "
                       "detection cannot tell it: UTF-8 and UTF-16 or UTF-32 with a mark or "
@@ -171,8 +177,13 @@ void declareConvert(CLI::App& app, CommandLine& line) {
     convert->add_option("--input-encoding", c.inputEncoding,
                         "IN's encoding, a name or number, where detection cannot tell it (as "
                         "infer --encoding)");
-    convert->add_flag("--fixed", c.fixed,
-                      "IN is fixed-width text: its columns are found as infer --fixed finds them");
+    CLI::Option* fixed = convert->add_flag(
+        "--fixed", c.fixed,
+        "IN is fixed-width text: its columns are found as infer --fixed finds them");
+    convert
+        ->add_option("--input-delimiter", c.inputDelimiter,
+                     "IN's delimiter, where detection does not tell it (as infer --delimiter)")
+        ->excludes(fixed);
     convert->add_option("--save-job", c.saveJob,
                         "Also write the job that ran to this file, to edit and run again");
     convert->add_flag("-q,--quiet", line.quiet,

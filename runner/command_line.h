@@ -21,6 +21,7 @@ struct ConvertRequest {
     bool noHeader = false;             ///< IN has no header line
     bool fixed = false;                ///< IN is fixed-width text
     std::string inputEncoding;         ///< IN's encoding; empty: detect it
+    std::string inputDelimiter;        ///< IN's delimiter; empty: detect it
     std::string saveJob;               ///< where to write the job that ran; empty: nowhere
 };
 
@@ -46,6 +47,7 @@ struct CommandLine {
     bool inferNoHeader = false;          ///< infer: the file has no header line
     bool inferFixed = false;             ///< infer: fixed-width columns
     std::string inferEncoding;           ///< infer: the file's encoding; empty: detect it
+    std::string inferDelimiter;          ///< infer: the file's delimiter; empty: detect it
     uint64_t inferSampleBytes = 0;       ///< infer: bytes to read; 0: the whole file
     std::string part;                    ///< run: --part K/N or auto; empty: TEXTJOB_PART
     int partCount = 0;                   ///< run: --parts N (only with --part auto); parts: N

@@ -202,6 +202,11 @@ int convertCommand(const CommandLine& line) {
             }
         }
         const std::string kind = outputKind(request);
+        InferRequest asked{request.types,         request.headerLine,
+                           request.noHeader,      readsFixedWidth(request),
+                           request.inputEncoding, kind == "tsv" ? "csv" : kind};
+        if (!request.inputDelimiter.empty())
+            asked.delimiter = delimiterCode("--input-delimiter", request.inputDelimiter);
         SpooledInput spool;
         const std::string& read = request.input == "-" ? spool.fill() : request.input;
         texthost::JobDefinition definition;
@@ -210,9 +215,7 @@ int convertCommand(const CommandLine& line) {
             // needs only its definition (a file of many columns has large ones).
             InferredJob inferred;
             try {
-                inferred = inferJob(read, {request.types, request.headerLine, request.noHeader,
-                                           readsFixedWidth(request), request.inputEncoding,
-                                           kind == "tsv" ? "csv" : kind});
+                inferred = inferJob(read, asked);
             } catch (const std::runtime_error& e) {
                 std::fprintf(stderr, "error: %s: %s\n", request.input.c_str(), e.what());
                 return kExitStepFailed;

@@ -13,6 +13,7 @@ InferredJob inferJob(const std::string& path, const InferRequest& request) {
     options.noHeader = request.noHeader;
     options.fixedWidth = request.fixed;
     options.encoding = request.encoding;
+    options.delimiter = request.delimiter;
     options.encodingOption = "--input-encoding";
     infer::Target target = infer::Target::Csv;
     infer::targetFromName(request.target, target);

@@ -99,27 +99,8 @@ std::vector<Column> pickColumns(const std::vector<Column>& all, const ConvertReq
 /// --delimiter as the destination takes it; throws ConvertError for one that the written file
 /// could not be read back by: not one character, or the qualifier or a line end.
 std::string checkedDelimiter(const std::string& text) {
-    const std::string delimiter = delimiterArgument(text);
-    long code = -1;
-    if (lower(delimiter).starts_with("0x") && delimiter.size() > 2) {
-        char* end = nullptr;
-        code = std::strtol(delimiter.c_str() + 2, &end, 16);
-        if (*end != '\0') code = -1;
-    } else if (!delimiter.empty()) {
-        int length = 0;
-        code = np_uchar_toint(delimiter.c_str(), &length);
-        if (static_cast<size_t>(length) != delimiter.size()) code = -1;
-    }
-    if (code <= 0) {
-        throw ConvertError("--delimiter " + text +
-                           ": give one character, \\t or tab, or a 0x code such as 0x3B");
-    }
-    if (code == '"' || code == '\n' || code == '\r') {
-        throw ConvertError("--delimiter " + text +
-                           ": the quote mark or a line end would make the file unreadable; "
-                           "give another character");
-    }
-    return delimiter;
+    delimiterCode("--delimiter", text);
+    return delimiterArgument(text);
 }
 
 /// The room a fixed-width column takes in the output's encoding (WIDTH counts its bytes), from
@@ -219,6 +200,30 @@ bool readsFixedWidth(const ConvertRequest& request) {
 std::string delimiterArgument(const std::string& text) {
     if (text == "\\t" || lower(text) == "tab") return "\t";
     return text;
+}
+
+int delimiterCode(const std::string& option, const std::string& text) {
+    const std::string delimiter = delimiterArgument(text);
+    long code = -1;
+    if (lower(delimiter).starts_with("0x") && delimiter.size() > 2) {
+        char* end = nullptr;
+        code = std::strtol(delimiter.c_str() + 2, &end, 16);
+        if (*end != '\0' || code > 0x10FFFF) code = -1;
+    } else if (!delimiter.empty()) {
+        int length = 0;
+        code = np_uchar_toint(delimiter.c_str(), &length);
+        if (static_cast<size_t>(length) != delimiter.size()) code = -1;
+    }
+    if (code <= 0) {
+        throw ConvertError(option + " " + text +
+                           ": give one character, \\t or tab, or a 0x code such as 0x3B");
+    }
+    if (code == '"' || code == '\n' || code == '\r') {
+        throw ConvertError(option + " " + text +
+                           ": the quote mark or a line end would make the file unreadable; "
+                           "give another character");
+    }
+    return static_cast<int>(code);
 }
 
 Json convertJob(const Json& inferred, const ConvertRequest& request, const std::string& kind,

@@ -31,6 +31,11 @@ bool readsFixedWidth(const ConvertRequest& request);
 /// a tab; anything else is taken as it is.
 std::string delimiterArgument(const std::string& text);
 
+/// The character a delimiter given on the command line (`option` `text`) stands for: one
+/// character, \t or tab, or a 0x code. Throws ConvertError for any other text, and for the
+/// quote mark or a line end, which would leave no file readable.
+int delimiterCode(const std::string& option, const std::string& text);
+
 /// What the destination may use beyond the properties every version has.
 struct DestinationFeatures {
     bool quoteWhenNeeded = false;  ///< DEST_DELIMTEXT declares QUOTE_WHEN_NEEDED

@@ -5,6 +5,7 @@
 #include <fstream>
 #include <system_error>
 
+#include "convert_job.h"
 #include "exit_status.h"
 #include "infer.h"
 #include "infer_job.h"
@@ -39,6 +40,15 @@ infer::InferOptions optionsFrom(const CommandLine& line) {
 }  // namespace
 
 int inferCommand(const CommandLine& line) {
+    infer::InferOptions options = optionsFrom(line);
+    if (!line.inferDelimiter.empty()) {
+        try {
+            options.delimiter = delimiterCode("--delimiter", line.inferDelimiter);
+        } catch (const ConvertError& e) {
+            std::fprintf(stderr, "error: %s\n", e.what());
+            return kExitBadJob;
+        }
+    }
     if (!line.inferJobPath.empty() && sameFile(line.inferJobPath, line.inferFile)) {
         std::fprintf(stderr, "error: the job file %s would replace the file it reads\n",
                      line.inferJobPath.c_str());
@@ -50,7 +60,7 @@ int inferCommand(const CommandLine& line) {
         line.inferJobPath.empty() ? "." : fs::path(line.inferJobPath).parent_path().string();
     infer::InferResult result;
     try {
-        result = infer::inferJob(line.inferFile, optionsFrom(line), target, jobFolder);
+        result = infer::inferJob(line.inferFile, options, target, jobFolder);
     } catch (const infer::InferError& e) {
         std::fprintf(stderr, "error: %s: %s\n", line.inferFile.c_str(), e.what());
         return texthost::stopRequested() ? stoppedExitStatus() : kExitStepFailed;

@@ -84,6 +84,22 @@ TEST_F(InferCommand, EachTargetRunsAsWritten) {
         EXPECT_NE(page.find(shown), std::string::npos) << shown << "\n" << page;
 }
 
+// A delimiter that detection cannot tell from another (every record splits alike at both) is
+// given: the job reads with it, and convert reads IN with it.
+TEST_F(InferCommand, TakesTheDelimiterGiven) {
+    write("prices.csv", "Apfel;1,50;2,0\nBirne;2,25;3,5\n");
+    ASSERT_EQ(textjob("infer prices.csv --no-header --delimiter ';'"), 0) << err;
+    EXPECT_NE(out.find("\"DELIMITER\": \";\""), std::string::npos) << out;
+    EXPECT_NE(err.find("';' (given;"), std::string::npos) << err;
+    ASSERT_EQ(textjob("convert -q prices.csv out.csv --no-header --input-delimiter 0x3B"), 0)
+        << err;
+    EXPECT_EQ(read("out.csv"),
+              "column_1,column_2,column_3\nApfel,\"1,50\",\"2,0\"\n"
+              "Birne,\"2,25\",\"3,5\"\n");
+    EXPECT_EQ(textjob("infer prices.csv --delimiter ab"), 2);
+    EXPECT_NE(err.find("--delimiter ab: give one character"), std::string::npos) << err;
+}
+
 TEST_F(InferCommand, JobGoesToStandardOutputAndNamesTheFileFromItsFolder) {
     write("in/data.csv", "id\n1\n");
     ASSERT_EQ(textjob("infer in/data.csv --to none"), 0) << err;
