@@ -804,7 +804,7 @@ std::string farQuoteFile(const char* value) {
 TEST(InferDetect, NotesSayWhatDetectionCouldNotBeSureOf) {
     const std::pair<std::string, std::string> cases[] = {
         {"1\tAnn\tMain St, Oslo\n2\tBo\tElm Rd, Rome\n", "TAB and ',' split every record"},
-        {"1,5;2,5\n3,25;4,75\n10,0;11,5\n", "set DELIMITER to ';'"},
+        {"1,5;2,5\n3,25;4,75\n10,0;11,5\n", "give the delimiter ';' (infer --delimiter, convert --input-delimiter)"},
         {"id, name\n1, Ann\n2,   Bob\n3, Cy  \n4, Di\n5, Ed\n6, Fa\n7, Gi\n8, Ho\n9, Io\n10, Ju\n",
          "2 values lose blanks besides the one after the delimiter"},
         {farQuoteFile(",\"Smith\nJones\"\n"), "spans lines first in row 2500"},
