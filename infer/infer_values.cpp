@@ -373,8 +373,8 @@ ColumnType ColumnStats::decide(TypeMode mode) const {
     if (mode == TypeMode::Text || values_ == 0) return type;
     if (candidates_ == 0) {
         if (!unreadText_.empty() && unreadAs_ != type.name) {
-            type.note = "kept as " + type.name + ": " + unreadText_ + " reads as no " + unreadAs_ +
-                        ", as the values before it do";
+            type.note = "kept as " + type.name + ": the values before " + unreadText_ +
+                        " read as " + unreadAs_ + "s, but it does not";
         } else if (!numberLikeText_.empty()) {
             type.note = "kept as " + type.name + ": " + numberLikeText_ + " would be written " +
                         numberLikeWritten_ + " as a number";

@@ -804,7 +804,8 @@ std::string farQuoteFile(const char* value) {
 TEST(InferDetect, NotesSayWhatDetectionCouldNotBeSureOf) {
     const std::pair<std::string, std::string> cases[] = {
         {"1\tAnn\tMain St, Oslo\n2\tBo\tElm Rd, Rome\n", "TAB and ',' split every record"},
-        {"1,5;2,5\n3,25;4,75\n10,0;11,5\n", "give the delimiter ';' (infer --delimiter, convert --input-delimiter)"},
+        {"1,5;2,5\n3,25;4,75\n10,0;11,5\n",
+         "give the delimiter ';' (infer --delimiter, convert --input-delimiter)"},
         {"id, name\n1, Ann\n2,   Bob\n3, Cy  \n4, Di\n5, Ed\n6, Fa\n7, Gi\n8, Ho\n9, Io\n10, Ju\n",
          "2 values lose blanks besides the one after the delimiter"},
         {farQuoteFile(",\"Smith\nJones\"\n"), "spans lines first in row 2500"},
@@ -814,7 +815,7 @@ TEST(InferDetect, NotesSayWhatDetectionCouldNotBeSureOf) {
          "on line 3 closes it neither on that line nor cleanly"},
         // Why a column of typed values is a string: the first value that no type reads.
         {"id,day\n1,2023-02-28\n2,2023-02-29\n3,2023-03-01\n",
-         "column day: kept as string: 2023-02-29 reads as no date, as the values before it do"},
+         "column day: kept as string: the values before 2023-02-29 read as dates, but it does not"},
         {"id,zip\n1,02134\n2,10001\n",
          "column zip: kept as string: 02134 would be written 2134 as a number"},
         // What a value would become is said in the order the loose type reads it.
