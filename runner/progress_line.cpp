@@ -101,7 +101,9 @@ std::string formatProgressLine(const ProgressSample& sample) {
     if (sample.seconds >= 0.1) {
         const double rate = static_cast<double>(sample.rows) / sample.seconds;
         line += " | " + groupDigits(static_cast<uint64_t>(rate)) + " rows/s";
-        if (sample.totalKnown && sample.total > sample.rows && rate >= 1) {
+        // The first moments' rate is no guide to the rest (a trickle before the data flows):
+        // the time left is told from the second second on.
+        if (sample.totalKnown && sample.total > sample.rows && rate >= 1 && sample.seconds >= 1) {
             const double left = static_cast<double>(sample.total - sample.rows) / rate;
             line += " | " + duration(static_cast<uint64_t>(left + 0.5)) + " left";
         }

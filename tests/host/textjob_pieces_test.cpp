@@ -109,7 +109,8 @@ TEST(ProgressLine, ShowsWhatIsKnown) {
     const std::vector<Case> cases = {
         {{45, 1234567, true, 2743482, "12/40 MB", 5.0},
          " 45% | 1,234,567 rows | 12/40 MB | 246,913 rows/s | 0:06 left"},
-        {{-1, 999, false, 0, "", 0.05}, "999 rows"},  // too early for a rate
+        {{-1, 999, false, 0, "", 0.05}, "999 rows"},                    // too early for a rate
+        {{0, 1, true, 1000000, "", 0.25}, "  0% | 1 rows | 4 rows/s"},  // and for the time left
         {{-1, 5000, false, 0, "", 2.0}, "5,000 rows | 2,500 rows/s"},
         {{100, 10, true, 10, "", 1.0}, "100% | 10 rows | 10 rows/s"},  // nothing left
         {{33, 3600, true, 3600 + 7200, "", 3600.0}, " 33% | 3,600 rows | 1 rows/s | 2:00:00 left"},
