@@ -77,6 +77,9 @@ std::string openFailure(const char* path, int error, bool writing) {
         case EPERM:
             return std::string("cannot ") + verb + " file " + file + ": no permission (" +
                    systemReason(error) + ")";
+        case EROFS:
+            return std::string("cannot ") + verb + " file " + file +
+                   ": it is on a file system mounted read-only";
         default:
             break;
     }

@@ -52,8 +52,10 @@ std::string folderFailure(const char* path, const std::string& folder, int error
 bool existingWritable(const char* path, std::string* errorText) {
     if (::faccessat(AT_FDCWD, path, W_OK, AT_EACCESS) == 0) return true;
     // Any other reason (a missing folder, a file where a folder should be) the open meets too.
-    if (errno != EACCES && errno != EPERM && errno != EROFS) return true;
-    *errorText = failure(path, "no permission", errno);
+    const int error = errno;
+    if (error != EACCES && error != EPERM && error != EROFS) return true;
+    *errorText = failure(
+        path, error == EROFS ? "it is on a file system mounted read-only" : "no permission", error);
     return false;
 }
 
