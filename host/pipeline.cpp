@@ -77,6 +77,16 @@ void Pipeline::Impl::build(const JobDefinition& job) {
         if (!context->initialize(&inputCount, &outputCount)) {
             throw JobError(label + " failed to initialize");
         }
+        // Counts a step cannot mean: it is named rather than run on a guess.
+        if (inputCount < 0 || outputCount < 0 || outputCount > 1) {
+            throw JobError(label + " declares " + std::to_string(inputCount) + " inputs and " +
+                           std::to_string(outputCount) +
+                           " outputs; a step has no input or one, and one output or none");
+        }
+        if (outputCount == 0 && i + 1 < job.steps.size()) {
+            throw JobError(stepLabel(jobStep, StepWord::Capital) +
+                           " has no output, so no step can follow it: make it the last one");
+        }
         if (i == 0 && inputCount != 0) {
             throw JobError(stepLabel(jobStep, StepWord::Capital) +
                            " cannot begin a job: it reads rows from another step. The first "

@@ -144,13 +144,15 @@ TEST(FileRoles, AStepThatFailsToNameItsFilesIsRefused) {
         << report.errors()[0];
 }
 
-TEST(FileRoles, AStepDeclaringTwoInputsIsRefused) {
+TEST(FileRoles, AStepDeclaringInputsItCannotHaveIsRefused) {
     const texthost::JobDefinition job = texthost::parseJobText(jobText("x", "y", "false"), "");
-    const texthost::RunReport report = texthost::runJob(job, optionsWith(2));
-    EXPECT_TRUE(report.badJob);
-    ASSERT_EQ(report.errors().size(), 1u);
-    EXPECT_NE(report.errors()[0].find("Step \"b\" (FILE_DEST) needs 2 inputs"), std::string::npos)
-        << report.errors()[0];
+    for (const auto& [inputs, said] : {std::pair{2, "Step \"b\" (FILE_DEST) needs 2 inputs"},
+                                       std::pair{-1, "declares -1 inputs and 1 outputs"}}) {
+        const texthost::RunReport report = texthost::runJob(job, optionsWith(inputs));
+        EXPECT_TRUE(report.badJob);
+        ASSERT_EQ(report.errors().size(), 1u);
+        EXPECT_NE(report.errors()[0].find(said), std::string::npos) << report.errors()[0];
+    }
 }
 
 }  // namespace
