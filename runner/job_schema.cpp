@@ -26,12 +26,19 @@ Json valueJson(const MvbDatavar& value) {
 }
 
 /// What a job may give for a value of this type. Steps read an integer property given as text
-/// (an encoding name, a number in quotes) and a flag given as 0 or 1, so those are allowed;
-/// null leaves the value to the step's default.
+/// (an encoding name, a number in quotes) and a flag given as 0 or 1 or as a word of yes or no
+/// ("true", "N", any case, blanks around it), so those are allowed; null leaves the value to
+/// the step's default.
 Json valueSchema(int type) {
     switch (type) {
         case mvbTypeBoolean:
-            return Json{{"type", {"boolean", "integer", "null"}}};
+            return Json{
+                {"anyOf",
+                 {Json{{"type", {"boolean", "integer", "null"}}},
+                  Json{{"type", "string"},
+                       {"pattern",
+                        "^[ \\t]*([Tt]([Rr][Uu][Ee])?|[Ff]([Aa][Ll][Ss][Ee])?|[Yy]([Ee][Ss])?"
+                        "|[Nn][Oo]?|0|1)[ \\t]*$"}}}}};
         case mvbTypeInteger:
             return Json{{"type", {"integer", "string", "null"}}};
         case mvbTypeReal:

@@ -76,10 +76,17 @@ def main():
         "table given as text": broken(lambda j: j["steps"][0]["properties"].update({table: "x"})),
         "no steps": {"steps": []},
         "unknown step key": broken(lambda j: j["steps"][0].update({"propertys": {}})),
+        "flag that is no yes or no": broken(
+            lambda j: j["steps"][0]["properties"].update({"NEWLINES_IN_VALUES": "on"})),
     }
     for name, job in wrong.items():
         if validator.is_valid(job):
             failures.append(f"a job with a {name} validates")
+    # And take what it takes: a flag as a word of yes or no.
+    for word in ("true", " False ", "Y", "no", "1"):
+        job = broken(lambda j: j["steps"][0]["properties"].update({"NEWLINES_IN_VALUES": word}))
+        if not validator.is_valid(job):
+            failures.append(f"a job with the flag {word!r} does not validate")
     for failure in failures:
         print("FAIL:", failure, file=sys.stderr)
     return 1 if failures else 0
