@@ -108,6 +108,8 @@ Json stepJson(const texthost::StepDescription& d) {
                          {"default", valueJson(p.defaultValue)},
                          {"effectiveDefault", p.effectiveDefault},
                          {"description", p.summary}};
+        // What the step does with the file the property names, as describe shows it.
+        if (!p.fileRole.empty()) property["file"] = p.fileRole;
         if (p.isTable) {
             property["columns"] = Json::array();
             for (const texthost::ColumnDescription& column : p.columns) {
@@ -117,8 +119,11 @@ Json stepJson(const texthost::StepDescription& d) {
         }
         properties.push_back(std::move(property));
     }
-    return Json{{"type", d.typeId},   {"description", d.description}, {"role", stepRole(d)},
-                {"inputs", d.inputs}, {"outputs", d.outputs},         {"properties", properties}};
+    Json described = {{"type", d.typeId},     {"description", d.description},
+                      {"role", stepRole(d)},  {"inputs", d.inputs},
+                      {"outputs", d.outputs}, {"properties", properties}};
+    if (!d.extraFiles.empty()) described["alsoWrites"] = d.extraFiles;
+    return described;
 }
 
 Json jobSchema(const std::vector<texthost::StepDescription>& steps) {

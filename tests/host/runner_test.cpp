@@ -541,6 +541,16 @@ INSTANTIATE_TEST_SUITE_P(
                    "Role: transform (1 input, 1 output)", "Properties: none"}}),
     [](const auto& info) { return std::string(info.param.type); });
 
+// The JSON says what the text says, the files a step writes included.
+TEST_F(RunnerTest, DescribeAsJsonNamesTheFilesAStepWrites) {
+    run({"describe", "DEST_HTML", "--json"});
+    ASSERT_EQ(exitStatus, 0) << err;
+    EXPECT_NE(out.find("\"file\": \"file written\""), std::string::npos) << out;
+    EXPECT_NE(out.find("\"alsoWrites\": [\n    \"marovind.css beside the file of FILENAME\""),
+              std::string::npos)
+        << out;
+}
+
 TEST_F(RunnerTest, DescribeSuggestsTheClosestTypeForAnUnknownOne) {
     run({"describe", "DEST_HTM"});
     EXPECT_EQ(exitStatus, 2);
