@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <memory>
 
 #include "mvb/parse.h"
@@ -16,6 +17,8 @@ namespace {
 constexpr unsigned kLf = 0x0Au;
 constexpr unsigned kCr = 0x0Du;
 constexpr size_t kScanBytes = size_t{64} << 10;
+/// The piece a skim for a quote reads at a time.
+constexpr size_t kSkimBytes = size_t{1} << 20;
 
 /// One reading of where records start from a line on: that the line begins a record, or that
 /// it goes on inside a quoted value of a record begun before it.
@@ -100,6 +103,38 @@ bool TextReader::lineStartAfter(uint64_t offset, uint64_t* start) {
     return true;
 }
 
+bool TextReader::lineHoldingAfter(uint64_t offset, char byte, uint64_t limit, uint64_t* start) {
+    const auto bytes = std::make_unique_for_overwrite<char[]>(kSkimBytes);
+    uint64_t lineBegin = offset;
+    for (uint64_t at = offset; at < limit;) {
+        const auto want = static_cast<size_t>(std::min<uint64_t>(kSkimBytes, limit - at));
+        const ssize_t got = ::pread(fd_, bytes.get(), want, static_cast<off_t>(at));
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            systemError(errno);
+            return false;
+        }
+        if (got == 0) break;
+        const auto size = static_cast<size_t>(got);
+        const void* found = std::memchr(bytes.get(), static_cast<unsigned char>(byte), size);
+        const size_t before =
+            found != nullptr ? static_cast<size_t>(static_cast<const char*>(found) - bytes.get())
+                             : size;
+        // The last line end before the byte (or in the piece) begins the line that holds it.
+        const void* lf = ::memrchr(bytes.get(), '\n', before);
+        const void* cr = ::memrchr(bytes.get(), '\r', before);
+        const char* last = std::max(static_cast<const char*>(lf), static_cast<const char*>(cr));
+        if (last != nullptr) lineBegin = at + static_cast<uint64_t>(last - bytes.get()) + 1;
+        if (found != nullptr) {
+            *start = lineBegin;
+            return true;
+        }
+        at += size;
+    }
+    *start = limit;
+    return true;
+}
+
 int TextReader::findRecordStart(uint64_t offset, const MvbRecordQuoting* quoting, uint64_t* start) {
     if (failed_) {
         return -1;
@@ -141,8 +176,32 @@ int TextReader::findRecordStart(uint64_t offset, const MvbRecordQuoting* quoting
     readings[1].inside = true;
     readings[1].insideSince = first;
     const uint64_t longest = tuning_.maxRecordBytes;
+    // Lines without the quote change neither reading: the one outside stays outside and the
+    // one inside stays inside. In UTF-8 text such lines are skimmed as raw bytes, so that a
+    // file with few quoted values is not read line by line to its end (or to the longest
+    // record) for every part's start; a damaged byte there is left to the part that reads it.
+    const bool skims =
+        utf8_ && quoting->quoteCode < 0x80 && (quoting->parseFlags & MVS_PARSE_UNESCAPE) == 0;
     uint64_t lineStart = first;
     for (;;) {
+        if (skims && readings[0].alive && !readings[0].inside &&
+            readings[0].firstStart != UINT64_MAX && readings[1].alive && readings[1].inside) {
+            uint64_t next = 0;
+            if (!lineHoldingAfter(lineStart, static_cast<char>(quoting->quoteCode), size_, &next)) {
+                return -1;
+            }
+            if (next > lineStart) {
+                if (next >= size_) {
+                    // The end of the file: the reading inside quotes cannot be the file's.
+                    *start = readings[0].firstStart;
+                    return 1;
+                }
+                if (next - readings[1].insideSince > longest) readings[1].alive = false;
+                if (!restartAt(next)) return -1;
+                lineStart = next;
+                continue;
+            }
+        }
         if (readings[0].alive && readings[1].alive && !readings[0].inside && !readings[1].inside) {
             *start = lineStart;
             return 1;

@@ -130,6 +130,11 @@ class TextReader {
     /// The first line start at or after `offset` (past the data start), found in the raw
     /// bytes; the file's size when none follows. False on a failed read.
     [[nodiscard]] bool lineStartAfter(uint64_t offset, uint64_t* start);
+    /// The start of the first line at or after `offset` (a line start) that holds the byte
+    /// `byte`, found in the raw bytes of UTF-8 text, before `limit`; `limit` when none does.
+    /// False on a failed read.
+    [[nodiscard]] bool lineHoldingAfter(uint64_t offset, char byte, uint64_t limit,
+                                        uint64_t* start);
     /// What readBytes may take of `room`: no byte at or past `limit_`, and while scanning for
     /// a record start, a small piece.
     size_t roomBefore(const char* into, size_t room) const noexcept;

@@ -49,6 +49,8 @@ TEST(ReadRange, SplitAtAnyByteTheRangesHoldEveryRecordOnce) {
         {"quoted line ends", "1,\"a\nb\"\n2,\"\"\"\n\"\"\"\r\n3,x\n4,\"\n\n\"\n5,\"y\"\n", 0, 0,
          &csv},
         {"quotes that settle late", "\",x\n\",x\n\",x\n\",x\n\",x\n\",x\n", 0, 0, &csv},
+        // Lines without a quote between quoted values are skimmed, whatever ends them.
+        {"quotes far apart", "1,\"a\nb\"\r\nx\ry\r\nz\n2,\"c\rd\"\nw\n\n3,\"\"\n", 0, 0, &csv},
     };
     TempDir dir;
     for (const Case& c : cases) {
@@ -77,6 +79,20 @@ TEST(ReadRange, SplitAtAnyByteTheRangesHoldEveryRecordOnce) {
             }
         }
     }
+}
+
+// A damaged byte past a record start is left to whoever reads it: the start is found.
+TEST(ReadRange, ARecordStartIsFoundBeforeADamagedByte) {
+    const MvbRecordQuoting csv{',', '"', 0};
+    TempDir dir;
+    const std::string path = dir.file("in.txt");
+    writeBytes(path, "id,v\n1,\"a\nb\"\n3,d\n4,e\n5,\xFF\n");
+    MvbTxtFile* file = openWith(path, MVB_OPEN_READ, 0, 0, kBufferSizes[0]);
+    ASSERT_NE(file, nullptr);
+    FileCloser closeFile{file};
+    uint64_t start = 0;
+    ASSERT_EQ(file->findRecordStart(14, &csv, &start), 1) << lastError(file);
+    EXPECT_EQ(start, 17u);
 }
 
 }  // namespace
