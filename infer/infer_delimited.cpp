@@ -334,13 +334,22 @@ void inferDelimited(const InferOptions& options, FileLayout& layout) {
     }
     if (pass.strayQuotes > 0 && guess.strayQuotes == 0) {
         // Past the lines the dialect was chosen from (those have a note of their own).
-        layout.notes.push_back(
-            "quote: the " + describeCharacter(guess.dialect.quote) + " that opens a value in row " +
-            std::to_string(pass.firstStrayRow) +
-            " closes it neither on that line nor cleanly on a later one (" +
-            std::to_string(pass.strayQuotes) +
-            (pass.strayQuotes == 1 ? " such row" : " such rows") +
-            "): such a line is read as a row alone, its value running to the line's end");
+        layout.notes.push_back("quote: the " + describeCharacter(guess.dialect.quote) +
+                               " that opens a value in row " + std::to_string(pass.firstStrayRow) +
+                               " closes it neither on that line nor cleanly on a later one (" +
+                               std::to_string(pass.strayQuotes) +
+                               (pass.strayQuotes == 1 ? " such row" : " such rows") +
+                               "): " + std::string(kStrayLineAlone));
+    }
+    if (layout.newlinesInValues) {
+        // The run joins lines inside quotes: a stray quote's value runs on over the next lines.
+        for (std::vector<std::string>* notes : {&layout.notes, &guess.notes}) {
+            for (std::string& note : *notes) {
+                if (note.ends_with(kStrayLineAlone))
+                    note.replace(note.size() - kStrayLineAlone.size(), kStrayLineAlone.size(),
+                                 kStrayLineJoined);
+            }
+        }
     }
     layout.header = header.header;
     layout.headLines = headLines;

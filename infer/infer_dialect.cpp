@@ -447,13 +447,13 @@ DialectGuess detectDialect(const Sample& sample, int givenDelimiter) {
                 "empty, so quotes are read as text");
         if (!best.unsure.empty()) guess.notes.push_back("quote: " + best.unsure);
         if (score.dialect.quote != 0 && score.strayQuotes > 0) {
-            guess.notes.push_back(
-                "quote: the " + describeCharacter(score.dialect.quote) +
-                " that opens a value on line " + std::to_string(score.firstStrayLine + 1) +
-                " closes it neither on that line nor cleanly on a later one (" +
-                std::to_string(score.strayQuotes) +
-                (score.strayQuotes == 1 ? " such line" : " such lines") +
-                "): such a line is read alone, its value running to the line's end");
+            guess.notes.push_back("quote: the " + describeCharacter(score.dialect.quote) +
+                                  " that opens a value on line " +
+                                  std::to_string(score.firstStrayLine + 1) +
+                                  " closes it neither on that line nor cleanly on a later one (" +
+                                  std::to_string(score.strayQuotes) +
+                                  (score.strayQuotes == 1 ? " such line" : " such lines") +
+                                  "): " + std::string(kStrayLineAlone));
         }
     }
     guess.dialect = score.dialect;

@@ -4,6 +4,7 @@
 // from the head of a file.
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "infer_fields.h"
@@ -34,6 +35,15 @@ struct DialectGuess {
     std::vector<std::string> reasons;
     std::vector<std::string> notes;
 };
+
+/// What becomes of a line whose quote closes on no later line cleanly, as the notes say it:
+/// read alone when values hold no line break, or with NEWLINES_IN_VALUES true, joined with the
+/// lines after it up to the next quote.
+inline constexpr std::string_view kStrayLineAlone =
+    "such a line is read as a row alone, its value running to the line's end";
+inline constexpr std::string_view kStrayLineJoined =
+    "with NEWLINES_IN_VALUES true (other values hold line breaks) the run reads such a value on "
+    "over the lines after it, up to the next quote: check the rows there, or fix the quote";
 
 /// Decides the dialect from the head of the file.
 DialectGuess detectDialect(const Sample& sample, int givenDelimiter = 0);

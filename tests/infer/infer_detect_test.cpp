@@ -813,6 +813,9 @@ TEST(InferDetect, NotesSayWhatDetectionCouldNotBeSureOf) {
         {farQuoteFile(",\"Smith\n"), "in row 2500 closes it neither on that line nor cleanly"},
         {"id,name\n1,\"a, b\"\n2,\"Smith\n3,\"c, d\"\n",
          "on line 3 closes it neither on that line nor cleanly"},
+        // Where other values hold line breaks, the run joins the stray one's lines: said so.
+        {"id,c\n1,\"a\nb\"\n2,\"oops\n3,\"c\nd\"\n",
+         "the run reads such a value on over the lines after it, up to the next quote"},
         // Why a column of typed values is a string: the first value that no type reads.
         {"id,day\n1,2023-02-28\n2,2023-02-29\n3,2023-03-01\n",
          "column day: kept as string: the values before 2023-02-29 read as dates, but it does not"},
@@ -837,7 +840,9 @@ TEST(InferDetect, NotesSayWhatDetectionCouldNotBeSureOf) {
         };
         EXPECT_TRUE(std::any_of(layout.notes.begin(), layout.notes.end(), said)) << note;
         EXPECT_FALSE(layout.preserveWhitespace) << note;
-        EXPECT_EQ(layout.newlinesInValues, note.starts_with("spans")) << note;
+        EXPECT_EQ(layout.newlinesInValues,
+                  note.starts_with("spans") || note.starts_with("the run reads"))
+            << note;
     }
 }
 
