@@ -297,12 +297,16 @@ void inferDelimited(const InferOptions& options, FileLayout& layout) {
                 const std::string_view why = e.what();
                 if (why.find("ends inside a quoted value") == why.npos) throw;
                 strayAtEnd = true;
+                const bool splits = guess.newlinesInValues;
                 guess.newlinesInValues = false;
                 layout.notes.push_back(
                     "quote: a " + describeCharacter(guess.dialect.quote) +
                     " opens a value that never closes before the end of the file: "
                     "NEWLINES_IN_VALUES false, each line read as a row (that value running to "
-                    "its line's end)");
+                    "its line's end)" +
+                    (splits ? std::string("; the values that hold line breaks are split at them "
+                                          "too: fix that quote to keep them whole")
+                            : std::string()));
             }
         }
         return readAll(layout, guess.dialect, false, headLines, header.header, guess.columns,

@@ -816,6 +816,8 @@ TEST(InferDetect, NotesSayWhatDetectionCouldNotBeSureOf) {
         // Where other values hold line breaks, the run joins the stray one's lines: said so.
         {"id,c\n1,\"a\nb\"\n2,\"oops\n3,\"c\nd\"\n",
          "the run reads such a value on over the lines after it, up to the next quote"},
+        // One still open at the end has each line read as a row, which splits those values.
+        {"id,c\n1,\"a\nb\"\n2,\"oops\n", "the values that hold line breaks are split at them"},
         // Why a column of typed values is a string: the first value that no type reads.
         {"id,day\n1,2023-02-28\n2,2023-02-29\n3,2023-03-01\n",
          "column day: kept as string: the values before 2023-02-29 read as dates, but it does not"},
