@@ -106,8 +106,10 @@ bool TextReader::lineStartAfter(uint64_t offset, uint64_t* start) {
 bool TextReader::lineHoldingAfter(uint64_t offset, char byte, uint64_t limit, uint64_t* start) {
     const auto bytes = std::make_unique_for_overwrite<char[]>(kSkimBytes);
     uint64_t lineBegin = offset;
-    for (uint64_t at = offset; at < limit;) {
-        const auto want = static_cast<size_t>(std::min<uint64_t>(kSkimBytes, limit - at));
+    // Small pieces first: in a file of many quoted values the next one is near.
+    size_t piece = size_t{4} << 10;
+    for (uint64_t at = offset; at < limit; piece = std::min(2 * piece, kSkimBytes)) {
+        const auto want = static_cast<size_t>(std::min<uint64_t>(piece, limit - at));
         const ssize_t got = ::pread(fd_, bytes.get(), want, static_cast<off_t>(at));
         if (got < 0) {
             if (errno == EINTR) continue;
@@ -121,10 +123,13 @@ bool TextReader::lineHoldingAfter(uint64_t offset, char byte, uint64_t limit, ui
             found != nullptr ? static_cast<size_t>(static_cast<const char*>(found) - bytes.get())
                              : size;
         // The last line end before the byte (or in the piece) begins the line that holds it.
-        const void* lf = ::memrchr(bytes.get(), '\n', before);
-        const void* cr = ::memrchr(bytes.get(), '\r', before);
-        const char* last = std::max(static_cast<const char*>(lf), static_cast<const char*>(cr));
-        if (last != nullptr) lineBegin = at + static_cast<uint64_t>(last - bytes.get()) + 1;
+        for (const char end : {'\n', '\r'}) {
+            if (const void* last = ::memrchr(bytes.get(), end, before)) {
+                const uint64_t after =
+                    at + static_cast<uint64_t>(static_cast<const char*>(last) - bytes.get()) + 1;
+                lineBegin = std::max(lineBegin, after);
+            }
+        }
         if (found != nullptr) {
             *start = lineBegin;
             return true;
