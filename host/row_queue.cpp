@@ -38,6 +38,9 @@ unsigned char* RowBatch::extend(size_t bytes) {
 RowQueue::RowQueue(size_t width, size_t batchBytes, int batchRows, int batchCount)
     : width_(width), batchBytes_(batchBytes), batchRows_(batchRows < 1 ? 1 : batchRows) {
     const size_t count = batchCount < 2 ? 2 : static_cast<size_t>(batchCount);
+    // Twice what the batches hold when each is as full as asked: only rows longer than a
+    // batch reach it.
+    heldBytesCap_ = 2 * count * batchBytes;
     batches_.reserve(count);
     free_.reserve(count);
     ring_.resize(count);
@@ -51,7 +54,8 @@ RowBatch* RowQueue::acquire() {
     RowBatch* batch = nullptr;
     {
         std::unique_lock<std::mutex> hold(mutex_);
-        freed_.wait(hold, [this] { return !free_.empty() || left_ || aborted_; });
+        freed_.wait(hold,
+                    [this] { return (!free_.empty() && !heldTooMuch()) || left_ || aborted_; });
         if (left_ || aborted_) return nullptr;
         batch = free_.back();
         free_.pop_back();
@@ -69,10 +73,13 @@ void RowQueue::publish(RowBatch* batch) {
         const std::lock_guard<std::mutex> hold(mutex_);
         ring_[(head_ + filledCount_) % ring_.size()] = batch;
         ++filledCount_;
+        ++heldCount_;
+        heldBytes_ += batch->bytes();
         // The last batch wakes the consumer whatever comes before it. The producer cannot
         // wait for a free batch with fewer than wakeAt() filled ones: every batch is either
-        // free or filled when both sides wait, so one of them is woken.
-        wake = filledCount_ == wakeAt() || batch->endCode != 0;
+        // free or filled when both sides wait, so one of them is woken. Nor can it wait for
+        // the bytes held without this wake.
+        wake = filledCount_ == wakeAt() || batch->endCode != 0 || heldTooMuch();
     }
     if (wake) filled_.notify_one();
 }
@@ -91,8 +98,11 @@ void RowQueue::recycle(RowBatch* batch) {
     bool wake = false;
     {
         const std::lock_guard<std::mutex> hold(mutex_);
+        const bool heldTooMuchBefore = heldTooMuch();
         free_.push_back(batch);
-        wake = free_.size() == wakeAt();
+        --heldCount_;
+        heldBytes_ -= batch->bytes();
+        wake = free_.size() == wakeAt() || (heldTooMuchBefore && !heldTooMuch());
     }
     if (wake) freed_.notify_one();
 }

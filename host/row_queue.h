@@ -107,6 +107,10 @@ class RowQueue {
     /// A side that waits for batches is woken when this many are there for it, not at each
     /// one, so that the two threads take turns in runs of batches rather than batch by batch.
     size_t wakeAt() const noexcept { return batches_.size() / 2; }
+    /// True while the batches handed on and not yet given back hold more bytes than the queue
+    /// allows: the producer then waits for them even with batches free, so that rows of long
+    /// texts do not fill every batch at once.
+    bool heldTooMuch() const noexcept { return heldCount_ != 0 && heldBytes_ > heldBytesCap_; }
 
     const size_t width_;
     std::vector<unsigned char> carried_;
@@ -121,6 +125,11 @@ class RowQueue {
     std::vector<RowBatch*> ring_;
     size_t head_ = 0;
     size_t filledCount_ = 0;
+    /// Batches published and not yet recycled, and their bytes; at most heldBytesCap_ of them
+    /// (but a batch) before the producer waits.
+    size_t heldCount_ = 0;
+    size_t heldBytes_ = 0;
+    size_t heldBytesCap_ = 0;
     bool left_ = false;
     bool aborted_ = false;
     alignas(64) std::vector<std::unique_ptr<RowBatch>> batches_;
