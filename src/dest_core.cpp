@@ -85,6 +85,13 @@ void TextDestination::finishStep() {
             host()->reportInfo(fileName(), false);
             warnOfEarlierFile();
             warnOfEarlierPartial();
+        } else if (!writeFailed_) {
+            // The run ended before a row came (a step before this one gives its rows only at
+            // its end): the file was never opened, and is as it was.
+            host()->reportInfo(MvbString("No rows were kept: the run did not finish, so ", true),
+                               true);
+            host()->reportInfo(fileName(), false);
+            host()->reportInfo(MvbString(" was left as it was", true), false);
         }
     }
     abandonOthers();
@@ -152,6 +159,15 @@ void TextDestination::keepPartial() {
         describeRun(text, sizeof text);
         host()->reportInfo(MvbString(text, false), true);
         host()->reportInfo(fileName(), false);
+    } else {
+        // Written in place or appended to, and a write failed: the file ends at the last whole
+        // row that reached it, which the error's row number only comes near.
+        char text[96];
+        std::snprintf(text, sizeof text, "Kept the %" PRIu64 " whole rows this run wrote in ",
+                      rows);
+        host()->reportInfo(MvbString(text, false), true);
+        host()->reportInfo(fileName(), false);
+        host()->reportInfo(MvbString(" before the failure", true), false);
     }
 }
 

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -74,6 +75,11 @@ TEST_F(WriteFailureTest, WritePastTheFileSizeLimitFailsWithTheFilesErrorText) {
         const std::string bytes((std::istreambuf_iterator<char>(in)), {});
         ASSERT_FALSE(bytes.empty());
         EXPECT_EQ(bytes.back(), '\n');
+        // The summary counts the whole rows kept, in place too.
+        const auto rows = std::count(bytes.begin(), bytes.end(), '\n');
+        EXPECT_NE(job.out().find("Kept the " + std::to_string(rows) + " whole rows"),
+                  std::string::npos)
+            << job.out();
     }
 }
 
