@@ -111,6 +111,12 @@ std::string sharedOutputName(const StepOutputItems* items, const std::string& st
         }
         const auto [first, added] = seen.emplace(name, i);
         if (added) continue;
+        if (stepType == "PROFILER" && name == "STATISTIC") {
+            // The profile's own first field: the name came from the step before it.
+            return stepLabel(stepName, stepType, StepWord::Capital) +
+                   " names its first field STATISTIC, and one of its input fields has that name "
+                   "too: rename that field in the step before it";
+        }
         return stepLabel(stepName, stepType, StepWord::Capital) + " names two of its fields " +
                std::string(name) + " (fields " + std::to_string(first->second + 1) + " and " +
                std::to_string(i + 1) +
