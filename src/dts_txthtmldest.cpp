@@ -107,6 +107,7 @@ int DTS_TxtHtmlDest::prepareStep(int flags) {
 
 bool DTS_TxtHtmlDest::startStep() {
     sectionIndex_ = 0;
+    sectionBreaks_ = 0;
     host()->getOutputRow();
     if (host()->getPart(nullptr, nullptr)) {
         host()->reportError(
@@ -214,9 +215,12 @@ void DTS_TxtHtmlDest::appendInlineStyle() {
     const StepOutputItems* items = host()->getInputItems(0, true);
     for (int i = 0; i < core_.fieldCount(); ++i) {
         const StepOutputItem* item = core_.fieldItem(items, i);
-        if (item == nullptr || (item->type != mvbTypeInteger && item->type != mvbTypeReal)) {
-            continue;
-        }
+        if (item == nullptr) continue;
+        // A profile's figures are texts: all its columns but the statistic's name are figures.
+        const bool figures = profilerLayout_
+                                 ? item != &items->items[0]
+                                 : item->type == mvbTypeInteger || item->type == mvbTypeReal;
+        if (!figures) continue;
         out_.append("td:nth-child(");
         appendInt(out_, i + 1);
         out_.append(") { text-align: right; font-variant-numeric: tabular-nums; }\n");
@@ -228,7 +232,7 @@ void DTS_TxtHtmlDest::appendTail() {
     out_.clear();
     if (modern_) {
         char count[64];
-        const uint64_t rows = core_.rowCount();
+        const uint64_t rows = core_.rowCount() - sectionBreaks_;
         std::snprintf(count, sizeof count, "%" PRIu64 " row%s", rows, rows == 1 ? "" : "s");
         out_.append("</TBODY></TABLE>\n<p class=\"rowcount\">");
         out_.append(count);
@@ -408,7 +412,10 @@ bool DTS_TxtHtmlDest::writeRow(const StepOutputItems* items) {
     out_.clear();
     const bool leftOut = profilerLayout_ && appendSectionStart(items);
     if (writeFailed_) return false;
-    if (leftOut) return true;
+    if (leftOut) {
+        ++sectionBreaks_;
+        return true;
+    }
     // The markup is this step's own and other kinds' texts are formatted here; a line whose
     // strings prove to be UTF-8 (or were proven so when they were read) is not checked again by
     // the file. A section break may carry text from outside, so a row behind one is checked as

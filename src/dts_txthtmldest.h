@@ -68,6 +68,8 @@ class DTS_TxtHtmlDest final : public TextDestination {
     bool profilerLayout_ = false;
     bool modern_ = false;  ///< STYLE is "modern"
     int sectionIndex_ = 0;
+    /// The profile's rows between sections, which the page shows as breaks, not as rows.
+    uint64_t sectionBreaks_ = 0;
     /// The OUTPUTNAME of each FIELDS row, read by start.
     std::vector<MvbString> headings_;
     /// The markup being written for the current row, reused from row to row.

@@ -128,6 +128,12 @@ TEST(HtmlDest, ProfilerLayoutWithMoreThanFourSectionBreaks) {
     // Every input row is counted, the section breaks too.
     EXPECT_EQ(r.report.infos(),
               std::vector<std::string>{"Wrote 13 rows to HTML file " + dir.file("report.html")});
+    // The modern page counts the rows it shows, and aligns the figures (texts) as numbers.
+    const Report modern =
+        runHtml(dir, nameCity(rows), {{"FIELDS", kNameCity}, {"STYLE", "modern"}}, "PROFILER");
+    EXPECT_NE(modern.html.find("<p class=\"rowcount\">7 rows</p>"), std::string::npos);
+    EXPECT_NE(modern.html.find("td:nth-child(2) { text-align: right;"), std::string::npos);
+    EXPECT_EQ(count(modern.html, "text-align: right;"), 1u);
 }
 
 TEST(HtmlDest, PlainLayoutShowsRowsWithAnEmptyFirstField) {
