@@ -327,7 +327,11 @@ int DTS_TxtDelimSrc::produceRow() {
     }
     for (int i = present; i < fieldCount; ++i)
         items[i].value.setNull();
-    if (fileNameFieldIndex_ != -1) items[fileNameFieldIndex_].value.assign(files_.currentName());
+    if (fileNameFieldIndex_ != -1) {
+        if (files_.takeMendedName()) [[unlikely]]
+            warnOfMendedName(host(), files_.currentName());
+        items[fileNameFieldIndex_].value.assign(files_.currentName());
+    }
 
     ++rowCount_;
     if (rowCount_ % kStopCheckInterval == 0 && !host()->shouldContinue()) {

@@ -275,7 +275,11 @@ int DTS_TxtFixedSrc::produceRow() {
         if (next != 0) return next;
     }
 
-    if (fileNameFieldIndex_ != -1) items[fileNameFieldIndex_].value.assign(files_.currentName());
+    if (fileNameFieldIndex_ != -1) {
+        if (files_.takeMendedName()) [[unlikely]]
+            warnOfMendedName(host(), files_.currentName());
+        items[fileNameFieldIndex_].value.assign(files_.currentName());
+    }
     ++rowCount_;
     if (reportInterval != 0 && rowCount_ % reportInterval == 0 && !host()->shouldContinue()) {
         fail(421);

@@ -64,6 +64,7 @@ bool SourceFileSet::openPartFile(MvbString& errorText) {
     if (nextPartFile_ >= partFiles_.size()) return true;
     const std::string& path = partFiles_[nextPartFile_++];
     currentName_.assign(path);
+    mendName();
     file_ =
         mvbTxtFileOpen(path.c_str(), MVB_OPEN_READ, settings_.encoding, settings_.flags, errorText);
     return file_ != nullptr;
@@ -81,6 +82,7 @@ bool SourceFileSet::openSelected(const SourceOpenSettings& settings, MvbString& 
             listing_->openCurrent(MVB_OPEN_READ, settings_.encoding, settings_.flags, errorText);
         if (file_ == nullptr) return false;
         listing_->getCurrentName(currentName_);
+        mendName();
         return true;
     }
     file_ = mvbTxtFileOpen(plainPath_.asCstr(), MVB_OPEN_READ, settings_.encoding, settings_.flags,
@@ -90,6 +92,7 @@ bool SourceFileSet::openSelected(const SourceOpenSettings& settings, MvbString& 
     char name[256];
     if (np_fio_pparse(plainPath_.asCstr(), directory, sizeof directory, name, sizeof name) == 0) {
         currentName_.assign(name);
+        mendName();
     }
     return true;
 }
@@ -106,6 +109,7 @@ FileSetStep SourceFileSet::advance(MvbString& errorText) {
         return errorText.empty() ? FileSetStep::Finished : FileSetStep::Failed;
     }
     listing_->getCurrentName(currentName_);
+    mendName();
     file_ = listing_->openCurrent(MVB_OPEN_READ, settings_.encoding, settings_.flags, errorText);
     return file_ != nullptr ? FileSetStep::Ready : FileSetStep::Failed;
 }
@@ -147,4 +151,30 @@ bool openSourceFiles(SourceFileSet& files, const SourceFileSettings& settings,
     if (files.openSelected(open, errorText)) return true;
     messages.host()->reportError(errorText);
     return false;
+}
+
+void SourceFileSet::mendName() {
+    const std::string_view name = currentName_.view();
+    if (mvbIsValidUtf8(name.data(), static_cast<long>(name.size()))) return;
+    std::string mended;
+    for (size_t at = 0; at < name.size();) {
+        const auto lead = static_cast<unsigned char>(name[at]);
+        const size_t length = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
+        if (at + length <= name.size() &&
+            mvbIsValidUtf8(name.data() + at, static_cast<long>(length))) {
+            mended.append(name.substr(at, length));
+            at += length;
+        } else {
+            mended.append("\xEF\xBF\xBD");
+            ++at;
+        }
+    }
+    currentName_.assign(mended);
+    nameMended_ = true;
+}
+
+void warnOfMendedName(StepHost* host, const MvbString& name) {
+    host->getLog()->logMessage(
+        1, MvbString("FILENAME_FIELD: the name of file \"" + std::string(name.view()) +
+                     "\" is not UTF-8: each byte that is not is given as U+FFFD"));
 }

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "mvb/directory.h"
@@ -35,6 +36,10 @@ struct SourcePart {
 
 /// The part that the host says this run is.
 SourcePart sourcePartOf(StepHost* host) noexcept;
+
+/// Warns that the file `name` (mended: SourceFileSet::takeMendedName) was named in bytes that
+/// are not UTF-8, which the FILENAME_FIELD holds as U+FFFD.
+void warnOfMendedName(StepHost* host, const MvbString& name);
 
 /// The file or the pattern's set of files that a source reads, and the one file open from it.
 /// In a run of one part of a job, a pattern's files are dealt to the parts whole (see
@@ -74,17 +79,26 @@ class SourceFileSet {
     /// The name the FILENAME_FIELD carries: the listing's current path, or the file-name part of
     /// a plain FILENAME.
     const MvbString& currentName() const noexcept { return currentName_; }
+    /// FILENAME as given, for a FILENAME that is no pattern.
+    const MvbString& plainPath() const noexcept { return plainPath_; }
+    /// True once after a file whose name is not UTF-8 was opened: currentName() holds it with
+    /// U+FFFD for each byte that is not, so that the FILENAME_FIELD is text a destination can
+    /// write.
+    bool takeMendedName() noexcept { return std::exchange(nameMended_, false); }
 
   private:
     /// Lists the pattern's files and keeps the ones dealt to `part`.
     [[nodiscard]] FileSetStep dealFiles(const SourcePart& part, MvbString& errorText);
     [[nodiscard]] bool openPartFile(MvbString& errorText);
+    /// Makes currentName_ UTF-8, each byte of a sequence that is not taken as U+FFFD.
+    void mendName();
 
     MvbTxtFile* file_ = nullptr;
     MvbDirectoryListing* listing_ = nullptr;
     MvbString plainPath_;
     MvbString currentName_;
     SourceOpenSettings settings_;
+    bool nameMended_ = false;
     bool dealt_ = false;                  ///< the part's files replace the listing
     std::vector<std::string> partFiles_;  ///< the part's files, in listing order
     size_t nextPartFile_ = 0;

@@ -105,7 +105,7 @@ bool readSourcePart(SourceFileSet& files, const RecordLayout& layout, StepHost* 
     if (movable < 0) return reportFailure(file, host);
     if (movable == 0) {
         struct stat info {};
-        if (::stat(files.currentName().asCstr(), &info) == 0 && S_ISREG(info.st_mode) &&
+        if (::stat(files.plainPath().asCstr(), &info) == 0 && S_ISREG(info.st_mode) &&
             info.st_size == 0) {
             // An empty file: no part has anything of it to read.
             if (part.index != 0) files.closeFile();

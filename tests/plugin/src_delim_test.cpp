@@ -185,6 +185,14 @@ TEST(DelimitedSource, ReadsEveryFileOfAPatternWithItsHeadLinesSkipped) {
         kSource, properties("sub/one.csv", stringFields(2), {{"FILENAME_FIELD", "SOURCE"}}),
         dir.path());
     EXPECT_EQ(noSkip.texts(), (Rows{{"x", "y", "one.csv"}}));
+
+    // A name that is not UTF-8 is carried as text, U+FFFD for its bad byte, with a warning.
+    srctest::writeFile(dir.file("sub/m\xE4rz.csv"), "x,y\n");
+    const auto latin = readSource(
+        kSource, properties("sub/m*.csv", stringFields(2), {{"FILENAME_FIELD", "SOURCE"}}),
+        dir.path());
+    EXPECT_EQ(latin.texts(), (Rows{{"x", "y", "sub/m\xEF\xBF\xBDrz.csv"}}));
+    EXPECT_NE(srctest::joinedTexts(latin.warnings()).find("is not UTF-8"), std::string::npos);
 }
 
 TEST(DelimitedSource, WarnsAboutMissingFieldsUpToTheLimit) {
