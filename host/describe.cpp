@@ -170,6 +170,12 @@ std::string typeName(int type) {
 
 JobValue valueFromText(std::string_view text) {
     JobValue value;
+    // A value in double quotes is the text inside them, as typed: no escapes, so that a path
+    // with backslashes or a text with a quote in it stays what the shell passed.
+    if (text.size() >= 2 && text.front() == '"' && text.back() == '"') {
+        value.assign(std::string(text.substr(1, text.size() - 2)));
+        return value;
+    }
     const nlohmann::json json = nlohmann::json::parse(text, nullptr, false);
     switch (json.type()) {
         case nlohmann::json::value_t::null:

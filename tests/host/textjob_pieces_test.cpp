@@ -49,6 +49,8 @@ TEST(SetValue, ReadsAJsonScalarElseTakesTheText) {
                            {"false", mvbTypeBoolean, "false"},
                            {"null", mvbTypeNull, ""},
                            {"\"12\"", mvbTypeString, "12"},
+                           // In quotes, the text as typed: no escapes.
+                           {"\"out\\table \"x\".csv\"", mvbTypeString, "out\\table \"x\".csv"},
                            {"007", mvbTypeString, "007"},
                            {"orders.csv", mvbTypeString, "orders.csv"},
                            {";", mvbTypeString, ";"},
