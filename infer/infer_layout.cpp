@@ -1,5 +1,6 @@
 #include "infer_layout.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -28,6 +29,14 @@ constexpr size_t kHeadBytes = 64u * 1024u;
 class StandardInputCopy {
   public:
     StandardInputCopy() {
+        // Standard input closed when the program started has a stand-in of the program's own,
+        // close-on-exec as no inherited descriptor is: it would read as an empty file.
+        if (const int flags = ::fcntl(STDIN_FILENO, F_GETFD);
+            flags == -1 || (flags & FD_CLOEXEC) != 0) {
+            throw InferError(
+                "cannot read standard input: it was closed when the program started; name a "
+                "file, or start the program with standard input open");
+        }
         const char* folder = std::getenv("TMPDIR");
         std::string name = std::string(folder != nullptr && *folder != '\0' ? folder : "/tmp") +
                            "/textjob-infer-XXXXXX";

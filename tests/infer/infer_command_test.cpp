@@ -163,6 +163,7 @@ TEST_F(InferCommand, FailuresSayWhatAndExitNonZero) {
     } cases[] = {
         {"infer missing.csv", 1, "missing.csv"},
         {"infer - </dev/null", 1, "empty"},
+        {"infer - <&-", 1, "closed when the program started"},
         {"infer .", 1, "not a regular file"},
         {"infer data.csv --header 2 --no-header", 2, "excludes"},
         {"infer empty.csv", 1, "empty"},
