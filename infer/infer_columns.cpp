@@ -99,8 +99,8 @@ HeaderDecision decideHeader(const std::vector<std::string>& first,
 
 void refuseColumnsPastLimit(size_t columns) {
     if (columns <= kMostColumns) return;
-    throw InferError("the file has " + std::to_string(columns) + " columns, more than the " +
-                     std::to_string(kMostColumns) +
+    // Past the limit a record is not split further, so the count is not told.
+    throw InferError("the file has more columns than the " + std::to_string(kMostColumns) +
                      " detection describes: write the job for it by hand");
 }
 

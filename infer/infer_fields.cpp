@@ -1,7 +1,9 @@
 #include "infer_fields.h"
 
+#include <algorithm>
 #include <cstring>
 
+#include "infer_layout.h"
 #include "mvb/charset.h"
 #include "mvb/parse.h"
 
@@ -36,7 +38,10 @@ int RecordSplitter::split(std::string_view record, const Dialect& dialect) {
         const int found =
             mvs_split_planned(&plan_, scratch_.data(), static_cast<int>(record.size()),
                               fields_.data(), lengths_.data(), capacity, 0u, nullptr);
-        if (found < capacity || record.empty()) {
+        // Past the most columns detection describes the rest of a record is left unsplit: the
+        // caller refuses the file on the count, and a line of a hundred million delimiters
+        // takes no memory per field.
+        if (found < capacity || record.empty() || static_cast<size_t>(capacity) > kMostColumns) {
             views_.resize(static_cast<size_t>(found));
             for (size_t i = 0; i < views_.size(); ++i)
                 views_[i] = {fields_[i], static_cast<size_t>(lengths_[i])};
@@ -44,7 +49,7 @@ int RecordSplitter::split(std::string_view record, const Dialect& dialect) {
             return found;
         }
         // The record may have more: split it again.
-        fields_.resize(fields_.size() * 2);
+        fields_.resize(std::min(fields_.size() * 2, kMostColumns + 1));
         lengths_.resize(fields_.size());
     }
 }

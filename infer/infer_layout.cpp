@@ -48,7 +48,10 @@ class StandardInputCopy {
         path_ = "/proc/self/fd/" + std::to_string(fd_);
         std::vector<char> buffer(1u << 16);
         for (;;) {
-            const long got = mvbReadWaiting(STDIN_FILENO, buffer.data(), buffer.size());
+            // A device never waits for its data, so the stop is looked for at each piece too.
+            const long got = mvbTxtFileWaitsStopped()
+                                 ? (errno = ECANCELED, -1L)
+                                 : mvbReadWaiting(STDIN_FILENO, buffer.data(), buffer.size());
             if (got == 0) break;
             if (got < 0 || !writeAll(fd_, buffer.data(), static_cast<size_t>(got))) {
                 const int error = errno;

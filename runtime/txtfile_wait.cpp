@@ -91,6 +91,10 @@ void mvbTxtFileStopWaits() noexcept {
     mvb::txt::gWaitsStopped.store(true, std::memory_order_relaxed);
 }
 
+bool mvbTxtFileWaitsStopped() noexcept {
+    return mvb::txt::gWaitsStopped.load(std::memory_order_relaxed);
+}
+
 void mvbTxtFileResumeWaits() noexcept {
     mvb::txt::gWaitsStopped.store(false, std::memory_order_relaxed);
 }

@@ -190,6 +190,9 @@ MVB_API MvbTxtFile* mvbTxtFileOpen(const char* path, int mode, int encoding, uin
 MVB_API void mvbTxtFileStopWaits() noexcept;
 /// Lets the files wait for data again, for a new run.
 MVB_API void mvbTxtFileResumeWaits() noexcept;
+/// True once mvbTxtFileStopWaits() was called (and until mvbTxtFileResumeWaits()): a reader of
+/// data that never has to wait (a device) asks it to know of the stop.
+MVB_API bool mvbTxtFileWaitsStopped() noexcept;
 /// read() of the descriptor `fd` that waits for data as the text files do: a wait on a pipe or
 /// a terminal that has nothing to give ends within a tenth of a second of
 /// mvbTxtFileStopWaits(), with -1 and errno ECANCELED. Otherwise what read() answers, an
