@@ -7,6 +7,7 @@
 
 #include "infer_columns.h"
 #include "infer_dialect.h"
+#include "mvb/directory.h"
 #include "mvb/html.h"
 
 namespace textjob::infer {
@@ -112,7 +113,11 @@ Json source(const FileLayout& layout, const std::string& jobFolder) {
         }
     }
     Json p = Json::object();
-    p["FILENAME"] = layout.path == "-" ? layout.path : pathFromJob(layout.path, jobFolder);
+    // The one file read, even where its name would read as a pattern.
+    p["FILENAME"] =
+        layout.path == "-"
+            ? layout.path
+            : std::string(mvbLiteralFileName(pathFromJob(layout.path, jobFolder).c_str()).view());
     p["FIELDS"] = std::move(fields);
     if (layout.fixedWidth) {
         p["RECORDWIDTH"] = layout.recordWidth;

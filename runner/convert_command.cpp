@@ -20,6 +20,7 @@
 #include "exit_status.h"
 #include "interrupt.h"
 #include "job_schema.h"
+#include "mvb/directory.h"
 #include "run_command.h"
 #include "texthost/describe.h"
 #include "texthost/run.h"
@@ -226,7 +227,10 @@ int convertCommand(const CommandLine& line) {
             inferred = InferredJob{};
             if (!request.saveJob.empty()) {
                 Json saved = job;
-                saved["steps"][0]["properties"]["FILENAME"] = request.input;
+                saved["steps"][0]["properties"]["FILENAME"] =
+                    request.input == "-"
+                        ? request.input
+                        : std::string(mvbLiteralFileName(request.input.c_str()).view());
                 if (!saveJob(std::move(saved), request.saveJob)) return kExitStepFailed;
             }
             definition = texthost::parseJobText(job.dump(), fs::current_path().string());

@@ -132,3 +132,16 @@ MvbDirectoryListing* mvbDirectoryOpen(const char* pattern, uint32_t /*flags*/,
     return new mvb::txt::DirectoryListing(std::string(folder.view()), std::move(names),
                                           std::move(error));
 }
+
+MvbString mvbLiteralFileName(const char* path) {
+    const std::string_view text = path != nullptr ? path : "";
+    const size_t slash = text.rfind('/');
+    const size_t nameStart = slash == std::string_view::npos ? 0 : slash + 1;
+    if (text.find_first_of("*?[", nameStart) == std::string_view::npos) return MvbString(text);
+    std::string literal(text.substr(0, nameStart));
+    for (const char c : text.substr(nameStart)) {
+        if (c == '*' || c == '?' || c == '[' || c == '\\') literal.push_back('\\');
+        literal.push_back(c);
+    }
+    return MvbString(literal);
+}

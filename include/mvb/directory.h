@@ -31,3 +31,8 @@ class MVB_API MvbDirectoryListing {
 /// the reason in getLastError(); a pattern matching nothing, one whose error text is empty.
 MVB_API MvbDirectoryListing* mvbDirectoryOpen(const char* pattern, uint32_t flags,
                                               MvbString& errorText);
+
+/// A FILENAME that names the file `path` itself: a path whose file-name part holds `*`, `?` or
+/// `[` would read as a pattern, so each of those and each backslash in that part gets a
+/// backslash before it (a pattern takes "\*" for a star); any other path is given as it is.
+MVB_API MvbString mvbLiteralFileName(const char* path);

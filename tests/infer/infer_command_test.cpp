@@ -100,6 +100,16 @@ TEST_F(InferCommand, TakesTheDelimiterGiven) {
     EXPECT_NE(err.find("--delimiter ab: give one character"), std::string::npos) << err;
 }
 
+// A file whose name would read as a pattern is the one file read, by the job infer writes too.
+TEST_F(InferCommand, ReadsTheFileNamedEvenWithPatternCharactersInItsName) {
+    write("star*.csv", "a,b\n1,x\n");
+    write("starX.csv", "a,b\n9,other\n");
+    ASSERT_EQ(textjob("convert -q 'star*.csv' out.csv --save-job job.json"), 0) << err;
+    EXPECT_EQ(read("out.csv"), "a,b\n1,x\n");
+    ASSERT_EQ(textjob("run -q job.json --set out.FILENAME=again.csv"), 0) << err;
+    EXPECT_EQ(read("again.csv"), "a,b\n1,x\n");
+}
+
 TEST_F(InferCommand, JobGoesToStandardOutputAndNamesTheFileFromItsFolder) {
     write("in/data.csv", "id\n1\n");
     ASSERT_EQ(textjob("infer in/data.csv --to none"), 0) << err;
