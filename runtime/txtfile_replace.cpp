@@ -101,6 +101,15 @@ int openReplacement(const char* path, std::string* temporary, std::string* error
     std::string folder;
     std::string name;
     splitPath(path, &folder, &name);
+    // The temporary name must fit where the name does: a long name gives only its head (cut
+    // at a character's start) to leave room for what the temporary adds.
+    constexpr size_t kMostNameBytes = 200;
+    if (name.size() > kMostNameBytes) {
+        size_t cut = kMostNameBytes;
+        while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80)
+            --cut;
+        name.resize(cut);
+    }
     // A name of its own for each try: the process, a clock reading and the try.
     const auto seed =
         static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());

@@ -172,6 +172,20 @@ TEST(EarlyWriteBack, AFileOfManyStretchesIsPutInPlaceOrKeptWhole) {
 
 // A file whose folder was removed while it was written keeps no rows, and says so, rather than
 // name a temporary file that is gone as where they are.
+// A name near the longest a folder takes is written through a temporary name that fits too.
+TEST(Replace, ALongNameIsWrittenThroughATemporaryNameThatFits) {
+    TempDir dir;
+    const std::string target = dir.file(std::string(247, 'x') + ".txt");
+    MvbString error;
+    MvbTxtFile* file = mvbTxtFileOpen(target.c_str(), MVB_OPEN_CREATE, mvbEncodingUtf8,
+                                      MVB_FLAG_REPLACE_AT_END, error);
+    ASSERT_NE(file, nullptr) << error.asCstr();
+    ASSERT_TRUE(file->writeChars("a\n", 2));
+    EXPECT_TRUE(file->commit()) << lastError(file);
+    file->close();
+    EXPECT_EQ(readBytes(target), "a\n");
+}
+
 TEST(Abandon, RowsWhoseFolderWasRemovedAreNotSaidToBeKept) {
     TempDir dir;
     const std::string folder = dir.file("gone");
