@@ -20,6 +20,7 @@
 #include "exit_status.h"
 #include "interrupt.h"
 #include "job_schema.h"
+#include "mvb/charset.h"
 #include "mvb/directory.h"
 #include "run_command.h"
 #include "texthost/describe.h"
@@ -186,6 +187,14 @@ bool saveJob(Json job, const std::string& path) {
 int convertCommand(const CommandLine& line) {
     const ConvertRequest& request = line.convert;
     try {
+        // The job names its files in JSON text, which is UTF-8.
+        for (const std::string* file : {&request.input, &request.output}) {
+            if (!mvbIsValidUtf8(file->data(), static_cast<long>(file->size()))) {
+                throw ConvertError("the file name " + *file +
+                                   " is not UTF-8, which a job cannot hold: rename the file, or "
+                                   "read or write it through - (standard input or output)");
+            }
+        }
         if (request.input != "-" && request.output != "-" &&
             sameFile(request.input, request.output)) {
             throw ConvertError("the output " + request.output +

@@ -11,6 +11,7 @@
 #include "infer_job.h"
 #include "interrupt.h"
 #include "job_schema.h"
+#include "mvb/charset.h"
 #include "texthost/run.h"
 
 namespace textjob {
@@ -40,6 +41,14 @@ infer::InferOptions optionsFrom(const CommandLine& line) {
 }  // namespace
 
 int inferCommand(const CommandLine& line) {
+    // The job names the file in JSON text, which is UTF-8: a name that is not cannot be put in.
+    if (!mvbIsValidUtf8(line.inferFile.data(), static_cast<long>(line.inferFile.size()))) {
+        std::fprintf(stderr,
+                     "error: the file name %s is not UTF-8, which a job cannot hold: rename the "
+                     "file, or give it on standard input (infer - < FILE)\n",
+                     line.inferFile.c_str());
+        return kExitBadJob;
+    }
     infer::InferOptions options = optionsFrom(line);
     if (!line.inferDelimiter.empty()) {
         try {

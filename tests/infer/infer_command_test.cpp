@@ -174,6 +174,8 @@ TEST_F(InferCommand, FailuresSayWhatAndExitNonZero) {
         {"infer missing.csv", 1, "missing.csv"},
         {"infer - </dev/null", 1, "empty"},
         {"infer - <&-", 1, "closed when the program started"},
+        {"infer \"$(printf 'bad\\377.csv')\"", 2, "is not UTF-8, which a job cannot hold"},
+        {"convert data.csv \"$(printf 'bad\\377.csv')\"", 2, "is not UTF-8, which a job"},
         {"infer .", 1, "not a regular file"},
         {"infer data.csv --header 2 --no-header", 2, "excludes"},
         {"infer empty.csv", 1, "empty"},
