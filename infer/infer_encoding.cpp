@@ -257,7 +257,9 @@ std::string readHead(const std::string& path, size_t limit, uint64_t& fileBytes)
     if (::stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
         // Detection reads the file more than once: a pipe or a terminal cannot give it again.
         throw InferError("\"" + path + "\" is not a regular file (" +
-                         (S_ISDIR(info.st_mode) ? "a folder" : "a pipe or a device") +
+                         (S_ISDIR(info.st_mode)    ? "a folder"
+                          : S_ISSOCK(info.st_mode) ? "a socket"
+                                                   : "a pipe or a device") +
                          "): infer reads a file more than once; give it as - to read it from "
                          "standard input");
     }

@@ -61,8 +61,22 @@ std::string usageHint(const CLI::App& app, int argc, const char* const* argv) {
     for (const CLI::App* command : visibleSubcommands(app))
         commands.push_back(command->get_name());
     const CLI::App* command = nullptr;
+    bool names = false;  // after "--", every argument is a name
     for (int i = 1; i < argc; ++i) {
         const std::string_view argument = argv[i];
+        if (argument == "--") {
+            names = true;
+            continue;
+        }
+        if (names) {
+            // An option given after "--" is taken for a name, one more than the command takes.
+            const std::string_view name = argument.substr(0, argument.find('='));
+            if (name.size() > 1 && name[0] == '-' && isOption(app, command, name)) {
+                return "; after -- every argument is a name, " + std::string(name) +
+                       " too: put the options before --";
+            }
+            continue;
+        }
         if (argument.size() > 2 && argument.substr(0, 2) == "--") {
             const std::string name(argument.substr(0, argument.find('=')));
             const std::vector<std::string> options =
