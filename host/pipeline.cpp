@@ -192,8 +192,6 @@ void Pipeline::leaveLastOutputUnread() {
 
 void Pipeline::finish() {
     Impl& d = *impl_;
-    // A source that never asked which part of the job it runs read all of its data in this
-    // part: the parts joined would hold it as many times as there are parts.
     // A step that ended its data before its input did (the first rows only, say) leaves the
     // steps before it short of their end: one that writes a file keeps it out of place, and
     // the run says so and fails rather than end well without that file.
@@ -207,6 +205,8 @@ void Pipeline::finish() {
                                "ended the data first: its files were kept out of place");
         }
     }
+    // A source that never asked which part of the job it runs read all of its data in this
+    // part: the parts joined would hold it as many times as there are parts.
     if (d.endCode == 1 && d.shared.partCount > 0 && !d.steps.empty() &&
         d.steps.front()->started() && !d.steps.front()->askedForPart()) {
         d.shared.log.error(d.steps.front()->name(),
