@@ -1,6 +1,5 @@
 #include "infer_layout.h"
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -29,10 +28,8 @@ constexpr size_t kHeadBytes = 64u * 1024u;
 class StandardInputCopy {
   public:
     StandardInputCopy() {
-        // Standard input closed when the program started has a stand-in of the program's own,
-        // close-on-exec as no inherited descriptor is: it would read as an empty file.
-        if (const int flags = ::fcntl(STDIN_FILENO, F_GETFD);
-            flags == -1 || (flags & FD_CLOEXEC) != 0) {
+        // Standard input closed at start has a stand-in that would read as an empty file.
+        if (mvbStandardStreamClosedAtStart(STDIN_FILENO)) {
             throw InferError(
                 "cannot read standard input: it was closed when the program started; name a "
                 "file, or start the program with standard input open");

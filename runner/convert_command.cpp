@@ -1,6 +1,5 @@
 #include "convert_command.h"
 
-#include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
 
@@ -22,6 +21,7 @@
 #include "job_schema.h"
 #include "mvb/charset.h"
 #include "mvb/directory.h"
+#include "mvb/txtfile.h"
 #include "run_command.h"
 #include "texthost/describe.h"
 #include "texthost/run.h"
@@ -72,10 +72,8 @@ class SpooledInput {
     /// stop comes first (a pipe or a terminal may hold back its end for as long as it likes,
     /// so the copy waits for data a while at a time and looks for a stop in between).
     const std::string& fill() {
-        // Standard input closed when the program started has a stand-in of the program's own
-        // (close-on-exec, as no inherited descriptor is), which reads as an empty file.
-        if (const int flags = ::fcntl(STDIN_FILENO, F_GETFD);
-            flags == -1 || (flags & FD_CLOEXEC) != 0) {
+        // Standard input closed at start has a stand-in that would read as an empty file.
+        if (mvbStandardStreamClosedAtStart(STDIN_FILENO)) {
             throw SpoolFailure(
                 "cannot read standard input (\"-\"): it was closed when the "
                 "program started; name a file, or start the program with "

@@ -91,14 +91,6 @@ bool isStandardStream(const char* path) {
     return path[0] == '-' && path[1] == '\0';
 }
 
-/// True when the standard descriptor `fd` was closed when the program started. A descriptor
-/// inherited from the starter is never close-on-exec; a stand-in the program opened in its
-/// place, for its messages, is.
-bool closedAtStart(int fd) {
-    const int flags = ::fcntl(fd, F_GETFD);
-    return flags == -1 || (flags & FD_CLOEXEC) != 0;
-}
-
 /// Why "-" cannot stand for standard input (0) or output (1) when that was closed at start.
 std::string closedStreamFailure(int fd) {
     const bool writing = fd == STDOUT_FILENO;
@@ -113,7 +105,7 @@ std::string closedStreamFailure(int fd) {
 /// A descriptor of its own for standard input or output, so that closing the file leaves the
 /// process's stream open; -1 with `errorText` set when the stream was closed at start.
 int duplicateStandard(int fd, MvbString& errorText) {
-    if (closedAtStart(fd)) {
+    if (mvbStandardStreamClosedAtStart(fd)) {
         errorText.assign(closedStreamFailure(fd));
         return -1;
     }
@@ -165,7 +157,7 @@ MvbTxtFile* openForReading(const char* path, const EncodingInfo* encoding, uint3
 /// is opened without emptying it, a missing one is created and removed again.
 bool probeWritable(const char* path, MvbString& errorText) {
     if (isStandardStream(path)) {
-        if (closedAtStart(STDOUT_FILENO)) {
+        if (mvbStandardStreamClosedAtStart(STDOUT_FILENO)) {
             errorText.assign(closedStreamFailure(STDOUT_FILENO));
             return false;
         }
@@ -429,4 +421,10 @@ MvbTxtFile* openTextFile(const char* path, int mode, int encoding, uint32_t flag
 MvbTxtFile* mvbTxtFileOpen(const char* path, int mode, int encoding, uint32_t flags,
                            MvbString& errorText) {
     return mvb::txt::openTextFile(path, mode, encoding, flags, errorText, mvb::txt::FileTuning{});
+}
+
+bool mvbStandardStreamClosedAtStart(int fd) noexcept {
+    // A descriptor inherited from the starter is never close-on-exec.
+    const int flags = ::fcntl(fd, F_GETFD);
+    return flags == -1 || (flags & FD_CLOEXEC) != 0;
 }

@@ -183,6 +183,11 @@ class MVB_API MvbTxtFile {
 MVB_API MvbTxtFile* mvbTxtFileOpen(const char* path, int mode, int encoding, uint32_t flags,
                                    MvbString& errorText);
 
+/// True when the standard descriptor `fd` (0, 1 or 2) was closed when the program started: the
+/// program opened a stand-in on it for its messages, close-on-exec as no inherited descriptor
+/// is. Such a stream is refused for data ("-").
+MVB_API bool mvbStandardStreamClosedAtStart(int fd) noexcept;
+
 /// Ends the waits of every open text file for data that has not come: a read from a pipe, a
 /// terminal or a socket that has nothing to give, or the opening of a named pipe that no
 /// program writes to yet, fails within a tenth of a second with a text that says the run was
