@@ -132,20 +132,6 @@ class SpooledInput {
     std::string path_;
 };
 
-bool sameFile(const std::string& a, const std::string& b) {
-    std::error_code error;
-    return fs::equivalent(a, b, error);
-}
-
-/// Whether `a` and `b` name one file, `b` perhaps not made yet.
-bool samePlace(const std::string& a, const std::string& b) {
-    if (sameFile(a, b)) return true;
-    std::error_code error;
-    const fs::path x = fs::weakly_canonical(fs::absolute(a), error);
-    const fs::path y = fs::weakly_canonical(fs::absolute(b), error);
-    return !error && x == y;
-}
-
 /// What the installed destination steps can do beyond the oldest version.
 DestinationFeatures destinationFeatures(const CommandLine& line) {
     texthost::RunOptions options;

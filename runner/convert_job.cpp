@@ -197,6 +197,19 @@ bool readsFixedWidth(const ConvertRequest& request) {
     return request.fixed || (request.input != "-" && extensionOf(request.input) == ".fixed");
 }
 
+bool sameFile(const std::string& a, const std::string& b) {
+    std::error_code error;
+    return std::filesystem::equivalent(a, b, error);
+}
+
+bool samePlace(const std::string& a, const std::string& b) {
+    if (sameFile(a, b)) return true;
+    std::error_code error;
+    const auto x = std::filesystem::weakly_canonical(std::filesystem::absolute(a), error);
+    const auto y = std::filesystem::weakly_canonical(std::filesystem::absolute(b), error);
+    return !error && x == y;
+}
+
 std::string delimiterArgument(const std::string& text) {
     if (text == "\\t" || lower(text) == "tab") return "\t";
     return text;

@@ -27,6 +27,11 @@ std::string outputKind(const ConvertRequest& request);
 /// a conversion names what it writes), a ".gz" after it left aside.
 bool readsFixedWidth(const ConvertRequest& request);
 
+/// Whether `a` and `b` name one existing file.
+bool sameFile(const std::string& a, const std::string& b);
+/// Whether `a` and `b` name one file, `b` perhaps not made yet.
+bool samePlace(const std::string& a, const std::string& b);
+
 /// The text of a delimiter as given on the command line: "\t" and "tab" (any case) stand for
 /// a tab; anything else is taken as it is.
 std::string delimiterArgument(const std::string& text);

@@ -19,11 +19,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-bool sameFile(const std::string& a, const std::string& b) {
-    std::error_code error;
-    return fs::equivalent(a, b, error);
-}
-
 infer::InferOptions optionsFrom(const CommandLine& line) {
     infer::InferOptions options;
     options.types = line.inferText               ? infer::TypeMode::Text
@@ -92,11 +87,9 @@ int inferCommand(const CommandLine& line) {
             const auto& name = step["properties"]["FILENAME"];
             if (!step["type"].get<std::string>().starts_with("DEST_") || !name.is_string())
                 continue;
-            std::error_code error;
-            const fs::path written =
-                fs::weakly_canonical(fs::path(jobFolder) / name.get<std::string>(), error);
-            const fs::path job = fs::weakly_canonical(line.inferJobPath, error);
-            if (error || written != job) continue;
+            if (!samePlace((fs::path(jobFolder) / name.get<std::string>()).string(),
+                           line.inferJobPath))
+                continue;
             std::fprintf(stderr,
                          "error: the job file %s is the file the job writes, so its first run "
                          "would replace it: name the job otherwise\n",
