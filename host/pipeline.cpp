@@ -195,11 +195,14 @@ void Pipeline::finish() {
     // A step that ended its data before its input did (the first rows only, say) leaves the
     // steps before it short of their end: one that writes a file keeps it out of place, and
     // the run says so and fails rather than end well without that file.
+    // Whether each step writes a file, asked of it once.
+    std::vector<bool> writes;
+    for (auto& step : d.steps)
+        writes.push_back(!fileRolesOf(step->step()).written().empty());
     if (d.endCode == 1) {
         for (size_t i = 0; i + 1 < d.steps.size(); ++i) {
             StepContext& step = *d.steps[i];
-            if (!step.started() || step.reachedEnd() || fileRolesOf(step.step()).written().empty())
-                continue;
+            if (!step.started() || step.reachedEnd() || !writes[i]) continue;
             d.shared.log.error(step.name(),
                                "the step did not reach the end of its data, as a step after it "
                                "ended the data first: its files were kept out of place");
@@ -221,16 +224,11 @@ void Pipeline::finish() {
     d.shared.errorsAtFinish = d.shared.log.errorCount();
     // The steps that write no file finish first: one of them that fails in its finish then
     // keeps every file out of place, wherever it stands in the chain.
-    std::vector<StepContext*> writers;
-    for (auto& step : d.steps) {
-        if (fileRolesOf(step->step()).written().empty()) {
-            step->finish();
-        } else {
-            writers.push_back(step.get());
+    for (const bool writer : {false, true}) {
+        for (size_t i = 0; i < d.steps.size(); ++i) {
+            if (writes[i] == writer) d.steps[i]->finish();
         }
     }
-    for (StepContext* step : writers)
-        step->finish();
     d.running = false;
 }
 
