@@ -75,32 +75,27 @@ TEST(PercentileEstimator, IsTheTrueValueRoundedOnce) {
     std::vector<double> zeros(99, 0.0);
     zeros.push_back(1e10);
     EXPECT_EQ(percentileOf(zeros, 99, 1000), 1e8);
-    const std::pair<std::vector<int64_t>, double> integers[] = {
-        {{-9007199254740993, 9007199254740992}, -0.5},
-        {{INT64_MIN, INT64_MAX}, -0.5},
-        {{9007199254740993, 9007199254740995}, 9007199254740994.0},
+    // Integers beyond 2^53 are not rounded before they are interpolated, and a whole
+    // percentile of integers is told exactly (0: none, it falls between two integers).
+    const std::tuple<std::vector<int64_t>, double, double, int64_t> integers[] = {
+        {{-9007199254740993, 9007199254740992}, 50, -0.5, 0},
+        {{INT64_MIN, INT64_MAX}, 50, -0.5, 0},
+        {{9007199254740993, 9007199254740995}, 50, 9007199254740994.0, 9007199254740994},
+        {{1234567890123456789, 1234567890123456789},
+         50,
+         1234567890123456789.0,
+         1234567890123456789},
+        {{0, 1000, INT64_MAX}, 100, static_cast<double>(INT64_MAX), INT64_MAX},
+        {{0, 100}, 37.5, 37.5, 0},
     };
-    for (const auto& [values, median] : integers) {
+    for (const auto& [values, p, percentile, whole] : integers) {
         PercentileEstimator estimator;
         for (const int64_t v : values)
             estimator.addInteger(v);
-        EXPECT_EQ(estimator.percentile(50), median) << values.front();
-    }
-    // A whole percentile of integers is told exactly, to be written without rounding.
-    const std::tuple<std::vector<int64_t>, double, bool, int64_t> wholes[] = {
-        {{1234567890123456789, 1234567890123456789}, 50, true, 1234567890123456789},
-        {{INT64_MAX - 2, INT64_MAX}, 50, true, INT64_MAX - 1},
-        {{0, 1000, INT64_MAX}, 100, true, INT64_MAX},
-        {{1, 2}, 50, false, 0},
-        {{0, 100}, 37.5, false, 0},
-    };
-    for (const auto& [values, p, isWhole, expected] : wholes) {
-        PercentileEstimator estimator;
-        for (const int64_t v : values)
-            estimator.addInteger(v);
-        int64_t whole = 0;
-        EXPECT_EQ(estimator.wholePercentile(p, &whole), isWhole) << values.front();
-        EXPECT_EQ(whole, expected) << values.front();
+        EXPECT_EQ(estimator.percentile(p), percentile) << values.front();
+        int64_t told = 0;
+        EXPECT_EQ(estimator.wholePercentile(p, &told), whole != 0) << values.front();
+        EXPECT_EQ(told, whole) << values.front();
     }
 }
 
