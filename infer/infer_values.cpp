@@ -139,12 +139,11 @@ unsigned numbersReading(std::string_view text, unsigned candidates, bool& expone
         plainWhole = digits <= kExactDigits;
         if (plainWhole) reading |= kReal;
     } else if (realShape(text, exponent)) {
-        // A real keeps every digit of a text of up to 15; a longer one only when its digits
-        // are the shortest of the double it reads as (0.10000000000000001 is not: the source
-        // reads it as 0.1 and says it was rounded).
+        // A real keeps its text's digits when they are the shortest of the double it reads as
+        // (0.10000000000000001 is not, nor 7e-324: the source reads them as 0.1 and 5e-324
+        // and says they were rounded).
         double value = 0;
-        if (text.size() <= kExactDigits ||
-            (mvb::text::parseReal(text, &value) && mvb::text::realKeepsDigits(text, value))) {
+        if (mvb::text::parseReal(text, &value) && mvb::text::realKeepsDigits(text, value)) {
             reading |= kReal;
         }
     }

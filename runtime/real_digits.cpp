@@ -1,7 +1,9 @@
 // Whether a real read from a text keeps the text's digits: a double holds about 17 significant
-// decimal digits, and a text of more may read as a value whose digits differ.
+// decimal digits, and a text of more may read as a value whose digits differ. Below the
+// smallest normal double (about 2.2e-308) it holds fewer, down to one at 5e-324.
 
 #include <charconv>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <string_view>
@@ -66,9 +68,11 @@ bool significantDigits(std::string_view text, SignificantDigits* out) noexcept {
 }  // namespace
 
 bool realKeepsDigits(std::string_view text, double value) noexcept {
-    constexpr size_t kAlwaysKept = 15;  // every decimal of 15 digits reads back as itself
+    constexpr size_t kAlwaysKept = 15;  // a decimal of 15 digits reads back as itself...
     SignificantDigits given;
-    if (!significantDigits(text, &given) || given.count <= kAlwaysKept) return true;
+    if (!significantDigits(text, &given)) return true;
+    // ... where the double is normal: a subnormal one keeps fewer digits.
+    if (given.count <= kAlwaysKept && std::fpclassify(value) != FP_SUBNORMAL) return true;
     if (given.count > sizeof given.digits) return false;  // more than any real's shortest form
     char shortest[48];
     const auto written =

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <string_view>
@@ -155,10 +156,13 @@ class SourceFieldConverter {
         if (!converted) [[unlikely]] {
             return FieldOutcome::Unreadable;
         }
-        // Only a text of more than 15 digits can hold more than a real keeps.
-        if (text.size() > 15 && type == mvbTypeReal) [[unlikely]] {
+        // Only a text of more than 15 digits can hold more than a real keeps, or one that
+        // reads as a subnormal real (below 2.2e-308, which keeps fewer).
+        if (type == mvbTypeReal) {
             bool unused = false;
-            if (!mvb::text::realKeepsDigits(text, value.asReal(&unused))) {
+            const double real = value.asReal(&unused);
+            if ((text.size() > 15 || std::fpclassify(real) == FP_SUBNORMAL) &&
+                !mvb::text::realKeepsDigits(text, real)) [[unlikely]] {
                 return FieldOutcome::Rounded;
             }
         }

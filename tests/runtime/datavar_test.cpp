@@ -292,6 +292,9 @@ TEST(Datavar, RealsKeepTheirDigitsUpToWhatARealHolds) {
         {"1.7976931348623157e308", true},  {" +0.30000000000000004e1 ", true},
         {"9007199254740993", false},       {"12345678901234567.89", false},
         {"0.10000000000000000555", false}, {"1.00000000000000000001e-5", false},
+        // Subnormal reals keep fewer digits than 15.
+        {"5e-324", true},                  {"7e-324", false},
+        {"1.2347e-320", true},             {"1.23456789012341e-320", false},
     };
     for (const auto& c : cases) {
         double value = 0;
