@@ -41,6 +41,14 @@ JobPart automaticPart(const CommandLine& line, const EnvironmentLookup& getenv) 
     if (const std::optional<long long> task = environmentNumber(getenv, "SLURM_ARRAY_TASK_ID")) {
         const long long first = environmentNumber(getenv, "SLURM_ARRAY_TASK_MIN").value_or(0);
         std::optional<long long> count = environmentNumber(getenv, "SLURM_ARRAY_TASK_COUNT");
+        // A count of one's own that differs from the array's would leave parts that no task
+        // runs, or run some twice.
+        if (line.partCount > 0 && count && *count != line.partCount) {
+            throw std::invalid_argument("--part auto: --parts " + std::to_string(line.partCount) +
+                                        " differs from the Slurm array's SLURM_ARRAY_TASK_COUNT " +
+                                        std::to_string(*count) +
+                                        "; leave --parts out, or make them agree");
+        }
         if (line.partCount > 0) count = line.partCount;
         if (!count) {
             throw std::invalid_argument(
@@ -69,7 +77,9 @@ JobPart automaticPart(const CommandLine& line, const EnvironmentLookup& getenv) 
 std::optional<JobPart> resolveJobPart(const CommandLine& line, const EnvironmentLookup& getenv) {
     std::string text = line.part;
     std::string given = "--part " + text;
-    if (text.empty()) {
+    // convert runs a job of its own making, whole: the part a run is given from the
+    // environment is not for it.
+    if (text.empty() && line.command == CommandLine::Command::Run) {
         const char* fromEnvironment = getenv("TEXTJOB_PART");
         if (fromEnvironment != nullptr) text = fromEnvironment;
         given = "TEXTJOB_PART=" + text;

@@ -346,6 +346,13 @@ TEST(JobPart, ComesFromTheOptionTheEnvironmentOrTheScheduler) {
          8,
          nullptr},
         {"auto", 6, {{"JOB_COMPLETION_INDEX", "5"}}, 5, 6, nullptr},
+        {"auto", 8, {{"SLURM_ARRAY_TASK_ID", "3"}, {"SLURM_ARRAY_TASK_COUNT", "8"}}, 3, 8, nullptr},
+        {"auto",
+         8,
+         {{"SLURM_ARRAY_TASK_ID", "3"}, {"SLURM_ARRAY_TASK_COUNT", "4"}},
+         -1,
+         0,
+         "differs"},
         {"", 0, {{"TEXTJOB_PART", "auto"}, {"JOB_COMPLETION_INDEX", "0"}}, -1, 0, "--parts N"},
         {"auto", 0, {{"JOB_COMPLETION_INDEX", "5"}}, -1, 0, "--parts N"},
         {"auto", 5, {{"JOB_COMPLETION_INDEX", "5"}}, -1, 0, "0 to N-1"},
@@ -387,6 +394,10 @@ TEST(JobPart, ComesFromTheOptionTheEnvironmentOrTheScheduler) {
             EXPECT_EQ(part->count, c.count);
         }
     }
+    // convert runs its own job whole, whatever part the environment gives a run.
+    textjob::CommandLine convert;
+    convert.command = textjob::CommandLine::Command::Convert;
+    EXPECT_FALSE(textjob::resolveJobPart(convert, [](const char*) { return "1/2"; }));
 }
 
 TEST(JobPart, FilesAreDealtInRunsBalancedBySize) {
