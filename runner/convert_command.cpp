@@ -8,7 +8,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <stdexcept>
 #include <string>
 #include <system_error>
@@ -18,6 +17,7 @@
 #include "convert_job.h"
 #include "exit_status.h"
 #include "interrupt.h"
+#include "job_file_output.h"
 #include "job_schema.h"
 #include "mvb/charset.h"
 #include "mvb/directory.h"
@@ -158,12 +158,7 @@ bool saveJob(Json job, const std::string& path) {
         referenced.update(job);
         job = std::move(referenced);
     }
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << jobText(job);
-    out.close();
-    if (out) return true;
-    std::fprintf(stderr, "error: cannot write the job file %s\n", path.c_str());
-    return false;
+    return writeJobFile(path, jobText(job));
 }
 
 }  // namespace

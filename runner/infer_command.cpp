@@ -2,7 +2,6 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <system_error>
 
 #include "convert_job.h"
@@ -10,6 +9,7 @@
 #include "infer.h"
 #include "infer_job.h"
 #include "interrupt.h"
+#include "job_file_output.h"
 #include "job_schema.h"
 #include "mvb/charset.h"
 #include "texthost/run.h"
@@ -102,13 +102,7 @@ int inferCommand(const CommandLine& line) {
         std::fputs(result.jobText.c_str(), stdout);
         return std::fflush(stdout) == 0 ? kExitOk : kExitStepFailed;
     }
-    std::ofstream out(line.inferJobPath, std::ios::binary | std::ios::trunc);
-    out << result.jobText;
-    out.close();
-    if (!out) {
-        std::fprintf(stderr, "error: cannot write the job file %s\n", line.inferJobPath.c_str());
-        return kExitStepFailed;
-    }
+    if (!writeJobFile(line.inferJobPath, result.jobText)) return kExitStepFailed;
     std::fprintf(stderr, "  job        %s (run it: textjob run %s)\n", line.inferJobPath.c_str(),
                  line.inferJobPath.c_str());
     return kExitOk;

@@ -83,6 +83,38 @@ TEST_F(WriteFailureTest, WritePastTheFileSizeLimitFailsWithTheFilesErrorText) {
     }
 }
 
+TEST_F(WriteFailureTest, AJobFileThatCannotBeWrittenWholeKeepsTheOldOne) {
+    // Forty columns: the job (about 80 bytes a column) outgrows the limit, while the report
+    // on standard error, which the limit holds to as well (about 20 a column), does not.
+    {
+        std::ofstream in(folder / "in.csv");
+        for (const char* prefix : {"c", ""})
+            for (int column = 1; column <= 40; ++column)
+                in << prefix << column << (column == 40 ? "\n" : ",");
+    }
+    const std::string old = slurp(writeJob("copy.csv"));
+    ProcessSetup setup;
+    setup.fileSizeLimit = 2000;
+    const std::string in = (folder / "in.csv").string();
+    const std::string jobFile = (folder / "job.json").string();
+    for (const std::vector<std::string>& arguments :
+         {std::vector<std::string>{"infer", in, "-o", jobFile},
+          std::vector<std::string>{"convert", in, (folder / "o.csv").string(), "--save-job",
+                                   jobFile}}) {
+        SCOPED_TRACE(arguments[0]);
+        TextjobProcess job(arguments, folder, setup);
+        ASSERT_TRUE(job.started());
+        EXPECT_EQ(job.wait(), 1) << job.err();
+        EXPECT_NE(
+            job.err().find("error: cannot write the job file " + jobFile + ": File too large"),
+            std::string::npos)
+            << job.err();
+        EXPECT_EQ(slurp(folder / "job.json"), old);
+        for (const auto& entry : fs::directory_iterator(folder))
+            EXPECT_FALSE(entry.path().filename().string().starts_with(".job.json")) << entry.path();
+    }
+}
+
 TEST_F(WriteFailureTest, PipeWhoseReaderQuitsFailsTheWriteWithTheFilesErrorText) {
     writeInput(100000);  // far more than a pipe holds
     const fs::path pipe = folder / "pipe.csv";
