@@ -206,6 +206,21 @@ TEST_F(StreamsTest, AStreamClosedAtStartIsNoFileForData) {
         const std::string err = slurpFile(folder / "err.txt");
         EXPECT_NE(err.find(fragment), std::string::npos) << err;
     }
+    // What a command makes for standard output (a schema, a job, a listing, help) fails the
+    // command when it cannot get there, as a job's data does.
+    for (const auto& [shell, fragment] :
+         {std::pair{"$TEXTJOB schema >/dev/full 2>err.txt", "No space left on device"},
+          std::pair{"$TEXTJOB steps --json >&- 2>err.txt",
+                    "it was closed when the program started"},
+          std::pair{"$TEXTJOB --help >/dev/full 2>err.txt", "No space left on device"},
+          std::pair{"$TEXTJOB infer in.csv >&- 2>err.txt",
+                    "it was closed when the program started"}}) {
+        EXPECT_EQ(runShell(jobWith("in.csv", "o.csv"), shell), 1) << shell;
+        const std::string err = slurpFile(folder / "err.txt");
+        EXPECT_NE(err.find("error: cannot write to standard output: " + std::string(fragment)),
+                  std::string::npos)
+            << err;
+    }
     // Standard output on /dev/null from the start is the user's choice, and takes the data.
     EXPECT_EQ(runShell(jobWith("in.csv", "-"), "$TEXTJOB run job.json >/dev/null 2>err.txt"), 0)
         << slurpFile(folder / "err.txt");
