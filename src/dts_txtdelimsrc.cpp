@@ -156,7 +156,7 @@ int DTS_TxtDelimSrc::prepareStep(int flags) {
             return 0;
         }
         bool unreadable = false;
-        item.length = table->getCell(2, i, true).asInt(&unreadable);
+        item.length = readWholeCell(table->getCell(2, i, true), &unreadable);
         item.byteSize = saturatedProduct(item.length, bytesPerChar);
         if (unreadable && validating) {
             fail(721, item.name.view());

@@ -9,6 +9,7 @@
 #include "mvb/charset.h"
 #include "mvb/types.h"
 #include "step_catalogue.h"
+#include "step_properties.h"
 
 namespace {
 
@@ -96,7 +97,7 @@ bool DTS_TxtFixedDest::readWidths() {
     recordWidth_ = 0;
     for (int i = 0; i < fieldCount; ++i) {
         bool error = false;
-        const int width = table->getCell(1, i, true).asInt(&error);
+        const int width = readWholeCell(table->getCell(1, i, true), &error);
         if (error) {
             fail(721, table->getCell(0, i, true).asString().view());
             return false;

@@ -13,6 +13,7 @@
 #include "source_part.h"
 #include "source_progress.h"
 #include "step_catalogue.h"
+#include "step_properties.h"
 
 namespace {
 
@@ -143,14 +144,14 @@ int DTS_TxtFixedSrc::prepareStep(int flags) {
             return 0;
         }
         bool unreadable = false;
-        const int startPos = table->getCell(kStartPosColumn, i, true).asInt(&unreadable);
+        const int startPos = readWholeCell(table->getCell(kStartPosColumn, i, true), &unreadable);
         startOffsets_[i] = saturate(int64_t{startPos} - 1);
         if ((unreadable || startOffsets_[i] < 0) && validating) {
             fail(734);
             return 0;
         }
         unreadable = false;
-        const int length = table->getCell(kLengthColumn, i, true).asInt(&unreadable);
+        const int length = readWholeCell(table->getCell(kLengthColumn, i, true), &unreadable);
         fieldLengths_[i] = length;
         if ((unreadable || length < 1) && validating) {
             fail(721, item.name.view());

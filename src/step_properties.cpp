@@ -41,6 +41,14 @@ bool readEncodingNumber(const MvbDatavar& value, int* number) {
     return true;
 }
 
+int readWholeCell(const MvbDatavar& cell, bool* unreadable) {
+    if (cell.getType() == mvbTypeBoolean) {
+        *unreadable = true;
+        return 0;
+    }
+    return cell.asInt(unreadable);
+}
+
 std::string characterText(int code) {
     char bytes[5] = {};
     if (np_uchar_intcopy(code, bytes, 4) <= 0) return {};

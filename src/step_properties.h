@@ -83,6 +83,10 @@ DecodedDelimiter decodeDelimiter(std::string_view text, int* code);
 /// The encoding number an ENCODING value stands for: an integer, or a text holding a number
 /// or an encoding's name. False, leaving `*number`, when it is neither.
 bool readEncodingNumber(const MvbDatavar& value, int* number);
+/// A whole number from a cell of a FIELDS table (a length, a width, a position); `*unreadable`
+/// set for a text that is none and for a boolean, which is no number though it yields one
+/// (true as 1).
+int readWholeCell(const MvbDatavar& cell, bool* unreadable);
 
 /// The value text of a character code (UTF-8; "" for a code that is no character).
 std::string characterText(int code);

@@ -221,6 +221,7 @@ TEST(FixedDest, BadWidthsFailStart) {
     const std::vector<std::pair<json, std::vector<std::string>>> cases = {
         {-1, {"Text Plugin 732:"}},
         {"wide", {"Text Plugin 721:", "count"}},
+        {true, {"Text Plugin 721:", "count"}},
     };
     for (const auto& [width, expected] : cases) {
         SCOPED_TRACE(width.dump());

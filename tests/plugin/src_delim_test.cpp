@@ -96,6 +96,7 @@ TEST(DelimitedSource, ReportsEachConfigurationErrorByNumber) {
     const ErrorCase cases[] = {
         {{{"FIELDS", json::array({{"a", "blob", 5}})}}, 268},
         {{{"FIELDS", json::array({{"a", "string", "long"}})}}, 721},
+        {{{"FIELDS", json::array({{"a", "string", true}})}}, 721},  // no length, though it yields 1
         {{{"FIELDS", json::array({{"a", "string", 0}})}}, 722},
         {{{"SKIPROWS", "one"}}, 723},
         {{{"MAX_OUTPUT_ROWS", "all"}}, 270},

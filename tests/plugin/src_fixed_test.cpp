@@ -233,6 +233,8 @@ TEST(FixedWidthSource, ReportsEachConfigurationErrorByNumber) {
         {{{"FIELDS", json::array({{"a", "string", 0, 5}})}}, 734},
         {{{"FIELDS", json::array({{"a", "string", "x", 5}})}}, 734},
         {{{"FIELDS", json::array({{"a", "string", 1, 0}})}}, 721},
+        {{{"FIELDS", json::array({{"a", "string", 1, true}})}}, 721},
+        {{{"FIELDS", json::array({{"a", "string", true, 5}})}}, 734},
         {{{"RECORDWIDTH", "wide"}}, 735},
         {{{"CRLF_TERMINATE", "maybe"}}, 736},
         {{{"RECORDWIDTH", 0}}, 737},
