@@ -368,6 +368,19 @@ std::string readAll(std::istream& in) {
 }  // namespace
 
 JobDefinition parseJobText(const std::string& jsonText, const std::string& baseDirectory) {
+    // The JSON reader takes a NUL byte for the end of the text, which would let it run a job
+    // whose file goes on past one (a damaged file, two files joined): no JSON text holds one.
+    if (const size_t nul = jsonText.find('\0'); nul != std::string::npos) {
+        const size_t lineStart = jsonText.rfind('\n', nul);
+        const size_t line =
+            static_cast<size_t>(std::count(
+                jsonText.begin(), jsonText.begin() + static_cast<std::ptrdiff_t>(nul), '\n')) +
+            1;
+        const size_t column = lineStart == std::string::npos ? nul + 1 : nul - lineStart;
+        throw JobError("not valid JSON: at line " + std::to_string(line) + ", column " +
+                       std::to_string(column) +
+                       ": a NUL byte, which no JSON text holds (is this a job file?)");
+    }
     Json root;
     JobDocumentBuilder order(jsonText, root);
     try {

@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "support/test_step.h"
@@ -56,7 +57,7 @@ TEST(JobFileTest, JsonValuesBecomeTypedValues) {
 
 struct BadJob {
     const char* name;
-    const char* json;
+    std::string_view json;
     std::vector<const char*> fragments;  ///< each must appear in the message
 };
 
@@ -67,7 +68,7 @@ void PrintTo(const BadJob& c, std::ostream* os) {
 class BadJobTextTest : public ::testing::TestWithParam<BadJob> {};
 
 TEST_P(BadJobTextTest, IsRejectedWithAClearMessage) {
-    const std::string message = jobErrorOf([] { parseJobText(GetParam().json, ""); });
+    const std::string message = jobErrorOf([] { parseJobText(std::string(GetParam().json), ""); });
     ASSERT_FALSE(message.empty()) << "accepted";
     for (const char* fragment : GetParam().fragments) {
         EXPECT_NE(message.find(fragment), std::string::npos) << message;
@@ -79,6 +80,10 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         BadJob{"NotJson", "{\"steps\": [\n  {\"type\": }]}", {"not valid JSON", "line 2, column"}},
         BadJob{"Empty", "", {"not valid JSON"}},
+        // The JSON reader would stop at the NUL and run the job before it.
+        BadJob{"NulAfterTheJob",
+               std::string_view("{\"steps\": [{\"type\": \"T\"}]}\n\0{junk", 33),
+               {"not valid JSON", "line 2, column 1", "NUL"}},
         BadJob{"NotAnObject", "[]", {"a job must be a JSON object"}},
         BadJob{"NoSteps", R"({"step": []})", {"missing \"steps\""}},
         BadJob{"StepsNotArray", R"({"steps": {}})", {"\"steps\" must be an array"}},
@@ -156,7 +161,7 @@ class JobSetupTest : public ::testing::TestWithParam<BadJob> {
 };
 
 TEST_P(JobSetupTest, IsRejectedBeforeAnythingRunsAndEveryStepIsReleased) {
-    const texthost::JobDefinition job = parseJobText(GetParam().json, "");
+    const texthost::JobDefinition job = parseJobText(std::string(GetParam().json), "");
     const std::string message = jobErrorOf([&] { texthost::Pipeline pipeline(job, options); });
     ASSERT_FALSE(message.empty()) << "accepted";
     for (const char* fragment : GetParam().fragments) {
