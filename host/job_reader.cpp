@@ -406,6 +406,8 @@ JobDefinition parseJobText(const std::string& jsonText, const std::string& baseD
     if (steps->empty()) throw JobError("\"steps\" is empty: a job needs at least one step");
     JobDefinition job;
     job.baseDirectory = baseDirectory;
+    for (const auto& [key, value] : root.items())
+        if (key != "steps" && !key.starts_with('$')) job.ignoredKeys.push_back(key);
     for (size_t i = 0; i < steps->size(); ++i)
         job.steps.push_back(toStep((*steps)[i], i, order));
     return job;

@@ -57,6 +57,15 @@ void writeInPlace(texthost::JobDefinition& job) {
 
 /// Warns of each destination that reads rows but has no FIELDS rows: it passes them on and
 /// writes nothing, which is seldom what a job means.
+void warnOfIgnoredKeys(const texthost::JobDefinition& job) {
+    for (const std::string& key : job.ignoredKeys) {
+        std::fprintf(stderr,
+                     "warning: the job's key \"%s\" is not read: a job holds \"steps\" (the run's "
+                     "options, such as --strict or --threads, go on the command line)\n",
+                     key.c_str());
+    }
+}
+
 void warnOfEmptyDestinations(const texthost::JobDefinition& job) {
     for (size_t i = 1; i < job.steps.size(); ++i) {
         const texthost::JobStep& step = job.steps[i];
@@ -150,6 +159,7 @@ int runParsedJob(texthost::JobDefinition& job, const CommandLine& line) {
                      "there too: give the source a FILENAME, or save the job to a file\n");
         return kExitBadJob;
     }
+    warnOfIgnoredKeys(job);
     warnOfEmptyDestinations(job);
 
     // With the data on standard output, the run's own texts go to standard error.

@@ -28,11 +28,14 @@ std::string jobErrorOf(Action&& action) {
 }
 
 TEST(JobFileTest, JsonValuesBecomeTypedValues) {
-    const texthost::JobDefinition job = parseJobText(R"({"steps": [{"type": "T", "properties": {
+    const texthost::JobDefinition job = parseJobText(R"({"$schema": "s.json", "strict": true,
+        "steps": [{"type": "T", "properties": {
         "S": "text", "I": -42, "R": 1.5, "B": true, "N": null,
         "TABLE": [{"A": 1, "B": "x"}, [2, false]], "EMPTY": []}}]})",
                                                      "/jobs");
     EXPECT_EQ(job.baseDirectory, "/jobs");
+    // A key of the job's own is read; one for editors is left; any other is told.
+    EXPECT_EQ(job.ignoredKeys, std::vector<std::string>{"strict"});
     ASSERT_EQ(job.steps.size(), 1u);
     EXPECT_EQ(job.steps[0].name, "T");  // the type id stands in for a missing name
     const auto& p = job.steps[0].properties;

@@ -44,6 +44,10 @@ struct JobDefinition {
     /// means the current working directory.
     std::string baseDirectory;
     std::vector<JobStep> steps;
+    /// Keys at the top of the job that are none of its own ("steps", and "$schema" or any other
+    /// starting with "$", which editors read): the run says it leaves them, as a user may have
+    /// meant an option ("strict") or misspelt "steps".
+    std::vector<std::string> ignoredKeys;
 };
 
 /// Parses a job's JSON text: `{"steps": [{"type": ..., "name": ..., "properties": {...}}]}`.
