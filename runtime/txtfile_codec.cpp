@@ -37,7 +37,75 @@ bool Converter::open(const char* to, const char* from) {
         return false;
     }
     direct_ = makeDirectCodec(to, from);
+    checksOneWay_ = direct_ == nullptr && std::string_view(from) == "UTF-8";
+    target_ = to;
     return true;
+}
+
+namespace {
+
+constexpr uint32_t kBasicPlane = 0x10000;
+
+/// The characters of the basic plane that `encoding` takes and gives back as others: each
+/// written, then read back.
+std::unique_ptr<uint64_t[]> oneWayCharacters(const char* encoding) {
+    auto bits = std::make_unique<uint64_t[]>(kBasicPlane / 64);  // all clear
+    const iconv_t to = iconv_open(encoding, "UTF-32LE");
+    const iconv_t back = iconv_open("UTF-32LE", encoding);
+    if (to != reinterpret_cast<iconv_t>(-1) && back != reinterpret_cast<iconv_t>(-1)) {
+        for (uint32_t code = 0x80; code < kBasicPlane; ++code) {
+            if (code >= 0xD800 && code < 0xE000) continue;  // surrogates are no characters
+            char encoded[16];
+            char* in = reinterpret_cast<char*>(&code);
+            size_t inLeft = sizeof code;
+            char* out = encoded;
+            size_t outLeft = sizeof encoded;
+            iconv(to, nullptr, nullptr, nullptr, nullptr);
+            if (iconv(to, &in, &inLeft, &out, &outLeft) == static_cast<size_t>(-1) ||
+                iconv(to, nullptr, nullptr, &out, &outLeft) == static_cast<size_t>(-1)) {
+                continue;  // not taken at all: the converter refuses it itself
+            }
+            uint32_t decoded[4] = {};
+            char* encodedPos = encoded;
+            size_t encodedLeft = static_cast<size_t>(out - encoded);
+            char* decodedPos = reinterpret_cast<char*>(decoded);
+            size_t decodedLeft = sizeof decoded;
+            iconv(back, nullptr, nullptr, nullptr, nullptr);
+            // Flushed too: a reader that combines a character with the marks after it holds
+            // the last one back.
+            const bool read =
+                iconv(back, &encodedPos, &encodedLeft, &decodedPos, &decodedLeft) !=
+                    static_cast<size_t>(-1) &&
+                iconv(back, nullptr, nullptr, &decodedPos, &decodedLeft) != static_cast<size_t>(-1);
+            const bool same =
+                read && decodedLeft == sizeof decoded - sizeof code && decoded[0] == code;
+            if (!same) bits[code / 64] |= uint64_t{1} << (code % 64);
+        }
+    }
+    if (to != reinterpret_cast<iconv_t>(-1)) iconv_close(to);
+    if (back != reinterpret_cast<iconv_t>(-1)) iconv_close(back);
+    return bits;
+}
+
+}  // namespace
+
+size_t Converter::firstOneWay(const char* input, size_t size) {
+    const auto* bytes = reinterpret_cast<const unsigned char*>(input);
+    size_t at = 0;
+    while (at < size) {
+        if (bytes[at] < 0x80u) {
+            ++at;
+            continue;
+        }
+        if (oneWay_ == nullptr) oneWay_ = oneWayCharacters(target_.c_str());
+        int code = 0;
+        const int length = utf8::decode(bytes + at, size - at, &code);
+        if (length == 0) return size;  // the converter finds the bad sequence itself
+        const auto point = static_cast<uint32_t>(code);
+        if (point < kBasicPlane && (oneWay_[point / 64] >> (point % 64) & 1u) != 0) return at;
+        at += static_cast<size_t>(length);
+    }
+    return size;
 }
 
 void Converter::reset() noexcept {
@@ -51,8 +119,10 @@ ConvertResult Converter::convertInto(const char* input, size_t size, char* out, 
     if (direct_ != nullptr) {
         return direct_->convertInto(input, size, out, room, written);
     }
+    // A character that would come back as another stops the conversion as an invalid one.
+    const size_t taken = checksOneWay_ ? firstOneWay(input, size) : size;
     char* in = const_cast<char*>(input);
-    size_t inLeft = size;
+    size_t inLeft = taken;
     char* outPos = out;
     size_t outLeft = room;
     ConvertResult result;
@@ -63,8 +133,10 @@ ConvertResult Converter::convertInto(const char* input, size_t size, char* out, 
             result.status = ConvertResult::Incomplete;
         }
         // E2BIG: the caller sees fewer bytes taken than given and makes room.
+    } else if (taken < size && inLeft == 0) {
+        result.status = ConvertResult::Invalid;
     }
-    result.consumed = size - inLeft;
+    result.consumed = taken - inLeft;
     *written = room - outLeft;
     return result;
 }

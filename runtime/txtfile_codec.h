@@ -6,6 +6,7 @@
 #include <iconv.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -81,8 +82,19 @@ class Converter {
     void reset() noexcept;
 
   private:
+    /// The offset in `input` of the first character that the encoding written takes but gives
+    /// back as another (932 writes U+00A5 as the backslash's byte), or `size`.
+    size_t firstOneWay(const char* input, size_t size);
+
     iconv_t handle_ = reinterpret_cast<iconv_t>(-1);
     std::unique_ptr<DirectCodec> direct_;
+    /// Writing from UTF-8 through the C library's converter: such characters are refused as
+    /// characters the encoding has not, since the file could not give them back.
+    bool checksOneWay_ = false;
+    std::string target_;
+    /// A bit for each character of the basic plane that does not come back as itself, made
+    /// when the first character beyond ASCII is written.
+    std::unique_ptr<uint64_t[]> oneWay_;
 };
 
 using mvb::utf8::validPrefix;

@@ -425,6 +425,24 @@ TEST(Writing, CharacterTheEncodingLacksFailsThatWriteOnly) {
     EXPECT_EQ(readBytes(path), "K\xF6ln ok\n");
 }
 
+// 932 takes the yen sign but writes it as the backslash's byte, which reads back as a
+// backslash: a character the file cannot give back is one the encoding lacks.
+TEST(Writing, CharacterThatWouldReadBackAsAnotherFailsThatWrite) {
+    TempDir dir;
+    const std::string path = dir.file("f.txt");
+    MvbTxtFile* file = openWith(path, MVB_OPEN_CREATE, 932, 0);
+    ASSERT_NE(file, nullptr);
+    EXPECT_TRUE(file->writeText("\xE6\x9D\xB1 \\ "));  // a kanji and the backslash itself
+    EXPECT_FALSE(
+        file->writeText("\xC2\xA5"
+                        "100"));
+    EXPECT_THAT(lastError(file), HasSubstr("U+00A5"));
+    EXPECT_FALSE(file->writePadded("x\xE2\x88\x92", 4, 5));  // the minus sign
+    EXPECT_TRUE(file->writeLine("ok"));
+    file->close();
+    EXPECT_EQ(readBytes(path), "\x93\x8C \\ ok\n");
+}
+
 // /dev/full takes the open and refuses every byte, as a full disk does.
 TEST(WriteFailures, FullDeviceFailsAtFlushAndEveryWriteAfter) {
     MvbTxtFile* file = openWith("/dev/full", MVB_OPEN_CREATE, -1, 0);
