@@ -47,6 +47,46 @@ size_t inflatedHead(int fd, char* into, size_t size) noexcept {
     return size - stream.avail_out;
 }
 
+bool inflatedTail(int fd, unsigned char* into, size_t size, uint64_t* total) noexcept {
+    z_stream stream{};
+    if (size > 4 || inflateInit2(&stream, kGzipWindow) != Z_OK) return false;
+    unsigned char input[1 << 16];
+    unsigned char output[1 << 16];
+    unsigned char last[4] = {};  // the last bytes inflated, the latest at the end
+    off_t offset = 0;
+    *total = 0;
+    bool ended = false;  // at the end of a member: the file may end there
+    bool full = false;   // the output was filled: the inflater may hold more without input
+    for (;;) {
+        if (stream.avail_in == 0 && !full) {
+            const ssize_t got = ::pread(fd, input, sizeof input, offset);
+            if (got <= 0) break;
+            offset += got;
+            stream.next_in = input;
+            stream.avail_in = static_cast<uInt>(got);
+        }
+        stream.next_out = output;
+        stream.avail_out = sizeof output;
+        const int status = inflate(&stream, Z_NO_FLUSH);
+        const size_t made = sizeof output - stream.avail_out;
+        full = stream.avail_out == 0;
+        *total += made;
+        for (size_t i = made > 4 ? made - 4 : 0; i < made; ++i) {
+            std::memmove(last, last + 1, 3);
+            last[3] = output[i];
+        }
+        ended = status == Z_STREAM_END;
+        if (ended) {
+            inflateReset(&stream);  // the next member, if one follows
+        } else if (status != Z_OK && status != Z_BUF_ERROR) {
+            break;
+        }
+    }
+    inflateEnd(&stream);
+    std::memcpy(into, last + 4 - size, size);
+    return ended;
+}
+
 GzipInput::GzipInput(std::string path, size_t inputBytes, bool mayWait)
     : path_(std::move(path)), mayWait_(mayWait), inputCapacity_(std::max<size_t>(inputBytes, 2)) {}
 

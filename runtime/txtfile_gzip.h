@@ -22,6 +22,11 @@ inline bool startsGzip(const char* bytes, size_t size) noexcept {
 /// damaged. An empty member before them is passed over.
 size_t inflatedHead(int fd, char* into, size_t size) noexcept;
 
+/// Inflates the whole gzip file open as `fd` (with pread(), as inflatedHead()) and gives its
+/// last `size` bytes (at most 4) at `into`, the bytes it holds in all in `*total`. False when
+/// the data is damaged or cut short.
+bool inflatedTail(int fd, unsigned char* into, size_t size, uint64_t* total) noexcept;
+
 /// Inflates the gzip stream (one member or several in a row) read from a file descriptor,
 /// which the caller owns. A damaged stream, or one that the file cuts short, is an error.
 class GzipInput {

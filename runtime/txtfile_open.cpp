@@ -254,12 +254,21 @@ bool onlyMark(int fd, uint64_t size, const EncodingInfo& encoding) {
 
 /// True when the file open as `fd`, of `size` bytes, does not end with a line end (LF or CR as
 /// a code unit of `encoding`): text appended to it would continue its last line. A file of
-/// only a byte-order mark has no line to end.
-bool endsInsideLine(int fd, uint64_t size, const EncodingInfo& encoding) {
+/// only a byte-order mark has no line to end. Of a `gzip` file, the text it holds.
+bool endsInsideLine(int fd, uint64_t size, const EncodingInfo& encoding, bool gzip) {
     const auto unit = static_cast<size_t>(encoding.unitBytes);
     unsigned char last[4] = {};
-    if (size < unit || onlyMark(fd, size, encoding) ||
-        ::pread(fd, last, unit, static_cast<off_t>(size - unit)) != static_cast<ssize_t>(unit)) {
+    if (gzip) {
+        // The text's last character is found by inflating all of it.
+        char head[4];
+        if (!inflatedTail(fd, last, unit, &size) || size < unit ||
+            (size == encoding.bom.size() && inflatedHead(fd, head, size) == size &&
+             std::string_view(head, size) == encoding.bom)) {
+            return false;  // damaged, or nothing but a mark
+        }
+    } else if (size < unit || onlyMark(fd, size, encoding) ||
+               ::pread(fd, last, unit, static_cast<off_t>(size - unit)) !=
+                   static_cast<ssize_t>(unit)) {
         return false;  // unreadable (a write-only file): left as it is
     }
     const size_t low = encoding.bigEndian ? unit - 1 : 0;
@@ -298,10 +307,9 @@ MvbTxtFile* startWriter(int fd, const char* path, int mode, const EncodingInfo& 
     // A name ending in .gz is written compressed; appending to one adds a gzip member.
     const bool gzip = !isStandardStream(path) && hasGzipName(path);
     // Lines appended to a file whose last line has no line end begin on a line of their own.
-    // (A compressed file is not inflated whole to find its last character.)
-    const bool endLastLine = mode == MVB_OPEN_APPEND && size > 0 && !gzip &&
+    const bool endLastLine = mode == MVB_OPEN_APPEND && size > 0 &&
                              (flags & MVB_FLAG_APPEND_LINES) != 0 &&
-                             endsInsideLine(fd, size, encoding);
+                             endsInsideLine(fd, size, encoding, gzip);
     if ((gzip && !writer->compressAsGzip(atStart)) || !writer->start(bom) ||
         (endLastLine && !writer->writeLineEnd())) {
         if (temporary != nullptr) {

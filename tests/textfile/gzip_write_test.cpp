@@ -1,11 +1,13 @@
 // Files whose names end in .gz are written as gzip: each run's text is one member, an
 // appending run adds a member, and the runtime's own reader gives back every line.
 #include <gtest/gtest.h>
+
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <zlib.h>
+#include <cstdio>
 
 #include <filesystem>
 #include <string>
@@ -125,6 +127,39 @@ TEST(GzipWrite, AppendLooksForTheMarkInWhatTheFileHolds) {
     EXPECT_EQ(mvbTxtFileOpen(plain.c_str(), MVB_OPEN_APPEND, 65001, 0, error), nullptr);
     EXPECT_NE(std::string(error.view()).find("does not hold gzip data"), std::string::npos);
     EXPECT_EQ(readBytes(plain), "1,a\n");
+}
+
+// The text a .gz holds ends in its last member: it is inflated whole to find whether its last
+// line was ended.
+TEST(GzipWrite, AppendedLinesStartOnALineOfTheirOwn) {
+    const std::string longLine(300000, 'z');  // several of the inflater's outputs
+    struct Case {
+        std::string text;   ///< what the first run writes, as text (no line end added)
+        uint32_t flags;     ///< of the first run
+        std::string after;  ///< the text held once the line "x" is appended
+    };
+    const Case cases[] = {
+        {"0,Zed", 0, "0,Zed\nx\n"},
+        {"0,Zed\n", 0, "0,Zed\nx\n"},
+        {longLine, 0, longLine + "\nx\n"},
+        {"", MVB_FLAG_WRITE_BOM, "\xEF\xBB\xBFx\n"},  // only a mark: no line to end
+    };
+    TempDir dir;
+    const std::string path = dir.file("log.csv.gz");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text.substr(0, 10));
+        std::remove(path.c_str());
+        MvbTxtFile* first = openWith(path, MVB_OPEN_CREATE, 65001, c.flags);
+        ASSERT_NE(first, nullptr);
+        ASSERT_TRUE(first->writeText(c.text.c_str())) << lastError(first);
+        first->close();
+        MvbTxtFile* again = openWith(path, MVB_OPEN_APPEND, 65001, MVB_FLAG_APPEND_LINES);
+        ASSERT_NE(again, nullptr);
+        ASSERT_TRUE(again->writeLine("x")) << lastError(again);
+        again->close();
+        int members = 0;
+        EXPECT_EQ(gunzip(readBytes(path), members), c.after);
+    }
 }
 
 TEST(GzipWrite, OtherNamesStayPlainText) {
