@@ -371,7 +371,10 @@ ColumnType ColumnStats::decide(TypeMode mode) const {
     type.outputWidth = std::max<int>(1, static_cast<int>(maxBytes_));
     if (mode == TypeMode::Text || values_ == 0) return type;
     if (candidates_ == 0) {
-        if (!unreadText_.empty() && unreadAs_ != type.name) {
+        // A value that reads as a number but would be written otherwise (+5) is told so, not
+        // as a value that reads as none.
+        const bool writtenOtherwise = !numberLikeText_.empty() && numberLikeText_ == unreadText_;
+        if (!unreadText_.empty() && unreadAs_ != type.name && !writtenOtherwise) {
             type.note = "kept as " + type.name + ": the values before " + unreadText_ +
                         " read as " + unreadAs_ + "s, but it does not";
         } else if (!numberLikeText_.empty()) {

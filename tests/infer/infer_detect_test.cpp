@@ -823,6 +823,8 @@ TEST(InferDetect, NotesSayWhatDetectionCouldNotBeSureOf) {
          "column day: kept as string: the values before 2023-02-29 read as dates, but it does not"},
         {"id,zip\n1,02134\n2,10001\n",
          "column zip: kept as string: 02134 would be written 2134 as a number"},
+        // One that reads as a number after others that do is said to be written otherwise.
+        {"id,n\n1,7\n2,+5\n", "column n: kept as string: +5 would be written 5 as a number"},
         // What a value would become is said in the order the loose type reads it.
         {"id,d\n1,05/01/2024\n2,31/12/2023\n",
          "05/01/2024 would be written 2024-01-05 (--types loose reads it as date_dmy)"},
