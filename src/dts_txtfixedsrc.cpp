@@ -134,6 +134,15 @@ int DTS_TxtFixedSrc::prepareStep(int flags) {
         fieldTexts_.reset(new MvbTextSpan[fieldCount_]());
     }
 
+    // Records of a width that is no whole number of the encoding's units start at another
+    // place in a unit from one record to the next, and so does each field's first byte (read
+    // leniently here: start checks both settings).
+    bool ignored = false;
+    const int recordWidth = values->getValue(kRecordWidth, true).asInt(&ignored);
+    const bool lineMode = values->getValue(kCrlfTerminate, true).asBool(&ignored);
+    const int64_t unit = sizes.minimum > 0 ? sizes.minimum : 1;
+    const bool recordsShift = !lineMode && recordWidth % unit != 0;
+
     for (int i = 0; i < fieldCount_; ++i) {
         StepOutputItem& item = items->items[i];
         item.name = table->getCell(kNameColumn, i, true).asString();
@@ -160,8 +169,8 @@ int DTS_TxtFixedSrc::prepareStep(int flags) {
         if (item.type == mvbTypeString) {
             // A field whose bytes cut a character holds a replacement for each part of it, so
             // it counts every unit that its bytes touch.
-            const int64_t unit = sizes.minimum > 0 ? sizes.minimum : 1;
-            item.length = saturate((startOffsets_[i] % unit + length + unit - 1) / unit);
+            const int64_t lead = recordsShift ? unit - 1 : startOffsets_[i] % unit;
+            item.length = saturate((lead + length + unit - 1) / unit);
             item.byteSize =
                 saturatedProduct(length, sizes.maximum > 0 ? sizes.maximum : kUnknownCharSize);
         } else {

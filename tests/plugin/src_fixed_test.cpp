@@ -57,6 +57,16 @@ TEST(FixedWidthSource, FieldsThatCutACharacterKeepAReplacementForEachPartAndWarn
     const auto lines = readSource(kSource, properties("cut.txt", fields, 12, true), dir.path());
     EXPECT_EQ(lines.texts(), (Rows{{"ab" + fffd, fffd + fffd, fffd + "z", "<null>"},
                                    {"abc", "def", "gh", "<null>"}}));
+    // Records of 5 bytes of UTF-16: every other one starts inside a unit, and its 2-byte field
+    // holds the two halves of two characters.
+    const auto odd = readSource(
+        kSource,
+        properties("cut.dat", json::array({{"a", "string", 1, 2}}), 5, false, {{"ENCODING", 1200}}),
+        dir.path());
+    EXPECT_EQ(odd.texts(), (Rows{{"a"}, {fffd + fffd}, {"f"}}))
+        << srctest::joinedTexts(odd.warnings());
+    EXPECT_EQ(srctest::joinedTexts(odd.warnings()).find(" 811: "), std::string::npos)
+        << srctest::joinedTexts(odd.warnings());
     for (const auto& [read, warned] : {std::pair{&records, 4}, std::pair{&lines, 3}}) {
         const std::vector<std::string> warnings = read->warnings();
         EXPECT_EQ(
