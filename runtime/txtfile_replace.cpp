@@ -1,12 +1,18 @@
 #include "txtfile_replace.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <string_view>
+#include <vector>
 
+#include "mvb/txtfile.h"
 #include "mvb/types.h"
 #include "txtfile_codec.h"
 
@@ -93,6 +99,68 @@ bool replacesAtEnd(const char* path, int mode, uint32_t flags) {
     return S_ISREG(info.st_mode) && info.st_nlink == 1;
 }
 
+namespace {
+
+/// The head of the name `name` that temporary names hold: a long name gives only its head (cut
+/// at a character's start) to leave room for what the temporary adds.
+std::string temporaryStem(std::string name) {
+    constexpr size_t kMostNameBytes = 200;
+    if (name.size() > kMostNameBytes) {
+        size_t cut = kMostNameBytes;
+        while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80)
+            --cut;
+        name.resize(cut);
+    }
+    return name;
+}
+
+/// The process that made the temporary file `entry` for a file of the stem `stem`
+/// (".STEM.PID-N.tmp"); 0 when `entry` is no such name.
+pid_t temporaryMaker(std::string_view entry, const std::string& stem) {
+    constexpr std::string_view kEnd = ".tmp";
+    if (entry.size() < stem.size() + 2 + kEnd.size() || entry[0] != '.' ||
+        entry.substr(1, stem.size()) != stem || entry[stem.size() + 1] != '.' ||
+        !entry.ends_with(kEnd)) {
+        return 0;
+    }
+    const std::string_view middle =
+        entry.substr(stem.size() + 2, entry.size() - stem.size() - 2 - kEnd.size());
+    const size_t dash = middle.find('-');
+    if (dash == 0 || dash == std::string_view::npos || dash + 1 == middle.size() ||
+        middle.find_first_not_of("0123456789-") != std::string_view::npos ||
+        middle.find('-', dash + 1) != std::string_view::npos) {
+        return 0;
+    }
+    long long pid = 0;
+    for (const char c : middle.substr(0, dash)) {
+        pid = pid * 10 + (c - '0');
+        if (pid > 1 << 30) return 0;
+    }
+    return static_cast<pid_t>(pid);
+}
+
+}  // namespace
+
+std::vector<std::string> leftoverTemporaries(const char* path) {
+    std::string folder;
+    std::string name;
+    splitPath(path, &folder, &name);
+    const std::string stem = temporaryStem(name);
+    std::vector<std::string> found;
+    DIR* const listing = ::opendir(folder.empty() ? "." : folder.c_str());
+    if (listing == nullptr) return found;
+    while (const dirent* entry = ::readdir(listing)) {
+        const pid_t maker = temporaryMaker(entry->d_name, stem);
+        // A process that is still running may be writing it; one of another machine sharing
+        // the folder would be taken for a process of this one, which is told as well.
+        if (maker <= 0 || maker == ::getpid() || ::kill(maker, 0) == 0 || errno != ESRCH) continue;
+        found.push_back(folder + entry->d_name);
+    }
+    ::closedir(listing);
+    std::sort(found.begin(), found.end());
+    return found;
+}
+
 int openReplacement(const char* path, std::string* temporary, std::string* errorText) {
     if (!existingWritable(path, errorText)) return -1;
     struct stat existing {};
@@ -101,15 +169,8 @@ int openReplacement(const char* path, std::string* temporary, std::string* error
     std::string folder;
     std::string name;
     splitPath(path, &folder, &name);
-    // The temporary name must fit where the name does: a long name gives only its head (cut
-    // at a character's start) to leave room for what the temporary adds.
-    constexpr size_t kMostNameBytes = 200;
-    if (name.size() > kMostNameBytes) {
-        size_t cut = kMostNameBytes;
-        while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80)
-            --cut;
-        name.resize(cut);
-    }
+    // The temporary name must fit where the name does.
+    name = temporaryStem(name);
     // A name of its own for each try: the process, a clock reading and the try.
     const auto seed =
         static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
@@ -167,3 +228,10 @@ bool putInPlace(int fd, const std::string& temporary, const std::string& target,
 }
 
 }  // namespace mvb::txt
+
+MvbString mvbLeftoverTemporaries(const char* path) {
+    std::string names;
+    for (const std::string& name : mvb::txt::leftoverTemporaries(path))
+        names += (names.empty() ? "" : "\n") + name;
+    return MvbString(names);
+}

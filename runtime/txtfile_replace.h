@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "mvb/export.h"
 
@@ -27,6 +28,10 @@ bool replacesAtEnd(const char* path, int mode, uint32_t flags);
 /// and sets `*temporary` to its name; -1 with `*errorText` saying what failed, or left empty
 /// (errno set) for a failure that an open of `path` itself would meet too (a missing folder).
 int openReplacement(const char* path, std::string* temporary, std::string* errorText);
+
+/// The temporary files that openReplacement() made for `path` in runs that ended without
+/// removing them (killed outright): those whose process no longer runs.
+std::vector<std::string> leftoverTemporaries(const char* path);
 
 /// Proves that openReplacement() would succeed, leaving nothing behind. False with
 /// `*errorText` set as openReplacement() sets it.

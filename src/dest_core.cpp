@@ -118,6 +118,18 @@ void TextDestination::warnOfEarlierFile() {
 
 void TextDestination::warnOfEarlierPartial() {
     if (!wroteFile_ || fileName().view() == "-") return;
+    // A run killed outright (no chance to keep its rows) leaves its temporary file, hidden.
+    const MvbString leftovers = mvbLeftoverTemporaries(fileName().asCstr());
+    for (std::string_view names = leftovers.view(); !names.empty();) {
+        const size_t end = std::min(names.find('\n'), names.size());
+        host()->getLog()->logMessage(
+            1, MvbString(std::string(names.substr(0, end)) +
+                         " is left from an earlier run that was killed while it wrote " +
+                         std::string(fileName().view()) +
+                         ": it holds part of that run's rows; "
+                         "remove it"));
+        names.remove_prefix(std::min(end + 1, names.size()));
+    }
     const std::string partial = std::string(fileName().view()) + MVB_KEPT_RECORDS_SUFFIX;
     struct stat info {};
     if (::stat(partial.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return;

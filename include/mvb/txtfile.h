@@ -183,6 +183,10 @@ class MVB_API MvbTxtFile {
 MVB_API MvbTxtFile* mvbTxtFileOpen(const char* path, int mode, int encoding, uint32_t flags,
                                    MvbString& errorText);
 
+/// The temporary files that runs replacing `path` at their end left beside it when they were
+/// killed outright (those whose process no longer runs), one name a line; empty when none.
+MVB_API MvbString mvbLeftoverTemporaries(const char* path);
+
 /// True when the standard descriptor `fd` (0, 1 or 2) was closed when the program started: the
 /// program opened a stand-in on it for its messages, close-on-exec as no inherited descriptor
 /// is. Such a stream is refused for data ("-").

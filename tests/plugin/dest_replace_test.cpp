@@ -2,6 +2,7 @@
 // leaves the old file as it was and keeps the whole rows it wrote as <file>.partial.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -232,12 +233,22 @@ TEST(DestReplace, ALinkStaysAndTheFileItNamesIsReplaced) {
 }
 
 // The rows an earlier failed run kept stay, but a run that puts its file in place says they
-// are not its own.
+// are not its own; so are the temporary file of a run killed outright, and only that.
 TEST(DestReplace, RowsAnEarlierRunKeptAreWarnedOfOnceTheFileIsInPlace) {
+    const pid_t gone = fork();
+    if (gone == 0) _exit(0);
+    ASSERT_GT(gone, 0);
+    ASSERT_EQ(waitpid(gone, nullptr, 0), gone);
+    const std::string killed = ".out." + std::to_string(gone) + "-7.tmp";
+    const std::string running = ".out." + std::to_string(getpid()) + "-7.tmp";
     for (const bool failedBefore : {false, true}) {
         TempDir dir;
         const std::string target = dir.file("out");
-        if (failedBefore) writeFile(target + ".partial", kOld);
+        if (failedBefore) {
+            writeFile(target + ".partial", kOld);
+            writeFile(dir.file(killed), kOld);
+            writeFile(dir.file(running), kOld);
+        }
         texthost::RunOptions options;
         options.extraSteps = {rowSource("ROWS", fiveRows(false))};
         const LifeCase c{"DEST_DELIMTEXT", End::Finished, Write::Replace};
@@ -249,6 +260,11 @@ TEST(DestReplace, RowsAnEarlierRunKeptAreWarnedOfOnceTheFileIsInPlace) {
                   failedBefore)
             << joined(report.warnings());
         EXPECT_EQ(fileExists(target + ".partial"), failedBefore);
+        EXPECT_EQ(anyContains(report.warnings(), killed + " is left from an earlier run that was "
+                                                          "killed while it wrote"),
+                  failedBefore)
+            << joined(report.warnings());
+        EXPECT_FALSE(anyContains(report.warnings(), running)) << joined(report.warnings());
     }
 }
 
