@@ -32,18 +32,6 @@ std::string row(const Json& value) {
     return text + "}";
 }
 
-/// The path as the job names it: relative to the job's folder when the file is inside it.
-std::string pathFromJob(const std::string& file, const std::string& jobFolder) {
-    const fs::path absolute = fs::absolute(file).lexically_normal();
-    const fs::path folder = fs::absolute(jobFolder.empty() ? "." : jobFolder).lexically_normal();
-    const fs::path relative = absolute.lexically_relative(folder);
-    if (relative.empty()) return absolute.string();
-    for (const fs::path& part : relative) {
-        if (part == "..") return absolute.string();
-    }
-    return relative.string();
-}
-
 /// DELIMITER's text: the character itself, or `0x` and its code for a control character.
 std::string delimiterText(int code) {
     if (code < 0x20 || code == 0x7F) {
@@ -197,6 +185,17 @@ std::string columnText(const ColumnLayout& c, bool fixedWidth) {
 }
 
 }  // namespace
+
+std::string pathFromJob(const std::string& file, const std::string& jobFolder) {
+    const fs::path absolute = fs::absolute(file).lexically_normal();
+    const fs::path folder = fs::absolute(jobFolder.empty() ? "." : jobFolder).lexically_normal();
+    const fs::path relative = absolute.lexically_relative(folder);
+    if (relative.empty()) return absolute.string();
+    for (const fs::path& part : relative) {
+        if (part == "..") return absolute.string();
+    }
+    return relative.string();
+}
 
 nlohmann::ordered_json jobOf(const FileLayout& layout, Target target,
                              const std::string& jobFolder) {

@@ -20,6 +20,10 @@ nlohmann::ordered_json jobOf(const FileLayout& layout, Target target, const std:
 /// The job as JSON text laid out for people: a property a line, a FIELDS row a line.
 std::string jobText(const nlohmann::ordered_json& job);
 
+/// `file` (a path from the current folder) as a job in `jobFolder` names it: relative to that
+/// folder when the file is inside it, else absolute; either way without "." or ".." parts.
+std::string pathFromJob(const std::string& file, const std::string& jobFolder);
+
 /// The few lines that say what was decided and why.
 std::string explain(const FileLayout& layout);
 

@@ -144,14 +144,10 @@ DestinationFeatures destinationFeatures(const CommandLine& line) {
 
 /// Writes the job to `path` with paths that hold from the job's folder. False after saying why.
 bool saveJob(Json job, const std::string& path) {
-    const fs::path folder = fs::absolute(path).parent_path();
-    std::error_code error;
-    if (!fs::equivalent(folder, fs::current_path(), error)) {
-        for (Json& step : job["steps"]) {
-            Json& file = step["properties"]["FILENAME"];
-            if (file.get<std::string>() != "-")
-                file = fs::absolute(file.get<std::string>()).string();
-        }
+    const std::string folder = fs::absolute(path).parent_path().string();
+    for (Json& step : job["steps"]) {
+        Json& file = step["properties"]["FILENAME"];
+        if (file.get<std::string>() != "-") file = pathFromJob(file.get<std::string>(), folder);
     }
     if (const std::string schema = installedSchemaPath(); !schema.empty()) {
         Json referenced = {{"$schema", schema}};

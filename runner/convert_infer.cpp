@@ -28,4 +28,8 @@ std::string jobText(const nlohmann::ordered_json& job) {
     return infer::jobText(job);
 }
 
+std::string pathFromJob(const std::string& file, const std::string& jobFolder) {
+    return infer::pathFromJob(file, jobFolder);
+}
+
 }  // namespace textjob

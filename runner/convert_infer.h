@@ -30,5 +30,7 @@ InferredJob inferJob(const std::string& path, const InferRequest& request);
 
 /// The job's text as infer lays it out for people: a property a line, a table row a line.
 std::string jobText(const nlohmann::ordered_json& job);
+/// `file` as a job saved in `jobFolder` names it, as infer names the files of its jobs.
+std::string pathFromJob(const std::string& file, const std::string& jobFolder);
 
 }  // namespace textjob

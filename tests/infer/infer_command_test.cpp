@@ -124,6 +124,11 @@ TEST_F(InferCommand, JobGoesToStandardOutputAndNamesTheFileFromItsFolder) {
     EXPECT_NE(read("jobs/job.json").find("\"FILENAME\": \"" + absolute + "\""), std::string::npos);
     ASSERT_EQ(textjob("run -q jobs/job.json --set out.FILENAME=other.csv"), 0) << err;
     EXPECT_EQ(read("jobs/other.csv"), "\"id\"\n1\n");
+
+    // A job convert saves names its files as infer's do: those in its folder from there.
+    ASSERT_EQ(textjob("convert -q in/data.csv in/../in/copy.csv --save-job in/job.json"), 0) << err;
+    EXPECT_NE(read("in/job.json").find("\"FILENAME\": \"data.csv\""), std::string::npos);
+    EXPECT_NE(read("in/job.json").find("\"FILENAME\": \"copy.csv\""), std::string::npos);
 }
 
 TEST_F(InferCommand, ReportOfAWideFileNamesTheFirstColumnsAndTheJobAll) {
