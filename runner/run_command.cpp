@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
+#include <set>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -63,6 +64,19 @@ void warnOfIgnoredKeys(const texthost::JobDefinition& job) {
                      "warning: the job's key \"%s\" is not read: a job holds \"steps\" (the run's "
                      "options, such as --strict or --threads, go on the command line)\n",
                      key.c_str());
+    }
+}
+
+void warnOfSharedNames(const texthost::JobDefinition& job) {
+    std::set<std::string> seen;
+    std::set<std::string> told;
+    for (const texthost::JobStep& step : job.steps) {
+        if (seen.insert(step.name).second || !told.insert(step.name).second) continue;
+        std::fprintf(stderr,
+                     "warning: several steps are named \"%s\", so their messages and summary "
+                     "lines cannot be told apart (nor can --set name one): give each a \"name\" "
+                     "of its own\n",
+                     step.name.c_str());
     }
 }
 
@@ -160,6 +174,7 @@ int runParsedJob(texthost::JobDefinition& job, const CommandLine& line) {
         return kExitBadJob;
     }
     warnOfIgnoredKeys(job);
+    warnOfSharedNames(job);
     warnOfEmptyDestinations(job);
 
     // With the data on standard output, the run's own texts go to standard error.

@@ -160,6 +160,16 @@ INSTANTIATE_TEST_SUITE_P(
                   0,
                   {"warning: out: FIELDS has no rows, so the step writes nothing"},
                   "-"},
+        ErrorCase{"two steps of one name",
+                  {"run", "-q", "@job.json"},
+                  [] {
+                      std::string job = jobWith(kFields);
+                      job.replace(job.find(R"("name": "out")"), 13, R"("name": "in")");
+                      return job;
+                  }(),
+                  0,
+                  {"warning: several steps are named \"in\", so their messages"},
+                  "1,ann\n2,bob\n"},
         ErrorCase{"convert: a column --select does not know",
                   {"convert", "-q", "@in.csv", "@out.csv", "--select", "nmae"},
                   "",
