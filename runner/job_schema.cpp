@@ -34,7 +34,7 @@ Json valueSchema(int type) {
         case mvbTypeBoolean:
             return Json{
                 {"anyOf",
-                 {Json{{"type", {"boolean", "integer", "null"}}},
+                 {Json{{"type", {"boolean", "null"}}}, Json{{"enum", {0, 1}}},
                   Json{{"type", "string"},
                        {"pattern",
                         "^[ \\t]*([Tt]([Rr][Uu][Ee])?|[Ff]([Aa][Ll][Ss][Ee])?|[Yy]([Ee][Ss])?"
@@ -52,7 +52,13 @@ Json tableSchema(const texthost::PropertyDescription& p) {
     Json keyed = {{"type", "object"}, {"properties", Json::object()}};
     Json positional = {{"type", "array"}, {"items", Json::array()}};
     for (const texthost::ColumnDescription& column : p.columns) {
-        Json cell = valueSchema(column.type);
+        // A whole number in a table (a length, a position) may come as text, but only of one.
+        Json cell =
+            column.type == mvbTypeInteger
+                ? Json{{"anyOf",
+                        {Json{{"type", {"integer", "null"}}},
+                         Json{{"type", "string"}, {"pattern", "^[ \\t]*[-+]?[0-9]+[ \\t]*$"}}}}}
+                : valueSchema(column.type);
         cell["description"] = column.name + " (" + texthost::typeName(column.type) + ")";
         keyed["properties"][column.name] = cell;
         positional["items"].push_back(cell);
@@ -64,31 +70,57 @@ Json tableSchema(const texthost::PropertyDescription& p) {
                 {"description", p.summary}};
 }
 
+/// A property that a job must give: describe shows "(required)" for its default.
+bool isRequired(const texthost::PropertyDescription& p) {
+    return p.effectiveDefault == "(required)";
+}
+
+/// The default a step takes for a property the job leaves out, as a JSON value: the declared
+/// one, else the one describe shows where it is a value of the property's type (not a remark
+/// in parentheses such as "(none)").
+Json defaultOf(const texthost::PropertyDescription& p) {
+    if (!p.defaultValue.isNull()) return valueJson(p.defaultValue);
+    const std::string& shown = p.effectiveDefault;
+    if (shown.empty() || shown.front() == '(') return nullptr;
+    MvbDatavar value;
+    value.assign(shown);
+    if (p.type != mvbTypeString && !value.setType(p.type)) return nullptr;
+    return valueJson(value);
+}
+
 Json propertySchema(const texthost::PropertyDescription& p) {
     if (p.isTable) return tableSchema(p);
     Json schema = valueSchema(p.type);
     std::string description = p.summary;
     if (!p.effectiveDefault.empty()) description += " (default: " + p.effectiveDefault + ")";
     if (!description.empty()) schema["description"] = description;
-    if (!p.defaultValue.isNull()) schema["default"] = valueJson(p.defaultValue);
+    if (Json value = defaultOf(p); !value.is_null()) schema["default"] = std::move(value);
     return schema;
 }
 
 Json stepSchema(const texthost::StepDescription& d) {
     Json properties = Json::object();
-    for (const texthost::PropertyDescription& p : d.properties)
+    Json required = Json::array();
+    for (const texthost::PropertyDescription& p : d.properties) {
         properties[p.name] = propertySchema(p);
+        if (isRequired(p)) required.push_back(p.name);
+    }
+    Json stepProperties = {
+        {"type", {"object", "null"}}, {"properties", properties}, {"additionalProperties", false}};
+    Json stepRequired = {"type"};
+    if (!required.empty()) {
+        stepProperties["type"] = "object";
+        stepProperties["required"] = required;
+        stepRequired.push_back("properties");
+    }
     return Json{
         {"type", "object"},
         {"description", d.description},
-        {"required", {"type"}},
+        {"required", stepRequired},
         {"properties",
          {{"type", {{"const", d.typeId}}},
           {"name", {{"type", "string"}, {"description", "The step's name in messages and --set"}}},
-          {"properties",
-           {{"type", {"object", "null"}},
-            {"properties", properties},
-            {"additionalProperties", false}}}}},
+          {"properties", stepProperties}}},
         {"additionalProperties", false}};
 }
 
@@ -128,18 +160,21 @@ Json stepJson(const texthost::StepDescription& d) {
 
 Json jobSchema(const std::vector<texthost::StepDescription>& steps) {
     Json definitions = Json::object();
-    Json anyStep = Json::array();
+    Json byType = Json::array();
     Json typeNames = Json::array();
     for (const texthost::StepDescription& d : steps) {
         definitions[d.typeId] = stepSchema(d);
-        anyStep.push_back({{"$ref", "#/definitions/" + d.typeId}});
+        // Each step is checked against its own type's definition only, so that an editor
+        // points at the property at fault rather than at the whole step.
+        byType.push_back({{"if", {{"properties", {{"type", {{"const", d.typeId}}}}}}},
+                          {"then", {{"$ref", "#/definitions/" + d.typeId}}}});
         typeNames.push_back(d.typeId);
     }
-    // A step of a type not listed is caught by the first entry; the others check the known ones.
+    // A step of a type not listed is caught by the enum.
     Json stepItem = {{"type", "object"},
                      {"required", {"type"}},
                      {"properties", {{"type", {{"enum", typeNames}}}}},
-                     {"anyOf", anyStep}};
+                     {"allOf", byType}};
     return Json{{"$schema", "http://json-schema.org/draft-07/schema#"},
                 {"title", "textjob job file"},
                 {"description",

@@ -78,10 +78,19 @@ def main():
         "unknown step key": broken(lambda j: j["steps"][0].update({"propertys": {}})),
         "flag that is no yes or no": broken(
             lambda j: j["steps"][0]["properties"].update({"NEWLINES_IN_VALUES": "on"})),
+        "flag given as 2": broken(
+            lambda j: j["steps"][0]["properties"].update({"NEWLINES_IN_VALUES": 2})),
+        "source without its file": broken(lambda j: j["steps"][0]["properties"].pop("FILENAME")),
     }
     for name, job in wrong.items():
         if validator.is_valid(job):
             failures.append(f"a job with a {name} validates")
+            continue
+        # The error is told at the step's property, not at the step as a whole.
+        best = jsonschema.exceptions.best_match(validator.iter_errors(job))
+        if name.endswith(("flag that is no yes or no", "flag given as 2")) and \
+                list(best.absolute_path)[-1:] != ["NEWLINES_IN_VALUES"]:
+            failures.append(f"a job with a {name} is refused at {list(best.absolute_path)}")
     # And take what it takes: a flag as a word of yes or no.
     for word in ("true", " False ", "Y", "no", "1"):
         job = broken(lambda j: j["steps"][0]["properties"].update({"NEWLINES_IN_VALUES": word}))
