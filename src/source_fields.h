@@ -1,6 +1,7 @@
 #pragma once
 
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -159,9 +160,8 @@ class SourceFieldConverter {
         // Only a text of more than 15 digits can hold more than a real keeps, or one that
         // reads as a subnormal real (below 2.2e-308, which keeps fewer).
         if (type == mvbTypeReal) {
-            bool unused = false;
-            const double real = value.asReal(&unused);
-            if ((text.size() > 15 || std::fpclassify(real) == FP_SUBNORMAL) &&
+            const double real = value.realHeld();
+            if ((text.size() > 15 || (real != 0 && std::fabs(real) < DBL_MIN)) &&
                 !mvb::text::realKeepsDigits(text, real)) [[unlikely]] {
                 return FieldOutcome::Rounded;
             }

@@ -136,6 +136,9 @@ class MVB_API MvbDatavar {
     int64_t asInt64(bool* error) const noexcept;
     /// Reads the value as a double; null reads as 0.
     double asReal(bool* error) const noexcept;
+    /// The real held, read inline (a source asks it of every real it reads); 0 for a value of
+    /// another kind.
+    double realHeld() const noexcept { return type_ == mvbTypeReal ? real_ : 0.0; }
     /// The held date; a default date when the value is not a date.
     MvbDate asDate() const noexcept { return type_ == mvbTypeDate ? date_ : MvbDate{}; }
 
