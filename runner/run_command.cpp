@@ -174,7 +174,6 @@ int runParsedJob(texthost::JobDefinition& job, const CommandLine& line) {
         return kExitBadJob;
     }
     warnOfIgnoredKeys(job);
-    warnOfSharedNames(job);
     warnOfEmptyDestinations(job);
 
     // With the data on standard output, the run's own texts go to standard error.
@@ -191,6 +190,8 @@ int runParsedJob(texthost::JobDefinition& job, const CommandLine& line) {
     };
 
     const texthost::RunReport report = texthost::runJob(job, options);
+    // Said once the job is known to run: a job refused says one thing only, what is wrong.
+    if (!report.badJob) warnOfSharedNames(job);
     display.clear();
     if (!line.quiet && !report.badJob) {
         if (part) {
