@@ -187,8 +187,14 @@ std::string columnText(const ColumnLayout& c, bool fixedWidth) {
 }  // namespace
 
 std::string pathFromJob(const std::string& file, const std::string& jobFolder) {
-    const fs::path absolute = fs::absolute(file).lexically_normal();
-    const fs::path folder = fs::absolute(jobFolder.empty() ? "." : jobFolder).lexically_normal();
+    // Both with their links followed, as the system follows them when the job is run: a
+    // folder reached through a link ("linked/..") is not the one its name's text suggests.
+    std::error_code error;
+    fs::path absolute = fs::weakly_canonical(fs::absolute(file), error);
+    if (error) absolute = fs::absolute(file).lexically_normal();
+    fs::path folder =
+        fs::weakly_canonical(fs::absolute(jobFolder.empty() ? "." : jobFolder), error);
+    if (error) folder = fs::absolute(jobFolder.empty() ? "." : jobFolder).lexically_normal();
     const fs::path relative = absolute.lexically_relative(folder);
     if (relative.empty()) return absolute.string();
     for (const fs::path& part : relative) {

@@ -40,13 +40,50 @@ mode_t modeFor(const std::string& target) {
     return 0666 & ~mask;
 }
 
+/// The file that `path` names once its symbolic links are followed, made or not yet.
+fs::path linkTarget(const std::string& path) {
+    fs::path target = path;
+    std::error_code error;
+    for (int hops = 0; hops < 40 && fs::is_symlink(target, error); ++hops) {
+        const fs::path next = fs::read_symlink(target, error);
+        if (error) break;
+        target = next.is_absolute() ? next : target.parent_path() / next;
+    }
+    return target;
+}
+
+/// Writes `text` over the file open as `fd`; 0, or the error number.
+int writeThrough(int fd, const std::string& text) {
+    int error = writeAll(fd, text) ? 0 : errno;
+    if (::close(fd) != 0 && error == 0) error = errno;
+    return error;
+}
+
 }  // namespace
 
 bool writeJobFile(const std::string& path, const std::string& text) {
-    std::error_code ignored;
+    const auto fail = [&path](int error) {
+        std::fprintf(stderr, "error: cannot write the job file %s: %s\n", path.c_str(),
+                     std::strerror(error));
+        return false;
+    };
     // A link stays a link: the file it names is the one replaced.
-    const fs::path target =
-        fs::is_symlink(path, ignored) ? fs::weakly_canonical(path, ignored) : fs::path(path);
+    const fs::path target = linkTarget(path);
+    struct stat existing {};
+    if (::stat(target.c_str(), &existing) == 0) {
+        if (S_ISDIR(existing.st_mode)) {
+            std::fprintf(stderr, "error: cannot write the job file %s: it is a folder\n",
+                         path.c_str());
+            return false;
+        }
+        // A device or a pipe is written into, as is a file of several names, which would keep
+        // the old job under the others.
+        if (!S_ISREG(existing.st_mode) || existing.st_nlink > 1) {
+            const int fd = ::open(target.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+            const int error = fd < 0 ? errno : writeThrough(fd, text);
+            return error == 0 || fail(error);
+        }
+    }
     const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
     std::string temporary = (folder / ("." + target.filename().string() + ".XXXXXX")).string();
     const int fd = ::mkstemp(temporary.data());
@@ -62,10 +99,7 @@ bool writeJobFile(const std::string& path, const std::string& text) {
         if (error == 0 && ::rename(temporary.c_str(), target.c_str()) != 0) error = errno;
         if (error != 0) ::unlink(temporary.c_str());
     }
-    if (error == 0) return true;
-    std::fprintf(stderr, "error: cannot write the job file %s: %s\n", path.c_str(),
-                 std::strerror(error));
-    return false;
+    return error == 0 || fail(error);
 }
 
 }  // namespace textjob

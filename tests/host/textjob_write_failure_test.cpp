@@ -115,6 +115,45 @@ TEST_F(WriteFailureTest, AJobFileThatCannotBeWrittenWholeKeepsTheOldOne) {
     }
 }
 
+// A job file that is no plain file of one name is written into, never replaced: a pipe stays
+// a pipe, and a file of two names holds the new job under both.
+TEST_F(WriteFailureTest, AJobFileOntoAPipeOrALinkedFileIsWrittenThrough) {
+    writeInput(3);
+    const std::string in = (folder / "in.csv").string();
+    const fs::path pipe = folder / "job.pipe";
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+    std::string received;
+    // Read without waiting on the open, and for ten seconds at most: a pipe replaced by a file
+    // would leave a waiting reader waiting for ever.
+    std::thread reader([&pipe, &received] {
+        const int fd = open(pipe.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0) return;
+        const auto until = std::chrono::steady_clock::now() + seconds(10);
+        char buffer[4096];
+        while (std::chrono::steady_clock::now() < until) {
+            const ssize_t n = read(fd, buffer, sizeof buffer);
+            if (n > 0) received.append(buffer, static_cast<size_t>(n));
+            if (n == 0 && !received.empty()) break;  // the writer came and went
+            if (n <= 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        close(fd);
+    });
+    TextjobProcess toPipe({"infer", in, "-o", pipe.string()}, folder);
+    ASSERT_TRUE(toPipe.started());
+    EXPECT_EQ(toPipe.wait(), 0) << toPipe.err();
+    reader.join();
+    EXPECT_TRUE(fs::is_fifo(pipe));
+    EXPECT_NE(received.find("\"steps\""), std::string::npos) << received;
+
+    std::ofstream(folder / "one.json") << "old";
+    fs::create_hard_link(folder / "one.json", folder / "two.json");
+    TextjobProcess linked({"infer", in, "-o", (folder / "one.json").string()}, folder);
+    ASSERT_TRUE(linked.started());
+    EXPECT_EQ(linked.wait(), 0) << linked.err();
+    EXPECT_EQ(slurp(folder / "two.json"), slurp(folder / "one.json"));
+    EXPECT_NE(slurp(folder / "two.json").find("\"steps\""), std::string::npos);
+}
+
 TEST_F(WriteFailureTest, PipeWhoseReaderQuitsFailsTheWriteWithTheFilesErrorText) {
     writeInput(100000);  // far more than a pipe holds
     const fs::path pipe = folder / "pipe.csv";

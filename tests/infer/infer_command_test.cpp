@@ -129,6 +129,14 @@ TEST_F(InferCommand, JobGoesToStandardOutputAndNamesTheFileFromItsFolder) {
     ASSERT_EQ(textjob("convert -q in/data.csv in/../in/copy.csv --save-job in/job.json"), 0) << err;
     EXPECT_NE(read("in/job.json").find("\"FILENAME\": \"data.csv\""), std::string::npos);
     EXPECT_NE(read("in/job.json").find("\"FILENAME\": \"copy.csv\""), std::string::npos);
+
+    // A job written through a linked folder lands where the link leads ("near/.." is "far"),
+    // and names its files from there.
+    fs::create_directories(dir.file("far/deep"));
+    fs::create_directory_symlink(dir.file("far/deep"), dir.file("near"));
+    ASSERT_EQ(textjob("infer in/data.csv -o near/../job.json"), 0) << err;
+    ASSERT_EQ(textjob("run -q far/job.json --set out.FILENAME=linked.csv"), 0) << err;
+    EXPECT_EQ(read("far/linked.csv"), "\"id\"\n1\n");
 }
 
 TEST_F(InferCommand, ReportOfAWideFileNamesTheFirstColumnsAndTheJobAll) {
