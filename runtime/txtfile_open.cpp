@@ -218,16 +218,24 @@ bool markFits(const char* path, int fd, const EncodingInfo& encoding, MvbString&
 }
 
 /// Refuses to append to a file that ends inside a code unit of the encoding it would be
-/// written in: all that is added would be out of step with the units it holds. (A compressed
-/// file's size says nothing of what it holds.)
+/// written in: all that is added would be out of step with the units it holds. A compressed
+/// file is inflated whole for what it holds, and refused when it is damaged or cut short:
+/// what is added after such data could not be read back.
 bool unitsFit(const char* path, int fd, const EncodingInfo& encoding, MvbString& errorText) {
     struct stat info {};
     const auto unit = static_cast<uint64_t>(encoding.unitBytes);
-    if ((hasGzipName(path) && !isStandardStream(path)) || fstat(fd, &info) != 0 ||
-        !S_ISREG(info.st_mode) || static_cast<uint64_t>(info.st_size) % unit == 0) {
-        return true;
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) return true;
+    auto size = static_cast<uint64_t>(info.st_size);
+    if (hasGzipName(path) && !isStandardStream(path)) {
+        unsigned char last[1];
+        if (size > 0 && !inflatedTail(fd, last, 0, &size)) {
+            errorText.assign("cannot append to file \"" + std::string(path) +
+                             "\": its gzip data is damaged or cut short, so rows added after it "
+                             "could not be read back; write another file");
+            return false;
+        }
     }
-    const auto size = static_cast<uint64_t>(info.st_size);
+    if (size % unit == 0) return true;
     errorText.assign("cannot append to file \"" + std::string(path) + "\": it is " +
                      std::to_string(size) + (size == 1 ? " byte" : " bytes") +
                      " long, not a whole number of " + encoding.name + " code units (" +

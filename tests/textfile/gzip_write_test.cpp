@@ -11,6 +11,7 @@
 
 #include <filesystem>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "mvb/charset.h"
@@ -127,6 +128,22 @@ TEST(GzipWrite, AppendLooksForTheMarkInWhatTheFileHolds) {
     EXPECT_EQ(mvbTxtFileOpen(plain.c_str(), MVB_OPEN_APPEND, 65001, 0, error), nullptr);
     EXPECT_NE(std::string(error.view()).find("does not hold gzip data"), std::string::npos);
     EXPECT_EQ(readBytes(plain), "1,a\n");
+    // Gzip data cut short, or with bytes after it, would hide a member added after it; UTF-16
+    // text of an odd byte count would put what is added out of step.
+    const std::string cut = dir.file("cut.csv.gz");
+    const std::string odd = dir.file("odd.csv.gz");
+    writeBytes(cut, before.substr(0, before.size() - 6));
+    writeRun(odd, MVB_OPEN_CREATE, 1252, {"abc"});  // 4 bytes
+    MvbTxtFile* grow = openWith(odd, MVB_OPEN_APPEND, 1252, 0);
+    ASSERT_NE(grow, nullptr);
+    ASSERT_TRUE(grow->writeText("d"));
+    grow->close();  // 5 bytes in two members
+    for (const auto& [file, encoding, refusal] :
+         {std::tuple{cut, 65001, "damaged or cut short"},
+          std::tuple{odd, 1200, "not a whole number of UTF-16LE"}}) {
+        EXPECT_EQ(mvbTxtFileOpen(file.c_str(), MVB_OPEN_APPEND, encoding, 0, error), nullptr);
+        EXPECT_NE(std::string(error.view()).find(refusal), std::string::npos) << error.view();
+    }
 }
 
 // The text a .gz holds ends in its last member: it is inflated whole to find whether its last
