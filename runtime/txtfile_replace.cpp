@@ -126,8 +126,9 @@ pid_t temporaryMaker(std::string_view entry, const std::string& stem) {
     const std::string_view middle =
         entry.substr(stem.size() + 2, entry.size() - stem.size() - 2 - kEnd.size());
     const size_t dash = middle.find('-');
+    // The process number as the name was made from it: no leading zero.
     if (dash == 0 || dash == std::string_view::npos || dash + 1 == middle.size() ||
-        middle.find_first_not_of("0123456789-") != std::string_view::npos ||
+        middle[0] == '0' || middle.find_first_not_of("0123456789-") != std::string_view::npos ||
         middle.find('-', dash + 1) != std::string_view::npos) {
         return 0;
     }
@@ -154,7 +155,11 @@ std::vector<std::string> leftoverTemporaries(const char* path) {
         // A process that is still running may be writing it; one of another machine sharing
         // the folder would be taken for a process of this one, which is told as well.
         if (maker <= 0 || maker == ::getpid() || ::kill(maker, 0) == 0 || errno != ESRCH) continue;
-        found.push_back(folder + entry->d_name);
+        // Only a file can be one (not a folder or a link of the same name).
+        struct stat info {};
+        const std::string name = folder + entry->d_name;
+        if (::lstat(name.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) continue;
+        found.push_back(name);
     }
     ::closedir(listing);
     std::sort(found.begin(), found.end());

@@ -241,6 +241,9 @@ TEST(DestReplace, RowsAnEarlierRunKeptAreWarnedOfOnceTheFileIsInPlace) {
     ASSERT_EQ(waitpid(gone, nullptr, 0), gone);
     const std::string killed = ".out." + std::to_string(gone) + "-7.tmp";
     const std::string running = ".out." + std::to_string(getpid()) + "-7.tmp";
+    // Names that only look alike: a folder, a number written otherwise.
+    const std::string folderOfTheName = ".out." + std::to_string(gone) + "-8.tmp";
+    const std::string padded = ".out.0" + std::to_string(gone) + "-7.tmp";
     for (const bool failedBefore : {false, true}) {
         TempDir dir;
         const std::string target = dir.file("out");
@@ -248,6 +251,8 @@ TEST(DestReplace, RowsAnEarlierRunKeptAreWarnedOfOnceTheFileIsInPlace) {
             writeFile(target + ".partial", kOld);
             writeFile(dir.file(killed), kOld);
             writeFile(dir.file(running), kOld);
+            writeFile(dir.file(padded), kOld);
+            std::filesystem::create_directory(dir.file(folderOfTheName));
         }
         texthost::RunOptions options;
         options.extraSteps = {rowSource("ROWS", fiveRows(false))};
@@ -264,7 +269,8 @@ TEST(DestReplace, RowsAnEarlierRunKeptAreWarnedOfOnceTheFileIsInPlace) {
                                                           "killed while it wrote"),
                   failedBefore)
             << joined(report.warnings());
-        EXPECT_FALSE(anyContains(report.warnings(), running)) << joined(report.warnings());
+        for (const std::string& other : {running, folderOfTheName, padded})
+            EXPECT_FALSE(anyContains(report.warnings(), other)) << joined(report.warnings());
     }
 }
 
