@@ -221,7 +221,8 @@ int delimiterCode(const std::string& option, const std::string& text) {
     if (lower(delimiter).starts_with("0x") && delimiter.size() > 2) {
         char* end = nullptr;
         code = std::strtol(delimiter.c_str() + 2, &end, 16);
-        if (*end != '\0' || code > 0x10FFFF) code = -1;
+        // Beyond the last character or a surrogate: no character at all.
+        if (*end != '\0' || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) code = -1;
     } else if (!delimiter.empty()) {
         int length = 0;
         code = np_uchar_toint(delimiter.c_str(), &length);

@@ -98,6 +98,8 @@ TEST_F(InferCommand, TakesTheDelimiterGiven) {
               "Birne,\"2,25\",\"3,5\"\n");
     EXPECT_EQ(textjob("infer prices.csv --delimiter ab"), 2);
     EXPECT_NE(err.find("--delimiter ab: give one character"), std::string::npos) << err;
+    EXPECT_EQ(textjob("convert prices.csv o.csv --input-delimiter 0xDC00"), 2);  // a surrogate
+    EXPECT_NE(err.find("--input-delimiter 0xDC00: give one character"), std::string::npos) << err;
 }
 
 // A file whose name would read as a pattern is the one file read, by the job infer writes too.
