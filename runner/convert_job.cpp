@@ -141,7 +141,7 @@ Json fieldRows(const std::vector<Column>& columns, bool fixed, bool html,
 }
 
 Json destination(const std::vector<Column>& columns, const ConvertRequest& request,
-                 const std::string& kind, const DestinationFeatures& features, const Json& source) {
+                 const std::string& kind, const DestinationFeatures& features) {
     Json properties = {{"FILENAME", request.output}};
     properties["FIELDS"] = fieldRows(columns, kind == "fixed", kind == "html", request.encoding);
     std::string type = "DEST_DELIMTEXT";
@@ -150,7 +150,8 @@ Json destination(const std::vector<Column>& columns, const ConvertRequest& reque
         properties["LINE_END"] = "LF";
     } else if (kind == "html") {
         type = "DEST_HTML";
-        const std::string input = source.at("properties").at("FILENAME").get<std::string>();
+        // Named as given: standard input is read from a copy of it, under a name of its own.
+        const std::string& input = request.input;
         properties["TITLE"] =
             input == "-" ? std::string("standard input")
                          : mvb::html::escapedText(std::filesystem::path(input).filename().string());
@@ -251,8 +252,7 @@ Json convertJob(const Json& inferred, const ConvertRequest& request, const std::
     }
     const Json& steps = inferred.at("steps");
     const std::vector<Column> columns = pickColumns(columnsOf(steps.at(1)), request);
-    return Json{
-        {"steps", {steps.at(0), destination(columns, request, kind, features, steps.at(0))}}};
+    return Json{{"steps", {steps.at(0), destination(columns, request, kind, features)}}};
 }
 
 }  // namespace textjob

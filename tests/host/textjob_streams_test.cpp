@@ -105,6 +105,11 @@ TEST_F(StreamsTest, EveryRowComesThroughStandardInputAndOutput) {
             slurpFile(folder / (c.destination == "-" ? "err.txt" : "summary.txt"));
         EXPECT_NE(summary.find("60000 rows read"), std::string::npos) << summary;
     }
+    // A report of what came on standard input is titled so, not by the copy convert reads.
+    ASSERT_EQ(runShell("", "$TEXTJOB convert -q - out.html <in.csv 2>err.txt"), 0)
+        << slurpFile(folder / "err.txt");
+    EXPECT_NE(slurpFile(folder / "out.html").find("<title>standard input</title>"),
+              std::string::npos);
 }
 
 TEST_F(StreamsTest, ACutGzipFileFailsTheRunNamingTheFile) {
