@@ -106,7 +106,11 @@ std::string usageHint(const CLI::App& app, int argc, const char* const* argv) {
             continue;
         }
         const std::string best = texthost::closestName(argument, commands);
-        return best.empty() ? std::string() : "; did you mean " + best + "?";
+        if (!best.empty()) return "; did you mean " + best + "?";
+        std::string known;
+        for (const std::string& name : commands)
+            known += (known.empty() ? "" : ", ") + name;
+        return "; \"" + std::string(argument) + "\" is no command (" + known + ")";
     }
     return {};
 }

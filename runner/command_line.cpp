@@ -235,6 +235,17 @@ std::optional<CommandLine> parseCommandLine(int argc, char** argv, int& exitStat
                                        "an empty value is not a part: give K/N, part K "
                                        "(0-based) of N parts, such as 3/16, or auto");
         }
+        // Nor is an empty name a job file (a script's empty variable): it would go nowhere.
+        if (line.inferJobPath.empty() && app.get_subcommand("infer")->count("--output") > 0) {
+            throw CLI::ValidationError("-o",
+                                       "an empty name: give the job file, or - (or leave "
+                                       "-o out) for standard output");
+        }
+        if (line.convert.saveJob.empty() &&
+            app.get_subcommand("convert")->count("--save-job") > 0) {
+            throw CLI::ValidationError("--save-job", "an empty name: give the file for the job");
+        }
+        if (line.inferJobPath == "-") line.inferJobPath.clear();  // standard output
     } catch (const CLI::Error& e) {
         if (e.get_exit_code() == static_cast<int>(CLI::ExitCodes::Success)) {
             app.exit(e);  // --help or --version: what was asked for, on standard output

@@ -70,6 +70,18 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         ErrorCase{
             "subcommand typo", {"rn", "@job.json"}, "", 2, {"error: ", "did you mean run?"}, "-"},
+        ErrorCase{"an empty job file name",
+                  {"convert", "@in.csv", "@out.csv", "--save-job", ""},
+                  "",
+                  2,
+                  {"error: --save-job: an empty name"},
+                  "-"},
+        ErrorCase{"no command at all",
+                  {"nonsense"},
+                  "",
+                  2,
+                  {"\"nonsense\" is no command (convert, run, infer"},
+                  "-"},
         ErrorCase{"option typo",
                   {"run", "--dryrun", "@job.json"},
                   jobWith(kFields),

@@ -114,7 +114,7 @@ TEST_F(InferCommand, ReadsTheFileNamedEvenWithPatternCharactersInItsName) {
 
 TEST_F(InferCommand, JobGoesToStandardOutputAndNamesTheFileFromItsFolder) {
     write("in/data.csv", "id\n1\n");
-    ASSERT_EQ(textjob("infer in/data.csv --to none"), 0) << err;
+    ASSERT_EQ(textjob("infer in/data.csv --to none -o -"), 0) << err;
     EXPECT_NE(out.find("\"FILENAME\": \"in/data.csv\""), std::string::npos) << out;
     EXPECT_EQ(out.find("\"out\""), std::string::npos) << "--to none writes one step";
     EXPECT_NE(err.find("encoding"), std::string::npos) << "the decisions go to standard error";
