@@ -192,6 +192,15 @@ int convertCommand(const CommandLine& line) {
                            request.inputEncoding, kind == "tsv" ? "csv" : kind};
         if (!request.inputDelimiter.empty())
             asked.delimiter = delimiterCode("--input-delimiter", request.inputDelimiter);
+        // Encodings are checked before the input is read, as the command line they are.
+        for (const auto& [option, name] : {std::pair{"--encoding", &request.encoding},
+                                           std::pair{"--input-encoding", &request.inputEncoding}}) {
+            int number = 0;
+            if (name->empty() || mvbEncodingFromName(name->c_str(), &number)) continue;
+            throw ConvertError(std::string(option) + " " + *name +
+                               ": no encoding of that name or number; the nearest: " +
+                               std::string(mvbClosestEncodingNames(name->c_str()).view()));
+        }
         SpooledInput spool;
         const std::string& read = request.input == "-" ? spool.fill() : request.input;
         texthost::JobDefinition definition;

@@ -70,6 +70,12 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         ErrorCase{
             "subcommand typo", {"rn", "@job.json"}, "", 2, {"error: ", "did you mean run?"}, "-"},
+        ErrorCase{"convert: an encoding of no name",
+                  {"convert", "@in.csv", "@out.csv", "--encoding", "bogus"},
+                  "",
+                  2,
+                  {"error: --encoding bogus: no encoding of that name or number; the nearest:"},
+                  "-"},
         ErrorCase{"an empty job file name",
                   {"convert", "@in.csv", "@out.csv", "--save-job", ""},
                   "",
