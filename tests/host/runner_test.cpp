@@ -262,6 +262,13 @@ TEST_F(RunnerTest, DryRunPassesEveryRowButWritesNoFile) {
     std::sort(left.begin(), left.end());
     EXPECT_EQ(left, (std::vector<std::string>{"err", "in.csv", "job.json", "out"}));
 
+    // It fails where the run would: a folder where the report's style sheet goes.
+    fs::create_directory(folder / "marovind.css");
+    run({"run", "--dry-run", job});
+    EXPECT_EQ(exitStatus, 1) << err;
+    EXPECT_NE(err.find("marovind.css\": it is a folder, not a file"), std::string::npos) << err;
+    fs::remove(folder / "marovind.css");
+
     run({"run", job});  // the same job for real writes all three
     EXPECT_EQ(exitStatus, 0) << err;
     EXPECT_TRUE(fs::exists(folder / "copy.csv"));
