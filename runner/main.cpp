@@ -40,7 +40,10 @@ int checkedStandardOutput(int status) {
     // A command that failed made nothing that a closed stream could have lost.
     const bool lost = status == textjob::kExitOk && mvbStandardStreamClosedAtStart(STDOUT_FILENO);
     if (flushed && !lost) return status;
-    if (flushed) {
+    if (!flushed && error == EPIPE) {
+        // A reader that quit early (`| head`) took what it wanted: no message, as a program
+        // that a broken pipe ends gives none, but no success either.
+    } else if (flushed) {
         std::fprintf(stderr,
                      "error: cannot write to standard output: it was closed when the program "
                      "started\n");
