@@ -315,18 +315,10 @@ std::optional<RunMessage> unwritableFolder(const JobDefinition& job,
                                   "cannot write file " + quoted(path) + ": the folder " +
                                       quoted(shown) + " " + why};
             }
-            // The files a step writes beside this one too (a report's style sheet).
-            std::vector<std::string> files = {path};
-            for (const ExtraFile& extra : roles[s].extras) {
-                if (extra.beside != property->property) continue;
-                files.emplace_back(mvbConcatPath(shown.c_str(), extra.name.c_str()).view());
-            }
-            for (const std::string& file : files) {
-                if (::stat(file.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
-                    return RunMessage{
-                        RunMessage::Kind::Error, step.name,
-                        "cannot write file " + quoted(file) + ": it is a folder, not a file"};
-                }
+            if (::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
+                return RunMessage{
+                    RunMessage::Kind::Error, step.name,
+                    "cannot write file " + quoted(path) + ": it is a folder, not a file"};
             }
         }
     }

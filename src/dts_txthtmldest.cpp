@@ -118,7 +118,6 @@ bool DTS_TxtHtmlDest::startStep() {
     }
     if (!beginRun()) return false;
     settings_ = Settings{};
-    if (!core_.writes()) return true;
     if (!readSettings<Settings>(messages(), kProperties, {}, settings_, [] { return true; })) {
         return false;
     }
@@ -127,6 +126,8 @@ bool DTS_TxtHtmlDest::startStep() {
         messages().report(840, settings_.style.view());
         return false;
     }
+    // A dry run fails where the run would: at a folder where the style sheet goes.
+    if (!core_.writes()) return modern_ || !reportIsAFile(settings_.fileName) || styleSheetFits();
     const uint32_t flags = replaceFlag(false, settings_.inPlace);
     if (!modern_ && !reportIsAFile(settings_.fileName)) {
         host()->getLog()->logMessage(
@@ -154,10 +155,23 @@ bool DTS_TxtHtmlDest::startStep() {
     return true;
 }
 
+MvbString DTS_TxtHtmlDest::styleSheetPath() const {
+    const MvbString directory = mvbParsePath(settings_.fileName.asCstr(), nullptr);
+    return mvbConcatPath(directory.asCstr(), kHtmlStyleSheetName);
+}
+
+bool DTS_TxtHtmlDest::styleSheetFits() {
+    const MvbString path = styleSheetPath();
+    struct stat info {};
+    if (::stat(path.asCstr(), &info) != 0 || !S_ISDIR(info.st_mode)) return true;
+    host()->reportError(MvbString("cannot write file \"" + std::string(path.view()) +
+                                  "\": it is a folder, not a file"));
+    return false;
+}
+
 bool DTS_TxtHtmlDest::writeStyleSheet(uint32_t flags) {
     StepHost* host = core_.host();
-    const MvbString directory = mvbParsePath(settings_.fileName.asCstr(), nullptr);
-    const MvbString path = mvbConcatPath(directory.asCstr(), kHtmlStyleSheetName);
+    const MvbString path = styleSheetPath();
     if (!sheet_.open(host, path, MVB_OPEN_CREATE, 0, flags, false)) return false;
     if (!sheet_.get()->writeChars(kHtmlStyleSheet.data(),
                                   static_cast<int>(kHtmlStyleSheet.size()))) {

@@ -43,6 +43,10 @@ class DTS_TxtHtmlDest final : public TextDestination {
     /// Writes the style sheet beside the report, opened with `flags`; completed at once when it
     /// is written in place. False after reporting a failure.
     bool writeStyleSheet(uint32_t flags);
+    /// The style sheet's path, beside the report.
+    MvbString styleSheetPath() const;
+    /// False, having said so, when the style sheet's path is a folder (the dry run's check).
+    bool styleSheetFits();
     /// The modern style's sheet in the head: the shared rules, and right alignment for the
     /// columns whose input fields are numbers.
     void appendInlineStyle();

@@ -267,6 +267,8 @@ TEST_F(RunnerTest, DryRunPassesEveryRowButWritesNoFile) {
     run({"run", "--dry-run", job});
     EXPECT_EQ(exitStatus, 1) << err;
     EXPECT_NE(err.find("marovind.css\": it is a folder, not a file"), std::string::npos) << err;
+    run({"run", "--dry-run", job, "--set", "DEST_HTML.STYLE=modern"});  // its sheet inside
+    EXPECT_EQ(exitStatus, 0) << err;
     fs::remove(folder / "marovind.css");
 
     run({"run", job});  // the same job for real writes all three
