@@ -245,6 +245,11 @@ std::optional<CommandLine> parseCommandLine(int argc, char** argv, int& exitStat
             app.get_subcommand("convert")->count("--save-job") > 0) {
             throw CLI::ValidationError("--save-job", "an empty name: give the file for the job");
         }
+        if (line.convert.saveJob == "-") {
+            throw CLI::ValidationError("--save-job",
+                                       "- is no file: standard output carries the "
+                                       "run's summary (or OUT); give a file");
+        }
         if (line.inferJobPath == "-") line.inferJobPath.clear();  // standard output
     } catch (const CLI::Error& e) {
         if (e.get_exit_code() == static_cast<int>(CLI::ExitCodes::Success)) {

@@ -58,6 +58,15 @@ int inferCommand(const CommandLine& line) {
                      line.inferJobPath.c_str());
         return kExitBadJob;
     }
+    // Standard output sent to the file read (infer IN >> IN) would end it with the job.
+    if (line.inferJobPath.empty() && line.inferFile != "-" &&
+        sameFile("/proc/self/fd/1", line.inferFile)) {
+        std::fprintf(stderr,
+                     "error: standard output is %s, the file infer reads: the job would be "
+                     "written into it; give the job a file of its own (-o JOB)\n",
+                     line.inferFile.c_str());
+        return kExitBadJob;
+    }
     infer::Target target = infer::Target::Csv;
     infer::targetFromName(line.inferTo, target);
     const std::string jobFolder =

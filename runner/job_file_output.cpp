@@ -70,7 +70,9 @@ bool writeJobFile(const std::string& path, const std::string& text) {
     // A link stays a link: the file it names is the one replaced.
     const fs::path target = linkTarget(path);
     struct stat existing {};
-    if (::stat(target.c_str(), &existing) == 0) {
+    const bool exists = ::stat(target.c_str(), &existing) == 0;
+    if (!exists && errno == ELOOP) return fail(errno);  // links that lead round in a circle
+    if (exists) {
         if (S_ISDIR(existing.st_mode)) {
             std::fprintf(stderr, "error: cannot write the job file %s: it is a folder\n",
                          path.c_str());

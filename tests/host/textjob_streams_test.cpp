@@ -226,6 +226,9 @@ TEST_F(StreamsTest, AStreamClosedAtStartIsNoFileForData) {
                   std::string::npos)
             << err;
     }
+    // Nor may a job go into the file infer reads, appended there through standard output.
+    EXPECT_EQ(runShell("", "$TEXTJOB infer in.csv >>in.csv 2>err.txt"), 2);
+    EXPECT_TRUE(slurpFile(folder / "in.csv") == expected);
     // Standard output on /dev/null from the start is the user's choice, and takes the data.
     EXPECT_EQ(runShell(jobWith("in.csv", "-"), "$TEXTJOB run job.json >/dev/null 2>err.txt"), 0)
         << slurpFile(folder / "err.txt");
