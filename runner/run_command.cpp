@@ -58,6 +58,24 @@ void writeInPlace(texthost::JobDefinition& job) {
 
 /// Warns of each destination that reads rows but has no FIELDS rows: it passes them on and
 /// writes nothing, which is seldom what a job means.
+/// The name of a destination whose file is the job file `jobPath` itself; empty when none is.
+std::string stepWritingTheJob(const texthost::JobDefinition& job, const std::string& jobPath) {
+    if (jobPath == "-") return {};
+    for (const texthost::JobStep& step : job.steps) {
+        if (!step.type.starts_with("DEST_")) continue;
+        for (const texthost::JobProperty& property : step.properties) {
+            if (property.name != "FILENAME" || property.isTable) continue;
+            const std::string file(property.value.asString().view());
+            if (file.empty() || file == "-") continue;
+            const std::string path = file.front() == '/' || job.baseDirectory.empty()
+                                         ? file
+                                         : job.baseDirectory + "/" + file;
+            if (sameFile(path, jobPath)) return step.name;
+        }
+    }
+    return {};
+}
+
 void warnOfIgnoredKeys(const texthost::JobDefinition& job) {
     for (const std::string& key : job.ignoredKeys) {
         std::fprintf(stderr,
@@ -171,6 +189,13 @@ int runParsedJob(texthost::JobDefinition& job, const CommandLine& line) {
         std::fprintf(stderr,
                      "error: the job came from standard input, so its source cannot read its data "
                      "there too: give the source a FILENAME, or save the job to a file\n");
+        return kExitBadJob;
+    }
+    if (const std::string writer = stepWritingTheJob(job, line.jobPath); !writer.empty()) {
+        std::fprintf(stderr,
+                     "error: %s: its FILENAME is the job file %s, which the run would replace "
+                     "with data: write another file\n",
+                     writer.c_str(), line.jobPath.c_str());
         return kExitBadJob;
     }
     warnOfIgnoredKeys(job);

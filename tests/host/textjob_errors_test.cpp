@@ -76,6 +76,17 @@ INSTANTIATE_TEST_SUITE_P(
                   2,
                   {"error: --encoding bogus: no encoding of that name or number; the nearest:"},
                   "-"},
+        ErrorCase{"a destination that writes the job file",
+                  {"run", "@job.json"},
+                  [] {
+                      std::string job = jobWith(kFields);
+                      job.replace(job.find(R"("FILENAME": "out.csv")"), 21,
+                                  R"("FILENAME": "job.json")");
+                      return job;
+                  }(),
+                  2,
+                  {"error: out: its FILENAME is the job file"},
+                  "-"},
         ErrorCase{"an empty job file name",
                   {"convert", "@in.csv", "@out.csv", "--save-job", ""},
                   "",
