@@ -81,7 +81,7 @@ std::string unknownInputField(const JobDefinition& job, const Pipeline& pipeline
                     "step \"" + step.name + "\" (" + step.type + "), FIELDS row " +
                     std::to_string(r + 1) + ": " +
                     (name.empty() ? std::string("no FIELDNAME names a field")
-                                  : "FIELDNAME " + name + " is not a field of its input");
+                                  : "FIELDNAME \"" + name + "\" is not a field of its input");
                 text += best.empty() ? "." : "; did you mean " + best + "?";
                 text += names.size() <= kListedFields
                             ? " Input fields: " + joinNames(names)
