@@ -270,6 +270,12 @@ TEST_F(RunnerTest, DryRunPassesEveryRowButWritesNoFile) {
     run({"run", "--dry-run", job, "--set", "DEST_HTML.STYLE=modern"});  // its sheet inside
     EXPECT_EQ(exitStatus, 0) << err;
     fs::remove(folder / "marovind.css");
+    // A link to a file in no folder: the run writes where it leads.
+    fs::create_symlink("nodir/x.csv", folder / "linked.csv");
+    run({"run", "--dry-run", job, "--set", "out.FILENAME=linked.csv"});
+    EXPECT_EQ(exitStatus, 1) << err;
+    EXPECT_NE(err.find("the folder \"nodir\" does not exist"), std::string::npos) << err;
+    fs::remove(folder / "linked.csv");
 
     run({"run", job});  // the same job for real writes all three
     EXPECT_EQ(exitStatus, 0) << err;
