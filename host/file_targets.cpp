@@ -290,25 +290,6 @@ void refuseWriteClashes(const JobDefinition& job, const std::vector<StepFileRole
     }
 }
 
-namespace {
-
-/// The file `path` names once its symbolic links are followed (made or not yet): the run writes
-/// there, in that file's folder.
-std::string followedLinks(std::string path) {
-    for (int hops = 0; hops < 40; ++hops) {
-        char target[4096];
-        const ssize_t length = ::readlink(path.c_str(), target, sizeof target - 1);
-        if (length <= 0) break;
-        const std::string next(target, static_cast<size_t>(length));
-        const size_t slash = path.rfind('/');
-        path = next.front() == '/' || slash == std::string::npos ? next
-                                                                 : path.substr(0, slash + 1) + next;
-    }
-    return path;
-}
-
-}  // namespace
-
 std::optional<RunMessage> unwritableFolder(const JobDefinition& job,
                                            const std::vector<StepFileRoles>& roles) {
     for (size_t s = 0; s < job.steps.size() && s < roles.size(); ++s) {
@@ -316,7 +297,8 @@ std::optional<RunMessage> unwritableFolder(const JobDefinition& job,
         for (const FileProperty* property : roles[s].written()) {
             const std::string named = fileNameIn(step, property->property);
             if (named.empty() || named == "-") continue;
-            const std::string path = followedLinks(roles[s].writtenFile(named));
+            // Where a link leads, the run writes.
+            const std::string path(mvbLinkTarget(roles[s].writtenFile(named).c_str()).view());
             const std::string shown = splitPath(path).first;
             struct stat info {};
             std::string why;

@@ -9,6 +9,8 @@
 #include <cstring>
 #include <filesystem>
 
+#include "mvb/txtfile.h"
+
 namespace textjob {
 namespace {
 
@@ -40,18 +42,6 @@ mode_t modeFor(const std::string& target) {
     return 0666 & ~mask;
 }
 
-/// The file that `path` names once its symbolic links are followed, made or not yet.
-fs::path linkTarget(const std::string& path) {
-    fs::path target = path;
-    std::error_code error;
-    for (int hops = 0; hops < 40 && fs::is_symlink(target, error); ++hops) {
-        const fs::path next = fs::read_symlink(target, error);
-        if (error) break;
-        target = next.is_absolute() ? next : target.parent_path() / next;
-    }
-    return target;
-}
-
 /// Writes `text` over the file open as `fd`; 0, or the error number.
 int writeThrough(int fd, const std::string& text) {
     int error = writeAll(fd, text) ? 0 : errno;
@@ -68,7 +58,7 @@ bool writeJobFile(const std::string& path, const std::string& text) {
         return false;
     };
     // A link stays a link: the file it names is the one replaced.
-    const fs::path target = linkTarget(path);
+    const fs::path target(std::string(mvbLinkTarget(path.c_str()).view()));
     struct stat existing {};
     const bool exists = ::stat(target.c_str(), &existing) == 0;
     if (!exists && errno == ELOOP) return fail(errno);  // links that lead round in a circle

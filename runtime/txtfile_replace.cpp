@@ -240,3 +240,7 @@ MvbString mvbLeftoverTemporaries(const char* path) {
         names += (names.empty() ? "" : "\n") + name;
     return MvbString(names);
 }
+
+MvbString mvbLinkTarget(const char* path) {
+    return MvbString(mvb::txt::linkTarget(path));
+}

@@ -183,6 +183,11 @@ class MVB_API MvbTxtFile {
 MVB_API MvbTxtFile* mvbTxtFileOpen(const char* path, int mode, int encoding, uint32_t flags,
                                    MvbString& errorText);
 
+/// The file that writing `path` writes: `path` with its symbolic links followed, as the system
+/// follows them (the file a link names, made or not yet); `path` itself when it is no link or
+/// leads to no regular file (a device or a pipe, written in place).
+MVB_API MvbString mvbLinkTarget(const char* path);
+
 /// The temporary files that runs replacing `path` at their end left beside it when they were
 /// killed outright (those whose process no longer runs), one name a line; empty when none.
 MVB_API MvbString mvbLeftoverTemporaries(const char* path);
