@@ -56,8 +56,6 @@ void writeInPlace(texthost::JobDefinition& job) {
     }
 }
 
-/// Warns of each destination that reads rows but has no FIELDS rows: it passes them on and
-/// writes nothing, which is seldom what a job means.
 /// The name of a destination whose file is the job file `jobPath` itself; empty when none is.
 std::string stepWritingTheJob(const texthost::JobDefinition& job, const std::string& jobPath) {
     if (jobPath == "-") return {};
@@ -76,6 +74,7 @@ std::string stepWritingTheJob(const texthost::JobDefinition& job, const std::str
     return {};
 }
 
+/// Warns of each key at the top of the job that the run does not read.
 void warnOfIgnoredKeys(const texthost::JobDefinition& job) {
     for (const std::string& key : job.ignoredKeys) {
         std::fprintf(stderr,
@@ -85,6 +84,7 @@ void warnOfIgnoredKeys(const texthost::JobDefinition& job) {
     }
 }
 
+/// Warns once of each name that several steps share.
 void warnOfSharedNames(const texthost::JobDefinition& job) {
     std::set<std::string> seen;
     std::set<std::string> told;
@@ -98,6 +98,8 @@ void warnOfSharedNames(const texthost::JobDefinition& job) {
     }
 }
 
+/// Warns of each destination that reads rows but has no FIELDS rows: it passes them on and
+/// writes nothing, which is seldom what a job means.
 void warnOfEmptyDestinations(const texthost::JobDefinition& job) {
     for (size_t i = 1; i < job.steps.size(); ++i) {
         const texthost::JobStep& step = job.steps[i];
