@@ -143,7 +143,9 @@ unsigned numbersReading(std::string_view text, unsigned candidates, bool& expone
         // (0.10000000000000001 is not, nor 7e-324: the source reads them as 0.1 and 5e-324
         // and says they were rounded).
         double value = 0;
-        if (mvb::text::parseReal(text, &value) && mvb::text::realKeepsDigits(text, value)) {
+        // A short one without an exponent is never so near 0 (read whole, it keeps its digits).
+        if ((text.size() <= kExactDigits && !exponent) ||
+            (mvb::text::parseReal(text, &value) && mvb::text::realKeepsDigits(text, value))) {
             reading |= kReal;
         }
     }
