@@ -196,10 +196,17 @@ int convertCommand(const CommandLine& line) {
         for (const auto& [option, name] : {std::pair{"--encoding", &request.encoding},
                                            std::pair{"--input-encoding", &request.inputEncoding}}) {
             int number = 0;
-            if (name->empty() || mvbEncodingFromName(name->c_str(), &number)) continue;
-            throw ConvertError(std::string(option) + " " + *name +
-                               ": no encoding of that name or number; the nearest: " +
-                               std::string(mvbClosestEncodingNames(name->c_str()).view()));
+            if (name->empty()) continue;
+            if (!mvbEncodingFromName(name->c_str(), &number)) {
+                throw ConvertError(std::string(option) + " " + *name +
+                                   ": no encoding of that name; the nearest: " +
+                                   std::string(mvbClosestEncodingNames(name->c_str()).view()));
+            }
+            if (!mvbIsKnownEncoding(number)) {
+                throw ConvertError(std::string(option) + " " + *name +
+                                   ": no encoding has that number (65001 is UTF-8, 1200 "
+                                   "UTF-16LE, 1252 windows-1252)");
+            }
         }
         SpooledInput spool;
         const std::string& read = request.input == "-" ? spool.fill() : request.input;

@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "encoding_table.h"
 #include "mvb/charset.h"
 #include "mvb/name_distance.h"
 #include "mvb/string.h"
@@ -272,6 +273,10 @@ bool mvbEncodingFromName(const char* text, int* number) noexcept {
         // Only an exhausted heap gets here; the name is then not known.
     }
     return false;
+}
+
+bool mvbIsKnownEncoding(int number) noexcept {
+    return number == mvbEncodingDetect || mvb::txt::findEncoding(number) != nullptr;
 }
 
 MvbString mvbClosestEncodingNames(const char* text) {

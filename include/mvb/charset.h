@@ -30,6 +30,10 @@ class MvbString;
 /// `*number` untouched, for a text that is neither.
 MVB_API bool mvbEncodingFromName(const char* text, int* number) noexcept;
 
+/// True when `number` is an encoding number the text files take: -1 (detect when reading,
+/// UTF-8 when writing) or one of the encodings the runtime knows.
+MVB_API bool mvbIsKnownEncoding(int number) noexcept;
+
 /// Up to three known encoding names nearest to `text`, joined by ", ", for the message that
 /// refuses an unknown name.
 MVB_API MvbString mvbClosestEncodingNames(const char* text);
