@@ -3,6 +3,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -217,23 +219,44 @@ bool markFits(const char* path, int fd, const EncodingInfo& encoding, MvbString&
     return false;
 }
 
+/// What a compressed file opened to append holds, inflated whole once: its bytes' count and
+/// its last bytes (the latest at the end), or that its data is damaged or cut short.
+struct InflatedText {
+    bool whole = false;
+    uint64_t size = 0;
+    unsigned char last[4] = {};
+};
+
+/// The text of the file open as `fd` when it is a compressed regular file of some bytes.
+std::optional<InflatedText> inflatedText(const char* path, int fd) {
+    struct stat info {};
+    if (!hasGzipName(path) || isStandardStream(path) || fstat(fd, &info) != 0 ||
+        !S_ISREG(info.st_mode) || info.st_size == 0) {
+        return std::nullopt;
+    }
+    InflatedText text;
+    text.whole = inflatedTail(fd, text.last, sizeof text.last, &text.size);
+    return text;
+}
+
 /// Refuses to append to a file that ends inside a code unit of the encoding it would be
 /// written in: all that is added would be out of step with the units it holds. A compressed
-/// file is inflated whole for what it holds, and refused when it is damaged or cut short:
-/// what is added after such data could not be read back.
-bool unitsFit(const char* path, int fd, const EncodingInfo& encoding, MvbString& errorText) {
+/// file counts what it holds (`inflated`), and is refused when its data is damaged or cut
+/// short: what is added after such data could not be read back.
+bool unitsFit(const char* path, int fd, const EncodingInfo& encoding,
+              const std::optional<InflatedText>& inflated, MvbString& errorText) {
     struct stat info {};
     const auto unit = static_cast<uint64_t>(encoding.unitBytes);
     if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) return true;
     auto size = static_cast<uint64_t>(info.st_size);
-    if (hasGzipName(path) && !isStandardStream(path)) {
-        unsigned char last[1];
-        if (size > 0 && !inflatedTail(fd, last, 0, &size)) {
+    if (inflated) {
+        if (!inflated->whole) {
             errorText.assign("cannot append to file \"" + std::string(path) +
                              "\": its gzip data is damaged or cut short, so rows added after it "
                              "could not be read back; write another file");
             return false;
         }
+        size = inflated->size;
     }
     if (size % unit == 0) return true;
     errorText.assign("cannot append to file \"" + std::string(path) + "\": it is " +
@@ -246,8 +269,10 @@ bool unitsFit(const char* path, int fd, const EncodingInfo& encoding, MvbString&
 }
 
 /// Refuses an append that would mix encodings or misalign the file's code units.
-bool appendFits(const char* path, int fd, const EncodingInfo& encoding, MvbString& errorText) {
-    return markFits(path, fd, encoding, errorText) && unitsFit(path, fd, encoding, errorText);
+bool appendFits(const char* path, int fd, const EncodingInfo& encoding,
+                const std::optional<InflatedText>& inflated, MvbString& errorText) {
+    return markFits(path, fd, encoding, errorText) &&
+           unitsFit(path, fd, encoding, inflated, errorText);
 }
 
 /// True when the `size` bytes of the file open as `fd` are no more than `encoding`'s
@@ -262,18 +287,21 @@ bool onlyMark(int fd, uint64_t size, const EncodingInfo& encoding) {
 
 /// True when the file open as `fd`, of `size` bytes, does not end with a line end (LF or CR as
 /// a code unit of `encoding`): text appended to it would continue its last line. A file of
-/// only a byte-order mark has no line to end. Of a `gzip` file, the text it holds.
-bool endsInsideLine(int fd, uint64_t size, const EncodingInfo& encoding, bool gzip) {
+/// only a byte-order mark has no line to end. Of a compressed file, the text it holds
+/// (`inflated`).
+bool endsInsideLine(int fd, uint64_t size, const EncodingInfo& encoding,
+                    const std::optional<InflatedText>& inflated) {
     const auto unit = static_cast<size_t>(encoding.unitBytes);
     unsigned char last[4] = {};
-    if (gzip) {
-        // The text's last character is found by inflating all of it.
+    if (inflated) {
         char head[4];
-        if (!inflatedTail(fd, last, unit, &size) || size < unit ||
+        size = inflated->size;
+        if (!inflated->whole || size < unit ||
             (size == encoding.bom.size() && inflatedHead(fd, head, size) == size &&
              std::string_view(head, size) == encoding.bom)) {
             return false;  // damaged, or nothing but a mark
         }
+        std::memcpy(last, inflated->last + sizeof inflated->last - unit, unit);
     } else if (size < unit || onlyMark(fd, size, encoding) ||
                ::pread(fd, last, unit, static_cast<off_t>(size - unit)) !=
                    static_cast<ssize_t>(unit)) {
@@ -298,10 +326,13 @@ MvbTxtFile* startWriter(int fd, const char* path, int mode, const EncodingInfo& 
     struct stat info {};
     uint64_t size = 0;
     bool atStart = mode == MVB_OPEN_CREATE;
+    std::optional<InflatedText> inflated;  // of a compressed file appended to, inflated once
     if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
         size = static_cast<uint64_t>(info.st_size);
         atStart = size == 0;
-        if (mode == MVB_OPEN_APPEND && size > 0 && !appendFits(path, fd, encoding, errorText)) {
+        if (mode == MVB_OPEN_APPEND && size > 0) inflated = inflatedText(path, fd);
+        if (mode == MVB_OPEN_APPEND && size > 0 &&
+            !appendFits(path, fd, encoding, inflated, errorText)) {
             ::close(fd);
             return nullptr;
         }
@@ -317,7 +348,7 @@ MvbTxtFile* startWriter(int fd, const char* path, int mode, const EncodingInfo& 
     // Lines appended to a file whose last line has no line end begin on a line of their own.
     const bool endLastLine = mode == MVB_OPEN_APPEND && size > 0 &&
                              (flags & MVB_FLAG_APPEND_LINES) != 0 &&
-                             endsInsideLine(fd, size, encoding, gzip);
+                             endsInsideLine(fd, size, encoding, inflated);
     if ((gzip && !writer->compressAsGzip(atStart)) || !writer->start(bom) ||
         (endLastLine && !writer->writeLineEnd())) {
         if (temporary != nullptr) {
@@ -345,7 +376,8 @@ MvbTxtFile* openForWriting(const char* path, int mode, const EncodingInfo& encod
         }
         if (mode == MVB_OPEN_APPEND && !isStandardStream(path)) {
             const int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-            const bool fits = fd < 0 || appendFits(path, fd, encoding, errorText);
+            const bool fits =
+                fd < 0 || appendFits(path, fd, encoding, inflatedText(path, fd), errorText);
             if (fd >= 0) {
                 ::close(fd);
             }
