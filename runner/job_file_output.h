@@ -4,10 +4,11 @@
 
 namespace textjob {
 
-/// Writes `text` as the job file `path`, replacing it whole or not at all: into a new file
-/// beside it, synced and renamed over it, so that a full disk or a failed write leaves the
-/// old job as it was. A link is followed to the file it names, which keeps its permissions.
-/// False after saying why on standard error.
+/// Writes `text` as the job file `path`, as a destination writes its file: replaced whole or
+/// not at all (a new file beside it, made durable and renamed over it), or written into where it
+/// is a device, a pipe or a file of several names; a link leads to the file it names. A name
+/// ending in .gz is refused (it would be written compressed). False after saying why on
+/// standard error.
 bool writeJobFile(const std::string& path, const std::string& text);
 
 }  // namespace textjob
