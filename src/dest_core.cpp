@@ -84,7 +84,7 @@ void TextDestination::finishStep() {
             host()->reportInfo(MvbString(text, false), true);
             host()->reportInfo(fileName(), false);
             warnOfEarlierFile();
-            warnOfEarlierPartial();
+            warnOfEarlierRuns();
         } else if (!writeFailed_) {
             // The run ended before a row came (a step before this one gives its rows only at
             // its end): the file was never opened, and is as it was.
@@ -116,7 +116,7 @@ void TextDestination::warnOfEarlierFile() {
     host()->getLog()->logMessage(1, MvbString(text));
 }
 
-void TextDestination::warnOfEarlierPartial() {
+void TextDestination::warnOfEarlierRuns() {
     if (!wroteFile_ || fileName().view() == "-") return;
     // A run killed outright (no chance to keep its rows) leaves its temporary file, hidden.
     const MvbString leftovers = mvbLeftoverTemporaries(fileName().asCstr());

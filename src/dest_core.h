@@ -166,9 +166,10 @@ class TextDestination : public TextStep {
     /// After a run that wrote no file (it got no rows): warns that there is none, or that a
     /// file of that name is there, which a reader would otherwise take for this run's output.
     void warnOfEarlierFile();
-    /// After a run that put its file in place: warns of the rows an earlier run that did not
-    /// finish kept beside it (<file>.partial), which are not this run's.
-    void warnOfEarlierPartial();
+    /// After a run that put its file in place: warns of what earlier runs that did not finish
+    /// left beside it, which is not this run's: the rows one kept (<file>.partial), and the
+    /// temporary file of each one killed outright.
+    void warnOfEarlierRuns();
 
     bool ended_ = false;      ///< the data ended and the file (if any) was completed
     bool wroteFile_ = false;  ///< the run wrote its file (a part's without rows too)
