@@ -1,5 +1,6 @@
 #include "batch_filler.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <type_traits>
@@ -53,20 +54,15 @@ void BatchFiller::append(const StepOutputItem* row, size_t width, const unsigned
     const auto valueAt = [&](size_t k) noexcept -> const MvbDatavar& {
         return carried == nullptr || carried[k] != 0 ? row[k].value : kNull;
     };
-    const auto packRow = [&](unsigned char* at) noexcept {
-        for (size_t k = 0; k < width; ++k)
-            at = valueAt(k).pack(at);
-    };
+    constexpr size_t kFixed = MvbDatavar::packedFixedBytes();
     ++rows_;
+    size_t k = 0;
     // Most rows go straight into what is left of the stage: when it holds every value's fixed
-    // part, only the strings' texts are counted against the room beyond. A row that does not
-    // fit (or that is too wide to try) is packed below, once its size is known.
-    if (const size_t fixed = width * MvbDatavar::packedFixedBytes();
-        fixed <= kStageBytes - staged_) {
+    // part, only the strings' texts are counted against the room beyond.
+    if (const size_t fixed = width * kFixed; fixed <= kStageBytes - staged_) [[likely]] {
         unsigned char* at = stage_ + staged_;
         size_t spare = kStageBytes - staged_ - fixed;
         const auto packFitting = [&](auto marked) noexcept {
-            size_t k = 0;
             for (; k < width; ++k) {
                 // Without marks every field crosses: there is no mark to look at per value.
                 const MvbDatavar& value = marked ? valueAt(k) : row[k].value;
@@ -74,34 +70,52 @@ void BatchFiller::append(const StepOutputItem* row, size_t width, const unsigned
                 if (next == nullptr) break;
                 at = next;
             }
-            return k == width;
         };
-        if (carried == nullptr ? packFitting(std::false_type{}) : packFitting(std::true_type{}))
-            [[likely]] {
-            staged_ = static_cast<size_t>(at - stage_);
-            return;
+        if (carried == nullptr) {
+            packFitting(std::false_type{});
+        } else {
+            packFitting(std::true_type{});
         }
+        staged_ = static_cast<size_t>(at - stage_);
+        if (k == width) [[likely]]
+            return;
     }
-    size_t size = 0;
-    for (size_t k = 0; k < width; ++k)
-        size += valueAt(k).packedSize();
-    if (size <= kStageBytes - kLineBytes) {
-        if (kStageBytes - staged_ < size) moveStaged(false);
-        packRow(stage_ + staged_);
+    // The rest of a row that did not fit, or that is too wide to try, goes value by value: a
+    // row need not lie in one piece of the stage, only in order in the batch.
+    for (; k < width; ++k) {
+        const MvbDatavar& value = valueAt(k);
+        const size_t room = kStageBytes - staged_;
+        if (room >= kFixed) {
+            size_t spare = room - kFixed;
+            if (unsigned char* const next = value.packWithin(stage_ + staged_, &spare)) {
+                staged_ = static_cast<size_t>(next - stage_);
+                continue;
+            }
+        }
+        // The value goes in once its size is known, after what the stage holds has moved on.
+        const size_t size = value.packedSize();
+        if (size > kStageBytes - kLineBytes) {
+            packLarge(value, size);
+            continue;
+        }
+        if (room < size) moveStaged(false);
+        value.pack(stage_ + staged_);
         staged_ += size;
-        return;
     }
+}
+
+void BatchFiller::packLarge(const MvbDatavar& value, size_t size) {
     moveStaged(true);
     if (unsigned char* const large = largeArea(size)) {
-        packRow(large);
+        value.pack(large);
         streamCopy(batch_->extend(size), large, size);
     } else {
-        packRow(batch_->extend(size));
+        value.pack(batch_->extend(size));
     }
 }
 
 unsigned char* BatchFiller::largeArea(size_t size) {
-    if (size > kLargeRowBytes) return nullptr;
+    if (size > kLargeValueBytes) return nullptr;
     if (largeCapacity_ < size) {
         large_.reset();  // the old area goes before the larger one is taken
         largeCapacity_ = 0;
@@ -114,7 +128,7 @@ unsigned char* BatchFiller::largeArea(size_t size) {
 void BatchFiller::moveStaged(bool all) {
     size_t size = staged_;
     if (!all) {
-        // The stage is nearly full (a row of at most kStageBytes - kLineBytes did not fit), so
+        // The stage is nearly full (a value of at most kStageBytes - kLineBytes did not fit), so
         // what ends on a line's boundary is most of it. The batch's storage starts on one.
         size -= (batch_->bytes() + size) % kLineBytes;
     }

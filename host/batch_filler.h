@@ -15,9 +15,10 @@ namespace texthost {
 /// every later load of the producer that waits for earlier stores (a load from a line just
 /// copied, say) would wait for those fetches too. Streaming stores write whole lines without
 /// fetching them; the consumer then reads the batch from memory, in order, which prefetching
-/// hides. A row larger than the area is packed into a larger area of the producer's own and
-/// moved the same way; only a row larger than a few batches is packed into the batch directly,
-/// into storage the batch has just grown for it.
+/// hides. A row wider than the area goes through it a part at a time; a value larger than the
+/// area (a long text) is packed into a larger area of the producer's own and moved the same
+/// way, and only a value larger than a few batches is packed into the batch directly, into
+/// storage the batch has just grown for it.
 class BatchFiller {
   public:
     BatchFiller() = default;
@@ -41,13 +42,17 @@ class BatchFiller {
     /// end the batch on a cache line's boundary, so that no line is written in two parts.
     void moveStaged(bool all);
 
-    /// Packs a row of `size` bytes (more than the stage holds) into `large_`, grown to hold it
-    /// unless it is larger than kLargeRowBytes; returns where the row goes, or null.
+    /// Moves a value of `size` packed bytes, more than the stage holds (a long text), into the
+    /// batch after what the stage holds.
+    void packLarge(const MvbDatavar& value, size_t size);
+    /// Where a value of `size` bytes (more than the stage holds) is packed before it moves:
+    /// `large_`, grown to hold it unless it is larger than kLargeValueBytes; null for such a
+    /// one, which is packed into the batch directly.
     unsigned char* largeArea(size_t size);
 
     static constexpr size_t kStageBytes = 4096;
-    /// The largest row packed through large_; a larger one gets a batch's storage of its own.
-    static constexpr size_t kLargeRowBytes = size_t{256} << 10;
+    /// The largest value packed through large_; a larger one is packed into the batch.
+    static constexpr size_t kLargeValueBytes = size_t{256} << 10;
     std::unique_ptr<unsigned char[]> large_;
     size_t largeCapacity_ = 0;
     RowBatch* batch_ = nullptr;
