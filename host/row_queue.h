@@ -21,7 +21,10 @@ namespace texthost {
 ///
 /// `endCode` is 0 while more batches follow; otherwise it is what the step's processRow
 /// answered after these rows (1 end of data, other a failure), and the batch is the last one.
-class RowBatch {
+///
+/// Each batch takes cache lines of its own: the consumer reads the count of the batch it reads
+/// at every row while the producer writes the one it fills, most often the next one made.
+class alignas(64) RowBatch {
   public:
     /// The storage of a batch starts on a cache line's boundary.
     static constexpr size_t kLineBytes = 64;
