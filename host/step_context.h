@@ -172,6 +172,7 @@ class StepContext final : public StepHost, public StepLog, public StepFlow, publ
     bool stopAnswered_ = false;
     /// The input ended during the processRow under way: a stop then came after the last row.
     bool inputEnded_ = false;
+    // The members written at every row end here: what follows starts a cache line of its own.
     /// This step was stopped because a value was lost in a strict run.
     alignas(64) bool strictStop_ = false;
     bool inputFailed_ = false;
