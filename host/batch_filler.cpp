@@ -1,6 +1,5 @@
 #include "batch_filler.h"
 
-#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <type_traits>
