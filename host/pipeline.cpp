@@ -1,5 +1,6 @@
 #include "texthost/pipeline.h"
 
+#include <algorithm>
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -9,6 +10,7 @@
 #include "pipeline_impl.h"
 #include "texthost/closest_name.h"
 #include "texthost/file_roles.h"
+#include "thread_shares.h"
 
 namespace texthost {
 
@@ -51,9 +53,11 @@ std::function<StepPluginStep*()> Pipeline::Impl::resolve(const JobStep& step) {
 
 void Pipeline::Impl::build(const JobDefinition& job) {
     if (job.steps.empty()) throw JobError("The job has no steps");
-    threaded =
-        job.steps.size() > 1 &&
-        (options.threads > 1 || (options.threads <= 0 && std::thread::hardware_concurrency() > 1));
+    // Threads up to the cores (or the count asked for), never more than there are steps.
+    const size_t threads = options.threads > 0 ? static_cast<size_t>(options.threads)
+                                               : std::thread::hardware_concurrency();
+    threaded = job.steps.size() > 1 && threads > 1;
+    shareFirsts = threaded ? threadShares(job.steps.size(), threads) : std::vector<size_t>{0};
     for (size_t i = 0; i < job.steps.size(); ++i) {
         const JobStep& jobStep = job.steps[i];
         std::function<StepPluginStep*()> create = resolve(jobStep);
@@ -71,7 +75,9 @@ void Pipeline::Impl::build(const JobDefinition& job) {
             throw JobError(label + " could not be created: " + e.what());
         }
         if (created == nullptr) throw JobError(label + " could not be created");
-        context->attach(created, upstream, threaded);
+        // A step that begins a thread's share reads its input through a list of its own.
+        context->attach(created, upstream,
+                        threaded && std::ranges::find(shareFirsts, i) != shareFirsts.end());
         int inputCount = -1;
         int outputCount = -1;
         if (!context->initialize(&inputCount, &outputCount)) {

@@ -71,26 +71,35 @@ std::vector<unsigned char> fieldsRead(const StepOutputItems* items,
     return marks;
 }
 
-/// One step's thread and what it shares with the driver.
+/// One thread, the steps it runs and what it shares with the driver. The thread pulls the last
+/// step of its share, which pulls the ones before it as in one thread; the first reads from the
+/// queue of the thread before, or is the chain's source.
 struct StepThread {
-    StepContext* step = nullptr;
+    std::vector<StepContext*> share;  ///< in chain order
+    StepContext* step = nullptr;      ///< the last of the share, which the thread pulls
     RunLog* log = nullptr;
-    RowQueue* output = nullptr;  ///< null for the last step
+    RowQueue* output = nullptr;  ///< null for the last share
     int code = 0;                ///< the step's last processRow answer; 0 when its reader left
     bool forcedStop = false;     ///< the thread ended the run after a stop request
     std::atomic<bool> statusWanted{false};
     std::mutex statusMutex;
-    std::optional<StepStatus> status;
+    std::vector<StepStatus> status;  ///< of each step of the share, once asked
 
-    /// getStatus is asked from the step's own thread, never while another thread is inside it.
+    /// getStatus is asked from the steps' own thread, never while another thread is inside
+    /// one of them.
     void offerStatus() {
         if (!statusWanted.load(std::memory_order_relaxed)) [[likely]]
             return;
         statusWanted.store(false, std::memory_order_relaxed);
-        StepStatus now = step->status();
+        std::vector<StepStatus> now;
+        now.reserve(share.size());
+        for (StepContext* each : share)
+            now.push_back(each->status());
         const std::lock_guard<std::mutex> hold(statusMutex);
         status = std::move(now);
     }
+    /// The chain's source, the step that stops on a stop request.
+    bool first() const { return share.front()->queuedInput() == nullptr; }
 };
 
 /// The last step: pulls until it answers non-zero. A stop ends it as its input ends.
@@ -105,15 +114,15 @@ void runLast(StepThread& t) {
     }
 }
 
-/// A step that feeds another: each row the step gives is packed into the batch being filled
-/// (see BatchFiller), and a full batch, or the last one with the step's
-/// end, goes to the next step. A batch is taken before the step is called, so that once the
-/// next step left, this one is not called. Only the first step stops on a stop request (and
-/// on its own when it does not ask); a later one hands on everything it was given, so that
-/// every step ends at the same row.
+/// A share that feeds another: each row its last step gives is packed into the batch being
+/// filled (see BatchFiller), and a full batch, or the last one with the step's end, goes to
+/// the next share. A batch is taken before the step is called, so that once the next share
+/// left, this one is not called. Only the share of the source stops on a stop request (and on
+/// its own when the source does not ask); a later one hands on everything it was given, so
+/// that every step ends at the same row.
 void runFeeding(StepThread& t) {
     StopClock stop;
-    const bool first = t.step->queuedInput() == nullptr;
+    const bool first = t.first();
     RowQueue& out = *t.output;
     const size_t width = out.width();
     BatchFiller filler;
@@ -160,8 +169,8 @@ void runStep(StepThread& t) {
     } else {
         runFeeding(t);
     }
-    // Whatever ended this step, the one before it hands on nothing more.
-    if (QueuedInput* input = t.step->queuedInput()) input->leave();
+    // Whatever ended this share, the one before it hands on nothing more.
+    if (QueuedInput* input = t.share.front()->queuedInput()) input->leave();
 }
 
 }  // namespace
@@ -186,26 +195,29 @@ int Pipeline::run(bool& stopped) {
             }
         }
     }
-    const size_t count = d.steps.size();
+    const size_t count = d.shareFirsts.size();
     std::vector<std::unique_ptr<RowQueue>> queues;
     std::vector<StepThread> threads(count);
     for (size_t i = 0; i < count; ++i) {
-        threads[i].step = d.steps[i].get();
+        const size_t end = i + 1 < count ? d.shareFirsts[i + 1] : d.steps.size();
+        for (size_t k = d.shareFirsts[i]; k < end; ++k)
+            threads[i].share.push_back(d.steps[k].get());
+        threads[i].step = threads[i].share.back();
         threads[i].log = &d.shared.log;
         // The first progress report already has every step's status.
         threads[i].statusWanted.store(true, std::memory_order_relaxed);
         if (i + 1 == count) break;
-        const StepOutputItems* items = d.steps[i]->outputItems();
+        const StepOutputItems* items = threads[i].step->outputItems();
         const size_t width = items != nullptr && items->count > 0 ? items->count : 0;
         queues.push_back(
             std::make_unique<RowQueue>(width, kBatchBytes, kMostBatchRows, kBatchesPerQueue));
         // The fields no later step reads cross as nulls, a byte each.
         std::vector<const StepContext*> readers;
-        for (size_t j = i + 1; j < count; ++j)
+        for (size_t j = end; j < d.steps.size(); ++j)
             readers.push_back(d.steps[j].get());
         queues.back()->carryOnly(fieldsRead(items, readers));
         threads[i].output = queues.back().get();
-        d.steps[i + 1]->queuedInput()->beginThreads(threads[i].output);
+        d.steps[end]->queuedInput()->beginThreads(threads[i].output);
     }
     d.shared.threaded = true;
 
@@ -259,14 +271,15 @@ int Pipeline::run(bool& stopped) {
             for (StepThread& t : threads) {
                 {
                     const std::lock_guard<std::mutex> statusHold(t.statusMutex);
-                    if (t.status) {
-                        status.push_back(*t.status);
-                        // A thread that has not answered since the last interval is inside a
-                        // call of its step (a wait for data, say): the host's count of its rows
-                        // is read as it stands, rather than the one of the last answer.
-                        if (t.statusWanted.load(std::memory_order_relaxed)) {
+                    // A thread that has not answered since the last interval is inside a call
+                    // of its steps (a wait for data, say): the host's counts of their rows are
+                    // read as they stand, rather than the ones of the last answer.
+                    const bool behind = t.statusWanted.load(std::memory_order_relaxed);
+                    for (size_t k = 0; k < t.status.size(); ++k) {
+                        status.push_back(t.status[k]);
+                        if (behind) {
                             status.back().current = false;
-                            status.back().rows = t.step->rowCount();
+                            status.back().rows = t.share[k]->rowCount();
                         }
                     }
                 }
@@ -283,9 +296,8 @@ int Pipeline::run(bool& stopped) {
         thread.join();
 
     d.shared.threaded = false;
-    for (size_t i = 0; i < count; ++i) {
-        if (i > 0) d.steps[i]->queuedInput()->endThreads();
-    }
+    for (size_t i = 1; i < count; ++i)
+        d.steps[d.shareFirsts[i]]->queuedInput()->endThreads();
     if (launchError) {
         d.shared.log.error("", "the steps could not each be given a thread: " + *launchError);
         d.endCode = 2;

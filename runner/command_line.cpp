@@ -50,9 +50,10 @@ void declareRun(CLI::App& app, CommandLine& line) {
                   "it), not under a temporary name renamed into place when the step finishes; "
                   "sets IN_PLACE true in every destination");
     run->add_option("-t,--threads", line.threads,
-                    "1 runs every step in one thread; 0 (the default) runs each step of a job "
-                    "of two steps or more in a thread of its own when the machine has more "
-                    "than one core; 2 or more does so on any machine")
+                    "The most threads a job of two steps or more runs in: each step in a "
+                    "thread of its own while there are threads enough, neighbouring steps "
+                    "sharing one otherwise; 1 runs every step in one thread; 0 (the default) "
+                    "takes one per core")
         ->check(CLI::Validator(checkThreads, "N", "thread count"));
     run->add_option("-s,--set", line.overrides,
                     "Override a single-valued property: STEP.PROPERTY=VALUE (repeatable). STEP "

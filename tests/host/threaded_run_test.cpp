@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "../../host/thread_shares.h"
 #include "support/test_step.h"
 #include "support/textjob_process.h"
 #include "texthost/run.h"
@@ -53,14 +54,23 @@ class ThreadedChainTest : public ::testing::TestWithParam<ChainCase> {
             texthost::parseJobText(std::string(R"({"steps": )") + GetParam().steps + "}", ""),
             options);
     }
+    void expectSameEndAsOneThread(int threads);
 };
 
 TEST_P(ThreadedChainTest, EndsTheRunAsTheOneThreadDriverDoes) {
+    // Two threads: a chain of three steps runs its two passes in one of them.
+    for (const int threads : {2, 3}) {
+        SCOPED_TRACE(threads);
+        expectSameEndAsOneThread(threads);
+    }
+}
+
+void ThreadedChainTest::expectSameEndAsOneThread(int threads) {
     const ChainCase& c = GetParam();
     Journal single;
     Journal threaded;
     const RunReport one = run(1, single);
-    const RunReport many = run(2, threaded);
+    const RunReport many = run(threads, threaded);
     for (const RunReport* report : {&one, &many}) {
         EXPECT_EQ(report->ok, c.ok);
         EXPECT_FALSE(report->stopped);
@@ -129,6 +139,11 @@ INSTANTIATE_TEST_SUITE_P(
                   R"([{"type": "TEST_SOURCE", "properties": {"ROWS": 100000}},
                       {"type": "TEST_PASS", "properties": {"FAIL_AT": 1}}])",
                   false, 0, 1},
+        ChainCase{
+            "LastAfterAPassFailsAtTheFirstRow",
+            R"([{"type": "TEST_SOURCE", "properties": {"ROWS": 100000}}, {"type": "TEST_PASS"},
+                      {"type": "TEST_PASS", "properties": {"FAIL_AT": 1}}])",
+            false, 0, 2},
         ChainCase{"SourceFailsUnreported",
                   R"([{"type": "TEST_SOURCE", "properties": {"ROWS": 5000, "SILENT_FAIL_AT": 300}},
                       {"type": "TEST_PASS"}])",
@@ -299,6 +314,46 @@ TEST(ThreadedProgressTest, ASourceThatWaitsIsShownWithTheRowsItGaveSoFar) {
         });
     EXPECT_TRUE(report.ok);
     EXPECT_EQ(mostWhileWaiting, 5000u);
+}
+
+// Steps that share a thread are each in the progress reports, in chain order, once their
+// thread has been asked (the rows before the source's pause wake it).
+TEST(ThreadedProgressTest, StepsSharingAThreadAreEachReported) {
+    std::vector<std::string> seen;
+    const RunReport report = runTestChain(
+        R"([{"type": "TEST_SOURCE", "name": "in", "properties": {"ROWS": 40001, "PAUSE_AT": 40001}},
+            {"type": "TEST_PASS", "name": "a"}, {"type": "TEST_PASS", "name": "b"}])",
+        2, [&](texthost::RunOptions& options) {
+            options.progressIntervalMs = 20;
+            options.onProgress = [&](const std::vector<texthost::StepStatus>& status) {
+                std::string names;
+                for (const texthost::StepStatus& step : status)
+                    names += step.step + " ";
+                seen.push_back(names);
+            };
+        });
+    EXPECT_TRUE(report.ok);
+    EXPECT_NE(std::ranges::find(seen, "in a b "), seen.end());
+    for (const std::string& names : seen)
+        EXPECT_TRUE(names == "in " || names == "in a b ") << names;
+}
+
+TEST(ThreadSharesTest, NeighbouringStepsShareWhenThreadsAreFewer) {
+    struct Case {
+        size_t steps;
+        size_t threads;
+        std::vector<size_t> firsts;
+    };
+    // The source costs half as much again as a later step.
+    const Case cases[] = {
+        {1, 2, {0}},    {2, 2, {0, 1}},       {3, 2, {0, 1}},    {4, 2, {0, 2}},
+        {5, 2, {0, 2}}, {5, 3, {0, 1, 3}},    {3, 8, {0, 1, 2}}, {3, 1, {0}},
+        {3, 0, {0}},    {7, 4, {0, 1, 3, 5}}, {0, 2, {}},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(texthost::threadShares(c.steps, c.threads), c.firsts)
+            << c.steps << " steps, " << c.threads << " threads";
+    }
 }
 
 /// The lines of a run's messages, each step's own in their order: with a thread per step, the

@@ -40,16 +40,19 @@ class Pipeline {
     /// readInputRow: 0 a row went through; 1 end of data; any other value a failure. Once the
     /// chain ended or failed, answers that code again without calling a step.
     int pull();
-    /// True when the chain was built to run with a thread per step: RunOptions::threads is
-    /// not 1, there are two steps or more and (when threads is 0) more than one core. Each
-    /// step then reads its input rows from a list of its own; pull() still works.
+    /// True when the chain was built to run in more than one thread: RunOptions::threads is
+    /// not 1, there are two steps or more and (when threads is 0) more than one core. The
+    /// steps are spread over as many threads as there are cores (or as threads asks), at
+    /// most one per step, neighbouring steps sharing a thread when there are more steps; the
+    /// first step of each thread's share then reads its input rows from a list of its own.
+    /// pull() still works.
     bool threaded() const;
     /// Runs the started chain to its end, its failure or a stop. Threaded (see threaded()),
-    /// each step's processRow loop runs in a thread of its own, and rows go from a step to the
-    /// next in batches through bounded queues, in order; an end, a failure or a stop passes
-    /// down the chain, and a step whose next step ended is not called again. Otherwise pull()
-    /// is called until it answers non-zero. After a stop request the steps stop themselves at
-    /// their next progress point; a loop whose step does not ask stops on its own a second
+    /// each thread runs the processRow loop of the last step of its share, and rows go from a
+    /// share to the next in batches through bounded queues, in order; an end, a failure or a
+    /// stop passes down the chain, and a step whose next step ended is not called again. Otherwise
+    /// pull() is called until it answers non-zero. After a stop request the steps stop themselves
+    /// at their next progress point; a loop whose step does not ask stops on its own a second
     /// later. Answers what the last step's processRow answered last (1 end of data, other a
     /// failure), as pull() would; `stopped` tells that a stop request ended it. Progress goes
     /// to RunOptions::onProgress from the calling thread when threaded.

@@ -59,9 +59,10 @@ struct RunOptions {
     /// a counter increment and nothing more.
     std::function<void(const std::vector<StepStatus>&)> onProgress;
     int progressIntervalMs = 200;
-    /// 1 runs every step in the calling thread. Any other value lets a job of two steps or
-    /// more run each step in a thread of its own, rows going from step to step in batches;
-    /// 0 (the default) does so when the machine has more than one core.
+    /// The most threads a job of two steps or more runs in, rows going from thread to thread
+    /// in batches: each step in a thread of its own while there are threads enough, otherwise
+    /// neighbouring steps share one. 1 runs every step in the calling thread; 0 (the default)
+    /// takes as many as the machine has cores.
     int threads = 0;
     /// Called with every error and warning as it happens (also the ones that end up in the
     /// report); summaries arrive only in the report, once their pieces are complete.
