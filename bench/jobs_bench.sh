@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Measures whole jobs run by textjob on a generated CSV file of 10 mixed fields (256 MB by
 # default): CSV to CSV, CSV to fixed-width, fixed-width to CSV and CSV to HTML (with a thread
-# per step where the machine has the cores), and CSV to CSV with --threads 1, each as MB/s of
+# per step where the machine has the cores), and CSV to CSV with --threads 1, CSV to CSV and
+# HTML at once (default threads, and a thread per step), each as MB/s of
 # input and peak memory, next to `cat FILE > /dev/null` and a CSV to CSV copy by Python's csv
 # module of the same file in the same run, CSV to CSV of a file with some long texts, and of
 # rows of 50,000 and of 1,000 fields (with the default threads and with one). Then,
@@ -127,6 +128,9 @@ echo "{\"steps\":[$(delim_source "$input"),$(fixed_dest "$work/out_fixed.txt")]}
 echo "{\"steps\":[$(fixed_source "$work/out_fixed.txt"),$(delim_dest "$work/fixed_out.csv")]}" > "$work/fixed_to_csv.json"
 echo "{\"steps\":[$(delim_source "$input"),$(html_dest "$work/out.html")]}" > "$work/csv_to_html.json"
 echo "{\"steps\":[$(delim_source "$input")]}" > "$work/source_only.json"
+# Three steps: on two cores, the source in one thread and both destinations in the other.
+echo "{\"steps\":[$(delim_source "$input"),$(delim_dest "$work/out.csv"),$(html_dest "$work/out.html")]}" \
+    > "$work/csv_to_csv_html.json"
 # Other encodings: the same rows read from ISO-8859-1, and written as UTF-16LE.
 latin1_input="$work/input_${size_mb}mb_latin1.csv"
 if [ ! -s "$latin1_input" ]; then
@@ -286,7 +290,9 @@ for round in $(seq "$rounds"); do
     # Reads what the job before it wrote, which the next job's start deletes.
     measure "fixed_to_csv_$round" "$work/out_fixed.txt" "$textjob" run "$work/fixed_to_csv.json"
     measure "csv_to_html_1t_$round" "$input" "$textjob" run --threads 1 "$work/csv_to_html.json"
-    measure "csv_to_html_$round" "$input" "$textjob" run "$work/csv_to_html.json"
+    measure "csv_to_csv_html_$round" "$input" "$textjob" run "$work/csv_to_csv_html.json"
+    measure "csv_to_csv_html_3t_$round" "$input" "$textjob" run --threads 3 \
+        "$work/csv_to_csv_html.json"
     if [ "$yardsticks" = 1 ]; then yardstick_round "$round"; fi
 done
 least() {  # the least CPU seconds of the rounds of job $1
@@ -304,6 +310,11 @@ awk -v f="$(least_wall fixed_to_csv)" -v h="$(least_wall csv_to_html)" -v r="$ro
     -v fb="$fixed_bytes" -v b="$bytes" 'BEGIN {
     printf "a thread per step (least of %d each): fixed-width to CSV %.1f MB/s, CSV to HTML " \
         "%.1f MB/s\n", r, fb / 1e6 / f, b / 1e6 / h }'
+awk -v t="$(least_wall csv_to_csv_html)" -v t3="$(least_wall csv_to_csv_html_3t)" \
+    -v c="$(least csv_to_csv_html)" -v c3="$(least csv_to_csv_html_3t)" -v b="$bytes" \
+    -v r="$rounds" 'BEGIN {
+    printf "CSV to CSV and HTML (least of %d each): default threads %.1f MB/s, %.2f s CPU; a " \
+        "thread per step (--threads 3) %.1f MB/s, %.2f s CPU\n", r, b / 1e6 / t, c, b / 1e6 / t3, c3 }'
 if [ "$yardsticks" = 1 ]; then
     # A single run of either side says little where the machine's speed comes and goes (a run
     # of Polars took from 1.4 s to 3.3 s in one session here): the least of each one's rounds.
