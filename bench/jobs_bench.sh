@@ -290,6 +290,7 @@ for round in $(seq "$rounds"); do
     # Reads what the job before it wrote, which the next job's start deletes.
     measure "fixed_to_csv_$round" "$work/out_fixed.txt" "$textjob" run "$work/fixed_to_csv.json"
     measure "csv_to_html_1t_$round" "$input" "$textjob" run --threads 1 "$work/csv_to_html.json"
+    measure "csv_to_html_$round" "$input" "$textjob" run "$work/csv_to_html.json"
     measure "csv_to_csv_html_$round" "$input" "$textjob" run "$work/csv_to_csv_html.json"
     measure "csv_to_csv_html_3t_$round" "$input" "$textjob" run --threads 3 \
         "$work/csv_to_csv_html.json"
