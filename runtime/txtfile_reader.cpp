@@ -10,14 +10,16 @@
 #include <string>
 
 #include "mvb/byte_scan.h"
+#include "mvb/text_bytes.h"
 #include "mvb/types.h"
 #include "txtfile_wait.h"
 
 namespace mvb::txt {
 namespace {
 
-// Bytes kept after the usable buffer so that a NUL fits after the last line.
-constexpr size_t kSlack = 8;
+// Bytes kept after the usable buffer: a NUL fits after the last line, and a field's text that
+// readLineFields() hands out can be read as one block of TextBytes::kPaddedReadBytes.
+constexpr size_t kSlack = 8 + TextBytes::kPaddedReadBytes;
 
 constexpr unsigned kLf = 0x0Au;
 constexpr unsigned kCr = 0x0Du;
@@ -922,8 +924,8 @@ bool TextReader::decodeLineFields(int count, const int* starts, const int* width
     out_.clear();
     scratch_.clear();
     // Room for all of it at once (a byte is at most three in UTF-8): the fields' texts do not
-    // move while they are made.
-    out_.reserveMore(Converter::roomFor(lineBytes));
+    // move while they are made, and the last can be read as a block as the others can.
+    out_.reserveMore(Converter::roomFor(lineBytes) + TextBytes::kPaddedReadBytes);
     const auto decodes = [&](size_t from, size_t to, ByteBuffer& into) {
         const size_t before = into.size();
         if (converter_.convert(base + from, to - from, into).status != ConvertResult::Done) {

@@ -317,7 +317,7 @@ DTS_TxtFixedSrc::Record DTS_TxtFixedSrc::readLineRecord(StepOutputItem* items, M
             if (fieldTexts_[i].bytes == 0) {
                 items[i].value.setNull();
             } else {
-                assignField(items[i], i, fieldTexts_[i]);
+                assignField<true>(items[i], i, fieldTexts_[i]);
             }
         }
         return Record::Produced;
@@ -419,6 +419,7 @@ void DTS_TxtFixedSrc::warnIfCut(const MvbTxtFile* file, uint64_t cutBefore, int 
                            {text.text, mvbTrimmedBlankLength(text.text, bytes)});
 }
 
+template <bool ReadAhead>
 void DTS_TxtFixedSrc::assignField(StepOutputItem& item, int field, const MvbTextSpan& text) {
     std::string_view value(text.text,
                            mvbTrimmedBlankLength(text.text, static_cast<size_t>(text.bytes)));
@@ -432,7 +433,8 @@ void DTS_TxtFixedSrc::assignField(StepOutputItem& item, int field, const MvbText
         item.value.setNull();
         return;
     }
-    FieldOutcome outcome = converter_.convert(item, typeFormats_[field], value);
+    // A value cut before a NUL lies within the text, so it can be read as far as the text.
+    FieldOutcome outcome = converter_.convert<ReadAhead>(item, typeFormats_[field], value);
     if (outcome == FieldOutcome::Read) [[likely]] {
         return;
     }

@@ -52,6 +52,9 @@ class DTS_TxtFixedSrc final : public TextSource {
     /// Moves to the next file of the listing: 0 when one is open, 1 at the end of data, 2 after
     /// a reported failure.
     int openNextFile();
+    /// Sets a field's value from its text; with `ReadAhead`, the text can be read for
+    /// mvb::TextBytes::kPaddedReadBytes from its start (a text MvbTxtFile::readLineFields() gave).
+    template <bool ReadAhead = false>
     void assignField(StepOutputItem& item, int field, const MvbTextSpan& text);
     /// Warns (821) when the read of field `field` that gave `text` cut a character: `file`
     /// counts more of them than `cutBefore`, its count before the read.

@@ -147,10 +147,11 @@ class MVB_API MvbTxtFile {
     /// than 0) bytes from byte `starts[i]` of the line, each field at or after the end of the
     /// one before. `texts[i]` gets the field's text: empty for a field the line ends before,
     /// else at least a byte. The texts point into the file's buffer, are not NUL-terminated and
-    /// stay valid until the next operation. Returns false, having read nothing and with `texts`
-    /// unspecified, where it cannot (the file is not UTF-8, the line is not wholly read yet or
-    /// is the last, a field's edge would cut a character, the layout is none such); the caller
-    /// then reads the fields one by one.
+    /// stay valid until the next operation; each can be read for mvb::TextBytes::kPaddedReadBytes
+    /// from its start, whatever its length (see MvbDatavar::assignKnownUtf8Padded()). Returns
+    /// false, having read nothing and with `texts` unspecified, where it cannot (the file is not
+    /// UTF-8, the line is not wholly read yet or is the last, a field's edge would cut a character,
+    /// the layout is none such); the caller then reads the fields one by one.
     virtual bool readLineFields(int count, const int* starts, const int* widths,
                                 MvbTextSpan* texts) = 0;
     /// As read(), for a reader of the text in pieces: where `count` bytes would end inside a

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "mvb/text_bytes.h"
 #include "mvb/txtfile.h"
 #include "support/textfile_support.h"
 
@@ -115,11 +116,17 @@ TEST(LineFields, GivesWhatFieldByFieldReadsGive) {
                     if (whole->readLineFields(count, layout.starts.data(), layout.widths.data(),
                                               texts.data())) {
                         ++taken;
-                        for (const MvbTextSpan& text : texts)
-                            fields.push_back(
-                                text.bytes == 0
-                                    ? std::string("<null>")
-                                    : std::string(text.text, static_cast<size_t>(text.bytes)));
+                        for (const MvbTextSpan& text : texts) {
+                            if (text.bytes == 0) {
+                                fields.emplace_back("<null>");
+                                continue;
+                            }
+                            // Each text can be read as one block from its start, however near
+                            // the end of the data read it lies.
+                            mvb::TextBytes copy;
+                            copy.assignPadded(text.text, static_cast<size_t>(text.bytes));
+                            fields.emplace_back(copy);
+                        }
                     } else {
                         fields = readOneByOne(whole, layout);
                     }
