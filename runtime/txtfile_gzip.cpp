@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <exception>
 
 #include "txtfile_codec.h"
 #include "txtfile_wait.h"
@@ -91,6 +92,14 @@ GzipInput::GzipInput(std::string path, size_t inputBytes, bool mayWait)
     : path_(std::move(path)), mayWait_(mayWait), inputCapacity_(std::max<size_t>(inputBytes, 2)) {}
 
 GzipInput::~GzipInput() {
+    if (thread_.joinable()) {
+        {
+            const std::lock_guard<std::mutex> hold(mutex_);
+            stop_ = true;
+        }
+        changed_.notify_all();
+        thread_.join();
+    }
     if (open_) {
         inflateEnd(&stream_);
     }
@@ -144,6 +153,110 @@ bool GzipInput::readMore(int fd) {
 }
 
 long GzipInput::read(int fd, char* into, size_t room) {
+    if (ahead_) {
+        return readAhead(into, room);
+    }
+    if (error_.empty() && !mayWait_ && !finished_ && std::thread::hardware_concurrency() > 1) {
+        try {
+            for (Chunk& chunk : chunks_)
+                chunk.bytes = std::make_unique_for_overwrite<char[]>(kChunkBytes);
+            takenCompressed_ = compressedRead_;
+            thread_ = std::thread(&GzipInput::inflateAhead, this, fd);
+            ahead_ = true;
+            return readAhead(into, room);
+        } catch (const std::exception&) {
+            // No memory or no thread for it: the file is inflated here, as on one core.
+            for (Chunk& chunk : chunks_)
+                chunk.bytes.reset();
+        }
+    }
+    return inflateSome(fd, into, room);
+}
+
+long GzipInput::readAhead(char* into, size_t room) {
+    size_t copied = 0;
+    while (copied < room) {
+        if (!holding_) {
+            if (ended_ != 1) {
+                break;
+            }
+            std::unique_lock<std::mutex> hold(mutex_);
+            if (filled_ == 0 && copied > 0) {
+                break;  // what there is now, rather than a wait for more
+            }
+            changed_.wait(hold, [&] { return filled_ > 0; });
+            holding_ = true;
+            readFrom_ = 0;
+        }
+        const Chunk& chunk = chunks_[reading_];
+        const size_t count = std::min(room - copied, chunk.size - readFrom_);
+        std::memcpy(into + copied, chunk.bytes.get() + readFrom_, count);
+        copied += count;
+        readFrom_ += count;
+        if (readFrom_ < chunk.size) {
+            break;
+        }
+        // Used up: the end or failure after its bytes counts from now on, and the thread may
+        // fill it again.
+        takenCompressed_ = chunk.compressedRead;
+        ended_ = chunk.last;
+        holding_ = false;
+        reading_ = (reading_ + 1) % kChunks;
+        {
+            const std::lock_guard<std::mutex> hold(mutex_);
+            --filled_;
+        }
+        changed_.notify_all();
+    }
+    if (copied > 0 || room == 0) {
+        return static_cast<long>(copied);
+    }
+    if (ended_ < 0 && error_.empty()) {
+        error_ = "cannot read file \"" + path_ + "\": no memory to inflate its gzip data";
+    }
+    return ended_ < 0 ? -1 : 0;
+}
+
+void GzipInput::inflateAhead(int fd) noexcept {
+    size_t filling = 0;
+    for (;;) {
+        {
+            std::unique_lock<std::mutex> hold(mutex_);
+            changed_.wait(hold, [&] { return stop_ || filled_ < kChunks; });
+            if (stop_) {
+                return;
+            }
+        }
+        Chunk& chunk = chunks_[filling];
+        chunk.size = 0;
+        chunk.last = 1;
+        try {
+            while (chunk.size < kChunkBytes) {
+                const long got =
+                    inflateSome(fd, chunk.bytes.get() + chunk.size, kChunkBytes - chunk.size);
+                if (got <= 0) {
+                    chunk.last = got;
+                    break;
+                }
+                chunk.size += static_cast<size_t>(got);
+            }
+        } catch (...) {
+            chunk.last = -1;  // no memory for a message: the reader says what it can
+        }
+        chunk.compressedRead = compressedRead_;
+        {
+            const std::lock_guard<std::mutex> hold(mutex_);
+            ++filled_;
+        }
+        changed_.notify_all();
+        if (chunk.last != 1) {
+            return;
+        }
+        filling = (filling + 1) % kChunks;
+    }
+}
+
+long GzipInput::inflateSome(int fd, char* into, size_t room) {
     if (!error_.empty()) {
         return -1;
     }

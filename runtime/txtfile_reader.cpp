@@ -97,6 +97,7 @@ TextReader::TextReader(int fd, std::string path, uint32_t flags, const FileTunin
 }
 
 TextReader::~TextReader() {
+    gzip_.reset();  // its thread may be reading the file
     ::close(fd_);
 }
 

@@ -153,5 +153,54 @@ TEST(Gzip, TheNextMembersMagicMayFallAnywhereAroundAReadEdge) {
     EXPECT_EQ(linesRead(path, kEdge), linesOf(text + second));
 }
 
+// A text of many megabytes, inflated ahead of the reader where there are cores for it: the
+// reader gets every line in order, and a failure only after the lines before it.
+TEST(Gzip, ALargeFileGivesItsLinesThenItsEnd) {
+    const std::string text = numberedLines(250000);
+    const std::string packed = gzipped(text);
+    std::string damaged = packed;
+    damaged[packed.size() - 6] ^= 0x01;  // the CRC of the data
+    const std::vector<std::string> all = linesOf(text);
+    struct Case {
+        const char* name;
+        std::string bytes;
+        const char* error;  ///< part of the failure text; null: none
+    };
+    const Case cases[] = {
+        {"whole", packed, nullptr},
+        {"damaged at the end", damaged, "is damaged"},
+        {"cut", packed.substr(0, packed.size() * 3 / 4), "is cut short"},
+    };
+    TempDir dir;
+    const std::string path = (dir.path() / "large.csv.gz").string();
+    for (const Case& c : cases) {
+        writeBytes(path, c.bytes);
+        std::vector<std::string> lines = linesRead(path, size_t{64} << 10);
+        if (c.error == nullptr) {
+            EXPECT_EQ(lines, all) << c.name;
+            continue;
+        }
+        ASSERT_FALSE(lines.empty()) << c.name;
+        EXPECT_NE(lines.back().find(c.error), std::string::npos) << lines.back();
+        lines.pop_back();
+        // The lines before the failure: those the text begins with, a whole one or a head.
+        ASSERT_GT(lines.size(), all.size() / 2) << c.name;
+        ASSERT_LE(lines.size(), all.size()) << c.name;
+        for (size_t i = 0; i + 1 < lines.size(); ++i)
+            ASSERT_EQ(lines[i], all[i]) << c.name << ", line " << i;
+        EXPECT_EQ(all[lines.size() - 1].rfind(lines.back(), 0), 0u) << c.name;
+    }
+    // A file closed after a few lines, while the rest is being inflated, closes at once.
+    writeBytes(path, packed);
+    MvbTxtFile* file = openWith(path, MVB_OPEN_READ, 0, 0);
+    ASSERT_NE(file, nullptr);
+    FileCloser closeFile{file};
+    MvbTextSpan line;
+    bool present = false;
+    for (int i = 0; i < 10; ++i)
+        ASSERT_GT(file->readLine(-1, &line, &present), 0);
+    EXPECT_EQ(std::string(line.text, static_cast<size_t>(line.bytes)), all[9]);
+}
+
 }  // namespace
 }  // namespace textfile_test
