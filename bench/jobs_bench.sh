@@ -4,7 +4,8 @@
 # per step where the machine has the cores), and CSV to CSV with --threads 1, CSV to CSV and
 # HTML at once (default threads, and a thread per step), each as MB/s of
 # input and peak memory, next to `cat FILE > /dev/null` and a CSV to CSV copy by Python's csv
-# module of the same file in the same run, CSV to CSV of a file with some long texts, and of
+# module of the same file in the same run, the source alone and CSV to CSV over the file
+# gzip-compressed (MB/s of the text), CSV to CSV of a file with some long texts, and of
 # rows of 50,000 and of 1,000 fields (with the default threads and with one). Then,
 # to tell each destination's own cost, the source alone and each job in one thread (a
 # destination's own CPU is its job's less the source's alone). The load average is printed
@@ -132,6 +133,15 @@ echo "{\"steps\":[$(delim_source "$input")]}" > "$work/source_only.json"
 echo "{\"steps\":[$(delim_source "$input"),$(delim_dest "$work/out.csv"),$(html_dest "$work/out.html")]}" \
     > "$work/csv_to_csv_html.json"
 # Other encodings: the same rows read from ISO-8859-1, and written as UTF-16LE.
+# The same rows gzip-compressed, read by the source alone and copied to CSV; their rates count
+# the text inflated.
+gzip_input="$work/input_${size_mb}mb.csv.gz"
+if [ ! -s "$gzip_input" ]; then
+    gzip -c -6 "$input" > "$gzip_input.part"
+    mv "$gzip_input.part" "$gzip_input"
+fi
+echo "{\"steps\":[$(delim_source "$gzip_input")]}" > "$work/gzip_source.json"
+echo "{\"steps\":[$(delim_source "$gzip_input"),$(delim_dest "$work/out.csv")]}" > "$work/gzip_to_csv.json"
 latin1_input="$work/input_${size_mb}mb_latin1.csv"
 if [ ! -s "$latin1_input" ]; then
     iconv -f UTF-8 -t ISO-8859-1 "$input" > "$latin1_input.part"
@@ -220,6 +230,8 @@ measure fixed_to_csv "$work/out_fixed.txt" "$textjob" run "$work/fixed_to_csv.js
 measure csv_to_html "$input" "$textjob" run "$work/csv_to_html.json"
 measure long_texts "$long_input" "$textjob" run "$work/long_texts.json"
 measure latin1_to_csv "$latin1_input" "$textjob" run "$work/latin1_to_csv.json"
+measure gzip_source "$input" "$textjob" run "$work/gzip_source.json"
+measure gzip_to_csv "$input" "$textjob" run "$work/gzip_to_csv.json"
 measure csv_to_utf16 "$input" "$textjob" run "$work/csv_to_utf16.json"
 if [ "$yardsticks" = 1 ]; then
     yard="$work/yardsticks"
