@@ -156,21 +156,31 @@ long GzipInput::read(int fd, char* into, size_t room) {
     if (ahead_) {
         return readAhead(into, room);
     }
-    if (error_.empty() && !mayWait_ && !finished_ && std::thread::hardware_concurrency() > 1) {
-        try {
-            for (Chunk& chunk : chunks_)
-                chunk.bytes = std::make_unique_for_overwrite<char[]>(kChunkBytes);
-            takenCompressed_ = compressedRead_;
-            thread_ = std::thread(&GzipInput::inflateAhead, this, fd);
-            ahead_ = true;
+    // The first read decides, once, where the rest is inflated.
+    if (!aheadDecided_) {
+        aheadDecided_ = true;
+        if (error_.empty() && !mayWait_ && !finished_ && std::thread::hardware_concurrency() > 1 &&
+            startAhead(fd)) {
             return readAhead(into, room);
-        } catch (const std::exception&) {
-            // No memory or no thread for it: the file is inflated here, as on one core.
-            for (Chunk& chunk : chunks_)
-                chunk.bytes.reset();
         }
     }
     return inflateSome(fd, into, room);
+}
+
+bool GzipInput::startAhead(int fd) noexcept {
+    try {
+        for (Chunk& chunk : chunks_)
+            chunk.bytes = std::make_unique_for_overwrite<char[]>(kChunkBytes);
+        takenCompressed_ = compressedRead_;
+        thread_ = std::thread(&GzipInput::inflateAhead, this, fd);
+        ahead_ = true;
+        return true;
+    } catch (const std::exception&) {
+        // No memory or no thread for it: the file is inflated here, as on one core.
+        for (Chunk& chunk : chunks_)
+            chunk.bytes.reset();
+        return false;
+    }
 }
 
 long GzipInput::readAhead(char* into, size_t room) {

@@ -77,6 +77,8 @@ class GzipInput {
     [[nodiscard]] bool readMore(int fd);
     /// read() in the calling thread.
     long inflateSome(int fd, char* into, size_t room);
+    /// Starts the thread that inflates ahead from `fd`; false when it cannot be had.
+    bool startAhead(int fd) noexcept;
     /// read() from the chunks the thread inflated.
     long readAhead(char* into, size_t room);
     /// The thread: fills chunks from `fd` until the stream ends or fails, or stop_.
@@ -95,6 +97,7 @@ class GzipInput {
 
     // Inflating ahead. The thread owns the inflater, the input and error_ while it runs; the
     // reader reads error_ once a chunk said it failed, after which the thread is done.
+    bool aheadDecided_ = false;
     bool ahead_ = false;
     std::thread thread_;
     std::mutex mutex_;
