@@ -76,6 +76,7 @@ TEST(GzipWrite, EachRunIsAMemberThatReadsBackWhole) {
         {"large run", "d.csv.gz", 65001, {many}, ""},
         {"other encoding", "e.txt.gz", 1252, {{"Zürich"}}, std::string("Z\xFCrich\n")},
         {"runs of no lines", "f.csv.gz", 65001, {{}, {"1,a"}}, ""},
+        {"large runs appended", "g.csv.gz", 65001, {many, {"1,a"}, many}, ""},
     };
     TempDir dir;
     for (const Case& c : cases) {
@@ -100,6 +101,46 @@ TEST(GzipWrite, EachRunIsAMemberThatReadsBackWhole) {
             EXPECT_EQ(readAllLines(back), all);
         }
     }
+}
+
+// A text deflated in one block is what zlib's own gzip writer makes of it, byte for byte.
+TEST(GzipWrite, AShortTextIsZlibsOwnGzip) {
+    const std::string text = "id,city\n1,Z\xC3\xBCrich\n2,Oslo\n";
+    z_stream stream{};
+    ASSERT_EQ(deflateInit2(&stream, 6, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY), Z_OK);
+    std::string expected(deflateBound(&stream, text.size()) + 32, '\0');
+    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
+    stream.avail_in = static_cast<uInt>(text.size());
+    stream.next_out = reinterpret_cast<Bytef*>(expected.data());
+    stream.avail_out = static_cast<uInt>(expected.size());
+    ASSERT_EQ(deflate(&stream, Z_FINISH), Z_STREAM_END);
+    expected.resize(stream.total_out);
+    deflateEnd(&stream);
+    TempDir dir;
+    const std::string path = dir.file("short.csv.gz");
+    writeRun(path, MVB_OPEN_CREATE, 65001, {"id,city", "1,Zürich", "2,Oslo"});
+    EXPECT_EQ(readBytes(path), expected);
+}
+
+// A flush ends the member; what is written after it is the next member of the same file.
+TEST(GzipWrite, EachFlushEndsAMember) {
+    TempDir dir;
+    const std::string path = dir.file("flushed.csv.gz");
+    MvbTxtFile* file = openWith(path, MVB_OPEN_CREATE, 65001, MVB_FLAG_EOL_LF);
+    ASSERT_NE(file, nullptr);
+    FileCloser closer{file};
+    std::string text;
+    for (int member = 0; member < 2; ++member) {
+        for (int i = 0; i < 100000; ++i) {  // several blocks each
+            const std::string line = std::to_string(member) + "," + std::to_string(i);
+            ASSERT_TRUE(file->writeLine(line.c_str())) << lastError(file);
+            text += line + "\n";
+        }
+        ASSERT_TRUE(file->flush()) << lastError(file);
+    }
+    int members = 0;
+    EXPECT_EQ(gunzip(readBytes(path), members), text);
+    EXPECT_EQ(members, 2);
 }
 
 TEST(GzipWrite, AppendLooksForTheMarkInWhatTheFileHolds) {
