@@ -76,6 +76,7 @@ bool GzipOutput::start() {
 }
 
 bool GzipOutput::write(const char* bytes, size_t size) {
+    if (broken_) return false;
     memberOpen_ = memberOpen_ || size > 0;
     while (size > 0) {
         Block& block = blocks_[filling_];
@@ -84,14 +85,21 @@ bool GzipOutput::write(const char* bytes, size_t size) {
         block.size += count;
         bytes += count;
         size -= count;
-        if (block.size == kBlockBytes && !submit(false)) return false;
+        if (block.size == kBlockBytes && !submit(false)) {
+            broken_ = true;
+            return false;
+        }
     }
     return true;
 }
 
 bool GzipOutput::finish() {
+    if (broken_) return false;
     if (!memberOpen_ || !started_) return true;
-    if (!submit(true)) return false;
+    if (!submit(true)) {
+        broken_ = true;
+        return false;
+    }
     memberOpen_ = false;
     return true;
 }

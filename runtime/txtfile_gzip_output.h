@@ -90,6 +90,9 @@ class GzipOutput {
     std::string path_;
     Sink sink_;
     bool started_ = false;
+    /// A block could not be deflated or sent: the member is cut short, and nothing more is
+    /// taken (the blocks handed over are let go when the object is).
+    bool broken_ = false;
     /// True while bytes given have not been ended as a member, and from the start in a file
     /// that holds nothing yet.
     bool memberOpen_ = false;
