@@ -5,7 +5,8 @@
 # HTML at once (default threads, and a thread per step), each as MB/s of
 # input and peak memory, next to `cat FILE > /dev/null` and a CSV to CSV copy by Python's csv
 # module of the same file in the same run, the source alone and CSV to CSV over the file
-# gzip-compressed (MB/s of the text), CSV to CSV of a file with some long texts, and of
+# gzip-compressed and CSV into a .gz (MB/s of the text), CSV to CSV of a file with some long
+# texts, and of
 # rows of 50,000 and of 1,000 fields (with the default threads and with one). Then,
 # to tell each destination's own cost, the source alone and each job in one thread (a
 # destination's own CPU is its job's less the source's alone). The load average is printed
@@ -133,8 +134,8 @@ echo "{\"steps\":[$(delim_source "$input")]}" > "$work/source_only.json"
 echo "{\"steps\":[$(delim_source "$input"),$(delim_dest "$work/out.csv"),$(html_dest "$work/out.html")]}" \
     > "$work/csv_to_csv_html.json"
 # Other encodings: the same rows read from ISO-8859-1, and written as UTF-16LE.
-# The same rows gzip-compressed, read by the source alone and copied to CSV; their rates count
-# the text inflated.
+# The same rows gzip-compressed, read by the source alone and copied to CSV, and copied from
+# CSV into a .gz; their rates count the text.
 gzip_input="$work/input_${size_mb}mb.csv.gz"
 if [ ! -s "$gzip_input" ]; then
     gzip -c -6 "$input" > "$gzip_input.part"
@@ -142,6 +143,7 @@ if [ ! -s "$gzip_input" ]; then
 fi
 echo "{\"steps\":[$(delim_source "$gzip_input")]}" > "$work/gzip_source.json"
 echo "{\"steps\":[$(delim_source "$gzip_input"),$(delim_dest "$work/out.csv")]}" > "$work/gzip_to_csv.json"
+echo "{\"steps\":[$(delim_source "$input"),$(delim_dest "$work/out.csv.gz")]}" > "$work/csv_to_gzip.json"
 latin1_input="$work/input_${size_mb}mb_latin1.csv"
 if [ ! -s "$latin1_input" ]; then
     iconv -f UTF-8 -t ISO-8859-1 "$input" > "$latin1_input.part"
@@ -179,7 +181,7 @@ PY
 
 declare -A cpu_of   # CPU seconds of each measured job, by name
 declare -A wall_of  # and its wall-clock seconds
-outputs=("$work/out.csv" "$work/out_utf16.csv" "$work/out_fixed.txt" "$work/fixed_out.csv" "$work/out.html"
+outputs=("$work/out.csv" "$work/out.csv.gz" "$work/out_utf16.csv" "$work/out_fixed.txt" "$work/fixed_out.csv" "$work/out.html"
     "$work/long_out.csv" "$work/python_out.csv" "$work/wide_50000_out.csv" "$work/wide_1000_out.csv"
     "$work/duckdb_out.csv" "$work/polars_out.csv")
 
@@ -232,6 +234,7 @@ measure long_texts "$long_input" "$textjob" run "$work/long_texts.json"
 measure latin1_to_csv "$latin1_input" "$textjob" run "$work/latin1_to_csv.json"
 measure gzip_source "$input" "$textjob" run "$work/gzip_source.json"
 measure gzip_to_csv "$input" "$textjob" run "$work/gzip_to_csv.json"
+measure csv_to_gzip "$input" "$textjob" run "$work/csv_to_gzip.json"
 measure csv_to_utf16 "$input" "$textjob" run "$work/csv_to_utf16.json"
 if [ "$yardsticks" = 1 ]; then
     yard="$work/yardsticks"
