@@ -105,21 +105,10 @@ TEST(GzipWrite, EachRunIsAMemberThatReadsBackWhole) {
 
 // A text deflated in one block is what zlib's own gzip writer makes of it, byte for byte.
 TEST(GzipWrite, AShortTextIsZlibsOwnGzip) {
-    const std::string text = "id,city\n1,Z\xC3\xBCrich\n2,Oslo\n";
-    z_stream stream{};
-    ASSERT_EQ(deflateInit2(&stream, 6, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY), Z_OK);
-    std::string expected(deflateBound(&stream, text.size()) + 32, '\0');
-    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
-    stream.avail_in = static_cast<uInt>(text.size());
-    stream.next_out = reinterpret_cast<Bytef*>(expected.data());
-    stream.avail_out = static_cast<uInt>(expected.size());
-    ASSERT_EQ(deflate(&stream, Z_FINISH), Z_STREAM_END);
-    expected.resize(stream.total_out);
-    deflateEnd(&stream);
     TempDir dir;
     const std::string path = dir.file("short.csv.gz");
     writeRun(path, MVB_OPEN_CREATE, 65001, {"id,city", "1,Zürich", "2,Oslo"});
-    EXPECT_EQ(readBytes(path), expected);
+    EXPECT_EQ(readBytes(path), gzipped("id,city\n1,Z\xC3\xBCrich\n2,Oslo\n"));
 }
 
 // A flush ends the member; what is written after it is the next member of the same file.

@@ -43,4 +43,8 @@ std::string lastError(const MvbTxtFile* file);
 /// `text` (UTF-8) as UTF-16LE bytes, for tests that build UTF-16 input by hand.
 std::string toUtf16Le(const std::string& text);
 
+/// One gzip member holding `text`, as zlib's own gzip writer makes it at `level`; level 0
+/// stores it, so its size follows the text's exactly.
+std::string gzipped(const std::string& text, int level = 6);
+
 }  // namespace textfile_test
