@@ -56,8 +56,7 @@ void Pipeline::Impl::build(const JobDefinition& job) {
     // Threads up to the cores (or the count asked for), never more than there are steps.
     const size_t threads = options.threads > 0 ? static_cast<size_t>(options.threads)
                                                : std::thread::hardware_concurrency();
-    threaded = job.steps.size() > 1 && threads > 1;
-    shareFirsts = threaded ? threadShares(job.steps.size(), threads) : std::vector<size_t>{0};
+    shareFirsts = threadShares(job.steps.size(), threads);
     for (size_t i = 0; i < job.steps.size(); ++i) {
         const JobStep& jobStep = job.steps[i];
         std::function<StepPluginStep*()> create = resolve(jobStep);
@@ -76,8 +75,7 @@ void Pipeline::Impl::build(const JobDefinition& job) {
         }
         if (created == nullptr) throw JobError(label + " could not be created");
         // A step that begins a thread's share reads its input through a list of its own.
-        context->attach(created, upstream,
-                        threaded && std::ranges::find(shareFirsts, i) != shareFirsts.end());
+        context->attach(created, upstream, std::ranges::find(shareFirsts, i) != shareFirsts.end());
         int inputCount = -1;
         int outputCount = -1;
         if (!context->initialize(&inputCount, &outputCount)) {

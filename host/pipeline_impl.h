@@ -46,11 +46,11 @@ struct Pipeline::Impl {
     // Declared before the steps, so that every step is released before the library unloads.
     std::unique_ptr<PluginSet> plugin;
     std::vector<std::unique_ptr<StepContext>> steps;
-    /// The chain runs in more than one thread (Pipeline::run): the first step of each
-    /// thread's share (see threadShares) reads its input through a list of its own.
-    bool threaded = false;
-    /// The index of the first step of each thread's share; {0} when not threaded.
+    /// The index of the first step of each thread's share (see threadShares): each but the
+    /// source reads its input through a list of its own. {0} runs the chain in one thread.
     std::vector<size_t> shareFirsts{0};
+    /// The chain runs in more than one thread (Pipeline::run).
+    bool threaded() const { return shareFirsts.size() > 1; }
     bool running = false;
     std::optional<int> endCode;
     /// Errors logged before this run's steps were prepared.

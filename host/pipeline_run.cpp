@@ -176,12 +176,12 @@ void runStep(StepThread& t) {
 }  // namespace
 
 bool Pipeline::threaded() const {
-    return impl_->threaded;
+    return impl_->threaded();
 }
 
 int Pipeline::run(bool& stopped) {
     Impl& d = *impl_;
-    if (!d.threaded || d.endCode || !d.running) {
+    if (!d.threaded() || d.endCode || !d.running) {
         StopClock stop;
         for (;;) {
             const int code = pull();
