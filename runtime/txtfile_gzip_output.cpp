@@ -16,9 +16,6 @@ constexpr int kRawWindow = -15;
 /// The most threads that deflate one file.
 constexpr unsigned kMostThreads = 8;
 
-/// A member's header as zlib writes it: no name, no time, the default level's flags, Unix.
-constexpr unsigned char kHeader[] = {0x1F, 0x8B, 8, 0, 0, 0, 0, 0, 0, 3};
-
 bool initDeflater(z_stream& stream) noexcept {
     stream = z_stream{};
     return deflateInit2(&stream, kLevel, Z_DEFLATED, kRawWindow, 8, Z_DEFAULT_STRATEGY) == Z_OK;
@@ -189,7 +186,7 @@ bool GzipOutput::sendOldest() {
 
 bool GzipOutput::sendBlock(Block& block) {
     if (!headerSent_) {
-        if (!sink_(reinterpret_cast<const char*>(kHeader), sizeof kHeader)) return false;
+        if (!sink_(reinterpret_cast<const char*>(kGzipHeader), sizeof kGzipHeader)) return false;
         headerSent_ = true;
     }
     crc_ = crc32_combine(crc_, block.crc, static_cast<z_off_t>(block.size));

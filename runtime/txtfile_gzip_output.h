@@ -5,10 +5,13 @@
 
 #include <zlib.h>
 
+#include <algorithm>
+#include <array>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <iterator>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -16,6 +19,18 @@
 #include <vector>
 
 namespace mvb::txt {
+
+/// A member's header as zlib's own gzip writer makes it: no name, no time, the default level's
+/// flags, Unix.
+inline constexpr unsigned char kGzipHeader[] = {0x1F, 0x8B, 8, 0, 0, 0, 0, 0, 0, 3};
+/// A whole member that holds no text: the header, an empty last block, and a CRC and a length
+/// of 0.
+inline constexpr auto kEmptyGzipMember = [] {
+    std::array<unsigned char, sizeof kGzipHeader + 10> member{};
+    std::copy(std::begin(kGzipHeader), std::end(kGzipHeader), member.begin());
+    member[sizeof kGzipHeader] = 3;  // an empty last block of fixed codes (3, 0)
+    return member;
+}();
 
 /// True for a file name that ends in ".gz" (in any case): such a file is written compressed.
 bool hasGzipName(const std::string& path) noexcept;

@@ -121,10 +121,10 @@ uint64_t TextWriter::abandon(bool keep, std::string* keptAs) {
             static_cast<void>(::ftruncate(fd_, static_cast<off_t>(startOffset_)));
             // A file this run began holds an empty member, so that it still reads as
             // compressed (as an empty one), not as a corrupt one.
-            static constexpr unsigned char kEmptyMember[] = {0x1F, 0x8B, 8, 0, 0, 0, 0, 0, 0, 3,
-                                                             3,    0,    0, 0, 0, 0, 0, 0, 0, 0};
-            if (startOffset_ == 0)
-                static_cast<void>(::pwrite(fd_, kEmptyMember, sizeof kEmptyMember, 0));
+            if (startOffset_ == 0) {
+                static_cast<void>(
+                    ::pwrite(fd_, kEmptyGzipMember.data(), kEmptyGzipMember.size(), 0));
+            }
         } else if (replacing()) {
             ::unlink(temporary_.c_str());
         }
