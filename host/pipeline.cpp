@@ -4,9 +4,9 @@
 #include <chrono>
 #include <functional>
 #include <memory>
-#include <thread>
 
 #include "field_name_check.h"
+#include "mvb/cores.h"
 #include "pipeline_impl.h"
 #include "texthost/closest_name.h"
 #include "texthost/file_roles.h"
@@ -53,9 +53,10 @@ std::function<StepPluginStep*()> Pipeline::Impl::resolve(const JobStep& step) {
 
 void Pipeline::Impl::build(const JobDefinition& job) {
     if (job.steps.empty()) throw JobError("The job has no steps");
-    // Threads up to the cores (or the count asked for), never more than there are steps.
-    const size_t threads = options.threads > 0 ? static_cast<size_t>(options.threads)
-                                               : std::thread::hardware_concurrency();
+    // Threads up to the cores this process may use (or the count asked for), never more than
+    // there are steps.
+    const size_t threads =
+        options.threads > 0 ? static_cast<size_t>(options.threads) : mvbUsableCores();
     shareFirsts = threadShares(job.steps.size(), threads);
     for (size_t i = 0; i < job.steps.size(); ++i) {
         const JobStep& jobStep = job.steps[i];

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <thread>
 
+#include "mvb/cores.h"
+
 namespace textjob::infer {
 
 /// The bytes of the file a pass reads: all of it, or the records from byte `begin` up to byte
@@ -18,7 +20,7 @@ struct PartOfFile {
 
 /// Whether a file of `bytes` is worth reading in two parts side by side.
 inline bool worthTwoParts(uint64_t bytes, uint64_t partsFromBytes) {
-    return bytes >= partsFromBytes && std::thread::hardware_concurrency() >= 2;
+    return bytes >= partsFromBytes && mvbUsableCores() >= 2;
 }
 
 /// Runs `second` on a thread of its own while `first` runs here. Returns false when `second`

@@ -53,7 +53,7 @@ void declareRun(CLI::App& app, CommandLine& line) {
                     "The most threads a job of two steps or more runs in: each step in a "
                     "thread of its own while there are threads enough, neighbouring steps "
                     "sharing one otherwise; 1 runs every step in one thread; 0 (the default) "
-                    "takes one per core")
+                    "takes one per core the process may use (its CPU affinity and cgroup quota)")
         ->check(CLI::Validator(checkThreads, "N", "thread count"));
     run->add_option("-s,--set", line.overrides,
                     "Override a single-valued property: STEP.PROPERTY=VALUE (repeatable). STEP "

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <exception>
 
+#include "mvb/cores.h"
 #include "txtfile_codec.h"
 #include "txtfile_wait.h"
 
@@ -159,8 +160,7 @@ long GzipInput::read(int fd, char* into, size_t room) {
     // The first read decides, once, where the rest is inflated.
     if (!aheadDecided_) {
         aheadDecided_ = true;
-        if (error_.empty() && !mayWait_ && !finished_ && std::thread::hardware_concurrency() > 1 &&
-            startAhead(fd)) {
+        if (error_.empty() && !mayWait_ && !finished_ && mvbUsableCores() > 1 && startAhead(fd)) {
             return readAhead(into, room);
         }
     }

@@ -5,6 +5,8 @@
 #include <exception>
 #include <limits>
 
+#include "mvb/cores.h"
+
 namespace mvb::txt {
 namespace {
 
@@ -207,7 +209,7 @@ bool GzipOutput::sendBlock(Block& block) {
 }
 
 void GzipOutput::startThreads() noexcept {
-    const unsigned cores = std::thread::hardware_concurrency();
+    const unsigned cores = mvbUsableCores();
     if (cores <= 1) return;
     const size_t count = std::min(cores, kMostThreads);
     try {
