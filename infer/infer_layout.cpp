@@ -148,8 +148,10 @@ std::string withEncodingAdvice(const std::string& text, const EncodingChoice& en
 
 FileLayout inferLayout(const std::string& path, const InferOptions& options) {
     std::unique_ptr<StandardInputCopy> input;
-    if (path == "-") input = std::make_unique<StandardInputCopy>();
-    const std::string& readPath = input != nullptr ? input->path() : path;
+    if (path == "-" && options.inputCopy.empty()) input = std::make_unique<StandardInputCopy>();
+    const std::string& readPath = input != nullptr ? input->path()
+                                  : path == "-"    ? options.inputCopy
+                                                   : path;
     uint64_t fileBytes = 0;
     const std::string head = readHead(readPath, kHeadBytes, fileBytes);
     const bool wholeHead = head.size() < kHeadBytes;

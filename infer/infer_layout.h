@@ -29,6 +29,9 @@ struct InferOptions {
     /// A delimited file of at least this many bytes is read in two parts side by side (where
     /// it can be read from its middle); what is found is the same.
     uint64_t partsFromBytes = uint64_t{32} << 20;
+    /// For a file named "-": a copy of standard input already made, read in its place (and
+    /// standard input left alone); empty: standard input is copied here.
+    std::string inputCopy;
 };
 
 /// The encoding chosen for the file.

@@ -57,21 +57,16 @@ bool writeAll(int fd, const char* bytes, size_t size) {
 }
 
 /// Standard input copied to a file of its own, so that detection and the run can both read
-/// it; removed when done.
+/// it: once copied, the copy is standard input, read from its start. The file has no name
+/// from the moment it is made, so that nothing is left behind however the program ends.
 class SpooledInput {
   public:
-    SpooledInput() = default;
-    SpooledInput(const SpooledInput&) = delete;
-    SpooledInput& operator=(const SpooledInput&) = delete;
-    ~SpooledInput() {
-        std::error_code ignored;
-        if (!path_.empty()) fs::remove(path_, ignored);
-    }
-
-    /// Copies standard input; throws ConvertError when it cannot, StoppedBeforeTheRun when a
-    /// stop comes first (a pipe or a terminal may hold back its end for as long as it likes,
-    /// so the copy waits for data a while at a time and looks for a stop in between).
-    const std::string& fill() {
+    /// Copies standard input and puts the copy in its place; returns a path that opens the
+    /// copy anew (detection reads it more than once). Throws SpoolFailure when it cannot,
+    /// StoppedBeforeTheRun when a stop comes first (a pipe or a terminal may hold back its end
+    /// for as long as it likes, so the copy waits for data a while at a time and looks for a
+    /// stop in between).
+    static std::string fill() {
         // Standard input closed at start has a stand-in that would read as an empty file.
         if (mvbStandardStreamClosedAtStart(STDIN_FILENO)) {
             throw SpoolFailure(
@@ -94,7 +89,7 @@ class SpooledInput {
             throw SpoolFailure("cannot make a file to hold standard input in " + folder.string() +
                                ": " + std::strerror(errno));
         }
-        path_ = name;
+        ::unlink(name.c_str());
         static constexpr size_t kChunk = size_t{1} << 20;
         std::vector<char> buffer(kChunk);
         for (;;) {
@@ -120,16 +115,19 @@ class SpooledInput {
             if (!writeAll(fd, buffer.data(), static_cast<size_t>(got))) {
                 const int reason = errno;
                 ::close(fd);
-                throw SpoolFailure("cannot copy standard input to " + path_ +
+                throw SpoolFailure("cannot copy standard input to a file in " + folder.string() +
                                    " to read it: " + std::strerror(reason));
             }
         }
+        if (::lseek(fd, 0, SEEK_SET) != 0 || ::dup2(fd, STDIN_FILENO) < 0) {
+            const int reason = errno;
+            ::close(fd);
+            throw SpoolFailure("cannot read standard input from its copy: " +
+                               std::string(std::strerror(reason)));
+        }
         ::close(fd);
-        return path_;
+        return "/proc/self/fd/" + std::to_string(STDIN_FILENO);
     }
-
-  private:
-    std::string path_;
 };
 
 /// What the installed destination steps can do beyond the oldest version.
@@ -208,15 +206,14 @@ int convertCommand(const CommandLine& line) {
                                    "UTF-16LE, 1252 windows-1252)");
             }
         }
-        SpooledInput spool;
-        const std::string& read = request.input == "-" ? spool.fill() : request.input;
+        if (request.input == "-") asked.inputCopy = SpooledInput::fill();
         texthost::JobDefinition definition;
         {
             // What detection found, and the job as JSON, are let go before the run: the run
             // needs only its definition (a file of many columns has large ones).
             InferredJob inferred;
             try {
-                inferred = inferJob(read, asked);
+                inferred = inferJob(request.input, asked);
             } catch (const std::runtime_error& e) {
                 std::fprintf(stderr, "error: %s: %s\n", request.input.c_str(), e.what());
                 return kExitStepFailed;

@@ -15,6 +15,7 @@ InferredJob inferJob(const std::string& path, const InferRequest& request) {
     options.encoding = request.encoding;
     options.delimiter = request.delimiter;
     options.encodingOption = "--input-encoding";
+    options.inputCopy = request.inputCopy;
     infer::Target target = infer::Target::Csv;
     infer::targetFromName(request.target, target);
     // The conversion builds its report's headings itself, from the headings as the file reads

@@ -16,6 +16,7 @@ struct InferRequest {
     std::string encoding;         ///< the file's encoding; empty: detect it
     std::string target = "csv";   ///< what the job's "out" step writes: csv, fixed or html
     int delimiter = 0;            ///< the file's delimiter, a character's code; 0: detect it
+    std::string inputCopy = {};   ///< for the file "-": where standard input was copied to
 };
 
 /// A job that infer made for a file, and its report of what it decided.

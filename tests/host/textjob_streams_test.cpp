@@ -105,11 +105,20 @@ TEST_F(StreamsTest, EveryRowComesThroughStandardInputAndOutput) {
             slurpFile(folder / (c.destination == "-" ? "err.txt" : "summary.txt"));
         EXPECT_NE(summary.find("60000 rows read"), std::string::npos) << summary;
     }
-    // A report of what came on standard input is titled so, not by the copy convert reads.
-    ASSERT_EQ(runShell("", "$TEXTJOB convert -q - out.html <in.csv 2>err.txt"), 0)
+    // What came on standard input is named so in the report's title, the detection and the
+    // summary, not by the copy convert reads, which leaves no file behind.
+    fs::create_directory(folder / "spool");
+    ASSERT_EQ(
+        runShell("",
+                 "TMPDIR=$PWD/spool $TEXTJOB convert - out.html <in.csv >summary.txt 2>err.txt"),
+        0)
         << slurpFile(folder / "err.txt");
     EXPECT_NE(slurpFile(folder / "out.html").find("<title>standard input</title>"),
               std::string::npos);
+    const std::string said = slurpFile(folder / "err.txt") + slurpFile(folder / "summary.txt");
+    EXPECT_NE(said.find("infer: standard input ("), std::string::npos) << said;
+    EXPECT_NE(said.find("Input file: -, 60000 rows read"), std::string::npos) << said;
+    EXPECT_TRUE(fs::is_empty(folder / "spool"));
 }
 
 TEST_F(StreamsTest, ACutGzipFileFailsTheRunNamingTheFile) {
