@@ -56,79 +56,75 @@ bool writeAll(int fd, const char* bytes, size_t size) {
     return true;
 }
 
-/// Standard input copied to a file of its own, so that detection and the run can both read
-/// it: once copied, the copy is standard input, read from its start. The file has no name
-/// from the moment it is made, so that nothing is left behind however the program ends.
-class SpooledInput {
-  public:
-    /// Copies standard input and puts the copy in its place; returns a path that opens the
-    /// copy anew (detection reads it more than once). Throws SpoolFailure when it cannot,
-    /// StoppedBeforeTheRun when a stop comes first (a pipe or a terminal may hold back its end
-    /// for as long as it likes, so the copy waits for data a while at a time and looks for a
-    /// stop in between).
-    static std::string fill() {
-        // Standard input closed at start has a stand-in that would read as an empty file.
-        if (mvbStandardStreamClosedAtStart(STDIN_FILENO)) {
-            throw SpoolFailure(
-                "cannot read standard input (\"-\"): it was closed when the "
-                "program started; name a file, or start the program with "
-                "standard input open");
+/// Copies standard input to a file of its own, so that detection and the run can both read it,
+/// and puts the copy in standard input's place, to be read from its start; returns a path that
+/// opens the copy anew (detection reads it more than once). The file has no name from the
+/// moment it is made, so that nothing is left behind however the program ends. Throws
+/// SpoolFailure when it cannot, StoppedBeforeTheRun when a stop comes first (a pipe or a
+/// terminal may hold back its end for as long as it likes, so the copy waits for data a while
+/// at a time and looks for a stop in between).
+std::string spoolStandardInput() {
+    // Standard input closed at start has a stand-in that would read as an empty file.
+    if (mvbStandardStreamClosedAtStart(STDIN_FILENO)) {
+        throw SpoolFailure(
+            "cannot read standard input (\"-\"): it was closed when the "
+            "program started; name a file, or start the program with "
+            "standard input open");
+    }
+    std::error_code error;
+    const fs::path folder = fs::temp_directory_path(error);
+    if (error) {
+        const char* tmpdir = std::getenv("TMPDIR");
+        throw SpoolFailure(
+            "cannot find the temporary folder to hold standard input in" +
+            (tmpdir != nullptr ? " (TMPDIR is \"" + std::string(tmpdir) + "\")" : std::string()) +
+            ": " + error.message());
+    }
+    std::string name = (folder / "textjob-convert-XXXXXX").string();
+    const int fd = mkstemp(name.data());
+    if (fd < 0) {
+        throw SpoolFailure("cannot make a file to hold standard input in " + folder.string() +
+                           ": " + std::strerror(errno));
+    }
+    ::unlink(name.c_str());
+    static constexpr size_t kChunk = size_t{1} << 20;
+    std::vector<char> buffer(kChunk);
+    for (;;) {
+        if (texthost::stopRequested()) {
+            ::close(fd);
+            throw StoppedBeforeTheRun{};
         }
-        std::error_code error;
-        const fs::path folder = fs::temp_directory_path(error);
-        if (error) {
-            const char* tmpdir = std::getenv("TMPDIR");
-            throw SpoolFailure("cannot find the temporary folder to hold standard input in" +
-                               (tmpdir != nullptr ? " (TMPDIR is \"" + std::string(tmpdir) + "\")"
-                                                  : std::string()) +
-                               ": " + error.message());
-        }
-        std::string name = (folder / "textjob-convert-XXXXXX").string();
-        const int fd = mkstemp(name.data());
-        if (fd < 0) {
-            throw SpoolFailure("cannot make a file to hold standard input in " + folder.string() +
-                               ": " + std::strerror(errno));
-        }
-        ::unlink(name.c_str());
-        static constexpr size_t kChunk = size_t{1} << 20;
-        std::vector<char> buffer(kChunk);
-        for (;;) {
-            if (texthost::stopRequested()) {
-                ::close(fd);
-                throw StoppedBeforeTheRun{};
-            }
-            pollfd input{STDIN_FILENO, POLLIN, 0};
-            const int ready = ::poll(&input, 1, 100);
-            if (ready == 0 || (ready < 0 && errno == EINTR)) continue;
-            const ssize_t got = ::read(STDIN_FILENO, buffer.data(), buffer.size());
-            if (got == 0) break;
-            if (got < 0 && errno == EINTR) continue;
-            if (got < 0) {
-                const int reason = errno;
-                ::close(fd);
-                throw SpoolFailure(reason == EBADF
-                                       ? std::string("standard input is closed: there is nothing "
-                                                     "to read")
-                                       : "cannot read standard input: " +
-                                             std::string(std::strerror(reason)));
-            }
-            if (!writeAll(fd, buffer.data(), static_cast<size_t>(got))) {
-                const int reason = errno;
-                ::close(fd);
-                throw SpoolFailure("cannot copy standard input to a file in " + folder.string() +
-                                   " to read it: " + std::strerror(reason));
-            }
-        }
-        if (::lseek(fd, 0, SEEK_SET) != 0 || ::dup2(fd, STDIN_FILENO) < 0) {
+        pollfd input{STDIN_FILENO, POLLIN, 0};
+        const int ready = ::poll(&input, 1, 100);
+        if (ready == 0 || (ready < 0 && errno == EINTR)) continue;
+        const ssize_t got = ::read(STDIN_FILENO, buffer.data(), buffer.size());
+        if (got == 0) break;
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) {
             const int reason = errno;
             ::close(fd);
-            throw SpoolFailure("cannot read standard input from its copy: " +
-                               std::string(std::strerror(reason)));
+            throw SpoolFailure(reason == EBADF
+                                   ? std::string("standard input is closed: there is nothing "
+                                                 "to read")
+                                   : "cannot read standard input: " +
+                                         std::string(std::strerror(reason)));
         }
-        ::close(fd);
-        return "/proc/self/fd/" + std::to_string(STDIN_FILENO);
+        if (!writeAll(fd, buffer.data(), static_cast<size_t>(got))) {
+            const int reason = errno;
+            ::close(fd);
+            throw SpoolFailure("cannot copy standard input to a file in " + folder.string() +
+                               " to read it: " + std::strerror(reason));
+        }
     }
-};
+    if (::lseek(fd, 0, SEEK_SET) != 0 || ::dup2(fd, STDIN_FILENO) < 0) {
+        const int reason = errno;
+        ::close(fd);
+        throw SpoolFailure("cannot read standard input from its copy: " +
+                           std::string(std::strerror(reason)));
+    }
+    ::close(fd);
+    return "/proc/self/fd/" + std::to_string(STDIN_FILENO);
+}
 
 /// What the installed destination steps can do beyond the oldest version.
 DestinationFeatures destinationFeatures(const CommandLine& line) {
@@ -206,7 +202,7 @@ int convertCommand(const CommandLine& line) {
                                    "UTF-16LE, 1252 windows-1252)");
             }
         }
-        if (request.input == "-") asked.inputCopy = SpooledInput::fill();
+        if (request.input == "-") asked.inputCopy = spoolStandardInput();
         texthost::JobDefinition definition;
         {
             // What detection found, and the job as JSON, are let go before the run: the run
