@@ -346,3 +346,19 @@ awk -v t="$(least_wall csv_to_csv)" -v t1="$(least_wall csv_to_csv_1t)" \
     -v c="$(least csv_to_csv)" -v c1="$(least csv_to_csv_1t)" -v r="$rounds" 'BEGIN {
     printf "CSV to CSV, a thread per step against --threads 1 (least of %d each): %.2f times as " \
         "fast, %.2f times the CPU\n", r, t1 / t, c / c1 }'
+# The same ratio round by round: the two runs of a round are taken one after the other, so a
+# spell in which the machine runs slow touches both, where the least times above may come from
+# different spells.
+round_ratios() {  # $1: "wall" (--threads 1 over default) or "cpu" (default over --threads 1)
+    for round in $(seq "$rounds"); do
+        if [ "$1" = wall ]; then
+            echo "${wall_of[csv_to_csv_1t_$round]} ${wall_of[csv_to_csv_$round]}"
+        else
+            echo "${cpu_of[csv_to_csv_$round]} ${cpu_of[csv_to_csv_1t_$round]}"
+        fi
+    done | awk '{ printf "%.4f\n", $1 / $2 }' | sort -g | tr '\n' ' '
+}
+awk -v fast="$(round_ratios wall)" -v cpu="$(round_ratios cpu)" 'BEGIN {
+    n = split(fast, f, " "); split(cpu, c, " "); m = int((n + 1) / 2)
+    printf "the same, round by round (median of %d): %.2f times as fast (rounds %.2f to %.2f), " \
+        "%.2f times the CPU\n", n, f[m], f[1], f[n], c[m] }'
