@@ -34,12 +34,12 @@ bool inflatedTail(int fd, unsigned char* into, size_t size, uint64_t* total) noe
 /// Inflates the gzip stream (one member or several in a row) read from a file descriptor,
 /// which the caller owns. A damaged stream, or one that the file cuts short, is an error.
 ///
-/// Inflating takes longer than splitting and converting the text it gives, so on a machine of
-/// more than one core a file (not a pipe, whose reads wait in a way a stop must end) is
-/// inflated ahead on a thread of its own, a few chunks ahead of the reader, which copies them
-/// out: the reader gets the same bytes, then the same end or the same error, at the same place
-/// in the text. The thread reads the descriptor until the GzipInput is destroyed, which the
-/// caller does before it closes it.
+/// Inflating takes longer than splitting and converting the text it gives, so where the process
+/// may use more than one core a file (not a pipe, whose reads wait in a way a stop must end) of
+/// more than a chunk's compressed bytes is inflated ahead on a thread of its own, a few chunks
+/// ahead of the reader, which copies them out: the reader gets the same bytes, then the same end or
+/// the same error, at the same place in the text. The thread reads the descriptor until the
+/// GzipInput is destroyed, which the caller does before it closes it.
 class GzipInput {
   public:
     /// Reads the compressed bytes `inputBytes` at a time (at least 2).
@@ -77,6 +77,9 @@ class GzipInput {
     [[nodiscard]] bool readMore(int fd);
     /// read() in the calling thread.
     long inflateSome(int fd, char* into, size_t room);
+    /// Whether the file open as `fd` is worth inflating on a thread of its own: it holds more
+    /// than a chunk's compressed bytes, and the process may use more than one core.
+    static bool worthAhead(int fd) noexcept;
     /// Starts the thread that inflates ahead from `fd`; false when it cannot be had.
     bool startAhead(int fd) noexcept;
     /// read() from the chunks the thread inflated.

@@ -1,10 +1,13 @@
 // gzip files read as the text they hold: whole, joined, cut and damaged streams.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <iterator>
 #include <string>
 #include <vector>
 
 #include "../../runtime/txtfile_internal.h"
+#include "mvb/cores.h"
 #include "mvb/txtfile.h"
 #include "mvb/types.h"
 #include "support/textfile_support.h"
@@ -184,6 +187,36 @@ TEST(Gzip, ALargeFileGivesItsLinesThenItsEnd) {
     for (int i = 0; i < 10; ++i)
         ASSERT_GT(file->readLine(-1, &line, &present), 0);
     EXPECT_EQ(std::string(line.text, static_cast<size_t>(line.bytes)), all[9]);
+}
+
+// Only a file worth it is inflated on a thread of its own: one for each of many small files
+// would cost more than inflating them.
+TEST(Gzip, OnlyALargeFileIsInflatedOnAThreadOfItsOwn) {
+    const auto threads = [] {
+        const std::filesystem::directory_iterator tasks("/proc/self/task");
+        return std::distance(begin(tasks), end(tasks));
+    };
+    TempDir dir;
+    const std::string small = (dir.path() / "small.csv.gz").string();
+    const std::string large = (dir.path() / "large.csv.gz").string();
+    // Text enough to keep a thread inflating ahead waiting for the reader, but in few
+    // compressed bytes.
+    std::string same;
+    for (int i = 0; i < 150000; ++i)
+        same += "the same line,value\n";
+    writeBytes(small, gzipped(same));
+    writeBytes(large, gzipped(numberedLines(250000)));
+    const auto before = threads();
+    for (const std::string& path : {small, large}) {
+        MvbTxtFile* file = openWith(path, MVB_OPEN_READ, 0, 0);
+        ASSERT_NE(file, nullptr);
+        FileCloser closeFile{file};
+        MvbTextSpan line;
+        bool present = false;
+        ASSERT_GT(file->readLine(-1, &line, &present), 0);
+        const bool ahead = path == large && mvbUsableCores() > 1;
+        EXPECT_EQ(threads(), before + (ahead ? 1 : 0)) << path;
+    }
 }
 
 }  // namespace
