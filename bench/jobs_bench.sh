@@ -133,7 +133,6 @@ echo "{\"steps\":[$(delim_source "$input")]}" > "$work/source_only.json"
 # Three steps: on two cores, the source in one thread and both destinations in the other.
 echo "{\"steps\":[$(delim_source "$input"),$(delim_dest "$work/out.csv"),$(html_dest "$work/out.html")]}" \
     > "$work/csv_to_csv_html.json"
-# Other encodings: the same rows read from ISO-8859-1, and written as UTF-16LE.
 # The same rows gzip-compressed, read by the source alone and copied to CSV, and copied from
 # CSV into a .gz; their rates count the text.
 gzip_input="$work/input_${size_mb}mb.csv.gz"
@@ -144,6 +143,7 @@ fi
 echo "{\"steps\":[$(delim_source "$gzip_input")]}" > "$work/gzip_source.json"
 echo "{\"steps\":[$(delim_source "$gzip_input"),$(delim_dest "$work/out.csv")]}" > "$work/gzip_to_csv.json"
 echo "{\"steps\":[$(delim_source "$input"),$(delim_dest "$work/out.csv.gz")]}" > "$work/csv_to_gzip.json"
+# Other encodings: the same rows read from ISO-8859-1, and written as UTF-16LE.
 latin1_input="$work/input_${size_mb}mb_latin1.csv"
 if [ ! -s "$latin1_input" ]; then
     iconv -f UTF-8 -t ISO-8859-1 "$input" > "$latin1_input.part"

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstring>
 #include <exception>
-#include <limits>
 
 #include "mvb/cores.h"
 

@@ -42,12 +42,12 @@ bool hasGzipName(const std::string& path) noexcept;
 /// that writes no text leaves gzip, not an empty file.
 ///
 /// Deflating costs many times what writing the text does, so a member is deflated in blocks of
-/// 128 KB of text on threads of their own, one per core, as many blocks at once as there are
-/// threads, and the blocks' data goes to the sink in order from the caller's thread. Each block
-/// is deflated with the 32 KB of text before it as its dictionary and ends on a byte edge (an
-/// empty stored block), so that the member's data is one deflate stream, read as any other;
-/// the member's CRC is the blocks' CRCs combined. A member of one block (a text under 128 KB)
-/// is deflated in the caller's thread, and its bytes are those of a plain deflate of the text.
+/// 128 KB of text on threads of their own, one per core the process may use, as many blocks at once
+/// as there are threads, and the blocks' data goes to the sink in order from the caller's thread.
+/// Each block is deflated with the 32 KB of text before it as its dictionary and ends on a byte
+/// edge (an empty stored block), so that the member's data is one deflate stream, read as any
+/// other; the member's CRC is the blocks' CRCs combined. A member of one block (a text under 128
+/// KB) is deflated in the caller's thread, and its bytes are those of a plain deflate of the text.
 class GzipOutput {
   public:
     /// Takes compressed bytes for the file; false when they could not be written.

@@ -41,11 +41,11 @@ class Pipeline {
     /// chain ended or failed, answers that code again without calling a step.
     int pull();
     /// True when the chain was built to run in more than one thread: RunOptions::threads is
-    /// not 1, there are two steps or more and (when threads is 0) more than one core. The
-    /// steps are spread over as many threads as there are cores (or as threads asks), at
-    /// most one per step, neighbouring steps sharing a thread when there are more steps; the
-    /// first step of each thread's share then reads its input rows from a list of its own.
-    /// pull() still works.
+    /// not 1, there are two steps or more and (when threads is 0) the process may use more
+    /// than one core. The steps are spread over as many threads as those cores (or as threads
+    /// asks), at most one per step, neighbouring steps sharing a thread when there are more
+    /// steps; the first step of each thread's share then reads its input rows from a list of
+    /// its own. pull() still works.
     bool threaded() const;
     /// Runs the started chain to its end, its failure or a stop. Threaded (see threaded()),
     /// each thread runs the processRow loop of the last step of its share, and rows go from a

@@ -62,7 +62,7 @@ struct RunOptions {
     /// The most threads a job of two steps or more runs in, rows going from thread to thread
     /// in batches: each step in a thread of its own while there are threads enough, otherwise
     /// neighbouring steps share one. 1 runs every step in the calling thread; 0 (the default)
-    /// takes as many as the machine has cores.
+    /// takes as many as the cores the process may use (mvbUsableCores()).
     int threads = 0;
     /// Called with every error and warning as it happens (also the ones that end up in the
     /// report); summaries arrive only in the report, once their pieces are complete.
